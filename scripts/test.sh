@@ -1,0 +1,20 @@
+#!/usr/bin/env bash
+# Builds both trees with AddressSanitizer and UndefinedBehaviorSanitizer and runs every test.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+bash scripts/install-deps.sh
+
+JOBS=$(nproc)
+export QT_QPA_PLATFORM=offscreen
+
+cmake -S . -B build/test-app -DQSRF_TREE=app -DQSRF_SANITIZE=ON -DCMAKE_BUILD_TYPE=Debug >/dev/null
+cmake --build build/test-app -j"$JOBS"
+
+cmake -S . -B build/test-lib -DQSRF_TREE=lib -DQSRF_SANITIZE=ON -DCMAKE_BUILD_TYPE=Debug \
+      -DCMAKE_TOOLCHAIN_FILE=cmake/i386.cmake >/dev/null
+cmake --build build/test-lib -j"$JOBS"
+
+status=0
+(cd build/test-app && ctest -j"$JOBS" --output-on-failure) || status=1
+(cd build/test-lib && ctest -j"$JOBS" --output-on-failure) || status=1
+exit $status
