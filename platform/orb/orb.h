@@ -2,7 +2,10 @@
 // file and display calls. Ids are 32-bit values handed back through out-parameters;
 // ORB_DEFAULT as an argument asks for the default. Errors are never returned to the
 // caller as exceptions: they are recorded and reported through the installed error hook.
-// Every call is thread-safe.
+// Every call is thread-safe. The error hook runs on the calling thread, after the call has
+// let go of the library's lock, so it may call the library itself. A failed call that hands
+// back an id hands back 0 (and writes 0 through its out-parameter when one is given); the
+// calls that return an id accept a null out-parameter.
 #pragma once
 
 #include <cstdint>
@@ -59,7 +62,12 @@ using OrbErrorHook = OrbInt (*)(OrbInt hookType, OrbId errorId, void* user);
 // A window that shows a display's buffer (orbDispShowInWindow's window handle).
 // orbFrame is called on any thread, whenever the shown buffer's pixels or the zoom
 // change, with the buffer converted to 8-bit grey; the pixels are valid only during
-// the call. orbDetached is called when the display stops showing into this sink.
+// the call. width and height are the buffer's; the zoom factors are the display's
+// (-16..-1 shrink, 1..16 magnify). orbDetached is called when the display stops showing
+// into this sink (orbDispFree, another window, orbSysClose, orbAppClose); once that call
+// has returned no frame reaches the sink any more. The sink must outlive its display.
+// orbFrame may call the library, but must not wait for a thread that is freeing or
+// re-targeting the same display.
 class OrbDisplaySink {
 public:
     virtual ~OrbDisplaySink() = default;
@@ -70,7 +78,7 @@ public:
 // Application.
 void orbAppOpen(OrbInt initFlag, OrbId* appId);
 void orbAppControl(OrbInt type, OrbInt value);
-void orbAppClose(OrbId appId);
+void orbAppClose(OrbId appId);  // frees every object and removes the error hook
 // Copies the error's item for code into out (char[128] texts or one OrbInt); returns 0, or -1
 // for an unknown error id or code (out untouched).
 OrbInt orbAppGetError(OrbId errorId, OrbInt code, void* out);
@@ -88,9 +96,12 @@ void orbDigFree(OrbId digitizerId);
 void orbDigSelectInput(OrbId digitizerId, uint32_t channel);
 void orbDigControl(OrbId digitizerId, OrbInt controlType, double value);
 void orbDigSetLevel(OrbId digitizerId, OrbInt levelType, OrbInt value);
+// Grabs deliver the camera frame at the destination buffer's size, converted to its depth
+// (8-bit samples spread over the range: x 257 for 16 bits). A single grab waits for the
+// camera's next frame (40 ms period) and ends a continuous grab of the digitizer.
 void orbDigGrab(OrbId digitizerId, OrbId bufferId);       // the frame is there on return
 void orbDigGrabLive(OrbId digitizerId, OrbId bufferId);   // continuous, until orbDigStopGrab
-void orbDigStopGrab(OrbId digitizerId);
+void orbDigStopGrab(OrbId digitizerId);                   // waits: no frame is written after it
 
 // Buffers.
 OrbId orbBufAlloc2d(OrbId systemId, OrbInt sizeX, OrbInt sizeY, uint32_t type, uint32_t attributes, OrbId* bufferId);
@@ -103,7 +114,9 @@ void orbBufGet2d(OrbId bufferId, OrbInt x, OrbInt y, OrbInt width, OrbInt height
 void orbBufPut2d(OrbId bufferId, OrbInt x, OrbInt y, OrbInt width, OrbInt height, const void* memory);
 OrbInt orbBufInquire(OrbId bufferId, OrbInt type, void* out);  // returns the value; out may be null
 
-// Files.
+// Files (see orbfiles.h for the formats). Loading into a buffer of another size is an
+// error; another depth is converted. A file that cannot be read leaves the buffer as it
+// was. orbBufRestore allocates a buffer of the file's size and type (attributes 52).
 void orbBufSave(const char* file, OrbInt format, OrbId bufferId);
 void orbBufLoad(const char* file, OrbInt format, OrbInt operation, OrbId systemId, OrbId bufferId);
 OrbId orbBufRestore(const char* file, OrbId systemId, OrbId* bufferId);
