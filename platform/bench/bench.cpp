@@ -3,9 +3,11 @@
 #include <algorithm>
 #include <array>
 #include <atomic>
+#include <cerrno>
 #include <cmath>
+#include <cstdio>
 #include <cstdlib>
-#include <cstring>
+#include <limits>
 #include <map>
 #include <memory>
 #include <mutex>
@@ -15,15 +17,19 @@ namespace bench {
 
 namespace {
 
-constexpr double kTwoPi = 6.283185307179586;
+constexpr double kPi = 3.141592653589793;
+constexpr double kTwoPi = 2.0 * kPi;
 constexpr double kBandReflectance = 0.25;
+constexpr double kViewLevel = 0.72;       // object-view light above the bias, in modulations
 constexpr int kNoiseTableSize = 1 << 20;  // Gaussian samples, reused with a per-state offset
+constexpr size_t kMaxCachedFields = 8;
 
-// Per-size precomputed maps: reflectance and the cosine and sine of the grating phase.
+// Per-size precomputed maps: the frame is
+//   grating view: base + cosTerm * cos(delta) - sinTerm * sin(delta)
+//   object view:  view
+// before gain, offset and noise.
 struct Field {
-    int width = 0, height = 0;
-    std::vector<float> reflectance;
-    std::vector<float> cosPhi, sinPhi;
+    std::vector<float> base, cosTerm, sinTerm, view;
 };
 
 struct State {
@@ -36,8 +42,9 @@ struct State {
 
 State& state()
 {
-    static State s;
-    return s;
+    // Never destroyed: the imaging stand-in may still grab from its own static destructors.
+    static State* s = new State;
+    return *s;
 }
 
 std::array<std::atomic<int32_t>, 5> g_axis{};
@@ -56,10 +63,10 @@ std::shared_ptr<const std::vector<float>> makeNoise(uint64_t seed)
     std::vector<float>& table = *shared;
     uint64_t s = seed * 0x2545F4914F6CDD1Dull + 1;
     for (int i = 0; i < kNoiseTableSize; i += 2) {
-        // Box-Muller on two uniforms in (0, 1].
-        double u1 = (static_cast<double>(splitmix(s) >> 11) + 1.0) / 9007199254740992.0;
-        double u2 = static_cast<double>(splitmix(s) >> 11) / 9007199254740992.0;
-        double r = std::sqrt(-2.0 * std::log(u1));
+        // Box-Muller on two uniforms, u1 in (0, 1], u2 in [0, 1).
+        const double u1 = (static_cast<double>(splitmix(s) >> 11) + 1.0) / 9007199254740992.0;
+        const double u2 = static_cast<double>(splitmix(s) >> 11) / 9007199254740992.0;
+        const double r = std::sqrt(-2.0 * std::log(u1));
         table[i] = static_cast<float>(r * std::cos(kTwoPi * u2));
         table[i + 1] = static_cast<float>(r * std::sin(kTwoPi * u2));
     }
@@ -69,14 +76,21 @@ std::shared_ptr<const std::vector<float>> makeNoise(uint64_t seed)
 Config configFromEnvironment()
 {
     Config c;
-    if (const char* s = std::getenv("BENCH_SCENE")) {
+    if (const char* s = std::getenv("BENCH_SCENE"); s && *s) {
         Scene scene;
-        if (parseScene(s, &scene)) c.scene = scene;
+        if (parseScene(s, &scene))
+            c.scene = scene;
+        else
+            std::fprintf(stderr, "bench: unknown BENCH_SCENE \"%s\" (demo, flat, tilted, sphere, step); using demo\n", s);
     }
-    if (const char* s = std::getenv("BENCH_SEED")) {
+    if (const char* s = std::getenv("BENCH_SEED"); s && *s) {
         char* end = nullptr;
-        unsigned long long v = std::strtoull(s, &end, 10);
-        if (end != s && *end == '\0') c.seed = v;
+        errno = 0;
+        const long long v = std::strtoll(s, &end, 10);
+        if (end != s && *end == '\0' && errno == 0)
+            c.seed = static_cast<uint64_t>(v);
+        else
+            std::fprintf(stderr, "bench: BENCH_SEED \"%s\" is not an integer; using 1\n", s);
     }
     return c;
 }
@@ -90,48 +104,118 @@ void ensureConfigured(State& s)
     s.configured = true;
 }
 
-// Height of the scene at pixel (x, y) of a width x height field, millimetres. Every
-// scene is 0 at the top-left corner, the default reference pixel, and smooth enough
-// for the fringes to stay below half a period per pixel.
-double rawSceneHeight(Scene scene, int x, int y, int width, int height)
+Config snapshot()
 {
-    const double u = (x + 0.5) / width, v = (y + 0.5) / height;
-    switch (scene) {
+    State& s = state();
+    std::lock_guard<std::mutex> lock(s.mutex);
+    ensureConfigured(s);
+    return s.config;
+}
+
+struct Terms {
+    double T1, T2, T3, T4, X;
+};
+
+Terms terms(const Geometry& g, int x)
+{
+    const double s = std::sin(g.Theta), c = std::cos(g.Theta);
+    const double X = (x - g.X0) * g.pixelX;
+    return {g.Zc * g.Zcf * s + g.Zc * X * c, g.Zc * g.Zc * X * c, g.Zc * g.Zcf * c - g.Zc * X * s,
+            -g.Zc * g.Zc * X * s + g.Zc * g.Zcf * g.Lp, X};
+}
+
+// The place on the grating that lights a point of height h (mm, relative) at column x;
+// false when no place of the grating does.
+bool gratingPlace(const Geometry& g, double h, int x, double* u)
+{
+    const Terms t = terms(g, x);
+    const double den = h * t.T3 + t.T4;
+    if (!(den > 0.0)) return false;  // behind the projector
+    *u = g.Lpf * (h * t.T1 + t.T2) / den;
+    return std::fabs(*u) <= g.gratingHalfWidth;
+}
+
+// The columns of the field that the grating reaches on the plane of the reference pixel:
+// where the scenes are laid out.
+struct Window {
+    double x0 = 0, width = 1;
+};
+
+Window sceneWindow(const Geometry& g, int width)
+{
+    int first = -1, last = -1;
+    for (int x = 0; x < width; ++x) {
+        double u;
+        if (gratingPlace(g, 0.0, x, &u)) {
+            if (first < 0) first = x;
+            last = x;
+        }
+    }
+    if (first < 0) return {0.0, static_cast<double>(width)};
+    return {static_cast<double>(first), static_cast<double>(last - first + 1)};
+}
+
+double gauss(double dx, double dy, double radius)
+{
+    return std::exp(-(dx * dx + dy * dy) / (radius * radius));
+}
+
+// Height of the scene at pixel (x, y), millimetres, before it is made relative to the
+// reference pixel. Lateral layout in pixels of the scene window and the field's rows.
+double rawSceneHeight(const Config& c, const Window& w, double x, double y, int height)
+{
+    const double u = (x - w.x0) / w.width;   // 0..1 across the window
+    const double v = (y + 0.5) / height;     // 0..1 down the field
+    const double m = std::min(w.width, static_cast<double>(height));
+    const Geometry& g = c.geometry;
+    switch (c.scene) {
     case Scene::Flat:
         return 0.0;
     case Scene::Tilted:
-        return 0.02 * (static_cast<double>(x) / width) + 0.01 * (static_cast<double>(y) / height);
+        return 0.100 * u + 0.050 * v;
     case Scene::Sphere: {
-        // Spherical cap over a base of radius 0.3 (field units), 0.08 mm high at its centre.
-        const double r2 = ((u - 0.45) * (u - 0.45) + (v - 0.45) * (v - 0.45)) / (0.3 * 0.3);
-        if (r2 >= 1.0) return 0.0;
-        const double k = 0.5, top = 1.0 - std::sqrt(1.0 - k);
-        return 0.08 * (std::sqrt(1.0 - k * r2) - std::sqrt(1.0 - k)) / top;
+        // A spherical cap on a base of radius 0.3 m pixels, 100 µm high (at most half
+        // its base radius on small fields).
+        const double dx = (x - (w.x0 + 0.45 * w.width)) * g.pixelX;
+        const double dy = (y - 0.45 * height) * g.pixelY;
+        const double a = 0.3 * m * std::min(g.pixelX, g.pixelY);
+        const double cap = std::min(0.100, 0.5 * a);
+        if (!(a > 0.0) || !(cap > 0.0)) return 0.0;
+        const double radius = (a * a + cap * cap) / (2.0 * cap);
+        const double r2 = dx * dx + dy * dy;
+        if (r2 >= a * a) return 0.0;
+        return std::sqrt(radius * radius - r2) - (radius - cap);
     }
     case Scene::Step:
-        // A 0.015 mm terrace over the middle third of the width, with a soft edge
-        // two pixels wide so that the jump stays below half a fringe per pixel.
-        {
-            const double left = 1.0 / 3.0, right = 2.0 / 3.0, edge = 2.0 / width;
-            const double a = std::clamp((u - left) / edge, 0.0, 1.0);
-            const double b = std::clamp((right - u) / edge, 0.0, 1.0);
-            return 0.015 * std::min(a, b);
-        }
+        return v >= 1.0 / 3.0 && v < 2.0 / 3.0 ? 0.100 : 0.0;
     case Scene::Demo:
     default: {
-        // A smooth dome with a small dimple beside it and a gentle tilt.
-        const double d1 = ((u - 0.42) * (u - 0.42) + (v - 0.45) * (v - 0.45)) / (0.18 * 0.18);
-        const double d2 = ((u - 0.68) * (u - 0.68) + (v - 0.62) * (v - 0.62)) / (0.08 * 0.08);
-        return 0.06 * std::exp(-d1) - 0.02 * std::exp(-d2) + 0.004 * (static_cast<double>(x) / width);
+        // A dome 150 µm high, a dimple 50 µm deep beside it, and a 20 µm tilt.
+        const double cx = w.x0 + 0.42 * w.width, cy = 0.45 * height;
+        const double dx = w.x0 + 0.70 * w.width, dy = 0.66 * height;
+        return 0.150 * gauss(x - cx, y - cy, 0.18 * m) - 0.050 * gauss(x - dx, y - dy, 0.08 * m) + 0.020 * u;
     }
     }
 }
 
-// The scene made relative to the reference pixel, where every scene stands at 0.
-double sceneHeight(const Config& c, int x, int y, int width, int height)
+// One field's layout: the window and the scene height at the reference pixel.
+struct Layout {
+    Window window;
+    double reference = 0.0;
+};
+
+Layout layout(const Config& c, int width, int height)
 {
-    const int rx = std::clamp(c.geometry.X0, 0, width - 1), ry = std::clamp(c.geometry.Y0, 0, height - 1);
-    return rawSceneHeight(c.scene, x, y, width, height) - rawSceneHeight(c.scene, rx, ry, width, height);
+    Layout l;
+    l.window = sceneWindow(c.geometry, width);
+    l.reference = rawSceneHeight(c, l.window, c.geometry.X0, c.geometry.Y0, height);
+    return l;
+}
+
+// Height relative to the reference pixel, millimetres.
+double sceneHeight(const Config& c, const Layout& l, int x, int y, int height)
+{
+    return rawSceneHeight(c, l.window, x, y, height) - l.reference;
 }
 
 bool onPlate(int x, int y, int width, int height)
@@ -140,35 +224,95 @@ bool onPlate(int x, int y, int width, int height)
     return x < width - width / 10 && y < height - height / 10;
 }
 
-std::shared_ptr<const Field> field(State& s, int width, int height)
+struct PixelTruth {
+    double height;   // mm, relative to the reference pixel
+    double phase;    // radians at zero shift; NaN when unlit
+    bool lit;
+};
+
+PixelTruth pixelTruth(const Config& c, const Layout& l, int x, int y, int height)
 {
-    auto key = std::make_pair(width, height);
-    auto it = s.fields.find(key);
-    if (it != s.fields.end()) return it->second;
+    PixelTruth p;
+    p.height = sceneHeight(c, l, x, y, height);
+    double u;
+    p.lit = gratingPlace(c.geometry, p.height, x, &u);
+    p.phase = p.lit ? kTwoPi * c.geometry.frequency * (u - terms(c.geometry, x).X)
+                    : std::numeric_limits<double>::quiet_NaN();
+    return p;
+}
+
+std::shared_ptr<const Field> makeField(const Config& c, int width, int height)
+{
     auto f = std::make_shared<Field>();
-    f->width = width;
-    f->height = height;
     const size_t n = static_cast<size_t>(width) * static_cast<size_t>(height);
-    f->reflectance.resize(n);
-    f->cosPhi.resize(n);
-    f->sinPhi.resize(n);
+    f->base.resize(n);
+    f->cosTerm.resize(n);
+    f->sinTerm.resize(n);
+    f->view.resize(n);
+    const Layout l = layout(c, width, height);
     for (int y = 0; y < height; ++y) {
         for (int x = 0; x < width; ++x) {
-            const size_t i = static_cast<size_t>(y) * width + x;
-            const double phi = phaseFromHeight(s.config.geometry, sceneHeight(s.config, x, y, width, height), x);
-            f->reflectance[i] = onPlate(x, y, width, height) ? 1.0f : static_cast<float>(kBandReflectance);
-            f->cosPhi[i] = static_cast<float>(std::cos(phi));
-            f->sinPhi[i] = static_cast<float>(std::sin(phi));
+            const size_t i = static_cast<size_t>(y) * static_cast<size_t>(width) + static_cast<size_t>(x);
+            const PixelTruth p = pixelTruth(c, l, x, y, height);
+            const double r = onPlate(x, y, width, height) ? 1.0 : kBandReflectance;
+            if (p.lit) {
+                f->base[i] = static_cast<float>(r * (c.ambient + c.bias));
+                f->cosTerm[i] = static_cast<float>(r * c.modulation * std::cos(p.phase));
+                f->sinTerm[i] = static_cast<float>(r * c.modulation * std::sin(p.phase));
+                f->view[i] = static_cast<float>(r * (c.ambient + c.bias + kViewLevel * c.modulation));
+            } else {
+                f->base[i] = f->view[i] = static_cast<float>(r * c.ambient);
+                f->cosTerm[i] = f->sinTerm[i] = 0.0f;
+            }
         }
     }
+    return f;
+}
+
+// Caller holds the lock.
+std::shared_ptr<const Field> field(State& s, int width, int height)
+{
+    const auto key = std::make_pair(width, height);
+    auto it = s.fields.find(key);
+    if (it != s.fields.end()) return it->second;
+    if (s.fields.size() >= kMaxCachedFields) s.fields.clear();
+    auto f = makeField(s.config, width, height);
     s.fields.emplace(key, f);
     return f;
 }
 
+int32_t stepCountsOf(const Config& c, double um)
+{
+    const double counts = std::trunc(std::fabs(um) * c.countsPerUm + 0.5);
+    if (!(counts < 2147483647.0)) return um < 0 ? INT32_MIN + 1 : INT32_MAX;
+    return static_cast<int32_t>(um < 0 ? -counts : counts);
+}
+
 double phasePerCountOf(const Config& c)
 {
-    // One count moves the grating 1 / countsPerUm micrometres; one period is 1000 / f µm.
-    return c.countsPerUm > 0.0 ? kTwoPi * c.geometry.frequency / (1000.0 * c.countsPerUm) : 0.0;
+    // The constant four-step method's step of 250 / f µm, in whole counts, is pi / 2.
+    if (!(c.geometry.frequency > 0.0)) return 0.0;
+    const int32_t quarter = stepCountsOf(c, 250.0 / c.geometry.frequency);
+    return quarter > 0 ? (kPi / 2.0) / quarter : 0.0;
+}
+
+int phaseAxisOf(const Config& c)
+{
+    return std::clamp(c.phaseShiftAxis, 1, 4);
+}
+
+template <typename T>
+std::vector<T> perPixel(int width, int height, T (*value)(const PixelTruth&, int, int))
+{
+    if (width <= 0 || height <= 0) return {};
+    const Config c = snapshot();
+    const Layout l = layout(c, width, height);
+    std::vector<T> map(static_cast<size_t>(width) * static_cast<size_t>(height));
+    for (int y = 0; y < height; ++y)
+        for (int x = 0; x < width; ++x)
+            map[static_cast<size_t>(y) * static_cast<size_t>(width) + static_cast<size_t>(x)] =
+                value(pixelTruth(c, l, x, y, height), x, y);
+    return map;
 }
 
 }  // namespace
@@ -188,27 +332,26 @@ void captureFrame(const CameraSettings& camera, int width, int height, uint8_t* 
         noiseTable = s.noise;
     }
     const float* noise = noiseTable->data();
-    const bool lit = camera.channel != c.viewChannel;
-    const int axis = std::clamp(c.phaseShiftAxis, 1, 4);
-    const int32_t counts = g_axis[axis].load();
+    const bool grating = camera.channel != c.viewChannel;
+    const int32_t counts = g_axis[phaseAxisOf(c)].load();
     const double delta = phasePerCountOf(c) * counts;
     const float cd = static_cast<float>(std::cos(delta)), sd = static_cast<float>(std::sin(delta));
     const float gain = static_cast<float>(camera.contrast);
-    const float offset = static_cast<float>(camera.brightness) + 0.5f;
-    const float bias = static_cast<float>(c.bias), mod = static_cast<float>(c.modulation);
+    const float offset = static_cast<float>(camera.brightness) + 0.5f;  // + 0.5: round to nearest
     const float sigma = static_cast<float>(c.noiseSigma);
     // The noise pattern depends on the seed, the channel and the stage position only.
     uint64_t h = (static_cast<uint64_t>(static_cast<uint32_t>(counts)) << 32) ^ camera.channel ^ (c.seed * 0x9E37ull);
-    const size_t start = static_cast<size_t>(splitmix(h) % kNoiseTableSize);
+    size_t k = static_cast<size_t>(splitmix(h) % kNoiseTableSize);
     const size_t n = static_cast<size_t>(width) * static_cast<size_t>(height);
-    size_t k = start;
+    const float* base = f->base.data();
+    const float* ct = f->cosTerm.data();
+    const float* st = f->sinTerm.data();
+    const float* view = f->view.data();
     for (size_t i = 0; i < n; ++i) {
         // cos(phi + delta) = cos(phi) cos(delta) - sin(phi) sin(delta)
-        const float fringe = lit ? f->cosPhi[i] * cd - f->sinPhi[i] * sd : 0.0f;
-        const float light = lit ? bias + mod * fringe : bias + mod * 0.72f;
-        float v = gain * f->reflectance[i] * light + offset + sigma * noise[k];
+        const float light = grating ? base[i] + ct[i] * cd - st[i] * sd : view[i];
+        const float v = std::clamp(gain * light + offset + sigma * noise[k], 0.0f, 255.0f);
         if (++k == kNoiseTableSize) k = 0;
-        v = std::clamp(v, 0.0f, 255.0f);
         out[i] = static_cast<uint8_t>(v);
     }
 }
@@ -225,10 +368,7 @@ int32_t axisCounts(int axis)
 
 Config config()
 {
-    State& s = state();
-    std::lock_guard<std::mutex> lock(s.mutex);
-    ensureConfigured(s);
-    return s.config;
+    return snapshot();
 }
 
 void configure(const Config& c)
@@ -246,6 +386,20 @@ void reset()
 {
     configure(configFromEnvironment());
     for (int a = 1; a <= 4; ++a) g_axis[a] = 0;
+}
+
+void setScene(Scene scene)
+{
+    Config c = config();
+    c.scene = scene;
+    configure(c);
+}
+
+void setSeed(uint64_t seed)
+{
+    Config c = config();
+    c.seed = seed;
+    configure(c);
 }
 
 bool parseScene(const std::string& name, Scene* scene)
@@ -274,48 +428,42 @@ const char* sceneName(Scene scene)
     return "demo";
 }
 
+bool showsGrating(uint32_t channel)
+{
+    return channel != config().viewChannel;
+}
+
 std::vector<double> trueHeightMap(int width, int height)
 {
-    const Config c = config();
-    std::vector<double> map(static_cast<size_t>(std::max(0, width)) * std::max(0, height));
-    for (int y = 0; y < height; ++y)
-        for (int x = 0; x < width; ++x)
-            map[static_cast<size_t>(y) * width + x] = sceneHeight(c, x, y, width, height);
-    return map;
+    return perPixel<double>(width, height, [](const PixelTruth& p, int, int) { return p.height * 1000.0; });
 }
 
 std::vector<double> truePhaseMap(int width, int height)
 {
-    const Config c = config();
-    std::vector<double> map = trueHeightMap(width, height);
-    for (int y = 0; y < height; ++y)
-        for (int x = 0; x < width; ++x) {
-            double& v = map[static_cast<size_t>(y) * width + x];
-            v = phaseFromHeight(c.geometry, v, x);
-        }
-    return map;
+    return perPixel<double>(width, height, [](const PixelTruth& p, int, int) { return p.phase; });
 }
 
 std::vector<uint8_t> plateMap(int width, int height)
 {
-    std::vector<uint8_t> map(static_cast<size_t>(std::max(0, width)) * std::max(0, height));
+    if (width <= 0 || height <= 0) return {};
+    std::vector<double> phase = truePhaseMap(width, height);
+    std::vector<uint8_t> map(phase.size());
     for (int y = 0; y < height; ++y)
-        for (int x = 0; x < width; ++x)
-            map[static_cast<size_t>(y) * width + x] = onPlate(x, y, width, height) ? 1 : 0;
+        for (int x = 0; x < width; ++x) {
+            const size_t i = static_cast<size_t>(y) * static_cast<size_t>(width) + static_cast<size_t>(x);
+            map[i] = onPlate(x, y, width, height) && !std::isnan(phase[i]) ? 1 : 0;
+        }
     return map;
 }
 
 std::vector<double> expectedHeightMap(int width, int height)
 {
-    const Config c = config();
+    const Geometry g = config().geometry;
     std::vector<double> phase = truePhaseMap(width, height);
-    if (phase.empty()) return phase;
-    const int rx = std::clamp(c.geometry.X0, 0, width - 1), ry = std::clamp(c.geometry.Y0, 0, height - 1);
-    const double phi0 = phase[static_cast<size_t>(ry) * width + rx];
     for (int y = 0; y < height; ++y)
         for (int x = 0; x < width; ++x) {
-            double& v = phase[static_cast<size_t>(y) * width + x];
-            v = heightFromPhase(c.geometry, v - phi0, x);
+            double& v = phase[static_cast<size_t>(y) * static_cast<size_t>(width) + static_cast<size_t>(x)];
+            if (!std::isnan(v)) v = heightFromPhase(g, v, x) * 1000.0;
         }
     return phase;
 }
@@ -325,24 +473,22 @@ double phasePerCount()
     return phasePerCountOf(config());
 }
 
+int32_t stepCounts(double um)
+{
+    return stepCountsOf(config(), um);
+}
+
+double phasePerStep(double um)
+{
+    const Config c = config();
+    return phasePerCountOf(c) * stepCountsOf(c, um);
+}
+
 double currentPhaseShift()
 {
     const Config c = config();
-    return phasePerCountOf(c) * axisCounts(std::clamp(c.phaseShiftAxis, 1, 4));
+    return phasePerCountOf(c) * axisCounts(phaseAxisOf(c));
 }
-
-namespace {
-struct Terms {
-    double T1, T2, T3, T4, X;
-};
-Terms terms(const Geometry& g, int x)
-{
-    const double s = std::sin(g.Theta), c = std::cos(g.Theta);
-    const double X = (x - g.X0) * g.pixelX;
-    return {g.Zc * g.Zcf * s + g.Zc * X * c, g.Zc * g.Zc * X * c, g.Zc * g.Zcf * c - g.Zc * X * s,
-            -g.Zc * g.Zc * X * s + g.Zc * g.Zcf * g.Lp, X};
-}
-}  // namespace
 
 double heightFromPhase(const Geometry& g, double phi, int x)
 {

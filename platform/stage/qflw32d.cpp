@@ -2,9 +2,10 @@
 
 #include "bench.h"
 
+#include <cstdint>
 #include <cstdio>
-#include <cstring>
 #include <mutex>
+#include <utility>
 
 namespace {
 
@@ -20,8 +21,9 @@ struct Controller {
 
 Controller& controller()
 {
-    static Controller c;
-    return c;
+    // Never destroyed: the stage panel sends its go-home command while the program ends.
+    static Controller* c = new Controller;
+    return *c;
 }
 
 bool validAxis(int32_t axis)
@@ -41,13 +43,20 @@ std::string format(const char* fmt, int32_t a, int32_t b = 0)
     return text;
 }
 
+constexpr size_t kMaxLog = 20000;
+
 // Caller holds the lock.
-void moveTo(Controller& c, int32_t axis, int64_t absolute)
+void record(Controller& c, std::string entry)
 {
-    if (absolute > INT32_MAX) absolute = INT32_MAX;
-    if (absolute < INT32_MIN) absolute = INT32_MIN;
-    c.absolute[axis] = static_cast<int32_t>(absolute);
-    bench::setAxisCounts(axis, c.absolute[axis]);
+    if (c.log.size() >= kMaxLog) c.log.erase(c.log.begin(), c.log.begin() + kMaxLog / 2);
+    c.log.push_back(std::move(entry));
+}
+
+// Caller holds the lock.
+void moveTo(Controller& c, int32_t axis, int32_t absolute)
+{
+    c.absolute[axis] = absolute;
+    bench::setAxisCounts(axis, absolute);
 }
 
 }  // namespace
@@ -56,7 +65,7 @@ int16_t QflOpen()
 {
     Controller& c = controller();
     std::lock_guard<std::mutex> lock(c.mutex);
-    c.log.push_back("QflOpen()");
+    record(c, "QflOpen()");
     c.open = !c.openFails;
     return c.open ? 1 : 0;
 }
@@ -65,7 +74,7 @@ int32_t QflConfigure(int32_t value)
 {
     Controller& c = controller();
     std::lock_guard<std::mutex> lock(c.mutex);
-    c.log.push_back(format("QflConfigure(%d)", value));
+    record(c, format("QflConfigure(%d)", value));
     return c.open ? 1 : 0;
 }
 
@@ -73,7 +82,7 @@ int32_t QflInitialize()
 {
     Controller& c = controller();
     std::lock_guard<std::mutex> lock(c.mutex);
-    c.log.push_back("QflInitialize()");
+    record(c, "QflInitialize()");
     return c.open ? 1 : 0;
 }
 
@@ -81,7 +90,7 @@ int32_t QflSelectAxis(int32_t axis)
 {
     Controller& c = controller();
     std::lock_guard<std::mutex> lock(c.mutex);
-    c.log.push_back(format("QflSelectAxis(%d)", axis));
+    record(c, format("QflSelectAxis(%d)", axis));
     if (!c.open || !validAxis(axis)) return 0;
     c.selected = axis;
     return 1;
@@ -91,9 +100,12 @@ int32_t QflMoveRelative(int32_t axis, int32_t counts)
 {
     Controller& c = controller();
     std::lock_guard<std::mutex> lock(c.mutex);
-    c.log.push_back(format("QflMoveRelative(%d, %d)", axis, counts));
+    record(c, format("QflMoveRelative(%d, %d)", axis, counts));
     if (!c.open || !validAxis(axis)) return 0;
-    moveTo(c, axis, static_cast<int64_t>(c.absolute[axis]) + counts);
+    // A move that would leave the counter's range is refused, not cut short.
+    const int64_t target = static_cast<int64_t>(c.absolute[axis]) + counts;
+    if (target > INT32_MAX || target < INT32_MIN) return 0;
+    moveTo(c, axis, static_cast<int32_t>(target));
     return 1;
 }
 
@@ -101,7 +113,7 @@ int32_t QflExecute(int32_t axis)
 {
     Controller& c = controller();
     std::lock_guard<std::mutex> lock(c.mutex);
-    c.log.push_back(format("QflExecute(%d)", axis));
+    record(c, format("QflExecute(%d)", axis));
     return c.open && validAxis(axis) ? 1 : 0;
 }
 
@@ -110,7 +122,7 @@ int32_t QflCommand(const char* command, char* replyBuffer)
     Controller& c = controller();
     std::lock_guard<std::mutex> lock(c.mutex);
     const std::string text = command ? command : "";
-    c.log.push_back("QflCommand(\"" + text + "\")");
+    record(c, command ? "QflCommand(\"" + text + "\")" : std::string("QflCommand(null)"));
     if (!c.open) {
         reply(replyBuffer, "ERR not open");
         return 0;
@@ -182,6 +194,13 @@ int32_t position(int axis)
     Controller& c = controller();
     std::lock_guard<std::mutex> lock(c.mutex);
     return validAxis(axis) ? c.absolute[axis] - c.home[axis] : 0;
+}
+
+int32_t selectedAxis()
+{
+    Controller& c = controller();
+    std::lock_guard<std::mutex> lock(c.mutex);
+    return c.selected;
 }
 
 int32_t absolutePosition(int axis)
