@@ -1,0 +1,264 @@
+// The surface export (.sur): sampling, coordinates, masked samples, refusals and the form.
+#include "Surfacedataoutput.h"
+
+#include "Apperror.h"
+#include "Dialogs.h"
+
+#include <QApplication>
+#include <QDir>
+#include <QLineEdit>
+
+#include <gtest/gtest.h>
+
+#include <dirent.h>
+#include <unistd.h>
+
+#include <cstring>
+#include <fstream>
+#include <functional>
+#include <sstream>
+#include <string>
+#include <vector>
+
+namespace {
+
+class QtEnvironment : public ::testing::Environment {
+public:
+    void SetUp() override
+    {
+        if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "offscreen");
+        if (!qApp) app_ = new QApplication(argc_, argv_);
+    }
+    void TearDown() override { delete app_; }
+
+private:
+    int argc_ = 1;
+    char name_[16] = "surface_test";
+    char* argv_[2] = {name_, nullptr};
+    QApplication* app_ = nullptr;
+};
+::testing::Environment* const kQt = ::testing::AddGlobalTestEnvironment(new QtEnvironment);
+
+std::string ErrorOf(const std::function<void()>& f)
+{
+    try {
+        f();
+    } catch (const EAppError& e) {
+        return e.what();
+    }
+    return "(no error)";
+}
+
+std::vector<std::string> Lines(const std::string& text)
+{
+    std::vector<std::string> lines;
+    size_t at = 0;
+    while (at < text.size()) {
+        const size_t end = text.find("\r\n", at);
+        if (end == std::string::npos) {
+            lines.push_back("(unterminated) " + text.substr(at));
+            break;
+        }
+        lines.push_back(text.substr(at, end - at));
+        at = end + 2;
+    }
+    return lines;
+}
+
+std::string ReadText(const std::string& path)
+{
+    std::ifstream in(path, std::ios::binary);
+    std::stringstream s;
+    s << in.rdbuf();
+    return s.str();
+}
+
+// A W x H map with heights c + 10 r.
+struct Map {
+    Map(int w, int h) : heights(size_t(w * h)), mask(size_t(w * h), 0)
+    {
+        for (int r = 0; r < h; ++r)
+            for (int c = 0; c < w; ++c) heights[size_t(r * w + c)] = float(c + 10 * r);
+        m.Heights = heights.data();
+        m.Mask = mask.data();
+        m.Width = w;
+        m.Height = h;
+        m.Zc = 100;
+        m.Zcf = 50;
+        m.X0 = 1;
+        m.Y0 = 1;
+        m.PixelX = 0.01;
+        m.PixelY = 0.02;
+        m.OriginX = 1;
+        m.OriginY = -2;
+        m.OriginZ = 0.5;
+    }
+    void Mask(int c, int r) { mask[size_t(r * m.Width + c)] = 255; }
+    std::vector<float> heights;
+    std::vector<uint8_t> mask;
+    TMapCoordinates m;
+};
+
+TEST(SurfaceData, GoldenFileForAKnownMapAndBox)
+{
+    Map map(4, 3);
+    map.Mask(0, 0);
+    for (int r = 0; r < 3; ++r) map.Mask(3, r);   // the box is columns 0..2, rows 0..2
+    const std::string text = SurfaceDataText(map.m, 3, 2);
+    // Step X 1.5 advances by 2 (x = 0, 2), step Y 1.0 by 1 (y = 0, 1, 2).
+    const std::string expected =
+        "  3   2\r\n"
+        "   0.980     -2.040   10000.000\r\n"
+        "   1.020     -2.041      2.500\r\n"
+        "   0.978     -2.000     10.500\r\n"
+        "   1.022     -2.000     12.500\r\n"
+        "   0.976     -1.952     20.500\r\n"
+        "   1.024     -1.951     22.500\r\n";
+    EXPECT_EQ(text, expected);
+}
+
+TEST(SurfaceData, SamplingFollowsTheRoundedSteps)
+{
+    Map map(320, 130);
+    std::fill(map.mask.begin(), map.mask.end(), 255);
+    for (int r = 20; r <= 119; ++r)
+        for (int c = 10; c <= 309; ++c) map.mask[size_t(r * 320 + c)] = 0;
+    const std::vector<std::string> lines = Lines(SurfaceDataText(map.m, 50, 200));
+    EXPECT_EQ(lines[0], " 50 200");
+    ASSERT_EQ(lines.size(), 1u + 50 * 150);
+    // Row y = 20, then y = 22 after 150 points; x = 10, 12, ... 308.
+    auto coords = [&](size_t i) {
+        float X, Y, Z;
+        std::sscanf(lines[i].c_str(), "%f %f %f", &X, &Y, &Z);
+        return std::vector<float>{X, Y, Z};
+    };
+    EXPECT_FLOAT_EQ(coords(1)[2], 210.5f);          // z at (10, 20) = 210, + Origin Z
+    EXPECT_FLOAT_EQ(coords(2)[2], 212.5f);          // (12, 20)
+    EXPECT_FLOAT_EQ(coords(150)[2], 508.5f);        // (308, 20)
+    EXPECT_FLOAT_EQ(coords(151)[2], 230.5f);        // (10, 22)
+    EXPECT_FLOAT_EQ(coords(lines.size() - 1)[2], 1488.5f);   // (308, 118)
+}
+
+TEST(SurfaceData, MaskedSamplesWrite10000AndCoordinatesWithZeroHeight)
+{
+    Map map(3, 3);
+    map.Mask(1, 1);
+    const std::vector<std::string> lines = Lines(SurfaceDataText(map.m, 3, 3));
+    ASSERT_EQ(lines.size(), 10u);
+    // (1, 1) with z = 0: X = Origin X, Y = Origin Y.
+    EXPECT_EQ(lines[5], "   1.000     -2.000   10000.000");
+}
+
+TEST(SurfaceData, NoValidPixelGivesOnlyTheFirstLine)
+{
+    Map map(5, 4);
+    std::fill(map.mask.begin(), map.mask.end(), 255);
+    EXPECT_EQ(SurfaceDataText(map.m, 50, 200), " 50 200\r\n");
+    Map one(1, 1);
+    one.Mask(0, 0);
+    EXPECT_EQ(SurfaceDataText(one.m, 1, 1), "  1   1\r\n");
+}
+
+TEST(SurfaceData, WithoutAMaskEveryPixelIsValid)
+{
+    Map map(2, 2);
+    map.m.Mask = nullptr;
+    const std::vector<std::string> lines = Lines(SurfaceDataText(map.m, 2, 2));
+    ASSERT_EQ(lines.size(), 5u);
+    EXPECT_EQ(lines[1], "   0.980     -2.040      0.500");
+    EXPECT_EQ(lines[4], "   1.000     -2.000     11.500");
+}
+
+TEST(SurfaceData, CoordinatesAreRoundedToFloat32)
+{
+    Map map(1, 1);
+    map.m.OriginX = 100000.0123;   // float: 100000.015625
+    map.m.OriginY = 0.0;
+    map.m.OriginZ = 100000.0123;
+    map.m.X0 = 0;
+    map.m.Y0 = 0;
+    const std::vector<std::string> lines = Lines(SurfaceDataText(map.m, 1, 1));
+    ASSERT_EQ(lines.size(), 2u);
+    EXPECT_EQ(lines[1], "100000.016      0.000   100000.016");
+}
+
+TEST(SurfaceData, RefusalsWriteNoFile)
+{
+    char tmpl[] = "/tmp/surface_test.XXXXXX";
+    ASSERT_NE(mkdtemp(tmpl), nullptr);
+    const std::string path = std::string(tmpl) + "/out.sur";
+    Map map(10, 10);
+    struct Case {
+        int rows, cols;
+        double zcf;
+        const char* message;
+    };
+    const Case cases[] = {
+        {0, 200, 50, "The number of sample rows must be above 0"},
+        {50, -3, 50, "The number of sample columns must be above 0"},
+        {5, 5, 0, "Zcf is 0: the surface coordinates cannot be computed"},
+        {5, 11, 50, "11 sample columns are more than the 10 columns of valid pixels: the sample step must be at least one pixel"},
+        {20, 5, 50, "20 sample rows are more than the 10 rows of valid pixels: the sample step must be at least one pixel"},
+    };
+    for (const Case& c : cases) {
+        map.m.Zcf = c.zcf;
+        EXPECT_EQ(ErrorOf([&] { WriteSurfaceData(path, map.m, c.rows, c.cols); }), c.message);
+        EXPECT_NE(access(path.c_str(), F_OK), 0) << c.message;
+    }
+    TMapCoordinates none;
+    EXPECT_EQ(ErrorOf([&] { WriteSurfaceData(path, none, 5, 5); }), "There is no height map to output");
+
+    map.m.Zcf = 50;
+    WriteSurfaceData(path, map.m, 10, 10);
+    EXPECT_EQ(Lines(ReadText(path)).size(), 101u);
+    std::remove(path.c_str());
+    rmdir(tmpl);
+}
+
+TEST(SurfaceDataForm, OutputWritesTheNamedFileInTheCurrentDirectory)
+{
+    TScriptedDialogs dialogs;
+    ScopedDialogs scoped(&dialogs);
+    char tmpl[] = "/tmp/surface_form.XXXXXX";
+    ASSERT_NE(mkdtemp(tmpl), nullptr);
+    const QString before = QDir::currentPath();
+
+    Map map(4, 3);
+    TSurfaceDataOutputForm form;
+    EXPECT_EQ(form.windowTitle(), "Surface Data Output");
+    EXPECT_EQ(form.SampleRowEdit->text(), "50");
+    EXPECT_EQ(form.SampleColEdit->text(), "200");
+    const TMapCoordinates& m = map.m;
+    form.LoadData(m.Heights, m.Mask, m.Width, m.Height, m.Zc, m.Zcf, m.X0, m.Y0, m.OriginX, m.OriginY,
+                  m.OriginZ, m.PixelX, m.PixelY);
+
+    dialogs.AnswerFile(QString::fromLatin1(tmpl) + "/map.sur");
+    form.SpeedButton1Click();
+    EXPECT_EQ(form.FileNameEdit->text(), "map.sur");
+    EXPECT_EQ(QDir::currentPath(), QString::fromLatin1(tmpl));
+    ASSERT_EQ(dialogs.FileRequests().size(), 1u);
+    const TFileDialogRequest r = dialogs.FileRequests()[0];
+    EXPECT_TRUE(r.Save);
+    EXPECT_EQ(r.Title, "Select or type a new file name");
+    EXPECT_EQ(r.Filter, "Surface Data(*.sur)|*.sur;*.dat|All Files|*.*");
+    EXPECT_TRUE(r.OverwritePrompt);
+
+    form.SampleRowEdit->setText("abc");
+    EXPECT_EQ(ErrorOf([&] { form.BitBtn1Click(); }), "'abc' is not a valid integer value");
+    form.SampleRowEdit->setText("0");
+    EXPECT_EQ(ErrorOf([&] { form.BitBtn1Click(); }), "The number of sample rows must be above 0");
+    const std::string path = std::string(tmpl) + "/map.sur";
+    EXPECT_NE(access(path.c_str(), F_OK), 0);
+
+    form.SampleRowEdit->setText(" 3 ");
+    form.SampleColEdit->setText("2");
+    form.BitBtn1Click();
+    EXPECT_EQ(form.result(), mrOk);
+    EXPECT_EQ(ReadText(path), SurfaceDataText(map.m, 3, 2));
+
+    QDir::setCurrent(before);
+    std::remove(path.c_str());
+    rmdir(tmpl);
+}
+
+}  // namespace
