@@ -1,0 +1,211 @@
+// Simulated board family behind the board driver and the kernel service.
+//
+// A test chooses the machine with BoardSim::instance().configure(topology): how many
+// boards, which functions each carries, whether the firmware configured the board's PCI
+// bridge.  The simulation then answers the driver devices ("\\.\HALCYRA" for the board
+// list, "\\.\HALCYRA" plus the board suffix per board) and the kernel service
+// ("\\.\QVLSERVICE0"), keeps a PCI configuration space, backs the mapped windows with
+// register models and memory, and offers the inspection and fault-injection hooks below.
+// Everything is deterministic; the default topology is one board.
+#pragma once
+
+#include "hlc_arch.h"
+
+#include <cstdint>
+#include <functional>
+#include <string>
+#include <utility>
+#include <vector>
+
+namespace boardsim {
+
+// PCI identifiers of the simulated machine.
+constexpr uint16_t kMakerVendor = 0x1F3A;
+constexpr uint16_t kBridgeDeviceId = 0x0A7C;
+constexpr uint16_t kPrimaryOrloDeviceId = 0x3E91;
+constexpr uint16_t kDisplayOrloDeviceId = 0x3E92;
+constexpr uint16_t kChipVendor = 0x1C5B;
+constexpr uint16_t kChipDeviceId = 0x3D07;          // display chip, function behind the bridge
+constexpr uint16_t kChipFunction1DeviceId = 0x3D08; // its second function on bus 0
+constexpr uint16_t kHostVendor = 0x1AE0;
+constexpr uint16_t kHostBridgeDeviceId = 0x0600;
+constexpr uint16_t kSystemDeviceId = 0x0200;        // a firmware-configured device on bus 0
+
+// Sizes of the board's windows.
+constexpr uint32_t kOrloBarSize = 0x8000000;        // 128 MB per Orlo
+constexpr uint32_t kOrloRegisterSize = 0x4000;      // 16 KB register block
+constexpr uint32_t kOrloPortSize = 0x800;           // 2 KB window
+constexpr uint32_t kOrloShadowSize = 48;            // PCI shadow: configuration bytes 0x40-0x6F
+constexpr uint32_t kChipRegisterSize = 0x4000;
+constexpr uint32_t kChipFrameSize = 0x210000;       // frame memory and the expansion ROM behind it
+constexpr uint32_t kChipFrameBarSize = 0x400000;
+constexpr uint32_t kChipRomSize = 0x10000;
+
+// Region offsets of a map request (regions 4 and 8: the two Orlos; region 1: display chip).
+constexpr uint32_t kOrloRegisterOffset = 0x4000000;
+constexpr uint32_t kOrloPortOffset = 0x4080000;
+constexpr uint32_t kOrloShadowOffset = 0x8000000;
+constexpr uint32_t kPrimaryMemoryTop = 0x4000000;   // memory window ends here
+constexpr uint32_t kDisplayMemoryTop = 0x600000;
+
+// One board of the machine.
+struct BoardSpec {
+    bool primaryOrlo = true;
+    bool displayOrlo = false;
+    bool displayChip = false;      // display chip (needs the display Orlo)
+    bool processor = false;        // the board carries its own processor (status bit 6)
+    bool bridgeDecode = true;      // firmware numbered the bridge and assigned the addresses
+    bool boardCache = false;       // the primary Orlo has a board cache to flush
+    bool heldByOtherProcess = false; // attach answers that another process holds the node
+    uint8_t slot = 0;              // 0: 1 + board index
+    uint8_t slotDevice = 0xFF;     // device number of the board on bus 0; 0xFF: 0x0D + index
+    uint8_t bridgeFunction = 0;    // function of the board's bridge at that device
+    uint8_t moduleType = 1;        // grab-module type byte of the board record
+    uint8_t family = 0;            // family byte of the board record
+    uint32_t primaryMemory = 0x400000;
+    uint32_t displayMemory = 0x200000;
+    int32_t flushLatency = 2;      // reads that still see a cache flush running; < 0: never ends
+};
+
+struct ServiceSpec {
+    bool present = true;
+    uint32_t revision = 3;
+    uint32_t guid = 0x5EC7D00Du;
+    std::vector<uint32_t> dmaRegions{0x400000}; // reserved DMA regions (bytes each)
+    uint32_t firstPhysical = 0x07F80000u;       // physical address of the first region
+    uint32_t biosMechanism = 1;                 // bit 0: 32 devices per bus
+    uint32_t biosLevel = 0x0210;
+    uint32_t driverVersionMs = 0x00030002u;
+    uint32_t driverVersionLs = 0x00000007u;
+};
+
+struct HostSpec {
+    uint16_t vendor = kHostVendor;
+    uint16_t device = kHostBridgeDeviceId;
+    uint8_t revision = 3;
+    uint8_t slotDevice = 0;        // device number of the host bridge on bus 0
+    bool multiFunction = false;    // header type bit 7 of the host bridge
+    bool systemDevice = true;      // the bus-0 device with firmware-assigned addresses
+};
+
+struct Topology {
+    std::vector<BoardSpec> boards = std::vector<BoardSpec>(1);
+    ServiceSpec service;
+    HostSpec host;
+    bool driverPresent = true;
+};
+
+// Where an access landed.
+enum class HwArea : uint8_t {
+    PrimaryRegs, PrimaryMemory, PrimaryPort, PrimaryShadow,
+    DisplayRegs, DisplayMemory, DisplayPort, DisplayShadow,
+    ChipRegs, ChipFrame, Stray
+};
+enum class HwOp : uint8_t { Read, Write };
+
+struct HwAccess {
+    HwOp op = HwOp::Read;
+    uint8_t width = 4;          // bytes
+    uint8_t board = 0;
+    HwArea area = HwArea::Stray;
+    uint32_t offset = 0;        // byte offset in the area (the address itself for Stray)
+    uint32_t value = 0;
+    bool viaDriver = false;     // reached through a driver request instead of a window
+
+    bool operator==(const HwAccess& o) const;
+    std::string toString() const;
+};
+HwAccess Read(HwArea area, uint32_t offset, uint32_t value, uint8_t width = 4, uint8_t board = 0);
+HwAccess Write(HwArea area, uint32_t offset, uint32_t value, uint8_t width = 4, uint8_t board = 0);
+
+// One request as a device received it.
+struct RequestRecord {
+    std::string device;
+    uint32_t code = 0;
+    std::vector<uint8_t> input;
+    uint32_t outSize = 0;
+};
+
+struct DmaBufferInfo {
+    uint32_t id = 0;
+    uint32_t physical = 0;
+    uint32_t size = 0;
+    uint32_t owner = 0;
+    uint32_t pid = 0;
+    bool created = false;       // an id over existing region memory, not an allocation
+};
+
+// Functions of a board, for inspection.
+enum class BoardFunction : uint8_t { Bridge, PrimaryOrlo, DisplayOrlo, Chip, ChipFunction1 };
+
+class BoardSim {
+public:
+    static BoardSim& instance();
+
+    // Rebuilds the machine; open board devices become invalid, pending requests are
+    // cancelled, windows are unmapped, DMA buffers and page maps are dropped.
+    void configure(const Topology& topology);
+    void configure() { configure(Topology{}); }
+    Topology topology() const;
+
+    // Board records and device names.
+    uint32_t boardSuffix(int board) const;
+    std::string boardDeviceName(int board) const;
+
+    // Access trace and fault injection.  The read filter sees the chip's answer in
+    // access.value and returns what the library gets; the write filter may change
+    // access.value and returns false to drop the write.
+    void setTracing(bool on);
+    std::vector<HwAccess> trace() const;
+    void clearTrace();
+    uint32_t strayAccesses() const;
+    void setReadFilter(std::function<uint32_t(const HwAccess&)> filter);
+    void setWriteFilter(std::function<bool(HwAccess&)> filter);
+
+    // Requests: log, refusal, holding.
+    void setRequestLogging(bool on);
+    std::vector<RequestRecord> requests() const;
+    void clearRequests();
+    void failRequests(uint32_t code, int count = -1);   // refuse the next count (-1: all)
+    void holdRequests(uint32_t code, bool hold);        // leave them pending
+    int releaseHeld();                                  // complete held requests now
+    int pendingRequests() const;
+
+    // Board state.
+    uint32_t orloRegister(int board, bool display, uint32_t offset) const;
+    void setOrloRegister(int board, bool display, uint32_t offset, uint32_t value);
+    bool readBoardMemory(int board, bool display, uint32_t offset, void* destination, uint32_t bytes) const;
+    uint32_t chipRegister(int board, uint32_t offset) const;   // 32-bit word at a byte offset
+    std::vector<uint8_t> nodeRecord(int board) const;          // last record handed to the driver
+    uint32_t driverSemaphore(int board, uint32_t signal) const;
+    void signalDriverSemaphore(int board, uint32_t signal);
+    bool nodeInSet(uint32_t node) const;
+    bool sourceEnabled(int board, uint32_t source) const;
+    void postInterruptWords(int board, const std::vector<uint32_t>& words);
+    uint32_t displayKey(int board, int word) const;
+
+    // PCI configuration space as the service reaches it.
+    uint32_t configRead(uint8_t bus, uint8_t device, uint8_t function, uint8_t reg) const;
+    void configWrite(uint8_t bus, uint8_t device, uint8_t function, uint8_t reg, uint32_t value);
+    bool functionLocation(int board, BoardFunction which, uint8_t* bus, uint8_t* device, uint8_t* function) const;
+    uint32_t functionConfig(int board, BoardFunction which, uint8_t reg) const; // regardless of routing
+    bool memoryReachable(int board, BoardFunction which, int bar) const;
+
+    // Kernel service memory.
+    uint32_t dmaRegionPhysical(int region) const;
+    uint32_t dmaRegionSize(int region) const;
+    std::vector<DmaBufferInfo> dmaBuffers() const;
+    bool readPhysical(uint32_t physical, void* destination, uint32_t bytes) const;
+    bool writePhysical(uint32_t physical, const void* source, uint32_t bytes);
+    void* physicalToHost(uint32_t physical, uint32_t bytes) const; // contiguous range or null
+    uint32_t pagePhysical(const void* address) const;             // 0 when never listed
+    std::vector<std::pair<uint32_t, uint32_t>> pageMap() const;    // {host page, physical page}
+
+    // Process memory state.
+    std::vector<std::pair<uint32_t, uint32_t>> lockedRanges() const; // {address, bytes}
+
+private:
+    BoardSim();
+};
+
+} // namespace boardsim

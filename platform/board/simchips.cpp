@@ -1,0 +1,397 @@
+// Register models and memory behind the mapped windows, the window table, and the
+// accessor layer that routes every library access through them.
+#include "hwaccess.h"
+#include "simcore.h"
+
+#include <sys/mman.h>
+
+#include <cstdio>
+#include <cstring>
+
+namespace boardsim {
+
+namespace {
+uint32_t WidthMask(int width)
+{
+    return width >= 4 ? 0xFFFFFFFFu : ((1u << (8 * width)) - 1u);
+}
+} // namespace
+
+// ---------------------------------------------------------------- memory
+
+uint32_t RamChip::read(uint32_t offset, int width)
+{
+    if (offset >= size_ || size_ - offset < static_cast<uint32_t>(width)) return WidthMask(width);
+    if (bytes_.empty()) return 0;
+    uint32_t v = 0;
+    for (int i = width - 1; i >= 0; --i) v = (v << 8) | bytes_[offset + i];
+    return v;
+}
+
+void RamChip::write(uint32_t offset, int width, uint32_t value)
+{
+    if (offset >= size_ || size_ - offset < static_cast<uint32_t>(width)) return;
+    if (bytes_.empty()) bytes_.assign(size_, 0);
+    for (int i = 0; i < width; ++i) bytes_[offset + i] = static_cast<uint8_t>(value >> (8 * i));
+}
+
+bool RamChip::copyOut(uint32_t offset, void* destination, uint32_t bytes) const
+{
+    if (offset > size_ || size_ - offset < bytes) return false;
+    if (bytes_.empty())
+        std::memset(destination, 0, bytes);
+    else
+        std::memcpy(destination, bytes_.data() + offset, bytes);
+    return true;
+}
+
+// ---------------------------------------------------------------- Orlo registers
+
+OrloChip::OrloChip(Board* board, bool display) : board_(board), display_(display), regs_(kOrloRegisterSize / 4, 0)
+{
+    regs_[kControl / 4] = 0x10;   // bit 4 set: no JTAG emulator attached
+    regs_[kStatus / 4] = (board->spec.processor && !display) ? 0x40u : 0u;
+}
+
+uint32_t OrloChip::peek(uint32_t offset) const
+{
+    const uint32_t dword = offset & ~3u;
+    if (dword >= kOrloRegisterSize) return 0xFFFFFFFFu;
+    if (dword == kInterruptClear || dword == kInterruptSet) return interrupts_;
+    if (dword == kLock) return lock_ ? 1u : 0u;
+    return regs_[dword / 4];
+}
+
+void OrloChip::poke(uint32_t offset, uint32_t value)
+{
+    const uint32_t dword = offset & ~3u;
+    if (dword >= kOrloRegisterSize) return;
+    if (dword == kInterruptClear || dword == kInterruptSet)
+        interrupts_ = value;
+    else if (dword == kLock)
+        lock_ = (value & 1) != 0;
+    else
+        regs_[dword / 4] = value;
+}
+
+uint32_t OrloChip::readWord(uint32_t dword)
+{
+    switch (dword) {
+    case kLock: {
+        // Read-to-take: answers 1 when already held, else takes it and answers 0.
+        const uint32_t was = lock_ ? 1u : 0u;
+        lock_ = true;
+        return was;
+    }
+    case kInterruptSet:
+        if (flushRunning_) {
+            if (flushRemaining_ == 0) {
+                flushRunning_ = false;
+                interrupts_ &= ~kFlushBit;
+            } else if (flushRemaining_ > 0) {
+                --flushRemaining_;
+            }
+        }
+        return interrupts_;
+    case kInterruptClear:
+        return interrupts_;
+    default:
+        return regs_[dword / 4];
+    }
+}
+
+void OrloChip::writeWord(uint32_t dword, uint32_t bits, uint32_t laneMask)
+{
+    switch (dword) {
+    case kInterruptClear: // write 1 to clear
+        interrupts_ &= ~(bits & laneMask);
+        if (bits & laneMask & kFlushBit) flushRunning_ = false;
+        break;
+    case kInterruptSet: // write 1 to set
+        interrupts_ |= bits & laneMask;
+        if (bits & laneMask & kFlushBit) {
+            if (!display_ && board_->spec.boardCache) {
+                flushRunning_ = true;
+                flushRemaining_ = board_->spec.flushLatency;
+            } else {
+                interrupts_ &= ~kFlushBit; // nothing to flush
+            }
+        }
+        break;
+    case kLock:
+        if (laneMask & 1) lock_ = (bits & 1) != 0;
+        break;
+    default:
+        regs_[dword / 4] = (regs_[dword / 4] & ~laneMask) | (bits & laneMask);
+        break;
+    }
+}
+
+uint32_t OrloChip::read(uint32_t offset, int width)
+{
+    if (offset >= kOrloRegisterSize) return WidthMask(width);
+    const uint32_t shift = 8 * (offset & 3);
+    return (readWord(offset & ~3u) >> shift) & WidthMask(width);
+}
+
+void OrloChip::write(uint32_t offset, int width, uint32_t value)
+{
+    if (offset >= kOrloRegisterSize) return;
+    const uint32_t shift = 8 * (offset & 3);
+    const uint32_t lanes = (WidthMask(width) << shift);
+    writeWord(offset & ~3u, (value & WidthMask(width)) << shift, lanes);
+}
+
+// ---------------------------------------------------------------- PCI shadow
+
+uint32_t ShadowChip::read(uint32_t offset, int width)
+{
+    if (offset >= kOrloShadowSize || kOrloShadowSize - offset < static_cast<uint32_t>(width)) return WidthMask(width);
+    uint32_t v = 0;
+    for (int i = width - 1; i >= 0; --i) v = (v << 8) | function_->cfg[0x40 + offset + i];
+    return v;
+}
+
+void ShadowChip::write(uint32_t offset, int width, uint32_t value)
+{
+    if (offset >= kOrloShadowSize || kOrloShadowSize - offset < static_cast<uint32_t>(width)) return;
+    for (int i = 0; i < width; ++i) {
+        const uint8_t reg = static_cast<uint8_t>(0x40 + offset + i);
+        const uint8_t m = function_->wmask[reg];
+        function_->cfg[reg] = static_cast<uint8_t>((function_->cfg[reg] & ~m) | (static_cast<uint8_t>(value >> (8 * i)) & m));
+    }
+}
+
+// ---------------------------------------------------------------- windows
+
+uint32_t SimState::mapWindow(Board& board, HwArea area, SimChip* chip, uint32_t chipOffset, uint32_t size)
+{
+    for (const auto& entry : windows) {
+        const Window& w = entry.second;
+        if (w.board == board.index && w.area == area && w.chipOffset == chipOffset && w.size == size) return w.base;
+    }
+    const size_t page = 4096;
+    const size_t bytes = (static_cast<size_t>(size) + page - 1) / page * page;
+    void* p = mmap(nullptr, bytes, PROT_NONE, MAP_PRIVATE | MAP_ANONYMOUS | MAP_NORESERVE, -1, 0);
+    if (p == MAP_FAILED) return 0;
+    Window w;
+    w.base = static_cast<uint32_t>(reinterpret_cast<uintptr_t>(p));
+    w.size = size;
+    w.reservation = p;
+    w.reservedBytes = bytes;
+    w.chip = chip;
+    w.chipOffset = chipOffset;
+    w.board = static_cast<uint8_t>(board.index);
+    w.area = area;
+    windows[w.base] = w;
+    return w.base;
+}
+
+// Driver regions: 4 the primary Orlo, 8 the display Orlo, 1 the display chip (offset 0
+// its registers, 1 its frame memory), -1 physical DMA memory.
+uint32_t SimState::mapRegion(Board& board, uint32_t region, uint32_t offset, uint32_t size)
+{
+    if (size == 0) return 0;
+    const uint64_t end = static_cast<uint64_t>(offset) + size;
+    if (region == 0xFFFFFFFFu) {
+        uint8_t* host = hostOf(offset, size);
+        return host ? static_cast<uint32_t>(reinterpret_cast<uintptr_t>(host)) : 0;
+    }
+    if (region == 4 || region == 8) {
+        const bool display = region == 8;
+        PciFunction* f = display ? board.display : board.primary;
+        if (!f || !reachable(f, 0)) return 0;
+        RamChip* memory = display ? board.displayMemory.get() : board.primaryMemory.get();
+        const uint32_t top = display ? kDisplayMemoryTop : kPrimaryMemoryTop;
+        const uint32_t memoryStart = top - memory->size();
+        if (offset >= memoryStart && end <= top)
+            return mapWindow(board, display ? HwArea::DisplayMemory : HwArea::PrimaryMemory, memory,
+                             offset - memoryStart, size);
+        if (offset >= kOrloRegisterOffset && end <= kOrloRegisterOffset + kOrloRegisterSize)
+            return mapWindow(board, display ? HwArea::DisplayRegs : HwArea::PrimaryRegs,
+                             display ? board.displayRegs.get() : board.primaryRegs.get(),
+                             offset - kOrloRegisterOffset, size);
+        if (offset >= kOrloPortOffset && end <= kOrloPortOffset + kOrloPortSize)
+            return mapWindow(board, display ? HwArea::DisplayPort : HwArea::PrimaryPort,
+                             display ? board.displayPort.get() : board.primaryPort.get(), offset - kOrloPortOffset,
+                             size);
+        if (offset >= kOrloShadowOffset && end <= kOrloShadowOffset + kOrloShadowSize)
+            return mapWindow(board, display ? HwArea::DisplayShadow : HwArea::PrimaryShadow,
+                             display ? board.displayShadow.get() : board.primaryShadow.get(),
+                             offset - kOrloShadowOffset, size);
+        return 0;
+    }
+    if (region == 1 && board.chipFunction1) {
+        if (offset == 0 && size <= kChipRegisterSize && reachable(board.chipFunction1, 0))
+            return mapWindow(board, HwArea::ChipRegs, board.chipRegs.get(), 0, size);
+        if (offset == 1 && size <= kChipFrameSize && reachable(board.chipFunction1, 1))
+            return mapWindow(board, HwArea::ChipFrame, board.chipFrame.get(), 0, size);
+    }
+    return 0;
+}
+
+uint32_t SimState::chipAccess(HwOp op, uint8_t board, HwArea area, SimChip* chip, uint32_t offset, int width,
+                              uint32_t value, bool viaDriver)
+{
+    HwAccess a;
+    a.op = op;
+    a.width = static_cast<uint8_t>(width);
+    a.board = board;
+    a.area = area;
+    a.offset = offset;
+    a.viaDriver = viaDriver;
+    if (op == HwOp::Write) {
+        a.value = value & WidthMask(width);
+        bool keep = true;
+        if (writeFilter) keep = writeFilter(a);
+        if (keep && chip) chip->write(a.offset, width, a.value);
+        if (tracing) traceLog.push_back(a);
+        return 0;
+    }
+    a.value = chip ? chip->read(offset, width) : WidthMask(width);
+    if (readFilter) a.value = readFilter(a) & WidthMask(width);
+    if (tracing) traceLog.push_back(a);
+    return a.value;
+}
+
+uint32_t SimState::access(HwOp op, uint32_t address, int width, uint32_t value)
+{
+    auto it = windows.upper_bound(address);
+    if (it != windows.begin()) {
+        --it;
+        const Window& w = it->second;
+        const uint32_t offset = address - w.base;
+        if (offset < w.size && w.size - offset >= static_cast<uint32_t>(width))
+            return chipAccess(op, w.board, w.area, w.chip, w.chipOffset + offset, width, value, false);
+    }
+    ++strays;
+    return chipAccess(op, 0, HwArea::Stray, nullptr, address, width, value, false);
+}
+
+// ---------------------------------------------------------------- boards
+
+uint8_t Board::kind() const
+{
+    if (spec.primaryOrlo) return 4;
+    if (spec.displayOrlo) return 8;
+    return 0;
+}
+
+uint8_t Board::secondKind() const
+{
+    return (spec.primaryOrlo && spec.displayOrlo) ? 8 : 0;
+}
+
+// Board record of the board list: 0 slot, 1 bus, 2 device, 3 function flags (bit 0
+// primary Orlo, 1 display Orlo, 2 bridge, 3 display chip function 1), 4 kind, 5 family,
+// 6 module type, 7 second kind, 8 display-chip device number, 9 secondary bus,
+// 10 bridge function, 11-18 list links (left 0 by the driver).
+void Board::boardRecord(uint8_t record[19]) const
+{
+    std::memset(record, 0, 19);
+    record[0] = slot;
+    record[1] = 0;
+    record[2] = slotDevice;
+    record[3] = static_cast<uint8_t>((primary ? 1 : 0) | (display ? 2 : 0) | (bridge ? 4 : 0) | (chipFunction1 ? 8 : 0));
+    record[4] = kind();
+    record[5] = spec.family;
+    record[6] = spec.moduleType;
+    record[7] = secondKind();
+    record[8] = chipFunction1 ? 1 : 0;
+    record[9] = bridge ? bridge->cfg[0x19] : 0;
+    record[10] = spec.bridgeFunction;
+}
+
+} // namespace boardsim
+
+// ---------------------------------------------------------------- accessor layer
+
+using boardsim::HwOp;
+using boardsim::SimState;
+
+uint8_t HwRead8(uint32_t window, uint32_t offset)
+{
+    SimState& s = SimState::get();
+    std::lock_guard<std::recursive_mutex> lock(s.mutex);
+    return static_cast<uint8_t>(s.access(HwOp::Read, window + offset, 1, 0));
+}
+
+uint16_t HwRead16(uint32_t window, uint32_t offset)
+{
+    SimState& s = SimState::get();
+    std::lock_guard<std::recursive_mutex> lock(s.mutex);
+    return static_cast<uint16_t>(s.access(HwOp::Read, window + offset, 2, 0));
+}
+
+uint32_t HwRead32(uint32_t window, uint32_t offset)
+{
+    SimState& s = SimState::get();
+    std::lock_guard<std::recursive_mutex> lock(s.mutex);
+    return s.access(HwOp::Read, window + offset, 4, 0);
+}
+
+void HwWrite8(uint32_t window, uint32_t offset, uint8_t value)
+{
+    SimState& s = SimState::get();
+    std::lock_guard<std::recursive_mutex> lock(s.mutex);
+    s.access(HwOp::Write, window + offset, 1, value);
+}
+
+void HwWrite16(uint32_t window, uint32_t offset, uint16_t value)
+{
+    SimState& s = SimState::get();
+    std::lock_guard<std::recursive_mutex> lock(s.mutex);
+    s.access(HwOp::Write, window + offset, 2, value);
+}
+
+void HwWrite32(uint32_t window, uint32_t offset, uint32_t value)
+{
+    SimState& s = SimState::get();
+    std::lock_guard<std::recursive_mutex> lock(s.mutex);
+    s.access(HwOp::Write, window + offset, 4, value);
+}
+
+void HwReadBlock(uint32_t window, uint32_t offset, void* destination, uint32_t bytes)
+{
+    SimState& s = SimState::get();
+    std::lock_guard<std::recursive_mutex> lock(s.mutex);
+    auto* d = static_cast<uint8_t*>(destination);
+    uint32_t address = window + offset;
+    while (bytes > 0 && (address & 3)) {
+        *d++ = static_cast<uint8_t>(s.access(HwOp::Read, address++, 1, 0));
+        --bytes;
+    }
+    for (; bytes >= 4; bytes -= 4, address += 4, d += 4) {
+        const uint32_t v = s.access(HwOp::Read, address, 4, 0);
+        std::memcpy(d, &v, 4);
+    }
+    while (bytes-- > 0) *d++ = static_cast<uint8_t>(s.access(HwOp::Read, address++, 1, 0));
+}
+
+void HwWriteBlock(uint32_t window, uint32_t offset, const void* source, uint32_t bytes)
+{
+    SimState& s = SimState::get();
+    std::lock_guard<std::recursive_mutex> lock(s.mutex);
+    const auto* p = static_cast<const uint8_t*>(source);
+    uint32_t address = window + offset;
+    while (bytes > 0 && (address & 3)) {
+        s.access(HwOp::Write, address++, 1, *p++);
+        --bytes;
+    }
+    for (; bytes >= 4; bytes -= 4, address += 4, p += 4) {
+        uint32_t v;
+        std::memcpy(&v, p, 4);
+        s.access(HwOp::Write, address, 4, v);
+    }
+    while (bytes-- > 0) s.access(HwOp::Write, address++, 1, *p++);
+}
+
+bool HwIsWindowAddress(uint32_t address)
+{
+    SimState& s = SimState::get();
+    std::lock_guard<std::recursive_mutex> lock(s.mutex);
+    auto it = s.windows.upper_bound(address);
+    if (it == s.windows.begin()) return false;
+    --it;
+    return address - it->second.base < it->second.size;
+}

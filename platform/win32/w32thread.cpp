@@ -1,0 +1,236 @@
+// Threads, thread ids, thread priorities, sleep and the per-thread last error.
+
+#include "w32object.h"
+#include "w32thread.h"
+
+#include <cerrno>
+#include <mutex>
+#include <pthread.h>
+#include <sched.h>
+#include <semaphore.h>
+#include <sys/resource.h>
+#include <sys/syscall.h>
+#include <time.h>
+#include <unistd.h>
+
+namespace {
+
+thread_local DWORD tlsLastError = 0;
+
+// The system thread id, fetched once per thread.  A forked child's thread has another
+// id than the parent's thread that forked it, so the child forgets the value.
+thread_local DWORD tlsThreadId = 0;
+std::once_flag gForkHandlerOnce;
+
+void ForgetThreadIdInChild() { tlsThreadId = 0; }
+
+// Priority record: a thread started by CreateThread uses its thread object's record,
+// any other thread one of its own.
+thread_local w32detail::ThreadInfo* tlsInfo = nullptr;
+thread_local w32detail::ThreadInfo tlsOwnInfo;
+
+HANDLE const kCurrentThreadPseudo = reinterpret_cast<HANDLE>(static_cast<intptr_t>(-2));
+
+} // namespace
+
+DWORD GetLastError() { return tlsLastError; }
+void SetLastError(DWORD code) { tlsLastError = code; }
+
+DWORD GetCurrentThreadId() {
+    if (tlsThreadId == 0) {
+        std::call_once(gForkHandlerOnce, [] { pthread_atfork(nullptr, nullptr, ForgetThreadIdInChild); });
+        tlsThreadId = static_cast<DWORD>(syscall(SYS_gettid));
+    }
+    return tlsThreadId;
+}
+
+HANDLE GetCurrentThread() { return kCurrentThreadPseudo; }
+
+namespace w32detail {
+ThreadInfo* CurrentThreadInfo() {
+    ThreadInfo* info = tlsInfo ? tlsInfo : &tlsOwnInfo;
+    if (info->tid == 0) info->tid = static_cast<int>(GetCurrentThreadId());
+    return info;
+}
+} // namespace w32detail
+
+using namespace w32detail;
+
+// ---- threads ----------------------------------------------------------------------------
+
+namespace {
+
+struct StartBlock {
+    Object* object;
+    ThreadStartRoutine start;
+    void* parameter;
+    sem_t started;
+};
+
+void* ThreadMain(void* p) {
+    StartBlock* block = static_cast<StartBlock*>(p);
+    Object* object = block->object;
+    ThreadStartRoutine start = block->start;
+    void* parameter = block->parameter;
+    {
+        std::lock_guard<std::mutex> guard(Lock());
+        tlsInfo = &object->info;
+        object->info.tid = static_cast<int>(GetCurrentThreadId());
+    }
+    sem_post(&block->started);   // block is gone after this
+    DWORD code = start(parameter);
+    std::lock_guard<std::mutex> guard(Lock());
+    tlsInfo = nullptr;
+    object->ended = true;
+    object->exitCode = code;
+    NotifyLocked(object);
+    ReleaseLocked(object);      // the thread's own reference
+    return nullptr;
+}
+
+} // namespace
+
+HANDLE CreateThread(ThreadStartRoutine start, void* parameter, DWORD* threadId) {
+    if (!start) {
+        SetLastError(ERROR_INVALID_PARAMETER);
+        return nullptr;
+    }
+    Object* object = new Object(Kind::Thread);
+    object->refs = 2;   // the handle and the running thread
+    HANDLE h = AddHandle(object);
+    if (!h) return nullptr;
+    StartBlock block{object, start, parameter, {}};
+    sem_init(&block.started, 0, 0);
+    pthread_t thread;
+    if (pthread_create(&thread, nullptr, ThreadMain, &block) != 0) {
+        sem_destroy(&block.started);
+        {
+            std::lock_guard<std::mutex> guard(Lock());
+            object->ended = true;
+            ReleaseLocked(object);
+        }
+        CloseHandle(h);
+        SetLastError(ERROR_NOT_ENOUGH_MEMORY);
+        return nullptr;
+    }
+    pthread_detach(thread);
+    while (sem_wait(&block.started) != 0 && errno == EINTR) {
+    }
+    sem_destroy(&block.started);
+    if (threadId) {
+        std::lock_guard<std::mutex> guard(Lock());
+        *threadId = static_cast<DWORD>(object->info.tid);
+    }
+    return h;
+}
+
+BOOL GetExitCodeThread(HANDLE thread, DWORD* exitCode) {
+    if (!exitCode) {
+        SetLastError(ERROR_INVALID_PARAMETER);
+        return FALSE;
+    }
+    if (thread == kCurrentThreadPseudo) {
+        *exitCode = STILL_ACTIVE;
+        return TRUE;
+    }
+    std::lock_guard<std::mutex> guard(Lock());
+    Object* o = LookupLocked(thread);
+    if (!o) return FALSE;
+    BOOL ok = FALSE;
+    if (o->kind == Kind::Thread) {
+        *exitCode = o->ended ? o->exitCode : STILL_ACTIVE;
+        ok = TRUE;
+    } else {
+        SetLastError(ERROR_INVALID_HANDLE);
+    }
+    ReleaseLocked(o);
+    return ok;
+}
+
+// ---- priorities -------------------------------------------------------------------------
+
+namespace {
+
+// Whether the process may raise a thread's scheduling priority (lower its nice value).
+// Only then is any priority passed on: a lowered priority must be undoable.
+std::once_flag gProbeOnce;
+bool gCanRaise = false;
+int gBaseNice = 0;
+
+void ProbeScheduler() {
+    int tid = static_cast<int>(GetCurrentThreadId());
+    errno = 0;
+    int nice = getpriority(PRIO_PROCESS, static_cast<id_t>(tid));
+    if (nice == -1 && errno != 0) return;
+    gBaseNice = nice;
+    if (nice <= -20) {
+        gCanRaise = true;
+        return;
+    }
+    if (setpriority(PRIO_PROCESS, static_cast<id_t>(tid), nice - 1) == 0) {
+        gCanRaise = true;
+        setpriority(PRIO_PROCESS, static_cast<id_t>(tid), nice);
+    }
+}
+
+int NiceFor(int priority) {
+    int delta = priority >= 3 ? -15 : priority <= -3 ? 19 : -5 * priority;
+    int nice = gBaseNice + delta;
+    return nice < -20 ? -20 : nice > 19 ? 19 : nice;
+}
+
+} // namespace
+
+BOOL SetThreadPriority(HANDLE thread, int priority) {
+    if (priority < THREAD_PRIORITY_IDLE || priority > THREAD_PRIORITY_TIME_CRITICAL) {
+        SetLastError(ERROR_INVALID_PARAMETER);
+        return FALSE;
+    }
+    std::call_once(gProbeOnce, ProbeScheduler);
+    int tid;
+    if (thread == kCurrentThreadPseudo) {
+        ThreadInfo* info = CurrentThreadInfo();
+        info->priority = priority;
+        tid = info->tid;
+    } else {
+        std::lock_guard<std::mutex> guard(Lock());
+        Object* o = LookupLocked(thread);
+        if (!o) return FALSE;
+        if (o->kind != Kind::Thread) {
+            ReleaseLocked(o);
+            SetLastError(ERROR_INVALID_HANDLE);
+            return FALSE;
+        }
+        o->info.priority = priority;
+        tid = o->ended ? 0 : o->info.tid;
+        ReleaseLocked(o);
+    }
+    if (gCanRaise && tid != 0) setpriority(PRIO_PROCESS, static_cast<id_t>(tid), NiceFor(priority));
+    return TRUE;
+}
+
+int GetThreadPriority(HANDLE thread) {
+    if (thread == kCurrentThreadPseudo) return CurrentThreadInfo()->priority;
+    std::lock_guard<std::mutex> guard(Lock());
+    Object* o = LookupLocked(thread);
+    if (!o) return THREAD_PRIORITY_ERROR_RETURN;
+    int priority = THREAD_PRIORITY_ERROR_RETURN;
+    if (o->kind == Kind::Thread)
+        priority = o->info.priority;
+    else
+        SetLastError(ERROR_INVALID_HANDLE);
+    ReleaseLocked(o);
+    return priority;
+}
+
+// ---- sleep ------------------------------------------------------------------------------
+
+void Sleep(DWORD ms) {
+    if (ms == 0) {
+        sched_yield();
+        return;
+    }
+    timespec left{static_cast<time_t>(ms / 1000), static_cast<long>(ms % 1000) * 1000000L};
+    while (nanosleep(&left, &left) != 0 && errno == EINTR) {
+    }
+}

@@ -1,0 +1,174 @@
+// Named mutexes within one process and across processes, including holders that die.
+
+#include "win32.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <sys/mman.h>
+#include <sys/wait.h>
+#include <thread>
+#include <unistd.h>
+
+namespace {
+
+// A name of its own for every test, removed from the system afterwards.
+class NamedMutex : public ::testing::Test {
+protected:
+    void SetUp() override {
+        name_ = "qsrf-test-" + std::to_string(getpid()) + "-" +
+                ::testing::UnitTest::GetInstance()->current_test_info()->name();
+    }
+    void TearDown() override {
+        shm_unlink(("/qsrf-mutex-" + std::to_string(getuid()) + "-" + name_).c_str());
+    }
+    std::string name_;
+};
+
+// Runs child() in a forked process and returns its exit status (-1 if it did not exit).
+template <typename F>
+int RunChild(F child) {
+    pid_t pid = fork();
+    if (pid == 0) _exit(child());
+    int status = 0;
+    waitpid(pid, &status, 0);
+    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+}
+
+TEST_F(NamedMutex, SecondCreateOpensTheSameMutex) {
+    HANDLE a = CreateMutexA(FALSE, name_.c_str());
+    ASSERT_NE(a, nullptr);
+    EXPECT_EQ(GetLastError(), ERROR_SUCCESS);
+    HANDLE b = CreateMutexA(TRUE, name_.c_str());   // exists: not taken
+    ASSERT_NE(b, nullptr);
+    EXPECT_EQ(GetLastError(), ERROR_ALREADY_EXISTS);
+    EXPECT_NE(a, b);
+    EXPECT_FALSE(ReleaseMutex(b));                  // not owned
+    EXPECT_EQ(GetLastError(), ERROR_NOT_OWNER);
+    EXPECT_EQ(WaitForSingleObject(a, 0), WAIT_OBJECT_0);
+    DWORD other = 0;
+    std::thread t([&] { other = WaitForSingleObject(b, 30); });
+    t.join();
+    EXPECT_EQ(other, WAIT_TIMEOUT);                 // held through the other handle
+    EXPECT_TRUE(ReleaseMutex(b));                   // either handle releases it
+    CloseHandle(a);
+    CloseHandle(b);
+}
+
+TEST_F(NamedMutex, RecursiveForTheOwningThread) {
+    HANDLE m = CreateMutexA(TRUE, name_.c_str());
+    ASSERT_NE(m, nullptr);
+    EXPECT_EQ(WaitForSingleObject(m, INFINITE), WAIT_OBJECT_0);
+    EXPECT_TRUE(ReleaseMutex(m));
+    DWORD other = 0;
+    std::thread t1([&] { other = WaitForSingleObject(m, 0); });
+    t1.join();
+    EXPECT_EQ(other, WAIT_TIMEOUT);                 // still held once
+    EXPECT_TRUE(ReleaseMutex(m));
+    EXPECT_FALSE(ReleaseMutex(m));
+    EXPECT_EQ(GetLastError(), ERROR_NOT_OWNER);
+    std::thread t2([&] {
+        other = WaitForSingleObject(m, 1000);
+        ReleaseMutex(m);
+    });
+    t2.join();
+    EXPECT_EQ(other, WAIT_OBJECT_0);
+    CloseHandle(m);
+}
+
+TEST_F(NamedMutex, RefusesBadNames) {
+    EXPECT_EQ(CreateMutexA(FALSE, nullptr), nullptr);
+    EXPECT_EQ(GetLastError(), ERROR_INVALID_PARAMETER);
+    EXPECT_EQ(CreateMutexA(FALSE, ""), nullptr);
+    EXPECT_EQ(CreateMutexA(FALSE, "a/b"), nullptr);
+    EXPECT_EQ(CreateMutexA(FALSE, std::string(300, 'x').c_str()), nullptr);
+}
+
+TEST_F(NamedMutex, NotAcceptedInWaitsForSeveralObjects) {
+    HANDLE m = CreateMutexA(FALSE, name_.c_str());
+    HANDLE h[1] = {m};
+    EXPECT_EQ(WaitForMultipleObjects(1, h, FALSE, 0), WAIT_FAILED);
+    EXPECT_EQ(GetLastError(), ERROR_NOT_SUPPORTED);
+    CloseHandle(m);
+}
+
+TEST_F(NamedMutex, ExcludesAnotherProcess) {
+    HANDLE m = CreateMutexA(TRUE, name_.c_str());
+    ASSERT_NE(m, nullptr);
+    std::string name = name_;
+    int status = RunChild([name] {
+        HANDLE c = CreateMutexA(FALSE, name.c_str());
+        if (!c || GetLastError() != ERROR_ALREADY_EXISTS) return 1;
+        return WaitForSingleObject(c, 50) == WAIT_TIMEOUT ? 0 : 2;
+    });
+    EXPECT_EQ(status, 0);
+    EXPECT_TRUE(ReleaseMutex(m));
+    status = RunChild([name] {
+        HANDLE c = CreateMutexA(FALSE, name.c_str());
+        if (WaitForSingleObject(c, 1000) != WAIT_OBJECT_0) return 3;
+        return ReleaseMutex(c) ? 0 : 4;
+    });
+    EXPECT_EQ(status, 0);
+    CloseHandle(m);
+}
+
+TEST_F(NamedMutex, WaitsUntilAnotherProcessReleases) {
+    int toParent[2];
+    ASSERT_EQ(pipe(toParent), 0);
+    std::string name = name_;
+    pid_t pid = fork();
+    if (pid == 0) {
+        HANDLE c = CreateMutexA(FALSE, name.c_str());
+        WaitForSingleObject(c, INFINITE);
+        char x = 'h';
+        (void)!write(toParent[1], &x, 1);
+        Sleep(80);
+        ReleaseMutex(c);
+        _exit(0);
+    }
+    char x = 0;
+    ASSERT_EQ(read(toParent[0], &x, 1), 1);
+    HANDLE m = CreateMutexA(FALSE, name_.c_str());
+    EXPECT_EQ(WaitForSingleObject(m, 0), WAIT_TIMEOUT);
+    EXPECT_EQ(WaitForSingleObject(m, 5000), WAIT_OBJECT_0);
+    EXPECT_TRUE(ReleaseMutex(m));
+    int status = 0;
+    waitpid(pid, &status, 0);
+    close(toParent[0]);
+    close(toParent[1]);
+    CloseHandle(m);
+}
+
+TEST_F(NamedMutex, ProcessThatDiesHoldingItLeavesItAbandoned) {
+    std::string name = name_;
+    int status = RunChild([name] {
+        HANDLE c = CreateMutexA(TRUE, name.c_str());
+        return c && WaitForSingleObject(c, 0) == WAIT_OBJECT_0 ? 0 : 1;   // held twice, then gone
+    });
+    ASSERT_EQ(status, 0);
+    HANDLE m = CreateMutexA(FALSE, name_.c_str());
+    EXPECT_EQ(GetLastError(), ERROR_ALREADY_EXISTS);
+    EXPECT_EQ(WaitForSingleObject(m, 1000), WAIT_ABANDONED);   // now ours
+    EXPECT_TRUE(ReleaseMutex(m));
+    EXPECT_FALSE(ReleaseMutex(m));
+    EXPECT_EQ(WaitForSingleObject(m, 0), WAIT_OBJECT_0);        // healthy again
+    EXPECT_TRUE(ReleaseMutex(m));
+    // And for the other processes too.
+    status = RunChild([name] {
+        HANDLE c = CreateMutexA(FALSE, name.c_str());
+        return WaitForSingleObject(c, 1000) == WAIT_OBJECT_0 ? 0 : 1;
+    });
+    EXPECT_EQ(status, 0);
+    CloseHandle(m);
+}
+
+TEST_F(NamedMutex, ThreadThatEndsHoldingItLeavesItAbandoned) {
+    HANDLE m = CreateMutexA(FALSE, name_.c_str());
+    std::thread t([&] { WaitForSingleObject(m, INFINITE); });
+    t.join();
+    EXPECT_EQ(WaitForSingleObject(m, 1000), WAIT_ABANDONED);
+    EXPECT_TRUE(ReleaseMutex(m));
+    CloseHandle(m);
+}
+
+} // namespace

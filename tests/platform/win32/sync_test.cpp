@@ -1,0 +1,264 @@
+// Critical sections, events, semaphores, waits and handles.
+
+#include "win32.h"
+
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <thread>
+#include <vector>
+
+namespace {
+
+int64_t NowMs() {
+    int64_t c = 0, f = 1;
+    QueryPerformanceCounter(&c);
+    QueryPerformanceFrequency(&f);
+    return c / (f / 1000);
+}
+
+// Whether another thread can enter the section right now (it leaves again at once).
+bool OtherThreadCanEnter(CRITICAL_SECTION* cs) {
+    bool entered = false;
+    std::thread t([&] {
+        entered = TryEnterCriticalSection(cs);
+        if (entered) LeaveCriticalSection(cs);
+    });
+    t.join();
+    return entered;
+}
+
+// ---- critical sections ----------------------------------------------------------------
+
+CRITICAL_SECTION gStaticSection;   // usable without InitializeCriticalSection
+
+TEST(CriticalSection, StaticSectionWorksFromLoad) {
+    EnterCriticalSection(&gStaticSection);
+    EXPECT_FALSE(OtherThreadCanEnter(&gStaticSection));
+    LeaveCriticalSection(&gStaticSection);
+    EXPECT_TRUE(OtherThreadCanEnter(&gStaticSection));
+}
+
+TEST(CriticalSection, RecursiveForTheOwningThread) {
+    CRITICAL_SECTION cs;
+    InitializeCriticalSection(&cs);
+    EnterCriticalSection(&cs);
+    EXPECT_TRUE(TryEnterCriticalSection(&cs));
+    EnterCriticalSection(&cs);
+    LeaveCriticalSection(&cs);
+    LeaveCriticalSection(&cs);
+    EXPECT_FALSE(OtherThreadCanEnter(&cs));   // still entered once
+    LeaveCriticalSection(&cs);
+    EXPECT_TRUE(OtherThreadCanEnter(&cs));
+    DeleteCriticalSection(&cs);
+}
+
+TEST(CriticalSection, BlocksOtherThreadsUntilLeft) {
+    CRITICAL_SECTION cs;
+    InitializeCriticalSection(&cs);
+    std::atomic<int> stage{0};
+    EnterCriticalSection(&cs);
+    std::thread t([&] {
+        stage = 1;
+        EnterCriticalSection(&cs);
+        stage = 2;
+        LeaveCriticalSection(&cs);
+    });
+    while (stage.load() == 0) Sleep(1);
+    Sleep(20);
+    EXPECT_EQ(stage.load(), 1);
+    LeaveCriticalSection(&cs);
+    t.join();
+    EXPECT_EQ(stage.load(), 2);
+    DeleteCriticalSection(&cs);
+}
+
+struct SectionFibers {
+    CRITICAL_SECTION* cs;
+    void* main;
+};
+
+void LeavingFiber(void* p) {
+    auto* s = static_cast<SectionFibers*>(p);
+    LeaveCriticalSection(s->cs);   // entered by the thread's other fiber
+    SwitchToFiber(s->main);
+    for (;;) SwitchToFiber(s->main);
+}
+
+TEST(CriticalSection, HeldAcrossAFiberSwitchIsLeftByTheNextFiber) {
+    CRITICAL_SECTION cs;
+    InitializeCriticalSection(&cs);
+    SectionFibers s{&cs, ConvertThreadToFiber(nullptr)};
+    void* f = CreateFiber(0, LeavingFiber, &s);
+    EnterCriticalSection(&cs);
+    SwitchToFiber(f);
+    EXPECT_TRUE(OtherThreadCanEnter(&cs));
+    DeleteFiber(f);
+    ConvertFiberToThread();
+    DeleteCriticalSection(&cs);
+}
+
+// ---- events -----------------------------------------------------------------------------
+
+TEST(Event, ManualResetStaysSetAndReleasesEveryWaiter) {
+    HANDLE ev = CreateEventA(TRUE, FALSE);
+    ASSERT_NE(ev, nullptr);
+    EXPECT_EQ(WaitForSingleObject(ev, 0), WAIT_TIMEOUT);
+    std::atomic<int> released{0};
+    std::vector<std::thread> waiters;
+    for (int i = 0; i < 3; ++i)
+        waiters.emplace_back([&] {
+            if (WaitForSingleObject(ev, 5000) == WAIT_OBJECT_0) ++released;
+        });
+    Sleep(10);
+    EXPECT_TRUE(SetEvent(ev));
+    for (auto& t : waiters) t.join();
+    EXPECT_EQ(released.load(), 3);
+    EXPECT_EQ(WaitForSingleObject(ev, 0), WAIT_OBJECT_0);   // still set
+    EXPECT_TRUE(ResetEvent(ev));
+    EXPECT_EQ(WaitForSingleObject(ev, 0), WAIT_TIMEOUT);
+    EXPECT_TRUE(CloseHandle(ev));
+}
+
+TEST(Event, AutoResetReleasesOneWaiterPerSet) {
+    HANDLE ev = CreateEventA(FALSE, TRUE);
+    EXPECT_EQ(WaitForSingleObject(ev, 0), WAIT_OBJECT_0);   // initially set
+    EXPECT_EQ(WaitForSingleObject(ev, 0), WAIT_TIMEOUT);    // and reset by that wait
+    std::atomic<int> released{0};
+    std::vector<std::thread> waiters;
+    for (int i = 0; i < 2; ++i)
+        waiters.emplace_back([&] {
+            if (WaitForSingleObject(ev, 300) == WAIT_OBJECT_0) ++released;
+        });
+    Sleep(20);
+    SetEvent(ev);
+    for (auto& t : waiters) t.join();
+    EXPECT_EQ(released.load(), 1);
+    EXPECT_EQ(WaitForSingleObject(ev, 0), WAIT_TIMEOUT);
+    CloseHandle(ev);
+}
+
+TEST(Event, TimedWaitLastsItsTimeOut) {
+    HANDLE ev = CreateEventA(TRUE, FALSE);
+    int64_t start = NowMs();
+    EXPECT_EQ(WaitForSingleObject(ev, 60), WAIT_TIMEOUT);
+    EXPECT_GE(NowMs() - start, 59);
+    CloseHandle(ev);
+}
+
+// ---- semaphores -------------------------------------------------------------------------
+
+TEST(Semaphore, CountsAndMaximum) {
+    HANDLE s = CreateSemaphoreA(1, 3);
+    ASSERT_NE(s, nullptr);
+    LONG prev = -1;
+    EXPECT_TRUE(ReleaseSemaphore(s, 2, &prev));
+    EXPECT_EQ(prev, 1);
+    EXPECT_FALSE(ReleaseSemaphore(s, 1, &prev));
+    EXPECT_EQ(GetLastError(), ERROR_TOO_MANY_POSTS);
+    EXPECT_FALSE(ReleaseSemaphore(s, 0, nullptr));
+    EXPECT_EQ(GetLastError(), ERROR_INVALID_PARAMETER);
+    for (int i = 0; i < 3; ++i) EXPECT_EQ(WaitForSingleObject(s, 0), WAIT_OBJECT_0);
+    EXPECT_EQ(WaitForSingleObject(s, 0), WAIT_TIMEOUT);
+    CloseHandle(s);
+}
+
+TEST(Semaphore, RefusesBadCounts) {
+    EXPECT_EQ(CreateSemaphoreA(0, 0), nullptr);
+    EXPECT_EQ(GetLastError(), ERROR_INVALID_PARAMETER);
+    EXPECT_EQ(CreateSemaphoreA(-1, 5), nullptr);
+    EXPECT_EQ(CreateSemaphoreA(6, 5), nullptr);
+}
+
+TEST(Semaphore, ReleaseFromAnotherThreadWakesTheWaiter) {
+    HANDLE s = CreateSemaphoreA(0, 100);
+    std::thread t([&] {
+        Sleep(10);
+        ReleaseSemaphore(s, 1, nullptr);
+    });
+    EXPECT_EQ(WaitForSingleObject(s, 5000), WAIT_OBJECT_0);
+    t.join();
+    EXPECT_EQ(WaitForSingleObject(s, 0), WAIT_TIMEOUT);
+    CloseHandle(s);
+}
+
+// ---- waiting for several objects --------------------------------------------------------
+
+TEST(WaitMultiple, AnyGivesTheFirstSignalledIndexAndTakesOnlyIt) {
+    HANDLE h[3] = {CreateEventA(FALSE, FALSE), CreateSemaphoreA(1, 1), CreateSemaphoreA(1, 1)};
+    EXPECT_EQ(WaitForMultipleObjects(3, h, FALSE, 0), WAIT_OBJECT_0 + 1);
+    EXPECT_EQ(WaitForMultipleObjects(3, h, FALSE, 0), WAIT_OBJECT_0 + 2);
+    EXPECT_EQ(WaitForMultipleObjects(3, h, FALSE, 0), WAIT_TIMEOUT);
+    SetEvent(h[0]);
+    EXPECT_EQ(WaitForMultipleObjects(3, h, FALSE, 1000), WAIT_OBJECT_0);
+    for (HANDLE x : h) CloseHandle(x);
+}
+
+TEST(WaitMultiple, AllTakesEverythingOrNothing) {
+    HANDLE h[2] = {CreateSemaphoreA(1, 5), CreateEventA(FALSE, FALSE)};
+    EXPECT_EQ(WaitForMultipleObjects(2, h, TRUE, 20), WAIT_TIMEOUT);
+    EXPECT_EQ(WaitForSingleObject(h[0], 0), WAIT_OBJECT_0);   // the count was not taken
+    ReleaseSemaphore(h[0], 1, nullptr);
+    std::thread t([&] {
+        Sleep(10);
+        SetEvent(h[1]);
+    });
+    EXPECT_EQ(WaitForMultipleObjects(2, h, TRUE, 5000), WAIT_OBJECT_0);
+    t.join();
+    EXPECT_EQ(WaitForSingleObject(h[0], 0), WAIT_TIMEOUT);
+    EXPECT_EQ(WaitForSingleObject(h[1], 0), WAIT_TIMEOUT);
+    for (HANDLE x : h) CloseHandle(x);
+}
+
+TEST(WaitMultiple, RefusesBadArguments) {
+    HANDLE ev = CreateEventA(TRUE, TRUE);
+    HANDLE two[2] = {ev, ev};
+    EXPECT_EQ(WaitForMultipleObjects(0, two, FALSE, 0), WAIT_FAILED);
+    EXPECT_EQ(GetLastError(), ERROR_INVALID_PARAMETER);
+    EXPECT_EQ(WaitForMultipleObjects(65, two, FALSE, 0), WAIT_FAILED);
+    EXPECT_EQ(WaitForMultipleObjects(2, two, TRUE, 0), WAIT_FAILED);   // same object twice
+    EXPECT_EQ(GetLastError(), ERROR_INVALID_PARAMETER);
+    EXPECT_EQ(WaitForMultipleObjects(2, two, FALSE, 0), WAIT_OBJECT_0);
+    CloseHandle(ev);
+}
+
+// ---- handles ----------------------------------------------------------------------------
+
+TEST(Handles, ClosedMadeUpAndMismatchedHandlesAreRefused) {
+    HANDLE ev = CreateEventA(TRUE, FALSE);
+    HANDLE sem = CreateSemaphoreA(0, 1);
+    EXPECT_FALSE(SetEvent(sem));
+    EXPECT_EQ(GetLastError(), ERROR_INVALID_HANDLE);
+    EXPECT_FALSE(ReleaseSemaphore(ev, 1, nullptr));
+    EXPECT_EQ(GetLastError(), ERROR_INVALID_HANDLE);
+    EXPECT_FALSE(ReleaseMutex(ev));
+    EXPECT_EQ(GetLastError(), ERROR_INVALID_HANDLE);
+    EXPECT_TRUE(CloseHandle(ev));
+    EXPECT_FALSE(CloseHandle(ev));
+    EXPECT_EQ(GetLastError(), ERROR_INVALID_HANDLE);
+    EXPECT_FALSE(SetEvent(ev));
+    // A new object in the freed slot does not answer to the old handle.
+    HANDLE again = CreateEventA(TRUE, FALSE);
+    EXPECT_NE(again, ev);
+    EXPECT_FALSE(SetEvent(ev));
+    EXPECT_EQ(WaitForSingleObject(ev, 0), WAIT_FAILED);
+    EXPECT_EQ(WaitForSingleObject(nullptr, 0), WAIT_FAILED);
+    EXPECT_EQ(WaitForSingleObject(reinterpret_cast<HANDLE>(0x12345678), 0), WAIT_FAILED);
+    EXPECT_EQ(GetLastError(), ERROR_INVALID_HANDLE);
+    HANDLE mixed[2] = {again, ev};
+    EXPECT_EQ(WaitForMultipleObjects(2, mixed, FALSE, 0), WAIT_FAILED);
+    CloseHandle(again);
+    CloseHandle(sem);
+}
+
+TEST(Handles, ClosingWhileAnotherThreadWaitsKeepsTheObjectAlive) {
+    HANDLE ev = CreateEventA(TRUE, FALSE);
+    DWORD result = 1234;
+    std::thread t([&] { result = WaitForSingleObject(ev, 100); });
+    Sleep(20);
+    CloseHandle(ev);   // the waiter's reference keeps the event until its wait ends
+    t.join();
+    EXPECT_EQ(result, WAIT_TIMEOUT);
+}
+
+} // namespace
