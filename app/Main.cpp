@@ -1,10 +1,12 @@
 #include "Main.h"
 
+#include "Apperror.h"
 #include "Controldrevan.h"
 #include "Controlhalcyra.h"
 #include "Controllumbra.h"
 #include "Controlsorvik.h"
 #include "Controlsorvik2.h"
+#include "Dataexchange.h"
 #include "Dialogs.h"
 #include "Forms.h"
 #include "Imagebuffercontrol.h"
@@ -18,6 +20,7 @@
 #include "Show3d.h"
 #include "Showdata.h"
 #include "Showprofile.h"
+#include "Surfacedataoutput.h"
 
 #include <QCheckBox>
 #include <QCloseEvent>
@@ -34,6 +37,7 @@
 #include <QThread>
 #include <QTimer>
 #include <QToolBar>
+#include <QToolButton>
 #include <QVBoxLayout>
 
 #include <algorithm>
@@ -291,6 +295,73 @@ void TMainForm::BuildActions()
         list->Add("Window", "&Minimize All", QKeySequence(), [this] { MinimizeAll(); }, hasChildren);
     WindowArrangeAllAction =
         list->Add("Window", "&Arrange All", QKeySequence(), [this] { ArrangeIcons(); }, hasChildren);
+
+    // ---- result views and export (quick-start panel) ----
+    {
+        auto planeExists = [this](int code) {
+            return [this, code](TAction& a) { a.setEnabled(Project && Project->FloatPlane(code)); };
+        };
+        auto twoDVisible = [](TAction& a) { a.setEnabled(Show2DForm && Show2DForm->isVisible()); };
+        auto panelButton = [this](TAction* a) {
+            auto* b = new QToolButton(QuickStartControlPanel->widget());
+            b->setDefaultAction(a);
+            b->setToolButtonStyle(Qt::ToolButtonTextOnly);
+            b->setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Fixed);
+            QuickStartLayout->insertWidget(QuickStartLayout->count() - 1, b);
+        };
+        // The height map and the header values every view and export reads.
+        struct Map {
+            const float* heights = nullptr;
+            const uint8_t* mask = nullptr;
+            int32_t w = 0, h = 0;
+            const TPsmHeader* header = nullptr;
+        };
+        auto heightMap = [this] {
+            Map m;
+            if (!Project) throw EAppError("No project is open");
+            m.heights = Project->FloatPlane(kConvertResultCode);
+            if (!m.heights) throw EAppError("The project has no Convert Result data");
+            m.mask = Project->BytePlane(kMaskPlane);
+            m.w = Project->Width();
+            m.h = Project->Height();
+            m.header = &Project->Header();
+            return m;
+        };
+        panelButton(list->Add("QuickStart", "2D Color map", QKeySequence(), [heightMap] {
+            const Map m = heightMap();
+            Show2DForm->show();
+            Show2DForm->LoadData(m.heights, m.mask, m.w, m.h, float(m.header->OriginZ));
+        }, planeExists(kConvertResultCode)));
+        panelButton(list->Add("QuickStart", "Display Data", QKeySequence(), [heightMap] {
+            const Map m = heightMap();
+            const TPsmHeader& h = *m.header;
+            ShowDataForm->show();
+            ShowDataForm->LoadData(m.heights, m.mask, m.w, m.h, h.Zc, h.Zcf, double(h.X0), double(h.Y0),
+                                   h.OriginX, h.OriginY, h.OriginZ, h.PixelX, h.PixelY);
+            ShowDataForm->ShowNeighbourhood(1, 1);
+        }, twoDVisible));
+        panelButton(list->Add("QuickStart", "Profile", QKeySequence(), [] { ShowProfileForm->show(); }, twoDVisible));
+        panelButton(list->Add("QuickStart", "3D Color map", QKeySequence(), [heightMap] {
+            const Map m = heightMap();
+            Show3DForm->show();
+            Show3DForm->LoadData(m.heights, m.mask, m.w, m.h, float(m.header->OriginZ));
+        }, planeExists(kConvertResultCode)));
+        panelButton(list->Add("QuickStart", "Data Exchange", QKeySequence(), [this] {
+            if (!Project) throw EAppError("No project is open");
+            TDataExchangeForm form(this);
+            form.SetProject(Project);
+            ShowModal(form);
+            RefreshResultViews();
+        }, planeExists(kPhaseCode)));
+        panelButton(list->Add("QuickStart", "Surface Data Output", QKeySequence(), [this, heightMap] {
+            const Map m = heightMap();
+            const TPsmHeader& h = *m.header;
+            TSurfaceDataOutputForm form(this);
+            form.LoadData(m.heights, m.mask, m.w, m.h, h.Zc, h.Zcf, double(h.X0), double(h.Y0), h.OriginX,
+                          h.OriginY, h.OriginZ, h.PixelX, h.PixelY);
+            ShowModal(form);
+        }, planeExists(kConvertResultCode)));
+    }
 
     // Shortcuts work whether or not a menu shows the action.
     for (TAction* a : list->Actions())

@@ -186,6 +186,18 @@ TEST_F(ThreeD, AllMaskedMapDrawsFlatWithoutRaising)
     EXPECT_EQ(view.ColorImage->Picture.pixel(150, 60), kWhite);
 }
 
+TEST_F(ThreeD, WithoutAMaskEveryPixelIsValid)
+{
+    Make(230, 50);
+    std::fill(heights.begin(), heights.end(), 0.0f);
+    heights[5] = 10.0f;
+    view.LoadData(heights.data(), nullptr, width, height, 0.0f);
+    EXPECT_EQ(view.Range().Max, 10.0f);
+    EXPECT_EQ(view.ColorImage->Picture.pixel(96, 8), qRgb(255, 0, 0));
+    view.FillLine(0);
+    EXPECT_EQ(view.LineBuffer()[5], 10.0f);
+}
+
 TEST_F(ThreeD, LargeMapsFitTheLineBuffer)
 {
     Make(2500, 12);
