@@ -3,6 +3,7 @@
 #pragma once
 
 #include "w32base.h"
+#include "w32sync.h"
 
 #include <atomic>
 #include <condition_variable>

@@ -121,26 +121,6 @@ BOOL CloseHandle(HANDLE handle) {
     return TRUE;
 }
 
-// ---- critical sections ----------------------------------------------------------------
-
-void InitializeCriticalSection(CRITICAL_SECTION* section) {
-    pthread_mutexattr_t attr;
-    pthread_mutexattr_init(&attr);
-    pthread_mutexattr_settype(&attr, PTHREAD_MUTEX_RECURSIVE);
-    pthread_mutex_init(&section->mutex, &attr);
-    pthread_mutexattr_destroy(&attr);
-}
-
-void DeleteCriticalSection(CRITICAL_SECTION* section) { pthread_mutex_destroy(&section->mutex); }
-
-void EnterCriticalSection(CRITICAL_SECTION* section) { pthread_mutex_lock(&section->mutex); }
-
-BOOL TryEnterCriticalSection(CRITICAL_SECTION* section) {
-    return pthread_mutex_trylock(&section->mutex) == 0 ? TRUE : FALSE;
-}
-
-void LeaveCriticalSection(CRITICAL_SECTION* section) { pthread_mutex_unlock(&section->mutex); }
-
 // ---- events and semaphores --------------------------------------------------------------
 
 HANDLE CreateEventA(BOOL manualReset, BOOL initiallySet) {

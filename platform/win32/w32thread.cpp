@@ -17,12 +17,10 @@ namespace {
 
 thread_local DWORD tlsLastError = 0;
 
-// The system thread id, fetched once per thread.  A forked child's thread has another
-// id than the parent's thread that forked it, so the child forgets the value.
-thread_local DWORD tlsThreadId = 0;
 std::once_flag gForkHandlerOnce;
 
-void ForgetThreadIdInChild() { tlsThreadId = 0; }
+// A forked child's thread has another id than the parent's thread that forked it.
+void ForgetThreadIdInChild() { w32detail::tlsThreadId = 0; }
 
 // Priority record: a thread started by CreateThread uses its thread object's record,
 // any other thread one of its own.
@@ -33,10 +31,15 @@ HANDLE const kCurrentThreadPseudo = reinterpret_cast<HANDLE>(static_cast<intptr_
 
 } // namespace
 
+namespace w32detail {
+__thread DWORD tlsThreadId = 0;   // fetched once per thread
+} // namespace w32detail
+
 DWORD GetLastError() { return tlsLastError; }
 void SetLastError(DWORD code) { tlsLastError = code; }
 
 DWORD GetCurrentThreadId() {
+    using w32detail::tlsThreadId;
     if (tlsThreadId == 0) {
         std::call_once(gForkHandlerOnce, [] { pthread_atfork(nullptr, nullptr, ForgetThreadIdInChild); });
         tlsThreadId = static_cast<DWORD>(syscall(SYS_gettid));

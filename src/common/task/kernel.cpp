@@ -11,16 +11,12 @@ CRITICAL_SECTION ExecutiveCriticalSection;
 _NODE_TASK_GLOBALS* NodeTaskGlobals = nullptr;
 
 namespace taskdetail {
-namespace {
 
-// The calling thread's kernel is looked up in the list once and then kept per thread;
-// every change of the list (a kernel started, ended or re-keyed) moves the generation
-// on, which makes each thread look again.
 std::atomic<uint32_t> gListGeneration{1};
-thread_local Globals* tlsGlobals = nullptr;
-thread_local uint32_t tlsGeneration = 0;
+__thread Globals* tlsGlobals = nullptr;
+__thread uint32_t tlsGeneration = 0;
 
-Globals* LookUp() {
+Globals* LookUpGlobals() {
     uint32_t generation = gListGeneration.load(std::memory_order_acquire);
     uint32_t self = TaskOsThreadId();
     Globals* found = nullptr;
@@ -37,6 +33,8 @@ Globals* LookUp() {
     return found;
 }
 
+namespace {
+
 void ListChanged() { gListGeneration.fetch_add(1, std::memory_order_acq_rel); }
 
 void* DefaultAlignedAlloc(size_t alignment, size_t size) {
@@ -46,11 +44,6 @@ void* DefaultAlignedAlloc(size_t alignment, size_t size) {
 }
 
 } // namespace
-
-Globals* FindGlobals() {
-    if (tlsGeneration == gListGeneration.load(std::memory_order_acquire)) return tlsGlobals;
-    return LookUp();
-}
 
 void RunPendingWork(Globals* g) {
     if (!(g->current->flags & kTaskFlagReclaim)) return;
@@ -236,7 +229,7 @@ int TaskExitTasking() {
 
 _NODE_TASK_GLOBALS* TaskGetNodeTaskGlobals() { return FindGlobals(); }
 
-_NODE_TASK_GLOBALS* TaskSetNodeTaskGlobals() { return LookUp(); }
+_NODE_TASK_GLOBALS* TaskSetNodeTaskGlobals() { return LookUpGlobals(); }
 
 int TaskSetNewThread(uint32_t threadId) {
     Globals* g = FindGlobals();

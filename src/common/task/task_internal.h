@@ -5,6 +5,8 @@
 #include "task_globals.h"
 #include "win32.h"
 
+#include <atomic>
+
 // The one critical section of every kernel of the process.  Constant-initialised, so it
 // exists from the library's load on and may be entered by any thread at any time.
 extern CRITICAL_SECTION ExecutiveCriticalSection;
@@ -13,8 +15,19 @@ namespace taskdetail {
 
 using Globals = _NODE_TASK_GLOBALS;
 
+// The calling thread's kernel is looked up in the list once and then kept per thread;
+// every change of the list (a kernel started, ended or re-keyed) moves the generation
+// on, which makes each thread look again.
+extern std::atomic<uint32_t> gListGeneration;
+extern __thread Globals* tlsGlobals;
+extern __thread uint32_t tlsGeneration;
+Globals* LookUpGlobals();
+
 // The calling thread's kernel, or null.
-Globals* FindGlobals();
+inline Globals* FindGlobals() {
+    if (tlsGeneration == gListGeneration.load(std::memory_order_acquire)) return tlsGlobals;
+    return LookUpGlobals();
+}
 
 // Frees the blocks of ended tasks when the current task is marked to do so.  Runs with
 // the critical section released.
@@ -30,7 +43,7 @@ public:
     ~KernelCall() {
         if (g_) {
             LeaveCriticalSection(&ExecutiveCriticalSection);
-            RunPendingWork(g_);
+            if (g_->current->flags & kTaskFlagReclaim) RunPendingWork(g_);
         }
     }
     KernelCall(const KernelCall&) = delete;

@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 
 #include <fcntl.h>
+#include <ftw.h>
 #include <poll.h>
 #include <signal.h>
 #include <sys/socket.h>
@@ -23,6 +24,22 @@
 extern char** environ;
 
 namespace {
+
+void RemoveTree(const std::string& path)
+{
+    nftw(
+        path.c_str(), [](const char* p, const struct stat*, int, struct FTW*) { return ::remove(p); }, 16,
+        FTW_DEPTH | FTW_PHYS);
+}
+
+bool MakeDirs(const std::string& path)
+{
+    for (size_t i = 1; i <= path.size(); ++i)
+        if (i == path.size() || path[i] == '/')
+            mkdir(path.substr(0, i).c_str(), 0755);
+    struct stat st;
+    return stat(path.c_str(), &st) == 0;
+}
 
 class HlccoutTest : public ::testing::Test {
 protected:
@@ -47,8 +64,7 @@ protected:
         unsetenv("HLCCOUT_PIPE");
         unsetenv("XDG_CONFIG_HOME");
         unsetenv("HALCYRA");
-        std::string cmd = "rm -rf '" + dir_ + "'";
-        ASSERT_EQ(std::system(cmd.c_str()), 0);
+        RemoveTree(dir_);
     }
 
     void WriteOption(const std::string& name, int32_t value)
@@ -258,7 +274,7 @@ TEST_F(HlccoutTest, SecondConsoleLeavesTheServedPipeAlone)
 TEST_F(HlccoutTest, LibraryStartsTheProgramFromItsInstallation)
 {
     // $HALCYRA/util/winnt/hlccout, started by the library's first open.
-    ASSERT_EQ(std::system(("mkdir -p '" + dir_ + "/inst/util/winnt'").c_str()), 0);
+    ASSERT_TRUE(MakeDirs(dir_ + "/inst/util/winnt"));
     ASSERT_EQ(symlink(HLCCOUT_PROGRAM, (dir_ + "/inst/util/winnt/hlccout").c_str()), 0);
     setenv("HALCYRA", (dir_ + "/inst").c_str(), 1);
     qsrf::registry::ScopedProcessBackend scoped(std::make_shared<qsrf::registry::MemoryBackend>());

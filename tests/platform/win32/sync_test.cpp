@@ -73,6 +73,40 @@ TEST(CriticalSection, BlocksOtherThreadsUntilLeft) {
     DeleteCriticalSection(&cs);
 }
 
+TEST(CriticalSection, ContendedSectionKeepsUpdatesWhole) {
+    CRITICAL_SECTION cs;
+    InitializeCriticalSection(&cs);
+    long counter = 0;
+    std::vector<std::thread> threads;
+    for (int t = 0; t < 4; ++t)
+        threads.emplace_back([&] {
+            for (int i = 0; i < 20000; ++i) {
+                EnterCriticalSection(&cs);
+                long v = counter;
+                if (i % 1000 == 0) Sleep(0);   // let others pile up on the section
+                counter = v + 1;
+                LeaveCriticalSection(&cs);
+            }
+        });
+    for (auto& t : threads) t.join();
+    EXPECT_EQ(counter, 80000);
+    EXPECT_TRUE(OtherThreadCanEnter(&cs));
+    DeleteCriticalSection(&cs);
+}
+
+TEST(CriticalSection, LeavingASectionHeldByAnotherThreadDoesNothing) {
+    CRITICAL_SECTION cs;
+    InitializeCriticalSection(&cs);
+    EnterCriticalSection(&cs);
+    std::thread t([&] { LeaveCriticalSection(&cs); });
+    t.join();
+    EXPECT_FALSE(OtherThreadCanEnter(&cs));
+    LeaveCriticalSection(&cs);
+    LeaveCriticalSection(&cs);   // not held any more: nothing happens
+    EXPECT_TRUE(OtherThreadCanEnter(&cs));
+    DeleteCriticalSection(&cs);
+}
+
 struct SectionFibers {
     CRITICAL_SECTION* cs;
     void* main;

@@ -45,7 +45,7 @@ protected:
     static void InstallProgram(const FakeConsole& console, const std::string& body)
     {
         const std::string dir = console.Dir() + "/noinstall/util/winnt";
-        ASSERT_EQ(std::system(("mkdir -p '" + dir + "'").c_str()), 0);
+        ASSERT_TRUE(testing_console::MakeDirs(dir));
         const std::string program = dir + "/hlccout";
         std::ofstream(program) << "#!/bin/sh\n" << body << "\n";
         chmod(program.c_str(), 0755);

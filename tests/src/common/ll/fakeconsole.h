@@ -7,7 +7,9 @@
 #include "consolewire.h"
 #include "registry.h"
 
+#include <ftw.h>
 #include <sys/socket.h>
+#include <sys/stat.h>
 #include <sys/un.h>
 #include <poll.h>
 #include <unistd.h>
@@ -25,6 +27,26 @@
 #include <vector>
 
 namespace testing_console {
+
+// Removes a directory tree (without a shell: tests may change PATH).
+inline void RemoveTree(const std::string& path)
+{
+    nftw(
+        path.c_str(),
+        [](const char* p, const struct stat*, int, struct FTW*) { return ::remove(p); }, 16,
+        FTW_DEPTH | FTW_PHYS);
+}
+
+// Creates a directory and the missing ones above it; true when it exists afterwards.
+inline bool MakeDirs(const std::string& path)
+{
+    for (size_t i = 1; i <= path.size(); ++i) {
+        if (i == path.size() || path[i] == '/')
+            mkdir(path.substr(0, i).c_str(), 0755);
+    }
+    struct stat st;
+    return stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
+}
 
 class FakeConsole {
 public:
@@ -58,9 +80,7 @@ public:
         if (listener_ >= 0)
             close(listener_);
         unlink(path_.c_str());
-        std::string cmd = "rm -rf '" + dir_ + "'";
-        int ignored = std::system(cmd.c_str());
-        (void)ignored;
+        RemoveTree(dir_);
         unsetenv("HLCCOUT_PIPE");
         unsetenv("HALCYRA");
     }

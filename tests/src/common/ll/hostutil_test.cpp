@@ -1,5 +1,7 @@
 #include "hostutil.h"
 
+#include "fakeconsole.h"
+
 #include <gtest/gtest.h>
 
 #include <sys/stat.h>
@@ -96,8 +98,7 @@ protected:
     void TearDown() override
     {
         ASSERT_EQ(chdir(oldCwd_), 0);
-        std::string cmd = "rm -rf '" + root_ + "'";
-        ASSERT_EQ(std::system(cmd.c_str()), 0);
+        testing_console::RemoveTree(root_);
         unsetenv("HLCTEST_PATH");
     }
     void Touch(const std::string& relative)

@@ -1,0 +1,48 @@
+// The timer server: the task that drives a node's tick timers from the board timer of
+// one of the node's Orlos.
+//
+// The server learns what it needs of its node through a hook that the node layer
+// installs (TimerSetServerNodeHook): the node's timer frequency word, which Orlos exist,
+// their register blocks and tick words, and the interrupt signal of a timer source.
+#pragma once
+
+#include "hlc_arch.h"
+
+#include <cstdint>
+
+// Interrupt sources of the two Orlos' timers.
+constexpr int kTimerSourcePrimary = 42;
+constexpr int kTimerSourceDisplay = 74;
+// Timer registers (byte offsets in an Orlo register block).
+constexpr uint32_t kTimerCounterRegister = 0x2048;
+constexpr uint32_t kTimerReloadRegister = 0x2050;
+constexpr uint32_t kTimerRunBit = 0x80000000u;
+constexpr uint32_t kTimerDefaultFrequency = 50000000u;
+
+// What the timer server needs of one node.
+struct TimerServerNode {
+    uint32_t* frequency = nullptr;          // the node's timer frequency word (0: default)
+    bool primaryPresent = false;            // the node has a primary Orlo
+    bool displayPresent = false;            // the node has a display Orlo
+    volatile uint8_t* primaryRegisters = nullptr;   // register blocks (null when not mapped)
+    volatile uint8_t* displayRegisters = nullptr;
+    uint32_t* primaryTickCounter = nullptr; // tick counter and pending-tick words kept
+    uint32_t* primaryPendingTicks = nullptr;//  with each Orlo's register block
+    uint32_t* displayTickCounter = nullptr;
+    uint32_t* displayPendingTicks = nullptr;
+    uint32_t* timerRunning = nullptr;       // the node's "timer running" word
+    // The task semaphore of an interrupt source of the node (-1 or an invalid handle when none).
+    int32_t (*getSignal)(void* nodeRecord, int source) = nullptr;
+    // Resets the library clock's previous time (may be null).
+    void (*resetPreviousTime)() = nullptr;
+};
+
+// Fills in the description of a node record; false when the node is unknown.
+using TimerServerNodeHook = bool (*)(void* nodeRecord, TimerServerNode* node);
+
+void TimerSetServerNodeHook(TimerServerNodeHook hook);
+
+// Task entry of the timer server (argument: the node record).  Starts the chosen Orlo's
+// timer, then for every timer interrupt advances the kernel's timers by the pending
+// ticks.  Returns (ending the task) when the node has no usable timer or its signal goes.
+void MpTimerServer(void* nodeRecord);

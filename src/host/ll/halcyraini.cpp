@@ -1,0 +1,1042 @@
+// Reading "halcyra.ini": finding the file, joining its lines, scanning them against the
+// keyword table into the global record and one record per [Node] section, linking the
+// connection rings, and the accessors by keyword.
+//
+// Accessors:
+// - HalcyraIniReadTag (node, keyword, out). A setting keyword: with out null the word at
+//   the keyword's offset in the node's record; with out given that word is stored in *out
+//   and the result is 1. A register field keyword without prefix works the same on the
+//   group's ppb value word. A field keyword behind "display.", "primary." or "ppb.": with
+//   out null the field's value shifted down to bit 0; with out given, and only when the
+//   file set every bit of the field, the field's bits of *out are replaced by the value
+//   bits (in place), and the result is 1 either way. 0 for a null keyword, no loaded data,
+//   an unknown keyword, a "pci." field, and rows that are no setting (sections, symbols,
+//   conditionals, echo).
+// - HalcyraIniWriteTag (node, keyword, value): a setting (or unprefixed field) keyword
+//   stores value at its offset; a prefixed field keyword replaces the field's bits in the
+//   prefix's value word ("display.", "primary.", else the ppb word) by value (clipped to
+//   the field). The set-mask is not changed. 1 done, 0 as for the reads.
+#include "halcyraini.h"
+
+#include "consolepipe.h"
+#include "hostutil.h"
+#include "pci.h"
+
+#include <unistd.h>
+
+#include <cctype>
+#include <cerrno>
+#include <climits>
+#include <cstdlib>
+#include <cstring>
+#include <map>
+#include <mutex>
+#include <string>
+#include <utility>
+
+// ---- keyword table ------------------------------------------------------------------------
+
+namespace {
+constexpr uint32_t kNum = INI_TYPE_NUMBER;
+constexpr uint32_t kList = INI_TYPE_LIST;
+constexpr uint32_t kSec = INI_KIND_SECTION;
+constexpr uint32_t kSym = INI_KIND_SYMBOL;
+constexpr uint32_t kPre = INI_KIND_PREFIX;
+constexpr uint32_t kCond = INI_KIND_CONDITIONAL;
+
+// Register group offsets.
+constexpr uint32_t gPcStatusCmd = 0xEC, gPcHdtTmr = 0x104, gPcPpbCtrl = 0x11C, gPcPpbRetry = 0x134,
+                   gHwfTrsh = 0x14C, gHrfTrsh = 0x164, gVrfTrsh = 0x17C, gMrfTrsh = 0x194, gHbusCtrl = 0x1AC,
+                   gMemCtrl = 0x1C4, gMacctMng = 0x1DC, gDclkSel = 0x1F4, gDhDelay = 0x20C;
+constexpr uint32_t kFirstGroup = gPcStatusCmd;
+constexpr uint32_t kGroupsEnd = 0x224;
+}  // namespace
+
+const _REG_TABLE_ST defaultKeyWords[kIniKeywordCount + 1] = {
+    {"[GlobalSetting]", kSec, INI_SECTION_GLOBAL},
+    {"IgnoreEnvVar", 0x90, kNum},
+    {"ApplicationMessaging", 0x94, kNum},
+    {"AutoRescanIni", 0x98, kNum},
+    {"MaxVmDevicesAt33", 0x9C, kNum},
+    {"VmSpeedLimit", 0xA0, kNum},
+    {"DisplayBoardInfo", 0xA4, kNum},
+    {"CommunicationDebugMode", 0xA8, kNum},
+    {"LargestDmaBlock", 0xAC, kNum},
+    {"DisableDefaultMappingOfVirtualBuffer", 0xB0, kNum},
+    {"ReservedHostSpaceForLcBuffers", 0xB4, kNum},
+    {"SizeOfTmpBufferForHostGrab", 0xB8, kNum},
+    {"[EnvSetting]", kSec, INI_SECTION_ENV},
+    {"CoffPath", 0xBC, kNum},
+    {"CoffName", 0xC0, kNum},
+    {"CoffLoadOption", 0xC4, kNum},
+    {"TifPath", 0xC8, kNum},
+    {"JpgPath", 0xCC, kNum},
+    {"OimPath", 0xD0, kNum},
+    {"DcfPath", 0xD4, kNum},
+    {"DcfName", 0xD8, kNum},
+    {"VcfPath", 0xDC, kNum},
+    {"VcfName", 0xE0, kNum},
+    {"FpgaPath", 0xE4, kNum},
+    {"DiagDumpFile", 0xE8, kNum},
+    {"[PrivateGlobalSetting]", kSec, INI_SECTION_PRIVATE},
+    {"hbusctrl.intseen", gHbusCtrl, 0x100},
+    {"hbusctrl.intpeen", gHbusCtrl, 0x80},
+    {"hbusctrl.pe2seen", gHbusCtrl, 0x40},
+    {"hbusctrl.orlorcmd", gHbusCtrl, 0x0C},
+    {"hbusctrl.mvprcmd", gHbusCtrl, 0x03},
+    {"memctrl.refrate", gMemCtrl, 0xFF},
+    {"memctrl.reqprty", gMemCtrl, 0x7000},
+    {"macctmng.disctmr", gMacctMng, 0x0F000000},
+    {"macctmng.mrasmax", gMacctMng, 0x00FFF000},
+    {"macctmng.mmingnt", gMacctMng, 0x00000FFF},
+    {"dclksel.dclksel", gDclkSel, 0x3FF},
+    {"dhdelay.dhdelay", gDhDelay, 0xFF},
+    {"hwftrsh.hwfrtrsh", gHwfTrsh, 0xFFFF0000},
+    {"hrftrsh.hrfwtrsh", gHrfTrsh, 0xFFFF},
+    {"vrftrsh.vrfwtrsh", gVrfTrsh, 0xFFFF},
+    {"vrftrsh.vrfrtrsh", gVrfTrsh, 0xFFFF0000},
+    {"hrftrsh.hrfrtrsh", gHrfTrsh, 0xFFFF0000},
+    {"mrftrsh.mrfwtrsh", gMrfTrsh, 0xFFFF},
+    {"mrftrsh.mrfrtrsh", gMrfTrsh, 0xFFFF0000},
+    {"pcstatuscmd.serren", gPcStatusCmd, 0x100},
+    {"pcstatuscmd.perrsp", gPcStatusCmd, 0x40},
+    {"pcstatuscmd.bsmstr", gPcStatusCmd, 0x04},
+    {"pcstatuscmd.memspc", gPcStatusCmd, 0x02},
+    {"pcstatuscmd.dpardctd", gPcStatusCmd, 0x01000000},
+    {"pcstatuscmd.rtrgtab", gPcStatusCmd, 0x10000000},
+    {"pcstatuscmd.rmstrab", gPcStatusCmd, 0x20000000},
+    {"pcstatuscmd.ssyserr", gPcStatusCmd, 0x40000000},
+    {"pcstatuscmd.dctdperr", gPcStatusCmd, 0x80000000},
+    {"pchdttmr.pcchlnsz", gPcHdtTmr, 0xFF},
+    {"pchdttmr.pclattmr", gPcHdtTmr, 0xFF00},
+    {"pcppbctrl.pwipostm", gPcPpbCtrl, 0x300},
+    {"pcppbctrl.pwpostm", gPcPpbCtrl, 0xC00},
+    {"pcppbctrl.prmprefm", gPcPpbCtrl, 0x3000},
+    {"pcppbctrl.prprefm", gPcPpbCtrl, 0xC000},
+    {"pcppbctrl.swipostm", gPcPpbCtrl, 0x30000},
+    {"pcppbctrl.swpostm", gPcPpbCtrl, 0xC0000},
+    {"pcppbctrl.srmprefm", gPcPpbCtrl, 0x300000},
+    {"pcppbctrl.srprefm", gPcPpbCtrl, 0xC00000},
+    {"pcppbretry.retrycross", gPcPpbRetry, 0x40000},
+    {"[Node]", kSec, INI_SECTION_NODE},
+    {"NodeId", 0x08, kNum},
+    {"ProductId", 0x0C, kNum},
+    {"SlotNbr", 0x10, kNum},
+    {"DeviceNbr", 0x14, kNum},
+    {"MvpPresent", 0x18, kNum},
+    {"DisplayMode", 0x1C, kNum},
+    {"VmBusSpeed", 0x20, kNum},
+    {"GrabModulePresent", 0x24, kNum},
+    {"ExtModuleType", 0x28, kNum},
+    {"FpgaName", 0x2C, kNum},
+    {"GrabPortConnection", 0x30, kList},
+    {"VmPortConnection", 0x34, kList},
+    {"VmExternalDeviceId", 0x38, kList},
+    {"ScanHurlerConnection", 0x3C, kList},
+    {"[Define]", kSec, INI_SECTION_OTHER},
+    {"FORCE", kSym, 2},
+    {"YES", kSym, 1},
+    {"NO", kSym, 0},
+    {"_IM_NO_PIPE", kSym, 0xFFFFFFFF},
+    {"_IM_DEFAULT_PIPE", kSym, 0},
+    {"_IM_KEEP_PIPE", kSym, 2},
+    {"IM_SINGLE_SCREEN", kSym, 0},
+    {"IM_DUAL_SCREEN", kSym, 1},
+    {"IM_DUAL_HEAD", kSym, 2},
+    {"IM_NONE", kSym, 0x20000000},
+    {"IM_DEV_HALCYRA_PRO", kSym, 2},
+    {"IM_DEV_HALCYRA_LC", kSym, 3},
+    {"IM_DEV_HALCYRA_MEMORY", kSym, 4},
+    {"IM_DEV_HALCYRA_UNDEF", kSym, 0x63},
+    {"IM_DEV_HALCYRA", kSym, 1},
+    {"IM_DEV_SORVIK_II_DIG", kSym, 5},
+    {"IM_DEV_DAC", kSym, 6},
+    {"IM_DEV_KORVEX_IV", kSym, 7},
+    {"IM_EXTDEV_NONE", kSym, 0},
+    {"IM_EXTDEV_HALCYRA_GRAB", kSym, 1},
+    {"IM_EXTDEV_SORVIK_II_DIG_MJPEG", kSym, 0x22},
+    {"IM_EXTDEV_SORVIK_II_DIG", kSym, 2},
+    {"IM_EXTDEV_DAC_R0", kSym, 3},
+    {"IM_EXTDEV_DAC_R1", kSym, 4},
+    {"IM_EXTDEV_DAC_R2", kSym, 5},
+    {"IM_EXTDEV_KORVEX_IV", kSym, 6},
+    {"IM_EXTDEV_SCAN_HURLER", kSym, 0x80},
+    {"[DeviceName]", kSec, INI_SECTION_OTHER},
+    {"pci.", kPre, INI_PREFIX_PCI},
+    {"ppb.", kPre, INI_PREFIX_PPB},
+    {"primary.", kPre, INI_PREFIX_PRIMARY},
+    {"display.", kPre, INI_PREFIX_DISPLAY},
+    {"[FlowControl]", kSec, INI_SECTION_OTHER},
+    {"!if0", kCond, 0},
+    {"!if1", kCond, 1},
+    {"!if430FX", kCond, 0x122D8086},
+    {"!if430HX", kCond, 0x12508086},
+    {"!if430VX", kCond, 0x70308086},
+    {"!if430TX", kCond, 0x00008086},
+    {"!if440FX", kCond, 0x12378086},
+    {"!if440LX", kCond, 0x71808086},
+    {"!if450KX", kCond, 0x84C48086},
+    {"!ENDif", kCond, INI_ENDIF},
+    {"@echo.", INI_KIND_ECHO, 0},
+    {nullptr, 0, 0},
+};
+
+_HALCYRA_INI_ST* HalcyraIniSt = nullptr;
+uint32_t HostBridgeId = 0;
+
+// ---- helpers ------------------------------------------------------------------------------
+
+namespace {
+
+bool g_notFoundListed = false;   // the not-found listing, once per process
+bool g_useReported = false;      // "HlcLib use Ini file", once per process
+thread_local bool t_searching = false;   // FindHalcyraIniFile runs: environment only
+
+// The record being read: the console setting that "@echo." and "pci." lines use.
+_HALCYRA_INI_ST* g_reading = nullptr;
+
+std::mutex g_numberTextMutex;
+std::map<std::pair<const void*, uint32_t>, std::string> g_numberTexts;   // texts of numbers for im_getenv
+
+bool IsSettingRow(const _REG_TABLE_ST* row)
+{
+    return row->KindOrOffset < INI_KIND_ECHO && (row->ValueOrType == kNum || row->ValueOrType == kList);
+}
+bool IsFieldRow(const _REG_TABLE_ST* row)
+{
+    return row->KindOrOffset >= kFirstGroup && row->KindOrOffset < kGroupsEnd && !IsSettingRow(row);
+}
+
+uint32_t LowBit(uint32_t mask)
+{
+    return mask == 0 ? 0 : static_cast<uint32_t>(__builtin_ctz(mask));
+}
+
+// Length of the keyword when the text begins with it: equal characters regardless of
+// case, and then no letter (unless the keyword ends with a point). 0 otherwise.
+size_t MatchAt(const char* text, const char* keyword)
+{
+    size_t n = 0;
+    for (; keyword[n] != '\0'; ++n) {
+        if (text[n] == '\0' ||
+            std::tolower(static_cast<unsigned char>(text[n])) != std::tolower(static_cast<unsigned char>(keyword[n])))
+            return 0;
+    }
+    if (n > 0 && keyword[n - 1] == '.')
+        return n;
+    if (std::isalpha(static_cast<unsigned char>(text[n])))
+        return 0;
+    return n;
+}
+
+// First table row that matches at text.
+const _REG_TABLE_ST* FindRow(const char* text, size_t* length)
+{
+    for (const _REG_TABLE_ST* row = defaultKeyWords; row->KeyWord != nullptr; ++row) {
+        const size_t n = MatchAt(text, row->KeyWord);
+        if (n > 0) {
+            *length = n;
+            return row;
+        }
+    }
+    return nullptr;
+}
+
+// The row whose keyword is exactly the text (regardless of case).
+const _REG_TABLE_ST* FindExactRow(const char* text)
+{
+    for (const _REG_TABLE_ST* row = defaultKeyWords; row->KeyWord != nullptr; ++row)
+        if (strcasecmp(row->KeyWord, text) == 0)
+            return row;
+    return nullptr;
+}
+
+uint32_t ToWord(const void* p)
+{
+    return static_cast<uint32_t>(reinterpret_cast<uintptr_t>(p));
+}
+template <typename T> T* FromWord(uint32_t w)
+{
+    return reinterpret_cast<T*>(static_cast<uintptr_t>(w));
+}
+
+bool IsTextWord(const _HALCYRA_INI_ST* record, uint32_t word)
+{
+    if (record == nullptr || record->Text == nullptr)
+        return false;
+    const uint32_t start = ToWord(record->Text);
+    return word >= start && word < start + record->TextSize + 1;   // the text's terminator too
+}
+
+// True when word is the address of a record of the chain that begins at global.
+bool IsRecordWord(const _HALCYRA_INI_ST* global, uint32_t word)
+{
+    for (const _HALCYRA_INI_ST* r = global; r != nullptr; r = r->Next)
+        if (ToWord(r) == word)
+            return true;
+    return false;
+}
+
+// Opens the console with the file's console setting (unless that is -1).
+void OpenConsoleForMessages()
+{
+    const _HALCYRA_INI_ST* g = g_reading != nullptr ? g_reading : HalcyraIniSt;
+    const uint32_t mode = g != nullptr ? g->ApplicationMessaging : 0xFFFFFFFFu;
+    if (mode != 0xFFFFFFFFu)
+        im_open_pipe(static_cast<int32_t>(mode));
+}
+
+void SetDefaults(_HALCYRA_INI_ST* g)
+{
+    g->ApplicationMessaging = 0xFFFFFFFFu;
+    g->MaxVmDevicesAt33 = 7;
+    g->VmSpeedLimit = 25;
+    g->LargestDmaBlock = 0x4000000;
+    g->ReservedHostSpaceForLcBuffers = 0x10000;
+    g->SizeOfTmpBufferForHostGrab = 16384;
+}
+
+// Joins the file's lines: comment lines dropped, comments cut, trailing blanks and line
+// ends removed, blanks and tabs removed unless the line begins with "@", each line ended
+// by a line feed.
+void JoinLine(std::string line, std::string& joined)
+{
+    if (!line.empty() && line[0] == '#')
+        return;
+    const size_t hash = line.find('#');
+    if (hash != std::string::npos)
+        line.erase(hash);
+    while (!line.empty() && (line.back() == ' ' || line.back() == '\t' || line.back() == '\r' || line.back() == '\n'))
+        line.pop_back();
+    if (line.empty() || line[0] != '@') {
+        std::string packed;
+        for (char c : line)
+            if (c != ' ' && c != '\t')
+                packed += c;
+        line.swap(packed);
+    }
+    joined += line;
+    joined += '\n';
+}
+
+bool ReadJoinedFile(const char* path, std::string& joined)
+{
+    FILE* f = std::fopen(path, "r");
+    if (f == nullptr)
+        return false;
+    std::string line;
+    int c;
+    while ((c = std::fgetc(f)) != EOF) {
+        line += static_cast<char>(c);
+        if (c == '\n') {
+            JoinLine(line, joined);
+            line.clear();
+        }
+    }
+    const bool failed = std::ferror(f) != 0;
+    std::fclose(f);
+    if (!line.empty())
+        JoinLine(line, joined);
+    return !failed;
+}
+
+void JoinText(const std::string& content, std::string& joined)
+{
+    size_t start = 0;
+    while (start < content.size()) {
+        size_t end = content.find('\n', start);
+        end = (end == std::string::npos) ? content.size() : end + 1;
+        JoinLine(content.substr(start, end - start), joined);
+        start = end;
+    }
+}
+
+void ReadHostBridge()
+{
+    if (HostBridgeId != 0)
+        return;
+    uint8_t bus = 0, device = 0, function = 0;
+    uint32_t id = 0;
+    if (FindPciClassCode(PCI_ACCESS_DEFAULT, 0x06, 0x00, 0, &bus, &device, &function) == 0 &&
+        PciConfigReadDword(PCI_ACCESS_DEFAULT, bus, device, function, 0, &id) == 0)
+        HostBridgeId = id;
+    else
+        HostBridgeId = 0xFFFFFFFFu;
+}
+
+uint32_t GetWord(const _HALCYRA_INI_ST* r, uint32_t offset)
+{
+    uint32_t v;
+    std::memcpy(&v, reinterpret_cast<const char*>(r) + offset, sizeof v);
+    return v;
+}
+void SetWord(_HALCYRA_INI_ST* r, uint32_t offset, uint32_t v)
+{
+    std::memcpy(reinterpret_cast<char*>(r) + offset, &v, sizeof v);
+}
+
+// Offsets of a group pair's value word by prefix code (ppb for any other prefix).
+uint32_t PairOffset(uint32_t group, uint32_t prefix)
+{
+    if (prefix == INI_PREFIX_DISPLAY)
+        return group + 16;
+    if (prefix == INI_PREFIX_PRIMARY)
+        return group + 8;
+    return group;
+}
+
+// Stores a field value into one pair (value word and set-mask word).
+void StoreField(_HALCYRA_INI_ST* r, uint32_t pair, uint32_t mask, uint32_t value)
+{
+    const uint32_t low = LowBit(mask);
+    SetWord(r, pair, (GetWord(r, pair) & ~mask) | ((value << low) & mask));
+    SetWord(r, pair + 4, GetWord(r, pair + 4) | mask);
+}
+
+// Parses one "%i" number at p (any sign, decimal, 0x hexadecimal, leading 0 octal).
+bool ParseNumber(const char*& p, uint32_t* value)
+{
+    char* end = nullptr;
+    errno = 0;
+    const unsigned long v = std::strtoul(p, &end, 0);
+    if (end == p)
+        return false;
+    *value = static_cast<uint32_t>(v);
+    p = end;
+    return true;
+}
+
+// Frees the chain from record on; the texts go with the global record.
+void FreeChain(_HALCYRA_INI_ST* global)
+{
+    char* path = global->FilePath;
+    char* text = global->Text;
+    for (_HALCYRA_INI_ST* r = global; r != nullptr;) {
+        _HALCYRA_INI_ST* next = r->Next;
+        std::free(r);
+        r = next;
+    }
+    std::free(path);
+    std::free(text);
+}
+
+// One scan position.
+struct Scan {
+    _HALCYRA_INI_ST* global;
+    _HALCYRA_INI_ST* current;
+    char* text;
+    size_t size;
+    int quiet;
+    bool skipping = false;
+    uint32_t prefix = 0;   // 0 none
+};
+
+size_t LineEnd(const Scan& s, size_t pos)
+{
+    while (pos < s.size && s.text[pos] != '\n' && s.text[pos] != '\0')
+        ++pos;
+    return pos;
+}
+
+// Value of a setting or field: begins with a digit → number (or the text when more
+// follows, or always for a connection list); otherwise a symbol's value, 0 for another
+// keyword, else the text. *isText tells which.
+uint32_t ParseValue(Scan& s, const _REG_TABLE_ST* row, size_t start, size_t end, bool* isText)
+{
+    char* v = s.text + start;
+    *isText = false;
+    auto keepText = [&]() {
+        *isText = true;
+        if (end < s.size)
+            s.text[end] = '\0';
+        return ToWord(v);
+    };
+    if (start < end && std::isdigit(static_cast<unsigned char>(*v))) {
+        if (row->ValueOrType == kList)
+            return keepText();
+        char* stop = nullptr;
+        errno = 0;
+        const unsigned long n = std::strtoul(v, &stop, 0);
+        if (stop != s.text + end || errno == ERANGE)
+            return keepText();
+        return static_cast<uint32_t>(n);
+    }
+    size_t length = 0;
+    const _REG_TABLE_ST* symbol = start < end ? FindRow(v, &length) : nullptr;
+    if (symbol != nullptr && symbol->KindOrOffset == kSym)
+        return symbol->ValueOrType;
+    if (symbol != nullptr)
+        return 0;
+    return keepText();
+}
+
+// Appends a [Node] record: a copy of the global record as it stands.
+bool NewNodeRecord(Scan& s)
+{
+    auto* r = static_cast<_HALCYRA_INI_ST*>(std::malloc(sizeof(_HALCYRA_INI_ST)));
+    if (r == nullptr)
+        return false;
+    *r = *s.global;
+    r->Next = nullptr;
+    _HALCYRA_INI_ST* last = s.global;
+    while (last->Next != nullptr)
+        last = last->Next;
+    last->Next = r;
+    s.current = r;
+    return true;
+}
+
+// Scans the joined text into the records. False when a record could not be allocated.
+bool ScanText(Scan& s)
+{
+    size_t pos = 0;
+    while (pos < s.size) {
+        const char c = s.text[pos];
+        if (c == '\n' || c == '\0') {
+            ++pos;
+            s.prefix = 0;   // a prefix applies to its own line only
+            continue;
+        }
+        size_t length = 0;
+        const _REG_TABLE_ST* row = FindRow(s.text + pos, &length);
+        const size_t eol = LineEnd(s, pos);
+        if (row == nullptr) {
+            pos = eol;   // unknown word: rest of the line ignored
+            continue;
+        }
+        const uint32_t kind = row->KindOrOffset;
+        if (kind == kCond) {
+            const uint32_t id = row->ValueOrType;
+            if (id == 1 || id == INI_ENDIF)
+                s.skipping = false;
+            else
+                s.skipping = (id != HostBridgeId && HostBridgeId != 0);
+            pos += length;
+            continue;
+        }
+        if (kind == kSec) {
+            if (!s.skipping && row->ValueOrType == INI_SECTION_NODE && !NewNodeRecord(s))
+                return false;
+            pos += length;
+            continue;
+        }
+        if (kind == kPre) {
+            s.prefix = row->ValueOrType;
+            if (row->ValueOrType == INI_PREFIX_PCI) {
+                if (!s.skipping)
+                    AccessPciConfig(std::string(s.text + pos + length, eol - pos - length).c_str());
+                pos = eol;
+            } else {
+                pos += length;
+            }
+            continue;
+        }
+        if (kind == INI_KIND_ECHO) {
+            if (!s.skipping && !s.quiet) {
+                size_t start = pos + length;
+                if (start < eol && s.text[start] == ' ')
+                    ++start;
+                OpenConsoleForMessages();
+                im_print_msg(0, "%s\n", std::string(s.text + start, eol - start).c_str());
+            }
+            pos = eol;
+            continue;
+        }
+        if (s.skipping || kind == kSym || pos + length >= eol || s.text[pos + length] != '=') {
+            pos = eol;
+            continue;
+        }
+        bool isText = false;
+        const uint32_t value = ParseValue(s, row, pos + length + 1, eol, &isText);
+        if (IsSettingRow(row)) {
+            SetWord(s.current, kind, value);
+        } else if (!isText) {
+            // A register field (a text is no field value and is passed over).
+            const uint32_t mask = row->ValueOrType;
+            if (s.prefix == 0) {
+                StoreField(s.current, PairOffset(kind, INI_PREFIX_PRIMARY), mask, value);
+                StoreField(s.current, PairOffset(kind, INI_PREFIX_DISPLAY), mask, value);
+            } else {
+                StoreField(s.current, PairOffset(kind, s.prefix), mask, value);
+            }
+        }
+        s.prefix = 0;
+        pos = eol;
+    }
+    return true;
+}
+
+// Links the connection lists of every node record into rings.
+void LinkRings(_HALCYRA_INI_ST* global)
+{
+    static const uint32_t kOffsets[] = {0x30, 0x34, 0x3C};
+    for (_HALCYRA_INI_ST* r = global->Next; r != nullptr; r = r->Next) {
+        for (uint32_t off : kOffsets) {
+            const uint32_t word = GetWord(r, off);
+            if (!IsTextWord(r, word))
+                continue;
+            const char* p = FromWord<const char>(word);
+            SetWord(r, off, ToWord(r));   // a ring of itself
+            bool joined = false;
+            uint32_t number = 0;
+            while (ParseNumber(p, &number)) {
+                if (number == 0) {
+                    // No connection. Once partners are in the ring it only ends the list:
+                    // clearing the word then would leave them pointing into a broken ring.
+                    if (!joined)
+                        SetWord(r, off, 0);
+                    break;
+                }
+                if (number != r->DeviceNbr) {
+                    _HALCYRA_INI_ST* other = global;
+                    while (other != nullptr && other->DeviceNbr != number)
+                        other = other->Next;
+                    if (other != nullptr && IsTextWord(other, GetWord(other, off))) {
+                        SetWord(other, off, GetWord(r, off));
+                        SetWord(r, off, ToWord(other));
+                        joined = true;
+                    }
+                }
+                if (*p != ',')
+                    break;
+                ++p;
+            }
+        }
+    }
+}
+
+void FillPartners(_HALCYRA_INI_ST* r, uint32_t offset, uint8_t* bytes)
+{
+    if (!IsRecordWord(g_reading != nullptr ? g_reading : HalcyraIniSt, GetWord(r, offset)) ||
+        r->DeviceNbr == 0)
+        return;
+    _HALCYRA_INI_ST* cursor = r;
+    int n = 0;
+    uint32_t id;
+    while (n < kIniPartnerBytes - 1 && (id = HalcyraIniLink(&cursor, r->DeviceNbr, offset)) != 0)
+        bytes[n++] = static_cast<uint8_t>(id);
+    bytes[n] = static_cast<uint8_t>(r->NodeId);
+}
+
+void Finish(_HALCYRA_INI_ST* global)
+{
+    for (_HALCYRA_INI_ST* r = global->Next; r != nullptr; r = r->Next) {
+        FillPartners(r, 0x30, r->GrabPartners);
+        FillPartners(r, 0x34, r->VmPartners);
+        FillPartners(r, 0x3C, r->ScanHurlerPartners);
+        if (IsTextWord(r, r->VmExternalDeviceId)) {
+            const char* p = FromWord<const char>(r->VmExternalDeviceId);
+            uint32_t number;
+            for (int n = 0; n < kIniPartnerBytes && ParseNumber(p, &number); ++n) {
+                r->VmExternalDevices[n] = static_cast<uint8_t>(number);
+                if (*p != ',')
+                    break;
+                ++p;
+            }
+        }
+        r->SavedDisplayMode = r->DisplayMode;
+        r->SavedVmBusSpeed = r->VmBusSpeed;
+        r->SavedGrabModulePresent = r->GrabModulePresent;
+        r->SavedSizeOfTmpBufferForHostGrab = r->SizeOfTmpBufferForHostGrab;
+        if (r->FpgaPath == 0)
+            r->FpgaPath = r->CoffPath;
+    }
+    if (global->FpgaPath == 0)
+        global->FpgaPath = global->CoffPath;
+}
+
+int LookupState()
+{
+    if (t_searching || HalcyraIniSt == nullptr)
+        return -1;
+    return HalcyraIniSt->IgnoreEnvVar != 0 ? 1 : 0;
+}
+const char* LookupText(uint32_t node, const char* name)
+{
+    return t_searching ? nullptr : HalcyraIniReadText(node, name);
+}
+const HlcIniLookup kLookup{LookupState, LookupText};
+
+void ReportFailure(const char* path)
+{
+    im_open_pipe(2);
+    if (path != nullptr)
+        im_print_msg(0, "\nHlcLib error while handling Ini file '%s'\n\n", path);
+}
+
+}  // namespace
+
+_HALCYRA_INI_ST* HalcyraIniLoad(const char* knownPath, const std::string* content, int quiet)
+{
+    auto* global = static_cast<_HALCYRA_INI_ST*>(std::calloc(1, sizeof(_HALCYRA_INI_ST)));
+    if (global == nullptr) {
+        im_open_pipe(2);
+        im_print_msg(0, "\nHlcLib error while handling Ini file or Ini file not found.\n\n");
+        return nullptr;
+    }
+    SetDefaults(global);
+    global->FilePath = knownPath != nullptr ? strdup(knownPath) : FindHalcyraIniFile();
+    if (global->FilePath == nullptr) {
+        ReportFailure(nullptr);   // the not-found listing was printed by the search
+        std::free(global);
+        return nullptr;
+    }
+
+    std::string joined;
+    bool read = true;
+    if (content != nullptr)
+        JoinText(*content, joined);
+    else
+        read = ReadJoinedFile(global->FilePath, joined);
+    if (read) {
+        global->Text = static_cast<char*>(std::malloc(joined.size() + 1));
+        read = global->Text != nullptr;
+    }
+    if (!read) {
+        ReportFailure(global->FilePath);
+        FreeChain(global);
+        return nullptr;
+    }
+    std::memcpy(global->Text, joined.data(), joined.size());
+    global->Text[joined.size()] = '\0';
+    global->TextSize = static_cast<uint32_t>(joined.size());
+
+    ReadHostBridge();
+
+    Scan scan{global, global, global->Text, joined.size(), quiet};
+    g_reading = global;
+    const bool scanned = ScanText(scan);
+    if (!scanned) {
+        g_reading = nullptr;
+        ReportFailure(global->FilePath);
+        FreeChain(global);
+        return nullptr;
+    }
+    LinkRings(global);
+    Finish(global);
+    g_reading = nullptr;
+
+    HalcyraIniSt = global;
+    im_set_ini_lookup(&kLookup);
+    if (!g_useReported) {
+        g_useReported = true;
+        OpenConsoleForMessages();
+        im_print_msg(0, "\nHlcLib use Ini file '%s'\n\n", global->FilePath);
+    }
+    return global;
+}
+
+_HALCYRA_INI_ST* HalcyraIniGetFile(int quiet)
+{
+    if (HalcyraIniSt != nullptr)
+        return HalcyraIniSt;
+    return HalcyraIniLoad(nullptr, nullptr, quiet);
+}
+
+char* FindHalcyraIniFile()
+{
+    struct Searching {
+        Searching() { t_searching = true; }
+        ~Searching() { t_searching = false; }
+    } searching;
+
+    static const char kName[] = "halcyra.ini";
+    char* path = nullptr;
+    bool found = false;
+    if (std::getenv("HLCINIPATH") != nullptr)
+        found = im_search_env(0, kName, nullptr, "HLCINIPATH", "rw", &path) != 0;
+    if (!found && std::getenv("HALCYRA") != nullptr)
+        found = im_search_env(0, "shell/halcyra.ini", nullptr, "HALCYRA", "rw", &path) != 0;
+    if (!found)
+        found = im_search_env(0, kName, nullptr, nullptr, "rw", &path) != 0;
+    if (!found && std::getenv("COFFPATH") != nullptr)
+        found = im_search_env(0, kName, nullptr, "COFFPATH", "rw", &path) != 0;
+    if (!found && std::getenv("PATH") != nullptr)
+        found = im_search_env(0, kName, nullptr, "PATH", "rw", &path) != 0;
+    if (found) {
+        // Keep the full path: the file is rewritten there even after a change of directory.
+        char* full = realpath(path, nullptr);
+        if (full != nullptr) {
+            std::free(path);
+            return full;
+        }
+        return path;
+    }
+    std::free(path);
+
+    if (!g_notFoundListed) {
+        g_notFoundListed = true;
+        im_open_pipe(2);
+        im_print_msg(0, "\nHlcLib was unable to locate file '%s' in any of the following path(s):\n", kName);
+        auto variable = [](const char* name) {
+            const char* value = std::getenv(name);
+            if (value != nullptr)
+                im_print_msg(0, "%s=%s\n", name, value);
+            else
+                im_print_msg(0, "%s is not set\n", name);
+        };
+        variable("HLCINIPATH");
+        const char* halcyra = std::getenv("HALCYRA");
+        if (halcyra != nullptr)
+            im_print_msg(0, "%s/%s\n", halcyra, "shell/");
+        else
+            im_print_msg(0, "%s is not set\n", "HALCYRA");
+        char cwd[4096];
+        im_print_msg(0, "%s\n", getcwd(cwd, sizeof cwd) != nullptr ? cwd : ".");
+        variable("COFFPATH");
+        variable("PATH");
+    }
+    return nullptr;
+}
+
+_HALCYRA_INI_ST* HalcyraIniForThisNode(uint32_t node)
+{
+    if (HalcyraIniSt == nullptr)
+        return nullptr;
+    for (_HALCYRA_INI_ST* r = HalcyraIniSt; r != nullptr; r = r->Next)
+        if (r->NodeId == node)
+            return r;
+    return HalcyraIniSt;
+}
+
+namespace {
+
+// Splits a keyword into an optional prefix and its row. False when it names no setting
+// or field.
+bool ResolveKeyword(const char* keyword, uint32_t* prefix, const _REG_TABLE_ST** row)
+{
+    *prefix = 0;
+    size_t length = 0;
+    const _REG_TABLE_ST* first = FindRow(keyword, &length);
+    if (first != nullptr && first->KindOrOffset == kPre) {
+        *prefix = first->ValueOrType;
+        *row = FindExactRow(keyword + length);
+        return *row != nullptr && IsFieldRow(*row);
+    }
+    *row = FindExactRow(keyword);
+    return *row != nullptr && (IsSettingRow(*row) || IsFieldRow(*row));
+}
+
+}  // namespace
+
+uint32_t HalcyraIniReadTag(uint32_t node, const char* keyword, uint32_t* out)
+{
+    if (keyword == nullptr || HalcyraIniSt == nullptr)
+        return 0;
+    uint32_t prefix;
+    const _REG_TABLE_ST* row;
+    if (!ResolveKeyword(keyword, &prefix, &row) || prefix == INI_PREFIX_PCI)
+        return 0;
+    const _HALCYRA_INI_ST* r = HalcyraIniForThisNode(node);
+    if (prefix == 0) {
+        const uint32_t word = GetWord(r, row->KindOrOffset);
+        if (out == nullptr)
+            return word;
+        *out = word;
+        return 1;
+    }
+    const uint32_t mask = row->ValueOrType;
+    const uint32_t pair = PairOffset(row->KindOrOffset, prefix);
+    const uint32_t value = GetWord(r, pair);
+    const uint32_t low = LowBit(mask);
+    if (out == nullptr)
+        return (value >> low) & (mask >> low);
+    if ((GetWord(r, pair + 4) & mask) == mask)
+        *out = (*out & ~mask) | (value & mask);
+    return 1;
+}
+
+uint32_t HalcyraIniWriteTag(uint32_t node, const char* keyword, uint32_t value)
+{
+    if (keyword == nullptr || HalcyraIniSt == nullptr)
+        return 0;
+    uint32_t prefix;
+    const _REG_TABLE_ST* row;
+    if (!ResolveKeyword(keyword, &prefix, &row))
+        return 0;
+    _HALCYRA_INI_ST* r = HalcyraIniForThisNode(node);
+    if (prefix == 0) {
+        SetWord(r, row->KindOrOffset, value);
+        return 1;
+    }
+    const uint32_t mask = row->ValueOrType;
+    const uint32_t low = LowBit(mask);
+    const uint32_t pair = PairOffset(row->KindOrOffset, prefix);
+    SetWord(r, pair, (GetWord(r, pair) & ~mask) | ((value & (mask >> low)) << low));
+    return 1;
+}
+
+const char* HalcyraIniReadText(uint32_t node, const char* keyword)
+{
+    if (keyword == nullptr || HalcyraIniSt == nullptr)
+        return nullptr;
+    const _REG_TABLE_ST* row = FindExactRow(keyword);
+    if (row == nullptr || !IsSettingRow(row))
+        return nullptr;
+    const _HALCYRA_INI_ST* r = HalcyraIniForThisNode(node);
+    const uint32_t word = GetWord(r, row->KindOrOffset);
+    if (IsTextWord(r, word))
+        return FromWord<const char>(word);
+    if (word == 0 || row->ValueOrType == kList)
+        return nullptr;   // unset, or a linked ring
+    std::lock_guard<std::mutex> lock(g_numberTextMutex);
+    std::string& text = g_numberTexts[{r, row->KindOrOffset}];
+    text = std::to_string(word);
+    return text.c_str();
+}
+
+void HalcyraIniFree(_HALCYRA_INI_ST* record)
+{
+    _HALCYRA_INI_ST* global = HalcyraIniSt;
+    if (global == nullptr)
+        return;
+    if (record == nullptr || record == global) {
+        im_set_ini_lookup(nullptr);
+        HalcyraIniSt = nullptr;
+        HostBridgeId = 0;
+        {
+            std::lock_guard<std::mutex> lock(g_numberTextMutex);
+            g_numberTexts.clear();
+        }
+        FreeChain(global);
+        return;
+    }
+    // Part of the chain: cut it off before the record; the texts stay with the global
+    // record.
+    for (_HALCYRA_INI_ST* r = global; r->Next != nullptr; r = r->Next) {
+        if (r->Next == record) {
+            r->Next = nullptr;
+            while (record != nullptr) {
+                _HALCYRA_INI_ST* next = record->Next;
+                std::free(record);
+                record = next;
+            }
+            return;
+        }
+    }
+}
+
+// ---- connection rings ----------------------------------------------------------------------
+
+uint32_t HalcyraIniLink(_HALCYRA_INI_ST** cursor, uint32_t deviceNbr, uint32_t offset)
+{
+    if (offset != 0x30 && offset != 0x34 && offset != 0x3C) {
+        if (cursor != nullptr)
+            *cursor = nullptr;
+        return 0;
+    }
+    if (cursor == nullptr || *cursor == nullptr)
+        return 0;
+    const _HALCYRA_INI_ST* chain = g_reading != nullptr ? g_reading : HalcyraIniSt;
+    _HALCYRA_INI_ST* r = *cursor;
+    if (r->DeviceNbr == 0) {
+        // From the global record: the record of that device first.
+        while (r != nullptr && r->DeviceNbr != deviceNbr)
+            r = r->Next;
+        if (r == nullptr || !IsRecordWord(chain, GetWord(r, offset))) {
+            *cursor = nullptr;
+            return 0;
+        }
+        *cursor = r;
+        return r->NodeId;
+    }
+    const uint32_t link = GetWord(r, offset);
+    if (!IsRecordWord(chain, link)) {
+        *cursor = nullptr;
+        return 0;
+    }
+    _HALCYRA_INI_ST* next = FromWord<_HALCYRA_INI_ST>(link);
+    if (next->DeviceNbr == deviceNbr) {
+        *cursor = nullptr;   // the ring closed
+        return 0;
+    }
+    *cursor = next;
+    return next->NodeId;
+}
+
+uint32_t HalcyraIniGrabLink(_HALCYRA_INI_ST** cursor, uint32_t deviceNbr)
+{
+    return HalcyraIniLink(cursor, deviceNbr, 0x30);
+}
+uint32_t HalcyraIniVmLink(_HALCYRA_INI_ST** cursor, uint32_t deviceNbr)
+{
+    return HalcyraIniLink(cursor, deviceNbr, 0x34);
+}
+uint32_t HalcyraIniScanHurlerLink(_HALCYRA_INI_ST** cursor, uint32_t deviceNbr)
+{
+    return HalcyraIniLink(cursor, deviceNbr, 0x3C);
+}
+
+// ---- "pci." lines --------------------------------------------------------------------------
+
+namespace {
+
+// Reads "%i" numbers separated by the given characters; the number of values read, as a
+// scan with that format would report it.
+int ScanForm(const char* text, const char* separators, uint32_t* values)
+{
+    const char* p = text;
+    int n = 0;
+    for (const char* sep = separators;; ++sep) {
+        if (!ParseNumber(p, &values[n]))
+            return n;
+        ++n;
+        if (*sep == '\0')
+            return n;
+        if (*p != *sep)
+            return n;
+        ++p;
+    }
+}
+
+}  // namespace
+
+void AccessPciConfig(const char* line)
+{
+    if (line == nullptr)
+        return;
+    uint32_t v[4] = {};
+    uint32_t id = 0, reg = 0, mask = 0xFFFFFFFFu, value = 0;
+    bool haveReg = false, haveValue = false, haveMask = false;
+    if (ScanForm(line, "..=", v) == 4) {
+        id = v[0], reg = v[1], mask = v[2], value = v[3];
+        haveReg = haveValue = haveMask = true;
+    } else if (ScanForm(line, ".=", v) == 3) {
+        id = v[0], reg = v[1], value = v[2];
+        haveReg = haveValue = true;
+    } else if (ScanForm(line, ".", v) == 2) {
+        id = v[0], reg = v[1];
+        haveReg = true;
+    } else if (ScanForm(line, "", v) == 1) {
+        id = v[0];
+    } else {
+        return;
+    }
+    reg &= ~3u;
+    const uint16_t vendor = static_cast<uint16_t>(id & 0xFFFF);
+    const uint16_t device = static_cast<uint16_t>(id >> 16);
+    if (!haveValue)
+        OpenConsoleForMessages();
+    for (uint32_t index = 0; index < 256; ++index) {
+        uint8_t bus = 0, dev = 0, function = 0;
+        if (FindPciDevice(PCI_ACCESS_DEFAULT, device, vendor, index, &bus, &dev, &function) != 0)
+            break;
+        const uint8_t r = static_cast<uint8_t>(reg);
+        if (!haveReg) {
+            im_print_msg(0, "DeviceId=0x%04x  VendorId=0x%04x  Bus=0x%02x  DeviceNb=0x%02x\n", device, vendor, bus,
+                         dev);
+        } else if (!haveValue) {
+            uint32_t word = 0;
+            PciConfigReadDword(PCI_ACCESS_DEFAULT, bus, dev, function, r, &word);
+            im_print_msg(0, "DeviceId=0x%04x  VendorId=0x%04x  Register(0x%02x)=0x%08x\n", device, vendor, r, word);
+        } else if (!haveMask) {
+            PciConfigWriteDword(PCI_ACCESS_DEFAULT, bus, dev, function, r, value);
+        } else if (mask != 0) {
+            uint32_t word = 0;
+            if (PciConfigReadDword(PCI_ACCESS_DEFAULT, bus, dev, function, r, &word) == 0) {
+                word = (word & ~mask) | ((value << LowBit(mask)) & mask);
+                PciConfigWriteDword(PCI_ACCESS_DEFAULT, bus, dev, function, r, word);
+            }
+        }
+    }
+}
