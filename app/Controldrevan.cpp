@@ -1,13 +1,10 @@
 #include "Controldrevan.h"
 
-#include "Forms.h"
-
 TControlDrevanForm* ControlDrevanForm = nullptr;
 
-TControlDrevanForm::TControlDrevanForm(QWidget* owner) : QDialog(owner, Qt::Dialog | Qt::WindowStaysOnTopHint)
+TControlDrevanForm::TControlDrevanForm(QWidget* owner)
+    : TBlackWhitePanelForm(owner, "Drevan", QStringList{"1", "2", "3", "4"}, 2, false, true)
 {
-    setWindowTitle("Control Digitizer -- Quorvel Drevan");
-    InputChannelComboBox = BuildInputChannelTab(this, QStringList{"1", "2", "3", "4"}, 2);
 }
 
 TControlDrevanForm::~TControlDrevanForm()

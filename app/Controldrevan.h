@@ -1,20 +1,16 @@
 #pragma once
-// The Drevan board's digitizer panel (board kinds 2 and 3).
-// The form as the program makes it at start-up: class, caption and the members other
-// units use.
+// The Drevan board's digitizer panel (board kinds 2 and 3): black and white; inputs "1"
+// ... "4" showing "3"; no board tab; coupled scaling.
+// Made at start-up by the program's entry point; TMainForm::CurrentInputChannel reads its
+// InputChannelComboBox.
 
-#include <QDialog>
+#include "Digitizerpanel.h"
 
-class QComboBox;
-
-class TControlDrevanForm : public QDialog {
+class TControlDrevanForm : public TBlackWhitePanelForm {
     Q_OBJECT
 public:
     explicit TControlDrevanForm(QWidget* owner = nullptr);
     ~TControlDrevanForm() override;
-
-    // The input chosen on the "Channel" tab (TMainForm::CurrentInputChannel reads it).
-    QComboBox* InputChannelComboBox = nullptr;
 };
 
 extern TControlDrevanForm* ControlDrevanForm;

@@ -1,20 +1,16 @@
 #pragma once
-// The Halcyra board's digitizer panel (board kind 5).
-// The form as the program makes it at start-up: class, caption and the members other
-// units use.
+// The Halcyra board's digitizer panel (board kind 5): black and white; inputs "0" ... "7";
+// board tab "Halcyra Control".
+// Made at start-up by the program's entry point; TMainForm::CurrentInputChannel reads its
+// InputChannelComboBox.
 
-#include <QDialog>
+#include "Digitizerpanel.h"
 
-class QComboBox;
-
-class TControlHalcyraForm : public QDialog {
+class TControlHalcyraForm : public TBlackWhitePanelForm {
     Q_OBJECT
 public:
     explicit TControlHalcyraForm(QWidget* owner = nullptr);
     ~TControlHalcyraForm() override;
-
-    // The input chosen on the "Channel" tab (TMainForm::CurrentInputChannel reads it).
-    QComboBox* InputChannelComboBox = nullptr;
 };
 
 extern TControlHalcyraForm* ControlHalcyraForm;

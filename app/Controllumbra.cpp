@@ -1,14 +1,8 @@
 #include "Controllumbra.h"
 
-#include "Forms.h"
-
 TControlLumbraForm* ControlLumbraForm = nullptr;
 
-TControlLumbraForm::TControlLumbraForm(QWidget* owner) : QDialog(owner, Qt::Dialog | Qt::WindowStaysOnTopHint)
-{
-    setWindowTitle("Control Digitizer -- Quorvel Lumbra");
-    InputChannelComboBox = BuildInputChannelTab(this, QStringList{"0", "1", "2", "3", "4", "5", "6", "7"}, 0);
-}
+TControlLumbraForm::TControlLumbraForm(QWidget* owner) : TContrastPanelForm(owner, "Lumbra") {}
 
 TControlLumbraForm::~TControlLumbraForm()
 {

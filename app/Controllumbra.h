@@ -1,20 +1,16 @@
 #pragma once
-// The Lumbra board's digitizer panel (board kind 4).
-// The form as the program makes it at start-up: class, caption and the members other
-// units use.
+// The Lumbra board's digitizer panel (board kind 4): contrast and brightness; inputs "0"
+// ... "7"; board tab "Lumbra Control".
+// Made at start-up by the program's entry point; TMainForm::CurrentInputChannel reads its
+// InputChannelComboBox.
 
-#include <QDialog>
+#include "Digitizerpanel.h"
 
-class QComboBox;
-
-class TControlLumbraForm : public QDialog {
+class TControlLumbraForm : public TContrastPanelForm {
     Q_OBJECT
 public:
     explicit TControlLumbraForm(QWidget* owner = nullptr);
     ~TControlLumbraForm() override;
-
-    // The input chosen on the "Channel" tab (TMainForm::CurrentInputChannel reads it).
-    QComboBox* InputChannelComboBox = nullptr;
 };
 
 extern TControlLumbraForm* ControlLumbraForm;

@@ -1,20 +1,16 @@
 #pragma once
-// The Sorvik board's digitizer panel (board kind 0).
-// The form as the program makes it at start-up: class, caption and the members other
-// units use.
+// The Sorvik board's digitizer panel (board kind 0): contrast and brightness; inputs "0"
+// ... "7"; board tab "Sorvik Control".
+// Made at start-up by the program's entry point; TMainForm::CurrentInputChannel reads its
+// InputChannelComboBox.
 
-#include <QDialog>
+#include "Digitizerpanel.h"
 
-class QComboBox;
-
-class TControlSorvikForm : public QDialog {
+class TControlSorvikForm : public TContrastPanelForm {
     Q_OBJECT
 public:
     explicit TControlSorvikForm(QWidget* owner = nullptr);
     ~TControlSorvikForm() override;
-
-    // The input chosen on the "Channel" tab (TMainForm::CurrentInputChannel reads it).
-    QComboBox* InputChannelComboBox = nullptr;
 };
 
 extern TControlSorvikForm* ControlSorvikForm;

@@ -1,20 +1,16 @@
 #pragma once
-// The Sorvik II board's digitizer panel (board kind 1).
-// The form as the program makes it at start-up: class, caption and the members other
-// units use.
+// The Sorvik II board's digitizer panel (board kind 1): black and white; inputs "0" ...
+// "7"; board tab "Sorvik II Control".
+// Made at start-up by the program's entry point; TMainForm::CurrentInputChannel reads its
+// InputChannelComboBox.
 
-#include <QDialog>
+#include "Digitizerpanel.h"
 
-class QComboBox;
-
-class TControlSorvik2Form : public QDialog {
+class TControlSorvik2Form : public TBlackWhitePanelForm {
     Q_OBJECT
 public:
     explicit TControlSorvik2Form(QWidget* owner = nullptr);
     ~TControlSorvik2Form() override;
-
-    // The input chosen on the "Channel" tab (TMainForm::CurrentInputChannel reads it).
-    QComboBox* InputChannelComboBox = nullptr;
 };
 
 extern TControlSorvik2Form* ControlSorvik2Form;

@@ -10,6 +10,9 @@
 #include "Dialogs.h"
 #include "Forms.h"
 #include "Imagebuffercontrol.h"
+#include "Imageactions.h"
+#include "Liveactions.h"
+#include "Quickstart.h"
 #include "Mdiimagechild.h"
 #include "Mditextchild.h"
 #include "Phaseshiftmoire.h"
@@ -146,6 +149,9 @@ TMainForm::TMainForm(QWidget* owner) : QMainWindow(owner)
     BuildComponents();
     BuildActions();
     BuildMenus();
+    AddImageWindowActions(*this);
+    AddQuickStartActions(*this);
+    AddLiveActions(*this);
 
     ImagingOpened = false;
     AppId = SystemId = DigitizerId = 0;

@@ -1,18 +1,24 @@
 #include "Mditextchild.h"
 
+#include "Apperror.h"
 #include "Main.h"
 
 #include <QCloseEvent>
+#include <QFile>
 #include <QMdiArea>
 #include <QPlainTextEdit>
+#include <QSaveFile>
 
 TMDITextChildForm::TMDITextChildForm(QWidget* /*owner*/)
 {
     NotesMemo = new QPlainTextEdit(this);
+    NotesMemo->setObjectName("NotesMemo");
     NotesMemo->setStyleSheet("color: navy; font-weight: bold;");
     NotesMemo->setLineWrapMode(QPlainTextEdit::NoWrap);
     NotesMemo->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
     NotesMemo->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
+    // The form's own design text, cleared when the form is made.
+    NotesMemo->setPlainText("test");
     setWidget(NotesMemo);
     FormCreate();
     if (MainForm)
@@ -23,6 +29,68 @@ void TMDITextChildForm::FormCreate()
 {
     SetFormTag(this, kNotesWindowTag);
     NotesMemo->clear();
+}
+
+QStringList TMDITextChildForm::Lines() const
+{
+    const QString text = NotesMemo->toPlainText();
+    if (text.isEmpty())
+        return {};
+    QStringList lines = text.split('\n');
+    // A final line break ends the last line; it does not begin another.
+    if (text.endsWith('\n'))
+        lines.removeLast();
+    return lines;
+}
+
+void TMDITextChildForm::SetLines(const QStringList& lines)
+{
+    QString text = lines.join('\n');
+    // A last line that is empty is kept as a line break of its own.
+    if (!lines.isEmpty() && lines.last().isEmpty())
+        text += '\n';
+    NotesMemo->setPlainText(text);
+}
+
+void TMDITextChildForm::LoadFromFile(const QString& path)
+{
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly))
+        throw EAppError(QString("Cannot open file \"%1\". %2").arg(path, file.errorString()).toStdString());
+    const QByteArray bytes = file.readAll();
+    if (file.error() != QFileDevice::NoError)
+        throw EAppError(QString("Cannot read file \"%1\". %2").arg(path, file.errorString()).toStdString());
+    const QString text = QString::fromUtf8(bytes);
+    QStringList lines;
+    QString line;
+    bool open = false;   // a line has begun that no break has ended yet
+    for (int i = 0; i < text.size(); ++i) {
+        const QChar c = text[i];
+        if (c == '\r' || c == '\n') {
+            lines << line;
+            line.clear();
+            open = false;
+            if (c == '\r' && i + 1 < text.size() && text[i + 1] == '\n')
+                ++i;
+        } else {
+            line += c;
+            open = true;
+        }
+    }
+    if (open)
+        lines << line;
+    SetLines(lines);
+    setWindowTitle(path);
+}
+
+void TMDITextChildForm::SaveToFile(const QString& path)
+{
+    QByteArray bytes;
+    for (const QString& line : Lines())
+        bytes += line.toUtf8() + '\n';
+    QSaveFile file(path);
+    if (!file.open(QIODevice::WriteOnly) || file.write(bytes) != bytes.size() || !file.commit())
+        throw EAppError(QString("Cannot create file \"%1\". %2").arg(path, file.errorString()).toStdString());
 }
 
 void TMDITextChildForm::closeEvent(QCloseEvent* event)

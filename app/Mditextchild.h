@@ -1,7 +1,11 @@
 #pragma once
-// The notes window: an MDI child (Tag 10) holding one text memo.
+// The notes window: an MDI child (Tag 10) holding one text memo, loaded from and saved to
+// plain text files. Lines are read up to CR LF, LF or CR; they are written in UTF-8, each
+// followed by LF.
 
 #include <QMdiSubWindow>
+#include <QString>
+#include <QStringList>
 
 class QPlainTextEdit;
 
@@ -11,11 +15,21 @@ public:
     // Made as a child of the main window's MDI area.
     explicit TMDITextChildForm(QWidget* owner = nullptr);
 
-    QPlainTextEdit* NotesMemo = nullptr;
+    QPlainTextEdit* NotesMemo = nullptr;   // navy bold text, both scroll bars
+
+    // The memo's lines from the text file; the caption becomes path. Raises EAppError
+    // "Cannot open file ..." when the file cannot be read (the memo is then unchanged).
+    void LoadFromFile(const QString& path);
+    // The memo's lines as a text file. The file is replaced only once the new text is
+    // complete; EAppError "Cannot create file ..." when it cannot be written.
+    void SaveToFile(const QString& path);
+
+    // The memo's lines (none for an empty memo) and their replacement.
+    QStringList Lines() const;
+    void SetLines(const QStringList& lines);
+
+    void FormCreate();
 
 protected:
     void closeEvent(QCloseEvent* event) override;
-
-private:
-    void FormCreate();
 };

@@ -1,55 +1,46 @@
 #include "Realtimemultiply.h"
 
-#include "Forms.h"
-#include "Main.h"
-
-#include <QHideEvent>
-#include <QThread>
+#include <QPushButton>
 
 TRealTimeMultiplyControlSSForm* RealTimeMultiplyControlSSForm = nullptr;
 
-TRealTimeMultiplyControlSSForm::TRealTimeMultiplyControlSSForm(QWidget* owner) : QDialog(owner, Qt::Dialog | Qt::WindowStaysOnTopHint)
+TRealTimeMultiply8Bit::TRealTimeMultiply8Bit(OrbId digitizer, OrbId nowBuffer, OrbId resultBuffer)
+    : TLiveWorker(digitizer, nowBuffer, resultBuffer)
 {
-    setWindowTitle("Real Time Multiply");
+}
+
+TRealTimeMultiply8Bit::~TRealTimeMultiply8Bit()
+{
+    // The thread calls Combine: it ends before this part of the object goes.
+    EndAndWait();
+}
+
+void TRealTimeMultiply8Bit::Combine(uint8_t* live, const uint8_t* start, size_t n)
+{
+    MultiplyFrames(live, start, n);
+}
+
+namespace {
+
+const TLiveControlForm::Texts kMultiplyTexts = {"Real Time Multiply", "Start Multiply", "End Multiply",
+                                                "Multiply Result"};
+
+}  // namespace
+
+TRealTimeMultiplyControlSSForm::TRealTimeMultiplyControlSSForm(QWidget* owner)
+    : TLiveControlForm(owner, kMultiplyTexts, false)
+{
+    EndMultiplyBitBtn = EndBitBtn;
+    EndMultiplyBitBtn->setObjectName("EndMultiplyBitBtn");
 }
 
 TRealTimeMultiplyControlSSForm::~TRealTimeMultiplyControlSSForm()
 {
-    EndWorker();
     if (RealTimeMultiplyControlSSForm == this)
         RealTimeMultiplyControlSSForm = nullptr;
 }
 
-void TRealTimeMultiplyControlSSForm::EndWorker()
+TLiveWorker* TRealTimeMultiplyControlSSForm::MakeWorker(OrbId digitizer, OrbId nowBuffer, OrbId resultBuffer)
 {
-    if (!Worker)
-        return;
-    Worker->requestInterruption();
-    Worker->wait();
-    delete Worker;
-    Worker = nullptr;
-}
-
-void TRealTimeMultiplyControlSSForm::EndMultiplyBitBtnClick()
-{
-    EndWorker();
-    if (WindowsReady)
-        CloseLiveWindows();
-}
-
-void TRealTimeMultiplyControlSSForm::CloseLiveWindows()
-{
-    ClosingWindows = true;
-    if (MainForm)
-        MainForm->CloseRealTimeWindows();
-    ClosingWindows = false;
-    WindowsReady = false;
-}
-
-void TRealTimeMultiplyControlSSForm::hideEvent(QHideEvent* event)
-{
-    QDialog::hideEvent(event);
-    if (event->spontaneous())   // minimised with the main window: the work goes on
-        return;
-    RunGuarded([this] { EndMultiplyBitBtnClick(); });
+    return new TRealTimeMultiply8Bit(digitizer, nowBuffer, resultBuffer);
 }

@@ -1,40 +1,41 @@
 #pragma once
-// The live product control form: owns the worker thread that combines each
-// camera frame with the start image, and the trio of live image windows. The main window
-// makes it at start-up (owner: the main window).
+// The live product: the control form "Real Time Multiply" and its worker, which shows the
+// rounded geometric mean of every camera frame and the start image in the "Multiply
+// Result" window. The main window makes the form at start-up (owner: the main window).
+// Unlike the difference form, a cancelled buffer dialog at the first start is reported
+// as the allocation error.
 
-#include "orb.h"
+#include "Livework.h"
 
-#include <QDialog>
+class QPushButton;
 
-class QThread;
+// The product worker: LivePixels[k] := trunc(sqrt(now * start) + 0.5).
+class TRealTimeMultiply8Bit : public TLiveWorker {
+    Q_OBJECT
+public:
+    TRealTimeMultiply8Bit(OrbId digitizer, OrbId nowBuffer, OrbId resultBuffer);
+    ~TRealTimeMultiply8Bit() override;
 
-class TRealTimeMultiplyControlSSForm : public QDialog {
+protected:
+    void Combine(uint8_t* live, const uint8_t* start, size_t n) override;
+};
+
+class TRealTimeMultiplyControlSSForm : public TLiveControlForm {
     Q_OBJECT
 public:
     explicit TRealTimeMultiplyControlSSForm(QWidget* owner = nullptr);
     ~TRealTimeMultiplyControlSSForm() override;
 
-    // A worker thread exists (image windows refuse to close meanwhile).
-    bool ThreadActive() const { return Worker != nullptr; }
+    QPushButton* EndMultiplyBitBtn = nullptr;   // "End Multiply"
+
+    // "Start Multiply" / "Pause" / "Resume" (the button keeps the difference form's name).
+    void StartSubtractBitBtnClick() { StartBitBtnClick(); }
     // The end button and the hide event: ends and deletes the worker (it finishes its
     // pass; nothing is written after this returns), then closes the live windows.
-    void EndMultiplyBitBtnClick();
-    // Closes the trio through the main window.
-    void CloseLiveWindows();
-
-    QThread* Worker = nullptr;   // owned; none while stopped
-    OrbId AppId = 0, SystemId = 0, DigitizerId = 0;
-    OrbId StartDisplay = 0, ResultDisplay = 0, NowDisplay = 0;
-    OrbId StartBuffer = 0, ResultBuffer = 0, NowBuffer = 0;
-    bool WindowsReady = false;
-    bool ClosingWindows = false;
+    void EndMultiplyBitBtnClick() { EndBitBtnClick(); }
 
 protected:
-    void hideEvent(QHideEvent* event) override;
-
-private:
-    void EndWorker();
+    TLiveWorker* MakeWorker(OrbId digitizer, OrbId nowBuffer, OrbId resultBuffer) override;
 };
 
 extern TRealTimeMultiplyControlSSForm* RealTimeMultiplyControlSSForm;

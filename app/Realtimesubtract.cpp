@@ -1,55 +1,46 @@
 #include "Realtimesubtract.h"
 
-#include "Forms.h"
-#include "Main.h"
-
-#include <QHideEvent>
-#include <QThread>
+#include <QPushButton>
 
 TRealTimeSubtractControlSSForm* RealTimeSubtractControlSSForm = nullptr;
 
-TRealTimeSubtractControlSSForm::TRealTimeSubtractControlSSForm(QWidget* owner) : QDialog(owner, Qt::Dialog | Qt::WindowStaysOnTopHint)
+TRealTimeSubtract8Bit::TRealTimeSubtract8Bit(OrbId digitizer, OrbId nowBuffer, OrbId resultBuffer)
+    : TLiveWorker(digitizer, nowBuffer, resultBuffer)
 {
-    setWindowTitle("Real Time Subtract");
+}
+
+TRealTimeSubtract8Bit::~TRealTimeSubtract8Bit()
+{
+    // The thread calls Combine: it ends before this part of the object goes.
+    EndAndWait();
+}
+
+void TRealTimeSubtract8Bit::Combine(uint8_t* live, const uint8_t* start, size_t n)
+{
+    SubtractFrames(live, start, n);
+}
+
+namespace {
+
+const TLiveControlForm::Texts kSubtractTexts = {"Real Time Subtract", "Start Subtract", "End Subtract",
+                                                "Subtract Result"};
+
+}  // namespace
+
+TRealTimeSubtractControlSSForm::TRealTimeSubtractControlSSForm(QWidget* owner)
+    : TLiveControlForm(owner, kSubtractTexts, true)
+{
+    EndSubtractBitBtn = EndBitBtn;
+    EndSubtractBitBtn->setObjectName("EndSubtractBitBtn");
 }
 
 TRealTimeSubtractControlSSForm::~TRealTimeSubtractControlSSForm()
 {
-    EndWorker();
     if (RealTimeSubtractControlSSForm == this)
         RealTimeSubtractControlSSForm = nullptr;
 }
 
-void TRealTimeSubtractControlSSForm::EndWorker()
+TLiveWorker* TRealTimeSubtractControlSSForm::MakeWorker(OrbId digitizer, OrbId nowBuffer, OrbId resultBuffer)
 {
-    if (!Worker)
-        return;
-    Worker->requestInterruption();
-    Worker->wait();
-    delete Worker;
-    Worker = nullptr;
-}
-
-void TRealTimeSubtractControlSSForm::EndSubtractBitBtnClick()
-{
-    EndWorker();
-    if (WindowsReady)
-        CloseLiveWindows();
-}
-
-void TRealTimeSubtractControlSSForm::CloseLiveWindows()
-{
-    ClosingWindows = true;
-    if (MainForm)
-        MainForm->CloseRealTimeWindows();
-    ClosingWindows = false;
-    WindowsReady = false;
-}
-
-void TRealTimeSubtractControlSSForm::hideEvent(QHideEvent* event)
-{
-    QDialog::hideEvent(event);
-    if (event->spontaneous())   // minimised with the main window: the work goes on
-        return;
-    RunGuarded([this] { EndSubtractBitBtnClick(); });
+    return new TRealTimeSubtract8Bit(digitizer, nowBuffer, resultBuffer);
 }

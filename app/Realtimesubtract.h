@@ -1,40 +1,39 @@
 #pragma once
-// The live difference control form: owns the worker thread that combines each
-// camera frame with the start image, and the trio of live image windows. The main window
-// makes it at start-up (owner: the main window).
+// The live difference: the control form "Real Time Subtract" and its worker, which shows
+// |now - start| of every camera frame against the start image in the "Subtract Result"
+// window. The main window makes the form at start-up (owner: the main window).
 
-#include "orb.h"
+#include "Livework.h"
 
-#include <QDialog>
+class QPushButton;
 
-class QThread;
+// The difference worker: LivePixels[k] := |now - start|.
+class TRealTimeSubtract8Bit : public TLiveWorker {
+    Q_OBJECT
+public:
+    TRealTimeSubtract8Bit(OrbId digitizer, OrbId nowBuffer, OrbId resultBuffer);
+    ~TRealTimeSubtract8Bit() override;
 
-class TRealTimeSubtractControlSSForm : public QDialog {
+protected:
+    void Combine(uint8_t* live, const uint8_t* start, size_t n) override;
+};
+
+class TRealTimeSubtractControlSSForm : public TLiveControlForm {
     Q_OBJECT
 public:
     explicit TRealTimeSubtractControlSSForm(QWidget* owner = nullptr);
     ~TRealTimeSubtractControlSSForm() override;
 
-    // A worker thread exists (image windows refuse to close meanwhile).
-    bool ThreadActive() const { return Worker != nullptr; }
+    QPushButton* EndSubtractBitBtn = nullptr;   // "End Subtract"
+
+    // "Start Subtract" / "Pause" / "Resume".
+    void StartSubtractBitBtnClick() { StartBitBtnClick(); }
     // The end button and the hide event: ends and deletes the worker (it finishes its
     // pass; nothing is written after this returns), then closes the live windows.
-    void EndSubtractBitBtnClick();
-    // Closes the trio through the main window.
-    void CloseLiveWindows();
-
-    QThread* Worker = nullptr;   // owned; none while stopped
-    OrbId AppId = 0, SystemId = 0, DigitizerId = 0;
-    OrbId StartDisplay = 0, ResultDisplay = 0, NowDisplay = 0;
-    OrbId StartBuffer = 0, ResultBuffer = 0, NowBuffer = 0;
-    bool WindowsReady = false;
-    bool ClosingWindows = false;
+    void EndSubtractBitBtnClick() { EndBitBtnClick(); }
 
 protected:
-    void hideEvent(QHideEvent* event) override;
-
-private:
-    void EndWorker();
+    TLiveWorker* MakeWorker(OrbId digitizer, OrbId nowBuffer, OrbId resultBuffer) override;
 };
 
 extern TRealTimeSubtractControlSSForm* RealTimeSubtractControlSSForm;

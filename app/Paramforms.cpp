@@ -1,0 +1,28 @@
+#include "Paramforms.h"
+
+#include <QDialog>
+#include <QFormLayout>
+#include <QHBoxLayout>
+#include <QLineEdit>
+#include <QPushButton>
+
+#include "Dialogs.h"
+
+QLineEdit* AddEditRow(QDialog* form, QFormLayout* layout, const QString& caption, const QString& text)
+{
+    auto* edit = new QLineEdit(text, form);
+    layout->addRow(caption, edit);
+    return edit;
+}
+
+void AddOkCancel(QDialog* form, QFormLayout* layout, const QString& okCaption, const QString& cancelCaption)
+{
+    auto* row = new QHBoxLayout;
+    auto* ok = new QPushButton(okCaption, form);
+    auto* cancel = new QPushButton(cancelCaption, form);
+    row->addWidget(ok);
+    row->addWidget(cancel);
+    layout->addRow(row);
+    QObject::connect(ok, &QPushButton::clicked, form, [form] { form->done(mrOk); });
+    QObject::connect(cancel, &QPushButton::clicked, form, [form] { form->done(mrCancel); });
+}

@@ -1,0 +1,289 @@
+#include "Quickstart.h"
+
+#include <QDockWidget>
+#include <QMdiSubWindow>
+#include <QMenu>
+#include <QToolBar>
+#include <QThread>
+#include <QToolButton>
+#include <QVBoxLayout>
+
+#include <cstdio>
+#include <vector>
+
+#include "Accessregistry.h"
+#include "Apperror.h"
+#include "Computepara.h"
+#include "Configpi.h"
+#include "Coordtransfer.h"
+#include "Projectinfo.h"
+#include "Controlpi.h"
+#include "Converttoz.h"
+#include "Dialogs.h"
+#include "Forms.h"
+#include "Main.h"
+#include "Mdiimagechild.h"
+#include "Numconv.h"
+#include "Phaseshiftmoire.h"
+#include "Pleasewait.h"
+#include "Quickstartcontrolpara.h"
+#include "Quickstartnewtype.h"
+#include "orb.h"
+
+namespace {
+
+std::function<void(int)>& SettlingSleep()
+{
+    static std::function<void(int)> sleep;
+    return sleep;
+}
+
+void Wait(int ms)
+{
+    if (SettlingSleep())
+        SettlingSleep()(ms);
+    else if (ms > 0)
+        QThread::msleep(static_cast<unsigned long>(ms));
+}
+
+void ShowPleaseWait(bool visible)
+{
+    if (!PleaseWaitForm) return;
+    if (visible) {
+        PleaseWaitForm->show();
+        PleaseWaitForm->repaint();
+    } else {
+        PleaseWaitForm->hide();
+    }
+}
+
+// One stage move of the capture. A refused move stops the measurement: the images would
+// otherwise be grabbed at the wrong place.
+void Move(int axis, double d, bool select)
+{
+    if (!ControlPIForm) throw EAppError("The stage panel is not available: the measurement is stopped!");
+    if (!ControlPIForm->MoveAxis(axis, d, true, select)) {
+        const int a = axis >= 1 && axis <= 4 ? axis : 1;
+        throw EAppError(ControlPIForm->LastMoveError().toStdString() +
+                        "\nThe measurement is stopped; axis " + std::to_string(a) + " stands at" +
+                        FormatFixed14(ControlPIForm->CurrentPos[a]).toStdString() + " mm.");
+    }
+}
+
+}  // namespace
+
+void SetSettlingSleep(std::function<void(int)> sleep) { SettlingSleep() = std::move(sleep); }
+
+bool QuickStartSaveActionExecute(TMainForm& f)
+{
+    if (!f.Project) return false;
+    TFileDialogRequest r;
+    r.Save = true;
+    r.Title = "Save";
+    r.Filter = "All Files(*.*)|*.*|PhaseShift File(*.psm)|*.psm";
+    r.FilterIndex = 2;
+    r.DefaultExt = "psm";
+    r.FileName = QString::fromStdString(f.Project->Name());
+    r.OverwritePrompt = true;
+    if (!Dialogs().FileDialog(r)) return false;
+    f.Project->SaveToFile(r.FileName.toStdString());
+    return true;
+}
+
+void QuickStartNewActionExecute(TMainForm& f)
+{
+    // 1. The open project, offered for saving when modified.
+    if (f.Project) {
+        if (f.Project->Modified()) {
+            const int answer = MessageBox("Current file has been modified, Save it ? ", "Confirm",
+                                          MB_YESNOCANCEL | MB_ICONQUESTION);
+            if (answer == mrCancel) return;
+            if (answer == mrYes && !QuickStartSaveActionExecute(f)) return;
+        }
+        delete f.Project;
+        f.Project = nullptr;
+        f.RefreshResultViews();
+    }
+    // 2. The type of the new project.
+    if (!QuickStartNewTypeForm) throw EAppError("The new-project dialog is not available");
+    QuickStartNewTypeForm->NewTypeRadioGroupClick();
+    if (ShowModal(*QuickStartNewTypeForm) == mrCancel) return;
+    const bool capture = QuickStartNewTypeForm->NewTypeRadioGroup->ItemIndex() == 1;
+
+    // 3-4. The six windows.
+    const QString name = "PhaseShiftMoire - " + QString::number(f.ProjectCount);
+    int width = 0, height = 0;
+    if (!f.NewProjectWindows(name, width, height)) return;
+
+    ShowPleaseWait(true);
+    struct Hide {
+        ~Hide() { ShowPleaseWait(false); }
+    } hide;
+
+    // 6. The project.
+    auto* project = new TPhaseShiftMoire(name.toStdString());
+    f.Project = project;
+    project->AllocBytePlanes(width, height);
+    ++f.ProjectCount;
+
+    const OrbId* ids = f.ProjectBufferIds;
+    if (capture) {
+        f.ControlPara = ReadControlPara();
+        const TControlPara& c = f.ControlPara;
+        if (c.PhaseShiftingMethod != kEqual4Step && c.PhaseShiftingMethod != kConst4Step)
+            throw EAppError("Unknown phase shift method " + std::to_string(c.PhaseShiftingMethod) +
+                            ": choose \"Equal 4 Step\" or \"Const 4 Step\"!");
+        if (!(c.ProjectGratingFrequency > 0))
+            throw EAppError("The project grating frequency must be above 0!");
+        const double step = c.PhaseShiftingMethod == kEqual4Step
+                                ? double(c.PhaseShiftingAngle) * 1000.0 / c.ProjectGratingFrequency
+                                : 250.0 / c.ProjectGratingFrequency;
+        const int axis = c.PhaseShiftAxis;
+        const bool same = c.PhaseShiftMoireChannel == c.ViewObjectChannel;
+
+        Move(axis, -(4 * step + c.PreMoveDisplace), true);
+        if (same) {
+            ShowPleaseWait(false);
+            ShowMessage(" Push OK to Grab the object Image");
+        }
+        orbDigSelectInput(f.DigitizerId, uint32_t(c.ViewObjectChannel));
+        orbDigGrab(f.DigitizerId, ids[kObjectPlane]);
+        if (same) {
+            ShowMessage(" Push OK to Grab the phase shifting Image");
+            ShowPleaseWait(true);
+        }
+        Move(axis, c.PreMoveDisplace, true);
+        Wait(c.WaitingTime);
+        orbDigSelectInput(f.DigitizerId, uint32_t(c.PhaseShiftMoireChannel));
+        for (int k = 0; k < 4; ++k) {
+            Move(axis, step, false);
+            if (ControlPIForm) ControlPIForm->repaint();
+            Wait(c.WaitingTime);
+            orbDigGrab(f.DigitizerId, ids[kStep1Plane + k]);
+        }
+    }
+    // 8-9. The planes from the windows, and the mask.
+    for (int i = 0; i < 5; ++i) orbBufGet(ids[i], project->BytePlane(i));
+    project->ComputeMask();
+    orbBufPut(ids[kMaskPlane], project->BytePlane(kMaskPlane));
+    if (capture && f.ControlPara.PhaseShiftMoireChannel == f.ControlPara.ViewObjectChannel) {
+        for (int i = 0; i < 5; ++i)
+            if (TMDIImageChildForm* w = f.FindImageWindow(name + kBytePlaneSuffix[i])) w->repaint();
+    }
+    project->SetModified(true);
+    project->UpdatePresenceFlags();
+}
+
+void QuickStartComputeActionExecute(TMainForm& f)
+{
+    if (!f.Project) throw EAppError("No project is open");
+    if (f.Project->FloatPlane(kPhaseCode) &&
+        MessageBox("Phase already exist, Re-Compute it? ", "Confirm", MB_YESNO | MB_ICONQUESTION) == mrNo)
+        return;
+    f.Project->ComputePhase();
+    f.Project->SetModified(true);
+    f.Project->UpdatePresenceFlags();
+}
+
+void QuickStartUnwrapActionExecute(TMainForm& f)
+{
+    if (!f.Project) throw EAppError("No project is open");
+    if (f.Project->FloatPlane(kUnwrappedPhaseCode) &&
+        MessageBox("Phase already unwrapped, Re-Unwrap it? ", "Confirm", MB_YESNO | MB_ICONQUESTION) == mrNo)
+        return;
+    ShowPleaseWait(true);
+    struct Hide {
+        ~Hide() { ShowPleaseWait(false); }
+    } hide;
+    f.Project->UnwrapPhase();
+    f.Project->SetModified(true);
+    f.Project->UpdatePresenceFlags();
+}
+
+void QuickStartConvertActionExecute(TMainForm& f)
+{
+    if (!f.Project) throw EAppError("No project is open");
+    if (f.Project->FloatPlane(kUnwrappedPhaseCode) &&
+        MessageBox("Are you sure to Convert ? ", "Confirm", MB_YESNO | MB_ICONQUESTION) == mrNo)
+        return;
+    ConvertToZ(*f.Project);
+    f.Project->SetModified(true);
+    f.Project->UpdatePresenceFlags();
+    f.RefreshResultViews();
+}
+
+void AddQuickStartActions(TMainForm& f)
+{
+    TActionList* list = f.MainFormActionList;
+    TMainForm* form = &f;
+    auto always = [](TAction& a) { a.setEnabled(true); };
+    auto button = [form](TAction* a) {
+        auto* b = new QToolButton(form->QuickStartControlPanel->widget());
+        b->setDefaultAction(a);
+        b->setToolButtonStyle(Qt::ToolButtonTextOnly);
+        b->setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Fixed);
+        form->QuickStartLayout->insertWidget(0, b);
+    };
+    // Inserted at the top in reverse, so the panel reads New, Save, Compute Phase, ...
+    button(list->Add("QuickStart", "Convert to Z", QKeySequence(), [form] { QuickStartConvertActionExecute(*form); },
+                     [form](TAction& a) { a.setEnabled(form->Project && form->Project->FloatPlane(kUnwrappedPhaseCode)); }));
+    button(list->Add("QuickStart", "Unwrap", QKeySequence(), [form] { QuickStartUnwrapActionExecute(*form); },
+                     [form](TAction& a) { a.setEnabled(form->Project && form->Project->FloatPlane(kPhaseCode)); }));
+    button(list->Add("QuickStart", "Compute Phase", QKeySequence(), [form] { QuickStartComputeActionExecute(*form); },
+                     [form](TAction& a) { a.setEnabled(form->Project != nullptr); }));
+    button(list->Add("QuickStart", "Save", QKeySequence(), [form] { QuickStartSaveActionExecute(*form); },
+                     [form](TAction& a) { a.setEnabled(form->Project && form->Project->Modified()); }));
+    button(list->Add("QuickStart", "New", QKeySequence(), [form] { QuickStartNewActionExecute(*form); }, always));
+
+    TAction* motor = list->Add("Option", "Motor Control", QKeySequence(), [] {
+        if (ControlPIForm) ControlPIForm->show();
+    }, [](TAction& a) { a.setEnabled(ControlPIForm && !ControlPIForm->isVisible()); });
+    TAction* config = list->Add("Option", "PI Config", QKeySequence(), [form] {
+        TConfigPIForm dialog(form);
+        ShowModal(dialog);
+    }, always);
+    TAction* control = list->Add("Config", "Control Parameters", QKeySequence(), [form] {
+        TQuickStartControlParaForm dialog(form);
+        dialog.Execute();
+    }, always);
+    TAction* compute = list->Add("Config", "Compute Parameters", QKeySequence(), [form] {
+        TQuickStartComputeParaForm dialog(form->Project, form);
+        dialog.Execute();
+    }, always);
+    TAction* convertPara = list->Add("Config", "Convert Parameters", QKeySequence(), [form] {
+        TQuickStartConvertParaForm dialog(form);
+        dialog.Execute();
+    }, always);
+    TAction* coord = list->Add("Config", "Coord. Transfer Parameters", QKeySequence(), [form] {
+        TCoordTransferForm dialog(form);
+        dialog.Execute();
+    }, always);
+    TAction* lens = list->Add("Config", "Lens Parameters", QKeySequence(), [form] {
+        TLensParametersForm dialog(form);
+        dialog.Execute();
+    }, always);
+    button(list->Add("QuickStart", "Current Project File Info", QKeySequence(), [form] {
+        if (!form->Project) throw EAppError("No project is open");
+        TPhaseShiftMoire& p = *form->Project;
+        TCurrentPsmInfoForm dialog(form);
+        dialog.ShowHeader(&p.Header(), QString::fromStdString(p.Name()) + "(" + QString::number(p.Width()) + "," +
+                                           QString::number(p.Height()) + ")");
+        ShowModal(dialog);
+        if (dialog.Modified()) {
+            p.SetModified(true);
+            p.UpdatePresenceFlags();
+            form->RefreshResultViews();
+        }
+    }, [form](TAction& a) { a.setEnabled(form->Project != nullptr); }));
+    if (f.ParametersMenu)
+        for (TAction* a : {compute, convertPara, coord, lens}) f.ParametersMenu->addAction(a);
+    if (f.OptionMenu) {
+        f.OptionMenu->addAction(motor);
+        f.OptionMenu->addAction(config);
+    }
+    if (f.ParametersMenu) f.ParametersMenu->addAction(control);
+    if (f.ToolBar2) f.ToolBar2->addAction(motor);
+
+    // The long project computations show the please-wait box.
+    TPhaseShiftMoire::SetPleaseWait([](bool visible) { ShowPleaseWait(visible); });
+}
