@@ -105,7 +105,7 @@ struct Geometry {
 struct Config {
     Scene scene = Scene::Demo;
     uint64_t seed = 1;
-    double noiseSigma = 1.5;           // grey levels
+    double noiseSigma = 0.5;           // grey levels
     Geometry geometry;
     double countsPerUm = 16.89110196616;  // the stage's counts per micrometre
     int phaseShiftAxis = 1;            // stage axis 1-4 that moves the grating

@@ -527,7 +527,7 @@ TEST(BenchAxes, CountsOutsideTheFourAxesAreIgnored)
     EXPECT_EQ(bench::axisCounts(3), -12);  // configuring keeps the axes where they stand
     bench::reset();
     EXPECT_EQ(bench::axisCounts(3), 0);
-    EXPECT_EQ(bench::config().noiseSigma, 1.5);
+    EXPECT_EQ(bench::config().noiseSigma, 0.5);
 }
 
 }  // namespace
