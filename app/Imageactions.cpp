@@ -115,6 +115,8 @@ void AddImageWindowActions(TMainForm& form)
         TMDITextChildForm* notes = f->NewNotesWindow("Notes " + QString::number(f->NotesWindowCount));
         notes->LoadFromFile(path);
     }, always);
+    // "&Save" has no handler of its own and is never enabled.
+    TAction* save = list->Add("File", "&Save", QKeySequence(Qt::CTRL | Qt::Key_S), {});
     TAction* saveAs = list->Add("File", "Save &As...", QKeySequence(), [f] {
         if (TMDITextChildForm* notes = f->ActiveNotesWindow()) {
             f->SaveDialog->FileName = QFileInfo(notes->windowTitle()).fileName();
@@ -219,7 +221,8 @@ void AddImageWindowActions(TMainForm& form)
         file->insertAction(exit, a);
     file->insertSeparator(exit);
     for (QAction* a : {static_cast<QAction*>(openImage), static_cast<QAction*>(loadImage),
-                       static_cast<QAction*>(openNotes), static_cast<QAction*>(saveAs)})
+                       static_cast<QAction*>(openNotes), static_cast<QAction*>(save),
+                       static_cast<QAction*>(saveAs)})
         file->insertAction(exit, a);
     file->insertSeparator(exit);
 

@@ -58,6 +58,7 @@ TEST_F(ImageWindowTest, ActionsHaveTheirCaptionsCategoriesAndShortcuts)
         {"&Open Image", "File", QKeySequence(Qt::CTRL | Qt::Key_O)},
         {"&Load Image", "File", QKeySequence(Qt::CTRL | Qt::Key_L)},
         {"Open Notes", "File", QKeySequence()},
+        {"&Save", "File", QKeySequence(Qt::CTRL | Qt::Key_S)},
         {"Save &As...", "File", QKeySequence()},
         {"Zoom +", "View", QKeySequence()},
         {"Zoom -", "View", QKeySequence()},
@@ -79,7 +80,11 @@ TEST_F(ImageWindowTest, ActionsHaveTheirCaptionsCategoriesAndShortcuts)
     const int n = int(file.indexOf("&New Image"));
     ASSERT_GE(n, 0);
     EXPECT_EQ(file.mid(n, 3), (QStringList{"&New Image", "New Notes", "-"}));
-    EXPECT_EQ(file.mid(n + 3, 4), (QStringList{"&Open Image", "&Load Image", "Open Notes", "Save &As..."}));
+    EXPECT_EQ(file.mid(n + 3, 5), (QStringList{"&Open Image", "&Load Image", "Open Notes", "&Save", "Save &As..."}));
+    // "&Save" has no handler and stays disabled whatever is open.
+    EXPECT_FALSE(Enabled("&Save"));
+    MainForm->NewNotesWindow("Notes 0");
+    EXPECT_FALSE(Enabled("&Save"));
     EXPECT_EQ(file.last(), "E&xit");
     EXPECT_EQ(Texts(MainForm->ToolBar1).mid(0, 5),
               (QStringList{"&New Image", "New Notes", "&Open Image", "Open Notes", "Save &As..."}));
