@@ -165,20 +165,3 @@ QRadioButton* TRadioGroup::Button(int index) const
 {
     return index >= 0 && index < Count() ? buttons_[static_cast<size_t>(index)] : nullptr;
 }
-
-QComboBox* BuildInputChannelTab(QDialog* form, const QStringList& items, int itemIndex)
-{
-    auto* layout = new QVBoxLayout(form);
-    auto* pages = new QTabWidget(form);
-    auto* channel = new QWidget(pages);
-    auto* grid = new QGridLayout(channel);
-    grid->addWidget(new QLabel("Input", channel), 0, 0);
-    auto* combo = new QComboBox(channel);
-    combo->addItems(items);
-    combo->setCurrentIndex(itemIndex);
-    grid->addWidget(combo, 0, 1);
-    grid->setRowStretch(1, 1);
-    pages->addTab(channel, "Channel");
-    layout->addWidget(pages);
-    return combo;
-}

@@ -88,6 +88,3 @@ private:
     std::vector<QRadioButton*> buttons_;
 };
 
-// Gives a digitizer panel its page control with the "Channel" tab: the label "Input" and
-// the input combo box with items, showing itemIndex. Returns the combo box.
-QComboBox* BuildInputChannelTab(QDialog* form, const QStringList& items, int itemIndex);

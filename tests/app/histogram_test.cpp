@@ -6,7 +6,6 @@
 
 #include <QComboBox>
 #include <QLabel>
-#include <QPushButton>
 
 #include <gtest/gtest.h>
 
@@ -249,19 +248,6 @@ TEST(HistogramPictures, RulerShadesPerChannel)
     EXPECT_EQ(THistogramForm::ChannelColour(THistogramForm::kBlue), 0xFF0000u);
 }
 
-TEST(HistogramForm, OkClosesWithResultOne)
-{
-    Counts c;
-    auto f = Make(c);
-    EXPECT_EQ(f->Button1->text(), "OK");
-    f->show();
-    f->Button1->click();
-    EXPECT_EQ(f->result(), 1);
-    EXPECT_FALSE(f->isVisible());
-    EXPECT_EQ(f->ChannelComboBox->count(), 4);
-    EXPECT_EQ(f->ChannelComboBox->itemText(0), "Gray Level");
-    EXPECT_EQ(f->ChannelComboBox->itemText(3), "Blue");
-}
 
 }  // namespace
 

@@ -469,16 +469,6 @@ TEST_F(LiveTest, HidingTheFormEndsTheRun)
     EXPECT_TRUE(Children().empty());
 }
 
-TEST_F(LiveTest, ImageWindowsOfTheTrioOnlyMinimiseWhileTheWorkerRuns)
-{
-    StartWithBoard(btSorvik);
-    TRealTimeSubtractControlSSForm& f = StartSubtract();
-    Children()[1]->close();
-    EXPECT_EQ(Children().size(), 3u);
-    EXPECT_TRUE(Children()[1]->isMinimized());
-    f.EndSubtractBitBtnClick();
-    EXPECT_TRUE(Children().empty());
-}
 
 TEST_F(LiveTest, CancelledBufferDialogStopsTheDifferenceQuietly)
 {

@@ -373,11 +373,5 @@ TEST_F(FrameTest, MakingAPanelSendsNothing)
     EXPECT_EQ(ControlLumbraForm, startup);
 }
 
-TEST(PanelScaling, FactorsOfTheItems)
-{
-    EXPECT_DOUBLE_EQ(ScalingFactor(0), 0.25);
-    EXPECT_DOUBLE_EQ(ScalingFactor(1), 0.5);
-    EXPECT_DOUBLE_EQ(ScalingFactor(2), 1.0);
-}
 
 int main(int argc, char** argv) { return RunGuiTests(argc, argv); }
