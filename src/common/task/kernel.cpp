@@ -75,6 +75,27 @@ PortRecord* FindPort(Globals* g, int32_t handle) {
     return p && p->handle == handle ? p : nullptr;
 }
 
+SemaRecord* FindSemaOrFail(Globals* g, int32_t handle) {
+    SemaRecord* s = FindSema(g, handle);
+    if (!s) SetError(g, kTaskErrorSemaNotFound);
+    return s;
+}
+
+PortRecord* FindPortOrFail(Globals* g, int32_t handle) {
+    PortRecord* p = FindPort(g, handle);
+    if (!p) SetError(g, kTaskErrorPortNotFound);
+    return p;
+}
+
+bool ClaimEventBit(Globals* g, TaskBlock* t, int bit) {
+    if (bit < 0 || bit > 31 || !(t->freeEvents & (1u << bit))) {
+        SetError(g, kTaskErrorEventInUse);
+        return false;
+    }
+    t->freeEvents &= ~(1u << bit);
+    return true;
+}
+
 TaskBlock* FindTask(Globals* g, int32_t handle) {
     uint32_t index = static_cast<uint32_t>(handle) & 0xFFFF;
     if (index >= static_cast<uint32_t>(kTaskTaskTableSize)) return nullptr;

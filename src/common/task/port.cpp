@@ -143,11 +143,8 @@ int TaskClosePort(int32_t port) {
     KernelCall k;
     Globals* g = k.g();
     if (!g) return 0;
-    PortRecord* p = FindPort(g, port);
-    if (!p) {
-        SetError(g, kTaskErrorPortNotFound);
-        return 0;
-    }
+    PortRecord* p = FindPortOrFail(g, port);
+    if (!p) return 0;
     g->portTable[static_cast<uint32_t>(p->handle) & 0xFFFF] = nullptr;
     bool preempt = false;
     while (TaskBlock* t = QueuePop(p->receivers)) WakeWith(g, t, 0, kTaskErrorPortClosed, &preempt);
@@ -168,21 +165,14 @@ int TaskBindPort(int32_t port, int bit) {
     KernelCall k;
     Globals* g = k.g();
     if (!g) return 0;
-    PortRecord* p = FindPort(g, port);
-    if (!p) {
-        SetError(g, kTaskErrorPortNotFound);
-        return 0;
-    }
+    PortRecord* p = FindPortOrFail(g, port);
+    if (!p) return 0;
     if (p->boundTask) {
         SetError(g, kTaskErrorPortBound);
         return 0;
     }
     TaskBlock* self = g->current;
-    if (bit < 0 || bit > 31 || !(self->freeEvents & (1u << bit))) {
-        SetError(g, kTaskErrorEventInUse);
-        return 0;
-    }
-    self->freeEvents &= ~(1u << bit);
+    if (!ClaimEventBit(g, self, bit)) return 0;
     p->boundTask = self;
     p->boundBit = bit;
     p->next = self->boundPorts;
@@ -205,11 +195,8 @@ void* TaskInitMsg(void* memory, int32_t size, int32_t homePort) {
         return nullptr;
     }
     if (homePort != -1) {
-        PortRecord* home = FindPort(g, homePort);
-        if (!home) {
-            SetError(g, kTaskErrorPortNotFound);
-            return nullptr;
-        }
+        PortRecord* home = FindPortOrFail(g, homePort);
+        if (!home) return nullptr;
         homePort = home->handle;
     }
     MsgHeader* h = static_cast<MsgHeader*>(memory);
@@ -231,11 +218,8 @@ int TaskSendMsg(void* message, int32_t port) {
     if (!g) return 0;
     MsgHeader* h = CheckedHeader(g, message);
     if (!h) return 0;
-    PortRecord* p = FindPort(g, port);
-    if (!p) {
-        SetError(g, kTaskErrorPortNotFound);
-        return 0;
-    }
+    PortRecord* p = FindPortOrFail(g, port);
+    if (!p) return 0;
     bool preempt = false;
     Deliver(g, p, h, &preempt);
     if (preempt) _preempt(g);
@@ -246,11 +230,8 @@ void* TaskReceiveMsg(int32_t port) {
     KernelCall k;
     Globals* g = k.g();
     if (!g) return nullptr;
-    PortRecord* p = FindPort(g, port);
-    if (!p) {
-        SetError(g, kTaskErrorPortNotFound);
-        return nullptr;
-    }
+    PortRecord* p = FindPortOrFail(g, port);
+    if (!p) return nullptr;
     if (MsgHeader* h = p->head) {
         p->head = h->next;
         if (!p->head) {
@@ -284,11 +265,8 @@ int TaskSetMsgRoute(int32_t node, int32_t port) {
         g->ownNode = node;
         return 1;
     }
-    PortRecord* p = FindPort(g, port);
-    if (!p) {
-        SetError(g, kTaskErrorPortNotFound);
-        return 0;
-    }
+    PortRecord* p = FindPortOrFail(g, port);
+    if (!p) return 0;
     g->routes[node] = p->handle;
     return 1;
 }

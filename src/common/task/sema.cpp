@@ -73,11 +73,8 @@ int TaskCloseSema(int32_t sema) {
     KernelCall k;
     Globals* g = k.g();
     if (!g) return 0;
-    SemaRecord* s = FindSema(g, sema);
-    if (!s) {
-        SetError(g, kTaskErrorSemaNotFound);
-        return 0;
-    }
+    SemaRecord* s = FindSemaOrFail(g, sema);
+    if (!s) return 0;
     g->semaTable[static_cast<uint32_t>(sema) & 0xFFFF] = nullptr;
     bool preempt = false;
     while (TaskBlock* t = QueuePop(s->waiters)) WakeWith(g, t, 0, kTaskErrorSemaClosed, &preempt);
@@ -93,11 +90,8 @@ int TaskWaitSema(int32_t sema) {
     KernelCall k;
     Globals* g = k.g();
     if (!g) return 0;
-    SemaRecord* s = FindSema(g, sema);
-    if (!s) {
-        SetError(g, kTaskErrorSemaNotFound);
-        return 0;
-    }
+    SemaRecord* s = FindSemaOrFail(g, sema);
+    if (!s) return 0;
     if (s->count > 0) {
         if (--s->count == 0 && s->boundTask) ClearEvent(s->boundTask, s->boundBit);
         return 1;
@@ -118,11 +112,8 @@ int TaskSignalSema(int32_t sema) {
     KernelCall k;
     Globals* g = k.g();
     if (!g) return 0;
-    SemaRecord* s = FindSema(g, sema);
-    if (!s) {
-        SetError(g, kTaskErrorSemaNotFound);
-        return 0;
-    }
+    SemaRecord* s = FindSemaOrFail(g, sema);
+    if (!s) return 0;
     if (TaskBlock* t = QueuePop(s->waiters)) {
         t->waitResult = 1;
         _readyNow(g, t);
@@ -140,11 +131,8 @@ int TaskCheckSema(int32_t sema) {
     KernelCall k;
     Globals* g = k.g();
     if (!g) return 0;
-    SemaRecord* s = FindSema(g, sema);
-    if (!s) {
-        SetError(g, kTaskErrorSemaNotFound);
-        return 0;
-    }
+    SemaRecord* s = FindSemaOrFail(g, sema);
+    if (!s) return 0;
     if (s->count <= 0) return 0;
     if (--s->count == 0 && s->boundTask) ClearEvent(s->boundTask, s->boundBit);
     return 1;
@@ -154,11 +142,8 @@ int32_t TaskResetSema(int32_t sema) {
     KernelCall k;
     Globals* g = k.g();
     if (!g) return -1;
-    SemaRecord* s = FindSema(g, sema);
-    if (!s) {
-        SetError(g, kTaskErrorSemaNotFound);
-        return -1;
-    }
+    SemaRecord* s = FindSemaOrFail(g, sema);
+    if (!s) return -1;
     int32_t old = s->count;
     s->count = 0;
     if (s->boundTask) ClearEvent(s->boundTask, s->boundBit);
@@ -175,21 +160,14 @@ int TaskBindSema(int32_t sema, int bit) {
     KernelCall k;
     Globals* g = k.g();
     if (!g) return 0;
-    SemaRecord* s = FindSema(g, sema);
-    if (!s) {
-        SetError(g, kTaskErrorSemaNotFound);
-        return 0;
-    }
+    SemaRecord* s = FindSemaOrFail(g, sema);
+    if (!s) return 0;
     if (s->boundTask) {
         SetError(g, kTaskErrorSemaBound);
         return 0;
     }
     TaskBlock* self = g->current;
-    if (bit < 0 || bit > 31 || !(self->freeEvents & (1u << bit))) {
-        SetError(g, kTaskErrorEventInUse);
-        return 0;
-    }
-    self->freeEvents &= ~(1u << bit);
+    if (!ClaimEventBit(g, self, bit)) return 0;
     s->boundTask = self;
     s->boundBit = bit;
     s->next = self->boundSemas;

@@ -119,6 +119,12 @@ void UnbindPort(Globals* g, PortRecord* p, uint8_t error, bool* preempt);
 SemaRecord* FindSema(Globals* g, int32_t handle);
 PortRecord* FindPort(Globals* g, int32_t handle);
 TaskBlock* FindTask(Globals* g, int32_t handle);
+// The same, recording "not found" as the kernel's error when there is none.
+SemaRecord* FindSemaOrFail(Globals* g, int32_t handle);
+PortRecord* FindPortOrFail(Globals* g, int32_t handle);
+// Takes event bit 0-31 of task t for a binding; false (error "event in use") when the bit
+// is out of range or already taken.
+bool ClaimEventBit(Globals* g, TaskBlock* t, int bit);
 
 // A port handle carrying the kernel's own node number as its type byte names a local port.
 int32_t LocalPortHandle(Globals* g, int32_t handle);
