@@ -28,7 +28,10 @@ TControlPIForm::TControlPIForm(QWidget* owner)
     : QDialog(owner, Qt::Dialog | Qt::WindowStaysOnTopHint)
 {
     setWindowTitle("Control Motor");
-    auto* grid = new QGridLayout(this);
+    // The controls lie on a page of their designed size; the form itself has no layout,
+    // so that its height can cut the page off below the bevel (the collapsed panel).
+    auto* page = new QWidget(this);
+    auto* grid = new QGridLayout(page);
     PositionGauge = new QProgressBar(this);
     PositionGauge->setRange(0, 300);
     PositionGauge->setOrientation(Qt::Vertical);
@@ -36,6 +39,8 @@ TControlPIForm::TControlPIForm(QWidget* owner)
     grid->addWidget(PositionGauge, 0, 0, 4, 1);
     grid->addWidget(new QLabel("CurrentPos=", this), 0, 1);
     PositionLabel = new QLabel(this);
+    // Room for a position in "%14.11f" and its sign: the page keeps its designed width.
+    PositionLabel->setMinimumWidth(PositionLabel->fontMetrics().horizontalAdvance("-0000.00000000000") + 4);
     grid->addWidget(PositionLabel, 0, 2);
     MicroMLabel = new QLabel("mm", this);
     grid->addWidget(MicroMLabel, 0, 3);
@@ -89,10 +94,20 @@ TControlPIForm::TControlPIForm(QWidget* owner)
     connect(SetHomeBitBtn, &QPushButton::clicked, this,
             [this] { RunGuarded([this] { SetHomeBitBtnClick(); }); });
 
+    // Hiding the step line's labels must not move the rows below them.
+    for (QWidget* w : {static_cast<QWidget*>(StepLabel), static_cast<QWidget*>(MicroULabel),
+                       static_cast<QWidget*>(MicroMLabel2)}) {
+        QSizePolicy policy = w->sizePolicy();
+        policy.setRetainSizeWhenHidden(true);
+        w->setSizePolicy(policy);
+    }
+    page->setFixedSize(page->sizeHint());
+    grid->activate();
+    setFixedWidth(page->width());
+
     // FormCreate: the panel starts collapsed.
-    adjustSize();
-    FullHeight = sizeHint().height();
-    resize(width(), SpaceBevel->geometry().top() + 25);
+    FullHeight = page->height();
+    resize(page->width(), SpaceBevel->geometry().top() + 25);
     InitStageController();
 }
 
@@ -162,24 +177,24 @@ int TControlPIForm::SelectedAxis() const
     return i >= 0 && i < 4 ? i + 1 : 1;
 }
 
-bool TControlPIForm::MoveAxis(int axis, double d, bool execute, bool select)
+TControlPIForm::TMovePlan TControlPIForm::PlanMove(int axis, double d, double from) const
 {
-    lastMoveError_.clear();
+    TMovePlan plan;
     if (axis < 1 || axis > 4) {
-        lastMoveError_ = QString("There is no stage axis %1!").arg(axis);
-        return false;
+        plan.Reason = QString("There is no stage axis %1!").arg(axis);
+        return plan;
     }
-    if (select) MotorRadioGroup->SetItemIndex(axis - 1);
     if (!open_) {
-        lastMoveError_ = "The stage controller is not open: the axis cannot be moved!";
-        return false;
+        plan.Reason = "The stage controller is not open: the axis cannot be moved!";
+        return plan;
     }
     const bool negative = !(d >= 0);
     const double m = std::fabs(d);
     const double scaled = m * CountPerUm[axis] + 0.5;
     if (!(CountPerUm[axis] > 0) || !(scaled < 2147483647.0)) {
-        lastMoveError_ = QString("The move of axis %1 cannot be made in controller counts!").arg(axis);
-        return false;
+        plan.OutOfRange = true;
+        plan.Reason = QString("The move of axis %1 cannot be made in controller counts!").arg(axis);
+        return plan;
     }
     int32_t counts = int32_t(std::trunc(scaled));
     double moved = counts / CountPerUm[axis];
@@ -187,21 +202,37 @@ bool TControlPIForm::MoveAxis(int axis, double d, bool execute, bool select)
         moved = -moved;
         counts = -counts;
     }
-    const double p = CurrentPos[axis] + 0.001 * moved;
+    const double p = from + 0.001 * moved;
     if (p > End[axis] || p < Start[axis]) {
-        lastMoveError_ = QString("The move of axis %1 to %2 lies outside its travel from %3 to %4!")
-                             .arg(axis)
-                             .arg(FormatFixed14(p).trimmed())
-                             .arg(FormatFixed14(Start[axis]).trimmed())
-                             .arg(FormatFixed14(End[axis]).trimmed());
+        plan.OutOfRange = true;
+        plan.Reason = QString("The move of axis %1 to %2 lies outside its travel from %3 to %4!")
+                          .arg(axis)
+                          .arg(FormatFixed14(p).trimmed())
+                          .arg(FormatFixed14(Start[axis]).trimmed())
+                          .arg(FormatFixed14(End[axis]).trimmed());
+        return plan;
+    }
+    plan.Accepted = true;
+    plan.Target = p;
+    plan.Counts = counts;
+    return plan;
+}
+
+bool TControlPIForm::MoveAxis(int axis, double d, bool execute, bool select)
+{
+    lastMoveError_.clear();
+    if (axis >= 1 && axis <= 4 && select) MotorRadioGroup->SetItemIndex(axis - 1);
+    const TMovePlan plan = PlanMove(axis, d, axis >= 1 && axis <= 4 ? CurrentPos[axis] : 0.0);
+    if (!plan.Accepted) {
+        lastMoveError_ = plan.Reason;
         return false;
     }
-    CurrentPos[axis] = p;
+    CurrentPos[axis] = plan.Target;
     if (axis == SelectedAxis())
         ShowAxisPosition();
     else
-        WriteAxisCurrentPos(axis, p);
-    QflMoveRelative(axis, counts);
+        WriteAxisCurrentPos(axis, plan.Target);
+    QflMoveRelative(axis, plan.Counts);
     if (execute) QflExecute(axis);
     return true;
 }

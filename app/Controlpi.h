@@ -24,6 +24,17 @@ public:
     // False when refused: the target lies outside Start..End, the axis is not 1-4 or the
     // controller is not open; nothing is then sent or stored and LastMoveError says why.
     bool MoveAxis(int axis, double d, bool execute, bool select);
+    // What MoveAxis would do with a move of d micrometres of axis starting at position from
+    // (millimetres), without doing it: the same rules, the position reached and the counts
+    // to send, or why it is refused.
+    struct TMovePlan {
+        bool Accepted = false;
+        bool OutOfRange = false;   // refused for the counts or the travel limits
+        double Target = 0.0;
+        int32_t Counts = 0;
+        QString Reason;
+    };
+    TMovePlan PlanMove(int axis, double d, double from) const;
     QString LastMoveError() const { return lastMoveError_; }
     void StepAxis(int axis, bool forward);
     void ShowAxisPosition();

@@ -13,8 +13,6 @@
 #include <QFileInfo>
 #include <QMdiArea>
 #include <QMdiSubWindow>
-#include <QMenu>
-#include <QToolBar>
 
 namespace {
 
@@ -22,21 +20,6 @@ bool NoWorker()
 {
     return !(RealTimeSubtractControlSSForm && RealTimeSubtractControlSSForm->ThreadActive()) &&
            !(RealTimeMultiplyControlSSForm && RealTimeMultiplyControlSSForm->ThreadActive());
-}
-
-// Inserts a before the first action of the menu or tool bar, or adds it when there is none.
-void AddFirst(QWidget* where, QAction* before, QAction* a)
-{
-    if (before)
-        where->insertAction(before, a);
-    else
-        where->addAction(a);
-}
-
-QAction* FirstAction(QWidget* w)
-{
-    const QList<QAction*> actions = w->actions();
-    return actions.isEmpty() ? nullptr : actions.first();
 }
 
 // The image window made from a file and counted; none when its raw dialog was cancelled.
@@ -80,15 +63,15 @@ void AddImageWindowActions(TMainForm& form)
     auto imageActive = [f] { return f->ActiveImageWindow() != nullptr; };
 
     // ---- File ----
-    TAction* newImage = list->Add("File", "&New Image", QKeySequence(Qt::CTRL | Qt::Key_N), [f] {
+    list->Add("File", "&New Image", QKeySequence(Qt::CTRL | Qt::Key_N), [f] {
         f->NewImageWindowByDialog("Buffer " + QString::number(f->ImageWindowCount));
     }, always);
-    TAction* newNotes = list->Add("File", "New Notes", QKeySequence(), [f] {
+    list->Add("File", "New Notes", QKeySequence(), [f] {
         f->NewNotesWindow("Notes " + QString::number(f->NotesWindowCount));
     }, always);
-    TAction* openImage = list->Add("File", "&Open Image", QKeySequence(Qt::CTRL | Qt::Key_O), [f] { OpenImage(*f); },
+    list->Add("File", "&Open Image", QKeySequence(Qt::CTRL | Qt::Key_O), [f] { OpenImage(*f); },
                                    always);
-    TAction* loadImage = list->Add("File", "&Load Image", QKeySequence(Qt::CTRL | Qt::Key_L), [f] {
+    list->Add("File", "&Load Image", QKeySequence(Qt::CTRL | Qt::Key_L), [f] {
         if (f->Children().empty()) {
             OpenImage(*f);
             return;
@@ -101,7 +84,7 @@ void AddImageWindowActions(TMainForm& form)
         w->LoadFromFile(f->OpenPictureDialog->FileName);
         w->Repaint();
     }, always);
-    TAction* openNotes = list->Add("File", "Open Notes", QKeySequence(), [f] {
+    list->Add("File", "Open Notes", QKeySequence(), [f] {
         f->OpenDialog->FilterIndex = 1;
         if (!f->OpenDialog->Execute())
             return;
@@ -116,8 +99,8 @@ void AddImageWindowActions(TMainForm& form)
         notes->LoadFromFile(path);
     }, always);
     // "&Save" has no handler of its own and is never enabled.
-    TAction* save = list->Add("File", "&Save", QKeySequence(Qt::CTRL | Qt::Key_S), {});
-    TAction* saveAs = list->Add("File", "Save &As...", QKeySequence(), [f] {
+    list->Add("File", "&Save", QKeySequence(Qt::CTRL | Qt::Key_S), {});
+    list->Add("File", "Save &As...", QKeySequence(), [f] {
         if (TMDITextChildForm* notes = f->ActiveNotesWindow()) {
             f->SaveDialog->FileName = QFileInfo(notes->windowTitle()).fileName();
             if (f->SaveDialog->Execute())
@@ -130,34 +113,34 @@ void AddImageWindowActions(TMainForm& form)
     }, hasChildren);
 
     // ---- View ----
-    TAction* zoomIn = list->Add("View", "Zoom +", QKeySequence(), [f] {
+    list->Add("View", "Zoom +", QKeySequence(), [f] {
         if (TMDIImageChildForm* w = f->ActiveImageWindow())
             w->ZoomIn();
     }, [f](TAction& a) {
         TMDIImageChildForm* w = f->ActiveImageWindow();
         a.setEnabled(w && w->CanZoomIn());
     });
-    TAction* zoomOut = list->Add("View", "Zoom -", QKeySequence(), [f] {
+    list->Add("View", "Zoom -", QKeySequence(), [f] {
         if (TMDIImageChildForm* w = f->ActiveImageWindow())
             w->ZoomOut();
     }, [f](TAction& a) {
         TMDIImageChildForm* w = f->ActiveImageWindow();
         a.setEnabled(w && w->CanZoomOut());
     });
-    TAction* originalSize = list->Add("View", "Original Size", QKeySequence(), [f] {
+    list->Add("View", "Original Size", QKeySequence(), [f] {
         if (TMDIImageChildForm* w = f->ActiveImageWindow())
             w->SetZoom(1, 1);
     }, [f](TAction& a) {
         TMDIImageChildForm* w = f->ActiveImageWindow();
         a.setEnabled(w && !w->IsOriginalSize());
     });
-    TAction* refresh = list->Add("View", "Refresh", QKeySequence(), [f] {
+    list->Add("View", "Refresh", QKeySequence(), [f] {
         if (TMDIImageChildForm* w = f->ActiveImageWindow())
             w->Repaint();
     }, [f, imageActive](TAction& a) { a.setEnabled(imageActive() && f->BoardType == btDrevanDouble); });
 
     // ---- Capture ----
-    TAction* singleGrab = list->Add("Capture", "Single Grab", QKeySequence(), [f] {
+    list->Add("Capture", "Single Grab", QKeySequence(), [f] {
         if (f->Children().empty() && !f->NewImageWindowByDialog("Buffer " + QString::number(f->ImageWindowCount)))
             return;
         TMDIImageChildForm* w = f->ActiveImageWindow();
@@ -172,7 +155,7 @@ void AddImageWindowActions(TMainForm& form)
     }, [f, imageActive](TAction& a) {
         a.setEnabled((f->Children().empty() || imageActive()) && NoWorker() && f->BoardHasDigitizer());
     });
-    TAction* displayCamera = list->Add("Capture", "Display Camera", QKeySequence(), [f] {
+    list->Add("Capture", "Display Camera", QKeySequence(), [f] {
         if (f->Children().empty() && !f->NewImageWindowByDialog("Buffer " + QString::number(f->ImageWindowCount)))
             return;
         TMDIImageChildForm* w = f->ActiveImageWindow();
@@ -187,7 +170,7 @@ void AddImageWindowActions(TMainForm& form)
         TMDIImageChildForm* w = f->ActiveImageWindow();
         a.setEnabled((f->Children().empty() || (w && NoWorker() && !w->Live)) && f->BoardHasDigitizer());
     });
-    TAction* freezeCamera = list->Add("Capture", "Freeze Camera", QKeySequence(), [f] {
+    list->Add("Capture", "Freeze Camera", QKeySequence(), [f] {
         TMDIImageChildForm* w = f->ActiveImageWindow();
         if (!w || !w->Live)
             return;
@@ -201,7 +184,7 @@ void AddImageWindowActions(TMainForm& form)
     });
 
     // ---- Image ----
-    TAction* imageSize = list->Add("Image", "Image Size", QKeySequence(), [f] {
+    list->Add("Image", "Image Size", QKeySequence(), [f] {
         TMDIImageChildForm* w = f->ActiveImageWindow();
         if (!w)
             return;
@@ -209,59 +192,8 @@ void AddImageWindowActions(TMainForm& form)
         w->GetImageSize(width, height);
         ShowMessage(QString("Image Size is ") + '\n' + QFormat(" Width: %d, Height: %d", width, height));
     }, [imageActive](TAction& a) { a.setEnabled(imageActive()); });
-    TAction* invert = list->Add("Image", "Invert", QKeySequence(), [f] {
+    list->Add("Image", "Invert", QKeySequence(), [f] {
         if (TMDIImageChildForm* w = f->ActiveImageWindow())
             w->InvertImage();
     }, [imageActive](TAction& a) { a.setEnabled(imageActive()); });
-
-    // ---- menus and tool bars ----
-    QMenu* file = f->FileMenu;
-    QAction* exit = f->ExitAction;
-    for (QAction* a : {static_cast<QAction*>(newImage), static_cast<QAction*>(newNotes)})
-        file->insertAction(exit, a);
-    file->insertSeparator(exit);
-    for (QAction* a : {static_cast<QAction*>(openImage), static_cast<QAction*>(loadImage),
-                       static_cast<QAction*>(openNotes), static_cast<QAction*>(save),
-                       static_cast<QAction*>(saveAs)})
-        file->insertAction(exit, a);
-    file->insertSeparator(exit);
-
-    f->ViewMenu->addSeparator();
-    f->ViewMenu->addAction(zoomIn);
-    f->ViewMenu->addAction(zoomOut);
-    f->ViewMenu->addAction(originalSize);
-    f->ViewMenu->addAction(refresh);
-
-    QAction* captureFirst = FirstAction(f->CaptureMenu);
-    AddFirst(f->CaptureMenu, captureFirst, singleGrab);
-    QAction* sep = new QAction(f->CaptureMenu);
-    sep->setSeparator(true);
-    AddFirst(f->CaptureMenu, captureFirst, sep);
-    AddFirst(f->CaptureMenu, captureFirst, displayCamera);
-    AddFirst(f->CaptureMenu, captureFirst, freezeCamera);
-    if (captureFirst)
-        f->CaptureMenu->insertSeparator(captureFirst);
-
-    f->ImageMenu->addAction(imageSize);
-    f->ImageMenu->addSeparator();
-    f->ImageMenu->addAction(invert);
-
-    QAction* toolFirst = FirstAction(f->ToolBar1);
-    for (QAction* a : {static_cast<QAction*>(newImage), static_cast<QAction*>(newNotes),
-                       static_cast<QAction*>(openImage), static_cast<QAction*>(openNotes),
-                       static_cast<QAction*>(saveAs)})
-        AddFirst(f->ToolBar1, toolFirst, a);
-    QAction* boardSelection = f->BoardSelectionAction;
-    for (QAction* a : {static_cast<QAction*>(singleGrab), static_cast<QAction*>(displayCamera),
-                       static_cast<QAction*>(freezeCamera)})
-        AddFirst(f->ToolBar2, boardSelection, a);
-    f->ToolBar3->addAction(zoomOut);
-    f->ToolBar3->addAction(originalSize);
-    f->ToolBar3->addAction(zoomIn);
-    f->ToolBar3->addAction(refresh);
-
-    // Shortcuts work whether or not a menu shows the action.
-    for (QAction* a : {static_cast<QAction*>(newImage), static_cast<QAction*>(openImage),
-                       static_cast<QAction*>(loadImage)})
-        f->addAction(a);
 }

@@ -17,10 +17,8 @@
 #include "Realtimesubtract.h"
 
 #include <QComboBox>
-#include <QMenu>
 #include <QMdiSubWindow>
 #include <QPointer>
-#include <QToolBar>
 
 #include <memory>
 #include <vector>
@@ -47,15 +45,6 @@ bool AnyPanelVisible()
         if (panel && panel->isVisible())
             return true;
     return false;
-}
-
-// The action of that caption in a menu, or null.
-QAction* FindIn(const QMenu* menu, const QString& caption)
-{
-    for (QAction* a : menu->actions())
-        if (a->text() == caption)
-            return a;
-    return nullptr;
 }
 
 void Require8Bit(TMDIImageChildForm& w)
@@ -184,41 +173,6 @@ TLiveActions AddLiveActions(TMainForm& main)
             a.setEnabled(m->ActiveImageWindow() != nullptr && ModifyImageForm && ModifyImageForm->isHidden());
         });
 
-    for (TAction* a : {out.RealTimeSubtract, out.RealTimeMultiply, out.Control, out.Calculation, out.Histogram,
-                       out.ModifyImage})
-        main.addAction(a);
-
-    // Capture: ..., separator, "Grab Multi-Frame" (an entry without a command), separator,
-    // the two live commands, separator, "Control".
-    if (QMenu* capture = main.CaptureMenu) {
-        if (!FindIn(capture, "Grab Multi-Frame")) {
-            capture->addSeparator();
-            capture->addAction("Grab Multi-Frame")->setEnabled(false);
-        }
-        capture->addSeparator();
-        capture->addAction(out.RealTimeSubtract);
-        capture->addAction(out.RealTimeMultiply);
-        capture->addSeparator();
-        capture->addAction(out.Control);
-    }
-    // Image: "Calculation...", "Histogram" first; "Modify Image" after "Invert".
-    if (QMenu* image = main.ImageMenu) {
-        const QList<QAction*> present = image->actions();
-        QAction* first = present.isEmpty() ? nullptr : present.first();
-        image->insertAction(first, out.Calculation);
-        image->insertAction(first, out.Histogram);
-        QAction* invert = FindIn(image, "Invert");
-        const QList<QAction*> now = image->actions();
-        const int at = invert ? int(now.indexOf(invert)) + 1 : int(now.size());
-        image->insertAction(at < now.size() ? now[at] : nullptr, out.ModifyImage);
-    }
-    // ToolBar2: "Control" before "Board Selection...".
-    if (QToolBar* bar = main.ToolBar2) {
-        QAction* before = main.BoardSelectionAction && bar->actions().contains(main.BoardSelectionAction)
-                              ? main.BoardSelectionAction
-                              : nullptr;
-        bar->insertAction(before, out.Control);
-    }
     for (TAction* a : {out.RealTimeSubtract, out.RealTimeMultiply, out.Control, out.Calculation, out.Histogram,
                        out.ModifyImage})
         a->Update();

@@ -12,6 +12,7 @@
 #include "Imagebuffercontrol.h"
 #include "Imageactions.h"
 #include "Liveactions.h"
+#include "Mainactions.h"
 #include "Quickstart.h"
 #include "Mdiimagechild.h"
 #include "Mditextchild.h"
@@ -40,7 +41,6 @@
 #include <QThread>
 #include <QTimer>
 #include <QToolBar>
-#include <QToolButton>
 #include <QVBoxLayout>
 
 #include <algorithm>
@@ -152,6 +152,8 @@ TMainForm::TMainForm(QWidget* owner) : QMainWindow(owner)
     AddImageWindowActions(*this);
     AddQuickStartActions(*this);
     AddLiveActions(*this);
+    AddMainActions(*this);
+    LayOutMainWindow(*this);
 
     ImagingOpened = false;
     AppId = SystemId = DigitizerId = 0;
@@ -308,13 +310,6 @@ void TMainForm::BuildActions()
             return [this, code](TAction& a) { a.setEnabled(Project && Project->FloatPlane(code)); };
         };
         auto twoDVisible = [](TAction& a) { a.setEnabled(Show2DForm && Show2DForm->isVisible()); };
-        auto panelButton = [this](TAction* a) {
-            auto* b = new QToolButton(QuickStartControlPanel->widget());
-            b->setDefaultAction(a);
-            b->setToolButtonStyle(Qt::ToolButtonTextOnly);
-            b->setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Fixed);
-            QuickStartLayout->insertWidget(QuickStartLayout->count() - 1, b);
-        };
         // The height map and the header values every view and export reads.
         struct Map {
             const float* heights = nullptr;
@@ -333,75 +328,60 @@ void TMainForm::BuildActions()
             m.header = &Project->Header();
             return m;
         };
-        panelButton(list->Add("QuickStart", "2D Color map", QKeySequence(), [heightMap] {
+        list->Add("QuickStart", "2D Color map", QKeySequence(), [heightMap] {
             const Map m = heightMap();
             Show2DForm->show();
             Show2DForm->LoadData(m.heights, m.mask, m.w, m.h, float(m.header->OriginZ));
-        }, planeExists(kConvertResultCode)));
-        panelButton(list->Add("QuickStart", "Display Data", QKeySequence(), [heightMap] {
+        }, planeExists(kConvertResultCode));
+        list->Add("QuickStart", "Display Data", QKeySequence(), [heightMap] {
             const Map m = heightMap();
             const TPsmHeader& h = *m.header;
             ShowDataForm->show();
             ShowDataForm->LoadData(m.heights, m.mask, m.w, m.h, h.Zc, h.Zcf, double(h.X0), double(h.Y0),
                                    h.OriginX, h.OriginY, h.OriginZ, h.PixelX, h.PixelY);
             ShowDataForm->ShowNeighbourhood(1, 1);
-        }, twoDVisible));
-        panelButton(list->Add("QuickStart", "Profile", QKeySequence(), [] { ShowProfileForm->show(); }, twoDVisible));
-        panelButton(list->Add("QuickStart", "3D Color map", QKeySequence(), [heightMap] {
+        }, twoDVisible);
+        list->Add("QuickStart", "Profile", QKeySequence(), [] { ShowProfileForm->show(); }, twoDVisible);
+        list->Add("QuickStart", "3D Color map", QKeySequence(), [heightMap] {
             const Map m = heightMap();
             Show3DForm->show();
             Show3DForm->LoadData(m.heights, m.mask, m.w, m.h, float(m.header->OriginZ));
-        }, planeExists(kConvertResultCode)));
-        panelButton(list->Add("QuickStart", "Data Exchange", QKeySequence(), [this] {
+        }, planeExists(kConvertResultCode));
+        list->Add("QuickStart", "Data Exchange", QKeySequence(), [this] {
             if (!Project) throw EAppError("No project is open");
             TDataExchangeForm form(this);
             form.SetProject(Project);
             ShowModal(form);
             RefreshResultViews();
-        }, planeExists(kPhaseCode)));
-        panelButton(list->Add("QuickStart", "Surface Data Output", QKeySequence(), [this, heightMap] {
+        }, planeExists(kPhaseCode));
+        list->Add("QuickStart", "Surface Data Output", QKeySequence(), [this, heightMap] {
             const Map m = heightMap();
             const TPsmHeader& h = *m.header;
             TSurfaceDataOutputForm form(this);
             form.LoadData(m.heights, m.mask, m.w, m.h, h.Zc, h.Zcf, double(h.X0), double(h.Y0), h.OriginX,
                           h.OriginY, h.OriginZ, h.PixelX, h.PixelY);
             ShowModal(form);
-        }, planeExists(kConvertResultCode)));
+        }, planeExists(kConvertResultCode));
     }
 
-    // Shortcuts work whether or not a menu shows the action.
-    for (TAction* a : list->Actions())
-        addAction(a);
 }
 
 void TMainForm::BuildMenus()
 {
+    // The menus are filled by LayOutMainWindow once every command exists.
     QMenuBar* bar = menuBar();
     FileMenu = bar->addMenu("&File");
-    FileMenu->addAction(ExitAction);
     EditMenu = bar->addMenu("&Edit");
     ViewMenu = bar->addMenu("View");
-    ViewMenu->addAction(ViewToolBarAction);
-    ViewMenu->addAction(ViewStatusBarAction);
-    // The "Quick Start" entry is hidden: the action is reached by its shortcut.
     CaptureMenu = bar->addMenu("Capture");
     OptionMenu = bar->addMenu("Option");
-    OptionMenu->addAction(BoardSelectionAction);
     OptionMenu->menuAction()->setVisible(false);
     ParametersMenu = bar->addMenu("Parameters");
     ParametersMenu->menuAction()->setVisible(false);
     ImageMenu = bar->addMenu("Image");
     WindowMenu = bar->addMenu("&Window");
-    WindowMenu->addAction(WindowCascadeAction);
-    WindowMenu->addAction(WindowTileHorizontalAction);
-    WindowMenu->addAction(WindowTileVerticalAction);
-    WindowMenu->addAction(WindowMinimizeAllAction);
-    WindowMenu->addAction(WindowArrangeAllAction);
     connect(WindowMenu, &QMenu::aboutToShow, this, &TMainForm::RebuildWindowList);
     HelpMenu = bar->addMenu("Help");
-
-    ToolBar2->addAction(BoardSelectionAction);
-    ToolBar2->addWidget(BoardTypeComboBox);
 }
 
 void TMainForm::RebuildWindowList()

@@ -34,6 +34,7 @@ class TFileDialog;
 class TMDIImageChildForm;
 class TMDITextChildForm;
 class TPhaseShiftMoire;
+class TRadioGroup;
 
 // MDI children are told apart by their Tag.
 constexpr int kImageWindowTag = 40;
@@ -133,6 +134,15 @@ public:
     TAction* WindowTileVerticalAction = nullptr;
     TAction* WindowMinimizeAllAction = nullptr;
     TAction* WindowArrangeAllAction = nullptr;
+    // The quick-start panel's two groups share the captions "Show" and "Update".
+    TAction* RawDataShowAction = nullptr;
+    TAction* RawDataUpdateAction = nullptr;
+    TAction* ResultShowAction = nullptr;
+    TAction* ResultUpdateAction = nullptr;
+
+    // ---- quick-start panel ----
+    TRadioGroup* RawDataRadioGroup = nullptr;   // "Raw Data": Object, Step1-Step4, Mask
+    TRadioGroup* ResultRadioGroup = nullptr;    // " Result ": Phase, Unwrap, Shape
 
     // ---- state ----
     int32_t ImageWindowCount = 0;

@@ -696,6 +696,19 @@ uint8_t* TPhaseShiftMoire::BytePlane(int index) const
     return bytePlanes_[index].get();
 }
 
+uint8_t* TPhaseShiftMoire::EnsureBytePlane(int index)
+{
+    if (index < 0 || index >= kBytePlaneCount) throw EAppError("Unknown byte plane " + std::to_string(index));
+    if (!bytePlanes_[index]) {
+        const size_t n = Pixels();
+        if (n == 0) throw EAppError("The project holds no image size");
+        bytePlanes_[index] = Allocate<uint8_t>(n, "No more memory to allocate");
+        UpdatePresenceFlags();
+        PlanesChanged();
+    }
+    return bytePlanes_[index].get();
+}
+
 float* TPhaseShiftMoire::FloatPlane(int code) const
 {
     const int i = FloatIndex(code);

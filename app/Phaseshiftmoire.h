@@ -149,6 +149,9 @@ public:
     void AllocBytePlanes(int32_t width, int32_t height);
     // Byte plane 0-5, or null when absent or for another index.
     uint8_t* BytePlane(int index) const;
+    // Byte plane 0-5, made (zeroed, of the project's size) when absent. Raises EAppError for
+    // another index or a project without an image size.
+    uint8_t* EnsureBytePlane(int index);
     // Float plane of code 111, 222 or 333, or null when absent or for another code.
     float* FloatPlane(int code) const;
     // Installs a float plane of Pixels() values (null drops it) and updates the presence

@@ -22,3 +22,14 @@ TPleaseWaitForm::~TPleaseWaitForm()
     if (PleaseWaitForm == this)
         PleaseWaitForm = nullptr;
 }
+
+void ShowPleaseWait(bool visible)
+{
+    if (!PleaseWaitForm) return;
+    if (visible) {
+        PleaseWaitForm->show();
+        PleaseWaitForm->repaint();
+    } else {
+        PleaseWaitForm->hide();
+    }
+}

@@ -13,3 +13,15 @@ public:
 };
 
 extern TPleaseWaitForm* PleaseWaitForm;
+
+// Shows (and paints at once) or hides the please-wait box, when it exists.
+void ShowPleaseWait(bool visible);
+
+// Shows the box for the lifetime of this object.
+class TPleaseWaitScope {
+public:
+    TPleaseWaitScope() { ShowPleaseWait(true); }
+    ~TPleaseWaitScope() { ShowPleaseWait(false); }
+    TPleaseWaitScope(const TPleaseWaitScope&) = delete;
+    TPleaseWaitScope& operator=(const TPleaseWaitScope&) = delete;
+};

@@ -1,6 +1,12 @@
 #include "Projectinfo.h"
 
 #include <QCheckBox>
+#include <QDesktopServices>
+#include <QEnterEvent>
+#include <QFrame>
+#include <QMouseEvent>
+#include <QUrl>
+#include <QVBoxLayout>
 #include <QFormLayout>
 #include <QLabel>
 #include <QLineEdit>
@@ -128,13 +134,87 @@ void TCurrentPsmInfoForm::ModifyBitBtnClick()
     done(mrOk);
 }
 
+const char* const kAuthorMailAddress = "vistrel@example.com";
+
+namespace {
+std::function<bool(const QString&)>& ShellOpenHook()
+{
+    static std::function<bool(const QString&)> hook;
+    return hook;
+}
+}  // namespace
+
+TMailLabel::TMailLabel(const QString& address, QWidget* parent) : QLabel(address, parent), address_(address)
+{
+    setObjectName("MailLabel");
+    setCursor(Qt::PointingHandCursor);
+    setMouseTracking(true);
+    SetHot(false);
+}
+
+void TMailLabel::SetHot(bool hot)
+{
+    hot_ = hot;
+    QFont f = font();
+    f.setUnderline(hot);
+    setFont(f);
+    QPalette p = palette();
+    p.setColor(QPalette::WindowText, hot ? Qt::red : Qt::blue);
+    setPalette(p);
+}
+
+void TMailLabel::enterEvent(QEnterEvent* event)
+{
+    SetHot(true);
+    QLabel::enterEvent(event);
+}
+
+void TMailLabel::mouseMoveEvent(QMouseEvent* event)
+{
+    if (!hot_) SetHot(true);
+    QLabel::mouseMoveEvent(event);
+}
+
+void TMailLabel::mouseReleaseEvent(QMouseEvent* event)
+{
+    if (event->button() == Qt::LeftButton && rect().contains(event->position().toPoint())) {
+        if (!TAboutForm::ShellOpen("mailto:" + address_))
+            ShowMessage("No mail program could be started for " + address_);
+    }
+    QLabel::mouseReleaseEvent(event);
+}
+
+void TAboutForm::SetShellOpen(std::function<bool(const QString&)> open) { ShellOpenHook() = std::move(open); }
+
+bool TAboutForm::ShellOpen(const QString& url)
+{
+    if (ShellOpenHook()) return ShellOpenHook()(url);
+    return QDesktopServices::openUrl(QUrl(url));
+}
+
 TAboutForm::TAboutForm(QWidget* owner) : QDialog(owner, Qt::Dialog)
 {
     setWindowTitle("About");
-    auto* layout = new QFormLayout(this);
-    layout->addRow(new QLabel("Vistrel 2.0", this));
-    layout->addRow(new QLabel("Version 2.0 ", this));
+    auto* outer = new QVBoxLayout(this);
+    Panel = new QFrame(this);
+    Panel->setObjectName("Panel");
+    Panel->setFrameShape(QFrame::StyledPanel);
+    Panel->setMouseTracking(true);
+    Panel->installEventFilter(this);
+    auto* inner = new QVBoxLayout(Panel);
+    inner->addWidget(new QLabel("Vistrel 2.0", Panel));
+    inner->addWidget(new QLabel("Version 2.0 ", Panel));
+    MailLabel = new TMailLabel(kAuthorMailAddress, Panel);
+    inner->addWidget(MailLabel);
+    outer->addWidget(Panel);
     auto* ok = new QPushButton("OK", this);
-    layout->addRow(ok);
+    outer->addWidget(ok, 0, Qt::AlignHCenter);
     connect(ok, &QPushButton::clicked, this, [this] { done(mrOk); });
+}
+
+bool TAboutForm::eventFilter(QObject* watched, QEvent* event)
+{
+    // The mouse over the panel around the label cools it down again.
+    if (watched == Panel && event->type() == QEvent::MouseMove && MailLabel->Hot()) MailLabel->SetHot(false);
+    return QDialog::eventFilter(watched, event);
 }

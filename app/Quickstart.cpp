@@ -1,12 +1,7 @@
 #include "Quickstart.h"
 
-#include <QDockWidget>
 #include <QMdiSubWindow>
-#include <QMenu>
-#include <QToolBar>
 #include <QThread>
-#include <QToolButton>
-#include <QVBoxLayout>
 
 #include <cstdio>
 #include <vector>
@@ -26,6 +21,7 @@
 #include "Numconv.h"
 #include "Phaseshiftmoire.h"
 #include "Pleasewait.h"
+#include "Projectactions.h"
 #include "Quickstartcontrolpara.h"
 #include "Quickstartnewtype.h"
 #include "orb.h"
@@ -44,17 +40,6 @@ void Wait(int ms)
         SettlingSleep()(ms);
     else if (ms > 0)
         QThread::msleep(static_cast<unsigned long>(ms));
-}
-
-void ShowPleaseWait(bool visible)
-{
-    if (!PleaseWaitForm) return;
-    if (visible) {
-        PleaseWaitForm->show();
-        PleaseWaitForm->repaint();
-    } else {
-        PleaseWaitForm->hide();
-    }
 }
 
 // One stage move of the capture. A refused move stops the measurement: the images would
@@ -77,33 +62,19 @@ void SetSettlingSleep(std::function<void(int)> sleep) { SettlingSleep() = std::m
 bool QuickStartSaveActionExecute(TMainForm& f)
 {
     if (!f.Project) return false;
-    TFileDialogRequest r;
-    r.Save = true;
-    r.Title = "Save";
-    r.Filter = "All Files(*.*)|*.*|PhaseShift File(*.psm)|*.psm";
-    r.FilterIndex = 2;
-    r.DefaultExt = "psm";
-    r.FileName = QString::fromStdString(f.Project->Name());
-    r.OverwritePrompt = true;
-    if (!Dialogs().FileDialog(r)) return false;
-    f.Project->SaveToFile(r.FileName.toStdString());
+    // The main save dialog on its .psm filter; the project keeps its name.
+    TFileDialog& d = *f.SaveDialog;
+    d.FilterIndex = 2;
+    d.FileName = QString::fromStdString(f.Project->Name());
+    if (!d.Execute()) return false;
+    f.Project->SaveToFile(d.FileName.toStdString());
     return true;
 }
 
 void QuickStartNewActionExecute(TMainForm& f)
 {
     // 1. The open project, offered for saving when modified.
-    if (f.Project) {
-        if (f.Project->Modified()) {
-            const int answer = MessageBox("Current file has been modified, Save it ? ", "Confirm",
-                                          MB_YESNOCANCEL | MB_ICONQUESTION);
-            if (answer == mrCancel) return;
-            if (answer == mrYes && !QuickStartSaveActionExecute(f)) return;
-        }
-        delete f.Project;
-        f.Project = nullptr;
-        f.RefreshResultViews();
-    }
+    if (!DropProject(f)) return;
     // 2. The type of the new project.
     if (!QuickStartNewTypeForm) throw EAppError("The new-project dialog is not available");
     QuickStartNewTypeForm->NewTypeRadioGroupClick();
@@ -115,10 +86,7 @@ void QuickStartNewActionExecute(TMainForm& f)
     int width = 0, height = 0;
     if (!f.NewProjectWindows(name, width, height)) return;
 
-    ShowPleaseWait(true);
-    struct Hide {
-        ~Hide() { ShowPleaseWait(false); }
-    } hide;
+    TPleaseWaitScope pleaseWait;
 
     // 6. The project.
     auto* project = new TPhaseShiftMoire(name.toStdString());
@@ -191,10 +159,7 @@ void QuickStartUnwrapActionExecute(TMainForm& f)
     if (f.Project->FloatPlane(kUnwrappedPhaseCode) &&
         MessageBox("Phase already unwrapped, Re-Unwrap it? ", "Confirm", MB_YESNO | MB_ICONQUESTION) == mrNo)
         return;
-    ShowPleaseWait(true);
-    struct Hide {
-        ~Hide() { ShowPleaseWait(false); }
-    } hide;
+    TPleaseWaitScope pleaseWait;
     f.Project->UnwrapPhase();
     f.Project->SetModified(true);
     f.Project->UpdatePresenceFlags();
@@ -217,52 +182,44 @@ void AddQuickStartActions(TMainForm& f)
     TActionList* list = f.MainFormActionList;
     TMainForm* form = &f;
     auto always = [](TAction& a) { a.setEnabled(true); };
-    auto button = [form](TAction* a) {
-        auto* b = new QToolButton(form->QuickStartControlPanel->widget());
-        b->setDefaultAction(a);
-        b->setToolButtonStyle(Qt::ToolButtonTextOnly);
-        b->setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Fixed);
-        form->QuickStartLayout->insertWidget(0, b);
-    };
-    // Inserted at the top in reverse, so the panel reads New, Save, Compute Phase, ...
-    button(list->Add("QuickStart", "Convert to Z", QKeySequence(), [form] { QuickStartConvertActionExecute(*form); },
-                     [form](TAction& a) { a.setEnabled(form->Project && form->Project->FloatPlane(kUnwrappedPhaseCode)); }));
-    button(list->Add("QuickStart", "Unwrap", QKeySequence(), [form] { QuickStartUnwrapActionExecute(*form); },
-                     [form](TAction& a) { a.setEnabled(form->Project && form->Project->FloatPlane(kPhaseCode)); }));
-    button(list->Add("QuickStart", "Compute Phase", QKeySequence(), [form] { QuickStartComputeActionExecute(*form); },
-                     [form](TAction& a) { a.setEnabled(form->Project != nullptr); }));
-    button(list->Add("QuickStart", "Save", QKeySequence(), [form] { QuickStartSaveActionExecute(*form); },
-                     [form](TAction& a) { a.setEnabled(form->Project && form->Project->Modified()); }));
-    button(list->Add("QuickStart", "New", QKeySequence(), [form] { QuickStartNewActionExecute(*form); }, always));
+    list->Add("QuickStart", "Convert to Z", QKeySequence(), [form] { QuickStartConvertActionExecute(*form); },
+                     [form](TAction& a) { a.setEnabled(form->Project && form->Project->FloatPlane(kUnwrappedPhaseCode)); });
+    list->Add("QuickStart", "Unwrap", QKeySequence(), [form] { QuickStartUnwrapActionExecute(*form); },
+                     [form](TAction& a) { a.setEnabled(form->Project && form->Project->FloatPlane(kPhaseCode)); });
+    list->Add("QuickStart", "Compute", QKeySequence(), [form] { QuickStartComputeActionExecute(*form); },
+                     [form](TAction& a) { a.setEnabled(form->Project != nullptr); });
+    list->Add("QuickStart", "Save", QKeySequence(), [form] { QuickStartSaveActionExecute(*form); },
+                     [form](TAction& a) { a.setEnabled(form->Project && form->Project->Modified()); });
+    list->Add("QuickStart", "New", QKeySequence(), [form] { QuickStartNewActionExecute(*form); }, always);
 
-    TAction* motor = list->Add("Option", "Motor Control", QKeySequence(), [] {
+    list->Add("Option", "Motor Control", QKeySequence(), [] {
         if (ControlPIForm) ControlPIForm->show();
     }, [](TAction& a) { a.setEnabled(ControlPIForm && !ControlPIForm->isVisible()); });
-    TAction* config = list->Add("Option", "PI Config", QKeySequence(), [form] {
+    list->Add("Option", "PI Config", QKeySequence(), [form] {
         TConfigPIForm dialog(form);
         ShowModal(dialog);
     }, always);
-    TAction* control = list->Add("Config", "Control Parameters", QKeySequence(), [form] {
+    list->Add("Config", "Control Parameters", QKeySequence(), [form] {
         TQuickStartControlParaForm dialog(form);
         dialog.Execute();
     }, always);
-    TAction* compute = list->Add("Config", "Compute Parameters", QKeySequence(), [form] {
+    list->Add("Config", "Compute Parameters", QKeySequence(), [form] {
         TQuickStartComputeParaForm dialog(form->Project, form);
         dialog.Execute();
     }, always);
-    TAction* convertPara = list->Add("Config", "Convert Parameters", QKeySequence(), [form] {
+    list->Add("Config", "Convert Parameters", QKeySequence(), [form] {
         TQuickStartConvertParaForm dialog(form);
         dialog.Execute();
     }, always);
-    TAction* coord = list->Add("Config", "Coord. Transfer Parameters", QKeySequence(), [form] {
+    list->Add("Config", "Coord. Transfer Parameters", QKeySequence(), [form] {
         TCoordTransferForm dialog(form);
         dialog.Execute();
     }, always);
-    TAction* lens = list->Add("Config", "Lens Parameters", QKeySequence(), [form] {
+    list->Add("Config", "Lens Parameters", QKeySequence(), [form] {
         TLensParametersForm dialog(form);
         dialog.Execute();
     }, always);
-    button(list->Add("QuickStart", "Current Project File Info", QKeySequence(), [form] {
+    list->Add("QuickStart", "Current Project File Info", QKeySequence(), [form] {
         if (!form->Project) throw EAppError("No project is open");
         TPhaseShiftMoire& p = *form->Project;
         TCurrentPsmInfoForm dialog(form);
@@ -274,15 +231,7 @@ void AddQuickStartActions(TMainForm& f)
             p.UpdatePresenceFlags();
             form->RefreshResultViews();
         }
-    }, [form](TAction& a) { a.setEnabled(form->Project != nullptr); }));
-    if (f.ParametersMenu)
-        for (TAction* a : {compute, convertPara, coord, lens}) f.ParametersMenu->addAction(a);
-    if (f.OptionMenu) {
-        f.OptionMenu->addAction(motor);
-        f.OptionMenu->addAction(config);
-    }
-    if (f.ParametersMenu) f.ParametersMenu->addAction(control);
-    if (f.ToolBar2) f.ToolBar2->addAction(motor);
+    }, [form](TAction& a) { a.setEnabled(form->Project != nullptr); });
 
     // The long project computations show the please-wait box.
     TPhaseShiftMoire::SetPleaseWait([](bool visible) { ShowPleaseWait(visible); });

@@ -255,7 +255,7 @@ void Measurement::RunDefaultScene()
     convert->Update();
     EXPECT_FALSE(convert->isEnabled());
     RunAction("New");
-    RunAction("Compute Phase");
+    RunAction("Compute");
     RunAction("Unwrap");
     RunAction("Convert to Z");
     // The only question: "Convert to Z" always asks, as the unwrapped phase is there.
@@ -307,7 +307,7 @@ TEST_F(Measurement, NoiseFreeTiltedPlaneWithinQuantisation)
     Start(2222, kChannel2);
     AnswerNew(1, 150, 120);
     RunAction("New");
-    RunAction("Compute Phase");
+    RunAction("Compute");
     RunAction("Unwrap");
     RunAction("Convert to Z");
     const Errors e = Compare(*MainForm->Project);

@@ -2,6 +2,8 @@
 // start-up, going home at shut-down, step entry and set-home.
 #include "Controlpi.h"
 
+#include <QApplication>
+#include <QFrame>
 #include <QLabel>
 #include <QLineEdit>
 #include <QProgressBar>
@@ -245,6 +247,42 @@ TEST_F(Stage, SetHomeShiftsTheGeometryOfTheViewAxis)
 }
 
 }  // namespace
+
+// ---- collapsing panel -------------------------------------------------------------------
+
+TEST_F(Stage, PanelStartsCollapsedBelowTheBevelAndExpandsToItsDesignedHeight)
+{
+    TControlPIForm& p = Make();
+    const int collapsed = p.SpaceBevel->geometry().top() + 25;
+    ASSERT_GT(p.FullHeight, collapsed);
+    EXPECT_EQ(p.height(), collapsed);
+    EXPECT_EQ(p.AdvancedControlButton->text(), ">>>");
+
+    p.AdvancedControlButton->click();
+    EXPECT_EQ(p.height(), p.FullHeight);
+    EXPECT_EQ(p.AdvancedControlButton->text(), "<<<");
+    EXPECT_TRUE(p.StepLabel->isHidden());
+    EXPECT_TRUE(p.MicroULabel->isHidden());
+    EXPECT_TRUE(p.MicroMLabel2->isHidden());
+    // The hidden labels keep their room: the rows below stay where they were.
+    EXPECT_EQ(p.SpaceBevel->geometry().top() + 25, collapsed);
+
+    p.AdvancedControlButton->click();
+    EXPECT_EQ(p.height(), collapsed);
+    EXPECT_EQ(p.AdvancedControlButton->text(), ">>>");
+    EXPECT_FALSE(p.StepLabel->isHidden());
+}
+
+TEST_F(Stage, CollapsedHeightSurvivesShowing)
+{
+    TControlPIForm& p = Make();
+    const int collapsed = p.height();
+    p.show();
+    QApplication::processEvents();
+    EXPECT_EQ(p.height(), collapsed);
+    // The set-home button lies below the cut.
+    EXPECT_GT(p.SetHomeBitBtn->mapTo(&p, QPoint(0, 0)).y(), collapsed);
+}
 
 int main(int argc, char** argv)
 {
