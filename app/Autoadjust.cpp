@@ -164,18 +164,18 @@ void TAutoAdjustForm::FormShow()
     BeforeZcEdit->setText(Fixed7(Zc0));
     BeforePI_VEdit->setText(Fixed7(BeforePI_V));
     BeforeZcfEdit->setText(Fixed7(Zcf0));
-    NewLp = Lp0;
-    NewPI_P = BeforePI_P;
-    NewLpf = Lpf0;
-    NewZc = Zc0;
-    NewPI_V = BeforePI_V;
-    NewZcf = Zcf0;
-    ShowAfter();
+    ShowAfter(Lp0, BeforePI_P, Lpf0, Zc0, BeforePI_V, Zcf0);
     ProjectGratingThicknessEdit->setText(FloatToStr(GratingThickness));
 }
 
-void TAutoAdjustForm::ShowAfter()
+void TAutoAdjustForm::ShowAfter(double lp, double piP, double lpf, double zc, double piV, double zcf)
 {
+    NewLp = lp;
+    NewPI_P = piP;
+    NewLpf = lpf;
+    NewZc = zc;
+    NewPI_V = piV;
+    NewZcf = zcf;
     AfterLpEdit->setText(Fixed7(NewLp));
     AfterPI_PEdit->setText(Fixed7(NewPI_P));
     AfterLpfEdit->setText(Fixed7(NewLpf));
@@ -235,13 +235,7 @@ void TAutoAdjustForm::ComputeBitBtnClick()
         RpEdit->setText(QFormat("%-10.4f", Rp));
     else
         RvEdit->setText(QFormat("%-10.4f", Rv));
-    NewLp = lp;
-    NewLpf = lpf;
-    NewPI_P = piP;
-    NewZc = zc;
-    NewZcf = zcf;
-    NewPI_V = piV;
-    ShowAfter();
+    ShowAfter(lp, piP, lpf, zc, piV, zcf);
 }
 
 void TAutoAdjustForm::ApplyBitBtnClick()

@@ -70,7 +70,8 @@ protected:
     void showEvent(QShowEvent* event) override;
 
 private:
-    void ShowAfter();
+    // Stores the new geometry and shows it in the "After" edits.
+    void ShowAfter(double lp, double piP, double lpf, double zc, double piV, double zcf);
 };
 
 extern TAutoAdjustForm* AutoAdjustForm;

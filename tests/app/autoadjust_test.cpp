@@ -1,6 +1,7 @@
 // The automatic adjustment: what the form shows, the thin-lens geometry from one reading,
 // and "Apply": rulers saved and both stage axes moved, or nothing written and nothing moved
 // when a move would leave the travel, the geometry has no real solution or Theta is 0.
+#include "gui_main.h"
 #include "Autoadjust.h"
 
 #include <QCheckBox>
@@ -438,10 +439,4 @@ TEST_F(AutoAdjust, PlanMoveAcceptsExactlyWhatMoveAxisAccepts)
 
 }  // namespace
 
-int main(int argc, char** argv)
-{
-    qputenv("QT_QPA_PLATFORM", "offscreen");
-    ::testing::InitGoogleTest(&argc, argv);
-    TApplication app(argc, argv);
-    return RUN_ALL_TESTS();
-}
+int main(int argc, char** argv) { return RunGuiTests(argc, argv); }

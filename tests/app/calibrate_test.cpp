@@ -1,5 +1,6 @@
 // The angle calibration: the grid, the angles of the readings, the mean Theta, bad and
 // half-filled rows, Clear, Enter adding rows, and saving Theta.
+#include "gui_main.h"
 #include "Calibrateangle.h"
 
 #include <QApplication>
@@ -276,10 +277,4 @@ TEST_F(Calibrate, UpdateSystemWithoutAnAngleWritesNothing)
 
 }  // namespace
 
-int main(int argc, char** argv)
-{
-    qputenv("QT_QPA_PLATFORM", "offscreen");
-    ::testing::InitGoogleTest(&argc, argv);
-    TApplication app(argc, argv);
-    return RUN_ALL_TESTS();
-}
+int main(int argc, char** argv) { return RunGuiTests(argc, argv); }

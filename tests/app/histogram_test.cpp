@@ -1,6 +1,7 @@
 // The histogram window: statistics and their labels, the level, count and percentile
 // under the mouse, the drag range, and the plot and ruler pictures.
 
+#include "gui_main.h"
 #include "Forms.h"
 #include "Histogram.h"
 
@@ -251,10 +252,4 @@ TEST(HistogramPictures, RulerShadesPerChannel)
 
 }  // namespace
 
-int main(int argc, char** argv)
-{
-    qputenv("QT_QPA_PLATFORM", "offscreen");
-    ::testing::InitGoogleTest(&argc, argv);
-    TApplication app(argc, argv);
-    return RUN_ALL_TESTS();
-}
+int main(int argc, char** argv) { return RunGuiTests(argc, argv); }

@@ -5,6 +5,7 @@
 
 #include "Dialogs.h"
 #include "Forms.h"
+#include "gui_main.h"
 #include "Main.h"
 #include "orbsim.h"
 #include "registry.h"
@@ -18,15 +19,6 @@
 #include <memory>
 #include <string>
 #include <vector>
-
-inline int RunGuiTests(int argc, char** argv)
-{
-    qputenv("QT_QPA_PLATFORM", "offscreen");
-    ::testing::InitGoogleTest(&argc, argv);
-    TApplication app(argc, argv);
-    app.SetTitle("Vistrel 2.0");
-    return RUN_ALL_TESTS();
-}
 
 class FrameTest : public ::testing::Test {
 protected:

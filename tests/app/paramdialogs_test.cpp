@@ -9,6 +9,7 @@
 
 #include <memory>
 
+#include "gui_main.h"
 #include "Accessregistry.h"
 #include "Apperror.h"
 #include "Computepara.h"
@@ -277,10 +278,4 @@ TEST_F(Params, ConfigPiApplyStoresTheAxisSnapped)
 
 }  // namespace
 
-int main(int argc, char** argv)
-{
-    qputenv("QT_QPA_PLATFORM", "offscreen");
-    ::testing::InitGoogleTest(&argc, argv);
-    TApplication app(argc, argv);
-    return RUN_ALL_TESTS();
-}
+int main(int argc, char** argv) { return RunGuiTests(argc, argv); }

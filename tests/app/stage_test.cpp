@@ -1,5 +1,6 @@
 // The motor stage panel: count arithmetic, travel limits, stored positions, homing at
 // start-up, going home at shut-down, step entry and set-home.
+#include "gui_main.h"
 #include "Controlpi.h"
 
 #include <QApplication>
@@ -284,10 +285,4 @@ TEST_F(Stage, CollapsedHeightSurvivesShowing)
     EXPECT_GT(p.SetHomeBitBtn->mapTo(&p, QPoint(0, 0)).y(), collapsed);
 }
 
-int main(int argc, char** argv)
-{
-    qputenv("QT_QPA_PLATFORM", "offscreen");
-    ::testing::InitGoogleTest(&argc, argv);
-    TApplication app(argc, argv);
-    return RUN_ALL_TESTS();
-}
+int main(int argc, char** argv) { return RunGuiTests(argc, argv); }
