@@ -17,6 +17,7 @@
 #include "Mdiimagechild.h"
 #include "Mditextchild.h"
 #include "Phaseshiftmoire.h"
+#include "Projectactions.h"
 #include "Realtimemultiply.h"
 #include "Realtimesubtract.h"
 #include "Selectboardtype.h"
@@ -829,7 +830,10 @@ void TMainForm::ArrangeIcons()
 
 bool TMainForm::FormCloseQuery()
 {
-    return MessageBox("Do you really want to exit?", "Confirmation", MB_YESNO | MB_ICONQUESTION) == mrYes;
+    if (MessageBox("Do you really want to exit?", "Confirmation", MB_YESNO | MB_ICONQUESTION) != mrYes)
+        return false;
+    // A modified measurement is not thrown away unasked.
+    return OfferToSaveProject(*this);
 }
 
 void TMainForm::FormClose()

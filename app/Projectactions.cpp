@@ -66,19 +66,24 @@ TMDIImageChildForm* FindProjectWindow(const TMainForm& form, const QString& titl
     return sameSize;
 }
 
+bool OfferToSaveProject(TMainForm& f)
+{
+    if (!f.Project || !f.Project->Modified())
+        return true;
+    const int answer =
+        MessageBox("Current file has been modified, Save it ? ", "Confirm", MB_YESNOCANCEL | MB_ICONQUESTION);
+    if (answer == mrCancel)
+        return false;
+    // A save that was cancelled keeps the measurement; one that failed has raised.
+    return answer != mrYes || QuickStartSaveActionExecute(f);
+}
+
 bool DropProject(TMainForm& f)
 {
     if (!f.Project)
         return true;
-    if (f.Project->Modified()) {
-        const int answer =
-            MessageBox("Current file has been modified, Save it ? ", "Confirm", MB_YESNOCANCEL | MB_ICONQUESTION);
-        if (answer == mrCancel)
-            return false;
-        // A save that was cancelled keeps the measurement; one that failed has raised.
-        if (answer == mrYes && !QuickStartSaveActionExecute(f))
-            return false;
-    }
+    if (!OfferToSaveProject(f))
+        return false;
     delete f.Project;
     f.Project = nullptr;
     f.RefreshResultViews();

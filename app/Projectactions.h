@@ -17,6 +17,9 @@ class TMDIImageChildForm;
 // Yes was chosen and the save was cancelled (a failed save raises its error, and the
 // project is kept as well).
 bool DropProject(TMainForm& form);
+// The offer alone: true when the command may go on (no modified project, No, or Yes and
+// saved); false after Cancel or a cancelled save. The project stays either way.
+bool OfferToSaveProject(TMainForm& form);
 
 void QuickStartOpenActionExecute(TMainForm& form);
 void QuickStartCloseActionExecute(TMainForm& form);

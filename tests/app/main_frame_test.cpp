@@ -33,6 +33,7 @@
 #include <QMenu>
 #include <QRadioButton>
 #include <QStatusBar>
+#include <QFileInfo>
 #include <QTemporaryDir>
 #include <QToolBar>
 
@@ -370,14 +371,14 @@ TEST_F(FrameTest, ShutDownAsksAndNoKeepsTheWindow)
     EXPECT_NE(RealTimeSubtractControlSSForm, nullptr);
 }
 
-TEST_F(FrameTest, ShutDownWithYesReleasesEverythingWithoutAskingToSave)
+TEST_F(FrameTest, ShutDownWithYesReleasesEverything)
 {
     StartWithBoard(btDrevanDouble);
     MainForm->show();
     MainForm->NewImageWindow("Buffer 0", 32, 32);
     MainForm->NewNotesWindow("Notes 0");
     MainForm->Project = new TPhaseShiftMoire("PhaseShiftMoire - 0");
-    MainForm->Project->SetModified(true);
+    MainForm->Project->SetModified(false);
     dialogs.AnswerBox(mrYes);
     EXPECT_TRUE(MainForm->close());
     EXPECT_EQ(dialogs.Boxes().size(), 1u);   // only the exit question
@@ -391,6 +392,56 @@ TEST_F(FrameTest, ShutDownWithYesReleasesEverythingWithoutAskingToSave)
     EXPECT_EQ(RealTimeSubtractControlSSForm, nullptr);
     EXPECT_EQ(RealTimeMultiplyControlSSForm, nullptr);
     EXPECT_EQ(orbsim::errorCount(), 0u);
+}
+
+TEST_F(FrameTest, ShutDownOffersToSaveAModifiedProject)
+{
+    StartWithBoard(btSorvik);
+    MainForm->show();
+    MainForm->Project = new TPhaseShiftMoire("PhaseShiftMoire - 0");
+    MainForm->Project->AllocBytePlanes(4, 4);
+    MainForm->Project->SetModified(true);
+
+    // Cancel at the offer keeps the program and the measurement.
+    dialogs.AnswerBox(mrYes);
+    dialogs.AnswerBox(mrCancel);
+    EXPECT_FALSE(MainForm->close());
+    ASSERT_EQ(dialogs.Boxes().size(), 2u);
+    EXPECT_EQ(dialogs.Boxes()[1].Text, "Current file has been modified, Save it ? ");
+    EXPECT_NE(MainForm->Project, nullptr);
+    EXPECT_FALSE(MainForm->Closing);
+
+    // Yes with a cancelled save dialog keeps them too.
+    dialogs.Clear();
+    dialogs.AnswerBox(mrYes);
+    dialogs.AnswerBox(mrYes);
+    dialogs.CancelFile();
+    EXPECT_FALSE(MainForm->close());
+    EXPECT_NE(MainForm->Project, nullptr);
+
+    // Yes and saved: the file exists and the program ends.
+    QTemporaryDir dir;
+    const QString path = dir.filePath("last.psm");
+    dialogs.Clear();
+    dialogs.AnswerBox(mrYes);
+    dialogs.AnswerBox(mrYes);
+    dialogs.AnswerFile(path);
+    EXPECT_TRUE(MainForm->close());
+    EXPECT_TRUE(QFileInfo::exists(path));
+    EXPECT_EQ(MainForm->Project, nullptr);
+}
+
+TEST_F(FrameTest, ShutDownWithNoAtTheOfferDiscardsTheProject)
+{
+    StartWithBoard(btSorvik);
+    MainForm->show();
+    MainForm->Project = new TPhaseShiftMoire("PhaseShiftMoire - 0");
+    MainForm->Project->SetModified(true);
+    dialogs.AnswerBox(mrYes);
+    dialogs.AnswerBox(mrNo);
+    EXPECT_TRUE(MainForm->close());
+    EXPECT_TRUE(dialogs.FileRequests().empty());
+    EXPECT_EQ(MainForm->Project, nullptr);
 }
 
 TEST_F(FrameTest, DestroyingTheMainWindowStoresTheCurrentDirectory)
