@@ -129,6 +129,7 @@ void SimState::teardown()
     workingSetMax = 0x159000;
     locked.clear();
     overviewChanges = 0;
+    displayDriver = DisplayDriverState{};
 }
 
 void SimState::build(const Topology& t)
@@ -191,9 +192,9 @@ void SimState::build(const Topology& t)
             b.primary->role = FnRole::PrimaryOrlo;
             b.primary->setup(kMakerVendor, kPrimaryOrloDeviceId, 0x048000, 2, false, false);
             b.primary->setBar(0, kOrloBarSize, 8);
-            b.primaryRegs = std::make_unique<OrloChip>(&b, false);
+            b.primaryRegs = std::make_unique<BoardOrloChip>(&b, false);
             b.primaryMemory = std::make_unique<RamChip>(spec.primaryMemory);
-            b.primaryPort = std::make_unique<RamChip>(kOrloPortSize);
+            b.primaryPort = std::make_unique<FpgaPortChip>(&b);
             b.primaryShadow = std::make_unique<ShadowChip>(b.primary);
         }
         if (spec.displayOrlo) {
@@ -201,9 +202,9 @@ void SimState::build(const Topology& t)
             b.display->role = FnRole::DisplayOrlo;
             b.display->setup(kMakerVendor, kDisplayOrloDeviceId, 0x048000, 2, false, false);
             b.display->setBar(0, kOrloBarSize, 8);
-            b.displayRegs = std::make_unique<OrloChip>(&b, true);
+            b.displayRegs = std::make_unique<BoardOrloChip>(&b, true);
             b.displayMemory = std::make_unique<RamChip>(spec.displayMemory);
-            b.displayPort = std::make_unique<RamChip>(kOrloPortSize);
+            b.displayPort = std::make_unique<FpgaPortChip>(&b);
             b.displayShadow = std::make_unique<ShadowChip>(b.display);
         }
         if (spec.displayChip) {
@@ -221,7 +222,9 @@ void SimState::build(const Topology& t)
             b.chipFunction1->write(0x10, AllocateDown(memory, kChipRegisterSize), 0xF);
             b.chipFunction1->write(0x14, AllocateDown(memory, kChipFrameBarSize) | 8, 0xF);
             SetCommand(b.chipFunction1, 7);
-            b.chipRegs = std::make_unique<RamChip>(kChipRegisterSize);
+            auto displayChip = std::make_unique<DisplayChip>();
+            b.displayChip = displayChip.get();
+            b.chipRegs = std::move(displayChip);
             b.chipFrame = std::make_unique<RamChip>(kChipFrameSize);
         }
         for (PciFunction* f : {b.primary, b.display, b.chip, b.chipFunction1})

@@ -48,6 +48,14 @@ constexpr uint32_t kOrloShadowOffset = 0x8000000;
 constexpr uint32_t kPrimaryMemoryTop = 0x4000000;   // memory window ends here
 constexpr uint32_t kDisplayMemoryTop = 0x600000;
 
+// How the board processor answers the start-up handshake.
+enum class CpuStartup : uint8_t {
+    Normal,
+    NoReply,       // the mailbox stays 0
+    BadStartup,    // it stays at 0xCAFEFADE
+    NoInterrupt,   // the second start leaves 0xDEADBEEF
+};
+
 // One board of the machine.
 struct BoardSpec {
     bool primaryOrlo = true;
@@ -65,6 +73,19 @@ struct BoardSpec {
     uint32_t primaryMemory = 0x400000;
     uint32_t displayMemory = 0x200000;
     int32_t flushLatency = 2;      // reads that still see a cache flush running; < 0: never ends
+    // Board processor (simcpu.cpp): held in reset by bit 0 of the control word 0x2020,
+    // started by bit 22 of the interrupt set register 0x2030.  After a start it boots
+    // from the reset vector (the top 8 bytes of the primary memory; all zero: no boot):
+    // the mailbox 0x808 reads 0 for cpuBootReads reads, then 0xCAFEFADE for two reads,
+    // then 0xDEADBEEF; a second start answers 0xFEEDDEAD and signals driver semaphore 33.
+    CpuStartup cpuStartup = CpuStartup::Normal;
+    uint32_t cpuBootReads = 2;
+    bool emulatorActive = false;   // bit 4 of the control word reads 0
+    // Grab-module FPGA (simcpu.cpp): bit 30 of the control word is the program pulse,
+    // bit 5 the done bit; the data port is word 0 of the Orlo's 2 KB window.
+    uint32_t fpgaBytes = 0;        // data bytes a configuration takes; 0: never configures
+    bool fpgaConfigured = false;   // done bit set at power-up
+    bool fpgaDoneStuck = false;    // the done bit stays set through the program pulse
 };
 
 struct ServiceSpec {
@@ -135,6 +156,22 @@ struct DmaBufferInfo {
     bool created = false;       // an id over existing region memory, not an allocation
 };
 
+// Display chip registers behind index/data pairs, for inspection and preset.
+enum class VgaGroup : uint8_t { Sequencer, Crtc, Graphics, Attribute, CrtcExt, Misc, Feature };
+// The DAC's clock PLLs; sub-address 0 N, 1 M, 2 P, 3 status.
+enum class DacPll : uint8_t { Pixel, Memory, Loop };
+
+// The desktop's display driver as the dual-head tests see it.  Without the private
+// escapes it answers neither; with them, escape 0x51564C7F reports columns x rows and
+// escape 0x51564CF0 reports screen i's memory base (the last word of 60 bytes) for
+// every i below screenBases.size().
+struct DisplayDriverSpec {
+    bool privateEscapes = false;
+    uint32_t columns = 1;
+    uint32_t rows = 1;
+    std::vector<uint32_t> screenBases;
+};
+
 // Functions of a board, for inspection.
 enum class BoardFunction : uint8_t { Bridge, PrimaryOrlo, DisplayOrlo, Chip, ChipFunction1 };
 
@@ -182,6 +219,20 @@ public:
     bool nodeInSet(uint32_t node) const;
     bool sourceEnabled(int board, uint32_t source) const;
     void postInterruptWords(int board, const std::vector<uint32_t>& words);
+    // Interrupts as the driver delivers them (simirq.cpp): only while the node has an
+    // enabled source.  raiseInterrupt posts the word of source 32-95 (group and bit, bits 0-21 only);
+    // raiseSpecial posts a special word (bit 31) with a group and a bit set of 22 bits.
+    // Both return false when the word was not delivered.
+    bool raiseInterrupt(int board, uint32_t source);
+    bool raiseSpecial(int board, uint32_t group, uint32_t bits);
+    uint32_t droppedInterrupts(int board) const;
+    // Board processor and FPGA (simcpu.cpp).
+    uint32_t cpuStarts(int board) const;
+    uint32_t cpuResets(int board) const;
+    bool cpuRunning(int board) const;              // the handshake reached 0xFEEDDEAD
+    std::vector<uint8_t> fpgaData(int board) const; // bytes received since the last program pulse
+    uint32_t fpgaPulses(int board) const;
+    bool fpgaDone(int board) const;
     uint32_t displayKey(int board, int word) const;
 
     // PCI configuration space as the service reaches it.
@@ -203,6 +254,20 @@ public:
 
     // Process memory state.
     std::vector<std::pair<uint32_t, uint32_t>> lockedRanges() const; // {address, bytes}
+
+    // Display chip (boards with displayChip; others read 0 and ignore writes).
+    uint8_t vgaRegister(int board, VgaGroup group, uint8_t index) const;
+    void setVgaRegister(int board, VgaGroup group, uint8_t index, uint8_t value);
+    uint8_t dacRegister(int board, uint8_t index) const;        // DAC indexed register
+    void setDacRegister(int board, uint8_t index, uint8_t value);
+    uint32_t dacPalette(int board, uint8_t entry) const;        // 0xRRGGBB
+    void setDacPalette(int board, uint8_t entry, uint32_t rgb);
+    uint32_t dacCursorColour(int board, uint8_t entry) const;   // entries 0-3
+    uint8_t dacCursorRam(int board, uint32_t address) const;    // 0-1023
+    uint8_t pllRegister(int board, DacPll pll, int sub) const;
+    void setPllLocks(int board, DacPll pll, bool locks);        // false: never reports lock
+    void setDisplayDriver(const DisplayDriverSpec& spec);       // reset by configure()
+    uint32_t openDisplayContexts() const;
 
 private:
     BoardSim();

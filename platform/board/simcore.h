@@ -115,6 +115,67 @@ private:
     PciFunction* function_;
 };
 
+// Register window of a board's display chip: plain memory for every access, with the
+// VGA index/data pairs, the DAC's palette, cursor and indexed registers, its three clock
+// PLLs and the vertical-retrace status acting on byte accesses (simdisplay.cpp).
+struct DisplayChipState;
+class DisplayChip : public RamChip {
+public:
+    DisplayChip();
+    ~DisplayChip() override;
+    uint32_t read(uint32_t offset, int width) override;
+    void write(uint32_t offset, int width, uint32_t value) override;
+    DisplayChipState& state() { return *state_; }
+
+private:
+    std::unique_ptr<DisplayChipState> state_;
+};
+
+// What the desktop's display driver answers to the private escapes (simdisplay.cpp).
+struct DisplayDriverState {
+    DisplayDriverSpec spec;
+    std::set<uint32_t> contexts;
+    uint32_t nextContext = 0x4D00;
+};
+
+// Board processor and grab-module FPGA state of a board (simcpu.cpp).
+enum class CpuPhase : uint8_t { Halted, Booting, Ready, Running };
+struct CpuModel {
+    CpuPhase phase = CpuPhase::Halted;
+    uint32_t bootReads = 0;     // mailbox reads left that still see 0
+    uint32_t fadeReads = 0;     // mailbox reads left that still see 0xCAFEFADE
+    uint32_t starts = 0;
+    uint32_t resets = 0;
+};
+struct FpgaModel {
+    bool done = false;
+    bool programming = false;   // program pulse bit held set
+    uint32_t pulses = 0;
+    std::vector<uint8_t> received;
+};
+
+// Orlo registers with the processor's reset, start and mailbox and the FPGA's control
+// bits acting on access.
+class BoardOrloChip : public OrloChip {
+public:
+    BoardOrloChip(Board* board, bool display);
+    uint32_t read(uint32_t offset, int width) override;
+    void write(uint32_t offset, int width, uint32_t value) override;
+
+private:
+    Board* board_;
+};
+
+// The Orlo's 2 KB window: memory whose word 0 is also the FPGA's data port.
+class FpgaPortChip : public RamChip {
+public:
+    explicit FpgaPortChip(Board* board);
+    void write(uint32_t offset, int width, uint32_t value) override;
+
+private:
+    Board* board_;
+};
+
 // ---------------------------------------------------------------- boards and devices
 
 struct Board {
@@ -136,6 +197,9 @@ struct Board {
     std::set<uint32_t> enabledSources;
     std::list<uint32_t> interruptWords;
     uint32_t displayKey[3] = {};
+    DisplayChip* displayChip = nullptr; // the model behind chipRegs, when there is a chip
+    CpuModel cpu;
+    FpgaModel fpga;
 
     uint8_t kind() const;
     uint8_t secondKind() const;
@@ -235,6 +299,9 @@ struct SimState {
     uint32_t workingSetMin = 0x32000;
     uint32_t workingSetMax = 0x159000;
     std::multimap<uint32_t, uint32_t> locked;
+
+    // desktop display driver
+    DisplayDriverState displayDriver;
 
     static SimState& get();
     void build(const Topology& topology);

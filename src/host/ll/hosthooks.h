@@ -27,6 +27,7 @@ struct HlcNodeLink {
     const _MP_DMA_REGION_ST* dmaRegions = nullptr; // shared DMA region table
     uint32_t primaryOrloRegs = 0;                  // mapped primary Orlo register window, 0 none
     uint32_t boardCache = 0;                       // the node state marks a board cache
+    uint32_t displayOrloRegs = 0;                  // mapped display Orlo register window, 0 none
 };
 
 constexpr uint32_t kSysMaxBands = 16;
@@ -59,3 +60,61 @@ const HlcHostHooks& HlcGetHostHooks();
 
 // Formats a console message and hands it to the print hook.
 void HlcPrint(const char* format, ...) __attribute__((format(printf, 1, 2)));
+
+// ---- board bring-up, interrupt threads and node open ------------------------------------
+//
+// The node list, the node runtime on the interrupt process thread, the board processor's
+// control words and the signal table belong to the library core.  Until the core installs
+// its table the defaults keep no node list (every insert fails), run no node runtime, bind
+// no signals, and answer driver semaphores through the node's driver device.  Members
+// left null for the board processor (reset, start, lock) mean the built-in register
+// sequences of bringup.cpp.
+struct _NODE_MAIN_RESOURCE_ST;
+struct _NODE_ST;
+struct _HALCYRA_HOOK_LIST;
+
+struct HlcBoardHooks {
+    // node runtime on the interrupt process thread
+    int (*initNodeRuntime)(uint32_t node);                        // mp_init_halcyra: 0 ok
+    void (*exitTasking)();                                        // TaskExitTasking
+    int (*setTaskPriority)(int priority);                         // TaskSetPriority: old priority
+    // signal table and driver semaphores
+    int32_t (*getSignal)(uint32_t node, uint32_t source);         // mp_interrupt_get_signal: -1 none
+    void (*setSignal)(uint32_t node, uint32_t source, int32_t signal); // mp_interrupt_set_signal
+    int (*takeSignalPending)(uint32_t node, uint32_t source);     // 1 when a pending count was taken
+    int32_t (*semaCheck)(uint32_t node, int32_t signal);          // mp_sys_sema_check
+    void (*semaReset)(uint32_t node, int32_t signal);             // mp_sys_sema_reset
+    void (*semaSignal)(uint32_t node, int32_t signal);            // mp_sys_sema_signal
+    // node list and node state
+    _NODE_ST* (*hostNodeState)();                                 // imNodeSt
+    _NODE_MAIN_RESOURCE_ST* (*nodeResource)(uint32_t node);       // mp_sys_node_resource_ptr
+    // mp_sys_insert_node: adds a copy of the record (bit 31 of node: remote) with its
+    // block to the node list and counts the open; 0 ok.
+    int (*insertNode)(uint32_t node, _NODE_ST* block, const _NODE_MAIN_RESOURCE_ST* record);
+    int (*removeNode)(uint32_t node);                             // mp_sys_remove_node: 0 ok
+    int (*openedNodes)();                                         // mp_sys_opened_node
+    void (*freeNodeResources)(_NODE_MAIN_RESOURCE_ST* record);    // predefined buffers and heaps
+    // board processor (null: built-in register sequences)
+    void (*resetHaltBoard)(_NODE_MAIN_RESOURCE_ST* record);       // mp_sys_rst_hlt_board
+    void (*startLocalCpu)(_NODE_MAIN_RESOURCE_ST* record);        // mp_sys_start_local_cpu
+    int (*lockCheck)(_NODE_MAIN_RESOURCE_ST* record);             // mp_sys_lock_check
+    void (*lockReset)(_NODE_MAIN_RESOURCE_ST* record);            // mp_sys_lock_reset
+    int (*interruptSend)(uint32_t node);                          // mp_interrupt_send: 1 ok, -1 time-out
+    uint32_t (*initInfo)(_NODE_MAIN_RESOURCE_ST* record, uint32_t what); // mp_inquire_init_info: 0 none
+    uint32_t (*mvpToVirtual)(_NODE_MAIN_RESOURCE_ST* record, uint32_t address); // mp_util_mvp_to_virtual
+    uint32_t (*pciToMvp)(uint32_t address);                       // mp_util_pci_to_mvp
+    // board identity
+    uint32_t (*externalBoardId)(_NODE_MAIN_RESOURCE_ST* record);  // mp_sys_external_board_id
+    uint32_t (*productId)(uint32_t pciId, uint32_t revision);     // mp_sys_get_product_id
+    uint32_t (*boardMemSize)(uint32_t product);                   // mp_sys_get_board_mem_size
+    void (*biosInfo)(_NODE_MAIN_RESOURCE_ST* record);             // mp_sys_get_bios_info
+    // the board-to-host message handler hooked on source 160 (null: none)
+    void (*messageHandler)(_HALCYRA_HOOK_LIST* list);             // im_msg_hook_handler
+    // time
+    double (*timeout)(int entry);                                 // time-out table of imNodeSt, seconds
+    void (*sleep)(double seconds);                                // mp_time_sleep
+};
+
+// Installs the table (null members keep their defaults); null restores every default.
+void HlcSetBoardHooks(const HlcBoardHooks* hooks);
+const HlcBoardHooks& HlcGetBoardHooks();

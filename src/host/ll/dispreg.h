@@ -1,0 +1,94 @@
+// Display chip register access, the DAC's registers and its three clock PLLs.
+//
+// Every chip access goes through the six Pyx functions: directly on the mapped register
+// window when the node's access mode is 1, else one board driver request waited for
+// without limit.  Writes to 0x1C00-0x1FFF are mirrored in the node's display shadow,
+// and reads of 0x1C00-0x1DFF and 0x1E80-0x1EBF are answered from it.  No function
+// reports a failure; an unknown node reads 0 and ignores writes.
+#pragma once
+
+#include "hlc_arch.h"
+
+#include <cstdint>
+
+// Chip offsets.
+enum : uint32_t {
+    PYX_DAC_BASE = 0x3C00,        // DAC direct register r at PYX_DAC_BASE + r
+    PYX_DAC_INDEX = 0x3C00,
+    PYX_DAC_DATA = 0x3C0A,
+    PYX_STATUS = 0x1E14,          // bit 3: vertical retrace
+    VGA_ATTRIBUTE = 0x1FC0,
+    VGA_MISC_WRITE = 0x1FC2,
+    VGA_SEQUENCER = 0x1FC4,
+    VGA_FEATURE_READ = 0x1FCA,
+    VGA_MISC_READ = 0x1FCC,
+    VGA_GRAPHICS = 0x1FCE,
+    VGA_CRTC_MONO = 0x1FB4,
+    VGA_CRTC = 0x1FD4,
+    VGA_STATUS1_MONO = 0x1FBA,
+    VGA_STATUS1 = 0x1FDA,
+    VGA_CRTC_EXT = 0x1FDE,
+};
+
+// DAC register numbers (0-127 direct, 128-255 indexed by number & 127).
+enum : uint32_t {
+    DAC_PALETTE_WRITE = 0,
+    DAC_PALETTE_DATA = 1,
+    DAC_PIXEL_MASK = 2,
+    DAC_PALETTE_READ = 3,
+    DAC_COLOUR_WRITE = 4,
+    DAC_COLOUR_DATA = 5,
+    DAC_COLOUR_READ = 7,
+    DAC_CURSOR_RAM = 11,
+    DAC_CURSOR_COLOUR_FIRST = 64,
+    DAC_CURSOR_COLOUR_LAST = 67,
+    DAC_INDEXED = 0x80,
+    DAC_CURSOR_CONTROL = 0x86,    // indexed register 6: cursor RAM address bits 8-9 in bits 2-3
+    DAC_PLL_ADDRESS = 0xAC,
+    DAC_PIXEL_PLL_DATA = 0xAD,
+    DAC_MEMORY_PLL_DATA = 0xAE,
+    DAC_LOOP_PLL_DATA = 0xAF,
+};
+
+// PLL selects.
+enum : uint32_t {
+    PLL_PIXEL = 0xFC,
+    PLL_MEMORY = 0xF3,
+    PLL_LOOP = 0xCF,
+};
+
+constexpr uint32_t kDacReferenceKHz = 114544;    // 8 x 14318 kHz
+constexpr uint32_t kDacMinimumKHz = 14320;
+
+uint32_t PyxReadRegisterByByte(uint32_t node, uint32_t offset);
+uint32_t PyxReadRegisterByShort(uint32_t node, uint32_t offset);
+uint32_t PyxReadRegisterByLong(uint32_t node, uint32_t offset);
+void PyxWriteRegisterByByte(uint32_t node, uint32_t offset, uint32_t value);
+void PyxWriteRegisterByShort(uint32_t node, uint32_t offset, uint32_t value);
+void PyxWriteRegisterByLong(uint32_t node, uint32_t offset, uint32_t value);
+
+// Palette (1) and cursor colours (64-67) are 24-bit triples 0xRRGGBB addressed by index;
+// the cursor RAM (11) takes a 10-bit index.
+uint32_t DacReadRegisterByLongIndex(uint32_t node, uint32_t reg, uint32_t index);
+uint32_t DacReadRegisterByByte(uint32_t node, uint32_t reg);   // low 8 bits
+uint32_t DacReadRegisterByLong(uint32_t node, uint32_t reg);
+void DacWriteRegisterByLongIndex(uint32_t node, uint32_t reg, uint32_t index, uint32_t value);
+void DacWriteRegisterByByte(uint32_t node, uint32_t reg, uint32_t value);
+void DacWriteRegisterByLong(uint32_t node, uint32_t reg, uint32_t value);
+
+uint32_t VgaReadRegisterByByteIndex(uint32_t node, uint32_t offset, uint32_t index);
+uint32_t VgaReadRegisterByByte(uint32_t node, uint32_t offset);
+void VgaWriteRegisterByByteIndex(uint32_t node, uint32_t offset, uint32_t index, uint32_t value);
+void VgaWriteRegisterByByte(uint32_t node, uint32_t offset, uint32_t value);
+
+// M, N and P for a frequency; returns the frequency reached in kHz.  Requests below
+// kDacMinimumKHz are computed for kDacMinimumKHz.
+uint32_t HlcDacCalculFMNP(uint32_t kHz, uint32_t* m, uint32_t* n, uint32_t* p);
+// 0 done, 1 unknown select, 2 the PLL did not lock.  Frequencies below kDacMinimumKHz
+// are set as kDacMinimumKHz.
+uint32_t HlcDacSetClk(uint32_t node, uint32_t select, uint32_t kHz, uint32_t bitsPerPixel, uint32_t busMode);
+// 0 locked, 1 unknown select, 2 time-out.
+uint32_t HlcDacWaitPllLock(uint32_t node, uint32_t select);
+void HlcDacReadFreqParam(uint32_t node, uint32_t select, uint32_t* m, uint32_t* n, uint32_t* p);
+// Returns the lock wait's result (0 locked, 1 unknown select, 2 time-out).
+uint32_t HlcDacWriteFreqParam(uint32_t node, uint32_t select, uint32_t m, uint32_t n, uint32_t p);

@@ -1,0 +1,169 @@
+#include "boardsim.h"
+#include "device.h"
+#include "hwaccess.h"
+
+#include <gtest/gtest.h>
+
+#include <vector>
+
+using namespace boardsim;
+
+namespace {
+
+constexpr uint32_t kMap = 0xAA552010u;
+constexpr uint32_t kEnable = 0xAA552028u;
+constexpr uint32_t kWait = 0xAA552024u;
+
+class SimCpuTest : public ::testing::Test {
+protected:
+    void TearDown() override
+    {
+        if (node_ != kInvalidDevice) DeviceClose(node_);
+    }
+    void Use(const BoardSpec& spec)
+    {
+        Topology t;
+        t.boards = {spec};
+        BoardSim::instance().configure(t);
+        node_ = DeviceOpen(BoardSim::instance().boardDeviceName(0).c_str());
+        regs_ = Map(kOrloRegisterOffset, kOrloRegisterSize);
+        port_ = Map(kOrloPortOffset, kOrloPortSize);
+        memory_ = Map(kPrimaryMemoryTop - spec.primaryMemory, spec.primaryMemory);
+    }
+    uint32_t Map(uint32_t offset, uint32_t size)
+    {
+        uint32_t request[5] = {0, 0x11, 4, size, offset};
+        uint32_t bytes = 0;
+        EXPECT_EQ(DeviceIoControl(node_, kMap, request, 20, request, 20, &bytes, nullptr), kDeviceDone);
+        return request[0];
+    }
+    void Start()
+    {
+        HwWrite32(regs_, 0x2028, 0x400000);
+        HwWrite32(regs_, 0x2030, 0x400000);
+        HwWrite32(regs_, 0x2028, 0x400000);
+    }
+    void Reset()
+    {
+        HwWrite32(regs_, 0x2020, HwRead32(regs_, 0x2020) | 1);
+        HwWrite32(regs_, 0x2020, HwRead32(regs_, 0x2020) & ~1u);
+    }
+    std::vector<uint32_t> Mailbox(int reads)
+    {
+        std::vector<uint32_t> v;
+        for (int i = 0; i < reads; ++i) v.push_back(HwRead32(regs_, 0x808));
+        return v;
+    }
+
+    DeviceHandle node_ = kInvalidDevice;
+    uint32_t regs_ = 0, port_ = 0, memory_ = 0;
+};
+
+TEST_F(SimCpuTest, HandshakeFollowsTheStarts)
+{
+    BoardSpec spec;
+    spec.processor = true;
+    Use(spec);
+    HwWrite32(memory_, spec.primaryMemory - 8, 0x12345678);   // a reset vector
+    Reset();
+    EXPECT_EQ(BoardSim::instance().cpuResets(0), 1u);
+    Start();
+    EXPECT_EQ(Mailbox(5), (std::vector<uint32_t>{0, 0, 0xCAFEFADEu, 0xCAFEFADEu, 0xDEADBEEFu}));
+    EXPECT_EQ(BoardSim::instance().driverSemaphore(0, 33), 0u);
+    Start();
+    EXPECT_EQ(Mailbox(1), (std::vector<uint32_t>{0xFEEDDEADu}));
+    EXPECT_TRUE(BoardSim::instance().cpuRunning(0));
+    EXPECT_EQ(BoardSim::instance().driverSemaphore(0, 33), 1u);
+    EXPECT_EQ(BoardSim::instance().cpuStarts(0), 2u);
+    Reset();
+    EXPECT_FALSE(BoardSim::instance().cpuRunning(0));
+    EXPECT_EQ(Mailbox(1), (std::vector<uint32_t>{0}));
+}
+
+TEST_F(SimCpuTest, NoResetVectorNoBoot)
+{
+    BoardSpec spec;
+    spec.processor = true;
+    Use(spec);
+    Reset();
+    Start();
+    EXPECT_EQ(Mailbox(10), std::vector<uint32_t>(10, 0));
+}
+
+TEST_F(SimCpuTest, StallModes)
+{
+    BoardSpec spec;
+    spec.processor = true;
+    spec.cpuBootReads = 0;
+    spec.cpuStartup = CpuStartup::BadStartup;
+    Use(spec);
+    HwWrite32(memory_, spec.primaryMemory - 8, 1);
+    Start();
+    EXPECT_EQ(Mailbox(6), std::vector<uint32_t>(6, 0xCAFEFADEu));
+    spec.cpuStartup = CpuStartup::NoInterrupt;
+    Use(spec);
+    HwWrite32(memory_, spec.primaryMemory - 8, 1);
+    Start();
+    Mailbox(3);
+    Start();
+    EXPECT_EQ(Mailbox(2), std::vector<uint32_t>(2, 0xDEADBEEFu));
+    EXPECT_FALSE(BoardSim::instance().cpuRunning(0));
+}
+
+TEST_F(SimCpuTest, EmulatorClearsBit4)
+{
+    BoardSpec spec;
+    Use(spec);
+    EXPECT_EQ(HwRead32(regs_, 0x2020) & 0x10, 0x10u);
+    spec.emulatorActive = true;
+    Use(spec);
+    EXPECT_EQ(HwRead32(regs_, 0x2020) & 0x10, 0u);
+}
+
+TEST_F(SimCpuTest, FpgaConfiguresAfterItsBytes)
+{
+    BoardSpec spec;
+    spec.fpgaBytes = 3;
+    Use(spec);
+    EXPECT_EQ(HwRead32(regs_, 0x2020) & 0x20, 0u);
+    HwWrite32(regs_, 0x2020, 0x40000000u);
+    HwWrite32(port_, 0, 0xAB);            // ignored while the program bit is held
+    HwWrite32(regs_, 0x2020, 0);
+    HwWrite32(port_, 0, 0xFFFFFF81u);
+    HwWrite32(port_, 4, 0x55);             // not the data port
+    HwWrite32(port_, 0, 2);
+    EXPECT_EQ(HwRead32(regs_, 0x2020) & 0x20, 0u);
+    HwWrite32(port_, 0, 3);
+    EXPECT_EQ(HwRead32(regs_, 0x2020) & 0x20, 0x20u);
+    HwWrite32(port_, 0, 4);                // after done: ignored
+    EXPECT_EQ(BoardSim::instance().fpgaData(0), (std::vector<uint8_t>{0x81, 2, 3}));
+    EXPECT_EQ(BoardSim::instance().fpgaPulses(0), 1u);
+    // A new pulse clears the done bit and the data.
+    HwWrite32(regs_, 0x2020, 0x40000000u);
+    EXPECT_EQ(HwRead32(regs_, 0x2020) & 0x20, 0u);
+    EXPECT_TRUE(BoardSim::instance().fpgaData(0).empty());
+}
+
+TEST_F(SimCpuTest, InterruptsNeedAnEnabledSource)
+{
+    BoardSpec spec;
+    Use(spec);
+    EXPECT_FALSE(BoardSim::instance().raiseInterrupt(0, 40));
+    EXPECT_EQ(BoardSim::instance().droppedInterrupts(0), 1u);
+    uint32_t enable[2] = {40, 1};
+    uint32_t bytes = 0;
+    ASSERT_EQ(DeviceIoControl(node_, kEnable, enable, 8, enable, 8, &bytes, nullptr), kDeviceDone);
+    EXPECT_FALSE(BoardSim::instance().raiseInterrupt(0, 54));   // bit 22 is no source bit
+    EXPECT_FALSE(BoardSim::instance().raiseInterrupt(0, 96));
+    EXPECT_TRUE(BoardSim::instance().raiseInterrupt(0, 41));
+    EXPECT_TRUE(BoardSim::instance().raiseSpecial(0, 1, 0x5));
+    EXPECT_FALSE(BoardSim::instance().raiseSpecial(0, 0, 0x400000));
+    uint32_t buffer[130] = {40, 0};
+    ASSERT_EQ(DeviceIoControl(node_, kWait, buffer, 8, buffer, 520, &bytes, nullptr), kDeviceDone);
+    EXPECT_EQ(bytes, 16u);
+    EXPECT_EQ(buffer[1], 2u);
+    EXPECT_EQ(buffer[2], (1u << 22) | (1u << 9));
+    EXPECT_EQ(buffer[3], 0x80000000u | (1u << 22) | 5u);
+}
+
+} // namespace

@@ -1,0 +1,284 @@
+#include "bringup.h"
+#include "consolepipe.h"
+#include "hwaccess.h"
+#include "initest.h"
+#include "inthooks.h"
+#include "nodecore.h"
+#include "shellload.h"
+#include "w32thread.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <cstring>
+#include <memory>
+#include <string>
+#include <vector>
+
+using boardsim::BoardSim;
+using boardsim::CpuStartup;
+
+namespace {
+
+constexpr uint32_t kLow = 0xFFC00000u; // 2^32 - the 4 MB of local RAM
+
+void Put16(std::vector<uint8_t>& b, uint16_t v)
+{
+    b.push_back(static_cast<uint8_t>(v));
+    b.push_back(static_cast<uint8_t>(v >> 8));
+}
+void Put32(std::vector<uint8_t>& b, uint32_t v)
+{
+    for (int i = 0; i < 4; ++i) b.push_back(static_cast<uint8_t>(v >> (8 * i)));
+}
+
+// A little-endian shell of one ".text" section at the bottom of local RAM whose header
+// reports the shell value 5 (word 4 holds -5) and whose reset vector is non-zero.
+std::vector<uint8_t> ShellFile()
+{
+    std::vector<uint8_t> text(256);
+    for (size_t i = 0; i < text.size(); ++i) text[i] = static_cast<uint8_t>(i + 1);
+    const uint32_t words[9] = {0, 0, 64, 0, static_cast<uint32_t>(-5), 0, 64, 0, 128};
+    std::memcpy(text.data(), words, sizeof words);
+    std::vector<uint8_t> b;
+    Put16(b, 0x00C1);
+    Put16(b, 1);
+    Put32(b, 0x12345678);
+    Put32(b, 0);
+    Put32(b, 0);
+    Put16(b, 28);
+    Put16(b, 0x100);
+    Put16(b, 0x95);
+    Put16(b, 0x0108);
+    Put16(b, 1);
+    for (uint32_t v : {256u, 0u, 0u, kLow, kLow, kLow}) Put32(b, v);
+    const char name[8] = {'.', 't', 'e', 'x', 't', 0, 0, 0};
+    b.insert(b.end(), name, name + 8);
+    const uint32_t dataAt = static_cast<uint32_t>(b.size()) - 8 + 40; // behind this section header
+    for (uint32_t v : {kLow, kLow, 256u, dataAt, 0u, 0u}) Put32(b, v);
+    Put16(b, 0);
+    Put16(b, 0);
+    Put16(b, 0x20);
+    b.push_back(0);
+    b.push_back(0);
+    b.insert(b.end(), text.begin(), text.end());
+    return b;
+}
+
+void NoSpinSleep(double) {}
+
+class BringUpTest : public initest::IniTest {
+protected:
+    void SetUp() override
+    {
+        topology_.boards[0].processor = true;
+        IniTest::SetUp();
+        installed_ = std::make_unique<nodecore::Installed>(core_);
+        im_set_spin_sleep(NoSpinSleep);
+        shell_ = root_ + "/etc/shell.out";
+        FILE* f = std::fopen(shell_.c_str(), "wb");
+        const std::vector<uint8_t> bytes = ShellFile();
+        std::fwrite(bytes.data(), 1, bytes.size(), f);
+        std::fclose(f);
+        WriteIni("[Node]\nNodeId=0x11\nSlotNbr=1\nDeviceNbr=0x000d04\nMvpPresent=1\n");
+        name_.assign(shell_.begin(), shell_.end());
+        name_.push_back('\0');
+    }
+    void TearDown() override
+    {
+        BrdShutDown();
+        HlcFreeDmaRegionTable();
+        HlcCloseProcessShared();
+        LdShellToLocalCpu(0, nullptr, 0, 0, 0, nullptr);
+        installed_.reset();
+        im_set_spin_sleep(nullptr);
+        IniTest::TearDown();
+    }
+    void Machine(const boardsim::BoardSpec& spec)
+    {
+        topology_.boards = {spec};
+        BoardSim::instance().configure(topology_);
+    }
+    int32_t Init(uint32_t mode, _NODE_MAIN_RESOURCE_ST* record = nullptr)
+    {
+        char* name = name_.data();
+        return im_board_init(0, 0, &name, mode, record ? record : &record_);
+    }
+    bool Printed(const std::string& text) const { return core_.printed.find(text) != std::string::npos; }
+
+    nodecore::Core core_;
+    std::unique_ptr<nodecore::Installed> installed_;
+    _NODE_MAIN_RESOURCE_ST record_{};
+    std::string shell_;
+    std::vector<char> name_;
+};
+
+// ---------------------------------------------------------------- bring-up
+
+TEST_F(BringUpTest, RestartDownloadsTheShellAndRunsTheHandshake)
+{
+    const int priority = GetThreadPriority(GetCurrentThread());
+    EXPECT_EQ(Init(2), 5);
+    EXPECT_EQ(GetThreadPriority(GetCurrentThread()), priority);
+    EXPECT_TRUE(BoardSim::instance().cpuRunning(0));
+    EXPECT_TRUE(Printed("'DSP just started with shell " + shell_ + ".\n")) << core_.printed;
+    EXPECT_EQ(BoardSim::instance().orloRegister(0, false, 0x808), 0u); // mailbox cleared
+    EXPECT_EQ(core_.doorbells, (std::vector<uint32_t>{0x11}));
+    EXPECT_EQ(BoardSim::instance().driverSemaphore(0, 33), 0u);        // consumed and reset
+    _NODE_MAIN_RESOURCE_ST* listed = nodecore::Resource(0x11);
+    ASSERT_NE(listed, nullptr);
+    EXPECT_EQ(listed->openCount, 1);
+    EXPECT_EQ(listed->nodeState->started, 1u);
+    EXPECT_EQ(BoardSim::instance().orloRegister(0, false, 0x2058) & 0x100000, 0x100000u);
+    // The shell is in local RAM, its reset vector at the top.
+    uint8_t vector[8];
+    ASSERT_TRUE(BoardSim::instance().readBoardMemory(0, false, 0x400000 - 8, vector, 8));
+    EXPECT_EQ(vector[0], 129);
+    EXPECT_NE(HalcyraGetHookList(0x11, 160), nullptr);
+    EXPECT_EQ(BoardSim::instance().strayAccesses(), 0u);
+}
+
+TEST_F(BringUpTest, RunningShellThatMatchesIsJoined)
+{
+    ASSERT_EQ(Init(2), 5);
+    const uint32_t starts = BoardSim::instance().cpuStarts(0);
+    core_.printed.clear();
+    _NODE_MAIN_RESOURCE_ST second{};
+    EXPECT_EQ(Init(3, &second), 5);
+    EXPECT_TRUE(Printed("'DSP already active with shell " + shell_ + ".\n")) << core_.printed;
+    EXPECT_EQ(BoardSim::instance().cpuStarts(0), starts);
+    EXPECT_EQ(nodecore::Resource(0x11)->openCount, 2);
+    // The first shut-down only counts the open down.
+    EXPECT_EQ(im_board_shutdown(0x11 << 16), 0);
+    EXPECT_NE(nodecore::Resource(0x11), nullptr);
+    EXPECT_EQ(im_board_shutdown(0x11 << 16), 0);
+    EXPECT_EQ(nodecore::Resource(0x11), nullptr);
+}
+
+TEST_F(BringUpTest, HostModeOpensWithoutTheProcessor)
+{
+    boardsim::BoardSpec spec;
+    Machine(spec);
+    WriteIni("[Node]\nNodeId=0x11\nSlotNbr=1\nDeviceNbr=0x000d04\n");
+    EXPECT_EQ(Init(0), -3);
+    EXPECT_EQ(BoardSim::instance().cpuStarts(0), 0u);
+    EXPECT_EQ(BoardSim::instance().cpuResets(0), 1u); // halted
+    EXPECT_EQ(core_.inserted, (std::vector<uint32_t>{0x11}));
+    EXPECT_EQ(nodecore::Resource(0x11)->openCount, 1);
+    EXPECT_EQ(im_board_shutdown(0x11 << 16), 0);
+    EXPECT_EQ(HalcyraGetIsrInfo(0x11), nullptr);
+    EXPECT_EQ(HlcDmaRegionTable, nullptr);
+    EXPECT_EQ(CoffFileName, nullptr);
+
+    record_ = _NODE_MAIN_RESOURCE_ST{};
+    EXPECT_EQ(Init(1), -4);
+    // Mode 1 registers the node without handing the record to the driver.
+    EXPECT_EQ(HalcyraGetHookList(0x11, 160), nullptr);
+}
+
+TEST_F(BringUpTest, MissingIniFile)
+{
+    std::remove(path_.c_str());
+    EXPECT_EQ(Init(2), -5);
+    EXPECT_EQ(record_.nodeNumber, -5);
+}
+
+TEST_F(BringUpTest, InvalidShellIsNotDownloaded)
+{
+    name_ = {'n', 'o', 's', 'h', 'e', 'l', 'l', '\0'};
+    EXPECT_EQ(Init(2), -1);
+    EXPECT_TRUE(Printed("COFF file noshell is invalid, no download performed.\n")) << core_.printed;
+    EXPECT_TRUE(core_.inserted.empty());
+}
+
+// ---------------------------------------------------------------- failures
+
+struct Stall {
+    CpuStartup startup;
+    const char* message;
+};
+
+TEST_F(BringUpTest, StalledProcessorFailsAndClosesTheNode)
+{
+    const Stall stalls[] = {
+        {CpuStartup::NoReply, "'DSP stalled - unable to restart!\n"},
+        {CpuStartup::BadStartup, "'DSP stalled - unable to restart because of bad Pimbra startup!\n"},
+        {CpuStartup::NoInterrupt, "'DSP stalled - cannot receive interrupt properly!\n"},
+    };
+    for (const Stall& s : stalls) {
+        boardsim::BoardSpec spec;
+        spec.processor = true;
+        spec.cpuStartup = s.startup;
+        Machine(spec);
+        core_.printed.clear();
+        record_ = _NODE_MAIN_RESOURCE_ST{};
+        EXPECT_EQ(Init(2), -1) << s.message;
+        EXPECT_TRUE(Printed(s.message)) << core_.printed;
+        EXPECT_EQ(record_.device, kInvalidDevice);
+        EXPECT_EQ(nodecore::Resource(0x11), nullptr);
+        EXPECT_FALSE(BoardSim::instance().cpuRunning(0));
+    }
+}
+
+TEST_F(BringUpTest, ShellThatNeverSignalsFailsTheRestartCheck)
+{
+    // The processor runs, but the start-up check sees no state change after the doorbell.
+    core_.answerDoorbell = false;
+    EXPECT_EQ(Init(2), -1);
+    EXPECT_TRUE(Printed("'DSP stalled or defective interrupts!\n")) << core_.printed;
+    EXPECT_EQ(nodecore::Resource(0x11), nullptr);   // listed by the check, shut down again
+    EXPECT_EQ(HalcyraGetIsrInfo(0x11), nullptr);
+}
+
+TEST_F(BringUpTest, ActiveEmulatorBlocksTheRestart)
+{
+    boardsim::BoardSpec spec;
+    spec.processor = true;
+    spec.emulatorActive = true;
+    Machine(spec);
+    EXPECT_EQ(Init(2), -1);
+    EXPECT_TRUE(Printed("'DSP JTAG Emulation is active.\n"));
+    EXPECT_TRUE(Printed("Do an EMURESET now before proceeding with download.\n"));
+    EXPECT_TRUE(Printed("'DSP cannot be restarted while emulator is active.\n"));
+    EXPECT_EQ(BoardSim::instance().cpuStarts(0), 0u);
+}
+
+// ---------------------------------------------------------------- shut-down
+
+TEST_F(BringUpTest, ShutDownOfAnUnknownNode)
+{
+    EXPECT_EQ(im_board_shutdown(0x33 << 16), 1);
+}
+
+TEST_F(BringUpTest, ExitHandlerClosesEveryNode)
+{
+    ASSERT_EQ(Init(2), 5);
+    _NODE_MAIN_RESOURCE_ST second{};
+    ASSERT_EQ(Init(3, &second), 5);
+    BrdShutDown();
+    EXPECT_TRUE(core_.nodes.empty());
+    EXPECT_EQ(core_.removed, (std::vector<uint32_t>{0x11}));
+    EXPECT_EQ(HalcyraGetIsrInfo(0x11), nullptr);
+    EXPECT_EQ(BoardSim::instance().pendingRequests(), 0);
+}
+
+TEST(EmulatorCheck, ClearsBit24AndReadsBit4)
+{
+    BoardSim::instance().configure();
+    DeviceHandle d = DeviceOpen(BoardSim::instance().boardDeviceName(0).c_str());
+    _NODE_MAIN_RESOURCE_ST r{};
+    ASSERT_TRUE(HlcDrvMap(d, nullptr, 0x11, HLC_REGION_PRIMARY, 0x4000, 0x4000000, &r.primaryRegs));
+    BoardSim::instance().setOrloRegister(0, false, 0x2020, 0x01000010u);
+    EXPECT_EQ(IsEmulatorActive(&r), 0);
+    EXPECT_EQ(BoardSim::instance().orloRegister(0, false, 0x2020), 0x10u);
+    BoardSim::instance().setOrloRegister(0, false, 0x2020, 0);
+    EXPECT_EQ(IsEmulatorActive(&r), 1);
+    // Lock: busy while held, released by the reset.
+    EXPECT_EQ(BrdLockCheck(&r), 0);   // the read takes the free lock
+    EXPECT_EQ(BrdLockCheck(&r), 1);
+    BrdLockReset(&r);
+    EXPECT_EQ(BrdLockCheck(&r), 0);
+    DeviceClose(d);
+}
+
+} // namespace
