@@ -299,7 +299,7 @@ int32_t im_board_init(uint32_t system, uint32_t board, char** shellName, uint32_
             } else {
                 result = Restart(node, record, &name, plain, loader, value);
             }
-            if (result != -1) ClearCounters(hooks.hostNodeState());
+            if (result != -1) ClearCounters(HlcHostNodeState());
         }
     }
     if (shellName && CoffFileName) *shellName = CoffFileName;

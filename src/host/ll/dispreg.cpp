@@ -118,6 +118,21 @@ void PllAddress(uint32_t node, uint32_t address)
     DacWriteRegisterByByte(node, DAC_PLL_ADDRESS, address);
 }
 
+// Reprograms one PLL: its control word (at controlAddress) cleared, then N (with the
+// enable bit), M and P with the control bits pBits, from the PLL's first address on, and
+// waits for the lock. 2 when it did not lock, else 0.
+uint32_t ProgramPll(uint32_t node, uint32_t pll, uint32_t controlAddress, uint32_t dataRegister, uint32_t n,
+                    uint32_t m, uint32_t p, uint32_t pBits)
+{
+    PllAddress(node, controlAddress);
+    DacWriteRegisterByByte(node, dataRegister, 0);
+    PllAddress(node, pll);
+    DacWriteRegisterByByte(node, dataRegister, (n & 0x3F) | 0x80);
+    DacWriteRegisterByByte(node, dataRegister, m & 0x3F);
+    DacWriteRegisterByByte(node, dataRegister, (p & 3) | pBits);
+    return HlcDacWaitPllLock(node, pll) != 0 ? 2 : 0;
+}
+
 // Byte of the DAC direct register r.
 uint32_t DacDirectRead(uint32_t node, uint32_t reg)
 {
@@ -477,25 +492,13 @@ uint32_t HlcDacSetClk(uint32_t node, uint32_t select, uint32_t kHz, uint32_t bit
         const uint32_t x = DacReadRegisterByByte(node, 0xB9);
         DacWriteRegisterByByte(node, 0xB9, x & 0xE7);
         DacWriteRegisterByByte(node, 0xB9, (x & 0xEF) | 8);
-        PllAddress(node, 0xFB);
-        DacWriteRegisterByByte(node, DAC_MEMORY_PLL_DATA, 0);
-        PllAddress(node, 0xF3);
-        DacWriteRegisterByByte(node, DAC_MEMORY_PLL_DATA, (n & 0x3F) | 0x80);
-        DacWriteRegisterByByte(node, DAC_MEMORY_PLL_DATA, m & 0x3F);
-        DacWriteRegisterByByte(node, DAC_MEMORY_PLL_DATA, (p & 3) | 0xB0);
-        if (HlcDacWaitPllLock(node, PLL_MEMORY) != 0) result = 2;
+        if (ProgramPll(node, PLL_MEMORY, 0xFB, DAC_MEMORY_PLL_DATA, n, m, p, 0xB0) != 0) result = 2;
         DacWriteRegisterByByte(node, 0xB9, (x & 0xF7) | 0x10);
         DacWriteRegisterByByte(node, 0xB9, x | 0x18);
 
         VgaMisc(node, misc);
         DacWriteRegisterByByte(node, 0x9A, 7);
-        PllAddress(node, 0xFE);
-        DacWriteRegisterByByte(node, DAC_PIXEL_PLL_DATA, 0);
-        PllAddress(node, 0xFC);
-        DacWriteRegisterByByte(node, DAC_PIXEL_PLL_DATA, (savedN & 0x3F) | 0x80);
-        DacWriteRegisterByByte(node, DAC_PIXEL_PLL_DATA, savedM & 0x3F);
-        DacWriteRegisterByByte(node, DAC_PIXEL_PLL_DATA, (savedP & 3) | 0xF0);
-        if (HlcDacWaitPllLock(node, PLL_PIXEL) != 0) result = 2;
+        if (ProgramPll(node, PLL_PIXEL, 0xFE, DAC_PIXEL_PLL_DATA, savedN, savedM, savedP, 0xF0) != 0) result = 2;
     } else {
         result = 1;
     }

@@ -490,6 +490,11 @@ _NODE_ST* InitRemoteNode(_NODE_MAIN_RESOURCE_ST* record, uint32_t kind)
     return block;
 }
 
+_NODE_ST* HlcHostNodeState()
+{
+    return HostBlock();
+}
+
 void HlcFreeDmaRegionTable()
 {
     if (!HlcDmaRegionTable) return;

@@ -131,5 +131,7 @@ void InitPpbPciConfig(uint32_t node, uint8_t bus, uint8_t device, uint8_t functi
 // The shared DMA region table (null until the first node built it) and its release.
 extern _MP_DMA_REGION_ST* HlcDmaRegionTable;
 void HlcFreeDmaRegionTable();
+// The host's node state block: the core's, or the layer's own while the core has none.
+_NODE_ST* HlcHostNodeState();
 // Closes what the first node of the process opened (own process, shared event).
 void HlcCloseProcessShared();

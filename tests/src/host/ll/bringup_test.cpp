@@ -118,7 +118,11 @@ protected:
 TEST_F(BringUpTest, RestartDownloadsTheShellAndRunsTheHandshake)
 {
     const int priority = GetThreadPriority(GetCurrentThread());
+    core_.host.counters[0] = 7;
+    core_.host.counters[kNodeCounterWords - 1] = 9;
     EXPECT_EQ(Init(2), 5);
+    EXPECT_EQ(core_.host.counters[0], 0u);
+    EXPECT_EQ(core_.host.counters[kNodeCounterWords - 1], 0u);
     EXPECT_EQ(GetThreadPriority(GetCurrentThread()), priority);
     EXPECT_TRUE(BoardSim::instance().cpuRunning(0));
     EXPECT_TRUE(Printed("'DSP just started with shell " + shell_ + ".\n")) << core_.printed;

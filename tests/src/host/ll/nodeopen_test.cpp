@@ -164,6 +164,14 @@ TEST_F(NodeOpenTest, DisplayBoardMapsTheChipUnlessWindowsAreOff)
     EXPECT_NE(record_.displayPort, 0u);
 }
 
+TEST_F(NodeOpenTest, IniRegisterFieldsPresetTheOrlo)
+{
+    BoardSim::instance().setOrloRegister(0, false, 0x2058, 0xAB00FF00u);
+    WriteIni("[Node]\nNodeId=0x11\nSlotNbr=1\nDeviceNbr=0x000d04\nprimary.memctrl.refrate=0x42\n");
+    ASSERT_EQ(InitNewNode(0, 0, 3, &record_, nullptr) & NODE_NO_PRIMARY, 0u);
+    EXPECT_EQ(BoardSim::instance().orloRegister(0, false, 0x2058), 0xAB00FF42u);
+}
+
 TEST_F(NodeOpenTest, OrloThatFailsThePresenceTestIsAbsent)
 {
     BoardSim::instance().setReadFilter([](const boardsim::HwAccess& a) {
