@@ -10,9 +10,12 @@
 #include "hosthooks.h"
 #include "w32sync.h"
 
+#include <cstddef>
 #include <cstdint>
 
 struct _NODE_ST;
+struct HwRegCtrl_ST;
+struct heap;
 
 // The per-node record; the platform fields come first, the rest belongs to the core.
 // The whole record is the buffer of the driver's node-record request.
@@ -48,8 +51,25 @@ struct _NODE_MAIN_RESOURCE_ST {
     uint32_t doorbellArea;         // 0x084
     uint32_t initBlock[3];         // 0x088 init-information entries 8, 9, 10
     uint32_t displayState;         // 0x094
-    uint32_t core[(1896 - 0x98) / 4]; // the core's part
+    uint32_t core[(0x71C - 0x98) / 4]; // the core's part
+    void* biosInfo;                // 0x71C (word 455) BIOS information record once read
+    _MP_DMA_REGION_ST* dmaTable;   // 0x720 (word 456) list head: the process's DMA region table
+    uint32_t coreBeforeRegCtrl[1]; // 0x724
+    uint8_t* orloState;            // 0x728 (word 458) Orlo state area: shadow blocks, grab and VM state
+    HwRegCtrl_ST* hwRegCtrl;       // 0x72C (word 459) the node's register-control record
+    uint32_t coreAfterRegCtrl[3];  // 0x730
+    heap* heaps[6];                // 0x73C (words 463-468) SDRAM heap, display heaps 464-467
+    uint32_t coreAfterHeaps[2];    // 0x754
+    int32_t* signalTable;          // 0x75C (word 471) interrupt signal table, 160 x 4 words
+    _NODE_MAIN_RESOURCE_ST* next;     // 0x760 (word 472) next record in the node list
+    _NODE_MAIN_RESOURCE_ST* previous; // 0x764 (word 473) previous record
 };
+static_assert(offsetof(_NODE_MAIN_RESOURCE_ST, biosInfo) == 455 * 4, "BIOS record at word 455");
+static_assert(offsetof(_NODE_MAIN_RESOURCE_ST, heaps) == 463 * 4, "heaps at words 463-468");
+static_assert(offsetof(_NODE_MAIN_RESOURCE_ST, next) == 472 * 4, "list links at words 472, 473");
+static_assert(offsetof(_NODE_MAIN_RESOURCE_ST, orloState) == 458 * 4, "Orlo state area at word 458");
+static_assert(offsetof(_NODE_MAIN_RESOURCE_ST, hwRegCtrl) == 459 * 4, "register control at word 459");
+static_assert(offsetof(_NODE_MAIN_RESOURCE_ST, signalTable) == 471 * 4, "signal table at word 471");
 static_assert(sizeof(_NODE_MAIN_RESOURCE_ST) == HLC_NODE_RECORD_BYTES, "node records are 1896 bytes");
 
 constexpr uint32_t kNodeAreaBytes = 308;

@@ -1,0 +1,390 @@
+// Register access: selection of node and Orlo, shadow write-through and register lists.
+#include "regaccess.h"
+
+#include "hosthooks.h"
+#include "hwaccess.h"
+#include "hwlock.h"
+#include "nodeopen.h"
+#include "task.h"
+
+#include <cstdlib>
+#include <cstring>
+#include <new>
+
+namespace {
+
+HwRegCtrl_ST g_static{};
+
+// A list or shadow word: board memory goes through the accessor layer, host memory is
+// stored directly.
+uint32_t ReadMem(uint32_t address)
+{
+    if (HwIsWindowAddress(address)) return HwRead32(address, 0);
+    return *reinterpret_cast<const uint32_t*>(static_cast<uintptr_t>(address));
+}
+void WriteMem(uint32_t address, uint32_t value)
+{
+    if (HwIsWindowAddress(address))
+        HwWrite32(address, 0, value);
+    else
+        *reinterpret_cast<uint32_t*>(static_cast<uintptr_t>(address)) = value;
+}
+
+uint32_t Address(const void* p)
+{
+    return static_cast<uint32_t>(reinterpret_cast<uintptr_t>(p));
+}
+
+// Which list a descriptor is and the register block whose pointer register the engine
+// moves: 1 grab, 2 VM, 0 other.
+int ListKind(const HwRegCtrl_ST* c, const ARPInfo_ST* d, uint32_t* regs)
+{
+    for (int o = 0; o < 2; ++o) {
+        const uint32_t base = o == 0 ? c->primaryRegs : c->displayRegs;
+        if (d == &c->grabList[o]) {
+            *regs = base;
+            return 1;
+        }
+        if (d == &c->vmList[o]) {
+            *regs = base;
+            return 2;
+        }
+    }
+    *regs = 0;
+    return 0;
+}
+
+ARPInfo_ST* SelectedList(HwRegCtrl_ST* c, uint32_t list)
+{
+    if (list == kArpGrab) return c->grab;
+    if (list == kArpVm) return c->vm;
+    if (list == kArpPimbra) return c->pimbraListPtr ? c->pimbraListPtr : &c->pimbraList;
+    return nullptr;
+}
+
+// True when the list takes n more entries; the descriptor's position is left as it was.
+bool Room(ARPInfo_ST* d, int n)
+{
+    if (!d) return false;
+    const uint32_t saved = d->current;
+    for (int i = 0; i < n; ++i) {
+        if (checkARPPtrs(d) != 0) {
+            // A full list keeps the position its check left; only a tentative advance
+            // for a later entry is undone.
+            if (i > 0) d->current = saved;
+            return false;
+        }
+        d->current += 8;
+    }
+    d->current = saved;
+    return true;
+}
+
+void Append(ARPInfo_ST* d, uint32_t value, uint32_t address)
+{
+    checkARPPtrs(d); // wraps at the link entry; room was made sure of before
+    WriteMem(d->current, value);
+    WriteMem(d->current + 4, address);
+    d->current += 8;
+}
+
+// Appends the entries to every list the flags select, only when all of them have room
+// for all entries, so a register reaches either every list or none (and is retried).
+bool AppendToLists(HwRegCtrl_ST* c, uint32_t flags, const uint32_t* values, const uint32_t* addresses, int n)
+{
+    const bool grab = (flags & kShadowGrabList) != 0;
+    const bool vm = (flags & kShadowVmList) != 0;
+    if (!grab && !vm) return false;
+    if (grab && !Room(c->grab, n)) return false;
+    if (vm && !Room(c->vm, n)) return false;
+    for (int i = 0; i < n; ++i) {
+        if (grab) Append(c->grab, values[i], addresses[i]);
+        if (vm) Append(c->vm, values[i], addresses[i]);
+    }
+    return true;
+}
+
+void FixedWrite(uint32_t offset, uint32_t clear, bool zero)
+{
+    HwRegCtrl_ST* c = HwRegCtrl;
+    if (!c || !c->shadow) return;
+    uint32_t* slot = reinterpret_cast<uint32_t*>(static_cast<uintptr_t>(c->shadow + offset));
+    SetShInHw(slot);
+    slot[0] = zero ? 0 : (slot[0] & ~clear);
+}
+
+} // namespace
+
+HwRegCtrl_ST* HwRegCtrl = &g_static;
+uint32_t* CurrentProtectSemaId = nullptr;
+
+// ---------------------------------------------------------------- set-up
+
+void SetHwRegCtrlPtr(_NODE_MAIN_RESOURCE_ST* record, HwRegCtrl_ST* control)
+{
+    if (control && control == HwRegCtrl) return;
+    HwRegCtrl_ST* target = control;
+    if (!target && record) {
+        if (!record->hwRegCtrl) record->hwRegCtrl = new (std::nothrow) HwRegCtrl_ST{};
+        target = record->hwRegCtrl;
+    }
+    if (!target) target = &g_static;
+    *target = HwRegCtrl_ST{};
+    HwRegCtrl = target;
+    if (!record) return;
+    if (record->orloState) {
+        const uint32_t base = Address(record->orloState);
+        target->primaryShadow = base + kStatePrimaryShadow;
+        target->displayShadow = base + kStateDisplayShadow;
+        target->extShadow = base + kStateExtShadow;
+        target->furtherShadow = base + kStateFurther;
+    } else {
+        const HlcBoardHooks& hooks = HlcGetBoardHooks();
+        const uint32_t info = hooks.initInfo(record, 10);
+        if (info) {
+            uint32_t* words[5] = {&target->primaryShadow, &target->displayShadow, &target->extShadow,
+                                  &target->pimbraShadow, &target->furtherShadow};
+            for (uint32_t i = 0; i < 5; ++i) *words[i] = hooks.mvpToVirtual(record, ReadMem(info + 4 * i));
+        }
+    }
+    target->primaryRegs = record->primaryRegs;
+    target->displayRegs = record->displayRegs;
+    target->extPort = record->primaryRegs ? record->primaryPort : record->displayPort;
+    target->nodeWord = record->boardControl;
+    record->hwRegCtrl = target;
+}
+
+void FreeHwRegCtrl(_NODE_MAIN_RESOURCE_ST* record)
+{
+    if (!record || !record->hwRegCtrl) return;
+    HwRegCtrl_ST* own = record->hwRegCtrl;
+    record->hwRegCtrl = nullptr;
+    if (HwRegCtrl == own) HwRegCtrl = &g_static;
+    if (own != &g_static) delete own;
+}
+
+// ---------------------------------------------------------------- selection
+
+void SetToOrlo(uint32_t node, uint32_t orlo, uint32_t* token)
+{
+    if (orlo == 2 && node != 0) return;
+    if (HwRegCtrl && token) {
+        while (CurrentProtectSemaId != token) {
+            TaskBeginMutex();
+            if (!CurrentProtectSemaId) CurrentProtectSemaId = token;
+            TaskEndMutex();
+            if (CurrentProtectSemaId != token) mp_time_sleep(0.0);
+        }
+        if (*token) {
+            TaskWaitSema(static_cast<int32_t>(*token));
+            TaskBeginMutex();
+            if (!CurrentProtectSemaId) CurrentProtectSemaId = token;
+            TaskEndMutex();
+        }
+    }
+    if (_NODE_MAIN_RESOURCE_ST* record = mp_core_node_record(node))
+        if (record->hwRegCtrl) HwRegCtrl = record->hwRegCtrl;
+    HwRegCtrl_ST* c = HwRegCtrl;
+    if (!c) return;
+    c->node = node;
+    c->orlo = orlo;
+    if (orlo == 255) {
+        c->shadow = 0;
+        c->regs = 0;
+        c->grab = nullptr;
+        c->vm = nullptr;
+        return;
+    }
+    const int o = orlo == 0 ? 0 : 1;
+    c->shadow = o == 0 ? c->primaryShadow : c->displayShadow;
+    c->regs = o == 0 ? c->primaryRegs : c->displayRegs;
+    c->grab = &c->grabList[o];
+    c->vm = &c->vmList[o];
+}
+
+void ReleaseAccessOrlo()
+{
+    if (!HwRegCtrl) return;
+    TaskBeginMutex();
+    uint32_t* owner = CurrentProtectSemaId;
+    CurrentProtectSemaId = nullptr;
+    TaskEndMutex();
+    if (owner && *owner) TaskSignalSema(static_cast<int32_t>(*owner));
+}
+
+int WhichOrlo()
+{
+    const HwRegCtrl_ST* c = HwRegCtrl;
+    if (!c || !c->regs) return 2;
+    if (c->regs == c->primaryRegs) return 0;
+    if (c->regs == c->displayRegs) return 1;
+    return 2;
+}
+
+void SetToPimbra(uint32_t selection)
+{
+    HwRegCtrl_ST* c = HwRegCtrl;
+    if (!c) return;
+    c->pimbraSelection = selection;
+    c->pimbraCurrentShadow = c->pimbraShadow;
+    c->pimbraCopy = c->pimbraValue;
+    c->pimbraListPtr = &c->pimbraList;
+}
+
+void SetToExt(uint32_t node)
+{
+    HwRegCtrl_ST* c = HwRegCtrl;
+    if (!c) return;
+    if (!c->extCurrentShadow && !c->extCurrentPort) c->extNode = c->node;
+    uint32_t shadow = c->extShadow;
+    uint32_t port = c->extPort;
+    if (node != 0 && TaskTaskingState() && node != c->extNode) {
+        _NODE_MAIN_RESOURCE_ST* record = mp_core_node_record(node);
+        if (!record || !record->hwRegCtrl) return;
+        shadow = record->hwRegCtrl->extShadow;
+        port = record->hwRegCtrl->extPort;
+    }
+    c->extCurrentShadow = shadow;
+    c->extCurrentPort = port;
+    c->extNode = node ? node : c->node;
+    c->extOrlo = c->orlo;
+}
+
+// ---------------------------------------------------------------- writes
+
+void SetShInHw(uint32_t* slot)
+{
+    HwRegCtrl_ST* c = HwRegCtrl;
+    if (!c || !slot || (slot[1] & kShadowWritten)) return;
+    const uint32_t address = Address(slot);
+    if (!c->shadow || address < c->shadow || address - c->shadow >= kOrloShadowBytes || !c->regs) return;
+    const uint32_t offset = address - c->shadow;
+    const uint32_t flags = slot[1];
+    if (!(flags & kShadowListMode)) {
+        slot[1] |= kShadowWritten;
+        HwWrite32(c->regs, offset, slot[0]);
+        return;
+    }
+    if (flags & kShadowPimbraList) checkARPPtrs(c->pimbraListPtr ? c->pimbraListPtr : &c->pimbraList);
+    const uint32_t value = slot[0];
+    const uint32_t target = c->regs + offset;
+    if (AppendToLists(c, flags, &value, &target, 1)) slot[1] |= kShadowWritten;
+}
+
+void SetExtShInHw(uint32_t* slot)
+{
+    HwRegCtrl_ST* c = HwRegCtrl;
+    if (!c || !slot || (slot[1] & kShadowWritten)) return;
+    uint32_t shadow = c->extCurrentShadow;
+    uint32_t port = c->extCurrentPort;
+    if (!shadow && !port) {
+        shadow = c->extShadow;
+        port = c->extPort;
+    }
+    const uint32_t address = Address(slot);
+    if (!shadow || address < shadow || address - shadow >= kExtShadowBytes) return;
+    const uint32_t offset = 2 * (address - shadow);
+    const uint32_t value = slot[0];
+    if (!(slot[1] & kShadowListMode)) {
+        if (!port) return;
+        slot[1] |= kShadowWritten;
+        HwWrite32(port, offset, value);
+        HwWrite32(port, offset + 8, value >> 8);
+        return;
+    }
+    const uint32_t values[2] = {value, value >> 8};
+    const uint32_t addresses[2] = {kExtListBase + offset, kExtListBase + offset + 8};
+    if (AppendToLists(c, slot[1], values, addresses, 2)) slot[1] |= kShadowWritten;
+}
+
+uint32_t ReadVExtRegHW(uint32_t address)
+{
+    const HwRegCtrl_ST* c = HwRegCtrl;
+    if (!c) return 0;
+    const uint32_t port = c->extCurrentPort ? c->extCurrentPort : c->extPort;
+    if (!port) return 0;
+    const uint32_t lane = 2 * address - port;
+    return (HwRead32(lane, 0) & 0xFF) | ((HwRead32(lane + 8, 0) & 0xFF) << 8);
+}
+
+void WrVpctrlInHW() { FixedWrite(0x3030, 0x103, false); }
+void WrVstatusInHW() { FixedWrite(0x3038, 0, true); }
+void WrVtctrlInHW() { FixedWrite(0x3820, 0x4, false); }
+void WrVarpctrlInHW() { FixedWrite(kVmListControl, 0x3, false); }
+void WrHintclrInHW() { FixedWrite(0x2028, 0, true); }
+void WrGrabctrlInHW() { FixedWrite(0x1830, 0x4, false); }
+void WrGstatusInHW() { FixedWrite(0x2018, 0, true); }
+void WrGarpctrlInHW() { FixedWrite(kGrabListControl, 0x3, false); }
+
+// ---------------------------------------------------------------- lists
+
+int testOF(ARPInfo_ST* d)
+{
+    if (!d) return 1;
+    if (d->current != d->end) return 0;
+    uint32_t regs = 0;
+    const int kind = ListKind(HwRegCtrl, d, &regs);
+    if (kind != 0 && regs) {
+        d->end = HwRead32(regs, kind == 2 ? kVmListPointer : kGrabListPointer);
+        if (d->end != d->current) return 0;
+    }
+    d->mark = kArpOverflowMark;
+    return 1;
+}
+
+int checkARPPtrs(ARPInfo_ST* d)
+{
+    if (!d || !d->start || d->count == 0) return -1;
+    if (testOF(d)) return -1;
+    if (d->current == d->start + 8 * (d->count - 1)) {
+        d->current = d->start;
+        if (testOF(d)) return -1;
+    }
+    return 0;
+}
+
+void SetARPListPtr(uint32_t memory, uint32_t entries, uint32_t list)
+{
+    HwRegCtrl_ST* c = HwRegCtrl;
+    if (!c || !memory || entries == 0) return;
+    ARPInfo_ST* d = SelectedList(c, list);
+    if (!d) return;
+    d->count = entries;
+    d->start = d->current = memory;
+    d->end = memory + 8 * (entries - 1);
+    d->mark = 0;
+    const uint32_t link = d->end;
+    WriteMem(link + 4, memory);
+    if (list == kArpPimbra) return;
+    const uint32_t pointer = list == kArpVm ? kVmListPointer : kGrabListPointer;
+    WriteMem(link, c->regs + pointer);
+    if (c->shadow) {
+        uint32_t* slot = reinterpret_cast<uint32_t*>(static_cast<uintptr_t>(c->shadow + pointer));
+        slot[0] = (slot[0] & 0xFC000000u) | (memory & 0x03FFFFFFu);
+    }
+    if (c->regs) HwWrite32(c->regs, pointer, memory);
+}
+
+void CreateArp(uint32_t list, uint32_t entries)
+{
+    HwRegCtrl_ST* c = HwRegCtrl;
+    if (!c) return;
+    ARPInfo_ST* d = SelectedList(c, list);
+    if (!d) return;
+    if (d->start) {
+        if (entries == 0) {
+            std::free(reinterpret_cast<void*>(static_cast<uintptr_t>(d->start)));
+            d->start = 0;
+            d->count = 0;
+        }
+        return;
+    }
+    if (entries == 0) return;
+    // The lists live in process memory here: the board-memory heaps are not reached
+    // from this layer yet.
+    const size_t bytes = ((8u * entries) & ~63u) + 64u;
+    void* memory = std::aligned_alloc(64, bytes);
+    if (!memory) return;
+    std::memset(memory, 0, 8u * entries);
+    SetARPListPtr(Address(memory), entries, list);
+}
