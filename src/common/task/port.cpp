@@ -271,29 +271,27 @@ int TaskSetMsgRoute(int32_t node, int32_t port) {
     return 1;
 }
 
-int TaskRelayMsg(void* message) {
+namespace {
+
+// Hands a checked message of the running kernel to step and gives the processor away
+// when step asks for it; 0 without a kernel or for a message that is none.
+int PassMessage(void* message, void (*step)(Globals*, MsgHeader*, bool*, int)) {
     KernelCall k;
     Globals* g = k.g();
     if (!g) return 0;
     MsgHeader* h = CheckedHeader(g, message);
     if (!h) return 0;
     bool preempt = false;
-    RelayMessage(g, h, &preempt, 0);
+    step(g, h, &preempt, 0);
     if (preempt) _preempt(g);
     return 1;
 }
 
-int TaskReclaimMsg(void* message) {
-    KernelCall k;
-    Globals* g = k.g();
-    if (!g) return 0;
-    MsgHeader* h = CheckedHeader(g, message);
-    if (!h) return 0;
-    bool preempt = false;
-    ReclaimMessage(g, h, &preempt, 0);
-    if (preempt) _preempt(g);
-    return 1;
-}
+}  // namespace
+
+int TaskRelayMsg(void* message) { return PassMessage(message, RelayMessage); }
+
+int TaskReclaimMsg(void* message) { return PassMessage(message, ReclaimMessage); }
 
 int TaskFreeMsg(void* message) {
     KernelCall k;
