@@ -225,7 +225,7 @@ void SimState::build(const Topology& t)
             auto displayChip = std::make_unique<DisplayChip>();
             b.displayChip = displayChip.get();
             b.chipRegs = std::move(displayChip);
-            b.chipFrame = std::make_unique<RamChip>(kChipFrameSize);
+            b.chipFrame = std::make_unique<FrameChip>(&b, kChipFrameSize);
         }
         for (PciFunction* f : {b.primary, b.display, b.chip, b.chipFunction1})
             if (f) f->board = b.index;

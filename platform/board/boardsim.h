@@ -61,6 +61,12 @@ struct BoardSpec {
     bool primaryOrlo = true;
     bool displayOrlo = false;
     bool displayChip = false;      // display chip (needs the display Orlo)
+    // Expansion ROM of the display chip's function 1 (simrom.cpp): signature 0xAA55, the
+    // offset of the board information record in the word at 0x7FFC, and the 64-byte
+    // record: size 64, serial "SIM" and the board index, date, revision, PCB id, options
+    // and a nonzero check word.  romPcbId 0: no ROM signature.
+    uint16_t romPcbId = 0x4701;
+    uint8_t romOptions = 0;
     bool processor = false;        // the board carries its own processor (status bit 6)
     bool bridgeDecode = true;      // firmware numbered the bridge and assigned the addresses
     bool boardCache = false;       // the primary Orlo has a board cache to flush
@@ -73,8 +79,8 @@ struct BoardSpec {
     uint32_t primaryMemory = 0x400000;
     uint32_t displayMemory = 0x200000;
     int32_t flushLatency = 2;      // reads that still see a cache flush running; < 0: never ends
-    // Board processor (simcpu.cpp): held in reset by bit 0 of the control word 0x2020,
-    // started by bit 22 of the interrupt set register 0x2030.  After a start it boots
+    // Board processor (simcpu.cpp): reset when bit 16 of the memory control word 0x2058
+    // rises and held while it is set; started by bit 22 of the interrupt set register 0x2030.  After a start it boots
     // from the reset vector (the top 8 bytes of the primary memory; all zero: no boot):
     // the mailbox 0x808 reads 0 for cpuBootReads reads, then 0xCAFEFADE for two reads,
     // then 0xDEADBEEF; a second start answers 0xFEEDDEAD and signals driver semaphore 33.

@@ -73,6 +73,17 @@ private:
     mutable std::vector<uint8_t> bytes_; // allocated at the first access
 };
 
+// Frame memory of the display chip; while the chip's function 1 enables its expansion
+// ROM at the frame base + 0x200000, the ROM's bytes show there (simrom.cpp).
+class FrameChip : public RamChip {
+public:
+    FrameChip(Board* board, uint32_t size) : RamChip(size), board_(board) {}
+    uint32_t read(uint32_t offset, int width) override;
+
+private:
+    Board* board_;
+};
+
 // Register block of an Orlo: plain registers plus those that act on access.
 class OrloChip : public SimChip {
 public:
@@ -88,6 +99,7 @@ public:
     static constexpr uint32_t kInterruptClear = 0x2028;
     static constexpr uint32_t kInterruptSet = 0x2030;
     static constexpr uint32_t kLock = 0x2040;
+    static constexpr uint32_t kMemControl = 0x2058;
     static constexpr uint32_t kStatus = 0x2870;
     static constexpr uint32_t kFlushBit = 0x40000000u;
 

@@ -8,7 +8,7 @@ namespace boardsim {
 
 namespace {
 
-constexpr uint32_t kCpuResetBit = 0x1;
+constexpr uint32_t kCpuResetBit = 0x10000;   // bit 16 of the memory control word
 constexpr uint32_t kCpuStartBit = 0x400000;
 constexpr uint32_t kFpgaProgramBit = 0x40000000u;
 constexpr uint32_t kFpgaDoneBit = 0x20;
@@ -71,14 +71,19 @@ void BoardOrloChip::write(uint32_t offset, int width, uint32_t value)
     const uint32_t lanes = (width >= 4 ? 0xFFFFFFFFu : ((1u << (8 * width)) - 1u)) << shift;
     Board& b = *board_;
     const bool primary = b.primaryRegs.get() == this;
+    const uint32_t before = peek(dword);
     OrloChip::write(offset, width, value);
+    const bool held = (peek(kMemControl) & kCpuResetBit) != 0;
 
+    // The processor resets when bit 16 of the memory control word rises and stays
+    // halted while it is held.
+    if (dword == kMemControl && primary && (lanes & kCpuResetBit) && (word & kCpuResetBit) &&
+        !(before & kCpuResetBit)) {
+        b.cpu.phase = CpuPhase::Halted;
+        ++b.cpu.resets;
+        poke(kMailbox, 0);
+    }
     if (dword == kControl) {
-        if (primary && (lanes & kCpuResetBit) && (word & kCpuResetBit)) {
-            b.cpu.phase = CpuPhase::Halted;
-            ++b.cpu.resets;
-            poke(kMailbox, 0);
-        }
         if (lanes & kFpgaProgramBit) {
             if (word & kFpgaProgramBit) {
                 if (!b.fpga.programming) ++b.fpga.pulses;
@@ -90,7 +95,7 @@ void BoardOrloChip::write(uint32_t offset, int width, uint32_t value)
             }
         }
     }
-    if (dword == kInterruptSet && primary && (lanes & kCpuStartBit) && (word & kCpuStartBit)) {
+    if (dword == kInterruptSet && primary && !held && (lanes & kCpuStartBit) && (word & kCpuStartBit)) {
         ++b.cpu.starts;
         if (b.cpu.phase == CpuPhase::Halted) {
             if (ResetVectorPresent(b) && b.spec.cpuStartup != CpuStartup::NoReply) {

@@ -16,7 +16,7 @@ int atExitOK = 0;
 namespace {
 
 constexpr uint32_t kNoWindowsMode = 0x20000000u;
-constexpr uint32_t kCpuResetBit = 0x1;
+constexpr uint32_t kCpuResetBit = 0x10000;   // processor reset in the memory control word
 constexpr uint32_t kCpuStartBit = 0x400000;
 constexpr uint32_t kEmulatorBit = 0x10;
 constexpr uint32_t kEmulatorClear = 0x1000000;
@@ -162,7 +162,9 @@ int32_t Restart(uint32_t node, _NODE_MAIN_RESOURCE_ST* record, char** name, uint
 
 void ClearCounters(_NODE_ST* host)
 {
-    if (host) std::memset(host->counters, 0, sizeof host->counters);
+    if (!host) return;
+    std::memset(host->counters, 0, sizeof host->counters);
+    std::memset(host->counters2, 0, sizeof host->counters2);
 }
 
 } // namespace
@@ -170,10 +172,14 @@ void ClearCounters(_NODE_ST* host)
 void BrdResetHaltCpu(_NODE_MAIN_RESOURCE_ST* r)
 {
     if (!r || !r->primaryRegs) return;
-    const uint32_t control = HwRead32(r->primaryRegs, kOrloControl);
-    HwWrite32(r->primaryRegs, kOrloControl, control | kCpuResetBit);
-    HwWrite32(r->primaryRegs, kOrloControl, control & ~kCpuResetBit);
+    // Hold the processor in reset, release the hardware lock, and with a processor on
+    // the board pulse the reset once more so that it leaves reset halted.
+    const uint32_t control = HwRead32(r->primaryRegs, kOrloMemControl);
+    HwWrite32(r->primaryRegs, kOrloMemControl, control | kCpuResetBit);
     HwWrite32(r->primaryRegs, kOrloLock, 0);
+    if (!(HwRead32(r->primaryRegs, kOrloStatus) & 0x40)) return;
+    HwWrite32(r->primaryRegs, kOrloMemControl, control | kCpuResetBit);
+    HwWrite32(r->primaryRegs, kOrloMemControl, control & ~kCpuResetBit);
 }
 
 void BrdStartCpu(_NODE_MAIN_RESOURCE_ST* r)
@@ -228,8 +234,9 @@ void BrdCloseNodeRecord(_NODE_MAIN_RESOURCE_ST* record)
         delete record->section;
         record->section = nullptr;
     }
-    delete record->nodeEvent.event;
-    record->nodeEvent.event = nullptr;
+    if (record->nodeEvent) delete record->nodeEvent->event;
+    delete record->nodeEvent;
+    record->nodeEvent = nullptr;
     std::free(record->nodeArea);
     record->nodeArea = nullptr;
 }
@@ -313,7 +320,7 @@ int32_t im_board_init(uint32_t system, uint32_t board, char** shellName, uint32_
             im_board_shutdown(node << 16);
             record->device = kInvalidDevice;
             record->section = nullptr;
-            record->nodeEvent.event = nullptr;
+            record->nodeEvent = nullptr;
             record->nodeArea = nullptr;
         } else {
             BrdCloseNodeRecord(record);
@@ -333,7 +340,7 @@ int32_t im_board_shutdown(uint32_t nodeArg)
         return 0;
     }
     const _NODE_ST* block = record->nodeState;
-    if (!block || block->openCount < 1)
+    if (!block || block->own.openCount < 1)
         for (uint32_t regs : {record->primaryRegs, record->displayRegs})
             if (regs) HwWrite32(regs, kOrloInterruptClear, 1);
     HalcyraHookInterruptFunction(node, nullptr, -1, nullptr, nullptr);
@@ -362,8 +369,8 @@ void BrdShutDown()
     for (uint32_t node = 254; node >= 1; --node) {
         _NODE_MAIN_RESOURCE_ST* record = hooks.nodeResource(node);
         if (!record) continue;
-        if (record->nodeState && record->nodeState->openCount > 0)
-            --record->nodeState->openCount;
+        if (record->nodeState && record->nodeState->own.openCount > 0)
+            --record->nodeState->own.openCount;
         else if (record->openCount < 0)
             record->openCount = 0;
         if (record->openCount > 1) record->openCount = 1;

@@ -143,7 +143,7 @@ uint32_t SameAddress(_NODE_MAIN_RESOURCE_ST*, uint32_t address)
 {
     return address;
 }
-uint32_t SamePciAddress(uint32_t address)
+uint32_t SamePciAddress(uint32_t, uint32_t address)
 {
     return address;
 }
@@ -151,11 +151,11 @@ uint32_t NoModule(_NODE_MAIN_RESOURCE_ST*)
 {
     return 0;
 }
-uint32_t UndefinedProduct(uint32_t, uint32_t)
+uint32_t UndefinedProduct(const _PCI_FOUND_DEVICE*, uint32_t)
 {
     return 99;
 }
-uint32_t NoMemorySize(uint32_t)
+uint32_t NoMemorySize(uint32_t, const void*)
 {
     return 0;
 }

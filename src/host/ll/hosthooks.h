@@ -72,6 +72,7 @@ void HlcPrint(const char* format, ...) __attribute__((format(printf, 1, 2)));
 struct _NODE_MAIN_RESOURCE_ST;
 struct _NODE_ST;
 struct _HALCYRA_HOOK_LIST;
+struct _PCI_FOUND_DEVICE;
 
 struct HlcBoardHooks {
     // node runtime on the interrupt process thread
@@ -102,11 +103,14 @@ struct HlcBoardHooks {
     int (*interruptSend)(uint32_t node);                          // mp_interrupt_send: 1 ok, -1 time-out
     uint32_t (*initInfo)(_NODE_MAIN_RESOURCE_ST* record, uint32_t what); // mp_inquire_init_info: 0 none
     uint32_t (*mvpToVirtual)(_NODE_MAIN_RESOURCE_ST* record, uint32_t address); // mp_util_mvp_to_virtual
-    uint32_t (*pciToMvp)(uint32_t address);                       // mp_util_pci_to_mvp
+    uint32_t (*pciToMvp)(uint32_t node, uint32_t address);        // mp_util_pci_to_mvp: 0 failed
     // board identity
     uint32_t (*externalBoardId)(_NODE_MAIN_RESOURCE_ST* record);  // mp_sys_external_board_id
-    uint32_t (*productId)(uint32_t pciId, uint32_t revision);     // mp_sys_get_product_id
-    uint32_t (*boardMemSize)(uint32_t product);                   // mp_sys_get_board_mem_size
+    // mp_sys_get_product_id: the table matches bytes 4-6 of the found-device record and the
+    // processor bit (bit 6 of the primary Orlo's status word)
+    uint32_t (*productId)(const _PCI_FOUND_DEVICE* device, uint32_t processor);
+    // mp_sys_get_board_mem_size: decodes the memory configuration value (byte for model 5)
+    uint32_t (*boardMemSize)(uint32_t product, const void* config);
     void (*biosInfo)(_NODE_MAIN_RESOURCE_ST* record);             // mp_sys_get_bios_info
     // the board-to-host message handler hooked on source 160 (null: none)
     void (*messageHandler)(_HALCYRA_HOOK_LIST* list);             // im_msg_hook_handler

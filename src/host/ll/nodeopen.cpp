@@ -50,7 +50,7 @@ _NODE_ST* HostBlock()
 uint32_t Map(const _NODE_MAIN_RESOURCE_ST* record, uint32_t region, uint32_t size, uint32_t offset)
 {
     uint32_t address = 0;
-    if (!HlcDrvMap(record->device, const_cast<DeviceOverlapped*>(&record->nodeEvent), static_cast<uint32_t>(record->nodeNumber),
+    if (!HlcDrvMap(record->device, record->nodeEvent, static_cast<uint32_t>(record->nodeNumber),
                    region, size, offset, &address))
         return 0;
     return address;
@@ -225,9 +225,9 @@ int InitNodePciInfo(_NODE_MAIN_RESOURCE_ST* record, uint32_t system, uint32_t bo
             PciConfigReadDword(DefaultAccessType, found->bus, found->device, found->bridgeFunction,
                                static_cast<uint8_t>(0x40 + r), &block->bridgeDwords[r / 4]);
     }
-    block->primaryPresent = (found->functions & 1) != 0;
-    block->displayPresent = (found->functions & 2) != 0;
-    block->chipPresent = (found->functions & 8) != 0;
+    block->orlo[0].present = (found->functions & 1) != 0;
+    block->orlo[1].present = (found->functions & 2) != 0;
+    block->chip.present = (found->functions & 8) != 0;
     block->bridgePresent = (found->functions & 4) != 0;
     g_devices[node] = found;
     *device = found;
@@ -284,15 +284,15 @@ uint32_t InitNewNode(uint32_t system, uint32_t board, uint32_t mode, _NODE_MAIN_
 
     record->section = new CRITICAL_SECTION;
     InitializeCriticalSection(record->section);
-    record->nodeEvent = DeviceOverlapped{};
-    record->nodeEvent.event = new DeviceEvent(true, false);
+    record->nodeEvent = new DeviceOverlapped{};
+    record->nodeEvent->event = new DeviceEvent(true, false);
     char name[32];
     HlcNodeDeviceName(HlcBoardSuffix(*found), name, sizeof name);
     record->device = DeviceOpen(name);
     if (record->device == kInvalidDevice) return NODE_NO_SERVICE;
-    if (!HlcDrvInterfaceCheck(record->device, &record->nodeEvent)) return NODE_NO_SERVICE;
+    if (!HlcDrvInterfaceCheck(record->device, record->nodeEvent)) return NODE_NO_SERVICE;
     int32_t reply = 0;
-    if (!HlcDrvAttach(record->device, &record->nodeEvent, g_process, DeviceProcessId(), node, &reply))
+    if (!HlcDrvAttach(record->device, record->nodeEvent, g_process, DeviceProcessId(), node, &reply))
         return NODE_BAD_NODE;
     if (reply < 0) return 3;
     uint32_t status = 3;
@@ -318,20 +318,18 @@ uint32_t InitNewNode(uint32_t system, uint32_t board, uint32_t mode, _NODE_MAIN_
             ApplyFields(node, regs, kOrloAccessTiming,
                         {"primary.macctmng.disctmr", "primary.macctmng.mrasmax", "primary.macctmng.mmingnt"});
         }
-        if (regs && !record->product) {
-            uint32_t pciId = 0;
-            PciConfigReadDword(DefaultAccessType, found->secondaryBus, 0, 0, 0, &pciId);
-            const uint32_t revisionBits = (HwRead32(regs, kOrloStatus) >> 6) & ~0xFEu;
-            record->product = hooks.productId(pciId, revisionBits);
-            host->product = record->product;
+        if (regs) {
+            const uint32_t processor = (HwRead32(regs, kOrloStatus) >> 6) & ~0xFEu;
+            host->product = hooks.productId(found, processor);
         }
-        const uint32_t size = hooks.boardMemSize(record->product);
-        host->memorySize[0] = size;
+        const uint32_t config = regs ? HwRead32(regs, kOrloMemControl) : 0;
+        const uint32_t size = hooks.boardMemSize(host->product, &config);
+        host->orlo[0].memorySize = size;
         if (regs && (other || OrloAnswers(regs))) {
             record->primaryRegs = regs;
             status &= ~NODE_NO_PRIMARY;
             if (!(mode & kNoWindowsMode) && size) {
-                record->primaryMemory = Map(record, HLC_REGION_PRIMARY, size, MemoryOffset(record->product, size, kPrimaryMemoryTop));
+                record->primaryMemory = Map(record, HLC_REGION_PRIMARY, size, MemoryOffset(host->product, size, kPrimaryMemoryTop));
                 record->primaryMemorySize = record->primaryMemory ? size : 0;
             }
             record->primaryPort = Map(record, HLC_REGION_PRIMARY, kPortBytes, kPortOffset);
@@ -353,7 +351,7 @@ uint32_t InitNewNode(uint32_t system, uint32_t board, uint32_t mode, _NODE_MAIN_
                         {"display.macctmng.disctmr", "display.macctmng.mrasmax", "display.macctmng.mmingnt"});
             ApplyFields(node, regs, kOrloDhDelay, {"display.dhdelay.dhdelay"});
         }
-        host->memorySize[1] = kDisplayMemory;
+        host->orlo[1].memorySize = kDisplayMemory;
         if (regs && (other || OrloAnswers(regs))) {
             record->displayRegs = regs;
             if (found->functions & 8) {
@@ -374,9 +372,9 @@ uint32_t InitNewNode(uint32_t system, uint32_t board, uint32_t mode, _NODE_MAIN_
         }
     }
 
-    record->boardWord = HlcBoardSuffix(*found);
-    host->boardWord = record->boardWord;
-    if (other && (record->product == 3 || record->product == 5 || record->product == 6 || record->product == 7))
+    host->boardWord = HlcBoardSuffix(*found);
+    const uint32_t product = host->product;
+    if (other && (product == 3 || product == 5 || product == 6 || product == 7))
         status |= NODE_NO_PRIMARY | NODE_NO_DISPLAY;
     if (!record->primaryRegs || !(HwRead32(record->primaryRegs, kOrloStatus) & 0x40)) status |= NODE_NO_PROCESSOR;
     return status;
@@ -393,6 +391,10 @@ _NODE_ST* InitRemoteNode(_NODE_MAIN_RESOURCE_ST* record, uint32_t kind)
     if (!block) {
         copy = new (std::nothrow) _NODE_ST(*host);
         if (!copy) return nullptr;
+        // The copy carries the node's record as its own record, unlinked.
+        copy->own = *record;
+        copy->own.next = nullptr;
+        copy->own.previous = nullptr;
         block = copy;
     }
     const uint32_t listedNode = node | (record->openCount == -1 ? 0x80000000u : 0);
@@ -411,6 +413,10 @@ _NODE_ST* InitRemoteNode(_NODE_MAIN_RESOURCE_ST* record, uint32_t kind)
     if (kind >= 1 && kind <= 3) {
         block->orlo[0] = host->orlo[0];
         block->orlo[1] = host->orlo[1];
+        block->chip = host->chip;
+        block->primaryWindow = host->primaryWindow;
+        block->displayWindow = host->displayWindow;
+        block->frameWindow = host->frameWindow;
         block->interruptWord = 0x20000000u;
         auto it = g_devices.find(node);
         if (it != g_devices.end()) {
@@ -420,27 +426,37 @@ _NODE_ST* InitRemoteNode(_NODE_MAIN_RESOURCE_ST* record, uint32_t kind)
                 uint32_t bar = 0;
                 PciConfigReadDword(DefaultAccessType, d->secondaryBus, static_cast<uint8_t>(o), 0, 0x10, &bar);
                 const uint32_t base = bar & kOrloBarAlign;
-                const uint32_t size = host->memorySize[o];
+                const uint32_t size = host->orlo[o].memorySize;
                 _NODE_ORLO_WINDOWS& w = block->orlo[o];
-                w.memory = o == 0 ? base + MemoryOffset(record->product, size, kPrimaryMemoryTop)
-                                  : base + kDisplayMemoryTop - size;
+                uint32_t& window = o == 0 ? block->primaryWindow : block->displayWindow;
+                window = o == 0 ? base + MemoryOffset(block->product, size, kPrimaryMemoryTop)
+                                : base + kDisplayMemoryTop - size;
+                w.base = base;
                 w.memorySize = size;
                 w.registers = base + kRegisterOffset;
                 w.port = base + kPortOffset;
                 if (kind == 1) {
-                    w.memory = hooks.pciToMvp(w.memory);
-                    w.registers = hooks.pciToMvp(w.registers);
-                    w.port = hooks.pciToMvp(w.port);
+                    window = hooks.pciToMvp(node, window);
+                    w.registers = hooks.pciToMvp(node, w.registers);
+                    w.port = hooks.pciToMvp(node, w.port);
                 }
+            }
+            if (d->functions & 8) {
+                // The display chip's windows: its two base registers, aligned to 16 bytes.
+                uint32_t regs = 0, frame = 0;
+                PciConfigReadDword(DefaultAccessType, d->bus, d->device, 1, 0x10, &regs);
+                PciConfigReadDword(DefaultAccessType, d->bus, d->device, 1, 0x14, &frame);
+                block->chip.registers = regs & ~15u;
+                block->frameWindow = frame & ~15u;
+                block->chip.frameSize = kChipFrameBytes;
             }
         }
     }
     if (kind <= 1) {
         record->commRing = hooks.mvpToVirtual(record, hooks.initInfo(record, 8));
         record->doorbellArea = hooks.mvpToVirtual(record, hooks.initInfo(record, 10));
-        for (uint32_t i = 0; i < 3; ++i) record->initBlock[i] = hooks.mvpToVirtual(record, hooks.initInfo(record, 8 + i));
     }
-    if (kind != 2 && !HlcDrvNodeRecord(record->device, &record->nodeEvent, record)) return nullptr;
+    if (kind != 2 && !HlcDrvNodeRecord(record->device, record->nodeEvent, record)) return nullptr;
     if (!record->nodeArea) record->nodeArea = static_cast<uint8_t*>(std::calloc(1, kNodeAreaBytes));
     if (kind == 3 && listed && !listed->nodeState) listed->nodeState = block;
     record->nodeState = block;
@@ -468,7 +484,7 @@ _NODE_ST* InitRemoteNode(_NODE_MAIN_RESOURCE_ST* record, uint32_t kind)
                 block->displayBlock[3] = record->displayMemoryWord > kDisplayMemory ? 0x40000030u : 0x40000020u;
             }
         }
-        record->moduleType = hooks.externalBoardId(record);
+        block->moduleType = hooks.externalBoardId(record);
     }
     if (kind != 2) {
         ScanAndSetHalcyraHookList(node, HalcyraListOnly(), static_cast<int32_t>(kHalcyraSpecialSource), nullptr, nullptr);
@@ -484,10 +500,38 @@ _NODE_ST* InitRemoteNode(_NODE_MAIN_RESOURCE_ST* record, uint32_t kind)
     if (kind == 1) block->started = 1;
     if (listed && listed != record) {
         // The listed record takes the platform fields made here, then the caller gets it whole.
-        std::memcpy(static_cast<void*>(listed), record, offsetof(_NODE_MAIN_RESOURCE_ST, core));
+        HlcCopyPlatformFields(listed, record);
         *record = *listed;
     }
     return block;
+}
+
+void HlcCopyPlatformFields(_NODE_MAIN_RESOURCE_ST* to, const _NODE_MAIN_RESOURCE_ST* from)
+{
+    if (!to || !from || to == from) return;
+    to->device = from->device;
+    to->accessMode = from->accessMode;
+    to->nodeEvent = from->nodeEvent;
+    to->section = from->section;
+    to->boardControl = from->boardControl;
+    to->primaryShadow = from->primaryShadow;
+    to->primaryMemorySize = from->primaryMemorySize;
+    to->primaryMemory = from->primaryMemory;
+    to->primaryRegs = from->primaryRegs;
+    to->primaryPort = from->primaryPort;
+    to->displayShadow = from->displayShadow;
+    to->displayMemorySize = from->displayMemorySize;
+    to->displayMemory = from->displayMemory;
+    to->displayRegs = from->displayRegs;
+    to->displayPort = from->displayPort;
+    to->chipRegs = from->chipRegs;
+    to->chipFrame = from->chipFrame;
+    to->dmaRegions = from->dmaRegions;
+    to->nodeArea = from->nodeArea;
+    to->commRing = from->commRing;
+    to->doorbellArea = from->doorbellArea;
+    to->ringHeader = from->ringHeader;
+    to->displayMemoryWord = from->displayMemoryWord;
 }
 
 _NODE_ST* HlcHostNodeState()

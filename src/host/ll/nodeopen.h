@@ -17,102 +17,231 @@ struct _NODE_ST;
 struct HwRegCtrl_ST;
 struct heap;
 
-// The per-node record; the platform fields come first, the rest belongs to the core.
-// The whole record is the buffer of the driver's node-record request.
+// The per-node record: 474 words at fixed word positions, since the record is copied
+// word for word between nodes and handed whole to the driver's node-record request.
+// Words the library does not name are kept as reserved padding.
 struct _NODE_MAIN_RESOURCE_ST {
-    int32_t nodeNumber;            // 0x000; -5 when the ini file was not found
-    int32_t openCount;             // 0x004; -1 remote record
-    DeviceHandle device;           // 0x008 node driver device
-    uint32_t accessMode;           // 0x00C 0 direct windows, 1 driver requests
-    CRITICAL_SECTION* section;     // 0x010 the node's critical section
-    uint32_t reserved[2];          // 0x014
-    DeviceOverlapped nodeEvent;    // 0x01C node event record (manual-reset event)
-    uint32_t primaryRegs;          // 0x030 16 KB register window
-    uint32_t primaryShadow;        // 0x034 48-byte PCI shadow
-    uint32_t primaryPort;          // 0x038 2 KB window
-    uint32_t primaryMemory;        // 0x03C board memory window
-    uint32_t primaryMemorySize;    // 0x040
-    uint32_t displayRegs;          // 0x044
-    uint32_t displayShadow;        // 0x048
-    uint32_t displayPort;          // 0x04C
-    uint32_t displayMemory;        // 0x050
-    uint32_t displayMemorySize;    // 0x054
-    uint32_t chipRegs;             // 0x058 display chip register window (16 KB)
-    uint32_t chipFrame;            // 0x05C display chip frame window (0x210000 bytes)
-    uint32_t boardControl;         // 0x060 board control word
-    uint8_t* nodeArea;             // 0x064 308-byte node area
-    _MP_DMA_REGION_ST* dmaRegions; // 0x068 shared DMA region table
-    _NODE_ST* nodeState;           // 0x06C node state block
-    uint32_t displayMemoryWord;    // 0x070
-    uint32_t boardWord;            // 0x074
-    uint32_t moduleType;           // 0x078 grab-module type
-    uint32_t product;              // 0x07C
-    uint32_t commRing;             // 0x080 communication ring (host address)
-    uint32_t doorbellArea;         // 0x084
-    uint32_t initBlock[3];         // 0x088 init-information entries 8, 9, 10
-    uint32_t displayState;         // 0x094
-    uint32_t core[(0x71C - 0x98) / 4]; // the core's part
-    void* biosInfo;                // 0x71C (word 455) BIOS information record once read
-    _MP_DMA_REGION_ST* dmaTable;   // 0x720 (word 456) list head: the process's DMA region table
-    uint32_t coreBeforeRegCtrl[1]; // 0x724
-    uint8_t* orloState;            // 0x728 (word 458) Orlo state area: shadow blocks, grab and VM state
-    HwRegCtrl_ST* hwRegCtrl;       // 0x72C (word 459) the node's register-control record
-    uint32_t coreAfterRegCtrl[3];  // 0x730
-    heap* heaps[6];                // 0x73C (words 463-468) SDRAM heap, display heaps 464-467
-    uint32_t coreAfterHeaps[2];    // 0x754
-    int32_t* signalTable;          // 0x75C (word 471) interrupt signal table, 160 x 4 words
-    _NODE_MAIN_RESOURCE_ST* next;     // 0x760 (word 472) next record in the node list
-    _NODE_MAIN_RESOURCE_ST* previous; // 0x764 (word 473) previous record
+    int32_t nodeNumber;               // word 0; -5 when the ini file was not found
+    int32_t openCount;                // word 1; -1 a record that is not counted
+    DeviceHandle device;              // word 2 node driver device
+    uint32_t accessMode;              // word 3: 0 direct windows, 1 driver requests
+    DeviceOverlapped* nodeEvent;      // word 4 node event record (its fifth word the event)
+    CRITICAL_SECTION* section;        // word 5 the node's critical section
+    uint32_t boardControl;            // word 6 board control word
+    // Orlo resource of the primary Orlo (words 7-229)
+    uint32_t primaryShadow;           // word 7 48-byte PCI shadow window
+    uint32_t primaryMemorySize;       // word 8
+    uint32_t primaryMemory;           // word 9 board memory window
+    uint32_t primaryRegs;             // word 10 16 KB register window
+    uint32_t reserved11;              // word 11
+    uint32_t primaryPort;             // word 12 2 KB window (external port)
+    uint32_t* primaryIrqMask;         // word 13 interrupt-enable mask word
+    uint32_t primaryServer[216];      // words 14-229 interrupt server state; 16 servers started
+    // Orlo resource of the display Orlo (words 230-452)
+    uint32_t displayShadow;           // word 230
+    uint32_t displayMemorySize;       // word 231
+    uint32_t displayMemory;           // word 232
+    uint32_t displayRegs;             // word 233
+    uint32_t reserved234;             // word 234
+    uint32_t displayPort;             // word 235
+    uint32_t* displayIrqMask;         // word 236
+    uint32_t displayServer[216];      // words 237-452; 239 servers started
+    uint32_t chipRegs;                // word 453 display chip register window (16 KB)
+    uint32_t chipFrame;               // word 454 display chip frame window (0x210000 bytes)
+    void* biosInfo;                   // word 455 BIOS information record once read
+    _MP_DMA_REGION_ST* dmaRegions;    // word 456 the shared DMA region table (kept in the list head)
+    uint8_t* nodeArea;                // word 457 308-byte node area
+    uint8_t* orloState;               // word 458 Orlo state area: shadow blocks, grab and VM state
+    HwRegCtrl_ST* hwRegCtrl;          // word 459 the node's register-control record
+    uint32_t commRing;                // word 460 first communication ring slot (host address)
+    uint32_t doorbellArea;            // word 461 second ring address word
+    uint32_t ringHeader;              // word 462 ring header (host address)
+    heap* heaps[6];                   // words 463-468 SDRAM heap, display heaps 464-467
+    uint32_t displayMemoryWord;       // word 469 display memory in bytes
+    _NODE_ST* nodeState;              // word 470 node state block
+    int32_t* signalTable;             // word 471 interrupt signal table, 160 x 4 words
+    _NODE_MAIN_RESOURCE_ST* next;     // word 472 next record in the node list
+    _NODE_MAIN_RESOURCE_ST* previous; // word 473 previous record
 };
-static_assert(offsetof(_NODE_MAIN_RESOURCE_ST, biosInfo) == 455 * 4, "BIOS record at word 455");
-static_assert(offsetof(_NODE_MAIN_RESOURCE_ST, heaps) == 463 * 4, "heaps at words 463-468");
-static_assert(offsetof(_NODE_MAIN_RESOURCE_ST, next) == 472 * 4, "list links at words 472, 473");
-static_assert(offsetof(_NODE_MAIN_RESOURCE_ST, orloState) == 458 * 4, "Orlo state area at word 458");
-static_assert(offsetof(_NODE_MAIN_RESOURCE_ST, hwRegCtrl) == 459 * 4, "register control at word 459");
-static_assert(offsetof(_NODE_MAIN_RESOURCE_ST, signalTable) == 471 * 4, "signal table at word 471");
+#define HLC_RECORD_WORD(field, word) \
+    static_assert(offsetof(_NODE_MAIN_RESOURCE_ST, field) == (word) * 4, #field " at word " #word)
+HLC_RECORD_WORD(nodeNumber, 0);
+HLC_RECORD_WORD(openCount, 1);
+HLC_RECORD_WORD(device, 2);
+HLC_RECORD_WORD(accessMode, 3);
+HLC_RECORD_WORD(nodeEvent, 4);
+HLC_RECORD_WORD(section, 5);
+HLC_RECORD_WORD(boardControl, 6);
+HLC_RECORD_WORD(primaryShadow, 7);
+HLC_RECORD_WORD(primaryMemorySize, 8);
+HLC_RECORD_WORD(primaryMemory, 9);
+HLC_RECORD_WORD(primaryRegs, 10);
+HLC_RECORD_WORD(primaryPort, 12);
+HLC_RECORD_WORD(primaryIrqMask, 13);
+HLC_RECORD_WORD(primaryServer, 14);
+HLC_RECORD_WORD(displayShadow, 230);
+HLC_RECORD_WORD(displayMemorySize, 231);
+HLC_RECORD_WORD(displayMemory, 232);
+HLC_RECORD_WORD(displayRegs, 233);
+HLC_RECORD_WORD(displayPort, 235);
+HLC_RECORD_WORD(displayIrqMask, 236);
+HLC_RECORD_WORD(displayServer, 237);
+HLC_RECORD_WORD(chipRegs, 453);
+HLC_RECORD_WORD(chipFrame, 454);
+HLC_RECORD_WORD(biosInfo, 455);
+HLC_RECORD_WORD(dmaRegions, 456);
+HLC_RECORD_WORD(nodeArea, 457);
+HLC_RECORD_WORD(orloState, 458);
+HLC_RECORD_WORD(hwRegCtrl, 459);
+HLC_RECORD_WORD(commRing, 460);
+HLC_RECORD_WORD(doorbellArea, 461);
+HLC_RECORD_WORD(ringHeader, 462);
+HLC_RECORD_WORD(heaps, 463);
+HLC_RECORD_WORD(displayMemoryWord, 469);
+HLC_RECORD_WORD(nodeState, 470);
+HLC_RECORD_WORD(signalTable, 471);
+HLC_RECORD_WORD(next, 472);
+HLC_RECORD_WORD(previous, 473);
+#undef HLC_RECORD_WORD
 static_assert(sizeof(_NODE_MAIN_RESOURCE_ST) == HLC_NODE_RECORD_BYTES, "node records are 1896 bytes");
+
+// Copies what node open fills (handles, windows, areas, ring addresses) from one record
+// into another; the list links, the node state, the open count and what the core keeps
+// per record (heaps, register control, Orlo state, signals, BIOS record) stay.
+void HlcCopyPlatformFields(_NODE_MAIN_RESOURCE_ST* to, const _NODE_MAIN_RESOURCE_ST* from);
 
 constexpr uint32_t kNodeAreaBytes = 308;
 constexpr uint32_t kNodeStateBytes = 4952;
-constexpr uint32_t kNodeCounterWords = 3 + 2 + 1 + 20 + 20 + 23 + 33 + 124;
+// Communication counters: 3, 2, 1, 20, 20, 23 and 33 words, then 124 words.
+constexpr uint32_t kNodeCounterWords = 3 + 2 + 1 + 20 + 20 + 23 + 33;
+constexpr uint32_t kNodeCounterWords2 = 124;
 
-// Orlo window descriptor of a node state block.
+// Bus record of one Orlo in a node state block (20 words).
 struct _NODE_ORLO_WINDOWS {
-    uint32_t registers;
-    uint32_t port;
-    uint32_t memory;
-    uint32_t memorySize;
+    uint32_t present;       // +0
+    uint32_t registers;     // +1 bus (or processor) address of the register window
+    uint32_t port;          // +2 of the 2 KB window
+    uint32_t memorySize;    // +3 memory window bytes (display Orlo: board memory)
+    uint32_t reserved4[4];
+    uint32_t base;          // +8 bus base of the Orlo (its top 5 bits are used)
+    uint32_t reserved9[11];
 };
+static_assert(sizeof(_NODE_ORLO_WINDOWS) == 80, "Orlo bus records are 20 words");
 
-// The node state block; the host's own is the core's imNodeSt.
-struct _NODE_ST {
-    double* timeouts;                       // time-out table (seconds)
-    _MP_DMA_REGION_ST* dmaRegions;
-    _PCI_FOUND_DEVICE* boardList;
-    int32_t commState;                      // -1 waiting, 1 running
-    int32_t openCount;                      // open (user) counter
-    _NODE_MAIN_RESOURCE_ST* next;           // chain of node records
-    _NODE_MAIN_RESOURCE_ST* previous;
-    uint32_t primaryPresent;
-    uint32_t displayPresent;
-    uint32_t chipPresent;
-    uint32_t bridgePresent;
-    _NODE_ORLO_WINDOWS orlo[2];             // primary, display
-    uint32_t chipWindows[2];                // registers, frame
-    uint32_t cpuFrequency;                  // Hz, 0 not measured
-    uint32_t interruptWord;
-    uint32_t boardWord;
-    uint32_t product;
-    uint32_t memorySize[2];
-    uint32_t ready;                         // the block is marked ready
-    uint32_t started;                       // the processor was started
-    uint32_t iniWords[20];                  // ini words 16-35 of the node's record
-    uint32_t displayBlock[4];               // mode, flag, flag, memory code
-    uint8_t savedHeaders[4][64];            // primary, display, chip function 1, bridge
-    uint32_t bridgeDwords[16];              // bridge configuration dwords 0x40-0x7C
-    uint32_t counters[kNodeCounterWords];   // communication counters
-    uint8_t core[kNodeStateBytes - 4 * 29 - 4 * 20 - 16 - 256 - 64 - 4 * kNodeCounterWords];
+// Bus record of the display chip (23 words).
+struct _NODE_CHIP_WINDOWS {
+    uint32_t present;       // +0
+    uint32_t registers;     // +1 bus address of the register window
+    uint32_t reserved2;
+    uint32_t frameSize;     // +3 frame memory bytes
+    uint32_t reserved4[4];
+    uint32_t base;          // +8 base word
+    uint32_t reserved9[14];
 };
+static_assert(sizeof(_NODE_CHIP_WINDOWS) == 92, "the chip's bus record is 23 words");
+
+// The node state block: 764 words of node state and the node's own record.  The host's
+// own is the core's imNodeSt.
+struct _NODE_ST {
+    uint32_t driverHandles[3];              // words 0-2 (global block)
+    uint32_t dmaMemory[22];                 // words 3-24 the node's DMA memory record
+    uint32_t nodeInfo;                      // word 25 start of the node information
+    uint32_t boardWord;                     // word 26 board suffix; bits 8-15 PCI device number
+    uint32_t product;                       // word 27 board model
+    double* timeouts;                       // word 28 time-out table (seconds, global block)
+    void* freedBlocks;                      // word 29 (global block)
+    uint32_t started;                       // word 30 the board processor runs the shell
+    uint32_t cpuFrequency;                  // word 31 Hz, 0 not measured
+    _NODE_ORLO_WINDOWS orlo[2];             // words 32-51 primary, 52-71 display
+    _NODE_CHIP_WINDOWS chip;                // words 72-94
+    uint32_t interruptWord;                 // word 95
+    uint32_t ready;                         // word 96 the block is marked ready
+    uint32_t bridgePresent;                 // word 97
+    _MP_DMA_REGION_ST* dmaRegions;          // word 98
+    _PCI_FOUND_DEVICE* boardList;           // word 99
+    uint32_t iniWords[20];                  // words 100-119 ini words 16-35 of the node's record
+    uint32_t displayBlock[4];               // words 120-123 mode, flag, flag, memory code
+    uint32_t reserved124[4];
+    uint32_t displayWidth;                  // word 128
+    uint32_t displayHeight;                 // word 129
+    uint32_t counters[kNodeCounterWords];   // words 130-231 communication counters
+    uint32_t reserved232[20];
+    uint32_t digitizerList[3];              // words 252-254 buffer id, bus address, host address
+    uint32_t reserved255[3];
+    uint32_t digitizerShared;               // word 258
+    uint32_t hostGrabWidth;                 // word 259
+    uint32_t reserved260[17];
+    uint32_t keepInterrupts;                // word 277
+    uint32_t reserved278;
+    int32_t commState;                      // word 279 -1 waiting, 1 running (shell ready)
+    uint32_t reserved280[4];
+    int32_t protectSema;                    // word 284
+    int32_t bufferSema;                     // word 285
+    int32_t copySema;                       // word 286
+    uint32_t shellSemasConsidered;          // word 287
+    uint32_t inquiryWord;                   // word 288
+    uint32_t moduleType;                    // word 289 external module type
+    uint32_t reserved290[9];
+    uint32_t primaryWindow;                 // word 299 bus start of the processor memory window
+    uint32_t counters2[kNodeCounterWords2]; // words 300-423 communication counters
+    uint8_t savedHeaders[4][64];            // words 424-487 primary, display, chip function 1, bridge
+    uint32_t bridgeDwords[16];              // words 488-503 bridge configuration dwords 0x40-0x7C
+    uint32_t reserved504[18];
+    uint32_t displayWindow;                 // word 522 bus start of the board memory window
+    uint32_t reserved523[221];
+    uint32_t frameWindow;                   // word 744 bus start of the frame memory window
+    uint32_t reserved745[19];
+    _NODE_MAIN_RESOURCE_ST own;             // words 764-1237 the node's own record
+};
+#define HLC_STATE_WORD(field, word) static_assert(offsetof(_NODE_ST, field) == (word) * 4, #field " at word " #word)
+HLC_STATE_WORD(dmaMemory, 3);
+HLC_STATE_WORD(nodeInfo, 25);
+HLC_STATE_WORD(boardWord, 26);
+HLC_STATE_WORD(product, 27);
+HLC_STATE_WORD(timeouts, 28);
+HLC_STATE_WORD(freedBlocks, 29);
+HLC_STATE_WORD(started, 30);
+HLC_STATE_WORD(cpuFrequency, 31);
+HLC_STATE_WORD(orlo[0].present, 32);
+HLC_STATE_WORD(orlo[0].memorySize, 35);
+HLC_STATE_WORD(orlo[0].base, 40);
+HLC_STATE_WORD(orlo[1].present, 52);
+HLC_STATE_WORD(orlo[1].memorySize, 55);
+HLC_STATE_WORD(orlo[1].base, 60);
+HLC_STATE_WORD(chip.present, 72);
+HLC_STATE_WORD(chip.frameSize, 75);
+HLC_STATE_WORD(chip.base, 80);
+HLC_STATE_WORD(interruptWord, 95);
+HLC_STATE_WORD(ready, 96);
+HLC_STATE_WORD(bridgePresent, 97);
+HLC_STATE_WORD(dmaRegions, 98);
+HLC_STATE_WORD(boardList, 99);
+HLC_STATE_WORD(iniWords, 100);
+HLC_STATE_WORD(displayBlock, 120);
+HLC_STATE_WORD(displayWidth, 128);
+HLC_STATE_WORD(displayHeight, 129);
+HLC_STATE_WORD(counters, 130);
+HLC_STATE_WORD(digitizerList, 252);
+HLC_STATE_WORD(digitizerShared, 258);
+HLC_STATE_WORD(hostGrabWidth, 259);
+HLC_STATE_WORD(keepInterrupts, 277);
+HLC_STATE_WORD(commState, 279);
+HLC_STATE_WORD(protectSema, 284);
+HLC_STATE_WORD(bufferSema, 285);
+HLC_STATE_WORD(copySema, 286);
+HLC_STATE_WORD(shellSemasConsidered, 287);
+HLC_STATE_WORD(inquiryWord, 288);
+HLC_STATE_WORD(moduleType, 289);
+HLC_STATE_WORD(primaryWindow, 299);
+HLC_STATE_WORD(counters2, 300);
+HLC_STATE_WORD(savedHeaders, 424);
+HLC_STATE_WORD(bridgeDwords, 488);
+HLC_STATE_WORD(displayWindow, 522);
+HLC_STATE_WORD(frameWindow, 744);
+HLC_STATE_WORD(own, 764);
+HLC_STATE_WORD(own.openCount, 765);
+HLC_STATE_WORD(own.previous, 1237);
+#undef HLC_STATE_WORD
 static_assert(sizeof(_NODE_ST) == kNodeStateBytes, "node state blocks are 4952 bytes");
 
 // Status bits of InitNewNode.

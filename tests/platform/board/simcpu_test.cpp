@@ -45,8 +45,8 @@ protected:
     }
     void Reset()
     {
-        HwWrite32(regs_, 0x2020, HwRead32(regs_, 0x2020) | 1);
-        HwWrite32(regs_, 0x2020, HwRead32(regs_, 0x2020) & ~1u);
+        HwWrite32(regs_, 0x2058, HwRead32(regs_, 0x2058) | 0x10000);
+        HwWrite32(regs_, 0x2058, HwRead32(regs_, 0x2058) & ~0x10000u);
     }
     std::vector<uint32_t> Mailbox(int reads)
     {
@@ -167,3 +167,24 @@ TEST_F(SimCpuTest, InterruptsNeedAnEnabledSource)
 }
 
 } // namespace
+
+TEST_F(SimCpuTest, ResetFollowsBit16OfTheMemoryControlWord)
+{
+    BoardSpec spec;
+    spec.processor = true;
+    Use(spec);
+    HwWrite32(memory_, spec.primaryMemory - 8, 0x12345678);
+    // The control word's bit 0 is no reset.
+    HwWrite32(regs_, 0x2020, HwRead32(regs_, 0x2020) | 1);
+    EXPECT_EQ(BoardSim::instance().cpuResets(0), 0u);
+    // Held in reset: one reset however often the bit is written, and no start.
+    HwWrite32(regs_, 0x2058, 0x10000);
+    HwWrite32(regs_, 0x2058, 0x10000);
+    EXPECT_EQ(BoardSim::instance().cpuResets(0), 1u);
+    Start();
+    EXPECT_EQ(Mailbox(3), (std::vector<uint32_t>{0, 0, 0}));
+    // Released, the processor boots on the start.
+    HwWrite32(regs_, 0x2058, 0);
+    Start();
+    EXPECT_EQ(Mailbox(5), (std::vector<uint32_t>{0, 0, 0xCAFEFADEu, 0xCAFEFADEu, 0xDEADBEEFu}));
+}

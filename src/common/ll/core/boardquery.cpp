@@ -1,6 +1,7 @@
 // Board identification, the board processor's start, the SDRAM heap and address
 // conversion between the host, the PCI bus and the board processor.
 #include "heap.h"
+#include "hwlock.h"
 #include "hosthooks.h"
 #include "hwaccess.h"
 #include "halcyraini.h"
@@ -30,7 +31,7 @@ _NODE_ST* State(uint32_t node, _NODE_MAIN_RESOURCE_ST** record)
 // Bus base of the primary Orlo's window (its top five bits).
 uint32_t BusBase(const _NODE_ST* s)
 {
-    return s->orlo[0].memory & kBarTop;
+    return s->orlo[0].base & kBarTop;
 }
 
 bool Inside(uint32_t address, uint32_t start, uint32_t size)
@@ -129,22 +130,12 @@ uint32_t mp_sys_get_board_mem_size(uint32_t model, const void* config)
 
 namespace {
 
-// The board's entry in the PCI list of the host block.
-const _PCI_FOUND_DEVICE* BoardEntry(const _NODE_MAIN_RESOURCE_ST* record)
-{
-    const _NODE_ST* host = HlcHostNodeState();
-    for (const _PCI_FOUND_DEVICE* d = host ? host->boardList : nullptr; d; d = d->next)
-        if (HlcBoardSuffix(*d) == record->boardWord) return d;
-    return nullptr;
-}
-
 // Reads the information block from the expansion ROM of the display chip's second
 // function, which shows in the frame window while enabled.
 _VgaBiosInfoSt* ReadRom(_NODE_MAIN_RESOURCE_ST* record)
 {
-    const _PCI_FOUND_DEVICE* entry = BoardEntry(record);
-    if (!entry) return nullptr;
-    const uint8_t device = entry->device;
+    // The board word of the node state holds the PCI device number in bits 8-15.
+    const uint8_t device = static_cast<uint8_t>(record->nodeState->boardWord >> 8);
     uint32_t rom = 0, option = 0, bar = 0;
     PciConfigReadDword(DefaultAccessType, 0, device, 1, 0x30, &rom);
     PciConfigReadDword(DefaultAccessType, 0, device, 1, 0x40, &option);
@@ -192,7 +183,7 @@ _VgaBiosInfoSt* mp_sys_get_bios_info(uint32_t node, _NODE_MAIN_RESOURCE_ST* reco
     if (!record || !record->nodeState || !record->chipFrame) return nullptr;
     node = static_cast<uint32_t>(record->nodeNumber) & 0xFF;
     auto* info = static_cast<_VgaBiosInfoSt*>(record->biosInfo);
-    if (!info && record->displayRegs && record->nodeState->chipPresent) {
+    if (!info && record->displayRegs && record->nodeState->orlo[1].present && record->nodeState->chip.present) {
         info = ReadRom(record);
         if (info) {
             if ((info->pcbId & 0xFFE0) == 0x4700 && (info->options & 2))
@@ -210,6 +201,80 @@ _VgaBiosInfoSt* mp_sys_get_bios_info(uint32_t node, _NODE_MAIN_RESOURCE_ST* reco
     return info;
 }
 
+namespace {
+
+constexpr uint32_t kMemControl = 0x2058;
+constexpr uint32_t kResetBit = 0x10000;
+
+uint32_t CpuState(uint32_t regs)
+{
+    return (HwRead32(regs, kMemControl) >> 8) & 15;
+}
+
+void SetReset(uint32_t regs, bool on)
+{
+    const uint32_t v = HwRead32(regs, kMemControl);
+    HwWrite32(regs, kMemControl, on ? v | kResetBit : v & ~kResetBit);
+}
+
+// Stops the grab and VM engines of one Orlo and clears its doorbells, lock and timer.
+void QuietOrlo(uint32_t regs, bool primary)
+{
+    for (uint32_t list : {0x2010u, 0x2068u}) {
+        HwWrite32(regs, list, HwRead32(regs, list) & ~1u);
+        HwWrite32(regs, list, HwRead32(regs, list) & ~2u);
+    }
+    for (uint32_t control : {0x1830u, 0x3820u}) {
+        const uint32_t v = HwRead32(regs, control) & ~2u;
+        HwWrite32(regs, control, v | 1u);
+        HwWrite32(regs, control, v & ~1u);
+    }
+    HwWrite32(regs, kOrloInterruptClear, 0xFFFFFFFFu);
+    for (uint32_t r : {0x2038u, kOrloLock, kOrloMailbox, kOrloSectionWord, 0x2050u, 0x2048u}) HwWrite32(regs, r, 0);
+    for (uint32_t r : {0x2000u, 0x2800u}) HwWrite32(regs, r, primary ? 0 : HwRead32(regs, r) & 0x1FFFFFu);
+}
+
+} // namespace
+
+void mp_sys_rst_hlt_board(_NODE_MAIN_RESOURCE_ST* record)
+{
+    if (!record) return;
+    const uint32_t primary = record->primaryRegs;
+    if (primary) SetReset(primary, true);
+    if (record->displayRegs) QuietOrlo(record->displayRegs, false);
+    if (primary) QuietOrlo(primary, true);
+    if (!primary || !(HwRead32(primary, kOrloOption) & 0x40)) {
+        mp_sys_lock_reset(record);
+        return;
+    }
+    mp_sys_lock_check(record);
+    SetReset(primary, true);
+    SetReset(primary, false);
+    HwWrite32(primary, kOrloInterruptSet, 0x80000000u);
+    // Follow the processor through its reset states.
+    uint32_t last = CpuState(primary);
+    for (;;) {
+        int reads = 10000;
+        while (reads > 0 && (last < 4 || last > 10)) {
+            last = CpuState(primary);
+            --reads;
+        }
+        uint32_t now = last;
+        int more = 1000;
+        while (more > 0 && now == last) {
+            now = CpuState(primary);
+            --more;
+        }
+        const bool advanced = now == last + 1;
+        last = now;
+        if (!advanced || more == 0) break;
+    }
+    SetReset(primary, true);
+    SetReset(primary, false);
+    for (int reads = 0; reads < 1000 && CpuState(primary) <= last; ++reads) {
+    }
+}
+
 void mp_sys_start_local_cpu(_NODE_MAIN_RESOURCE_ST* record)
 {
     if (!record || !record->primaryRegs) return;
@@ -224,7 +289,7 @@ int mp_init_sdram_heap(uint32_t node)
 {
     _NODE_MAIN_RESOURCE_ST* record = nullptr;
     _NODE_ST* s = State(node, &record);
-    if (!s || !s->primaryPresent || !record->primaryMemory || !s->orlo[0].memorySize) return -1;
+    if (!s || !s->orlo[0].present || !record->primaryMemory || !s->orlo[0].memorySize) return -1;
     int result = 0;
     mp_mem_lock();
     if (!record->heaps[0]) {
@@ -241,7 +306,7 @@ uint32_t mp_util_pci_to_mvp(uint32_t node, uint32_t bus)
 {
     _NODE_MAIN_RESOURCE_ST* r = nullptr;
     const _NODE_ST* s = State(node, &r);
-    if (!s || !s->primaryPresent || !bus) return 0;
+    if (!s || !s->orlo[0].present || !bus) return 0;
     return bus - BusBase(s) - kProcessorOffset;
 }
 
@@ -249,7 +314,7 @@ uint32_t mp_util_mvp_to_pci(uint32_t node, uint32_t processor)
 {
     _NODE_MAIN_RESOURCE_ST* r = nullptr;
     const _NODE_ST* s = State(node, &r);
-    if (!s || !s->primaryPresent || !processor) return 0;
+    if (!s || !s->orlo[0].present || !processor) return 0;
     return BusBase(s) + processor + kProcessorOffset;
 }
 
@@ -270,16 +335,18 @@ uint32_t mp_util_pci_to_virtual(uint32_t node, uint32_t bus)
         const uint32_t start = base + ModelFiveOffset(size);
         return r->primaryMemory && Inside(bus, start, size) ? r->primaryMemory + (bus - start) : 0;
     }
-    if (r->primaryMemory && Inside(bus, s->orlo[0].memory, size))
+    if (r->primaryMemory && Inside(bus, s->primaryWindow, size))
         return r->primaryMemory - base + size + bus - kProcessorOffset;
-    if (r->displayMemory && Inside(bus, s->orlo[1].memory, s->orlo[1].memorySize))
-        return r->displayMemory - s->orlo[1].memory + bus;
-    if (r->chipFrame && s->chipPresent && Inside(bus, s->chipWindows[1], kFrameBytes))
-        return r->chipFrame - s->chipWindows[1] + bus;
+    // Board memory is reached relative to the start of its window, so that the whole
+    // window and nothing beyond it maps onto the host's mapping.
+    if (r->displayMemory && Inside(bus, s->displayWindow, s->orlo[1].memorySize))
+        return r->displayMemory - s->displayWindow + bus;
+    if (r->chipFrame && s->chip.present && Inside(bus, s->frameWindow, s->chip.frameSize))
+        return r->chipFrame - s->frameWindow + bus;
     HlcNodeLink link;
     link.node = static_cast<uint32_t>(r->nodeNumber);
     link.device = r->device;
-    link.overlapped = &r->nodeEvent;
+    link.overlapped = r->nodeEvent;
     link.dmaRegions = r->dmaRegions;
     return mp_sys_map_hw_physical_address(&link, static_cast<uint32_t>(-1), bus, 1);
 }
@@ -300,9 +367,9 @@ uint32_t mp_util_virtual_to_pci(uint32_t node, uint32_t host)
     if (r->primaryMemory && Inside(host, r->primaryMemory, size))
         return host - r->primaryMemory + base - size + kProcessorOffset;
     if (r->displayMemory && Inside(host, r->displayMemory, s->orlo[1].memorySize))
-        return host - r->displayMemory + s->orlo[1].memory;
-    if (r->chipFrame && s->chipPresent && s->chipWindows[1] && Inside(host, r->chipFrame, kFrameBytes))
-        return host - r->chipFrame + s->chipWindows[1];
+        return host - r->displayMemory + s->displayWindow;
+    if (r->chipFrame && s->chip.present && s->frameWindow && Inside(host, r->chipFrame, s->chip.frameSize))
+        return host - r->chipFrame + s->frameWindow;
     return 0;
 }
 

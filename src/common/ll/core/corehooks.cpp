@@ -27,8 +27,7 @@ int InsertNode(uint32_t node, _NODE_ST* block, const _NODE_MAIN_RESOURCE_ST* rec
         if (mp_sys_insert_node(number, block) != 0) return 1;
         listed = mp_sys_node_resource_ptr(number);
         if (!listed) return 1;
-        if (record && record != listed)
-            std::memcpy(static_cast<void*>(listed), record, offsetof(_NODE_MAIN_RESOURCE_ST, core));
+        if (record && record != listed) HlcCopyPlatformFields(listed, record);
         listed->nodeNumber = static_cast<int32_t>(number);
         listed->openCount = (node & kOwnRecordFlag) ? -1 : 0;
     }
@@ -80,6 +79,21 @@ void FreeNodeResources(_NODE_MAIN_RESOURCE_ST* record)
     record->biosInfo = nullptr;
 }
 
+uint32_t ProductOf(const _PCI_FOUND_DEVICE* device, uint32_t processor)
+{
+    return mp_sys_get_product_id(device, processor);
+}
+
+uint32_t BoardMemSize(uint32_t product, const void* config)
+{
+    return mp_sys_get_board_mem_size(product, config);
+}
+
+uint32_t PciToMvp(uint32_t node, uint32_t address)
+{
+    return mp_util_pci_to_mvp(node, address);
+}
+
 void BiosInfo(_NODE_MAIN_RESOURCE_ST* record)
 {
     if (record) mp_sys_get_bios_info(static_cast<uint32_t>(record->nodeNumber) & 0xFF, record);
@@ -97,6 +111,10 @@ void mp_sys_install_board_hooks()
     hooks.openedNodes = OpenedNodes;
     hooks.freeNodeResources = FreeNodeResources;
     hooks.startLocalCpu = mp_sys_start_local_cpu;
+    hooks.resetHaltBoard = mp_sys_rst_hlt_board;
+    hooks.productId = ProductOf;
+    hooks.boardMemSize = BoardMemSize;
+    hooks.pciToMvp = PciToMvp;
     hooks.externalBoardId = mp_sys_external_board_id;
     hooks.biosInfo = BiosInfo;
     HlcSetBoardHooks(&hooks);

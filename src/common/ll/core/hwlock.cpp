@@ -93,8 +93,11 @@ uint32_t RunningNode()
 
 _NODE_MAIN_RESOURCE_ST* FirstNode()
 {
+    // The node list starts at the host block's own record.
     _NODE_ST* host = HlcGetBoardHooks().hostNodeState();
-    return host ? host->next : nullptr;
+    for (_NODE_MAIN_RESOURCE_ST* r = host ? &host->own : nullptr; r; r = r->next)
+        if (r->nodeNumber > 0) return r;
+    return nullptr;
 }
 
 // Raises the running task to the section priority (with the node in bits 16-23) when it
@@ -482,7 +485,7 @@ int mp_sys_sema_check(uint32_t node, uint32_t signal)
     const int32_t handle = LoadWord(entry + 1);
     if (handle < -1) return TaskCheckSema(handle);
     uint32_t answer = 0;
-    if (!HlcDrvSemaCheck(record->device, &record->nodeEvent, signal % kSignalEntries, &answer)) return -1;
+    if (!HlcDrvSemaCheck(record->device, record->nodeEvent, signal % kSignalEntries, &answer)) return -1;
     return static_cast<int>(answer);
 }
 
@@ -511,7 +514,7 @@ int mp_sys_sema_reset(uint32_t node, uint32_t signal)
     const int32_t handle = LoadWord(entry + 1);
     if (handle < -1) return TaskResetSema(handle);
     uint32_t answer = 0;
-    if (!HlcDrvSemaReset(record->device, &record->nodeEvent, signal % kSignalEntries, &answer)) return -1;
+    if (!HlcDrvSemaReset(record->device, record->nodeEvent, signal % kSignalEntries, &answer)) return -1;
     return static_cast<int>(answer);
 }
 
@@ -525,7 +528,7 @@ int mp_sys_sema_signal(uint32_t node, uint32_t signal)
         TaskSignalSema(handle);
         return 0;
     }
-    HlcDrvSemaSignal(record->device, &record->nodeEvent, signal % kSignalEntries);
+    HlcDrvSemaSignal(record->device, record->nodeEvent, signal % kSignalEntries);
     return 0;
 }
 
@@ -582,11 +585,11 @@ extern "C" double mp_time_cpu_frequency()
     _NODE_MAIN_RESOURCE_ST* record = FirstNode();
     if (!record || !record->nodeState) return 1000.0;
     const _NODE_ST* state = record->nodeState;
-    if (record->primaryRegs && state->primaryPresent) {
+    if (record->primaryRegs && state->orlo[0].present) {
         const uint32_t control = HwRead32(record->primaryRegs, kCoreTimerControl);
         if ((control & 0x80000000u) && (control & 0x7FFFFFFFu)) return state->cpuFrequency;
     }
-    if (record->displayRegs && state->displayPresent && TimerRunning(record->displayRegs)) return kBoardTimerHz;
+    if (record->displayRegs && state->orlo[1].present && TimerRunning(record->displayRegs)) return kBoardTimerHz;
     return 1000.0;
 }
 

@@ -10,9 +10,10 @@ _NODE_ST* imNodeSt = nullptr;
 _NODE_MAIN_RESOURCE_ST* mp_sys_own_record(_NODE_ST* block)
 {
     if (!block) return nullptr;
-    return reinterpret_cast<_NODE_MAIN_RESOURCE_ST*>(reinterpret_cast<uint32_t*>(block) + kNodeOwnRecordWord);
+    return &block->own;
 }
-static_assert(kNodeOwnRecordWord * 4 + sizeof(_NODE_MAIN_RESOURCE_ST) == sizeof(_NODE_ST),
+static_assert(offsetof(_NODE_ST, own) == kNodeOwnRecordWord * 4 &&
+                  kNodeOwnRecordWord * 4 + sizeof(_NODE_MAIN_RESOURCE_ST) == sizeof(_NODE_ST),
               "the own record ends the node state block");
 
 namespace {
@@ -114,10 +115,10 @@ int mp_sys_remove_node(uint32_t node)
     if (!r) return 1;
     if (r == Head()) {
         _NODE_MAIN_RESOURCE_ST* next = r->next;
-        _MP_DMA_REGION_ST* table = r->dmaTable;
+        _MP_DMA_REGION_ST* table = r->dmaRegions;
         std::memset(static_cast<void*>(r), 0, sizeof *r);
         r->next = next;
-        r->dmaTable = table;
+        r->dmaRegions = table;
         return 0;
     }
     if (r->previous) r->previous->next = r->next;

@@ -75,6 +75,9 @@ uint32_t mp_sys_get_product_id(const _PCI_FOUND_DEVICE* device, uint32_t process
 _VgaBiosInfoSt* mp_sys_get_bios_info(uint32_t node, _NODE_MAIN_RESOURCE_ST* record);
 uint32_t mp_sys_get_board_mem_size(uint32_t model, const void* config);
 void mp_sys_start_local_cpu(_NODE_MAIN_RESOURCE_ST* record);
+// Resets and halts the board processor: both Orlos' engines stopped, doorbells, lock and
+// timers cleared, the reset pulsed and the processor's state followed.
+void mp_sys_rst_hlt_board(_NODE_MAIN_RESOURCE_ST* record);
 
 // ---- heaps ----------------------------------------------------------------------------
 int mp_init_sdram_heap(uint32_t node);

@@ -51,7 +51,7 @@ inline HlcNodeLink* NodeLink(uint32_t node)
     Listed& l = it->second;
     l.link.node = node & 0xFF;
     l.link.device = l.record->device;
-    l.link.overlapped = &l.record->nodeEvent;
+    l.link.overlapped = l.record->nodeEvent;
     l.link.dmaRegions = l.record->dmaRegions;
     l.link.primaryOrloRegs = l.record->primaryRegs;
     l.link.displayOrloRegs = l.record->displayRegs;
@@ -117,12 +117,14 @@ inline int Doorbell(uint32_t node)
     if (c.answerDoorbell && it != c.nodes.end() && it->second.block) it->second.block->commState = 1;
     return 1;
 }
-inline uint32_t Product(uint32_t, uint32_t)
+inline uint32_t Product(const _PCI_FOUND_DEVICE* device, uint32_t)
 {
+    Current()->calls.push_back(device ? "product" : "product of nothing");
     return Current()->product;
 }
-inline uint32_t MemorySize(uint32_t)
+inline uint32_t MemorySize(uint32_t, const void* config)
 {
+    if (!config) return 0;
     return Current()->memory;
 }
 inline uint32_t Module(_NODE_MAIN_RESOURCE_ST*)

@@ -1,3 +1,4 @@
+#include <algorithm>
 #include "bringup.h"
 #include "hwaccess.h"
 #include "inthooks.h"
@@ -89,10 +90,13 @@ TEST_F(NodeOpenTest, OpensAttachesAndMapsTheWindowsOfAPrimaryOrloBoard)
     EXPECT_EQ(record_.primaryMemorySize, 0x400000u);
     EXPECT_EQ(record_.displayRegs, 0u);
     EXPECT_EQ(record_.nodeState, &core_.host);
-    EXPECT_EQ(record_.boardWord, BoardSim::instance().boardSuffix(0));
-    EXPECT_EQ(record_.product, 1u);
-    EXPECT_TRUE(core_.host.primaryPresent);
-    EXPECT_FALSE(core_.host.displayPresent);
+    EXPECT_EQ(core_.host.boardWord, BoardSim::instance().boardSuffix(0));
+    EXPECT_EQ(core_.host.product, 1u);
+    // The product table was given the found-device record itself.
+    EXPECT_NE(std::find(core_.calls.begin(), core_.calls.end(), "product"), core_.calls.end());
+    EXPECT_EQ(core_.host.orlo[0].memorySize, 0x400000u);
+    EXPECT_TRUE(core_.host.orlo[0].present);
+    EXPECT_FALSE(core_.host.orlo[1].present);
     EXPECT_EQ(core_.host.savedHeaders[0][0], 0x3A); // vendor 0x1F3A of the primary Orlo
     // The attach request names the node.
     bool attached = false;
@@ -234,7 +238,10 @@ TEST_F(NodeOpenTest, HostModeRegistersTheNodeAndHooksItsMessages)
     ASSERT_NE(listed, nullptr);
     EXPECT_EQ(listed->nodeArea, record_.nodeArea);
     EXPECT_NE(record_.nodeArea, nullptr);
-    EXPECT_EQ(record_.moduleType, 1u);
+    EXPECT_EQ(block->moduleType, 1u);
+    // The copy of the host block carries the node's record as its own.
+    EXPECT_EQ(block->own.nodeNumber, 0x11);
+    EXPECT_EQ(block->own.primaryRegs, record_.primaryRegs);
     // The record went to the driver.
     EXPECT_EQ(BoardSim::instance().nodeRecord(0).size(), 1896u);
     // Source 160 has its list with the message handler; interrupts are enabled.
@@ -249,7 +256,8 @@ TEST_F(NodeOpenTest, HostModeRegistersTheNodeAndHooksItsMessages)
     const uint32_t bar = BoardSim::instance().functionConfig(0, boardsim::BoardFunction::PrimaryOrlo, 0x10) & 0xF8000000u;
     EXPECT_EQ(block->orlo[0].registers, bar + 0x4000000);
     EXPECT_EQ(block->orlo[0].port, bar + 0x4080000);
-    EXPECT_EQ(block->orlo[0].memory, bar + 0x4000000 - 0x400000);
+    EXPECT_EQ(block->primaryWindow, bar + 0x4000000 - 0x400000);
+    EXPECT_EQ(block->orlo[0].base, bar);
 }
 
 TEST_F(NodeOpenTest, HostModeWithoutDriverRecordSendsNothing)

@@ -63,7 +63,7 @@ protected:
         }
         g_host = _NODE_ST{};
         g_host.timeouts = g_timeouts;
-        g_host.next = &g_record;
+        g_host.own.next = &g_record;   // the list head leads to the node
         HlcBoardHooks hooks{};
         hooks.nodeResource = Resource;
         hooks.hostNodeState = HostState;
@@ -463,7 +463,7 @@ TEST_F(KernelTest, ClockStaysMonotonicWhenTheBoardTimerGoesBack)
 TEST_F(HwLockTest, CpuFrequencyFromTheFirstNode)
 {
     EXPECT_EQ(mp_time_cpu_frequency(), 1000.0);
-    g_nodeState.primaryPresent = 1;
+    g_nodeState.orlo[0].present = 1;
     g_nodeState.cpuFrequency = 40000000;
     SetReg(kCoreTimerControl, 0x80000000u);
     EXPECT_EQ(mp_time_cpu_frequency(), 1000.0) << "a zero period is not a running timer";

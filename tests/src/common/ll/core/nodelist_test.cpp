@@ -113,13 +113,13 @@ TEST_F(NodeListTest, RemovingTheHeadKeepsItsNextLinkAndRegionTable)
     ASSERT_EQ(mp_sys_insert_node(0x11, &blockA_), 0);
     ASSERT_EQ(mp_sys_insert_node(0x12, &blockA_), 0);
     ASSERT_EQ(mp_sys_insert_node(0x13, &blockA_), 0);
-    Head()->dmaTable = table;
+    Head()->dmaRegions = table;
     Head()->openCount = 3;
     ASSERT_EQ(mp_sys_remove_node(0x11), 0);
     EXPECT_EQ(Head()->nodeNumber, 0);
     EXPECT_EQ(Head()->openCount, 0);
     EXPECT_EQ(Head()->nodeState, nullptr);
-    EXPECT_EQ(Head()->dmaTable, table);
+    EXPECT_EQ(Head()->dmaRegions, table);
     ASSERT_NE(mp_sys_node_resource_ptr(0x13), nullptr);
     // The middle record goes; its neighbours are joined.
     ASSERT_EQ(mp_sys_remove_node(0x12), 0);
@@ -245,11 +245,13 @@ protected:
         ASSERT_EQ(mp_sys_insert_node(0x11, &blockA_), 0);
         record_ = mp_sys_node_resource_ptr(0x11);
         record_->device = kInvalidDevice;
-        blockA_.primaryPresent = 1;
-        blockA_.orlo[0].memory = 0xE0000000u + 0x4000000 - 0x400000;   // top 4 MB below the registers
+        blockA_.orlo[0].present = 1;
+        blockA_.orlo[0].base = 0xE0000000u;
+        blockA_.primaryWindow = 0xE0000000u + 0x4000000 - 0x400000;   // top 4 MB below the registers
         blockA_.orlo[0].memorySize = 0x400000;
         record_->primaryMemory = 0x50000000u;
-        blockA_.orlo[1].memory = 0xE8400000u;
+        blockA_.orlo[1].base = 0xE8000000u;
+        blockA_.displayWindow = 0xE8400000u;
         blockA_.orlo[1].memorySize = 0x200000;
         record_->displayMemory = 0x60000000u;
     }
@@ -286,7 +288,7 @@ TEST_F(ConversionTest, ZeroOutsideAndMissingNodesGiveZero)
     EXPECT_EQ(mp_util_pci_to_virtual(0x11, 0x12345678u), 0u);   // nothing maps it
     EXPECT_EQ(mp_util_pci_to_virtual(0x22, 0xE3C00000u), 0u);
     EXPECT_EQ(mp_util_translate_pstr(0x22, 0x100), 0u);
-    blockA_.primaryPresent = 0;
+    blockA_.orlo[0].present = 0;
     EXPECT_EQ(mp_util_mvp_to_pci(0x11, 0xFFC00000u), 0u);
     EXPECT_EQ(mp_util_pci_to_mvp(0x11, 0xE3C00000u), 0u);
 }
@@ -326,7 +328,7 @@ TEST_F(ConversionTest, TheSdramHeapCoversTheWholeWindowOnce)
     mp_mem_delete_heap(h);
     record_->heaps[0] = nullptr;
     EXPECT_EQ(mp_init_sdram_heap(0x22), -1);
-    blockA_.primaryPresent = 0;
+    blockA_.orlo[0].present = 0;
     EXPECT_EQ(mp_init_sdram_heap(0x11), -1);
 }
 
@@ -352,7 +354,7 @@ HlcNodeLink* Link(uint32_t node)
     if (!r) return nullptr;
     g_link.node = node & 0xFF;
     g_link.device = r->device;
-    g_link.overlapped = &r->nodeEvent;
+    g_link.overlapped = r->nodeEvent;
     g_link.dmaRegions = r->dmaRegions;
     g_link.primaryOrloRegs = r->primaryRegs;
     g_link.displayOrloRegs = r->displayRegs;
@@ -415,7 +417,8 @@ TEST_F(CoreBringUpTest, AHostServedBoardIsListedIdentifiedAndShutDown)
     EXPECT_EQ(listed, mp_sys_own_record(imNodeSt));   // the empty head took the node
     EXPECT_EQ(listed->openCount, 1);
     EXPECT_NE(listed->primaryRegs, 0u);
-    EXPECT_EQ(listed->moduleType, 1u);
+    ASSERT_NE(listed->nodeState, nullptr);
+    EXPECT_EQ(listed->nodeState->moduleType, 1u);
     EXPECT_EQ(mp_sys_opened_node(), 1);
     EXPECT_EQ(mp_sys_external_board_id(listed), 1u);
     // Bit 15 of the option register is restored after the port reads.
