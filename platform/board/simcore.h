@@ -158,6 +158,11 @@ struct CpuModel {
     uint32_t fadeReads = 0;     // mailbox reads left that still see 0xCAFEFADE
     uint32_t starts = 0;
     uint32_t resets = 0;
+    // Reset states in bits 8-11 of the memory control word: a reset pulse starts the
+    // sequence at 4, which advances by one every kResetStateReads reads of the word up to
+    // 10; a pulse at 10 halts the processor in state 11.
+    uint32_t resetState = 0;
+    uint32_t stateReads = 0;
 };
 struct FpgaModel {
     bool done = false;

@@ -17,6 +17,12 @@ constexpr uint32_t kMailboxBooting = 0xCAFEFADEu;
 constexpr uint32_t kMailboxReady = 0xDEADBEEFu;
 constexpr uint32_t kMailboxRunning = 0xFEEDDEADu;
 constexpr uint32_t kStartedSemaphore = 33;
+constexpr uint32_t kResetStateShift = 8;
+constexpr uint32_t kResetStateMask = 0xF00;
+constexpr uint32_t kResetStateReads = 4;
+constexpr uint32_t kFirstResetState = 4;
+constexpr uint32_t kLastResetState = 10;
+constexpr uint32_t kHaltedState = 11;
 
 bool ResetVectorPresent(const Board& board)
 {
@@ -54,6 +60,13 @@ uint32_t BoardOrloChip::read(uint32_t offset, int width)
             b.cpu.phase = CpuPhase::Ready;
         }
     }
+    if (dword == kMemControl && b.primaryRegs.get() == this && b.spec.processor) {
+        CpuModel& c = b.cpu;
+        if (c.resetState >= kFirstResetState && c.resetState < kLastResetState &&
+            ++c.stateReads % kResetStateReads == 0)
+            ++c.resetState;
+        poke(kMemControl, (peek(kMemControl) & ~kResetStateMask) | (c.resetState << kResetStateShift));
+    }
     uint32_t value = OrloChip::read(offset, width);
     if (dword == kControl) {
         const uint32_t shift = 8 * (offset & 3);
@@ -82,6 +95,12 @@ void BoardOrloChip::write(uint32_t offset, int width, uint32_t value)
         b.cpu.phase = CpuPhase::Halted;
         ++b.cpu.resets;
         poke(kMailbox, 0);
+    }
+    // The reset states move on when the pulse ends.
+    if (dword == kMemControl && primary && (lanes & kCpuResetBit) && !(word & kCpuResetBit) &&
+        (before & kCpuResetBit)) {
+        b.cpu.resetState = b.cpu.resetState == kLastResetState ? kHaltedState : kFirstResetState;
+        b.cpu.stateReads = 0;
     }
     if (dword == kControl) {
         if (lanes & kFpgaProgramBit) {

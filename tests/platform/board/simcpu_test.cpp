@@ -188,3 +188,34 @@ TEST_F(SimCpuTest, ResetFollowsBit16OfTheMemoryControlWord)
     Start();
     EXPECT_EQ(Mailbox(5), (std::vector<uint32_t>{0, 0, 0xCAFEFADEu, 0xCAFEFADEu, 0xDEADBEEFu}));
 }
+
+TEST_F(SimCpuTest, ResetPulseStepsTheProcessorStatesAndASecondPulseHaltsIt)
+{
+    BoardSpec spec;
+    spec.processor = true;
+    Use(spec);
+    auto state = [&] { return (HwRead32(regs_, 0x2058) >> 8) & 0xF; };
+    EXPECT_EQ(state(), 0u);
+    HwWrite32(regs_, 0x2058, 0x10000);
+    HwWrite32(regs_, 0x2058, 0);
+    // 4, advancing by one every fourth read, up to 10.
+    std::vector<uint32_t> seen;
+    for (int i = 0; i < 30; ++i) seen.push_back(state());
+    EXPECT_EQ(seen.front(), 4u);
+    EXPECT_EQ(seen[3], 5u);
+    EXPECT_EQ(seen.back(), 10u);
+    for (size_t i = 1; i < seen.size(); ++i) EXPECT_LE(seen[i] - seen[i - 1], 1u);
+    // A pulse at 10 halts it in 11.
+    HwWrite32(regs_, 0x2058, HwRead32(regs_, 0x2058) | 0x10000);
+    HwWrite32(regs_, 0x2058, HwRead32(regs_, 0x2058) & ~0x10000u);
+    EXPECT_EQ(state(), 11u);
+    EXPECT_EQ(state(), 11u);
+}
+
+TEST_F(SimCpuTest, BoardWithoutProcessorKeepsStateZero)
+{
+    Use(BoardSpec{});
+    HwWrite32(regs_, 0x2058, 0x10000);
+    HwWrite32(regs_, 0x2058, 0);
+    EXPECT_EQ((HwRead32(regs_, 0x2058) >> 8) & 0xF, 0u);
+}
