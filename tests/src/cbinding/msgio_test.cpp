@@ -1,0 +1,405 @@
+#include "im_msgio.h"
+#include "im_param.h"
+
+#include "../common/ll/fakeconsole.h"
+#include "boardsim.h"
+#include "consolepipe.h"
+#include "driverreq.h"
+#include "hosthooks.h"
+#include "hwlock.h"
+#include "nodeopen.h"
+#include "w32sync.h"
+
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <cstring>
+#include <string>
+#include <thread>
+#include <vector>
+
+using boardsim::BoardSim;
+using boardsim::HwArea;
+using boardsim::HwOp;
+using boardsim::Topology;
+
+namespace {
+
+constexpr uint32_t kNode = 0x11;
+constexpr uint32_t kThread = 0x40000010u | (kNode << 16);
+constexpr uint32_t kSlots = 4;
+
+_NODE_MAIN_RESOURCE_ST g_record;
+_NODE_ST g_host;
+_NODE_ST g_nodeState;
+CRITICAL_SECTION g_section;
+double g_timeouts[11] = {5.0, 5.0, 0.02, 0.2, 0.05, 0.02, 0.0, -1.0, 0.0, 0.0, 5.0};
+alignas(8) uint32_t g_header[16];
+alignas(8) uint8_t g_ring[64 + 256 * kSlots];
+std::vector<std::string> g_diag;
+std::vector<int32_t> g_hookCalls;
+
+_NODE_MAIN_RESOURCE_ST* Resource(uint32_t node) { return node == kNode ? &g_record : nullptr; }
+_NODE_ST* HostState() { return &g_host; }
+int Diag(uint32_t system, uint32_t board, uint32_t, const char*)
+{
+    g_diag.push_back(std::to_string(system) + "," + std::to_string(board));
+    return 0;
+}
+int32_t ErrorHook(int32_t, int32_t code, uint32_t user)
+{
+    g_hookCalls.push_back(code);
+    g_hookCalls.push_back(static_cast<int32_t>(user));
+    return 0;
+}
+
+uint32_t Addr(const void* p) { return static_cast<uint32_t>(reinterpret_cast<uintptr_t>(p)); }
+_MSG_BODY_ST* Slot(uint32_t i) { return reinterpret_cast<_MSG_BODY_ST*>(g_ring + 64 + 256 * i); }
+
+class MsgIoTest : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        Topology t;
+        t.boards[0].primaryOrlo = true;
+        BoardSim::instance().configure(t);
+        device_ = DeviceOpen(BoardSim::instance().boardDeviceName(0).c_str());
+        ASSERT_NE(device_, kInvalidDevice);
+        g_record = _NODE_MAIN_RESOURCE_ST{};
+        g_record.nodeNumber = kNode;
+        g_record.device = device_;
+        g_nodeState = _NODE_ST{};
+        g_record.nodeState = &g_nodeState;
+        InitializeCriticalSection(&g_section);
+        g_record.section = &g_section;
+        ASSERT_TRUE(HlcDrvMap(device_, nullptr, kNode, HLC_REGION_PRIMARY, 0x4000, 0x4000000, &g_record.primaryRegs));
+        g_host = _NODE_ST{};
+        g_host.timeouts = g_timeouts;
+        g_host.own.next = &g_record;
+        HlcBoardHooks hooks{};
+        hooks.nodeResource = Resource;
+        hooks.hostNodeState = HostState;
+        HlcSetBoardHooks(&hooks);
+        HlcInstallCoreLockHooks();
+        std::memset(g_ring, 0, sizeof g_ring);
+        std::memset(g_header, 0, sizeof g_header);
+        g_header[kRingHead] = g_header[kRingTail] = 0xFFFFFFFFu;
+        g_header[kRingReserved] = 0;
+        g_header[kRingSlots] = kSlots;
+        Slot(0)->inUse = 1;
+        g_record.ringHeader = Addr(g_header);
+        g_record.commRing = Addr(g_ring);
+        im_msg_reset_application();
+        ImMsgHooks mh{Diag};
+        im_msg_set_hooks(&mh);
+        g_diag.clear();
+        g_hookCalls.clear();
+    }
+    void TearDown() override
+    {
+        if (node_.joinable()) node_.join();
+        BoardSim::instance().setTracing(false);
+        im_msg_set_hooks(nullptr);
+        mp_core_forget_nodes();
+        HlcSetBoardHooks(nullptr);
+        DeviceClose(device_);
+        DeleteCriticalSection(&g_section);
+    }
+    uint32_t Doorbell() const { return BoardSim::instance().orloRegister(0, false, kCoreInterruptSet); }
+    void TakeDoorbell() { BoardSim::instance().setOrloRegister(0, false, kCoreInterruptSet, 0); }
+
+    // Plays the node: waits for the head slot, lets `serve` write the reply, completes it
+    // with `status` and raises the board-to-host interrupt.
+    template <typename Serve>
+    void ServeOnce(Serve serve, uint32_t status = kMsgDone)
+    {
+        node_ = std::thread([serve, status] {
+            while (__atomic_load_n(&g_header[kRingHead], __ATOMIC_ACQUIRE) == 0xFFFFFFFFu) std::this_thread::yield();
+            _MSG_BODY_ST* body = Slot(g_header[kRingHead]);
+            while (__atomic_load_n(&body->opcode, __ATOMIC_ACQUIRE) == 0) std::this_thread::yield();
+            body->status = kMsgReceived;
+            serve(body);
+            __atomic_store_n(&body->status, status, __ATOMIC_RELEASE);
+            SyncCmdList.PostEvent(kNode);
+        });
+    }
+
+    DeviceHandle device_ = kInvalidDevice;
+    std::thread node_;
+};
+
+TEST_F(MsgIoTest, StartFillsTheHeaderAndTheErrorRecord)
+{
+    _MSG_ST msg{};
+    std::memset(msg.lead, 0x33, sizeof msg.lead);
+    EXPECT_EQ(im_msg_start(&msg, 11, 2, "imThrNop"), 0u);
+    EXPECT_EQ(msg.body.id, -1);
+    EXPECT_EQ(msg.body.inUse, 1u);
+    EXPECT_EQ(msg.body.flags, 10u);
+    EXPECT_EQ(msg.body.status, 10u);
+    EXPECT_EQ(msg.body.counts, 2u);
+    EXPECT_EQ(msg.body.opcode, 11u);
+    EXPECT_EQ(msg.body.err.code, 0);
+    EXPECT_STREQ(msg.body.err.function, "imThrNop");
+    EXPECT_EQ(msg.lead[63], 0x33);
+}
+
+TEST_F(MsgIoTest, FirstPostRingsTheDoorbellLaterPostsOnlyMoveTheTail)
+{
+    _MSG_ST a{};
+    im_msg_start(&a, 11, 1, "imThrNop");
+    im_msg_put_long(&a, 0, 0x1234);
+    im_msg_send(&a, 0, kThread, 0x77, IM_SYNC_NOWAIT);
+    EXPECT_EQ(im_msg_cmd_error(&a), 0);
+    EXPECT_EQ(g_header[kRingHead], 0u);
+    EXPECT_EQ(g_header[kRingTail], 0u);
+    EXPECT_EQ(g_header[kRingReserved], 1u);
+    EXPECT_EQ(g_header[kRingSequence], 1u);
+    EXPECT_EQ(Slot(1)->inUse, 1u);      // reserved for the next post
+    EXPECT_EQ(Slot(0)->id, 1);          // sequence 0, successor slot 1
+    EXPECT_EQ(Slot(0)->opcode, 11u);
+    EXPECT_EQ(Slot(0)->threadId, kThread);
+    EXPECT_EQ(Slot(0)->control, 0x77u);
+    EXPECT_EQ(Slot(0)->replyMode, (kNode << 16) | 110u);   // plain thread, host-served node
+    EXPECT_EQ(im_msg_get_long(reinterpret_cast<_MSG_ST*>(g_ring + 64 + 0 - 64), 0), 0x1234);
+    EXPECT_NE(Doorbell() & 32u, 0u);
+    TakeDoorbell();
+
+    BoardSim::instance().setTracing(true);
+    _MSG_ST b{};
+    im_msg_start(&b, 12, 0, "imThrHalt");
+    im_msg_send(&b, 0, kThread, 0, IM_SYNC_NOWAIT);
+    EXPECT_EQ(im_msg_cmd_error(&b), 0);
+    EXPECT_EQ(g_header[kRingHead], 0u);
+    EXPECT_EQ(g_header[kRingTail], 1u);
+    EXPECT_EQ(Slot(1)->id, static_cast<int32_t>((1u << 16) | 2u));
+    EXPECT_EQ(Doorbell() & 32u, 0u);
+    for (const auto& x : BoardSim::instance().trace())
+        EXPECT_FALSE(x.op == HwOp::Write && x.area == HwArea::PrimaryRegs && x.offset == kCoreInterruptSet);
+}
+
+TEST_F(MsgIoTest, SynchronousCallGetsTheReplyAndFreesTheSlot)
+{
+    ServeOnce([](_MSG_BODY_ST* body) {
+        int32_t in;
+        std::memcpy(&in, body->param[0], 4);
+        const int32_t out = in * 2;
+        std::memcpy(body->param[0], &out, 4);
+        body->counts = (1u << 16) | 1u;
+    });
+    _MSG_ST msg{};
+    im_msg_start(&msg, 20, 1, "imBufInquire");
+    im_msg_put_long(&msg, 0, 21);
+    im_msg_send(&msg, kNode << 16, 0, 0, IM_SYNC_POLL);
+    EXPECT_EQ(im_msg_cmd_error(&msg), 0);
+    EXPECT_EQ(im_msg_get_long(&msg, 0), 42);
+    EXPECT_EQ(Slot(0)->inUse, 0u);
+    EXPECT_EQ(Slot(0)->status, kMsgDone);
+    EXPECT_EQ(SyncCmdList.ActiveCount(), 0u);
+}
+
+TEST_F(MsgIoTest, WaitForReadyCompletesAtStatus30)
+{
+    ServeOnce([](_MSG_BODY_ST* body) { body->counts = 0; }, kMsgReady);
+    _MSG_ST msg{};
+    im_msg_start(&msg, 20, 0, "imDigGrab");
+    im_msg_send(&msg, kNode << 16, 0, 0, IM_SYNC_READY);
+    EXPECT_EQ(im_msg_cmd_error(&msg), 0);
+    EXPECT_EQ(Slot(0)->inUse, 0u);
+}
+
+TEST_F(MsgIoTest, ReplyErrorReachesTheApplicationRecordAndTheHookOnce)
+{
+    im_Application.hook = ErrorHook;
+    im_Application.hookUser = 0xBEEF;
+    ServeOnce([](_MSG_BODY_ST* body) {
+        body->error = -7;
+        body->err = _MSG_ERR_ST{-7, kNode, "mp_BufThing", "Invalid buffer size"};
+        body->counts = 0;
+    });
+    _MSG_ST msg{};
+    im_msg_start(&msg, 20, 0, "imBufAlloc");
+    im_msg_send(&msg, kNode << 16, 0, 0, IM_SYNC_POLL);
+    EXPECT_EQ(im_msg_cmd_error(&msg), -7);
+    im_msg_end(&msg);
+    EXPECT_EQ(im_Application.error.code, -7);
+    EXPECT_STREQ(im_Application.error.message, "Invalid buffer size");
+    EXPECT_STREQ(im_Application.error.function, "mp_BufThing");
+    EXPECT_EQ(g_hookCalls, (std::vector<int32_t>{-7, 0xBEEF}));
+    // The first error stays: a second one does not replace it.
+    _MSG_ST other{};
+    im_msg_start(&other, 20, 0, "imOther");
+    im_msg_log_error(&other, -3, "later");
+    im_msg_end(&other);
+    EXPECT_EQ(im_Application.error.code, -7);
+    EXPECT_EQ(g_hookCalls.size(), 2u);
+}
+
+TEST_F(MsgIoTest, ReplyCountLargerThanTheMessageIsCutToFifteenSlots)
+{
+    ServeOnce([](_MSG_BODY_ST* body) {
+        std::memset(body->param, 0x44, sizeof body->param);
+        std::memset(reinterpret_cast<uint8_t*>(body) + sizeof(_MSG_BODY_ST), 0x66, 80);
+        body->counts = 40u << 16;
+    });
+    _MSG_ST msg{};
+    std::memset(msg.tail, 0x11, sizeof msg.tail);
+    im_msg_start(&msg, 20, 0, "imBufInquire");
+    im_msg_send(&msg, kNode << 16, 0, 0, IM_SYNC_POLL);
+    EXPECT_EQ(im_msg_cmd_error(&msg), 0);
+    EXPECT_EQ(msg.body.param[14][7], 0x44);
+    for (uint8_t b : msg.tail) EXPECT_EQ(b, 0x11);
+}
+
+TEST_F(MsgIoTest, NodeThatNeverAnswersTimesOutWithDiagnostics)
+{
+    _MSG_ST msg{};
+    im_msg_start(&msg, 20, 0, "imBufInquire");
+    im_msg_send(&msg, kNode << 16, 0, 0, IM_SYNC_POLL);
+    EXPECT_EQ(im_msg_cmd_error(&msg), -11);
+    EXPECT_STREQ(msg.body.err.message, "Error incomplete response");
+    EXPECT_EQ(g_diag, (std::vector<std::string>{"0,0"}));
+    EXPECT_EQ(Slot(0)->inUse, 0u);          // the sender frees the slot after a time-out
+    EXPECT_EQ(Slot(0)->control, 0u);
+    EXPECT_EQ(SyncCmdList.ActiveCount(), 0u);
+}
+
+TEST_F(MsgIoTest, SenderErrorsAreLoggedAndNothingIsPosted)
+{
+    _MSG_ST msg{};
+    im_msg_start(&msg, 1, 0, "imDev");
+    im_msg_send(&msg, 0x22u << 16, 0, 0, IM_SYNC_NOWAIT);
+    EXPECT_EQ(im_msg_cmd_error(&msg), -2);
+    EXPECT_STREQ(msg.body.err.message, "Invalid device ID");
+    im_msg_send(&msg, 0, 0x22u << 16, 0, IM_SYNC_NOWAIT);
+    EXPECT_EQ(im_msg_cmd_error(&msg), -2);   // the first error wins
+
+    im_msg_start(&msg, 1, 0, "imThr");
+    im_msg_send(&msg, 0, 0x22u << 16, 0, IM_SYNC_NOWAIT);
+    EXPECT_EQ(im_msg_cmd_error(&msg), -10);
+    EXPECT_STREQ(msg.body.err.message, "Invalid thread ID");
+
+    im_msg_start(&msg, 1, 0, "imThr");
+    im_msg_send(&msg, 0, kThread, 0, 4);
+    EXPECT_EQ(im_msg_cmd_error(&msg), -8);
+    EXPECT_STREQ(msg.body.err.message, "Unknown message synchronization type");
+
+    im_msg_start(&msg, 1, 16, "imThr");
+    im_msg_send(&msg, 0, kThread, 0, IM_SYNC_NOWAIT);
+    EXPECT_EQ(im_msg_cmd_error(&msg), -9);
+    EXPECT_STREQ(msg.body.err.message, "Number of parameters exceed maximum allowed");
+    EXPECT_EQ(g_header[kRingHead], 0xFFFFFFFFu);
+    EXPECT_EQ(g_header[kRingReserved], 0u);
+    EXPECT_EQ(Slot(1)->inUse, 0u);
+
+    g_record.ringHeader = 0;
+    im_msg_start(&msg, 1, 0, "imThr");
+    im_msg_send(&msg, 0, kThread, 0, IM_SYNC_NOWAIT);
+    EXPECT_EQ(im_msg_cmd_error(&msg), -8);
+    EXPECT_STREQ(msg.body.err.message, "No LOCAL processor to establish communication with");
+}
+
+TEST_F(MsgIoTest, CorruptRingIndicesAreRefusedWithoutTouchingTheRing)
+{
+    g_header[kRingReserved] = 9;   // outside the four slots
+    const std::vector<uint8_t> before(g_ring, g_ring + sizeof g_ring);
+    _MSG_ST msg{};
+    im_msg_start(&msg, 11, 0, "imThrNop");
+    im_msg_send(&msg, 0, kThread, 0, IM_SYNC_NOWAIT);
+    EXPECT_EQ(im_msg_cmd_error(&msg), -11);
+    EXPECT_STREQ(msg.body.err.message, "Invalid communication ring");
+    EXPECT_EQ(std::vector<uint8_t>(g_ring, g_ring + sizeof g_ring), before);
+    EXPECT_EQ(g_header[kRingSequence], 0u);
+}
+
+TEST_F(MsgIoTest, FailedDoorbellIsReportedAndTheMessageStaysPosted)
+{
+    BoardSim::instance().setOrloRegister(0, false, kCoreInterruptSet, 32);   // never taken
+    _MSG_ST msg{};
+    im_msg_start(&msg, 11, 0, "imThrNop");
+    im_msg_send(&msg, 0, kThread, 0, IM_SYNC_POLL);
+    EXPECT_EQ(im_msg_cmd_error(&msg), -12);
+    EXPECT_STREQ(msg.body.err.message, "Failed to send communication interrupt");
+    EXPECT_EQ(g_header[kRingHead], 0u);
+    EXPECT_EQ(Slot(0)->opcode, 11u);
+    EXPECT_EQ(SyncCmdList.ActiveCount(), 0u);
+}
+
+TEST_F(MsgIoTest, FullRingAsksTheOperatorAndAbortEndsWithStalled)
+{
+    auto backend = testing_console::ConsoleRegistry();
+    qsrf::registry::ScopedProcessBackend scoped(backend);
+    testing_console::FakeConsole console;
+    console.SetAbortAnswer("Abort");
+    im_open_pipe(0);
+    ASSERT_TRUE(im_pipe_is_open());
+    for (uint32_t i = 0; i < kSlots; ++i) Slot(i)->inUse = 1;
+    _MSG_ST msg{};
+    im_msg_start(&msg, 11, 0, "imThrNop");
+    im_msg_send(&msg, 0, kThread, 0, IM_SYNC_NOWAIT);
+    EXPECT_EQ(im_msg_cmd_error(&msg), -11);
+    EXPECT_STREQ(msg.body.err.message, "Execution stalled on the host side");
+    bool noSpace = false;
+    for (const auto& r : console.Records())
+        if (r.Text().find("No space in communication buffer.") != std::string::npos) noSpace = true;
+    EXPECT_TRUE(noSpace);
+    EXPECT_EQ(g_header[kRingSequence], 0u);
+    im_close_pipe();
+}
+
+TEST_F(MsgIoTest, ErrorItemModesReadTheGetErrorReply)
+{
+    _MSG_ST msg{};
+    im_msg_start(&msg, 3, 3, "imAppGetError");
+    const char* message = "Invalid buffer size";
+    const char* function = "imBufAlloc";
+    im_msg_put_long(&msg, 0, -7);
+    im_msg_put_long(&msg, 1, static_cast<int32_t>(Addr(message)));
+    im_msg_put_long(&msg, 2, static_cast<int32_t>(Addr(function)));
+    int32_t code = 0;
+    EXPECT_EQ(im_msg_get_error_item(&msg, 3, &code), -7);
+    EXPECT_EQ(code, -7);
+    char text[kMsgErrorTextBytes];
+    im_msg_get_error_item(&msg, 4, text);
+    EXPECT_STREQ(text, message);
+    im_msg_get_error_item(&msg, 8, text);
+    EXPECT_STREQ(text, function);
+    im_msg_get_error_item(&msg, 12, text);
+    EXPECT_STREQ(text, "Error in imBufAlloc():\n<Invalid buffer size>");
+    std::strcpy(text, "same");
+    EXPECT_EQ(im_msg_get_error_item(&msg, 6, text), -7);
+    EXPECT_STREQ(text, "same");
+    EXPECT_EQ(im_msg_get_error_item(&msg, 2, nullptr), -7);
+}
+
+TEST(SyncCmdListTest, EventsAreSetOnlyForTheirNodeAtTheExpectedStatus)
+{
+    CSyncCmdList list;
+    EXPECT_EQ(list.FreeCount(), 1u);
+    _MSG_BODY_ST a{}, b{};
+    HANDLE ea = list.GetEvent(0x11, Addr(&a), IM_REPLY_POLL);
+    HANDLE eb = list.GetEvent(0x11, Addr(&b), IM_REPLY_POLL_FOR_READY);
+    ASSERT_NE(ea, nullptr);
+    ASSERT_NE(eb, nullptr);
+    EXPECT_NE(ea, eb);
+    EXPECT_EQ(list.ActiveCount(), 2u);
+    a.status = kMsgReady;
+    b.status = kMsgReady;
+    list.PostEvent(0x22);
+    EXPECT_EQ(WaitForSingleObject(eb, 0), WAIT_TIMEOUT);
+    list.PostEvent(0x11);
+    EXPECT_EQ(WaitForSingleObject(ea, 0), WAIT_TIMEOUT);   // mode 120 waits for 50
+    EXPECT_EQ(WaitForSingleObject(eb, 0), WAIT_OBJECT_0);
+    a.status = kMsgDone;
+    list.PostEvent(0x11);
+    list.FreeEntry(ea);                                      // resets the set event
+    EXPECT_EQ(WaitForSingleObject(ea, 0), WAIT_TIMEOUT);
+    EXPECT_EQ(list.ActiveCount(), 1u);
+    EXPECT_EQ(list.FreeCount(), 1u);
+    EXPECT_EQ(list.GetEvent(0x12, Addr(&a), IM_REPLY_POLL), ea);   // reused from the free list
+    list.FreeEntry(ea);
+    list.FreeEntry(eb);
+    EXPECT_EQ(list.FreeCount(), 2u);
+}
+
+}  // namespace
