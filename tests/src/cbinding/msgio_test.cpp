@@ -1,5 +1,6 @@
 #include "im_msgio.h"
 #include "im_param.h"
+#include "ringnode.h"
 
 #include "../common/ll/fakeconsole.h"
 #include "boardsim.h"
@@ -25,22 +26,15 @@ using boardsim::Topology;
 
 namespace {
 
-constexpr uint32_t kNode = 0x11;
-constexpr uint32_t kThread = 0x40000010u | (kNode << 16);
-constexpr uint32_t kSlots = 4;
+using namespace ringnode;
+constexpr uint32_t kSlots = kRingNodeSlots;
 
-_NODE_MAIN_RESOURCE_ST g_record;
-_NODE_ST g_host;
-_NODE_ST g_nodeState;
-CRITICAL_SECTION g_section;
+constexpr uint32_t kThread = 0x40000010u | (kNode << 16);
+
 double g_timeouts[11] = {5.0, 5.0, 0.02, 0.2, 0.05, 0.02, 0.0, -1.0, 0.0, 0.0, 5.0};
-alignas(8) uint32_t g_header[16];
-alignas(8) uint8_t g_ring[64 + 256 * kSlots];
 std::vector<std::string> g_diag;
 std::vector<int32_t> g_hookCalls;
 
-_NODE_MAIN_RESOURCE_ST* Resource(uint32_t node) { return node == kNode ? &g_record : nullptr; }
-_NODE_ST* HostState() { return &g_host; }
 int Diag(uint32_t system, uint32_t board, uint32_t, const char*)
 {
     g_diag.push_back(std::to_string(system) + "," + std::to_string(board));
@@ -53,43 +47,13 @@ int32_t ErrorHook(int32_t, int32_t code, uint32_t user)
     return 0;
 }
 
-uint32_t Addr(const void* p) { return static_cast<uint32_t>(reinterpret_cast<uintptr_t>(p)); }
-_MSG_BODY_ST* Slot(uint32_t i) { return reinterpret_cast<_MSG_BODY_ST*>(g_ring + 64 + 256 * i); }
 
 class MsgIoTest : public ::testing::Test {
 protected:
     void SetUp() override
     {
-        Topology t;
-        t.boards[0].primaryOrlo = true;
-        BoardSim::instance().configure(t);
-        device_ = DeviceOpen(BoardSim::instance().boardDeviceName(0).c_str());
+        device_ = SetUpRingNode(g_timeouts);
         ASSERT_NE(device_, kInvalidDevice);
-        g_record = _NODE_MAIN_RESOURCE_ST{};
-        g_record.nodeNumber = kNode;
-        g_record.device = device_;
-        g_nodeState = _NODE_ST{};
-        g_record.nodeState = &g_nodeState;
-        InitializeCriticalSection(&g_section);
-        g_record.section = &g_section;
-        ASSERT_TRUE(HlcDrvMap(device_, nullptr, kNode, HLC_REGION_PRIMARY, 0x4000, 0x4000000, &g_record.primaryRegs));
-        g_host = _NODE_ST{};
-        g_host.timeouts = g_timeouts;
-        g_host.own.next = &g_record;
-        HlcBoardHooks hooks{};
-        hooks.nodeResource = Resource;
-        hooks.hostNodeState = HostState;
-        HlcSetBoardHooks(&hooks);
-        HlcInstallCoreLockHooks();
-        std::memset(g_ring, 0, sizeof g_ring);
-        std::memset(g_header, 0, sizeof g_header);
-        g_header[kRingHead] = g_header[kRingTail] = 0xFFFFFFFFu;
-        g_header[kRingReserved] = 0;
-        g_header[kRingSlots] = kSlots;
-        Slot(0)->inUse = 1;
-        g_record.ringHeader = Addr(g_header);
-        g_record.commRing = Addr(g_ring);
-        im_msg_reset_application();
         ImMsgHooks mh{Diag};
         im_msg_set_hooks(&mh);
         g_diag.clear();
@@ -100,10 +64,7 @@ protected:
         if (node_.joinable()) node_.join();
         BoardSim::instance().setTracing(false);
         im_msg_set_hooks(nullptr);
-        mp_core_forget_nodes();
-        HlcSetBoardHooks(nullptr);
-        DeviceClose(device_);
-        DeleteCriticalSection(&g_section);
+        TearDownRingNode(device_);
     }
     uint32_t Doorbell() const { return BoardSim::instance().orloRegister(0, false, kCoreInterruptSet); }
     void TakeDoorbell() { BoardSim::instance().setOrloRegister(0, false, kCoreInterruptSet, 0); }

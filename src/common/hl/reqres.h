@@ -1,0 +1,102 @@
+// Request resources and error records of host-served commands.
+//
+// Every command handler works through the request resource of its thread object: it
+// carries the message, the handler's name, the sync object and the command's first
+// error, and when released it files the error and replies to the sender or completes
+// the slot.  The error-record operations and the default texts live here as well.
+#pragma once
+
+#include "hlc_arch.h"
+#include "im_msgio.h"
+
+#include <cstdint>
+
+struct _NODE_MAIN_RESOURCE_ST;
+struct MP_THREAD_ST;
+
+// Reply size of a command's resource.
+constexpr uint32_t kResReplySize = 256;
+// Length of the buffer of mp_res_log_error_debug.
+constexpr uint32_t kResDebugTextBytes = 160;
+
+struct MP_RESOURCE_ST {
+    uint32_t node;
+    uint32_t boardProcessor;            // the node runs its own processor
+    _NODE_MAIN_RESOURCE_ST* record;
+    uint32_t threadId;
+    MP_THREAD_ST* thread;
+    uint32_t vmCount;                   // VM sections held
+    uint32_t vmNode[2];
+    uint32_t vmKind[2];
+    const char* name;                   // handler name
+    uint32_t size;
+    void* sync;                         // sync object of the message's control word
+    _MSG_BODY_ST* msg;
+    _MSG_ERR_ST err;                    // the command's first error
+};
+
+// Thread object state as the servers use it.
+struct MP_THREAD_ST {
+    uint32_t id;                        // thread id
+    uint32_t node;
+    int32_t commandPort;                // event bit 0
+    int32_t secondPort;                 // event bit 1
+    int32_t firstSema;
+    int32_t secondSema;                 // event bit 2
+    int32_t priority;
+    volatile uint32_t cancel;
+    uint32_t pendingHalt;
+    volatile uint32_t hold;
+    uint32_t created;                   // 1 once creation is complete
+    uint32_t boardProcessor;
+    uint32_t queued;                    // messages sent to the command port, not yet taken
+    MP_RESOURCE_ST resource;
+    _MSG_ERR_ST firstError;
+    _MSG_ERR_ST pendingError;
+};
+
+// Sync objects as the resources use them; the defaults know none.
+struct MpSyncOps {
+    void* (*lookup)(uint32_t id);                           // null: none
+    void (*setState)(void* sync, uint32_t state);
+    void (*setError)(void* sync, const _MSG_ERR_ST* error); // clears, then takes the error
+    void (*release)(void* sync);
+};
+// Installs the table (null members keep the defaults); null restores the defaults.
+void mp_res_set_sync_ops(const MpSyncOps* ops);
+
+// ---- errors -------------------------------------------------------------------------
+
+// Default text of a code: null for 0, "Unknown/Undefined error code" outside -1..-15.
+const char* mp_err_default(int32_t code);
+// First error wins: only an empty record takes code, this node and the text (or the
+// default text); the function only when given.
+void mp_err_log(_MSG_ERR_ST* record, int32_t code, const char* text, const char* function);
+// Copies an error of source (when it holds one) with the node set to this node.
+void mp_err_update(const _MSG_ERR_ST* source, _MSG_ERR_ST* destination);
+// Copies an error into buffers: the message (79 characters and a zero) into
+// destination->message and the name (31 and a zero) into destination->function, which
+// must point at buffers of 80 and 32 bytes.
+void mp_err_copy(const _MSG_ERR_ST* source, _MSG_ERR_ST* destination);
+// The message or function pointer in this address space, null when the code is 0.
+const char* mp_err_msg(const _MSG_ERR_ST* record);
+const char* mp_err_func(const _MSG_ERR_ST* record);
+
+// ---- replies ------------------------------------------------------------------------
+
+// Error word = code, status 50; a slot still in use rings the reply node's doorbell
+// with the alternate bit.
+void mp_msg_reply(_MSG_BODY_ST* msg, int32_t code);
+// Completes a slot nobody waits on: status 50, in-use 0.
+void mp_msg_complete(_MSG_BODY_ST* msg);
+// Waits until the node's Orlo has no write posting left.
+void mp_msg_wait_for_wr_posting_empty(_NODE_MAIN_RESOURCE_ST* record);
+
+// ---- request resources --------------------------------------------------------------
+
+MP_RESOURCE_ST* mp_res_alloc(_MSG_BODY_ST* msg, uint32_t size, const char* name);
+int mp_res_ok(MP_RESOURCE_ST* resource);
+void mp_res_free(MP_RESOURCE_ST* resource);
+void _mp_res_log_error(MP_RESOURCE_ST* resource, int32_t code, const char* text);
+void mp_res_log_error_debug(MP_RESOURCE_ST* resource, int32_t code, const char* text, const char* file, int line);
+int mp_res_init(uint32_t node);
