@@ -273,3 +273,24 @@ void mp_res_free(MP_RESOURCE_ST* resource)
 }
 
 int mp_res_init(uint32_t) { return 0; }
+
+uint32_t mp_msg_param(const _MSG_BODY_ST* msg, uint32_t slot)
+{
+    uint32_t v = 0;
+    if (msg && slot < kMsgMaxParams) std::memcpy(&v, msg->param[slot], 4);
+    return v;
+}
+
+double mp_msg_param_double(const _MSG_BODY_ST* msg, uint32_t slot)
+{
+    double v = 0.0;
+    if (msg && slot < kMsgMaxParams) std::memcpy(&v, msg->param[slot], 8);
+    return v;
+}
+
+void mp_msg_put_reply(_MSG_BODY_ST* msg, uint32_t slot, uint32_t value)
+{
+    if (!msg || slot >= kMsgMaxParams) return;
+    std::memcpy(msg->param[slot], &value, 4);
+    if ((msg->counts >> 16) < slot + 1) msg->counts = (msg->counts & 0xFFFF) | ((slot + 1) << 16);
+}

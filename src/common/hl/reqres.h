@@ -9,6 +9,7 @@
 #include "hlc_arch.h"
 #include "im_msgio.h"
 
+#include <cstddef>
 #include <cstdint>
 
 struct _NODE_MAIN_RESOURCE_ST;
@@ -36,9 +37,11 @@ struct MP_RESOURCE_ST {
 };
 
 // Thread object state as the servers use it.
+// The node word comes first and the id second, as every task argument of a node's kernel
+// begins (mp_sys_this_node_id and the buffer owner read them there).
 struct MP_THREAD_ST {
-    uint32_t id;                        // thread id
     uint32_t node;
+    uint32_t id;                        // thread id
     int32_t commandPort;                // event bit 0
     int32_t secondPort;                 // event bit 1
     int32_t firstSema;
@@ -54,6 +57,7 @@ struct MP_THREAD_ST {
     _MSG_ERR_ST firstError;
     _MSG_ERR_ST pendingError;
 };
+static_assert(offsetof(MP_THREAD_ST, node) == 0 && offsetof(MP_THREAD_ST, id) == 4, "node word, then id");
 
 // Sync objects as the resources use them; the defaults know none.
 struct MpSyncOps {
@@ -100,3 +104,10 @@ void mp_res_free(MP_RESOURCE_ST* resource);
 void _mp_res_log_error(MP_RESOURCE_ST* resource, int32_t code, const char* text);
 void mp_res_log_error_debug(MP_RESOURCE_ST* resource, int32_t code, const char* text, const char* file, int line);
 int mp_res_init(uint32_t node);
+
+// A handler's view of its command's parameter slots: the word or double in a slot (0 for a
+// slot outside the message), and a reply word into a slot, the reply count grown to cover
+// it (a slot outside the message is left alone).
+uint32_t mp_msg_param(const _MSG_BODY_ST* msg, uint32_t slot);
+double mp_msg_param_double(const _MSG_BODY_ST* msg, uint32_t slot);
+void mp_msg_put_reply(_MSG_BODY_ST* msg, uint32_t slot, uint32_t value);

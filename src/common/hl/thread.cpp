@@ -1,0 +1,401 @@
+// Thread objects: allocation with their command server task, control, inquiry, error
+// items, release, and the exports.
+#include "thread.h"
+
+#include "bufchild.h"
+#include "bufid.h"
+#include "cmdserver.h"
+#include "hwaccess.h"
+#include "hwlock.h"
+#include "im_param.h"
+#include "nodelist.h"
+#include "nodeopen.h"
+#include "syncobj.h"
+#include "task.h"
+
+#include <cstring>
+#include <initializer_list>
+
+namespace {
+
+constexpr size_t kMaxObjects = 64;
+constexpr uint32_t kOrloCapability = 0x2870;
+constexpr uint32_t kOrloCapabilityBit = 0x100;
+constexpr int32_t kServerCreatePriority = 30;
+
+MP_THREAD_OBJ_ST* g_objects[kMaxObjects];
+_MP_BUF_ST* g_freed[kMaxObjects];   // freed objects whose servers were still running
+
+bool IsPredefinedThread(uint32_t id)
+{
+    const uint32_t local = id & ~0x00FF0000u;
+    return local == 0x40000010u || local == 0x400000C0u || local == 0x400000D0u;
+}
+
+MP_THREAD_OBJ_ST* Find(uint32_t id)
+{
+    if (id == 0) return nullptr;
+    MP_THREAD_OBJ_ST* found = nullptr;
+    TaskBeginMutex();
+    for (MP_THREAD_OBJ_ST* t : g_objects)
+        if (t && t->server.id == id) found = t;
+    TaskEndMutex();
+    return found;
+}
+
+bool Register(MP_THREAD_OBJ_ST* object)
+{
+    bool done = false;
+    TaskBeginMutex();
+    for (MP_THREAD_OBJ_ST*& t : g_objects)
+        if (!t) {
+            t = object;
+            done = true;
+            break;
+        }
+    TaskEndMutex();
+    return done;
+}
+
+void Unregister(MP_THREAD_OBJ_ST* object)
+{
+    TaskBeginMutex();
+    for (MP_THREAD_OBJ_ST*& t : g_objects)
+        if (t == object) t = nullptr;
+    TaskEndMutex();
+}
+
+MP_THREAD_ST* Lookup(uint32_t id)
+{
+    MP_THREAD_OBJ_ST* t = Find(id);
+    return t ? &t->server : nullptr;
+}
+
+_MP_BUF_ST* Descriptor(const MP_THREAD_OBJ_ST* object)
+{
+    if (IsPredefinedThread(object->server.id)) {
+        const uint32_t ref = object->server.id & 0xFFFF;
+        return reinterpret_cast<_MP_BUF_ST*>(static_cast<uintptr_t>(PreDefBufAddress[ref]));
+    }
+    return mp_buf_pointer(object->server.id);
+}
+
+// Reads one attribute: 0 kept the default or took a value in range, -8 out of range.
+int Attribute(const _MP_BUF_ST* attributes, uint32_t key, int32_t low, int32_t high, int32_t* value)
+{
+    int32_t v;
+    if (!attributes || mp_buf_get_field(attributes, key, &v) != 0) return 0;
+    if (v < low || v > high) return -8;
+    *value = v;
+    return 0;
+}
+
+void CloseAll(MP_THREAD_ST* s)
+{
+    if (s->commandPort > 0 || s->commandPort < -1) TaskClosePort(s->commandPort);
+    if (s->secondPort > 0 || s->secondPort < -1) TaskClosePort(s->secondPort);
+    if (s->firstSema > 0 || s->firstSema < -1) TaskCloseSema(s->firstSema);
+    if (s->secondSema > 0 || s->secondSema < -1) TaskCloseSema(s->secondSema);
+}
+
+void Log(MP_RESOURCE_ST* resource, int32_t code)
+{
+    if (resource) _mp_res_log_error(resource, code, nullptr);
+}
+
+} // namespace
+
+MP_THREAD_OBJ_ST* mp_thr_object(uint32_t id) { return Find(id); }
+
+void mp_thr_reap()
+{
+    for (_MP_BUF_ST*& b : g_freed)
+        if (b) {
+            mp_buf_free(b);
+            b = nullptr;
+        }
+}
+
+MP_THREAD_OBJ_ST* mpThrAlloc(MP_RESOURCE_ST* resource, uint32_t node, uint32_t ownerDevice,
+                             const _MP_BUF_ST* attributes, uint32_t predefinedId)
+{
+    mp_thr_reap();
+    if (resource) node = resource->node;
+    node &= 0xFF;
+    _NODE_MAIN_RESOURCE_ST* record = mp_core_node_record(node);
+
+    int32_t checked = 4, priority = 8, stack = 4096, value = -9999;
+    const bool capable =
+        record && record->primaryRegs && (HwRead32(record->primaryRegs, kOrloCapability) & kOrloCapabilityBit);
+    int32_t enable = capable ? kThrSwitchOn : kThrSwitchOff;
+    int bad = Attribute(attributes, kThrAttrChecked, 1, 4, &checked);
+    if (!bad) bad = Attribute(attributes, kThrAttrPriority, 1, 15, &priority);
+    if (!bad) bad = Attribute(attributes, kThrAttrStack, 4096, 65536, &stack);
+    if (!bad) bad = Attribute(attributes, kThrAttrValue, INT32_MIN, INT32_MAX, &value);
+    if (!bad) bad = Attribute(attributes, kThrAttrSwitch, kThrSwitchOff, kThrSwitchOn, &enable);
+    if (!bad && enable != kThrSwitchOn && enable != kThrSwitchOff) bad = -8;
+    if (bad) {
+        Log(resource, -8);
+        return nullptr;
+    }
+    if (enable == kThrSwitchOn && !capable) enable = kThrSwitchOff;
+
+    _MP_BUF_ST* b = mp_buf_alloc_on_node(node, static_cast<int32_t>(kThrBandBytes), 1, 1, 8, kLocInline);
+    if (!b) {
+        Log(resource, -4);
+        return nullptr;
+    }
+    b->kind = kBufKindThread;
+    uint32_t id = predefinedId;
+    if (predefinedId) {
+        b->id = predefinedId;
+        PreDefBufAddress[predefinedId & 0xFFFF] = static_cast<uint32_t>(reinterpret_cast<uintptr_t>(b));
+    } else {
+        id = mp_buf_alloc_id(b);
+    }
+    auto* object = static_cast<MP_THREAD_OBJ_ST*>(mp_buf_address_band_internal(b, 0));
+    auto fail = [&]() -> MP_THREAD_OBJ_ST* {
+        if (object) CloseAll(&object->server);
+        if (predefinedId) PreDefBufAddress[predefinedId & 0xFFFF] = 0;
+        mp_buf_free(b);
+        Log(resource, -4);
+        return nullptr;
+    };
+    if (!id || !object) return fail();
+    std::memset(object, 0, kThrBandBytes);
+    MP_THREAD_ST& s = object->server;
+    s.commandPort = s.secondPort = s.firstSema = s.secondSema = -1;
+    s.id = id;
+    s.node = node;
+    s.priority = priority;
+    s.boardProcessor = record ? static_cast<uint32_t>(mp_core_board_processor(record)) : 0;
+    object->ownerDevice = ownerDevice;
+    object->stackSize = static_cast<uint32_t>(stack);
+    object->value = value;
+    object->enable = enable;
+    s.commandPort = TaskOpenPort(-1);
+    s.secondPort = TaskOpenPort(-1);
+    s.firstSema = TaskOpenSema(-1, 0);
+    s.secondSema = TaskOpenSema(-1, 0);
+    if (s.commandPort == -1 || s.secondPort == -1 || s.firstSema == -1 || s.secondSema == -1) return fail();
+    object->task = TaskCreate(-1, mpFunctionServer, &s, kServerCreatePriority, static_cast<uint32_t>(stack));
+    if (object->task == -1) return fail();
+    if (!Register(object)) return fail();   // the created task ends on its closed ports
+    if (ownerDevice) {
+        for (uint32_t local : {0x40000010u, 0x400000C0u, 0x400000D0u}) {
+            MP_THREAD_OBJ_ST* p = Find(local | (node << 16));
+            if (p && p->ownerDevice == 0) p->ownerDevice = ownerDevice;
+        }
+    }
+    s.created = 1;
+    TaskResume(object->task);
+    return object;
+}
+
+void mp_thr_destroy(MP_THREAD_OBJ_ST* object)
+{
+    if (!object) return;
+    _MP_BUF_ST* b = Descriptor(object);
+    Unregister(object);
+    mp_server_stop_thread(&object->server);
+    TaskCloseSema(object->server.firstSema);
+    if (IsPredefinedThread(object->server.id)) PreDefBufAddress[object->server.id & 0xFFFF] = 0;
+    if (b) mp_buf_free(b);
+}
+
+// ---------------------------------------------------------------- handlers
+
+void mp_ThrAlloc(_MSG_BODY_ST* msg)
+{
+    MP_RESOURCE_ST* res = mp_res_alloc(msg, kResReplySize, "ThrAlloc");
+    if (mp_res_ok(res)) {
+        const uint32_t attrId = mp_msg_param(msg, 1);
+        _MP_BUF_ST* attributes = attrId ? mp_buf_pointer(attrId) : nullptr;
+        MP_THREAD_OBJ_ST* object = nullptr;
+        if (attrId && !attributes) _mp_res_log_error(res, -1, nullptr);
+        else object = mpThrAlloc(res, res->node, mp_msg_param(msg, 0), attributes);
+        mp_msg_put_reply(msg, 0, object ? object->server.id : 0);
+    }
+    mp_res_free(res);
+}
+
+void mp_ThrControl(_MSG_BODY_ST* msg)
+{
+    MP_RESOURCE_ST* res = mp_res_alloc(msg, kResReplySize, "ThrControl");
+    if (mp_res_ok(res)) {
+        MP_THREAD_OBJ_ST* object = Find(res->threadId);
+        const uint32_t type = mp_msg_param(msg, 0);
+        const double value = mp_msg_param_double(msg, 1);
+        const int32_t v = static_cast<int32_t>(value);
+        if (!object) {
+            _mp_res_log_error(res, -1, nullptr);
+        } else if (type == kThrAttrPriority) {
+            if (v < 1 || v > 15) {
+                _mp_res_log_error(res, -8, nullptr);
+            } else {
+                object->server.priority = v;
+                // This handler runs on the object's own command server.
+                TaskSetPriority(v);
+            }
+        } else if (type == kThrAttrValue) {
+            object->value = v;
+        } else if (type == kThrAttrSwitch) {
+            if (v != kThrSwitchOn && v != kThrSwitchOff) _mp_res_log_error(res, -8, nullptr);
+            else object->enable = v;
+        } else {
+            _mp_res_log_error(res, -8, nullptr);
+        }
+    }
+    mp_res_free(res);
+}
+
+void mp_ThrInquire(_MSG_BODY_ST* msg)
+{
+    MP_RESOURCE_ST* res = mp_res_alloc(msg, kResReplySize, "ThrInquire");
+    if (mp_res_ok(res)) {
+        MP_THREAD_OBJ_ST* object = Find(res->threadId);
+        uint32_t value = 0;
+        if (object) {
+            switch (mp_msg_param(msg, 0)) {
+            case kThrAttrChecked: value = object->checked; break;
+            case kThrAttrPriority: value = static_cast<uint32_t>(object->server.priority); break;
+            case kThrAttrOwner: value = object->ownerDevice; break;
+            case kThrAttrStack: value = object->stackSize; break;
+            case kThrAttrValue: value = static_cast<uint32_t>(object->value); break;
+            case kThrAttrSwitch: value = static_cast<uint32_t>(object->enable); break;
+            default: break;
+            }
+        }
+        mp_msg_put_reply(msg, 0, value);
+    }
+    mp_res_free(res);
+}
+
+void mp_ThrGetError(_MSG_BODY_ST* msg)
+{
+    MP_RESOURCE_ST* res = mp_res_alloc(msg, kResReplySize, "ThreadGetError");
+    if (mp_res_ok(res) && res->thread) mp_sync_reply_error_item(msg, &res->thread->firstError, mp_msg_param(msg, 0));
+    mp_res_free(res);
+}
+
+void mp_ThrFree(_MSG_BODY_ST* msg)
+{
+    MP_RESOURCE_ST* res = mp_res_alloc(msg, kResReplySize, "ThrFree");
+    if (!mp_res_ok(res)) {
+        mp_res_free(res);
+        return;
+    }
+    mp_thr_reap();
+    MP_THREAD_OBJ_ST* object = Find(res->threadId);
+    if (!object) {
+        _mp_res_log_error(res, -1, nullptr);
+        mp_res_free(res);
+        return;
+    }
+    _MP_BUF_ST* b = Descriptor(object);
+    Unregister(object);
+    mp_res_free(res);
+    mp_server_stop_thread(&object->server);
+    TaskCloseSema(object->server.firstSema);
+    if (IsPredefinedThread(object->server.id)) PreDefBufAddress[object->server.id & 0xFFFF] = 0;
+    // The command server still reads the object after this handler: the descriptor is
+    // given back once that task has ended (by the next allocation or release).
+    if (b) {
+        bool kept = false;
+        for (_MP_BUF_ST*& f : g_freed)
+            if (!f) {
+                f = b;
+                kept = true;
+                break;
+            }
+        if (!kept) {
+            mp_thr_reap();
+            g_freed[0] = b;
+        }
+    }
+}
+
+void mp_thread_install()
+{
+    mp_server_set_handler(kOpThrAlloc, mp_ThrAlloc);
+    mp_server_set_handler(kOpThrControl, mp_ThrControl);
+    mp_server_set_handler(kOpThrFree, mp_ThrFree);
+    mp_server_set_handler(kOpThrGetError, mp_ThrGetError);
+    mp_server_set_handler(kOpThrInquire, mp_ThrInquire);
+    mp_server_set_thread_lookup(Lookup);
+}
+
+// ---------------------------------------------------------------- exports
+
+uint32_t imThrAlloc(uint32_t device, uint32_t attributes, uint32_t* thread)
+{
+    _MSG_ST msg{};
+    im_msg_start(&msg, kOpThrAlloc, 2, "imThrAlloc");
+    im_msg_put_long(&msg, 0, static_cast<int32_t>(device));
+    im_msg_put_long(&msg, 1, static_cast<int32_t>(attributes));
+    const uint32_t node = (device >> 16) & 0xFF;
+    im_msg_send(&msg, device, kBufRemoteThread | (node << 16), 0, IM_SYNC_POLL);
+    const uint32_t id = im_msg_cmd_error(&msg) == 0 ? static_cast<uint32_t>(im_msg_get_long(&msg, 0)) : 0;
+    im_msg_end(&msg);
+    if (thread) *thread = id;
+    return id;
+}
+
+namespace {
+int32_t PostNoWait(uint32_t thread, uint32_t opcode, const char* name)
+{
+    _MSG_ST msg{};
+    im_msg_start(&msg, opcode, 0, name);
+    im_msg_send(&msg, 0, thread, 0, IM_SYNC_NOWAIT);
+    im_msg_end(&msg);
+    return im_msg_cmd_error(&msg);
+}
+} // namespace
+
+int32_t imThrCancel(uint32_t thread) { return PostNoWait(thread, kOpThrCancel, "imThrCancel"); }
+int32_t imThrFree(uint32_t thread) { return PostNoWait(thread, kOpThrFree, "imThrFree"); }
+
+int32_t imThrControl(uint32_t thread, uint32_t type, double value)
+{
+    _MSG_ST msg{};
+    im_msg_start(&msg, kOpThrControl, 2, "imThrControl");
+    im_msg_put_long(&msg, 0, static_cast<int32_t>(type));
+    im_msg_put_double(&msg, 1, value);
+    im_msg_send(&msg, 0, thread, 0, IM_SYNC_NOWAIT);
+    im_msg_end(&msg);
+    return im_msg_cmd_error(&msg);
+}
+
+int32_t imThrGetError(uint32_t thread, uint32_t mode, void* out)
+{
+    _MSG_ST msg{};
+    im_msg_start(&msg, kOpThrGetError, 1, "imThrGetError");
+    im_msg_put_long(&msg, 0, static_cast<int32_t>(mode));
+    im_msg_send(&msg, 0, thread, 0, IM_SYNC_POLL);
+    const int32_t error = im_msg_cmd_error(&msg);
+    const int32_t result = error != 0 ? error : im_msg_get_error_item(&msg, mode, out);
+    im_msg_end(&msg);
+    return result;
+}
+
+int32_t imThrHalt(uint32_t thread, int32_t argument)
+{
+    _MSG_ST msg{};
+    im_msg_start(&msg, kOpThrHalt, 1, "imThrHalt");
+    im_msg_put_long(&msg, 0, argument);
+    im_msg_send(&msg, 0, thread, 0, IM_SYNC_NOWAIT);
+    im_msg_end(&msg);
+    return im_msg_cmd_error(&msg);
+}
+
+int32_t imThrInquire(uint32_t thread, uint32_t type, void* out)
+{
+    _MSG_ST msg{};
+    im_msg_start(&msg, kOpThrInquire, 1, "imThrInquire");
+    im_msg_put_long(&msg, 0, static_cast<int32_t>(type));
+    im_msg_send(&msg, 0, thread, 0, IM_SYNC_POLL);
+    const int32_t value = im_msg_cmd_error(&msg) == 0 ? im_msg_get_long(&msg, 0) : 0;
+    im_msg_end(&msg);
+    if (out) std::memcpy(out, &value, 4);
+    return value;
+}

@@ -1,0 +1,75 @@
+// Thread objects: node-side command queues.  Each is a kind-8 buffer descriptor whose one
+// 252-byte inline band holds the state of its command server task (ports, semaphores,
+// priority, cancel and hold words, request resource, error records) and its attributes.
+#pragma once
+
+#include "hlc_arch.h"
+#include "im_msgio.h"
+#include "reqres.h"
+
+#include <cstdint>
+
+struct _MP_BUF_ST;
+
+constexpr uint32_t kOpThrAlloc = 4;
+constexpr uint32_t kOpThrControl = 6;
+constexpr uint32_t kOpThrGetError = 8;
+constexpr uint32_t kOpThrInquire = 10;
+
+// Attribute keys and control or inquire types.
+constexpr uint32_t kThrAttrChecked = 15001;
+constexpr uint32_t kThrAttrPriority = 15002;
+constexpr uint32_t kThrAttrOwner = 15003;
+constexpr uint32_t kThrAttrStack = 15004;
+constexpr uint32_t kThrAttrValue = 15005;
+constexpr uint32_t kThrAttrSwitch = 15007;
+
+constexpr int32_t kThrSwitchOn = -9997;
+constexpr int32_t kThrSwitchOff = -9999;
+
+constexpr uint32_t kThrBandBytes = 252;
+
+struct MP_THREAD_OBJ_ST {
+    MP_THREAD_ST server;        // first: the command server's task argument
+    uint32_t ownerDevice;       // 15003
+    uint32_t stackSize;         // 15004
+    uint32_t checked;           // 15001, never kept: reads 0
+    int32_t value;              // 15005
+    int32_t enable;             // 15007
+    int32_t task;               // command server task handle
+    uint32_t mode;
+};
+static_assert(sizeof(MP_THREAD_OBJ_ST) <= kThrBandBytes, "a thread object fits its band");
+
+// The object of a thread id, null when the id is no live thread object.
+MP_THREAD_OBJ_ST* mp_thr_object(uint32_t id);
+
+// Makes a thread object on the node (resource: the command's, or null at start-up with
+// node given), with the owner device id (0 none) and the attribute descriptor (null:
+// defaults).  predefinedId non-zero gives the object that predefined id.  Returns the
+// object, null on failure (-8 bad attribute, -4 no memory, ports, semaphores or task,
+// logged into the resource when there is one).
+MP_THREAD_OBJ_ST* mpThrAlloc(MP_RESOURCE_ST* resource, uint32_t node, uint32_t ownerDevice,
+                             const _MP_BUF_ST* attributes, uint32_t predefinedId = 0);
+// Closes ports and semaphores and frees the object (outside its own command server).
+void mp_thr_destroy(MP_THREAD_OBJ_ST* thread);
+// Frees the objects whose command servers have ended since they were freed.
+void mp_thr_reap();
+
+void mp_ThrAlloc(_MSG_BODY_ST* msg);
+void mp_ThrControl(_MSG_BODY_ST* msg);
+void mp_ThrFree(_MSG_BODY_ST* msg);
+void mp_ThrGetError(_MSG_BODY_ST* msg);
+void mp_ThrInquire(_MSG_BODY_ST* msg);
+
+// Puts the handlers into the opcode table and the thread lookup into the ring server.
+void mp_thread_install();
+
+// ---- exports ----------------------------------------------------------------------------
+uint32_t imThrAlloc(uint32_t device, uint32_t attributes, uint32_t* thread);
+int32_t imThrCancel(uint32_t thread);
+int32_t imThrControl(uint32_t thread, uint32_t type, double value);
+int32_t imThrFree(uint32_t thread);
+int32_t imThrGetError(uint32_t thread, uint32_t mode, void* out);
+int32_t imThrHalt(uint32_t thread, int32_t argument);
+int32_t imThrInquire(uint32_t thread, uint32_t type, void* out);
