@@ -15,6 +15,6 @@ cmake -S . -B build/test-lib -DQSRF_TREE=lib -DQSRF_SANITIZE=ON -DCMAKE_BUILD_TY
 cmake --build build/test-lib -j"$JOBS"
 
 status=0
-(cd build/test-app && ctest -j"$JOBS" --output-on-failure) || status=1
-(cd build/test-lib && ctest -j"$JOBS" --output-on-failure) || status=1
+(cd build/test-app && ctest -j"$JOBS" --timeout 300 --output-on-failure) || status=1
+(cd build/test-lib && ctest -j"$JOBS" --timeout 300 --output-on-failure) || status=1
 exit $status

@@ -402,10 +402,13 @@ TEST_F(InterruptHookTest, UnhookingEverythingCoversSources32To160)
 TEST_F(InterruptHookTest, FullRingKeepsUnreadWordsAndCountsTheRest)
 {
     ASSERT_EQ(HalcyraHookInterruptFunction(kNode, Record, 40, nullptr, nullptr), 0);
+    // Taken before the words arrive: the lookup waits for the hook lock, which the process
+    // thread holds while the blocked hook runs.
+    _HALCYRA_ISR_INFO* context = HalcyraGetIsrInfo(kNode);
+    ASSERT_NE(context, nullptr);
     g_block = true;
     std::vector<uint32_t> words(300, (1u << 22) | (1u << 8));
     BoardSim::instance().postInterruptWords(0, words);
-    _HALCYRA_ISR_INFO* context = HalcyraGetIsrInfo(kNode);
     for (int i = 0; i < 4000 && context->writeIndex.load() + context->lostWords.load() < 300; ++i)
         std::this_thread::sleep_for(std::chrono::milliseconds(1));
     const uint32_t lost = context->lostWords.load();
