@@ -1,16 +1,4 @@
-#include "syncobj.h"
-#include "thread.h"
-
-#include "bufid.h"
-#include "cmdserver.h"
-#include "im_msgio.h"
-#include "../../cbinding/ringnode.h"
-
-#include "hwaccess.h"
-#include "nodeopen.h"
-#include "task.h"
-
-#include <gtest/gtest.h>
+#include "servednode.h"
 
 #include <atomic>
 #include <chrono>
@@ -18,91 +6,10 @@
 
 namespace {
 
-using namespace ringnode;
+using namespace servednode;
 
-constexpr uint32_t kMain = 0x40000010u | (kNode << 16);
-constexpr uint32_t kDevice = kNode << 16;
-
-double g_timeouts[11] = {5.0, 5.0, 0.2, 5.0, 0.05, 0.02, 0.0, -1.0, 0.0, 0.0, 5.0};
-alignas(65536) uint8_t g_arena[65536];
-
-int32_t Arena(uint32_t, uint32_t bytes, _MP_BAND_ST* band)
-{
-    if (bytes > sizeof g_arena) return 0;
-    band->id = 7;
-    band->mapped = static_cast<uint32_t>(reinterpret_cast<uintptr_t>(g_arena));
-    band->physical = 0x10000000u;
-    return 7;
-}
-
-class SyncTest : public ::testing::Test {
+class SyncTest : public ServedNodeTest {
 protected:
-    void SetUp() override
-    {
-        device_ = SetUpRingNode(g_timeouts);
-        ASSERT_NE(device_, kInvalidDevice);
-        mp_buf_set_descriptor_memory(Arena);
-        ASSERT_EQ(mp_buf_init(kNode, 100, 50), 0);
-        mp_server_reset_handlers();
-        mp_sync_install();
-        mp_thread_install();
-        interrupts_ = std::thread([this] { Interrupts(); });
-        server_ = std::thread([this] { Server(); });
-        while (!ready_) std::this_thread::yield();
-        ASSERT_NE(main_, nullptr);
-    }
-    void TearDown() override
-    {
-        stop_ = true;
-        server_.join();
-        interrupts_.join();
-        mp_server_reset_handlers();
-        mp_server_set_thread_lookup(nullptr);
-        mp_res_set_sync_ops(nullptr);
-        mp_buf_exit_all();
-        mp_buf_set_descriptor_memory(nullptr);
-        TearDownRingNode(device_);
-    }
-    void Interrupts()
-    {
-        while (!stop_) {
-            const uint32_t regs = g_record.primaryRegs;
-            const uint32_t pending = HwRead32(regs, kCoreInterruptSet);
-            if (pending & 32u) {
-                HwWrite32(regs, kCoreInterruptClear, 32u);
-                ++doorbells_;
-            }
-            if (pending & 2u) {
-                HwWrite32(regs, kCoreInterruptClear, 2u);
-                SyncCmdList.PostEvent(kNode);
-            }
-            std::this_thread::sleep_for(std::chrono::microseconds(50));
-        }
-    }
-    void Server()
-    {
-        ASSERT_EQ(TaskInitTasking(), 1);
-        const int32_t sema = TaskOpenSema(-1, 0);
-        mp_interrupt_set_signal(kNode, kRingSignalPrimary, sema);
-        main_ = mpThrAlloc(nullptr, kNode, 0, nullptr, kMain);
-        TaskResume(TaskCreate(-1, MpNimServer, &g_record, 20, 256 * 1024));
-        ready_ = true;
-        while (!stop_) {
-            for (int n = doorbells_.exchange(0); n > 0; --n) TaskSignalSema(sema);
-            std::this_thread::sleep_for(std::chrono::microseconds(50));
-        }
-        mp_thr_reap();
-        for (uint32_t i = 0; i < 4; ++i)
-            if (MP_THREAD_OBJ_ST* t = extra_[i]) mp_thr_destroy(t);
-        if (main_) mp_thr_destroy(main_);
-        TaskCloseSema(sema);
-        TaskExitTasking();
-    }
-    void WaitUntil(const std::function<bool()>& done)
-    {
-        const auto limit = std::chrono::steady_clock::now() + std::chrono::seconds(5);
-        while (!done() && std::chrono::steady_clock::now() < limit) std::this_thread::sleep_for(std::chrono::milliseconds(1));
-    }
     uint32_t NewThread()
     {
         const uint32_t id = imThrAlloc(kDevice, 0, nullptr);
@@ -113,13 +20,6 @@ protected:
             }
         return id;
     }
-
-    DeviceHandle device_ = kInvalidDevice;
-    std::thread server_, interrupts_;
-    std::atomic<bool> ready_{false}, stop_{false};
-    std::atomic<int> doorbells_{0};
-    MP_THREAD_OBJ_ST* main_ = nullptr;
-    MP_THREAD_OBJ_ST* extra_[4]{};
 };
 
 TEST_F(SyncTest, NewSyncObjectIsInStateTenWithNoCount)
