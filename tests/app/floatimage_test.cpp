@@ -1,4 +1,5 @@
 // Float map files (.flt) and the data exchange of float planes with .flt and .psm files.
+#include "qt_environment.h"
 #include "Floatimage.h"
 
 #include "Apperror.h"
@@ -27,24 +28,9 @@
 
 namespace {
 
+using namespace qtenv;
+
 using Bytes = std::vector<uint8_t>;
-
-class QtEnvironment : public ::testing::Environment {
-public:
-    void SetUp() override
-    {
-        if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "offscreen");
-        if (!qApp) app_ = new QApplication(argc_, argv_);
-    }
-    void TearDown() override { delete app_; }
-
-private:
-    int argc_ = 1;
-    char name_[16] = "floatimage_test";
-    char* argv_[2] = {name_, nullptr};
-    QApplication* app_ = nullptr;
-};
-::testing::Environment* const kQt = ::testing::AddGlobalTestEnvironment(new QtEnvironment);
 
 Bytes ReadBytes(const std::string& path)
 {
@@ -99,16 +85,6 @@ std::vector<std::string> DirEntries(const std::string& dir)
         closedir(d);
     }
     return names;
-}
-
-std::string ErrorOf(const std::function<void()>& f)
-{
-    try {
-        f();
-    } catch (const EAppError& e) {
-        return e.what();
-    }
-    return "(no error)";
 }
 
 class FloatFiles : public ::testing::Test {

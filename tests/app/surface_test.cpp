@@ -1,4 +1,5 @@
 // The surface export (.sur): sampling, coordinates, masked samples, refusals and the form.
+#include "qt_environment.h"
 #include "Surfacedataoutput.h"
 
 #include "Apperror.h"
@@ -22,32 +23,7 @@
 
 namespace {
 
-class QtEnvironment : public ::testing::Environment {
-public:
-    void SetUp() override
-    {
-        if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "offscreen");
-        if (!qApp) app_ = new QApplication(argc_, argv_);
-    }
-    void TearDown() override { delete app_; }
-
-private:
-    int argc_ = 1;
-    char name_[16] = "surface_test";
-    char* argv_[2] = {name_, nullptr};
-    QApplication* app_ = nullptr;
-};
-::testing::Environment* const kQt = ::testing::AddGlobalTestEnvironment(new QtEnvironment);
-
-std::string ErrorOf(const std::function<void()>& f)
-{
-    try {
-        f();
-    } catch (const EAppError& e) {
-        return e.what();
-    }
-    return "(no error)";
-}
+using namespace qtenv;
 
 std::vector<std::string> Lines(const std::string& text)
 {

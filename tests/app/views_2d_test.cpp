@@ -1,5 +1,6 @@
 // The 2D colour map and the profile view: the colour ramp and ruler, the map image, marker
 // dragging, profile sampling, the position read-out and the profile plot.
+#include "qt_environment.h"
 #include "Show2d.h"
 
 #include "Apperror.h"
@@ -19,32 +20,7 @@
 
 namespace {
 
-class QtEnvironment : public ::testing::Environment {
-public:
-    void SetUp() override
-    {
-        if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "offscreen");
-        if (!qApp) app_ = new QApplication(argc_, argv_);
-    }
-    void TearDown() override { delete app_; }
-
-private:
-    int argc_ = 1;
-    char name_[16] = "views_2d_test";
-    char* argv_[2] = {name_, nullptr};
-    QApplication* app_ = nullptr;
-};
-::testing::Environment* const kQt = ::testing::AddGlobalTestEnvironment(new QtEnvironment);
-
-std::string ErrorOf(const std::function<void()>& f)
-{
-    try {
-        f();
-    } catch (const EAppError& e) {
-        return e.what();
-    }
-    return "(no error)";
-}
+using namespace qtenv;
 
 struct Rgb {
     int r, g, b;

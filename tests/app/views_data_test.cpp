@@ -1,4 +1,5 @@
 // The data grid: the texts of the 6 x 6 cells around a map pixel.
+#include "qt_environment.h"
 #include "Showdata.h"
 
 #include <QApplication>
@@ -9,22 +10,7 @@
 
 namespace {
 
-class QtEnvironment : public ::testing::Environment {
-public:
-    void SetUp() override
-    {
-        if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "offscreen");
-        if (!qApp) app_ = new QApplication(argc_, argv_);
-    }
-    void TearDown() override { delete app_; }
-
-private:
-    int argc_ = 1;
-    char name_[16] = "views_data_test";
-    char* argv_[2] = {name_, nullptr};
-    QApplication* app_ = nullptr;
-};
-::testing::Environment* const kQt = ::testing::AddGlobalTestEnvironment(new QtEnvironment);
+using namespace qtenv;
 
 // A 10 x 8 map with heights c + 10 r + 0.25.
 class DataGrid : public ::testing::Test {
