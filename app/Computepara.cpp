@@ -3,6 +3,8 @@
 #include <QCheckBox>
 #include <QComboBox>
 #include <QFormLayout>
+#include <QGridLayout>
+#include <QGroupBox>
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QLineEdit>
@@ -106,40 +108,55 @@ TQuickStartConvertParaForm::TQuickStartConvertParaForm(QWidget* owner) : QDialog
 {
     setWindowTitle("Quick Start Convert Parameters");
     const TConvertPara c = ReadConvertPara();
-    auto* layout = new QFormLayout(this);
-    layout->addRow(new QLabel("System Parameters", this));
-    Zc0Edit = AddEditRow(this, layout, "Zc0", FloatToStr(c.Zc0));
-    Zcf0Edit = AddEditRow(this, layout, "Zcf0", FloatToStr(c.Zcf0));
-    ThetaEdit = AddEditRow(this, layout, "Theta", FloatToStr(c.Theta));
-    Lp0Edit = AddEditRow(this, layout, "Lp0", FloatToStr(c.Lp0));
-    Lpf0Edit = AddEditRow(this, layout, "Lpf0", FloatToStr(c.Lpf0));
-    PosXEdit = AddEditRow(this, layout, "X0", IntToStr(c.X0));
-    PosYEdit = AddEditRow(this, layout, "Y0", IntToStr(c.Y0));
-    PixelXEdit = AddEditRow(this, layout, "Pixel Size X", FloatToStr(c.PixelX));
-    PixelYEdit = AddEditRow(this, layout, "Pixel Size Y", FloatToStr(c.PixelY));
-    ProjectingEdit = AddEditRow(this, layout, "Grating Frequency: Projecting", FloatToStr(c.ProjectGratingFrequency));
-    ReferenceEdit = AddEditRow(this, layout, "Grating Frequency: Reference", FloatToStr(c.ReferenceGratingFrequency));
+    auto* layout = new QGridLayout(this);
+
+    QGroupBox* system = NewRowGroup(this, "System Parameters");
+    QFormLayout* rows = GroupRows(system);
+    Zc0Edit = AddEditRow(system, rows, "Zc0", FloatToStr(c.Zc0));
+    Zcf0Edit = AddEditRow(system, rows, "Zcf0", FloatToStr(c.Zcf0));
+    ThetaEdit = AddEditRow(system, rows, "Theta", FloatToStr(c.Theta));
+    Lp0Edit = AddEditRow(system, rows, "Lp0", FloatToStr(c.Lp0));
+    Lpf0Edit = AddEditRow(system, rows, "Lpf0", FloatToStr(c.Lpf0));
+    PosXEdit = AddEditRow(system, rows, "X0", IntToStr(c.X0));
+    PosYEdit = AddEditRow(system, rows, "Y0", IntToStr(c.Y0));
+    QGroupBox* pixel = NewRowGroup(system, "Pixel Size");
+    PixelXEdit = AddEditRow(pixel, GroupRows(pixel), "X", FloatToStr(c.PixelX));
+    PixelYEdit = AddEditRow(pixel, GroupRows(pixel), "Y", FloatToStr(c.PixelY));
+    rows->addRow(pixel);
+    QGroupBox* grating = NewRowGroup(system, "Grating Frequency");
+    ProjectingEdit = AddEditRow(grating, GroupRows(grating), "Projecting", FloatToStr(c.ProjectGratingFrequency));
+    ReferenceEdit = AddEditRow(grating, GroupRows(grating), "Reference", FloatToStr(c.ReferenceGratingFrequency));
+    rows->addRow(grating);
     ProjectGratingThicknessEdit =
-        AddEditRow(this, layout, "Project-Grating Thickness", FloatToStr(ReadGratingThickness()));
-    layout->addRow(new QLabel("Input Parameters", this));
-    Ruler1Edit = AddEditRow(this, layout, "Ruler-V", FloatToStr(c.RulerV));
-    Ruler2Edit = AddEditRow(this, layout, "Ruler-P", FloatToStr(c.RulerP));
+        AddEditRow(system, rows, "Project-Grating Thickness", FloatToStr(ReadGratingThickness()));
+    layout->addWidget(system, 0, 0, 2, 1);
+
+    QGroupBox* input = NewRowGroup(this, "Input Parameters");
+    Ruler1Edit = AddEditRow(input, GroupRows(input), "Ruler-V", FloatToStr(c.RulerV));
+    Ruler2Edit = AddEditRow(input, GroupRows(input), "Ruler-P", FloatToStr(c.RulerP));
     const QStringList axes = {"axis 1", "axis 2", "axis 3", "axis 4"};
-    PI1ComboBox = new QComboBox(this);
+    PI1ComboBox = new QComboBox(input);
     PI1ComboBox->addItems(axes);
     PI1ComboBox->setCurrentIndex(c.PIView - 1);
-    layout->addRow("PI-V", PI1ComboBox);
-    PI2ComboBox = new QComboBox(this);
+    GroupRows(input)->addRow("PI-V", PI1ComboBox);
+    PI2ComboBox = new QComboBox(input);
     PI2ComboBox->addItems(axes);
     PI2ComboBox->setCurrentIndex(c.PIProject - 1);
-    layout->addRow("PI-P", PI2ComboBox);
-    layout->addRow(new QLabel("Length Unit = mm\nAngle Unit = Rad.\nGrating Unit = Lines/mm", this));
+    GroupRows(input)->addRow("PI-P", PI2ComboBox);
+    layout->addWidget(input, 0, 1);
+
+    QGroupBox* legend = NewRowGroup(this, "Unit Legend");
+    for (const char* line : {"Length Unit = mm", "Angle Unit = Rad.", "Grating Unit = Lines/mm"})
+        GroupRows(legend)->addRow(new QLabel(line, legend));
+    layout->addWidget(legend, 1, 1, Qt::AlignTop);
+
     auto* row = new QHBoxLayout;
     auto* ok = new QPushButton("OK", this);
     auto* cancel = new QPushButton("Cancel", this);
+    row->addStretch(1);
     row->addWidget(ok);
     row->addWidget(cancel);
-    layout->addRow(row);
+    layout->addLayout(row, 2, 0, 1, 2);
     connect(ok, &QPushButton::clicked, this, [this] { RunGuarded([this] { SaveToSystemBitBtnClick(); }); });
     connect(cancel, &QPushButton::clicked, this, [this] { done(mrCancel); });
 }

@@ -83,10 +83,8 @@ TControlPIForm::TControlPIForm(QWidget* owner)
             [this] { RunGuarded([this] { PI_InSpeedButtonClick(); }); });
     connect(PI_OutSpeedButton, &QPushButton::clicked, this,
             [this] { RunGuarded([this] { PI_OutSpeedButtonClick(); }); });
-    connect(StepEdit, &QLineEdit::textEdited, this,
-            [this] { RunGuarded([this] { StepEditChange(); }); });
-    connect(StepEdit, &QLineEdit::editingFinished, this,
-            [this] { RunGuarded([this] { StepEditExit(); }); });
+    connect(StepEdit, &QLineEdit::textEdited, this, [this] { RunStepEntry(false); });
+    connect(StepEdit, &QLineEdit::editingFinished, this, [this] { RunStepEntry(true); });
     connect(AdjustStepBitBtn, &QPushButton::clicked, this,
             [this] { RunGuarded([this] { AdjustStepBitBtnClick(); }); });
     connect(AdvancedControlButton, &QPushButton::clicked, this,
@@ -322,6 +320,27 @@ void TControlPIForm::CheckStepText(bool emptyAllowed)
 }
 
 void TControlPIForm::StepEditChange() { CheckStepText(true); }
+
+void TControlPIForm::RunStepEntry(bool leaving)
+{
+    // The message about a bad entry takes the focus from the field, which ends its editing
+    // while the message is up. That end belongs to the entry just reported: it is taken up
+    // once the message is gone, and only when the field no longer holds the text that was
+    // reported (a step above 3000 has become "3000.0" by then), so one entry gives one
+    // message.
+    if (stepMessageUp_) {
+        if (leaving) stepExitPending_ = true;
+        return;
+    }
+    const QString before = StepEdit->text();
+    stepMessageUp_ = true;
+    RunGuarded([this, leaving] { leaving ? StepEditExit() : StepEditChange(); });
+    stepMessageUp_ = false;
+    if (stepExitPending_) {
+        stepExitPending_ = false;
+        if (StepEdit->text() != before) RunStepEntry(true);
+    }
+}
 
 void TControlPIForm::StepEditExit()
 {

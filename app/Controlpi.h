@@ -76,7 +76,12 @@ private:
     void ReadAxes();
     void ShowStep(int axis);
     void CheckStepText(bool emptyAllowed);
+    // Runs the step entry's change (leaving false) or exit handler for the field's signals,
+    // its error shown once.
+    void RunStepEntry(bool leaving);
     bool open_ = false;
+    bool stepMessageUp_ = false;     // a step entry handler runs (its message may be up)
+    bool stepExitPending_ = false;   // the field was left meanwhile
     QString lastMoveError_;
 };
 

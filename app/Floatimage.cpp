@@ -1,6 +1,7 @@
 #include "Floatimage.h"
 
 #include "Apperror.h"
+#include "regularfile.h"
 
 #include <sys/stat.h>
 #include <sys/types.h>
@@ -175,7 +176,13 @@ void TFloatImage::SaveToFile(const std::string& path) const
 
 void TFloatImage::LoadFromFile(const std::string& path)
 {
-    File f(std::fopen(path.c_str(), "rb"));
+    // A named pipe or a device would block the read or never end it: refused before it is
+    // opened.
+    const std::string notRegular = qsrf::WhyNotRegularFile(path.c_str());
+    if (!notRegular.empty() && notRegular != "not found")
+        throw EAppError(path + " is not a float data file: it is " +
+                        (notRegular == "not a regular file" ? notRegular : notRegular + ", not a regular file"));
+    File f(std::fopen(path.c_str(), "rbe"));
     if (!f) {
         const int err = errno;
         throw EAppError("Cannot open the file " + path + ErrnoText(err));

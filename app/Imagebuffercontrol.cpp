@@ -1,5 +1,6 @@
 #include "Imagebuffercontrol.h"
 
+#include "Apperror.h"
 #include "Dialogs.h"
 #include "Format.h"
 #include "Main.h"
@@ -69,7 +70,7 @@ TImageBufferControlForm::TImageBufferControlForm(QWidget* owner) : QDialog(owner
     buttons->addWidget(OKButton);
     buttons->addWidget(CancelButton);
     layout->addLayout(buttons);
-    connect(OKButton, &QPushButton::clicked, this, [this] { done(mrOk); });
+    connect(OKButton, &QPushButton::clicked, this, [this] { OKButtonClick(); });
     connect(CancelButton, &QPushButton::clicked, this, [this] { done(mrCancel); });
 
     FormCreate();
@@ -86,3 +87,20 @@ int TImageBufferControlForm::SizeX() const { return StrToInt(SizeXEdit->text());
 int TImageBufferControlForm::SizeY() const { return StrToInt(SizeYEdit->text()); }
 int TImageBufferControlForm::Bits() const { return StrToInt(SizeBitEdit->text()); }
 int TImageBufferControlForm::Bands() const { return StrToInt(SizeBandEdit->text()); }
+
+void TImageBufferControlForm::OKButtonClick()
+{
+    // Every edit must hold an integer before the dialog may close: the first that does not
+    // is named once, and the dialog stays open with the text as typed, that edit selected.
+    for (QLineEdit* edit : {SizeXEdit, SizeYEdit, SizeBitEdit, SizeBandEdit}) {
+        try {
+            StrToInt(edit->text());
+        } catch (const EAppError& e) {
+            ShowMessage(QString::fromStdString(e.Message()));
+            edit->setFocus();
+            edit->selectAll();
+            return;
+        }
+    }
+    done(mrOk);
+}

@@ -24,7 +24,7 @@ public:
     QCheckBox* ProcCheckBox = nullptr;   // attribute 16, checked
     QCheckBox* GrabCheckBox = nullptr;   // attribute 8, enabled and checked with a digitizer
     QCheckBox* DispCheckBox = nullptr;   // attribute 32, checked
-    QPushButton* OKButton = nullptr;     // modal result 1, the default button
+    QPushButton* OKButton = nullptr;     // modal result 1 (OKButtonClick), the default button
     QPushButton* CancelButton = nullptr; // modal result 2
 
     // The values as the factories read them; the edits as integers (EAppError for text
@@ -33,6 +33,10 @@ public:
     int SizeY() const;
     int Bits() const;
     int Bands() const;
+
+    // OK: closes with modal result 1 when every edit holds an integer; otherwise shows the
+    // conversion's message once and stays open with the text as typed.
+    void OKButtonClick();
 
 private:
     void FormCreate();

@@ -25,6 +25,7 @@
 #include <QWidget>
 
 #include <algorithm>
+#include <atomic>
 #include <climits>
 #include <memory>
 #include <mutex>
@@ -44,6 +45,53 @@ int BoardKind() { return MainForm ? MainForm->BoardType : -1; }
 OrbId SystemOf() { return MainForm ? MainForm->SystemId : 0; }
 OrbId DigitizerOf() { return MainForm ? MainForm->DigitizerId : 0; }
 bool SelfPainted() { return BoardKind() == btDrevanDouble; }
+
+// Watches the imaging library's error reports for the calls made while it lives: it puts
+// its own hook in front of the installed one, counts what the library reports on this
+// thread and hands every report on, so the operator sees each one as before. A report
+// from another thread (a live worker) is handed on but not counted. The hook's state is
+// static: a worker may still be inside the hook just after the watch has ended.
+class TLibraryErrorWatch {
+public:
+    TLibraryErrorWatch()
+    {
+        OrbErrorHook previous = nullptr;
+        void* user = nullptr;
+        orbAppInquire(ORB_INQ_ERROR_HOOK, &previous);
+        orbAppInquire(ORB_INQ_ERROR_HOOK_USER, &user);
+        if (previous == &Count)   // a watch already in place: leave it
+            return;
+        previous_ = previous;
+        previousUser_ = user;
+        installed_ = true;
+        counted_ = 0;
+        orbAppSetErrorHook(ORB_ERROR_HOOK, &Count, nullptr);
+    }
+    ~TLibraryErrorWatch()
+    {
+        if (installed_)
+            orbAppSetErrorHook(ORB_ERROR_HOOK, previous_.load(), previousUser_.load());
+    }
+    TLibraryErrorWatch(const TLibraryErrorWatch&) = delete;
+    TLibraryErrorWatch& operator=(const TLibraryErrorWatch&) = delete;
+
+    // True when the library reported an error on this thread and a hook showed it.
+    bool Reported() const { return installed_ && previous_.load() != nullptr && counted_ > 0; }
+
+private:
+    static OrbInt Count(OrbInt hookType, OrbId errorId, void* /*user*/)
+    {
+        ++counted_;
+        if (OrbErrorHook next = previous_.load())
+            next(hookType, errorId, previousUser_.load());
+        return 0;
+    }
+
+    bool installed_ = false;
+    static inline std::atomic<OrbErrorHook> previous_{nullptr};
+    static inline std::atomic<void*> previousUser_{nullptr};
+    static inline thread_local int counted_ = 0;
+};
 
 int BitsOf(uint32_t type) { return static_cast<int>(type & ~ORB_SIGNED); }
 
@@ -316,7 +364,7 @@ TMDIImageChildForm::TMDIImageChildForm(QWidget* /*owner*/, const QString& path)
     Live = false;
     ZoomX = ZoomY = 1;
     BufferId = DisplayId = 0;
-    bool cancelled = false;
+    bool cancelled = false;   // the raw dialog was cancelled or the file was not read
     try {
         const QString ext = "." + QFileInfo(path).suffix().toUpper();
         int width = 0, height = 0;
@@ -333,13 +381,24 @@ TMDIImageChildForm::TMDIImageChildForm(QWidget* /*owner*/, const QString& path)
             }
         } else {
             OrbId temporary = 0;
-            orbBufRestore(QFile::encodeName(path).constData(), SystemOf(), &temporary);
-            if (temporary == 0)
+            bool reported = false;
+            {
+                TLibraryErrorWatch watch;
+                orbBufRestore(QFile::encodeName(path).constData(), SystemOf(), &temporary);
+                reported = watch.Reported();
+            }
+            if (temporary != 0) {
+                type = static_cast<uint32_t>(orbBufInquire(temporary, ORB_BUF_TYPE, nullptr));
+                width = orbBufInquire(temporary, ORB_BUF_SIZE_X, nullptr);
+                height = orbBufInquire(temporary, ORB_BUF_SIZE_Y, nullptr);
+                orbBufFree(temporary);
+            } else if (reported) {
+                // The library has told the operator why the file could not be read: the
+                // window is not made, and no claim of our own is added to that report.
+                cancelled = true;
+            } else {
                 throw EAppError(kNoBufferMessage);
-            type = static_cast<uint32_t>(orbBufInquire(temporary, ORB_BUF_TYPE, nullptr));
-            width = orbBufInquire(temporary, ORB_BUF_SIZE_X, nullptr);
-            height = orbBufInquire(temporary, ORB_BUF_SIZE_Y, nullptr);
-            orbBufFree(temporary);
+            }
         }
         if (!cancelled) {
             const uint32_t attributes = MainForm && MainForm->BoardHasDigitizer() ? 60u : 52u;
@@ -367,7 +426,8 @@ TMDIImageChildForm* TMDIImageChildForm::CreateFromValues(QWidget* owner, bool di
 TMDIImageChildForm* TMDIImageChildForm::CreateFromFile(QWidget* owner, const QString& path)
 {
     std::unique_ptr<TMDIImageChildForm> w(new TMDIImageChildForm(owner, path));
-    // A cancelled raw dialog leaves a window without buffer: it is not kept.
+    // A cancelled raw dialog or an unreadable file leaves a window without buffer: it is
+    // not kept.
     if (!w->HasBuffer())
         return nullptr;
     return w.release();

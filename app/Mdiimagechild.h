@@ -84,16 +84,18 @@ public:
     TMDIImageChildForm(QWidget* owner, bool display, bool grabbing, bool processing,
                        bool isUnsigned, int bands, int bits, int sizeY, int sizeX);
     // CreateFromFile: the window for an image file (".RAW" asks its size through the
-    // raw-options dialog). When that dialog is cancelled the window has no buffer
-    // (HasBuffer false). Raises EAppError as above, or for a raw file that cannot be
-    // opened, or for a raw size that is no number.
+    // raw-options dialog). When that dialog is cancelled, or the imaging library has
+    // reported why it cannot read the file, the window has no buffer (HasBuffer false).
+    // Raises EAppError as above, or for a raw file that cannot be opened, or for a raw
+    // size that is no number.
     TMDIImageChildForm(QWidget* owner, const QString& path);
     ~TMDIImageChildForm() override;
 
     static TMDIImageChildForm* CreateFromValues(QWidget* owner, bool display, bool grabbing,
                                                 bool processing, bool isUnsigned, int bands,
                                                 int bits, int sizeY, int sizeX);
-    // Null when the raw-options dialog was cancelled (no window is left behind).
+    // Null when the raw-options dialog was cancelled or the library could not read the file
+    // (no window is left behind).
     static TMDIImageChildForm* CreateFromFile(QWidget* owner, const QString& path);
 
     // ---- published ----

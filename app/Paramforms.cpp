@@ -2,18 +2,28 @@
 
 #include <QDialog>
 #include <QFormLayout>
+#include <QGroupBox>
 #include <QHBoxLayout>
 #include <QLineEdit>
 #include <QPushButton>
 
 #include "Dialogs.h"
 
-QLineEdit* AddEditRow(QDialog* form, QFormLayout* layout, const QString& caption, const QString& text)
+QLineEdit* AddEditRow(QWidget* parent, QFormLayout* layout, const QString& caption, const QString& text)
 {
-    auto* edit = new QLineEdit(text, form);
+    auto* edit = new QLineEdit(text, parent);
     layout->addRow(caption, edit);
     return edit;
 }
+
+QGroupBox* NewRowGroup(QWidget* parent, const QString& title)
+{
+    auto* group = new QGroupBox(title, parent);
+    new QFormLayout(group);
+    return group;
+}
+
+QFormLayout* GroupRows(QGroupBox* group) { return static_cast<QFormLayout*>(group->layout()); }
 
 void AddOkCancel(QDialog* form, QFormLayout* layout, const QString& okCaption, const QString& cancelCaption)
 {

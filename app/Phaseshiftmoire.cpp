@@ -18,6 +18,7 @@
 #include "Accessregistry.h"
 #include "Apperror.h"
 #include "Newunwrap.h"
+#include "regularfile.h"
 
 const char* const kBytePlaneSuffix[kBytePlaneCount] = {
     " - Object", " - Step1", " - Step2", " - Step3", " - Step4", " - mask"};
@@ -779,7 +780,13 @@ void TPhaseShiftMoire::SaveToFile(const std::string& path)
 
 void TPhaseShiftMoire::LoadFromFile(const std::string& path)
 {
-    Fd file(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
+    // A named pipe or a device would block the read or never end it: refused before it is
+    // opened (and O_NONBLOCK keeps one put in the file's place meanwhile from blocking).
+    const std::string notRegular = qsrf::WhyNotRegularFile(path.c_str());
+    if (!notRegular.empty() && notRegular != "not found")
+        throw EAppError("Cannot open file " + Quoted(path) + ": it is " +
+                        (notRegular == "not a regular file" ? notRegular : notRegular + ", not a regular file"));
+    Fd file(::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK));
     if (file.get() < 0) throw EAppError("Cannot open file " + Quoted(path) + ": " + SystemError(errno));
     struct stat st;
     if (::fstat(file.get(), &st) != 0)

@@ -1,8 +1,34 @@
 #include "Pleasewait.h"
 
 #include "Forms.h"
+#include "Main.h"
+
+#include <QCoreApplication>
+#include <QElapsedTimer>
 #include <QFrame>
 #include <QLabel>
+#include <QScreen>
+#include <QThread>
+#include <QWindow>
+
+namespace {
+
+// How long showing the box waits at most for the window system to put it on the screen.
+constexpr int kShowDeadlineMs = 1000;
+
+// Centres the box on the main window (on its screen when the main window is not shown).
+void Centre(QWidget& box)
+{
+    QRect area;
+    if (MainForm && MainForm->isVisible())
+        area = MainForm->frameGeometry();
+    else if (const QScreen* screen = box.screen())
+        area = screen->availableGeometry();
+    if (area.isValid())
+        box.move(area.center() - QPoint(box.width() / 2, box.height() / 2));
+}
+
+}  // namespace
 
 TPleaseWaitForm* PleaseWaitForm = nullptr;
 
@@ -26,10 +52,23 @@ TPleaseWaitForm::~TPleaseWaitForm()
 void ShowPleaseWait(bool visible)
 {
     if (!PleaseWaitForm) return;
-    if (visible) {
-        PleaseWaitForm->show();
-        PleaseWaitForm->repaint();
-    } else {
-        PleaseWaitForm->hide();
+    TPleaseWaitForm& box = *PleaseWaitForm;
+    if (!visible) {
+        box.hide();
+        return;
     }
+    if (!box.isVisible()) Centre(box);
+    box.show();   // mapped last, so above the main window; the hint keeps it there
+    // The caller goes on to block the GUI thread (stage moves, settling waits, grabs, file
+    // reading, unwrapping), so no event would put the box on the screen meanwhile: let the
+    // window system map it now, without taking user input, then paint it at once.
+    QElapsedTimer clock;
+    clock.start();
+    const QWindow* window = box.windowHandle();
+    while (window && !window->isExposed() && clock.elapsed() < kShowDeadlineMs) {
+        QCoreApplication::processEvents(QEventLoop::ExcludeUserInputEvents, 10);
+        if (!window->isExposed()) QThread::msleep(2);
+    }
+    box.repaint();
+    QCoreApplication::processEvents(QEventLoop::ExcludeUserInputEvents);
 }

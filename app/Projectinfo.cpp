@@ -8,6 +8,9 @@
 #include <QUrl>
 #include <QVBoxLayout>
 #include <QFormLayout>
+#include <QGridLayout>
+#include <QGroupBox>
+#include <QHBoxLayout>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
@@ -25,45 +28,79 @@
 TCurrentPsmInfoForm::TCurrentPsmInfoForm(QWidget* owner) : QDialog(owner, Qt::Dialog)
 {
     setWindowTitle("Current Project Information");
-    auto* layout = new QFormLayout(this);
-    CurrentProjectFileNameEdit = AddEditRow(this, layout, "", "");
+    auto* layout = new QGridLayout(this);
+    CurrentProjectFileNameEdit = new QLineEdit(this);
     CurrentProjectFileNameEdit->setReadOnly(true);
-    const char* const status[9] = {"Object", " Step1", " Step2", " Step3", " Step4", "Mask", "Phase", "Unwrap",
-                                   "ConvertResult"};
-    layout->addRow(new QLabel("Current Status", this));
+    layout->addWidget(CurrentProjectFileNameEdit, 0, 0, 1, 2);
+
+    // Left column: what the project holds and how its phase is computed and unwrapped.
+    auto* left = new QVBoxLayout;
+    QGroupBox* status = NewRowGroup(this, "Current Status");
+    status->setEnabled(false);   // display only
+    const char* const statusTexts[9] = {"Object", " Step1", " Step2", " Step3", " Step4", "Mask", "Phase", "Unwrap",
+                                        "ConvertResult"};
     for (int i = 0; i < 9; ++i) {
-        StatusCheckBox[i] = new QCheckBox(status[i], this);
+        StatusCheckBox[i] = new QCheckBox(statusTexts[i], status);
         StatusCheckBox[i]->setEnabled(false);
-        layout->addRow(StatusCheckBox[i]);
+        GroupRows(status)->addRow(StatusCheckBox[i]);
     }
-    MaskThresholdEdit = AddEditRow(this, layout, "Mask Threshold", "");
-    MaskThresholdAutoCheckBox = new QCheckBox("Automatic Mask Threshold", this);
-    layout->addRow(MaskThresholdAutoCheckBox);
-    E4SRadioButton = new QRadioButton("Equal 4 Step", this);
-    C4SRadioButton = new QRadioButton("Const 4 Step", this);
-    layout->addRow("Compute Phase Method", E4SRadioButton);
-    layout->addRow("", C4SRadioButton);
-    StartXEdit = AddEditRow(this, layout, "Start X", "");
-    StartYEdit = AddEditRow(this, layout, "Start Y", "");
-    StartPointAutoCheckBox = new QCheckBox("Auto", this);
-    layout->addRow(StartPointAutoCheckBox);
-    ZcEdit = AddEditRow(this, layout, "Zc", "");
-    ZcfEdit = AddEditRow(this, layout, "Zcf", "");
-    LpEdit = AddEditRow(this, layout, "Lp", "");
-    LpfEdit = AddEditRow(this, layout, "Lpf", "");
-    ThetaEdit = AddEditRow(this, layout, "Theta", "");
-    ProjectingEdit = AddEditRow(this, layout, "Projecting", "");
-    ReferenceEdit = AddEditRow(this, layout, "Reference", "");
-    PixelXSizeEdit = AddEditRow(this, layout, "Pixel X", "");
-    PixelYSizeEdit = AddEditRow(this, layout, "Pixel Y", "");
-    X0Edit = AddEditRow(this, layout, "X0", "");
-    Y0Edit = AddEditRow(this, layout, "Y0", "");
-    OriginXEdit = AddEditRow(this, layout, "Origin X", "");
-    OriginYEdit = AddEditRow(this, layout, "Origin Y", "");
-    OriginZEdit = AddEditRow(this, layout, "Origin Z", "");
+    left->addWidget(status);
+    QGroupBox* threshold = NewRowGroup(this, "Mask Threshold");
+    MaskThresholdEdit = new QLineEdit(threshold);
+    GroupRows(threshold)->addRow(MaskThresholdEdit);
+    MaskThresholdAutoCheckBox = new QCheckBox("Automatic Mask Threshold", threshold);
+    GroupRows(threshold)->addRow(MaskThresholdAutoCheckBox);
+    left->addWidget(threshold);
+    QGroupBox* method = NewRowGroup(this, "Compute Phase Method");
+    E4SRadioButton = new QRadioButton("Equal 4 Step", method);
+    C4SRadioButton = new QRadioButton("Const 4 Step", method);
+    GroupRows(method)->addRow(E4SRadioButton);
+    GroupRows(method)->addRow(C4SRadioButton);
+    left->addWidget(method);
+    QGroupBox* unwrap = NewRowGroup(this, "Unwrap Parameters");
+    StartXEdit = AddEditRow(unwrap, GroupRows(unwrap), "Start X", "");
+    StartYEdit = AddEditRow(unwrap, GroupRows(unwrap), "Start Y", "");
+    StartPointAutoCheckBox = new QCheckBox("Auto", unwrap);
+    GroupRows(unwrap)->addRow(StartPointAutoCheckBox);
+    // Shown for the operator's orientation; the header's method is neither shown nor set here.
+    UnwrapMethodRadioGroup = new TRadioGroup("  Method  ", {"Simple Unwrap", "Complicated Unwrap"}, 1, unwrap);
+    UnwrapMethodRadioGroup->SetItemIndex(-1);
+    GroupRows(unwrap)->addRow(UnwrapMethodRadioGroup);
+    left->addWidget(unwrap);
+    left->addStretch(1);
+    layout->addLayout(left, 1, 0);
+
+    // Right column: the bench geometry and the coordinate transfer.
+    auto* right = new QVBoxLayout;
+    QGroupBox* convert = NewRowGroup(this, "Convert Parameters");
+    QFormLayout* rows = GroupRows(convert);
+    ZcEdit = AddEditRow(convert, rows, "Zc", "");
+    ZcfEdit = AddEditRow(convert, rows, "Zcf", "");
+    LpEdit = AddEditRow(convert, rows, "Lp", "");
+    LpfEdit = AddEditRow(convert, rows, "Lpf", "");
+    ThetaEdit = AddEditRow(convert, rows, "Theta", "");
+    ProjectingEdit = AddEditRow(convert, rows, "Projecting", "");
+    ReferenceEdit = AddEditRow(convert, rows, "Reference", "");
+    PixelXSizeEdit = AddEditRow(convert, rows, "Pixel X", "");
+    PixelYSizeEdit = AddEditRow(convert, rows, "Pixel Y", "");
+    X0Edit = AddEditRow(convert, rows, "X0", "");
+    Y0Edit = AddEditRow(convert, rows, "Y0", "");
+    right->addWidget(convert);
+    QGroupBox* coordinates = NewRowGroup(this, "Coordinate Transfer Parameters");
+    OriginXEdit = AddEditRow(coordinates, GroupRows(coordinates), "Origin X", "");
+    OriginYEdit = AddEditRow(coordinates, GroupRows(coordinates), "Origin Y", "");
+    OriginZEdit = AddEditRow(coordinates, GroupRows(coordinates), "Origin Z", "");
+    right->addWidget(coordinates);
+    right->addStretch(1);
+    layout->addLayout(right, 1, 1);
+
+    auto* buttons = new QHBoxLayout;
     auto* modify = new QPushButton("&Modify", this);
     auto* close = new QPushButton("&Close", this);
-    layout->addRow(modify, close);
+    buttons->addStretch(1);
+    buttons->addWidget(modify);
+    buttons->addWidget(close);
+    layout->addLayout(buttons, 2, 0, 1, 2);
     connect(modify, &QPushButton::clicked, this, [this] { RunGuarded([this] { ModifyBitBtnClick(); }); });
     connect(close, &QPushButton::clicked, this, [this] { done(mrCancel); });
 }

@@ -11,6 +11,7 @@ class QCheckBox;
 class QFrame;
 class QLineEdit;
 class QRadioButton;
+class TRadioGroup;
 struct TPsmHeader;
 
 class TCurrentPsmInfoForm : public QDialog {
@@ -28,6 +29,7 @@ public:
     QRadioButton *E4SRadioButton, *C4SRadioButton;
     QLineEdit *StartXEdit, *StartYEdit;
     QCheckBox* StartPointAutoCheckBox;
+    TRadioGroup* UnwrapMethodRadioGroup;   // shown, neither filled nor read
     QLineEdit *ZcEdit, *ZcfEdit, *LpEdit, *LpfEdit, *ThetaEdit, *ProjectingEdit, *ReferenceEdit,
         *PixelXSizeEdit, *PixelYSizeEdit, *X0Edit, *Y0Edit, *OriginXEdit, *OriginYEdit, *OriginZEdit;
 

@@ -38,8 +38,6 @@ int Channel(double c)
 
 QRgb StopColour(const int stop[3]) { return qRgb(stop[0], stop[1], stop[2]); }
 
-QString LabelText(float v) { return QFormat("%-10.3f", double(v)); }
-
 void SetLabelColour(QLabel* label, const int stop[3])
 {
     QPalette p = label->palette();
@@ -168,6 +166,29 @@ void DrawRuler(QImage& ruler, const TColorStops& stops)
         QRgb* row = reinterpret_cast<QRgb*>(ruler.scanLine(r));
         for (int x = 0; x < ruler.width(); ++x) row[x] = colour;
     }
+}
+
+void DrawNoValidPixelNote(QImage& image, const QRect& area)
+{
+    QPainter painter(&image);
+    QFont font = painter.font();
+    font.setPointSize(9);
+    painter.setFont(font);
+    painter.setPen(QColor(0, 0, 0));
+    painter.drawText(area, Qt::AlignCenter, QString::fromLatin1(kNoValidPixelText));
+}
+
+void DrawRangeRuler(QImage& ruler, const TMapRange& range, const TColorStops& stops)
+{
+    if (range.Empty())
+        ruler.fill(kWhite);
+    else
+        DrawRuler(ruler, stops);
+}
+
+QString RangeLabelText(float value, const TMapRange& range)
+{
+    return range.Empty() ? QString() : QFormat("%-10.3f", double(value));
 }
 
 std::vector<QPoint> LinePixels(QPoint a, QPoint b)
@@ -342,6 +363,7 @@ void TShow2DForm::DrawMap()
                 row[dx] = (mask_ && mask_[i] == 255) ? kWhite : ValueToColor(heights_[i] + offset_);
             }
         }
+        if (range_.Empty()) DrawNoValidPixelNote(picture, QRect(0, 0, dw, dh));
     }
     DrawMarkerLine();
     DrawColorRuler();
@@ -349,11 +371,11 @@ void TShow2DForm::DrawMap()
 
 void TShow2DForm::DrawColorRuler()
 {
-    DrawRuler(ColorRulerImage->Picture, stops_);
+    DrawRangeRuler(ColorRulerImage->Picture, range_, stops_);
     ColorRulerImage->update();
-    MaxColorLabel->setText(LabelText(range_.Max));
-    MidColorLabel->setText(LabelText(range_.Mid));
-    MinColorLabel->setText(LabelText(range_.Min));
+    MaxColorLabel->setText(RangeLabelText(range_.Max, range_));
+    MidColorLabel->setText(RangeLabelText(range_.Mid, range_));
+    MinColorLabel->setText(RangeLabelText(range_.Min, range_));
     SetLabelColour(MaxColorLabel, stops_.Max);
     SetLabelColour(MidColorLabel, stops_.Mid);
     SetLabelColour(MinColorLabel, stops_.Min);

@@ -8,6 +8,8 @@
 
 #include <QImage>
 #include <QPoint>
+#include <QRect>
+#include <QString>
 #include <QWidget>
 
 #include <array>
@@ -72,6 +74,15 @@ QRgb RulerRowColor(int r, int height, const TColorStops& stops);
 // Fills ruler with its row colours.
 void DrawRuler(QImage& ruler, const TColorStops& stops);
 
+// A map without any valid pixel has no colour scale: its views leave the ruler white and
+// the range labels empty, and show this note, black and centred, where the map would be.
+inline constexpr const char* kNoValidPixelText = "No valid pixel";
+void DrawNoValidPixelNote(QImage& image, const QRect& area);
+// Fills ruler with its row colours, or with white for an empty range.
+void DrawRangeRuler(QImage& ruler, const TMapRange& range, const TColorStops& stops);
+// The text of a range label: value in "%-10.3f", or "" for an empty range.
+QString RangeLabelText(float value, const TMapRange& range);
+
 // The pixels of a one-pixel line from a to b, both ends included.
 std::vector<QPoint> LinePixels(QPoint a, QPoint b);
 // XORs colour into every pixel listed, each pixel once however often it is listed (so
@@ -96,7 +107,8 @@ public:
     ~TShow2DForm() override;
 
     // Stores the map (borrowed: heights and mask, 255 = invalid, none = every pixel valid),
-    // its size and the height offset; scans the range, draws the map and the ruler, samples
+    // its size and the height offset; scans the range, draws the map and the ruler (for a
+    // map without any valid pixel: white, no scale, the note "No valid pixel"), samples
     // the profile and hands it to the profile view. Raises EAppError "profile buufer is not
     // enough" (after the map is drawn, before the profile view is updated) when the marker
     // line is 2000 map pixels or longer.

@@ -182,11 +182,17 @@ void TShow3DForm::DrawView()
     const int D = width_ + height_ - L;
     columnScale_ = float(L) / float(kLineWidth);
     depthScale_ = float(D) / float(depthLength_);
-    if (heights_ && L > 0 && D > 0)
+    if (heights_ && L > 0 && D > 0 && range_.Empty()) {
+        // Nothing to raise: the stack's area says so instead of showing flat lines.
+        DrawNoValidPixelNote(ColorImage->Picture,
+                             QRect(kOriginX - kDepthExtentX, kOriginY, kLineWidth + kDepthExtentX,
+                                   kDepthExtentY));
+    } else if (heights_ && L > 0 && D > 0) {
         for (int i = 0; i < kLineCount; ++i) {
             FillLine(DepthIndex(i));
             DrawLine(lineX_[i], kOriginY + kLineSpacing * i);
         }
+    }
     DrawColorRuler();
     DrawAxes();
     ColorImage->update();
@@ -224,13 +230,13 @@ void TShow3DForm::DrawLine(int x0, int baseline)
 
 void TShow3DForm::DrawColorRuler()
 {
-    DrawRuler(ColorRulerImage->Picture, stops_);
+    DrawRangeRuler(ColorRulerImage->Picture, range_, stops_);
     ColorRulerImage->update();
     const std::pair<QLabel*, const int*> labels[3] = {
         {MaxColorLabel, stops_.Max}, {MidColorLabel, stops_.Mid}, {MinColorLabel, stops_.Min}};
     const float values[3] = {range_.Max, range_.Mid, range_.Min};
     for (int i = 0; i < 3; ++i) {
-        labels[i].first->setText(QFormat("%-10.3f", double(values[i])));
+        labels[i].first->setText(RangeLabelText(values[i], range_));
         QPalette p = labels[i].first->palette();
         p.setColor(QPalette::WindowText,
                    QColor(labels[i].second[0], labels[i].second[1], labels[i].second[2]));

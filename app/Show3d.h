@@ -35,7 +35,8 @@ public:
     explicit TShow3DForm(QWidget* parent = nullptr);
 
     // Stores the map (borrowed; mask 255 = invalid, none = every pixel valid), scans its
-    // range as the 2D view does and draws the view.
+    // range as the 2D view does and draws the view; a map without any valid pixel shows the
+    // note "No valid pixel" in place of the stack, with no scale.
     void LoadData(const float* heights, const uint8_t* mask, int32_t width, int32_t height,
                   float offset);
     // Drops the borrowed map (the project is replacing or freeing it); the drawing stays.

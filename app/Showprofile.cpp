@@ -88,7 +88,7 @@ void TShowProfileForm::ScaleProfile()
 {
     const float range = max_ - min_;
     for (int i = 0; i < count_; ++i) {
-        if (range == 0.0f) {
+        if (range == 0.0f || EmptyRange()) {
             ys_[i] = MidLineY();
             continue;
         }
@@ -125,9 +125,10 @@ void TShowProfileForm::DrawYAxis()
     p.drawLine(x, top, x + 5, top + 5);
     p.setPen(Pen(Qt::green));
     for (int y : {XAxisY(), MidLineY(), top}) p.drawLine(x, y, x - 10, y);
-    MaxLabel->setText(QFormat("%8.3f", double(max_)));
-    MidLabel->setText(QFormat("%8.3f", double(mid_)));
-    MinLabel->setText(QFormat("%8.3f", double(min_)));
+    const bool empty = EmptyRange();
+    MaxLabel->setText(empty ? QString() : QFormat("%8.3f", double(max_)));
+    MidLabel->setText(empty ? QString() : QFormat("%8.3f", double(mid_)));
+    MinLabel->setText(empty ? QString() : QFormat("%8.3f", double(min_)));
     p.setPen(Pen(Qt::green, Qt::DashDotDotLine));
     p.drawLine(x, MidLineY(), x + plotWidth_, MidLineY());
 }
@@ -148,6 +149,12 @@ void TShowProfileForm::DrawXAxis()
 
 void TShowProfileForm::DrawCurve()
 {
+    if (EmptyRange() && count_ > 0) {
+        // Samples of a map without any valid pixel have no height to plot.
+        DrawNoValidPixelNote(ProfileImage->Picture,
+                             QRect(plotLeft_ + 1, TopY(), plotWidth_ - 1, plotHeight_ / 2 - 2));
+        return;
+    }
     if (count_ <= 0) return;
     std::vector<QPoint> pixels;
     QPoint from = CurvePoint(0);

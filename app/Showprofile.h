@@ -19,7 +19,7 @@ public:
     explicit TShowProfileForm(QWidget* owner = nullptr);
 
     // Takes the samples (borrowed; the 2D view's array), their count and range, and redraws
-    // the axes, their labels and the curve.
+    // the axes, their labels and the curve (for an empty range the note "No valid pixel").
     void SetRange(const float* samples, int count, float max, float mid, float min);
     // Takes new samples of the same range and redraws the curve.
     void SetProfile(const float* samples, int count);
@@ -33,6 +33,9 @@ public:
     int MidLineY() const { return kMargin + plotHeight_ / 2; }
 
     int Count() const { return count_; }
+    // The range has no valid value (max below min, as a map without any valid pixel gives):
+    // the y labels stay empty and no curve is drawn.
+    bool EmptyRange() const { return !(max_ >= min_); }
     // Screen y of sample i (ScaleProfile): max at the top y, min at the x axis; every sample
     // of a flat profile (max = min) on the mid line.
     int ScreenY(int i) const { return ys_[i]; }

@@ -55,13 +55,15 @@ std::string SurfaceDataText(const TMapCoordinates& map, int rows, int cols)
     const int spanX = xMax - xMin + 1, spanY = yMax - yMin + 1;
     const float stepX = static_cast<float>(spanX) / static_cast<float>(cols);
     const float stepY = static_cast<float>(spanY) / static_cast<float>(rows);
-    if (stepX < 1.0f)
-        throw EAppError(Format("%d sample columns are more than the %d columns of valid "
-                                "pixels: the sample step must be at least one pixel",
+    // Each advance is trunc(position + step + 0.5): a step of half a pixel or more moves
+    // at least one pixel, a shorter one would never move.
+    if (stepX < 0.5f)
+        throw EAppError(Format("%d sample columns are more than twice the %d columns of "
+                                "valid pixels: the sample step must be at least half a pixel",
                                 cols, spanX));
-    if (stepY < 1.0f)
-        throw EAppError(Format("%d sample rows are more than the %d rows of valid pixels: "
-                                "the sample step must be at least one pixel",
+    if (stepY < 0.5f)
+        throw EAppError(Format("%d sample rows are more than twice the %d rows of valid "
+                                "pixels: the sample step must be at least half a pixel",
                                 rows, spanY));
 
     for (int y = yMin; y <= yMax; y = static_cast<int>(double(y) + double(stepY) + 0.5)) {

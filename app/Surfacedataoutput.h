@@ -19,7 +19,8 @@ class QToolButton;
 
 // The file's text for map sampled by rows x cols. Raises EAppError, for a refused export,
 // when there is no map, rows or cols is not above 0, Zcf is 0, or a sample step would be
-// below one pixel. A map without any valid pixel gives the first line only.
+// below half a pixel (it would never advance). Steps from half a pixel up to 1.5 pixels
+// advance one pixel. A map without any valid pixel gives the first line only.
 std::string SurfaceDataText(const TMapCoordinates& map, int rows, int cols);
 
 // Writes SurfaceDataText to path (replacing a file only with a complete one).

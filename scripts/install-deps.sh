@@ -8,13 +8,16 @@ if [ "$(id -u)" -ne 0 ]; then SUDO="sudo"; fi
 
 PKGS_APP="build-essential cmake pkg-config qt6-base-dev libtiff-dev libgtest-dev libgmock-dev libbenchmark-dev xvfb xauth"
 PKGS_LIB="g++-multilib libtiff-dev:i386 libgtest-dev:i386 libgmock-dev:i386 libbenchmark-dev:i386"
+# The fuzz targets (scripts/fuzz.sh): clang with libFuzzer and the sanitizer runtimes of
+# both x86-64 and i386.
+PKGS_FUZZ="clang libclang-rt-dev"
 
 missing=()
 if ! dpkg --print-foreign-architectures | grep -qx i386; then
   $SUDO dpkg --add-architecture i386
   need_update=1
 fi
-for p in $PKGS_APP $PKGS_LIB; do
+for p in $PKGS_APP $PKGS_LIB $PKGS_FUZZ; do
   if ! dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed"; then
     missing+=("$p")
   fi

@@ -1,5 +1,7 @@
 #include "bench.h"
 
+#include "registry.h"
+
 #include <algorithm>
 #include <array>
 #include <atomic>
@@ -7,6 +9,9 @@
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
 #include <limits>
 #include <map>
 #include <memory>
@@ -73,9 +78,84 @@ std::shared_ptr<const std::vector<float>> makeNoise(uint64_t seed)
     return shared;
 }
 
+// Where the workstation keeps its settings, below HKEY_CURRENT_USER.
+const char* const kSettingsRoot = "Software\\Kestrove NT\\Qsrf\\0.01\\";
+
+// The stored conversion parameters the geometry is made of, with their defaults.
+struct StoredConversion {
+    double rulerV = 0.0, rulerP = 0.0;
+    int viewAxis = 3, projectAxis = 2;
+    double Zc0 = 10.0, Zcf0 = 1.0, Theta = 0.7854, Lp0 = 10.0, Lpf0 = 1.0;
+    int X0 = 0, Y0 = 0;
+    double pixelX = 0.006, pixelY = 0.006;
+    double frequency = 10.0;
+};
+
+// Opens a key group of the settings without creating it; false when it is missing.
+bool openGroup(qsrf::registry::Registry& reg, const std::string& group)
+{
+    return reg.OpenKey(kSettingsRoot + group, false);
+}
+
+// CurrentPos - HomePos of a stage axis (0 for an axis without a stored group).
+double axisOffset(int axis)
+{
+    if (axis < 1 || axis > 4) return 0.0;
+    qsrf::registry::Registry reg;
+    if (!openGroup(reg, "PI\\Ch" + std::to_string(axis))) return 0.0;
+    return reg.ReadFloat("CurrentPos") - reg.ReadFloat("HomePos");
+}
+
+// Throws qsrf::registry::RegistryError when the store cannot be read.
+Geometry readStoredGeometry()
+{
+    StoredConversion p;
+    {
+        qsrf::registry::Registry reg;
+        if (openGroup(reg, "PSM\\ConvertPara")) {
+            p.rulerV = reg.ReadFloat("RulerV");
+            p.rulerP = reg.ReadFloat("RulerP");
+            p.viewAxis = reg.ReadInteger("PI View");
+            p.projectAxis = reg.ReadInteger("PI Project");
+            p.Zc0 = reg.ReadFloat("Zc0");
+            p.Zcf0 = reg.ReadFloat("Zcf0");
+            p.Theta = reg.ReadFloat("Theta");
+            p.Lp0 = reg.ReadFloat("Lp0");
+            p.Lpf0 = reg.ReadFloat("Lpf0");
+            p.X0 = reg.ReadInteger("X0");
+            p.Y0 = reg.ReadInteger("Y0");
+            p.pixelX = reg.ReadFloat("Pixel X");
+            p.pixelY = reg.ReadFloat("Pixel Y");
+        }
+    }
+    {
+        qsrf::registry::Registry reg;
+        if (openGroup(reg, "PSM\\ControlPara")) p.frequency = reg.ReadFloat("ProjectGratingFrequency");
+    }
+    const double dV = axisOffset(p.viewAxis), dP = axisOffset(p.projectAxis);
+    Geometry g;
+    g.Zc = dV + (p.Zc0 + p.rulerV);
+    g.Zcf = p.Zcf0 - dV;
+    g.Lp = dP + (p.rulerP / std::sin(p.Theta) + p.Lp0);
+    g.Lpf = p.Lpf0 - dP;
+    g.Theta = p.Theta;
+    g.frequency = p.frequency;
+    g.pixelX = p.pixelX;
+    g.pixelY = p.pixelY;
+    g.X0 = p.X0;
+    g.Y0 = p.Y0;
+    for (double v : {g.Zc, g.Zcf, g.Lp, g.Lpf, g.Theta, g.pixelX, g.pixelY})
+        if (!std::isfinite(v))
+            throw qsrf::registry::RegistryError("The stored conversion parameters give no finite geometry.");
+    if (!(g.frequency > 0.0) || !std::isfinite(g.frequency))
+        throw qsrf::registry::RegistryError("The stored projection grating frequency is not above 0.");
+    return g;
+}
+
 Config configFromEnvironment()
 {
     Config c;
+    c.geometry = storedGeometry();
     if (const char* s = std::getenv("BENCH_SCENE"); s && *s) {
         Scene scene;
         if (parseScene(s, &scene))
@@ -220,8 +300,8 @@ double sceneHeight(const Config& c, const Layout& l, int x, int y, int height)
 
 bool onPlate(int x, int y, int width, int height)
 {
-    // The dark band: the last 10 % of the columns and of the rows.
-    return x < width - width / 10 && y < height - height / 10;
+    // The dark band: the last 1/50 of the columns and of the rows, at least one of each.
+    return x < width - std::max(1, width / 50) && y < height - std::max(1, height / 50);
 }
 
 struct PixelTruth {
@@ -466,6 +546,59 @@ std::vector<double> expectedHeightMap(int width, int height)
             if (!std::isnan(v)) v = heightFromPhase(g, v, x) * 1000.0;
         }
     return phase;
+}
+
+Geometry storedGeometry()
+{
+    try {
+        return readStoredGeometry();
+    } catch (const qsrf::registry::RegistryError& e) {
+        std::fprintf(stderr, "bench: the settings store gives no bench geometry: %s The default geometry is used.\n",
+                     e.what());
+    }
+    return Geometry{};
+}
+
+std::string setupSettingsFile()
+{
+    return BENCH_SETUP_SETTINGS;
+}
+
+namespace {
+
+void copyTree(const qsrf::registry::MemoryBackend::Node& node, qsrf::registry::KeyPath& path,
+              qsrf::registry::RegistryBackend& store)
+{
+    if (!path.empty()) store.CreateKey(path);
+    for (const auto& [name, value] : node.values) store.SetValue(path, name, value);
+    for (const auto& [name, child] : node.subkeys) {
+        path.push_back(name);
+        copyTree(*child, path, store);
+        path.pop_back();
+    }
+}
+
+}  // namespace
+
+bool seedSettings(qsrf::registry::RegistryBackend& store, std::string* problem)
+{
+    const std::string path = setupSettingsFile();
+    auto fail = [&](const std::string& why) {
+        if (problem) *problem = "\"" + path + "\" " + why;
+        return false;
+    };
+    std::error_code ec;
+    if (!std::filesystem::is_regular_file(path, ec)) return fail("is not a regular file");
+    std::ifstream in(path, std::ios::binary);
+    if (!in) return fail("cannot be opened");
+    const std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    if (in.bad()) return fail("cannot be read");
+    std::vector<std::string> errors;
+    const auto tree = qsrf::registry::ParseTree(text, errors);
+    if (!errors.empty()) return fail("is damaged: " + errors.front());
+    qsrf::registry::KeyPath root;
+    copyTree(*tree, root, store);
+    return true;
 }
 
 double phasePerCount()

@@ -1,8 +1,10 @@
 // The simulated measurement bench shared by the imaging-library and stage stand-ins.
 //
 // Scene. An object height map h(x, y) stands on a bright plate; a dark band (reflectance
-// 0.25) runs along the right and bottom edges of the field, so that the object image has
-// pixels below its mean and the validity mask has something to reject.
+// 0.25) runs along the right and bottom edges of the field (the last 1/50 of the columns
+// and of the rows, at least one of each), so that the object image has pixels below its
+// mean and the validity mask has something to reject, while nearly all of the field stays
+// measurable.
 //
 // Grating. A sinusoidal grating of `frequency` lines per millimetre is projected onto the
 // object and viewed through the reference grating; the camera sees, at each pixel,
@@ -24,12 +26,19 @@
 // with |u| above that, or behind the projector (h T3 + T4 <= 0), gets ambient light only:
 // it shows no fringes and its true phase is NaN.
 //
-// The default geometry is the workstation's default conversion parameters (Zc 10, Zcf 1,
+// The geometry is the one the settings store describes, read when the bench is first used
+// and at reset(): the conversion parameters of "PSM\ConvertPara" with the rulers and the
+// camera and projector axes' offsets from their home positions, and the control
+// parameters' "ProjectGratingFrequency", combined as the workstation derives a project's
+// geometry from them (storedGeometry()). A key group that is missing gives its defaults,
+// so an empty store gives the workstation's default conversion parameters (Zc 10, Zcf 1,
 // Lp 10, Lpf 1, Theta 0.7854, 10 lines/mm, pixels of 0.006 mm, reference pixel (0, 0)),
-// so an empty settings store converts the bench's images to its own heights. With that
-// geometry the fringes crowd towards larger columns and the height formula has a pole
-// near column 236; the 4 mm grating ends before that, near column 157 (about three
-// pixels per fringe). The scenes are laid out inside the columns the grating reaches.
+// and any store converts the bench's images to its own heights. With those defaults the
+// fringes crowd towards larger columns and the height formula has a pole near column 236;
+// the 4 mm grating ends before that, near column 157 (about three pixels per fringe). The
+// bench set-up's store (setupSettingsFile()) holds a geometry for which the grating lights
+// the whole 768 x 576 frame, far from the pole and with fringes at least 21 pixels wide. The
+// scenes are laid out inside the columns the grating reaches.
 //
 // Phase shift. The grating phase follows the phase-shift axis (`phaseShiftAxis`, default
 // axis 1 as the settings' "PhaseShiftAxis"): delta = counts * phasePerCount(). The
@@ -57,6 +66,10 @@
 #include <string>
 #include <vector>
 
+namespace qsrf::registry {
+class RegistryBackend;
+}
+
 namespace bench {
 
 // What the camera is set to when a frame is taken (from the digitizer controls).
@@ -80,8 +93,9 @@ void setAxisCounts(int axis, int32_t counts);
 int32_t axisCounts(int axis);
 
 // Laid out across the scene window (the columns the grating reaches on a flat object:
-// the whole width of fields up to 158 pixels, columns 0-157 of wider ones with the
-// default geometry) and down the whole height:
+// with the default geometry the whole width of fields up to 158 pixels and columns 0-157
+// of wider ones; the whole width with the bench set-up's geometry) and down the whole
+// height:
 // demo: a dome 150 µm high, a dimple 50 µm deep and a 20 µm tilt; flat: height 0;
 // tilted: a plane rising 100 µm across the window and 50 µm down the height; sphere: a
 // spherical cap on a base of radius 0.3 x min(window width, height) pixels, 100 µm high
@@ -93,6 +107,7 @@ enum class Scene { Demo, Flat, Tilted, Sphere, Step };
 // grating frequency in lines per millimetre). The conversion parameters of a measurement
 // must hold these values for the heights to come back true; the defaults are the
 // workstation's defaults.
+// (gratingHalfWidth is the bench's own and is not taken from the settings store.)
 struct Geometry {
     double Zc = 10.0, Zcf = 1.0, Lp = 10.0, Lpf = 1.0;
     double Theta = 0.7854;
@@ -115,12 +130,35 @@ struct Config {
     double modulation = 100.0;         // fringe amplitude on the plate
 };
 
-// The configuration in force (read from the environment at first use).
+// The configuration in force (scene and seed from the environment, geometry from the
+// settings store, at first use).
 Config config();
 // Replaces the configuration; the stage axes keep their positions.
 void configure(const Config& config);
-// Back to the environment's configuration with every axis at 0 counts.
+// Back to the environment's scene and seed and the settings store's geometry, with every
+// axis at 0 counts.
 void reset();
+
+// The geometry the process's settings store describes: Zc = Zc0 + RulerV + dV,
+// Zcf = Zcf0 - dV, Lp = Lp0 + RulerP / sin(Theta) + dP, Lpf = Lpf0 - dP, with dV and dP
+// the "PI View" and "PI Project" axes' CurrentPos - HomePos; Theta, pixel sizes and
+// reference pixel as stored; the frequency from the control parameters. Missing key
+// groups give their defaults. A store that cannot be read, or that gives no usable
+// geometry (a value missing or of another type, a length that is not finite, a frequency
+// not above 0), is reported on stderr and the default geometry used.
+Geometry storedGeometry();
+
+// The settings file of the bench set-up, in the settings store's file format: the
+// conversion and control parameters that describe this bench (its geometry lights the whole
+// 768 x 576 frame; the object view on its view channel; the constant four-step method at
+// the geometry's grating frequency). scripts/run.sh copies it into the set-up's own
+// settings folder when that has none.
+std::string setupSettingsFile();
+// Adds the keys and values of that file to a settings store (what run.sh's seeded store
+// holds). False, with the reason in *problem, when the file is not a regular file, cannot be
+// read or has lines that cannot be read; the store is then left unchanged.
+bool seedSettings(qsrf::registry::RegistryBackend& store, std::string* problem = nullptr);
+
 // Shorthands for configure() with one field changed.
 void setScene(Scene scene);
 void setSeed(uint64_t seed);

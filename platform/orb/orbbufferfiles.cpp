@@ -69,8 +69,12 @@ void orbBufLoad(const char* file, OrbInt format, OrbInt operation, OrbId systemI
     c.unlock();
 
     const std::string path = file;
-    const orbfile::Format f = fmt ? *fmt : orbfile::sniff(path);
     orbfile::Error err;
+    if (!orbfile::checkRegular(path, err)) {
+        c.relock();
+        return c.fail(err.message, err.subMessages);
+    }
+    const orbfile::Format f = fmt ? *fmt : orbfile::sniff(path);
     std::vector<uint8_t> pixels;
     bool ok;
     try {
@@ -115,9 +119,10 @@ OrbId orbBufRestore(const char* file, OrbId systemId, OrbId* bufferId)
     const std::string path = file;
     orbfile::Error err;
     orbfile::Image img;
-    bool ok;
+    bool ok = orbfile::checkRegular(path, err);
     try {
-        ok = orbfile::read(path, orbfile::sniff(path), img, err);
+        // Sniffing an unreadable path would answer "raw": say why it cannot be read instead.
+        if (ok) ok = orbfile::read(path, orbfile::sniff(path), img, err);
     } catch (const std::bad_alloc&) {
         ok = false;
         err.message = "Insufficient memory";

@@ -1,6 +1,7 @@
 #include "orbfiles.h"
 
 #include "orbpixels.h"
+#include "regularfile.h"
 
 #include <tiffio.h>
 
@@ -46,6 +47,21 @@ void put32(std::vector<uint8_t>& v, uint32_t x)
     for (int i = 0; i < 4; ++i) v.push_back(uint8_t(x >> (8 * i)));
 }
 
+}  // namespace
+
+bool checkRegular(const std::string& path, Error& err)
+{
+    const std::string why = qsrf::WhyNotRegularFile(path.c_str());
+    if (why.empty() || why == "not found") return true;
+    if (why == "not a regular file")
+        err = makeError("File access error", {path, why});
+    else
+        err = makeError("File access error", {path, "not a regular file", "it is " + why});
+    return false;
+}
+
+namespace {
+
 // A file opened for reading: size and positioned reads that fail rather than run short.
 class Reader {
 public:
@@ -55,7 +71,9 @@ public:
     }
     bool open(const std::string& path, Error& err)
     {
-        fd_ = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+        if (!checkRegular(path, err)) return false;
+        // O_NONBLOCK: a pipe put in the file's place since the check must not block either.
+        fd_ = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
         if (fd_ < 0) {
             err = makeError("File access error", {path, std::string("cannot open: ") + std::strerror(errno)});
             return false;
@@ -69,6 +87,7 @@ public:
         return true;
     }
     uint64_t size() const { return size_; }
+    int fd() const { return fd_; }
     bool readAt(uint64_t offset, void* dst, uint64_t n) const
     {
         if (offset > size_ || n > size_ - offset) return false;
@@ -397,37 +416,43 @@ struct TiffMessages {
     static int onWarning(TIFF*, void*, const char*, const char*, va_list) { return 1; }
 };
 
-TIFF* openTiff(const std::string& path, const char* mode, TiffMessages& msgs)
+// Opens path, or with fd >= 0 a copy of that already opened descriptor (the file that was
+// checked, not whatever may have been put at path since), which the TIFF then owns.
+TIFF* openTiff(const std::string& path, const char* mode, TiffMessages& msgs, int fd = -1)
 {
     TIFFOpenOptions* opts = TIFFOpenOptionsAlloc();
     if (!opts) return nullptr;
     TIFFOpenOptionsSetErrorHandlerExtR(opts, &TiffMessages::onError, &msgs);
     TIFFOpenOptionsSetWarningHandlerExtR(opts, &TiffMessages::onWarning, &msgs);
     TIFFOpenOptionsSetMaxSingleMemAlloc(opts, tmsize_t(orbpix::kMaxBytes) + (1 << 20));
-    TIFF* tif = TIFFOpenExt(path.c_str(), mode, opts);
+    TIFF* tif = nullptr;
+    if (fd < 0) {
+        tif = TIFFOpenExt(path.c_str(), mode, opts);
+    } else if (const int own = ::fcntl(fd, F_DUPFD_CLOEXEC, 0); own >= 0) {
+        tif = TIFFFdOpenExt(own, path.c_str(), mode, opts);
+        if (!tif) ::close(own);
+    }
     TIFFOpenOptionsFree(opts);
     return tif;
 }
 
 bool readTiff(const std::string& path, Image& out, Error& err)
 {
-    {
-        Reader r;
-        if (!r.open(path, err)) return false;
-        if (r.size() == 0) {
-            err = makeError("Empty file", {path});
-            return false;
-        }
-        uint8_t m[4] = {};
-        const bool ok = r.readAt(0, m, 4) && ((m[0] == 'I' && m[1] == 'I' && (m[2] == 42 || m[2] == 43) && m[3] == 0) ||
-                                              (m[0] == 'M' && m[1] == 'M' && m[2] == 0 && (m[3] == 42 || m[3] == 43)));
-        if (!ok) {
-            err = makeError("Not a TIFF file", {path, "the file does not begin with a TIFF byte-order mark"});
-            return false;
-        }
+    Reader r;
+    if (!r.open(path, err)) return false;
+    if (r.size() == 0) {
+        err = makeError("Empty file", {path});
+        return false;
+    }
+    uint8_t m[4] = {};
+    const bool ok = r.readAt(0, m, 4) && ((m[0] == 'I' && m[1] == 'I' && (m[2] == 42 || m[2] == 43) && m[3] == 0) ||
+                                          (m[0] == 'M' && m[1] == 'M' && m[2] == 0 && (m[3] == 42 || m[3] == 43)));
+    if (!ok) {
+        err = makeError("Not a TIFF file", {path, "the file does not begin with a TIFF byte-order mark"});
+        return false;
     }
     TiffMessages msgs;
-    TIFF* tif = openTiff(path, "rm", msgs);
+    TIFF* tif = openTiff(path, "rm", msgs, r.fd());
     if (!tif) {
         err = makeError("Malformed TIFF file", {path, msgs.first.empty() ? "cannot read the header" : msgs.first});
         return false;

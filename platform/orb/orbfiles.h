@@ -41,6 +41,13 @@ struct Error {
 
 enum class Format { Own, Raw, Tiff, Bmp };
 
+// Refuses, before anything opens it, a path that is not a regular file (a named pipe or a
+// device would block the reader or never end): false with a "File access error" then,
+// its sub-messages the path, "not a regular file" and what the path is ("it is a named
+// pipe").
+// A missing file passes; opening it reports that.
+bool checkRegular(const std::string& path, Error& err);
+
 // The format that a file's first bytes announce; Raw when none (Raw is also the answer
 // for an empty or unreadable file, whose reading then fails with a clear error).
 Format sniff(const std::string& path);

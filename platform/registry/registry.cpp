@@ -2,6 +2,7 @@
 
 #include "registry.h"
 
+#include <cstddef>
 #include <cstring>
 
 namespace qsrf::registry {
@@ -128,7 +129,33 @@ std::string JoinKeyPath(const KeyPath& path)
     return s;
 }
 
+std::string KeyTooDeepMessage(const KeyPath& path, size_t depth)
+{
+    // Only the first names are shown: the path itself may be enormous.
+    KeyPath shown(path.begin(), path.begin() + static_cast<std::ptrdiff_t>(
+                                                 path.size() < 3 ? path.size() : 3));
+    return "Registry key \"" + JoinKeyPath(shown) + "\\...\" is " + std::to_string(depth) +
+           " levels deep; keys may be at most " + std::to_string(kMaxKeyDepth) + " levels deep.";
+}
+
 // ---- the tree in memory -----------------------------------------------------------------
+
+MemoryBackend::Node::~Node()
+{
+    // Each node's subkeys are moved out before it is freed, so every destructor that runs
+    // below this one finds no subkeys and the stack stays flat.
+    std::vector<std::unique_ptr<Node>> pending;
+    for (auto& [name, child] : subkeys)
+        pending.push_back(std::move(child));
+    subkeys.clear();
+    while (!pending.empty()) {
+        std::unique_ptr<Node> n = std::move(pending.back());
+        pending.pop_back();
+        for (auto& [name, child] : n->subkeys)
+            pending.push_back(std::move(child));
+        n->subkeys.clear();
+    }
+}
 
 MemoryBackend::MemoryBackend() : root_(std::make_unique<Node>()) {}
 MemoryBackend::~MemoryBackend() = default;
@@ -160,6 +187,8 @@ bool MemoryBackend::KeyExists(const KeyPath& key)
 
 void MemoryBackend::CreateKey(const KeyPath& key)
 {
+    if (key.size() > kMaxKeyDepth)
+        throw RegistryError(KeyTooDeepMessage(key, key.size()));
     for (const std::string& name : key)
         if (!SplitKeyPath(name) || name.empty() || name.find('\\') != std::string::npos)
             throw RegistryError("\"" + name + "\" is not a valid registry key name.");

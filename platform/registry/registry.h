@@ -73,6 +73,15 @@ struct Value {
 // A key path split into its key names; the empty path is HKEY_CURRENT_USER itself.
 using KeyPath = std::vector<std::string>;
 
+// The deepest key there may be, in key names below HKEY_CURRENT_USER. The program's own
+// keys are six deep; the limit keeps a damaged file or a runaway caller from building a
+// tree too deep to store or to walk.
+constexpr size_t kMaxKeyDepth = 64;
+
+// The message that refuses a key of `depth` names (more than kMaxKeyDepth) whose path
+// begins with the names of `path`.
+std::string KeyTooDeepMessage(const KeyPath& path, size_t depth);
+
 // Splits "A\B\C" (leading and trailing backslashes ignored) into its names. Returns
 // nullopt for an empty key name inside the path ("A\\B") or a name holding a control
 // character.
@@ -92,7 +101,8 @@ public:
     virtual ~RegistryBackend() = default;
 
     virtual bool KeyExists(const KeyPath& key) = 0;
-    // Creates the key and every missing key above it.
+    // Creates the key and every missing key above it. RegistryError for an invalid name or
+    // a key deeper than kMaxKeyDepth.
     virtual void CreateKey(const KeyPath& key) = 0;
     // Deletes the key with all its subkeys and values; false when it does not exist.
     // The root cannot be deleted.
@@ -124,6 +134,12 @@ public:
     void SetWritesFail(bool fail);
 
     struct Node {
+        Node() = default;
+        // Frees the subtree without recursion, so no depth of keys can exhaust the stack.
+        ~Node();
+        Node(const Node&) = delete;
+        Node& operator=(const Node&) = delete;
+
         std::map<std::string, std::unique_ptr<Node>, NameLess> subkeys;
         std::map<std::string, Value, NameLess> values;
     };
@@ -203,7 +219,8 @@ private:
 };
 
 // Text form of a tree and back (the file format above). ParseTree collects one message per
-// line it could not read ("line 3: ...") and keeps everything else.
+// line it could not read ("line 3: ...") and keeps everything else; a key line deeper than
+// kMaxKeyDepth is one of them, and its values are dropped with it.
 std::string SerializeTree(const MemoryBackend::Node& root);
 std::unique_ptr<MemoryBackend::Node> ParseTree(const std::string& text,
                                                std::vector<std::string>& errors);
@@ -245,7 +262,8 @@ public:
 
     // Makes the key current. Without canCreate, false when it does not exist; with it, the
     // key is created when missing. False also for an invalid path. The current key stays
-    // as it was when false is returned.
+    // as it was when false is returned. Creating a key deeper than kMaxKeyDepth raises
+    // RegistryError (KeyTooDeepMessage).
     bool OpenKey(const std::string& key, bool canCreate);
     // Stores the changes made through this object and returns to HKEY_CURRENT_USER.
     // RegistryIoError when they cannot be stored.

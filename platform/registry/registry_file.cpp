@@ -2,6 +2,8 @@
 
 #include "registry.h"
 
+#include "regularfile.h"
+
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
@@ -66,28 +68,46 @@ static void AppendValue(std::string& out, const std::string& name, const Value& 
     out += '\n';
 }
 
-static void AppendNode(std::string& out, const MemoryBackend::Node& node, KeyPath& path)
+static void AppendKey(std::string& out, const MemoryBackend::Node& node, const std::string& path)
 {
-    if (!path.empty() || !node.values.empty()) {
-        out += "\n[" + JoinKeyPath(path) + "]\n";
-        for (const auto& [name, value] : node.values)
-            AppendValue(out, name, value);
-    }
-    for (const auto& [name, child] : node.subkeys) {
-        path.push_back(name);
-        AppendNode(out, *child, path);
-        path.pop_back();
-    }
+    out += "\n[" + path + "]\n";
+    for (const auto& [name, value] : node.values)
+        AppendValue(out, name, value);
 }
-
 std::string SerializeTree(const MemoryBackend::Node& root)
 {
     std::string out =
         "# Registry of the current user: one [key] per section, below HKEY_CURRENT_USER,\n"
         "# then its values as \"name\"=dword:<hex>, \"name\"=hex:<bytes> or \"name\"=sz:\"text\".\n"
         "# Written by the program; the whole file is replaced at every change.\n";
-    KeyPath path;
-    AppendNode(out, root, path);
+    if (!root.values.empty())
+        AppendKey(out, root, std::string());
+    // Depth first, subkeys in name order, with an explicit stack and one path text that
+    // grows and shrinks by one name, so neither the stack nor the work grows with the
+    // square of the depth.
+    struct Frame {
+        const MemoryBackend::Node* node;
+        std::map<std::string, std::unique_ptr<MemoryBackend::Node>, NameLess>::const_iterator next;
+        size_t pathLength;   // of the path text before this node's name was added
+    };
+    std::string path;
+    std::vector<Frame> stack{{&root, root.subkeys.begin(), 0}};
+    while (!stack.empty()) {
+        Frame& top = stack.back();
+        if (top.next == top.node->subkeys.end()) {
+            path.resize(top.pathLength);
+            stack.pop_back();
+            continue;
+        }
+        const auto& [name, child] = *top.next;
+        ++top.next;
+        const size_t before = path.size();
+        if (stack.size() > 1)
+            path += '\\';
+        path += name;
+        AppendKey(out, *child, path);
+        stack.push_back({child.get(), child->subkeys.begin(), before});
+    }
     return out;
 }
 
@@ -255,6 +275,12 @@ std::unique_ptr<MemoryBackend::Node> ParseTree(const std::string& text,
                 skippingKey = true;
                 continue;
             }
+            if (path->size() > kMaxKeyDepth) {
+                fail(KeyTooDeepMessage(*path, path->size()));
+                current = nullptr;
+                skippingKey = true;
+                continue;
+            }
             MemoryBackend::Node* n = root.get();
             for (const std::string& name : *path) {
                 auto& child = n->subkeys[name];
@@ -408,8 +434,17 @@ std::string FileBackend::LoadProblem()
 void FileBackend::LoadLocked()
 {
     const std::string before = problem_;
-    const int fd = ::open(path_.c_str(), O_RDONLY | O_CLOEXEC);
-    if (fd < 0) {
+    // A named pipe or a device would block the read or never end it: only a regular file
+    // is opened (and O_NONBLOCK keeps a pipe put in its place meanwhile from blocking).
+    const std::string notRegular = qsrf::WhyNotRegularFile(path_.c_str());
+    int fd = -1;
+    if (!notRegular.empty() && notRegular != "not found") {
+        problem_ = "The settings file \"" + path_ + "\" cannot be read: it is " +
+                   (notRegular == "not a regular file" ? notRegular : notRegular + ", not a regular file") +
+                   ". Settings are not stored, so that the file is not overwritten.";
+        writeBlocked_ = true;
+        loaded_ = StatFile();
+    } else if ((fd = ::open(path_.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK)) < 0) {
         const int err = errno;
         if (err == ENOENT) {
             root_ = std::make_unique<Node>();
@@ -425,27 +460,29 @@ void FileBackend::LoadLocked()
     } else {
         struct stat st;
         Stamp stamp;
-        if (::fstat(fd, &st) == 0)
+        std::string failure;   // why the file could not be read; empty when it was
+        if (::fstat(fd, &st) != 0)
+            failure = ErrnoText(errno);
+        else if (!S_ISREG(st.st_mode))
+            failure = "it is not a regular file";   // replaced since it was looked at
+        else
             FillStamp(st, stamp.exists, stamp.dev, stamp.ino, stamp.size, stamp.mtimeSec,
                       stamp.mtimeNsec);
         std::string text;
         char buf[8192];
-        int err = 0;
-        for (;;) {
+        while (failure.empty()) {
             const ssize_t n = ::read(fd, buf, sizeof buf);
-            if (n > 0) {
+            if (n > 0)
                 text.append(buf, static_cast<size_t>(n));
-            } else if (n == 0) {
+            else if (n == 0)
                 break;
-            } else if (errno != EINTR) {
-                err = errno;
-                break;
-            }
+            else if (errno != EINTR)
+                failure = ErrnoText(errno);
         }
         ::close(fd);
         loaded_ = stamp;
-        if (err) {
-            problem_ = "The settings file \"" + path_ + "\" cannot be read: " + ErrnoText(err) +
+        if (!failure.empty()) {
+            problem_ = "The settings file \"" + path_ + "\" cannot be read: " + failure +
                        ". Settings are not stored, so that the file is not overwritten.";
             writeBlocked_ = true;
         } else {

@@ -2,7 +2,9 @@
 // and camera stand-ins, "Compute Phase", "Unwrap", "Convert to Z", then save and reopen.
 #include "main_fixture.h"
 
+#include <QElapsedTimer>
 #include <QLineEdit>
+#include <QWindow>
 
 #include <cmath>
 #include <cstring>
@@ -332,6 +334,81 @@ TEST_F(Measurement, NoiseFreeTiltedPlaneWithinQuantisation)
     EXPECT_EQ(beyond, 0u);
     EXPECT_GT(e.pv, 100.0);
     EXPECT_LE(e.rms, 0.01 * e.pv) << "rms " << e.rms << " pv " << e.pv;
+}
+
+// ---- the please-wait box ------------------------------------------------------------------
+
+// Counts the paints of the please-wait box made while its window is on the screen.
+class OnScreenPaints : public QObject {
+public:
+    int count = 0;
+
+protected:
+    bool eventFilter(QObject*, QEvent* e) override
+    {
+        const QWindow* w = PleaseWaitForm ? PleaseWaitForm->windowHandle() : nullptr;
+        if (e->type() == QEvent::Paint && w && w->isExposed()) ++count;
+        return false;
+    }
+};
+
+TEST_F(Measurement, PleaseWaitBoxIsOnScreenDuringCaptureUnwrapAndOpen)
+{
+    Start(2222, kChannel2);
+    OnScreenPaints paints;
+    PleaseWaitForm->installEventFilter(&paints);
+    // At every settling wait of the capture: shown, on the screen, painted, centred on the
+    // main window and kept above it.
+    struct Seen {
+        bool visible = false, exposed = false, onTop = false;
+        int paints = 0;
+        QPoint offCentre;
+    };
+    std::vector<Seen> seen;
+    SetSettlingSleep([&](int) {
+        Seen s;
+        s.visible = PleaseWaitForm->isVisible();
+        s.exposed = PleaseWaitForm->windowHandle() && PleaseWaitForm->windowHandle()->isExposed();
+        s.onTop = PleaseWaitForm->windowFlags().testFlag(Qt::WindowStaysOnTopHint);
+        s.paints = paints.count;
+        s.offCentre = PleaseWaitForm->frameGeometry().center() - MainForm->frameGeometry().center();
+        seen.push_back(s);
+    });
+    MainForm->setGeometry(100, 80, 900, 700);
+    MainForm->show();
+    QElapsedTimer clock;
+    clock.start();
+    while (!MainForm->windowHandle()->isExposed() && clock.elapsed() < 5000) QCoreApplication::processEvents();
+    ASSERT_TRUE(MainForm->windowHandle()->isExposed());
+    AnswerNew(1, 120, 90);
+    RunAction("New");
+    ASSERT_EQ(seen.size(), 5u);
+    for (const Seen& s : seen) {
+        EXPECT_TRUE(s.visible);
+        EXPECT_TRUE(s.exposed);
+        EXPECT_TRUE(s.onTop);
+        EXPECT_GE(s.paints, 1);
+        EXPECT_LE(s.offCentre.manhattanLength(), 2) << s.offCentre.x() << "," << s.offCentre.y();
+    }
+    EXPECT_FALSE(PleaseWaitForm->isVisible());
+
+    RunAction("Compute");
+    int before = paints.count;
+    RunAction("Unwrap");
+    EXPECT_GT(paints.count, before) << "unwrapping";
+    EXPECT_FALSE(PleaseWaitForm->isVisible());
+
+    const QString path = QString::fromStdString(::testing::TempDir()) + "pleasewait.psm";
+    dialogs.AnswerFile(path);
+    RunAction("Save");
+    dialogs.AnswerFile(path);
+    before = paints.count;
+    RunAction("Open");
+    EXPECT_GT(paints.count, before) << "opening";
+    EXPECT_FALSE(PleaseWaitForm->isVisible());
+    ASSERT_NE(MainForm->Project, nullptr);
+    EXPECT_EQ(MainForm->Project->Width(), 120);
+    PleaseWaitForm->removeEventFilter(&paints);
 }
 
 }  // namespace

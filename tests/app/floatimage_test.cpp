@@ -2,6 +2,8 @@
 #include "qt_environment.h"
 #include "Floatimage.h"
 
+#include "../fuzz/namedpipe.h"
+#include "../fuzz/seeds.h"
 #include "Apperror.h"
 #include "Dataexchange.h"
 #include "Dialogs.h"
@@ -159,6 +161,7 @@ TEST_F(FloatFiles, RoundTripIsBitExact)
     EXPECT_EQ(out.Ownership(), TFloatImage::kBorrowed);
     EXPECT_EQ(out.Data(), values.data());
     out.SaveToFile(Path("rt.flt"));
+    qsrf_fuzz::SaveFuzzSeed("flt", Path("rt.flt"));
 
     TFloatImage in(Path("rt.flt"));
     EXPECT_EQ(in.Name(), Path("rt.flt"));
@@ -182,6 +185,24 @@ TEST_F(FloatFiles, ScaleFactorsAndReservedBlockAreKeptAsStored)
     EXPECT_EQ(map.Reserved()[9], 10);
     map.SaveToFile(Path("b.flt"));
     EXPECT_EQ(ReadBytes(Path("b.flt")), file);
+    qsrf_fuzz::SaveFuzzSeed("flt", Path("b.flt"));
+}
+
+TEST_F(FloatFiles, NamedPipeIsRefusedAtOnceAndTheMapKeepsItsValues)
+{
+    WriteBytes(Path("good.flt"), FltBytes(2, 1, {5.0f, 6.0f}));
+    TFloatImage map(Path("good.flt"));
+    const std::string pipe = Path("pipe.flt");
+    ASSERT_TRUE(qsrf_test::MakeNamedPipe(pipe));
+    const auto message = qsrf_test::ReadWithDeadline(pipe, [&] { return ErrorOf([&] { map.LoadFromFile(pipe); }); });
+    ASSERT_TRUE(message.has_value()) << "loading a named pipe blocked";
+    EXPECT_EQ(*message, pipe + " is not a float data file: it is a named pipe, not a regular file");
+    EXPECT_EQ(map.Name(), Path("good.flt"));
+    EXPECT_EQ(map.Data()[1], 6.0f);
+    // The constructor from a file reads through the same check.
+    const auto made = qsrf_test::ReadWithDeadline(pipe, [&] { return ErrorOf([&] { TFloatImage other(pipe); }); });
+    ASSERT_TRUE(made.has_value()) << "making a map from a named pipe blocked";
+    EXPECT_EQ(*made, *message);
 }
 
 TEST_F(FloatFiles, MapMadeWithoutArrayOwnsZeros)

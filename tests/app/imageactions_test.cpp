@@ -140,6 +140,42 @@ TEST_F(ImageWindowTest, OpenImageMakesAWindowTitledByTheFullPath)
     EXPECT_EQ(Children().size(), 1u);
 }
 
+TEST_F(ImageWindowTest, OpenImageOfAFileThatIsNoImageReportsOnlyTheLibrarysError)
+{
+    StartWithBoard(btSorvik);
+    MainForm->EnsureImaging();
+    QFile text(Path("notes.tif"));
+    ASSERT_TRUE(text.open(QIODevice::WriteOnly));
+    text.write("These are notes, not a picture.\n");
+    text.close();
+    const size_t errorsBefore = orbsim::errorCount();
+    const size_t buffersBefore = orbsim::bufferCount();
+
+    dialogs.AnswerFile(Path("notes.tif"));
+    Act("&Open Image")->Execute();
+    ASSERT_EQ(orbsim::errorCount(), errorsBefore + 1);
+    const auto error = orbsim::lastError();
+    ASSERT_TRUE(error);
+    EXPECT_EQ(error->function, "orbBufRestore");
+    // One box: the library's own report, and nothing about memory.
+    ASSERT_EQ(dialogs.Boxes().size(), 1u);
+    EXPECT_EQ(dialogs.Boxes()[0].Text.section('\n', 0, 1),
+              QString::fromStdString(error->function + "\n" + error->message));
+    EXPECT_FALSE(dialogs.Boxes()[0].Text.contains("memory", Qt::CaseInsensitive));
+    EXPECT_TRUE(Children().empty());
+    EXPECT_EQ(MainForm->ImageWindowCount, 0);
+    EXPECT_EQ(orbsim::bufferCount(), buffersBefore);
+
+    // A real image opens afterwards as usual.
+    TMDIImageChildForm* source = Window(6, 4);
+    source->SaveToFile(Path("ok.bmp"));
+    source->close();
+    dialogs.AnswerFile(Path("ok.bmp"));
+    Act("&Open Image")->Execute();
+    EXPECT_EQ(Children().size(), 1u);
+    EXPECT_EQ(dialogs.Boxes().size(), 1u);
+}
+
 TEST_F(ImageWindowTest, OpenImageOfARawFileCancelledMakesNoWindow)
 {
     StartWithBoard(btSorvik);

@@ -71,6 +71,66 @@ TEST_F(ImageWindowTest, BufferDialogDefaultsAndTexts)
     EXPECT_EQ(f.result(), mrCancel);
 }
 
+TEST_F(ImageWindowTest, BufferDialogKeepsWhatWasTypedWhenAValueIsNoNumber)
+{
+    StartWithBoard(btSorvik);
+    struct Seen {
+        int resultAfterBadOk = -1;
+        QString sizeX, sizeY, bits;
+        bool boxWhileOpen = false;
+    } seen;
+    dialogs.AnswerModal([&](QDialog& d) {
+        auto& f = dynamic_cast<TImageBufferControlForm&>(d);
+        f.SizeXEdit->setText("64");
+        f.SizeYEdit->setText("4o");
+        f.SizeBitEdit->setText("8");
+        f.OKButton->click();
+        seen.resultAfterBadOk = f.result();
+        seen.sizeX = f.SizeXEdit->text();
+        seen.sizeY = f.SizeYEdit->text();
+        seen.bits = f.SizeBitEdit->text();
+        seen.boxWhileOpen = dialogs.Boxes().size() == 1;
+        // Mended, OK closes the dialog.
+        f.SizeYEdit->setText("40");
+        f.OKButton->click();
+        return f.result();
+    });
+    ASSERT_TRUE(MainForm->NewImageWindowByDialog("Buffer 0"));
+    EXPECT_EQ(seen.resultAfterBadOk, 0);   // still open
+    EXPECT_EQ(seen.sizeX, "64");
+    EXPECT_EQ(seen.sizeY, "4o");
+    EXPECT_EQ(seen.bits, "8");
+    EXPECT_TRUE(seen.boxWhileOpen);
+    ASSERT_EQ(dialogs.Boxes().size(), 1u);
+    EXPECT_EQ(dialogs.Boxes()[0].Text, "'4o' is not a valid integer value");
+    ASSERT_EQ(Children().size(), 1u);
+    int width = 0, height = 0;
+    qobject_cast<TMDIImageChildForm*>(Children()[0])->GetImageSize(width, height);
+    EXPECT_EQ(width, 64);
+    EXPECT_EQ(height, 40);
+}
+
+TEST_F(ImageWindowTest, BufferDialogNamesOnlyTheFirstBadValue)
+{
+    StartWithBoard(btSorvik);
+    TImageBufferControlForm f;
+    f.SizeBitEdit->setText("eight");
+    f.SizeBandEdit->setText("");
+    f.OKButton->click();
+    EXPECT_EQ(f.result(), 0);
+    ASSERT_EQ(dialogs.Boxes().size(), 1u);
+    EXPECT_EQ(dialogs.Boxes()[0].Text, "'eight' is not a valid integer value");
+    f.SizeBitEdit->setText("8");
+    f.OKButton->click();
+    EXPECT_EQ(f.result(), 0);
+    ASSERT_EQ(dialogs.Boxes().size(), 2u);
+    EXPECT_EQ(dialogs.Boxes()[1].Text, "'' is not a valid integer value");
+    // Cancel closes whatever the edits hold.
+    f.CancelButton->click();
+    EXPECT_EQ(f.result(), mrCancel);
+    EXPECT_EQ(dialogs.Boxes().size(), 2u);
+}
+
 class GrabBoxRule : public ImageWindowTest, public ::testing::WithParamInterface<int> {};
 
 TEST_P(GrabBoxRule, GrabbingIsOfferedExactlyWithADigitizer)

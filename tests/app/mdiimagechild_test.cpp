@@ -749,11 +749,30 @@ TEST_F(ImageWindowTest, NoBufferForAFileRaisesAndLeavesNothing)
     source->close();
     ASSERT_EQ(orbsim::bufferCount(), 0u);
 
+    // The library reports the failed restore itself: that one report is all the operator
+    // gets, and no window is made.
+    dialogs.Clear();
+    orbsim::failNextAlloc(orbsim::AllocKind::Buffer);
+    EXPECT_EQ(Message([&] { EXPECT_EQ(TMDIImageChildForm::CreateFromFile(nullptr, Path("a.tif")), nullptr); }),
+              "(no exception)");
+    ASSERT_EQ(dialogs.Boxes().size(), 1u);
+    EXPECT_EQ(dialogs.Boxes()[0].Text.section('\n', 0, 1), "orbBufRestore\nInsufficient memory");
+    EXPECT_EQ(orbsim::bufferCount(), 0u);
+    EXPECT_EQ(orbsim::displayCount(), 0u);
+    EXPECT_TRUE(Children().empty());
+
+    // Without an error hook nobody has said anything yet: the window says it.
+    OrbErrorHook hook = nullptr;
+    void* user = nullptr;
+    orbAppInquire(ORB_INQ_ERROR_HOOK, &hook);
+    orbAppInquire(ORB_INQ_ERROR_HOOK_USER, &user);
+    EXPECT_EQ(hook, &DisplayErrorExt);   // the program's own hook is back in place
+    orbAppSetErrorHook(ORB_ERROR_HOOK, nullptr, nullptr);
     orbsim::failNextAlloc(orbsim::AllocKind::Buffer);
     EXPECT_EQ(Message([&] { TMDIImageChildForm::CreateFromFile(nullptr, Path("a.tif")); }),
               "No memory to create more buffers!");
     EXPECT_EQ(orbsim::bufferCount(), 0u);
-    EXPECT_EQ(orbsim::displayCount(), 0u);
+    orbAppSetErrorHook(ORB_ERROR_HOOK, hook, user);
 
     // A raw file whose buffer cannot be had.
     QFile raw(Path("b.raw"));

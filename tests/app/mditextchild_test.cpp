@@ -2,6 +2,7 @@
 
 #include "imagewindow_fixture.h"
 
+#include "../fuzz/namedpipe.h"
 #include "Apperror.h"
 #include "Mditextchild.h"
 
@@ -101,6 +102,27 @@ TEST_F(ImageWindowTest, NotesThatCannotBeReadOrWrittenRaise)
     } catch (const EAppError& e) {
         EXPECT_EQ(e.Message().rfind("Cannot create file \"" + bad.toStdString() + "\".", 0), 0u);
     }
+}
+
+TEST_F(ImageWindowTest, NotesFromANamedPipeAreRefusedAtOnce)
+{
+    StartWithBoard(btSorvik);
+    TMDITextChildForm* n = MainForm->NewNotesWindow("Notes 0");
+    n->SetLines({"kept"});
+    const QString pipe = Path("pipe.txt");
+    ASSERT_TRUE(qsrf_test::MakeNamedPipe(pipe.toStdString()));
+    const auto message = qsrf_test::ReadWithDeadline(pipe.toStdString(), [&]() -> std::string {
+        try {
+            n->LoadFromFile(pipe);
+            return "accepted";
+        } catch (const EAppError& e) {
+            return e.Message();
+        }
+    });
+    ASSERT_TRUE(message.has_value()) << "loading notes from a named pipe blocked";
+    EXPECT_EQ(*message, "Cannot open file \"" + pipe.toStdString() + "\". It is a named pipe, not a regular file.");
+    EXPECT_EQ(n->Lines(), QStringList{"kept"});
+    EXPECT_EQ(n->windowTitle(), "Notes 0");
 }
 
 TEST_F(ImageWindowTest, ClosingANotesWindowDeletesIt)

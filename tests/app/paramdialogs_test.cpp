@@ -2,6 +2,8 @@
 // fields, a bad field changes nothing.
 #include <QCheckBox>
 #include <QComboBox>
+#include <QGroupBox>
+#include <QLabel>
 #include <QLineEdit>
 #include <QRadioButton>
 
@@ -249,6 +251,104 @@ TEST_F(Params, ProjectInfoModifyStoresAllOrNothing)
     EXPECT_EQ(p.Header().OriginZ, 1.0);
     EXPECT_EQ(p.Header().PhaseShiftMethod, 1111);
     EXPECT_TRUE(f.Modified());
+}
+
+// ---- group captions ---------------------------------------------------------------------
+
+// The group box of form captioned title; fails when there is none or more than one.
+QGroupBox* Group(const QWidget& form, const QString& title)
+{
+    QGroupBox* found = nullptr;
+    int n = 0;
+    for (QGroupBox* g : form.findChildren<QGroupBox*>())
+        if (g->title() == title) {
+            found = g;
+            ++n;
+        }
+    EXPECT_EQ(n, 1) << title.toStdString();
+    return found;
+}
+
+// Is w inside group (a descendant of it)?
+bool Inside(const QWidget* w, const QGroupBox* group)
+{
+    return group && w && group->isAncestorOf(w);
+}
+
+QStringList LabelsIn(const QWidget* w)
+{
+    QStringList out;
+    for (const QLabel* l : w->findChildren<QLabel*>()) out << l->text();
+    return out;
+}
+
+TEST_F(Params, ConvertFieldsStandInTheirGroups)
+{
+    TQuickStartConvertParaForm f;
+    QGroupBox* system = Group(f, "System Parameters");
+    QGroupBox* input = Group(f, "Input Parameters");
+    QGroupBox* legend = Group(f, "Unit Legend");
+    QGroupBox* pixel = Group(f, "Pixel Size");
+    QGroupBox* grating = Group(f, "Grating Frequency");
+    for (QLineEdit* e : {f.Zc0Edit, f.Zcf0Edit, f.ThetaEdit, f.Lp0Edit, f.Lpf0Edit, f.PosXEdit, f.PosYEdit,
+                         f.ProjectGratingThicknessEdit})
+        EXPECT_TRUE(Inside(e, system)) << e->text().toStdString();
+    EXPECT_TRUE(Inside(f.PixelXEdit, pixel) && Inside(f.PixelYEdit, pixel));
+    EXPECT_TRUE(Inside(pixel, system));
+    EXPECT_TRUE(Inside(f.ProjectingEdit, grating) && Inside(f.ReferenceEdit, grating));
+    EXPECT_TRUE(Inside(grating, system));
+    for (QWidget* w : std::initializer_list<QWidget*>{f.Ruler1Edit, f.Ruler2Edit, f.PI1ComboBox, f.PI2ComboBox}) {
+        EXPECT_TRUE(Inside(w, input));
+        EXPECT_FALSE(Inside(w, system));
+    }
+    EXPECT_EQ(LabelsIn(legend), (QStringList{"Length Unit = mm", "Angle Unit = Rad.", "Grating Unit = Lines/mm"}));
+    for (const char* caption : {"Ruler-V", "Ruler-P", "PI-V", "PI-P"})
+        EXPECT_TRUE(LabelsIn(input).contains(caption)) << caption;
+    EXPECT_TRUE(LabelsIn(system).contains("Project-Grating Thickness"));
+}
+
+TEST_F(Params, ProjectInfoFieldsStandInTheirGroups)
+{
+    TPhaseShiftMoire p("P");
+    p.AllocBytePlanes(20, 10);
+    p.Header().UnwrapMethod = 1;
+    TCurrentPsmInfoForm f;
+    f.ShowHeader(&p.Header(), "P(20,10)");
+    QGroupBox* status = Group(f, "Current Status");
+    for (QCheckBox* c : f.StatusCheckBox) {
+        EXPECT_TRUE(Inside(c, status));
+        EXPECT_FALSE(c->isEnabled());
+    }
+    QGroupBox* threshold = Group(f, "Mask Threshold");
+    EXPECT_TRUE(Inside(f.MaskThresholdEdit, threshold) && Inside(f.MaskThresholdAutoCheckBox, threshold));
+    QGroupBox* method = Group(f, "Compute Phase Method");
+    EXPECT_TRUE(Inside(f.E4SRadioButton, method) && Inside(f.C4SRadioButton, method));
+    QGroupBox* unwrap = Group(f, "Unwrap Parameters");
+    EXPECT_TRUE(Inside(f.StartXEdit, unwrap) && Inside(f.StartYEdit, unwrap) &&
+                Inside(f.StartPointAutoCheckBox, unwrap));
+    // The unwrap group's method choice is shown, but not filled from the header...
+    QGroupBox* unwrapMethod = Group(f, "  Method  ");
+    EXPECT_TRUE(Inside(unwrapMethod, unwrap));
+    EXPECT_EQ(f.UnwrapMethodRadioGroup, unwrapMethod);
+    EXPECT_EQ(f.UnwrapMethodRadioGroup->Count(), 2);
+    EXPECT_EQ(f.UnwrapMethodRadioGroup->Button(0)->text(), "Simple Unwrap");
+    EXPECT_EQ(f.UnwrapMethodRadioGroup->Button(1)->text(), "Complicated Unwrap");
+    EXPECT_EQ(f.UnwrapMethodRadioGroup->ItemIndex(), -1);
+    QGroupBox* convert = Group(f, "Convert Parameters");
+    for (QLineEdit* e : {f.ZcEdit, f.ZcfEdit, f.LpEdit, f.LpfEdit, f.ThetaEdit, f.ProjectingEdit, f.ReferenceEdit,
+                         f.PixelXSizeEdit, f.PixelYSizeEdit, f.X0Edit, f.Y0Edit})
+        EXPECT_TRUE(Inside(e, convert));
+    QGroupBox* coordinates = Group(f, "Coordinate Transfer Parameters");
+    for (QLineEdit* e : {f.OriginXEdit, f.OriginYEdit, f.OriginZEdit}) {
+        EXPECT_TRUE(Inside(e, coordinates));
+        EXPECT_FALSE(Inside(e, convert));
+    }
+    // ... nor read: choosing there leaves the header's method as it was.
+    f.UnwrapMethodRadioGroup->SetItemIndex(0);
+    f.C4SRadioButton->setChecked(true);
+    f.ModifyBitBtnClick();
+    EXPECT_EQ(p.Header().UnwrapMethod, 1);
+    EXPECT_EQ(p.Header().PhaseShiftMethod, 2222);   // the unwrap choice did not clear it
 }
 
 // ---- stage configuration ----------------------------------------------------------------

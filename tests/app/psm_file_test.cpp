@@ -14,6 +14,8 @@
 #include <unistd.h>
 #include <vector>
 
+#include "../fuzz/namedpipe.h"
+#include "../fuzz/seeds.h"
 #include "Apperror.h"
 #include "registry.h"
 
@@ -199,6 +201,7 @@ TEST_F(PsmFile, EveryPlaneRoundTripsBitForBit)
     saved.Header().Reserved3[17] = 0xA5;   // reserved bytes are kept as they are
     saved.SetModified(true);
     saved.SaveToFile(Path("round.psm"));
+    qsrf_fuzz::SaveFuzzSeed("psm", Path("round.psm"));
     EXPECT_FALSE(saved.Modified());
     EXPECT_EQ(saved.Name(), "original name");
 
@@ -222,6 +225,7 @@ TEST_F(PsmFile, LoadedProjectHoldsExactlyTheFileContents)
     TPhaseShiftMoire bytesOnly("b");
     Fill(bytesOnly, 4, 4, {}, 4);
     bytesOnly.SaveToFile(Path("bytes.psm"));
+    qsrf_fuzz::SaveFuzzSeed("psm", Path("bytes.psm"));
 
     TPhaseShiftMoire p("p");
     Fill(p, 9, 2, {kPhaseCode, kConvertResultCode}, 5);
@@ -300,6 +304,26 @@ TEST_F(PsmFile, MissingFileOrDirectoryIsRefused)
         EXPECT_EQ(std::string(e.what()), "Cannot open file \"" + Path("absent.psm") + "\": No such file or directory");
     }
     EXPECT_THROW(p.LoadFromFile(dir_), EAppError);
+    ExpectSame(before, Take(p));
+}
+
+TEST_F(PsmFile, NamedPipeIsRefusedAtOnce)
+{
+    TPhaseShiftMoire p("current");
+    Fill(p, 2, 2, {kPhaseCode}, 3);
+    const Snapshot before = Take(p);
+    const std::string pipe = Path("pipe.psm");
+    ASSERT_TRUE(qsrf_test::MakeNamedPipe(pipe));
+    const auto message = qsrf_test::ReadWithDeadline(pipe, [&]() -> std::string {
+        try {
+            p.LoadFromFile(pipe);
+            return "accepted";
+        } catch (const EAppError& e) {
+            return e.what();
+        }
+    });
+    ASSERT_TRUE(message.has_value()) << "loading a named pipe blocked";
+    EXPECT_EQ(*message, "Cannot open file \"" + pipe + "\": it is a named pipe, not a regular file");
     ExpectSame(before, Take(p));
 }
 

@@ -4,6 +4,7 @@
 #include "Controlpi.h"
 
 #include <QApplication>
+#include <QKeyEvent>
 #include <QFrame>
 #include <QLabel>
 #include <QLineEdit>
@@ -13,6 +14,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cmath>
 #include <memory>
 
 #include "Accessregistry.h"
@@ -206,6 +208,61 @@ TEST_F(Stage, TooLargeStepIsRefused)
     p.AdjustStepBitBtnClick();
     EXPECT_EQ(p.Step[1], 0.0);
     EXPECT_EQ(ReadAxisParameters(1).Step, 1.0);   // nothing stored
+}
+
+// Scripted boxes that, like a real message box, take the focus from the step field while
+// they are up: the field ends its editing then.
+class FocusTakingDialogs : public TScriptedDialogs {
+public:
+    explicit FocusTakingDialogs(QLineEdit* field) : field_(field) {}
+    int MessageBox(const QString& text, const QString& caption, int flags) override
+    {
+        const int result = TScriptedDialogs::MessageBox(text, caption, flags);
+        emit field_->editingFinished();
+        return result;
+    }
+
+private:
+    QLineEdit* field_;
+};
+
+// One keystroke (key, giving ch) at the end of the field's text.
+void TypeAtEnd(QLineEdit* field, const QString& text, Qt::Key key, const QString& ch)
+{
+    field->setText(text);
+    field->setCursorPosition(int(text.size()));
+    QKeyEvent press(QEvent::KeyPress, key, Qt::NoModifier, ch);
+    QApplication::sendEvent(field, &press);
+    QKeyEvent release(QEvent::KeyRelease, key, Qt::NoModifier, ch);
+    QApplication::sendEvent(field, &release);
+}
+
+TEST_F(Stage, OneBadKeystrokeInTheStepGivesOneMessage)
+{
+    TControlPIForm& p = Make();
+    FocusTakingDialogs boxes(p.StepEdit);
+    ScopedDialogs scoped(&boxes);
+    TypeAtEnd(p.StepEdit, "3", Qt::Key_X, "x");
+    ASSERT_EQ(boxes.Boxes().size(), 1u);
+    EXPECT_EQ(boxes.Boxes()[0].Text, "'3x' is not a valid floating point value.");
+    EXPECT_EQ(p.StepEdit->text(), "3x");                 // what was typed stays
+    EXPECT_DOUBLE_EQ(ReadAxisParameters(1).Step, 1.0);   // nothing stored
+
+    // Mended, the field is taken up as usual when it is left.
+    TypeAtEnd(p.StepEdit, "3x", Qt::Key_Backspace, "");
+    EXPECT_EQ(p.StepEdit->text(), "3");
+    emit p.StepEdit->editingFinished();
+    EXPECT_EQ(boxes.Boxes().size(), 1u);
+    EXPECT_DOUBLE_EQ(ReadAxisParameters(1).Step, 3.0193411952739675);
+
+    // A step above 3000: one message, and the field, left while it was up, takes the limit.
+    boxes.Clear();
+    TypeAtEnd(p.StepEdit, "3000", Qt::Key_1, "1");
+    ASSERT_EQ(boxes.Boxes().size(), 1u);
+    EXPECT_EQ(boxes.Boxes()[0].Text, "Too large Step!!! Danger!!!");
+    EXPECT_EQ(p.StepEdit->text(), "2999.98188996309");
+    EXPECT_DOUBLE_EQ(p.Step[1], std::trunc(3000 * 16.89110196616 + 0.5) / 16.89110196616);
+    EXPECT_DOUBLE_EQ(ReadAxisParameters(1).Step, p.Step[1]);
 }
 
 TEST_F(Stage, AxisFourShowsDegreeUnits)

@@ -70,6 +70,13 @@ struct Map {
         m.OriginZ = 0.5;
     }
     void Mask(int c, int r) { mask[size_t(r * m.Width + c)] = 255; }
+    // Only columns c0..c1 of rows r0..r1 valid.
+    void KeepBox(int c0, int c1, int r0, int r1)
+    {
+        std::fill(mask.begin(), mask.end(), 255);
+        for (int r = r0; r <= r1; ++r)
+            for (int c = c0; c <= c1; ++c) mask[size_t(r * m.Width + c)] = 0;
+    }
     std::vector<float> heights;
     std::vector<uint8_t> mask;
     TMapCoordinates m;
@@ -95,24 +102,72 @@ TEST(SurfaceData, GoldenFileForAKnownMapAndBox)
 
 TEST(SurfaceData, SamplingFollowsTheRoundedSteps)
 {
-    Map map(320, 130);
-    std::fill(map.mask.begin(), map.mask.end(), 255);
-    for (int r = 20; r <= 119; ++r)
-        for (int c = 10; c <= 309; ++c) map.mask[size_t(r * 320 + c)] = 0;
-    const std::vector<std::string> lines = Lines(SurfaceDataText(map.m, 50, 200));
-    EXPECT_EQ(lines[0], " 50 200");
-    ASSERT_EQ(lines.size(), 1u + 50 * 150);
-    // Row y = 20, then y = 22 after 150 points; x = 10, 12, ... 308.
-    auto coords = [&](size_t i) {
-        float X, Y, Z;
-        std::sscanf(lines[i].c_str(), "%f %f %f", &X, &Y, &Z);
-        return std::vector<float>{X, Y, Z};
+    struct Case {
+        int width, height, c0, c1, r0, r1, rows, cols;
+        const char* first;
+        size_t points;
+        std::vector<std::pair<size_t, float>> z;   // line (0: the last) and its Z
     };
-    EXPECT_FLOAT_EQ(coords(1)[2], 210.5f);          // z at (10, 20) = 210, + Origin Z
-    EXPECT_FLOAT_EQ(coords(2)[2], 212.5f);          // (12, 20)
-    EXPECT_FLOAT_EQ(coords(150)[2], 508.5f);        // (308, 20)
-    EXPECT_FLOAT_EQ(coords(151)[2], 230.5f);        // (10, 22)
-    EXPECT_FLOAT_EQ(coords(lines.size() - 1)[2], 1488.5f);   // (308, 118)
+    const Case cases[] = {
+        // Box 300 x 100: steps 1.5 and 2.0 both advance by 2; x = 10, 12, ... 308, y = 20, 22, ...
+        {320, 130, 10, 309, 20, 119, 50, 200, " 50 200", 50 * 150,
+         {{1, 210.5f}, {2, 212.5f}, {150, 508.5f}, {151, 230.5f}, {0, 1488.5f}}},
+        // Box 160 x 20 with 200 columns (step 0.8) and 30 rows (step 0.667): every pixel once.
+        {170, 25, 5, 164, 3, 22, 30, 200, " 30 200", 20 * 160,
+         {{1, 35.5f}, {160, 194.5f}, {161, 45.5f}, {0, 384.5f}}},
+    };
+    for (const Case& c : cases) {
+        Map map(c.width, c.height);
+        map.KeepBox(c.c0, c.c1, c.r0, c.r1);
+        const std::vector<std::string> lines = Lines(SurfaceDataText(map.m, c.rows, c.cols));
+        EXPECT_EQ(lines[0], c.first);
+        ASSERT_EQ(lines.size(), 1u + c.points) << c.first;
+        // z = c + 10 r, + Origin Z.
+        for (const auto& [i, z] : c.z) {
+            float X, Y, Z;
+            ASSERT_EQ(std::sscanf(lines[i ? i : lines.size() - 1].c_str(), "%f %f %f", &X, &Y, &Z), 3);
+            EXPECT_FLOAT_EQ(Z, z) << c.first << " line " << i;
+        }
+    }
+}
+
+TEST(SurfaceData, HalfPixelStepsAdvanceOnePixel)
+{
+    // 3 x 2 map, 4 rows and 6 cols: step X = 3 / 6 = 0.5, step Y = 2 / 4 = 0.5; each
+    // advance trunc(p + 0.5 + 0.5) moves one pixel: x = 0, 1, 2 and y = 0, 1.
+    // With Zc 100, Zcf 50, X0 = Y0 = 1, Pixel 0.01 / 0.02, Origin (1, -2, 0.5), z = c + 10 r:
+    //   X = (z + 100) (c - 1) 0.0002 + 1,  Y = (z + 100) (r - 1) 0.0004 - 2,  Z = z + 0.5
+    //   (0,0) z 0:  0.98,    -2.04,   0.5     (1,0) z 1:  1,     -2.0404, 1.5
+    //   (2,0) z 2:  1.0204,  -2.0408, 2.5     (0,1) z 10: 0.978, -2,      10.5
+    //   (1,1) z 11: 1,       -2,      11.5    (2,1) z 12: 1.0224, -2,     12.5
+    Map map(3, 2);
+    EXPECT_EQ(SurfaceDataText(map.m, 4, 6),
+              "  4   6\r\n"
+              "   0.980     -2.040      0.500\r\n"
+              "   1.000     -2.040      1.500\r\n"
+              "   1.020     -2.041      2.500\r\n"
+              "   0.978     -2.000     10.500\r\n"
+              "   1.000     -2.000     11.500\r\n"
+              "   1.022     -2.000     12.500\r\n");
+}
+
+TEST(SurfaceData, ThreeQuarterPixelStepsAdvanceOnePixel)
+{
+    // 3 x 3 map, 2 rows and 4 cols: step X = 3 / 4 = 0.75 (x = 0, 1, 2: trunc(p + 1.25)),
+    // step Y = 3 / 2 = 1.5 (y = 0, 2: trunc(p + 2.0)). Row 2 (z = c + 20):
+    //   (0,2) z 20: X 120 * -0.0002 + 1 = 0.976, Y 120 * 0.0004 - 2 = -1.952, Z 20.5
+    //   (1,2) z 21: X 1, Y 121 * 0.0004 - 2 = -1.9516, Z 21.5
+    //   (2,2) z 22: X 122 * 0.0002 + 1 = 1.0244, Y 122 * 0.0004 - 2 = -1.9512, Z 22.5
+    Map map(3, 3);
+    map.Mask(1, 0);   // a masked sample: z = 0 for X and Y, Z 10000
+    EXPECT_EQ(SurfaceDataText(map.m, 2, 4),
+              "  2   4\r\n"
+              "   0.980     -2.040      0.500\r\n"
+              "   1.000     -2.040   10000.000\r\n"
+              "   1.020     -2.041      2.500\r\n"
+              "   0.976     -1.952     20.500\r\n"
+              "   1.000     -1.952     21.500\r\n"
+              "   1.024     -1.951     22.500\r\n");
 }
 
 TEST(SurfaceData, MaskedSamplesWrite10000AndCoordinatesWithZeroHeight)
@@ -173,8 +228,9 @@ TEST(SurfaceData, RefusalsWriteNoFile)
         {0, 200, 50, "The number of sample rows must be above 0"},
         {50, -3, 50, "The number of sample columns must be above 0"},
         {5, 5, 0, "Zcf is 0: the surface coordinates cannot be computed"},
-        {5, 11, 50, "11 sample columns are more than the 10 columns of valid pixels: the sample step must be at least one pixel"},
-        {20, 5, 50, "20 sample rows are more than the 10 rows of valid pixels: the sample step must be at least one pixel"},
+        {5, 21, 50, "21 sample columns are more than twice the 10 columns of valid pixels: the sample step must be at least half a pixel"},
+        {21, 5, 50, "21 sample rows are more than twice the 10 rows of valid pixels: the sample step must be at least half a pixel"},
+        {1000, 1000, 50, "1000 sample columns are more than twice the 10 columns of valid pixels: the sample step must be at least half a pixel"},
     };
     for (const Case& c : cases) {
         map.m.Zcf = c.zcf;

@@ -31,6 +31,28 @@ Rgb Of(QRgb c) { return {qRed(c), qGreen(c), qBlue(c)}; }
 
 TMapRange Range(float max, float min) { return TMapRange{max, min, (max + min) * 0.5f}; }
 
+// Pixels of area that are grey at most 96 (text drawn in black, antialiased).
+int DarkPixels(const QImage& image, const QRect& area)
+{
+    int n = 0;
+    for (int y = area.top(); y <= area.bottom(); ++y)
+        for (int x = area.left(); x <= area.right(); ++x) {
+            const QRgb c = image.pixel(x, y);
+            if (qRed(c) == qGreen(c) && qGreen(c) == qBlue(c) && qRed(c) <= 96) ++n;
+        }
+    return n;
+}
+
+// Pixels touched by a yellow XOR curve on white: blue (0, 0, 255).
+int YellowishPixels(const QImage& image)
+{
+    int n = 0;
+    for (int y = 0; y < image.height(); ++y)
+        for (int x = 0; x < image.width(); ++x)
+            if (image.pixel(x, y) == qRgb(0, 0, 255)) ++n;
+    return n;
+}
+
 // ---- colour ramp and ruler ------------------------------------------------------------------
 
 TEST(ColorRamp, StopsAreExact)
@@ -260,12 +282,51 @@ TEST_F(TwoD, AllMaskedMapIsWhiteWithTheEmptyRange)
     const QImage& p = view.ColorImage->Picture;
     EXPECT_EQ(Of(p.pixel(10, 10)), (Rgb{255, 255, 255}));
     EXPECT_EQ(Of(p.pixel(300, 250)), (Rgb{255, 255, 255}));
-    EXPECT_EQ(view.MaxColorLabel->text(), "-10000000000.000");
-    EXPECT_EQ(view.MinColorLabel->text(), "10000000000.000");
-    EXPECT_EQ(view.MidColorLabel->text(), "0.000     ");
+    // No scale: the labels are empty and the ruler is white, not a range of +-1e10.
+    EXPECT_EQ(view.MaxColorLabel->text(), "");
+    EXPECT_EQ(view.MidColorLabel->text(), "");
+    EXPECT_EQ(view.MinColorLabel->text(), "");
+    EXPECT_EQ(view.ColorRulerImage->Picture.pixel(3, 0), qRgb(255, 255, 255));
+    EXPECT_EQ(view.ColorRulerImage->Picture.pixel(3, 108), qRgb(255, 255, 255));
+    EXPECT_EQ(view.ColorRulerImage->Picture.pixel(3, 216), qRgb(255, 255, 255));
+    // The note sits in the middle band of the map, in dark grey or black.
+    EXPECT_GT(DarkPixels(p, QRect(0, 125, 321, 35)), 20);
+    EXPECT_EQ(DarkPixels(p, QRect(0, 0, 321, 90)), 0);
     ASSERT_GT(view.ProfileCount(), 0);
     for (int i = 0; i < view.ProfileCount(); ++i) ASSERT_EQ(view.Profile()[i], 0.0f);
+    // The profile view: no y labels, no curve, the note in the plot.
+    EXPECT_TRUE(profile.EmptyRange());
+    EXPECT_EQ(profile.MaxLabel->text(), "");
+    EXPECT_EQ(profile.MidLabel->text(), "");
+    EXPECT_EQ(profile.MinLabel->text(), "");
+    EXPECT_EQ(profile.HowmanyLabel->text(), QString::number(view.ProfileCount()));
     for (int i = 0; i < profile.Count(); ++i) ASSERT_EQ(profile.ScreenY(i), 75) << i;
+    const QImage& plot = profile.ProfileImage->Picture;
+    EXPECT_EQ(YellowishPixels(plot), 0);
+    EXPECT_GT(DarkPixels(plot, QRect(76, 6, 282, 68)), 20);
+
+    // A map with valid pixels again brings the scale back.
+    std::fill(mask.begin(), mask.end(), 0);
+    Load();
+    EXPECT_EQ(view.MaxColorLabel->text(), "39049.000 ");
+    EXPECT_EQ(view.MinColorLabel->text(), "0.000     ");
+    EXPECT_EQ(view.ColorRulerImage->Picture.pixel(3, 108), qRgb(255, 255, 0));
+    EXPECT_EQ(DarkPixels(view.ColorImage->Picture, QRect(0, 125, 321, 35)), 0);
+    EXPECT_FALSE(profile.EmptyRange());
+    EXPECT_FALSE(profile.MaxLabel->text().isEmpty());
+    EXPECT_EQ(DarkPixels(profile.ProfileImage->Picture, QRect(76, 6, 282, 68)), 0);
+}
+
+TEST_F(TwoD, AllMaskedMapKeepsItsNoteWhileMarkersMove)
+{
+    Make(50, 40);
+    std::fill(mask.begin(), mask.end(), 255);
+    Load();
+    const QImage before = view.ColorImage->Picture.copy();
+    Drag(true, 0, 10);
+    Drag(true, 0, -10);
+    EXPECT_EQ(view.ColorImage->Picture, before);
+    EXPECT_EQ(view.MaxColorLabel->text(), "");
 }
 
 TEST_F(TwoD, FlatMapDrawsInTheMidColourOnTheMidLine)

@@ -162,14 +162,39 @@ TEST_F(ThreeD, FlatMapDrawsFlatInTheMidColour)
     EXPECT_EQ(view.MaxColorLabel->text(), "4.000     ");
 }
 
-TEST_F(ThreeD, AllMaskedMapDrawsFlatWithoutRaising)
+TEST_F(ThreeD, AllMaskedMapShowsNoScaleAndNoStack)
 {
     Make(40, 30);
     std::fill(mask.begin(), mask.end(), 255);
     Load();
     EXPECT_TRUE(view.Range().Empty());
-    EXPECT_EQ(view.ColorImage->Picture.pixel(150, 81), qRgb(0, 0, 255));
-    EXPECT_EQ(view.ColorImage->Picture.pixel(150, 60), kWhite);
+    const QImage& p = view.ColorImage->Picture;
+    // No stack of blue baselines: the note stands in the stack's area instead.
+    int blue = 0, dark = 0;
+    for (int y = 0; y < p.height(); ++y)
+        for (int x = 0; x < p.width(); ++x) {
+            const QRgb c = p.pixel(x, y);
+            if (c == qRgb(0, 0, 255)) ++blue;
+            // Inside the stack's area, clear of the outline and the lines' dotted ends.
+            if (y > 130 && y < 180 && x > 100 && x < 230 && qRed(c) == qGreen(c) && qGreen(c) == qBlue(c) &&
+                qRed(c) <= 96)
+                ++dark;
+        }
+    EXPECT_EQ(blue, 0);
+    EXPECT_GT(dark, 20);
+    EXPECT_EQ(p.pixel(150, 60), kWhite);
+    // No scale: empty labels and a white ruler; the axes keep the map's size.
+    EXPECT_EQ(view.MaxColorLabel->text(), "");
+    EXPECT_EQ(view.MidColorLabel->text(), "");
+    EXPECT_EQ(view.MinColorLabel->text(), "");
+    for (int y : {0, 36, 72}) EXPECT_EQ(view.ColorRulerImage->Picture.pixel(5, y), kWhite) << y;
+    EXPECT_EQ(Labels(), (std::vector<QString>{"  0", "40", "  0", "30"}));
+    EXPECT_EQ(p.pixel(241, 231), kBlack);   // the outline still drawn
+
+    // Turning it keeps the note and the empty scale.
+    view.BitBtn1Click();
+    EXPECT_EQ(view.MaxColorLabel->text(), "");
+    EXPECT_EQ(Labels(), (std::vector<QString>{"  0", "30", "40", "  0"}));
 }
 
 TEST_F(ThreeD, WithoutAMaskEveryPixelIsValid)

@@ -1,10 +1,13 @@
 #include "bench.h"
 
+#include "registry.h"
+
 #include <gtest/gtest.h>
 
 #include <algorithm>
 #include <cmath>
 #include <cstdlib>
+#include <memory>
 #include <numeric>
 #include <thread>
 #include <vector>
@@ -15,6 +18,15 @@ constexpr double kPi = 3.141592653589793;
 constexpr int W = 128, H = 96;  // inside the grating's reach with the default geometry
 constexpr uint32_t kGratingChannel = 0x20000000, kViewChannel = 0x40000000;
 constexpr int32_t kQuarter = 422;  // 25 µm, the constant four-step method's step at 10 lines/mm
+
+// Every test of this program reads the bench's geometry from a settings store in memory,
+// never from the user's own settings file.
+class StoreEnvironment : public ::testing::Environment {
+public:
+    void SetUp() override { qsrf::registry::SetProcessBackend(std::make_shared<qsrf::registry::MemoryBackend>()); }
+    void TearDown() override { qsrf::registry::SetProcessBackend(nullptr); }
+};
+const auto* const kStoreEnvironment = ::testing::AddGlobalTestEnvironment(new StoreEnvironment);
 
 const bench::Scene kScenes[] = {bench::Scene::Demo, bench::Scene::Flat, bench::Scene::Tilted,
                                 bench::Scene::Sphere, bench::Scene::Step};
@@ -472,6 +484,169 @@ TEST_F(BenchTest, GratingReachesOnlyItsOwnWidth)
     const auto demo = bench::trueHeightMap(w, h);
     const auto peak = std::max_element(demo.begin(), demo.end()) - demo.begin();
     EXPECT_LT(peak % w, 158);
+}
+
+// ---- Geometry from the settings store ------------------------------------------------
+
+const std::string kSettingsRoot = "Software\\Kestrove NT\\Qsrf\\0.01\\";
+
+void expectGeometry(const bench::Geometry& actual, const bench::Geometry& expected)
+{
+    EXPECT_DOUBLE_EQ(actual.Zc, expected.Zc);
+    EXPECT_DOUBLE_EQ(actual.Zcf, expected.Zcf);
+    EXPECT_DOUBLE_EQ(actual.Lp, expected.Lp);
+    EXPECT_DOUBLE_EQ(actual.Lpf, expected.Lpf);
+    EXPECT_EQ(actual.Theta, expected.Theta);
+    EXPECT_EQ(actual.frequency, expected.frequency);
+    EXPECT_EQ(actual.pixelX, expected.pixelX);
+    EXPECT_EQ(actual.pixelY, expected.pixelY);
+    EXPECT_EQ(actual.X0, expected.X0);
+    EXPECT_EQ(actual.Y0, expected.Y0);
+    EXPECT_EQ(actual.gratingHalfWidth, expected.gratingHalfWidth);
+}
+
+class BenchStore : public BenchTest {
+protected:
+    void SetUp() override
+    {
+        store_ = std::make_shared<qsrf::registry::MemoryBackend>();
+        scoped_ = std::make_unique<qsrf::registry::ScopedProcessBackend>(store_);
+        BenchTest::SetUp();
+    }
+    void TearDown() override
+    {
+        BenchTest::TearDown();
+        scoped_.reset();
+    }
+    void seed()
+    {
+        std::string problem;
+        ASSERT_TRUE(bench::seedSettings(*store_, &problem)) << problem;
+    }
+    // Opens (creating) a key group of the settings for writing.
+    static std::unique_ptr<qsrf::registry::Registry> group(const std::string& name)
+    {
+        auto reg = std::make_unique<qsrf::registry::Registry>();
+        EXPECT_TRUE(reg->OpenKey(kSettingsRoot + name, true));
+        return reg;
+    }
+
+    std::shared_ptr<qsrf::registry::MemoryBackend> store_;
+    std::unique_ptr<qsrf::registry::ScopedProcessBackend> scoped_;
+};
+
+TEST_F(BenchStore, EmptyStoreGivesTheDefaultGeometry)
+{
+    expectGeometry(bench::storedGeometry(), bench::Geometry{});
+    expectGeometry(cfg.geometry, bench::Geometry{});
+}
+
+TEST_F(BenchStore, SetupSettingsLightAndMeasureTheWholeFrame)
+{
+    seed();
+    bench::reset();
+    cfg = bench::config();
+    bench::Geometry expected;
+    expected.Zc = 100.0;
+    expected.Zcf = 100.0;
+    expected.Lp = 30.0;
+    expected.Lpf = 10.0;
+    expectGeometry(cfg.geometry, expected);
+    // The object view is on the bench's view channel; the control parameters take it there.
+    qsrf::registry::Registry reg;
+    ASSERT_TRUE(reg.OpenKey(kSettingsRoot + "PSM\\ControlPara", false));
+    EXPECT_EQ(uint32_t(reg.ReadInteger("ViewObjectChannel")), cfg.viewChannel);
+    EXPECT_TRUE(bench::showsGrating(uint32_t(reg.ReadInteger("PhaseShiftMoireChannel"))));
+    EXPECT_EQ(reg.ReadInteger("Phase Shifting Method"), 2222);
+
+    const int w = bench::kFrameWidth, h = bench::kFrameHeight;
+    for (bench::Scene scene : kScenes) {
+        SCOPED_TRACE(bench::sceneName(scene));
+        bench::setScene(scene);
+        const auto phase = bench::truePhaseMap(w, h);
+        // Lit everywhere, fringes at least 4 pixels wide.
+        for (int y = 0; y < h; y += 7)
+            for (int x = 1; x < w; ++x) {
+                const size_t i = static_cast<size_t>(y) * w + x;
+                ASSERT_FALSE(std::isnan(phase[i])) << x << "," << y;
+                ASSERT_LT(std::fabs(phase[i] - phase[i - 1]), kPi / 2) << x << "," << y;
+            }
+        // All but the dark band is plate: 753 x 565 pixels.
+        const auto plate = bench::plateMap(w, h);
+        EXPECT_EQ(std::accumulate(plate.begin(), plate.end(), size_t(0)), size_t(753) * 565);
+    }
+    // The scenes spread over the whole frame: the demo dome near the middle, the tilt to the far edge.
+    bench::setScene(bench::Scene::Demo);
+    const auto demo = bench::trueHeightMap(w, h);
+    EXPECT_NEAR(double((std::max_element(demo.begin(), demo.end()) - demo.begin()) % w), 0.42 * w, 20);
+    bench::setScene(bench::Scene::Tilted);
+    EXPECT_NEAR(bench::trueHeightMap(w, h)[w - 1], 100.0 * (w - 1) / w, 1e-9);
+    expectConversionGivesTrueHeights(cfg.geometry, w, h, -3 * kQuarter * bench::phasePerCount());
+}
+
+TEST_F(BenchStore, RulersAndStageOffsetsEnterAsForAProject)
+{
+    seed();
+    {
+        auto convert = group("PSM\\ConvertPara");
+        convert->WriteFloat("RulerV", 0.5);
+        convert->WriteFloat("RulerP", 0.25);
+        convert->WriteFloat("Theta", 0.5);
+        convert->WriteInteger("X0", 7);
+        convert->WriteInteger("Y0", 9);
+        convert->WriteFloat("Pixel X", 0.005);
+        auto view = group("PI\\Ch3");   // "PI View"
+        view->WriteFloat("HomePos", 0.5);
+        view->WriteFloat("CurrentPos", 0.75);
+        auto project = group("PI\\Ch2");   // "PI Project"
+        project->WriteFloat("HomePos", 0.5);
+        project->WriteFloat("CurrentPos", 0.25);
+        auto control = group("PSM\\ControlPara");
+        control->WriteFloat("ProjectGratingFrequency", 20.0);
+    }
+    bench::Geometry expected;
+    expected.Zc = 0.25 + 100.0 + 0.5;   // dV + Zc0 + RulerV
+    expected.Zcf = 100.0 - 0.25;        // Zcf0 - dV
+    expected.Lp = -0.25 + 0.25 / std::sin(0.5) + 30.0;   // dP + RulerP / sin(Theta) + Lp0
+    expected.Lpf = 10.0 + 0.25;         // Lpf0 - dP
+    expected.Theta = 0.5;
+    expected.X0 = 7;
+    expected.Y0 = 9;
+    expected.pixelX = 0.005;
+    expected.frequency = 20.0;
+    expectGeometry(bench::storedGeometry(), expected);
+
+    // Taken at reset, kept until the next one; configure() overrides it meanwhile.
+    EXPECT_EQ(bench::config().geometry.Zc, 10.0);
+    bench::reset();
+    EXPECT_DOUBLE_EQ(bench::config().geometry.Zc, 100.75);
+    cfg = bench::config();
+    cfg.geometry.Zc = 50.0;
+    apply();
+    EXPECT_EQ(bench::config().geometry.Zc, 50.0);
+}
+
+TEST_F(BenchStore, UnusableSettingsGiveTheDefaultGeometry)
+{
+    seed();
+    group("PSM\\ConvertPara")->DeleteValue("Lp0");
+    EXPECT_EQ(bench::storedGeometry().Zc, 10.0);   // a value missing from its group
+    seed();
+    EXPECT_EQ(bench::storedGeometry().Zc, 100.0);
+    group("PSM\\ConvertPara")->WriteInteger("Zc0", 100);
+    EXPECT_EQ(bench::storedGeometry().Zc, 10.0);   // another type
+    seed();
+    group("PSM\\ControlPara")->WriteFloat("ProjectGratingFrequency", 0.0);
+    EXPECT_EQ(bench::storedGeometry().Zc, 10.0);   // no grating period
+    seed();
+    group("PSM\\ConvertPara")->WriteFloat("Theta", 0.0);   // RulerP / sin(Theta) with RulerP 0
+    EXPECT_EQ(bench::storedGeometry().Zc, 10.0);
+    // A group missing gives its own defaults only.
+    seed();
+    EXPECT_TRUE(store_->DeleteKey(*qsrf::registry::SplitKeyPath(kSettingsRoot + "PSM\\ControlPara")));
+    const bench::Geometry g = bench::storedGeometry();
+    EXPECT_EQ(g.Zc, 100.0);
+    EXPECT_EQ(g.frequency, 10.0);
 }
 
 // ---- Scenes, environment and axes -------------------------------------------------------

@@ -1,6 +1,9 @@
 #include "orbpixels.h"
 #include "orbtest.h"
 
+#include "../../fuzz/namedpipe.h"
+#include "../../fuzz/seeds.h"
+
 #include <tiffio.h>
 
 #include <cstdio>
@@ -123,6 +126,7 @@ TEST_F(OrbFiles, SaveLoadRoundTripsArePixelExact)
     for (const RoundTrip& c : cases) {
         const OrbId src = patterned(37, 21, c.type);
         orbBufSave(path(c.name).c_str(), c.format, src);
+        qsrf_fuzz::SaveFuzzSeed("orbimage", path(c.name));
         const OrbId dst = alloc(37, 21, c.type);
         orbBufLoad(path(c.name).c_str(), c.format, 1, sys, dst);
         EXPECT_EQ(pixels(dst), pixels(src)) << c.name;
@@ -219,6 +223,7 @@ TEST_F(OrbFiles, ReadsColourPaletteAnd24BitAndTopDownBmp)
     const uint8_t data[8] = {3, 3, 0, 0, 0, 1, 2, 0};  // bottom row first
     std::copy(data, data + 8, f.begin() + 70);
     writeFile(path("pal.bmp"), f);
+    qsrf_fuzz::SaveFuzzSeed("orbimage", path("pal.bmp"));
     OrbId out = 0;
     orbBufRestore(path("pal.bmp").c_str(), sys, &out);
     ASSERT_NE(out, 0u);
@@ -230,6 +235,7 @@ TEST_F(OrbFiles, ReadsColourPaletteAnd24BitAndTopDownBmp)
     const uint8_t rgb[16] = {10, 10, 10, 0, 0, 255, 0, 0, 255, 255, 255, 0, 0, 0, 0, 0};
     std::copy(rgb, rgb + 16, g.begin() + 54);
     writeFile(path("rgb.bmp"), g);
+    qsrf_fuzz::SaveFuzzSeed("orbimage", path("rgb.bmp"));
     const OrbId dst = alloc(2, 2, 16);
     orbBufLoad(path("rgb.bmp").c_str(), ORB_FILE_BMP, 1, sys, dst);
     const std::vector<uint8_t> p = pixels(dst);
@@ -318,6 +324,38 @@ TEST_F(OrbFiles, EmptyAndMissingFilesAreRejected)
     EXPECT_EQ(orbBufRestore(path("nothing.here").c_str(), sys, &out), 0u);
     EXPECT_EQ(lastReported().function, "orbBufRestore");
     EXPECT_EQ(orbsim::bufferCount(), 1u);
+}
+
+TEST_F(OrbFiles, ANamedPipeIsRefusedAtOnceByEveryReader)
+{
+    const std::string fifo = path("pipe.tif");
+    ASSERT_TRUE(qsrf_test::MakeNamedPipe(fifo));
+    const OrbId dst = patterned(4, 4, 8);
+    // Every explicit format, the format found from the contents, and a restore.
+    for (OrbInt fmt : {ORB_FILE_OWN, ORB_FILE_RAW, ORB_FILE_TIFF, ORB_FILE_BMP, ORB_DEFAULT}) {
+        clearReported();
+        const auto message = qsrf_test::ReadWithDeadline(fifo, [&] {
+            orbBufLoad(fifo.c_str(), fmt, 1, sys, dst);
+            return lastReported().message;
+        });
+        ASSERT_TRUE(message.has_value()) << "loading a named pipe blocked, format " << fmt;
+        EXPECT_EQ(*message, "File access error") << fmt;
+        const Reported r = lastReported();
+        EXPECT_EQ(r.function, "orbBufLoad");
+        EXPECT_EQ(r.subs, (std::vector<std::string>{fifo, "not a regular file", "it is a named pipe"}));
+    }
+    OrbId out = 7;
+    const auto restored = qsrf_test::ReadWithDeadline(fifo, [&] {
+        orbBufRestore(fifo.c_str(), sys, &out);
+        return lastReported().function + ": " + lastReported().message;
+    });
+    ASSERT_TRUE(restored.has_value()) << "restoring from a named pipe blocked";
+    EXPECT_EQ(*restored, "orbBufRestore: File access error");
+    EXPECT_EQ(out, 0u);
+    EXPECT_EQ(orbsim::bufferCount(), 1u);
+    EXPECT_EQ(pixels(dst), pixels(patterned(4, 4, 8)));   // the buffer is untouched
+    // A device is refused the same way.
+    EXPECT_EQ(expectRejected("/dev/zero", ORB_FILE_RAW, dst).subs.at(2), "it is a device");
 }
 
 TEST_F(OrbFiles, BadMagicIsRejectedForExplicitFormats)
@@ -458,6 +496,7 @@ std::vector<uint8_t> tinyTiff(uint32_t w, uint32_t h, uint16_t bits, uint16_t sp
 TEST_F(OrbFiles, HandMadeTiffReads)
 {
     writeFile(path("tiny.tif"), tinyTiff(3, 2, 8, 1, {1, 2, 3, 4, 5, 6}));
+    qsrf_fuzz::SaveFuzzSeed("orbimage", path("tiny.tif"));
     OrbId out = 0;
     orbBufRestore(path("tiny.tif").c_str(), sys, &out);
     ASSERT_NE(out, 0u);

@@ -3,6 +3,9 @@
 
 #include "registry.h"
 
+#include "../../fuzz/namedpipe.h"
+#include "../../fuzz/seeds.h"
+
 #include <gtest/gtest.h>
 
 #include <csignal>
@@ -95,6 +98,7 @@ TEST_F(RegistryFileTest, ValuesSurviveReopening)
         reg.WriteBinaryData("raw", {});
         reg.CloseKey();
     }
+    qsrf_fuzz::SaveFuzzSeed("registry", path);
     auto b = std::make_shared<FileBackend>(path);
     EXPECT_EQ(b->LoadProblem(), "");
     Registry reg(b);
@@ -328,6 +332,7 @@ TEST_F(RegistryFileTest, ADamagedFileIsReportedKeptAndItsGoodPartUsed)
     EXPECT_NE(problem.find("line 5"), std::string::npos) << problem;
     EXPECT_NE(problem.find(path + ".bad"), std::string::npos) << problem;
     EXPECT_EQ(ReadAll(path + ".bad"), damaged);
+    qsrf_fuzz::SaveFuzzSeed("registry", path + ".bad");
 
     Registry reg(b);
     ASSERT_TRUE(reg.OpenKey("Software\\Good", false));
@@ -373,6 +378,83 @@ TEST_F(RegistryFileTest, AFileWithoutReadPermissionIsNeverOverwritten)
     EXPECT_THROW(Put(b, "K", "v", 2), RegistryIoError);
     ::chmod(path.c_str(), 0600);
     EXPECT_EQ(ReadAll(path), before);
+}
+
+TEST_F(RegistryFileTest, ANamedPipeIsRefusedAtOnceAndNeverReplaced)
+{
+    fs::create_directories(dir);
+    ASSERT_TRUE(qsrf_test::MakeNamedPipe(path));
+    std::shared_ptr<FileBackend> b;
+    const auto problem = qsrf_test::ReadWithDeadline(path, [&] {
+        b = std::make_shared<FileBackend>(path);
+        return b->LoadProblem();
+    });
+    ASSERT_TRUE(problem.has_value()) << "reading a named pipe as the settings file blocked";
+    EXPECT_EQ(*problem, "The settings file \"" + path +
+                            "\" cannot be read: it is a named pipe, not a regular file. Settings "
+                            "are not stored, so that the file is not overwritten.");
+    EXPECT_THROW(Put(b, "K", "v", 1), RegistryIoError);
+    struct stat st;
+    ASSERT_EQ(::stat(path.c_str(), &st), 0);
+    EXPECT_TRUE(S_ISFIFO(st.st_mode));
+}
+
+// ---- key depth --------------------------------------------------------------------------
+
+// A key path of `depth` names "k".
+std::string DeepKey(size_t depth)
+{
+    std::string key;
+    key.reserve(2 * depth);
+    for (size_t i = 0; i < depth; ++i)
+        key += i ? "\\k" : "k";
+    return key;
+}
+
+TEST_F(RegistryFileTest, AKeyTooDeepInTheFileIsRefusedAndTheRestKept)
+{
+    fs::create_directories(dir);
+    const std::string text = "[Software\\Good]\n\"a\"=dword:00000007\n"
+                             "[" + DeepKey(300000) + "]\n\"lost\"=dword:00000001\n"
+                             "[Software\\After]\n\"b\"=dword:00000008\n";
+    WriteAll(path, text);
+
+    auto b = std::make_shared<FileBackend>(path);
+    const std::string problem = b->LoadProblem();
+    EXPECT_NE(problem.find("line 3: Registry key \"k\\k\\k\\...\" is 300000 levels deep; keys may "
+                           "be at most 64 levels deep."),
+              std::string::npos)
+        << problem.substr(0, 400);
+    EXPECT_EQ(ReadAll(path + ".bad"), text);
+    EXPECT_EQ(Get(b, "Software\\Good", "a"), 7);
+    EXPECT_EQ(Get(b, "Software\\After", "b"), 8);
+    EXPECT_FALSE(Registry(b).KeyExists("k"));
+
+    // Storing writes the readable part only, which reads back without complaint.
+    Put(b, "Software\\Good", "c", 9);
+    EXPECT_LT(ReadAll(path).size(), 1000u);
+    auto again = std::make_shared<FileBackend>(path);
+    EXPECT_EQ(again->LoadProblem(), "");
+    EXPECT_EQ(Get(again, "Software\\Good", "c"), 9);
+}
+
+TEST_F(RegistryFileTest, KeysUpToTheLimitAreStoredAndReadBack)
+{
+    {
+        auto b = std::make_shared<FileBackend>(path);
+        Put(b, DeepKey(kMaxKeyDepth), "deepest", 64);
+        Put(b, "Software\\Kestrove NT\\Qsrf\\0.01\\PSM\\ControlPara", "WaitingTime", 500);
+    }
+    auto b = std::make_shared<FileBackend>(path);
+    EXPECT_EQ(b->LoadProblem(), "");
+    EXPECT_EQ(Get(b, DeepKey(kMaxKeyDepth), "deepest"), 64);
+    EXPECT_EQ(Get(b, "Software\\Kestrove NT\\Qsrf\\0.01\\PSM\\ControlPara", "WaitingTime"), 500);
+    // Every level above the deepest key is a key line of its own.
+    const std::string text = ReadAll(path);
+    EXPECT_NE(text.find("\n[k]\n"), std::string::npos);
+    EXPECT_NE(text.find("\n[" + DeepKey(kMaxKeyDepth - 1) + "]\n\n[" + DeepKey(kMaxKeyDepth) +
+                        "]\n\"deepest\"=dword:00000040\n"),
+              std::string::npos);
 }
 
 // ---- where the file lives ---------------------------------------------------------------
@@ -486,6 +568,30 @@ TEST(RegistryFormat, DwordIsTwosComplement)
     ASSERT_TRUE(errors.empty());
     EXPECT_EQ(tree->subkeys.at("K")->values.at("neg").integer, -1);
     EXPECT_EQ(static_cast<uint32_t>(tree->subkeys.at("K")->values.at("top").integer), 0x80000000u);
+}
+
+TEST(RegistryFormat, AKeyDeeperThanTheLimitIsOneBadLine)
+{
+    std::string key;
+    for (size_t i = 0; i <= kMaxKeyDepth; ++i)
+        key += i ? "\\n" : "n";
+    EXPECT_EQ(ParseErrors("[" + key + "]\n\"v\"=dword:1\n[K]\n"),
+              std::vector<std::string>{"line 1: Registry key \"n\\n\\n\\...\" is 65 levels deep; "
+                                       "keys may be at most 64 levels deep."});
+}
+
+TEST(RegistryFormat, AVeryDeepTreeIsFreedWithoutExhaustingTheStack)
+{
+    auto root = std::make_unique<MemoryBackend::Node>();
+    MemoryBackend::Node* n = root.get();
+    for (int i = 0; i < 200000; ++i) {
+        auto& child = n->subkeys["k"];
+        child = std::make_unique<MemoryBackend::Node>();
+        n = child.get();
+    }
+    n->values["leaf"] = Value::OfInteger(1);
+    root.reset();   // a recursive destructor overflows the stack here
+    SUCCEED();
 }
 
 TEST(RegistryFormat, SerializeThenParseGivesTheSameTree)

@@ -222,6 +222,32 @@ TEST_F(RegistryTest, InvalidPathsAreRefused)
     EXPECT_THROW(backend->CreateKey({"A\\B"}), RegistryError);
 }
 
+TEST_F(RegistryTest, KeysDeeperThanTheLimitAreRefusedWithTheReason)
+{
+    std::string atLimit, tooDeep;
+    for (size_t i = 0; i < kMaxKeyDepth; ++i)
+        atLimit += "\\L" + std::to_string(i);
+    tooDeep = atLimit + "\\Over";
+
+    Registry reg(backend);
+    ASSERT_TRUE(reg.OpenKey(atLimit, true));
+    reg.WriteInteger("v", 1);
+    try {
+        reg.OpenKey(tooDeep, true);
+        FAIL() << "a key of 65 levels was created";
+    } catch (const RegistryError& e) {
+        EXPECT_STREQ(e.what(), "Registry key \"L0\\L1\\L2\\...\" is 65 levels deep; keys may be "
+                               "at most 64 levels deep.");
+    }
+    EXPECT_EQ(reg.CurrentPath().substr(0, 6), "L0\\L1\\");   // still the key at the limit
+    EXPECT_EQ(reg.ReadInteger("v"), 1);
+    EXPECT_FALSE(reg.OpenKey(tooDeep, false));
+    // Relative to a deep current key, the depth counts from the root.
+    EXPECT_THROW(reg.OpenKey("One", true), RegistryError);
+    EXPECT_THROW(backend->CreateKey(KeyPath(300000, "k")), RegistryError);
+    EXPECT_FALSE(backend->KeyExists({"k"}));
+}
+
 TEST_F(RegistryTest, FailedOpenKeepsTheCurrentKey)
 {
     Registry reg(backend);
