@@ -27,11 +27,14 @@ export UBSAN_OPTIONS="print_stacktrace=1:halt_on_error=1"
 # The library tree's targets are 32-bit programs: natively or through user-mode emulation.
 # Under emulation the leak checker cannot stop the target's threads and never ends, so
 # the library tree then runs without leak checks.
+# The emulator hands out the whole 4 GB while the sanitizer's 32-bit layout covers only the
+# lower 3 GB, so the emulated address space is cut to that.
 LIB_NOTE=""
 LIB_LEAKS=1
 if [ "$(bash scripts/i386-exec.sh)" = emulated ]; then
   LIB_NOTE=" (emulated 32-bit: no leak checks)"
   LIB_LEAKS=0
+  export QEMU_RESERVED_VA=0xc0000000
 fi
 
 # run_target TREE NAME: one run in the background; its log and result go to build/fuzz-TREE/run/NAME.*

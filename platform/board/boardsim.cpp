@@ -5,9 +5,11 @@
 
 #include <sys/mman.h>
 
+#include <chrono>
 #include <cstdio>
 #include <cstring>
 #include <stdexcept>
+#include <thread>
 
 namespace boardsim {
 
@@ -90,49 +92,36 @@ HwAccess Write(HwArea area, uint32_t offset, uint32_t value, uint8_t width, uint
 
 SimState& SimState::get()
 {
-    // Never destroyed: library objects built at load time close their devices at exit.
     static SimState* state = [] {
         auto* s = new SimState;
-        s->build(Topology{});
+        s->machine = std::make_unique<Machine>(*s, Topology{});
         return s;
     }();
     return *state;
 }
 
-void SimState::teardown()
+std::unique_ptr<Machine> SimState::configure(const Topology& topology)
 {
+    // The next machine is built before the old one goes: a topology it refuses leaves
+    // the old machine in place.
+    auto next = std::make_unique<Machine>(*this, topology);
     for (auto& p : pending) complete(p, kDeviceErrorCancelled, 0);
     pending.clear();
-    for (auto& entry : windows) munmap(entry.second.reservation, entry.second.reservedBytes);
-    windows.clear();
-    for (auto& r : regions) munmap(r.host, r.size);
-    regions.clear();
-    dmaBuffers.clear();
-    nextDmaId = 1;
-    hostToPhys.clear();
-    physToHost.clear();
-    nextFakePage = 0x40000000u;
-    boards.clear();
-    root.functions.clear();
-    functions.clear();
-    nodeSet.clear();
-    requestLog.clear();
-    failing.clear();
-    holding.clear();
-    traceLog.clear();
-    tracing = false;
-    strays = 0;
-    readFilter = nullptr;
-    writeFilter = nullptr;
-    logRequests = true;
-    workingSetMin = 0x32000;
-    workingSetMax = 0x159000;
-    locked.clear();
-    overviewChanges = 0;
-    displayDriver = DisplayDriverState{};
+    std::swap(machine, next);
+    ++generation;
+    return next;
 }
 
-void SimState::build(const Topology& t)
+Machine::~Machine()
+{
+    clock->stop();
+    for (auto& entry : windows) munmap(entry.second.reservation, entry.second.reservedBytes);
+    for (auto& r : regions) munmap(r.host, r.size);
+}
+
+Machine::Machine(SimState& owner, const Topology& t)
+    : sim(owner), clock(std::make_unique<SimClock>(t.clock)),
+      frames(t.frames ? t.frames : std::make_shared<TestPatternGenerator>())
 {
     if (t.boards.size() > 16) throw std::invalid_argument("at most 16 boards");
     topology = t;
@@ -170,6 +159,8 @@ void SimState::build(const Topology& t)
         auto board = std::make_unique<Board>();
         Board& b = *board;
         b.index = static_cast<int>(i);
+        b.machine = this;
+        b.clock = clock.get();
         b.spec = t.boards[i];
         const BoardSpec& spec = b.spec;
         if (spec.displayChip && !spec.displayOrlo) throw std::invalid_argument("a display chip needs the display Orlo");
@@ -296,22 +287,88 @@ BoardSim& BoardSim::instance()
 
 void BoardSim::configure(const Topology& topology)
 {
+    std::unique_ptr<Machine> old;
+    {
+        LOCKED;
+        old = s.configure(topology);
+    }
+    old.reset();   // outside the lock: its clock thread may be waiting for it
+}
+
+double BoardSim::now() const
+{
     LOCKED;
-    s.teardown();
-    ++s.generation;
-    s.build(topology);
+    return s.m().clock->seconds();
+}
+
+void BoardSim::advance(double seconds)
+{
+    if (seconds < 0) return;
+    const auto nanos = static_cast<uint64_t>(seconds * 1e9 + 0.5);
+    {
+        LOCKED;
+        if (s.m().clock->mode() == ClockMode::Virtual) {
+            s.m().clock->advance(nanos);
+            return;
+        }
+    }
+    std::this_thread::sleep_for(std::chrono::nanoseconds(nanos));
+}
+
+int BoardSim::runUntilIdle()
+{
+    LOCKED;
+    if (s.m().clock->mode() != ClockMode::Virtual) return 0;
+    return s.m().clock->runUntilIdle(100000);
+}
+
+void BoardSim::after(double seconds, const std::string& name, std::function<void()> action)
+{
+    LOCKED;
+    SimClock& c = *s.m().clock;
+    const uint64_t delay = seconds > 0 ? static_cast<uint64_t>(seconds * 1e9 + 0.5) : 0;
+    c.schedule(c.nowNanos() + delay, name, std::move(action));
+    c.startThread(s.mutex);
+}
+
+void BoardSim::interruptAfter(double seconds, int board, uint32_t source)
+{
+    char name[48];
+    std::snprintf(name, sizeof name, "interrupt %u board %d", source, board);
+    after(seconds, name, [this, board, source] { raiseInterrupt(board, source); });
+}
+
+void TestPatternGenerator::render(uint64_t frame, uint32_t width, uint32_t height, uint8_t* pixels)
+{
+    for (uint32_t y = 0; y < height; ++y)
+        for (uint32_t x = 0; x < width; ++x)
+            pixels[static_cast<size_t>(y) * width + x] = static_cast<uint8_t>(x + y + frame);
+}
+
+std::vector<uint8_t> BoardSim::frame(uint64_t n, uint32_t width, uint32_t height) const
+{
+    LOCKED;
+    std::vector<uint8_t> pixels(static_cast<size_t>(width) * height);
+    if (!pixels.empty()) s.m().frames->render(n, width, height, pixels.data());
+    return pixels;
+}
+
+std::vector<FiredEvent> BoardSim::events() const
+{
+    LOCKED;
+    return s.m().clock->log();
 }
 
 Topology BoardSim::topology() const
 {
     LOCKED;
-    return s.topology;
+    return s.m().topology;
 }
 
 uint32_t BoardSim::boardSuffix(int board) const
 {
     LOCKED;
-    return board >= 0 && board < static_cast<int>(s.boards.size()) ? s.boards[board]->suffix() : 0;
+    return board >= 0 && board < static_cast<int>(s.m().boards.size()) ? s.m().boards[board]->suffix() : 0;
 }
 
 std::string BoardSim::boardDeviceName(int board) const
@@ -324,73 +381,73 @@ std::string BoardSim::boardDeviceName(int board) const
 void BoardSim::setTracing(bool on)
 {
     LOCKED;
-    s.tracing = on;
+    s.m().tracing = on;
 }
 
 std::vector<HwAccess> BoardSim::trace() const
 {
     LOCKED;
-    return s.traceLog;
+    return s.m().traceLog;
 }
 
 void BoardSim::clearTrace()
 {
     LOCKED;
-    s.traceLog.clear();
+    s.m().traceLog.clear();
 }
 
 uint32_t BoardSim::strayAccesses() const
 {
     LOCKED;
-    return s.strays;
+    return s.m().strays;
 }
 
 void BoardSim::setReadFilter(std::function<uint32_t(const HwAccess&)> filter)
 {
     LOCKED;
-    s.readFilter = std::move(filter);
+    s.m().readFilter = std::move(filter);
 }
 
 void BoardSim::setWriteFilter(std::function<bool(HwAccess&)> filter)
 {
     LOCKED;
-    s.writeFilter = std::move(filter);
+    s.m().writeFilter = std::move(filter);
 }
 
 void BoardSim::setRequestLogging(bool on)
 {
     LOCKED;
-    s.logRequests = on;
+    s.m().logRequests = on;
 }
 
 std::vector<RequestRecord> BoardSim::requests() const
 {
     LOCKED;
-    return s.requestLog;
+    return s.m().requestLog;
 }
 
 void BoardSim::clearRequests()
 {
     LOCKED;
-    s.requestLog.clear();
+    s.m().requestLog.clear();
 }
 
 void BoardSim::failRequests(uint32_t code, int count)
 {
     LOCKED;
     if (count == 0)
-        s.failing.erase(code);
+        s.m().failing.erase(code);
     else
-        s.failing[code] = count;
+        s.m().failing[code] = count;
 }
 
 void BoardSim::holdRequests(uint32_t code, bool hold)
 {
     LOCKED;
     if (hold)
-        s.holding.insert(code);
+        s.m().holding.insert(code);
     else
-        s.holding.erase(code);
+        s.m().holding.erase(code);
 }
 
 int BoardSim::releaseHeld()
@@ -409,8 +466,8 @@ int BoardSim::releaseHeld()
         uint32_t bytes = 0;
         if (d != s.devices.end())
             outcome = d->second.kind == DeviceKind::Service
-                          ? s.serviceRequest(d->second, p->code, p->buffer, p->inSize, p->outSize, bytes)
-                          : s.driverRequest(d->second, p->code, p->buffer, p->inSize, p->outSize, bytes);
+                          ? s.m().serviceRequest(d->second, p->code, p->buffer, p->inSize, p->outSize, bytes)
+                          : s.m().driverRequest(d->second, p->code, p->buffer, p->inSize, p->outSize, bytes);
         if (outcome == Outcome::Pending) {
             ++p;
             continue;
@@ -430,138 +487,138 @@ int BoardSim::pendingRequests() const
 namespace {
 OrloChip* Orlo(SimState& s, int board, bool display)
 {
-    if (board < 0 || board >= static_cast<int>(s.boards.size())) return nullptr;
-    return display ? s.boards[board]->displayRegs.get() : s.boards[board]->primaryRegs.get();
+    if (board < 0 || board >= static_cast<int>(s.m().boards.size())) return nullptr;
+    return display ? s.m().boards[board]->displayRegs.get() : s.m().boards[board]->primaryRegs.get();
 }
 } // namespace
 
-uint32_t BoardSim::orloRegister(int board, bool display, uint32_t offset) const
+uint32_t OrloView::reg(uint32_t offset) const
 {
     LOCKED;
     OrloChip* chip = Orlo(s, board, display);
     return chip ? chip->peek(offset) : 0xFFFFFFFFu;
 }
 
-void BoardSim::setOrloRegister(int board, bool display, uint32_t offset, uint32_t value)
+void OrloView::setReg(uint32_t offset, uint32_t value) const
 {
     LOCKED;
     if (OrloChip* chip = Orlo(s, board, display)) chip->poke(offset, value);
 }
 
-bool BoardSim::readBoardMemory(int board, bool display, uint32_t offset, void* destination, uint32_t bytes) const
+bool OrloView::readMemory(uint32_t offset, void* destination, uint32_t bytes) const
 {
     LOCKED;
-    if (board < 0 || board >= static_cast<int>(s.boards.size())) return false;
-    RamChip* memory = display ? s.boards[board]->displayMemory.get() : s.boards[board]->primaryMemory.get();
+    if (board < 0 || board >= static_cast<int>(s.m().boards.size())) return false;
+    RamChip* memory = display ? s.m().boards[board]->displayMemory.get() : s.m().boards[board]->primaryMemory.get();
     return memory && memory->copyOut(offset, destination, bytes);
 }
 
-uint32_t BoardSim::chipRegister(int board, uint32_t offset) const
+uint32_t ChipView::reg(uint32_t offset) const
 {
     LOCKED;
-    if (board < 0 || board >= static_cast<int>(s.boards.size()) || !s.boards[board]->chipRegs) return 0xFFFFFFFFu;
-    return s.boards[board]->chipRegs->read(offset & ~3u, 4);
+    if (board < 0 || board >= static_cast<int>(s.m().boards.size()) || !s.m().boards[board]->chipRegs) return 0xFFFFFFFFu;
+    return s.m().boards[board]->chipRegs->read(offset & ~3u, 4);
 }
 
 std::vector<uint8_t> BoardSim::nodeRecord(int board) const
 {
     LOCKED;
-    if (board < 0 || board >= static_cast<int>(s.boards.size())) return {};
-    return s.boards[board]->nodeRecord;
+    if (board < 0 || board >= static_cast<int>(s.m().boards.size())) return {};
+    return s.m().boards[board]->nodeRecord;
 }
 
 uint32_t BoardSim::driverSemaphore(int board, uint32_t signal) const
 {
     LOCKED;
-    if (board < 0 || board >= static_cast<int>(s.boards.size())) return 0;
-    auto it = s.boards[board]->semaphores.find(signal);
-    return it == s.boards[board]->semaphores.end() ? 0 : it->second;
+    if (board < 0 || board >= static_cast<int>(s.m().boards.size())) return 0;
+    auto it = s.m().boards[board]->semaphores.find(signal);
+    return it == s.m().boards[board]->semaphores.end() ? 0 : it->second;
 }
 
 void BoardSim::signalDriverSemaphore(int board, uint32_t signal)
 {
     LOCKED;
-    if (board >= 0 && board < static_cast<int>(s.boards.size())) ++s.boards[board]->semaphores[signal];
+    if (board >= 0 && board < static_cast<int>(s.m().boards.size())) ++s.m().boards[board]->semaphores[signal];
 }
 
 bool BoardSim::nodeInSet(uint32_t node) const
 {
     LOCKED;
-    return s.nodeSet.count(node) != 0;
+    return s.m().nodeSet.count(node) != 0;
 }
 
 bool BoardSim::sourceEnabled(int board, uint32_t source) const
 {
     LOCKED;
-    return board >= 0 && board < static_cast<int>(s.boards.size()) && s.boards[board]->enabledSources.count(source);
+    return board >= 0 && board < static_cast<int>(s.m().boards.size()) && s.m().boards[board]->enabledSources.count(source);
 }
 
 void BoardSim::postInterruptWords(int board, const std::vector<uint32_t>& words)
 {
     LOCKED;
-    if (board < 0 || board >= static_cast<int>(s.boards.size())) return;
-    for (uint32_t w : words) s.boards[board]->interruptWords.push_back(w);
-    s.completeInterruptWaits(board);
+    if (board < 0 || board >= static_cast<int>(s.m().boards.size())) return;
+    for (uint32_t w : words) s.m().boards[board]->interruptWords.push_back(w);
+    s.m().completeInterruptWaits(board);
 }
 
 uint32_t BoardSim::displayKey(int board, int word) const
 {
     LOCKED;
-    if (board < 0 || board >= static_cast<int>(s.boards.size()) || word < 0 || word > 2) return 0;
-    return s.boards[board]->displayKey[word];
+    if (board < 0 || board >= static_cast<int>(s.m().boards.size()) || word < 0 || word > 2) return 0;
+    return s.m().boards[board]->displayKey[word];
 }
 
 uint32_t BoardSim::configRead(uint8_t bus, uint8_t device, uint8_t function, uint8_t reg) const
 {
     LOCKED;
-    const PciFunction* f = s.lookup(bus, device, function);
+    const PciFunction* f = s.m().lookup(bus, device, function);
     return f ? f->read32(reg) : 0xFFFFFFFFu;
 }
 
 void BoardSim::configWrite(uint8_t bus, uint8_t device, uint8_t function, uint8_t reg, uint32_t value)
 {
     LOCKED;
-    if (PciFunction* f = s.lookup(bus, device, function)) f->write(reg, value, 0xF);
+    if (PciFunction* f = s.m().lookup(bus, device, function)) f->write(reg, value, 0xF);
 }
 
 bool BoardSim::functionLocation(int board, BoardFunction which, uint8_t* bus, uint8_t* device,
                                 uint8_t* function) const
 {
     LOCKED;
-    const PciFunction* f = s.boardFunction(board, which);
-    return f && s.location(f, bus, device, function);
+    const PciFunction* f = s.m().boardFunction(board, which);
+    return f && s.m().location(f, bus, device, function);
 }
 
 uint32_t BoardSim::functionConfig(int board, BoardFunction which, uint8_t reg) const
 {
     LOCKED;
-    const PciFunction* f = s.boardFunction(board, which);
+    const PciFunction* f = s.m().boardFunction(board, which);
     return f ? f->read32(reg) : 0xFFFFFFFFu;
 }
 
 bool BoardSim::memoryReachable(int board, BoardFunction which, int bar) const
 {
     LOCKED;
-    return s.reachable(s.boardFunction(board, which), bar);
+    return s.m().reachable(s.m().boardFunction(board, which), bar);
 }
 
 uint32_t BoardSim::dmaRegionPhysical(int region) const
 {
     LOCKED;
-    return region >= 0 && region < static_cast<int>(s.regions.size()) ? s.regions[region].physical : 0;
+    return region >= 0 && region < static_cast<int>(s.m().regions.size()) ? s.m().regions[region].physical : 0;
 }
 
 uint32_t BoardSim::dmaRegionSize(int region) const
 {
     LOCKED;
-    return region >= 0 && region < static_cast<int>(s.regions.size()) ? s.regions[region].size : 0;
+    return region >= 0 && region < static_cast<int>(s.m().regions.size()) ? s.m().regions[region].size : 0;
 }
 
 std::vector<DmaBufferInfo> BoardSim::dmaBuffers() const
 {
     LOCKED;
     std::vector<DmaBufferInfo> list;
-    for (const auto& entry : s.dmaBuffers) list.push_back(entry.second.info);
+    for (const auto& entry : s.m().dmaBuffers) list.push_back(entry.second.info);
     return list;
 }
 
@@ -571,7 +628,7 @@ bool BoardSim::readPhysical(uint32_t physical, void* destination, uint32_t bytes
     auto* d = static_cast<uint8_t*>(destination);
     while (bytes > 0) {
         const uint32_t chunk = std::min<uint32_t>(bytes, 0x1000 - (physical & 0xFFF));
-        const uint8_t* host = s.hostOf(physical, chunk);
+        const uint8_t* host = s.m().hostOf(physical, chunk);
         if (!host) return false;
         std::memcpy(d, host, chunk);
         d += chunk;
@@ -587,7 +644,7 @@ bool BoardSim::writePhysical(uint32_t physical, const void* source, uint32_t byt
     const auto* p = static_cast<const uint8_t*>(source);
     while (bytes > 0) {
         const uint32_t chunk = std::min<uint32_t>(bytes, 0x1000 - (physical & 0xFFF));
-        uint8_t* host = s.hostOf(physical, chunk);
+        uint8_t* host = s.m().hostOf(physical, chunk);
         if (!host) return false;
         std::memcpy(host, p, chunk);
         p += chunk;
@@ -600,31 +657,31 @@ bool BoardSim::writePhysical(uint32_t physical, const void* source, uint32_t byt
 void* BoardSim::physicalToHost(uint32_t physical, uint32_t bytes) const
 {
     LOCKED;
-    return s.hostOf(physical, bytes);
+    return s.m().hostOf(physical, bytes);
 }
 
 uint32_t BoardSim::pagePhysical(const void* address) const
 {
     LOCKED;
     const uint32_t a = static_cast<uint32_t>(reinterpret_cast<uintptr_t>(address));
-    for (const auto& r : s.regions) {
+    for (const auto& r : s.m().regions) {
         const uint32_t base = static_cast<uint32_t>(reinterpret_cast<uintptr_t>(r.host));
         if (a >= base && a - base < r.size) return (r.physical + (a - base)) & ~0xFFFu;
     }
-    auto it = s.hostToPhys.find(a & ~0xFFFu);
-    return it == s.hostToPhys.end() ? 0 : it->second;
+    auto it = s.m().hostToPhys.find(a & ~0xFFFu);
+    return it == s.m().hostToPhys.end() ? 0 : it->second;
 }
 
 std::vector<std::pair<uint32_t, uint32_t>> BoardSim::pageMap() const
 {
     LOCKED;
-    return {s.hostToPhys.begin(), s.hostToPhys.end()};
+    return {s.m().hostToPhys.begin(), s.m().hostToPhys.end()};
 }
 
 std::vector<std::pair<uint32_t, uint32_t>> BoardSim::lockedRanges() const
 {
     LOCKED;
-    return {s.locked.begin(), s.locked.end()};
+    return {s.m().locked.begin(), s.m().locked.end()};
 }
 
 } // namespace boardsim

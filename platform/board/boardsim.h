@@ -6,13 +6,20 @@
 // list, "\\.\HALCYRA" plus the board suffix per board) and the kernel service
 // ("\\.\QVLSERVICE0"), keeps a PCI configuration space, backs the mapped windows with
 // register models and memory, and offers the inspection and fault-injection hooks below.
-// Everything is deterministic; the default topology is one board.
+// Each configure() destroys the machine and builds a new one from the topology, so no
+// state of one test reaches the next.  The machine runs on its own clock (simclock.h):
+// free-running by default, virtual for tests that need events at exact times.  The
+// default topology is one board.
 #pragma once
 
 #include "hlc_arch.h"
+#include "framegen.h"
+#include "regmap/display_regs.h"
+#include "regmap/orlo_regs.h"
 
 #include <cstdint>
 #include <functional>
+#include <memory>
 #include <string>
 #include <utility>
 #include <vector>
@@ -31,22 +38,8 @@ constexpr uint16_t kHostVendor = 0x1AE0;
 constexpr uint16_t kHostBridgeDeviceId = 0x0600;
 constexpr uint16_t kSystemDeviceId = 0x0200;        // a firmware-configured device on bus 0
 
-// Sizes of the board's windows.
-constexpr uint32_t kOrloBarSize = 0x8000000;        // 128 MB per Orlo
-constexpr uint32_t kOrloRegisterSize = 0x4000;      // 16 KB register block
-constexpr uint32_t kOrloPortSize = 0x800;           // 2 KB window
-constexpr uint32_t kOrloShadowSize = 48;            // PCI shadow: configuration bytes 0x40-0x6F
-constexpr uint32_t kChipRegisterSize = 0x4000;
-constexpr uint32_t kChipFrameSize = 0x210000;       // frame memory and the expansion ROM behind it
+// Window sizes and region offsets: regmap/orlo_regs.h and regmap/display_regs.h.
 constexpr uint32_t kChipFrameBarSize = 0x400000;
-constexpr uint32_t kChipRomSize = 0x10000;
-
-// Region offsets of a map request (regions 4 and 8: the two Orlos; region 1: display chip).
-constexpr uint32_t kOrloRegisterOffset = 0x4000000;
-constexpr uint32_t kOrloPortOffset = 0x4080000;
-constexpr uint32_t kOrloShadowOffset = 0x8000000;
-constexpr uint32_t kPrimaryMemoryTop = 0x4000000;   // memory window ends here
-constexpr uint32_t kDisplayMemoryTop = 0x600000;
 
 // How the board processor answers the start-up handshake.
 enum class CpuStartup : uint8_t {
@@ -79,11 +72,13 @@ struct BoardSpec {
     uint32_t primaryMemory = 0x400000;
     uint32_t displayMemory = 0x200000;
     int32_t flushLatency = 2;      // reads that still see a cache flush running; < 0: never ends
-    // Board processor (simcpu.cpp): reset when bit 16 of the memory control word 0x2058
-    // rises and held while it is set; started by bit 22 of the interrupt set register 0x2030.  After a start it boots
-    // from the reset vector (the top 8 bytes of the primary memory; all zero: no boot):
-    // the mailbox 0x808 reads 0 for cpuBootReads reads, then 0xCAFEFADE for two reads,
-    // then 0xDEADBEEF; a second start answers 0xFEEDDEAD and signals driver semaphore 33.
+    // Board processor (simcpu.cpp): reset when the reset bit of the memory control word
+    // rises and held while it is set; the end of a pulse steps its reset states (4 to 10)
+    // on the machine's bus time; started by the start bit of the interrupt set register.
+    // After a start it boots from the reset vector (the top 8 bytes of the primary
+    // memory; all zero: no boot): the mailbox reads 0 for cpuBootReads reads, then
+    // 0xCAFEFADE for two reads, then 0xDEADBEEF; a second start answers 0xFEEDDEAD and
+    // signals driver semaphore 33.  Register names: regmap/orlo_regs.h.
     CpuStartup cpuStartup = CpuStartup::Normal;
     uint32_t cpuBootReads = 2;
     bool emulatorActive = false;   // bit 4 of the control word reads 0
@@ -115,8 +110,23 @@ struct HostSpec {
     bool systemDevice = true;      // the bus-0 device with firmware-assigned addresses
 };
 
+// How the machine's clock runs (simclock.h).  FreeRunning: the library's clock and
+// sleeps follow real time, for the example program and benchmarks.  Virtual: time moves
+// only as the library and the test spend it, so a test's events happen at the same
+// virtual times, in the same order, on every run; a library sleep of seconds ends at once.
+enum class ClockMode : uint8_t { FreeRunning, Virtual };
+
+// One event as the machine's clock ran it.
+struct FiredEvent {
+    double seconds = 0;
+    std::string name;
+    bool operator==(const FiredEvent& o) const { return seconds == o.seconds && name == o.name; }
+};
+
 struct Topology {
     std::vector<BoardSpec> boards = std::vector<BoardSpec>(1);
+    ClockMode clock = ClockMode::FreeRunning;
+    std::shared_ptr<FrameGenerator> frames;   // null: the test pattern
     ServiceSpec service;
     HostSpec host;
     bool driverPresent = true;
@@ -178,9 +188,75 @@ struct DisplayDriverSpec {
     std::vector<uint32_t> screenBases;
 };
 
+// Input and output bytes the simulated driver accepts for a request code; false for a
+// code it does not know.
+bool DriverRequestSizes(uint32_t code, uint32_t* inSize, uint32_t* outSize);
+
 // Functions of a board, for inspection.
 enum class BoardFunction : uint8_t { Bridge, PrimaryOrlo, DisplayOrlo, Chip, ChipFunction1 };
 
+// Per-chip views of one board of the current machine.  A view holds only the board's
+// index: every call reaches the machine that is current at that moment, under its lock,
+// so a view taken before a configure() reads the new machine afterwards.  Unknown
+// boards and absent chips read as the comment of each call says and ignore writes.
+class OrloView {
+public:
+    OrloView(int board, bool display) : board(board), display(display) {}
+    uint32_t reg(uint32_t offset) const;              // 32-bit word, no side effects; ~0u: no Orlo
+    void setReg(uint32_t offset, uint32_t value) const;
+    bool readMemory(uint32_t offset, void* destination, uint32_t bytes) const; // board memory
+    const int board;
+    const bool display;
+};
+
+// The board processor (simcpu.cpp).
+class CpuView {
+public:
+    explicit CpuView(int board) : board(board) {}
+    uint32_t starts() const;
+    uint32_t resets() const;
+    bool running() const;                             // the handshake reached 0xFEEDDEAD
+    const int board;
+};
+
+// The grab module's FPGA (simcpu.cpp).
+class FpgaView {
+public:
+    explicit FpgaView(int board) : board(board) {}
+    std::vector<uint8_t> data() const;                // bytes received since the last program pulse
+    uint32_t pulses() const;
+    bool done() const;
+    const int board;
+};
+
+// The display chip (boards with displayChip; others read 0 and ignore writes).
+class ChipView {
+public:
+    explicit ChipView(int board) : board(board) {}
+    uint32_t reg(uint32_t offset) const;              // 32-bit word at a byte offset; ~0u: no chip
+    uint8_t vga(VgaGroup group, uint8_t index) const;
+    void setVga(VgaGroup group, uint8_t index, uint8_t value) const;
+    uint8_t dac(uint8_t index) const;                 // DAC indexed register
+    void setDac(uint8_t index, uint8_t value) const;
+    uint32_t palette(uint8_t entry) const;            // 0xRRGGBB
+    void setPalette(uint8_t entry, uint32_t rgb) const;
+    uint32_t cursorColour(uint8_t entry) const;       // entries 0-3
+    uint8_t cursorRam(uint32_t address) const;        // 0-1023
+    uint8_t pll(DacPll pll, int sub) const;
+    void setPllLocks(DacPll pll, bool locks) const;   // false: never reports lock
+    const int board;
+};
+
+// The facade of the simulated machine.
+//
+// Threads: every member may be called from any thread.  Each call holds the machine lock
+// (SimState::mutex, recursive) for its whole run, so it sees one machine and never half
+// of a configure().  The library's accesses (hwaccess.h) and requests (device.h) take the
+// same lock.  The read and write filters run with that lock held, on the thread that made
+// the access: a filter may inspect the machine through this facade but must not wait for
+// another thread that reaches the board.  configure() is for a test's set-up and
+// tear-down, while no library thread still uses the old machine's windows (such accesses
+// land as strays on the new machine).
 class BoardSim {
 public:
     static BoardSim& instance();
@@ -214,11 +290,31 @@ public:
     int releaseHeld();                                  // complete held requests now
     int pendingRequests() const;
 
+    // The machine's clock.  now() is the library's time (virtual, or real when free-running).
+    // Under the virtual clock advance() moves the time on and runUntilIdle() runs the
+    // scheduled events (at most 100000: a running timer never idles), each on the calling
+    // thread, in time order, and returns how many ran; under the free-running
+    // clock advance() sleeps and the machine's own thread runs events when they fall due.
+    // Events never run inside a register access.  after() schedules an action; an
+    // interrupt scheduled with interruptAfter() is raised as raiseInterrupt() does.  A
+    // running Orlo timer raises its timer source every period under the virtual clock.
+    double now() const;
+    void advance(double seconds);
+    int runUntilIdle();
+    void after(double seconds, const std::string& name, std::function<void()> action);
+    void interruptAfter(double seconds, int board, uint32_t source);
+    std::vector<FiredEvent> events() const;
+
+    // Frame n of the scene, width x height 8-bit pixels, from the topology's generator.
+    std::vector<uint8_t> frame(uint64_t n, uint32_t width, uint32_t height) const;
+
+    // Per-chip views of a board.
+    OrloView orlo(int board, bool display = false) const { return OrloView(board, display); }
+    CpuView cpu(int board) const { return CpuView(board); }
+    FpgaView fpga(int board) const { return FpgaView(board); }
+    ChipView chip(int board) const { return ChipView(board); }
+
     // Board state.
-    uint32_t orloRegister(int board, bool display, uint32_t offset) const;
-    void setOrloRegister(int board, bool display, uint32_t offset, uint32_t value);
-    bool readBoardMemory(int board, bool display, uint32_t offset, void* destination, uint32_t bytes) const;
-    uint32_t chipRegister(int board, uint32_t offset) const;   // 32-bit word at a byte offset
     std::vector<uint8_t> nodeRecord(int board) const;          // last record handed to the driver
     uint32_t driverSemaphore(int board, uint32_t signal) const;
     void signalDriverSemaphore(int board, uint32_t signal);
@@ -232,13 +328,6 @@ public:
     bool raiseInterrupt(int board, uint32_t source);
     bool raiseSpecial(int board, uint32_t group, uint32_t bits);
     uint32_t droppedInterrupts(int board) const;
-    // Board processor and FPGA (simcpu.cpp).
-    uint32_t cpuStarts(int board) const;
-    uint32_t cpuResets(int board) const;
-    bool cpuRunning(int board) const;              // the handshake reached 0xFEEDDEAD
-    std::vector<uint8_t> fpgaData(int board) const; // bytes received since the last program pulse
-    uint32_t fpgaPulses(int board) const;
-    bool fpgaDone(int board) const;
     uint32_t displayKey(int board, int word) const;
 
     // PCI configuration space as the service reaches it.
@@ -261,17 +350,7 @@ public:
     // Process memory state.
     std::vector<std::pair<uint32_t, uint32_t>> lockedRanges() const; // {address, bytes}
 
-    // Display chip (boards with displayChip; others read 0 and ignore writes).
-    uint8_t vgaRegister(int board, VgaGroup group, uint8_t index) const;
-    void setVgaRegister(int board, VgaGroup group, uint8_t index, uint8_t value);
-    uint8_t dacRegister(int board, uint8_t index) const;        // DAC indexed register
-    void setDacRegister(int board, uint8_t index, uint8_t value);
-    uint32_t dacPalette(int board, uint8_t entry) const;        // 0xRRGGBB
-    void setDacPalette(int board, uint8_t entry, uint32_t rgb);
-    uint32_t dacCursorColour(int board, uint8_t entry) const;   // entries 0-3
-    uint8_t dacCursorRam(int board, uint32_t address) const;    // 0-1023
-    uint8_t pllRegister(int board, DacPll pll, int sub) const;
-    void setPllLocks(int board, DacPll pll, bool locks);        // false: never reports lock
+    // The desktop's display driver.
     void setDisplayDriver(const DisplayDriverSpec& spec);       // reset by configure()
     uint32_t openDisplayContexts() const;
 

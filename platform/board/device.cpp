@@ -144,18 +144,18 @@ DeviceHandle DeviceOpen(const char* name)
     device.name = wanted;
     device.generation = s.generation;
     bool found = false;
-    if (s.topology.service.present && SameName(wanted, kServiceName)) {
+    if (s.m().topology.service.present && SameName(wanted, kServiceName)) {
         device.kind = DeviceKind::Service;
         found = true;
-    } else if (s.topology.driverPresent && SameName(wanted, kListName)) {
+    } else if (s.m().topology.driverPresent && SameName(wanted, kListName)) {
         device.kind = DeviceKind::BoardList;
         found = true;
-    } else if (s.topology.driverPresent && wanted.size() > std::strlen(kListName) &&
+    } else if (s.m().topology.driverPresent && wanted.size() > std::strlen(kListName) &&
                SameName(wanted.substr(0, std::strlen(kListName)), kListName)) {
         const std::string suffix = wanted.substr(std::strlen(kListName));
         if (suffix.size() <= 6 && std::all_of(suffix.begin(), suffix.end(), [](char c) { return std::isxdigit(static_cast<unsigned char>(c)); })) {
             const uint32_t value = static_cast<uint32_t>(std::stoul(suffix, nullptr, 16));
-            for (const auto& b : s.boards)
+            for (const auto& b : s.m().boards)
                 if (b->suffix() == value && b->kind() != 0) {
                     device.kind = DeviceKind::Node;
                     device.board = b->index;
@@ -219,16 +219,17 @@ DeviceResult DeviceIoControl(DeviceHandle handle, uint32_t code, const void* in,
             return kDeviceFailed;
         }
         OpenDevice& device = it->second;
-        if (s.logRequests) {
+        s.m().clock->spend(boardsim::kRequestNanos);   // the bus time of the request
+        if (s.m().logRequests) {
             boardsim::RequestRecord r;
             r.device = device.name;
             r.code = code;
             r.input.assign(static_cast<const uint8_t*>(in), static_cast<const uint8_t*>(in) + inSize);
             r.outSize = outSize;
-            s.requestLog.push_back(std::move(r));
+            s.m().requestLog.push_back(std::move(r));
         }
-        auto failing = s.failing.find(code);
-        if (failing != s.failing.end() && failing->second != 0) {
+        auto failing = s.m().failing.find(code);
+        if (failing != s.m().failing.end() && failing->second != 0) {
             if (failing->second > 0) --failing->second;
             t_lastError = kDeviceErrorRefused;
             return kDeviceFailed;
@@ -245,12 +246,12 @@ DeviceResult DeviceIoControl(DeviceHandle handle, uint32_t code, const void* in,
 
         Outcome outcome = Outcome::Pending;
         uint32_t bytes = 0;
-        if (s.holding.count(code)) {
+        if (s.m().holding.count(code)) {
             request.held = true;
         } else if (device.kind == DeviceKind::Service) {
-            outcome = s.serviceRequest(device, code, request.buffer, inSize, outSize, bytes);
+            outcome = s.m().serviceRequest(device, code, request.buffer, inSize, outSize, bytes);
         } else {
-            outcome = s.driverRequest(device, code, request.buffer, inSize, outSize, bytes);
+            outcome = s.m().driverRequest(device, code, request.buffer, inSize, outSize, bytes);
         }
         switch (outcome) {
         case Outcome::Done:
@@ -346,8 +347,8 @@ void DeviceGetWorkingSet(uint32_t* minimum, uint32_t* maximum)
 {
     SimState& s = SimState::get();
     std::lock_guard<std::recursive_mutex> lock(s.mutex);
-    if (minimum) *minimum = s.workingSetMin;
-    if (maximum) *maximum = s.workingSetMax;
+    if (minimum) *minimum = s.m().workingSetMin;
+    if (maximum) *maximum = s.m().workingSetMax;
 }
 
 bool DeviceSetWorkingSet(uint32_t minimum, uint32_t maximum)
@@ -358,8 +359,8 @@ bool DeviceSetWorkingSet(uint32_t minimum, uint32_t maximum)
         t_lastError = kDeviceErrorInvalidParameter;
         return false;
     }
-    s.workingSetMin = minimum;
-    s.workingSetMax = maximum;
+    s.m().workingSetMin = minimum;
+    s.m().workingSetMax = maximum;
     return true;
 }
 
@@ -383,12 +384,12 @@ bool DeviceLockPages(const void* address, uint32_t size)
         return false;
     }
     uint64_t total = PageSpan(address, size);
-    for (const auto& r : s.locked) total += PageSpan(reinterpret_cast<const void*>(static_cast<uintptr_t>(r.first)), r.second);
-    if (total > s.workingSetMin) {
+    for (const auto& r : s.m().locked) total += PageSpan(reinterpret_cast<const void*>(static_cast<uintptr_t>(r.first)), r.second);
+    if (total > s.m().workingSetMin) {
         t_lastError = kDeviceErrorRefused;
         return false;
     }
-    s.locked.emplace(static_cast<uint32_t>(reinterpret_cast<uintptr_t>(address)), size);
+    s.m().locked.emplace(static_cast<uint32_t>(reinterpret_cast<uintptr_t>(address)), size);
     return true;
 }
 
@@ -397,10 +398,10 @@ bool DeviceUnlockPages(const void* address, uint32_t size)
     SimState& s = SimState::get();
     std::lock_guard<std::recursive_mutex> lock(s.mutex);
     const uint32_t a = static_cast<uint32_t>(reinterpret_cast<uintptr_t>(address));
-    auto range = s.locked.equal_range(a);
+    auto range = s.m().locked.equal_range(a);
     for (auto it = range.first; it != range.second; ++it)
         if (it->second == size) {
-            s.locked.erase(it);
+            s.m().locked.erase(it);
             return true;
         }
     t_lastError = kDeviceErrorNotFound;
@@ -411,11 +412,11 @@ bool DeviceGetDriverFileVersion(uint32_t* mostSignificant, uint32_t* leastSignif
 {
     SimState& s = SimState::get();
     std::lock_guard<std::recursive_mutex> lock(s.mutex);
-    if (!s.topology.service.present) {
+    if (!s.m().topology.service.present) {
         t_lastError = kDeviceErrorNotFound;
         return false;
     }
-    if (mostSignificant) *mostSignificant = s.topology.service.driverVersionMs;
-    if (leastSignificant) *leastSignificant = s.topology.service.driverVersionLs;
+    if (mostSignificant) *mostSignificant = s.m().topology.service.driverVersionMs;
+    if (leastSignificant) *leastSignificant = s.m().topology.service.driverVersionLs;
     return true;
 }

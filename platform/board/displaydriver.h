@@ -9,6 +9,10 @@
 
 using DisplayContext = uint32_t;   // 0: none
 constexpr uint32_t kEscapeQuerySupport = 8;
+// The board family's private escapes.
+constexpr uint32_t kEscapeDisplayLayout = 0x51564C7Fu;   // 8 bytes out: columns, rows
+constexpr uint32_t kEscapeScreenInfo = 0x51564CF0u;      // screen index in, 60 bytes out
+constexpr uint32_t kEscapeScreenRecordBytes = 60;
 
 // A context on a display device ("DISPLAY"); 0 for any other name.
 DisplayContext DisplayCreateContext(const char* device);

@@ -2,6 +2,11 @@
 // port, chip or board memory.  A window address is the 32-bit address that a map request
 // of the board driver handed out; it is never dereferenced.  Each access names the window
 // and a byte offset in it (a computed address with offset 0 works as well).
+//
+// Threads: any thread may call these.  Each access holds the machine lock for its run,
+// so accesses of several threads reach the chips one at a time and each is traced and
+// filtered whole; each spends its bus time on the machine's clock.  No machine event runs
+// inside an access: events run only in HwClockSeconds, HwSleep and the test's clock calls.
 #pragma once
 
 #include "hlc_arch.h"
@@ -22,3 +27,13 @@ void HwWriteBlock(uint32_t window, uint32_t offset, const void* source, uint32_t
 
 // True when the address lies in a mapped hardware window.
 bool HwIsWindowAddress(uint32_t address);
+
+// The library's clock: seconds of the machine's clock (virtual, or real time when the
+// machine runs free).  Every clock and sleep of the library goes through these two, so a
+// test that runs the machine on a virtual clock controls all time the library sees.
+double HwClockSeconds();
+// Lets time pass for a sleeping caller.  Under the virtual clock the time moves on by
+// seconds (at least 1 ms), running the machine's events due on the way, and the call
+// returns at once; under the free-running clock the thread yields (below 1 ms) or sleeps
+// 1 ms, and the caller checks its clock again.
+void HwSleep(double seconds);

@@ -5,8 +5,10 @@
 
 #include <sys/mman.h>
 
+#include <chrono>
 #include <cstdio>
 #include <cstring>
+#include <thread>
 
 namespace boardsim {
 
@@ -49,16 +51,16 @@ bool RamChip::copyOut(uint32_t offset, void* destination, uint32_t bytes) const
 
 OrloChip::OrloChip(Board* board, bool display) : board_(board), display_(display), regs_(kOrloRegisterSize / 4, 0)
 {
-    regs_[kControl / 4] = 0x10;   // bit 4 set: no JTAG emulator attached
-    regs_[kStatus / 4] = (board->spec.processor && !display) ? 0x40u : 0u;
+    regs_[kOrloControl / 4] = kControlEmulatorAbsent;   // no JTAG emulator attached
+    regs_[kOrloStatus / 4] = (board->spec.processor && !display) ? kStatusProcessor : 0u;
 }
 
 uint32_t OrloChip::peek(uint32_t offset) const
 {
     const uint32_t dword = offset & ~3u;
     if (dword >= kOrloRegisterSize) return 0xFFFFFFFFu;
-    if (dword == kInterruptClear || dword == kInterruptSet) return interrupts_;
-    if (dword == kLock) return lock_ ? 1u : 0u;
+    if (dword == kOrloInterruptClear || dword == kOrloInterruptSet) return interrupts_;
+    if (dword == kOrloLock) return lock_ ? 1u : 0u;
     return regs_[dword / 4];
 }
 
@@ -66,9 +68,9 @@ void OrloChip::poke(uint32_t offset, uint32_t value)
 {
     const uint32_t dword = offset & ~3u;
     if (dword >= kOrloRegisterSize) return;
-    if (dword == kInterruptClear || dword == kInterruptSet)
+    if (dword == kOrloInterruptClear || dword == kOrloInterruptSet)
         interrupts_ = value;
-    else if (dword == kLock)
+    else if (dword == kOrloLock)
         lock_ = (value & 1) != 0;
     else
         regs_[dword / 4] = value;
@@ -77,23 +79,23 @@ void OrloChip::poke(uint32_t offset, uint32_t value)
 uint32_t OrloChip::readWord(uint32_t dword)
 {
     switch (dword) {
-    case kLock: {
+    case kOrloLock: {
         // Read-to-take: answers 1 when already held, else takes it and answers 0.
         const uint32_t was = lock_ ? 1u : 0u;
         lock_ = true;
         return was;
     }
-    case kInterruptSet:
+    case kOrloInterruptSet:
         if (flushRunning_) {
             if (flushRemaining_ == 0) {
                 flushRunning_ = false;
-                interrupts_ &= ~kFlushBit;
+                interrupts_ &= ~kInterruptCacheFlush;
             } else if (flushRemaining_ > 0) {
                 --flushRemaining_;
             }
         }
         return interrupts_;
-    case kInterruptClear:
+    case kOrloInterruptClear:
         return interrupts_;
     default:
         return regs_[dword / 4];
@@ -103,22 +105,22 @@ uint32_t OrloChip::readWord(uint32_t dword)
 void OrloChip::writeWord(uint32_t dword, uint32_t bits, uint32_t laneMask)
 {
     switch (dword) {
-    case kInterruptClear: // write 1 to clear
+    case kOrloInterruptClear: // write 1 to clear
         interrupts_ &= ~(bits & laneMask);
-        if (bits & laneMask & kFlushBit) flushRunning_ = false;
+        if (bits & laneMask & kInterruptCacheFlush) flushRunning_ = false;
         break;
-    case kInterruptSet: // write 1 to set
+    case kOrloInterruptSet: // write 1 to set
         interrupts_ |= bits & laneMask;
-        if (bits & laneMask & kFlushBit) {
+        if (bits & laneMask & kInterruptCacheFlush) {
             if (!display_ && board_->spec.boardCache) {
                 flushRunning_ = true;
                 flushRemaining_ = board_->spec.flushLatency;
             } else {
-                interrupts_ &= ~kFlushBit; // nothing to flush
+                interrupts_ &= ~kInterruptCacheFlush; // nothing to flush
             }
         }
         break;
-    case kLock:
+    case kOrloLock:
         if (laneMask & 1) lock_ = (bits & 1) != 0;
         break;
     default:
@@ -164,7 +166,7 @@ void ShadowChip::write(uint32_t offset, int width, uint32_t value)
 
 // ---------------------------------------------------------------- windows
 
-uint32_t SimState::mapWindow(Board& board, HwArea area, SimChip* chip, uint32_t chipOffset, uint32_t size)
+uint32_t Machine::mapWindow(Board& board, HwArea area, SimChip* chip, uint32_t chipOffset, uint32_t size)
 {
     for (const auto& entry : windows) {
         const Window& w = entry.second;
@@ -189,7 +191,7 @@ uint32_t SimState::mapWindow(Board& board, HwArea area, SimChip* chip, uint32_t 
 
 // Driver regions: 4 the primary Orlo, 8 the display Orlo, 1 the display chip (offset 0
 // its registers, 1 its frame memory), -1 physical DMA memory.
-uint32_t SimState::mapRegion(Board& board, uint32_t region, uint32_t offset, uint32_t size)
+uint32_t Machine::mapRegion(Board& board, uint32_t region, uint32_t offset, uint32_t size)
 {
     if (size == 0) return 0;
     const uint64_t end = static_cast<uint64_t>(offset) + size;
@@ -230,9 +232,10 @@ uint32_t SimState::mapRegion(Board& board, uint32_t region, uint32_t offset, uin
     return 0;
 }
 
-uint32_t SimState::chipAccess(HwOp op, uint8_t board, HwArea area, SimChip* chip, uint32_t offset, int width,
+uint32_t Machine::chipAccess(HwOp op, uint8_t board, HwArea area, SimChip* chip, uint32_t offset, int width,
                               uint32_t value, bool viaDriver)
 {
+    clock->spend(kAccessNanos);   // the bus time of the access
     HwAccess a;
     a.op = op;
     a.width = static_cast<uint8_t>(width);
@@ -254,7 +257,7 @@ uint32_t SimState::chipAccess(HwOp op, uint8_t board, HwArea area, SimChip* chip
     return a.value;
 }
 
-uint32_t SimState::access(HwOp op, uint32_t address, int width, uint32_t value)
+uint32_t Machine::access(HwOp op, uint32_t address, int width, uint32_t value)
 {
     auto it = windows.upper_bound(address);
     if (it != windows.begin()) {
@@ -313,42 +316,42 @@ uint8_t HwRead8(uint32_t window, uint32_t offset)
 {
     SimState& s = SimState::get();
     std::lock_guard<std::recursive_mutex> lock(s.mutex);
-    return static_cast<uint8_t>(s.access(HwOp::Read, window + offset, 1, 0));
+    return static_cast<uint8_t>(s.m().access(HwOp::Read, window + offset, 1, 0));
 }
 
 uint16_t HwRead16(uint32_t window, uint32_t offset)
 {
     SimState& s = SimState::get();
     std::lock_guard<std::recursive_mutex> lock(s.mutex);
-    return static_cast<uint16_t>(s.access(HwOp::Read, window + offset, 2, 0));
+    return static_cast<uint16_t>(s.m().access(HwOp::Read, window + offset, 2, 0));
 }
 
 uint32_t HwRead32(uint32_t window, uint32_t offset)
 {
     SimState& s = SimState::get();
     std::lock_guard<std::recursive_mutex> lock(s.mutex);
-    return s.access(HwOp::Read, window + offset, 4, 0);
+    return s.m().access(HwOp::Read, window + offset, 4, 0);
 }
 
 void HwWrite8(uint32_t window, uint32_t offset, uint8_t value)
 {
     SimState& s = SimState::get();
     std::lock_guard<std::recursive_mutex> lock(s.mutex);
-    s.access(HwOp::Write, window + offset, 1, value);
+    s.m().access(HwOp::Write, window + offset, 1, value);
 }
 
 void HwWrite16(uint32_t window, uint32_t offset, uint16_t value)
 {
     SimState& s = SimState::get();
     std::lock_guard<std::recursive_mutex> lock(s.mutex);
-    s.access(HwOp::Write, window + offset, 2, value);
+    s.m().access(HwOp::Write, window + offset, 2, value);
 }
 
 void HwWrite32(uint32_t window, uint32_t offset, uint32_t value)
 {
     SimState& s = SimState::get();
     std::lock_guard<std::recursive_mutex> lock(s.mutex);
-    s.access(HwOp::Write, window + offset, 4, value);
+    s.m().access(HwOp::Write, window + offset, 4, value);
 }
 
 void HwReadBlock(uint32_t window, uint32_t offset, void* destination, uint32_t bytes)
@@ -358,14 +361,14 @@ void HwReadBlock(uint32_t window, uint32_t offset, void* destination, uint32_t b
     auto* d = static_cast<uint8_t*>(destination);
     uint32_t address = window + offset;
     while (bytes > 0 && (address & 3)) {
-        *d++ = static_cast<uint8_t>(s.access(HwOp::Read, address++, 1, 0));
+        *d++ = static_cast<uint8_t>(s.m().access(HwOp::Read, address++, 1, 0));
         --bytes;
     }
     for (; bytes >= 4; bytes -= 4, address += 4, d += 4) {
-        const uint32_t v = s.access(HwOp::Read, address, 4, 0);
+        const uint32_t v = s.m().access(HwOp::Read, address, 4, 0);
         std::memcpy(d, &v, 4);
     }
-    while (bytes-- > 0) *d++ = static_cast<uint8_t>(s.access(HwOp::Read, address++, 1, 0));
+    while (bytes-- > 0) *d++ = static_cast<uint8_t>(s.m().access(HwOp::Read, address++, 1, 0));
 }
 
 void HwWriteBlock(uint32_t window, uint32_t offset, const void* source, uint32_t bytes)
@@ -375,23 +378,54 @@ void HwWriteBlock(uint32_t window, uint32_t offset, const void* source, uint32_t
     const auto* p = static_cast<const uint8_t*>(source);
     uint32_t address = window + offset;
     while (bytes > 0 && (address & 3)) {
-        s.access(HwOp::Write, address++, 1, *p++);
+        s.m().access(HwOp::Write, address++, 1, *p++);
         --bytes;
     }
     for (; bytes >= 4; bytes -= 4, address += 4, p += 4) {
         uint32_t v;
         std::memcpy(&v, p, 4);
-        s.access(HwOp::Write, address, 4, v);
+        s.m().access(HwOp::Write, address, 4, v);
     }
-    while (bytes-- > 0) s.access(HwOp::Write, address++, 1, *p++);
+    while (bytes-- > 0) s.m().access(HwOp::Write, address++, 1, *p++);
+}
+
+double HwClockSeconds()
+{
+    SimState& s = SimState::get();
+    std::lock_guard<std::recursive_mutex> lock(s.mutex);
+    boardsim::SimClock& clock = *s.m().clock;
+    if (clock.mode() == boardsim::ClockMode::Virtual) {
+        // Reading the clock takes time, so that a wait that only polls the clock ends.
+        clock.spend(boardsim::kClockReadNanos);
+        clock.runDue();
+    }
+    return clock.seconds();
+}
+
+void HwSleep(double seconds)
+{
+    {
+        SimState& s = SimState::get();
+        std::lock_guard<std::recursive_mutex> lock(s.mutex);
+        boardsim::SimClock& clock = *s.m().clock;
+        if (clock.mode() == boardsim::ClockMode::Virtual) {
+            const double nanos = seconds * 1e9;
+            clock.advance(nanos > boardsim::kSleepTickNanos ? static_cast<uint64_t>(nanos) : boardsim::kSleepTickNanos);
+            return;
+        }
+    }
+    if (seconds < 0.001)
+        std::this_thread::yield();
+    else
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
 }
 
 bool HwIsWindowAddress(uint32_t address)
 {
     SimState& s = SimState::get();
     std::lock_guard<std::recursive_mutex> lock(s.mutex);
-    auto it = s.windows.upper_bound(address);
-    if (it == s.windows.begin()) return false;
+    auto it = s.m().windows.upper_bound(address);
+    if (it == s.m().windows.begin()) return false;
     --it;
     return address - it->second.base < it->second.size;
 }

@@ -4,6 +4,7 @@
 
 #include "boardsim.h"
 #include "device.h"
+#include "simclock.h"
 
 #include <cstdint>
 #include <list>
@@ -21,6 +22,7 @@ namespace boardsim {
 enum class FnRole : uint8_t { HostBridge, SystemDevice, Bridge, PrimaryOrlo, DisplayOrlo, Chip, ChipFunction1 };
 
 struct Segment;
+struct Machine;
 
 // One function's 256-byte configuration space.  Bits outside the write mask are fixed;
 // the masks of the base-address registers follow from their sizes, so writing all ones
@@ -93,16 +95,6 @@ public:
     uint32_t peek(uint32_t offset) const; // 32-bit word, without side effects
     void poke(uint32_t offset, uint32_t value);
 
-    static constexpr uint32_t kMailbox = 0x0808;
-    static constexpr uint32_t kSectionWord = 0x0810;
-    static constexpr uint32_t kControl = 0x2020;
-    static constexpr uint32_t kInterruptClear = 0x2028;
-    static constexpr uint32_t kInterruptSet = 0x2030;
-    static constexpr uint32_t kLock = 0x2040;
-    static constexpr uint32_t kMemControl = 0x2058;
-    static constexpr uint32_t kStatus = 0x2870;
-    static constexpr uint32_t kFlushBit = 0x40000000u;
-
 private:
     uint32_t readWord(uint32_t dword);
     void writeWord(uint32_t dword, uint32_t bits, uint32_t laneMask);
@@ -158,11 +150,11 @@ struct CpuModel {
     uint32_t fadeReads = 0;     // mailbox reads left that still see 0xCAFEFADE
     uint32_t starts = 0;
     uint32_t resets = 0;
-    // Reset states in bits 8-11 of the memory control word: a reset pulse starts the
-    // sequence at 4, which advances by one every kResetStateReads reads of the word up to
-    // 10; a pulse at 10 halts the processor in state 11.
+    // Reset states in bits 8-11 of the memory control word: the end of a reset pulse
+    // starts the sequence at 4, which advances by one every kResetStateNanos of bus time
+    // up to 10; a pulse at 10 halts the processor in state 11.
     uint32_t resetState = 0;
-    uint32_t stateReads = 0;
+    uint64_t sequenceStart = 0;   // bus time at the end of the pulse
 };
 struct FpgaModel {
     bool done = false;
@@ -180,7 +172,11 @@ public:
     void write(uint32_t offset, int width, uint32_t value) override;
 
 private:
+    uint32_t resetState() const;
+    void scheduleTimer();
+
     Board* board_;
+    uint64_t timerTick_ = 0;    // the scheduled tick of a running timer, 0 none
 };
 
 // The Orlo's 2 KB window: memory whose word 0 is also the FPGA's data port.
@@ -197,6 +193,8 @@ private:
 
 struct Board {
     int index = 0;
+    Machine* machine = nullptr;     // the machine the board belongs to
+    SimClock* clock = nullptr;      // the machine's
     BoardSpec spec;
     uint8_t slotDevice = 0;
     uint8_t slot = 0;
@@ -213,6 +211,7 @@ struct Board {
     std::map<uint32_t, uint32_t> semaphores;
     std::set<uint32_t> enabledSources;
     std::list<uint32_t> interruptWords;
+    uint32_t droppedInterrupts = 0;   // raised while no source was enabled
     uint32_t displayKey[3] = {};
     DisplayChip* displayChip = nullptr; // the model behind chipRegs, when there is a chip
     CpuModel cpu;
@@ -274,21 +273,28 @@ enum class Outcome : uint8_t { Done, Pending, Refused, Unsupported, BadParameter
 
 // ---------------------------------------------------------------- the whole machine
 
-struct SimState {
-    mutable std::recursive_mutex mutex;
+struct SimState;
+
+// One simulated machine, built from a topology and destroyed whole by the next
+// configure(): nothing of it outlives a configure, so no state can leak from one test
+// into the next.  Guarded by SimState::mutex; every member function expects it held.
+struct Machine {
+    Machine(SimState& owner, const Topology& topology);
+    ~Machine();
+    Machine(const Machine&) = delete;
+    Machine& operator=(const Machine&) = delete;
+
+    SimState& sim;
     Topology topology;
-    uint32_t generation = 1;
+    std::unique_ptr<SimClock> clock;
+    std::shared_ptr<FrameGenerator> frames;   // the topology's, or the test pattern
 
     // PCI
     std::vector<std::unique_ptr<PciFunction>> functions;
     Segment root;
     std::vector<std::unique_ptr<Board>> boards;
 
-    // devices
-    std::map<DeviceHandle, OpenDevice> devices;
-    DeviceHandle nextHandle = 0x100;
-    std::list<PendingRequest> pending;
-    uint32_t nextRequestId = 1;
+    // requests as the devices see them
     bool logRequests = true;
     std::vector<RequestRecord> requestLog;
     std::map<uint32_t, int> failing;     // code -> remaining refusals (-1 forever)
@@ -320,9 +326,10 @@ struct SimState {
     // desktop display driver
     DisplayDriverState displayDriver;
 
-    static SimState& get();
-    void build(const Topology& topology);
-    void teardown();
+    Board* board(int index) const
+    {
+        return index >= 0 && index < static_cast<int>(boards.size()) ? boards[index].get() : nullptr;
+    }
 
     // PCI
     PciFunction* lookup(uint8_t bus, uint8_t device, uint8_t function) const;
@@ -342,7 +349,6 @@ struct SimState {
                           uint32_t outSize, uint32_t& bytes);
     Outcome serviceRequest(OpenDevice& device, uint32_t code, std::vector<uint8_t>& buffer, uint32_t inSize,
                            uint32_t outSize, uint32_t& bytes);
-    void complete(PendingRequest& request, uint32_t status, uint32_t bytes);
     void completeInterruptWaits(int board);
     void completeOverviewWaits();
     void dmaChanged();
@@ -354,6 +360,33 @@ struct SimState {
     uint32_t allocateDma(uint32_t bytes);       // physical address, 0 when no room
     bool insideRegion(uint32_t physical, uint32_t bytes) const;
     std::string overviewText() const;
+
+    // Raises an interrupt word as the driver delivers it: only while the board has an
+    // enabled source; false when dropped.
+    bool deliverInterrupt(int board, uint32_t word);
+};
+
+// What outlives a machine: the lock, the open devices (the kernel service's handle,
+// opened once when the library loads, stays valid from one machine to the next) and the
+// requests still pending on them.  Never destroyed: library objects built at load time
+// close their devices at exit.
+struct SimState {
+    // Guards every member here and the whole machine.  Recursive: a filter installed by
+    // a test may itself inspect the machine.
+    mutable std::recursive_mutex mutex;
+    uint32_t generation = 1;             // of the machine; board devices of older ones are stale
+    std::map<DeviceHandle, OpenDevice> devices;
+    DeviceHandle nextHandle = 0x100;
+    std::list<PendingRequest> pending;
+    uint32_t nextRequestId = 1;
+    std::unique_ptr<Machine> machine;
+
+    static SimState& get();
+    Machine& m() const { return *machine; }
+    // Cancels the pending requests and builds the next machine; returns the old one,
+    // which the caller destroys after releasing the lock (its clock thread needs it).
+    std::unique_ptr<Machine> configure(const Topology& topology);
+    void complete(PendingRequest& request, uint32_t status, uint32_t bytes);
 };
 
 inline uint32_t LoadWord(const std::vector<uint8_t>& b, size_t offset)

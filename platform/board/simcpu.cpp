@@ -4,25 +4,14 @@
 #include "boardsim.h"
 #include "simcore.h"
 
+#include <algorithm>
+
 namespace boardsim {
 
 namespace {
 
-constexpr uint32_t kCpuResetBit = 0x10000;   // bit 16 of the memory control word
-constexpr uint32_t kCpuStartBit = 0x400000;
-constexpr uint32_t kFpgaProgramBit = 0x40000000u;
-constexpr uint32_t kFpgaDoneBit = 0x20;
-constexpr uint32_t kEmulatorAbsentBit = 0x10;
-constexpr uint32_t kMailboxBooting = 0xCAFEFADEu;
-constexpr uint32_t kMailboxReady = 0xDEADBEEFu;
-constexpr uint32_t kMailboxRunning = 0xFEEDDEADu;
-constexpr uint32_t kStartedSemaphore = 33;
-constexpr uint32_t kResetStateShift = 8;
-constexpr uint32_t kResetStateMask = 0xF00;
-constexpr uint32_t kResetStateReads = 4;
-constexpr uint32_t kFirstResetState = 4;
-constexpr uint32_t kLastResetState = 10;
-constexpr uint32_t kHaltedState = 11;
+// Bus time the processor stays in each reset state.
+constexpr uint64_t kResetStateNanos = 4 * kAccessNanos;
 
 bool ResetVectorPresent(const Board& board)
 {
@@ -38,7 +27,7 @@ bool ResetVectorPresent(const Board& board)
 
 BoardOrloChip::BoardOrloChip(Board* board, bool display) : OrloChip(board, display), board_(board)
 {
-    if (board->spec.emulatorActive) poke(kControl, peek(kControl) & ~kEmulatorAbsentBit);
+    if (board->spec.emulatorActive) poke(kOrloControl, peek(kOrloControl) & ~kControlEmulatorAbsent);
     board->fpga.done = board->spec.fpgaConfigured;
 }
 
@@ -46,32 +35,28 @@ uint32_t BoardOrloChip::read(uint32_t offset, int width)
 {
     const uint32_t dword = offset & ~3u;
     Board& b = *board_;
-    if (dword == kMailbox && b.primaryRegs.get() == this && b.cpu.phase == CpuPhase::Booting) {
+    if (dword == kOrloMailbox && b.primaryRegs.get() == this && b.cpu.phase == CpuPhase::Booting) {
         if (b.cpu.bootReads > 0) {
             --b.cpu.bootReads;
-            poke(kMailbox, 0);
+            poke(kOrloMailbox, 0);
         } else if (b.cpu.fadeReads > 0) {
             --b.cpu.fadeReads;
-            poke(kMailbox, kMailboxBooting);
+            poke(kOrloMailbox, kMailboxBooting);
         } else if (b.spec.cpuStartup == CpuStartup::BadStartup) {
-            poke(kMailbox, kMailboxBooting);
+            poke(kOrloMailbox, kMailboxBooting);
         } else {
-            poke(kMailbox, kMailboxReady);
+            poke(kOrloMailbox, kMailboxReady);
             b.cpu.phase = CpuPhase::Ready;
         }
     }
-    if (dword == kMemControl && b.primaryRegs.get() == this && b.spec.processor) {
-        CpuModel& c = b.cpu;
-        if (c.resetState >= kFirstResetState && c.resetState < kLastResetState &&
-            ++c.stateReads % kResetStateReads == 0)
-            ++c.resetState;
-        poke(kMemControl, (peek(kMemControl) & ~kResetStateMask) | (c.resetState << kResetStateShift));
-    }
+    if (dword == kOrloMemControl && b.primaryRegs.get() == this && b.spec.processor)
+        poke(kOrloMemControl, (peek(kOrloMemControl) & ~kMemControlResetStateMask) |
+                                  (resetState() << kMemControlResetStateShift));
     uint32_t value = OrloChip::read(offset, width);
-    if (dword == kControl) {
+    if (dword == kOrloControl) {
         const uint32_t shift = 8 * (offset & 3);
-        const uint32_t done = (b.fpga.done ? kFpgaDoneBit : 0) >> shift;
-        value = (value & ~(kFpgaDoneBit >> shift)) | done;
+        const uint32_t done = (b.fpga.done ? kControlFpgaDone : 0) >> shift;
+        value = (value & ~(kControlFpgaDone >> shift)) | done;
     }
     return value;
 }
@@ -86,25 +71,30 @@ void BoardOrloChip::write(uint32_t offset, int width, uint32_t value)
     const bool primary = b.primaryRegs.get() == this;
     const uint32_t before = peek(dword);
     OrloChip::write(offset, width, value);
-    const bool held = (peek(kMemControl) & kCpuResetBit) != 0;
+    const bool held = (peek(kOrloMemControl) & kMemControlCpuReset) != 0;
 
     // The processor resets when bit 16 of the memory control word rises and stays
     // halted while it is held.
-    if (dword == kMemControl && primary && (lanes & kCpuResetBit) && (word & kCpuResetBit) &&
-        !(before & kCpuResetBit)) {
+    if (dword == kOrloMemControl && primary && (lanes & kMemControlCpuReset) && (word & kMemControlCpuReset) &&
+        !(before & kMemControlCpuReset)) {
         b.cpu.phase = CpuPhase::Halted;
         ++b.cpu.resets;
-        poke(kMailbox, 0);
+        poke(kOrloMailbox, 0);
     }
     // The reset states move on when the pulse ends.
-    if (dword == kMemControl && primary && (lanes & kCpuResetBit) && !(word & kCpuResetBit) &&
-        (before & kCpuResetBit)) {
-        b.cpu.resetState = b.cpu.resetState == kLastResetState ? kHaltedState : kFirstResetState;
-        b.cpu.stateReads = 0;
+    if (dword == kOrloMemControl && primary && (lanes & kMemControlCpuReset) && !(word & kMemControlCpuReset) &&
+        (before & kMemControlCpuReset)) {
+        b.cpu.resetState = resetState() == kResetStateLast ? kResetStateHalted : kResetStateFirst;
+        b.cpu.sequenceStart = b.clock->busNanos();
     }
-    if (dword == kControl) {
-        if (lanes & kFpgaProgramBit) {
-            if (word & kFpgaProgramBit) {
+    if (dword == kOrloTimerControl) {
+        if (timerTick_) b.clock->cancel(timerTick_);
+        timerTick_ = 0;
+        scheduleTimer();
+    }
+    if (dword == kOrloControl) {
+        if (lanes & kControlFpgaProgram) {
+            if (word & kControlFpgaProgram) {
                 if (!b.fpga.programming) ++b.fpga.pulses;
                 b.fpga.programming = true;
                 b.fpga.done = b.spec.fpgaDoneStuck;
@@ -114,7 +104,7 @@ void BoardOrloChip::write(uint32_t offset, int width, uint32_t value)
             }
         }
     }
-    if (dword == kInterruptSet && primary && !held && (lanes & kCpuStartBit) && (word & kCpuStartBit)) {
+    if (dword == kOrloInterruptSet && primary && !held && (lanes & kInterruptCpuStart) && (word & kInterruptCpuStart)) {
         ++b.cpu.starts;
         if (b.cpu.phase == CpuPhase::Halted) {
             if (ResetVectorPresent(b) && b.spec.cpuStartup != CpuStartup::NoReply) {
@@ -124,10 +114,40 @@ void BoardOrloChip::write(uint32_t offset, int width, uint32_t value)
             }
         } else if (b.cpu.phase == CpuPhase::Ready && b.spec.cpuStartup != CpuStartup::NoInterrupt) {
             b.cpu.phase = CpuPhase::Running;
-            poke(kMailbox, kMailboxRunning);
-            ++b.semaphores[kStartedSemaphore];
+            poke(kOrloMailbox, kMailboxRunning);
+            ++b.semaphores[kProcessorStartedSignal];
         }
     }
+}
+
+// The state of the reset sequence at the current bus time.
+uint32_t BoardOrloChip::resetState() const
+{
+    const CpuModel& c = board_->cpu;
+    if (c.resetState < kResetStateFirst || c.resetState >= kResetStateLast) return c.resetState;
+    const uint64_t steps = (board_->clock->busNanos() - c.sequenceStart) / kResetStateNanos;
+    return static_cast<uint32_t>(std::min<uint64_t>(c.resetState + steps, kResetStateLast));
+}
+
+// A running timer (bit 31 and a period in ticks of 50 MHz) raises the timer bit of the
+// interrupt register and the Orlo's timer source once per period of the virtual clock.
+void BoardOrloChip::scheduleTimer()
+{
+    if (!board_->clock || board_->clock->mode() != ClockMode::Virtual) return;
+    const uint32_t control = peek(kOrloTimerControl);
+    const uint32_t period = control & kTimerControlPeriod;
+    if (!(control & kTimerControlRun) || period == 0) return;
+    const uint64_t nanos = static_cast<uint64_t>(period) * (1000000000ull / kOrloTimerHz);
+    const bool display = board_->displayRegs.get() == this;
+    const uint32_t source = display ? kTimerSourceDisplay : kTimerSourcePrimary;
+    Board* b = board_;
+    timerTick_ = b->clock->schedule(b->clock->nowNanos() + nanos, display ? "display timer" : "primary timer",
+                                    [this, b, source] {
+                                        timerTick_ = 0;
+                                        poke(kOrloInterruptSet, peek(kOrloInterruptSet) | kInterruptTimer);
+                                        b->machine->deliverInterrupt(b->index, ((source / 32) << 22) | (1u << (source % 32)));
+                                        scheduleTimer();
+                                    });
 }
 
 FpgaPortChip::FpgaPortChip(Board* board) : RamChip(kOrloPortSize), board_(board) {}
@@ -146,48 +166,48 @@ void FpgaPortChip::write(uint32_t offset, int width, uint32_t value)
 namespace {
 Board* Find(SimState& s, int board)
 {
-    return board >= 0 && board < static_cast<int>(s.boards.size()) ? s.boards[board].get() : nullptr;
+    return board >= 0 && board < static_cast<int>(s.m().boards.size()) ? s.m().boards[board].get() : nullptr;
 }
 } // namespace
 
 #define LOCKED SimState& s = SimState::get(); std::lock_guard<std::recursive_mutex> guard(s.mutex)
 
-uint32_t BoardSim::cpuStarts(int board) const
+uint32_t CpuView::starts() const
 {
     LOCKED;
     Board* b = Find(s, board);
     return b ? b->cpu.starts : 0;
 }
 
-uint32_t BoardSim::cpuResets(int board) const
+uint32_t CpuView::resets() const
 {
     LOCKED;
     Board* b = Find(s, board);
     return b ? b->cpu.resets : 0;
 }
 
-bool BoardSim::cpuRunning(int board) const
+bool CpuView::running() const
 {
     LOCKED;
     Board* b = Find(s, board);
     return b && b->cpu.phase == CpuPhase::Running;
 }
 
-std::vector<uint8_t> BoardSim::fpgaData(int board) const
+std::vector<uint8_t> FpgaView::data() const
 {
     LOCKED;
     Board* b = Find(s, board);
     return b ? b->fpga.received : std::vector<uint8_t>{};
 }
 
-uint32_t BoardSim::fpgaPulses(int board) const
+uint32_t FpgaView::pulses() const
 {
     LOCKED;
     Board* b = Find(s, board);
     return b ? b->fpga.pulses : 0;
 }
 
-bool BoardSim::fpgaDone(int board) const
+bool FpgaView::done() const
 {
     LOCKED;
     Board* b = Find(s, board);

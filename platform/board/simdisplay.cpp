@@ -31,7 +31,7 @@ struct DisplayChipState {
     uint8_t crtcExt[256] = {};
     uint8_t misc = 0;
     uint8_t feature = 0;
-    bool attributeData = false;   // flip-flop: next write to 0x1FC0 is data
+    bool attributeData = false;   // flip-flop: next write to VGA_ATTRIBUTE is data
     uint8_t attributeIndex = 0;
     bool retrace = false;
 
@@ -50,13 +50,12 @@ struct DisplayChipState {
     DisplayChipState() { crtc[0x11] = 0x80; }
 
     bool locked(int k) const { return pllLocks[k] && (pll[k][2] & 0x80); }
-    uint32_t crtcBase() const { return (misc & 1) ? 0x1FD4u : 0x1FB4u; }
+    uint32_t crtcBase() const { return (misc & 1) ? VGA_CRTC : VGA_CRTC_MONO; }
     uint32_t cursorAddress(uint8_t low) const { return ((indexed[6] >> 2) & 3u) << 8 | low; }
 };
 
 namespace {
-constexpr uint32_t kDac = 0x3C00;
-constexpr uint32_t kStatus = 0x1E14;
+constexpr uint32_t kDac = PYX_DAC_BASE;
 } // namespace
 
 DisplayChip::DisplayChip() : RamChip(kChipRegisterSize), state_(std::make_unique<DisplayChipState>()) {}
@@ -65,25 +64,25 @@ DisplayChip::~DisplayChip() = default;
 uint32_t DisplayChip::read(uint32_t offset, int width)
 {
     DisplayChipState& c = *state_;
-    if ((offset & ~3u) == kStatus) {
+    if ((offset & ~3u) == PYX_STATUS) {
         c.retrace = !c.retrace;
         const uint32_t v = RamChip::read(offset, width);
-        if (offset == kStatus) return c.retrace ? (v | 8u) : (v & ~8u);
+        if (offset == PYX_STATUS) return c.retrace ? (v | PYX_STATUS_RETRACE) : (v & ~PYX_STATUS_RETRACE);
         return v;
     }
     const uint32_t ram = RamChip::read(offset, width);
     if (width != 1) return ram;
     const auto index = [&](uint32_t port) { return static_cast<uint8_t>(RamChip::read(port, 1)); };
     switch (offset) {
-    case 0x1FCC: return c.misc;
-    case 0x1FCA: return c.feature;
-    case 0x1FC5: return c.sequencer[index(0x1FC4)];
-    case 0x1FCF: return c.graphics[index(0x1FCE)];
-    case 0x1FDF: return c.crtcExt[index(0x1FDE)];
-    case 0x1FC1: return c.attribute[c.attributeIndex & 0x1F];
-    case 0x1FC0: return c.attributeIndex;
-    case 0x1FDA:
-    case 0x1FBA: c.attributeData = false; return ram;
+    case VGA_MISC_READ: return c.misc;
+    case VGA_FEATURE_READ: return c.feature;
+    case VGA_SEQUENCER + 1: return c.sequencer[index(VGA_SEQUENCER)];
+    case VGA_GRAPHICS + 1: return c.graphics[index(VGA_GRAPHICS)];
+    case VGA_CRTC_EXT + 1: return c.crtcExt[index(VGA_CRTC_EXT)];
+    case VGA_ATTRIBUTE_DATA: return c.attribute[c.attributeIndex & 0x1F];
+    case VGA_ATTRIBUTE: return c.attributeIndex;
+    case VGA_STATUS1:
+    case VGA_STATUS1_MONO: c.attributeData = false; return ram;
     default: break;
     }
     if (offset == c.crtcBase() + 1) return c.crtc[index(c.crtcBase())];
@@ -99,13 +98,13 @@ uint32_t DisplayChip::read(uint32_t offset, int width)
             if (++c.colourReadComponent == 3) c.colourReadComponent = 0, ++c.colourRead;
             return v;
         }
-        case 0x0B: return c.cursorRam[c.cursorAddress(c.paletteRead++)];
-        case 0x0A: {
+        case DAC_CURSOR_RAM: return c.cursorRam[c.cursorAddress(c.paletteRead++)];
+        case DAC_INDEXED_DATA: {
             const uint8_t i = index(kDac);
-            if (i == 0x2C) return static_cast<uint32_t>(c.pllPointer[0] | c.pllPointer[1] << 2 | c.pllPointer[2] << 4);
-            if (i >= 0x2D && i <= 0x2F) {
-                const int k = i - 0x2D;
-                if (c.pllPointer[k] == 3) return c.locked(k) ? 0x40u : 0u;
+            if (i == (DAC_PLL_ADDRESS & 127)) return static_cast<uint32_t>(c.pllPointer[0] | c.pllPointer[1] << 2 | c.pllPointer[2] << 4);
+            if (i >= (DAC_PIXEL_PLL_DATA & 127) && i <= (DAC_LOOP_PLL_DATA & 127)) {
+                const int k = i - (DAC_PIXEL_PLL_DATA & 127);
+                if (c.pllPointer[k] == 3) return c.locked(k) ? PLL_STATUS_LOCKED : 0u;
                 const uint8_t v = c.pll[k][c.pllPointer[k]];
                 c.pllPointer[k] = (c.pllPointer[k] + 1) % 3;
                 return v;
@@ -128,20 +127,20 @@ void DisplayChip::write(uint32_t offset, int width, uint32_t value)
     const uint8_t v = static_cast<uint8_t>(value);
     const auto index = [&](uint32_t port) { return static_cast<uint8_t>(RamChip::read(port, 1)); };
     switch (offset) {
-    case 0x1FC2: c.misc = v; break;
-    case 0x1FC5: c.sequencer[index(0x1FC4)] = v; break;
-    case 0x1FCF: c.graphics[index(0x1FCE)] = v; break;
-    case 0x1FDF: c.crtcExt[index(0x1FDE)] = v; break;
-    case 0x1FC0:
+    case VGA_MISC_WRITE: c.misc = v; break;
+    case VGA_SEQUENCER + 1: c.sequencer[index(VGA_SEQUENCER)] = v; break;
+    case VGA_GRAPHICS + 1: c.graphics[index(VGA_GRAPHICS)] = v; break;
+    case VGA_CRTC_EXT + 1: c.crtcExt[index(VGA_CRTC_EXT)] = v; break;
+    case VGA_ATTRIBUTE:
         if (c.attributeData)
             c.attribute[c.attributeIndex & 0x1F] = v;
         else
             c.attributeIndex = v;
         c.attributeData = !c.attributeData;
         break;
-    case 0x1FDA:
-    case 0x1FBA:
-        if ((offset == 0x1FDA) == ((c.misc & 1) != 0)) c.feature = v;
+    case VGA_STATUS1:
+    case VGA_STATUS1_MONO:
+        if ((offset == VGA_STATUS1) == ((c.misc & 1) != 0)) c.feature = v;
         break;
     default:
         if (offset == c.crtcBase() + 1) {
@@ -161,15 +160,15 @@ void DisplayChip::write(uint32_t offset, int width, uint32_t value)
                 if (++c.colourWriteComponent == 3) c.colourWriteComponent = 0, ++c.colourWrite;
                 break;
             case 7: c.colourRead = v, c.colourReadComponent = 0; break;
-            case 0x0B: c.cursorRam[c.cursorAddress(c.paletteWrite++)] = v; break;
-            case 0x0A: {
+            case DAC_CURSOR_RAM: c.cursorRam[c.cursorAddress(c.paletteWrite++)] = v; break;
+            case DAC_INDEXED_DATA: {
                 const uint8_t i = index(kDac);
-                if (i == 0x2C) {
+                if (i == (DAC_PLL_ADDRESS & 127)) {
                     c.pllPointer[0] = v & 3;
                     c.pllPointer[1] = (v >> 2) & 3;
                     c.pllPointer[2] = (v >> 4) & 3;
-                } else if (i >= 0x2D && i <= 0x2F) {
-                    const int k = i - 0x2D;
+                } else if (i >= (DAC_PIXEL_PLL_DATA & 127) && i <= (DAC_LOOP_PLL_DATA & 127)) {
+                    const int k = i - (DAC_PIXEL_PLL_DATA & 127);
                     if (c.pllPointer[k] != 3) {
                         c.pll[k][c.pllPointer[k]] = v;
                         c.pllPointer[k] = (c.pllPointer[k] + 1) % 3;
@@ -194,8 +193,8 @@ void DisplayChip::write(uint32_t offset, int width, uint32_t value)
 namespace {
 DisplayChipState* Chip(SimState& s, int board)
 {
-    if (board < 0 || board >= static_cast<int>(s.boards.size()) || !s.boards[board]->displayChip) return nullptr;
-    return &s.boards[board]->displayChip->state();
+    if (board < 0 || board >= static_cast<int>(s.m().boards.size()) || !s.m().boards[board]->displayChip) return nullptr;
+    return &s.m().boards[board]->displayChip->state();
 }
 
 uint8_t* VgaSlot(DisplayChipState& c, VgaGroup group, uint8_t index)
@@ -213,33 +212,33 @@ uint8_t* VgaSlot(DisplayChipState& c, VgaGroup group, uint8_t index)
 }
 } // namespace
 
-uint8_t BoardSim::vgaRegister(int board, VgaGroup group, uint8_t index) const
+uint8_t ChipView::vga(VgaGroup group, uint8_t index) const
 {
     LOCKED;
     DisplayChipState* c = Chip(s, board);
     return c ? *VgaSlot(*c, group, index) : 0;
 }
 
-void BoardSim::setVgaRegister(int board, VgaGroup group, uint8_t index, uint8_t value)
+void ChipView::setVga(VgaGroup group, uint8_t index, uint8_t value) const
 {
     LOCKED;
     if (DisplayChipState* c = Chip(s, board)) *VgaSlot(*c, group, index) = value;
 }
 
-uint8_t BoardSim::dacRegister(int board, uint8_t index) const
+uint8_t ChipView::dac(uint8_t index) const
 {
     LOCKED;
     DisplayChipState* c = Chip(s, board);
     return c ? c->indexed[index] : 0;
 }
 
-void BoardSim::setDacRegister(int board, uint8_t index, uint8_t value)
+void ChipView::setDac(uint8_t index, uint8_t value) const
 {
     LOCKED;
     if (DisplayChipState* c = Chip(s, board)) c->indexed[index] = value;
 }
 
-uint32_t BoardSim::dacPalette(int board, uint8_t entry) const
+uint32_t ChipView::palette(uint8_t entry) const
 {
     LOCKED;
     DisplayChipState* c = Chip(s, board);
@@ -248,7 +247,7 @@ uint32_t BoardSim::dacPalette(int board, uint8_t entry) const
     return static_cast<uint32_t>(p[0]) << 16 | static_cast<uint32_t>(p[1]) << 8 | p[2];
 }
 
-void BoardSim::setDacPalette(int board, uint8_t entry, uint32_t rgb)
+void ChipView::setPalette(uint8_t entry, uint32_t rgb) const
 {
     LOCKED;
     if (DisplayChipState* c = Chip(s, board)) {
@@ -258,7 +257,7 @@ void BoardSim::setDacPalette(int board, uint8_t entry, uint32_t rgb)
     }
 }
 
-uint32_t BoardSim::dacCursorColour(int board, uint8_t entry) const
+uint32_t ChipView::cursorColour(uint8_t entry) const
 {
     LOCKED;
     DisplayChipState* c = Chip(s, board);
@@ -267,23 +266,23 @@ uint32_t BoardSim::dacCursorColour(int board, uint8_t entry) const
     return static_cast<uint32_t>(p[0]) << 16 | static_cast<uint32_t>(p[1]) << 8 | p[2];
 }
 
-uint8_t BoardSim::dacCursorRam(int board, uint32_t address) const
+uint8_t ChipView::cursorRam(uint32_t address) const
 {
     LOCKED;
     DisplayChipState* c = Chip(s, board);
     return c ? c->cursorRam[address & 1023] : 0;
 }
 
-uint8_t BoardSim::pllRegister(int board, DacPll pll, int sub) const
+uint8_t ChipView::pll(DacPll pll, int sub) const
 {
     LOCKED;
     DisplayChipState* c = Chip(s, board);
     const int k = static_cast<int>(pll);
     if (!c || sub < 0 || sub > 3) return 0;
-    return sub == 3 ? (c->locked(k) ? 0x40 : 0) : c->pll[k][sub];
+    return sub == 3 ? (c->locked(k) ? PLL_STATUS_LOCKED : 0) : c->pll[k][sub];
 }
 
-void BoardSim::setPllLocks(int board, DacPll pll, bool locks)
+void ChipView::setPllLocks(DacPll pll, bool locks) const
 {
     LOCKED;
     if (DisplayChipState* c = Chip(s, board)) c->pllLocks[static_cast<int>(pll)] = locks;
@@ -292,13 +291,13 @@ void BoardSim::setPllLocks(int board, DacPll pll, bool locks)
 void BoardSim::setDisplayDriver(const DisplayDriverSpec& spec)
 {
     LOCKED;
-    s.displayDriver.spec = spec;
+    s.m().displayDriver.spec = spec;
 }
 
 uint32_t BoardSim::openDisplayContexts() const
 {
     LOCKED;
-    return static_cast<uint32_t>(s.displayDriver.contexts.size());
+    return static_cast<uint32_t>(s.m().displayDriver.contexts.size());
 }
 
 } // namespace boardsim
@@ -308,9 +307,6 @@ uint32_t BoardSim::openDisplayContexts() const
 using boardsim::SimState;
 
 namespace {
-constexpr uint32_t kEscapeLayout = 0x51564C7Fu;
-constexpr uint32_t kEscapeScreen = 0x51564CF0u;
-constexpr uint32_t kScreenRecordBytes = 60;
 } // namespace
 
 DisplayContext DisplayCreateContext(const char* device)
@@ -318,8 +314,8 @@ DisplayContext DisplayCreateContext(const char* device)
     SimState& s = SimState::get();
     std::lock_guard<std::recursive_mutex> guard(s.mutex);
     if (!device || std::strcmp(device, "DISPLAY") != 0) return 0;
-    const DisplayContext context = s.displayDriver.nextContext++;
-    s.displayDriver.contexts.insert(context);
+    const DisplayContext context = s.m().displayDriver.nextContext++;
+    s.m().displayDriver.contexts.insert(context);
     return context;
 }
 
@@ -327,7 +323,7 @@ bool DisplayDeleteContext(DisplayContext context)
 {
     SimState& s = SimState::get();
     std::lock_guard<std::recursive_mutex> guard(s.mutex);
-    return s.displayDriver.contexts.erase(context) != 0;
+    return s.m().displayDriver.contexts.erase(context) != 0;
 }
 
 int DisplayEscape(DisplayContext context, uint32_t escape, uint32_t inSize, const void* in, uint32_t outSize,
@@ -335,28 +331,28 @@ int DisplayEscape(DisplayContext context, uint32_t escape, uint32_t inSize, cons
 {
     SimState& s = SimState::get();
     std::lock_guard<std::recursive_mutex> guard(s.mutex);
-    if (!s.displayDriver.contexts.count(context)) return -1;
-    const boardsim::DisplayDriverSpec& spec = s.displayDriver.spec;
+    if (!s.m().displayDriver.contexts.count(context)) return -1;
+    const boardsim::DisplayDriverSpec& spec = s.m().displayDriver.spec;
     if (escape == kEscapeQuerySupport) {
         if (inSize < 4 || !in) return -1;
         uint32_t code;
         std::memcpy(&code, in, 4);
-        return spec.privateEscapes && (code == kEscapeLayout || code == kEscapeScreen) ? 1 : 0;
+        return spec.privateEscapes && (code == kEscapeDisplayLayout || code == kEscapeScreenInfo) ? 1 : 0;
     }
-    if (!spec.privateEscapes || (escape != kEscapeLayout && escape != kEscapeScreen)) return 0;
-    if (escape == kEscapeLayout) {
+    if (!spec.privateEscapes || (escape != kEscapeDisplayLayout && escape != kEscapeScreenInfo)) return 0;
+    if (escape == kEscapeDisplayLayout) {
         if (outSize < 8 || !out) return -1;
         const uint32_t answer[2] = {spec.columns, spec.rows};
         std::memcpy(out, answer, 8);
         return 1;
     }
-    if (inSize < 4 || !in || outSize < kScreenRecordBytes || !out) return -1;
+    if (inSize < 4 || !in || outSize < kEscapeScreenRecordBytes || !out) return -1;
     uint32_t screen;
     std::memcpy(&screen, in, 4);
     if (screen >= spec.screenBases.size()) return -1;
-    uint32_t record[kScreenRecordBytes / 4] = {};
+    uint32_t record[kEscapeScreenRecordBytes / 4] = {};
     record[0] = screen;
-    record[kScreenRecordBytes / 4 - 1] = spec.screenBases[screen];
-    std::memcpy(out, record, kScreenRecordBytes);
+    record[kEscapeScreenRecordBytes / 4 - 1] = spec.screenBases[screen];
+    std::memcpy(out, record, kEscapeScreenRecordBytes);
     return 1;
 }

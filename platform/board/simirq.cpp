@@ -3,34 +3,29 @@
 #include "boardsim.h"
 #include "simcore.h"
 
-#include <map>
-#include <utility>
 
 namespace boardsim {
 
-namespace {
-
-// Words not delivered because the node had no enabled source, per board of the current
-// machine (the key holds the topology generation, so configure() starts from 0).
-std::map<std::pair<uint32_t, int>, uint32_t>& Dropped()
+bool Machine::deliverInterrupt(int index, uint32_t word)
 {
-    static auto* dropped = new std::map<std::pair<uint32_t, int>, uint32_t>;
-    return *dropped;
+    Board* b = board(index);
+    if (!b) return false;
+    if (b->enabledSources.empty()) {
+        ++b->droppedInterrupts;
+        return false;
+    }
+    b->interruptWords.push_back(word);
+    completeInterruptWaits(index);
+    return true;
 }
+
+namespace {
 
 bool Deliver(int board, uint32_t word)
 {
     SimState& s = SimState::get();
     std::lock_guard<std::recursive_mutex> guard(s.mutex);
-    if (board < 0 || board >= static_cast<int>(s.boards.size())) return false;
-    Board& b = *s.boards[board];
-    if (b.enabledSources.empty()) {
-        ++Dropped()[{s.generation, board}];
-        return false;
-    }
-    b.interruptWords.push_back(word);
-    s.completeInterruptWaits(board);
-    return true;
+    return s.m().deliverInterrupt(board, word);
 }
 
 } // namespace
@@ -52,8 +47,8 @@ uint32_t BoardSim::droppedInterrupts(int board) const
 {
     SimState& s = SimState::get();
     std::lock_guard<std::recursive_mutex> guard(s.mutex);
-    auto it = Dropped().find({s.generation, board});
-    return it == Dropped().end() ? 0 : it->second;
+    const Board* b = s.m().board(board);
+    return b ? b->droppedInterrupts : 0;
 }
 
 } // namespace boardsim

@@ -93,7 +93,7 @@ uint32_t PciFunction::barBase(int index) const
 // A configuration cycle for (bus, device, function) reaches the function when every
 // bridge on the way claims the bus number: the secondary bus directly, a bus up to the
 // subordinate one further down.
-PciFunction* SimState::lookup(uint8_t bus, uint8_t device, uint8_t function) const
+PciFunction* Machine::lookup(uint8_t bus, uint8_t device, uint8_t function) const
 {
     if (device > 31 || function > 7) return nullptr;
     const Segment* segment = &root;
@@ -122,7 +122,7 @@ PciFunction* SimState::lookup(uint8_t bus, uint8_t device, uint8_t function) con
     return nullptr;
 }
 
-bool SimState::location(const PciFunction* f, uint8_t* bus, uint8_t* device, uint8_t* function) const
+bool Machine::location(const PciFunction* f, uint8_t* bus, uint8_t* device, uint8_t* function) const
 {
     // Walk up: the bus of a function behind a bridge is that bridge's secondary bus.
     const Segment* home = f->upstream ? f->upstream->below.get() : &root;
@@ -141,7 +141,7 @@ bool SimState::location(const PciFunction* f, uint8_t* bus, uint8_t* device, uin
 // A memory access to the base-address range reaches the function when the function
 // decodes memory, the range is assigned, and every bridge above forwards memory with a
 // window (plain or prefetchable) that covers the range.
-bool SimState::reachable(const PciFunction* f, int bar) const
+bool Machine::reachable(const PciFunction* f, int bar) const
 {
     if (!f || bar < 0 || bar > 5 || f->barSize[bar] == 0) return false;
     const uint32_t raw = f->read32(static_cast<uint8_t>(0x10 + 4 * bar));
@@ -163,7 +163,7 @@ bool SimState::reachable(const PciFunction* f, int bar) const
     return true;
 }
 
-PciFunction* SimState::boardFunction(int board, BoardFunction which) const
+PciFunction* Machine::boardFunction(int board, BoardFunction which) const
 {
     if (board < 0 || board >= static_cast<int>(boards.size())) return nullptr;
     const Board& b = *boards[board];

@@ -10,7 +10,6 @@ namespace boardsim {
 
 namespace {
 
-constexpr uint32_t kRomWindow = 0x200000;   // frame offset at which the ROM is decoded
 constexpr uint32_t kInfoOffset = 0x100;     // the record inside the ROM
 
 void Put16(uint8_t* p, uint16_t v)
@@ -24,7 +23,7 @@ uint8_t RomByte(const Board& b, uint32_t at)
 {
     if (!b.spec.romPcbId) return 0xFF;
     uint8_t image[kInfoOffset + 64] = {};
-    Put16(image, 0xAA55);
+    Put16(image, kChipRomSignature);
     uint8_t* info = image + kInfoOffset;
     Put16(info + 0, 64);
     Put16(info + 2, 0x0100);
@@ -36,8 +35,8 @@ uint8_t RomByte(const Board& b, uint32_t at)
     Put16(info + 18, b.spec.romPcbId);
     info[20] = b.spec.romOptions;
     Put16(info + 56, 0x5A5A);
-    if (at == 0x7FFC) return static_cast<uint8_t>(kInfoOffset);
-    if (at == 0x7FFD) return static_cast<uint8_t>(kInfoOffset >> 8);
+    if (at == kChipRomInfoPointer) return static_cast<uint8_t>(kInfoOffset);
+    if (at == kChipRomInfoPointer + 1) return static_cast<uint8_t>(kInfoOffset >> 8);
     return at < sizeof image ? image[at] : 0xFF;
 }
 
@@ -47,12 +46,12 @@ uint32_t FrameChip::read(uint32_t offset, int width)
 {
     const Board& b = *board_;
     const PciFunction* f = b.chipFunction1;
-    if (f && offset >= kRomWindow) {
+    if (f && offset >= kChipRomOffset) {
         const uint32_t rom = f->read32(0x30);
         const uint32_t frame = f->read32(0x14) & ~15u;
-        if ((rom & 1) && (rom & ~0x7FFu) == frame + kRomWindow && offset - kRomWindow < kChipRomSize) {
+        if ((rom & 1) && (rom & ~0x7FFu) == frame + kChipRomOffset && offset - kChipRomOffset < kChipRomSize) {
             uint32_t v = 0;
-            for (int i = width - 1; i >= 0; --i) v = (v << 8) | RomByte(b, offset - kRomWindow + i);
+            for (int i = width - 1; i >= 0; --i) v = (v << 8) | RomByte(b, offset - kChipRomOffset + i);
             return v;
         }
     }

@@ -2,6 +2,7 @@
 // physical addresses, DMA buffers inside them, page lists of user memory with fake
 // physical pages (kept in both directions), and PCI configuration access.
 #include "simcore.h"
+#include "regmap/service_requests.h"
 
 #include <cstdio>
 #include <cstring>
@@ -10,29 +11,6 @@ namespace boardsim {
 
 namespace {
 
-constexpr uint32_t kGetRevision = 0xCAFE36B0u;
-constexpr uint32_t kGetDriverInfo = 0xCAFE36B4u;
-constexpr uint32_t kDmaAlloc = 0xCAFE36B8u;
-constexpr uint32_t kDmaFree = 0xCAFE36BCu;
-constexpr uint32_t kDmaGetPtr = 0xCAFE36C0u;
-constexpr uint32_t kDmaCreateId = 0xCAFE36C4u;
-constexpr uint32_t kDmaGetPhys = 0xCAFE36C8u;
-constexpr uint32_t kPciBios = 0xCAFE36CCu;
-constexpr uint32_t kPciRead = 0xCAFE36D0u;
-constexpr uint32_t kPciWrite = 0xCAFE36D4u;
-constexpr uint32_t kPciIntOption = 0xCAFE36D8u;
-constexpr uint32_t kPciFind = 0xCAFE36DCu;
-constexpr uint32_t kPciAccess = 0xCAFE36E0u;
-constexpr uint32_t kPciBridgeAll = 0xCAFE36E4u;
-constexpr uint32_t kGetPages = 0xCAFE36E8u;
-constexpr uint32_t kDmaOverview = 0xCAFE36ECu;
-constexpr uint32_t kDmaOverviewWait = 0xCAFE36F0u;
-constexpr uint32_t kGetGuid = 0xCAFE36F4u;
-constexpr uint32_t kDmaAddToPool = 0xCAFE36F8u;
-constexpr uint32_t kDmaGetStat = 0xCAFE36FCu;
-constexpr uint32_t kDmaCleanup = 0xCAFE3700u;
-
-constexpr uint32_t kPageListEnd = 0xAE0BAE0Bu;
 constexpr uint32_t kNotFound = 0x86;
 
 bool SizeIs(uint32_t inSize, uint32_t outSize, uint32_t want)
@@ -42,13 +20,13 @@ bool SizeIs(uint32_t inSize, uint32_t outSize, uint32_t want)
 
 } // namespace
 
-DmaBuffer* SimState::dmaBuffer(uint32_t id)
+DmaBuffer* Machine::dmaBuffer(uint32_t id)
 {
     auto it = dmaBuffers.find(id);
     return it == dmaBuffers.end() ? nullptr : &it->second;
 }
 
-bool SimState::insideRegion(uint32_t physical, uint32_t bytes) const
+bool Machine::insideRegion(uint32_t physical, uint32_t bytes) const
 {
     for (const auto& r : regions)
         if (physical >= r.physical && static_cast<uint64_t>(physical) + bytes <= static_cast<uint64_t>(r.physical) + r.size)
@@ -57,7 +35,7 @@ bool SimState::insideRegion(uint32_t physical, uint32_t bytes) const
 }
 
 // First fit, page aligned, among the allocations (not the created ids) of each region.
-uint32_t SimState::allocateDma(uint32_t bytes)
+uint32_t Machine::allocateDma(uint32_t bytes)
 {
     const uint64_t need = (static_cast<uint64_t>(bytes) + 0xFFF) & ~0xFFFull;
     for (const auto& r : regions) {
@@ -80,7 +58,7 @@ uint32_t SimState::allocateDma(uint32_t bytes)
     return 0;
 }
 
-uint32_t SimState::physicalOf(uint32_t hostAddress)
+uint32_t Machine::physicalOf(uint32_t hostAddress)
 {
     for (const auto& r : regions) {
         const uint32_t base = static_cast<uint32_t>(reinterpret_cast<uintptr_t>(r.host));
@@ -97,7 +75,7 @@ uint32_t SimState::physicalOf(uint32_t hostAddress)
     return it->second | (hostAddress & 0xFFF);
 }
 
-uint8_t* SimState::hostOf(uint32_t physical, uint32_t bytes) const
+uint8_t* Machine::hostOf(uint32_t physical, uint32_t bytes) const
 {
     if (bytes == 0) return nullptr;
     for (const auto& r : regions)
@@ -116,7 +94,7 @@ uint8_t* SimState::hostOf(uint32_t physical, uint32_t bytes) const
     return reinterpret_cast<uint8_t*>(static_cast<uintptr_t>(host));
 }
 
-std::string SimState::overviewText() const
+std::string Machine::overviewText() const
 {
     std::string text;
     char line[96];
@@ -129,39 +107,39 @@ std::string SimState::overviewText() const
     return text;
 }
 
-void SimState::dmaChanged()
+void Machine::dmaChanged()
 {
     ++overviewChanges;
     completeOverviewWaits();
 }
 
-void SimState::completeOverviewWaits()
+void Machine::completeOverviewWaits()
 {
-    for (auto p = pending.begin(); p != pending.end();) {
-        auto d = devices.find(p->handle);
-        if (!p->held && p->code == kDmaOverviewWait && d != devices.end()) {
+    for (auto p = sim.pending.begin(); p != sim.pending.end();) {
+        auto d = sim.devices.find(p->handle);
+        if (!p->held && p->code == QVL_WAIT_DMA_OVERVIEW && d != sim.devices.end()) {
             d->second.overviewSeen = overviewChanges;
-            complete(*p, kDeviceErrorNone, 4);
-            p = pending.erase(p);
+            sim.complete(*p, kDeviceErrorNone, 4);
+            p = sim.pending.erase(p);
         } else {
             ++p;
         }
     }
 }
 
-Outcome SimState::serviceRequest(OpenDevice& device, uint32_t code, std::vector<uint8_t>& b, uint32_t inSize,
+Outcome Machine::serviceRequest(OpenDevice& device, uint32_t code, std::vector<uint8_t>& b, uint32_t inSize,
                                  uint32_t outSize, uint32_t& bytes)
 {
     const ServiceSpec& spec = topology.service;
     bytes = inSize;
     switch (code) {
-    case kGetRevision:
+    case QVL_GET_REVISION:
         if (!SizeIs(inSize, outSize, 16)) return Outcome::BadParameter;
         StoreWord(b, 4, spec.revision);
         StoreWord(b, 8, 1);
         StoreWord(b, 12, regions.empty() ? 0 : static_cast<uint32_t>(regions.size() - 1));
         return Outcome::Done;
-    case kGetDriverInfo: {
+    case QVL_GET_DRIVER_INFO: {
         if (!SizeIs(inSize, outSize, 16)) return Outcome::BadParameter;
         const uint32_t region = (LoadWord(b, 0) >> 16) - 1;
         if (region >= regions.size()) return Outcome::Refused;
@@ -169,11 +147,11 @@ Outcome SimState::serviceRequest(OpenDevice& device, uint32_t code, std::vector<
         StoreWord(b, 8, regions[region].size);
         return Outcome::Done;
     }
-    case kGetGuid:
+    case QVL_GET_GUID:
         if (!SizeIs(inSize, outSize, 8)) return Outcome::BadParameter;
         StoreWord(b, 4, spec.guid);
         return Outcome::Done;
-    case kDmaGetStat: {
+    case QVL_DMA_GET_STAT: {
         if (!SizeIs(inSize, outSize, 16)) return Outcome::BadParameter;
         uint32_t count = 0, used = 0, total = 0;
         for (const auto& r : regions) total += r.size;
@@ -187,9 +165,9 @@ Outcome SimState::serviceRequest(OpenDevice& device, uint32_t code, std::vector<
         StoreWord(b, 12, total - used);
         return Outcome::Done;
     }
-    case kDmaAlloc:
-    case kDmaAddToPool: {
-        const bool pool = code == kDmaAddToPool;
+    case QVL_DMA_BUFFER_ALLOC:
+    case QVL_DMA_ADD_TO_POOL: {
+        const bool pool = code == QVL_DMA_ADD_TO_POOL;
         if (!SizeIs(inSize, outSize, pool ? 28 : 44)) return Outcome::BadParameter;
         const uint32_t size = LoadWord(b, pool ? 12 : 8);
         if (size == 0) return Outcome::Refused;
@@ -208,7 +186,7 @@ Outcome SimState::serviceRequest(OpenDevice& device, uint32_t code, std::vector<
         dmaChanged();
         return Outcome::Done;
     }
-    case kDmaCreateId: {
+    case QVL_DMA_BUFFER_CREATE_ID: {
         if (!SizeIs(inSize, outSize, 48)) return Outcome::BadParameter;
         const uint32_t physical = LoadWord(b, 8), size = LoadWord(b, 12);
         if (size == 0 || !insideRegion(physical, size)) return Outcome::Refused;
@@ -225,12 +203,12 @@ Outcome SimState::serviceRequest(OpenDevice& device, uint32_t code, std::vector<
         dmaChanged();
         return Outcome::Done;
     }
-    case kDmaFree:
+    case QVL_DMA_BUFFER_FREE:
         if (!SizeIs(inSize, outSize, 16)) return Outcome::BadParameter;
         if (!dmaBuffers.erase(LoadWord(b, 0))) return Outcome::Refused;
         dmaChanged();
         return Outcome::Done;
-    case kDmaCleanup: {
+    case QVL_DMA_BUFFER_CLEANUP: {
         if (!SizeIs(inSize, outSize, 24)) return Outcome::BadParameter;
         const uint32_t pid = LoadWord(b, 4), owner = LoadWord(b, 8);
         for (auto it = dmaBuffers.begin(); it != dmaBuffers.end();) {
@@ -242,14 +220,14 @@ Outcome SimState::serviceRequest(OpenDevice& device, uint32_t code, std::vector<
         dmaChanged();
         return Outcome::Done;
     }
-    case kDmaGetPtr: {
+    case QVL_DMA_BUFFER_GET_PTR: {
         if (!SizeIs(inSize, outSize, 12)) return Outcome::BadParameter;
         DmaBuffer* buffer = dmaBuffer(LoadWord(b, 0));
         if (!buffer) return Outcome::Refused;
         StoreWord(b, 8, static_cast<uint32_t>(reinterpret_cast<uintptr_t>(hostOf(buffer->info.physical, buffer->info.size))));
         return Outcome::Done;
     }
-    case kDmaGetPhys: {
+    case QVL_DMA_BUFFER_GET_PHYS: {
         if (!SizeIs(inSize, outSize, 16)) return Outcome::BadParameter;
         DmaBuffer* buffer = dmaBuffer(LoadWord(b, 0));
         if (!buffer) return Outcome::Refused;
@@ -257,8 +235,8 @@ Outcome SimState::serviceRequest(OpenDevice& device, uint32_t code, std::vector<
         StoreWord(b, 12, buffer->info.size);
         return Outcome::Done;
     }
-    case kPciRead:
-    case kPciWrite: {
+    case QVL_PCI_CONFIG_READ:
+    case QVL_PCI_CONFIG_WRITE: {
         if (!SizeIs(inSize, outSize, 14)) return Outcome::BadParameter;
         const uint8_t bus = b[5], dev = b[6], fn = b[7], reg = b[8], width = b[9];
         if ((width != 1 && width != 2 && width != 4) || (reg & (width - 1))) return Outcome::BadParameter;
@@ -267,7 +245,7 @@ Outcome SimState::serviceRequest(OpenDevice& device, uint32_t code, std::vector<
         uint32_t value = 0;
         for (int i = 3; i >= 0; --i) value = (value << 8) | b[10 + i];
         const uint32_t widthMask = width == 4 ? 0xFFFFFFFFu : ((1u << (8 * width)) - 1);
-        if (code == kPciRead) {
+        if (code == QVL_PCI_CONFIG_READ) {
             value = f ? (f->read32(reg) >> shift) & widthMask : widthMask;
             for (int i = 0; i < 4; ++i) b[10 + i] = static_cast<uint8_t>(value >> (8 * i));
         } else if (f) {
@@ -275,7 +253,7 @@ Outcome SimState::serviceRequest(OpenDevice& device, uint32_t code, std::vector<
         }
         return Outcome::Done;
     }
-    case kPciAccess: {
+    case QVL_PCI_CONFIG_ACCESS: {
         if (!SizeIs(inSize, outSize, 296)) return Outcome::BadParameter;
         const uint32_t kind = LoadWord(b, 4), bus = LoadWord(b, 8), dev = LoadWord(b, 12), fn = LoadWord(b, 16);
         const uint32_t reg = LoadWord(b, 20), mode = LoadWord(b, 24), count = LoadWord(b, 32);
@@ -296,7 +274,7 @@ Outcome SimState::serviceRequest(OpenDevice& device, uint32_t code, std::vector<
         StoreWord(b, 292, status);
         return Outcome::Done;
     }
-    case kPciIntOption: {
+    case QVL_PCI_GET_INT_OPTION: {
         if (!SizeIs(inSize, outSize, 265)) return Outcome::BadParameter;
         std::fill(b.begin() + 4, b.end(), 0);
         b[6] = 0x20;  // interrupts 5, 9, 10 and 11 routable
@@ -312,7 +290,7 @@ Outcome SimState::serviceRequest(OpenDevice& device, uint32_t code, std::vector<
         }
         return Outcome::Done;
     }
-    case kPciFind: {
+    case QVL_PCI_FIND_DEVICE: {
         if (!SizeIs(inSize, outSize, 32)) return Outcome::BadParameter;
         const uint32_t vendor = LoadWord(b, 4) & 0xFFFF, id = LoadWord(b, 8) & 0xFFFF;
         uint32_t index = LoadWord(b, 12);
@@ -331,7 +309,7 @@ Outcome SimState::serviceRequest(OpenDevice& device, uint32_t code, std::vector<
                 }
         return Outcome::Done;
     }
-    case kPciBios: {
+    case QVL_PCI_BIOS_SUPPORT: {
         if (!SizeIs(inSize, outSize, 16)) return Outcome::BadParameter;
         uint32_t lastBus = 0;
         for (const auto& f : functions)
@@ -341,10 +319,10 @@ Outcome SimState::serviceRequest(OpenDevice& device, uint32_t code, std::vector<
         StoreWord(b, 12, lastBus);
         return Outcome::Done;
     }
-    case kPciBridgeAll:
+    case QVL_PCI_BRIDGE_CONFIG_ALL:
         if (!SizeIs(inSize, outSize, 8)) return Outcome::BadParameter;
         return Outcome::Done;
-    case kDmaOverview: {
+    case QVL_GET_DMA_OVERVIEW: {
         if (inSize < 29 || (outSize != 0 && outSize != inSize)) return Outcome::BadParameter;
         const uint32_t length = LoadWord(b, 24);
         if (static_cast<uint64_t>(length) + 29 != inSize) return Outcome::BadParameter;
@@ -356,18 +334,18 @@ Outcome SimState::serviceRequest(OpenDevice& device, uint32_t code, std::vector<
         device.overviewSeen = overviewChanges;
         return Outcome::Done;
     }
-    case kDmaOverviewWait:
+    case QVL_WAIT_DMA_OVERVIEW:
         if (!SizeIs(inSize, outSize, 4)) return Outcome::BadParameter;
         if (device.overviewSeen != overviewChanges) {
             device.overviewSeen = overviewChanges;
             return Outcome::Done;
         }
         return Outcome::Pending;
-    case kGetPages: {
+    case QVL_GET_PAGES: {
         if (inSize < 28 || (outSize != 0 && outSize != inSize)) return Outcome::BadParameter;
         const uint32_t count = LoadWord(b, 16);
         if (static_cast<uint64_t>(count) * 4 + 28 != inSize || LoadWord(b, 4) != inSize ||
-            LoadWord(b, inSize - 4) != kPageListEnd)
+            LoadWord(b, inSize - 4) != QVL_PAGE_LIST_END)
             return Outcome::BadParameter;
         const uint32_t address = LoadWord(b, 8), length = LoadWord(b, 12);
         if (address == 0 || length == 0) return Outcome::Refused;

@@ -3,6 +3,7 @@
 #include "im_msgio.h"
 
 #include "consolepipe.h"
+#include "hlc_errors.h"
 #include "hostutil.h"
 #include "hosthooks.h"
 #include "hwaccess.h"
@@ -241,20 +242,30 @@ void im_msg_log_error(_MSG_ST* msg, int32_t code, const char* text)
 
 void im_msg_end(_MSG_ST* msg)
 {
-    if (im_Application.error.code != 0 || msg->body.error == 0) return;
+    if (msg->body.error == 0) return;
     _MSG_ERR_ST record = msg->body.err;
     if (record.code == 0) record.code = msg->body.error;
-    CopyErrorToApplication(record);
-    if (im_Application.hook) im_Application.hook(0, record.code, im_Application.hookUser);
+    // Senders on several threads may fail at once: the first one files its error whole,
+    // the others leave the record alone.  The hook runs outside the lock.
+    TaskBeginMutex();
+    const bool filed = im_Application.error.code == 0;
+    if (filed) CopyErrorToApplication(record);
+    const ImErrorHook hook = im_Application.hook;
+    const uint32_t user = im_Application.hookUser;
+    TaskEndMutex();
+    if (filed && hook) hook(0, record.code, user);
 }
 
 int32_t im_msg_get_error_item(_MSG_ST* msg, uint32_t mode, void* out)
 {
-    int32_t code;
-    uint32_t messageWord, functionWord;
-    std::memcpy(&code, msg->body.param[0], 4);
-    std::memcpy(&messageWord, msg->body.param[1], 4);
-    std::memcpy(&functionWord, msg->body.param[2], 4);
+    // Only the slots the reply filled are read: beyond them lie the caller's own
+    // parameters (or nothing), which must not be taken for text pointers.
+    const uint32_t replySlots = msg->body.counts >> 16;
+    int32_t code = 0;
+    uint32_t messageWord = 0, functionWord = 0;
+    if (replySlots > 0) std::memcpy(&code, msg->body.param[0], 4);
+    if (replySlots > 1) std::memcpy(&messageWord, msg->body.param[1], 4);
+    if (replySlots > 2) std::memcpy(&functionWord, msg->body.param[2], 4);
     if (!out) return code;
     const uint32_t node = msg->body.err.node;
     const char* message = static_cast<const char*>(HostPointer(messageWord));
@@ -339,13 +350,13 @@ void im_msg_send(_MSG_ST* msg, uint32_t deviceId, uint32_t threadId, uint32_t co
     _NODE_MAIN_RESOURCE_ST* record = mp_core_node_record(target);
     if (!record) {
         if (deviceId)
-            im_msg_log_error(msg, -2, "Invalid device ID");
+            im_msg_log_error(msg, HLC_ERR_INVALID_DEVICE, "Invalid device ID");
         else
-            im_msg_log_error(msg, -10, "Invalid thread ID");
+            im_msg_log_error(msg, HLC_ERR_INVALID_THREAD, "Invalid thread ID");
         return;
     }
     if (!record->ringHeader || !record->commRing) {
-        im_msg_log_error(msg, -8, "No LOCAL processor to establish communication with");
+        im_msg_log_error(msg, HLC_ERR_INVALID_PARAMETER, "No LOCAL processor to establish communication with");
         return;
     }
     uint32_t mode;
@@ -354,13 +365,13 @@ void im_msg_send(_MSG_ST* msg, uint32_t deviceId, uint32_t threadId, uint32_t co
     case IM_SYNC_NOWAIT: mode = IM_REPLY_NOWAIT; break;
     case IM_SYNC_READY: mode = IM_REPLY_POLL_FOR_READY; break;
     default:
-        im_msg_log_error(msg, -8, "Unknown message synchronization type");
+        im_msg_log_error(msg, HLC_ERR_INVALID_PARAMETER, "Unknown message synchronization type");
         return;
     }
     if (msg->body.error != 0) return;
     // Refused before a slot is claimed, so that no slot stays taken for it.
     if (SentSlots(msg) > kMsgMaxParams) {
-        im_msg_log_error(msg, -9, "Number of parameters exceed maximum allowed");
+        im_msg_log_error(msg, HLC_ERR_RESTRICTED, "Number of parameters exceed maximum allowed");
         return;
     }
 
@@ -381,9 +392,9 @@ void im_msg_send(_MSG_ST* msg, uint32_t deviceId, uint32_t threadId, uint32_t co
     if (slot < 0) {
         boost.Restore();
         if (slot == kRingCorrupt)
-            im_msg_log_error(msg, -11, "Invalid communication ring");
+            im_msg_log_error(msg, HLC_ERR_TIMEOUT, "Invalid communication ring");
         else
-            im_msg_log_error(msg, -11, "Execution stalled on the host side");
+            im_msg_log_error(msg, HLC_ERR_TIMEOUT, "Execution stalled on the host side");
         return;
     }
     const uint32_t sequence = RingHeaderWord(header, kRingSequence);
@@ -403,7 +414,7 @@ void im_msg_send(_MSG_ST* msg, uint32_t deviceId, uint32_t threadId, uint32_t co
     if (head == -1 && tail == -1) {
         RingSetHeaderWord(header, kRingHead, static_cast<uint32_t>(slot));
         RingSetHeaderWord(header, kRingTail, static_cast<uint32_t>(slot));
-        if (mp_interrupt_send(target) != 1) im_msg_log_error(msg, -12, "Failed to send communication interrupt");
+        if (mp_interrupt_send(target) != 1) im_msg_log_error(msg, HLC_ERR_NO_SYSTEM, "Failed to send communication interrupt");
     } else {
         RingSetHeaderWord(header, kRingTail, static_cast<uint32_t>(slot));
     }
@@ -427,7 +438,7 @@ int im_msg_get(_NODE_MAIN_RESOURCE_ST* record, uint32_t slot, _MSG_ST* msg, uint
     const uint32_t slots = RingHeaderWord(record->ringHeader, kRingSlots);
     if (slot >= slots || slots > 0xFFFF) {
         im_msg_dequeue_synch_cmd(&event);
-        im_msg_log_error(msg, -11, "Invalid communication ring");
+        im_msg_log_error(msg, HLC_ERR_TIMEOUT, "Invalid communication ring");
         return -1;
     }
     const uint32_t slotBody = RingSlotAddress(record->commRing, slot);
@@ -473,7 +484,7 @@ int im_msg_get(_NODE_MAIN_RESOURCE_ST* record, uint32_t slot, _MSG_ST* msg, uint
             const uint32_t system = ((node >> 4) & 15) - 1;
             const uint32_t board = (node & 15) - 1;
             g_hooks.sysDiag(system, board, 0, im_getenv(node, "DIAGDUMPFILE"));
-            im_msg_log_error(msg, -11, "Error incomplete response");
+            im_msg_log_error(msg, HLC_ERR_TIMEOUT, "Error incomplete response");
         } else {
             im_print_msg(0,
                          "\n\nTimeout after %4.1f seconds\nin Synchronous command on Node 0x%lx at index %ld for state %s\n%s\n",
@@ -493,7 +504,7 @@ int im_msg_get(_NODE_MAIN_RESOURCE_ST* record, uint32_t slot, _MSG_ST* msg, uint
                 ok = true;
             } else {
                 im_print_msg(setting, "%s\n", description);
-                im_msg_log_error(msg, -11, "Error incomplete response");
+                im_msg_log_error(msg, HLC_ERR_TIMEOUT, "Error incomplete response");
             }
         }
     }
@@ -631,14 +642,19 @@ void CSyncCmdList::FreeEntry(HANDLE event)
 
 uint32_t CSyncCmdList::ActiveCount() const
 {
+    // Senders link and unlink entries on other threads while this walks the list.
+    TaskBeginMutex();
     uint32_t n = 0;
     for (const _SYNC_CMD_LIST* e = active_; e; e = e->next) ++n;
+    TaskEndMutex();
     return n;
 }
 
 uint32_t CSyncCmdList::FreeCount() const
 {
+    TaskBeginMutex();
     uint32_t n = 0;
     for (const _SYNC_CMD_LIST* e = free_; e; e = e->next) ++n;
+    TaskEndMutex();
     return n;
 }

@@ -151,6 +151,8 @@ static_assert(offsetof(_APPLICATION_ST, error) == 12, "last error after three wo
 static_assert(offsetof(_APPLICATION_ST, functionBuffer) == 28, "name buffer after the record");
 static_assert(sizeof(_APPLICATION_ST) == 140, "application records are 140 bytes");
 
+// The process-wide last-error record and hook.  im_msg_end files an error into it under
+// the kernel critical section, from any sender's thread.
 extern _APPLICATION_ST im_Application;
 // Clears the record and points its error record at the two buffers.
 void im_msg_reset_application();
@@ -169,7 +171,9 @@ void im_msg_log_error(_MSG_ST* msg, int32_t code, const char* text);
 void im_msg_end(_MSG_ST* msg);
 
 // Reads the reply of a get-error command; see the modes below.  `out` must hold 4 bytes
-// (mode 2), 80 (mode 4), 32 (mode 8) or kMsgErrorTextBytes (mode 12).
+// (mode 2), 80 (mode 4), 32 (mode 8) or kMsgErrorTextBytes (mode 12).  Only the reply's
+// own slots count (the high half of the counts word): a text whose slot the reply did
+// not fill is empty, and a reply without slots gives code 0.
 constexpr uint32_t kMsgErrorTextBytes = 128;
 int32_t im_msg_get_error_item(_MSG_ST* msg, uint32_t mode, void* out);
 
@@ -191,6 +195,17 @@ struct ImMsgHooks {
 void im_msg_set_hooks(const ImMsgHooks* hooks);
 
 // ---- reply events ---------------------------------------------------------------------
+//
+// A synchronous sender that is a plain thread takes a reply event for its slot before it
+// waits; the board-to-host interrupt (MvpToHostHandler, on the node's interrupt process
+// thread) sets the events of the slots whose status has reached the expected one.
+//
+// Threads and locks: every member function may be called from any thread.  The two lists
+// and every field of their entries are guarded by the kernel critical section
+// (TaskBeginMutex), which each function takes itself; the event handle of an entry is
+// waited on, outside the lock, only by the sender that took it, until it gives it back
+// with FreeEntry.  The constructor and destructor run with the library's static objects,
+// when no other thread uses the list.
 
 struct _SYNC_CMD_LIST {
     uint32_t node;
@@ -210,17 +225,24 @@ public:
     CSyncCmdList(const CSyncCmdList&) = delete;
     CSyncCmdList& operator=(const CSyncCmdList&) = delete;
 
+    // The sender, before it waits: an auto-reset event for the slot (from the free list, or
+    // a new one), null when no event can be made.
     HANDLE GetEvent(uint32_t node, uint32_t slotBody, uint32_t mode);
+    // The interrupt process thread: sets the event of every entry of the node whose slot
+    // status is the expected one.
     void PostEvent(uint32_t node);
+    // The sender, after its wait: the entry goes back to the free list, its event reset.
     void FreeEntry(HANDLE event);
 
-    // Counts of the two lists (for diagnostics).
+    // Counts of the two lists (for diagnostics), taken under the lock.
     uint32_t ActiveCount() const;
     uint32_t FreeCount() const;
 
 private:
+    // Closes and deletes a chain of entries (destructor only).
     void DeleteEntry(_SYNC_CMD_LIST* entry);
 
+    // Both guarded by the kernel critical section.
     _SYNC_CMD_LIST* free_ = nullptr;
     _SYNC_CMD_LIST* active_ = nullptr;
 };

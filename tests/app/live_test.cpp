@@ -654,7 +654,7 @@ TEST_F(LiveTest, PauseCountNeedsAsManyResumesAsSuspends)
     EXPECT_EQ(worker.PauseCount(), 0);
     EXPECT_TRUE(WaitFor([&] { return worker.Passes() >= passes + 2; }));
     worker.Terminate();
-    worker.wait();
+    ASSERT_TRUE(worker.wait(5000));
     EXPECT_TRUE(worker.Finished());
 }
 

@@ -1,6 +1,7 @@
 // Ring server, command servers and the opcode table of host-served nodes.
 #include "cmdserver.h"
 
+#include "hlc_errors.h"
 #include "hwlock.h"
 #include "nodelist.h"
 #include "nodeopen.h"
@@ -34,8 +35,16 @@ void NoPrvHalt(MP_THREAD_ST*, int32_t) {}
 MpThreadLookupFn g_lookup = TableLookup;
 MpPrvHaltFn g_prvHalt = NoPrvHalt;
 
+// Empty entries start as mp_InvalidOpcode.  Entries that the library's wiring filled
+// while the library was loaded, before this file's initialisation, stay.
 struct TableInit {
-    TableInit() { mp_server_reset_handlers(); }
+    TableInit()
+    {
+        for (MpHandler& h : mp_opcode)
+            if (!h) h = mp_InvalidOpcode;
+        for (MpHandler& h : mp_opcode_user)
+            if (!h) h = mp_InvalidOpcode;
+    }
 } g_tableInit;
 
 _MSG_BODY_ST* Body(uint32_t address) { return reinterpret_cast<_MSG_BODY_ST*>(static_cast<uintptr_t>(address)); }
@@ -119,12 +128,12 @@ void mp_InvalidOpcode(_MSG_BODY_ST* msg)
     if (!resource) {
         // Not on a command server's task: answer the sender all the same.
         msg->err = _MSG_ERR_ST{};
-        mp_err_log(&msg->err, -6, nullptr, "Command decoder");
-        if (Mode(msg) == IM_REPLY_POLL) mp_msg_reply(msg, -6);
+        mp_err_log(&msg->err, HLC_ERR_INVALID_OPCODE, nullptr, "Command decoder");
+        if (Mode(msg) == IM_REPLY_POLL) mp_msg_reply(msg, HLC_ERR_INVALID_OPCODE);
         else mp_msg_complete(msg);
         return;
     }
-    _mp_res_log_error(resource, -6, nullptr);
+    _mp_res_log_error(resource, HLC_ERR_INVALID_OPCODE, nullptr);
     mp_res_free(resource);
 }
 
@@ -243,13 +252,13 @@ void MpNimServer(void* nodeRecord)
                     if (TaskSendMsg(msg, thread->commandPort))
                         ++thread->queued;
                     else
-                        CompleteUnexecuted(msg, -10);
+                        CompleteUnexecuted(msg, HLC_ERR_INVALID_THREAD);
                 } else if (Mode(msg) == IM_REPLY_POLL) {
                     msg->err = _MSG_ERR_ST{};
-                    mp_err_log(&msg->err, -10, nullptr, "Command decoder");
-                    mp_msg_reply(msg, -10);
+                    mp_err_log(&msg->err, HLC_ERR_INVALID_THREAD, nullptr, "Command decoder");
+                    mp_msg_reply(msg, HLC_ERR_INVALID_THREAD);
                 } else {
-                    CompleteUnexecuted(msg, -10);
+                    CompleteUnexecuted(msg, HLC_ERR_INVALID_THREAD);
                 }
                 if (mp_sys_section_wait(node, kSectionRing) != 0) break;
                 if (RingHeaderWord(header, kRingHead) == RingHeaderWord(header, kRingTail)) {
@@ -306,7 +315,7 @@ void mpFunctionServer(void* threadObject)
         } else if (cancelled) {
             __atomic_store_n(&msg->status, kMsgReceivedCancelled, __ATOMIC_RELEASE);
             if (opcode == kOpThrHalt) WaitHalt(thread);
-            CompleteUnexecuted(msg, -13);
+            CompleteUnexecuted(msg, HLC_ERR_HALTED);
         } else {
             __atomic_store_n(&msg->status, kMsgReceived, __ATOMIC_RELEASE);
             Dispatch(thread, msg, true);
@@ -326,7 +335,7 @@ void mp_server_stop_thread(MP_THREAD_ST* thread)
         if (!msg) break;
         --thread->queued;
         __atomic_store_n(&msg->status, kMsgReceivedCancelled, __ATOMIC_RELEASE);
-        CompleteUnexecuted(msg, -10);
+        CompleteUnexecuted(msg, HLC_ERR_INVALID_THREAD);
     }
     thread->queued = 0;
     TaskClosePort(thread->commandPort);

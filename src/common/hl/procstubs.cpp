@@ -1,6 +1,7 @@
 #include "procstubs.h"
 
 #include "cmdserver.h"
+#include "hlc_errors.h"
 #include "im_msgio.h"
 #include "im_param.h"
 
@@ -336,9 +337,9 @@ int32_t imGen1d(uint32_t thread, int32_t p0, int32_t p1, int32_t p2, int32_t p3,
     im_msg_put_long(&msg, 3, p3);
     im_msg_put_long(&msg, 4, static_cast<int32_t>(n));
     if (n > kGen1dMaxCoefficients) {
-        im_msg_log_error(&msg, -9, "Number of parameters exceed maximum allowed");
+        im_msg_log_error(&msg, HLC_ERR_RESTRICTED, "Number of parameters exceed maximum allowed");
     } else if (n > 0 && !coefficients) {
-        im_msg_log_error(&msg, -8, "Parameter invalid or unacceptable");
+        im_msg_log_error(&msg, HLC_ERR_INVALID_PARAMETER, "Parameter invalid or unacceptable");
     } else {
         for (uint32_t i = 0; i < n; ++i) im_msg_put_double(&msg, 5 + i, coefficients[i]);
         im_msg_send(&msg, 0, thread, control, IM_SYNC_NOWAIT);

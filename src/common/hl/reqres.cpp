@@ -1,6 +1,7 @@
 // Request resources, replies and error records of host-served commands.
 #include "reqres.h"
 
+#include "hlc_errors.h"
 #include "hwaccess.h"
 #include "hwlock.h"
 #include "nodelist.h"
@@ -13,28 +14,6 @@
 
 namespace {
 
-const char* const DefaultErrMessage[15] = {
-    "Invalid buffer ID",
-    "Invalid device ID, or no such device",
-    "File access error",
-    "Insufficient resources to carry out the operation",
-    "Referenced item not present",
-    "Invalid opcode received",
-    "Invalid OSB ID",
-    "Parameter invalid or unacceptable",
-    "Operation unable to execute due to a restriction",
-    "Invalid thread ID",
-    "Board did not respond within the timeout period",
-    "No such system",
-    "Function halted by imThrHalt()",
-    "Unacceptable buffer attribute (size, type, etc.)",
-    "Miscellaneous error",
-};
-const char kUnknownError[] = "Unknown/Undefined error code";
-
-constexpr uint32_t kOrloWritePosting = 0x2868;
-constexpr uint32_t kWritePostingFlush = 0x200;
-constexpr uint32_t kWritePostingBusy = 0x400;
 constexpr uint32_t kOpcodeDigGrab = 58;
 
 void* NoSync(uint32_t) { return nullptr; }
@@ -84,9 +63,7 @@ void mp_res_set_sync_ops(const MpSyncOps* ops)
 
 const char* mp_err_default(int32_t code)
 {
-    if (code == 0) return nullptr;
-    if (code < 0 && code >= -15) return DefaultErrMessage[-code - 1];
-    return kUnknownError;
+    return HlcErrorText(code);
 }
 
 void mp_err_log(_MSG_ERR_ST* record, int32_t code, const char* text, const char* function)
@@ -150,8 +127,8 @@ void mp_msg_wait_for_wr_posting_empty(_NODE_MAIN_RESOURCE_ST* record)
     if (!record) return;
     const uint32_t regs = record->primaryRegs ? record->primaryRegs : record->displayRegs;
     if (!regs) return;
-    HwWrite32(regs, kOrloWritePosting, HwRead32(regs, kOrloWritePosting) | kWritePostingFlush);
-    for (int i = 0; i < 128 && (HwRead32(regs, kOrloWritePosting) & kWritePostingBusy); ++i) {
+    HwWrite32(regs, kOrloBusControl, HwRead32(regs, kOrloBusControl) | kBusWritePostingFlush);
+    for (int i = 0; i < 128 && (HwRead32(regs, kOrloBusControl) & kBusWritePostingBusy); ++i) {
     }
 }
 
@@ -211,6 +188,8 @@ void mp_res_log_error_debug(MP_RESOURCE_ST* resource, int32_t code, const char* 
     }
     // Only the first error of a command is kept, so a later one leaves the buffer alone.
     if (!resource || code == 0 || resource->err.code != 0) return;
+    // The buffer is shared by the command servers of every node, each on its own thread.
+    TaskBeginMutex();
     const char* base = text ? text : mp_err_default(code);
     size_t used = 0;
     auto append = [&](const char* part) {
@@ -233,6 +212,7 @@ void mp_res_log_error_debug(MP_RESOURCE_ST* resource, int32_t code, const char* 
         }
     }
     _mp_res_log_error(resource, code, buffer);
+    TaskEndMutex();
 }
 
 void mp_res_free(MP_RESOURCE_ST* resource)

@@ -4,6 +4,15 @@
 // carries the message, the handler's name, the sync object and the command's first
 // error, and when released it files the error and replies to the sender or completes
 // the slot.  The error-record operations and the default texts live here as well.
+//
+// Threads and locks.  A thread object's request resource and error records belong to its
+// command server task: the resource functions below are called only from a handler
+// running on that task (mp_res_alloc finds the resource through the task argument), one
+// command at a time, so they take no lock.  The error-record functions act on the
+// caller's records only and may be called from any thread.  The replies publish the
+// status word last (release order), so a sender on another thread that sees the status
+// also sees the reply.  The sync-object table of mp_res_set_sync_ops is installed while
+// no node serves and only read afterwards.
 #pragma once
 
 #include "hlc_arch.h"
@@ -39,6 +48,8 @@ struct MP_RESOURCE_ST {
 // Thread object state as the servers use it.
 // The node word comes first and the id second, as every task argument of a node's kernel
 // begins (mp_sys_this_node_id and the buffer owner read them there).
+// Every field is used only by tasks of the node's kernel (one OS thread), except where
+// noted; ports and semaphores are handles of that kernel.
 struct MP_THREAD_ST {
     uint32_t node;
     uint32_t id;                        // thread id
@@ -47,15 +58,15 @@ struct MP_THREAD_ST {
     int32_t firstSema;
     int32_t secondSema;                 // event bit 2
     int32_t priority;
-    volatile uint32_t cancel;
-    uint32_t pendingHalt;
-    volatile uint32_t hold;
+    volatile uint32_t cancel;           // set by the ring server, cleared by the command server
+    uint32_t pendingHalt;               // changed under the kernel critical section
+    volatile uint32_t hold;             // set and cleared by the handlers that hold the object
     uint32_t created;                   // 1 once creation is complete
     uint32_t boardProcessor;
-    uint32_t queued;                    // messages sent to the command port, not yet taken
-    MP_RESOURCE_ST resource;
-    _MSG_ERR_ST firstError;
-    _MSG_ERR_ST pendingError;
+    uint32_t queued;                    // sent to the command port by the ring server, not yet taken
+    MP_RESOURCE_ST resource;            // the command server's current command
+    _MSG_ERR_ST firstError;             // written by mp_res_free on the command server
+    _MSG_ERR_ST pendingError;           // written by mp_res_free on the command server
 };
 static_assert(offsetof(MP_THREAD_ST, node) == 0 && offsetof(MP_THREAD_ST, id) == 4, "node word, then id");
 
@@ -67,9 +78,10 @@ struct MpSyncOps {
     void (*release)(void* sync);
 };
 // Installs the table (null members keep the defaults); null restores the defaults.
+// While no node serves (no lock).
 void mp_res_set_sync_ops(const MpSyncOps* ops);
 
-// ---- errors -------------------------------------------------------------------------
+// ---- errors (any thread) ------------------------------------------------------------
 
 // Default text of a code: null for 0, "Unknown/Undefined error code" outside -1..-15.
 const char* mp_err_default(int32_t code);
@@ -86,7 +98,7 @@ void mp_err_copy(const _MSG_ERR_ST* source, _MSG_ERR_ST* destination);
 const char* mp_err_msg(const _MSG_ERR_ST* record);
 const char* mp_err_func(const _MSG_ERR_ST* record);
 
-// ---- replies ------------------------------------------------------------------------
+// ---- replies (the command server's task, or whoever completes a slot) ---------------
 
 // Error word = code, status 50; a slot still in use rings the reply node's doorbell
 // with the alternate bit.
@@ -96,12 +108,20 @@ void mp_msg_complete(_MSG_BODY_ST* msg);
 // Waits until the node's Orlo has no write posting left.
 void mp_msg_wait_for_wr_posting_empty(_NODE_MAIN_RESOURCE_ST* record);
 
-// ---- request resources --------------------------------------------------------------
+// ---- request resources (a handler on its thread object's command server task) -------
 
+// The calling task's resource, set up for the message; null when the task has no thread
+// object as its argument.
 MP_RESOURCE_ST* mp_res_alloc(_MSG_BODY_ST* msg, uint32_t size, const char* name);
+// 1 when the handler may work: no error yet and no other task holding the thread object
+// (it waits, yielding, until the hold is let go).
 int mp_res_ok(MP_RESOURCE_ST* resource);
+// Files the command's error and replies or completes the slot.
 void mp_res_free(MP_RESOURCE_ST* resource);
+// First error wins.
 void _mp_res_log_error(MP_RESOURCE_ST* resource, int32_t code, const char* text);
+// As _mp_res_log_error, with the source file's base name and the line appended.  The
+// text is built in one buffer shared by every node, under the kernel critical section.
 void mp_res_log_error_debug(MP_RESOURCE_ST* resource, int32_t code, const char* text, const char* file, int line);
 int mp_res_init(uint32_t node);
 

@@ -3,6 +3,7 @@
 
 #include "bufid.h"
 #include "cmdserver.h"
+#include "hlc_errors.h"
 #include "im_param.h"
 #include "nodelist.h"
 #include "reqres.h"
@@ -144,7 +145,7 @@ void mp_SyncAlloc(_MSG_BODY_ST* msg)
                 ClearError(sync);
             }
         }
-        if (!id) _mp_res_log_error(res, -4, nullptr);
+        if (!id) _mp_res_log_error(res, HLC_ERR_NO_RESOURCES, nullptr);
         mp_msg_put_reply(msg, 0, id);
     }
     mp_res_free(res);
@@ -155,7 +156,7 @@ void mp_SyncFree(_MSG_BODY_ST* msg)
     MP_RESOURCE_ST* res = mp_res_alloc(msg, kResReplySize, "SyncFree");
     if (mp_res_ok(res)) {
         const uint32_t id = mp_msg_param(msg, 0);
-        if (!mp_osb_object(id)) _mp_res_log_error(res, -1, nullptr);
+        if (!mp_osb_object(id)) _mp_res_log_error(res, HLC_ERR_INVALID_BUFFER, nullptr);
         else mp_buf_free(mp_buf_pointer(id));
     }
     mp_res_free(res);
@@ -166,7 +167,7 @@ void mp_SyncGetError(_MSG_BODY_ST* msg)
     MP_RESOURCE_ST* res = mp_res_alloc(msg, kResReplySize, "SyncGetError");
     if (mp_res_ok(res)) {
         MP_SYNC_ST* sync = mp_osb_object(mp_msg_param(msg, 0));
-        if (!sync) _mp_res_log_error(res, -1, nullptr);
+        if (!sync) _mp_res_log_error(res, HLC_ERR_INVALID_BUFFER, nullptr);
         else mp_sync_reply_error_item(msg, &sync->err, mp_msg_param(msg, 1));
     }
     mp_res_free(res);
@@ -182,9 +183,9 @@ void mp_SyncHost(_MSG_BODY_ST* msg)
         if (id == 0) {
             // No object: nothing to answer.
         } else if (!IsStateRequest(value, true)) {
-            _mp_res_log_error(res, -8, nullptr);
+            _mp_res_log_error(res, HLC_ERR_INVALID_PARAMETER, nullptr);
         } else if (!sync) {
-            _mp_res_log_error(res, -1, nullptr);
+            _mp_res_log_error(res, HLC_ERR_INVALID_BUFFER, nullptr);
         } else if (value == kSyncAskCount) {
             mp_msg_put_reply(msg, 0, static_cast<uint32_t>(sync->count));
         } else if (value == kSyncAskState) {
@@ -206,9 +207,9 @@ void mp_SyncThread(_MSG_BODY_ST* msg)
         MP_SYNC_ST* sync = mp_osb_object(id);
         if (id == 0) {
         } else if (!IsStateRequest(value, false)) {
-            _mp_res_log_error(res, -8, nullptr);
+            _mp_res_log_error(res, HLC_ERR_INVALID_PARAMETER, nullptr);
         } else if (!sync) {
-            _mp_res_log_error(res, -1, nullptr);
+            _mp_res_log_error(res, HLC_ERR_INVALID_BUFFER, nullptr);
         } else {
             // On the command server's own task: the thread's later commands wait too.
             mp_osb_wait(sync, value);
@@ -225,15 +226,15 @@ void mp_SyncControl(_MSG_BODY_ST* msg)
         const uint32_t type = mp_msg_param(msg, 1);
         const double value = mp_msg_param_double(msg, 2);
         if (!sync) {
-            _mp_res_log_error(res, -1, nullptr);
+            _mp_res_log_error(res, HLC_ERR_INVALID_BUFFER, nullptr);
         } else if (type == kSyncControlState) {
             if (value == 10 || value == 20 || value == 30 || value == 40 || value == 50)
                 mp_osb_update_state(sync, static_cast<uint32_t>(value));
             else
-                _mp_res_log_error(res, -8, nullptr);
+                _mp_res_log_error(res, HLC_ERR_INVALID_PARAMETER, nullptr);
         } else if (type == kSyncControlMode) {
             if (value == 1 || value == 2) sync->mode = static_cast<uint32_t>(value);
-            else _mp_res_log_error(res, -8, nullptr);
+            else _mp_res_log_error(res, HLC_ERR_INVALID_PARAMETER, nullptr);
         }
     }
     mp_res_free(res);

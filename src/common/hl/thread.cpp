@@ -5,6 +5,7 @@
 #include "bufchild.h"
 #include "bufid.h"
 #include "cmdserver.h"
+#include "hlc_errors.h"
 #include "hwaccess.h"
 #include "hwlock.h"
 #include "im_param.h"
@@ -19,8 +20,6 @@
 namespace {
 
 constexpr size_t kMaxObjects = 64;
-constexpr uint32_t kOrloCapability = 0x2870;
-constexpr uint32_t kOrloCapabilityBit = 0x100;
 constexpr int32_t kServerCreatePriority = 30;
 
 MP_THREAD_OBJ_ST* g_objects[kMaxObjects];
@@ -85,7 +84,7 @@ int Attribute(const _MP_BUF_ST* attributes, uint32_t key, int32_t low, int32_t h
 {
     int32_t v;
     if (!attributes || mp_buf_get_field(attributes, key, &v) != 0) return 0;
-    if (v < low || v > high) return -8;
+    if (v < low || v > high) return HLC_ERR_INVALID_PARAMETER;
     *value = v;
     return 0;
 }
@@ -126,23 +125,23 @@ MP_THREAD_OBJ_ST* mpThrAlloc(MP_RESOURCE_ST* resource, uint32_t node, uint32_t o
 
     int32_t checked = 4, priority = 8, stack = 4096, value = -9999;
     const bool capable =
-        record && record->primaryRegs && (HwRead32(record->primaryRegs, kOrloCapability) & kOrloCapabilityBit);
+        record && record->primaryRegs && (HwRead32(record->primaryRegs, kOrloStatus) & kStatusCapability);
     int32_t enable = capable ? kThrSwitchOn : kThrSwitchOff;
     int bad = Attribute(attributes, kThrAttrChecked, 1, 4, &checked);
     if (!bad) bad = Attribute(attributes, kThrAttrPriority, 1, 15, &priority);
     if (!bad) bad = Attribute(attributes, kThrAttrStack, 4096, 65536, &stack);
     if (!bad) bad = Attribute(attributes, kThrAttrValue, INT32_MIN, INT32_MAX, &value);
     if (!bad) bad = Attribute(attributes, kThrAttrSwitch, kThrSwitchOff, kThrSwitchOn, &enable);
-    if (!bad && enable != kThrSwitchOn && enable != kThrSwitchOff) bad = -8;
+    if (!bad && enable != kThrSwitchOn && enable != kThrSwitchOff) bad = HLC_ERR_INVALID_PARAMETER;
     if (bad) {
-        Log(resource, -8);
+        Log(resource, HLC_ERR_INVALID_PARAMETER);
         return nullptr;
     }
     if (enable == kThrSwitchOn && !capable) enable = kThrSwitchOff;
 
     _MP_BUF_ST* b = mp_buf_alloc_on_node(node, static_cast<int32_t>(kThrBandBytes), 1, 1, 8, kLocInline);
     if (!b) {
-        Log(resource, -4);
+        Log(resource, HLC_ERR_NO_RESOURCES);
         return nullptr;
     }
     b->kind = kBufKindThread;
@@ -158,7 +157,7 @@ MP_THREAD_OBJ_ST* mpThrAlloc(MP_RESOURCE_ST* resource, uint32_t node, uint32_t o
         if (object) CloseAll(&object->server);
         if (predefinedId) PreDefBufAddress[predefinedId & 0xFFFF] = 0;
         mp_buf_free(b);
-        Log(resource, -4);
+        Log(resource, HLC_ERR_NO_RESOURCES);
         return nullptr;
     };
     if (!id || !object) return fail();
@@ -212,7 +211,7 @@ void mp_ThrAlloc(_MSG_BODY_ST* msg)
         const uint32_t attrId = mp_msg_param(msg, 1);
         _MP_BUF_ST* attributes = attrId ? mp_buf_pointer(attrId) : nullptr;
         MP_THREAD_OBJ_ST* object = nullptr;
-        if (attrId && !attributes) _mp_res_log_error(res, -1, nullptr);
+        if (attrId && !attributes) _mp_res_log_error(res, HLC_ERR_INVALID_BUFFER, nullptr);
         else object = mpThrAlloc(res, res->node, mp_msg_param(msg, 0), attributes);
         mp_msg_put_reply(msg, 0, object ? object->server.id : 0);
     }
@@ -228,10 +227,10 @@ void mp_ThrControl(_MSG_BODY_ST* msg)
         const double value = mp_msg_param_double(msg, 1);
         const int32_t v = static_cast<int32_t>(value);
         if (!object) {
-            _mp_res_log_error(res, -1, nullptr);
+            _mp_res_log_error(res, HLC_ERR_INVALID_BUFFER, nullptr);
         } else if (type == kThrAttrPriority) {
             if (v < 1 || v > 15) {
-                _mp_res_log_error(res, -8, nullptr);
+                _mp_res_log_error(res, HLC_ERR_INVALID_PARAMETER, nullptr);
             } else {
                 object->server.priority = v;
                 // This handler runs on the object's own command server.
@@ -240,10 +239,10 @@ void mp_ThrControl(_MSG_BODY_ST* msg)
         } else if (type == kThrAttrValue) {
             object->value = v;
         } else if (type == kThrAttrSwitch) {
-            if (v != kThrSwitchOn && v != kThrSwitchOff) _mp_res_log_error(res, -8, nullptr);
+            if (v != kThrSwitchOn && v != kThrSwitchOff) _mp_res_log_error(res, HLC_ERR_INVALID_PARAMETER, nullptr);
             else object->enable = v;
         } else {
-            _mp_res_log_error(res, -8, nullptr);
+            _mp_res_log_error(res, HLC_ERR_INVALID_PARAMETER, nullptr);
         }
     }
     mp_res_free(res);
@@ -288,7 +287,7 @@ void mp_ThrFree(_MSG_BODY_ST* msg)
     mp_thr_reap();
     MP_THREAD_OBJ_ST* object = Find(res->threadId);
     if (!object) {
-        _mp_res_log_error(res, -1, nullptr);
+        _mp_res_log_error(res, HLC_ERR_INVALID_BUFFER, nullptr);
         mp_res_free(res);
         return;
     }

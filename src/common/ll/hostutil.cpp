@@ -1,6 +1,8 @@
 // Settings lookup (environment and ini file) and the file search along path variables.
 #include "hostutil.h"
 
+#include "regularfile.h"
+
 #include <unistd.h>
 
 #include <atomic>
@@ -34,9 +36,11 @@ void StoreResult(char* out, const std::string& text)
     out[n] = '\0';
 }
 
+// Only a regular file counts as found: a named pipe, a device or a directory of that
+// name would block or mislead the reader that opens the path next.
 bool Accessible(const std::string& path, int how)
 {
-    return access(path.c_str(), how) == 0;
+    return access(path.c_str(), how) == 0 && qsrf::IsRegularFile(path);
 }
 
 }  // namespace

@@ -16,7 +16,8 @@ constexpr uint32_t kSearchPathBytes = 512;
 // number in decimal); it stays valid while the ini data is loaded.
 const char* im_getenv(uint32_t node, const char* name);
 
-// Finds a file. The name (with the default extension appended when its part after any
+// Finds a regular file (a named pipe, device or directory of that name is passed over as
+// if absent). The name (with the default extension appended when its part after any
 // leading dots has no "." and an extension is given) is tried as it stands; unless it
 // begins with "~", ".", "/", "\" or has ":" as its second character, each directory of
 // the variable's value (im_getenv; directories separated by ";" or ":") is tried next.

@@ -49,8 +49,8 @@ void MpTimerServer(void* nodeRecord) {
 
     int32_t signal = node.getSignal(nodeRecord, source);
     if (!TaskValidateSema(signal)) {
-        WriteRegister(registers, kTimerCounterRegister, 0);
-        WriteRegister(registers, kTimerReloadRegister, 0);
+        WriteRegister(registers, kOrloTimerCounter, 0);
+        WriteRegister(registers, kOrloTimerControl, 0);
         return;
     }
 
@@ -59,11 +59,11 @@ void MpTimerServer(void* nodeRecord) {
     // differ between x87 and SSE arithmetic), so the result is rounded.
     double frequency = *node.frequency;
     uint32_t reload = static_cast<uint32_t>(std::llround(1.0 / (1.0 / frequency))) & 0x7FFFFFFFu;
-    WriteRegister(registers, kTimerCounterRegister, reload);
-    WriteRegister(registers, kTimerReloadRegister, reload);
+    WriteRegister(registers, kOrloTimerCounter, reload);
+    WriteRegister(registers, kOrloTimerControl, reload);
     *tickCounter = 0;
-    WriteRegister(registers, kTimerReloadRegister, reload);
-    WriteRegister(registers, kTimerReloadRegister, reload | kTimerRunBit);
+    WriteRegister(registers, kOrloTimerControl, reload);
+    WriteRegister(registers, kOrloTimerControl, reload | kTimerControlRun);
     TimerInit(0);
     *pendingTicks = 1;
     if (node.timerRunning) *node.timerRunning = 1;

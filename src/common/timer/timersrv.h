@@ -7,17 +7,11 @@
 #pragma once
 
 #include "hlc_arch.h"
+#include "regmap/orlo_regs.h"
 
 #include <cstdint>
 
-// Interrupt sources of the two Orlos' timers.
-constexpr int kTimerSourcePrimary = 42;
-constexpr int kTimerSourceDisplay = 74;
-// Timer registers (byte offsets in an Orlo register block).
-constexpr uint32_t kTimerCounterRegister = 0x2048;
-constexpr uint32_t kTimerReloadRegister = 0x2050;
-constexpr uint32_t kTimerRunBit = 0x80000000u;
-constexpr uint32_t kTimerDefaultFrequency = 50000000u;
+constexpr uint32_t kTimerDefaultFrequency = kOrloTimerHz;
 
 // What the timer server needs of one node.
 struct TimerServerNode {

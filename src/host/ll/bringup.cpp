@@ -2,6 +2,7 @@
 #include "bringup.h"
 #include "consolepipe.h"
 #include "halcyraini.h"
+#include "hlc_wiring.h"
 #include "hwaccess.h"
 #include "inthooks.h"
 #include "shellload.h"
@@ -16,11 +17,6 @@ int atExitOK = 0;
 namespace {
 
 constexpr uint32_t kNoWindowsMode = 0x20000000u;
-constexpr uint32_t kCpuResetBit = 0x10000;   // processor reset in the memory control word
-constexpr uint32_t kCpuStartBit = 0x400000;
-constexpr uint32_t kEmulatorBit = 0x10;
-constexpr uint32_t kEmulatorClear = 0x1000000;
-constexpr uint32_t kMemControlStart = 0x100000;
 
 const char* ShellName()
 {
@@ -175,19 +171,19 @@ void BrdResetHaltCpu(_NODE_MAIN_RESOURCE_ST* r)
     // Hold the processor in reset, release the hardware lock, and with a processor on
     // the board pulse the reset once more so that it leaves reset halted.
     const uint32_t control = HwRead32(r->primaryRegs, kOrloMemControl);
-    HwWrite32(r->primaryRegs, kOrloMemControl, control | kCpuResetBit);
+    HwWrite32(r->primaryRegs, kOrloMemControl, control | kMemControlCpuReset);
     HwWrite32(r->primaryRegs, kOrloLock, 0);
     if (!(HwRead32(r->primaryRegs, kOrloStatus) & 0x40)) return;
-    HwWrite32(r->primaryRegs, kOrloMemControl, control | kCpuResetBit);
-    HwWrite32(r->primaryRegs, kOrloMemControl, control & ~kCpuResetBit);
+    HwWrite32(r->primaryRegs, kOrloMemControl, control | kMemControlCpuReset);
+    HwWrite32(r->primaryRegs, kOrloMemControl, control & ~kMemControlCpuReset);
 }
 
 void BrdStartCpu(_NODE_MAIN_RESOURCE_ST* r)
 {
     if (!r || !r->primaryRegs) return;
-    HwWrite32(r->primaryRegs, kOrloInterruptClear, kCpuStartBit);
-    HwWrite32(r->primaryRegs, kOrloInterruptSet, kCpuStartBit);
-    HwWrite32(r->primaryRegs, kOrloInterruptClear, kCpuStartBit);
+    HwWrite32(r->primaryRegs, kOrloInterruptClear, kInterruptCpuStart);
+    HwWrite32(r->primaryRegs, kOrloInterruptSet, kInterruptCpuStart);
+    HwWrite32(r->primaryRegs, kOrloInterruptClear, kInterruptCpuStart);
 }
 
 int BrdLockCheck(_NODE_MAIN_RESOURCE_ST* r)
@@ -203,9 +199,9 @@ void BrdLockReset(_NODE_MAIN_RESOURCE_ST* r)
 int IsEmulatorActive(_NODE_MAIN_RESOURCE_ST* r)
 {
     if (!r || !r->primaryRegs) return 0;
-    const uint32_t control = HwRead32(r->primaryRegs, kOrloControl) & ~kEmulatorClear;
+    const uint32_t control = HwRead32(r->primaryRegs, kOrloControl) & ~kInterruptEmulatorClear;
     HwWrite32(r->primaryRegs, kOrloControl, control);
-    return (HwRead32(r->primaryRegs, kOrloControl) & kEmulatorBit) ? 0 : 1;
+    return (HwRead32(r->primaryRegs, kOrloControl) & kControlEmulatorAbsent) ? 0 : 1;
 }
 
 int CheckMvpRestart(_NODE_MAIN_RESOURCE_ST* record)
@@ -216,9 +212,9 @@ int CheckMvpRestart(_NODE_MAIN_RESOURCE_ST* record)
     LockRelease(record);
     _NODE_ST* block = InitRemoteNode(record, 1);
     if (!block || block->commState != -1) return 0;
-    if (!WaitFor(hooks.timeout(0), [&] { return hooks.semaCheck(node, static_cast<int32_t>(kStartedSemaphore)) > 0; }))
+    if (!WaitFor(hooks.timeout(0), [&] { return hooks.semaCheck(node, static_cast<int32_t>(kProcessorStartedSignal)) > 0; }))
         return 0;
-    hooks.semaReset(node, static_cast<int32_t>(kStartedSemaphore));
+    hooks.semaReset(node, static_cast<int32_t>(kProcessorStartedSignal));
     hooks.interruptSend(node);
     WaitFor(hooks.timeout(2), [&] { return block->commState == 1; });
     return block->commState;
@@ -244,6 +240,8 @@ void BrdCloseNodeRecord(_NODE_MAIN_RESOURCE_ST* record)
 int32_t im_board_init(uint32_t system, uint32_t board, char** shellName, uint32_t mode,
                       _NODE_MAIN_RESOURCE_ST* record)
 {
+    // The first bring-up of a process that did not wire the library at load wires it now.
+    HlcEnsureLibraryWired();
     const HlcBoardHooks& hooks = HlcGetBoardHooks();
     const uint32_t node = HlcNodeNumber(system, board);
     const uint32_t plain = mode & ~kNoWindowsMode;

@@ -8,12 +8,8 @@
 
 #include <cstdint>
 
-// Mailbox word values.
-constexpr uint32_t kMailboxBooting = 0xCAFEFADEu;
-constexpr uint32_t kMailboxReady = 0xDEADBEEFu;
-constexpr uint32_t kMailboxRunning = 0xFEEDDEADu;
+// Mailbox reads a start-up handshake waits for the next word (the words: orlo_regs.h).
 constexpr uint32_t kMailboxPolls = 10000;
-constexpr uint32_t kStartedSemaphore = 33;
 // Longest wait for the user to reset an active JTAG emulator (quarter seconds).
 constexpr int32_t kEmulatorWaitRounds = 240;
 

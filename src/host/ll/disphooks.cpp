@@ -11,20 +11,32 @@ uint32_t NoNodeList(uint32_t*, uint32_t)
     return 0;
 }
 
-const HlcDisplayHooks kDefaults = {NoDisplay, NoNodeList};
-HlcDisplayHooks g_hooks = kDefaults;
+constexpr HlcDisplayHooks BuiltinDisplayHooks()
+{
+    HlcDisplayHooks h{};
+    h.displayLink = NoDisplay;
+    h.nodeList = NoNodeList;
+    return h;
+}
+
+constexpr HlcDisplayHooks kBuiltin = BuiltinDisplayHooks();
+HlcDisplayHooks g_hooks = kBuiltin;
 
 } // namespace
 
-void HlcSetDisplayHooks(const HlcDisplayHooks* hooks)
+int HlcSetDisplayHooks(const HlcDisplayHooks& hooks)
 {
-    g_hooks = kDefaults;
-    if (!hooks) return;
-    if (hooks->displayLink) g_hooks.displayLink = hooks->displayLink;
-    if (hooks->nodeList) g_hooks.nodeList = hooks->nodeList;
+    if (!HlcEveryMemberSet(hooks)) return -1;
+    g_hooks = hooks;
+    return 0;
 }
 
 const HlcDisplayHooks& HlcGetDisplayHooks()
 {
     return g_hooks;
+}
+
+const HlcDisplayHooks& HlcBuiltinDisplayHooks()
+{
+    return kBuiltin;
 }

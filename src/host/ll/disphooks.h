@@ -1,11 +1,17 @@
 // What the display code needs from the library core: the display view of an open node
 // (how its display chip is reached, the display shadow, the display state words, where
-// the chip sits on PCI) and the host's node list.  Until the core installs its table the
-// defaults answer "no node" and an empty node list.
+// the chip sits on PCI) and the host's node list.  The built-in table answers "no node"
+// and an empty node list; the library's wiring (HlcWireLibrary) replaces both members.
+//
+// Thread contract: as for the tables of hosthooks.h, the table is written only by the
+// wiring (at library load and start-up, before any node is opened) and by
+// HlcDisplayHookOverride in tests while no node thread runs; no lock guards the reads.  Both members are called on the caller's thread of
+// the display functions and on the node's tasks that serve display requests.
 #pragma once
 
 #include "hlc_arch.h"
 #include "device.h"
+#include "hosthooks.h"
 
 #include <cstdint>
 
@@ -28,10 +34,16 @@ struct HlcDisplayLink {
 };
 
 struct HlcDisplayHooks {
-    HlcDisplayLink* (*displayLink)(uint32_t node);            // null: node not open
+    // null: node not open.  The record is the calling thread's own copy, valid until its
+    // next call for the same node.
+    HlcDisplayLink* (*displayLink)(uint32_t node);
     uint32_t (*nodeList)(uint32_t* nodes, uint32_t capacity); // node numbers of the host's node list; count
 };
 
-// Installs the table (null members keep their defaults); null restores every default.
-void HlcSetDisplayHooks(const HlcDisplayHooks* hooks);
+// Replaces the whole table.  A table with a null member is refused: -1, and the current
+// table stays; 0 when installed.
+int HlcSetDisplayHooks(const HlcDisplayHooks& hooks);
 const HlcDisplayHooks& HlcGetDisplayHooks();
+// The built-in table that is in place until the library wires its own.
+const HlcDisplayHooks& HlcBuiltinDisplayHooks();
+using HlcDisplayHookOverride = HlcHookOverride<HlcDisplayHooks, HlcGetDisplayHooks, HlcSetDisplayHooks>;

@@ -237,11 +237,11 @@ int IsBoardInDualScreen(uint32_t base)
             screens = layout[0] * layout[1];
         // The screen table holds at most kMaxScreens records.
         screens = std::min(screens, kMaxScreens);
-        uint32_t table[kMaxScreens][kScreenInfoBytes / 4] = {};
+        uint32_t table[kMaxScreens][kEscapeScreenRecordBytes / 4] = {};
         separate = 1;
         for (uint32_t i = 0; i < screens; ++i) {
-            if (DisplayEscape(dc, kEscapeScreenInfo, 4, &i, kScreenInfoBytes, table[i]) <= 0) continue;
-            const uint32_t screenBase = table[i][kScreenInfoBytes / 4 - 1];
+            if (DisplayEscape(dc, kEscapeScreenInfo, 4, &i, kEscapeScreenRecordBytes, table[i]) <= 0) continue;
+            const uint32_t screenBase = table[i][kEscapeScreenRecordBytes / 4 - 1];
             if ((screenBase & ~0xFu) == (base & ~0xFu)) {
                 separate = 0;
                 break;

@@ -4,6 +4,7 @@
 #pragma once
 
 #include "hlc_arch.h"
+#include "displaydriver.h"
 #include "videomode.h"
 
 #include <cstddef>
@@ -68,10 +69,7 @@ enum : uint32_t {
     DISP_STATE_VIDEO = 149,     // 103 words of the current TVIDEO_PARAM
 };
 
-// Private escapes of the display driver.
-constexpr uint32_t kEscapeDisplayLayout = 0x51564C7Fu;   // 8 bytes: columns, rows
-constexpr uint32_t kEscapeScreenInfo = 0x51564CF0u;      // screen index in, 60 bytes out
-constexpr uint32_t kScreenInfoBytes = 60;
+// Screens the dual-head detection asks the display driver about.
 constexpr uint32_t kMaxScreens = 16;
 
 int im_disp_key(uint32_t node, uint32_t key, uint32_t mask, uint32_t mode);   // 0, 1 no node or refused

@@ -401,7 +401,7 @@ uint32_t HlcDacWaitPllLock(uint32_t node, uint32_t select)
     PllAddress(node, select | 0x3F);
     for (int i = 0; i < 1000; ++i) {
         PauseMicroseconds(10);
-        if (DacReadRegisterByByte(node, data) & 0x40) return 0;
+        if (DacReadRegisterByByte(node, data) & PLL_STATUS_LOCKED) return 0;
     }
     return 2;
 }

@@ -5,6 +5,7 @@
 #include "hosthooks.h"
 #include "hwaccess.h"
 #include "nodeopen.h"
+#include "regularfile.h"
 
 #include <cctype>
 #include <cstdlib>
@@ -95,7 +96,8 @@ long PrFileSize(FILE* file)
 uint32_t PrFpgaSeekGeneric(uint32_t, const char* path, FILE** file, double* softwareVersion, double* hardwareVersion)
 {
     *file = nullptr;
-    FILE* f = path ? std::fopen(path, "rb") : nullptr;
+    // Only a regular file is opened: a pipe or a device would block or never end.
+    FILE* f = path && qsrf::IsRegularFile(path) ? std::fopen(path, "rb") : nullptr;
     if (!f) return FPGA_READ_NO_DATA;
     const long size = PrFileSize(f);
     if (size < 0 || size > kFpgaMaxFileBytes) {

@@ -22,7 +22,8 @@ uint32_t mp_sys_load_fpga(uint32_t node, const char* name, uint32_t option);
 
 // Opens the file and positions it at the first "Generic" data line, capturing the
 // "SW_Version " and "HW_Version " numbers before it (versions may be null); 0 with the
-// open file, else FPGA_READ_NO_DATA or FPGA_READ_TOO_LARGE (nothing left open).
+// open file, else FPGA_READ_NO_DATA (also for a path that is no regular file, which is
+// never opened) or FPGA_READ_TOO_LARGE (nothing left open).
 uint32_t PrFpgaSeekGeneric(uint32_t node, const char* path, FILE** file, double* softwareVersion,
                            double* hardwareVersion);
 // Decodes the rest of the file into a new image (free it with std::free); 0 or an error.

@@ -21,6 +21,7 @@
 #include "consolepipe.h"
 #include "hostutil.h"
 #include "pci.h"
+#include "regularfile.h"
 
 #include <unistd.h>
 
@@ -32,6 +33,8 @@
 #include <map>
 #include <mutex>
 #include <string>
+#include <unordered_map>
+#include <unordered_set>
 #include <utility>
 
 // ---- keyword table ------------------------------------------------------------------------
@@ -268,13 +271,24 @@ bool IsTextWord(const _HALCYRA_INI_ST* record, uint32_t word)
     return word >= start && word < start + record->TextSize + 1;   // the text's terminator too
 }
 
-// True when word is the address of a record of the chain that begins at global.
-bool IsRecordWord(const _HALCYRA_INI_ST* global, uint32_t word)
+// Every record alive, so that a connection word can be told from a number or a text
+// pointer at once, however long the chain.
+std::mutex g_recordsMutex;
+std::unordered_set<uint32_t> g_records;
+
+void ForgetRecord(const _HALCYRA_INI_ST* r)
 {
-    for (const _HALCYRA_INI_ST* r = global; r != nullptr; r = r->Next)
-        if (ToWord(r) == word)
-            return true;
-    return false;
+    std::lock_guard<std::mutex> lock(g_recordsMutex);
+    g_records.erase(ToWord(r));
+}
+
+// True when word is the address of a live record.
+bool IsRecordWord(uint32_t word)
+{
+    if (word == 0)
+        return false;
+    std::lock_guard<std::mutex> lock(g_recordsMutex);
+    return g_records.count(word) != 0;
 }
 
 // Opens the console with the file's console setting (unless that is -1).
@@ -321,6 +335,8 @@ void JoinLine(std::string line, std::string& joined)
 
 bool ReadJoinedFile(const char* path, std::string& joined)
 {
+    if (!qsrf::IsRegularFile(path))
+        return false;   // a pipe or a device would block the open or never end
     FILE* f = std::fopen(path, "r");
     if (f == nullptr)
         return false;
@@ -406,16 +422,23 @@ bool ParseNumber(const char*& p, uint32_t* value)
     return true;
 }
 
+// Frees the records from r on.
+void FreeRecords(_HALCYRA_INI_ST* r)
+{
+    while (r != nullptr) {
+        _HALCYRA_INI_ST* next = r->Next;
+        ForgetRecord(r);
+        std::free(r);
+        r = next;
+    }
+}
+
 // Frees the chain from record on; the texts go with the global record.
 void FreeChain(_HALCYRA_INI_ST* global)
 {
     char* path = global->FilePath;
     char* text = global->Text;
-    for (_HALCYRA_INI_ST* r = global; r != nullptr;) {
-        _HALCYRA_INI_ST* next = r->Next;
-        std::free(r);
-        r = next;
-    }
+    FreeRecords(global);
     std::free(path);
     std::free(text);
 }
@@ -423,7 +446,7 @@ void FreeChain(_HALCYRA_INI_ST* global)
 // One scan position.
 struct Scan {
     _HALCYRA_INI_ST* global;
-    _HALCYRA_INI_ST* current;
+    _HALCYRA_INI_ST* current;   // also the last record of the chain
     char* text;
     size_t size;
     int quiet;
@@ -438,52 +461,94 @@ size_t LineEnd(const Scan& s, size_t pos)
     return pos;
 }
 
-// Value of a setting or field: begins with a digit → number (or the text when more
-// follows, or always for a connection list); otherwise a symbol's value, 0 for another
-// keyword, else the text. *isText tells which.
-uint32_t ParseValue(Scan& s, const _REG_TABLE_ST* row, size_t start, size_t end, bool* isText)
+// Settings whose values are texts in practice: FpgaName and the [EnvSetting] paths and
+// names. Every other setting row, and every register field, takes numbers only.
+bool IsTextSetting(const _REG_TABLE_ST* row)
+{
+    return IsSettingRow(row) && row->ValueOrType == kNum &&
+           (row->KindOrOffset == 0x2C || (row->KindOrOffset >= 0xBC && row->KindOrOffset <= 0xE8));
+}
+
+// A whole 32-bit number in "%i" form (optional sign, decimal, 0x hexadecimal, leading 0
+// octal) filling [v, end).
+bool WholeNumber(const char* v, const char* end, uint32_t* value)
+{
+    const char* digits = (*v == '-' || *v == '+') ? v + 1 : v;
+    if (digits >= end || !std::isdigit(static_cast<unsigned char>(*digits)))
+        return false;
+    char* stop = nullptr;
+    errno = 0;
+    const long long n = std::strtoll(v, &stop, 0);
+    if (stop != end || errno == ERANGE || n < INT32_MIN || n > static_cast<long long>(UINT32_MAX))
+        return false;
+    *value = static_cast<uint32_t>(n);
+    return true;
+}
+
+enum class ValueKind { Number, Text, Refused };
+
+// Value of a setting or field. A number-only setting or field takes a whole number, a
+// symbol's value, or 0 for another keyword; anything else is refused. A text setting
+// takes a number that begins with a digit and fills the value, and a connection list
+// keeps its text when it begins with a digit; otherwise both take a symbol's value, 0 for
+// another keyword, else their text.
+uint32_t ParseValue(Scan& s, const _REG_TABLE_ST* row, size_t start, size_t end, ValueKind* kind)
 {
     char* v = s.text + start;
-    *isText = false;
+    *kind = ValueKind::Number;
     auto keepText = [&]() {
-        *isText = true;
+        *kind = ValueKind::Text;
         if (end < s.size)
             s.text[end] = '\0';
         return ToWord(v);
     };
-    if (start < end && std::isdigit(static_cast<unsigned char>(*v))) {
-        if (row->ValueOrType == kList)
-            return keepText();
-        char* stop = nullptr;
-        errno = 0;
-        const unsigned long n = std::strtoul(v, &stop, 0);
-        if (stop != s.text + end || errno == ERANGE)
-            return keepText();
-        return static_cast<uint32_t>(n);
+    const bool isList = IsSettingRow(row) && row->ValueOrType == kList;
+    const bool numbersOnly = !isList && !IsTextSetting(row);
+    const bool digit = start < end && std::isdigit(static_cast<unsigned char>(*v));
+    uint32_t number = 0;
+    const bool triesNumber = numbersOnly || (digit && !isList);
+    if (triesNumber && WholeNumber(v, s.text + end, &number))
+        return number;
+    if (!digit && start < end) {
+        size_t length = 0;
+        const _REG_TABLE_ST* symbol = FindRow(v, &length);
+        if (symbol != nullptr)
+            return symbol->KindOrOffset == kSym ? symbol->ValueOrType : 0;
     }
-    size_t length = 0;
-    const _REG_TABLE_ST* symbol = start < end ? FindRow(v, &length) : nullptr;
-    if (symbol != nullptr && symbol->KindOrOffset == kSym)
-        return symbol->ValueOrType;
-    if (symbol != nullptr)
+    if (numbersOnly) {
+        *kind = ValueKind::Refused;
         return 0;
+    }
     return keepText();
 }
 
 // Appends a [Node] record: a copy of the global record as it stands.
 bool NewNodeRecord(Scan& s)
 {
-    auto* r = static_cast<_HALCYRA_INI_ST*>(std::malloc(sizeof(_HALCYRA_INI_ST)));
+    _HALCYRA_INI_ST* r = HalcyraIniNewRecord(s.global);
     if (r == nullptr)
         return false;
-    *r = *s.global;
-    r->Next = nullptr;
-    _HALCYRA_INI_ST* last = s.global;
-    while (last->Next != nullptr)
-        last = last->Next;
-    last->Next = r;
+    s.current->Next = r;   // the current record is the chain's last
     s.current = r;
     return true;
+}
+
+// A number-only setting or field given something else keeps its value (the value word's
+// field bits for a field: the prefix's pair, the primary pair without prefix), and the
+// user is told so.
+void ReportRefusedValue(const Scan& s, const _REG_TABLE_ST* row, size_t start, size_t end)
+{
+    uint32_t kept = 0;
+    if (IsSettingRow(row)) {
+        kept = GetWord(s.current, row->KindOrOffset);
+    } else {
+        const uint32_t low = LowBit(row->ValueOrType);
+        const uint32_t pair = PairOffset(row->KindOrOffset, s.prefix != 0 ? s.prefix : INI_PREFIX_PRIMARY);
+        kept = (GetWord(s.current, pair) & row->ValueOrType) >> low;
+    }
+    im_open_pipe(2);
+    im_print_msg(0, "\nHlcLib Ini file '%s': %s=%s is not a number, %s keeps %u\n\n", s.global->FilePath,
+                 row->KeyWord, std::string(s.text + start, end - start).c_str(), row->KeyWord, kept);
 }
 
 // Scans the joined text into the records. False when a record could not be allocated.
@@ -546,12 +611,14 @@ bool ScanText(Scan& s)
             pos = eol;
             continue;
         }
-        bool isText = false;
-        const uint32_t value = ParseValue(s, row, pos + length + 1, eol, &isText);
-        if (IsSettingRow(row)) {
+        ValueKind valueKind = ValueKind::Number;
+        const uint32_t value = ParseValue(s, row, pos + length + 1, eol, &valueKind);
+        if (valueKind == ValueKind::Refused) {
+            ReportRefusedValue(s, row, pos + length + 1, eol);
+        } else if (IsSettingRow(row)) {
             SetWord(s.current, kind, value);
-        } else if (!isText) {
-            // A register field (a text is no field value and is passed over).
+        } else if (valueKind == ValueKind::Number) {
+            // A register field.
             const uint32_t mask = row->ValueOrType;
             if (s.prefix == 0) {
                 StoreField(s.current, PairOffset(kind, INI_PREFIX_PRIMARY), mask, value);
@@ -570,6 +637,10 @@ bool ScanText(Scan& s)
 void LinkRings(_HALCYRA_INI_ST* global)
 {
     static const uint32_t kOffsets[] = {0x30, 0x34, 0x3C};
+    // The first record (global record first) of each device number.
+    std::unordered_map<uint32_t, _HALCYRA_INI_ST*> byDevice;
+    for (_HALCYRA_INI_ST* r = global; r != nullptr; r = r->Next)
+        byDevice.emplace(r->DeviceNbr, r);
     for (_HALCYRA_INI_ST* r = global->Next; r != nullptr; r = r->Next) {
         for (uint32_t off : kOffsets) {
             const uint32_t word = GetWord(r, off);
@@ -588,9 +659,8 @@ void LinkRings(_HALCYRA_INI_ST* global)
                     break;
                 }
                 if (number != r->DeviceNbr) {
-                    _HALCYRA_INI_ST* other = global;
-                    while (other != nullptr && other->DeviceNbr != number)
-                        other = other->Next;
+                    const auto found = byDevice.find(number);
+                    _HALCYRA_INI_ST* other = found != byDevice.end() ? found->second : nullptr;
                     if (other != nullptr && IsTextWord(other, GetWord(other, off))) {
                         SetWord(other, off, GetWord(r, off));
                         SetWord(r, off, ToWord(other));
@@ -607,8 +677,7 @@ void LinkRings(_HALCYRA_INI_ST* global)
 
 void FillPartners(_HALCYRA_INI_ST* r, uint32_t offset, uint8_t* bytes)
 {
-    if (!IsRecordWord(g_reading != nullptr ? g_reading : HalcyraIniSt, GetWord(r, offset)) ||
-        r->DeviceNbr == 0)
+    if (!IsRecordWord(GetWord(r, offset)) || r->DeviceNbr == 0)
         return;
     _HALCYRA_INI_ST* cursor = r;
     int n = 0;
@@ -666,9 +735,23 @@ void ReportFailure(const char* path)
 
 }  // namespace
 
+_HALCYRA_INI_ST* HalcyraIniNewRecord(const _HALCYRA_INI_ST* from)
+{
+    auto* r = static_cast<_HALCYRA_INI_ST*>(std::calloc(1, sizeof(_HALCYRA_INI_ST)));
+    if (r == nullptr)
+        return nullptr;
+    if (from != nullptr) {
+        *r = *from;
+        r->Next = nullptr;
+    }
+    std::lock_guard<std::mutex> lock(g_recordsMutex);
+    g_records.insert(ToWord(r));
+    return r;
+}
+
 _HALCYRA_INI_ST* HalcyraIniLoad(const char* knownPath, const std::string* content, int quiet)
 {
-    auto* global = static_cast<_HALCYRA_INI_ST*>(std::calloc(1, sizeof(_HALCYRA_INI_ST)));
+    _HALCYRA_INI_ST* global = HalcyraIniNewRecord(nullptr);
     if (global == nullptr) {
         im_open_pipe(2);
         im_print_msg(0, "\nHlcLib error while handling Ini file or Ini file not found.\n\n");
@@ -678,7 +761,7 @@ _HALCYRA_INI_ST* HalcyraIniLoad(const char* knownPath, const std::string* conten
     global->FilePath = knownPath != nullptr ? strdup(knownPath) : FindHalcyraIniFile();
     if (global->FilePath == nullptr) {
         ReportFailure(nullptr);   // the not-found listing was printed by the search
-        std::free(global);
+        FreeRecords(global);
         return nullptr;
     }
 
@@ -906,17 +989,34 @@ void HalcyraIniFree(_HALCYRA_INI_ST* record)
     for (_HALCYRA_INI_ST* r = global; r->Next != nullptr; r = r->Next) {
         if (r->Next == record) {
             r->Next = nullptr;
-            while (record != nullptr) {
-                _HALCYRA_INI_ST* next = record->Next;
-                std::free(record);
-                record = next;
-            }
+            FreeRecords(record);
             return;
         }
     }
 }
 
 // ---- connection rings ----------------------------------------------------------------------
+
+namespace {
+
+// A ring has at most one member per node number, and node numbers are below 255.
+constexpr int kMaxRingMembers = 256;
+
+// True when the ring from r reaches the record of deviceNbr within a ring's length.
+bool LeadsTo(const _HALCYRA_INI_ST* r, uint32_t deviceNbr, uint32_t offset)
+{
+    for (int step = 0; step < kMaxRingMembers; ++step) {
+        if (r->DeviceNbr == deviceNbr)
+            return true;
+        const uint32_t link = GetWord(r, offset);
+        if (!IsRecordWord(link))
+            return false;
+        r = FromWord<const _HALCYRA_INI_ST>(link);
+    }
+    return false;
+}
+
+}  // namespace
 
 uint32_t HalcyraIniLink(_HALCYRA_INI_ST** cursor, uint32_t deviceNbr, uint32_t offset)
 {
@@ -927,13 +1027,12 @@ uint32_t HalcyraIniLink(_HALCYRA_INI_ST** cursor, uint32_t deviceNbr, uint32_t o
     }
     if (cursor == nullptr || *cursor == nullptr)
         return 0;
-    const _HALCYRA_INI_ST* chain = g_reading != nullptr ? g_reading : HalcyraIniSt;
     _HALCYRA_INI_ST* r = *cursor;
     if (r->DeviceNbr == 0) {
         // From the global record: the record of that device first.
         while (r != nullptr && r->DeviceNbr != deviceNbr)
             r = r->Next;
-        if (r == nullptr || !IsRecordWord(chain, GetWord(r, offset))) {
+        if (r == nullptr || !IsRecordWord(GetWord(r, offset))) {
             *cursor = nullptr;
             return 0;
         }
@@ -941,13 +1040,16 @@ uint32_t HalcyraIniLink(_HALCYRA_INI_ST** cursor, uint32_t deviceNbr, uint32_t o
         return r->NodeId;
     }
     const uint32_t link = GetWord(r, offset);
-    if (!IsRecordWord(chain, link)) {
+    if (!IsRecordWord(link)) {
         *cursor = nullptr;
         return 0;
     }
     _HALCYRA_INI_ST* next = FromWord<_HALCYRA_INI_ST>(link);
-    if (next->DeviceNbr == deviceNbr) {
-        *cursor = nullptr;   // the ring closed
+    // The walk ends where the ring closes; a ring that never leads back to the device
+    // (a member linked to itself, or a loop that leaves the device out) ends it at once,
+    // so that a caller walking it until 0 always stops.
+    if (next->DeviceNbr == deviceNbr || !LeadsTo(next, deviceNbr, offset)) {
+        *cursor = nullptr;
         return 0;
     }
     *cursor = next;

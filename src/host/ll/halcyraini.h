@@ -160,8 +160,13 @@ const char* HalcyraIniReadText(uint32_t node, const char* keyword);
 // Frees the chain from record on (0 or the global record: everything, and nothing is
 // loaded afterwards).
 void HalcyraIniFree(_HALCYRA_INI_ST* record);
+// A new record, zeroed or a copy of `from` (its next link cleared), known to the ring
+// iterators as a record; 0 without memory. Every record of the chain is made here and
+// freed by HalcyraIniFree.
+_HALCYRA_INI_ST* HalcyraIniNewRecord(const _HALCYRA_INI_ST* from);
 
-// Iterators over the ring of one connection list (offsets 0x30, 0x34, 0x3C).
+// Iterators over the ring of one connection list (offsets 0x30, 0x34, 0x3C). A walk that
+// could never come back to deviceNbr (a ring that loops without it) ends at once with 0.
 uint32_t HalcyraIniGrabLink(_HALCYRA_INI_ST** cursor, uint32_t deviceNbr);
 uint32_t HalcyraIniVmLink(_HALCYRA_INI_ST** cursor, uint32_t deviceNbr);
 uint32_t HalcyraIniScanHurlerLink(_HALCYRA_INI_ST** cursor, uint32_t deviceNbr);

@@ -12,6 +12,7 @@
 #include "consolepipe.h"
 #include "driverreq.h"
 #include "hwaccess.h"
+#include "regularfile.h"
 #include "sysdma.h"
 #include "win32.h"
 
@@ -310,6 +311,8 @@ size_t FirstNodeSection(const std::string& text)
 
 bool ReadWholeFile(const std::string& path, std::string& content)
 {
+    if (!qsrf::IsRegularFile(path))
+        return false;   // a pipe or a device would block the open or never end
     FILE* f = std::fopen(path.c_str(), "rb");
     if (f == nullptr)
         return false;
@@ -748,11 +751,9 @@ _HALCYRA_INI_ST* HalcyraIniSetNode()
     std::vector<Probed> nodes;
     _HALCYRA_INI_ST* last = global;
     auto addRecord = [&](_PCI_FOUND_DEVICE* device, uint32_t nodeId) -> bool {
-        auto* r = static_cast<_HALCYRA_INI_ST*>(std::malloc(sizeof(_HALCYRA_INI_ST)));
+        _HALCYRA_INI_ST* r = HalcyraIniNewRecord(global);
         if (r == nullptr)
             return false;
-        *r = *global;
-        r->Next = nullptr;
         r->SeqIndex = static_cast<uint32_t>(nodes.size());
         r->NodeId = nodeId;
         r->SlotNbr = device->slot;

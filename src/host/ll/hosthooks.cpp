@@ -31,28 +31,39 @@ uint32_t NoListBuffer(uint32_t, uint32_t, uint32_t, uint32_t**)
 void NoFree(uint32_t, uint32_t) {}
 void NoControl(uint32_t, uint32_t, int32_t, double) {}
 
-const HlcHostHooks kDefaults = {NoNode, NoSetting, PrintToStderr, NoBuffer, NoListBuffer, NoFree, NoControl};
+constexpr HlcHostHooks BuiltinHostHooks()
+{
+    HlcHostHooks h{};
+    h.nodeLink = NoNode;
+    h.iniReadInt = NoSetting;
+    h.print = PrintToStderr;
+    h.describeBuffer = NoBuffer;
+    h.allocListBuffer = NoListBuffer;
+    h.freeBuffer = NoFree;
+    h.controlBuffer = NoControl;
+    return h;
+}
 
-HlcHostHooks g_hooks = kDefaults;
+constexpr HlcHostHooks kBuiltin = BuiltinHostHooks();
+HlcHostHooks g_hooks = kBuiltin;
 
 } // namespace
 
-void HlcSetHostHooks(const HlcHostHooks* hooks)
+int HlcSetHostHooks(const HlcHostHooks& hooks)
 {
-    g_hooks = kDefaults;
-    if (!hooks) return;
-    if (hooks->nodeLink) g_hooks.nodeLink = hooks->nodeLink;
-    if (hooks->iniReadInt) g_hooks.iniReadInt = hooks->iniReadInt;
-    if (hooks->print) g_hooks.print = hooks->print;
-    if (hooks->describeBuffer) g_hooks.describeBuffer = hooks->describeBuffer;
-    if (hooks->allocListBuffer) g_hooks.allocListBuffer = hooks->allocListBuffer;
-    if (hooks->freeBuffer) g_hooks.freeBuffer = hooks->freeBuffer;
-    if (hooks->controlBuffer) g_hooks.controlBuffer = hooks->controlBuffer;
+    if (!HlcEveryMemberSet(hooks)) return -1;
+    g_hooks = hooks;
+    return 0;
 }
 
 const HlcHostHooks& HlcGetHostHooks()
 {
     return g_hooks;
+}
+
+const HlcHostHooks& HlcBuiltinHostHooks()
+{
+    return kBuiltin;
 }
 
 void HlcPrint(const char* format, ...)
@@ -175,61 +186,68 @@ void ThreadSleep(double seconds)
     else std::this_thread::yield();
 }
 
-const HlcBoardHooks kBoardDefaults = {
-    NoRuntime, NoExit, NoPriority, NoSignal, NoSetSignal, NoPending, DriverSemaCheck, DriverSemaReset,
-    DriverSemaSignal, NoNodeState, NoResource, NoInsert, NoRemove, NoOpened, NoFreeResources,
-    nullptr, nullptr, nullptr, nullptr, NoDoorbell, NoInitInfo, SameAddress, SamePciAddress,
-    NoModule, UndefinedProduct, NoMemorySize, NoBios, nullptr, DefaultTimeout, ThreadSleep};
-
-HlcBoardHooks g_boardHooks = kBoardDefaults;
-
-template <typename T>
-void Keep(T& target, T value)
+constexpr HlcBoardHooks BuiltinBoardHooks()
 {
-    if (value) target = value;
+    HlcBoardHooks h{};
+    h.initNodeRuntime = NoRuntime;
+    h.exitTasking = NoExit;
+    h.setTaskPriority = NoPriority;
+    h.getSignal = NoSignal;
+    h.setSignal = NoSetSignal;
+    h.takeSignalPending = NoPending;
+    h.semaCheck = DriverSemaCheck;
+    h.semaReset = DriverSemaReset;
+    h.semaSignal = DriverSemaSignal;
+    h.hostNodeState = NoNodeState;
+    h.nodeResource = NoResource;
+    h.insertNode = NoInsert;
+    h.removeNode = NoRemove;
+    h.openedNodes = NoOpened;
+    h.freeNodeResources = NoFreeResources;
+    h.resetHaltBoard = nullptr;
+    h.startLocalCpu = nullptr;
+    h.lockCheck = nullptr;
+    h.lockReset = nullptr;
+    h.interruptSend = NoDoorbell;
+    h.initInfo = NoInitInfo;
+    h.mvpToVirtual = SameAddress;
+    h.pciToMvp = SamePciAddress;
+    h.externalBoardId = NoModule;
+    h.productId = UndefinedProduct;
+    h.boardMemSize = NoMemorySize;
+    h.biosInfo = NoBios;
+    h.messageHandler = nullptr;
+    h.timeout = DefaultTimeout;
+    h.sleep = ThreadSleep;
+    return h;
 }
+
+constexpr HlcBoardHooks kBoardBuiltin = BuiltinBoardHooks();
+HlcBoardHooks g_boardHooks = kBoardBuiltin;
 
 } // namespace
 
-void HlcSetBoardHooks(const HlcBoardHooks* hooks)
+int HlcSetBoardHooks(const HlcBoardHooks& hooks)
 {
-    g_boardHooks = kBoardDefaults;
-    if (!hooks) return;
-    const HlcBoardHooks& h = *hooks;
-    HlcBoardHooks& g = g_boardHooks;
-    Keep(g.initNodeRuntime, h.initNodeRuntime);
-    Keep(g.exitTasking, h.exitTasking);
-    Keep(g.setTaskPriority, h.setTaskPriority);
-    Keep(g.getSignal, h.getSignal);
-    Keep(g.setSignal, h.setSignal);
-    Keep(g.takeSignalPending, h.takeSignalPending);
-    Keep(g.semaCheck, h.semaCheck);
-    Keep(g.semaReset, h.semaReset);
-    Keep(g.semaSignal, h.semaSignal);
-    Keep(g.hostNodeState, h.hostNodeState);
-    Keep(g.nodeResource, h.nodeResource);
-    Keep(g.insertNode, h.insertNode);
-    Keep(g.removeNode, h.removeNode);
-    Keep(g.openedNodes, h.openedNodes);
-    Keep(g.freeNodeResources, h.freeNodeResources);
-    Keep(g.resetHaltBoard, h.resetHaltBoard);
-    Keep(g.startLocalCpu, h.startLocalCpu);
-    Keep(g.lockCheck, h.lockCheck);
-    Keep(g.lockReset, h.lockReset);
-    Keep(g.interruptSend, h.interruptSend);
-    Keep(g.initInfo, h.initInfo);
-    Keep(g.mvpToVirtual, h.mvpToVirtual);
-    Keep(g.pciToMvp, h.pciToMvp);
-    Keep(g.externalBoardId, h.externalBoardId);
-    Keep(g.productId, h.productId);
-    Keep(g.boardMemSize, h.boardMemSize);
-    Keep(g.biosInfo, h.biosInfo);
-    Keep(g.messageHandler, h.messageHandler);
-    Keep(g.timeout, h.timeout);
-    Keep(g.sleep, h.sleep);
+    // The board processor members and the message handler may be null (built-in register
+    // sequences, no handler): stand-ins take their place for the check only.
+    HlcBoardHooks required = hooks;
+    required.resetHaltBoard = NoFreeResources;
+    required.startLocalCpu = NoFreeResources;
+    required.lockCheck = [](_NODE_MAIN_RESOURCE_ST*) { return 0; };
+    required.lockReset = NoFreeResources;
+    required.messageHandler = [](_HALCYRA_HOOK_LIST*) {};
+    if (!HlcEveryMemberSet(required)) return -1;
+    g_boardHooks = hooks;
+    return 0;
 }
 
 const HlcBoardHooks& HlcGetBoardHooks()
 {
     return g_boardHooks;
+}
+
+const HlcBoardHooks& HlcBuiltinBoardHooks()
+{
+    return kBoardBuiltin;
 }

@@ -20,18 +20,7 @@ namespace {
 
 constexpr uint32_t kNoWindowsMode = 0x20000000u;
 constexpr uint32_t kHostNode = 0xFF;
-constexpr uint32_t kOrloBarAlign = 0xF8000000u;   // 128 MB
-constexpr uint32_t kRegisterOffset = 0x4000000;
-constexpr uint32_t kPortOffset = 0x4080000;
-constexpr uint32_t kShadowOffset = 0x8000000;
-constexpr uint32_t kPrimaryMemoryTop = 0x4000000;
-constexpr uint32_t kDisplayMemoryTop = 0x600000;
 constexpr uint32_t kDisplayMemory = 0x200000;
-constexpr uint32_t kRegisterBytes = 0x4000;
-constexpr uint32_t kPortBytes = 0x800;
-constexpr uint32_t kShadowBytes = 48;
-constexpr uint32_t kChipRegisterBytes = 0x4000;
-constexpr uint32_t kChipFrameBytes = 0x210000;
 constexpr uint32_t kPresenceBit = 0x80000000u;
 
 uint32_t g_process = 0;              // own process token, opened by the first node
@@ -304,14 +293,14 @@ uint32_t InitNewNode(uint32_t system, uint32_t board, uint32_t mode, _NODE_MAIN_
     host->dmaRegions = HlcDmaRegionTable;
 
     if (found->functions & 1) {
-        record->primaryShadow = Map(record, HLC_REGION_PRIMARY, kShadowBytes, kShadowOffset);
+        record->primaryShadow = Map(record, HLC_REGION_PRIMARY, kOrloShadowSize, kOrloShadowOffset);
         if (record->primaryShadow && !other) {
             ApplyFields(node, record->primaryShadow, 0, {"primary.hwftrsh.hwfrtrsh"});
             ApplyFields(node, record->primaryShadow, 4, {"primary.hrftrsh.hrfwtrsh", "primary.hrftrsh.hrfrtrsh"});
             ApplyFields(node, record->primaryShadow, 16, {"primary.mrftrsh.mrfwtrsh", "primary.mrftrsh.mrfrtrsh"});
             ApplyFields(node, record->primaryShadow, 32, {"primary.vrftrsh.vrfwtrsh", "primary.vrftrsh.vrfrtrsh"});
         }
-        const uint32_t regs = Map(record, HLC_REGION_PRIMARY, kRegisterBytes, kRegisterOffset);
+        const uint32_t regs = Map(record, HLC_REGION_PRIMARY, kOrloRegisterSize, kOrloRegisterOffset);
         if (regs && !other) {
             ApplyFields(node, regs, kOrloBusControl, {"primary.hbusctrl.orlorcmd", "primary.hbusctrl.mvprcmd"});
             ApplyFields(node, regs, kOrloMemControl, {"primary.memctrl.refrate", "primary.memctrl.reqprty"});
@@ -332,18 +321,18 @@ uint32_t InitNewNode(uint32_t system, uint32_t board, uint32_t mode, _NODE_MAIN_
                 record->primaryMemory = Map(record, HLC_REGION_PRIMARY, size, MemoryOffset(host->product, size, kPrimaryMemoryTop));
                 record->primaryMemorySize = record->primaryMemory ? size : 0;
             }
-            record->primaryPort = Map(record, HLC_REGION_PRIMARY, kPortBytes, kPortOffset);
+            record->primaryPort = Map(record, HLC_REGION_PRIMARY, kOrloPortSize, kOrloPortOffset);
         }
     }
 
     if (found->functions & 2) {
-        record->displayShadow = Map(record, HLC_REGION_DISPLAY, kShadowBytes, kShadowOffset);
+        record->displayShadow = Map(record, HLC_REGION_DISPLAY, kOrloShadowSize, kOrloShadowOffset);
         if (record->displayShadow && !other) {
             ApplyFields(node, record->displayShadow, 0, {"display.hwftrsh.hwfrtrsh"});
             ApplyFields(node, record->displayShadow, 4, {"display.hrftrsh.hrfwtrsh", "display.hrftrsh.hrfrtrsh"});
             ApplyFields(node, record->displayShadow, 32, {"display.vrftrsh.vrfwtrsh", "display.vrftrsh.vrfrtrsh"});
         }
-        const uint32_t regs = Map(record, HLC_REGION_DISPLAY, kRegisterBytes, kRegisterOffset);
+        const uint32_t regs = Map(record, HLC_REGION_DISPLAY, kOrloRegisterSize, kOrloRegisterOffset);
         if (regs && !other) {
             ApplyFields(node, regs, kOrloBusControl, {"display.hbusctrl.orlorcmd"});
             ApplyFields(node, regs, kOrloMemControl, {"display.memctrl.refrate"});
@@ -360,14 +349,14 @@ uint32_t InitNewNode(uint32_t system, uint32_t board, uint32_t mode, _NODE_MAIN_
                     record->displayMemory = Map(record, HLC_REGION_DISPLAY, kDisplayMemory, kDisplayMemoryTop - kDisplayMemory);
                     record->displayMemorySize = record->displayMemory ? kDisplayMemory : 0;
                 }
-                record->displayPort = Map(record, HLC_REGION_DISPLAY, kPortBytes, kPortOffset);
+                record->displayPort = Map(record, HLC_REGION_DISPLAY, kOrloPortSize, kOrloPortOffset);
                 record->displayMemoryWord = kDisplayMemory;
                 if (!(mode & kNoWindowsMode)) {
-                    record->chipRegs = Map(record, HLC_REGION_CHIP, kChipRegisterBytes, 0);
-                    record->chipFrame = Map(record, HLC_REGION_CHIP, kChipFrameBytes, 1);
+                    record->chipRegs = Map(record, HLC_REGION_CHIP, kChipRegisterSize, 0);
+                    record->chipFrame = Map(record, HLC_REGION_CHIP, kChipFrameSize, 1);
                 }
             } else {
-                record->displayPort = Map(record, HLC_REGION_DISPLAY, kPortBytes, kPortOffset);
+                record->displayPort = Map(record, HLC_REGION_DISPLAY, kOrloPortSize, kOrloPortOffset);
             }
         }
     }
@@ -433,8 +422,8 @@ _NODE_ST* InitRemoteNode(_NODE_MAIN_RESOURCE_ST* record, uint32_t kind)
                                 : base + kDisplayMemoryTop - size;
                 w.base = base;
                 w.memorySize = size;
-                w.registers = base + kRegisterOffset;
-                w.port = base + kPortOffset;
+                w.registers = base + kOrloRegisterOffset;
+                w.port = base + kOrloPortOffset;
                 if (kind == 1) {
                     window = hooks.pciToMvp(node, window);
                     w.registers = hooks.pciToMvp(node, w.registers);
@@ -448,7 +437,7 @@ _NODE_ST* InitRemoteNode(_NODE_MAIN_RESOURCE_ST* record, uint32_t kind)
                 PciConfigReadDword(DefaultAccessType, d->bus, d->device, 1, 0x14, &frame);
                 block->chip.registers = regs & ~15u;
                 block->frameWindow = frame & ~15u;
-                block->chip.frameSize = kChipFrameBytes;
+                block->chip.frameSize = kChipFrameSize;
             }
         }
     }
@@ -494,7 +483,7 @@ _NODE_ST* InitRemoteNode(_NODE_MAIN_RESOURCE_ST* record, uint32_t kind)
         for (uint32_t regs : {record->primaryRegs, record->displayRegs})
             if (regs) HwWrite32(regs, kOrloInterruptSet, 1);
         if (kind == 1 && record->primaryRegs)
-            HwWrite32(record->primaryRegs, kOrloMemControl, HwRead32(record->primaryRegs, kOrloMemControl) | 0x100000u);
+            HwWrite32(record->primaryRegs, kOrloMemControl, HwRead32(record->primaryRegs, kOrloMemControl) | kMemControlStart);
     }
     hooks.biosInfo(record);
     if (kind == 1) block->started = 1;

@@ -7,6 +7,8 @@
 #include "hlc_arch.h"
 #include "device.h"
 #include "driverreq.h"
+#include "regmap/display_regs.h"
+#include "regmap/orlo_regs.h"
 #include "hosthooks.h"
 #include "w32sync.h"
 
@@ -252,19 +254,6 @@ constexpr uint32_t NODE_BAD_NODE = 0x08;
 constexpr uint32_t NODE_OPEN_HERE = 0x10;
 constexpr uint32_t NODE_OTHER_PROCESS = 0x20;
 constexpr uint32_t NODE_NO_PROCESSOR = 0x40;
-
-// Register offsets in an Orlo's register window.
-constexpr uint32_t kOrloMailbox = 0x0808;
-constexpr uint32_t kOrloSectionWord = 0x0810;
-constexpr uint32_t kOrloDhDelay = 0x0818;
-constexpr uint32_t kOrloControl = 0x2020;
-constexpr uint32_t kOrloInterruptClear = 0x2028;
-constexpr uint32_t kOrloInterruptSet = 0x2030;
-constexpr uint32_t kOrloLock = 0x2040;
-constexpr uint32_t kOrloMemControl = 0x2058;
-constexpr uint32_t kOrloBusControl = 0x2868;
-constexpr uint32_t kOrloStatus = 0x2870;
-constexpr uint32_t kOrloAccessTiming = 0x28A0;
 
 // Node number of (system, board); 255 for out-of-range pairs.
 uint32_t HlcNodeNumber(uint32_t system, uint32_t board);

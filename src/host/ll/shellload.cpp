@@ -6,6 +6,7 @@
 #include "hostutil.h"
 #include "hosthooks.h"
 #include "hwaccess.h"
+#include "regularfile.h"
 
 #include <cctype>
 #include <cstdarg>
@@ -112,6 +113,7 @@ bool Fits(const Loader& l, uint64_t at, uint64_t bytes)
 
 bool ReadFile(const char* path, std::vector<uint8_t>& out)
 {
+    if (!qsrf::IsRegularFile(path)) return false;   // a pipe or device would block the open
     FILE* f = std::fopen(path, "rb");
     if (!f) return false;
     bool ok = std::fseek(f, 0, SEEK_END) == 0;
@@ -407,7 +409,8 @@ uint32_t Run(Loader& l, const char* path, int32_t* shellValue)
         if (!(l.options & OPT_PRINT)) Say(l, " \b");
     }
 
-    if (shellValue) *shellValue = -static_cast<int32_t>(l.shell[4]);
+    // Negated in unsigned arithmetic: a word of 0x80000000 has no positive counterpart.
+    if (shellValue) *shellValue = static_cast<int32_t>(0u - l.shell[4]);
     status |= l.bigData ? LDSHELL_BIG_FILE : LDSHELL_LITTLE_FILE;
     if (l.bigData) status |= LDSHELL_ORDER_DIFFERS;
     if (l.options & OPT_RESTART) status |= LDSHELL_RESTART;

@@ -2,6 +2,7 @@
 
 #include "hosthooks.h"
 #include "hwaccess.h"
+#include "regmap/orlo_regs.h"
 #include "w32thread.h"
 #include "w32time.h"
 
@@ -69,8 +70,6 @@ uint32_t IntegerOf(double value)
     return static_cast<uint32_t>(static_cast<int64_t>(value));
 }
 
-constexpr uint32_t kFlushRegister = 0x2030;
-constexpr uint32_t kFlushBit = 0x40000000u;
 constexpr int kFlushPolls = 100000;
 
 } // namespace
@@ -118,9 +117,9 @@ int mp_util_cache_flush(uint32_t node)
 {
     const HlcNodeLink* link = HlcGetHostHooks().nodeLink(node);
     if (!link || !link->boardCache || !link->primaryOrloRegs) return 0;
-    HwWrite32(link->primaryOrloRegs, kFlushRegister, kFlushBit);
+    HwWrite32(link->primaryOrloRegs, kOrloInterruptSet, kInterruptCacheFlush);
     for (int i = 0; i < kFlushPolls; ++i)
-        if (!(HwRead32(link->primaryOrloRegs, kFlushRegister) & kFlushBit)) return 0;
+        if (!(HwRead32(link->primaryOrloRegs, kOrloInterruptSet) & kInterruptCacheFlush)) return 0;
     HlcPrint("Board cache flush of node 0x%02x did not complete.\n", node & 0xFF);
     return 1;
 }

@@ -4,6 +4,7 @@
 #include "dispreg.h"
 #include "hosthooks.h"
 #include "pci.h"
+#include "regularfile.h"
 #include "w32time.h"
 
 #include <cerrno>
@@ -239,7 +240,7 @@ int im_file_extract_comments(FILE* file, char* line, uint32_t size)
 
 char* im_vcf_read_file_to_buf(const char* path)
 {
-    if (!path) return nullptr;
+    if (!path || !qsrf::IsRegularFile(path)) return nullptr;   // a pipe or device would block
     FILE* file = std::fopen(path, "r");
     if (!file) return nullptr;
     char line[kVcfLineBytes];
@@ -378,7 +379,7 @@ int HlcPyxWaitVerticalRetrace(uint32_t node)
 {
     const DWORD start = timeGetTime();
     do {
-        if (PyxReadRegisterByByte(node, PYX_STATUS) & 8) return 1;
+        if (PyxReadRegisterByByte(node, PYX_STATUS) & PYX_STATUS_RETRACE) return 1;
     } while (timeGetTime() - start < 1000);
     return 0;
 }
@@ -409,8 +410,8 @@ uint32_t HlcWramInit(uint32_t node)
     for (uint32_t i = 0; i < sizeof kInitCrtc; ++i) VgaWriteRegisterByByteIndex(node, VGA_CRTC, i, kInitCrtc[i]);
     for (uint32_t i = 0; i < 6; ++i) VgaWriteRegisterByByteIndex(node, VGA_CRTC_EXT, i, kInitCrtcExt[i]);
 
-    PyxWriteRegisterByByte(node, 0x1FC2, 0x70);
-    PyxWriteRegisterByByte(node, 0x1FC7, 0);
+    PyxWriteRegisterByByte(node, VGA_MISC_WRITE, 0x70);
+    PyxWriteRegisterByByte(node, VGA_DAC_STATE, 0);
     VgaWriteRegisterByByte(node, VGA_MISC_READ, 0xEF);
     VgaWriteRegisterByByte(node, VGA_FEATURE_READ, 0);
     PyxWriteRegisterByByte(node, VGA_STATUS1, 0);

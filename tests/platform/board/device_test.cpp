@@ -1,4 +1,6 @@
 #include "boardsim.h"
+#include "regmap/driver_requests.h"
+#include "regmap/service_requests.h"
 #include "device.h"
 
 #include <gtest/gtest.h>
@@ -12,10 +14,6 @@ using boardsim::Topology;
 
 namespace {
 
-constexpr uint32_t kInterruptWait = 0xAA552024u;
-constexpr uint32_t kCancelWait = 0xAA55200Cu;
-constexpr uint32_t kInterfaceCheck = 0xAA552000u;
-constexpr uint32_t kSemaCheck = 0xAA552018u;
 
 class DeviceTest : public ::testing::Test {
 protected:
@@ -62,10 +60,10 @@ TEST_F(DeviceTest, ReconfiguringInvalidatesBoardHandlesButKeepsTheService)
     const DeviceHandle service = DeviceOpen("\\\\.\\QVLSERVICE0");
     BoardSim::instance().configure();
     uint32_t word = 200, bytes = 0;
-    EXPECT_EQ(DeviceIoControl(node, kInterfaceCheck, &word, 4, &word, 4, &bytes, nullptr), kDeviceFailed);
+    EXPECT_EQ(DeviceIoControl(node, HLC_DRV_INTERFACE_CHECK, &word, 4, &word, 4, &bytes, nullptr), kDeviceFailed);
     EXPECT_EQ(DeviceLastError(), kDeviceErrorInvalidHandle);
     uint32_t revision[4] = {0xFFFE0000u, 3, 0, 0};
-    EXPECT_EQ(DeviceIoControl(service, 0xCAFE36B0u, revision, 16, revision, 16, &bytes, nullptr), kDeviceDone);
+    EXPECT_EQ(DeviceIoControl(service, QVL_GET_REVISION, revision, 16, revision, 16, &bytes, nullptr), kDeviceDone);
     EXPECT_EQ(revision[1], 3u);
     DeviceClose(node);
     DeviceClose(service);
@@ -75,25 +73,25 @@ TEST_F(DeviceTest, RequestsCheckSizesAndUnknownCodes)
 {
     const DeviceHandle node = OpenNode();
     uint32_t word = 200, bytes = 0;
-    EXPECT_EQ(DeviceIoControl(node, kInterfaceCheck, &word, 4, &word, 4, &bytes, nullptr), kDeviceDone);
+    EXPECT_EQ(DeviceIoControl(node, HLC_DRV_INTERFACE_CHECK, &word, 4, &word, 4, &bytes, nullptr), kDeviceDone);
     EXPECT_EQ(word, 200u);
     EXPECT_EQ(bytes, 4u);
-    EXPECT_EQ(DeviceIoControl(node, kInterfaceCheck, &word, 2, &word, 4, &bytes, nullptr), kDeviceFailed);
+    EXPECT_EQ(DeviceIoControl(node, HLC_DRV_INTERFACE_CHECK, &word, 2, &word, 4, &bytes, nullptr), kDeviceFailed);
     EXPECT_EQ(DeviceLastError(), kDeviceErrorInvalidParameter);
     EXPECT_EQ(DeviceIoControl(node, 0xAA552008u, &word, 4, &word, 4, &bytes, nullptr), kDeviceFailed);
     EXPECT_EQ(DeviceLastError(), kDeviceErrorNotSupported);
-    EXPECT_EQ(DeviceIoControl(node, kInterfaceCheck, nullptr, 4, &word, 4, &bytes, nullptr), kDeviceFailed);
+    EXPECT_EQ(DeviceIoControl(node, HLC_DRV_INTERFACE_CHECK, nullptr, 4, &word, 4, &bytes, nullptr), kDeviceFailed);
     DeviceClose(node);
 }
 
 TEST_F(DeviceTest, InjectedRefusalsCountDown)
 {
     const DeviceHandle node = OpenNode();
-    BoardSim::instance().failRequests(kInterfaceCheck, 1);
+    BoardSim::instance().failRequests(HLC_DRV_INTERFACE_CHECK, 1);
     uint32_t word = 200, bytes = 0;
-    EXPECT_EQ(DeviceIoControl(node, kInterfaceCheck, &word, 4, &word, 4, &bytes, nullptr), kDeviceFailed);
+    EXPECT_EQ(DeviceIoControl(node, HLC_DRV_INTERFACE_CHECK, &word, 4, &word, 4, &bytes, nullptr), kDeviceFailed);
     EXPECT_EQ(DeviceLastError(), kDeviceErrorRefused);
-    EXPECT_EQ(DeviceIoControl(node, kInterfaceCheck, &word, 4, &word, 4, &bytes, nullptr), kDeviceDone);
+    EXPECT_EQ(DeviceIoControl(node, HLC_DRV_INTERFACE_CHECK, &word, 4, &word, 4, &bytes, nullptr), kDeviceDone);
     DeviceClose(node);
 }
 
@@ -125,7 +123,7 @@ TEST_F(DeviceTest, PendedInterruptWaitCompletesWhenWordsArrive)
     DeviceOverlapped ov;
     ov.event = &event;
     uint32_t bytes = 0;
-    ASSERT_EQ(DeviceIoControl(node, kInterruptWait, buffer, 8, buffer, 520, &bytes, &ov), kDevicePending);
+    ASSERT_EQ(DeviceIoControl(node, HLC_DRV_INTERRUPT_WAIT, buffer, 8, buffer, 520, &bytes, &ov), kDevicePending);
     EXPECT_FALSE(event.isSet());
     EXPECT_FALSE(DeviceGetOverlappedResult(node, &ov, &bytes, false));
     EXPECT_EQ(DeviceLastError(), kDeviceErrorIncomplete);
@@ -142,7 +140,7 @@ TEST_F(DeviceTest, PendedInterruptWaitCompletesWhenWordsArrive)
 
     // Words already queued complete the next wait at once.
     BoardSim::instance().postInterruptWords(0, {7});
-    ASSERT_EQ(DeviceIoControl(node, kInterruptWait, buffer, 8, buffer, 520, &bytes, &ov), kDeviceDone);
+    ASSERT_EQ(DeviceIoControl(node, HLC_DRV_INTERRUPT_WAIT, buffer, 8, buffer, 520, &bytes, &ov), kDeviceDone);
     EXPECT_EQ(bytes, 12u);
     EXPECT_EQ(buffer[2], 7u);
     DeviceClose(node);
@@ -158,7 +156,7 @@ TEST_F(DeviceTest, CancelledRequestNeverTouchesItsBufferAgain)
     DeviceOverlapped ov;
     ov.event = &event;
     uint32_t bytes = 0;
-    ASSERT_EQ(DeviceIoControl(node, kInterruptWait, buffer.data(), 8, buffer.data(), 520, &bytes, &ov), kDevicePending);
+    ASSERT_EQ(DeviceIoControl(node, HLC_DRV_INTERRUPT_WAIT, buffer.data(), 8, buffer.data(), 520, &bytes, &ov), kDevicePending);
     EXPECT_TRUE(DeviceCancelIo(node, &ov));
     EXPECT_TRUE(event.isSet());
     EXPECT_FALSE(DeviceGetOverlappedResult(node, &ov, &bytes, true));
@@ -178,9 +176,9 @@ TEST_F(DeviceTest, CancelRequestOfTheDriverEndsThePendingWait)
     DeviceOverlapped ov;
     ov.event = &event;
     uint32_t bytes = 0;
-    ASSERT_EQ(DeviceIoControl(node, kInterruptWait, buffer, 8, buffer, 520, &bytes, &ov), kDevicePending);
+    ASSERT_EQ(DeviceIoControl(node, HLC_DRV_INTERRUPT_WAIT, buffer, 8, buffer, 520, &bytes, &ov), kDevicePending);
     uint32_t cancel[2] = {45, 0};
-    EXPECT_EQ(DeviceIoControl(node, kCancelWait, cancel, 8, nullptr, 0, &bytes, nullptr), kDeviceDone);
+    EXPECT_EQ(DeviceIoControl(node, HLC_DRV_CANCEL_WAIT, cancel, 8, nullptr, 0, &bytes, nullptr), kDeviceDone);
     EXPECT_FALSE(DeviceGetOverlappedResult(node, &ov, &bytes, true));
     EXPECT_EQ(DeviceLastError(), kDeviceErrorCancelled);
     EXPECT_EQ(BoardSim::instance().pendingRequests(), 0);
@@ -191,12 +189,12 @@ TEST_F(DeviceTest, HeldRequestsCompleteOnRelease)
 {
     const DeviceHandle node = OpenNode();
     BoardSim::instance().signalDriverSemaphore(0, 33);
-    BoardSim::instance().holdRequests(kSemaCheck, true);
+    BoardSim::instance().holdRequests(HLC_DRV_SEMA_CHECK, true);
     uint32_t word = 33, bytes = 0;
     DeviceEvent event(true, false);
     DeviceOverlapped ov;
     ov.event = &event;
-    ASSERT_EQ(DeviceIoControl(node, kSemaCheck, &word, 4, &word, 4, &bytes, &ov), kDevicePending);
+    ASSERT_EQ(DeviceIoControl(node, HLC_DRV_SEMA_CHECK, &word, 4, &word, 4, &bytes, &ov), kDevicePending);
     EXPECT_EQ(BoardSim::instance().driverSemaphore(0, 33), 1u);
     EXPECT_EQ(BoardSim::instance().releaseHeld(), 1);
     ASSERT_TRUE(DeviceGetOverlappedResult(node, &ov, &bytes, true));
@@ -213,7 +211,7 @@ TEST_F(DeviceTest, ClosingCancelsPendingRequests)
     DeviceOverlapped ov;
     ov.event = &event;
     uint32_t bytes = 0;
-    ASSERT_EQ(DeviceIoControl(node, kInterruptWait, buffer, 8, buffer, 520, &bytes, &ov), kDevicePending);
+    ASSERT_EQ(DeviceIoControl(node, HLC_DRV_INTERRUPT_WAIT, buffer, 8, buffer, 520, &bytes, &ov), kDevicePending);
     DeviceClose(node);
     EXPECT_EQ(ov.status, static_cast<uint32_t>(kDeviceErrorCancelled));
     EXPECT_EQ(BoardSim::instance().pendingRequests(), 0);

@@ -1,4 +1,5 @@
 #include "boardsim.h"
+#include "regmap/driver_requests.h"
 #include "device.h"
 #include "hwaccess.h"
 
@@ -11,7 +12,6 @@ using namespace boardsim;
 
 namespace {
 
-constexpr uint32_t kMap = 0xAA552010u;
 
 class HwAccessTest : public ::testing::Test {
 protected:
@@ -31,7 +31,7 @@ protected:
         if (node_ == kInvalidDevice) node_ = DeviceOpen(BoardSim::instance().boardDeviceName(board).c_str());
         uint32_t request[5] = {0, 0x11, region, size, offset};
         uint32_t bytes = 0;
-        EXPECT_EQ(DeviceIoControl(node_, kMap, request, 20, request, 20, &bytes, nullptr), kDeviceDone);
+        EXPECT_EQ(DeviceIoControl(node_, HLC_DRV_MAP, request, 20, request, 20, &bytes, nullptr), kDeviceDone);
         return request[0];
     }
     uint32_t Registers() { return Map(4, kOrloRegisterOffset, kOrloRegisterSize); }
@@ -47,12 +47,12 @@ TEST_F(HwAccessTest, MappedRegisterWindowReachesTheOrloModel)
     EXPECT_TRUE(HwIsWindowAddress(regs + 0x3FFF));
     EXPECT_FALSE(HwIsWindowAddress(regs + 0x4000));
     EXPECT_EQ(Registers(), regs); // the same window again
-    EXPECT_EQ(HwRead32(regs, 0x2020), 0x10u); // no emulator attached
-    EXPECT_EQ(HwRead32(regs, 0x2870), 0u);    // no processor on the default board
-    HwWrite32(regs, 0x0808, 0xCAFEFADEu);
-    EXPECT_EQ(BoardSim::instance().orloRegister(0, false, 0x0808), 0xCAFEFADEu);
-    BoardSim::instance().setOrloRegister(0, false, 0x0808, 0xDEADBEEFu);
-    EXPECT_EQ(HwRead32(regs, 0x0808), 0xDEADBEEFu);
+    EXPECT_EQ(HwRead32(regs, kOrloControl), 0x10u); // no emulator attached
+    EXPECT_EQ(HwRead32(regs, kOrloStatus), 0u);    // no processor on the default board
+    HwWrite32(regs, kOrloMailbox, 0xCAFEFADEu);
+    EXPECT_EQ(BoardSim::instance().orlo(0, false).reg(kOrloMailbox), 0xCAFEFADEu);
+    BoardSim::instance().orlo(0, false).setReg(kOrloMailbox, 0xDEADBEEFu);
+    EXPECT_EQ(HwRead32(regs, kOrloMailbox), 0xDEADBEEFu);
 }
 
 TEST_F(HwAccessTest, ProcessorVariantShowsInTheStatusWord)
@@ -60,41 +60,41 @@ TEST_F(HwAccessTest, ProcessorVariantShowsInTheStatusWord)
     Topology t;
     t.boards[0].processor = true;
     Use(t);
-    EXPECT_EQ(HwRead32(Registers(), 0x2870) & 0x40, 0x40u);
+    EXPECT_EQ(HwRead32(Registers(), kOrloStatus) & 0x40, 0x40u);
 }
 
 TEST_F(HwAccessTest, NarrowAccessesUseTheByteLanesOfAWord)
 {
     const uint32_t regs = Registers();
-    HwWrite32(regs, 0x0810, 0x11223344u);
+    HwWrite32(regs, kOrloSectionWord, 0x11223344u);
     EXPECT_EQ(HwRead8(regs, 0x0811), 0x33u);
     EXPECT_EQ(HwRead16(regs, 0x0812), 0x1122u);
     HwWrite16(regs, 0x0812, 0xBEEF);
-    HwWrite8(regs, 0x0810, 0x99);
-    EXPECT_EQ(HwRead32(regs, 0x0810), 0xBEEF3399u);
+    HwWrite8(regs, kOrloSectionWord, 0x99);
+    EXPECT_EQ(HwRead32(regs, kOrloSectionWord), 0xBEEF3399u);
 }
 
 TEST_F(HwAccessTest, LockRegisterIsTakenByReadingAndReleasedByWritingZero)
 {
     const uint32_t regs = Registers();
-    EXPECT_EQ(HwRead32(regs, 0x2040) & 1, 0u); // was free: now taken
-    EXPECT_EQ(HwRead32(regs, 0x2040) & 1, 1u); // busy
-    EXPECT_EQ(HwRead32(regs, 0x2040) & 1, 1u);
-    HwWrite32(regs, 0x2040, 0);
-    EXPECT_EQ(HwRead32(regs, 0x2040) & 1, 0u);
+    EXPECT_EQ(HwRead32(regs, kOrloLock) & 1, 0u); // was free: now taken
+    EXPECT_EQ(HwRead32(regs, kOrloLock) & 1, 1u); // busy
+    EXPECT_EQ(HwRead32(regs, kOrloLock) & 1, 1u);
+    HwWrite32(regs, kOrloLock, 0);
+    EXPECT_EQ(HwRead32(regs, kOrloLock) & 1, 0u);
 }
 
 TEST_F(HwAccessTest, InterruptRegistersSetAndClearByWritingOnes)
 {
     const uint32_t regs = Registers();
-    HwWrite32(regs, 0x2030, 0x00000021u);
-    HwWrite32(regs, 0x2030, 0x80000000u);
-    EXPECT_EQ(HwRead32(regs, 0x2030), 0x80000021u);
-    HwWrite32(regs, 0x2028, 0x80000001u);
-    EXPECT_EQ(HwRead32(regs, 0x2030), 0x00000020u);
-    EXPECT_EQ(HwRead32(regs, 0x2028), 0x00000020u);
-    HwWrite32(regs, 0x2028, 0xFFFFFFFFu);
-    EXPECT_EQ(HwRead32(regs, 0x2030), 0u);
+    HwWrite32(regs, kOrloInterruptSet, 0x00000021u);
+    HwWrite32(regs, kOrloInterruptSet, 0x80000000u);
+    EXPECT_EQ(HwRead32(regs, kOrloInterruptSet), 0x80000021u);
+    HwWrite32(regs, kOrloInterruptClear, 0x80000001u);
+    EXPECT_EQ(HwRead32(regs, kOrloInterruptSet), 0x00000020u);
+    EXPECT_EQ(HwRead32(regs, kOrloInterruptClear), 0x00000020u);
+    HwWrite32(regs, kOrloInterruptClear, 0xFFFFFFFFu);
+    EXPECT_EQ(HwRead32(regs, kOrloInterruptSet), 0u);
 }
 
 TEST_F(HwAccessTest, CacheFlushBitClearsAfterTheBoardsLatency)
@@ -104,26 +104,26 @@ TEST_F(HwAccessTest, CacheFlushBitClearsAfterTheBoardsLatency)
     t.boards[0].flushLatency = 2;
     Use(t);
     const uint32_t regs = Registers();
-    HwWrite32(regs, 0x2030, 0x40000000u);
-    EXPECT_NE(HwRead32(regs, 0x2030) & 0x40000000u, 0u);
-    EXPECT_NE(HwRead32(regs, 0x2030) & 0x40000000u, 0u);
-    EXPECT_EQ(HwRead32(regs, 0x2030) & 0x40000000u, 0u);
+    HwWrite32(regs, kOrloInterruptSet, 0x40000000u);
+    EXPECT_NE(HwRead32(regs, kOrloInterruptSet) & 0x40000000u, 0u);
+    EXPECT_NE(HwRead32(regs, kOrloInterruptSet) & 0x40000000u, 0u);
+    EXPECT_EQ(HwRead32(regs, kOrloInterruptSet) & 0x40000000u, 0u);
 
     t.boards[0].flushLatency = -1; // a flush that never completes
     Use(t);
     DeviceClose(node_);
     node_ = kInvalidDevice;
     const uint32_t stuck = Registers();
-    HwWrite32(stuck, 0x2030, 0x40000000u);
-    for (int i = 0; i < 50; ++i) ASSERT_NE(HwRead32(stuck, 0x2030) & 0x40000000u, 0u);
+    HwWrite32(stuck, kOrloInterruptSet, 0x40000000u);
+    for (int i = 0; i < 50; ++i) ASSERT_NE(HwRead32(stuck, kOrloInterruptSet) & 0x40000000u, 0u);
 
     t.boards[0].boardCache = false; // nothing to flush: the bit never shows
     Use(t);
     DeviceClose(node_);
     node_ = kInvalidDevice;
     const uint32_t plain = Registers();
-    HwWrite32(plain, 0x2030, 0x40000000u);
-    EXPECT_EQ(HwRead32(plain, 0x2030) & 0x40000000u, 0u);
+    HwWrite32(plain, kOrloInterruptSet, 0x40000000u);
+    EXPECT_EQ(HwRead32(plain, kOrloInterruptSet) & 0x40000000u, 0u);
 }
 
 TEST_F(HwAccessTest, TraceRecordsAKnownSequenceInOrder)
@@ -131,27 +131,27 @@ TEST_F(HwAccessTest, TraceRecordsAKnownSequenceInOrder)
     const uint32_t regs = Registers();
     BoardSim::instance().setTracing(true);
     // The presence test of an Orlo.
-    const uint32_t before = HwRead32(regs, 0x2030) & 0x80000000u;
-    HwWrite32(regs, 0x2028, 0x80000000u);
-    const uint32_t cleared = HwRead32(regs, 0x2030);
-    HwWrite32(regs, 0x2030, 0x80000000u);
-    const uint32_t set = HwRead32(regs, 0x2030);
-    HwWrite32(regs, 0x2028, 0x80000000u);
-    HwRead8(regs, 0x2040);
+    const uint32_t before = HwRead32(regs, kOrloInterruptSet) & 0x80000000u;
+    HwWrite32(regs, kOrloInterruptClear, 0x80000000u);
+    const uint32_t cleared = HwRead32(regs, kOrloInterruptSet);
+    HwWrite32(regs, kOrloInterruptSet, 0x80000000u);
+    const uint32_t set = HwRead32(regs, kOrloInterruptSet);
+    HwWrite32(regs, kOrloInterruptClear, 0x80000000u);
+    HwRead8(regs, kOrloLock);
     BoardSim::instance().setTracing(false);
-    HwRead32(regs, 0x2030); // not traced
+    HwRead32(regs, kOrloInterruptSet); // not traced
     EXPECT_EQ(before, 0u);
     EXPECT_EQ(cleared, 0u);
     EXPECT_EQ(set, 0x80000000u);
 
     const std::vector<HwAccess> expected = {
-        Read(HwArea::PrimaryRegs, 0x2030, 0),
-        Write(HwArea::PrimaryRegs, 0x2028, 0x80000000u),
-        Read(HwArea::PrimaryRegs, 0x2030, 0),
-        Write(HwArea::PrimaryRegs, 0x2030, 0x80000000u),
-        Read(HwArea::PrimaryRegs, 0x2030, 0x80000000u),
-        Write(HwArea::PrimaryRegs, 0x2028, 0x80000000u),
-        Read(HwArea::PrimaryRegs, 0x2040, 0, 1),
+        Read(HwArea::PrimaryRegs, kOrloInterruptSet, 0),
+        Write(HwArea::PrimaryRegs, kOrloInterruptClear, 0x80000000u),
+        Read(HwArea::PrimaryRegs, kOrloInterruptSet, 0),
+        Write(HwArea::PrimaryRegs, kOrloInterruptSet, 0x80000000u),
+        Read(HwArea::PrimaryRegs, kOrloInterruptSet, 0x80000000u),
+        Write(HwArea::PrimaryRegs, kOrloInterruptClear, 0x80000000u),
+        Read(HwArea::PrimaryRegs, kOrloLock, 0, 1),
     };
     const std::vector<HwAccess> got = BoardSim::instance().trace();
     ASSERT_EQ(got.size(), expected.size());
@@ -165,21 +165,21 @@ TEST_F(HwAccessTest, FiltersInjectFaultsIntoReadsAndWrites)
 {
     const uint32_t regs = Registers();
     BoardSim::instance().setReadFilter([](const HwAccess& a) {
-        return a.offset == 0x2870 ? a.value | 0x40u : a.value;
+        return a.offset == kOrloStatus ? a.value | 0x40u : a.value;
     });
     BoardSim::instance().setWriteFilter([](HwAccess& a) {
-        if (a.offset == 0x0808) return false;   // dropped
-        if (a.offset == 0x0810) a.value ^= 1u;  // corrupted
+        if (a.offset == kOrloMailbox) return false;   // dropped
+        if (a.offset == kOrloSectionWord) a.value ^= 1u;  // corrupted
         return true;
     });
-    EXPECT_EQ(HwRead32(regs, 0x2870), 0x40u);
-    HwWrite32(regs, 0x0808, 0x12345678u);
-    HwWrite32(regs, 0x0810, 0x10u);
+    EXPECT_EQ(HwRead32(regs, kOrloStatus), 0x40u);
+    HwWrite32(regs, kOrloMailbox, 0x12345678u);
+    HwWrite32(regs, kOrloSectionWord, 0x10u);
     BoardSim::instance().setReadFilter(nullptr);
     BoardSim::instance().setWriteFilter(nullptr);
-    EXPECT_EQ(HwRead32(regs, 0x2870), 0u);
-    EXPECT_EQ(HwRead32(regs, 0x0808), 0u);
-    EXPECT_EQ(HwRead32(regs, 0x0810), 0x11u);
+    EXPECT_EQ(HwRead32(regs, kOrloStatus), 0u);
+    EXPECT_EQ(HwRead32(regs, kOrloMailbox), 0u);
+    EXPECT_EQ(HwRead32(regs, kOrloSectionWord), 0x11u);
 }
 
 TEST_F(HwAccessTest, AccessesOutsideEveryWindowAreCountedAndReadAllOnes)
@@ -209,7 +209,7 @@ TEST_F(HwAccessTest, MemoryWindowHoldsBlocksAndTheSimulationSeesThem)
     HwReadBlock(memory, 0x1001, back, sizeof back);
     EXPECT_EQ(std::memcmp(back, data, sizeof data), 0);
     uint8_t seen[11] = {};
-    ASSERT_TRUE(BoardSim::instance().readBoardMemory(0, false, 0x1001, seen, sizeof seen));
+    ASSERT_TRUE(BoardSim::instance().orlo(0, false).readMemory(0x1001, seen, sizeof seen));
     EXPECT_EQ(std::memcmp(seen, data, sizeof data), 0);
     EXPECT_EQ(HwRead32(memory, 0x1000), 0x32313000u);
     // A window onto part of the memory starts at its offset.
@@ -257,22 +257,22 @@ TEST_F(HwAccessTest, DisplayBoardMapsItsChipDirectlyAndThroughDriverRequests)
     ASSERT_NE(chip, 0u);
     ASSERT_NE(frame, 0u);
     ASSERT_NE(display, 0u);
-    EXPECT_EQ(HwRead32(display, 0x2870), 0u);
+    EXPECT_EQ(HwRead32(display, kOrloStatus), 0u);
 
     BoardSim::instance().setTracing(true);
-    HwWrite8(chip, 0x1FC2, 0xEF);
+    HwWrite8(chip, VGA_MISC_WRITE, 0xEF);
     uint8_t write[5] = {0xC4, 0x1F, 0, 0, 0x21}; // byte register 0x1FC4
     uint32_t bytes = 0;
-    EXPECT_EQ(DeviceIoControl(node_, 0xAA552048u, write, 5, nullptr, 0, &bytes, nullptr), kDeviceDone);
-    uint32_t read[2] = {0x1FC4 / 4, 0};
-    EXPECT_EQ(DeviceIoControl(node_, 0xAA55203Cu, read, 8, read, 8, &bytes, nullptr), kDeviceDone);
+    EXPECT_EQ(DeviceIoControl(node_, HLC_DRV_CHIP_WRITE8, write, 5, nullptr, 0, &bytes, nullptr), kDeviceDone);
+    uint32_t read[2] = {VGA_SEQUENCER / 4, 0};
+    EXPECT_EQ(DeviceIoControl(node_, HLC_DRV_CHIP_READ32, read, 8, read, 8, &bytes, nullptr), kDeviceDone);
     EXPECT_EQ(read[1], 0x21u);
-    EXPECT_EQ(BoardSim::instance().chipRegister(0, 0x1FC0), 0x00EF0000u);
+    EXPECT_EQ(BoardSim::instance().chip(0).reg(VGA_ATTRIBUTE), 0x00EF0000u);
     const auto trace = BoardSim::instance().trace();
     ASSERT_EQ(trace.size(), 3u);
     EXPECT_FALSE(trace[0].viaDriver);
     EXPECT_TRUE(trace[1].viaDriver);
-    EXPECT_EQ(trace[1].offset, 0x1FC4u);
+    EXPECT_EQ(trace[1].offset, VGA_SEQUENCER);
     EXPECT_EQ(trace[2].toString(), "R32 b0 chip.regs+0x1fc4 = 0x21 (driver)");
 }
 

@@ -26,7 +26,9 @@ static bool RobustListsSupported() {
 class NamedMutex : public ::testing::Test {
 protected:
     void SetUp() override {
-        name_ = "qsrf-test-" + std::to_string(getpid()) + "-" +
+        // A fresh name for every run of a test, also when tests are repeated in one process.
+        static int runs = 0;
+        name_ = "qsrf-test-" + std::to_string(getpid()) + "-" + std::to_string(++runs) + "-" +
                 ::testing::UnitTest::GetInstance()->current_test_info()->name();
     }
     void TearDown() override {
@@ -68,7 +70,7 @@ TEST_F(NamedMutex, SecondCreateOpensTheSameMutex) {
 TEST_F(NamedMutex, RecursiveForTheOwningThread) {
     HANDLE m = CreateMutexA(TRUE, name_.c_str());
     ASSERT_NE(m, nullptr);
-    EXPECT_EQ(WaitForSingleObject(m, INFINITE), WAIT_OBJECT_0);
+    EXPECT_EQ(WaitForSingleObject(m, 5000), WAIT_OBJECT_0);
     EXPECT_TRUE(ReleaseMutex(m));
     DWORD other = 0;
     std::thread t1([&] { other = WaitForSingleObject(m, 0); });
@@ -129,7 +131,7 @@ TEST_F(NamedMutex, WaitsUntilAnotherProcessReleases) {
     pid_t pid = fork();
     if (pid == 0) {
         HANDLE c = CreateMutexA(FALSE, name.c_str());
-        WaitForSingleObject(c, INFINITE);
+        if (WaitForSingleObject(c, 5000) != WAIT_OBJECT_0) _exit(3);
         char x = 'h';
         (void)!write(toParent[1], &x, 1);
         Sleep(80);
@@ -178,7 +180,7 @@ TEST_F(NamedMutex, ThreadThatEndsHoldingItLeavesItAbandoned) {
     if (!RobustListsSupported())
         GTEST_SKIP() << "this kernel or emulator keeps no robust futex list";
     HANDLE m = CreateMutexA(FALSE, name_.c_str());
-    std::thread t([&] { WaitForSingleObject(m, INFINITE); });
+    std::thread t([&] { WaitForSingleObject(m, 5000); });
     t.join();
     EXPECT_EQ(WaitForSingleObject(m, 1000), WAIT_ABANDONED);
     EXPECT_TRUE(ReleaseMutex(m));

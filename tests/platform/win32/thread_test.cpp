@@ -97,7 +97,7 @@ TEST(ThreadPriority, SetThroughTheHandleIsSeenByTheThread) {
     EXPECT_TRUE(SetThreadPriority(t, THREAD_PRIORITY_HIGHEST));
     EXPECT_EQ(GetThreadPriority(t), 2);
     gGo = 1;
-    WaitForSingleObject(t, INFINITE);
+    ASSERT_EQ(WaitForSingleObject(t, 5000), WAIT_OBJECT_0);
     DWORD code = 0;
     GetExitCodeThread(t, &code);
     EXPECT_EQ(code, 102u);

@@ -3,6 +3,7 @@
 #include "ringnode.h"
 
 #include "../common/ll/fakeconsole.h"
+#include "../testwait.h"
 #include "boardsim.h"
 #include "consolepipe.h"
 #include "driverreq.h"
@@ -14,6 +15,7 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <chrono>
 #include <cstring>
 #include <string>
 #include <thread>
@@ -61,23 +63,29 @@ protected:
     }
     void TearDown() override
     {
-        if (node_.joinable()) node_.join();
-        BoardSim::instance().setTracing(false);
+        node_.Join();
         im_msg_set_hooks(nullptr);
         TearDownRingNode(device_);
     }
-    uint32_t Doorbell() const { return BoardSim::instance().orloRegister(0, false, kCoreInterruptSet); }
-    void TakeDoorbell() { BoardSim::instance().setOrloRegister(0, false, kCoreInterruptSet, 0); }
+    uint32_t Doorbell() const { return BoardSim::instance().orlo(0, false).reg(kOrloInterruptSet); }
+    void TakeDoorbell() { BoardSim::instance().orlo(0, false).setReg(kOrloInterruptSet, 0); }
 
-    // Plays the node: waits for the head slot, lets `serve` write the reply, completes it
-    // with `status` and raises the board-to-host interrupt.
+    // Plays the node: waits (5 s at most) for the head slot, lets `serve` write the reply,
+    // completes it with `status` and raises the board-to-host interrupt.
     template <typename Serve>
     void ServeOnce(Serve serve, uint32_t status = kMsgDone)
     {
-        node_ = std::thread([serve, status] {
-            while (__atomic_load_n(&g_header[kRingHead], __ATOMIC_ACQUIRE) == 0xFFFFFFFFu) std::this_thread::yield();
+        node_.Start([serve, status] {
+            if (!testwait::WaitUntil(
+                    [] { return __atomic_load_n(&g_header[kRingHead], __ATOMIC_ACQUIRE) != 0xFFFFFFFFu; })) {
+                ADD_FAILURE() << "nothing was posted into the ring";
+                return;
+            }
             _MSG_BODY_ST* body = Slot(g_header[kRingHead]);
-            while (__atomic_load_n(&body->opcode, __ATOMIC_ACQUIRE) == 0) std::this_thread::yield();
+            if (!testwait::WaitUntil([body] { return __atomic_load_n(&body->opcode, __ATOMIC_ACQUIRE) != 0; })) {
+                ADD_FAILURE() << "the head slot was never filled";
+                return;
+            }
             body->status = kMsgReceived;
             serve(body);
             __atomic_store_n(&body->status, status, __ATOMIC_RELEASE);
@@ -86,7 +94,7 @@ protected:
     }
 
     DeviceHandle device_ = kInvalidDevice;
-    std::thread node_;
+    testwait::Thread node_;
 };
 
 TEST_F(MsgIoTest, StartFillsTheHeaderAndTheErrorRecord)
@@ -136,7 +144,7 @@ TEST_F(MsgIoTest, FirstPostRingsTheDoorbellLaterPostsOnlyMoveTheTail)
     EXPECT_EQ(Slot(1)->id, static_cast<int32_t>((1u << 16) | 2u));
     EXPECT_EQ(Doorbell() & 32u, 0u);
     for (const auto& x : BoardSim::instance().trace())
-        EXPECT_FALSE(x.op == HwOp::Write && x.area == HwArea::PrimaryRegs && x.offset == kCoreInterruptSet);
+        EXPECT_FALSE(x.op == HwOp::Write && x.area == HwArea::PrimaryRegs && x.offset == kOrloInterruptSet);
 }
 
 TEST_F(MsgIoTest, SynchronousCallGetsTheReplyAndFreesTheSlot)
@@ -275,7 +283,7 @@ TEST_F(MsgIoTest, CorruptRingIndicesAreRefusedWithoutTouchingTheRing)
 
 TEST_F(MsgIoTest, FailedDoorbellIsReportedAndTheMessageStaysPosted)
 {
-    BoardSim::instance().setOrloRegister(0, false, kCoreInterruptSet, 32);   // never taken
+    BoardSim::instance().orlo(0, false).setReg(kOrloInterruptSet, 32);   // never taken
     _MSG_ST msg{};
     im_msg_start(&msg, 11, 0, "imThrNop");
     im_msg_send(&msg, 0, kThread, 0, IM_SYNC_POLL);
@@ -308,15 +316,26 @@ TEST_F(MsgIoTest, FullRingAsksTheOperatorAndAbortEndsWithStalled)
     im_close_pipe();
 }
 
-TEST_F(MsgIoTest, ErrorItemModesReadTheGetErrorReply)
+// The reply of a get-error command: code -7 and the two texts, of which the reply
+// filled the first replySlots slots.
+const char kReplyMessage[] = "Invalid buffer size";
+const char kReplyFunction[] = "imBufAlloc";
+_MSG_ST GetErrorReply(uint32_t replySlots)
 {
     _MSG_ST msg{};
     im_msg_start(&msg, 3, 3, "imAppGetError");
-    const char* message = "Invalid buffer size";
-    const char* function = "imBufAlloc";
     im_msg_put_long(&msg, 0, -7);
-    im_msg_put_long(&msg, 1, static_cast<int32_t>(Addr(message)));
-    im_msg_put_long(&msg, 2, static_cast<int32_t>(Addr(function)));
+    im_msg_put_long(&msg, 1, static_cast<int32_t>(Addr(kReplyMessage)));
+    im_msg_put_long(&msg, 2, static_cast<int32_t>(Addr(kReplyFunction)));
+    msg.body.counts |= replySlots << 16;
+    return msg;
+}
+
+TEST_F(MsgIoTest, ErrorItemModesReadTheGetErrorReply)
+{
+    _MSG_ST msg = GetErrorReply(3);
+    const char* message = kReplyMessage;
+    const char* function = kReplyFunction;
     int32_t code = 0;
     EXPECT_EQ(im_msg_get_error_item(&msg, 3, &code), -7);
     EXPECT_EQ(code, -7);
@@ -331,6 +350,31 @@ TEST_F(MsgIoTest, ErrorItemModesReadTheGetErrorReply)
     EXPECT_EQ(im_msg_get_error_item(&msg, 6, text), -7);
     EXPECT_STREQ(text, "same");
     EXPECT_EQ(im_msg_get_error_item(&msg, 2, nullptr), -7);
+}
+
+TEST_F(MsgIoTest, ErrorItemTextsOutsideTheReplyAreEmpty)
+{
+    _MSG_ST msg = GetErrorReply(2);   // code and message only
+    char text[kMsgErrorTextBytes];
+    im_msg_get_error_item(&msg, 4, text);
+    EXPECT_STREQ(text, kReplyMessage);
+    std::strcpy(text, "stale");
+    im_msg_get_error_item(&msg, 8, text);
+    EXPECT_STREQ(text, "");
+    im_msg_get_error_item(&msg, 12, text);
+    EXPECT_STREQ(text, "Error in ():\n<Invalid buffer size>");
+
+    msg.body.counts &= 0xFFFF;   // a reply without slots
+    // Slot 1 now holds a word that is no text of the node: it must not be followed.
+    im_msg_put_long(&msg, 1, 0x10);
+    int32_t code = 99;
+    EXPECT_EQ(im_msg_get_error_item(&msg, 2, &code), 0);
+    EXPECT_EQ(code, 0);
+    std::strcpy(text, "stale");
+    im_msg_get_error_item(&msg, 4, text);
+    EXPECT_STREQ(text, "");
+    im_msg_get_error_item(&msg, 12, text);
+    EXPECT_STREQ(text, "Error in ():\n<>");
 }
 
 TEST(SyncCmdListTest, EventsAreSetOnlyForTheirNodeAtTheExpectedStatus)
@@ -361,6 +405,89 @@ TEST(SyncCmdListTest, EventsAreSetOnlyForTheirNodeAtTheExpectedStatus)
     list.FreeEntry(ea);
     list.FreeEntry(eb);
     EXPECT_EQ(list.FreeCount(), 2u);
+}
+
+// The counts walk the lists while a sender links and unlinks entries on another thread:
+// a walk that followed an entry just moved to the other list would count entries of both.
+TEST(SyncCmdListTest, CountsStayWithinTheEntriesWhileSendersAddAndRemove)
+{
+    CSyncCmdList list;
+    constexpr uint32_t kHeld = 4;
+    _MSG_BODY_ST bodies[kHeld]{};
+    std::atomic<bool> stop{false};
+    std::atomic<uint32_t> overActive{0}, overFree{0}, walks{0};
+    testwait::Thread counter;
+    counter.Start([&] {
+        while (!stop) {
+            if (list.ActiveCount() > kHeld) ++overActive;
+            if (list.FreeCount() > kHeld) ++overFree;
+            ++walks;
+        }
+    }, "the counting thread");
+    const auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(300);
+    uint32_t rounds = 0;
+    while (std::chrono::steady_clock::now() < end || walks < 1000) {
+        HANDLE events[kHeld];
+        for (uint32_t i = 0; i < kHeld; ++i) events[i] = list.GetEvent(0x11, Addr(&bodies[i]), IM_REPLY_POLL);
+        for (uint32_t i = 0; i < kHeld; ++i) list.FreeEntry(events[kHeld - 1 - i]);
+        ++rounds;
+        if (std::chrono::steady_clock::now() > end + std::chrono::seconds(4)) break;
+    }
+    stop = true;
+    counter.Join();
+    EXPECT_GT(rounds, 0u);
+    EXPECT_GE(walks.load(), 1000u);
+    EXPECT_EQ(overActive.load(), 0u);
+    EXPECT_EQ(overFree.load(), 0u);
+    EXPECT_EQ(list.ActiveCount(), 0u);
+    EXPECT_EQ(list.FreeCount(), kHeld);
+}
+
+std::atomic<int> g_hookRounds{0};
+int32_t CountingHook(int32_t, int32_t, uint32_t)
+{
+    ++g_hookRounds;
+    return 0;
+}
+
+// Two senders fail at the same moment: one error is filed whole (code, message and
+// function of the same sender) and the hook is told once.
+TEST_F(MsgIoTest, ConcurrentFailuresFileOneWholeErrorAndCallTheHookOnce)
+{
+    struct Failure {
+        int32_t code;
+        const char* message;
+        const char* function;
+    };
+    const Failure failures[2] = {{-3, "Cannot open the camera file for reading", "imCamAlloc"},
+                                 {-8, "Bad clear value", "imBufClear"}};
+    for (int round = 0; round < 200; ++round) {
+        im_msg_reset_application();
+        im_Application.hook = CountingHook;
+        g_hookRounds = 0;
+        std::atomic<int> arrived{0};
+        {
+            testwait::Thread senders[2];
+            for (int i = 0; i < 2; ++i)
+                senders[i].Start([&, i] {
+                    _MSG_ST msg{};
+                    im_msg_start(&msg, 20, 0, failures[i].function);
+                    im_msg_log_error(&msg, failures[i].code, failures[i].message);
+                    // Both end their messages at the same moment (5 s at most apart).
+                    ++arrived;
+                    const auto limit = std::chrono::steady_clock::now() + std::chrono::seconds(5);
+                    while (arrived.load() < 2 && std::chrono::steady_clock::now() < limit) {
+                    }
+                    im_msg_end(&msg);
+                });
+        }
+        ASSERT_EQ(g_hookRounds.load(), 1) << "round " << round;
+        const Failure& filed = im_Application.error.code == failures[0].code ? failures[0] : failures[1];
+        ASSERT_EQ(im_Application.error.code, filed.code) << "round " << round;
+        ASSERT_STREQ(im_Application.error.message, filed.message) << "round " << round;
+        ASSERT_STREQ(im_Application.error.function, filed.function) << "round " << round;
+    }
+    im_msg_reset_application();
 }
 
 }  // namespace

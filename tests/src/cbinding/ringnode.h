@@ -7,6 +7,7 @@
 
 #include "boardsim.h"
 #include "driverreq.h"
+#include "hlc_wiring.h"
 #include "hosthooks.h"
 #include "hwlock.h"
 #include "nodeopen.h"
@@ -16,6 +17,7 @@
 
 #include <cstdint>
 #include <cstring>
+#include <optional>
 
 namespace ringnode {
 
@@ -30,6 +32,12 @@ alignas(8) inline uint32_t g_header[16];
 alignas(8) inline uint8_t g_ring[64 + 256 * kRingNodeSlots];
 
 inline _NODE_MAIN_RESOURCE_ST* Resource(uint32_t node) { return node == kNode ? &g_record : nullptr; }
+// The board table as this node list overrides it; the wired table comes back at tear-down.
+inline std::optional<HlcBoardHookOverride>& RingHooks()
+{
+    static std::optional<HlcBoardHookOverride> hooks;
+    return hooks;
+}
 inline _NODE_ST* HostState() { return &g_host; }
 inline uint32_t Addr(const void* p) { return static_cast<uint32_t>(reinterpret_cast<uintptr_t>(p)); }
 inline _MSG_BODY_ST* Slot(uint32_t i) { return reinterpret_cast<_MSG_BODY_ST*>(g_ring + 64 + 256 * i); }
@@ -54,11 +62,12 @@ inline DeviceHandle SetUpRingNode(double* timeouts)
     g_host = _NODE_ST{};
     g_host.timeouts = timeouts;
     g_host.own.next = &g_record;
-    HlcBoardHooks hooks{};
-    hooks.nodeResource = Resource;
-    hooks.hostNodeState = HostState;
-    HlcSetBoardHooks(&hooks);
-    HlcInstallCoreLockHooks();
+    // The library's wiring over this node list.
+    HlcWireLibrary();
+    RingHooks().emplace();
+    RingHooks()->table.nodeResource = Resource;
+    RingHooks()->table.hostNodeState = HostState;
+    EXPECT_EQ(RingHooks()->Install(), 0);
     std::memset(g_ring, 0, sizeof g_ring);
     std::memset(g_header, 0, sizeof g_header);
     g_header[kRingHead] = g_header[kRingTail] = 0xFFFFFFFFu;
@@ -74,8 +83,9 @@ inline DeviceHandle SetUpRingNode(double* timeouts)
 inline void TearDownRingNode(DeviceHandle device)
 {
     mp_core_forget_nodes();
-    HlcSetBoardHooks(nullptr);
+    RingHooks().reset();
     DeviceClose(device);
+    boardsim::BoardSim::instance().configure();
     DeleteCriticalSection(&g_section);
 }
 

@@ -4,6 +4,7 @@
 #include "hwlock.h"
 #include "hosthooks.h"
 #include "hwaccess.h"
+#include "regmap/display_regs.h"
 #include "halcyraini.h"
 #include "nodelist.h"
 #include "pci.h"
@@ -13,13 +14,6 @@
 
 namespace {
 
-constexpr uint32_t kOrloOption = 0x2870;
-constexpr uint32_t kOptionPortBit = 0x8000;
-constexpr uint32_t kBarTop = 0xF8000000u;
-constexpr uint32_t kProcessorOffset = 0x4000000;
-constexpr uint32_t kStartBit = 0x400000;
-constexpr uint32_t kFrameBytes = 0x210000;
-constexpr uint32_t kRomOffset = 0x200000;
 
 _NODE_ST* State(uint32_t node, _NODE_MAIN_RESOURCE_ST** record)
 {
@@ -31,7 +25,7 @@ _NODE_ST* State(uint32_t node, _NODE_MAIN_RESOURCE_ST** record)
 // Bus base of the primary Orlo's window (its top five bits).
 uint32_t BusBase(const _NODE_ST* s)
 {
-    return s->orlo[0].base & kBarTop;
+    return s->orlo[0].base & kOrloBarAlign;
 }
 
 bool Inside(uint32_t address, uint32_t start, uint32_t size)
@@ -62,13 +56,13 @@ uint32_t mp_sys_external_board_id(_NODE_MAIN_RESOURCE_ST* record)
     } else {
         return kModuleNoPort;
     }
-    const uint32_t option = HwRead32(regs, kOrloOption);
-    HwWrite32(regs, kOrloOption, option & ~kOptionPortBit);
+    const uint32_t option = HwRead32(regs, kOrloStatus);
+    HwWrite32(regs, kOrloStatus, option & ~kStatusPortOption);
     if (regs == record->primaryRegs && record->displayRegs)
-        HwWrite32(record->displayRegs, kOrloOption, HwRead32(record->displayRegs, kOrloOption) & ~kOptionPortBit);
+        HwWrite32(record->displayRegs, kOrloStatus, HwRead32(record->displayRegs, kOrloStatus) & ~kStatusPortOption);
     uint32_t value = 0;
     for (int i = 0; i < 16; ++i) value = HwRead32(port, 0);
-    HwWrite32(regs, kOrloOption, (HwRead32(regs, kOrloOption) & ~kOptionPortBit) | (option & kOptionPortBit));
+    HwWrite32(regs, kOrloStatus, (HwRead32(regs, kOrloStatus) & ~kStatusPortOption) | (option & kStatusPortOption));
     switch (value & 0xFF) {
     case 24: return 34;
     case 28: return 2;
@@ -141,14 +135,14 @@ _VgaBiosInfoSt* ReadRom(_NODE_MAIN_RESOURCE_ST* record)
     PciConfigReadDword(DefaultAccessType, 0, device, 1, 0x40, &option);
     PciConfigWriteDword(DefaultAccessType, 0, device, 1, 0x40, option | 0x40000000u);
     PciConfigReadDword(DefaultAccessType, 0, device, 1, 0x14, &bar);
-    PciConfigWriteDword(DefaultAccessType, 0, device, 1, 0x30, ((bar & ~15u) + kRomOffset) | 1u);
+    PciConfigWriteDword(DefaultAccessType, 0, device, 1, 0x30, ((bar & ~15u) + kChipRomOffset) | 1u);
     _VgaBiosInfoSt* info = nullptr;
-    if (HwRead16(record->chipFrame, kRomOffset) == 0xAA55) {
-        const uint32_t at = HwRead16(record->chipFrame, kRomOffset + 0x7FFC);
+    if (HwRead16(record->chipFrame, kChipRomOffset) == kChipRomSignature) {
+        const uint32_t at = HwRead16(record->chipFrame, kChipRomOffset + kChipRomInfoPointer);
         // The block must lie inside the window.
-        if (kRomOffset + at + sizeof(_VgaBiosInfoSt) <= kFrameBytes) {
+        if (kChipRomOffset + at + sizeof(_VgaBiosInfoSt) <= kChipFrameSize) {
             info = static_cast<_VgaBiosInfoSt*>(safe_malloc(sizeof(_VgaBiosInfoSt)));
-            if (info) HwReadBlock(record->chipFrame, kRomOffset + at, info, sizeof *info);
+            if (info) HwReadBlock(record->chipFrame, kChipRomOffset + at, info, sizeof *info);
         }
     }
     PciConfigWriteDword(DefaultAccessType, 0, device, 1, 0x40, option);
@@ -194,44 +188,43 @@ _VgaBiosInfoSt* mp_sys_get_bios_info(uint32_t node, _NODE_MAIN_RESOURCE_ST* reco
         }
     }
     if (record->displayRegs) {
-        uint32_t word = HwRead32(record->displayRegs, 0x800);
+        uint32_t word = HwRead32(record->displayRegs, kOrloDisplayClock);
         HalcyraIniReadTag(node, "display.dclksel.dclksel", &word);
-        HwWrite32(record->displayRegs, 0x800, word);
+        HwWrite32(record->displayRegs, kOrloDisplayClock, word);
     }
     return info;
 }
 
 namespace {
 
-constexpr uint32_t kMemControl = 0x2058;
-constexpr uint32_t kResetBit = 0x10000;
 
 uint32_t CpuState(uint32_t regs)
 {
-    return (HwRead32(regs, kMemControl) >> 8) & 15;
+    return (HwRead32(regs, kOrloMemControl) & kMemControlResetStateMask) >> kMemControlResetStateShift;
 }
 
 void SetReset(uint32_t regs, bool on)
 {
-    const uint32_t v = HwRead32(regs, kMemControl);
-    HwWrite32(regs, kMemControl, on ? v | kResetBit : v & ~kResetBit);
+    const uint32_t v = HwRead32(regs, kOrloMemControl);
+    HwWrite32(regs, kOrloMemControl, on ? v | kMemControlCpuReset : v & ~kMemControlCpuReset);
 }
 
 // Stops the grab and VM engines of one Orlo and clears its doorbells, lock and timer.
 void QuietOrlo(uint32_t regs, bool primary)
 {
-    for (uint32_t list : {0x2010u, 0x2068u}) {
+    for (uint32_t list : {kOrloGrabListControl, kOrloVmListControl}) {
         HwWrite32(regs, list, HwRead32(regs, list) & ~1u);
         HwWrite32(regs, list, HwRead32(regs, list) & ~2u);
     }
-    for (uint32_t control : {0x1830u, 0x3820u}) {
+    for (uint32_t control : {kOrloGrabControl, kOrloVtControl}) {
         const uint32_t v = HwRead32(regs, control) & ~2u;
         HwWrite32(regs, control, v | 1u);
         HwWrite32(regs, control, v & ~1u);
     }
     HwWrite32(regs, kOrloInterruptClear, 0xFFFFFFFFu);
-    for (uint32_t r : {0x2038u, kOrloLock, kOrloMailbox, kOrloSectionWord, 0x2050u, 0x2048u}) HwWrite32(regs, r, 0);
-    for (uint32_t r : {0x2000u, 0x2800u}) HwWrite32(regs, r, primary ? 0 : HwRead32(regs, r) & 0x1FFFFFu);
+    for (uint32_t r : {kOrloInterruptMask, kOrloLock, kOrloMailbox, kOrloSectionWord, kOrloTimerControl, kOrloTimerCounter})
+        HwWrite32(regs, r, 0);
+    for (uint32_t r : {kOrloListBlock, kOrloVmBlock}) HwWrite32(regs, r, primary ? 0 : HwRead32(regs, r) & 0x1FFFFFu);
 }
 
 } // namespace
@@ -243,7 +236,7 @@ void mp_sys_rst_hlt_board(_NODE_MAIN_RESOURCE_ST* record)
     if (primary) SetReset(primary, true);
     if (record->displayRegs) QuietOrlo(record->displayRegs, false);
     if (primary) QuietOrlo(primary, true);
-    if (!primary || !(HwRead32(primary, kOrloOption) & 0x40)) {
+    if (!primary || !(HwRead32(primary, kOrloStatus) & kStatusProcessor)) {
         mp_sys_lock_reset(record);
         return;
     }
@@ -278,9 +271,9 @@ void mp_sys_rst_hlt_board(_NODE_MAIN_RESOURCE_ST* record)
 void mp_sys_start_local_cpu(_NODE_MAIN_RESOURCE_ST* record)
 {
     if (!record || !record->primaryRegs) return;
-    HwWrite32(record->primaryRegs, kOrloInterruptClear, kStartBit);
-    HwWrite32(record->primaryRegs, kOrloInterruptSet, kStartBit);
-    HwWrite32(record->primaryRegs, kOrloInterruptClear, kStartBit);
+    HwWrite32(record->primaryRegs, kOrloInterruptClear, kInterruptCpuStart);
+    HwWrite32(record->primaryRegs, kOrloInterruptSet, kInterruptCpuStart);
+    HwWrite32(record->primaryRegs, kOrloInterruptClear, kInterruptCpuStart);
 }
 
 // ---------------------------------------------------------------- heaps

@@ -117,5 +117,5 @@ void mp_sys_install_board_hooks()
     hooks.pciToMvp = PciToMvp;
     hooks.externalBoardId = mp_sys_external_board_id;
     hooks.biosInfo = BiosInfo;
-    HlcSetBoardHooks(&hooks);
+    HlcSetBoardHooks(hooks);
 }

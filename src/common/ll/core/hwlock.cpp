@@ -11,7 +11,6 @@
 #include "timer.h"
 #include "w32sync.h"
 #include "w32thread.h"
-#include "w32time.h"
 
 #include <map>
 #include <memory>
@@ -22,7 +21,7 @@ namespace {
 // Built-in time-out table, used while the host node state has none.
 constexpr double kDefaultTimeouts[11] = {5.0, 5.0, 1.0, 15.0, 15.0, 15.0, 0.0, -1.0, 0.0, 0.0, 5.0};
 
-constexpr double kBoardTimerHz = 50000000.0;
+constexpr double kBoardTimerHz = kOrloTimerHz;
 // A section word that never reads back what was written is given up after this many
 // tries instead of spinning for ever with the hardware lock held.
 constexpr int kReadBackTries = 1000;
@@ -164,16 +163,16 @@ int WaitNotBusy(uint32_t node, const char* timeoutText, const char* errorText, C
 bool WriteSectionWord(uint32_t regs, uint32_t value, uint32_t bits)
 {
     for (int i = 0; i < kReadBackTries; ++i) {
-        HwWrite32(regs, kCoreSectionWord, value);
-        if ((HwRead32(regs, kCoreSectionWord) & bits) == (value & bits)) return true;
+        HwWrite32(regs, kOrloSectionWord, value);
+        if ((HwRead32(regs, kOrloSectionWord) & bits) == (value & bits)) return true;
     }
     return false;
 }
 
 bool TimerRunning(uint32_t regs)
 {
-    const uint32_t control = HwRead32(regs, kCoreTimerControl);
-    return control != 0 && (control & 0x80000000u) != 0;
+    const uint32_t control = HwRead32(regs, kOrloTimerControl);
+    return control != 0 && (control & kTimerControlRun) != 0;
 }
 
 // ---- hooks ----------------------------------------------------------------------------
@@ -237,7 +236,7 @@ int mp_sys_lock_check(_NODE_MAIN_RESOURCE_ST* record)
 {
     const uint32_t regs = mp_core_orlo_regs(record);
     if (!regs) return -1;
-    return static_cast<int>(HwRead32(regs, kCoreLock) & 1);
+    return static_cast<int>(HwRead32(regs, kOrloLock) & 1);
 }
 
 int mp_sys_lock_check(uint32_t nodeOrRecord)
@@ -249,7 +248,7 @@ int mp_sys_lock_check(uint32_t nodeOrRecord)
 void mp_sys_lock_reset(_NODE_MAIN_RESOURCE_ST* record)
 {
     const uint32_t regs = mp_core_orlo_regs(record);
-    if (regs) HwWrite32(regs, kCoreLock, 0);
+    if (regs) HwWrite32(regs, kOrloLock, 0);
 }
 
 void mp_sys_lock_reset(uint32_t nodeOrRecord)
@@ -275,13 +274,13 @@ int mp_sys_section_check(uint32_t node, uint32_t bits)
     node &= 0xFF;
     const uint32_t regs = mp_core_orlo_regs(mp_core_node_record(node));
     if (!regs) return -1;
-    if (HwRead32(regs, kCoreSectionWord) & bits) return 1;
+    if (HwRead32(regs, kOrloSectionWord) & bits) return 1;
     PriorityRaise raise(node, true);
     if (mp_sys_lock_wait(node) != 0) return -1;
     int result = 1;
-    const uint32_t word = HwRead32(regs, kCoreSectionWord);
+    const uint32_t word = HwRead32(regs, kOrloSectionWord);
     if (!(word & bits)) result = WriteSectionWord(regs, word | bits, bits) ? 0 : -1;
-    HwWrite32(regs, kCoreLock, 0);
+    HwWrite32(regs, kOrloLock, 0);
     return result;
 }
 
@@ -308,9 +307,9 @@ int mp_sys_section_unlock(uint32_t node, uint32_t bits)
     if (!regs) return -1;
     PriorityRaise raise(node, true);
     if (mp_sys_lock_wait(node) != 0) return -1;
-    const uint32_t word = HwRead32(regs, kCoreSectionWord);
+    const uint32_t word = HwRead32(regs, kOrloSectionWord);
     const bool cleared = WriteSectionWord(regs, word & ~bits, bits);
-    HwWrite32(regs, kCoreLock, 0);
+    HwWrite32(regs, kOrloLock, 0);
     if (bits == kSectionRing && record->section) LeaveCriticalSection(record->section);
     return cleared ? 0 : -1;
 }
@@ -373,22 +372,22 @@ int mp_interrupt_alloc(uint32_t node)
         mp_sys_lock_reset(record);
         for (uint32_t regs : {record->displayRegs, record->primaryRegs}) {
             if (!regs) continue;
-            const uint32_t status = HwRead32(regs, kCoreInterruptSet);
-            HwWrite32(regs, kCoreInterruptClear, 0xFFFFFFFFu);
+            const uint32_t status = HwRead32(regs, kOrloInterruptSet);
+            HwWrite32(regs, kOrloInterruptClear, 0xFFFFFFFFu);
             auto change = [regs](uint32_t offset, uint32_t clear, uint32_t set) {
                 HwWrite32(regs, offset, (HwRead32(regs, offset) & ~clear) | set);
             };
-            change(0x2058, 7u << 17, 0);
-            change(0x1830, 0x1Fu << 19, 0);
-            change(0x2868, 3u << 7, 0);
-            change(0x2058, 1u << 22, 1u << 21);
-            change(0x3030, 0x3Fu << 2, 0);
-            change(0x3820, 0x1Fu << 15, 0);
-            change(0x0000, 3u << 2, 0);
-            HwWrite32(regs, kCoreTimerControl, 0);
-            HwWrite32(regs, kCoreTimerCounter, 0);
-            HwWrite32(regs, kCoreInterruptClear, 0xFFFFFFFFu);
-            HwWrite32(regs, kCoreInterruptSet, status & 0x80000001u);
+            change(kOrloMemControl, 7u << 17, 0);
+            change(kOrloGrabControl, 0x1Fu << 19, 0);
+            change(kOrloBusControl, 3u << 7, 0);
+            change(kOrloMemControl, 1u << 22, 1u << 21);
+            change(kOrloVpControl, 0x3Fu << 2, 0);
+            change(kOrloVtControl, 0x1Fu << 15, 0);
+            change(kOrloConfig, 3u << 2, 0);
+            HwWrite32(regs, kOrloTimerControl, 0);
+            HwWrite32(regs, kOrloTimerCounter, 0);
+            HwWrite32(regs, kOrloInterruptClear, 0xFFFFFFFFu);
+            HwWrite32(regs, kOrloInterruptSet, status & 0x80000001u);
         }
     }
     static const uint32_t kStartSignals[27] = {0x25, 0x2000002A, 0x33, 0x32, 0x31, 0x30, 0x2F, 0x2E, 0x2D,
@@ -434,14 +433,14 @@ int mp_interrupt_send(uint32_t node)
         const uint32_t section = record->primaryRegs ? kSectionDoorbellPrimary : kSectionDoorbellDisplay;
         // Without the doorbell section nothing is written, and nothing is released.
         if (mp_sys_section_wait(node, section) != 0) return -1;
-        bool clear = (HwRead32(regs, kCoreInterruptSet) & bit) == 0;
+        bool clear = (HwRead32(regs, kOrloInterruptSet) & bit) == 0;
         if (!clear) {
             const double limit = mp_sys_timeout(2);
             const double start = mp_time_clock(0.0);
-            while (!clear && mp_time_clock(start) < limit) clear = (HwRead32(regs, kCoreInterruptSet) & bit) == 0;
+            while (!clear && mp_time_clock(start) < limit) clear = (HwRead32(regs, kOrloInterruptSet) & bit) == 0;
         }
         if (clear) {
-            HwWrite32(regs, kCoreInterruptSet, bit);
+            HwWrite32(regs, kOrloInterruptSet, bit);
             result = 1;
         }
         mp_sys_section_unlock(node, section);
@@ -466,13 +465,13 @@ int mp_interrupt_check(uint32_t node)
 void disableExtInt(uint32_t node)
 {
     const uint32_t regs = mp_core_orlo_regs(mp_core_node_record(node ? node : RunningNode()));
-    if (regs) HwWrite32(regs, kCoreInterruptClear, 1);
+    if (regs) HwWrite32(regs, kOrloInterruptClear, 1);
 }
 
 void enableExtInt(uint32_t node)
 {
     const uint32_t regs = mp_core_orlo_regs(mp_core_node_record(node ? node : RunningNode()));
-    if (regs) HwWrite32(regs, kCoreInterruptSet, 1);
+    if (regs) HwWrite32(regs, kOrloInterruptSet, 1);
 }
 
 // ---------------------------------------------------------------- signal semaphores
@@ -543,16 +542,16 @@ extern "C" double mp_time_clock(double start)
             record = node ? mp_core_node_record(node) : FirstNode();
         }
         const uint32_t regs = mp_core_orlo_regs(record);
-        if (!regs || !TimerRunning(regs)) return timeGetTime() * 0.001 - start;
+        if (!regs || !TimerRunning(regs)) return HwClockSeconds() - start;
         double frequency = kBoardTimerHz;
         if (record->primaryRegs && mp_core_board_processor(record) && record->nodeState->cpuFrequency)
             frequency = record->nodeState->cpuFrequency;
-        const uint32_t period = HwRead32(regs, kCoreTimerControl) & 0x7FFFFFFFu;
-        const bool pending = (HwRead32(regs, kCoreInterruptSet) & 1) != 0;
-        if (pending) HwWrite32(regs, kCoreInterruptClear, 1);
-        const uint32_t counter = HwRead32(regs, kCoreTimerCounter) & 0x7FFFFFFFu;
+        const uint32_t period = HwRead32(regs, kOrloTimerControl) & kTimerControlPeriod;
+        const bool pending = (HwRead32(regs, kOrloInterruptSet) & 1) != 0;
+        if (pending) HwWrite32(regs, kOrloInterruptClear, 1);
+        const uint32_t counter = HwRead32(regs, kOrloTimerCounter) & kTimerControlPeriod;
         const int32_t ticks = TimerGetClock();
-        if (pending) HwWrite32(regs, kCoreInterruptSet, 1);
+        if (pending) HwWrite32(regs, kOrloInterruptSet, 1);
         double t = (static_cast<double>(period) * ticks + (static_cast<double>(period) - counter)) / frequency;
         if (start == 0.0) return t;
         if (t < g_prevTime) {
@@ -571,13 +570,18 @@ extern "C" void mp_time_sleep(double seconds)
 {
     const double start = seconds != 0.0 ? mp_time_clock(0.0) : 0.0;
     const HANDLE thread = GetCurrentThread();
+    double left = seconds;
     do {
         TaskYield(-1);
         const bool drop = GetThreadPriority(thread) == THREAD_PRIORITY_TIME_CRITICAL;
         if (drop) SetThreadPriority(thread, THREAD_PRIORITY_ABOVE_NORMAL);
-        Sleep(seconds < 0.001 ? 0 : 1);
+        // The machine's sleep: a zero or 1 ms round on a free-running clock; on a virtual
+        // clock the time left passes at once.
+        HwSleep(left);
         if (drop) SetThreadPriority(thread, THREAD_PRIORITY_TIME_CRITICAL);
-    } while (seconds != 0.0 && mp_time_clock(start) < seconds);
+        if (seconds == 0.0) break;
+        left = seconds - mp_time_clock(start);
+    } while (left > 0.0);
 }
 
 extern "C" double mp_time_cpu_frequency()
@@ -586,8 +590,8 @@ extern "C" double mp_time_cpu_frequency()
     if (!record || !record->nodeState) return 1000.0;
     const _NODE_ST* state = record->nodeState;
     if (record->primaryRegs && state->orlo[0].present) {
-        const uint32_t control = HwRead32(record->primaryRegs, kCoreTimerControl);
-        if ((control & 0x80000000u) && (control & 0x7FFFFFFFu)) return state->cpuFrequency;
+        const uint32_t control = HwRead32(record->primaryRegs, kOrloTimerControl);
+        if ((control & kTimerControlRun) && (control & kTimerControlPeriod)) return state->cpuFrequency;
     }
     if (record->displayRegs && state->orlo[1].present && TimerRunning(record->displayRegs)) return kBoardTimerHz;
     return 1000.0;
@@ -617,5 +621,5 @@ void HlcInstallCoreLockHooks()
     hooks.setSignal = HookSetSignal;
     hooks.takeSignalPending = mp_interrupt_take_pending;
     hooks.sleep = mp_time_sleep;
-    HlcSetBoardHooks(&hooks);
+    HlcSetBoardHooks(hooks);
 }

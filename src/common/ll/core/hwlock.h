@@ -8,18 +8,12 @@
 #pragma once
 
 #include "hlc_arch.h"
+#include "regmap/orlo_regs.h"
 
 #include <cstdint>
 
 struct _NODE_MAIN_RESOURCE_ST;
 
-// Orlo registers used by these services (byte offsets in the register block).
-constexpr uint32_t kCoreSectionWord = 0x0810;
-constexpr uint32_t kCoreInterruptClear = 0x2028;
-constexpr uint32_t kCoreInterruptSet = 0x2030;
-constexpr uint32_t kCoreLock = 0x2040;
-constexpr uint32_t kCoreTimerCounter = 0x2048;
-constexpr uint32_t kCoreTimerControl = 0x2050;
 
 // Section bits of the library.
 constexpr uint32_t kSectionRing = 1;

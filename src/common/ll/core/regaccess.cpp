@@ -307,14 +307,14 @@ uint32_t ReadVExtRegHW(uint32_t address)
     return (HwRead32(lane, 0) & 0xFF) | ((HwRead32(lane + 8, 0) & 0xFF) << 8);
 }
 
-void WrVpctrlInHW() { FixedWrite(0x3030, 0x103, false); }
-void WrVstatusInHW() { FixedWrite(0x3038, 0, true); }
-void WrVtctrlInHW() { FixedWrite(0x3820, 0x4, false); }
-void WrVarpctrlInHW() { FixedWrite(kVmListControl, 0x3, false); }
-void WrHintclrInHW() { FixedWrite(0x2028, 0, true); }
-void WrGrabctrlInHW() { FixedWrite(0x1830, 0x4, false); }
-void WrGstatusInHW() { FixedWrite(0x2018, 0, true); }
-void WrGarpctrlInHW() { FixedWrite(kGrabListControl, 0x3, false); }
+void WrVpctrlInHW() { FixedWrite(kOrloVpControl, 0x103, false); }
+void WrVstatusInHW() { FixedWrite(kOrloVpStatus, 0, true); }
+void WrVtctrlInHW() { FixedWrite(kOrloVtControl, 0x4, false); }
+void WrVarpctrlInHW() { FixedWrite(kOrloVmListControl, 0x3, false); }
+void WrHintclrInHW() { FixedWrite(kOrloInterruptClear, 0, true); }
+void WrGrabctrlInHW() { FixedWrite(kOrloGrabControl, 0x4, false); }
+void WrGstatusInHW() { FixedWrite(kOrloGrabStatus, 0, true); }
+void WrGarpctrlInHW() { FixedWrite(kOrloGrabListControl, 0x3, false); }
 
 // ---------------------------------------------------------------- lists
 
@@ -325,7 +325,7 @@ int testOF(ARPInfo_ST* d)
     uint32_t regs = 0;
     const int kind = ListKind(HwRegCtrl, d, &regs);
     if (kind != 0 && regs) {
-        d->end = HwRead32(regs, kind == 2 ? kVmListPointer : kGrabListPointer);
+        d->end = HwRead32(regs, kind == 2 ? kOrloVmListPointer : kOrloGrabListPointer);
         if (d->end != d->current) return 0;
     }
     d->mark = kArpOverflowMark;
@@ -356,7 +356,7 @@ void SetARPListPtr(uint32_t memory, uint32_t entries, uint32_t list)
     const uint32_t link = d->end;
     WriteMem(link + 4, memory);
     if (list == kArpPimbra) return;
-    const uint32_t pointer = list == kArpVm ? kVmListPointer : kGrabListPointer;
+    const uint32_t pointer = list == kArpVm ? kOrloVmListPointer : kOrloGrabListPointer;
     WriteMem(link, c->regs + pointer);
     if (c->shadow) {
         uint32_t* slot = reinterpret_cast<uint32_t*>(static_cast<uintptr_t>(c->shadow + pointer));

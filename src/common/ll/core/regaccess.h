@@ -8,6 +8,7 @@
 #pragma once
 
 #include "hlc_arch.h"
+#include "regmap/orlo_regs.h"
 
 #include <cstddef>
 #include <cstdint>
@@ -29,10 +30,6 @@ constexpr uint32_t kArpPimbra = 0x08000000u;
 constexpr uint32_t kOrloShadowBytes = 0x4000;
 constexpr uint32_t kExtShadowBytes = 0x10000;
 constexpr uint32_t kExtListBase = 0x80000;         // list address of external register lanes
-constexpr uint32_t kGrabListPointer = 0x2008;
-constexpr uint32_t kGrabListControl = 0x2010;
-constexpr uint32_t kVmListPointer = 0x2060;
-constexpr uint32_t kVmListControl = 0x2068;
 constexpr uint32_t kArpOverflowMark = 0xDEADBEEFu;
 
 // Offsets of the shadow blocks in a node's Orlo state area.

@@ -3,6 +3,7 @@
 #include "im_msgio.h"
 #include "im_param.h"
 #include "../../cbinding/ringnode.h"
+#include "../../testwait.h"
 
 #include "boardsim.h"
 #include "driverreq.h"
@@ -85,19 +86,22 @@ protected:
         g_nodeState.commState = -1;
         g_executed = 0;
         mp_server_reset_handlers();
+        // The command server alone: its own table of thread objects, not the wired lookup.
+        mp_server_set_thread_lookup(nullptr);
         mp_server_set_handler(kOpEcho, Echo);
         mp_server_set_handler(kOpFail, Fail);
         mp_server_set_handler(kOpBlock, Block);
 
-        interrupts_ = std::thread([this] { Interrupts(); });
-        server_ = std::thread([this] { Server(); });
-        while (!ready_) std::this_thread::yield();
+        interrupts_.Start([this] { Interrupts(); }, "the interrupt thread");
+        server_.Start([this] { Server(); }, "the node's kernel thread");
+        ASSERT_TRUE(testwait::WaitUntil([this] { return ready_ || !server_.Running(); }) && ready_)
+            << "the node's kernel thread ended, or did not start serving within 5 s";
     }
     void TearDown() override
     {
         stop_ = true;
-        server_.join();
-        interrupts_.join();
+        server_.Join();
+        interrupts_.Join();
         mp_server_reset_handlers();
         TearDownRingNode(device_);
     }
@@ -108,13 +112,13 @@ protected:
     {
         while (!stop_) {
             const uint32_t regs = g_record.primaryRegs;
-            const uint32_t pending = HwRead32(regs, kCoreInterruptSet);
+            const uint32_t pending = HwRead32(regs, kOrloInterruptSet);
             if ((pending & 32u) && !paused_) {
-                HwWrite32(regs, kCoreInterruptClear, 32u);
+                HwWrite32(regs, kOrloInterruptClear, 32u);
                 ++doorbells_;
             }
             if (pending & 2u) {
-                HwWrite32(regs, kCoreInterruptClear, 2u);
+                HwWrite32(regs, kOrloInterruptClear, 2u);
                 SyncCmdList.PostEvent(kNode);
             }
             std::this_thread::sleep_for(std::chrono::microseconds(50));
@@ -164,21 +168,19 @@ protected:
         TaskExitTasking();
     }
 
-    void OnServer(std::function<void()> job)
+    // Runs the job on the node's kernel thread; false when it has not run within 5 s.
+    [[nodiscard]] bool OnServer(std::function<void()> job)
     {
         jobDone_ = false;
         {
             std::lock_guard<std::mutex> lock(jobMutex_);
             job_ = std::move(job);
         }
-        while (!jobDone_) std::this_thread::yield();
+        return testwait::WaitUntil([this] { return jobDone_.load(); });
     }
 
-    void WaitUntil(const std::function<bool()>& done)
-    {
-        const auto limit = std::chrono::steady_clock::now() + std::chrono::seconds(5);
-        while (!done() && std::chrono::steady_clock::now() < limit) std::this_thread::sleep_for(std::chrono::milliseconds(1));
-    }
+    // True once done() holds; false after 5 s (the test asserts it).
+    [[nodiscard]] static bool WaitUntil(const std::function<bool()>& done) { return testwait::WaitUntil(done); }
 
     uint32_t SlotsInUse() const
     {
@@ -196,8 +198,8 @@ protected:
     }
 
     DeviceHandle device_ = kInvalidDevice;
-    std::thread server_;
-    std::thread interrupts_;
+    testwait::Thread server_;
+    testwait::Thread interrupts_;
     std::atomic<bool> ready_{false};
     std::atomic<bool> stop_{false};
     std::atomic<bool> paused_{false};
@@ -210,8 +212,7 @@ protected:
 
 TEST_F(CmdServerTest, StartUpMarksTheShellReady)
 {
-    WaitUntil([] { return g_nodeState.commState == 1; });
-    EXPECT_EQ(g_nodeState.commState, 1);
+    EXPECT_TRUE(WaitUntil([] { return g_nodeState.commState == 1; }));
 }
 
 TEST_F(CmdServerTest, SynchronousCommandIsServedAndReplied)
@@ -261,7 +262,7 @@ TEST_F(CmdServerTest, UnknownThreadObject)
     EXPECT_STREQ(sync.body.err.message, "Invalid thread ID");
     _MSG_ST async{};
     EXPECT_EQ(Send(kOpEcho, 1, IM_SYNC_NOWAIT, &async, kThread + 1), 0);
-    WaitUntil([this] { return SlotsInUse() == 1; });
+    ASSERT_TRUE(WaitUntil([this] { return SlotsInUse() == 1; }));
     EXPECT_EQ(SlotsInUse(), 1u);
     EXPECT_EQ(g_executed.load(), 0);
 }
@@ -270,7 +271,7 @@ TEST_F(CmdServerTest, AsynchronousErrorArrivesWithTheNextSynchronousReply)
 {
     _MSG_ST async{};
     EXPECT_EQ(Send(kOpFail, 0, IM_SYNC_NOWAIT, &async), 0);
-    WaitUntil([] { return g_executed.load() == 1; });
+    ASSERT_TRUE(WaitUntil([] { return g_executed.load() == 1; }));
     _MSG_ST sync{};
     EXPECT_EQ(Send(kOpEcho, 5, IM_SYNC_POLL, &sync), 0);
     EXPECT_EQ(im_msg_get_long(&sync, 0), 10);
@@ -292,7 +293,7 @@ TEST_F(CmdServerTest, CancelCompletesQueuedCommandsLaterOnesRun)
     im_msg_start(&cancel, kOpThrCancel, 0, "imThrCancel");
     im_msg_send(&cancel, 0, kThread, 0, IM_SYNC_NOWAIT);
     paused_ = false;
-    WaitUntil([this] { return SlotsInUse() == 1; });
+    ASSERT_TRUE(WaitUntil([this] { return SlotsInUse() == 1; }));
     EXPECT_EQ(SlotsInUse(), 1u);
     EXPECT_EQ(g_executed.load(), 0);
     EXPECT_EQ(g_thread.cancel, 0u);
@@ -307,7 +308,7 @@ TEST_F(CmdServerTest, SynchronousCommandCancelledWhileQueuedIsAnswered)
 {
     paused_ = true;
     _MSG_ST cancel{};
-    std::thread poster([&] {
+    testwait::Thread poster([&] {
         std::this_thread::sleep_for(std::chrono::milliseconds(20));
         im_msg_start(&cancel, kOpThrCancel, 0, "imThrCancel");
         im_msg_send(&cancel, 0, kThread, 0, IM_SYNC_NOWAIT);
@@ -316,9 +317,9 @@ TEST_F(CmdServerTest, SynchronousCommandCancelledWhileQueuedIsAnswered)
     _MSG_ST sync{};
     // Posted first, so the cancel that follows it finds it queued.
     EXPECT_EQ(Send(kOpEcho, 3, IM_SYNC_POLL, &sync), -13);
-    poster.join();
+    poster.Join();
     EXPECT_EQ(g_executed.load(), 0);
-    WaitUntil([this] { return SlotsInUse() == 1; });
+    ASSERT_TRUE(WaitUntil([this] { return SlotsInUse() == 1; }));
     EXPECT_EQ(SlotsInUse(), 1u);
 }
 
@@ -328,13 +329,13 @@ TEST_F(CmdServerTest, FullRingWaitsForAFreeSlot)
     _MSG_ST m[3]{};
     for (int i = 0; i < 3; ++i) EXPECT_EQ(Send(kOpEcho, i, IM_SYNC_NOWAIT, &m[i]), 0);
     EXPECT_EQ(SlotsInUse(), kSlots);
-    std::thread release([this] {
+    testwait::Thread release([this] {
         std::this_thread::sleep_for(std::chrono::milliseconds(50));
         paused_ = false;
     });
     _MSG_ST last{};
     EXPECT_EQ(Send(kOpEcho, 50, IM_SYNC_POLL, &last), 0);
-    release.join();
+    release.Join();
     EXPECT_EQ(im_msg_get_long(&last, 0), 100);
     EXPECT_EQ(g_executed.load(), 4);
     EXPECT_EQ(g_header[kRingServed], 4u);
@@ -344,13 +345,12 @@ TEST_F(CmdServerTest, ShutDownCompletesCommandsStillQueued)
 {
     _MSG_ST blocking{}, queued{};
     EXPECT_EQ(Send(kOpBlock, 0, IM_SYNC_NOWAIT, &blocking), 0);
-    WaitUntil([] { return g_executed.load() == 1; });
+    ASSERT_TRUE(WaitUntil([] { return g_executed.load() == 1; }));
     EXPECT_EQ(Send(kOpEcho, 9, IM_SYNC_NOWAIT, &queued), 0);
-    WaitUntil([] { return g_thread.queued == 1; });
-    ASSERT_EQ(g_thread.queued, 1u);
-    OnServer([] { mp_server_stop_thread(&g_thread); });
-    OnServer([] { TaskCloseSema(g_thread.firstSema); });
-    WaitUntil([this] { return SlotsInUse() == 1; });
+    ASSERT_TRUE(WaitUntil([] { return g_thread.queued == 1; }));
+    ASSERT_TRUE(OnServer([] { mp_server_stop_thread(&g_thread); }));
+    ASSERT_TRUE(OnServer([] { TaskCloseSema(g_thread.firstSema); }));
+    ASSERT_TRUE(WaitUntil([this] { return SlotsInUse() == 1; }));
     EXPECT_EQ(SlotsInUse(), 1u);
     EXPECT_EQ(g_executed.load(), 1);   // the queued command never ran
     // The thread object is gone: a new command is refused.

@@ -151,7 +151,7 @@ class ProcStubTest : public ServedNodeTest {
 protected:
     void InstallHandlers() override
     {
-        mp_proc_install();
+        // The stubs' opcodes are the library's wiring (the fixture wires it).
         std::lock_guard<std::mutex> lock(g_seenMutex);
         g_seen.clear();
     }
@@ -159,7 +159,8 @@ protected:
     // nothing queued.
     void Drain()
     {
-        WaitUntil([this] { return SlotsInUse() == 1 && main_->server.queued == 0; });
+        ASSERT_TRUE(WaitUntil([this] { return SlotsInUse() == 1 && main_->server.queued == 0; }))
+            << "the ring did not drain";
     }
     uint32_t SlotsInUse() const
     {
@@ -173,7 +174,11 @@ protected:
         const size_t before = SeenCount();
         mp_server_set_handler(opcode, Capture);
         EXPECT_EQ(post(), 0) << opcode;
-        WaitUntil([before] { return SeenCount() > before; });
+        if (!WaitUntil([before] { return SeenCount() > before; })) {
+            ADD_FAILURE() << "opcode " << opcode << " was not served";
+            mp_server_set_handler(opcode, mp_InvalidOpcode);
+            return Seen{};
+        }
         Drain();
         mp_server_set_handler(opcode, mp_InvalidOpcode);
         std::lock_guard<std::mutex> lock(g_seenMutex);

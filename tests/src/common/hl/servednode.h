@@ -11,6 +11,7 @@
 #include "cmdserver.h"
 #include "im_msgio.h"
 #include "../../cbinding/ringnode.h"
+#include "../../testwait.h"
 
 #include "hwaccess.h"
 #include "nodeopen.h"
@@ -49,27 +50,27 @@ protected:
 
     void SetUp() override
     {
+        // Handlers that a test put in go; the ring node's set-up wires the library, whose
+        // opcode handlers, thread lookup and sync operations the node then serves with.
+        mp_server_reset_handlers();
         device_ = SetUpRingNode(g_timeouts);
         ASSERT_NE(device_, kInvalidDevice);
         mp_buf_set_descriptor_memory(Arena);
         ASSERT_EQ(mp_buf_init(kNode, 100, 50), 0);
-        mp_server_reset_handlers();
-        mp_sync_install();
-        mp_thread_install();
         InstallHandlers();
-        interrupts_ = std::thread([this] { Interrupts(); });
-        server_ = std::thread([this] { Server(); });
-        while (!ready_) std::this_thread::yield();
+        interrupts_.Start([this] { Interrupts(); }, "the interrupt thread");
+        server_.Start([this] { Server(); }, "the node's kernel thread");
+        ASSERT_TRUE(testwait::WaitUntil([this] { return ready_ || !server_.Running(); }) && ready_)
+            << "the node's kernel thread ended, or did not start serving within 5 s";
         ASSERT_NE(main_, nullptr);
     }
     void TearDown() override
     {
         stop_ = true;
-        server_.join();
-        interrupts_.join();
+        server_.Join();
+        interrupts_.Join();
         mp_server_reset_handlers();
-        mp_server_set_thread_lookup(nullptr);
-        mp_res_set_sync_ops(nullptr);
+        HlcWireLibrary();
         mp_buf_exit_all();
         mp_buf_set_descriptor_memory(nullptr);
         TearDownRingNode(device_);
@@ -78,13 +79,13 @@ protected:
     {
         while (!stop_) {
             const uint32_t regs = g_record.primaryRegs;
-            const uint32_t pending = HwRead32(regs, kCoreInterruptSet);
+            const uint32_t pending = HwRead32(regs, kOrloInterruptSet);
             if (pending & 32u) {
-                HwWrite32(regs, kCoreInterruptClear, 32u);
+                HwWrite32(regs, kOrloInterruptClear, 32u);
                 ++doorbells_;
             }
             if (pending & 2u) {
-                HwWrite32(regs, kCoreInterruptClear, 2u);
+                HwWrite32(regs, kOrloInterruptClear, 2u);
                 SyncCmdList.PostEvent(kNode);
             }
             std::this_thread::sleep_for(std::chrono::microseconds(50));
@@ -109,15 +110,11 @@ protected:
         TaskCloseSema(sema);
         TaskExitTasking();
     }
-    static void WaitUntil(const std::function<bool()>& done)
-    {
-        const auto limit = std::chrono::steady_clock::now() + std::chrono::seconds(5);
-        while (!done() && std::chrono::steady_clock::now() < limit)
-            std::this_thread::sleep_for(std::chrono::milliseconds(1));
-    }
+    // True once done() holds; false after 5 s (the test asserts it).
+    [[nodiscard]] static bool WaitUntil(const std::function<bool()>& done) { return testwait::WaitUntil(done); }
 
     DeviceHandle device_ = kInvalidDevice;
-    std::thread server_, interrupts_;
+    testwait::Thread server_, interrupts_;
     std::atomic<bool> ready_{false}, stop_{false};
     std::atomic<int> doorbells_{0};
     MP_THREAD_OBJ_ST* main_ = nullptr;

@@ -113,7 +113,7 @@ TEST_F(SyncTest, HostWaitTimesOutAndEndsWhenTheStateIsSet)
     EXPECT_EQ(imSyncHost(kMain, sync, kSyncReady), -11);
     EXPECT_EQ(imSyncControl(other, sync, kSyncControlState, 30), 0);
     MP_SYNC_ST* record = mp_osb_object(sync);
-    WaitUntil([&] { return main_->server.queued == 0 && record->state == 30; });
+    ASSERT_TRUE(WaitUntil([&] { return main_->server.queued == 0 && record->state == 30; }));
     // The main thread object serves again.
     EXPECT_EQ(imSyncHost(kMain, sync, kSyncAskState), 30);
 }
@@ -183,7 +183,7 @@ TEST_F(SyncTest, FreedThreadIsRefused)
     for (auto& e : extra_)
         if (e == object) e = nullptr;
     EXPECT_EQ(imThrFree(t), 0);
-    WaitUntil([&] { return mp_thr_object(t) == nullptr; });
+    ASSERT_TRUE(WaitUntil([&] { return mp_thr_object(t) == nullptr; }));
     EXPECT_EQ(imThrInquire(t, kThrAttrPriority, nullptr), 0);
     EXPECT_EQ(im_Application.error.code, -10);
     EXPECT_STREQ(im_Application.error.message, "Invalid thread ID");

@@ -1,6 +1,7 @@
 #include "hostutil.h"
 
 #include "fakeconsole.h"
+#include "../../../fuzz/namedpipe.h"
 
 #include <gtest/gtest.h>
 
@@ -229,12 +230,30 @@ TEST_F(SearchEnvTest, OverlongNameIsCutInTheResult)
     std::free(path);
 }
 
-TEST_F(SearchEnvTest, ExistenceWithoutModeFindsDirectoriesToo)
+TEST_F(SearchEnvTest, ExistenceWithoutModeFindsRegularFilesOnly)
 {
     char* path = nullptr;
     setenv("HLCTEST_PATH", root_.c_str(), 1);
-    EXPECT_EQ(im_search_env(0, "a", nullptr, "HLCTEST_PATH", "", &path), 1);
-    EXPECT_EQ(std::string(path), root_ + "/a");
+    EXPECT_EQ(im_search_env(0, "a", nullptr, "HLCTEST_PATH", "", &path), 0);   // a directory
+    EXPECT_STREQ(path, "a");
+    Touch("a/f");
+    EXPECT_EQ(im_search_env(0, "a/f", nullptr, "HLCTEST_PATH", "", &path), 1);
+    EXPECT_EQ(std::string(path), root_ + "/a/f");
+    std::free(path);
+}
+
+TEST_F(SearchEnvTest, NamedPipeIsPassedOverForTheNextDirectory)
+{
+    ASSERT_TRUE(qsrf_test::MakeNamedPipe(root_ + "/a/cam.dcf"));
+    ASSERT_TRUE(qsrf_test::MakeNamedPipe(root_ + "/cwd/pipe.dcf"));
+    Touch("b/cam.dcf");
+    setenv("HLCTEST_PATH", (root_ + "/a;" + root_ + "/b").c_str(), 1);
+    char* path = nullptr;
+    EXPECT_EQ(im_search_env(0, "cam", ".dcf", "HLCTEST_PATH", "r", &path), 1);
+    EXPECT_EQ(std::string(path), root_ + "/b/cam.dcf");
+    EXPECT_EQ(im_search_env(0, "pipe", ".dcf", "HLCTEST_PATH", "r", &path), 0);
+    EXPECT_STREQ(path, "pipe");
+    EXPECT_EQ(im_search_env(0, (root_ + "/a/cam.dcf").c_str(), nullptr, "HLCTEST_PATH", nullptr, &path), 0);
     std::free(path);
 }
 

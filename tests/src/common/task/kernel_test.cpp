@@ -3,6 +3,7 @@
 
 #include "kernel_fixture.h"
 #include "win32.h"
+#include "../../testwait.h"
 
 #include <atomic>
 #include <cstdlib>
@@ -104,20 +105,20 @@ TEST(KernelMutex, UsableBeforeAnyKernelAndAcrossThreads) {
     TaskBeginMutex();
     TaskBeginMutex();   // recursive
     std::atomic<int> stage{0};
-    std::thread other([&] {
+    testwait::Thread other([&] {
         stage = 1;
         TaskBeginMutex();   // a thread without a kernel
         stage = 2;
         TaskEndMutex();
     });
-    while (stage.load() == 0) Sleep(1);
+    EXPECT_TRUE(testwait::WaitUntil([&] { return stage.load() != 0; }));
     Sleep(20);
     EXPECT_EQ(stage.load(), 1);
     TaskEndMutex();
     Sleep(10);
     EXPECT_EQ(stage.load(), 1);   // still held once
     TaskEndMutex();
-    other.join();
+    other.Join();
     EXPECT_EQ(stage.load(), 2);
 }
 
@@ -130,7 +131,7 @@ TEST_F(KernelTest, MutexHeldByATaskAcrossASwitchIsReleasedThroughTheThread) {
         TaskEndMutex();
     });
     // The root task ends the mutex on the task's behalf: it is the thread's.
-    std::thread other([&] {
+    testwait::Thread other([&] {
         TaskBeginMutex();
         entered = 1;
         TaskEndMutex();
@@ -138,7 +139,7 @@ TEST_F(KernelTest, MutexHeldByATaskAcrossASwitchIsReleasedThroughTheThread) {
     Sleep(20);
     EXPECT_EQ(entered.load(), 0);
     TaskSignalSema(sema);   // the task runs, leaves the mutex and ends
-    other.join();
+    other.Join();
     EXPECT_EQ(entered.load(), 1);
 }
 

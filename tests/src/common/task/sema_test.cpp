@@ -2,6 +2,7 @@
 
 #include "kernel_fixture.h"
 #include "win32.h"
+#include "../../testwait.h"
 
 #include <atomic>
 #include <thread>
@@ -225,7 +226,7 @@ TEST_F(KernelTest, SignalFromAnotherThreadReachesATaskThroughTheRootTask) {
         TaskSignalSema(s);
         EXPECT_EQ(rounds, i + 1);
     }
-    WaitForSingleObject(other, INFINITE);
+    ASSERT_EQ(WaitForSingleObject(other, 5000), WAIT_OBJECT_0);
     CloseHandle(other);
     CloseHandle(wake);
     EXPECT_EQ(trace_, (Trace{"tick1", "tick2", "tick3"}));
@@ -241,7 +242,7 @@ TEST_F(KernelTest, KernelMutexFromAnotherThreadWaitsForTheKernelsSection) {
         Note("leaving");
         TaskEndMutex();
     });
-    std::thread t([&] {
+    testwait::Thread t([&] {
         TaskBeginMutex();
         stage = 1;
         TaskEndMutex();
@@ -249,7 +250,7 @@ TEST_F(KernelTest, KernelMutexFromAnotherThreadWaitsForTheKernelsSection) {
     Sleep(20);
     EXPECT_EQ(stage.load(), 0);
     TaskSignalSema(s);
-    t.join();
+    t.Join();
     EXPECT_EQ(stage.load(), 1);
     EXPECT_EQ(trace_, (Trace{"leaving"}));
 }

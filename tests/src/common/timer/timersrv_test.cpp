@@ -87,9 +87,9 @@ TEST_F(TimerServerTest, StartsThePrimaryOrlosTimerAndCountsInterrupts) {
     ASSERT_TRUE(Alive(server));   // waiting for the first interrupt
     EXPECT_EQ(node_.askedSource, 42);
     EXPECT_EQ(node_.frequency, 50000000u);
-    EXPECT_EQ(node_.Reg(node_.primaryRegs, 0x2048), 50000000u);
-    EXPECT_EQ(node_.Reg(node_.primaryRegs, 0x2050), 50000000u | 0x80000000u);
-    EXPECT_EQ(node_.Reg(node_.displayRegs, 0x2050), 0u);
+    EXPECT_EQ(node_.Reg(node_.primaryRegs, kOrloTimerCounter), 50000000u);
+    EXPECT_EQ(node_.Reg(node_.primaryRegs, kOrloTimerControl), 50000000u | 0x80000000u);
+    EXPECT_EQ(node_.Reg(node_.displayRegs, kOrloTimerControl), 0u);
     EXPECT_EQ(node_.primaryPending, 1u);
     EXPECT_EQ(node_.primaryTicks, 0u);
     EXPECT_EQ(node_.running, 1u);
@@ -121,7 +121,7 @@ TEST_F(TimerServerTest, ReloadIsTheFrequencyEvenWhereItsDoubleInverseFallsShort)
         node_.primaryPending = 0;
         node_.signal = TaskOpenSema(-1, 0);
         StartServer();
-        EXPECT_EQ(node_.Reg(node_.primaryRegs, 0x2048), f & 0x7FFFFFFFu);
+        EXPECT_EQ(node_.Reg(node_.primaryRegs, kOrloTimerCounter), f & 0x7FFFFFFFu);
         EXPECT_EQ(node_.frequency, f);
         TaskCloseSema(node_.signal);
     }
@@ -133,21 +133,21 @@ TEST_F(TimerServerTest, UsesTheDisplayOrloWhenThereIsNoPrimaryOne) {
     node_.signal = TaskOpenSema(-1, 0);
     StartServer();
     EXPECT_EQ(node_.askedSource, 74);
-    EXPECT_EQ(node_.Reg(node_.displayRegs, 0x2050), 50000000u | 0x80000000u);
-    EXPECT_EQ(node_.Reg(node_.primaryRegs, 0x2050), 0u);
+    EXPECT_EQ(node_.Reg(node_.displayRegs, kOrloTimerControl), 50000000u | 0x80000000u);
+    EXPECT_EQ(node_.Reg(node_.primaryRegs, kOrloTimerControl), 0u);
     TaskSignalSema(node_.signal);
     EXPECT_EQ(node_.displayTicks, 1u);
     EXPECT_EQ(node_.primaryTicks, 0u);
 }
 
 TEST_F(TimerServerTest, InvalidSignalStopsTheTimerRegistersAndEnds) {
-    std::memset(node_.primaryRegs + 0x2048, 0xFF, 4);
-    std::memset(node_.primaryRegs + 0x2050, 0xFF, 4);
+    std::memset(node_.primaryRegs + kOrloTimerCounter, 0xFF, 4);
+    std::memset(node_.primaryRegs + kOrloTimerControl, 0xFF, 4);
     node_.signal = static_cast<int32_t>(0xFE0003FF);   // not open
     int32_t server = StartServer();
     EXPECT_FALSE(Alive(server));
-    EXPECT_EQ(node_.Reg(node_.primaryRegs, 0x2048), 0u);
-    EXPECT_EQ(node_.Reg(node_.primaryRegs, 0x2050), 0u);
+    EXPECT_EQ(node_.Reg(node_.primaryRegs, kOrloTimerCounter), 0u);
+    EXPECT_EQ(node_.Reg(node_.primaryRegs, kOrloTimerControl), 0u);
     EXPECT_EQ(node_.running, 0u);
     EXPECT_EQ(node_.frequency, 50000000u);
 }
@@ -162,7 +162,7 @@ TEST_F(TimerServerTest, EndsAtOnceWithoutATimerToDrive) {
     node_.mapped = true;
     node_.primaryPending = 2;   // a timer already being served
     EXPECT_FALSE(Alive(StartServer()));
-    EXPECT_EQ(node_.Reg(node_.primaryRegs, 0x2050), 0u);
+    EXPECT_EQ(node_.Reg(node_.primaryRegs, kOrloTimerControl), 0u);
     EXPECT_EQ(node_.running, 0u);
     EXPECT_EQ(node_.askedSource, -1);
     EXPECT_EQ(TimerGetClock(), 0);

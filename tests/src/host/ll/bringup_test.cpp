@@ -124,19 +124,19 @@ TEST_F(BringUpTest, RestartDownloadsTheShellAndRunsTheHandshake)
     EXPECT_EQ(core_.host.counters[0], 0u);
     EXPECT_EQ(core_.host.counters[kNodeCounterWords - 1], 0u);
     EXPECT_EQ(GetThreadPriority(GetCurrentThread()), priority);
-    EXPECT_TRUE(BoardSim::instance().cpuRunning(0));
+    EXPECT_TRUE(BoardSim::instance().cpu(0).running());
     EXPECT_TRUE(Printed("'DSP just started with shell " + shell_ + ".\n")) << core_.printed;
-    EXPECT_EQ(BoardSim::instance().orloRegister(0, false, 0x808), 0u); // mailbox cleared
+    EXPECT_EQ(BoardSim::instance().orlo(0, false).reg(kOrloMailbox), 0u);
     EXPECT_EQ(core_.doorbells, (std::vector<uint32_t>{0x11}));
     EXPECT_EQ(BoardSim::instance().driverSemaphore(0, 33), 0u);        // consumed and reset
     _NODE_MAIN_RESOURCE_ST* listed = nodecore::Resource(0x11);
     ASSERT_NE(listed, nullptr);
     EXPECT_EQ(listed->openCount, 1);
     EXPECT_EQ(listed->nodeState->started, 1u);
-    EXPECT_EQ(BoardSim::instance().orloRegister(0, false, 0x2058) & 0x100000, 0x100000u);
+    EXPECT_EQ(BoardSim::instance().orlo(0, false).reg(kOrloMemControl) & kMemControlStart, kMemControlStart);
     // The shell is in local RAM, its reset vector at the top.
     uint8_t vector[8];
-    ASSERT_TRUE(BoardSim::instance().readBoardMemory(0, false, 0x400000 - 8, vector, 8));
+    ASSERT_TRUE(BoardSim::instance().orlo(0, false).readMemory(0x400000 - 8, vector, 8));
     EXPECT_EQ(vector[0], 129);
     EXPECT_NE(HalcyraGetHookList(0x11, 160), nullptr);
     EXPECT_EQ(BoardSim::instance().strayAccesses(), 0u);
@@ -145,12 +145,12 @@ TEST_F(BringUpTest, RestartDownloadsTheShellAndRunsTheHandshake)
 TEST_F(BringUpTest, RunningShellThatMatchesIsJoined)
 {
     ASSERT_EQ(Init(2), 5);
-    const uint32_t starts = BoardSim::instance().cpuStarts(0);
+    const uint32_t starts = BoardSim::instance().cpu(0).starts();
     core_.printed.clear();
     _NODE_MAIN_RESOURCE_ST second{};
     EXPECT_EQ(Init(3, &second), 5);
     EXPECT_TRUE(Printed("'DSP already active with shell " + shell_ + ".\n")) << core_.printed;
-    EXPECT_EQ(BoardSim::instance().cpuStarts(0), starts);
+    EXPECT_EQ(BoardSim::instance().cpu(0).starts(), starts);
     EXPECT_EQ(nodecore::Resource(0x11)->openCount, 2);
     // The first shut-down only counts the open down.
     EXPECT_EQ(im_board_shutdown(0x11 << 16), 0);
@@ -165,8 +165,8 @@ TEST_F(BringUpTest, HostModeOpensWithoutTheProcessor)
     Machine(spec);
     WriteIni("[Node]\nNodeId=0x11\nSlotNbr=1\nDeviceNbr=0x000d04\n");
     EXPECT_EQ(Init(0), -3);
-    EXPECT_EQ(BoardSim::instance().cpuStarts(0), 0u);
-    EXPECT_EQ(BoardSim::instance().cpuResets(0), 1u); // halted
+    EXPECT_EQ(BoardSim::instance().cpu(0).starts(), 0u);
+    EXPECT_EQ(BoardSim::instance().cpu(0).resets(), 1u); // halted
     EXPECT_EQ(core_.inserted, (std::vector<uint32_t>{0x11}));
     EXPECT_EQ(nodecore::Resource(0x11)->openCount, 1);
     EXPECT_EQ(im_board_shutdown(0x11 << 16), 0);
@@ -220,7 +220,7 @@ TEST_F(BringUpTest, StalledProcessorFailsAndClosesTheNode)
         EXPECT_TRUE(Printed(s.message)) << core_.printed;
         EXPECT_EQ(record_.device, kInvalidDevice);
         EXPECT_EQ(nodecore::Resource(0x11), nullptr);
-        EXPECT_FALSE(BoardSim::instance().cpuRunning(0));
+        EXPECT_FALSE(BoardSim::instance().cpu(0).running());
     }
 }
 
@@ -244,7 +244,7 @@ TEST_F(BringUpTest, ActiveEmulatorBlocksTheRestart)
     EXPECT_TRUE(Printed("'DSP JTAG Emulation is active.\n"));
     EXPECT_TRUE(Printed("Do an EMURESET now before proceeding with download.\n"));
     EXPECT_TRUE(Printed("'DSP cannot be restarted while emulator is active.\n"));
-    EXPECT_EQ(BoardSim::instance().cpuStarts(0), 0u);
+    EXPECT_EQ(BoardSim::instance().cpu(0).starts(), 0u);
 }
 
 // ---------------------------------------------------------------- shut-down
@@ -272,10 +272,10 @@ TEST(EmulatorCheck, ClearsBit24AndReadsBit4)
     DeviceHandle d = DeviceOpen(BoardSim::instance().boardDeviceName(0).c_str());
     _NODE_MAIN_RESOURCE_ST r{};
     ASSERT_TRUE(HlcDrvMap(d, nullptr, 0x11, HLC_REGION_PRIMARY, 0x4000, 0x4000000, &r.primaryRegs));
-    BoardSim::instance().setOrloRegister(0, false, 0x2020, 0x01000010u);
+    BoardSim::instance().orlo(0, false).setReg(kOrloControl, 0x01000010u);
     EXPECT_EQ(IsEmulatorActive(&r), 0);
-    EXPECT_EQ(BoardSim::instance().orloRegister(0, false, 0x2020), 0x10u);
-    BoardSim::instance().setOrloRegister(0, false, 0x2020, 0);
+    EXPECT_EQ(BoardSim::instance().orlo(0, false).reg(kOrloControl), 0x10u);
+    BoardSim::instance().orlo(0, false).setReg(kOrloControl, 0);
     EXPECT_EQ(IsEmulatorActive(&r), 1);
     // Lock: busy while held, released by the reset.
     EXPECT_EQ(BrdLockCheck(&r), 0);   // the read takes the free lock

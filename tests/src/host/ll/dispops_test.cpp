@@ -47,35 +47,35 @@ TEST_F(DisplayTest, FormatsRouteTheDacByteLanes)
     } cases[] = {{0x40000020, 0xFC}, {0x40000060, 0xFC}, {0x40000030, 0xE4}, {0x40000040, 0x54}, {0x40000050, 0xA8}};
     for (const auto& c : cases) {
         EXPECT_EQ(im_disp_mode_select(kNode, c.format), 0);
-        EXPECT_EQ(sim().dacRegister(0, 0x07), c.router) << std::hex << c.format;
+        EXPECT_EQ(sim().chip(0).dac(0x07), c.router) << std::hex << c.format;
     }
     EXPECT_EQ(im_disp_mode_select(kNode, 0x40000002), 0);
-    EXPECT_EQ(sim().dacRegister(0, 0x07), 0xA8);
+    EXPECT_EQ(sim().chip(0).dac(0x07), 0xA8);
     HlcDacSetByteRouter(kNode, 1, 2, 3, 0x41);
-    EXPECT_EQ(sim().dacRegister(0, 0x07), 0x40 | 0x30 | 0x08 | 0x01);   // d's high bits fall off the byte
+    EXPECT_EQ(sim().chip(0).dac(0x07), 0x40 | 0x30 | 0x08 | 0x01);   // d's high bits fall off the byte
 }
 
 TEST_F(DisplayTest, OverlayKeyingByEnableState)
 {
     auto info = Block();
-    sim().setDacRegister(0, 0x1E, 0x2C);
+    sim().chip(0).setDac(0x1E, 0x2C);
     info->Enable = kDispEnabled;
     EXPECT_EQ(im_disp_overlay_mode_select(kNode, info.get()), 0);
-    EXPECT_EQ(sim().dacRegister(0, 0x1E), 0x0C);
-    EXPECT_EQ(sim().dacRegister(0, 0x18), 0x47);
+    EXPECT_EQ(sim().chip(0).dac(0x1E), 0x0C);
+    EXPECT_EQ(sim().chip(0).dac(0x18), 0x47);
     info->Enable = kDispDisabled;
     info->Mode = 3;
     im_disp_overlay_mode_select(kNode, info.get());
-    EXPECT_EQ(sim().dacRegister(0, 0x1E), 0x2C);
-    EXPECT_EQ(sim().dacRegister(0, 0x18), 0x07);
-    sim().setDacRegister(0, 0x1E, 0x0C);
+    EXPECT_EQ(sim().chip(0).dac(0x1E), 0x2C);
+    EXPECT_EQ(sim().chip(0).dac(0x18), 0x07);
+    sim().chip(0).setDac(0x1E, 0x0C);
     info->Mode = 2;
     im_disp_overlay_mode_select(kNode, info.get());
-    EXPECT_EQ(sim().dacRegister(0, 0x1E), 0x0C);
-    sim().setDacRegister(0, 0x18, 0x55);
+    EXPECT_EQ(sim().chip(0).dac(0x1E), 0x0C);
+    sim().chip(0).setDac(0x18, 0x55);
     info->Enable = 5;
     im_disp_overlay_mode_select(kNode, info.get());
-    EXPECT_EQ(sim().dacRegister(0, 0x18), 0x55);
+    EXPECT_EQ(sim().chip(0).dac(0x18), 0x55);
 }
 
 TEST_F(DisplayTest, PaletteFromGreyRampOrEntries)
@@ -83,20 +83,20 @@ TEST_F(DisplayTest, PaletteFromGreyRampOrEntries)
     auto info = Block();
     info->Grey = 1;
     im_disp_lut(kNode, info.get());
-    EXPECT_EQ(sim().dacPalette(0, 0x80), 0x808080u);
-    EXPECT_EQ(sim().dacPalette(0, 0xFF), 0xFFFFFFu);
+    EXPECT_EQ(sim().chip(0).palette(0x80), 0x808080u);
+    EXPECT_EQ(sim().chip(0).palette(0xFF), 0xFFFFFFu);
     info->Grey = 0;
     info->Count = 2;
     info->Lut[0][0] = 0x10, info->Lut[1][0] = 0x20, info->Lut[2][0] = 0x30;
     info->Lut[0][1] = 0x1FF, info->Lut[1][1] = 0, info->Lut[2][1] = 1;
     info->Lut[0][2] = 0x77;
     im_disp_lut(kNode, info.get());
-    EXPECT_EQ(sim().dacPalette(0, 0), 0x102030u);
-    EXPECT_EQ(sim().dacPalette(0, 1), 0xFF0001u);
-    EXPECT_EQ(sim().dacPalette(0, 2), 0x020202u);   // beyond the count: kept
+    EXPECT_EQ(sim().chip(0).palette(0), 0x102030u);
+    EXPECT_EQ(sim().chip(0).palette(1), 0xFF0001u);
+    EXPECT_EQ(sim().chip(0).palette(2), 0x020202u);   // beyond the count: kept
     info->Count = 100000;                            // at most 256 entries
     im_disp_lut(kNode, info.get());
-    EXPECT_EQ(sim().dacPalette(0, 255), 0u);
+    EXPECT_EQ(sim().chip(0).palette(255), 0u);
 }
 
 TEST_F(DisplayTest, PanningSetsTheStartAddress)
@@ -109,16 +109,16 @@ TEST_F(DisplayTest, PanningSetsTheStartAddress)
     info->SavedCrtcExt0 = 0xA7;
     im_disp_pan(kNode, info.get());
     // start = 960 / 4 x 10 + 100 / 4 = 2425 = 0x979
-    EXPECT_EQ(sim().vgaRegister(0, VgaGroup::Crtc, 0x0C), 0x09);
-    EXPECT_EQ(sim().vgaRegister(0, VgaGroup::Crtc, 0x0D), 0x79);
-    EXPECT_EQ(sim().vgaRegister(0, VgaGroup::CrtcExt, 0), 0xA0);
+    EXPECT_EQ(sim().chip(0).vga(VgaGroup::Crtc, 0x0C), 0x09);
+    EXPECT_EQ(sim().chip(0).vga(VgaGroup::Crtc, 0x0D), 0x79);
+    EXPECT_EQ(sim().chip(0).vga(VgaGroup::CrtcExt, 0), 0xA0);
     info->Width = 1024;
     info->PanX = 8;
     info->PanY = 300;   // 256 x 300 + 2 = 0x12C02
     im_disp_pan(kNode, info.get());
-    EXPECT_EQ(sim().vgaRegister(0, VgaGroup::Crtc, 0x0C), 0x2C);
-    EXPECT_EQ(sim().vgaRegister(0, VgaGroup::Crtc, 0x0D), 0x02);
-    EXPECT_EQ(sim().vgaRegister(0, VgaGroup::CrtcExt, 0), 0xA1);
+    EXPECT_EQ(sim().chip(0).vga(VgaGroup::Crtc, 0x0C), 0x2C);
+    EXPECT_EQ(sim().chip(0).vga(VgaGroup::Crtc, 0x0D), 0x02);
+    EXPECT_EQ(sim().chip(0).vga(VgaGroup::CrtcExt, 0), 0xA1);
 }
 
 VIDEO_PARAM ZoomMode()
@@ -183,28 +183,28 @@ TEST_F(DisplayTest, ZoomIsAppliedOnlyWhenItChanges)
     EXPECT_TRUE(sim().trace().empty());
     info->CurrentZoomX = 1;
     im_disp_zoom(kNode, info.get());
-    EXPECT_EQ(sim().vgaRegister(0, VgaGroup::Crtc, 0), 79);
-    EXPECT_EQ(sim().vgaRegister(0, VgaGroup::Crtc, 5), 9);
-    EXPECT_EQ(sim().vgaRegister(0, VgaGroup::Crtc, 9), 0x61);
-    EXPECT_EQ(sim().vgaRegister(0, VgaGroup::CrtcExt, 1), 64);
+    EXPECT_EQ(sim().chip(0).vga(VgaGroup::Crtc, 0), 79);
+    EXPECT_EQ(sim().chip(0).vga(VgaGroup::Crtc, 5), 9);
+    EXPECT_EQ(sim().chip(0).vga(VgaGroup::Crtc, 9), 0x61);
+    EXPECT_EQ(sim().chip(0).vga(VgaGroup::CrtcExt, 1), 64);
     uint32_t m = 0, n = 0, p = 0;
     HlcDacCalculFMNP(74894 / 2, &m, &n, &p);
-    EXPECT_EQ(sim().pllRegister(0, DacPll::Pixel, 0), n | 0xC0);
-    EXPECT_EQ(sim().pllRegister(0, DacPll::Pixel, 1), m);
-    EXPECT_EQ(sim().vgaRegister(0, VgaGroup::Sequencer, 1) & 0x20, 0);   // screen back on
+    EXPECT_EQ(sim().chip(0).pll(DacPll::Pixel, 0), n | 0xC0);
+    EXPECT_EQ(sim().chip(0).pll(DacPll::Pixel, 1), m);
+    EXPECT_EQ(sim().chip(0).vga(VgaGroup::Sequencer, 1) & 0x20, 0);   // screen back on
 }
 
 TEST_F(DisplayTest, ScreenOffAndOnWaitForRetrace)
 {
     sim().setTracing(true);
     im_disp_screen_off(kNode);
-    EXPECT_EQ(sim().vgaRegister(0, VgaGroup::Sequencer, 1) & 0x20, 0x20);
+    EXPECT_EQ(sim().chip(0).vga(VgaGroup::Sequencer, 1) & 0x20, 0x20);
     const auto trace = ChipTrace();
     ASSERT_FALSE(trace.empty());
-    EXPECT_EQ(trace[0].offset, 0x1E14u);
-    EXPECT_EQ(trace[0].value & 8, 8u);
+    EXPECT_EQ(trace[0].offset, static_cast<uint32_t>(PYX_STATUS));
+    EXPECT_EQ(trace[0].value & PYX_STATUS_RETRACE, PYX_STATUS_RETRACE);
     im_disp_screen_on(kNode);
-    EXPECT_EQ(sim().vgaRegister(0, VgaGroup::Sequencer, 1) & 0x20, 0);
+    EXPECT_EQ(sim().chip(0).vga(VgaGroup::Sequencer, 1) & 0x20, 0);
 }
 
 TEST_F(DisplayTest, DisplayNodesOfASystemByBoardNumber)

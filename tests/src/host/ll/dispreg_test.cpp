@@ -80,7 +80,7 @@ TEST_F(DisplayTest, DirectAccessUsesTheWindowAndKeepsTheShadow)
     EXPECT_EQ(shadow_[0x10], 0xEF);
     EXPECT_EQ(shadow_[0x11], 0xBE);
     EXPECT_EQ(PyxReadRegisterByShort(kNode, 0x1C10), 0xBEEFu);
-    EXPECT_EQ(sim().chipRegister(0, 0x1C10) & 0xFFFF, 0xBEEFu);
+    EXPECT_EQ(sim().chip(0).reg(0x1C10) & 0xFFFF, 0xBEEFu);
 
     PyxWriteRegisterByLong(kNode, 0x0100, 0xA1B2C3D4);   // below the shadow: nothing mirrored
     EXPECT_EQ(PyxReadRegisterByLong(kNode, 0x0100), 0xA1B2C3D4u);
@@ -92,10 +92,10 @@ TEST_F(DisplayTest, WithoutTheWindowEachAccessIsOneDriverRequest)
     disptest::g_link.accessMode = 0;
     sim().clearRequests();
     sim().setTracing(true);
-    PyxWriteRegisterByByte(kNode, 0x1FC4, 0x21);
+    PyxWriteRegisterByByte(kNode, VGA_SEQUENCER, 0x21);
     PyxWriteRegisterByShort(kNode, 0x0200, 0x1234);
     PyxWriteRegisterByLong(kNode, 0x0300, 0xDEADBEEF);
-    EXPECT_EQ(PyxReadRegisterByByte(kNode, 0x1FC4), 0x21u);
+    EXPECT_EQ(PyxReadRegisterByByte(kNode, VGA_SEQUENCER), 0x21u);
     EXPECT_EQ(PyxReadRegisterByShort(kNode, 0x0200), 0x1234u);
     EXPECT_EQ(PyxReadRegisterByLong(kNode, 0x0300), 0xDEADBEEFu);
     const auto requests = sim().requests();
@@ -134,37 +134,37 @@ TEST_F(DisplayTest, PaletteEntryWrittenAsThreeBytesAndReadBack)
 {
     sim().setTracing(true);
     DacWriteRegisterByLongIndex(kNode, DAC_PALETTE_DATA, 0x42, 0x00FF8040);
-    const std::vector<HwAccess> expected = {W8(0x3C00, 0x42), W8(0x3C01, 0xFF), W8(0x3C01, 0x80), W8(0x3C01, 0x40)};
+    const std::vector<HwAccess> expected = {W8(PYX_DAC_INDEX, 0x42), W8(PYX_DAC_BASE + 1, 0xFF), W8(PYX_DAC_BASE + 1, 0x80), W8(PYX_DAC_BASE + 1, 0x40)};
     EXPECT_EQ(ChipTrace(), expected);
-    EXPECT_EQ(sim().dacPalette(0, 0x42), 0xFF8040u);
+    EXPECT_EQ(sim().chip(0).palette(0x42), 0xFF8040u);
     sim().clearTrace();
     EXPECT_EQ(DacReadRegisterByLongIndex(kNode, DAC_PALETTE_DATA, 0x42), 0x00FF8040u);
     const auto trace = ChipTrace();
     ASSERT_EQ(trace.size(), 4u);
-    EXPECT_EQ(trace[0], W8(0x3C03, 0x42));
-    EXPECT_EQ(trace[1], R8(0x3C01, 0xFF));
-    EXPECT_EQ(trace[3], R8(0x3C01, 0x40));
+    EXPECT_EQ(trace[0], W8(PYX_DAC_BASE + 3, 0x42));
+    EXPECT_EQ(trace[1], R8(PYX_DAC_BASE + 1, 0xFF));
+    EXPECT_EQ(trace[3], R8(PYX_DAC_BASE + 1, 0x40));
     EXPECT_EQ(DacReadRegisterByByte(kNode, DAC_PALETTE_DATA), 0u);   // entry 0, low byte
 }
 
 TEST_F(DisplayTest, IndexedCursorRamAndCursorColourRegisters)
 {
     DacWriteRegisterByByte(kNode, 0x9E, 0x33);
-    EXPECT_EQ(sim().dacRegister(0, 0x1E), 0x33);
+    EXPECT_EQ(sim().chip(0).dac(0x1E), 0x33);
     EXPECT_EQ(DacReadRegisterByByte(kNode, 0x9E), 0x33u);
 
     // Cursor RAM address 0x2A5: bits 8-9 into indexed register 6 bits 2-3, the rest kept.
-    sim().setDacRegister(0, 6, 0xF3);
+    sim().chip(0).setDac(6, 0xF3);
     DacWriteRegisterByLongIndex(kNode, DAC_CURSOR_RAM, 0x2A5, 0x7E);
-    EXPECT_EQ(sim().dacRegister(0, 6), 0xFBu);
-    EXPECT_EQ(sim().dacCursorRam(0, 0x2A5), 0x7E);
+    EXPECT_EQ(sim().chip(0).dac(6), 0xFBu);
+    EXPECT_EQ(sim().chip(0).cursorRam(0x2A5), 0x7E);
     DacWriteRegisterByLongIndex(kNode, DAC_CURSOR_RAM, 0x0A5, 0x11);
-    EXPECT_EQ(sim().dacRegister(0, 6), 0xF3u);
+    EXPECT_EQ(sim().chip(0).dac(6), 0xF3u);
     EXPECT_EQ(DacReadRegisterByLongIndex(kNode, DAC_CURSOR_RAM, 0x2A5), 0x7Eu);
     EXPECT_EQ(DacReadRegisterByLongIndex(kNode, DAC_CURSOR_RAM, 0x0A5), 0x11u);
 
     DacWriteRegisterByLong(kNode, 65, 0x102030);
-    EXPECT_EQ(sim().dacCursorColour(0, 1), 0x102030u);
+    EXPECT_EQ(sim().chip(0).cursorColour(1), 0x102030u);
     EXPECT_EQ(DacReadRegisterByLong(kNode, 65), 0x102030u);
 
     DacWriteRegisterByByte(kNode, DAC_PIXEL_MASK, 0x1FF);   // one byte only
@@ -172,7 +172,7 @@ TEST_F(DisplayTest, IndexedCursorRamAndCursorColourRegisters)
 
     sim().setTracing(true);
     DacReadRegisterByByte(kNode, 0xFF);   // register 255 is asked as index 0xFF
-    EXPECT_EQ(ChipTrace().front(), W8(0x3C00, 0xFF));
+    EXPECT_EQ(ChipTrace().front(), W8(PYX_DAC_INDEX, 0xFF));
 }
 
 // ---------------------------------------------------------------- VGA
@@ -180,19 +180,19 @@ TEST_F(DisplayTest, IndexedCursorRamAndCursorColourRegisters)
 TEST_F(DisplayTest, VgaIndexedGroupsRoundTrip)
 {
     VgaWriteRegisterByByte(kNode, VGA_MISC_READ, 0x01);   // colour addressing
-    EXPECT_EQ(sim().vgaRegister(0, VgaGroup::Misc, 0), 0x01);
+    EXPECT_EQ(sim().chip(0).vga(VgaGroup::Misc, 0), 0x01);
     VgaWriteRegisterByByteIndex(kNode, VGA_SEQUENCER, 1, 0x21);
     VgaWriteRegisterByByteIndex(kNode, VGA_GRAPHICS, 5, 0x40);
     VgaWriteRegisterByByteIndex(kNode, VGA_CRTC_EXT, 3, 0x81);
     VgaWriteRegisterByByteIndex(kNode, VGA_CRTC, 0x13, 0x50);
     VgaWriteRegisterByByteIndex(kNode, VGA_ATTRIBUTE, 0x10, 0x41);
     VgaWriteRegisterByByte(kNode, VGA_FEATURE_READ, 0x07);
-    EXPECT_EQ(sim().vgaRegister(0, VgaGroup::Sequencer, 1), 0x21);
-    EXPECT_EQ(sim().vgaRegister(0, VgaGroup::Graphics, 5), 0x40);
-    EXPECT_EQ(sim().vgaRegister(0, VgaGroup::CrtcExt, 3), 0x81);
-    EXPECT_EQ(sim().vgaRegister(0, VgaGroup::Crtc, 0x13), 0x50);
-    EXPECT_EQ(sim().vgaRegister(0, VgaGroup::Attribute, 0x10), 0x41);
-    EXPECT_EQ(sim().vgaRegister(0, VgaGroup::Feature, 0), 0x07);
+    EXPECT_EQ(sim().chip(0).vga(VgaGroup::Sequencer, 1), 0x21);
+    EXPECT_EQ(sim().chip(0).vga(VgaGroup::Graphics, 5), 0x40);
+    EXPECT_EQ(sim().chip(0).vga(VgaGroup::CrtcExt, 3), 0x81);
+    EXPECT_EQ(sim().chip(0).vga(VgaGroup::Crtc, 0x13), 0x50);
+    EXPECT_EQ(sim().chip(0).vga(VgaGroup::Attribute, 0x10), 0x41);
+    EXPECT_EQ(sim().chip(0).vga(VgaGroup::Feature, 0), 0x07);
     EXPECT_EQ(VgaReadRegisterByByteIndex(kNode, VGA_SEQUENCER, 1), 0x21u);
     EXPECT_EQ(VgaReadRegisterByByteIndex(kNode, VGA_GRAPHICS, 5), 0x40u);
     EXPECT_EQ(VgaReadRegisterByByteIndex(kNode, VGA_CRTC_EXT, 3), 0x81u);
@@ -208,93 +208,93 @@ TEST_F(DisplayTest, VgaIndexedGroupsRoundTrip)
     VgaReadRegisterByByte(kNode, VGA_STATUS1);
     const auto trace = ChipTrace();
     ASSERT_EQ(trace.size(), 5u);
-    EXPECT_EQ(trace[1], W8(0x1FB4, 0x14));
-    EXPECT_EQ(trace[2], W8(0x1FB5, 0x0F));
-    EXPECT_EQ(trace[4].offset, 0x1FBAu);
-    EXPECT_EQ(sim().vgaRegister(0, VgaGroup::Crtc, 0x14), 0x0F);
+    EXPECT_EQ(trace[1], W8(VGA_CRTC_MONO, 0x14));
+    EXPECT_EQ(trace[2], W8(VGA_CRTC_MONO + 1, 0x0F));
+    EXPECT_EQ(trace[4].offset, VGA_STATUS1_MONO);
+    EXPECT_EQ(sim().chip(0).vga(VgaGroup::Crtc, 0x14), 0x0F);
 }
 
 TEST_F(DisplayTest, AttributeAccessFollowsTheFlipFlopSequence)
 {
-    sim().setReadFilter([](const HwAccess& a) { return a.offset == 0x1FDA ? 0x09u : a.value; });
+    sim().setReadFilter([](const HwAccess& a) { return a.offset == VGA_STATUS1 ? 0x09u : a.value; });
     sim().setTracing(true);
     VgaWriteRegisterByByteIndex(kNode, VGA_ATTRIBUTE, 0x02, 0x3C);
-    const std::vector<HwAccess> expected = {R8(0x1FDA, 0x09), W8(0x1FC0, 0x02), W8(0x1FC0, 0x3C), R8(0x1FDA, 0x09),
-                                            W8(0x1FC0, 0x29)};
+    const std::vector<HwAccess> expected = {R8(VGA_STATUS1, 0x09), W8(VGA_ATTRIBUTE, 0x02), W8(VGA_ATTRIBUTE, 0x3C), R8(VGA_STATUS1, 0x09),
+                                            W8(VGA_ATTRIBUTE, 0x29)};
     EXPECT_EQ(ChipTrace(), expected);
     sim().setReadFilter(nullptr);
-    EXPECT_EQ(sim().vgaRegister(0, VgaGroup::Attribute, 2), 0x3C);
+    EXPECT_EQ(sim().chip(0).vga(VgaGroup::Attribute, 2), 0x3C);
     EXPECT_EQ(VgaReadRegisterByByteIndex(kNode, VGA_ATTRIBUTE, 2), 0x3Cu);
 }
 
 TEST_F(DisplayTest, CrtcWriteBelowIndex8LiftsTheProtectionFirst)
 {
     VgaWriteRegisterByByte(kNode, VGA_MISC_READ, 0x01);
-    ASSERT_EQ(sim().vgaRegister(0, VgaGroup::Crtc, 0x11), 0x80);   // protected since reset
-    sim().setVgaRegister(0, VgaGroup::Crtc, 0x11, 0x8E);
+    ASSERT_EQ(sim().chip(0).vga(VgaGroup::Crtc, 0x11), 0x80);   // protected since reset
+    sim().chip(0).setVga(VgaGroup::Crtc, 0x11, 0x8E);
     sim().setTracing(true);
     VgaWriteRegisterByByteIndex(kNode, VGA_CRTC, 3, 0x55);
-    EXPECT_EQ(sim().vgaRegister(0, VgaGroup::Crtc, 3), 0x55);
-    EXPECT_EQ(sim().vgaRegister(0, VgaGroup::Crtc, 0x11), 0x0E);
+    EXPECT_EQ(sim().chip(0).vga(VgaGroup::Crtc, 3), 0x55);
+    EXPECT_EQ(sim().chip(0).vga(VgaGroup::Crtc, 0x11), 0x0E);
     const auto trace = ChipTrace();
     ASSERT_EQ(trace.size(), 6u);   // misc read, 0x11 index, its read, its write, index, value
-    EXPECT_EQ(trace[1], W8(0x1FD4, 0x11));
-    EXPECT_EQ(trace[2], R8(0x1FD5, 0x8E));
-    EXPECT_EQ(trace[3], W8(0x1FD5, 0x0E));
-    EXPECT_EQ(trace[4], W8(0x1FD4, 0x03));
-    EXPECT_EQ(trace[5], W8(0x1FD5, 0x55));
+    EXPECT_EQ(trace[1], W8(VGA_CRTC, 0x11));
+    EXPECT_EQ(trace[2], R8(VGA_CRTC + 1, 0x8E));
+    EXPECT_EQ(trace[3], W8(VGA_CRTC + 1, 0x0E));
+    EXPECT_EQ(trace[4], W8(VGA_CRTC, 0x03));
+    EXPECT_EQ(trace[5], W8(VGA_CRTC + 1, 0x55));
     // Index 8 and above: no protection step.
-    sim().setVgaRegister(0, VgaGroup::Crtc, 0x11, 0x80);
+    sim().chip(0).setVga(VgaGroup::Crtc, 0x11, 0x80);
     sim().clearTrace();
     VgaWriteRegisterByByteIndex(kNode, VGA_CRTC, 8, 0x44);
     EXPECT_EQ(ChipTrace().size(), 3u);
-    EXPECT_EQ(sim().vgaRegister(0, VgaGroup::Crtc, 0x11), 0x80);
+    EXPECT_EQ(sim().chip(0).vga(VgaGroup::Crtc, 0x11), 0x80);
 }
 
 // ---------------------------------------------------------------- clocks
 
 TEST_F(DisplayTest, PixelClockProgramsPixelAndLoopPll)
 {
-    sim().setDacRegister(0, 0x39, 0x07);
-    sim().setVgaRegister(0, VgaGroup::Misc, 0, 0x01);
+    sim().chip(0).setDac(0x39, 0x07);
+    sim().chip(0).setVga(VgaGroup::Misc, 0, 0x01);
     EXPECT_EQ(HlcDacSetClk(kNode, PLL_PIXEL, 75000, 8, 0), 0u);
-    EXPECT_EQ(sim().vgaRegister(0, VgaGroup::Misc, 0), 0x0D);
-    EXPECT_EQ(sim().pllRegister(0, DacPll::Pixel, 0), 52 | 0xC0);
-    EXPECT_EQ(sim().pllRegister(0, DacPll::Pixel, 1), 48);
-    EXPECT_EQ(sim().pllRegister(0, DacPll::Pixel, 2), 0xF1);
-    EXPECT_EQ(sim().pllRegister(0, DacPll::Pixel, 3), 0x40);
+    EXPECT_EQ(sim().chip(0).vga(VgaGroup::Misc, 0), 0x0D);
+    EXPECT_EQ(sim().chip(0).pll(DacPll::Pixel, 0), 52 | 0xC0);
+    EXPECT_EQ(sim().chip(0).pll(DacPll::Pixel, 1), 48);
+    EXPECT_EQ(sim().chip(0).pll(DacPll::Pixel, 2), 0xF1);
+    EXPECT_EQ(sim().chip(0).pll(DacPll::Pixel, 3), 0x40);
     // Loop: N = 65 - 128 / 8 = 49, K = 44000, F = 74, R = 594 -> P = 2.
-    EXPECT_EQ(sim().pllRegister(0, DacPll::Loop, 0), 49 | 0xC0);
-    EXPECT_EQ(sim().pllRegister(0, DacPll::Loop, 1), 0x3D);
-    EXPECT_EQ(sim().pllRegister(0, DacPll::Loop, 2), 0xF2);
-    EXPECT_EQ(sim().dacRegister(0, 0x39), 0x20);   // (0x07 & 0xF8) | 0x20
+    EXPECT_EQ(sim().chip(0).pll(DacPll::Loop, 0), 49 | 0xC0);
+    EXPECT_EQ(sim().chip(0).pll(DacPll::Loop, 1), 0x3D);
+    EXPECT_EQ(sim().chip(0).pll(DacPll::Loop, 2), 0xF2);
+    EXPECT_EQ(sim().chip(0).dac(0x39), 0x20);   // (0x07 & 0xF8) | 0x20
 
     // Below the minimum: 14320 kHz, R = 44000 / 14 = 3142 -> P = 3 with divider 1.
     EXPECT_EQ(HlcDacSetClk(kNode, PLL_PIXEL, 5000, 8, 0), 0u);
-    EXPECT_EQ(sim().pllRegister(0, DacPll::Pixel, 0), 62 | 0xC0);
-    EXPECT_EQ(sim().pllRegister(0, DacPll::Pixel, 1), 62);
-    EXPECT_EQ(sim().pllRegister(0, DacPll::Pixel, 2), 0xF3);
-    EXPECT_EQ(sim().pllRegister(0, DacPll::Loop, 2), 0xF3);
-    EXPECT_EQ(sim().dacRegister(0, 0x39), 0x21);
+    EXPECT_EQ(sim().chip(0).pll(DacPll::Pixel, 0), 62 | 0xC0);
+    EXPECT_EQ(sim().chip(0).pll(DacPll::Pixel, 1), 62);
+    EXPECT_EQ(sim().chip(0).pll(DacPll::Pixel, 2), 0xF3);
+    EXPECT_EQ(sim().chip(0).pll(DacPll::Loop, 2), 0xF3);
+    EXPECT_EQ(sim().chip(0).dac(0x39), 0x21);
 
     EXPECT_EQ(HlcDacSetClk(kNode, 0x12, 75000, 8, 0), 1u);
 }
 
 TEST_F(DisplayTest, MemoryClockGoesThroughThePixelPllAndRestoresIt)
 {
-    sim().setVgaRegister(0, VgaGroup::Misc, 0, 0x23);
+    sim().chip(0).setVga(VgaGroup::Misc, 0, 0x23);
     ASSERT_EQ(HlcDacWriteFreqParam(kNode, PLL_PIXEL, 35, 48, 3), 0u);
-    sim().setDacRegister(0, 0x39, 0x04);
+    sim().chip(0).setDac(0x39, 0x04);
     EXPECT_EQ(HlcDacSetClk(kNode, PLL_MEMORY, 75000, 8, 0), 0u);
-    EXPECT_EQ(sim().pllRegister(0, DacPll::Memory, 0), 52 | 0x80);
-    EXPECT_EQ(sim().pllRegister(0, DacPll::Memory, 1), 48);
-    EXPECT_EQ(sim().pllRegister(0, DacPll::Memory, 2), 0xB1);
-    EXPECT_EQ(sim().pllRegister(0, DacPll::Pixel, 0), (48 & 0x3F) | 0x80);
-    EXPECT_EQ(sim().pllRegister(0, DacPll::Pixel, 1), 35);
-    EXPECT_EQ(sim().pllRegister(0, DacPll::Pixel, 2), 0xF3);
-    EXPECT_EQ(sim().vgaRegister(0, VgaGroup::Misc, 0), 0x23);   // restored
-    EXPECT_EQ(sim().dacRegister(0, 0x1A), 7);
-    EXPECT_EQ(sim().dacRegister(0, 0x39), 0x04 | 0x18);
+    EXPECT_EQ(sim().chip(0).pll(DacPll::Memory, 0), 52 | 0x80);
+    EXPECT_EQ(sim().chip(0).pll(DacPll::Memory, 1), 48);
+    EXPECT_EQ(sim().chip(0).pll(DacPll::Memory, 2), 0xB1);
+    EXPECT_EQ(sim().chip(0).pll(DacPll::Pixel, 0), (48 & 0x3F) | 0x80);
+    EXPECT_EQ(sim().chip(0).pll(DacPll::Pixel, 1), 35);
+    EXPECT_EQ(sim().chip(0).pll(DacPll::Pixel, 2), 0xF3);
+    EXPECT_EQ(sim().chip(0).vga(VgaGroup::Misc, 0), 0x23);   // restored
+    EXPECT_EQ(sim().chip(0).dac(0x1A), 7);
+    EXPECT_EQ(sim().chip(0).dac(0x39), 0x04 | 0x18);
 }
 
 TEST_F(DisplayTest, LockWaitAndFrequencyParameters)
@@ -308,10 +308,10 @@ TEST_F(DisplayTest, LockWaitAndFrequencyParameters)
     EXPECT_EQ(p, 0xB2u);
     EXPECT_EQ(HlcDacWaitPllLock(kNode, PLL_LOOP), 0u);
 
-    sim().setPllLocks(0, DacPll::Memory, false);
+    sim().chip(0).setPllLocks(DacPll::Memory, false);
     EXPECT_EQ(HlcDacWaitPllLock(kNode, PLL_MEMORY), 2u);
     EXPECT_EQ(HlcDacSetClk(kNode, PLL_MEMORY, 75000, 8, 0), 2u);   // reported, not taken as done
-    sim().setPllLocks(0, DacPll::Pixel, false);
+    sim().chip(0).setPllLocks(DacPll::Pixel, false);
     EXPECT_EQ(HlcDacSetClk(kNode, PLL_PIXEL, 75000, 8, 0), 2u);
 }
 

@@ -5,10 +5,12 @@
 #include "boardsim.h"
 #include "disphooks.h"
 #include "driverreq.h"
+#include "hlc_wiring.h"
 
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <optional>
 #include <vector>
 
 namespace disptest {
@@ -47,7 +49,7 @@ protected:
         device_ = DeviceOpen(sim().boardDeviceName(0).c_str());
         ASSERT_NE(device_, kInvalidDevice);
         uint32_t window = 0;
-        ASSERT_TRUE(HlcDrvMap(device_, nullptr, kNode, HLC_REGION_CHIP, boardsim::kChipRegisterSize, 0, &window));
+        ASSERT_TRUE(HlcDrvMap(device_, nullptr, kNode, HLC_REGION_CHIP, kChipRegisterSize, 0, &window));
         ASSERT_NE(window, 0u);
         std::memset(shadow_, 0, sizeof shadow_);
         std::memset(state_, 0, sizeof state_);
@@ -61,16 +63,18 @@ protected:
         g_linked = true;
         g_nodes.clear();
         g_displays.clear();
-        HlcDisplayHooks hooks{};
-        hooks.displayLink = LinkOf;
-        hooks.nodeList = NodesOf;
-        HlcSetDisplayHooks(&hooks);
+        HlcWireLibrary();
+        display_.emplace();
+        display_->table.displayLink = LinkOf;
+        display_->table.nodeList = NodesOf;
+        ASSERT_EQ(display_->Install(), 0);
     }
     void TearDown() override
     {
-        HlcSetDisplayHooks(nullptr);
+        display_.reset();
         if (device_ != kInvalidDevice) DeviceClose(device_);
     }
+    std::optional<HlcDisplayHookOverride> display_;
     static boardsim::BoardSim& sim() { return boardsim::BoardSim::instance(); }
     // Chip accesses since the trace was started, as (op, offset, value) of the chip window.
     static std::vector<boardsim::HwAccess> ChipTrace()

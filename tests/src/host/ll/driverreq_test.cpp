@@ -1,6 +1,8 @@
 #include "boardsim.h"
 #include "driverreq.h"
 
+#include "../../testwait.h"
+
 #include <gtest/gtest.h>
 
 #include <cstring>
@@ -239,12 +241,15 @@ TEST_F(DriverRequestTest, AWaitThatRunsOutCancelsTheRequest)
     // Released in time, the same request succeeds on the caller's record.
     HlcDriverSetWaitLimit(5000);
     BoardSim::instance().signalDriverSemaphore(0, 33);
-    std::thread releaser([] {
-        while (BoardSim::instance().pendingRequests() == 0) std::this_thread::yield();
+    testwait::Thread releaser([] {
+        if (!testwait::WaitUntil([] { return BoardSim::instance().pendingRequests() != 0; })) {
+            ADD_FAILURE() << "the check never reached the driver";
+            return;
+        }
         BoardSim::instance().releaseHeld();
     });
     EXPECT_TRUE(HlcDrvSemaCheck(node_, &ov, 33, &answer));
-    releaser.join();
+    releaser.Join();
     EXPECT_EQ(answer, 1u);
 }
 

@@ -1,11 +1,15 @@
+#include "../../../fuzz/seeds.h"
+#include "../../../fuzz/namedpipe.h"
 #include "boardsim.h"
 #include "driverreq.h"
 #include "fpgaload.h"
+#include "hlc_wiring.h"
 #include "hosthooks.h"
 #include "nodeopen.h"
 
 #include <gtest/gtest.h>
 
+#include <optional>
 #include <unistd.h>
 
 #include <cstdio>
@@ -56,7 +60,7 @@ protected:
     void TearDown() override
     {
         if (device_ != kInvalidDevice) DeviceClose(device_);
-        HlcSetBoardHooks(nullptr);
+        board_.reset();
         unsetenv("FPGANAME");
         unsetenv("FPGAPATH");
         unsetenv("COFFLOADOPTION");
@@ -80,11 +84,12 @@ protected:
         ASSERT_TRUE(HlcDrvMap(device_, nullptr, kNode, region, 0x800, 0x4080000, &port));
         (primary ? g_record.primaryRegs : g_record.displayRegs) = regs;
         (primary ? g_record.primaryPort : g_record.displayPort) = port;
-        HlcBoardHooks hooks{};
-        hooks.nodeResource = Resource;
-        hooks.externalBoardId = Module;
-        hooks.sleep = Sleep;
-        HlcSetBoardHooks(&hooks);
+        HlcWireLibrary();
+        board_.emplace();
+        board_->table.nodeResource = Resource;
+        board_->table.externalBoardId = Module;
+        board_->table.sleep = Sleep;
+        ASSERT_EQ(board_->Install(), 0);
     }
     std::string Write(const std::string& name, const std::string& text)
     {
@@ -92,6 +97,7 @@ protected:
         FILE* f = std::fopen(path.c_str(), "wb");
         std::fwrite(text.data(), 1, text.size(), f);
         std::fclose(f);
+        qsrf_fuzz::SaveFuzzSeed("fpga", path);
         return path;
     }
     std::vector<uint8_t> Decode(const std::string& text, uint32_t* status = nullptr)
@@ -108,6 +114,7 @@ protected:
     }
 
     DeviceHandle device_ = kInvalidDevice;
+    std::optional<HlcBoardHookOverride> board_;
     std::string dir_;
 };
 
@@ -162,15 +169,15 @@ TEST_F(FpgaLoaderTest, LoadsThroughTheDataPortUntilDone)
     setenv("FPGAPATH", dir_.c_str(), 1);
     BoardSim::instance().setTracing(true);
     EXPECT_EQ(mp_sys_load_fpga(kNode, "grab", 0), 0u);
-    EXPECT_EQ(BoardSim::instance().fpgaData(0), (std::vector<uint8_t>{0x02, 0x03, 0x01, 0x02, 0x01, 0x00, 0x01}));
-    EXPECT_EQ(BoardSim::instance().fpgaPulses(0), 1u);
-    EXPECT_TRUE(BoardSim::instance().fpgaDone(0));
+    EXPECT_EQ(BoardSim::instance().fpga(0).data(), (std::vector<uint8_t>{0x02, 0x03, 0x01, 0x02, 0x01, 0x00, 0x01}));
+    EXPECT_EQ(BoardSim::instance().fpga(0).pulses(), 1u);
+    EXPECT_TRUE(BoardSim::instance().fpga(0).done());
     EXPECT_EQ(g_sleeps, (std::vector<double>{0.040, 0.040}));
     // Program bit set, then cleared, before the first data word; each data word is
     // followed by a read of the control word.
     std::vector<std::string> seen;
     for (const auto& a : BoardSim::instance().trace()) {
-        if (a.area == HwArea::PrimaryRegs && a.op == HwOp::Write && a.offset == 0x2020)
+        if (a.area == HwArea::PrimaryRegs && a.op == HwOp::Write && a.offset == kOrloControl)
             seen.push_back(a.value & 0x40000000u ? "pulse" : "release");
         if (a.area == HwArea::PrimaryPort && a.op == HwOp::Write) seen.push_back("data");
     }
@@ -194,7 +201,7 @@ TEST_F(FpgaLoaderTest, DisplayOrloCarriesTheFpgaWithoutAPrimary)
 {
     Use(7, false, false);
     EXPECT_EQ(mp_sys_load_fpga(kNode, Write("d.res", "Generic[0]=0110\nGeneric[1]=1\n").c_str(), 0), 0u);
-    EXPECT_TRUE(BoardSim::instance().fpgaDone(0));
+    EXPECT_TRUE(BoardSim::instance().fpga(0).done());
 }
 
 TEST_F(FpgaLoaderTest, ShortImageLeavesDoneClear)
@@ -221,16 +228,16 @@ TEST_F(FpgaLoaderTest, ConfiguredFpgaIsKeptUnlessForced)
     Use(7, true);
     const std::string path = Write("k.res", "Generic[0]=0110\nGeneric[1]=1\n");
     EXPECT_EQ(mp_sys_load_fpga(kNode, path.c_str(), 1), 0u);
-    EXPECT_EQ(BoardSim::instance().fpgaPulses(0), 0u);
+    EXPECT_EQ(BoardSim::instance().fpga(0).pulses(), 0u);
     EXPECT_EQ(mp_sys_load_fpga(kNode, path.c_str(), 0x20000001u), 0u); // bit 29 ignored
-    EXPECT_EQ(BoardSim::instance().fpgaPulses(0), 0u);
+    EXPECT_EQ(BoardSim::instance().fpga(0).pulses(), 0u);
     setenv("COFFLOADOPTION", "s+f+", 1);
     EXPECT_EQ(mp_sys_load_fpga(kNode, path.c_str(), 1), 0u);
-    EXPECT_EQ(BoardSim::instance().fpgaPulses(0), 1u);
+    EXPECT_EQ(BoardSim::instance().fpga(0).pulses(), 1u);
     // Options 0 and 2 always load.
     EXPECT_EQ(mp_sys_load_fpga(kNode, path.c_str(), 0), 0u);
     EXPECT_EQ(mp_sys_load_fpga(kNode, path.c_str(), 2), 0u);
-    EXPECT_EQ(BoardSim::instance().fpgaPulses(0), 3u);
+    EXPECT_EQ(BoardSim::instance().fpga(0).pulses(), 3u);
 }
 
 TEST_F(FpgaLoaderTest, RefusalsBeforeAnythingIsWritten)
@@ -250,3 +257,32 @@ TEST_F(FpgaLoaderTest, RefusalsBeforeAnythingIsWritten)
 }
 
 } // namespace
+
+TEST_F(FpgaLoaderTest, NamedPipeIsRefusedAtOnce)
+{
+    const std::string pipe = dir_ + "/pipe.res";
+    ASSERT_TRUE(qsrf_test::MakeNamedPipe(pipe));
+    uint32_t status = 0;
+    EXPECT_TRUE(qsrf_test::ReadWithDeadline(pipe, [&] {
+        status = mp_sys_load_fpga(kNode, pipe.c_str(), 0);
+        return std::string();
+    }).has_value());
+    EXPECT_EQ(status, FPGA_NO_FILE);   // the search takes no pipe for the file
+    FILE* f = reinterpret_cast<FILE*>(1);
+    EXPECT_TRUE(qsrf_test::ReadWithDeadline(pipe, [&] {
+        status = PrFpgaSeekGeneric(kNode, pipe.c_str(), &f, nullptr, nullptr);
+        return std::string();
+    }).has_value());
+    EXPECT_EQ(status, FPGA_READ_NO_DATA);
+    EXPECT_EQ(f, nullptr);
+    // A pipe along FPGAPATH is passed over for the file behind it.
+    ASSERT_EQ(mkdir((dir_ + "/a").c_str(), 0755), 0);
+    ASSERT_TRUE(qsrf_test::MakeNamedPipe(dir_ + "/a/grab.res"));
+    Write("grab.res", "Generic[0]=0110\nGeneric[1]=1\n");
+    setenv("FPGAPATH", (dir_ + "/a;" + dir_).c_str(), 1);
+    EXPECT_TRUE(qsrf_test::ReadWithDeadline(dir_ + "/a/grab.res", [&] {
+        status = mp_sys_load_fpga(kNode, "grab", 0);
+        return std::string();
+    }).has_value());
+    EXPECT_EQ(status, 0u);
+}

@@ -3,9 +3,12 @@
 // program, before any other test has read a file.
 #include "initest.h"
 
+#include "../../../fuzz/namedpipe.h"
 #include "hostutil.h"
 
 #include <sys/stat.h>
+
+#include <functional>
 
 using initest::IniTest;
 
@@ -29,6 +32,25 @@ protected:
         std::string r = p != nullptr ? p : "";
         std::free(p);
         return r;
+    }
+    // Runs a read that must not block on a named pipe at the file's place; its result.
+    _HALCYRA_INI_ST* ReadBesidePipe(const std::function<_HALCYRA_INI_ST*()>& read)
+    {
+        _HALCYRA_INI_ST* g = reinterpret_cast<_HALCYRA_INI_ST*>(1);
+        EXPECT_TRUE(qsrf_test::ReadWithDeadline(path_, [&] {
+            g = read();
+            return std::string();
+        }).has_value());
+        return g;
+    }
+    // The data was read from the current directory's file, which sets VmSpeedLimit=31.
+    void ExpectCurrentDirectoryFile(const _HALCYRA_INI_ST* g)
+    {
+        ASSERT_NE(g, nullptr);
+        EXPECT_EQ(g->VmSpeedLimit, 31u);
+        char* real = realpath((root_ + "/cwd/halcyra.ini").c_str(), nullptr);
+        EXPECT_STREQ(g->FilePath, real);
+        std::free(real);
     }
 };
 
@@ -70,10 +92,11 @@ TEST_F(IniFindTest, NotFoundListingIsPrintedOncePerProcess)
 TEST_F(IniFindTest, UnreadableFileIsReportedWithItsPath)
 {
     ASSERT_EQ(mkdir(path_.c_str(), 0755), 0);   // a directory where the file should be
-    EXPECT_EQ(HalcyraIniGetFile(0), nullptr);
-    char* real = realpath(path_.c_str(), nullptr);
-    EXPECT_EQ(ConsoleOutput(), std::string("\nHlcLib error while handling Ini file '") + real + "'\n\n");
-    std::free(real);
+    EXPECT_EQ(HalcyraIniGetFile(0), nullptr);    // the search passes it over
+    const std::string error = "\nHlcLib error while handling Ini file '" + path_ + "'\n\n";
+    EXPECT_EQ(ConsoleOutput().find(error), std::string::npos);
+    EXPECT_EQ(HalcyraIniLoad(path_.c_str(), nullptr, 0), nullptr);
+    EXPECT_NE(ConsoleOutput().find(error), std::string::npos);
     EXPECT_EQ(HalcyraIniSt, nullptr);
 }
 
@@ -122,12 +145,25 @@ TEST_F(IniFindTest, FoundPathIsFullEvenFromTheCurrentDirectory)
 {
     unsetenv("HLCINIPATH");
     std::ofstream(root_ + "/cwd/halcyra.ini") << "VmSpeedLimit=31\n";
-    _HALCYRA_INI_ST* g = HalcyraIniGetFile(0);
-    ASSERT_NE(g, nullptr);
-    EXPECT_EQ(g->VmSpeedLimit, 31u);
-    char* real = realpath((root_ + "/cwd/halcyra.ini").c_str(), nullptr);
-    EXPECT_STREQ(g->FilePath, real);
-    std::free(real);
+    ExpectCurrentDirectoryFile(HalcyraIniGetFile(0));
+}
+
+// ---- named pipes in place of the file ---------------------------------------------------------
+
+TEST_F(IniFindTest, PipeOnTheSearchPathIsPassedOverForTheNextFile)
+{
+    ASSERT_TRUE(qsrf_test::MakeNamedPipe(path_));
+    std::ofstream(root_ + "/cwd/halcyra.ini") << "VmSpeedLimit=31\n";
+    ExpectCurrentDirectoryFile(ReadBesidePipe([] { return HalcyraIniGetFile(0); }));
+}
+
+TEST_F(IniFindTest, PipeAloneIsNotFoundAndAPipeGivenByPathIsRefused)
+{
+    ASSERT_TRUE(qsrf_test::MakeNamedPipe(path_));
+    EXPECT_EQ(ReadBesidePipe([] { return HalcyraIniGetFile(0); }), nullptr);
+    EXPECT_EQ(ReadBesidePipe([this] { return HalcyraIniLoad(path_.c_str(), nullptr, 0); }), nullptr);
+    EXPECT_EQ(HalcyraIniSt, nullptr);
+    EXPECT_NE(ConsoleOutput().find("\nHlcLib error while handling Ini file '" + path_ + "'\n\n"), std::string::npos);
 }
 
 }  // namespace

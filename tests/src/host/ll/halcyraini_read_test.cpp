@@ -192,29 +192,62 @@ TEST_F(IniTest, SymbolValuesTakeTheLongestName)
     EXPECT_EQ(g->Next->Next->MvpPresent, 1u);
 }
 
-TEST_F(IniTest, NegativeNumberIsKeptAsTextButNoPipeSymbolIsMinusOne)
+TEST_F(IniTest, NegativeNumberAndNoPipeSymbolAreBothMinusOne)
 {
-    _HALCYRA_INI_ST* g = Load("ApplicationMessaging=-1\nAutoRescanIni=_IM_NO_PIPE\n");
+    _HALCYRA_INI_ST* g = Load("ApplicationMessaging=-1\nAutoRescanIni=_IM_NO_PIPE\nDisplayBoardInfo=-0x2\n");
     ASSERT_NE(g, nullptr);
-    EXPECT_TRUE(PointsIntoText(g, g->ApplicationMessaging));
-    EXPECT_EQ(TextOf(g->ApplicationMessaging), "-1");
+    EXPECT_EQ(g->ApplicationMessaging, 0xFFFFFFFFu);
     EXPECT_EQ(g->AutoRescanIni, 0xFFFFFFFFu);
+    EXPECT_EQ(g->DisplayBoardInfo, 0xFFFFFFFEu);
 }
 
-TEST_F(IniTest, NumbersWithBaseDetectionOrText)
+TEST_F(IniTest, NumbersWithBaseDetectionAndTextsForPaths)
 {
     _HALCYRA_INI_ST* g = Load("MaxVmDevicesAt33=12abc\nVmSpeedLimit=0x21\nDisplayBoardInfo=010\n"
                               "CommunicationDebugMode=08\nLargestDmaBlock=99999999999\nIgnoreEnvVar=VmSpeedLimit\n"
-                              "DcfPath=\nCoffName=my cam.dcf\n");
+                              "DcfPath=\nCoffName=my cam.dcf\nCoffLoadOption=12\nVcfName=12.vcf\n");
     ASSERT_NE(g, nullptr);
-    EXPECT_EQ(TextOf(g->MaxVmDevicesAt33), "12abc");
+    EXPECT_EQ(g->MaxVmDevicesAt33, 7u);            // refused: the default stays
     EXPECT_EQ(g->VmSpeedLimit, 33u);
-    EXPECT_EQ(g->DisplayBoardInfo, 8u);   // octal
-    EXPECT_EQ(TextOf(g->CommunicationDebugMode), "08");
-    EXPECT_EQ(TextOf(g->LargestDmaBlock), "99999999999");   // does not fit a word
-    EXPECT_EQ(g->IgnoreEnvVar, 0u);                          // another keyword gives 0
+    EXPECT_EQ(g->DisplayBoardInfo, 8u);            // octal
+    EXPECT_EQ(g->CommunicationDebugMode, 0u);      // "08" is no octal number
+    EXPECT_EQ(g->LargestDmaBlock, 0x4000000u);     // does not fit a word
+    EXPECT_EQ(g->IgnoreEnvVar, 0u);                // another keyword gives 0
     EXPECT_EQ(TextOf(g->DcfPath), "");
-    EXPECT_EQ(TextOf(g->CoffName), "mycam.dcf");             // blanks are removed
+    EXPECT_EQ(TextOf(g->CoffName), "mycam.dcf");   // blanks are removed
+    EXPECT_EQ(g->CoffLoadOption, 12u);
+    EXPECT_TRUE(PointsIntoText(g, g->VcfName));
+    EXPECT_EQ(TextOf(g->VcfName), "12.vcf");
+}
+
+TEST_F(IniTest, NumberSettingRefusesTextAndKeepsItsValueWithAMessage)
+{
+    _HALCYRA_INI_ST* g = Load("VmSpeedLimit=abc\nLargestDmaBlock=4294967296\n"
+                              "[Node]\nNodeId=0x11\nSlotNbr=7\nSlotNbr=7x\nDisplayMode=\n");
+    ASSERT_NE(g, nullptr);
+    EXPECT_EQ(g->VmSpeedLimit, 25u);
+    EXPECT_EQ(g->LargestDmaBlock, 0x4000000u);
+    ASSERT_NE(g->Next, nullptr);
+    EXPECT_EQ(g->Next->SlotNbr, 7u);   // the earlier value stays
+    EXPECT_EQ(g->Next->DisplayMode, 0u);
+    EXPECT_EQ(HalcyraIniReadTag(0, "VmSpeedLimit", nullptr), 25u);
+    const std::string out = ConsoleOutput();
+    const std::string file = "\nHlcLib Ini file '" + path_ + "': ";
+    EXPECT_NE(out.find(file + "VmSpeedLimit=abc is not a number, VmSpeedLimit keeps 25\n"), std::string::npos) << out;
+    EXPECT_NE(out.find(file + "LargestDmaBlock=4294967296 is not a number, LargestDmaBlock keeps 67108864\n"),
+              std::string::npos)
+        << out;
+    EXPECT_NE(out.find(file + "SlotNbr=7x is not a number, SlotNbr keeps 7\n"), std::string::npos) << out;
+    EXPECT_NE(out.find(file + "DisplayMode= is not a number, DisplayMode keeps 0\n"), std::string::npos) << out;
+}
+
+TEST_F(IniTest, FieldRefusesTextAndKeepsItsBits)
+{
+    _HALCYRA_INI_ST* g = Load("display.memctrl.refrate=0x12\ndisplay.memctrl.refrate=fast\n");
+    ASSERT_NE(g, nullptr);
+    EXPECT_EQ(HalcyraIniReadTag(0, "display.memctrl.refrate", nullptr), 0x12u);
+    EXPECT_NE(ConsoleOutput().find("memctrl.refrate=fast is not a number, memctrl.refrate keeps 18\n"),
+              std::string::npos);
 }
 
 TEST_F(IniTest, FpgaPathTakesCoffPathWhenUnset)
@@ -530,6 +563,64 @@ TEST_F(IniTest, PartnerArraysAreBounded)
     EXPECT_EQ(a->VmExternalDevices[0], 1u);
     EXPECT_EQ(a->VmExternalDevices[15], 16u);   // the first sixteen numbers
     EXPECT_EQ(a->ScanHurlerPartners[0], 0u);    // the next array untouched
+}
+
+// Walks a ring until the iterator gives 0, at most `limit` steps; the NodeIds met.
+std::vector<uint32_t> Walk(_HALCYRA_INI_ST* cursor, uint32_t deviceNbr, size_t limit = 64)
+{
+    std::vector<uint32_t> ids;
+    for (uint32_t id; ids.size() < limit && (id = HalcyraIniGrabLink(&cursor, deviceNbr)) != 0;)
+        ids.push_back(id);
+    return ids;
+}
+
+TEST_F(IniTest, WalkThatCannotCloseEndsAtOnce)
+{
+    ASSERT_NE(Load(kTwoBoards), nullptr);
+    _HALCYRA_INI_ST* a = HalcyraIniSt->Next;
+    _HALCYRA_INI_ST* b = a->Next;
+    // A device that is not in the ring: the walk from a member would never meet it.
+    EXPECT_EQ(Walk(a, 0x000f04), std::vector<uint32_t>{});
+    // A member linked to itself: the ring no longer leads back to the first board.
+    ASSERT_EQ(HalcyraIniWriteTag(0x12, "GrabPortConnection", static_cast<uint32_t>(reinterpret_cast<uintptr_t>(b))), 1u);
+    EXPECT_EQ(Walk(HalcyraIniSt, 0x000d04), std::vector<uint32_t>{0x11});
+    EXPECT_EQ(Walk(b, 0x000e04), std::vector<uint32_t>{});   // closes on itself
+    // The intact ring still walks whole.
+    ASSERT_EQ(HalcyraIniWriteTag(0x12, "GrabPortConnection", static_cast<uint32_t>(reinterpret_cast<uintptr_t>(a))), 1u);
+    EXPECT_EQ(Walk(HalcyraIniSt, 0x000d04), (std::vector<uint32_t>{0x11, 0x12}));
+}
+
+TEST_F(IniTest, FiftyThousandNodeSectionsAreReadAndLinked)
+{
+    constexpr int kNodes = 50000;
+    std::string text;
+    text.reserve(kNodes * 80);
+    for (int i = 0; i < kNodes; ++i) {
+        const int pair = i & ~1;
+        text += "[Node]\nNodeId=" + std::to_string(i + 1) + "\nDeviceNbr=" + std::to_string(0x1000 + i) +
+                "\nGrabPortConnection=" + std::to_string(0x1000 + pair) + "," + std::to_string(0x1001 + pair) + "\n";
+    }
+    _HALCYRA_INI_ST* g = Load(text);
+    ASSERT_NE(g, nullptr);
+    std::vector<_HALCYRA_INI_ST*> records;
+    for (_HALCYRA_INI_ST* r = g->Next; r != nullptr; r = r->Next)
+        records.push_back(r);
+    ASSERT_EQ(records.size(), static_cast<size_t>(kNodes));
+    for (int i : {0, 1, 24998, 24999, kNodes - 2, kNodes - 1}) {
+        const _HALCYRA_INI_ST* r = records[i];
+        const _HALCYRA_INI_ST* partner = records[i ^ 1];
+        EXPECT_EQ(r->NodeId, static_cast<uint32_t>(i + 1));
+        EXPECT_EQ(r->DeviceNbr, static_cast<uint32_t>(0x1000 + i));
+        EXPECT_EQ(r->GrabPortConnection, reinterpret_cast<uintptr_t>(partner)) << i;
+        EXPECT_EQ(r->GrabPartners[0], static_cast<uint8_t>(i ^ 1) + 1) << i;
+        EXPECT_EQ(r->GrabPartners[1], static_cast<uint8_t>(i + 1)) << i;
+        EXPECT_EQ(r->GrabPartners[2], 0u) << i;
+    }
+    EXPECT_EQ(HalcyraIniForThisNode(kNodes), records.back());
+    _HALCYRA_INI_ST* cursor = HalcyraIniSt;
+    EXPECT_EQ(HalcyraIniGrabLink(&cursor, 0x1000 + kNodes - 1), static_cast<uint32_t>(kNodes));
+    EXPECT_EQ(HalcyraIniGrabLink(&cursor, 0x1000 + kNodes - 1), static_cast<uint32_t>(kNodes - 1));
+    EXPECT_EQ(HalcyraIniGrabLink(&cursor, 0x1000 + kNodes - 1), 0u);
 }
 
 // ---- freeing -------------------------------------------------------------------------------

@@ -40,7 +40,7 @@ void InstallWiring(const Wiring& wiring, int boards)
         for (int p = 0; p < boards; ++p) {
             if (p == a.board)
                 continue;
-            const uint32_t control = boardsim::BoardSim::instance().orloRegister(p, false, kIniBoardControl);
+            const uint32_t control = boardsim::BoardSim::instance().orlo(p, false).reg(kIniBoardControl);
             if ((control & 0xC00000u) != 0xC00000u)
                 continue;
             if (wiring.Wired(wiring.grab, a.board, p))
@@ -390,12 +390,12 @@ TEST_F(IniRewriteTest, PortDriversAreOffAfterTheProbe)
 {
     Boards(2);
     auto& sim = boardsim::BoardSim::instance();
-    sim.setOrloRegister(0, false, kIniBoardControl, 0x10 | 0xC03000u);
+    sim.orlo(0, false).setReg(kIniBoardControl, 0x10 | 0xC03000u);
     WriteIni("");
     ASSERT_NE(HalcyraIniSetNode(), nullptr);
-    EXPECT_EQ(sim.orloRegister(0, false, kIniBoardControl) & 0xC00000u, 0u);
-    EXPECT_EQ(sim.orloRegister(1, false, kIniBoardControl) & 0xC00000u, 0u);
-    EXPECT_EQ(sim.orloRegister(0, false, kIniBoardControl) & 0x10u, 0x10u);   // other bits kept
+    EXPECT_EQ(sim.orlo(0, false).reg(kIniBoardControl) & 0xC00000u, 0u);
+    EXPECT_EQ(sim.orlo(1, false).reg(kIniBoardControl) & 0xC00000u, 0u);
+    EXPECT_EQ(sim.orlo(0, false).reg(kIniBoardControl) & 0x10u, 0x10u);   // other bits kept
 }
 
 // ---- the file ------------------------------------------------------------------------------

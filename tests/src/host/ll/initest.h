@@ -4,7 +4,9 @@
 #pragma once
 
 #include "halcyraini.h"
+#include "hlc_wiring.h"
 
+#include "../../../fuzz/seeds.h"
 #include "../../common/ll/fakeconsole.h"
 #include "boardsim.h"
 #include "consolepipe.h"
@@ -14,6 +16,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <cstdio>
 #include <cstdlib>
 #include <fstream>
 #include <memory>
@@ -39,6 +42,8 @@ protected:
     {
         HalcyraIniFree(nullptr);
         HalcyraIniForgetPciFoundDevices();
+        // The library's wiring, with the ini rewrite's probe on its own driver access.
+        HlcWireLibrary();
         HalcyraIniSetProbe(nullptr);
         im_close_pipe();
         char dir[] = "/tmp/hlciniXXXXXX";
@@ -64,7 +69,6 @@ protected:
         HalcyraIniForgetPciFoundDevices();
         HalcyraIniSetProbe(nullptr);
         im_close_pipe();
-        boardsim::BoardSim::instance().setReadFilter(nullptr);
         boardsim::BoardSim::instance().configure();
         console_.reset();
         registry_.reset();
@@ -81,6 +85,21 @@ protected:
     void WriteIni(const std::string& text)
     {
         std::ofstream(path_, std::ios::binary) << text;
+        SaveSeed(text);
+    }
+
+    // Every ini text a test writes (up to 64 KB) seeds the ini fuzz target, named after the
+    // test: the file itself always has the same name.
+    void SaveSeed(const std::string& text)
+    {
+        if (text.size() > 65536 || std::getenv("QSRF_FUZZ_SEEDS") == nullptr)
+            return;
+        const ::testing::TestInfo* info = ::testing::UnitTest::GetInstance()->current_test_info();
+        const std::string copy = root_ + "/" + info->test_suite_name() + "." + info->name() + "." +
+                                 std::to_string(++seeds_) + ".ini";
+        std::ofstream(copy, std::ios::binary) << text;
+        qsrf_fuzz::SaveFuzzSeed("ini", copy);
+        std::remove(copy.c_str());
     }
 
     _HALCYRA_INI_ST* Load(const std::string& text)
@@ -118,6 +137,7 @@ protected:
     std::unique_ptr<testing_console::FakeConsole> console_;
     boardsim::Topology topology_;
     bool listen_ = true;
+    int seeds_ = 0;
 };
 
 }  // namespace initest

@@ -1,5 +1,6 @@
 #include "boardsim.h"
 #include "driverreq.h"
+#include "hlc_wiring.h"
 #include "hosthooks.h"
 #include "inthooks.h"
 #include "w32sync.h"
@@ -10,6 +11,7 @@
 #include <atomic>
 #include <chrono>
 #include <mutex>
+#include <optional>
 #include <thread>
 #include <vector>
 
@@ -78,7 +80,9 @@ int32_t SemaCheck(uint32_t, int32_t signal)
 
 void Record(_HALCYRA_HOOK_LIST* list)
 {
-    while (g_block) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    // Blocked while a test holds it, 5 s at most.
+    const auto limit = std::chrono::steady_clock::now() + std::chrono::seconds(5);
+    while (g_block && std::chrono::steady_clock::now() < limit) std::this_thread::sleep_for(std::chrono::milliseconds(1));
     std::lock_guard<std::mutex> lock(g_mutex);
     g_calls.push_back(HalcyraGetHookInterruptType(list));
     g_callThreads.push_back(GetCurrentThreadId());
@@ -111,8 +115,8 @@ protected:
         EXPECT_EQ(HalcyraGetIsrInfo(kNode), nullptr);
         EXPECT_EQ(BoardSim::instance().pendingRequests(), 0);
         if (g_link.device != kInvalidDevice) DeviceClose(g_link.device);
-        HlcSetHostHooks(nullptr);
-        HlcSetBoardHooks(nullptr);
+        board_.reset();
+        host_.reset();
     }
     void Use(bool primary, bool display)
     {
@@ -132,10 +136,12 @@ protected:
             ASSERT_TRUE(HlcDrvMap(g_link.device, nullptr, kNode, HLC_REGION_DISPLAY, 0x4000, 0x4000000,
                                   &g_link.displayOrloRegs));
         }
-        HlcHostHooks host{};
-        host.nodeLink = Link;
-        HlcSetHostHooks(&host);
-        HlcBoardHooks board{};
+        HlcWireLibrary();
+        host_.emplace();
+        host_->table.nodeLink = Link;
+        ASSERT_EQ(host_->Install(), 0);
+        board_.emplace();
+        HlcBoardHooks& board = board_->table;
         board.initNodeRuntime = Runtime;
         board.exitTasking = Exit;
         board.setTaskPriority = Priority;
@@ -143,7 +149,7 @@ protected:
         board.takeSignalPending = TakePending;
         board.semaSignal = SemaSignal;
         board.semaCheck = SemaCheck;
-        HlcSetBoardHooks(&board);
+        ASSERT_EQ(board_->Install(), 0);
         std::lock_guard<std::mutex> lock(g_mutex);
         g_calls.clear();
         g_callThreads.clear();
@@ -153,6 +159,8 @@ protected:
         g_runtimeStarts = g_exits = 0;
         g_pending = 0;
     }
+    std::optional<HlcHostHookOverride> host_;
+    std::optional<HlcBoardHookOverride> board_;
 };
 
 // ---------------------------------------------------------------- sources

@@ -4,6 +4,7 @@
 // shell answer the start-up check.
 #pragma once
 
+#include "hlc_wiring.h"
 #include "hosthooks.h"
 #include "nodeopen.h"
 
@@ -142,17 +143,38 @@ inline void MessageHandler(_HALCYRA_HOOK_LIST*)
     Current()->calls.push_back("message");
 }
 
-// Installs the core; the destructor of the returned guard removes it again.
+// Wires the library and puts this stand-in in the place of the core's node services; the
+// destructor of the returned guard puts the wired tables back.
 struct Installed {
     explicit Installed(Core& core)
     {
         Current() = &core;
         core.host.commState = -1;
-        HlcHostHooks host{};
+        HlcHostHooks& host = host_.table;
         host.nodeLink = NodeLink;
         host.print = Print;
-        HlcSetHostHooks(&host);
-        HlcBoardHooks b{};
+        EXPECT_EQ(host_.Install(), 0);
+        HlcBoardHooks& b = board_.table;
+        // The stand-in keeps its own node list: the members that would look nodes up in
+        // the core's list take the platform's built-in versions, which reach the nodes
+        // through the stand-in's view (signals, driver semaphores, addresses, board
+        // information) or act on the record as given (board processor, lock).
+        const HlcBoardHooks& builtin = HlcBuiltinBoardHooks();
+        b.getSignal = builtin.getSignal;
+        b.setSignal = builtin.setSignal;
+        b.takeSignalPending = builtin.takeSignalPending;
+        b.semaCheck = builtin.semaCheck;
+        b.semaReset = builtin.semaReset;
+        b.semaSignal = builtin.semaSignal;
+        b.freeNodeResources = builtin.freeNodeResources;
+        b.resetHaltBoard = builtin.resetHaltBoard;
+        b.startLocalCpu = builtin.startLocalCpu;
+        b.lockCheck = builtin.lockCheck;
+        b.lockReset = builtin.lockReset;
+        b.initInfo = builtin.initInfo;
+        b.mvpToVirtual = builtin.mvpToVirtual;
+        b.pciToMvp = builtin.pciToMvp;
+        b.biosInfo = builtin.biosInfo;
         b.hostNodeState = HostState;
         b.nodeResource = Resource;
         b.insertNode = Insert;
@@ -164,18 +186,24 @@ struct Installed {
         b.externalBoardId = Module;
         b.sleep = NoSleep;
         b.timeout = Timeout;
-        if (core.messageHandler) b.messageHandler = MessageHandler;
-        HlcSetBoardHooks(&b);
+        b.messageHandler = core.messageHandler ? MessageHandler : nullptr;
+        EXPECT_EQ(board_.Install(), 0);
     }
     ~Installed()
     {
-        HlcSetHostHooks(nullptr);
-        HlcSetBoardHooks(nullptr);
         Core& c = *Current();
         for (auto& n : c.nodes) Free(n.second);
         c.nodes.clear();
         Current() = nullptr;
     }
+
+private:
+    // The library is wired first, so that the overrides start from its tables.
+    struct Wired {
+        Wired() { HlcWireLibrary(); }
+    } wired_;
+    HlcHostHookOverride host_;
+    HlcBoardHookOverride board_;
 };
 
 } // namespace nodecore

@@ -110,7 +110,7 @@ TEST_F(NodeOpenTest, OpensAttachesAndMapsTheWindowsOfAPrimaryOrloBoard)
     // The mapped windows are real: the memory window reaches board memory.
     HwWrite32(record_.primaryMemory, 0x100, 0xA5A5F00Du);
     uint32_t word = 0;
-    ASSERT_TRUE(BoardSim::instance().readBoardMemory(0, false, 0x100, &word, 4));
+    ASSERT_TRUE(BoardSim::instance().orlo(0, false).readMemory(0x100, &word, 4));
     EXPECT_EQ(word, 0xA5A5F00Du);
 }
 
@@ -170,16 +170,16 @@ TEST_F(NodeOpenTest, DisplayBoardMapsTheChipUnlessWindowsAreOff)
 
 TEST_F(NodeOpenTest, IniRegisterFieldsPresetTheOrlo)
 {
-    BoardSim::instance().setOrloRegister(0, false, 0x2058, 0xAB00FF00u);
+    BoardSim::instance().orlo(0, false).setReg(kOrloMemControl, 0xAB00FF00u);
     WriteIni("[Node]\nNodeId=0x11\nSlotNbr=1\nDeviceNbr=0x000d04\nprimary.memctrl.refrate=0x42\n");
     ASSERT_EQ(InitNewNode(0, 0, 3, &record_, nullptr) & NODE_NO_PRIMARY, 0u);
-    EXPECT_EQ(BoardSim::instance().orloRegister(0, false, 0x2058), 0xAB00FF42u);
+    EXPECT_EQ(BoardSim::instance().orlo(0, false).reg(kOrloMemControl), 0xAB00FF42u);
 }
 
 TEST_F(NodeOpenTest, OrloThatFailsThePresenceTestIsAbsent)
 {
     BoardSim::instance().setReadFilter([](const boardsim::HwAccess& a) {
-        return (a.area == HwArea::PrimaryRegs && a.offset == 0x2030) ? 0u : a.value;
+        return (a.area == HwArea::PrimaryRegs && a.offset == kOrloInterruptSet) ? 0u : a.value;
     });
     const uint32_t status = InitNewNode(0, 0, 3, &record_, nullptr);
     EXPECT_EQ(status, NODE_NO_DISPLAY | NODE_NO_PRIMARY | NODE_NO_PROCESSOR);
@@ -250,8 +250,8 @@ TEST_F(NodeOpenTest, HostModeRegistersTheNodeAndHooksItsMessages)
     _HALCYRA_HOOK_REC* hook = HalcyraGetNextHookFunction(list, nullptr);
     ASSERT_NE(hook, nullptr);
     EXPECT_EQ(HalcyraGetFuncPtr(hook), &nodecore::MessageHandler);
-    EXPECT_EQ(BoardSim::instance().orloRegister(0, false, 0x2030) & 1, 1u);
-    EXPECT_EQ(BoardSim::instance().orloRegister(0, false, 0x2870) & 0x8000, 0x8000u);
+    EXPECT_EQ(BoardSim::instance().orlo(0, false).reg(kOrloInterruptSet) & 1, 1u);
+    EXPECT_EQ(BoardSim::instance().orlo(0, false).reg(kOrloStatus) & 0x8000, 0x8000u);
     // Windows of the block follow the Orlo's base address.
     const uint32_t bar = BoardSim::instance().functionConfig(0, boardsim::BoardFunction::PrimaryOrlo, 0x10) & 0xF8000000u;
     EXPECT_EQ(block->orlo[0].registers, bar + 0x4000000);

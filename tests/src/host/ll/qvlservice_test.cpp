@@ -1,6 +1,8 @@
 #include "boardsim.h"
 #include "qvlservice.h"
 
+#include "../../testwait.h"
+
 #include <gtest/gtest.h>
 
 #include <cstring>
@@ -208,13 +210,16 @@ TEST_F(ServiceTest, DmaOverviewAndItsWaits)
     EXPECT_EQ(BoardSim::instance().pendingRequests(), 0);
 
     // A change completes the wait.
-    std::thread changer([] {
-        while (BoardSim::instance().pendingRequests() == 0) std::this_thread::yield();
+    testwait::Thread changer([] {
+        if (!testwait::WaitUntil([] { return BoardSim::instance().pendingRequests() != 0; })) {
+            ADD_FAILURE() << "the poll never reached the service";
+            return;
+        }
         uint32_t other = 0;
         QvlSerManager.DmaBufferAlloc(8, 1, 8, &other, 0x11, 0, 0, 0, 0, nullptr, 0);
     });
     EXPECT_TRUE(s.PollForDmaOverview(0x11));
-    changer.join();
+    changer.Join();
     ExpectImageOf(QVL_WAIT_DMA_OVERVIEW, Words({0x120000}), 0);
 }
 

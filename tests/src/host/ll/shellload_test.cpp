@@ -1,10 +1,14 @@
+#include "../../../fuzz/seeds.h"
+#include "../../../fuzz/namedpipe.h"
 #include "boardsim.h"
 #include "driverreq.h"
+#include "hlc_wiring.h"
 #include "hosthooks.h"
 #include "shellload.h"
 
 #include <gtest/gtest.h>
 
+#include <optional>
 #include <unistd.h>
 
 #include <cstdio>
@@ -151,9 +155,10 @@ protected:
         char dir[] = "/tmp/shellloadXXXXXX";
         ASSERT_NE(mkdtemp(dir), nullptr);
         dir_ = dir;
-        HlcHostHooks hooks{};
-        hooks.print = Capture;
-        HlcSetHostHooks(&hooks);
+        HlcWireLibrary();
+        host_.emplace();
+        host_->table.print = Capture;
+        ASSERT_EQ(host_->Install(), 0);
         g_printed.clear();
         unsetenv("COFFLOADOPTION");
         unsetenv("COFFPATH");
@@ -164,7 +169,7 @@ protected:
         LdShellToLocalCpu(0x11, nullptr, 0, 0, 0, nullptr);
         EXPECT_EQ(CoffFileName, nullptr);
         DeviceClose(device_);
-        HlcSetHostHooks(nullptr);
+        host_.reset();
         unsetenv("COFFLOADOPTION");
         std::system(("rm -rf " + dir_).c_str());
     }
@@ -174,6 +179,7 @@ protected:
         FILE* f = std::fopen(path.c_str(), "wb");
         if (!bytes.empty()) std::fwrite(bytes.data(), 1, bytes.size(), f);
         std::fclose(f);
+        qsrf_fuzz::SaveFuzzSeed("coff", path);
         return path;
     }
     uint32_t Load(const std::string& path, uint32_t mode, int32_t* value = nullptr)
@@ -188,7 +194,7 @@ protected:
     std::vector<uint8_t> Ram(uint32_t offset, uint32_t bytes)
     {
         std::vector<uint8_t> v(bytes);
-        EXPECT_TRUE(BoardSim::instance().readBoardMemory(0, false, offset, v.data(), bytes));
+        EXPECT_TRUE(BoardSim::instance().orlo(0, false).readMemory(offset, v.data(), bytes));
         return v;
     }
     uint32_t MemoryWrites()
@@ -202,6 +208,7 @@ protected:
     DeviceHandle device_ = kInvalidDevice;
     uint32_t ram_ = 0;
     std::string dir_;
+    std::optional<HlcHostHookOverride> host_;
 };
 
 // ---------------------------------------------------------------- download
@@ -446,6 +453,48 @@ TEST_F(ShellLoaderTest, ReportsRestartMessagesAndHostLetters)
     const uint32_t status = Load(Write("shell.out", StandardShell().bytes()), 0x20);
     EXPECT_EQ(status & (LDSHELL_RESTART | LDSHELL_MESSAGES | LDSHELL_HOST_MODE),
               LDSHELL_RESTART | LDSHELL_MESSAGES | LDSHELL_HOST_MODE);
+}
+
+TEST_F(ShellLoaderTest, ShellValueOfTheLowestWordIsReportedWithoutOverflow)
+{
+    Coff c = StandardShell();
+    SetWord(c.sections[0].data, 4, 0x80000000u);
+    int32_t value = 0;
+    const uint32_t status = Load(Write("lowest.out", c.bytes()), 0x20, &value);
+    EXPECT_EQ(status & LDSHELL_ERROR_MASK, 0u);
+    EXPECT_EQ(value, INT32_MIN);   // -(0x80000000) in 32 bits is itself
+    SetWord(c.sections[0].data, 4, 0xFFFFFFFFu);
+    EXPECT_EQ(Load(Write("minus.out", c.bytes()), 0x20, &value) & LDSHELL_ERROR_MASK, 0u);
+    EXPECT_EQ(value, 1);
+}
+
+TEST_F(ShellLoaderTest, NamedPipeIsRefusedAtOnce)
+{
+    const std::string pipe = dir_ + "/pipe.out";
+    ASSERT_TRUE(qsrf_test::MakeNamedPipe(pipe));
+    BoardSim::instance().setTracing(true);
+    uint32_t status = 0;
+    EXPECT_TRUE(qsrf_test::ReadWithDeadline(pipe, [&] {
+        status = Load(pipe, 0);
+        return std::string();
+    }).has_value());
+    EXPECT_EQ(status, LDSHELL_NOT_FOUND);
+    EXPECT_NE(g_printed.find("\nHalcyra: unable to open file " + pipe + ".\n"), std::string::npos) << g_printed;
+    EXPECT_EQ(MemoryWrites(), 0u);
+    // Along COFFPATH a pipe is passed over for the shell behind it.
+    ASSERT_EQ(mkdir((dir_ + "/a").c_str(), 0755), 0);
+    ASSERT_TRUE(qsrf_test::MakeNamedPipe(dir_ + "/a/pathshell.out"));
+    Write("pathshell.out", StandardShell().bytes());
+    setenv("COFFPATH", (dir_ + "/a;" + dir_).c_str(), 1);
+    char name[] = "pathshell";
+    char* p = name;
+    EXPECT_TRUE(qsrf_test::ReadWithDeadline(dir_ + "/a/pathshell.out", [&] {
+        status = LdShellToLocalCpu(0x11, &p, 0x20, ram_, kRam, nullptr);
+        return std::string();
+    }).has_value());
+    EXPECT_EQ(status & LDSHELL_ERROR_MASK, 0u);
+    EXPECT_EQ(std::string(p), dir_ + "/pathshell.out");
+    unsetenv("COFFPATH");
 }
 
 } // namespace

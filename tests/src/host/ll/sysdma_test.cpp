@@ -1,4 +1,5 @@
 #include "boardsim.h"
+#include "hlc_wiring.h"
 #include "hwaccess.h"
 #include "qvlservice.h"
 #include "sysdma.h"
@@ -6,6 +7,7 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -96,15 +98,25 @@ protected:
         g_listId = 77;
         g_freed.clear();
         g_controls.clear();
-        HlcHostHooks hooks = {NodeLink, IniReadInt, Print, Describe, AllocList, FreeBuffer, Control};
-        HlcSetHostHooks(&hooks);
+        HlcWireLibrary();
+        host_.emplace();
+        HlcHostHooks& hooks = host_->table;
+        hooks.nodeLink = NodeLink;
+        hooks.iniReadInt = IniReadInt;
+        hooks.print = Print;
+        hooks.describeBuffer = Describe;
+        hooks.allocListBuffer = AllocList;
+        hooks.freeBuffer = FreeBuffer;
+        hooks.controlBuffer = Control;
+        ASSERT_EQ(host_->Install(), 0);
         BoardSim::instance().clearRequests();
     }
     void TearDown() override
     {
-        HlcSetHostHooks(nullptr);
+        host_.reset();
         DeviceClose(node_);
     }
+    std::optional<HlcHostHookOverride> host_;
     bool Sent(uint32_t code)
     {
         for (const auto& r : BoardSim::instance().requests())
@@ -218,16 +230,16 @@ TEST_F(SysDmaTest, RegionMinusOneResolvesThroughTheDmaRegionTable)
     g_link.dmaRegions = table;
     EXPECT_EQ(mp_sys_map_hw_physical_address(&g_link, HLC_REGION_DMA, 0x20000100u, 0x100), Word(user.data()) + 0x100);
     EXPECT_EQ(mp_sys_map_hw_physical_address(&g_link, HLC_REGION_DMA, 0x20000000u, 0x2000), Word(user.data()));
-    EXPECT_FALSE(Sent(0xAA552010u));
+    EXPECT_FALSE(Sent(HLC_DRV_MAP));
     // Past the end of the entry the driver is asked, and knows no such memory.
     EXPECT_EQ(mp_sys_map_hw_physical_address(&g_link, HLC_REGION_DMA, 0x20001F00u, 0x200), 0u);
-    EXPECT_TRUE(Sent(0xAA552010u));
+    EXPECT_TRUE(Sent(HLC_DRV_MAP));
     // The driver maps the service's DMA regions and the board's windows.
     const uint32_t region = BoardSim::instance().dmaRegionPhysical(0);
     EXPECT_NE(mp_sys_map_hw_physical_address(&g_link, HLC_REGION_DMA, region + 0x10, 0x10), 0u);
     const uint32_t regs = mp_sys_map_hw_physical_address(&g_link, HLC_REGION_PRIMARY, 0x4000000, 0x4000);
     ASSERT_NE(regs, 0u);
-    EXPECT_EQ(HwRead32(regs, 0x2020), 0x10u);
+    EXPECT_EQ(HwRead32(regs, kOrloControl), 0x10u);
     EXPECT_EQ(mp_sys_map_hw_physical_address(nullptr, HLC_REGION_PRIMARY, 0x4000000, 0x4000), 0u);
     EXPECT_EQ(mp_sys_unmap_hw_physical_address(&g_link, HLC_REGION_PRIMARY, 0x4000000, 0x4000), 0u);
 }
@@ -355,7 +367,7 @@ TEST_F(SysDmaTest, AFailedLockFreesTheListAndLeavesNothingLocked)
     EXPECT_EQ(SysLockBuffer(1, 5, &listId), -1);
     g_describeFails = true;
     EXPECT_EQ(SysLockBuffer(1, 5, &listId), -1);
-    HlcSetHostHooks(nullptr); // no core: no buffers
+    HlcWireLibrary(); // the library's own table offers no host buffers yet
     EXPECT_EQ(SysLockBuffer(1, 5, &listId), -1);
 }
 

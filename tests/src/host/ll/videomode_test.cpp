@@ -1,3 +1,5 @@
+#include "../../../fuzz/seeds.h"
+#include "../../../fuzz/namedpipe.h"
 #include "dispreg.h"
 #include "disptest.h"
 #include "videomode.h"
@@ -33,6 +35,7 @@ protected:
         EXPECT_EQ(write(fd, text.data(), text.size()), static_cast<ssize_t>(text.size()));
         close(fd);
         path_ = name;
+        qsrf_fuzz::SaveFuzzSeed("vcf", path_);
         return path_.c_str();
     }
     int Load(const std::string& text)
@@ -141,6 +144,30 @@ TEST_F(VcfFile, UnknownNamesMissingBlocksAndFiles)
     EXPECT_EQ(Load("[REG_DIGIT]\n[EOF]\n"), VCF_OK);
 }
 
+TEST_F(VcfFile, NamedPipeIsRefusedAtOnce)
+{
+    char dir[] = "/tmp/vcfpipeXXXXXX";
+    ASSERT_NE(mkdtemp(dir), nullptr);
+    const std::string pipe = std::string(dir) + "/mode.vcf";
+    ASSERT_TRUE(qsrf_test::MakeNamedPipe(pipe));
+    std::memset(&param_, 0x5A, sizeof param_);
+    int status = VCF_OK;
+    EXPECT_TRUE(qsrf_test::ReadWithDeadline(pipe, [&] {
+        status = im_vcf_load_file(pipe.c_str(), &param_);
+        return std::string();
+    }).has_value());
+    EXPECT_EQ(status, VCF_NOT_READ);
+    EXPECT_EQ(param_.Video.Row, 0x5A5A5A5A);
+    char* text = reinterpret_cast<char*>(1);
+    EXPECT_TRUE(qsrf_test::ReadWithDeadline(pipe, [&] {
+        text = im_vcf_read_file_to_buf(pipe.c_str());
+        return std::string();
+    }).has_value());
+    EXPECT_EQ(text, nullptr);
+    std::remove(pipe.c_str());
+    rmdir(dir);
+}
+
 TEST_F(VcfFile, CollectedBufferAndOverLongInput)
 {
     std::string longComment = "/" + std::string(400, 'x') + " ROW 5\n";
@@ -213,32 +240,32 @@ protected:
 TEST_F(VideoModeTest, SettingAModeProgramsEveryGroupInOrder)
 {
     VIDEO_PARAM mode = SampleMode();
-    sim().setDacRegister(0, 0x1D, 0x99);   // TVP_(1D) not given: left alone
-    sim().setDacRegister(0, 0x1E, 0x01);
+    sim().chip(0).setDac(0x1D, 0x99);   // TVP_(1D) not given: left alone
+    sim().chip(0).setDac(0x1E, 0x01);
     sim().setTracing(true);
     EXPECT_EQ(im_disp_set_pyx_mode(kNode, &mode), 0);
     const auto trace = ChipTrace();
 
     // First the memory clock: misc read, then the pixel PLL's values saved.
     ASSERT_GT(trace.size(), 1000u);
-    EXPECT_EQ(trace[0].offset, 0x1FCCu);
-    EXPECT_EQ(trace[1], W8(0x3C00, 0x2C));
-    EXPECT_EQ(trace[2], W8(0x3C0A, 0xFC));
+    EXPECT_EQ(trace[0].offset, VGA_MISC_READ);
+    EXPECT_EQ(trace[1], W8(PYX_DAC_INDEX, 0x2C));
+    EXPECT_EQ(trace[2], W8(PYX_DAC_DATA, 0xFC));
 
     // Sequencer data: memory init 03 01 0F 00 0E (after screen off's read-modify-write),
     // screen bits, the mode's own five, and the final screen on.
-    const std::vector<uint32_t> seq = Written(trace, 0x1FC5);
+    const std::vector<uint32_t> seq = Written(trace, VGA_SEQUENCER + 1);
     const std::vector<uint32_t> expectedSeq = {0x20, 0x03, 0x01, 0x0F, 0x00, 0x0E, 0x03, 0x01, 0x0F, 0x00, 0x0E, 0x01};
     EXPECT_EQ(seq, expectedSeq);
 
     // CRTC data: memory init 0x00-0x26 with the protection lifted before 0-7, then the mode.
-    const std::vector<uint32_t> crtc = Written(trace, 0x1FD5);
+    const std::vector<uint32_t> crtc = Written(trace, VGA_CRTC + 1);
     ASSERT_FALSE(crtc.empty());
     // The mode's CRTC 0x00-0x18 and 0x22-0x26 are the last 30 index writes.
     std::vector<uint32_t> indexWrites, dataWrites;
     for (size_t i = 0; i + 1 < trace.size(); ++i)
-        if (trace[i].op == HwOp::Write && trace[i].offset == 0x1FD4 && trace[i + 1].op == HwOp::Write &&
-            trace[i + 1].offset == 0x1FD5) {
+        if (trace[i].op == HwOp::Write && trace[i].offset == VGA_CRTC && trace[i + 1].op == HwOp::Write &&
+            trace[i + 1].offset == VGA_CRTC + 1) {
             indexWrites.push_back(trace[i].value);
             dataWrites.push_back(trace[i + 1].value);
         }
@@ -251,29 +278,29 @@ TEST_F(VideoModeTest, SettingAModeProgramsEveryGroupInOrder)
     }
 
     // Final state of the chip.
-    for (int i = 0; i < 25; ++i) EXPECT_EQ(sim().vgaRegister(0, VgaGroup::Crtc, i), mode.Video.Crtc[i]) << i;
-    for (int i = 0; i < 5; ++i) EXPECT_EQ(sim().vgaRegister(0, VgaGroup::Crtc, 0x22 + i), 0x80 + i);
-    for (int i = 0; i < 21; ++i) EXPECT_EQ(sim().vgaRegister(0, VgaGroup::Attribute, i), 0x60 + i) << i;
-    for (int i = 0; i < 9; ++i) EXPECT_EQ(sim().vgaRegister(0, VgaGroup::Graphics, i), 0x70 + i) << i;
-    for (int i = 0; i < 6; ++i) EXPECT_EQ(sim().vgaRegister(0, VgaGroup::CrtcExt, i), 0x90 + i) << i;
-    EXPECT_EQ(sim().vgaRegister(0, VgaGroup::Misc, 0), 0xEF);
-    EXPECT_EQ(sim().vgaRegister(0, VgaGroup::Sequencer, 1) & 0x20, 0);   // screen on
-    EXPECT_EQ(sim().pllRegister(0, DacPll::Pixel, 0), 52 | 0xC0);
-    EXPECT_EQ(sim().pllRegister(0, DacPll::Pixel, 1), 48);
-    EXPECT_EQ(sim().pllRegister(0, DacPll::Pixel, 2), 0xF1);
-    EXPECT_EQ(sim().pllRegister(0, DacPll::Memory, 0), 48 | 0x80);
-    EXPECT_EQ(sim().pllRegister(0, DacPll::Memory, 1), 35);
-    EXPECT_EQ(sim().pllRegister(0, DacPll::Memory, 2), 0xB3);
-    EXPECT_EQ(sim().pllRegister(0, DacPll::Loop, 2), 0xB2);
-    EXPECT_EQ(sim().dacRegister(0, 0x07), 0x4C);   // given TVP words
-    EXPECT_EQ(sim().dacRegister(0, 0x30), 0x11);
-    EXPECT_EQ(sim().dacRegister(0, 0x1D), 0x99);   // not given
-    EXPECT_EQ(sim().dacRegister(0, 0x39), 0x38);   // TVP_(39) not given
-    EXPECT_EQ(sim().dacRegister(0, 0x18), 0x07);
-    EXPECT_EQ(sim().dacRegister(0, 0x19), 0x5D);
-    EXPECT_EQ(sim().dacRegister(0, 0x1A), 0x25);
-    EXPECT_EQ(sim().dacRegister(0, 0x1E), 0x09);
-    for (int i : {0, 1, 128, 255}) EXPECT_EQ(sim().dacPalette(0, i), static_cast<uint32_t>(i << 16 | i << 8 | i));
+    for (int i = 0; i < 25; ++i) EXPECT_EQ(sim().chip(0).vga(VgaGroup::Crtc, i), mode.Video.Crtc[i]) << i;
+    for (int i = 0; i < 5; ++i) EXPECT_EQ(sim().chip(0).vga(VgaGroup::Crtc, 0x22 + i), 0x80 + i);
+    for (int i = 0; i < 21; ++i) EXPECT_EQ(sim().chip(0).vga(VgaGroup::Attribute, i), 0x60 + i) << i;
+    for (int i = 0; i < 9; ++i) EXPECT_EQ(sim().chip(0).vga(VgaGroup::Graphics, i), 0x70 + i) << i;
+    for (int i = 0; i < 6; ++i) EXPECT_EQ(sim().chip(0).vga(VgaGroup::CrtcExt, i), 0x90 + i) << i;
+    EXPECT_EQ(sim().chip(0).vga(VgaGroup::Misc, 0), 0xEF);
+    EXPECT_EQ(sim().chip(0).vga(VgaGroup::Sequencer, 1) & 0x20, 0);   // screen on
+    EXPECT_EQ(sim().chip(0).pll(DacPll::Pixel, 0), 52 | 0xC0);
+    EXPECT_EQ(sim().chip(0).pll(DacPll::Pixel, 1), 48);
+    EXPECT_EQ(sim().chip(0).pll(DacPll::Pixel, 2), 0xF1);
+    EXPECT_EQ(sim().chip(0).pll(DacPll::Memory, 0), 48 | 0x80);
+    EXPECT_EQ(sim().chip(0).pll(DacPll::Memory, 1), 35);
+    EXPECT_EQ(sim().chip(0).pll(DacPll::Memory, 2), 0xB3);
+    EXPECT_EQ(sim().chip(0).pll(DacPll::Loop, 2), 0xB2);
+    EXPECT_EQ(sim().chip(0).dac(0x07), 0x4C);   // given TVP words
+    EXPECT_EQ(sim().chip(0).dac(0x30), 0x11);
+    EXPECT_EQ(sim().chip(0).dac(0x1D), 0x99);   // not given
+    EXPECT_EQ(sim().chip(0).dac(0x39), 0x38);   // TVP_(39) not given
+    EXPECT_EQ(sim().chip(0).dac(0x18), 0x07);
+    EXPECT_EQ(sim().chip(0).dac(0x19), 0x5D);
+    EXPECT_EQ(sim().chip(0).dac(0x1A), 0x25);
+    EXPECT_EQ(sim().chip(0).dac(0x1E), 0x09);
+    for (int i : {0, 1, 128, 255}) EXPECT_EQ(sim().chip(0).palette(i), static_cast<uint32_t>(i << 16 | i << 8 | i));
     const uint32_t pci = sim().functionConfig(0, BoardFunction::ChipFunction1, 0x40);
     EXPECT_EQ(pci & 0x2F0000u, 0x290000u);   // bit 21 set, bits 17-18 cleared, 0x90000 set
     EXPECT_EQ(sim().strayAccesses(), 0u);
@@ -331,11 +358,11 @@ TEST_F(VideoModeTest, ResolutionScreenAndPowerGraph)
     VgaWriteRegisterByByteIndex(kNode, VGA_CRTC_EXT, 3, 0x81);
     EXPECT_EQ(PowerGraphEnabled(kNode), 1u);
 
-    sim().setVgaRegister(0, VgaGroup::Sequencer, 1, 0x01);
+    sim().chip(0).setVga(VgaGroup::Sequencer, 1, 0x01);
     HlcPyxScreenOff(kNode);
-    EXPECT_EQ(sim().vgaRegister(0, VgaGroup::Sequencer, 1), 0x21);
+    EXPECT_EQ(sim().chip(0).vga(VgaGroup::Sequencer, 1), 0x21);
     HlcPyxScreenOn(kNode);
-    EXPECT_EQ(sim().vgaRegister(0, VgaGroup::Sequencer, 1), 0x01);
+    EXPECT_EQ(sim().chip(0).vga(VgaGroup::Sequencer, 1), 0x01);
 }
 
 TEST_F(VideoModeTest, UnknownNodeSetsNothing)

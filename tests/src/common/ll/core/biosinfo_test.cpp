@@ -3,6 +3,7 @@
 #include "boardsim.h"
 #include "driverreq.h"
 #include "heap.h"
+#include "hlc_wiring.h"
 #include "hosthooks.h"
 #include "hwaccess.h"
 #include "nodelist.h"
@@ -11,6 +12,7 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <optional>
 #include <string>
 
 namespace {
@@ -52,19 +54,21 @@ protected:
         ASSERT_TRUE(HlcDrvMap(device_, nullptr, kNode, HLC_REGION_DISPLAY, 0x4000, 0x4000000, &g_record.displayRegs));
         ASSERT_TRUE(HlcDrvMap(device_, nullptr, kNode, HLC_REGION_CHIP, 0x210000, 1, &g_record.chipFrame));
         DefaultAccessType = InitDefaultAccessType(0);
-        HlcBoardHooks hooks{};
-        hooks.nodeResource = Resource;
-        HlcSetBoardHooks(&hooks);
+        HlcWireLibrary();
+        board_.emplace();
+        board_->table.nodeResource = Resource;
+        ASSERT_EQ(board_->Install(), 0);
     }
     void TearDown() override
     {
         safe_free(g_record.biosInfo);
         g_record.biosInfo = nullptr;
-        HlcSetBoardHooks(nullptr);
+        board_.reset();
         if (device_ != kInvalidDevice) DeviceClose(device_);
         BoardSim::instance().configure();
     }
     DeviceHandle device_ = kInvalidDevice;
+    std::optional<HlcBoardHookOverride> board_;
 };
 
 TEST_F(BiosInfoTest, RecordComesFromTheExpansionRomAndIsCached)

@@ -5,6 +5,7 @@
 #include "bufid.h"
 #include "bufchild.h"
 #include "heap.h"
+#include "hlc_wiring.h"
 #include "hosthooks.h"
 #include "nodelist.h"
 
@@ -64,7 +65,7 @@ protected:
     {
         global_ = std::make_unique<_NODE_ST>();
         imNodeSt = global_.get();
-        mp_sys_install_board_hooks();
+        HlcWireLibrary();
         ASSERT_EQ(mp_sys_insert_node(kNode, &block_), 0);
         ASSERT_EQ(mp_sys_insert_node(kRemoteNode, &remote_), 0);
         remote_.started = 1;
@@ -90,7 +91,6 @@ protected:
         std::memset(PreDefBufAddress, 0, sizeof PreDefBufAddress);
         mp_sys_remove_node(kNode);
         mp_sys_remove_node(kRemoteNode);
-        HlcSetBoardHooks(nullptr);
         imNodeSt = nullptr;
     }
     uint32_t DescFree() const { return record_->heaps[5] ? record_->heaps[5]->freeBytes : 0; }

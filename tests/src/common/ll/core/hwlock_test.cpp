@@ -1,5 +1,6 @@
 #include "boardsim.h"
 #include "driverreq.h"
+#include "hlc_wiring.h"
 #include "hosthooks.h"
 #include "hwlock.h"
 #include "nodeopen.h"
@@ -10,6 +11,7 @@
 #include <gtest/gtest.h>
 
 #include <cstdint>
+#include <optional>
 #include <vector>
 
 using boardsim::BoardSim;
@@ -64,31 +66,31 @@ protected:
         g_host = _NODE_ST{};
         g_host.timeouts = g_timeouts;
         g_host.own.next = &g_record;   // the list head leads to the node
-        HlcBoardHooks hooks{};
-        hooks.nodeResource = Resource;
-        hooks.hostNodeState = HostState;
-        HlcSetBoardHooks(&hooks);
-        HlcInstallCoreLockHooks();
+        // The library's wiring over this fixture's node list.
+        HlcWireLibrary();
+        board_.emplace();
+        board_->table.nodeResource = Resource;
+        board_->table.hostNodeState = HostState;
+        ASSERT_EQ(board_->Install(), 0);
     }
     void SetUp() override { Use(true, false); }
     void TearDown() override
     {
-        BoardSim::instance().setTracing(false);
-        BoardSim::instance().setReadFilter(nullptr);
         mp_core_forget_nodes();
         mp_time_reset_prev_time();
-        HlcSetBoardHooks(nullptr);
+        board_.reset();
         if (device_ != kInvalidDevice) DeviceClose(device_);
         device_ = kInvalidDevice;
+        BoardSim::instance().configure();
         DeleteCriticalSection(&g_section);
     }
     uint32_t Reg(uint32_t offset, bool display = false) const
     {
-        return BoardSim::instance().orloRegister(0, display, offset);
+        return BoardSim::instance().orlo(0, display).reg(offset);
     }
     void SetReg(uint32_t offset, uint32_t value, bool display = false)
     {
-        BoardSim::instance().setOrloRegister(0, display, offset, value);
+        BoardSim::instance().orlo(0, display).setReg(offset, value);
     }
     // Writes the library made to one primary Orlo register while tracing was on.
     std::vector<uint32_t> Writes(uint32_t offset) const
@@ -106,6 +108,7 @@ protected:
         return n;
     }
     DeviceHandle device_ = kInvalidDevice;
+    std::optional<HlcBoardHookOverride> board_;
 };
 
 // ---------------------------------------------------------------- lock
@@ -116,7 +119,7 @@ TEST_F(HwLockTest, LockCheckTakesAFreeLockAndReportsBusyUntilReset)
     EXPECT_EQ(mp_sys_lock_check(kNode), 1);
     EXPECT_EQ(mp_sys_lock_check(&g_record), 1);
     mp_sys_lock_reset(kNode);
-    EXPECT_EQ(Reg(kCoreLock), 0u);
+    EXPECT_EQ(Reg(kOrloLock), 0u);
     EXPECT_EQ(mp_sys_lock_check(static_cast<uint32_t>(reinterpret_cast<uintptr_t>(&g_record))), 0);
     mp_sys_lock_reset(&g_record);
     EXPECT_EQ(mp_sys_lock_check(&g_record), 0);
@@ -141,17 +144,17 @@ TEST_F(HwLockTest, LockWaitRetriesUntilTheHolderLetsGo)
 {
     int busyReads = 3;
     BoardSim::instance().setReadFilter([&](const boardsim::HwAccess& a) {
-        if (a.area == HwArea::PrimaryRegs && a.offset == kCoreLock && busyReads > 0) {
+        if (a.area == HwArea::PrimaryRegs && a.offset == kOrloLock && busyReads > 0) {
             // Another holder has it: the read took nothing.
             --busyReads;
-            BoardSim::instance().setOrloRegister(0, false, kCoreLock, 0);
+            BoardSim::instance().orlo(0, false).setReg(kOrloLock, 0);
             return 1u;
         }
         return a.value;
     });
     EXPECT_EQ(mp_sys_lock_wait(kNode), 0);
     EXPECT_EQ(busyReads, 0);
-    EXPECT_EQ(Reg(kCoreLock), 1u);
+    EXPECT_EQ(Reg(kOrloLock), 1u);
 }
 
 TEST_F(HwLockTest, LockAndSectionsUseTheDisplayOrloWithoutAPrimary)
@@ -159,39 +162,39 @@ TEST_F(HwLockTest, LockAndSectionsUseTheDisplayOrloWithoutAPrimary)
     Use(false, true);
     EXPECT_EQ(mp_core_orlo_regs(&g_record), g_record.displayRegs);
     EXPECT_EQ(mp_sys_section_wait(kNode, 0x2000), 0);
-    EXPECT_EQ(Reg(kCoreSectionWord, true), 0x2000u);
-    EXPECT_EQ(Reg(kCoreLock, true), 0u);
+    EXPECT_EQ(Reg(kOrloSectionWord, true), 0x2000u);
+    EXPECT_EQ(Reg(kOrloLock, true), 0u);
 }
 
 // ---------------------------------------------------------------- sections
 
 TEST_F(HwLockTest, SectionWaitSetsAndUnlockClearsOnlyItsBits)
 {
-    SetReg(kCoreSectionWord, 0x8);
+    SetReg(kOrloSectionWord, 0x8);
     EXPECT_EQ(mp_sys_section_wait(kNode, kSectionGrab), 0);
-    EXPECT_EQ(Reg(kCoreSectionWord), 0x808u);
-    EXPECT_EQ(Reg(kCoreLock), 0u) << "the hardware lock is only held for the update";
+    EXPECT_EQ(Reg(kOrloSectionWord), 0x808u);
+    EXPECT_EQ(Reg(kOrloLock), 0u) << "the hardware lock is only held for the update";
     EXPECT_EQ(mp_sys_section_check(kNode, kSectionGrab), 1);
     EXPECT_EQ(mp_sys_section_unlock(kNode, kSectionGrab), 0);
-    EXPECT_EQ(Reg(kCoreSectionWord), 0x8u);
+    EXPECT_EQ(Reg(kOrloSectionWord), 0x8u);
 }
 
 TEST_F(HwLockTest, SectionCheckWithHeldBitsDoesNotTouchTheLock)
 {
-    SetReg(kCoreSectionWord, 0xF000);
+    SetReg(kOrloSectionWord, 0xF000);
     BoardSim::instance().setTracing(true);
     EXPECT_EQ(mp_sys_section_check(kNode, 0x2000), 1);
-    EXPECT_EQ(Accesses(kCoreLock), 0u);
-    EXPECT_EQ(Reg(kCoreSectionWord), 0xF000u);
+    EXPECT_EQ(Accesses(kOrloLock), 0u);
+    EXPECT_EQ(Reg(kOrloSectionWord), 0xF000u);
 }
 
 TEST_F(HwLockTest, SectionCheckTakesTheLockForTheUpdate)
 {
     BoardSim::instance().setTracing(true);
     EXPECT_EQ(mp_sys_section_check(kNode, 0x10), 0);
-    EXPECT_EQ(Writes(kCoreSectionWord), std::vector<uint32_t>{0x10});
-    EXPECT_EQ(Writes(kCoreLock), std::vector<uint32_t>{0});
-    EXPECT_EQ(Accesses(kCoreLock), 2u);
+    EXPECT_EQ(Writes(kOrloSectionWord), std::vector<uint32_t>{0x10});
+    EXPECT_EQ(Writes(kOrloLock), std::vector<uint32_t>{0});
+    EXPECT_EQ(Accesses(kOrloLock), 2u);
 }
 
 TEST_F(HwLockTest, RingSectionHoldsTheNodesCriticalSectionUntilUnlock)
@@ -201,31 +204,31 @@ TEST_F(HwLockTest, RingSectionHoldsTheNodesCriticalSectionUntilUnlock)
     EXPECT_EQ(g_section.recursion, 1u);
     EXPECT_EQ(mp_sys_section_unlock(kNode, kSectionRing), 0);
     EXPECT_EQ(g_section.owner.load(), 0u);
-    EXPECT_EQ(Reg(kCoreSectionWord), 0u);
+    EXPECT_EQ(Reg(kOrloSectionWord), 0u);
 }
 
 TEST_F(HwLockTest, SectionWaitPastTheLimitEndsWhenTheHolderReleases)
 {
-    SetReg(kCoreSectionWord, kSectionGrab);
+    SetReg(kOrloSectionWord, kSectionGrab);
     int busy = 0;
     bool released = false;
     // The other holder lets go only after the time-out of 0.05 s has passed.
     const double start = mp_time_clock(0.0);
     BoardSim::instance().setReadFilter([&](const boardsim::HwAccess& a) {
-        if (a.area == HwArea::PrimaryRegs && a.offset == kCoreSectionWord && a.op == HwOp::Read) {
+        if (a.area == HwArea::PrimaryRegs && a.offset == kOrloSectionWord && a.op == HwOp::Read) {
             ++busy;
             if (!released && mp_time_clock(start) > 0.08) {
                 released = true;
-                BoardSim::instance().setOrloRegister(0, false, kCoreSectionWord, 0);
+                BoardSim::instance().orlo(0, false).setReg(kOrloSectionWord, 0);
             }
-            return BoardSim::instance().orloRegister(0, false, kCoreSectionWord);
+            return BoardSim::instance().orlo(0, false).reg(kOrloSectionWord);
         }
         return a.value;
     });
     EXPECT_EQ(mp_sys_section_wait(kNode, kSectionGrab), 0);
     BoardSim::instance().setReadFilter(nullptr);
     EXPECT_GT(busy, 1);
-    EXPECT_EQ(Reg(kCoreSectionWord), kSectionGrab);
+    EXPECT_EQ(Reg(kOrloSectionWord), kSectionGrab);
 }
 
 // ---------------------------------------------------------------- doorbell
@@ -234,12 +237,12 @@ TEST_F(HwLockTest, DoorbellOnAHostServedNodeWritesBit5UnderSection128)
 {
     BoardSim::instance().setTracing(true);
     EXPECT_EQ(mp_interrupt_send(kNode), 1);
-    EXPECT_EQ(Writes(kCoreInterruptSet), std::vector<uint32_t>{32});
-    EXPECT_EQ(Writes(kCoreSectionWord), (std::vector<uint32_t>{kSectionDoorbellPrimary, 0}));
+    EXPECT_EQ(Writes(kOrloInterruptSet), std::vector<uint32_t>{32});
+    EXPECT_EQ(Writes(kOrloSectionWord), (std::vector<uint32_t>{kSectionDoorbellPrimary, 0}));
     BoardSim::instance().clearTrace();
-    SetReg(kCoreInterruptSet, 0);
+    SetReg(kOrloInterruptSet, 0);
     EXPECT_EQ(mp_interrupt_send(kNode | 0x80000000u), 1);
-    EXPECT_EQ(Writes(kCoreInterruptSet), std::vector<uint32_t>{2});
+    EXPECT_EQ(Writes(kOrloInterruptSet), std::vector<uint32_t>{2});
 }
 
 TEST_F(HwLockTest, DoorbellOnABoardProcessorNodeWritesBit22)
@@ -247,11 +250,11 @@ TEST_F(HwLockTest, DoorbellOnABoardProcessorNodeWritesBit22)
     g_nodeState.started = 1;
     BoardSim::instance().setTracing(true);
     EXPECT_EQ(mp_interrupt_send(kNode), 1);
-    EXPECT_EQ(Writes(kCoreInterruptSet), std::vector<uint32_t>{0x400000});
+    EXPECT_EQ(Writes(kOrloInterruptSet), std::vector<uint32_t>{0x400000});
     BoardSim::instance().clearTrace();
-    SetReg(kCoreInterruptSet, 0);
+    SetReg(kOrloInterruptSet, 0);
     EXPECT_EQ(mp_interrupt_send(kNode | 0x80000000u), 1);
-    EXPECT_EQ(Writes(kCoreInterruptSet), std::vector<uint32_t>{0x1000000});
+    EXPECT_EQ(Writes(kOrloInterruptSet), std::vector<uint32_t>{0x1000000});
 }
 
 TEST_F(HwLockTest, DoorbellOnADisplayOnlyNodeTakesSection256)
@@ -261,50 +264,50 @@ TEST_F(HwLockTest, DoorbellOnADisplayOnlyNodeTakesSection256)
     EXPECT_EQ(mp_interrupt_send(kNode), 1);
     std::vector<uint32_t> sections;
     for (const auto& a : BoardSim::instance().trace())
-        if (a.op == HwOp::Write && a.area == HwArea::DisplayRegs && a.offset == kCoreSectionWord) sections.push_back(a.value);
+        if (a.op == HwOp::Write && a.area == HwArea::DisplayRegs && a.offset == kOrloSectionWord) sections.push_back(a.value);
     EXPECT_EQ(sections, (std::vector<uint32_t>{kSectionDoorbellDisplay, 0}));
 }
 
 TEST_F(HwLockTest, PendingDoorbellTimesOutWithoutWriting)
 {
-    SetReg(kCoreInterruptSet, 32);
+    SetReg(kOrloInterruptSet, 32);
     BoardSim::instance().setTracing(true);
     EXPECT_EQ(mp_interrupt_send(kNode), -1);
-    EXPECT_TRUE(Writes(kCoreInterruptSet).empty());
-    EXPECT_EQ(Reg(kCoreSectionWord), 0u) << "the doorbell section is released";
+    EXPECT_TRUE(Writes(kOrloInterruptSet).empty());
+    EXPECT_EQ(Reg(kOrloSectionWord), 0u) << "the doorbell section is released";
 }
 
 TEST_F(HwLockTest, DoorbellWaitsForThePreviousBitToBeTaken)
 {
-    SetReg(kCoreInterruptSet, 32);
+    SetReg(kOrloInterruptSet, 32);
     int reads = 0;
     BoardSim::instance().setReadFilter([&](const boardsim::HwAccess& a) {
-        if (a.area == HwArea::PrimaryRegs && a.offset == kCoreInterruptSet && ++reads == 3) {
-            BoardSim::instance().setOrloRegister(0, false, kCoreInterruptSet, 0);
+        if (a.area == HwArea::PrimaryRegs && a.offset == kOrloInterruptSet && ++reads == 3) {
+            BoardSim::instance().orlo(0, false).setReg(kOrloInterruptSet, 0);
             return 0u;
         }
         return a.value;
     });
     EXPECT_EQ(mp_interrupt_send(kNode), 1);
-    EXPECT_EQ(Reg(kCoreInterruptSet), 32u);
+    EXPECT_EQ(Reg(kOrloInterruptSet), 32u);
 }
 
 TEST_F(HwLockTest, DoorbellWithoutItsSectionRingsNothing)
 {
     // The section stays held by another holder; the operator prompt is not reached
     // because the lock read fails (no register block) during the wait.
-    SetReg(kCoreSectionWord, kSectionDoorbellPrimary);
+    SetReg(kOrloSectionWord, kSectionDoorbellPrimary);
     int reads = 0;
     BoardSim::instance().setReadFilter([&](const boardsim::HwAccess& a) {
-        if (a.area == HwArea::PrimaryRegs && a.offset == kCoreSectionWord && ++reads == 3) g_record.primaryRegs = 0;
+        if (a.area == HwArea::PrimaryRegs && a.offset == kOrloSectionWord && ++reads == 3) g_record.primaryRegs = 0;
         return a.value;
     });
     const uint32_t regs = g_record.primaryRegs;
     BoardSim::instance().setTracing(true);
     EXPECT_EQ(mp_interrupt_send(kNode), -1);
     g_record.primaryRegs = regs;
-    EXPECT_TRUE(Writes(kCoreInterruptSet).empty());
-    EXPECT_EQ(Reg(kCoreSectionWord), kSectionDoorbellPrimary) << "another holder's section is not released";
+    EXPECT_TRUE(Writes(kOrloInterruptSet).empty());
+    EXPECT_EQ(Reg(kOrloSectionWord), kSectionDoorbellPrimary) << "another holder's section is not released";
 }
 
 // ---------------------------------------------------------------- signals
@@ -377,9 +380,9 @@ protected:
 TEST_F(KernelTest, InterruptAllocOpensAndBindsTheStartSignals)
 {
     Use(true, true);
-    SetReg(kCoreInterruptSet, 0x80000011u);
-    SetReg(0x2058, 0x7u << 17 | 1u << 22);
-    SetReg(kCoreTimerControl, 0x80001000u);
+    SetReg(kOrloInterruptSet, 0x80000011u);
+    SetReg(kOrloMemControl, 0x7u << 17 | 1u << 22);
+    SetReg(kOrloTimerControl, 0x80001000u);
     EXPECT_EQ(mp_interrupt_alloc(kNode), 0);
     EXPECT_EQ(mp_interrupt_get_signal(kNode, 37), static_cast<int32_t>(kSignalSemaBase + 0));
     EXPECT_EQ(mp_interrupt_get_signal(kNode, 69), static_cast<int32_t>(kSignalSemaBase + 1));
@@ -390,9 +393,9 @@ TEST_F(KernelTest, InterruptAllocOpensAndBindsTheStartSignals)
     EXPECT_EQ(mp_interrupt_get_signal(kNode, 125), static_cast<int32_t>(kSignalSemaBase + 40));
     EXPECT_EQ(mp_interrupt_get_signal(kNode, 0), -1);
     // Registers of a host-served node are cleared; bits 31 and 0 of 0x2030 survive.
-    EXPECT_EQ(Reg(kCoreInterruptSet), 0x80000001u);
-    EXPECT_EQ(Reg(0x2058), 1u << 21);
-    EXPECT_EQ(Reg(kCoreTimerControl), 0u);
+    EXPECT_EQ(Reg(kOrloInterruptSet), 0x80000001u);
+    EXPECT_EQ(Reg(kOrloMemControl), 1u << 21);
+    EXPECT_EQ(Reg(kOrloTimerControl), 0u);
     // A task semaphore signal is waited on through the kernel.
     EXPECT_EQ(mp_sys_sema_check(kNode, 37), 0);
     EXPECT_EQ(mp_sys_sema_signal(kNode, 37), 0);
@@ -403,9 +406,9 @@ TEST_F(KernelTest, InterruptAllocOpensAndBindsTheStartSignals)
 TEST_F(KernelTest, BoardProcessorNodesKeepRegistersAndSkipHostOnlySignals)
 {
     g_nodeState.started = 1;
-    SetReg(kCoreTimerControl, 0x80001000u);
+    SetReg(kOrloTimerControl, 0x80001000u);
     EXPECT_EQ(mp_interrupt_alloc(kNode), 0);
-    EXPECT_EQ(Reg(kCoreTimerControl), 0x80001000u);
+    EXPECT_EQ(Reg(kOrloTimerControl), 0x80001000u);
     EXPECT_EQ(mp_interrupt_get_signal(kNode, 37), static_cast<int32_t>(kSignalSemaBase));
     EXPECT_EQ(mp_interrupt_get_signal(kNode, 42), -1);
     EXPECT_EQ(mp_interrupt_get_signal(kNode, 69), -1) << "no display Orlo";
@@ -413,10 +416,10 @@ TEST_F(KernelTest, BoardProcessorNodesKeepRegistersAndSkipHostOnlySignals)
 
 // ---------------------------------------------------------------- time
 
-TEST_F(HwLockTest, ClockOutsideAKernelIsTheMultimediaTimer)
+TEST_F(HwLockTest, ClockOutsideAKernelIsTheMachineClock)
 {
-    SetReg(kCoreTimerControl, 0x80001000u);
-    const double before = timeGetTime() * 0.001;
+    SetReg(kOrloTimerControl, 0x80001000u);
+    const double before = boardsim::BoardSim::instance().now();
     const double t = mp_time_clock(0.0);
     EXPECT_GE(t, before);
     EXPECT_LT(t - before, 1.0);
@@ -425,36 +428,36 @@ TEST_F(HwLockTest, ClockOutsideAKernelIsTheMultimediaTimer)
 
 TEST_F(KernelTest, ClockOnTheBoardTimer)
 {
-    SetReg(kCoreTimerControl, 0x80000000u | 1000);
-    SetReg(kCoreTimerCounter, 400);
+    SetReg(kOrloTimerControl, 0x80000000u | 1000);
+    SetReg(kOrloTimerCounter, 400);
     const double t = mp_time_clock(0.0);
     EXPECT_DOUBLE_EQ(t, 600.0 / 50000000.0);
     EXPECT_EQ(mp_time_prev_time(), 0.0) << "a zero start leaves the previous time";
     EXPECT_DOUBLE_EQ(mp_time_clock(1e-6), 600.0 / 50000000.0 - 1e-6);
     EXPECT_DOUBLE_EQ(mp_time_prev_time(), 600.0 / 50000000.0);
     // A pending timer interrupt is cleared around the reads and set again.
-    SetReg(kCoreInterruptSet, 1);
+    SetReg(kOrloInterruptSet, 1);
     BoardSim::instance().setTracing(true);
     mp_time_clock(0.0);
-    EXPECT_EQ(Writes(kCoreInterruptClear), std::vector<uint32_t>{1});
-    EXPECT_EQ(Writes(kCoreInterruptSet), std::vector<uint32_t>{1});
+    EXPECT_EQ(Writes(kOrloInterruptClear), std::vector<uint32_t>{1});
+    EXPECT_EQ(Writes(kOrloInterruptSet), std::vector<uint32_t>{1});
 }
 
 TEST_F(KernelTest, BoardProcessorClockUsesTheNodesTimerFrequency)
 {
     g_nodeState.started = 1;
     g_nodeState.cpuFrequency = 1000;
-    SetReg(kCoreTimerControl, 0x80000000u | 100);
-    SetReg(kCoreTimerCounter, 50);
+    SetReg(kOrloTimerControl, 0x80000000u | 100);
+    SetReg(kOrloTimerCounter, 50);
     EXPECT_DOUBLE_EQ(mp_time_clock(0.0), 0.05);
 }
 
 TEST_F(KernelTest, ClockStaysMonotonicWhenTheBoardTimerGoesBack)
 {
-    SetReg(kCoreTimerControl, 0x80000000u | 1000);
-    SetReg(kCoreTimerCounter, 100);
+    SetReg(kOrloTimerControl, 0x80000000u | 1000);
+    SetReg(kOrloTimerCounter, 100);
     const double first = mp_time_clock(1e-9) + 1e-9;
-    SetReg(kCoreTimerCounter, 900);
+    SetReg(kOrloTimerCounter, 900);
     EXPECT_DOUBLE_EQ(mp_time_clock(1e-9) + 1e-9, first);
     mp_time_reset_prev_time();
     EXPECT_EQ(mp_time_prev_time(), 0.0);
@@ -465,9 +468,9 @@ TEST_F(HwLockTest, CpuFrequencyFromTheFirstNode)
     EXPECT_EQ(mp_time_cpu_frequency(), 1000.0);
     g_nodeState.orlo[0].present = 1;
     g_nodeState.cpuFrequency = 40000000;
-    SetReg(kCoreTimerControl, 0x80000000u);
+    SetReg(kOrloTimerControl, 0x80000000u);
     EXPECT_EQ(mp_time_cpu_frequency(), 1000.0) << "a zero period is not a running timer";
-    SetReg(kCoreTimerControl, 0x80000010u);
+    SetReg(kOrloTimerControl, 0x80000010u);
     EXPECT_EQ(mp_time_cpu_frequency(), 40000000.0);
 }
 
@@ -484,8 +487,8 @@ TEST_F(HwLockTest, ExternalInterruptRegisters)
     BoardSim::instance().setTracing(true);
     disableExtInt(kNode);
     enableExtInt(kNode);
-    EXPECT_EQ(Writes(kCoreInterruptClear), std::vector<uint32_t>{1});
-    EXPECT_EQ(Writes(kCoreInterruptSet), std::vector<uint32_t>{1});
+    EXPECT_EQ(Writes(kOrloInterruptClear), std::vector<uint32_t>{1});
+    EXPECT_EQ(Writes(kOrloInterruptSet), std::vector<uint32_t>{1});
 }
 
 TEST_F(HwLockTest, HooksReachTheCoreFunctions)
@@ -494,7 +497,7 @@ TEST_F(HwLockTest, HooksReachTheCoreFunctions)
     EXPECT_EQ(hooks.lockCheck(&g_record), 0);
     EXPECT_EQ(hooks.lockCheck(&g_record), 1);
     hooks.lockReset(&g_record);
-    EXPECT_EQ(Reg(kCoreLock), 0u);
+    EXPECT_EQ(Reg(kOrloLock), 0u);
     hooks.setSignal(kNode, 38, 4);
     EXPECT_EQ(hooks.getSignal(kNode, 38), 4);
     EXPECT_EQ(hooks.interruptSend(kNode), 1);

@@ -1,6 +1,7 @@
 #include "../../../host/ll/initest.h"
 #include "bringup.h"
 #include "heap.h"
+#include "hlc_wiring.h"
 #include "hwaccess.h"
 #include "nodelist.h"
 
@@ -8,6 +9,7 @@
 
 #include <cstring>
 #include <memory>
+#include <optional>
 
 namespace {
 
@@ -346,20 +348,6 @@ TEST_F(ConversionTest, AlignedHeapFitsAlignOnTheBus)
 
 // ---------------------------------------------------------------- bring-up
 
-HlcNodeLink g_link;
-
-HlcNodeLink* Link(uint32_t node)
-{
-    _NODE_MAIN_RESOURCE_ST* r = mp_sys_node_resource_ptr(node & 0xFF);
-    if (!r) return nullptr;
-    g_link.node = node & 0xFF;
-    g_link.device = r->device;
-    g_link.overlapped = r->nodeEvent;
-    g_link.dmaRegions = r->dmaRegions;
-    g_link.primaryOrloRegs = r->primaryRegs;
-    g_link.displayOrloRegs = r->displayRegs;
-    return &g_link;
-}
 // The host-served node's shell answers the doorbell at once.
 int Doorbell(uint32_t node)
 {
@@ -380,27 +368,26 @@ protected:
         IniTest::SetUp();
         imNodeSt = static_cast<_NODE_ST*>(safe_memalign(sizeof(_NODE_ST)));
         std::memset(static_cast<void*>(imNodeSt), 0, sizeof(_NODE_ST));
-        mp_sys_install_board_hooks();
-        HlcBoardHooks extra = HlcGetBoardHooks();
-        extra.interruptSend = Doorbell;
-        extra.timeout = ShortTimeout;
-        extra.sleep = NoSleep;
-        HlcSetBoardHooks(&extra);
-        HlcHostHooks host{};
-        host.nodeLink = Link;
-        HlcSetHostHooks(&host);
+        // The library's own wiring, with a doorbell that the host-served shell answers and
+        // short waits.
+        HlcWireLibrary();
+        board_.emplace();
+        board_->table.interruptSend = Doorbell;
+        board_->table.timeout = ShortTimeout;
+        board_->table.sleep = NoSleep;
+        ASSERT_EQ(board_->Install(), 0);
     }
     void TearDown() override
     {
         BrdShutDown();
         HlcFreeDmaRegionTable();
         HlcCloseProcessShared();
-        HlcSetBoardHooks(nullptr);
-        HlcSetHostHooks(nullptr);
+        board_.reset();
         safe_free(imNodeSt);
         imNodeSt = nullptr;
         IniTest::TearDown();
     }
+    std::optional<HlcBoardHookOverride> board_;
 };
 
 TEST_F(CoreBringUpTest, AHostServedBoardIsListedIdentifiedAndShutDown)
@@ -422,7 +409,7 @@ TEST_F(CoreBringUpTest, AHostServedBoardIsListedIdentifiedAndShutDown)
     EXPECT_EQ(mp_sys_opened_node(), 1);
     EXPECT_EQ(mp_sys_external_board_id(listed), 1u);
     // Bit 15 of the option register is restored after the port reads.
-    EXPECT_EQ(HwRead32(listed->primaryRegs, 0x2870) & 0x8000, 0x8000u);
+    EXPECT_EQ(HwRead32(listed->primaryRegs, kOrloStatus) & 0x8000, 0x8000u);
     EXPECT_EQ(im_board_shutdown(0x11 << 16), 0);
     EXPECT_EQ(mp_sys_node_resource_ptr(0x11), nullptr);
     EXPECT_EQ(mp_sys_opened_node(), 0);

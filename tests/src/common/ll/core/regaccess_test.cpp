@@ -1,5 +1,6 @@
 #include "boardsim.h"
 #include "driverreq.h"
+#include "hlc_wiring.h"
 #include "hosthooks.h"
 #include "hwlock.h"
 #include "nodeopen.h"
@@ -9,6 +10,7 @@
 #include <gtest/gtest.h>
 
 #include <cstdint>
+#include <optional>
 #include <vector>
 
 using boardsim::BoardSim;
@@ -43,25 +45,27 @@ protected:
         ASSERT_TRUE(HlcDrvMap(device_, nullptr, kNode, HLC_REGION_PRIMARY, 0x4000, 0x4000000, &g_record.primaryRegs));
         ASSERT_TRUE(HlcDrvMap(device_, nullptr, kNode, HLC_REGION_PRIMARY, 0x800, 0x4080000, &g_record.primaryPort));
         ASSERT_TRUE(HlcDrvMap(device_, nullptr, kNode, HLC_REGION_DISPLAY, 0x4000, 0x4000000, &g_record.displayRegs));
-        HlcBoardHooks hooks{};
-        hooks.nodeResource = Resource;
-        HlcSetBoardHooks(&hooks);
+        HlcWireLibrary();
+        board_.emplace();
+        board_->table.nodeResource = Resource;
+        ASSERT_EQ(board_->Install(), 0);
         SetHwRegCtrlPtr(&g_record, nullptr);
         SetToOrlo(kNode, 0, nullptr);
         SetToExt(0);
     }
     void TearDown() override
     {
-        BoardSim::instance().setTracing(false);
         if (HwRegCtrl) {
             SetToOrlo(kNode, 0, nullptr);
             CreateArp(kArpGrab, 0);
             CreateArp(kArpVm, 0);
         }
         FreeHwRegCtrl(&g_record);
-        HlcSetBoardHooks(nullptr);
+        board_.reset();
         DeviceClose(device_);
+        BoardSim::instance().configure();
     }
+    std::optional<HlcBoardHookOverride> board_;
     uint32_t* Slot(uint32_t offset) { return reinterpret_cast<uint32_t*>(g_state.data() + offset); }
     uint32_t* ExtSlot(uint32_t offset) { return reinterpret_cast<uint32_t*>(g_state.data() + kStateExtShadow + offset); }
     std::vector<boardsim::HwAccess> Writes(HwArea area) const
@@ -106,14 +110,14 @@ TEST_F(RegAccessTest, OrloSelection)
 
 TEST_F(RegAccessTest, ImmediateWriteMarksTheSlotAndWritesOnce)
 {
-    uint32_t* slot = Slot(0x1830);
+    uint32_t* slot = Slot(kOrloGrabControl);
     slot[0] = 0xA5A5;
     BoardSim::instance().setTracing(true);
     SetShInHw(slot);
     SetShInHw(slot);
     const auto w = Writes(HwArea::PrimaryRegs);
     ASSERT_EQ(w.size(), 1u);
-    EXPECT_EQ(w[0].offset, 0x1830u);
+    EXPECT_EQ(w[0].offset, kOrloGrabControl);
     EXPECT_EQ(w[0].value, 0xA5A5u);
     EXPECT_EQ(slot[1], kShadowWritten);
     uint32_t outside[2] = {1, 0};
@@ -139,11 +143,11 @@ TEST_F(RegAccessTest, ListModeAppendsToBothListsOrNowhere)
     CreateArp(kArpVm, 8);
     const ARPInfo_ST& grab = *HwRegCtrl->grab;
     const ARPInfo_ST& vm = *HwRegCtrl->vm;
-    EXPECT_EQ(BoardSim::instance().orloRegister(0, false, kGrabListPointer), grab.start);
-    EXPECT_EQ(BoardSim::instance().orloRegister(0, false, kVmListPointer), vm.start);
-    EXPECT_EQ(Entries(grab)[7 * 2], g_record.primaryRegs + kGrabListPointer);
+    EXPECT_EQ(BoardSim::instance().orlo(0, false).reg(kOrloGrabListPointer), grab.start);
+    EXPECT_EQ(BoardSim::instance().orlo(0, false).reg(kOrloVmListPointer), vm.start);
+    EXPECT_EQ(Entries(grab)[7 * 2], g_record.primaryRegs + kOrloGrabListPointer);
     EXPECT_EQ(Entries(grab)[7 * 2 + 1], grab.start);
-    EXPECT_EQ(Slot(kVmListPointer)[0], vm.start & 0x03FFFFFFu);
+    EXPECT_EQ(Slot(kOrloVmListPointer)[0], vm.start & 0x03FFFFFFu);
 
     uint32_t* slot = Slot(0x1840);
     slot[0] = 0x77;
@@ -182,9 +186,9 @@ TEST_F(RegAccessTest, FourEntryListTakesThreeEntriesThenIsFull)
     EXPECT_FALSE(fourth[1] & kShadowWritten);
     EXPECT_EQ(grab.mark, kArpOverflowMark);
     EXPECT_EQ(grab.current, grab.start);
-    EXPECT_EQ(Entries(grab)[6], g_record.primaryRegs + kGrabListPointer) << "the link entry is intact";
+    EXPECT_EQ(Entries(grab)[6], g_record.primaryRegs + kOrloGrabListPointer) << "the link entry is intact";
     // Once the engine has moved on the slot goes in.
-    BoardSim::instance().setOrloRegister(0, false, kGrabListPointer, grab.start + 16);
+    BoardSim::instance().orlo(0, false).setReg(kOrloGrabListPointer, grab.start + 16);
     SetShInHw(fourth);
     EXPECT_TRUE(fourth[1] & kShadowWritten);
 }
@@ -224,21 +228,21 @@ TEST_F(RegAccessTest, ExternalListWriteAppendsBothLanesOrNeither)
     SetExtShInHw(next);
     EXPECT_FALSE(next[1] & kShadowWritten);
     EXPECT_EQ(grab.current, grab.start + 16);
-    EXPECT_EQ(Entries(grab)[6], g_record.primaryRegs + kGrabListPointer);
+    EXPECT_EQ(Entries(grab)[6], g_record.primaryRegs + kOrloGrabListPointer);
 }
 
 TEST_F(RegAccessTest, FixedWritersClearTheirCommandBits)
 {
-    Slot(0x3030)[0] = 0x1FF;
-    Slot(0x2028)[0] = 0x55;
-    Slot(0x2010)[0] = 0x7;
+    Slot(kOrloVpControl)[0] = 0x1FF;
+    Slot(kOrloInterruptClear)[0] = 0x55;
+    Slot(kOrloGrabListControl)[0] = 0x7;
     WrVpctrlInHW();
     WrHintclrInHW();
     WrGarpctrlInHW();
-    EXPECT_EQ(BoardSim::instance().orloRegister(0, false, 0x3030), 0x1FFu);
-    EXPECT_EQ(Slot(0x3030)[0], 0xFCu);
-    EXPECT_EQ(Slot(0x2028)[0], 0u);
-    EXPECT_EQ(Slot(0x2010)[0], 0x4u);
+    EXPECT_EQ(BoardSim::instance().orlo(0, false).reg(kOrloVpControl), 0x1FFu);
+    EXPECT_EQ(Slot(kOrloVpControl)[0], 0xFCu);
+    EXPECT_EQ(Slot(kOrloInterruptClear)[0], 0u);
+    EXPECT_EQ(Slot(kOrloGrabListControl)[0], 0x4u);
 }
 
 TEST_F(RegAccessTest, CreateArpWithZeroFreesTheList)

@@ -35,7 +35,6 @@ protected:
     }
     void TearDown() override
     {
-        BoardSim::instance().setTracing(false);
         if (device_ != kInvalidDevice) DeviceClose(device_);
         BoardSim::instance().configure();
     }
@@ -43,7 +42,7 @@ protected:
     {
         const auto trace = BoardSim::instance().trace();
         return size_t(std::count_if(trace.begin(), trace.end(), [](const boardsim::HwAccess& a) {
-            return a.op == HwOp::Read && a.area == HwArea::PrimaryRegs && a.offset == 0x2058;
+            return a.op == HwOp::Read && a.area == HwArea::PrimaryRegs && a.offset == kOrloMemControl;
         }));
     }
     DeviceHandle device_ = kInvalidDevice;
@@ -55,24 +54,24 @@ TEST_F(ResetHaltTest, ProcessorIsFollowedThroughItsStatesAndHalted)
     Use(true);
     BoardSim::instance().setTracing(true);
     mp_sys_rst_hlt_board(&record_);
-    EXPECT_EQ((HwRead32(record_.primaryRegs, 0x2058) >> 8) & 0xF, 11u);
-    EXPECT_EQ(BoardSim::instance().cpuResets(0), 2u);
+    EXPECT_EQ((HwRead32(record_.primaryRegs, kOrloMemControl) >> 8) & 0xF, 11u);
+    EXPECT_EQ(BoardSim::instance().cpu(0).resets(), 2u);
     // 4 to 10 at four reads a state, the 1,000 reads that find 10 stable, then one read
     // past the second pulse: the 10,000-read wait never runs to its limit.
     EXPECT_GT(StateReads(), 1000u);
     EXPECT_LT(StateReads(), 1100u);
-    EXPECT_EQ(HwRead32(record_.primaryRegs, 0x2058) & 0x10000, 0u);   // reset released
+    EXPECT_EQ(HwRead32(record_.primaryRegs, kOrloMemControl) & kMemControlCpuReset, 0u);   // reset released
 }
 
 TEST_F(ResetHaltTest, BoardWithoutProcessorIsQuietedAndItsLockReleased)
 {
     Use(false);
-    HwWrite32(record_.primaryRegs, 0x2040, 1);
+    HwWrite32(record_.primaryRegs, kOrloLock, 1);
     BoardSim::instance().setTracing(true);
     mp_sys_rst_hlt_board(&record_);
-    EXPECT_EQ(HwRead32(record_.primaryRegs, 0x2040), 0u);
+    EXPECT_EQ(HwRead32(record_.primaryRegs, kOrloLock), 0u);
     EXPECT_LE(StateReads(), 1u);   // the reset step reads the word once; no states are followed
-    EXPECT_EQ(BoardSim::instance().cpuResets(0), 1u);   // the reset bit of the first step
+    EXPECT_EQ(BoardSim::instance().cpu(0).resets(), 1u);   // the reset bit of the first step
 }
 
 }  // namespace

@@ -1,0 +1,167 @@
+#include "hlc_wiring.h"
+#include "wiring_parts.h"
+
+#include "consolepipe.h"
+#include "halcyraini.h"
+#include "hosthooks.h"
+#include "hwlock.h"
+#include "im_msgio.h"
+#include "nodelist.h"
+#include "procstubs.h"
+#include "syncobj.h"
+#include "task.h"
+#include "thread.h"
+
+#include <atomic>
+#include <mutex>
+
+namespace {
+
+// ---- host table ---------------------------------------------------------------------------
+
+// The platform view of a listed node.
+HlcNodeLink* NodeLink(uint32_t node)
+{
+    const _NODE_MAIN_RESOURCE_ST* record = HlcListedRecord(node);
+    if (!record) return nullptr;
+    HlcNodeLink& link = HlcThreadView<HlcNodeLink>(node);
+    link.node = node & 0xFF;
+    link.device = record->device;
+    link.overlapped = record->nodeEvent;
+    // The shared region table is kept in the list head; a node record may carry a copy.
+    link.dmaRegions = record->dmaRegions;
+    if (!link.dmaRegions && imNodeSt) link.dmaRegions = mp_sys_own_record(imNodeSt)->dmaRegions;
+    link.primaryOrloRegs = record->primaryRegs;
+    link.displayOrloRegs = record->displayRegs;
+    // No word of the node state marks a board cache yet: no cache to flush.
+    link.boardCache = 0;
+    return &link;
+}
+
+int IniReadInt(uint32_t node, const char* key, int32_t* value)
+{
+    uint32_t word = 0;
+    if (!key || HalcyraIniReadTag(node, key, &word) != 1) return -1;
+    if (value) *value = static_cast<int32_t>(word);
+    return 0;
+}
+
+void PrintToConsole(const char* text)
+{
+    if (text) im_print_msg(0, "%s", text);
+}
+
+HlcHostHooks LibraryHostHooks()
+{
+    // The host buffers that the page locking describes, allocates, frees and controls
+    // belong to the buffer interface, which the library does not offer yet: those four
+    // members keep the built-in refusal, so that nothing is locked or unlocked.
+    const HlcHostHooks& builtin = HlcBuiltinHostHooks();
+    HlcHostHooks h{};
+    h.nodeLink = NodeLink;
+    h.iniReadInt = IniReadInt;
+    h.print = PrintToConsole;
+    h.describeBuffer = builtin.describeBuffer;
+    h.allocListBuffer = builtin.allocListBuffer;
+    h.freeBuffer = builtin.freeBuffer;
+    h.controlBuffer = builtin.controlBuffer;
+    return h;
+}
+
+// ---- board table --------------------------------------------------------------------------
+
+void ExitTasking()
+{
+    TaskExitTasking();
+}
+
+int32_t SemaCheck(uint32_t node, int32_t signal)
+{
+    return mp_sys_sema_check(node, static_cast<uint32_t>(signal));
+}
+void SemaReset(uint32_t node, int32_t signal)
+{
+    mp_sys_sema_reset(node, static_cast<uint32_t>(signal));
+}
+void SemaSignal(uint32_t node, int32_t signal)
+{
+    mp_sys_sema_signal(node, static_cast<uint32_t>(signal));
+}
+
+uint32_t MvpToVirtual(_NODE_MAIN_RESOURCE_ST* record, uint32_t address)
+{
+    const uint32_t node = record ? static_cast<uint32_t>(record->nodeNumber) & 0xFF : 0;
+    return mp_util_mvp_to_virtual(node, address);
+}
+
+// The board-to-host message interrupt posts the reply events of the hook list's node.
+void MessageHandler(_HALCYRA_HOOK_LIST* list)
+{
+    MvpToHostHandler(list);
+}
+
+// Members whose library function stands elsewhere in the core (node list, board queries,
+// board processor, address conversion, lock, doorbell, signals and sleep) are filled by
+// the core's own installers after this table.
+HlcBoardHooks LibraryBoardHooks()
+{
+    const HlcBoardHooks& builtin = HlcBuiltinBoardHooks();
+    HlcBoardHooks h = builtin;
+    // The node runtime start-up on the interrupt process thread and the board
+    // processor's information block are not part of the library yet: built-in.
+    h.initNodeRuntime = builtin.initNodeRuntime;
+    h.initInfo = builtin.initInfo;
+    h.exitTasking = ExitTasking;
+    h.setTaskPriority = TaskSetPriority;
+    h.semaCheck = SemaCheck;
+    h.semaReset = SemaReset;
+    h.semaSignal = SemaSignal;
+    h.mvpToVirtual = MvpToVirtual;
+    h.messageHandler = MessageHandler;
+    h.timeout = mp_sys_timeout;
+    return h;
+}
+
+// ---- ini rewrite probe --------------------------------------------------------------------
+
+void InstallIniProbe()
+{
+    // Opening and shutting a node down for probing stay with the probe's own driver
+    // access (null keeps them) until the library's communication opener exists.
+    HalcyraIniProbe probe{};
+    probe.open = nullptr;
+    probe.shutdown = nullptr;
+    probe.productId = mp_sys_get_product_id;
+    probe.displayMode = HlcLibraryDisplayMode;
+    probe.sleep = mp_time_sleep;
+    HalcyraIniSetProbe(&probe);
+}
+
+std::atomic<bool> g_wired{false};
+std::mutex g_wiring;
+
+// Loading the library wires it.
+const bool g_wiredAtLoad = (HlcWireLibrary(), true);
+
+} // namespace
+
+void HlcWireLibrary()
+{
+    std::lock_guard<std::mutex> lock(g_wiring);
+    HlcSetHostHooks(LibraryHostHooks());
+    HlcSetBoardHooks(LibraryBoardHooks());
+    mp_sys_install_board_hooks();
+    HlcInstallCoreLockHooks();
+    HlcSetDisplayHooks(HlcLibraryDisplayHooks());
+    InstallIniProbe();
+    im_set_spin_sleep(mp_time_sleep);
+    mp_proc_install();
+    mp_sync_install();
+    mp_thread_install();
+    g_wired = true;
+}
+
+void HlcEnsureLibraryWired()
+{
+    if (!g_wired) HlcWireLibrary();
+}

@@ -1,0 +1,18 @@
+// The library's wiring: one function that fills every table of functions by which one
+// layer of the library reaches another (the host platform's host, board and display
+// tables, the command server's opcode handlers, thread lookup and sync operations, the
+// console's spin sleep and the ini rewrite's probe) with the library's own functions.
+//
+// The library wires itself when it is loaded, and on the first board bring-up when it has
+// not been wired by then.  Tests wire it in their fixtures and then replace single members with the
+// override helpers (HlcHostHookOverride, HlcBoardHookOverride, HlcDisplayHookOverride),
+// which put the wired table back when they go.
+#pragma once
+
+// Installs every table; calling it again installs the same tables again (members that a
+// caller replaced are wired anew).  Call it while no node thread runs.
+void HlcWireLibrary();
+
+// Wires the library unless it has been wired already; the library's start-up calls this
+// so that tables replaced after the wiring stay as they are.
+void HlcEnsureLibraryWired();
