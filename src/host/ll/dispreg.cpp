@@ -363,9 +363,8 @@ void VgaWriteRegisterByByte(uint32_t node, uint32_t offset, uint32_t value)
 
 uint32_t HlcDacCalculFMNP(uint32_t kHz, uint32_t* m, uint32_t* n, uint32_t* p)
 {
-    // Below the minimum the post divider would need more than its two bits (and 0 would
-    // never reach the VCO range).
-    uint32_t f = kHz < kDacMinimumKHz ? kDacMinimumKHz : kHz;
+    // 0 would never reach the VCO range by doubling; any other request does.
+    uint32_t f = kHz == 0 ? kDacMinimumKHz : kHz;
     uint32_t post = 0;
     while (f < 114550) {
         f *= 2;

@@ -36,8 +36,8 @@ uint32_t VgaReadRegisterByByte(uint32_t node, uint32_t offset);
 void VgaWriteRegisterByByteIndex(uint32_t node, uint32_t offset, uint32_t index, uint32_t value);
 void VgaWriteRegisterByByte(uint32_t node, uint32_t offset, uint32_t value);
 
-// M, N and P for a frequency; returns the frequency reached in kHz.  Requests below
-// kDacMinimumKHz are computed for kDacMinimumKHz.
+// M, N and P for a frequency; returns the frequency reached in kHz.  A request of 0,
+// which no doubling brings into the VCO range, is computed for kDacMinimumKHz.
 uint32_t HlcDacCalculFMNP(uint32_t kHz, uint32_t* m, uint32_t* n, uint32_t* p);
 // 0 done, 1 unknown select, 2 the PLL did not lock.  Frequencies below kDacMinimumKHz
 // are set as kDacMinimumKHz.

@@ -54,14 +54,14 @@ bool ForcedByOption(uint32_t node)
     return false;
 }
 
-// Where "Generic" starts a data line at text[at]: '=' directly after it or after a
-// three-character bracket.
+// Where "Generic" starts a data line at text[at]: '=' directly after it or after any
+// three characters, the lane written as "[d]".
 bool GenericAt(const std::string& text, size_t at)
 {
     if (text.compare(at, kGenericLength, kGeneric) != 0) return false;
     const size_t after = at + kGenericLength;
     if (after < text.size() && text[after] == '=') return true;
-    return after + 3 < text.size() && text[after] == '[' && text[after + 2] == ']' && text[after + 3] == '=';
+    return after + 3 < text.size() && text[after + 3] == '=';
 }
 
 double VersionAfter(const std::string& text, size_t at)
@@ -139,7 +139,8 @@ uint32_t PrFpgaReadGeneric(FILE* file, uint8_t** image, uint32_t* length)
         if (!GenericAt(text, at)) continue;
         size_t p = at + kGenericLength;
         int lane = 3;
-        if (text[p] == '[') {
+        if (text[p] != '=') {
+            // Three characters before '=', the middle one the lane digit.
             if (!std::isdigit(static_cast<unsigned char>(text[p + 1])) || text[p + 1] > '7') return FPGA_READ_NO_DATA;
             lane = text[p + 1] - '0';
             p += 3;
@@ -198,12 +199,14 @@ uint32_t mp_sys_load_fpga(uint32_t node, const char* name, uint32_t option)
     _NODE_MAIN_RESOURCE_ST* record = HlcGetBoardHooks().nodeResource(node);
     if (HlcGetBoardHooks().externalBoardId(record) == 0) return FPGA_NO_MODULE;
     if (!name || !*name) name = im_getenv(node, "FPGANAME");
-    if (!name || !*name) return FPGA_NO_FILE;
 
+    // A configured FPGA is kept unless the option asks for a load, whether or not a
+    // file is named.
     if (Done(w)) {
         if ((option == 0x10000000u || option == 1) && ForcedByOption(node)) option = 2;
-        if (option != 0 && option != 2) return 0; // keep the configured FPGA
+        if (option != 0 && option != 2) return 0;
     }
+    if (!name || !*name) return FPGA_NO_FILE;
 
     char* path = nullptr;
     if (!im_search_env(node, name, ".res", "FPGAPATH", "r", &path)) {

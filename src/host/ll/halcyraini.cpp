@@ -401,11 +401,12 @@ uint32_t PairOffset(uint32_t group, uint32_t prefix)
     return group;
 }
 
-// Stores a field value into one pair (value word and set-mask word).
+// Stores a field value into one pair (value word and set-mask word).  The shifted value
+// is not cut to the field: a wider value reaches the bits above it, as the file says.
 void StoreField(_HALCYRA_INI_ST* r, uint32_t pair, uint32_t mask, uint32_t value)
 {
     const uint32_t low = LowBit(mask);
-    SetWord(r, pair, (GetWord(r, pair) & ~mask) | ((value << low) & mask));
+    SetWord(r, pair, (GetWord(r, pair) & ~mask) | (value << low));
     SetWord(r, pair + 4, GetWord(r, pair + 4) | mask);
 }
 
@@ -558,8 +559,7 @@ bool ScanText(Scan& s)
     while (pos < s.size) {
         const char c = s.text[pos];
         if (c == '\n' || c == '\0') {
-            ++pos;
-            s.prefix = 0;   // a prefix applies to its own line only
+            ++pos;   // a prefix holds until the next value is stored
             continue;
         }
         size_t length = 0;
@@ -586,7 +586,8 @@ bool ScanText(Scan& s)
             continue;
         }
         if (kind == kPre) {
-            s.prefix = row->ValueOrType;
+            // A prefix in a skipped block must not redirect a field stored after it.
+            if (!s.skipping) s.prefix = row->ValueOrType;
             if (row->ValueOrType == INI_PREFIX_PCI) {
                 if (!s.skipping)
                     AccessPciConfig(std::string(s.text + pos + length, eol - pos - length).c_str());

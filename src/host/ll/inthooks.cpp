@@ -1,9 +1,11 @@
 // Interrupt hook lists of the nodes and the two interrupt threads of each node.
 #include "inthooks.h"
 #include "hosthooks.h"
+#include "hwaccess.h"
 #include "w32sync.h"
 #include "w32thread.h"
 
+#include <algorithm>
 #include <cstring>
 #include <mutex>
 
@@ -13,6 +15,10 @@ namespace {
 
 constexpr int kThreadPriority = THREAD_PRIORITY_TIME_CRITICAL;
 constexpr int kCallPriority = 21;
+// One slice of the thread-stop wait: a real wait on the thread, then this much of the
+// library clock.
+constexpr DWORD kStopSliceRealMs = 2;
+constexpr double kStopSliceSeconds = 0.1;
 
 // Guards the context list, the source lists and the hook records.  The process thread
 // holds it while it calls the hooks of one word, so that a hook record is never freed
@@ -208,6 +214,25 @@ bool StartThread(_HALCYRA_ISR_INFO* context, ThreadStartRoutine routine, HANDLE*
     return which == WAIT_OBJECT_0;
 }
 
+// Waits for a thread to end for at most kHalcyraStopWaitMs of the library clock, in
+// slices: a short real wait on the thread, then a sleep of the slice on the library clock.
+// On a free-running clock the time is real time as before; on a virtual clock the full
+// wait passes in about a hundred short real waits, so a thread that never ends costs a
+// fraction of a second while one that does end still has real time to do so.
+bool WaitForThreadEnd(HANDLE thread)
+{
+    const double limit = kHalcyraStopWaitMs / 1000.0;
+    const double start = HwClockSeconds();
+    for (;;) {
+        const DWORD which = WaitForSingleObject(thread, kStopSliceRealMs);
+        if (which == WAIT_OBJECT_0) return true;
+        if (which != WAIT_TIMEOUT) return false;
+        const double waited = HwClockSeconds() - start;
+        if (waited >= limit) return false;
+        HwSleep(std::min(kStopSliceSeconds, limit - waited));
+    }
+}
+
 // Stops both threads of a context; false when one of them did not end in time (the
 // context must then stay allocated).
 bool StopThreads(_HALCYRA_ISR_INFO* context)
@@ -219,7 +244,7 @@ bool StopThreads(_HALCYRA_ISR_INFO* context)
         if (!*thread) continue;
         const bool self = (thread == &context->processThread && context->processThreadId == GetCurrentThreadId()) ||
                           (thread == &context->interruptThread && context->interruptThreadId == GetCurrentThreadId());
-        if (!self && WaitForSingleObject(*thread, kHalcyraStopWaitMs) != WAIT_OBJECT_0) ended = false;
+        if (!self && !WaitForThreadEnd(*thread)) ended = false;
         CloseIfHandle(*thread);
     }
     CloseIfHandle(context->wordSemaphore);

@@ -67,8 +67,8 @@ struct Loader {
     uint32_t options = 0;
     int32_t eValue = -1;
     std::vector<uint8_t> file;
-    bool swapHeader = false;    // header fields in the other byte order
-    bool bigData = false;       // the file's data is big-endian
+    bool swapHeader = false;    // the file is in the other byte order than the host
+    bool bigFlag = false;       // the file's flags mark its data big-endian
     FileHeader header{};
     OptionalHeader optional{};
     uint32_t base = 0, size = 0;
@@ -127,10 +127,12 @@ bool ReadFile(const char* path, std::vector<uint8_t>& out)
     return ok;
 }
 
+// Copies before freeing: the name given may be CoffFileName itself.
 void KeepName(const char* path)
 {
+    char* kept = strdup(path ? path : "UNKNOWN");
     std::free(CoffFileName);
-    CoffFileName = strdup(path ? path : "UNKNOWN");
+    CoffFileName = kept;
 }
 
 // Host offset in local RAM of a processor address, or false when outside.
@@ -230,7 +232,7 @@ uint32_t ParseHeaders(Loader& l, const char* path, size_t* sectionStart)
     o.entry = Get32(l, at + 16);
     o.codeStart = Get32(l, at + 20);
     o.dataStart = Get32(l, at + 24);
-    l.bigData = (h.flags & 0x200) != 0;
+    l.bigFlag = (h.flags & 0x200) != 0;
     *sectionStart = at + 28;
     if (!Fits(l, *sectionStart, 40ull * h.sections)) {
         Say(l, "\n%s: error reading %s.\n", kProduct, path);
@@ -268,7 +270,7 @@ uint32_t Download(Loader& l, const SectionHeader& s, uint32_t offset, uint32_t b
             Say(l, "\n%s: Data read failure\n", kProduct);
             return LDSHELL_READ_FAILED;
         }
-        if (l.bigData) ReverseUnits(piece.data(), n);
+        if (l.swapHeader) ReverseUnits(piece.data(), n);
         HwWriteBlock(l.base, offset + done, piece.data(), n);
         if (!(l.options & OPT_PRINT)) Say(l, "%c\b", kSpin[(*spinner)++ & 3]);
     }
@@ -280,7 +282,7 @@ uint32_t Download(Loader& l, const SectionHeader& s, uint32_t offset, uint32_t b
     for (uint32_t done = 0; done < checked; done += kPiece) {
         const uint32_t n = checked - done < kPiece ? checked - done : kPiece;
         SectionBytes(l, s, done, n, piece.data());
-        if (l.bigData) ReverseUnits(piece.data(), n);
+        if (l.swapHeader) ReverseUnits(piece.data(), n);
         HwReadBlock(l.base, offset + done, back.data(), n);
         for (uint32_t w = 0; w + 4 <= n; w += 4) {
             uint32_t expected, read;
@@ -302,7 +304,7 @@ uint32_t Download(Loader& l, const SectionHeader& s, uint32_t offset, uint32_t b
 void PrintHeader(const Loader& l)
 {
     const char* host = "LITTLE";
-    const char* local = l.bigData ? "BIG" : "LITTLE";
+    const char* local = l.swapHeader ? "BIG" : "LITTLE";
     Say(l, "----------------------------------------------------------------\n");
     Say(l, "File header:\n");
     Say(l, "Number of sections = %d\n", l.header.sections);
@@ -341,7 +343,7 @@ uint32_t Run(Loader& l, const char* path, int32_t* shellValue)
         return LDSHELL_NOT_COFF;
     }
     std::memcpy(l.shell, &l.file[text.dataOffset], kShellHeaderBytes);
-    if (l.bigData)
+    if (l.swapHeader)
         for (uint32_t& w : l.shell) w = Swap32(w);
     if (l.shell[2] != kShellHeaderBytes && !(l.options & OPT_CHECK)) {
         Say(l, "\nIncompatibility between COFF file and HOST downloader\n");
@@ -411,8 +413,8 @@ uint32_t Run(Loader& l, const char* path, int32_t* shellValue)
 
     // Negated in unsigned arithmetic: a word of 0x80000000 has no positive counterpart.
     if (shellValue) *shellValue = static_cast<int32_t>(0u - l.shell[4]);
-    status |= l.bigData ? LDSHELL_BIG_FILE : LDSHELL_LITTLE_FILE;
-    if (l.bigData) status |= LDSHELL_ORDER_DIFFERS;
+    status |= l.bigFlag ? LDSHELL_BIG_FILE : LDSHELL_LITTLE_FILE;
+    if (l.swapHeader) status |= LDSHELL_ORDER_DIFFERS;
     if (l.options & OPT_RESTART) status |= LDSHELL_RESTART;
     if (l.options & OPT_WANT_MESSAGES) status |= LDSHELL_MESSAGES;
     if (l.options & OPT_HOST) status |= LDSHELL_HOST_MODE;
@@ -509,7 +511,7 @@ uint32_t LdShellToLocalCpu(uint32_t node, char** name, uint32_t mode, uint32_t l
                     Say(l, "%s not found in current directory.\n", wanted);
             }
         }
-        KeepName(wanted ? wanted : nullptr);
+        KeepName(nullptr);
         status = LDSHELL_NOT_FOUND;
     } else {
         KeepName(path);

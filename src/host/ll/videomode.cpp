@@ -3,6 +3,7 @@
 #include "disphooks.h"
 #include "dispreg.h"
 #include "hosthooks.h"
+#include "hwaccess.h"
 #include "pci.h"
 #include "regularfile.h"
 #include "w32time.h"
@@ -188,13 +189,26 @@ const uint8_t kInitGraphics[9] = {0x00, 0x00, 0x00, 0x00, 0x00, 0x40, 0x05, 0x0F
 const uint8_t kTvpRegisters[kVcfTvpWords - 1] = {0x86, 0x87, 0x8F, 0x98, 0x99, 0x9A, 0x9D, 0x9E, 0xB0,
                                                  0xB1, 0xB2, 0xB3, 0xB4, 0xB5, 0xB6, 0xB7, 0xB8};
 
-void PciModify(uint32_t node, uint32_t keep, uint32_t set)
+// The display chip's PCI function as the node's display view locates it; false when the
+// node is not open or its chip's place on the bus is not known.
+bool ChipPciFunction(uint32_t node, uint8_t* bus, uint8_t* device, uint8_t* function)
 {
     const HlcDisplayLink* link = HlcGetDisplayHooks().displayLink(node);
-    if (!link || !link->chipPci) return;
+    if (!link || !link->chipPci) return false;
+    *bus = link->chipBus;
+    *device = link->chipDevice;
+    *function = link->chipFunction;
+    return true;
+}
+
+// Read-modify-write of the chip's configuration dword 0x40; left alone when it cannot be read.
+void PciModify(uint32_t node, uint32_t keep, uint32_t set)
+{
+    uint8_t bus, device, function;
+    if (!ChipPciFunction(node, &bus, &device, &function)) return;
     uint32_t v = 0;
-    if (PciConfigReadDword(DefaultAccessType, link->chipBus, link->chipDevice, link->chipFunction, 0x40, &v)) return;
-    PciConfigWriteDword(DefaultAccessType, link->chipBus, link->chipDevice, link->chipFunction, 0x40, (v & keep) | set);
+    if (PciConfigReadDword(DefaultAccessType, bus, device, function, 0x40, &v)) return;
+    PciConfigWriteDword(DefaultAccessType, bus, device, function, 0x40, (v & keep) | set);
 }
 
 void VgaOr(uint32_t node, uint32_t offset, uint32_t index, uint32_t bits)
@@ -248,9 +262,13 @@ char* im_vcf_read_file_to_buf(const char* path)
     char* buffer = static_cast<char*>(std::malloc(kVcfBufferBytes));
     size_t used = 0;
     if (buffer) buffer[0] = '\0';
+    bool first = true;
     while (buffer && im_file_extract_comments(file, line, sizeof line)) {
         if (!inBlock) {
-            if (StartsWith(line, kEndOfFile)) break;   // the first line, or a close before any block
+            // A file that opens with its close holds nothing; later lines before the
+            // block are passed over, whatever they say.
+            if (first && StartsWith(line, kEndOfFile)) break;
+            first = false;
             if (StartsWith(line, kBlockHeader)) {
                 inBlock = true;
                 Append(buffer, &used, "[REG_DIGIT]\n");
@@ -375,13 +393,19 @@ int im_vcf_load_file(const char* path, VIDEO_PARAM* param)
 
 // ---------------------------------------------------------------- the chip
 
+constexpr double kRetraceWaitSeconds = 1.0;
+
+// Polls the status register for the retrace bit for at most kRetraceWaitSeconds of the
+// library clock; between polls the thread gives up the processor (a zero sleep), so on a
+// virtual clock the wait moves time on in the shortest sleep steps and ends at once.
 int HlcPyxWaitVerticalRetrace(uint32_t node)
 {
-    const DWORD start = timeGetTime();
-    do {
+    const double start = HwClockSeconds();
+    for (;;) {
         if (PyxReadRegisterByByte(node, PYX_STATUS) & PYX_STATUS_RETRACE) return 1;
-    } while (timeGetTime() - start < 1000);
-    return 0;
+        if (HwClockSeconds() - start >= kRetraceWaitSeconds) return 0;
+        HwSleep(0.0);
+    }
 }
 
 void HlcPyxScreenOff(uint32_t node)
@@ -394,9 +418,27 @@ void HlcPyxScreenOn(uint32_t node)
     VgaWriteRegisterByByteIndex(node, VGA_SEQUENCER, 1, VgaReadRegisterByByteIndex(node, VGA_SEQUENCER, 1) & ~0x20u);
 }
 
+uint32_t HlcPyxRdPciConfig(uint32_t node, uint32_t reg)
+{
+    uint8_t bus, device, function;
+    uint32_t value = 0;
+    if (!ChipPciFunction(node, &bus, &device, &function) ||
+        PciConfigReadDword(DefaultAccessType, bus, device, function, static_cast<uint8_t>(reg), &value))
+        return 0xFFFFFFFFu;   // what the bus answers for a function that is not there
+    return value;
+}
+
+void HlcPyxWrPciConfig(uint32_t node, uint32_t reg, uint32_t value)
+{
+    uint8_t bus, device, function;
+    if (ChipPciFunction(node, &bus, &device, &function))
+        PciConfigWriteDword(DefaultAccessType, bus, device, function, static_cast<uint8_t>(reg), value);
+}
+
 uint32_t HlcWramInit(uint32_t node)
 {
-    const uint32_t clock = HlcDacSetClk(node, PLL_MEMORY, 75000, 8, 0);
+    // Any failure of the memory clock (an unknown select or no lock) is reported as 1.
+    const uint32_t clock = HlcDacSetClk(node, PLL_MEMORY, 75000, 8, 0) != 0 ? 1 : 0;
 
     PciModify(node, 0xFFFFFFFFu, 0x200000);
     VgaOr(node, VGA_CRTC_EXT, 3, 0x80);

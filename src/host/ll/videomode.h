@@ -103,7 +103,11 @@ int im_file_peek(FILE* file);                             // next character, EOF
 
 // The chip.
 int im_disp_set_pyx_mode(uint32_t node, VIDEO_PARAM* param);   // 0
-uint32_t HlcWramInit(uint32_t node);                            // the memory clock's result, 0 done
+uint32_t HlcWramInit(uint32_t node);                            // 0 done, 1 the memory clock was not set
+// The display chip's PCI configuration dwords (register rounded down by the PCI access);
+// a read of a node whose chip is not located gives 0xFFFFFFFF, a write does nothing.
+uint32_t HlcPyxRdPciConfig(uint32_t node, uint32_t reg);
+void HlcPyxWrPciConfig(uint32_t node, uint32_t reg, uint32_t value);
 void HlcPyxSetVideoParam(uint32_t node, const TVIDEO_PARAM* param);
 void HlcPyxGetVideoParam(uint32_t node, TVIDEO_PARAM* param);
 void HlcDacWriteParam(uint32_t node, const TVIDEO_PARAM* param);

@@ -34,11 +34,24 @@ TEST(DacPllValues, GoldenFrequencies)
     }
 }
 
-TEST(DacPllValues, LowRequestsAreComputedForTheMinimumAndZeroDoesNotHang)
+TEST(DacPllValues, LowRequestsTakeMorePostDivisionAndZeroDoesNotHang)
 {
-    for (uint32_t kHz : {0u, 1u, 10000u, 14319u}) {
-        uint32_t m = 0, n = 0, p = 9;
+    // 10000 kHz doubles four times to 160000 (P = 4).  For N = 60:
+    // M = 65 - (5 x 160000 + 57272) / 114544 = 65 - 7 = 58, reached 7 x 114544 / 5 = 160361,
+    // error 361; N = 55 and N = 50 tie at 361 and the first wins.  Result 160361 / 16 = 10022.
+    uint32_t m = 0, n = 0, p = 0;
+    EXPECT_EQ(HlcDacCalculFMNP(10000, &m, &n, &p), 10022u);
+    EXPECT_EQ(m, 58u);
+    EXPECT_EQ(n, 60u);
+    EXPECT_EQ(p, 4u);
+    // 1 kHz: seventeen doublings to 131072.
+    EXPECT_EQ(HlcDacCalculFMNP(1, &m, &n, &p), 0u);
+    EXPECT_EQ(p, 17u);
+    // 14319 kHz still fits three doublings; 0 is taken as 14320.
+    for (uint32_t kHz : {0u, 14319u}) {
+        p = 9;
         EXPECT_EQ(HlcDacCalculFMNP(kHz, &m, &n, &p), 14318u) << kHz;
+        EXPECT_EQ(m, 62u);
         EXPECT_EQ(p, 3u) << kHz;
     }
     // M = 63 is never chosen.

@@ -45,6 +45,7 @@ protected:
         boardsim::Topology t;
         t.boards[0].displayOrlo = true;
         t.boards[0].displayChip = true;
+        t.clock = clock_;
         sim().configure(t);
         device_ = DeviceOpen(sim().boardDeviceName(0).c_str());
         ASSERT_NE(device_, kInvalidDevice);
@@ -93,6 +94,7 @@ protected:
         return boardsim::Read(boardsim::HwArea::ChipRegs, offset, value, 1);
     }
 
+    boardsim::ClockMode clock_ = boardsim::ClockMode::FreeRunning;   // set before SetUp
     DeviceHandle device_ = kInvalidDevice;
     uint8_t shadow_[kPyxShadowBytes];
     int32_t state_[kDispStateWords];

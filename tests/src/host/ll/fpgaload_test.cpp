@@ -141,6 +141,15 @@ TEST_F(FpgaLoaderTest, MalformedDataIsRefused)
     EXPECT_EQ(status, FPGA_READ_NO_DATA);
     Decode("Generic[x]=0101\n", &status);
     EXPECT_EQ(status, FPGA_READ_NO_DATA);
+    Decode("Generic(9)=0101\n", &status);
+    EXPECT_EQ(status, FPGA_READ_NO_DATA);
+}
+
+TEST_F(FpgaLoaderTest, LaneMayBeWrittenBetweenAnyTwoCharacters)
+{
+    EXPECT_EQ(Decode("Generic(5)=1\n"), (std::vector<uint8_t>{0x20, 0x20, 0x00, 0x20}));
+    // Lane 2: 0, 1 and the trailer 1, 0, 1; lane 0: 1 and the trailer 1, 0, 1.
+    EXPECT_EQ(Decode("Generic 2 =01\nGeneric<0>=1\n"), (std::vector<uint8_t>{0x01, 0x05, 0x04, 0x01, 0x04}));
 }
 
 TEST_F(FpgaLoaderTest, SeekCapturesVersionsAndStopsAtTheFirstDataLine)
@@ -230,6 +239,11 @@ TEST_F(FpgaLoaderTest, ConfiguredFpgaIsKeptUnlessForced)
     EXPECT_EQ(mp_sys_load_fpga(kNode, path.c_str(), 1), 0u);
     EXPECT_EQ(BoardSim::instance().fpga(0).pulses(), 0u);
     EXPECT_EQ(mp_sys_load_fpga(kNode, path.c_str(), 0x20000001u), 0u); // bit 29 ignored
+    EXPECT_EQ(BoardSim::instance().fpga(0).pulses(), 0u);
+    // Kept as well when no file is named at all.
+    EXPECT_EQ(mp_sys_load_fpga(kNode, nullptr, 1), 0u);
+    EXPECT_EQ(mp_sys_load_fpga(kNode, "", 1), 0u);
+    EXPECT_EQ(mp_sys_load_fpga(kNode, nullptr, 0), FPGA_NO_FILE);
     EXPECT_EQ(BoardSim::instance().fpga(0).pulses(), 0u);
     setenv("COFFLOADOPTION", "s+f+", 1);
     EXPECT_EQ(mp_sys_load_fpga(kNode, path.c_str(), 1), 0u);

@@ -347,22 +347,39 @@ TEST_F(IniTest, ReadTagWithOutWordReplacesOnlyFieldsTheFileSet)
     EXPECT_EQ(word, 0x12345678u);
 }
 
-TEST_F(IniTest, OutOfRangeFieldValueStaysInItsField)
+TEST_F(IniTest, FieldValueIsShiftedButNotCutToItsField)
 {
-    ASSERT_NE(Load("primary.hbusctrl.mvprcmd=7\nprimary.dclksel.dclksel=/not/a/number\n"), nullptr);
+    ASSERT_NE(Load("primary.hbusctrl.mvprcmd=7\nprimary.dclksel.dclksel=/not/a/number\n"
+                   "display.hbusctrl.orlorcmd=5\n"), nullptr);
+    EXPECT_EQ(HalcyraIniSt->Groups[8].PrimaryValue, 0x7u);
+    EXPECT_EQ(HalcyraIniSt->Groups[8].PrimarySet, 0x3u);
     EXPECT_EQ(HalcyraIniReadTag(0, "primary.hbusctrl.mvprcmd", nullptr), 3u);
-    EXPECT_EQ(HalcyraIniReadTag(0, "primary.hbusctrl.orlorcmd", nullptr), 0u);   // neighbour untouched
+    EXPECT_EQ(HalcyraIniReadTag(0, "primary.hbusctrl.orlorcmd", nullptr), 1u);   // the bit above
+    EXPECT_EQ(HalcyraIniSt->Groups[8].DisplayValue, 0x14u);                    // 5 << 2
+    EXPECT_EQ(HalcyraIniReadTag(0, "display.hbusctrl.intseen", nullptr), 0u);
     uint32_t word = 0;
     HalcyraIniReadTag(0, "primary.dclksel.dclksel", &word);
     EXPECT_EQ(word, 0u);   // a text is no field value
     EXPECT_EQ(HalcyraIniSt->Groups[11].PrimarySet, 0u);
 }
 
-TEST_F(IniTest, PrefixAppliesToItsOwnLineOnly)
+TEST_F(IniTest, PrefixHoldsUntilTheNextStoredValue)
 {
-    ASSERT_NE(Load("display.\ndclksel.dclksel=9\n"), nullptr);
-    EXPECT_EQ(HalcyraIniReadTag(0, "primary.dclksel.dclksel", nullptr), 9u);
+    ASSERT_NE(Load("display.\n# comment\nunknown words\ndclksel.dclksel=9\ndhdelay.dhdelay=3\n"), nullptr);
     EXPECT_EQ(HalcyraIniReadTag(0, "display.dclksel.dclksel", nullptr), 9u);
+    EXPECT_EQ(HalcyraIniReadTag(0, "primary.dclksel.dclksel", nullptr), 0u);
+    EXPECT_EQ(HalcyraIniSt->Groups[11].PrimarySet, 0u);
+    // Used by the first value: the next field goes to both pairs again.
+    EXPECT_EQ(HalcyraIniReadTag(0, "primary.dhdelay.dhdelay", nullptr), 3u);
+    EXPECT_EQ(HalcyraIniReadTag(0, "display.dhdelay.dhdelay", nullptr), 3u);
+    HalcyraIniFree(nullptr);
+
+    // A setting uses it up as well.
+    ASSERT_NE(Load("ppb.\nVmSpeedLimit=30\ndclksel.dclksel=2\n"), nullptr);
+    EXPECT_EQ(HalcyraIniSt->VmSpeedLimit, 30u);
+    EXPECT_EQ(HalcyraIniSt->Groups[11].PpbSet, 0u);
+    EXPECT_EQ(HalcyraIniSt->Groups[11].PrimaryValue, 2u);
+    EXPECT_EQ(HalcyraIniSt->Groups[11].DisplayValue, 2u);
 }
 
 TEST_F(IniTest, WriteTagSetsWordsAndFields)

@@ -118,9 +118,10 @@ protected:
         board_.reset();
         host_.reset();
     }
-    void Use(bool primary, bool display)
+    void Use(bool primary, bool display, boardsim::ClockMode clock = boardsim::ClockMode::FreeRunning)
     {
         Topology t;
+        t.clock = clock;
         t.boards[0].primaryOrlo = primary;
         t.boards[0].displayOrlo = display;
         BoardSim::instance().configure(t);
@@ -280,6 +281,52 @@ TEST_F(InterruptHookTest, ShutDownWhileWordsArePending)
     EXPECT_EQ(HalcyraGetIsrInfo(kNode), nullptr);
     EXPECT_EQ(BoardSim::instance().pendingRequests(), 0);
     EXPECT_LE(Calls(), 20u);
+}
+
+// ---------------------------------------------------------------- the stop wait on the library clock
+
+std::atomic<bool> g_stuck{false};     // the exit hook below holds the process thread
+
+// The process thread's last call on its way out: stays while a test holds it, 20 s at most.
+void StuckExit()
+{
+    const auto limit = std::chrono::steady_clock::now() + std::chrono::seconds(20);
+    while (g_stuck && std::chrono::steady_clock::now() < limit) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+}
+
+TEST_F(InterruptHookTest, VirtualClockThreadThatNeverEndsIsGivenUpAfterTenSeconds)
+{
+    Use(true, false, boardsim::ClockMode::Virtual);
+    board_->table.exitTasking = StuckExit;
+    ASSERT_EQ(board_->Install(), 0);
+    BoardSim& sim = BoardSim::instance();
+    ASSERT_EQ(HalcyraHookInterruptFunction(kNode, Record, 40, nullptr, nullptr), 0);
+    g_stuck = true;
+    const double start = sim.now();
+    const auto real = std::chrono::steady_clock::now();
+    EXPECT_EQ(HalcyraHookInterruptFunction(kNode, nullptr, 40, nullptr, nullptr), 0);
+    const double waited = sim.now() - start;
+    const double realWaited = std::chrono::duration<double>(std::chrono::steady_clock::now() - real).count();
+    g_stuck = false;
+    EXPECT_GE(waited, 10.0);
+    EXPECT_LT(waited, 10.5);   // the interrupt thread ends within a few slices
+    EXPECT_LT(realWaited, 3.0);
+    // Given up: the source is disabled and the node has no context any more.
+    EXPECT_FALSE(sim.sourceEnabled(0, 40));
+    EXPECT_EQ(HalcyraGetIsrInfo(kNode), nullptr);
+}
+
+TEST_F(InterruptHookTest, VirtualClockThreadsThatEndAreNotGivenUp)
+{
+    Use(true, false, boardsim::ClockMode::Virtual);
+    BoardSim& sim = BoardSim::instance();
+    ASSERT_EQ(HalcyraHookInterruptFunction(kNode, Record, 40, nullptr, nullptr), 0);
+    const double start = sim.now();
+    EXPECT_EQ(HalcyraHookInterruptFunction(kNode, nullptr, 40, nullptr, nullptr), 0);
+    EXPECT_LT(sim.now() - start, 5.0);
+    EXPECT_EQ(g_exits.load(), 1);
+    EXPECT_EQ(HalcyraGetIsrInfo(kNode), nullptr);
+    EXPECT_FALSE(sim.sourceEnabled(0, 40));
 }
 
 // ---------------------------------------------------------------- dispatch

@@ -8,6 +8,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <optional>
 #include <unistd.h>
 
@@ -51,6 +52,7 @@ struct Coff {
     uint16_t optionalBytes = 28;
     uint16_t magic = 0x0108;
     uint32_t timeStamp = 0x5F00AA11;
+    int flags = -1;        // file header flags when not negative
     std::vector<TestSection> sections;
 
     void put16(std::vector<uint8_t>& b, uint16_t v) const
@@ -76,7 +78,7 @@ struct Coff {
         put32(b, 0);
         put32(b, 7);
         put16(b, optionalBytes);
-        put16(b, swapped ? 0x200 : 0x100);
+        put16(b, flags >= 0 ? static_cast<uint16_t>(flags) : swapped ? 0x200 : 0x100);
         if (!oldHeader) put16(b, target);
         put16(b, magic);
         put16(b, 1);
@@ -111,6 +113,13 @@ struct Coff {
         return b;
     }
 };
+
+// The bytes as local RAM holds them when the file's order differs from the host's.
+std::vector<uint8_t> UnitsReversed(std::vector<uint8_t> data)
+{
+    for (size_t u = 0; u + 8 <= data.size(); u += 8) std::reverse(data.begin() + u, data.begin() + u + 8);
+    return data;
+}
 
 void SetWord(std::vector<uint8_t>& data, size_t word, uint32_t v, bool big = false)
 {
@@ -281,9 +290,34 @@ TEST_F(ShellLoaderTest, BigEndianFileIsSwappedAndReported)
     EXPECT_TRUE(status & LDSHELL_BIG_FILE);
     EXPECT_TRUE(status & LDSHELL_ORDER_DIFFERS);
     EXPECT_EQ(value, -0x1234);
-    std::vector<uint8_t> expected = coff.sections[0].data;
-    for (size_t u = 0; u < expected.size(); u += 8) std::reverse(expected.begin() + u, expected.begin() + u + 8);
-    EXPECT_EQ(Ram(0, 256), expected);
+    EXPECT_EQ(Ram(0, 256), UnitsReversed(coff.sections[0].data));
+}
+
+// The data order follows the order the header is written in; the flag only chooses
+// which of the two file bits is reported.
+TEST_F(ShellLoaderTest, DataOrderFollowsTheHeaderNotTheFlag)
+{
+    Coff big;
+    big.swapped = true;
+    big.flags = 0x100;
+    big.sections.push_back({".text", kLow, ShellText(256, true)});
+    int32_t value = 0;
+    uint32_t status = Load(Write("bignoflag.out", big.bytes()), 0x20, &value);
+    EXPECT_EQ(status & LDSHELL_ERROR_MASK, 0u);
+    EXPECT_TRUE(status & LDSHELL_LITTLE_FILE);
+    EXPECT_FALSE(status & LDSHELL_BIG_FILE);
+    EXPECT_TRUE(status & LDSHELL_ORDER_DIFFERS);
+    EXPECT_EQ(value, -0x1234);
+    EXPECT_EQ(Ram(0, 256), UnitsReversed(big.sections[0].data));
+
+    Coff little = StandardShell();
+    little.flags = 0x200;
+    status = Load(Write("littleflag.out", little.bytes()), 0x20, &value);
+    EXPECT_EQ(status & LDSHELL_ERROR_MASK, 0u);
+    EXPECT_TRUE(status & LDSHELL_BIG_FILE);
+    EXPECT_FALSE(status & LDSHELL_ORDER_DIFFERS);
+    EXPECT_EQ(value, -0x1234);
+    EXPECT_EQ(Ram(0, 256), little.sections[0].data);
 }
 
 TEST_F(ShellLoaderTest, OldHeaderWithoutVersionIsAccepted)
@@ -330,6 +364,25 @@ TEST_F(ShellLoaderTest, MissingFileReportsWhereItLooked)
     p = name;
     EXPECT_EQ(LdShellToLocalCpu(0x11, &p, 0x40, ram_, kRam, nullptr), LDSHELL_NOT_FOUND);
     EXPECT_EQ(g_printed, ""); // check only: silent
+}
+
+// Board bring-up hands the loader's own kept name back to it; a shell file that has
+// gone since must be reported by that name and leave "UNKNOWN".
+TEST_F(ShellLoaderTest, MissingShellNamedThroughTheKeptName)
+{
+    const std::string path = Write("gone.out", StandardShell().bytes());
+    ASSERT_EQ(Load(path, 0x20) & LDSHELL_ERROR_MASK, 0u);
+    ASSERT_NE(CoffFileName, nullptr);
+    EXPECT_EQ(std::string(CoffFileName), path);
+    ASSERT_EQ(std::remove(path.c_str()), 0);
+    g_printed.clear();
+    char* p = CoffFileName;
+    EXPECT_EQ(LdShellToLocalCpu(0x11, &p, 0, ram_, kRam, nullptr), LDSHELL_NOT_FOUND);
+    EXPECT_EQ(p, CoffFileName);
+    EXPECT_STREQ(p, "UNKNOWN");
+    EXPECT_EQ(g_printed, "\nHalcyra: unable to open file " + path + ".\n" + path + " not found.\n");
+    EXPECT_EQ(LdShellToLocalCpu(0x11, nullptr, 0, ram_, kRam, nullptr), 0u);
+    EXPECT_EQ(CoffFileName, nullptr);
 }
 
 TEST_F(ShellLoaderTest, FileFoundAlongCoffPathWithDefaultExtension)

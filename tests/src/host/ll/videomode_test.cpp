@@ -144,6 +144,19 @@ TEST_F(VcfFile, UnknownNamesMissingBlocksAndFiles)
     EXPECT_EQ(Load("[REG_DIGIT]\n[EOF]\n"), VCF_OK);
 }
 
+TEST_F(VcfFile, OnlyAnOpeningCloseEndsTheFileBeforeItsBlock)
+{
+    EXPECT_EQ(Load("/ display mode\n[EOF]\n[REG_DIGIT]\nROW 1\n"), VCF_NOT_READ);
+    EXPECT_EQ(param_.Video.Row, 0x5A5A5A5A);
+    EXPECT_EQ(Load("/ display mode\n[HEADER]\n[EOF]\n[REG_DIGIT]\nROW 480\nPOINTS 2\n[EOF]\n"), VCF_OK);
+    EXPECT_EQ(param_.Video.Row, 480);
+    EXPECT_EQ(param_.Video.Points, 2);
+    char* text = im_vcf_read_file_to_buf(Write("title\n[EOF]\n[REG_DIGIT]\nCOLUMN 7\n"));
+    ASSERT_NE(text, nullptr);
+    EXPECT_STREQ(text, "[REG_DIGIT]\nCOLUMN 7\n[EOF]\n");
+    std::free(text);
+}
+
 TEST_F(VcfFile, NamedPipeIsRefusedAtOnce)
 {
     char dir[] = "/tmp/vcfpipeXXXXXX";
@@ -363,6 +376,32 @@ TEST_F(VideoModeTest, ResolutionScreenAndPowerGraph)
     EXPECT_EQ(sim().chip(0).vga(VgaGroup::Sequencer, 1), 0x21);
     HlcPyxScreenOn(kNode);
     EXPECT_EQ(sim().chip(0).vga(VgaGroup::Sequencer, 1), 0x01);
+}
+
+TEST_F(VideoModeTest, ChipPciConfigurationReadAndWritten)
+{
+    const uint32_t id = sim().functionConfig(0, BoardFunction::ChipFunction1, 0);
+    EXPECT_NE(id, 0xFFFFFFFFu);
+    EXPECT_EQ(HlcPyxRdPciConfig(kNode, 0), id);
+    HlcPyxWrPciConfig(kNode, 0x40, 0x00120034u);
+    EXPECT_EQ(sim().functionConfig(0, BoardFunction::ChipFunction1, 0x40), 0x00120034u);
+    EXPECT_EQ(HlcPyxRdPciConfig(kNode, 0x40), 0x00120034u);
+    // Not open, or the chip's place unknown: nothing answers and nothing is written.
+    EXPECT_EQ(HlcPyxRdPciConfig(0x33, 0), 0xFFFFFFFFu);
+    disptest::g_link.chipPci = 0;
+    EXPECT_EQ(HlcPyxRdPciConfig(kNode, 0), 0xFFFFFFFFu);
+    HlcPyxWrPciConfig(kNode, 0x40, 0x5u);
+    EXPECT_EQ(sim().functionConfig(0, BoardFunction::ChipFunction1, 0x40), 0x00120034u);
+}
+
+TEST_F(VideoModeTest, MemoryInitReportsAClockThatDoesNotLock)
+{
+    EXPECT_EQ(HlcWramInit(kNode), 0u);
+    sim().chip(0).setPllLocks(DacPll::Memory, false);
+    EXPECT_EQ(HlcWramInit(kNode), 1u);
+    // The memory is initialised all the same.
+    EXPECT_EQ(sim().chip(0).vga(VgaGroup::Graphics, 8), 0xFF);
+    EXPECT_EQ(sim().functionConfig(0, BoardFunction::ChipFunction1, 0x40) & 0x2F0000u, 0x290000u);
 }
 
 TEST_F(VideoModeTest, UnknownNodeSetsNothing)
