@@ -1,6 +1,7 @@
 // Board bring-up and shut-down.
 #include "bringup.h"
 #include "consolepipe.h"
+#include "disphooks.h"
 #include "halcyraini.h"
 #include "hlc_wiring.h"
 #include "hwaccess.h"
@@ -8,7 +9,10 @@
 #include "shellload.h"
 #include "w32thread.h"
 
+#include <algorithm>
 #include <chrono>
+#include <cstdarg>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 
@@ -59,6 +63,28 @@ void LockRelease(_NODE_MAIN_RESOURCE_ST* r)
         BrdLockReset(r);
 }
 
+// Prints a message.  With prompt non-zero and the console connected, the console also
+// prompts the user and the call waits for the answer, so that the user can look at the
+// board before the start-up goes on.  Without the console the text takes the plain route.
+void Say(int prompt, const char* format, ...) __attribute__((format(printf, 2, 3)));
+void Say(int prompt, const char* format, ...)
+{
+    char text[512];
+    va_list args;
+    va_start(args, format);
+    std::vsnprintf(text, sizeof text, format, args);
+    va_end(args);
+    if (prompt != 0 && im_pipe_is_open() && im_print_msg(prompt, "%s", text) > 0) return;
+    HlcPrint("%s", text);
+}
+
+// The value a successful bring-up returns: the shell's own value when it is above 0, else
+// 1, so that every success stays above 0 and apart from the failure codes -1, -3, -4, -5.
+int32_t SuccessValue(int32_t shellValue)
+{
+    return shellValue > 0 ? shellValue : 1;
+}
+
 double Seconds(std::chrono::steady_clock::time_point since)
 {
     return std::chrono::duration<double>(std::chrono::steady_clock::now() - since).count();
@@ -100,7 +126,8 @@ private:
     int old_;
 };
 
-// Restart of the board processor and its handshake; the shell value or -1.
+// Restart of the board processor and its handshake; the success value or -1.  With the
+// loader's option W the start and stall messages prompt the user.
 int32_t Restart(uint32_t node, _NODE_MAIN_RESOURCE_ST* record, char** name, uint32_t mode, uint32_t loader,
                 int32_t value)
 {
@@ -127,6 +154,7 @@ int32_t Restart(uint32_t node, _NODE_MAIN_RESOURCE_ST* record, char** name, uint
             return -1;
         }
     }
+    const int prompt = (loader & LDSHELL_MESSAGES) ? 1 : 0;
     uint32_t v;
     {
         RaisedPriority raised;
@@ -136,24 +164,24 @@ int32_t Restart(uint32_t node, _NODE_MAIN_RESOURCE_ST* record, char** name, uint
         if (v == kMailboxBooting) v = PollWhile(record, kMailboxBooting);
     }
     if (v != kMailboxReady) {
-        HlcPrint(v ? "'DSP stalled - unable to restart because of bad Pimbra startup!\n"
-                   : "'DSP stalled - unable to restart!\n");
+        Say(prompt, "%s",
+            v ? "'DSP stalled - unable to restart because of bad Pimbra startup!\n" : "'DSP stalled - unable to restart!\n");
         return -1;
     }
-    if (loader & LDSHELL_MESSAGES) HlcPrint("'DSP not started yet - ready to go to main!\n");
+    if (prompt) Say(prompt, "'DSP not started yet - ready to go to main!\n");
     Start(record);
     v = PollWhile(record, kMailboxReady);
     if (v != kMailboxRunning) {
-        HlcPrint("'DSP stalled - cannot receive interrupt properly!\n");
+        Say(prompt, "'DSP stalled - cannot receive interrupt properly!\n");
         return -1;
     }
     HwWrite32(record->primaryRegs, kOrloMailbox, 0);
     if (CheckMvpRestart(record) != 1) {
-        HlcPrint("'DSP stalled or defective interrupts!\n");
+        Say(prompt, "'DSP stalled or defective interrupts!\n");
         return -1;
     }
-    HlcPrint("'DSP just started with shell %s.\n", ShellName());
-    return value;
+    Say(prompt, "'DSP just started with shell %s.\n", ShellName());
+    return SuccessValue(value);
 }
 
 void ClearCounters(_NODE_ST* host)
@@ -296,10 +324,11 @@ int32_t im_board_init(uint32_t system, uint32_t board, char** shellName, uint32_
             if ((flags & NODE_OTHER_PROCESS) ||
                 (!(loader & (LDSHELL_DIFFERS | LDSHELL_RESTART)) && plain != 0 && plain != 2)) {
                 if (!InitRemoteNode(record, 0)) {
-                    HlcPrint("'DSP stalled or defective interrupts!\n");
+                    const int debugMode = static_cast<int>(HalcyraIniReadTag(node, "CommunicationDebugMode", nullptr));
+                    Say(debugMode, "'DSP stalled or defective interrupts!\n");
                 } else {
                     HlcPrint("'DSP already active with shell %s.\n", ShellName());
-                    result = value;
+                    result = SuccessValue(value);
                 }
             } else {
                 result = Restart(node, record, &name, plain, loader, value);
@@ -364,14 +393,18 @@ int32_t im_board_shutdown(uint32_t nodeArg)
 void BrdShutDown()
 {
     const HlcBoardHooks& hooks = HlcGetBoardHooks();
-    for (uint32_t node = 254; node >= 1; --node) {
+    // The node numbers are taken first: every shut-down changes the list.
+    uint32_t nodes[256];
+    const uint32_t count = std::min<uint32_t>(HlcGetDisplayHooks().nodeList(nodes, 256), 256);
+    for (uint32_t i = count; i-- > 0;) {
+        const uint32_t node = nodes[i];
+        if (node == 0 || node > 254) continue;
         _NODE_MAIN_RESOURCE_ST* record = hooks.nodeResource(node);
         if (!record) continue;
         if (record->nodeState && record->nodeState->own.openCount > 0)
             --record->nodeState->own.openCount;
         else if (record->openCount < 0)
             record->openCount = 0;
-        if (record->openCount > 1) record->openCount = 1;
         im_board_shutdown(node << 16);
     }
 }

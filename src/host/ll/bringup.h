@@ -17,13 +17,15 @@ constexpr int32_t kEmulatorWaitRounds = 240;
 // setting), out the loader's path.  Mode: bit 29 maps no board-memory or display-frame
 // windows; mode less bit 29 of 0 or 1 is host mode (1 gives -4, else -3); 2 always
 // downloads the shell; others reuse a running processor whose shell matches.
-// Returns the shell value (> 0 for a running shell) or 0 on success, -1 failure, -3 or -4
-// opened without the processor, -5 ini file not found (also in record->nodeNumber).
+// Returns on success the shell's value when it is above 0, else 1 (every success is above
+// 0); -1 failure, -3 or -4 opened without the processor, -5 ini file not found (also in
+// record->nodeNumber).
 int32_t im_board_init(uint32_t system, uint32_t board, char** shellName, uint32_t mode,
                       _NODE_MAIN_RESOURCE_ST* record);
 // node in bits 16-23; 0, or 1 when the node is unknown or a handle fails to close.
 int32_t im_board_shutdown(uint32_t nodeArg);
-// Exit handler: shuts every listed node down.
+// Exit handler: walks the node list from its end and shuts each node down once (a node
+// opened more than once only has its open count lowered).
 void BrdShutDown();
 extern int atExitOK;
 

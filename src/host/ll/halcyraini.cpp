@@ -19,8 +19,10 @@
 #include "halcyraini.h"
 
 #include "consolepipe.h"
+#include "hosthooks.h"
 #include "hostutil.h"
 #include "pci.h"
+#include "qvlservice.h"
 #include "regularfile.h"
 
 #include <unistd.h>
@@ -371,6 +373,10 @@ void ReadHostBridge()
 {
     if (HostBridgeId != 0)
         return;
+    // PCI access needs the library's node table and the kernel service: without either the
+    // library's global start-up runs first.
+    if (HlcGetBoardHooks().hostNodeState() == nullptr || !QvlSerManager.Valid())
+        HalcyraIniLibraryStartUp();
     uint8_t bus = 0, device = 0, function = 0;
     uint32_t id = 0;
     if (FindPciClassCode(PCI_ACCESS_DEFAULT, 0x06, 0x00, 0, &bus, &device, &function) == 0 &&

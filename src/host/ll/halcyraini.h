@@ -199,6 +199,17 @@ int HalcyraIniCheckIfNodesMatch(uint32_t nodeId, int check, _PCI_FOUND_DEVICE** 
 // Probes the boards and rewrites the [Node] sections; the global record afterwards, 0 on
 // failure (the file is then left as it was).
 _HALCYRA_INI_ST* HalcyraIniSetNode();
+// Matches node nodeId with the boards found, rewriting the [Node] sections first as the
+// loaded AutoRescanIni asks: 0 (NO) trusts the file, 1 (YES) rewrites when the sections do
+// not fit the boards, 2 (FORCE) or more always rewrites. A process rewrites at most once;
+// after that the file is trusted. 1 with the node's found device and ini record, else 0
+// with both null. The ini data must be loaded.
+int HalcyraIniMatchNode(uint32_t nodeId, _PCI_FOUND_DEVICE** device, _HALCYRA_INI_ST** record);
+// Forgets that this process has rewritten the sections (tests start each case afresh).
+void HalcyraIniForgetRescan();
+// Runs the library's global start-up through the probe's device open (14, 14, 0, 1) when
+// one is installed; a call made while it runs does nothing.
+void HalcyraIniLibraryStartUp();
 void PrintEachNode(FILE* file);
 void PrintMapping(FILE* file);
 void InsertInLinkList(int grabCount, int vmCount, int scanHurlerCount, _HALCYRA_INI_ST* record,
@@ -220,6 +231,10 @@ struct HalcyraIniProbe {
     uint32_t (*productId)(const _PCI_FOUND_DEVICE* device, uint32_t processor);
     uint32_t (*displayMode)(const _PCI_FOUND_DEVICE* device);
     void (*sleep)(double seconds);
+    // The library's device open (system, board, mode, option, out device id), by which the
+    // reader runs the library's global start-up before its first PCI access. Null until
+    // the library has one: the reader then goes on without it.
+    int (*devAlloc)(uint32_t system, uint32_t board, uint32_t mode, uint32_t option, uint32_t* id);
 };
 // Installs the operations (null members keep the defaults); null restores every default.
 void HalcyraIniSetProbe(const HalcyraIniProbe* probe);

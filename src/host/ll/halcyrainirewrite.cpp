@@ -131,8 +131,13 @@ void DefaultSleep(double seconds)
 }
 
 const HalcyraIniProbe kDefaultProbe{DefaultOpen, DefaultShutdown, DefaultProductId, DefaultDisplayMode,
-                                    DefaultSleep};
+                                    DefaultSleep, nullptr};
 HalcyraIniProbe g_probe = kDefaultProbe;
+
+// Set once a rewrite has been written: AutoRescanIni is 0 in memory only until the data is
+// read again, and the process must not rewrite a second time.
+bool g_rescanned = false;
+bool g_startingUp = false;
 
 // ---- the probed boards ---------------------------------------------------------------------
 
@@ -432,6 +437,19 @@ void HalcyraIniSetProbe(const HalcyraIniProbe* probe)
         g_probe.displayMode = probe->displayMode;
     if (probe->sleep != nullptr)
         g_probe.sleep = probe->sleep;
+    if (probe->devAlloc != nullptr)
+        g_probe.devAlloc = probe->devAlloc;
+}
+
+void HalcyraIniLibraryStartUp()
+{
+    if (g_probe.devAlloc == nullptr || g_startingUp)
+        return;
+    // The start-up may read the ini data itself; the nested read must not start it again.
+    g_startingUp = true;
+    uint32_t id = 0;
+    g_probe.devAlloc(14, 14, 0, 1, &id);
+    g_startingUp = false;
 }
 
 const char* stristr(const char* text, const char* pattern)
@@ -897,8 +915,37 @@ _HALCYRA_INI_ST* HalcyraIniSetNode()
     HalcyraIniFree(nullptr);
     if (!written)
         return nullptr;
+    g_rescanned = true;
     if (HalcyraIniLoad(path.c_str(), nullptr, 1) == nullptr)
         return nullptr;
     ClearAutoRescan();
     return HalcyraIniSt;
+}
+
+int HalcyraIniMatchNode(uint32_t nodeId, _PCI_FOUND_DEVICE** device, _HALCYRA_INI_ST** record)
+{
+    *device = nullptr;
+    *record = nullptr;
+    if (HalcyraIniSt == nullptr)
+        return 0;
+    const uint32_t rescan = g_rescanned ? 0 : HalcyraIniSt->AutoRescanIni;
+    bool rewrite = rescan >= 2;
+    if (rescan == 1)
+        rewrite = HalcyraIniCheckIfNodesMatch(nodeId, 1, device, record) != 1 || *device == nullptr;
+    if (rewrite && HalcyraIniSetNode() == nullptr) {
+        *device = nullptr;
+        *record = nullptr;
+        return 0;
+    }
+    if (HalcyraIniCheckIfNodesMatch(nodeId, 0, device, record) != 1 || *device == nullptr) {
+        *device = nullptr;
+        *record = nullptr;
+        return 0;
+    }
+    return 1;
+}
+
+void HalcyraIniForgetRescan()
+{
+    g_rescanned = false;
 }

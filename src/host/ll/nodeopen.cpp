@@ -188,13 +188,10 @@ int InitNodePciInfo(_NODE_MAIN_RESOURCE_ST* record, uint32_t system, uint32_t bo
 {
     *device = nullptr;
     const uint32_t node = HlcNodeNumber(system, board);
-    if (!HalcyraIniGetFile(1)) return 0;
+    if (!HalcyraIniGetFile(0)) return 0;
     _PCI_FOUND_DEVICE* found = nullptr;
     _HALCYRA_INI_ST* ini = nullptr;
-    if (!HalcyraIniCheckIfNodesMatch(node, 1, &found, &ini) || !found) {
-        if (!HalcyraIniSetNode()) return 0;
-        if (!HalcyraIniCheckIfNodesMatch(node, 0, &found, &ini) || !found) return 0;
-    }
+    if (!HalcyraIniMatchNode(node, &found, &ini)) return 0;
     _NODE_ST* block = record->nodeState ? record->nodeState : HostBlock();
     std::memset(block->savedHeaders, 0, sizeof block->savedHeaders);
     const uint8_t bus = found->secondaryBus;
@@ -355,8 +352,6 @@ uint32_t InitNewNode(uint32_t system, uint32_t board, uint32_t mode, _NODE_MAIN_
                     record->chipRegs = Map(record, HLC_REGION_CHIP, kChipRegisterSize, 0);
                     record->chipFrame = Map(record, HLC_REGION_CHIP, kChipFrameSize, 1);
                 }
-            } else {
-                record->displayPort = Map(record, HLC_REGION_DISPLAY, kOrloPortSize, kOrloPortOffset);
             }
         }
     }

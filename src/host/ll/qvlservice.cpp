@@ -8,16 +8,17 @@ CQvlService QvlSerManager;
 
 namespace {
 
-// Bytes of an x × y block of the given bits per pixel, rounded up to whole 8-byte units
-// (transfers and byte swaps work on 8-byte units).  False when it does not fit 32 bits.
+// Bytes the service is asked for to hold an x × y block of the given bits per pixel:
+// n + (n mod 8) with n the whole bytes of the block, never less than n.  False when it
+// does not fit 32 bits.
 bool ByteSize(uint32_t x, uint32_t y, uint32_t bits, uint32_t* bytes)
 {
     const uint64_t pixels = static_cast<uint64_t>(x) * y;
     if (pixels > (0xFFFFFFFFull * 8) / (bits ? bits : 1)) return false;
     const uint64_t n = pixels * bits / 8;
-    const uint64_t rounded = (n + 7) & ~7ull;
-    if (rounded > 0xFFFFFFFFull) return false;
-    *bytes = static_cast<uint32_t>(rounded);
+    const uint64_t size = n + n % 8;
+    if (size > 0xFFFFFFFFull) return false;
+    *bytes = static_cast<uint32_t>(size);
     return true;
 }
 

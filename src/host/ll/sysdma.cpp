@@ -43,7 +43,7 @@ bool SysDmaBandBytes(uint32_t sizeX, uint32_t sizeY, uint32_t bits, uint32_t* by
     else if (bits <= 32)
         line = 4ull * sizeX;
     else
-        line = static_cast<uint64_t>(sizeX) * ((bits + 7) / 8);
+        line = sizeX;   // codes above 32 give the size in bytes, as codes 0 and 2-8 do
     const uint64_t total = line * sizeY;
     if (total > 0xFFFFFFFFull) return false;
     *bytes = static_cast<uint32_t>(total);

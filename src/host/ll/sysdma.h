@@ -17,8 +17,9 @@ struct _MP_BAND_ST {
 };
 static_assert(sizeof(_MP_BAND_ST) == 16, "band DMA descriptors are four words");
 
-// Bytes of a DMA band: per line (1-bit lines rounded up to whole bytes) times the lines;
-// false when the size does not fit 32 bits.
+// Bytes of a DMA band from its bits code: per line 1 byte a pixel for codes 0, 2-8 and
+// above 32, 2 for 9-16, 3 for 17-24, 4 for 25-32, code 1 an eighth (lines rounded up to
+// whole bytes); times the lines.  False when the size does not fit 32 bits.
 bool SysDmaBandBytes(uint32_t sizeX, uint32_t sizeY, uint32_t bits, uint32_t* bytes);
 
 // node << 16 in the first argument.  Returns the service id, 0 on failure, -1 for size 0

@@ -1,5 +1,6 @@
 #include "bringup.h"
 #include "consolepipe.h"
+#include "disphooks.h"
 #include "hwaccess.h"
 #include "initest.h"
 #include "inthooks.h"
@@ -7,7 +8,13 @@
 #include "shellload.h"
 #include "w32thread.h"
 
+#include "../../common/ll/fakeconsole.h"
+
 #include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cstdlib>
+#include <optional>
 
 #include <cstdio>
 #include <cstring>
@@ -33,12 +40,13 @@ void Put32(std::vector<uint8_t>& b, uint32_t v)
 }
 
 // A little-endian shell of one ".text" section at the bottom of local RAM whose header
-// reports the shell value 5 (word 4 holds -5) and whose reset vector is non-zero.
-std::vector<uint8_t> ShellFile()
+// reports the given shell value (word 4 holds its negation) and whose reset vector is
+// non-zero.
+std::vector<uint8_t> ShellFile(int32_t value = 5)
 {
     std::vector<uint8_t> text(256);
     for (size_t i = 0; i < text.size(); ++i) text[i] = static_cast<uint8_t>(i + 1);
-    const uint32_t words[9] = {0, 0, 64, 0, static_cast<uint32_t>(-5), 0, 64, 0, 128};
+    const uint32_t words[9] = {0, 0, 64, 0, static_cast<uint32_t>(-value), 0, 64, 0, 128};
     std::memcpy(text.data(), words, sizeof words);
     std::vector<uint8_t> b;
     Put16(b, 0x00C1);
@@ -67,6 +75,19 @@ std::vector<uint8_t> ShellFile()
 
 void NoSpinSleep(double) {}
 
+// The stand-in core's node list in the order the nodes were first listed.
+uint32_t ListedNodes(uint32_t* nodes, uint32_t capacity)
+{
+    const nodecore::Core& c = *nodecore::Current();
+    uint32_t count = 0;
+    for (uint32_t word : c.inserted) {
+        const uint32_t node = word & 0xFF;
+        if (count < capacity && c.nodes.count(node) && std::find(nodes, nodes + count, node) == nodes + count)
+            nodes[count++] = node;
+    }
+    return count;
+}
+
 class BringUpTest : public initest::IniTest {
 protected:
     void SetUp() override
@@ -74,12 +95,12 @@ protected:
         topology_.boards[0].processor = true;
         IniTest::SetUp();
         installed_ = std::make_unique<nodecore::Installed>(core_);
+        display_.emplace();
+        display_->table.nodeList = ListedNodes;
+        ASSERT_EQ(display_->Install(), 0);
         im_set_spin_sleep(NoSpinSleep);
         shell_ = root_ + "/etc/shell.out";
-        FILE* f = std::fopen(shell_.c_str(), "wb");
-        const std::vector<uint8_t> bytes = ShellFile();
-        std::fwrite(bytes.data(), 1, bytes.size(), f);
-        std::fclose(f);
+        WriteShell(5);
         WriteIni("[Node]\nNodeId=0x11\nSlotNbr=1\nDeviceNbr=0x000d04\nMvpPresent=1\n");
         name_.assign(shell_.begin(), shell_.end());
         name_.push_back('\0');
@@ -87,12 +108,24 @@ protected:
     void TearDown() override
     {
         BrdShutDown();
+        BrdShutDown();   // nodes opened twice
+        im_close_pipe();
+        unsetenv("COFFLOADOPTION");
+        display_.reset();
         HlcFreeDmaRegionTable();
         HlcCloseProcessShared();
         LdShellToLocalCpu(0, nullptr, 0, 0, 0, nullptr);
         installed_.reset();
         im_set_spin_sleep(nullptr);
         IniTest::TearDown();
+    }
+    void WriteShell(int32_t value)
+    {
+        FILE* f = std::fopen(shell_.c_str(), "wb");
+        ASSERT_NE(f, nullptr);
+        const std::vector<uint8_t> bytes = ShellFile(value);
+        std::fwrite(bytes.data(), 1, bytes.size(), f);
+        std::fclose(f);
     }
     void Machine(const boardsim::BoardSpec& spec)
     {
@@ -108,6 +141,7 @@ protected:
 
     nodecore::Core core_;
     std::unique_ptr<nodecore::Installed> installed_;
+    std::optional<HlcDisplayHookOverride> display_;
     _NODE_MAIN_RESOURCE_ST record_{};
     std::string shell_;
     std::vector<char> name_;
@@ -157,6 +191,26 @@ TEST_F(BringUpTest, RunningShellThatMatchesIsJoined)
     EXPECT_NE(nodecore::Resource(0x11), nullptr);
     EXPECT_EQ(im_board_shutdown(0x11 << 16), 0);
     EXPECT_EQ(nodecore::Resource(0x11), nullptr);
+}
+
+TEST_F(BringUpTest, ShellValuesOfZeroOrBelowStillReportSuccessAboveZero)
+{
+    // Whatever the shell's header holds, a board that came up answers above 0, apart from
+    // the failure codes -1, -3, -4 and -5.
+    for (int32_t value : {0, -1, -3, -4, -5}) {
+        WriteShell(value);
+        record_ = _NODE_MAIN_RESOURCE_ST{};
+        EXPECT_EQ(Init(2), 1) << value;
+        EXPECT_TRUE(BoardSim::instance().cpu(0).running()) << value;
+        _NODE_MAIN_RESOURCE_ST second{};
+        EXPECT_EQ(Init(3, &second), 1) << value;   // joined
+        EXPECT_EQ(im_board_shutdown(0x11 << 16), 0);
+        EXPECT_EQ(im_board_shutdown(0x11 << 16), 0);
+        EXPECT_EQ(nodecore::Resource(0x11), nullptr);
+    }
+    WriteShell(9);
+    record_ = _NODE_MAIN_RESOURCE_ST{};
+    EXPECT_EQ(Init(2), 9);
 }
 
 TEST_F(BringUpTest, HostModeOpensWithoutTheProcessor)
@@ -248,6 +302,109 @@ TEST_F(BringUpTest, ActiveEmulatorBlocksTheRestart)
     EXPECT_EQ(BoardSim::instance().cpu(0).starts(), 0u);
 }
 
+// ---------------------------------------------------------------- prompting
+
+// Texts of the console's text records, and the number of prompt records.
+std::string ConsoleText(const std::vector<hlccon::Record>& records, int* prompts)
+{
+    std::string text;
+    *prompts = 0;
+    for (const hlccon::Record& r : records) {
+        if (r.command == hlccon::kCommandPrompt)
+            ++*prompts;
+        else
+            text += r.Text();
+    }
+    return text;
+}
+
+TEST_F(BringUpTest, OptionWPromptsTheStartMessagesOnTheConsole)
+{
+    testing_console::FakeConsole console;
+    ASSERT_EQ(im_open_pipe(2), 0);
+    ASSERT_TRUE(im_pipe_is_open());
+    setenv("COFFLOADOPTION", "W+", 1);
+    EXPECT_EQ(Init(2), 5);
+    int prompts = 0;
+    const std::string text = ConsoleText(console.Records(), &prompts);
+    EXPECT_NE(text.find("'DSP not started yet - ready to go to main!\n"), std::string::npos) << text;
+    EXPECT_NE(text.find("'DSP just started with shell " + shell_ + ".\n"), std::string::npos) << text;
+    EXPECT_EQ(prompts, 2);
+    EXPECT_EQ(console.Answered(), 2);
+    // Prompted texts went to the console, not the plain route.
+    EXPECT_FALSE(Printed("ready to go to main")) << core_.printed;
+    im_close_pipe();
+}
+
+TEST_F(BringUpTest, OptionWPromptsTheStallMessage)
+{
+    boardsim::BoardSpec spec;
+    spec.processor = true;
+    spec.cpuStartup = CpuStartup::NoReply;
+    Machine(spec);
+    testing_console::FakeConsole console;
+    ASSERT_EQ(im_open_pipe(2), 0);
+    setenv("COFFLOADOPTION", "W+", 1);
+    EXPECT_EQ(Init(2), -1);
+    int prompts = 0;
+    const std::string text = ConsoleText(console.Records(), &prompts);
+    EXPECT_NE(text.find("'DSP stalled - unable to restart!\n"), std::string::npos) << text;
+    EXPECT_EQ(prompts, 1);
+    im_close_pipe();
+}
+
+TEST_F(BringUpTest, AJoinThatFailsPromptsAsTheDebugModeSetting)
+{
+    const char* const node = "[Node]\nNodeId=0x11\nSlotNbr=1\nDeviceNbr=0x000d04\nMvpPresent=1\n";
+    for (int debugMode : {0, 1}) {
+        WriteIni(std::string("[GlobalSetting]\nCommunicationDebugMode=") + std::to_string(debugMode) + "\n" + node);
+        record_ = _NODE_MAIN_RESOURCE_ST{};
+        ASSERT_EQ(Init(2), 5);
+        testing_console::FakeConsole console;
+        ASSERT_EQ(im_open_pipe(2), 0);
+        core_.printed.clear();
+        core_.refuseInsert = true;   // the join cannot list the node
+        _NODE_MAIN_RESOURCE_ST second{};
+        EXPECT_EQ(Init(3, &second), -1);
+        core_.refuseInsert = false;
+        int prompts = 0;
+        const std::string text = ConsoleText(console.Records(), &prompts);
+        const std::string stalled = "'DSP stalled or defective interrupts!\n";
+        if (debugMode) {
+            EXPECT_NE(text.find(stalled), std::string::npos) << text;
+            EXPECT_EQ(prompts, 1);
+        } else {
+            EXPECT_TRUE(Printed(stalled)) << core_.printed;
+            EXPECT_EQ(prompts, 0);
+        }
+        im_close_pipe();
+        BrdShutDown();
+        BrdShutDown();
+    }
+}
+
+TEST_F(BringUpTest, WithoutOptionWNothingPromptsAndWithoutConsoleTextsStayPlain)
+{
+    {
+        testing_console::FakeConsole console;
+        ASSERT_EQ(im_open_pipe(2), 0);
+        EXPECT_EQ(Init(2), 5);
+        int prompts = 0;
+        ConsoleText(console.Records(), &prompts);
+        EXPECT_EQ(prompts, 0);
+        EXPECT_FALSE(Printed("ready to go to main")) << core_.printed;
+        BrdShutDown();
+        im_close_pipe();
+    }
+    // Option W without a console: the texts take the plain route.
+    setenv("COFFLOADOPTION", "W+", 1);
+    core_.printed.clear();
+    record_ = _NODE_MAIN_RESOURCE_ST{};
+    EXPECT_EQ(Init(2), 5);
+    EXPECT_TRUE(Printed("'DSP not started yet - ready to go to main!\n")) << core_.printed;
+    EXPECT_TRUE(Printed("'DSP just started with shell " + shell_ + ".\n")) << core_.printed;
+}
+
 // ---------------------------------------------------------------- shut-down
 
 TEST_F(BringUpTest, ShutDownOfAnUnknownNode)
@@ -255,16 +412,47 @@ TEST_F(BringUpTest, ShutDownOfAnUnknownNode)
     EXPECT_EQ(im_board_shutdown(0x33 << 16), 1);
 }
 
-TEST_F(BringUpTest, ExitHandlerClosesEveryNode)
+TEST_F(BringUpTest, ExitHandlerClosesANodeOnce)
 {
     ASSERT_EQ(Init(2), 5);
-    _NODE_MAIN_RESOURCE_ST second{};
-    ASSERT_EQ(Init(3, &second), 5);
     BrdShutDown();
     EXPECT_TRUE(core_.nodes.empty());
     EXPECT_EQ(core_.removed, (std::vector<uint32_t>{0x11}));
     EXPECT_EQ(HalcyraGetIsrInfo(0x11), nullptr);
     EXPECT_EQ(BoardSim::instance().pendingRequests(), 0);
+}
+
+TEST_F(BringUpTest, ExitHandlerLowersTheCountOfANodeOpenedTwice)
+{
+    ASSERT_EQ(Init(2), 5);
+    _NODE_MAIN_RESOURCE_ST second{};
+    ASSERT_EQ(Init(3, &second), 5);
+    ASSERT_EQ(nodecore::Resource(0x11)->openCount, 2);
+    // Each run of the handler closes one open of each listed node.
+    BrdShutDown();
+    ASSERT_NE(nodecore::Resource(0x11), nullptr);
+    EXPECT_EQ(nodecore::Resource(0x11)->openCount, 1);
+    EXPECT_TRUE(core_.removed.empty());
+    BrdShutDown();
+    EXPECT_EQ(nodecore::Resource(0x11), nullptr);
+    EXPECT_EQ(core_.removed, (std::vector<uint32_t>{0x11}));
+    EXPECT_EQ(HalcyraGetIsrInfo(0x11), nullptr);
+}
+
+TEST_F(BringUpTest, ExitHandlerWalksTheNodeListFromItsEnd)
+{
+    ASSERT_EQ(Init(2), 5);
+    // Two further listed records stand behind the board's node, out of numeric order: a
+    // node opened once, then a remote record (count -1).
+    for (uint32_t node : {0x32u, 0x21u}) {
+        _NODE_MAIN_RESOURCE_ST r{};
+        r.nodeNumber = static_cast<int32_t>(node);
+        ASSERT_EQ(nodecore::Insert(node | (node == 0x21 ? 0x80000000u : 0u), &core_.host, &r), 0);
+    }
+    nodecore::Resource(0x32)->openCount = 1;
+    BrdShutDown();
+    EXPECT_EQ(core_.removed, (std::vector<uint32_t>{0x21, 0x32, 0x11}));
+    EXPECT_TRUE(core_.nodes.empty());
 }
 
 TEST(EmulatorCheck, ClearsBit24AndReadsBit4)

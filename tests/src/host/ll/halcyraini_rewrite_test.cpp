@@ -81,7 +81,7 @@ protected:
         g_sleeps = 0;
         g_displayMode = IM_SINGLE_SCREEN;
         g_processorBits.clear();
-        const HalcyraIniProbe probe{nullptr, nullptr, TestProductId, TestDisplayMode, TestSleep};
+        const HalcyraIniProbe probe{nullptr, nullptr, TestProductId, TestDisplayMode, TestSleep, nullptr};
         HalcyraIniSetProbe(&probe);
     }
 
@@ -370,7 +370,7 @@ TEST_F(IniRewriteTest, ProbedNodesAreShutDownNewestFirstAndUnopenedOnesKeepNoMod
     Boards(3);
     g_opened.clear();
     g_shutDown.clear();
-    const HalcyraIniProbe probe{RecordingOpen, RecordingShutdown, TestProductId, TestDisplayMode, TestSleep};
+    const HalcyraIniProbe probe{RecordingOpen, RecordingShutdown, TestProductId, TestDisplayMode, TestSleep, nullptr};
     HalcyraIniSetProbe(&probe);
     WriteIni("");
     ASSERT_NE(HalcyraIniSetNode(), nullptr);

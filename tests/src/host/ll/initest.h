@@ -42,6 +42,7 @@ protected:
     {
         HalcyraIniFree(nullptr);
         HalcyraIniForgetPciFoundDevices();
+        HalcyraIniForgetRescan();
         // The library's wiring, with the ini rewrite's probe on its own driver access.
         HlcWireLibrary();
         HalcyraIniSetProbe(nullptr);
@@ -67,6 +68,7 @@ protected:
     {
         HalcyraIniFree(nullptr);
         HalcyraIniForgetPciFoundDevices();
+        HalcyraIniForgetRescan();
         HalcyraIniSetProbe(nullptr);
         im_close_pipe();
         boardsim::BoardSim::instance().configure();

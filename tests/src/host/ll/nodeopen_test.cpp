@@ -55,6 +55,16 @@ protected:
         return n;
     }
 
+    // Neither the display memory window nor the display chip's windows are mapped; the
+    // primary Orlo's 2 KB window is.
+    void ExpectNoDisplayMemoryOrChip()
+    {
+        EXPECT_EQ(record_.displayMemory, 0u);
+        EXPECT_EQ(record_.chipRegs, 0u);
+        EXPECT_EQ(record_.chipFrame, 0u);
+        EXPECT_NE(record_.primaryPort, 0u);
+    }
+
     nodecore::Core core_;
     std::unique_ptr<nodecore::Installed> installed_;
     _NODE_MAIN_RESOURCE_ST record_{};
@@ -161,11 +171,31 @@ TEST_F(NodeOpenTest, DisplayBoardMapsTheChipUnlessWindowsAreOff)
     record_ = _NODE_MAIN_RESOURCE_ST{};
     EXPECT_EQ(InitNewNode(0, 0, 0x20000003u, &record_, nullptr), NODE_NO_PROCESSOR);
     EXPECT_EQ(record_.primaryMemory, 0u);
-    EXPECT_EQ(record_.displayMemory, 0u);
-    EXPECT_EQ(record_.chipRegs, 0u);
-    EXPECT_EQ(record_.chipFrame, 0u);
-    EXPECT_NE(record_.primaryPort, 0u);
+    ExpectNoDisplayMemoryOrChip();
     EXPECT_NE(record_.displayPort, 0u);
+}
+
+TEST_F(NodeOpenTest, DisplayOrloWithoutDisplayChipMapsNoDisplayWindows)
+{
+    boardsim::BoardSpec spec;
+    spec.displayOrlo = true;
+    spec.displayChip = false;
+    Machine(spec);
+    const uint32_t status = InitNewNode(0, 0, 3, &record_, nullptr);
+    EXPECT_EQ(status, NODE_NO_DISPLAY | NODE_NO_PROCESSOR);
+    EXPECT_NE(record_.displayRegs, 0u);   // the Orlo answers: its registers stay mapped
+    EXPECT_EQ(record_.displayPort, 0u);
+    EXPECT_EQ(record_.displayMemorySize, 0u);
+    EXPECT_EQ(record_.displayMemoryWord, 0u);
+    ExpectNoDisplayMemoryOrChip();
+}
+
+TEST_F(NodeOpenTest, NodeOpenShowsTheEchoLinesOfTheFile)
+{
+    WriteIni(std::string("ApplicationMessaging=2\n@echo. opening the board\n") + kOneBoard);
+    ASSERT_EQ(InitNewNode(0, 0, 3, &record_, nullptr) & NODE_BAD_NODE, 0u);
+    const std::vector<std::string> texts = ConsoleTexts();
+    EXPECT_NE(std::find(texts.begin(), texts.end(), "opening the board\n"), texts.end());
 }
 
 TEST_F(NodeOpenTest, IniRegisterFieldsPresetTheOrlo)

@@ -124,16 +124,16 @@ TEST_F(ServiceTest, DeviceWordFollowsTheBoardToTalkTo)
 TEST_F(ServiceTest, DmaRequestImagesAndTheirRoundTrip)
 {
     uint32_t id = 0, extra = 5;
-    // 130 bytes are rounded up to whole 8-byte units.
+    // 130 bytes ask for 130 + 130 mod 8 = 132.
     ASSERT_TRUE(QvlSerManager.DmaBufferAlloc(130, 1, 8, &id, 0x11, 1, 2, 3, 4, &extra, 0));
-    ExpectImage(QVL_DMA_BUFFER_ALLOC, Words({0xFFFE0000u, 0, 136, process(), pid(), 0x11, 1, 2, 3, 4, 0}), 44);
+    ExpectImage(QVL_DMA_BUFFER_ALLOC, Words({0xFFFE0000u, 0, 132, process(), pid(), 0x11, 1, 2, 3, 4, 0}), 44);
     EXPECT_NE(id, 0u);
     EXPECT_EQ(extra, 0u);
 
     uint32_t physical = 0, size = 0, address = 0;
     ASSERT_TRUE(QvlSerManager.DmaBufferGetPhysAddress(id, &physical, &size, 0));
     ExpectImage(QVL_DMA_BUFFER_GET_PHYS, Words({id, pid(), 0, 0}), 16);
-    EXPECT_EQ(size, 136u);
+    EXPECT_EQ(size, 132u);
     EXPECT_EQ(physical, BoardSim::instance().dmaRegionPhysical(0));
     ASSERT_TRUE(QvlSerManager.DmaBufferGetPtr(id, &address, 77));
     ExpectImage(QVL_DMA_BUFFER_GET_PTR, Words({id, 77, 0}), 12);
@@ -152,6 +152,35 @@ TEST_F(ServiceTest, DmaRequestImagesAndTheirRoundTrip)
     ExpectImage(QVL_DMA_BUFFER_FREE, Words({id, pid(), 9, guid()}), 0);
     EXPECT_TRUE(BoardSim::instance().dmaBuffers().empty());
     EXPECT_FALSE(QvlSerManager.DmaBufferFree(id, 0, 0, 0));
+}
+
+TEST_F(ServiceTest, RequestedBytesAreTheBlockBytesPlusTheirRemainderModEight)
+{
+    struct Case {
+        uint32_t x, y, bits, bytes;
+    };
+    const Case cases[] = {
+        {16, 1, 8, 16},     // a multiple of 8 stays
+        {5, 1, 8, 10},      // 5 + 5
+        {9, 1, 8, 10},      // 9 + 1
+        {100, 10, 1, 130},  // 125 whole bytes + 5
+        {3, 1, 12, 8},      // 4 whole bytes (36 bits) + 4
+        {7, 3, 16, 44},     // 42 + 2
+    };
+    for (const Case& c : cases) {
+        uint32_t id = 0;
+        ASSERT_TRUE(QvlSerManager.DmaBufferAlloc(c.x, c.y, c.bits, &id, 0x11, 0, 0, 0, 0, nullptr, 0)) << c.x;
+        ExpectImage(QVL_DMA_BUFFER_ALLOC, Words({0xFFFE0000u, 0, c.bytes, process(), pid(), 0x11, 0, 0, 0, 0, 0}), 44);
+        uint32_t physical = 0, size = 0;
+        ASSERT_TRUE(QvlSerManager.DmaBufferGetPhysAddress(id, &physical, &size, 0));
+        EXPECT_EQ(size, c.bytes) << c.x << "x" << c.y << "x" << c.bits;
+        EXPECT_GE(size, static_cast<uint32_t>(uint64_t(c.x) * c.y * c.bits / 8));
+        EXPECT_TRUE(QvlSerManager.DmaBufferFree(id, 0, 0, 0));
+    }
+    // A size beyond 32 bits is refused before any request.
+    uint32_t id = 0;
+    EXPECT_FALSE(QvlSerManager.DmaBufferAlloc(0xFFFFFFFFu, 1, 8, &id, 0x11, 0, 0, 0, 0, nullptr, 0));
+    EXPECT_TRUE(BoardSim::instance().dmaBuffers().empty());
 }
 
 TEST_F(ServiceTest, CreateIdAddToPoolAndCleanupImages)

@@ -131,21 +131,27 @@ protected:
 
 TEST_F(SysDmaTest, BandBytesArePerLineWithOverflowChecks)
 {
+    struct Case {
+        uint32_t x, y, bits, bytes;
+    };
+    const Case cases[] = {
+        {100, 10, 1, 130},   // 13 bytes per line of 100 one-bit pixels
+        {96, 10, 1, 120},
+        {100, 10, 8, 1000},
+        {100, 10, 12, 2000},
+        {100, 10, 24, 3000},
+        {100, 10, 32, 4000},
+        // Codes 0, 2-8 and those above 32 take the size as bytes.
+        {10, 3, 64, 30},
+        {10, 3, 33, 30},
+        {10, 3, 0, 30},
+        {10, 3, 2, 30},
+    };
     uint32_t bytes = 0;
-    EXPECT_TRUE(SysDmaBandBytes(100, 10, 1, &bytes));
-    EXPECT_EQ(bytes, 130u); // 13 bytes per line of 100 one-bit pixels
-    EXPECT_TRUE(SysDmaBandBytes(96, 10, 1, &bytes));
-    EXPECT_EQ(bytes, 120u);
-    EXPECT_TRUE(SysDmaBandBytes(100, 10, 8, &bytes));
-    EXPECT_EQ(bytes, 1000u);
-    EXPECT_TRUE(SysDmaBandBytes(100, 10, 12, &bytes));
-    EXPECT_EQ(bytes, 2000u);
-    EXPECT_TRUE(SysDmaBandBytes(100, 10, 24, &bytes));
-    EXPECT_EQ(bytes, 3000u);
-    EXPECT_TRUE(SysDmaBandBytes(100, 10, 32, &bytes));
-    EXPECT_EQ(bytes, 4000u);
-    EXPECT_TRUE(SysDmaBandBytes(10, 1, 64, &bytes));
-    EXPECT_EQ(bytes, 80u);
+    for (const Case& c : cases) {
+        EXPECT_TRUE(SysDmaBandBytes(c.x, c.y, c.bits, &bytes)) << c.bits;
+        EXPECT_EQ(bytes, c.bytes) << c.x << "x" << c.y << "x" << c.bits;
+    }
     bytes = 5;
     EXPECT_FALSE(SysDmaBandBytes(0x10000, 0x10000, 8, &bytes));
     EXPECT_FALSE(SysDmaBandBytes(0xFFFFFFFFu, 2, 32, &bytes));
@@ -162,14 +168,14 @@ TEST_F(SysDmaTest, AllocateWriteThroughTheMappingReadPhysicalAndFree)
     EXPECT_EQ(d.physical, BoardSim::instance().dmaRegionPhysical(0));
     ASSERT_NE(d.mapped, 0u);
 
-    // The request: 130 bytes rounded to 136, owner = node, third spare = LargestDmaBlock.
+    // The request: 130 bytes asked as 130 + 130 mod 8 = 132, owner = node, third spare = LargestDmaBlock.
     bool seen = false;
     for (const auto& r : BoardSim::instance().requests())
         if (r.code == QVL_DMA_BUFFER_ALLOC) {
             uint32_t w[11];
             ASSERT_EQ(r.input.size(), sizeof w);
             std::memcpy(w, r.input.data(), sizeof w);
-            EXPECT_EQ(w[2], 136u);
+            EXPECT_EQ(w[2], 132u);
             EXPECT_EQ(w[5], 0x11u);
             EXPECT_EQ(w[8], 0x100000u);
             seen = true;
