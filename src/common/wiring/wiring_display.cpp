@@ -23,8 +23,9 @@ HlcDisplayLink* DisplayLink(uint32_t node)
     // A node is a display when its state block found the display chip on the board (or,
     // without a state block, when the chip's registers are mapped).
     link.isDisplay = record->nodeState ? (record->nodeState->chip.present ? 1 : 0) : (record->chipRegs ? 1 : 0);
-    // Where the chip sits on PCI is not kept with the node: no configuration changes.
-    link.chipPci = 0;
+    // Where the chip takes its configuration cycles, as node open found it on the board.
+    link.chipBus = link.chipDevice = link.chipFunction = 0;
+    link.chipPci = HlcNodeChipPci(node, &link.chipBus, &link.chipDevice, &link.chipFunction) ? 1 : 0;
     return &link;
 }
 

@@ -30,6 +30,23 @@ bool g_boardListRead = false;
 _NODE_ST g_hostFallback{};           // host block while the core provides none
 std::map<uint32_t, _PCI_FOUND_DEVICE*> g_devices; // matched board of each node
 
+// Where each node's display chip takes its PCI configuration cycles; the node record has
+// no word for it.  Read by the display code on other threads, hence the lock.
+struct ChipPciPlace {
+    uint8_t bus, device, function;
+};
+std::mutex g_chipPciLock;
+std::map<uint32_t, ChipPciPlace> g_chipPci;
+
+void RememberChipPci(uint32_t node, const _PCI_FOUND_DEVICE* found)
+{
+    std::lock_guard<std::mutex> lock(g_chipPciLock);
+    if (found && (found->functions & 8))
+        g_chipPci[node & 0xFF] = {found->bus, found->device, 1};
+    else
+        g_chipPci.erase(node & 0xFF);
+}
+
 _NODE_ST* HostBlock()
 {
     _NODE_ST* block = HlcGetBoardHooks().hostNodeState();
@@ -188,6 +205,7 @@ int InitNodePciInfo(_NODE_MAIN_RESOURCE_ST* record, uint32_t system, uint32_t bo
 {
     *device = nullptr;
     const uint32_t node = HlcNodeNumber(system, board);
+    RememberChipPci(node, nullptr);
     if (!HalcyraIniGetFile(0)) return 0;
     _PCI_FOUND_DEVICE* found = nullptr;
     _HALCYRA_INI_ST* ini = nullptr;
@@ -216,6 +234,7 @@ int InitNodePciInfo(_NODE_MAIN_RESOURCE_ST* record, uint32_t system, uint32_t bo
     block->chip.present = (found->functions & 8) != 0;
     block->bridgePresent = (found->functions & 4) != 0;
     g_devices[node] = found;
+    RememberChipPci(node, found);
     *device = found;
     return 1;
 }
@@ -518,6 +537,17 @@ void HlcCopyPlatformFields(_NODE_MAIN_RESOURCE_ST* to, const _NODE_MAIN_RESOURCE
     to->displayMemoryWord = from->displayMemoryWord;
 }
 
+bool HlcNodeChipPci(uint32_t node, uint8_t* bus, uint8_t* device, uint8_t* function)
+{
+    std::lock_guard<std::mutex> lock(g_chipPciLock);
+    auto it = g_chipPci.find(node & 0xFF);
+    if (it == g_chipPci.end()) return false;
+    if (bus) *bus = it->second.bus;
+    if (device) *device = it->second.device;
+    if (function) *function = it->second.function;
+    return true;
+}
+
 _NODE_ST* HlcHostNodeState()
 {
     return HostBlock();
@@ -544,4 +574,6 @@ void HlcCloseProcessShared()
     g_boardListRead = false;
     HostBlock()->boardList = nullptr;
     g_devices.clear();
+    std::lock_guard<std::mutex> lock(g_chipPciLock);
+    g_chipPci.clear();
 }

@@ -265,6 +265,10 @@ int InitNodePciInfo(_NODE_MAIN_RESOURCE_ST* record, uint32_t system, uint32_t bo
 void InitPrimaryPciConfig(uint32_t node, uint8_t bus, uint8_t device, uint8_t function);
 void InitDisplayPciConfig(uint32_t node, uint8_t bus, uint8_t device, uint8_t function);
 void InitPpbPciConfig(uint32_t node, uint8_t bus, uint8_t device, uint8_t function);
+// Where the display chip of the board that node open matched for the node takes its PCI
+// configuration cycles (the chip's function beside the board's bridge); false when the
+// node's board has no display chip or no board was matched for it.
+bool HlcNodeChipPci(uint32_t node, uint8_t* bus, uint8_t* device, uint8_t* function);
 
 // The shared DMA region table (null until the first node built it) and its release.
 extern _MP_DMA_REGION_ST* HlcDmaRegionTable;

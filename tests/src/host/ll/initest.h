@@ -3,8 +3,13 @@
 // a console that cannot be started (or a fake one that records), and a clean ini state.
 #pragma once
 
+#include "bringup.h"
 #include "halcyraini.h"
 #include "hlc_wiring.h"
+#include "heap.h"
+#include "hosthooks.h"
+#include "nodelist.h"
+#include "nodeopen.h"
 
 #include "../../../fuzz/seeds.h"
 #include "../../common/ll/fakeconsole.h"
@@ -19,7 +24,9 @@
 #include <cstdio>
 #include <cstdlib>
 #include <fstream>
+#include <cstring>
 #include <memory>
+#include <optional>
 #include <set>
 #include <sstream>
 #include <string>
@@ -27,6 +34,19 @@
 #include <vector>
 
 namespace initest {
+
+// Board hooks for bringing a host-served node up quickly: its shell answers the doorbell at
+// once, communication waits are short and sleeps return at once.
+inline void QuickHostServedShell(HlcBoardHooks& table)
+{
+    table.interruptSend = [](uint32_t node) {
+        _NODE_MAIN_RESOURCE_ST* r = mp_sys_node_resource_ptr(node & 0xFF);
+        if (r && r->nodeState) r->nodeState->commState = 1;
+        return 1;
+    };
+    table.timeout = [](int) { return 0.2; };
+    table.sleep = [](double) {};
+}
 
 inline std::string ReadFile(const std::string& path)
 {
@@ -140,6 +160,37 @@ protected:
     boardsim::Topology topology_;
     bool listen_ = true;
     int seeds_ = 0;
+};
+
+// An ini fixture that brings boards up through the library's own wiring and the core's
+// node list, with a host-served shell that answers at once (QuickHostServedShell).
+class WiredBoardTest : public IniTest {
+protected:
+    void StartWired()
+    {
+        IniTest::SetUp();
+        imNodeSt = static_cast<_NODE_ST*>(safe_memalign(sizeof(_NODE_ST)));
+        std::memset(static_cast<void*>(imNodeSt), 0, sizeof(_NODE_ST));
+        HlcWireLibrary();
+        board_.emplace();
+        QuickHostServedShell(board_->table);
+        ASSERT_EQ(board_->Install(), 0);
+    }
+    void TearDown() override
+    {
+        if (!board_) {
+            IniTest::TearDown();
+            return;
+        }
+        BrdShutDown();
+        HlcFreeDmaRegionTable();
+        HlcCloseProcessShared();
+        board_.reset();
+        safe_free(imNodeSt);
+        imNodeSt = nullptr;
+        IniTest::TearDown();
+    }
+    std::optional<HlcBoardHookOverride> board_;
 };
 
 }  // namespace initest

@@ -190,6 +190,39 @@ TEST_F(NodeOpenTest, DisplayOrloWithoutDisplayChipMapsNoDisplayWindows)
     ExpectNoDisplayMemoryOrChip();
 }
 
+TEST_F(NodeOpenTest, TheDisplayChipsPciPlaceIsKeptUntilTheProcessCloses)
+{
+    boardsim::BoardSpec spec;
+    spec.displayOrlo = true;
+    spec.displayChip = true;
+    spec.slotDevice = 0x0A;
+    Machine(spec);
+    WriteIni("[Node]\nNodeId=0x11\nSlotNbr=1\nDeviceNbr=0x000a04\n");
+    uint8_t bus = 0xEE, device = 0xEE, function = 0xEE;
+    EXPECT_FALSE(HlcNodeChipPci(0x11, &bus, &device, &function));
+    ASSERT_EQ(InitNewNode(0, 0, 3, &record_, nullptr) & NODE_BAD_NODE, 0u);
+    uint8_t simBus = 0, simDevice = 0, simFunction = 0;
+    ASSERT_TRUE(BoardSim::instance().functionLocation(0, boardsim::BoardFunction::ChipFunction1, &simBus,
+                                                      &simDevice, &simFunction));
+    ASSERT_TRUE(HlcNodeChipPci(0x11, &bus, &device, &function));
+    EXPECT_EQ(bus, simBus);
+    EXPECT_EQ(device, 0x0A);
+    EXPECT_EQ(device, simDevice);
+    EXPECT_EQ(function, simFunction);
+    EXPECT_FALSE(HlcNodeChipPci(0x12, &bus, &device, &function));
+    HlcCloseProcessShared();
+    EXPECT_FALSE(HlcNodeChipPci(0x11, &bus, &device, &function));
+}
+
+TEST_F(NodeOpenTest, ABoardWithoutDisplayChipHasNoChipPciPlace)
+{
+    boardsim::BoardSpec spec;
+    spec.displayOrlo = true;
+    Machine(spec);
+    ASSERT_EQ(InitNewNode(0, 0, 3, &record_, nullptr) & NODE_BAD_NODE, 0u);
+    EXPECT_FALSE(HlcNodeChipPci(0x11, nullptr, nullptr, nullptr));
+}
+
 TEST_F(NodeOpenTest, NodeOpenShowsTheEchoLinesOfTheFile)
 {
     WriteIni(std::string("ApplicationMessaging=2\n@echo. opening the board\n") + kOneBoard);

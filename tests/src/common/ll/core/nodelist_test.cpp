@@ -348,46 +348,9 @@ TEST_F(ConversionTest, AlignedHeapFitsAlignOnTheBus)
 
 // ---------------------------------------------------------------- bring-up
 
-// The host-served node's shell answers the doorbell at once.
-int Doorbell(uint32_t node)
-{
-    _NODE_MAIN_RESOURCE_ST* r = mp_sys_node_resource_ptr(node & 0xFF);
-    if (r && r->nodeState) r->nodeState->commState = 1;
-    return 1;
-}
-double ShortTimeout(int)
-{
-    return 0.2;
-}
-void NoSleep(double) {}
-
-class CoreBringUpTest : public initest::IniTest {
+class CoreBringUpTest : public initest::WiredBoardTest {
 protected:
-    void SetUp() override
-    {
-        IniTest::SetUp();
-        imNodeSt = static_cast<_NODE_ST*>(safe_memalign(sizeof(_NODE_ST)));
-        std::memset(static_cast<void*>(imNodeSt), 0, sizeof(_NODE_ST));
-        // The library's own wiring, with a doorbell that the host-served shell answers and
-        // short waits.
-        HlcWireLibrary();
-        board_.emplace();
-        board_->table.interruptSend = Doorbell;
-        board_->table.timeout = ShortTimeout;
-        board_->table.sleep = NoSleep;
-        ASSERT_EQ(board_->Install(), 0);
-    }
-    void TearDown() override
-    {
-        BrdShutDown();
-        HlcFreeDmaRegionTable();
-        HlcCloseProcessShared();
-        board_.reset();
-        safe_free(imNodeSt);
-        imNodeSt = nullptr;
-        IniTest::TearDown();
-    }
-    std::optional<HlcBoardHookOverride> board_;
+    void SetUp() override { StartWired(); }
 };
 
 TEST_F(CoreBringUpTest, AHostServedBoardIsListedIdentifiedAndShutDown)
