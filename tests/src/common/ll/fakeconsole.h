@@ -18,6 +18,7 @@
 #include <atomic>
 #include <chrono>
 #include <condition_variable>
+#include <cstdint>
 #include <cstdlib>
 #include <cstring>
 #include <memory>
@@ -101,11 +102,16 @@ public:
         changed_.wait_for(lock, std::chrono::seconds(5), [&] { return records_.size() >= n; });
         return records_;
     }
-    // Lets the records in flight arrive, then returns all of them.
+    // Lets every record already written to the pipe arrive, then returns all of them: waits
+    // until the listener has seen its sockets idle (no connection or byte pending) after this
+    // call began. Without a listener the records are those there are.
     std::vector<hlccon::Record> Records()
     {
-        std::this_thread::sleep_for(std::chrono::milliseconds(30));
-        std::lock_guard<std::mutex> lock(mutex_);
+        std::unique_lock<std::mutex> lock(mutex_);
+        if (thread_.joinable()) {
+            const uint64_t wanted = ++drainRequested_;
+            changed_.wait_for(lock, std::chrono::seconds(5), [&] { return drained_ >= wanted; });
+        }
         return records_;
     }
     int Connections()
@@ -134,10 +140,22 @@ private:
     {
         std::vector<int> clients;
         while (!stop_) {
+            uint64_t requested;
+            {
+                std::lock_guard<std::mutex> lock(mutex_);
+                requested = drainRequested_;
+            }
             std::vector<pollfd> fds{{listener_, POLLIN, 0}};
             for (int c : clients)
                 fds.push_back({c, POLLIN, 0});
-            if (poll(fds.data(), fds.size(), 10) <= 0)
+            const int ready = poll(fds.data(), fds.size(), 10);
+            if (ready == 0) {
+                // Idle since the request was read: everything written before it has arrived.
+                std::lock_guard<std::mutex> lock(mutex_);
+                drained_ = requested;
+                changed_.notify_all();
+            }
+            if (ready <= 0)
                 continue;
             if (fds[0].revents & POLLIN) {
                 const int c = accept4(listener_, nullptr, nullptr, SOCK_CLOEXEC);
@@ -188,6 +206,8 @@ private:
     std::string abortAnswer_ = "Continue";
     int connections_ = 0;
     int answered_ = 0;
+    uint64_t drainRequested_ = 0;
+    uint64_t drained_ = 0;
 };
 
 // An in-memory registry for the console options.
