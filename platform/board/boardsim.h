@@ -87,6 +87,13 @@ struct BoardSpec {
     uint32_t fpgaBytes = 0;        // data bytes a configuration takes; 0: never configures
     bool fpgaConfigured = false;   // done bit set at power-up
     bool fpgaDoneStuck = false;    // the done bit stays set through the program pulse
+    // VM engine of each Orlo (simorlo.cpp): a send sets the send-busy status bit, clears
+    // it after a short machine time and raises the command-done source.  vmSilent: the
+    // engine never answers (the busy bit stays set, no source), for time-out tests.
+    // vmClockOption: bit 9 of the option register at power-up, with which the library's VM
+    // set-up takes its full path (VM clock, reset pulse, port set-up conversation).
+    bool vmSilent = false;
+    bool vmClockOption = false;
 };
 
 struct ServiceSpec {
@@ -297,7 +304,9 @@ public:
     // clock advance() sleeps and the machine's own thread runs events when they fall due.
     // Events never run inside a register access.  after() schedules an action; an
     // interrupt scheduled with interruptAfter() is raised as raiseInterrupt() does.  A
-    // running Orlo timer raises its timer source every period under the virtual clock.
+    // running Orlo timer raises its timer source every period, a doorbell is taken a few
+    // microseconds after it was rung, a VM send ends a few microseconds after it began,
+    // under either clock (simorlo.cpp).
     double now() const;
     void advance(double seconds);
     int runUntilIdle();
@@ -323,10 +332,13 @@ public:
     void postInterruptWords(int board, const std::vector<uint32_t>& words);
     // Interrupts as the driver delivers them (simirq.cpp): only while the node has an
     // enabled source.  raiseInterrupt posts the word of source 32-95 (group and bit, bits 0-21 only);
-    // raiseSpecial posts a special word (bit 31) with a group and a bit set of 22 bits.
-    // Both return false when the word was not delivered.
+    // raiseSpecial posts a special word (bit 31) with a group and a bit set of 22 bits;
+    // raiseSource delivers a source as the board's own events do (doorbells, the Orlo
+    // timer, the VM engine): its special word, then its plain word.  All return false
+    // when nothing was delivered.
     bool raiseInterrupt(int board, uint32_t source);
     bool raiseSpecial(int board, uint32_t group, uint32_t bits);
+    bool raiseSource(int board, uint32_t source);
     uint32_t droppedInterrupts(int board) const;
     uint32_t displayKey(int board, int word) const;
 

@@ -52,7 +52,12 @@ bool RamChip::copyOut(uint32_t offset, void* destination, uint32_t bytes) const
 OrloChip::OrloChip(Board* board, bool display) : board_(board), display_(display), regs_(kOrloRegisterSize / 4, 0)
 {
     regs_[kOrloControl / 4] = kControlEmulatorAbsent;   // no JTAG emulator attached
-    regs_[kOrloStatus / 4] = (board->spec.processor && !display) ? kStatusProcessor : 0u;
+    regs_[kOrloStatus / 4] = ((board->spec.processor && !display) ? kStatusProcessor : 0u) |
+                             (board->spec.vmClockOption ? kStatusVmClockSetup : 0u);
+    // The memory configuration bits report the primary Orlo's board memory: 2 or 4 MB in
+    // bits 3-4 (in units of 1 MB shifted by 18), anything else the 6 MB default (0).
+    if (!display && (board->spec.primaryMemory == 0x200000 || board->spec.primaryMemory == 0x400000))
+        regs_[kOrloMemControl / 4] = board->spec.primaryMemory >> 18;
 }
 
 uint32_t OrloChip::peek(uint32_t offset) const
@@ -61,6 +66,7 @@ uint32_t OrloChip::peek(uint32_t offset) const
     if (dword >= kOrloRegisterSize) return 0xFFFFFFFFu;
     if (dword == kOrloInterruptClear || dword == kOrloInterruptSet) return interrupts_;
     if (dword == kOrloLock) return lock_ ? 1u : 0u;
+    if (dword == kOrloTimerCounter && timerRunning_) return timerCount();
     return regs_[dword / 4];
 }
 
@@ -97,6 +103,8 @@ uint32_t OrloChip::readWord(uint32_t dword)
         return interrupts_;
     case kOrloInterruptClear:
         return interrupts_;
+    case kOrloTimerCounter:
+        return timerRunning_ ? timerCount() : regs_[dword / 4];
     default:
         return regs_[dword / 4];
     }
@@ -123,6 +131,9 @@ void OrloChip::writeWord(uint32_t dword, uint32_t bits, uint32_t laneMask)
     case kOrloLock:
         if (laneMask & 1) lock_ = (bits & 1) != 0;
         break;
+    case kOrloVpStatus: // write 1 to clear
+        regs_[dword / 4] &= ~(bits & laneMask);
+        break;
     default:
         regs_[dword / 4] = (regs_[dword / 4] & ~laneMask) | (bits & laneMask);
         break;
@@ -141,7 +152,11 @@ void OrloChip::write(uint32_t offset, int width, uint32_t value)
     if (offset >= kOrloRegisterSize) return;
     const uint32_t shift = 8 * (offset & 3);
     const uint32_t lanes = (WidthMask(width) << shift);
-    writeWord(offset & ~3u, (value & WidthMask(width)) << shift, lanes);
+    const uint32_t dword = offset & ~3u;
+    const uint32_t before = peek(dword);
+    const uint32_t bits = (value & WidthMask(width)) << shift;
+    writeWord(dword, bits, lanes);
+    afterWrite(dword, bits, lanes, before);
 }
 
 // ---------------------------------------------------------------- PCI shadow

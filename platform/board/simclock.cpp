@@ -2,6 +2,7 @@
 #include "simclock.h"
 
 #include <chrono>
+#include <thread>
 
 namespace boardsim {
 
@@ -120,7 +121,14 @@ void SimClock::startThread(std::recursive_mutex& lock)
             } else {
                 const uint64_t at = events_.begin()->first.first;
                 const uint64_t now = realNanos();
-                if (at > now) wake_.wait_for(hold, std::chrono::nanoseconds(at - now));
+                if (at <= now) continue;
+                if (at - now > kSpinNanos) {
+                    wake_.wait_for(hold, std::chrono::nanoseconds(at - now - kSpinNanos / 2));
+                } else {
+                    hold.unlock();
+                    while (!stopping_ && realNanos() < at) std::this_thread::yield();
+                    hold.lock();
+                }
             }
         }
     });

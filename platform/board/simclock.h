@@ -11,6 +11,7 @@
 
 #include "boardsim.h"
 
+#include <atomic>
 #include <condition_variable>
 #include <cstdint>
 #include <functional>
@@ -29,6 +30,8 @@ constexpr uint64_t kAccessNanos = 1000;
 constexpr uint64_t kRequestNanos = 10000;
 constexpr uint64_t kClockReadNanos = 1000;
 constexpr uint64_t kSleepTickNanos = 1000000;
+// Free-running mode: how close a due event is waited for by yielding instead of sleeping.
+constexpr uint64_t kSpinNanos = 100000;
 
 class SimClock {
 public:
@@ -65,7 +68,10 @@ public:
     std::vector<FiredEvent> log() const { return log_; }
 
     // Free-running mode: the machine's thread, started by the first event, runs events
-    // under lock when real time reaches them.  stop() ends it; the caller must not hold the lock.
+    // under lock when real time reaches them.  It sleeps on a condition variable that
+    // every schedule() signals; an event due within kSpinNanos is waited for by yielding
+    // without the lock, since a timed sleep that short ends only after the kernel's timer
+    // slack (tens of microseconds).  stop() ends it; the caller must not hold the lock.
     void startThread(std::recursive_mutex& lock);
     void stop();
 
@@ -87,7 +93,7 @@ private:
     std::recursive_mutex* lock_ = nullptr;
     std::thread thread_;
     std::condition_variable_any wake_;
-    bool stopping_ = false;
+    std::atomic<bool> stopping_{false};
 };
 
 } // namespace boardsim

@@ -7,6 +7,7 @@
 #include "simclock.h"
 
 #include <cstdint>
+#include <functional>
 #include <list>
 #include <map>
 #include <memory>
@@ -86,7 +87,9 @@ private:
     Board* board_;
 };
 
-// Register block of an Orlo: plain registers plus those that act on access.
+// Register block of an Orlo: plain registers plus those that act on access.  The
+// doorbells, the timer and the VM engine (simorlo.cpp) act on the machine's clock: a
+// write only schedules what follows, which runs as an event, never inside the write.
 class OrloChip : public SimChip {
 public:
     OrloChip(Board* board, bool display);
@@ -94,10 +97,24 @@ public:
     void write(uint32_t offset, int width, uint32_t value) override;
     uint32_t peek(uint32_t offset) const; // 32-bit word, without side effects
     void poke(uint32_t offset, uint32_t value);
+    // A source became enabled at the driver: doorbells kept pending are taken now.
+    void sourceEnabled();
 
 private:
     uint32_t readWord(uint32_t dword);
     void writeWord(uint32_t dword, uint32_t bits, uint32_t laneMask);
+
+    // simorlo.cpp
+    void afterWrite(uint32_t dword, uint32_t bits, uint32_t laneMask, uint32_t before);
+    uint32_t source(int primarySource, int displaySource) const;
+    void scheduleDoorbells();
+    void takeDoorbells();
+    void timerWritten();
+    void scheduleTimerTick();
+    uint32_t timerCount() const;
+    void vmSend();
+    void vmSendDone(uint32_t command);
+    void vmReset();
 
     Board* board_;
     bool display_;
@@ -106,6 +123,14 @@ private:
     bool lock_ = false;
     bool flushRunning_ = false;
     int32_t flushRemaining_ = 0;
+    uint64_t doorbellEvent_ = 0;  // the scheduled taking of the doorbells, 0 none
+    uint64_t timerEvent_ = 0;     // the scheduled end of the timer's period, 0 none
+    uint64_t timerStart_ = 0;     // clock time the running timer started counting
+    uint64_t timerPeriods_ = 0;   // periods it ran since
+    bool timerRunning_ = false;
+    uint64_t vmEvent_ = 0;        // the scheduled end of a send, 0 none
+    bool vmStepOpen_ = false;     // a set-up step was started and not yet acknowledged
+    bool vmSetUp_ = false;        // the port set-up was restarted since power-up
 };
 
 // Configuration bytes 0x40-0x6F of an Orlo seen through its PCI shadow window.
@@ -173,10 +198,8 @@ public:
 
 private:
     uint32_t resetState() const;
-    void scheduleTimer();
 
     Board* board_;
-    uint64_t timerTick_ = 0;    // the scheduled tick of a running timer, 0 none
 };
 
 // The Orlo's 2 KB window: memory whose word 0 is also the FPGA's data port.
@@ -364,6 +387,11 @@ struct Machine {
     // Raises an interrupt word as the driver delivers it: only while the board has an
     // enabled source; false when dropped.
     bool deliverInterrupt(int board, uint32_t word);
+    // Delivers a source raised by the board: its special word, then its plain word.
+    bool deliverSource(int board, uint32_t source);
+    // Schedules a board event at a time of the machine's clock (simclock.h) and makes
+    // sure the machine's thread runs it when the clock runs free.
+    uint64_t scheduleEvent(uint64_t at, std::string name, std::function<void()> action);
 };
 
 // What outlives a machine: the lock, the open devices (the kernel service's handle,

@@ -87,11 +87,6 @@ void BoardOrloChip::write(uint32_t offset, int width, uint32_t value)
         b.cpu.resetState = resetState() == kResetStateLast ? kResetStateHalted : kResetStateFirst;
         b.cpu.sequenceStart = b.clock->busNanos();
     }
-    if (dword == kOrloTimerControl) {
-        if (timerTick_) b.clock->cancel(timerTick_);
-        timerTick_ = 0;
-        scheduleTimer();
-    }
     if (dword == kOrloControl) {
         if (lanes & kControlFpgaProgram) {
             if (word & kControlFpgaProgram) {
@@ -127,27 +122,6 @@ uint32_t BoardOrloChip::resetState() const
     if (c.resetState < kResetStateFirst || c.resetState >= kResetStateLast) return c.resetState;
     const uint64_t steps = (board_->clock->busNanos() - c.sequenceStart) / kResetStateNanos;
     return static_cast<uint32_t>(std::min<uint64_t>(c.resetState + steps, kResetStateLast));
-}
-
-// A running timer (bit 31 and a period in ticks of 50 MHz) raises the timer bit of the
-// interrupt register and the Orlo's timer source once per period of the virtual clock.
-void BoardOrloChip::scheduleTimer()
-{
-    if (!board_->clock || board_->clock->mode() != ClockMode::Virtual) return;
-    const uint32_t control = peek(kOrloTimerControl);
-    const uint32_t period = control & kTimerControlPeriod;
-    if (!(control & kTimerControlRun) || period == 0) return;
-    const uint64_t nanos = static_cast<uint64_t>(period) * (1000000000ull / kOrloTimerHz);
-    const bool display = board_->displayRegs.get() == this;
-    const uint32_t source = display ? kTimerSourceDisplay : kTimerSourcePrimary;
-    Board* b = board_;
-    timerTick_ = b->clock->schedule(b->clock->nowNanos() + nanos, display ? "display timer" : "primary timer",
-                                    [this, b, source] {
-                                        timerTick_ = 0;
-                                        poke(kOrloInterruptSet, peek(kOrloInterruptSet) | kInterruptTimer);
-                                        b->machine->deliverInterrupt(b->index, ((source / 32) << 22) | (1u << (source % 32)));
-                                        scheduleTimer();
-                                    });
 }
 
 FpgaPortChip::FpgaPortChip(Board* board) : RamChip(kOrloPortSize), board_(board) {}

@@ -161,10 +161,14 @@ Outcome Machine::driverRequest(OpenDevice& device, uint32_t code, std::vector<ui
         return Outcome::Done;
     case HLC_DRV_SOURCE_ENABLE: {
         const uint32_t source = LoadWord(buffer, 0);
-        if (LoadWord(buffer, 4))
+        if (LoadWord(buffer, 4)) {
             board.enabledSources.insert(source);
-        else
+            // Doorbells rung while nothing could be delivered are taken now.
+            for (OrloChip* orlo : {board.primaryRegs.get(), board.displayRegs.get()})
+                if (orlo) orlo->sourceEnabled();
+        } else {
             board.enabledSources.erase(source);
+        }
         bytes = 8;
         return Outcome::Done;
     }

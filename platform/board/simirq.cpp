@@ -3,6 +3,8 @@
 #include "boardsim.h"
 #include "simcore.h"
 
+#include <string>
+#include <utility>
 
 namespace boardsim {
 
@@ -17,6 +19,29 @@ bool Machine::deliverInterrupt(int index, uint32_t word)
     b->interruptWords.push_back(word);
     completeInterruptWaits(index);
     return true;
+}
+
+bool Machine::deliverSource(int index, uint32_t source)
+{
+    Board* b = board(index);
+    if (!b || source < 32 || source > 95 || source % 32 >= 22) return false;
+    if (b->enabledSources.empty()) {
+        ++b->droppedInterrupts;
+        return false;
+    }
+    const uint32_t word = ((source / 32) << 22) | (1u << (source % 32));
+    // Both words reach the same wait, in this order, before anything else is queued.
+    b->interruptWords.push_back(0x80000000u | word);
+    b->interruptWords.push_back(word);
+    completeInterruptWaits(index);
+    return true;
+}
+
+uint64_t Machine::scheduleEvent(uint64_t at, std::string name, std::function<void()> action)
+{
+    const uint64_t sequence = clock->schedule(at, std::move(name), std::move(action));
+    clock->startThread(sim.mutex);
+    return sequence;
 }
 
 namespace {
@@ -41,6 +66,13 @@ bool BoardSim::raiseSpecial(int board, uint32_t group, uint32_t bits)
 {
     if (group > 0x1FF || bits == 0 || bits > 0x3FFFFF) return false;
     return Deliver(board, 0x80000000u | (group << 22) | bits);
+}
+
+bool BoardSim::raiseSource(int board, uint32_t source)
+{
+    SimState& s = SimState::get();
+    std::lock_guard<std::recursive_mutex> guard(s.mutex);
+    return s.m().deliverSource(board, source);
 }
 
 uint32_t BoardSim::droppedInterrupts(int board) const

@@ -152,6 +152,43 @@ int32_t DebugSetting(uint32_t node)
     return value;
 }
 
+uint32_t SlotWord(uint32_t slotBody, size_t offset)
+{
+    return slotBody + static_cast<uint32_t>(offset);
+}
+
+// The sender lets go of a posted slot whose reply it will not read: one compare-and-swap
+// turns its reply mode (as posted) into 110, and the node's completion then frees the
+// slot.  False when the node had already taken on the reply: the slot is still the
+// sender's, and the node's status follows at once.
+bool LeaveSlotToNode(uint32_t slotBody, uint32_t posted)
+{
+    uint32_t expected = posted & ~kReplyModeAnswered;
+    const uint32_t desired = (expected & 0xFFFF0000u) | IM_REPLY_NOWAIT;
+    return RingCompareExchange32(SlotWord(slotBody, offsetof(_MSG_BODY_ST, replyMode)), expected, desired);
+}
+
+// The node has taken on the reply: waits, within the communication time-out, for the
+// status it publishes next.
+bool AwaitTakenReply(uint32_t slotBody, uint32_t expected, double timeout)
+{
+    const uint32_t statusWord = SlotWord(slotBody, offsetof(_MSG_BODY_ST, status));
+    const double start = mp_time_clock(0.0);
+    while (RingRead32(statusWord) != expected) {
+        if (mp_time_clock(start) >= timeout) return false;
+        mp_time_sleep(0.0);
+    }
+    return true;
+}
+
+// The sender completes a slot it owns: control 0, status 50, in-use 0.
+void FreeSlot(uint32_t slotBody)
+{
+    RingWrite32(SlotWord(slotBody, offsetof(_MSG_BODY_ST, control)), 0);
+    RingWrite32(SlotWord(slotBody, offsetof(_MSG_BODY_ST, status)), kMsgDone);
+    RingWrite32(SlotWord(slotBody, offsetof(_MSG_BODY_ST, inUse)), 0);
+}
+
 } // namespace
 
 // ---------------------------------------------------------------- ring memory
@@ -169,6 +206,21 @@ void RingWrite32(uint32_t address, uint32_t value)
         return;
     }
     __atomic_store_n(static_cast<uint32_t*>(HostPointer(address)), value, __ATOMIC_RELEASE);
+}
+
+bool RingCompareExchange32(uint32_t address, uint32_t& expected, uint32_t desired)
+{
+    if (IsWindow(address)) {
+        const uint32_t current = HwRead32(address, 0);
+        if (current != expected) {
+            expected = current;
+            return false;
+        }
+        HwWrite32(address, 0, desired);
+        return true;
+    }
+    return __atomic_compare_exchange_n(static_cast<uint32_t*>(HostPointer(address)), &expected, desired, false,
+                                       __ATOMIC_SEQ_CST, __ATOMIC_ACQUIRE);
 }
 
 void RingReadBlock(uint32_t address, void* destination, uint32_t bytes)
@@ -242,7 +294,10 @@ void im_msg_log_error(_MSG_ST* msg, int32_t code, const char* text)
 
 void im_msg_end(_MSG_ST* msg)
 {
-    if (msg->body.error == 0) return;
+    // A reply may carry an error of an earlier command posted without a wait (the
+    // thread's pending error) in its record while its own result word is 0: that error is
+    // filed too, or it would never reach the caller.
+    if (msg->body.error == 0 && msg->body.err.code == 0) return;
     _MSG_ERR_ST record = msg->body.err;
     if (record.code == 0) record.code = msg->body.error;
     // Senders on several threads may fail at once: the first one files its error whole,
@@ -423,8 +478,13 @@ void im_msg_send(_MSG_ST* msg, uint32_t deviceId, uint32_t threadId, uint32_t co
 
     if (mode == IM_REPLY_NOWAIT) return;
     if (msg->body.error != 0) {
-        // The message stays posted; nobody waits for its event.
+        // The message stays posted, but nobody waits for its reply: the event goes back,
+        // and whoever completes the slot frees it.
         im_msg_dequeue_synch_cmd(&event);
+        if (!LeaveSlotToNode(slotBody, msg->body.replyMode)) {
+            AwaitTakenReply(slotBody, mode == IM_REPLY_POLL_FOR_READY ? kMsgReady : kMsgDone, mp_sys_timeout(3));
+            FreeSlot(slotBody);
+        }
         return;
     }
     im_msg_get(record, static_cast<uint32_t>(slot), msg, mode, event);
@@ -442,8 +502,9 @@ int im_msg_get(_NODE_MAIN_RESOURCE_ST* record, uint32_t slot, _MSG_ST* msg, uint
         return -1;
     }
     const uint32_t slotBody = RingSlotAddress(record->commRing, slot);
-    const uint32_t statusWord = slotBody + offsetof(_MSG_BODY_ST, status);
+    const uint32_t statusWord = SlotWord(slotBody, offsetof(_MSG_BODY_ST, status));
     const uint32_t expected = mode == IM_REPLY_POLL_FOR_READY ? kMsgReady : kMsgDone;
+    const uint32_t posted = msg->body.replyMode;
     const double timeout = mp_sys_timeout(3);
     const double start = mp_time_clock(0.0);
     double elapsed = 0.0;
@@ -456,8 +517,11 @@ int im_msg_get(_NODE_MAIN_RESOURCE_ST* record, uint32_t slot, _MSG_ST* msg, uint
             if (elapsed >= 0.002) mp_time_sleep(0.001);
         }
     } else if (InKernelTask()) {
-        // A kernel task never times out: it lets the other tasks run meanwhile.
+        // The node's own tasks may run on this thread: test the event and let the tasks
+        // of other priorities run, until the reply or the time-out.
         while (!arrived()) {
+            elapsed = mp_time_clock(start);
+            if (elapsed >= timeout) break;
             if (WaitForSingleObject(event, 0) != WAIT_OBJECT_0) TaskYieldOtherPriority(-1);
         }
     } else {
@@ -474,18 +538,14 @@ int im_msg_get(_NODE_MAIN_RESOURCE_ST* record, uint32_t slot, _MSG_ST* msg, uint
     }
 
     bool ok = arrived();
+    // Set once the slot is handed to the node: from then on the sender never touches it.
+    bool leftToNode = false;
     if (!ok) {
         char description[512];
         Describe(msg, description, sizeof description);
         const int32_t setting = DebugSetting(node);
-        if (setting == 0) {
-            im_print_msg(0, "\nTimeout for:\n%s\nState : 0x%lx\n\n", description,
-                         static_cast<unsigned long>(RingRead32(statusWord)));
-            const uint32_t system = ((node >> 4) & 15) - 1;
-            const uint32_t board = (node & 15) - 1;
-            g_hooks.sysDiag(system, board, 0, im_getenv(node, "DIAGDUMPFILE"));
-            im_msg_log_error(msg, HLC_ERR_TIMEOUT, "Error incomplete response");
-        } else {
+        bool giveUp = true;
+        if (setting != 0) {
             im_print_msg(0,
                          "\n\nTimeout after %4.1f seconds\nin Synchronous command on Node 0x%lx at index %ld for state %s\n%s\n",
                          elapsed, static_cast<unsigned long>(node), static_cast<long>(slot), ModeName(mode), "");
@@ -502,10 +562,25 @@ int im_msg_get(_NODE_MAIN_RESOURCE_ST* record, uint32_t slot, _MSG_ST* msg, uint
                 im_print_msg(0, "But recovered after %4.1f\n", mp_time_clock(start));
                 if (event) WaitForSingleObject(event, 0);
                 ok = true;
+                giveUp = false;
+            }
+        }
+        if (giveUp && LeaveSlotToNode(slotBody, posted)) {
+            leftToNode = true;
+            if (setting == 0) {
+                im_print_msg(0, "\nTimeout for:\n%s\nState : 0x%lx\n\n", description,
+                             static_cast<unsigned long>(RingRead32(statusWord)));
+                const uint32_t system = ((node >> 4) & 15) - 1;
+                const uint32_t board = (node & 15) - 1;
+                g_hooks.sysDiag(system, board, 0, im_getenv(node, "DIAGDUMPFILE"));
             } else {
                 im_print_msg(setting, "%s\n", description);
-                im_msg_log_error(msg, HLC_ERR_TIMEOUT, "Error incomplete response");
             }
+            im_msg_log_error(msg, HLC_ERR_TIMEOUT, "Error incomplete response");
+        } else if (giveUp) {
+            // The node took on the reply just as the wait ended: its reply is the answer.
+            ok = AwaitTakenReply(slotBody, expected, timeout);
+            if (!ok) im_msg_log_error(msg, HLC_ERR_TIMEOUT, "Error incomplete response");
         }
     }
 
@@ -513,14 +588,14 @@ int im_msg_get(_NODE_MAIN_RESOURCE_ST* record, uint32_t slot, _MSG_ST* msg, uint
     im_msg_dequeue_synch_cmd(&event);
     if (ok) {
         // The reply never runs past the fifteen slots of the caller's message.
-        const uint32_t counts = RingRead32(slotBody + offsetof(_MSG_BODY_ST, counts));
+        const uint32_t counts = RingRead32(SlotWord(slotBody, offsetof(_MSG_BODY_ST, counts)));
         uint32_t replySlots = counts >> 16;
         if (replySlots > kMsgMaxParams) replySlots = kMsgMaxParams;
         RingReadBlock(slotBody, &msg->body, replySlots * 8 + kMsgHeaderBytes);
+        // The caller's message keeps the reply mode it was sent with.
+        msg->body.replyMode = posted;
     }
-    RingWrite32(slotBody + offsetof(_MSG_BODY_ST, control), 0);
-    RingWrite32(statusWord, kMsgDone);
-    RingWrite32(slotBody + offsetof(_MSG_BODY_ST, inUse), 0);
+    if (!leftToNode) FreeSlot(slotBody);
     return ok ? 0 : -1;
 }
 

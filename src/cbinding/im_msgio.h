@@ -30,6 +30,15 @@ constexpr uint32_t IM_REPLY_NOWAIT = 110;
 constexpr uint32_t IM_REPLY_POLL = 120;
 constexpr uint32_t IM_REPLY_POLL_FOR_READY = 125;
 
+// Reply mode word, bit 31: set by the node with one compare-and-swap when it takes on the
+// reply of a slot whose sender waits (modes 120 and 125).  A sender that gives up waiting
+// turns the mode into 110 with one compare-and-swap on the same word instead.  Whichever
+// swap comes first decides who frees the slot: a node that answered leaves it to the
+// sender (which finds the reply and frees it); a sender that gave up leaves it to the
+// node (which then completes it as a mode-110 message and frees it).  The reply node
+// (bits 16-23) and the mode (bits 0-15) keep their places.
+constexpr uint32_t kReplyModeAnswered = 0x80000000u;
+
 // Slot status.
 constexpr uint32_t kMsgPosted = 10;
 constexpr uint32_t kMsgReceived = 20;
@@ -119,6 +128,11 @@ uint32_t RingRead32(uint32_t address);
 void RingWrite32(uint32_t address, uint32_t value);
 void RingReadBlock(uint32_t address, void* destination, uint32_t bytes);
 void RingWriteBlock(uint32_t address, const void* source, uint32_t bytes);
+// Compare-and-swap of one ring word: true when it held `expected` and now holds `desired`;
+// false with the word's value in `expected` otherwise.  Atomic for a ring in host memory;
+// on a board window it is a read and a write, the board's processor being outside the
+// host's atomic operations.
+bool RingCompareExchange32(uint32_t address, uint32_t& expected, uint32_t desired);
 inline uint32_t RingHeaderWord(uint32_t header, uint32_t word)
 {
     return RingRead32(header + 4 * word);
@@ -164,20 +178,20 @@ constexpr uint32_t IM_SYNC_POLL = 1;        // wait for completion (mode 120)
 constexpr uint32_t IM_SYNC_NOWAIT = 2;      // mode 110
 constexpr uint32_t IM_SYNC_READY = 3;       // wait for "ready" (mode 125)
 
-uint32_t im_msg_start(_MSG_ST* msg, uint32_t opcode, uint32_t count, const char* function);
-void im_msg_send(_MSG_ST* msg, uint32_t deviceId, uint32_t threadId, uint32_t control, uint32_t syncType);
-int32_t im_msg_cmd_error(const _MSG_ST* msg);
-void im_msg_log_error(_MSG_ST* msg, int32_t code, const char* text);
-void im_msg_end(_MSG_ST* msg);
+HLC_API uint32_t im_msg_start(_MSG_ST* msg, uint32_t opcode, uint32_t count, const char* function);
+HLC_API void im_msg_send(_MSG_ST* msg, uint32_t deviceId, uint32_t threadId, uint32_t control, uint32_t syncType);
+HLC_API int32_t im_msg_cmd_error(const _MSG_ST* msg);
+HLC_API void im_msg_log_error(_MSG_ST* msg, int32_t code, const char* text);
+HLC_API void im_msg_end(_MSG_ST* msg);
 
 // Reads the reply of a get-error command; see the modes below.  `out` must hold 4 bytes
 // (mode 2), 80 (mode 4), 32 (mode 8) or kMsgErrorTextBytes (mode 12).  Only the reply's
 // own slots count (the high half of the counts word): a text whose slot the reply did
 // not fill is empty, and a reply without slots gives code 0.
 constexpr uint32_t kMsgErrorTextBytes = 128;
-int32_t im_msg_get_error_item(_MSG_ST* msg, uint32_t mode, void* out);
+HLC_API int32_t im_msg_get_error_item(_MSG_ST* msg, uint32_t mode, void* out);
 
-int im_msg_hook_handler(uint32_t node);
+HLC_API int im_msg_hook_handler(uint32_t node);
 int MvpToHostHandler(_HALCYRA_HOOK_LIST* list);
 
 // Internal steps, callable for tests and the ring server.

@@ -43,13 +43,23 @@ constexpr uint32_t kOrloTimerControl = 0x2050;      // bit 31 running, bits 0-30
 constexpr uint32_t kOrloMemControl = 0x2058;
 constexpr uint32_t kOrloVmListPointer = 0x2060;
 constexpr uint32_t kOrloVmListControl = 0x2068;
+constexpr uint32_t kOrloVmLineCounter = 0x2078;
 constexpr uint32_t kOrloVmBlock = 0x2800;           // VM block 0x2808-0x2860
 constexpr uint32_t kOrloBusControl = 0x2868;        // write posting: flush and busy bits
 constexpr uint32_t kOrloStatus = 0x2870;            // options and capabilities
 constexpr uint32_t kOrloAccessTiming = 0x28A0;
-constexpr uint32_t kOrloVpControl = 0x3030;
-constexpr uint32_t kOrloVpStatus = 0x3038;
-constexpr uint32_t kOrloVtControl = 0x3820;
+// VM engine: the command and its two data words go out over the VM port on a send.
+constexpr uint32_t kOrloVmCommand = 0x3000;         // low byte the command code, bits 8-15 flags
+constexpr uint32_t kOrloVmData1 = 0x3008;
+constexpr uint32_t kOrloVmData2 = 0x3010;
+constexpr uint32_t kOrloVmNodeId = 0x3018;          // bits 0-3: the port id the board was given
+constexpr uint32_t kOrloVmReceived = 0x3020;        // received word (read to acknowledge)
+constexpr uint32_t kOrloVmPort = 0x3028;            // VM port register, bits 0-9
+constexpr uint32_t kOrloVpControl = 0x3030;         // VM control
+constexpr uint32_t kOrloVpStatus = 0x3038;          // VM status: bits are cleared by writing them
+constexpr uint32_t kOrloVmChannelControl = 0x3040;  // bits 4-7 channel mask
+constexpr uint32_t kOrloVtControl = 0x3820;         // VM timing control
+constexpr uint32_t kOrloVmLastLine = 0x3838;
 
 // ---- bits -------------------------------------------------------------------------------
 
@@ -59,6 +69,8 @@ constexpr uint32_t kControlFpgaDone = 0x20;
 constexpr uint32_t kControlFpgaProgram = 0x40000000u;
 // kOrloInterruptSet / kOrloInterruptClear
 constexpr uint32_t kInterruptTimer = 0x1;
+constexpr uint32_t kInterruptDoorbellAlternate = 0x2;  // board-to-host doorbell of a host-served node
+constexpr uint32_t kInterruptDoorbell = 0x20;          // host doorbell of a host-served node
 constexpr uint32_t kInterruptCpuStart = 0x400000;   // starts the board processor
 constexpr uint32_t kInterruptEmulatorClear = 0x1000000;
 constexpr uint32_t kInterruptCacheFlush = 0x40000000u;
@@ -73,12 +85,47 @@ constexpr int kTimerSourcePrimary = 42;
 constexpr int kTimerSourceDisplay = 74;
 constexpr uint32_t kTimerControlRun = 0x80000000u;
 constexpr uint32_t kTimerControlPeriod = 0x7FFFFFFFu;
+// Interrupt sources the board driver raises for the doorbells (primary Orlo, display Orlo).
+constexpr int kDoorbellSourcePrimary = 37;
+constexpr int kDoorbellSourceDisplay = 69;
+constexpr int kDoorbellAlternateSourcePrimary = 33;
+constexpr int kDoorbellAlternateSourceDisplay = 65;
+// kOrloVpControl
+constexpr uint32_t kVmControlEnable = 0x1;
+constexpr uint32_t kVmControlSend = 0x2;            // writing it starts a send of the command
+// kOrloVpStatus
+constexpr uint32_t kVmStatusStepDone = 0x2;         // the set-up step was acknowledged
+constexpr uint32_t kVmStatusSetupAgain = 0x4;       // the VM port needs its set-up again
+constexpr uint32_t kVmStatusSendBusy = 0x8;
+constexpr uint32_t kVmStatusCommand = 0x10;         // a command was received
+constexpr uint32_t kVmStatusWord = 0x20;            // a word was received
+constexpr uint32_t kVmStatusBusy = 0x80;
+constexpr uint32_t kVmStatusOverrun = 0x100;
+constexpr uint32_t kVmStatusPortReady = 0x800;
+// kOrloVmCommand flags
+constexpr uint32_t kVmCommandCode = 0xFF;
+constexpr uint32_t kVmCommandData1Valid = 0x100;
+constexpr uint32_t kVmCommandData2Valid = 0x200;
+constexpr uint32_t kVmCommandStepStart = 0x400;     // set-up: first send of an id step
+constexpr uint32_t kVmCommandStepStartAlt = 0x800;  // set-up: first send of a search step
+constexpr uint32_t kVmCommandStepRepeat = 0x1000;   // set-up: a following send of the step
+constexpr uint32_t kVmCommandStepMark = 0x2000;
+constexpr uint32_t kVmCommandSetup = 0x4000;        // the command belongs to the port set-up
+// kOrloVtControl
+constexpr uint32_t kVtControlReset = 0x1;           // a pulse restarts the port set-up
+constexpr uint32_t kVtControlContinuous = 0x2;
+constexpr uint32_t kVtControlOddLine = 0x10;
+// The VM engine raises its command-done source when a send completes.
+constexpr int kVmDoneSourcePrimary = 51;
+constexpr int kVmDoneSourceDisplay = 83;
 // kOrloBusControl
 constexpr uint32_t kBusWritePostingFlush = 0x200;
 constexpr uint32_t kBusWritePostingBusy = 0x400;
 // kOrloStatus
 constexpr uint32_t kStatusProcessor = 0x40;         // the board carries its own processor
 constexpr uint32_t kStatusCapability = 0x100;
+constexpr uint32_t kStatusVmClockSetup = 0x200;     // the VM set-up programs the VM clock first
+constexpr uint32_t kStatusVmResend = 0x2000;        // the VM server resends after a busy port
 constexpr uint32_t kStatusPortOption = 0x8000;
 
 // Mailbox words of the board processor's start-up handshake.
@@ -91,3 +138,23 @@ constexpr uint32_t kProcessorStartedSignal = 33;
 constexpr uint32_t kResetStateFirst = 4;
 constexpr uint32_t kResetStateLast = 10;
 constexpr uint32_t kResetStateHalted = 11;
+
+// ---- external port: grab interrupt sources of the grab module (byte offsets in the port
+// window; each byte register sits in the low byte of its own 8-byte step) -----------------
+
+// Module type 1: source word at 0x620 (low byte) and 0x628 (high byte), control pair at
+// 0x5F0/0x5F8; its grab source is bit 11, acknowledged by a pulse of control bit 15.
+constexpr uint32_t kExtGrabSourceLow1 = 0x620;
+constexpr uint32_t kExtGrabSourceHigh1 = 0x628;
+constexpr uint32_t kExtGrabControlLow = 0x5F0;
+constexpr uint32_t kExtGrabControlHigh = 0x5F8;
+// Module types 2 and 34: source word at 0x2F0/0x2F8 (bit 15).
+constexpr uint32_t kExtGrabSourceLow2 = 0x2F0;
+constexpr uint32_t kExtGrabSourceHigh2 = 0x2F8;
+constexpr uint32_t kExtGrabAckBit = 0x8000;
+// Module types 3-5: two status bytes (sources from bit 16 and from bit 21) and one clear
+// register per source 16, 21, 26 and 31, 0x100 apart.
+constexpr uint32_t kExtGrabStatusA = 0x10;
+constexpr uint32_t kExtGrabStatusB = 0x110;
+constexpr uint32_t kExtGrabClearFirst = 0x20;
+constexpr uint32_t kExtGrabClearStep = 0x100;

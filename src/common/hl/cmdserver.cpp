@@ -65,13 +65,7 @@ void CompleteUnexecuted(_MSG_BODY_ST* msg, int32_t code)
             msg->err = _MSG_ERR_ST{};
             mp_err_log(&msg->err, code, nullptr, "Command server");
         }
-        if (Mode(msg) == IM_REPLY_POLL) {
-            mp_msg_reply(msg, code);
-        } else {
-            msg->error = code;
-            __atomic_store_n(&msg->status, kMsgReady, __ATOMIC_RELEASE);
-            mp_interrupt_send(((msg->replyMode >> 16) & 0xFF) | 0x80000000u);
-        }
+        mp_msg_reply(msg, code);   // status 50, or "ready" (30) for mode 125
         return;
     }
     mp_msg_complete(msg);

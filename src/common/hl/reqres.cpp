@@ -9,8 +9,10 @@
 #include "task.h"
 
 #include <cstdio>
-#include <cstdlib>
 #include <cstring>
+#include <new>
+#include <set>
+#include <string>
 
 namespace {
 
@@ -45,7 +47,57 @@ bool IsPredefinedThread(uint32_t id)
     return local == 0x40000010u || local == 0x400000C0u || local == 0x400000D0u;
 }
 
-uint32_t ReplyMode(const _MSG_BODY_ST* msg) { return msg->replyMode & 0xFFFF; }
+// Texts built by mp_res_log_error_debug.  An error record points at its text, and the
+// record is copied on into the reply slot, the thread's first and pending records and
+// the sync object's record, which outlive the command and its request resource: so each
+// distinct text is kept once, never changed, until the library unloads.  Guarded by the
+// kernel critical section (command servers of several nodes log at once).
+std::set<std::string>& DebugTexts()
+{
+    static std::set<std::string> texts;
+    return texts;
+}
+
+// The kept copy of the text, null when no more can be kept.
+const char* KeepDebugText(const char* text)
+{
+    const char* kept = nullptr;
+    TaskBeginMutex();
+    try {
+        std::set<std::string>& texts = DebugTexts();
+        auto found = texts.find(text);
+        if (found == texts.end() && texts.size() < kResDebugTexts) found = texts.insert(text).first;
+        if (found != texts.end()) kept = found->c_str();
+    } catch (const std::bad_alloc&) {
+        kept = nullptr;
+    }
+    TaskEndMutex();
+    return kept;
+}
+
+uint32_t ReplyMode(const _MSG_BODY_ST* msg) { return __atomic_load_n(&msg->replyMode, __ATOMIC_ACQUIRE) & 0xFFFF; }
+
+bool SenderWaits(uint32_t mode) { return mode == IM_REPLY_POLL || mode == IM_REPLY_POLL_FOR_READY; }
+
+enum class ReplyTaker { Sender, Node, Nobody };
+
+// Who takes the slot's reply.  For a slot whose sender waits, the node marks the reply
+// mode word as answered with one compare-and-swap; the sender, when it gives up waiting,
+// turns the mode into 110 with one compare-and-swap on the same word.  Sender: the mark
+// is set, the sender reads the reply and frees the slot.  Node: nobody waits (mode 110
+// from the start, or the sender gave up): the node frees the slot.  Nobody: the reply was
+// already given; the slot is no longer the node's to touch.
+ReplyTaker TakeReply(_MSG_BODY_ST* msg)
+{
+    uint32_t word = __atomic_load_n(&msg->replyMode, __ATOMIC_ACQUIRE);
+    for (;;) {
+        if (!SenderWaits(word & 0xFFFF)) return ReplyTaker::Node;
+        if (word & kReplyModeAnswered) return ReplyTaker::Nobody;
+        if (__atomic_compare_exchange_n(&msg->replyMode, &word, word | kReplyModeAnswered, false, __ATOMIC_SEQ_CST,
+                                        __ATOMIC_ACQUIRE))
+            return ReplyTaker::Sender;
+    }
+}
 
 } // namespace
 
@@ -107,19 +159,34 @@ const char* mp_err_func(const _MSG_ERR_ST* record)
 
 // ---------------------------------------------------------------- replies
 
-void mp_msg_reply(_MSG_BODY_ST* msg, int32_t code)
+int mp_msg_reply(_MSG_BODY_ST* msg, int32_t code)
 {
-    msg->error = code;
-    // The sender reads the reply once it sees the status: everything else first.
-    __atomic_store_n(&msg->status, kMsgDone, __ATOMIC_RELEASE);
-    if (__atomic_load_n(&msg->inUse, __ATOMIC_ACQUIRE) != 0)
-        mp_interrupt_send(((msg->replyMode >> 16) & 0xFF) | 0x80000000u);
+    switch (TakeReply(msg)) {
+    case ReplyTaker::Sender: {
+        const uint32_t word = __atomic_load_n(&msg->replyMode, __ATOMIC_ACQUIRE);
+        const uint32_t replyNode = (word >> 16) & 0xFF;
+        msg->error = code;
+        // The sender reads the reply once it sees the status: everything else first.  A
+        // sender waiting for "ready" is answered with that status.
+        __atomic_store_n(&msg->status, (word & 0xFFFF) == IM_REPLY_POLL_FOR_READY ? kMsgReady : kMsgDone,
+                         __ATOMIC_RELEASE);
+        if (__atomic_load_n(&msg->inUse, __ATOMIC_ACQUIRE) != 0) mp_interrupt_send(replyNode | 0x80000000u);
+        return 1;
+    }
+    case ReplyTaker::Node:
+        msg->error = code;
+        __atomic_store_n(&msg->status, kMsgDone, __ATOMIC_RELEASE);
+        __atomic_store_n(&msg->inUse, 0u, __ATOMIC_RELEASE);
+        return 0;
+    case ReplyTaker::Nobody:
+        break;
+    }
+    return 0;
 }
 
 void mp_msg_complete(_MSG_BODY_ST* msg)
 {
-    __atomic_store_n(&msg->status, kMsgDone, __ATOMIC_RELEASE);
-    __atomic_store_n(&msg->inUse, 0u, __ATOMIC_RELEASE);
+    mp_msg_reply(msg, msg->error);
 }
 
 void mp_msg_wait_for_wr_posting_empty(_NODE_MAIN_RESOURCE_ST* record)
@@ -181,26 +248,20 @@ void _mp_res_log_error(MP_RESOURCE_ST* resource, int32_t code, const char* text)
 
 void mp_res_log_error_debug(MP_RESOURCE_ST* resource, int32_t code, const char* text, const char* file, int line)
 {
-    static char* buffer = static_cast<char*>(std::malloc(kResDebugTextBytes));
-    if (!buffer) {
-        _mp_res_log_error(resource, code, "Insufficient memory to log the error");
-        return;
-    }
-    // Only the first error of a command is kept, so a later one leaves the buffer alone.
+    // Only the first error of a command is kept, so a later one builds nothing.
     if (!resource || code == 0 || resource->err.code != 0) return;
-    // The buffer is shared by the command servers of every node, each on its own thread.
-    TaskBeginMutex();
-    const char* base = text ? text : mp_err_default(code);
+    char built[kResDebugTextBytes];
     size_t used = 0;
     auto append = [&](const char* part) {
         const size_t n = std::strlen(part);
         if (used + n + 1 > kResDebugTextBytes) return false;
-        std::memcpy(buffer + used, part, n);
+        std::memcpy(built + used, part, n);
         used += n;
-        buffer[used] = '\0';
+        built[used] = '\0';
         return true;
     };
-    buffer[0] = '\0';
+    built[0] = '\0';
+    const char* base = text ? text : mp_err_default(code);
     if (base) append(base);
     if (file) {
         const char* slash = std::strrchr(file, '/');
@@ -211,8 +272,8 @@ void mp_res_log_error_debug(MP_RESOURCE_ST* resource, int32_t code, const char* 
             append(part);
         }
     }
-    _mp_res_log_error(resource, code, buffer);
-    TaskEndMutex();
+    const char* kept = KeepDebugText(built);
+    _mp_res_log_error(resource, code, kept ? kept : "Insufficient memory to log the error");
 }
 
 void mp_res_free(MP_RESOURCE_ST* resource)
@@ -223,30 +284,28 @@ void mp_res_free(MP_RESOURCE_ST* resource)
     _MSG_BODY_ST* msg = resource->msg;
     if (thread && thread->firstError.code == 0) thread->firstError = resource->err;
     if (msg && ReplyMode(msg) == IM_REPLY_POLL) {
-        if (thread && thread->pendingError.code != 0)
-            msg->err = thread->pendingError;
+        const _MSG_ERR_ST pending = thread ? thread->pendingError : _MSG_ERR_ST{};
+        if (pending.code != 0)
+            msg->err = pending;
         else if (resource->err.code != 0)
             msg->err = resource->err;
         else
             msg->err = _MSG_ERR_ST{};
         if (thread) thread->pendingError = _MSG_ERR_ST{};
-        mp_msg_reply(msg, resource->err.code);
+        // A sender that gave up waiting gets no reply (its slot is freed here): the errors
+        // then wait for the thread's next synchronous command, as for a command nobody
+        // waits on.
+        if (mp_msg_reply(msg, resource->err.code) == 0 && thread)
+            thread->pendingError = pending.code != 0 ? pending : resource->err;
     } else if (msg) {
         if (thread && thread->pendingError.code == 0) thread->pendingError = resource->err;
         if (resource->size == kResReplySize && resource->sync) {
             g_sync.setError(resource->sync, &resource->err);
             g_sync.setState(resource->sync, kMsgDone);
         }
-        if (ReplyMode(msg) == IM_REPLY_POLL_FOR_READY) {
-            // Its sender waits for "ready" and frees the slot itself; status 50 here
-            // would leave it waiting until its time-out.
-            msg->error = resource->err.code;
-            __atomic_store_n(&msg->status, kMsgReady, __ATOMIC_RELEASE);
-            if (__atomic_load_n(&msg->inUse, __ATOMIC_ACQUIRE) != 0)
-                mp_interrupt_send(((msg->replyMode >> 16) & 0xFF) | 0x80000000u);
-        } else {
-            mp_msg_complete(msg);
-        }
+        // A sender waiting for "ready" gets it and frees the slot itself; any other slot
+        // is completed and freed here.
+        mp_msg_reply(msg, resource->err.code);
     }
     if (resource->sync) g_sync.release(resource->sync);
     resource->sync = nullptr;

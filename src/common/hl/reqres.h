@@ -26,8 +26,11 @@ struct MP_THREAD_ST;
 
 // Reply size of a command's resource.
 constexpr uint32_t kResReplySize = 256;
-// Length of the buffer of mp_res_log_error_debug.
+// Longest text of mp_res_log_error_debug, with its zero.
 constexpr uint32_t kResDebugTextBytes = 160;
+// Distinct texts mp_res_log_error_debug keeps; past them it logs
+// "Insufficient memory to log the error".
+constexpr uint32_t kResDebugTexts = 1024;
 
 struct MP_RESOURCE_ST {
     uint32_t node;
@@ -84,26 +87,32 @@ void mp_res_set_sync_ops(const MpSyncOps* ops);
 // ---- errors (any thread) ------------------------------------------------------------
 
 // Default text of a code: null for 0, "Unknown/Undefined error code" outside -1..-15.
-const char* mp_err_default(int32_t code);
+HLC_API const char* mp_err_default(int32_t code);
 // First error wins: only an empty record takes code, this node and the text (or the
 // default text); the function only when given.
-void mp_err_log(_MSG_ERR_ST* record, int32_t code, const char* text, const char* function);
+HLC_API void mp_err_log(_MSG_ERR_ST* record, int32_t code, const char* text, const char* function);
 // Copies an error of source (when it holds one) with the node set to this node.
-void mp_err_update(const _MSG_ERR_ST* source, _MSG_ERR_ST* destination);
+HLC_API void mp_err_update(const _MSG_ERR_ST* source, _MSG_ERR_ST* destination);
 // Copies an error into buffers: the message (79 characters and a zero) into
 // destination->message and the name (31 and a zero) into destination->function, which
 // must point at buffers of 80 and 32 bytes.
-void mp_err_copy(const _MSG_ERR_ST* source, _MSG_ERR_ST* destination);
+HLC_API void mp_err_copy(const _MSG_ERR_ST* source, _MSG_ERR_ST* destination);
 // The message or function pointer in this address space, null when the code is 0.
-const char* mp_err_msg(const _MSG_ERR_ST* record);
-const char* mp_err_func(const _MSG_ERR_ST* record);
+HLC_API const char* mp_err_msg(const _MSG_ERR_ST* record);
+HLC_API const char* mp_err_func(const _MSG_ERR_ST* record);
 
 // ---- replies (the command server's task, or whoever completes a slot) ---------------
 
-// Error word = code, status 50; a slot still in use rings the reply node's doorbell
-// with the alternate bit.
-void mp_msg_reply(_MSG_BODY_ST* msg, int32_t code);
-// Completes a slot nobody waits on: status 50, in-use 0.
+// Answers the slot with the code.  A sender that waits (reply mode 120, or 125 for
+// "ready") gets its reply: the mode word is marked answered (kReplyModeAnswered), then
+// error word = code and status 50 (30 for mode 125); a slot still in use rings the reply
+// node's doorbell with the alternate bit; the sender frees the slot.  Returns 1.  When
+// nobody waits (mode 110, or a sender that gave up waiting and turned the mode into 110)
+// the slot is completed and freed here (status 50, in-use 0), and when the slot was
+// already answered it is left alone; both return 0.
+int mp_msg_reply(_MSG_BODY_ST* msg, int32_t code);
+// Completes a slot with its own error word: as mp_msg_reply, so that a sender that still
+// waits is answered and any other slot is freed (status 50, in-use 0).
 void mp_msg_complete(_MSG_BODY_ST* msg);
 // Waits until the node's Orlo has no write posting left.
 void mp_msg_wait_for_wr_posting_empty(_NODE_MAIN_RESOURCE_ST* record);
@@ -120,8 +129,9 @@ int mp_res_ok(MP_RESOURCE_ST* resource);
 void mp_res_free(MP_RESOURCE_ST* resource);
 // First error wins.
 void _mp_res_log_error(MP_RESOURCE_ST* resource, int32_t code, const char* text);
-// As _mp_res_log_error, with the source file's base name and the line appended.  The
-// text is built in one buffer shared by every node, under the kernel critical section.
+// As _mp_res_log_error, with the source file's base name and the line appended (each
+// part only while the text stays within kResDebugTextBytes).  Every error record keeps its
+// own text: the texts are kept unchanged until the library unloads, one copy of each.
 void mp_res_log_error_debug(MP_RESOURCE_ST* resource, int32_t code, const char* text, const char* file, int line);
 int mp_res_init(uint32_t node);
 

@@ -79,10 +79,10 @@ void mp_sync_install();
 void mp_sync_reply_error_item(_MSG_BODY_ST* msg, _MSG_ERR_ST* record, uint32_t mode);
 
 // ---- exports ----------------------------------------------------------------------------
-uint32_t imSyncAlloc(uint32_t thread, uint32_t* sync);
-int32_t imSyncFree(uint32_t thread, uint32_t sync);
-int32_t imSyncGetError(uint32_t thread, uint32_t sync, uint32_t mode, void* out);
-int32_t imSyncHost(uint32_t thread, uint32_t sync, uint32_t state);
-int32_t imSyncThread(uint32_t thread, uint32_t sync, uint32_t state);
-int32_t imSyncControl(uint32_t thread, uint32_t sync, uint32_t type, double value);
-int32_t imThrNop(uint32_t thread, uint32_t sync);
+HLC_API uint32_t imSyncAlloc(uint32_t thread, uint32_t* sync);
+HLC_API int32_t imSyncFree(uint32_t thread, uint32_t sync);
+HLC_API int32_t imSyncGetError(uint32_t thread, uint32_t sync, uint32_t mode, void* out);
+HLC_API int32_t imSyncHost(uint32_t thread, uint32_t sync, uint32_t state);
+HLC_API int32_t imSyncThread(uint32_t thread, uint32_t sync, uint32_t state);
+HLC_API int32_t imSyncControl(uint32_t thread, uint32_t sync, uint32_t type, double value);
+HLC_API int32_t imThrNop(uint32_t thread, uint32_t sync);

@@ -202,6 +202,21 @@ void mp_thr_destroy(MP_THREAD_OBJ_ST* object)
     if (b) mp_buf_free(b);
 }
 
+void mp_thr_destroy_node(uint32_t node)
+{
+    node &= 0xFF;
+    for (;;) {
+        MP_THREAD_OBJ_ST* object = nullptr;
+        TaskBeginMutex();
+        for (MP_THREAD_OBJ_ST* t : g_objects)
+            if (t && (t->server.node & 0xFF) == node) object = t;
+        TaskEndMutex();
+        if (!object) break;
+        mp_thr_destroy(object);
+    }
+    mp_thr_reap();
+}
+
 // ---------------------------------------------------------------- handlers
 
 void mp_ThrAlloc(_MSG_BODY_ST* msg)

@@ -55,6 +55,8 @@ MP_THREAD_OBJ_ST* mpThrAlloc(MP_RESOURCE_ST* resource, uint32_t node, uint32_t o
 void mp_thr_destroy(MP_THREAD_OBJ_ST* thread);
 // Frees the objects whose command servers have ended since they were freed.
 void mp_thr_reap();
+// Destroys every thread object of a node (its runtime's end, on the node's kernel).
+void mp_thr_destroy_node(uint32_t node);
 
 void mp_ThrAlloc(_MSG_BODY_ST* msg);
 void mp_ThrControl(_MSG_BODY_ST* msg);
@@ -66,10 +68,10 @@ void mp_ThrInquire(_MSG_BODY_ST* msg);
 void mp_thread_install();
 
 // ---- exports ----------------------------------------------------------------------------
-uint32_t imThrAlloc(uint32_t device, uint32_t attributes, uint32_t* thread);
-int32_t imThrCancel(uint32_t thread);
-int32_t imThrControl(uint32_t thread, uint32_t type, double value);
-int32_t imThrFree(uint32_t thread);
-int32_t imThrGetError(uint32_t thread, uint32_t mode, void* out);
-int32_t imThrHalt(uint32_t thread, int32_t argument);
-int32_t imThrInquire(uint32_t thread, uint32_t type, void* out);
+HLC_API uint32_t imThrAlloc(uint32_t device, uint32_t attributes, uint32_t* thread);
+HLC_API int32_t imThrCancel(uint32_t thread);
+HLC_API int32_t imThrControl(uint32_t thread, uint32_t type, double value);
+HLC_API int32_t imThrFree(uint32_t thread);
+HLC_API int32_t imThrGetError(uint32_t thread, uint32_t mode, void* out);
+HLC_API int32_t imThrHalt(uint32_t thread, int32_t argument);
+HLC_API int32_t imThrInquire(uint32_t thread, uint32_t type, void* out);

@@ -2,6 +2,7 @@
 
 #include "timersrv.h"
 
+#include "hwaccess.h"
 #include "task.h"
 #include "timer.h"
 
@@ -11,10 +12,6 @@
 namespace {
 
 std::atomic<TimerServerNodeHook> gNodeHook{nullptr};
-
-void WriteRegister(volatile uint8_t* block, uint32_t offset, uint32_t value) {
-    *reinterpret_cast<volatile uint32_t*>(block + offset) = value;
-}
 
 } // namespace
 
@@ -29,7 +26,7 @@ void MpTimerServer(void* nodeRecord) {
 
     // The primary Orlo's timer when the node has that Orlo, else the display Orlo's.
     int source;
-    volatile uint8_t* registers;
+    uint32_t registers;
     uint32_t* tickCounter;
     uint32_t* pendingTicks;
     if (node.primaryPresent) {
@@ -49,8 +46,8 @@ void MpTimerServer(void* nodeRecord) {
 
     int32_t signal = node.getSignal(nodeRecord, source);
     if (!TaskValidateSema(signal)) {
-        WriteRegister(registers, kOrloTimerCounter, 0);
-        WriteRegister(registers, kOrloTimerControl, 0);
+        HwWrite32(registers, kOrloTimerCounter, 0);
+        HwWrite32(registers, kOrloTimerControl, 0);
         return;
     }
 
@@ -59,11 +56,11 @@ void MpTimerServer(void* nodeRecord) {
     // differ between x87 and SSE arithmetic), so the result is rounded.
     double frequency = *node.frequency;
     uint32_t reload = static_cast<uint32_t>(std::llround(1.0 / (1.0 / frequency))) & 0x7FFFFFFFu;
-    WriteRegister(registers, kOrloTimerCounter, reload);
-    WriteRegister(registers, kOrloTimerControl, reload);
+    HwWrite32(registers, kOrloTimerCounter, reload);
+    HwWrite32(registers, kOrloTimerControl, reload);
     *tickCounter = 0;
-    WriteRegister(registers, kOrloTimerControl, reload);
-    WriteRegister(registers, kOrloTimerControl, reload | kTimerControlRun);
+    HwWrite32(registers, kOrloTimerControl, reload);
+    HwWrite32(registers, kOrloTimerControl, reload | kTimerControlRun);
     TimerInit(0);
     *pendingTicks = 1;
     if (node.timerRunning) *node.timerRunning = 1;

@@ -2,15 +2,19 @@
 #include "wiring_parts.h"
 
 #include "consolepipe.h"
+#include "devhandlers.h"
+#include "syshandlers.h"
 #include "halcyraini.h"
 #include "hosthooks.h"
 #include "hwlock.h"
 #include "im_msgio.h"
+#include "nodeinit.h"
 #include "nodelist.h"
 #include "procstubs.h"
 #include "syncobj.h"
 #include "task.h"
 #include "thread.h"
+#include "timersrv.h"
 
 #include <atomic>
 #include <mutex>
@@ -94,12 +98,6 @@ uint32_t MvpToVirtual(_NODE_MAIN_RESOURCE_ST* record, uint32_t address)
     return mp_util_mvp_to_virtual(node, address);
 }
 
-// The board-to-host message interrupt posts the reply events of the hook list's node.
-void MessageHandler(_HALCYRA_HOOK_LIST* list)
-{
-    MvpToHostHandler(list);
-}
-
 // Members whose library function stands elsewhere in the core (node list, board queries,
 // board processor, address conversion, lock, doorbell, signals and sleep) are filled by
 // the core's own installers after this table.
@@ -107,22 +105,59 @@ HlcBoardHooks LibraryBoardHooks()
 {
     const HlcBoardHooks& builtin = HlcBuiltinBoardHooks();
     HlcBoardHooks h = builtin;
-    // The node runtime start-up on the interrupt process thread and the board
-    // processor's information block are not part of the library yet: built-in.
-    h.initNodeRuntime = builtin.initNodeRuntime;
-    h.initInfo = builtin.initInfo;
+    h.initNodeRuntime = mp_init_halcyra;
+    h.exitNodeRuntime = mp_exit_halcyra;
+    h.releaseGlobalState = mp_exit_global;
+    h.initInfo = mp_inquire_init_info;
     h.exitTasking = ExitTasking;
     h.setTaskPriority = TaskSetPriority;
     h.semaCheck = SemaCheck;
     h.semaReset = SemaReset;
     h.semaSignal = SemaSignal;
     h.mvpToVirtual = MvpToVirtual;
-    h.messageHandler = MessageHandler;
+    h.hookMessageHandler = im_msg_hook_handler;
     h.timeout = mp_sys_timeout;
     return h;
 }
 
+// ---- timer server -------------------------------------------------------------------------
+
+int32_t TimerSignal(void* nodeRecord, int source)
+{
+    const auto* record = static_cast<const _NODE_MAIN_RESOURCE_ST*>(nodeRecord);
+    return mp_interrupt_get_signal(static_cast<uint32_t>(record->nodeNumber) & 0xFF, static_cast<uint32_t>(source));
+}
+
+bool TimerNode(void* nodeRecord, TimerServerNode* node)
+{
+    auto* record = static_cast<_NODE_MAIN_RESOURCE_ST*>(nodeRecord);
+    if (!record || !record->nodeState || !node) return false;
+    _NODE_ST* state = record->nodeState;
+    node->frequency = &state->cpuFrequency;
+    node->primaryPresent = state->orlo[0].present != 0;
+    node->displayPresent = state->orlo[1].present != 0;
+    node->primaryRegisters = record->primaryRegs;
+    node->displayRegisters = record->displayRegs;
+    node->primaryTickCounter = &record->primaryTimerTicks;
+    node->primaryPendingTicks = &state->pendingTimerTicks[0];
+    node->displayTickCounter = &record->displayTimerTicks;
+    node->displayPendingTicks = &state->pendingTimerTicks[1];
+    node->timerRunning = &state->timerRunning;
+    node->getSignal = TimerSignal;
+    node->resetPreviousTime = mp_time_reset_prev_time;
+    return true;
+}
+
 // ---- ini rewrite probe --------------------------------------------------------------------
+
+// What the ini reader needs of a node open before its first PCI access is the library's
+// global start-up; a full open of the out-of-range pair (14, 14) would only leave an
+// error in the last-error record that the caller never caused.
+int GlobalStartUp(uint32_t, uint32_t, uint32_t, uint32_t, uint32_t* id)
+{
+    if (id) *id = 0;
+    return mp_init_halcyra(0);
+}
 
 void InstallIniProbe()
 {
@@ -134,6 +169,7 @@ void InstallIniProbe()
     probe.productId = mp_sys_get_product_id;
     probe.displayMode = HlcLibraryDisplayMode;
     probe.sleep = mp_time_sleep;
+    probe.devAlloc = GlobalStartUp;
     HalcyraIniSetProbe(&probe);
 }
 
@@ -158,6 +194,9 @@ void HlcWireLibrary()
     mp_proc_install();
     mp_sync_install();
     mp_thread_install();
+    mp_dev_install();
+    mp_sys_install();
+    TimerSetServerNodeHook(TimerNode);
     g_wired = true;
 }
 

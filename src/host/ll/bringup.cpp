@@ -385,7 +385,10 @@ int32_t im_board_shutdown(uint32_t nodeArg)
         HlcCloseProcessShared();
     }
     if (hooks.removeNode(node) != 0) status = 1;
-    if (hooks.openedNodes() == 0) hooks.exitTasking();
+    if (hooks.openedNodes() == 0) {
+        hooks.releaseGlobalState();
+        hooks.exitTasking();
+    }
     im_close_pipe();
     return status;
 }

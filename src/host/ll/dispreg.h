@@ -15,26 +15,26 @@
 constexpr uint32_t kDacReferenceKHz = 114544;    // 8 x 14318 kHz
 constexpr uint32_t kDacMinimumKHz = 14320;
 
-uint32_t PyxReadRegisterByByte(uint32_t node, uint32_t offset);
-uint32_t PyxReadRegisterByShort(uint32_t node, uint32_t offset);
-uint32_t PyxReadRegisterByLong(uint32_t node, uint32_t offset);
-void PyxWriteRegisterByByte(uint32_t node, uint32_t offset, uint32_t value);
-void PyxWriteRegisterByShort(uint32_t node, uint32_t offset, uint32_t value);
-void PyxWriteRegisterByLong(uint32_t node, uint32_t offset, uint32_t value);
+HLC_API uint32_t PyxReadRegisterByByte(uint32_t node, uint32_t offset);
+HLC_API uint32_t PyxReadRegisterByShort(uint32_t node, uint32_t offset);
+HLC_API uint32_t PyxReadRegisterByLong(uint32_t node, uint32_t offset);
+HLC_API void PyxWriteRegisterByByte(uint32_t node, uint32_t offset, uint32_t value);
+HLC_API void PyxWriteRegisterByShort(uint32_t node, uint32_t offset, uint32_t value);
+HLC_API void PyxWriteRegisterByLong(uint32_t node, uint32_t offset, uint32_t value);
 
 // Palette (1) and cursor colours (64-67) are 24-bit triples 0xRRGGBB addressed by index;
 // the cursor RAM (11) takes a 10-bit index.
-uint32_t DacReadRegisterByLongIndex(uint32_t node, uint32_t reg, uint32_t index);
-uint32_t DacReadRegisterByByte(uint32_t node, uint32_t reg);   // low 8 bits
-uint32_t DacReadRegisterByLong(uint32_t node, uint32_t reg);
-void DacWriteRegisterByLongIndex(uint32_t node, uint32_t reg, uint32_t index, uint32_t value);
-void DacWriteRegisterByByte(uint32_t node, uint32_t reg, uint32_t value);
-void DacWriteRegisterByLong(uint32_t node, uint32_t reg, uint32_t value);
+HLC_API uint32_t DacReadRegisterByLongIndex(uint32_t node, uint32_t reg, uint32_t index);
+HLC_API uint32_t DacReadRegisterByByte(uint32_t node, uint32_t reg);   // low 8 bits
+HLC_API uint32_t DacReadRegisterByLong(uint32_t node, uint32_t reg);
+HLC_API void DacWriteRegisterByLongIndex(uint32_t node, uint32_t reg, uint32_t index, uint32_t value);
+HLC_API void DacWriteRegisterByByte(uint32_t node, uint32_t reg, uint32_t value);
+HLC_API void DacWriteRegisterByLong(uint32_t node, uint32_t reg, uint32_t value);
 
-uint32_t VgaReadRegisterByByteIndex(uint32_t node, uint32_t offset, uint32_t index);
-uint32_t VgaReadRegisterByByte(uint32_t node, uint32_t offset);
-void VgaWriteRegisterByByteIndex(uint32_t node, uint32_t offset, uint32_t index, uint32_t value);
-void VgaWriteRegisterByByte(uint32_t node, uint32_t offset, uint32_t value);
+HLC_API uint32_t VgaReadRegisterByByteIndex(uint32_t node, uint32_t offset, uint32_t index);
+HLC_API uint32_t VgaReadRegisterByByte(uint32_t node, uint32_t offset);
+HLC_API void VgaWriteRegisterByByteIndex(uint32_t node, uint32_t offset, uint32_t index, uint32_t value);
+HLC_API void VgaWriteRegisterByByte(uint32_t node, uint32_t offset, uint32_t value);
 
 // M, N and P for a frequency; returns the frequency reached in kHz.  A request of 0,
 // which no doubling brings into the VCO range, is computed for kDacMinimumKHz.

@@ -140,7 +140,7 @@ extern uint32_t HostBridgeId;
 
 // Reads the file on the first call and returns the global record; later calls return it
 // at once. quiet non-zero suppresses "@echo." output. 0 when the data could not be built.
-_HALCYRA_INI_ST* HalcyraIniGetFile(int quiet);
+HLC_API _HALCYRA_INI_ST* HalcyraIniGetFile(int quiet);
 // Reads the ini data (nothing may be loaded) from the file at knownPath, found when
 // null, or from content when given (the text the file is about to hold; the path is kept
 // as the file's). The global record, or 0 after the failure messages.
@@ -150,16 +150,16 @@ _HALCYRA_INI_ST* HalcyraIniLoad(const char* knownPath, const std::string* conten
 char* FindHalcyraIniFile();
 // The first record (global one first) whose NodeId is node; the global record when none
 // is; 0 when nothing is loaded.
-_HALCYRA_INI_ST* HalcyraIniForThisNode(uint32_t node);
+HLC_API _HALCYRA_INI_ST* HalcyraIniForThisNode(uint32_t node);
 // One setting of a node (see the description of the accessors in halcyraini.cpp).
-uint32_t HalcyraIniReadTag(uint32_t node, const char* keyword, uint32_t* out);
-uint32_t HalcyraIniWriteTag(uint32_t node, const char* keyword, uint32_t value);
+HLC_API uint32_t HalcyraIniReadTag(uint32_t node, const char* keyword, uint32_t* out);
+HLC_API uint32_t HalcyraIniWriteTag(uint32_t node, const char* keyword, uint32_t value);
 // The text of a setting as written in the file (a number in decimal); null when the
 // setting is unset or is a linked connection list. Valid while the data is loaded.
-const char* HalcyraIniReadText(uint32_t node, const char* keyword);
+HLC_API const char* HalcyraIniReadText(uint32_t node, const char* keyword);
 // Frees the chain from record on (0 or the global record: everything, and nothing is
 // loaded afterwards).
-void HalcyraIniFree(_HALCYRA_INI_ST* record);
+HLC_API void HalcyraIniFree(_HALCYRA_INI_ST* record);
 // A new record, zeroed or a copy of `from` (its next link cleared), known to the ring
 // iterators as a record; 0 without memory. Every record of the chain is made here and
 // freed by HalcyraIniFree.
@@ -207,6 +207,8 @@ _HALCYRA_INI_ST* HalcyraIniSetNode();
 int HalcyraIniMatchNode(uint32_t nodeId, _PCI_FOUND_DEVICE** device, _HALCYRA_INI_ST** record);
 // Forgets that this process has rewritten the sections (tests start each case afresh).
 void HalcyraIniForgetRescan();
+// True once this process has rewritten the sections: the file is trusted from then on.
+bool HalcyraIniRescanned();
 // Runs the library's global start-up through the probe's device open (14, 14, 0, 1) when
 // one is installed; a call made while it runs does nothing.
 void HalcyraIniLibraryStartUp();

@@ -949,3 +949,8 @@ void HalcyraIniForgetRescan()
 {
     g_rescanned = false;
 }
+
+bool HalcyraIniRescanned()
+{
+    return g_rescanned;
+}

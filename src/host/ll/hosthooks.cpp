@@ -85,6 +85,11 @@ int NoRuntime(uint32_t)
     return 0;
 }
 void NoExit() {}
+// Without a node runtime, ending one only ends the thread's task kernel.
+void NoExitRuntime(uint32_t)
+{
+    HlcGetBoardHooks().exitTasking();
+}
 int NoPriority(int)
 {
     return 0;
@@ -190,6 +195,7 @@ constexpr HlcBoardHooks BuiltinBoardHooks()
 {
     HlcBoardHooks h{};
     h.initNodeRuntime = NoRuntime;
+    h.exitNodeRuntime = NoExitRuntime;
     h.exitTasking = NoExit;
     h.setTaskPriority = NoPriority;
     h.getSignal = NoSignal;
@@ -204,6 +210,7 @@ constexpr HlcBoardHooks BuiltinBoardHooks()
     h.removeNode = NoRemove;
     h.openedNodes = NoOpened;
     h.freeNodeResources = NoFreeResources;
+    h.releaseGlobalState = NoExit;
     h.resetHaltBoard = nullptr;
     h.startLocalCpu = nullptr;
     h.lockCheck = nullptr;
@@ -216,7 +223,7 @@ constexpr HlcBoardHooks BuiltinBoardHooks()
     h.productId = UndefinedProduct;
     h.boardMemSize = NoMemorySize;
     h.biosInfo = NoBios;
-    h.messageHandler = nullptr;
+    h.hookMessageHandler = nullptr;
     h.timeout = DefaultTimeout;
     h.sleep = ThreadSleep;
     return h;
@@ -236,7 +243,7 @@ int HlcSetBoardHooks(const HlcBoardHooks& hooks)
     required.startLocalCpu = NoFreeResources;
     required.lockCheck = [](_NODE_MAIN_RESOURCE_ST*) { return 0; };
     required.lockReset = NoFreeResources;
-    required.messageHandler = [](_HALCYRA_HOOK_LIST*) {};
+    required.hookMessageHandler = [](uint32_t) { return 0; };
     if (!HlcEveryMemberSet(required)) return -1;
     g_boardHooks = hooks;
     return 0;

@@ -134,6 +134,9 @@ struct _PCI_FOUND_DEVICE;
 struct HlcBoardHooks {
     // node runtime: process
     int (*initNodeRuntime)(uint32_t node);                        // mp_init_halcyra: 0 ok
+    // The node's runtime ends on its interrupt process thread when the thread stops: what
+    // the start-up made for the node goes, then the thread's task kernel.
+    void (*exitNodeRuntime)(uint32_t node);
     void (*exitTasking)();                                        // TaskExitTasking
     int (*setTaskPriority)(int priority);                         // TaskSetPriority: old priority
     // signal table (process and open) and driver semaphores (any)
@@ -152,6 +155,8 @@ struct HlcBoardHooks {
     int (*removeNode)(uint32_t node);                             // mp_sys_remove_node: 0 ok
     int (*openedNodes)();                                         // mp_sys_opened_node
     void (*freeNodeResources)(_NODE_MAIN_RESOURCE_ST* record);    // predefined buffers and heaps
+    // After the last node's shut-down: the global node state and its time-out table go.
+    void (*releaseGlobalState)();
     // board processor (null: built-in register sequences): open
     void (*resetHaltBoard)(_NODE_MAIN_RESOURCE_ST* record);       // mp_sys_rst_hlt_board
     void (*startLocalCpu)(_NODE_MAIN_RESOURCE_ST* record);        // mp_sys_start_local_cpu
@@ -169,8 +174,10 @@ struct HlcBoardHooks {
     // mp_sys_get_board_mem_size: decodes the memory configuration value (byte for model 5)
     uint32_t (*boardMemSize)(uint32_t product, const void* config);
     void (*biosInfo)(_NODE_MAIN_RESOURCE_ST* record);             // mp_sys_get_bios_info
-    // the board-to-host message handler hooked on source 160 (null: none): process
-    void (*messageHandler)(_HALCYRA_HOOK_LIST* list);             // im_msg_hook_handler
+    // Hooks the board-to-host message handler on the node's board-to-host interrupt
+    // (im_msg_hook_handler: source 33, or 65 without a primary Orlo); 0 hooked.  Null:
+    // none.  Open.
+    int (*hookMessageHandler)(uint32_t node);
     // time: any
     double (*timeout)(int entry);                                 // time-out table of imNodeSt, seconds
     void (*sleep)(double seconds);                                // mp_time_sleep

@@ -190,7 +190,7 @@ DWORD ProcessThread(void* parameter)
         HANDLE objects[2] = {context->stopEvent, context->wordSemaphore};
         const DWORD which = WaitForMultipleObjects(2, objects, FALSE, INFINITE);
         if (which == WAIT_OBJECT_0) {
-            HlcGetBoardHooks().exitTasking();
+            HlcGetBoardHooks().exitNodeRuntime(context->node);
             return 0;
         }
         if (which != WAIT_OBJECT_0 + 1) return 1;
@@ -421,7 +421,8 @@ void HalcyraDispatchInterruptWord(_HALCYRA_ISR_INFO* context, uint32_t word)
             const uint32_t source = group * 32 + bit;
             const int32_t signal = hooks.getSignal(node, source);
             const bool bound = signal != -1;
-            if (bound && hooks.takeSignalPending(node, source)) hooks.semaSignal(node, signal);
+            // The signal is signalled by its number: the core finds its semaphore.
+            if (bound && hooks.takeSignalPending(node, source)) hooks.semaSignal(node, static_cast<int32_t>(source));
             const int old = hooks.setTaskPriority(kCallPriority);
             for (_HALCYRA_HOOK_REC* r = list->firstHook; r;) {
                 _HALCYRA_HOOK_REC* next = r->next;

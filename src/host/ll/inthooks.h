@@ -76,19 +76,19 @@ extern _HALCYRA_ISR_INFO* pHalcyraIsrInfo;
 // unhooks every source 32-160 of the node, function 0 with a source unhooks it, any
 // other function hooks it.  With a semaphore pointer whose handle is 0 a semaphore is
 // created and written back; a non-zero handle is used as it is.
-int HalcyraHookInterruptFunction(uint32_t node, HalcyraHookFunction function, int32_t source, HANDLE* semaphore,
+HLC_API int HalcyraHookInterruptFunction(uint32_t node, HalcyraHookFunction function, int32_t source, HANDLE* semaphore,
                                  void* userData);
 // One source: the source list after hooking, 0 after unhooking or on failure.
 _HALCYRA_HOOK_LIST* ScanAndSetHalcyraHookList(uint32_t node, HalcyraHookFunction function, int32_t source,
                                               HANDLE* semaphore, void* userData);
 
-_HALCYRA_HOOK_LIST* HalcyraGetHookList(uint32_t node, int32_t source);
-_HALCYRA_HOOK_REC* HalcyraGetNextHookFunction(_HALCYRA_HOOK_LIST* list, _HALCYRA_HOOK_REC** cursor);
-HANDLE HalcyraGetHandleEvent(_HALCYRA_HOOK_REC* record);
-HalcyraHookFunction HalcyraGetFuncPtr(_HALCYRA_HOOK_REC* record);
-void* HalcyraGetUsrDataPtr(_HALCYRA_HOOK_REC* record);
-uint32_t HalcyraGetHookInterruptType(_HALCYRA_HOOK_LIST* list);
-uint32_t HalcyraGetInterruptType(_HALCYRA_HOOK_REC* record);
+HLC_API _HALCYRA_HOOK_LIST* HalcyraGetHookList(uint32_t node, int32_t source);
+HLC_API _HALCYRA_HOOK_REC* HalcyraGetNextHookFunction(_HALCYRA_HOOK_LIST* list, _HALCYRA_HOOK_REC** cursor);
+HLC_API HANDLE HalcyraGetHandleEvent(_HALCYRA_HOOK_REC* record);
+HLC_API HalcyraHookFunction HalcyraGetFuncPtr(_HALCYRA_HOOK_REC* record);
+HLC_API void* HalcyraGetUsrDataPtr(_HALCYRA_HOOK_REC* record);
+HLC_API uint32_t HalcyraGetHookInterruptType(_HALCYRA_HOOK_LIST* list);
+HLC_API uint32_t HalcyraGetInterruptType(_HALCYRA_HOOK_REC* record);
 
 // The node's interrupt context, null when the node has none.
 _HALCYRA_ISR_INFO* HalcyraGetIsrInfo(uint32_t node);

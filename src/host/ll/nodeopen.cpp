@@ -491,9 +491,7 @@ _NODE_ST* InitRemoteNode(_NODE_MAIN_RESOURCE_ST* record, uint32_t kind)
     }
     if (kind != 2) {
         ScanAndSetHalcyraHookList(node, HalcyraListOnly(), static_cast<int32_t>(kHalcyraSpecialSource), nullptr, nullptr);
-        if (hooks.messageHandler)
-            HalcyraHookInterruptFunction(node, hooks.messageHandler, static_cast<int32_t>(kHalcyraSpecialSource), nullptr,
-                                         nullptr);
+        if (hooks.hookMessageHandler) hooks.hookMessageHandler(node);
         for (uint32_t regs : {record->primaryRegs, record->displayRegs})
             if (regs) HwWrite32(regs, kOrloInterruptSet, 1);
         if (kind == 1 && record->primaryRegs)
@@ -531,9 +529,13 @@ void HlcCopyPlatformFields(_NODE_MAIN_RESOURCE_ST* to, const _NODE_MAIN_RESOURCE
     to->chipFrame = from->chipFrame;
     to->dmaRegions = from->dmaRegions;
     to->nodeArea = from->nodeArea;
-    to->commRing = from->commRing;
-    to->doorbellArea = from->doorbellArea;
-    to->ringHeader = from->ringHeader;
+    // A ring that the node's runtime made in host memory for a host-served node stays
+    // when the other record knows none.
+    if (from->ringHeader || !to->ringHeader) {
+        to->commRing = from->commRing;
+        to->doorbellArea = from->doorbellArea;
+        to->ringHeader = from->ringHeader;
+    }
     to->displayMemoryWord = from->displayMemoryWord;
 }
 

@@ -35,7 +35,7 @@ struct _NODE_MAIN_RESOURCE_ST {
     uint32_t primaryMemorySize;       // word 8
     uint32_t primaryMemory;           // word 9 board memory window
     uint32_t primaryRegs;             // word 10 16 KB register window
-    uint32_t reserved11;              // word 11
+    uint32_t primaryTimerTicks;       // word 11 interrupts counted by the timer server
     uint32_t primaryPort;             // word 12 2 KB window (external port)
     uint32_t* primaryIrqMask;         // word 13 interrupt-enable mask word
     uint32_t primaryServer[216];      // words 14-229 interrupt server state; 16 servers started
@@ -44,7 +44,7 @@ struct _NODE_MAIN_RESOURCE_ST {
     uint32_t displayMemorySize;       // word 231
     uint32_t displayMemory;           // word 232
     uint32_t displayRegs;             // word 233
-    uint32_t reserved234;             // word 234
+    uint32_t displayTimerTicks;       // word 234
     uint32_t displayPort;             // word 235
     uint32_t* displayIrqMask;         // word 236
     uint32_t displayServer[216];      // words 237-452; 239 servers started
@@ -174,9 +174,10 @@ struct _NODE_ST {
     uint32_t hostGrabWidth;                 // word 259
     uint32_t reserved260[17];
     uint32_t keepInterrupts;                // word 277
-    uint32_t reserved278;
+    uint32_t timerRunning;                  // word 278 the timer server runs the Orlo timer
     int32_t commState;                      // word 279 -1 waiting, 1 running (shell ready)
-    uint32_t reserved280[4];
+    uint32_t pendingTimerTicks[2];          // words 280-281 ticks for the timer server: primary, display
+    uint32_t reserved282[2];
     int32_t protectSema;                    // word 284
     int32_t bufferSema;                     // word 285
     int32_t copySema;                       // word 286
@@ -227,6 +228,7 @@ HLC_STATE_WORD(digitizerList, 252);
 HLC_STATE_WORD(digitizerShared, 258);
 HLC_STATE_WORD(hostGrabWidth, 259);
 HLC_STATE_WORD(keepInterrupts, 277);
+HLC_STATE_WORD(timerRunning, 278);
 HLC_STATE_WORD(commState, 279);
 HLC_STATE_WORD(protectSema, 284);
 HLC_STATE_WORD(bufferSema, 285);

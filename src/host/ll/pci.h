@@ -59,30 +59,30 @@ extern int RedoInit;
 
 uint8_t InitDefaultAccessType(uint8_t request);
 
-int PciConfigReadByte(uint8_t access, uint8_t bus, uint8_t device, uint8_t function, uint8_t reg, uint8_t* value);
-int PciConfigReadWord(uint8_t access, uint8_t bus, uint8_t device, uint8_t function, uint8_t reg, uint16_t* value);
-int PciConfigReadDword(uint8_t access, uint8_t bus, uint8_t device, uint8_t function, uint8_t reg, uint32_t* value);
-int PciConfigWriteByte(uint8_t access, uint8_t bus, uint8_t device, uint8_t function, uint8_t reg, uint8_t value);
-int PciConfigWriteWord(uint8_t access, uint8_t bus, uint8_t device, uint8_t function, uint8_t reg, uint16_t value);
-int PciConfigWriteDword(uint8_t access, uint8_t bus, uint8_t device, uint8_t function, uint8_t reg, uint32_t value);
+HLC_API int PciConfigReadByte(uint8_t access, uint8_t bus, uint8_t device, uint8_t function, uint8_t reg, uint8_t* value);
+HLC_API int PciConfigReadWord(uint8_t access, uint8_t bus, uint8_t device, uint8_t function, uint8_t reg, uint16_t* value);
+HLC_API int PciConfigReadDword(uint8_t access, uint8_t bus, uint8_t device, uint8_t function, uint8_t reg, uint32_t* value);
+HLC_API int PciConfigWriteByte(uint8_t access, uint8_t bus, uint8_t device, uint8_t function, uint8_t reg, uint8_t value);
+HLC_API int PciConfigWriteWord(uint8_t access, uint8_t bus, uint8_t device, uint8_t function, uint8_t reg, uint16_t value);
+HLC_API int PciConfigWriteDword(uint8_t access, uint8_t bus, uint8_t device, uint8_t function, uint8_t reg, uint32_t value);
 
 // The exported families: the sized operations (size 1, 2 or 4 bytes) with access type 4
 // (the entry point argument is ignored), 2 and 1.
-int PciConfigRead32(uint32_t entry, uint8_t bus, uint8_t device, uint8_t function, uint8_t reg, uint32_t size,
+HLC_API int PciConfigRead32(uint32_t entry, uint8_t bus, uint8_t device, uint8_t function, uint8_t reg, uint32_t size,
                     uint32_t* value);
-int PciConfigWrite32(uint32_t entry, uint8_t bus, uint8_t device, uint8_t function, uint8_t reg, uint32_t size,
+HLC_API int PciConfigWrite32(uint32_t entry, uint8_t bus, uint8_t device, uint8_t function, uint8_t reg, uint32_t size,
                      uint32_t value);
-int PciConfigReadInt(uint8_t bus, uint8_t device, uint8_t function, uint8_t reg, uint32_t size, uint32_t* value);
-int PciConfigWriteInt(uint8_t bus, uint8_t device, uint8_t function, uint8_t reg, uint32_t size, uint32_t value);
-int PciConfigReadIo(uint8_t bus, uint8_t device, uint8_t function, uint8_t reg, uint32_t size, uint32_t* value);
-int PciConfigWriteIo(uint8_t bus, uint8_t device, uint8_t function, uint8_t reg, uint32_t size, uint32_t value);
+HLC_API int PciConfigReadInt(uint8_t bus, uint8_t device, uint8_t function, uint8_t reg, uint32_t size, uint32_t* value);
+HLC_API int PciConfigWriteInt(uint8_t bus, uint8_t device, uint8_t function, uint8_t reg, uint32_t size, uint32_t value);
+HLC_API int PciConfigReadIo(uint8_t bus, uint8_t device, uint8_t function, uint8_t reg, uint32_t size, uint32_t* value);
+HLC_API int PciConfigWriteIo(uint8_t bus, uint8_t device, uint8_t function, uint8_t reg, uint32_t size, uint32_t value);
 
 // BIOS entry points: nothing to call here.
 int CallPciBiosService(uint32_t function, void* registers);
 int CallPciBiosService32(uint32_t function, void* registers);
 int GetBios32Service(uint32_t service, void* entry);
 uint32_t GetBios32EntryPoint();
-int PciSetHwInt(uint8_t bus, uint8_t deviceFunction, uint8_t pin, uint8_t irq);
+HLC_API int PciSetHwInt(uint8_t bus, uint8_t deviceFunction, uint8_t pin, uint8_t irq);
 
 int CheckPciBios(_TPciBios* record);
 int CheckPciBios32(void* record12);

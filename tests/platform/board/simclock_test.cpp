@@ -137,7 +137,9 @@ TEST_F(SimClockTest, RunningOrloTimerRaisesItsSourceOncePerPeriod)
     HwWrite32(regs, kOrloTimerControl, kTimerControlRun | 50000);   // 1 ms at 50 MHz
     sim.advance(0.0035);
     ASSERT_TRUE(done.isSet());
-    EXPECT_EQ(buffer[1], 1u);   // the wait took the first tick; the next ones queue
+    EXPECT_EQ(buffer[1], 2u);   // the wait took the first tick's two words; the next ones queue
+    EXPECT_EQ(buffer[2], 0x80000000u | (1u << 22) | (1u << 10));   // special word of source 42
+    EXPECT_EQ(buffer[3], (1u << 22) | (1u << 10));
     EXPECT_EQ(HwRead32(regs, kOrloInterruptSet) & kInterruptTimer, kInterruptTimer);
     const std::vector<FiredEvent> ticks = sim.events();
     ASSERT_EQ(ticks.size(), 3u);

@@ -10,6 +10,7 @@
 #include "hosthooks.h"
 #include "hwlock.h"
 #include "nodeopen.h"
+#include "task.h"
 #include "w32sync.h"
 
 #include <gtest/gtest.h>
@@ -22,6 +23,7 @@
 #include <vector>
 
 using boardsim::BoardSim;
+using boardsim::HwAccess;
 using boardsim::HwArea;
 using boardsim::HwOp;
 using boardsim::Topology;
@@ -228,9 +230,93 @@ TEST_F(MsgIoTest, NodeThatNeverAnswersTimesOutWithDiagnostics)
     EXPECT_EQ(im_msg_cmd_error(&msg), -11);
     EXPECT_STREQ(msg.body.err.message, "Error incomplete response");
     EXPECT_EQ(g_diag, (std::vector<std::string>{"0,0"}));
-    EXPECT_EQ(Slot(0)->inUse, 0u);          // the sender frees the slot after a time-out
-    EXPECT_EQ(Slot(0)->control, 0u);
+    // The node may still hold the slot: the sender leaves it to the node's completion.
+    EXPECT_EQ(Slot(0)->inUse, 1u);
+    EXPECT_EQ(Slot(0)->replyMode, (kNode << 16) | IM_REPLY_NOWAIT);
+    EXPECT_EQ(msg.body.replyMode, (kNode << 16) | IM_REPLY_POLL);
     EXPECT_EQ(SyncCmdList.ActiveCount(), 0u);
+}
+
+// The node's side of a reply as the ring format has it: it marks the reply mode word as
+// answered, then publishes the status.
+bool NodeTakesReply(_MSG_BODY_ST* body, uint32_t status)
+{
+    uint32_t word = __atomic_load_n(&body->replyMode, __ATOMIC_ACQUIRE);
+    if ((word & 0xFFFF) == IM_REPLY_NOWAIT) return false;
+    if (!__atomic_compare_exchange_n(&body->replyMode, &word, word | kReplyModeAnswered, false, __ATOMIC_SEQ_CST,
+                                     __ATOMIC_ACQUIRE))
+        return false;
+    __atomic_store_n(&body->status, status, __ATOMIC_RELEASE);
+    return true;
+}
+
+TEST_F(MsgIoTest, ReplyTakenAsTheWaitEndsIsTheAnswer)
+{
+    // The debug setting is read right after the wait has ended: the node answers there.
+    HlcHostHookOverride host;
+    host.table.iniReadInt = [](uint32_t, const char*, int32_t*) {
+        _MSG_BODY_ST* body = Slot(0);
+        std::memcpy(body->param[0], "\x2a\0\0\0", 4);
+        body->counts = 1u << 16;
+        EXPECT_TRUE(NodeTakesReply(body, kMsgDone));
+        return 1;
+    };
+    ASSERT_EQ(host.Install(), 0);
+    _MSG_ST msg{};
+    im_msg_start(&msg, 20, 0, "imBufInquire");
+    im_msg_send(&msg, kNode << 16, 0, 0, IM_SYNC_POLL);
+    EXPECT_EQ(im_msg_cmd_error(&msg), 0);
+    EXPECT_EQ(im_msg_get_long(&msg, 0), 42);
+    EXPECT_TRUE(g_diag.empty());
+    EXPECT_EQ(Slot(0)->inUse, 0u);   // the sender's to free
+    EXPECT_EQ(msg.body.replyMode, (kNode << 16) | IM_REPLY_POLL);
+}
+
+TEST_F(MsgIoTest, KernelTaskReplyWaitEndsWithTheTimeOut)
+{
+    int32_t code = 0;
+    std::string message;
+    testwait::Thread sender;
+    sender.Start([&] {
+        ASSERT_EQ(TaskInitTasking(), 1);
+        _MSG_ST msg{};
+        im_msg_start(&msg, 20, 1, "imBufInquire");
+        im_msg_put_long(&msg, 0, 0x5a);
+        im_msg_send(&msg, kNode << 16, 0, 0, IM_SYNC_POLL);
+        code = im_msg_cmd_error(&msg);
+        message = msg.body.err.message ? msg.body.err.message : "";
+        TaskExitTasking();
+    }, "the kernel task sender");
+    sender.Join();
+    EXPECT_EQ(code, -11);
+    EXPECT_EQ(message, "Error incomplete response");
+    EXPECT_EQ(g_diag, (std::vector<std::string>{"0,0"}));
+    EXPECT_EQ(Slot(0)->inUse, 1u);
+    EXPECT_EQ(Slot(0)->replyMode & 0xFFFF, IM_REPLY_NOWAIT);
+    EXPECT_EQ(SyncCmdList.ActiveCount(), 0u);
+}
+
+TEST_F(MsgIoTest, KernelTaskGetsTheReply)
+{
+    ServeOnce([](_MSG_BODY_ST* body) {
+        std::memcpy(body->param[0], "\x07\0\0\0", 4);
+        body->counts = 1u << 16;
+    });
+    int32_t code = -1, value = 0;
+    testwait::Thread sender;
+    sender.Start([&] {
+        ASSERT_EQ(TaskInitTasking(), 1);
+        _MSG_ST msg{};
+        im_msg_start(&msg, 20, 0, "imBufInquire");
+        im_msg_send(&msg, kNode << 16, 0, 0, IM_SYNC_POLL);
+        code = im_msg_cmd_error(&msg);
+        value = im_msg_get_long(&msg, 0);
+        TaskExitTasking();
+    }, "the kernel task sender");
+    sender.Join();
+    EXPECT_EQ(code, 0);
+    EXPECT_EQ(value, 7);
+    EXPECT_EQ(Slot(0)->inUse, 0u);
 }
 
 TEST_F(MsgIoTest, SenderErrorsAreLoggedAndNothingIsPosted)
@@ -291,6 +377,33 @@ TEST_F(MsgIoTest, FailedDoorbellIsReportedAndTheMessageStaysPosted)
     EXPECT_STREQ(msg.body.err.message, "Failed to send communication interrupt");
     EXPECT_EQ(g_header[kRingHead], 0u);
     EXPECT_EQ(Slot(0)->opcode, 11u);
+    EXPECT_EQ(SyncCmdList.ActiveCount(), 0u);
+    // Nobody waits for its reply: the node that completes it frees the slot.
+    EXPECT_EQ(Slot(0)->inUse, 1u);
+    EXPECT_EQ(Slot(0)->replyMode, (kNode << 16) | IM_REPLY_NOWAIT);
+    EXPECT_FALSE(NodeTakesReply(Slot(0), kMsgDone));
+}
+
+TEST_F(MsgIoTest, FailedDoorbellAfterTheNodeAnsweredFreesTheSlot)
+{
+    // The node serves the slot (another post's doorbell woke it) while the sender still
+    // tries its own doorbell: the reply is taken, so the slot is the sender's to free.
+    BoardSim::instance().orlo(0, false).setReg(kOrloInterruptSet, 32);   // never taken
+    std::atomic<bool> answered{false};
+    BoardSim::instance().setReadFilter([&answered](const HwAccess& a) {
+        if (a.area == HwArea::PrimaryRegs && a.offset == kOrloInterruptSet && !answered &&
+            __atomic_load_n(&Slot(0)->opcode, __ATOMIC_ACQUIRE) == 11u)
+            answered = NodeTakesReply(Slot(0), kMsgDone);
+        return a.value;
+    });
+    _MSG_ST msg{};
+    im_msg_start(&msg, 11, 0, "imThrNop");
+    im_msg_send(&msg, 0, kThread, 0, IM_SYNC_POLL);
+    BoardSim::instance().setReadFilter(nullptr);
+    ASSERT_TRUE(answered.load()) << "the doorbell register was never read with the slot filled";
+    EXPECT_EQ(im_msg_cmd_error(&msg), -12);
+    EXPECT_EQ(Slot(0)->inUse, 0u);
+    EXPECT_EQ(Slot(0)->control, 0u);
     EXPECT_EQ(SyncCmdList.ActiveCount(), 0u);
 }
 

@@ -237,10 +237,10 @@ void mp_sys_rst_hlt_board(_NODE_MAIN_RESOURCE_ST* record)
     if (record->displayRegs) QuietOrlo(record->displayRegs, false);
     if (primary) QuietOrlo(primary, true);
     if (!primary || !(HwRead32(primary, kOrloStatus) & kStatusProcessor)) {
-        mp_sys_lock_reset(record);
+        mp_sys_lock_reset(static_cast<uint32_t>(reinterpret_cast<uintptr_t>(record)));
         return;
     }
-    mp_sys_lock_check(record);
+    mp_sys_lock_check(static_cast<uint32_t>(reinterpret_cast<uintptr_t>(record)));
     SetReset(primary, true);
     SetReset(primary, false);
     HwWrite32(primary, kOrloInterruptSet, 0x80000000u);

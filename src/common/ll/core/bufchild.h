@@ -3,33 +3,35 @@
 // private page-list copies of paged host buffers.
 #pragma once
 
+#include "hlc_arch.h"
+
 #include "bufid.h"
 
 #include <cstdint>
 
 constexpr int32_t kBufKeep = -9999;
 
-_MP_BUF_ST* mp_buf_child(_MP_BUF_ST* parent, int32_t offsetX, int32_t offsetY, int32_t sizeX, int32_t sizeY);
-_MP_BUF_ST* mp_buf_child_band(_MP_BUF_ST* parent, int32_t band);
-int mp_buf_child_move(_MP_BUF_ST* child, int32_t deltaX, int32_t deltaY, int32_t sizeX, int32_t sizeY);
-int mp_buf_modify(_MP_BUF_ST* buffer, int32_t sizeX, int32_t sizeY, int32_t type);
+HLC_API _MP_BUF_ST* mp_buf_child(_MP_BUF_ST* parent, int32_t offsetX, int32_t offsetY, int32_t sizeX, int32_t sizeY);
+HLC_API _MP_BUF_ST* mp_buf_child_band(_MP_BUF_ST* parent, int32_t band);
+HLC_API int mp_buf_child_move(_MP_BUF_ST* child, int32_t deltaX, int32_t deltaY, int32_t sizeX, int32_t sizeY);
+HLC_API int mp_buf_modify(_MP_BUF_ST* buffer, int32_t sizeX, int32_t sizeY, int32_t type);
 
-int mp_buf_put_field(_MP_BUF_ST* buffer, uint32_t key, double value);
-int mp_buf_remove_field(_MP_BUF_ST* buffer, uint32_t key);
-_MP_FIELD_ST* mp_buf_find_field(const _MP_BUF_ST* buffer, uint32_t key, _MP_FIELD_ST** previous = nullptr);
+HLC_API int mp_buf_put_field(_MP_BUF_ST* buffer, uint32_t key, double value);
+HLC_API int mp_buf_remove_field(_MP_BUF_ST* buffer, uint32_t key);
+HLC_API _MP_FIELD_ST* mp_buf_find_field(const _MP_BUF_ST* buffer, uint32_t key, _MP_FIELD_ST** previous = nullptr);
 // Cursor -1 starts at the first field; it is left on the next field, 0 after the last.
-int mp_buf_next_field(const _MP_BUF_ST* buffer, _MP_FIELD_ST** cursor, uint32_t* key, double* value = nullptr);
-int mp_buf_get_next_field(const _MP_BUF_ST* buffer, _MP_FIELD_ST** cursor, uint32_t* key, int32_t* value = nullptr);
-int mp_buf_get_field_double(const _MP_BUF_ST* buffer, uint32_t key, double* value);
-int mp_buf_get_field(const _MP_BUF_ST* buffer, uint32_t key, int32_t* value);
-_MP_FIELD_ST* mp_buf_field(const _MP_BUF_ST* buffer);
-_MP_FIELD_ST* mp_buf_field_link(const _MP_BUF_ST* buffer, const _MP_FIELD_ST* field);
+HLC_API int mp_buf_next_field(const _MP_BUF_ST* buffer, _MP_FIELD_ST** cursor, uint32_t* key, double* value = nullptr);
+HLC_API int mp_buf_get_next_field(const _MP_BUF_ST* buffer, _MP_FIELD_ST** cursor, uint32_t* key, int32_t* value = nullptr);
+HLC_API int mp_buf_get_field_double(const _MP_BUF_ST* buffer, uint32_t key, double* value);
+HLC_API int mp_buf_get_field(const _MP_BUF_ST* buffer, uint32_t key, int32_t* value);
+HLC_API _MP_FIELD_ST* mp_buf_field(const _MP_BUF_ST* buffer);
+HLC_API _MP_FIELD_ST* mp_buf_field_link(const _MP_BUF_ST* buffer, const _MP_FIELD_ST* field);
 // The value of a field record.
-double mp_buf_field_value(const _MP_FIELD_ST* field);
+HLC_API double mp_buf_field_value(const _MP_FIELD_ST* field);
 
-double mp_buf_get_pix_double(const _MP_BUF_ST* buffer, uint32_t band, int32_t x, int32_t y);
-int32_t mp_buf_get_pix(const _MP_BUF_ST* buffer, uint32_t band, int32_t x, int32_t y);
-void mp_buf_put_pix(_MP_BUF_ST* buffer, uint32_t band, int32_t x, int32_t y, double value);
+HLC_API double mp_buf_get_pix_double(const _MP_BUF_ST* buffer, uint32_t band, int32_t x, int32_t y);
+HLC_API int32_t mp_buf_get_pix(const _MP_BUF_ST* buffer, uint32_t band, int32_t x, int32_t y);
+HLC_API void mp_buf_put_pix(_MP_BUF_ST* buffer, uint32_t band, int32_t x, int32_t y, double value);
 
-void mp_buf_lock_paged(_MP_BUF_ST* buffer, const _MP_BUF_ST* pageList);
-void mp_buf_unlock_paged(_MP_BUF_ST* buffer);
+HLC_API void mp_buf_lock_paged(_MP_BUF_ST* buffer, const _MP_BUF_ST* pageList);
+HLC_API void mp_buf_unlock_paged(_MP_BUF_ST* buffer);

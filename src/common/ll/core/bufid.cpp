@@ -339,6 +339,31 @@ void mp_buf_exit_all()
     g_live.clear();
 }
 
+void mp_buf_exit_node(uint32_t node)
+{
+    node &= 0xFF;
+    if (node == 0) return;
+    if (IdTable* t = g_tables[node]) {
+        // Every descriptor still named by an id goes with its memory; a child freed with
+        // its parent is no longer live and is passed over.
+        for (uint32_t i = 0; i < t->capacity; ++i) {
+            _MP_BUF_ST* b = t->slots[i];
+            t->slots[i] = nullptr;
+            if (b && IsLive(b)) mp_buf_free(b);
+        }
+        safe_free(t->slots);
+        safe_free(t);
+        g_tables[node] = nullptr;
+    }
+    _NODE_MAIN_RESOURCE_ST* r = Record(node);
+    if (r && r->heaps[5]) {
+        mp_mem_delete_heap(r->heaps[5]);
+        r->heaps[5] = nullptr;
+    }
+    if (g_descBlock[node].id != 0 && g_descBlock[node].mapped) SysDmaBufferFree(node << 16, &g_descBlock[node]);
+    g_descBlock[node] = _MP_BAND_ST{};
+}
+
 // ---- id table --------------------------------------------------------------------------
 
 int mp_buf_init(uint32_t node, uint32_t capacity, uint32_t step)
@@ -410,6 +435,18 @@ int mp_buf_is_id_valid(MP_BUF_ID id)
     const uint32_t slot = id & kIdSlotMask;
     if (!t || slot == 0 || slot > t->capacity) return 0;
     return t->slots[slot - 1] ? 1 : 0;
+}
+
+uint32_t mp_buf_id_slots(uint32_t node)
+{
+    const IdTable* t = g_tables[node & 0xFF];
+    return t ? t->capacity : 0;
+}
+
+_MP_BUF_ST* mp_buf_id_slot(uint32_t node, uint32_t slot)
+{
+    const IdTable* t = g_tables[node & 0xFF];
+    return t && slot < t->capacity ? t->slots[slot] : nullptr;
 }
 
 // ---- lookup ----------------------------------------------------------------------------

@@ -57,16 +57,16 @@ struct heap {
 };
 static_assert(sizeof(heap) == 52, "heap records are 13 words");
 
-heap* mp_mem_new_heap(heap* record, uint32_t base, uint32_t size, uint32_t tag);
-void mp_mem_delete_heap(heap* h);
-uint32_t mp_mem_malloc(heap* h, uint32_t size);
-uint32_t mp_mem_memalign(heap* h, uint32_t alignment, uint32_t size);
-void mp_mem_free(heap* h, uint32_t address);
-void mp_mem_lock();
-void mp_mem_unlock();
+HLC_API heap* mp_mem_new_heap(heap* record, uint32_t base, uint32_t size, uint32_t tag);
+HLC_API void mp_mem_delete_heap(heap* h);
+HLC_API uint32_t mp_mem_malloc(heap* h, uint32_t size);
+HLC_API uint32_t mp_mem_memalign(heap* h, uint32_t alignment, uint32_t size);
+HLC_API void mp_mem_free(heap* h, uint32_t address);
+HLC_API void mp_mem_lock();
+HLC_API void mp_mem_unlock();
 
 // The start address of a heap (its first block).
-uint32_t mp_mem_heap_start(const heap* h);
+HLC_API uint32_t mp_mem_heap_start(const heap* h);
 
 void* safe_malloc(size_t size);
 void* safe_realloc(void* block, size_t size);

@@ -179,11 +179,11 @@ bool TimerRunning(uint32_t regs)
 
 int HookLockCheck(_NODE_MAIN_RESOURCE_ST* record)
 {
-    return mp_sys_lock_check(record);
+    return mp_sys_lock_check(static_cast<uint32_t>(reinterpret_cast<uintptr_t>(record)));
 }
 void HookLockReset(_NODE_MAIN_RESOURCE_ST* record)
 {
-    mp_sys_lock_reset(record);
+    mp_sys_lock_reset(static_cast<uint32_t>(reinterpret_cast<uintptr_t>(record)));
 }
 int32_t HookGetSignal(uint32_t node, uint32_t source)
 {
@@ -232,31 +232,39 @@ double mp_sys_timeout(int entry)
 
 // ---------------------------------------------------------------- hardware lock
 
-int mp_sys_lock_check(_NODE_MAIN_RESOURCE_ST* record)
+namespace {
+
+int LockCheckRecord(_NODE_MAIN_RESOURCE_ST* record)
 {
     const uint32_t regs = mp_core_orlo_regs(record);
     if (!regs) return -1;
     return static_cast<int>(HwRead32(regs, kOrloLock) & 1);
 }
 
-int mp_sys_lock_check(uint32_t nodeOrRecord)
-{
-    if (nodeOrRecord < 256) return mp_sys_lock_check(mp_core_node_record(nodeOrRecord));
-    return mp_sys_lock_check(reinterpret_cast<_NODE_MAIN_RESOURCE_ST*>(static_cast<uintptr_t>(nodeOrRecord)));
-}
-
-void mp_sys_lock_reset(_NODE_MAIN_RESOURCE_ST* record)
+void LockResetRecord(_NODE_MAIN_RESOURCE_ST* record)
 {
     const uint32_t regs = mp_core_orlo_regs(record);
     if (regs) HwWrite32(regs, kOrloLock, 0);
 }
 
+// The exported lock calls take one 32-bit value: below 256 a node number, anything else
+// the address of a node record.
+_NODE_MAIN_RESOURCE_ST* LockRecordOf(uint32_t nodeOrRecord)
+{
+    if (nodeOrRecord < 256) return mp_core_node_record(nodeOrRecord);
+    return reinterpret_cast<_NODE_MAIN_RESOURCE_ST*>(static_cast<uintptr_t>(nodeOrRecord));
+}
+
+} // namespace
+
+int mp_sys_lock_check(uint32_t nodeOrRecord)
+{
+    return LockCheckRecord(LockRecordOf(nodeOrRecord));
+}
+
 void mp_sys_lock_reset(uint32_t nodeOrRecord)
 {
-    if (nodeOrRecord < 256)
-        mp_sys_lock_reset(mp_core_node_record(nodeOrRecord));
-    else
-        mp_sys_lock_reset(reinterpret_cast<_NODE_MAIN_RESOURCE_ST*>(static_cast<uintptr_t>(nodeOrRecord)));
+    LockResetRecord(LockRecordOf(nodeOrRecord));
 }
 
 int mp_sys_lock_wait(uint32_t node)
@@ -368,8 +376,11 @@ int mp_interrupt_alloc(uint32_t node)
     _NODE_MAIN_RESOURCE_ST* record = mp_core_node_record(node);
     if (!record || !CoreOf(record)) return -1;
     const bool board = mp_core_board_processor(record) != 0;
-    if (!board) {
-        mp_sys_lock_reset(record);
+    // Node state word 277 set to 1 leaves the interrupt registers as they are; the signals
+    // below are opened all the same.
+    const bool keepRegisters = record->nodeState && record->nodeState->keepInterrupts == 1;
+    if (!board && !keepRegisters) {
+        LockResetRecord(record);
         for (uint32_t regs : {record->displayRegs, record->primaryRegs}) {
             if (!regs) continue;
             const uint32_t status = HwRead32(regs, kOrloInterruptSet);

@@ -37,23 +37,21 @@ constexpr uint32_t kSignalSemaBase = 0xFEA50000u;
 
 // 0 lock taken, 1 busy, -1 no record or Orlo.  A value below 256 is a node number,
 // anything else the address of a node record.
-int mp_sys_lock_check(uint32_t nodeOrRecord);
-int mp_sys_lock_check(_NODE_MAIN_RESOURCE_ST* record);
+HLC_API int mp_sys_lock_check(uint32_t nodeOrRecord);
 // Takes the lock, waiting up to time-out entry 4 and then on the operator's prompt.
 // 0 taken, -1 failure (node 0, no Orlo, or the operator aborted).
-int mp_sys_lock_wait(uint32_t node);
-void mp_sys_lock_reset(uint32_t nodeOrRecord);
-void mp_sys_lock_reset(_NODE_MAIN_RESOURCE_ST* record);
+HLC_API int mp_sys_lock_wait(uint32_t node);
+HLC_API void mp_sys_lock_reset(uint32_t nodeOrRecord);
 
 // ---- sections ---------------------------------------------------------------------------
 
 // 0 taken, 1 busy (held by another holder), -1 failure.
-int mp_sys_section_check(uint32_t node, uint32_t bits);
+HLC_API int mp_sys_section_check(uint32_t node, uint32_t bits);
 // 0 taken, -1 failure.  Section 1 also enters the node's critical section, which stays
 // entered until mp_sys_section_unlock.
-int mp_sys_section_wait(uint32_t node, uint32_t bits);
+HLC_API int mp_sys_section_wait(uint32_t node, uint32_t bits);
 // 0, or -1.
-int mp_sys_section_unlock(uint32_t node, uint32_t bits);
+HLC_API int mp_sys_section_unlock(uint32_t node, uint32_t bits);
 
 // ---- doorbell and signals ---------------------------------------------------------------
 
@@ -84,20 +82,20 @@ void enableExtInt(uint32_t node);
 // Wait, test, reset and signal the semaphore bound to a signal.  Wait and check give 1
 // when a count was taken, 0 when none, -1 for no binding or a driver-side signal that
 // did not become ready within time-out entry 5.
-int mp_sys_sema_wait(uint32_t node, uint32_t signal);
-int mp_sys_sema_check(uint32_t node, uint32_t signal);
-int mp_sys_sema_reset(uint32_t node, uint32_t signal);
-int mp_sys_sema_signal(uint32_t node, uint32_t signal);
+HLC_API int mp_sys_sema_wait(uint32_t node, uint32_t signal);
+HLC_API int mp_sys_sema_check(uint32_t node, uint32_t signal);
+HLC_API int mp_sys_sema_reset(uint32_t node, uint32_t signal);
+HLC_API int mp_sys_sema_signal(uint32_t node, uint32_t signal);
 
 // ---- time -------------------------------------------------------------------------------
 
 // Seconds since start on the board timer inside a task kernel, else on the multimedia
 // timer.  A start of exactly 0.0 gives the absolute time.
-extern "C" double mp_time_clock(double start);
-extern "C" void mp_time_sleep(double seconds);
-extern "C" double mp_time_cpu_frequency();
-extern "C" void mp_time_calibrate();
-extern "C" void mp_time_reset_prev_time();
+HLC_API double mp_time_clock(double start);
+HLC_API void mp_time_sleep(double seconds);
+HLC_API double mp_time_cpu_frequency();
+HLC_API void mp_time_calibrate();
+HLC_API void mp_time_reset_prev_time();
 // The last clock value handed to a task with a nonzero start.
 double mp_time_prev_time();
 

@@ -89,6 +89,17 @@ int mp_sys_insert_node(uint32_t node, _NODE_ST* block)
         return 0;
     }
     if (listed) {
+        // The count raised is that of the own record of the node's state block (the
+        // chain it begins, walked back to its start): for a node whose block is a copy
+        // made at bring-up, that record is not the listed one.
+        _NODE_MAIN_RESOURCE_ST* start = listed->nodeState ? mp_sys_own_record(listed->nodeState) : listed;
+        while (start->previous) start = start->previous;
+        for (_NODE_MAIN_RESOURCE_ST* r = start; r; r = r->next) {
+            if (r->nodeNumber == static_cast<int32_t>(node)) {
+                ++r->openCount;
+                return 0;
+            }
+        }
         ++listed->openCount;
         return 0;
     }

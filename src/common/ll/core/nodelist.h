@@ -13,7 +13,7 @@ struct heap;
 struct _PCI_FOUND_DEVICE;
 
 // The global node state block; its own record heads the node list.
-extern _NODE_ST* imNodeSt;
+HLC_API _NODE_ST* imNodeSt;
 
 // Word index of a node's own record inside its state block.
 constexpr uint32_t kNodeOwnRecordWord = 764;
@@ -25,7 +25,7 @@ _NODE_MAIN_RESOURCE_ST* mp_sys_own_record(_NODE_ST* block);
 // ---- node list ------------------------------------------------------------------------
 constexpr uint32_t kOwnRecordFlag = 0x80000000u;
 
-_NODE_MAIN_RESOURCE_ST* mp_sys_node_resource_ptr(uint32_t node);
+HLC_API _NODE_MAIN_RESOURCE_ST* mp_sys_node_resource_ptr(uint32_t node);
 int mp_sys_insert_node(uint32_t node, _NODE_ST* block);
 int mp_sys_remove_node(uint32_t node);
 int mp_sys_opened_node();
@@ -70,10 +70,10 @@ struct _VgaBiosInfoSt {
 };
 static_assert(sizeof(_VgaBiosInfoSt) == 64, "BIOS information records are 64 bytes");
 
-uint32_t mp_sys_external_board_id(_NODE_MAIN_RESOURCE_ST* record);
-uint32_t mp_sys_get_product_id(const _PCI_FOUND_DEVICE* device, uint32_t processor);
+HLC_API uint32_t mp_sys_external_board_id(_NODE_MAIN_RESOURCE_ST* record);
+HLC_API uint32_t mp_sys_get_product_id(const _PCI_FOUND_DEVICE* device, uint32_t processor);
 _VgaBiosInfoSt* mp_sys_get_bios_info(uint32_t node, _NODE_MAIN_RESOURCE_ST* record);
-uint32_t mp_sys_get_board_mem_size(uint32_t model, const void* config);
+HLC_API uint32_t mp_sys_get_board_mem_size(uint32_t model, const void* config);
 void mp_sys_start_local_cpu(_NODE_MAIN_RESOURCE_ST* record);
 // Resets and halts the board processor: both Orlos' engines stopped, doorbells, lock and
 // timers cleared, the reset pulsed and the processor's state followed.
@@ -83,14 +83,14 @@ void mp_sys_rst_hlt_board(_NODE_MAIN_RESOURCE_ST* record);
 int mp_init_sdram_heap(uint32_t node);
 
 // ---- address conversion ---------------------------------------------------------------
-uint32_t mp_util_pci_to_mvp(uint32_t node, uint32_t bus);
-uint32_t mp_util_mvp_to_pci(uint32_t node, uint32_t processor);
-uint32_t mp_util_mvp_to_mvp(uint32_t destination, uint32_t source, uint32_t processor);
-uint32_t mp_util_pci_to_virtual(uint32_t node, uint32_t bus);
-uint32_t mp_util_virtual_to_pci(uint32_t node, uint32_t host);
-uint32_t mp_util_mvp_to_virtual(uint32_t node, uint32_t processor);
-uint32_t mp_util_virtual_to_mvp(uint32_t node, uint32_t host);
-uint32_t mp_util_translate_pstr(uint32_t node, uint32_t processor);
+HLC_API uint32_t mp_util_pci_to_mvp(uint32_t node, uint32_t bus);
+HLC_API uint32_t mp_util_mvp_to_pci(uint32_t node, uint32_t processor);
+HLC_API uint32_t mp_util_mvp_to_mvp(uint32_t destination, uint32_t source, uint32_t processor);
+HLC_API uint32_t mp_util_pci_to_virtual(uint32_t node, uint32_t bus);
+HLC_API uint32_t mp_util_virtual_to_pci(uint32_t node, uint32_t host);
+HLC_API uint32_t mp_util_mvp_to_virtual(uint32_t node, uint32_t processor);
+HLC_API uint32_t mp_util_virtual_to_mvp(uint32_t node, uint32_t host);
+HLC_API uint32_t mp_util_translate_pstr(uint32_t node, uint32_t processor);
 
 // ---- register blocks ------------------------------------------------------------------
 uint32_t mp_adr_porlo_reg(const _NODE_MAIN_RESOURCE_ST* record);

@@ -108,16 +108,16 @@ void SetHwRegCtrlPtr(_NODE_MAIN_RESOURCE_ST* record, HwRegCtrl_ST* control);
 void FreeHwRegCtrl(_NODE_MAIN_RESOURCE_ST* record);
 
 // Orlo 0 primary, 1 display, 2 (only with node 0), 255 none; token 0: no lock.
-void SetToOrlo(uint32_t node, uint32_t orlo, uint32_t* token);
-void ReleaseAccessOrlo();
-int WhichOrlo();
-void SetToPimbra(uint32_t selection);
-void SetToExt(uint32_t node);
+HLC_API void SetToOrlo(uint32_t node, uint32_t orlo, uint32_t* token);
+HLC_API void ReleaseAccessOrlo();
+HLC_API int WhichOrlo();
+HLC_API void SetToPimbra(uint32_t selection);
+HLC_API void SetToExt(uint32_t node);
 
-void SetShInHw(uint32_t* slot);
-void SetExtShInHw(uint32_t* slot);
+HLC_API void SetShInHw(uint32_t* slot);
+HLC_API void SetExtShInHw(uint32_t* slot);
 // address: external port base + the register's shadow offset.
-uint32_t ReadVExtRegHW(uint32_t address);
+HLC_API uint32_t ReadVExtRegHW(uint32_t address);
 
 void WrVpctrlInHW();
 void WrVstatusInHW();

@@ -253,8 +253,10 @@ TEST_F(ProcStubTest, OnTheHostEveryOpcodeFailsAsInvalidOpcode)
         EXPECT_EQ(imThrGetError(kMain, 9, text), -6);
         EXPECT_STREQ(text, "Command decoder");
         EXPECT_EQ(imThrGetError(kMain, 2, nullptr), 0);
-        // The board's refusal is the thread's error, not a failure of the post.
-        EXPECT_EQ(im_Application.error.code, 0);
+        // The board's refusal is the thread's error, not a failure of the post: it reaches
+        // the caller with the thread's next synchronous reply.
+        EXPECT_EQ(im_Application.error.code, -6);
+        im_msg_reset_application();
     }
     const double c[2] = {1.0, 2.0};
     EXPECT_EQ(imGen1d(kMain, 1, 2, 3, 4, 2, c, 0), 0);

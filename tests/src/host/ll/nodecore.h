@@ -142,6 +142,16 @@ inline void MessageHandler(_HALCYRA_HOOK_LIST*)
 {
     Current()->calls.push_back("message");
 }
+// Hooks the stand-in message handler where the library hooks its own: source 33, or 65
+// without a primary Orlo.
+inline int HookMessageHandler(uint32_t node)
+{
+    Current()->calls.push_back("hook message handler");
+    auto it = Current()->nodes.find(node & 0xFF);
+    const _NODE_MAIN_RESOURCE_ST* record = it != Current()->nodes.end() ? it->second.record.get() : nullptr;
+    const int32_t source = record && record->primaryRegs ? 33 : 65;
+    return HalcyraHookInterruptFunction(node & 0xFF, MessageHandler, source, nullptr, nullptr);
+}
 
 // Wires the library and puts this stand-in in the place of the core's node services; the
 // destructor of the returned guard puts the wired tables back.
@@ -186,7 +196,7 @@ struct Installed {
         b.externalBoardId = Module;
         b.sleep = NoSleep;
         b.timeout = Timeout;
-        b.messageHandler = core.messageHandler ? MessageHandler : nullptr;
+        b.hookMessageHandler = core.messageHandler ? HookMessageHandler : nullptr;
         EXPECT_EQ(board_.Install(), 0);
     }
     ~Installed()

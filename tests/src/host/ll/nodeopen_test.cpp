@@ -307,8 +307,12 @@ TEST_F(NodeOpenTest, HostModeRegistersTheNodeAndHooksItsMessages)
     EXPECT_EQ(block->own.primaryRegs, record_.primaryRegs);
     // The record went to the driver.
     EXPECT_EQ(BoardSim::instance().nodeRecord(0).size(), 1896u);
-    // Source 160 has its list with the message handler; interrupts are enabled.
-    _HALCYRA_HOOK_LIST* list = HalcyraGetHookList(0x11, 160);
+    // Source 160 has its list without a function, the message handler is hooked on the
+    // board-to-host source 33; interrupts are enabled.
+    _HALCYRA_HOOK_LIST* special = HalcyraGetHookList(0x11, 160);
+    ASSERT_NE(special, nullptr);
+    EXPECT_EQ(HalcyraGetNextHookFunction(special, nullptr), nullptr);
+    _HALCYRA_HOOK_LIST* list = HalcyraGetHookList(0x11, 33);
     ASSERT_NE(list, nullptr);
     _HALCYRA_HOOK_REC* hook = HalcyraGetNextHookFunction(list, nullptr);
     ASSERT_NE(hook, nullptr);

@@ -117,18 +117,18 @@ TEST_F(HwLockTest, LockCheckTakesAFreeLockAndReportsBusyUntilReset)
 {
     EXPECT_EQ(mp_sys_lock_check(kNode), 0);
     EXPECT_EQ(mp_sys_lock_check(kNode), 1);
-    EXPECT_EQ(mp_sys_lock_check(&g_record), 1);
+    EXPECT_EQ(mp_sys_lock_check(static_cast<uint32_t>(reinterpret_cast<uintptr_t>(&g_record))), 1);
     mp_sys_lock_reset(kNode);
     EXPECT_EQ(Reg(kOrloLock), 0u);
     EXPECT_EQ(mp_sys_lock_check(static_cast<uint32_t>(reinterpret_cast<uintptr_t>(&g_record))), 0);
-    mp_sys_lock_reset(&g_record);
-    EXPECT_EQ(mp_sys_lock_check(&g_record), 0);
+    mp_sys_lock_reset(static_cast<uint32_t>(reinterpret_cast<uintptr_t>(&g_record)));
+    EXPECT_EQ(mp_sys_lock_check(static_cast<uint32_t>(reinterpret_cast<uintptr_t>(&g_record))), 0);
 }
 
 TEST_F(HwLockTest, LockCallsFailForUnknownNodesAndNodeZero)
 {
     EXPECT_EQ(mp_sys_lock_check(0x22u), -1);
-    EXPECT_EQ(mp_sys_lock_check(static_cast<_NODE_MAIN_RESOURCE_ST*>(nullptr)), -1);
+    EXPECT_EQ(mp_sys_lock_check(0u), -1);
     EXPECT_EQ(mp_sys_lock_wait(0), -1);
     EXPECT_EQ(mp_sys_lock_wait(0x22), -1);
     EXPECT_EQ(mp_sys_section_check(0x22, 1), -1);
@@ -401,6 +401,43 @@ TEST_F(KernelTest, InterruptAllocOpensAndBindsTheStartSignals)
     EXPECT_EQ(mp_sys_sema_signal(kNode, 37), 0);
     EXPECT_EQ(mp_sys_sema_check(kNode, 37), 1);
     EXPECT_EQ(mp_interrupt_take_pending(kNode, 37), 1);
+}
+
+// Node state word 277: 1 leaves every interrupt register as it is (nor is the hardware
+// lock touched); any other value lets the start-up clear them.
+TEST_F(KernelTest, InterruptAllocWithWord277SetLeavesTheRegistersAlone)
+{
+    Use(true, true);
+    g_nodeState.keepInterrupts = 1;
+    SetReg(kOrloInterruptSet, 0x80000011u);
+    SetReg(kOrloTimerControl, 0x80001000u);
+    BoardSim::instance().setTracing(true);
+    EXPECT_EQ(mp_interrupt_alloc(kNode), 0);
+    for (const auto& a : BoardSim::instance().trace())
+        EXPECT_FALSE(a.op == HwOp::Write && (a.area == HwArea::PrimaryRegs || a.area == HwArea::DisplayRegs))
+            << "write of 0x" << std::hex << a.value << " to 0x" << a.offset;
+    EXPECT_EQ(Reg(kOrloInterruptSet), 0x80000011u);
+    EXPECT_EQ(Reg(kOrloTimerControl), 0x80001000u);
+    // The signals are opened all the same.
+    EXPECT_EQ(mp_interrupt_get_signal(kNode, 37), static_cast<int32_t>(kSignalSemaBase + 0));
+    EXPECT_EQ(mp_interrupt_get_signal(kNode, 69), static_cast<int32_t>(kSignalSemaBase + 1));
+}
+
+TEST_F(KernelTest, InterruptAllocWithWord277NotOneClearsTheRegisters)
+{
+    for (uint32_t word : {0u, 2u}) {
+        Use(true, false);
+        g_nodeState.keepInterrupts = word;
+        SetReg(kOrloInterruptSet, 0x80000011u);
+        SetReg(kOrloTimerControl, 0x80001000u);
+        BoardSim::instance().setTracing(true);
+        EXPECT_EQ(mp_interrupt_alloc(kNode), 0);
+        EXPECT_EQ(Writes(kOrloInterruptClear), (std::vector<uint32_t>{0xFFFFFFFFu, 0xFFFFFFFFu})) << "word " << word;
+        EXPECT_EQ(Writes(kOrloInterruptSet), (std::vector<uint32_t>{0x80000001u})) << "word " << word;
+        EXPECT_EQ(Writes(kOrloTimerControl), (std::vector<uint32_t>{0u})) << "word " << word;
+        EXPECT_EQ(Reg(kOrloTimerControl), 0u) << "word " << word;
+        BoardSim::instance().setTracing(false);
+    }
 }
 
 TEST_F(KernelTest, BoardProcessorNodesKeepRegistersAndSkipHostOnlySignals)
