@@ -7,12 +7,14 @@
 #include "../testwait.h"
 
 #include "driverreq.h"
+#include "grabfamily.h"
 #include "im_msgio.h"
 #include "inthooks.h"
 #include "intserver.h"
 #include "nodeinit.h"
 #include "nodelist.h"
 
+#include <atomic>
 #include <string>
 
 namespace {
@@ -105,6 +107,41 @@ TEST_F(DeviceTest, SecondOpenSendsPhaseOneOnlyAndTheLastFreeCloses)
     ExpectNothingOpen();
 }
 
+// Grab events as a family's end-of-grab handler sees them.
+std::atomic<int> g_endsOfGrab{0};
+std::atomic<uint32_t> g_grabsLeft{0};
+
+TEST_F(DeviceTest, RaisedEndOfGrabReachesItsServerThroughTheInterruptPath)
+{
+    WriteIni(kOneBoard);
+    uint32_t id = 0;
+    ASSERT_NE(imDevAlloc(0, 0, 3, 0, &id), 0u) << LastText();
+    // A standard-family node whose end of grab counts the sequence down.
+    const GrabFamilyOfFn rule = mpPrvSetGrabFamilyOf([](uint32_t) { return kGrabFamilyStd; });
+    MpGrabFamilyHandlers family;
+    family.endOfGrab = [](SERVINFO_ST* state, uint32_t channel) {
+        mpPrvGrabServerBody(state, channel);
+        g_grabsLeft = state->slot(channel, kSlotRemaining);
+        ++g_endsOfGrab;
+    };
+    const MpGrabFamilyHandlers saved = mpPrvSetGrabFamily(kGrabFamilyStd, family);
+    SERVINFO_ST* primary = mp_servinfo(mp_sys_node_resource_ptr(kNode), 0);
+    primary->slot(0, kSlotRemaining) = 2;
+    primary->slot(0, kSlotRequested) = 2;
+    g_endsOfGrab = 0;
+    // End of grab of the primary Orlo: source 45, through the driver's words, the process
+    // thread's signal and the end-of-grab server.
+    ASSERT_TRUE(boardsim::BoardSim::instance().raiseSource(0, 45));
+    EXPECT_TRUE(testwait::WaitUntil([] { return g_endsOfGrab.load() == 1; }));
+    EXPECT_EQ(g_grabsLeft.load(), 1u);
+    ASSERT_TRUE(boardsim::BoardSim::instance().raiseSource(0, 45));
+    EXPECT_TRUE(testwait::WaitUntil([] { return g_endsOfGrab.load() == 2; }));
+    EXPECT_EQ(g_grabsLeft.load(), 0u);
+    mpPrvSetGrabFamily(kGrabFamilyStd, saved);
+    mpPrvSetGrabFamilyOf(rule);
+    EXPECT_EQ(imDevFree(id), 0);
+}
+
 TEST_F(DeviceTest, BadSystemOrBoardNumbersTouchNoBoard)
 {
     WriteIni(kOneBoard);
@@ -163,6 +200,31 @@ TEST_F(DeviceTest, ANodeWhoseInterruptsCannotBeHookedOpensNothing)
     EXPECT_EQ(id, 0u);
     EXPECT_NE(LastError(), 0);
     ExpectNothingOpen();
+}
+
+TEST_F(DeviceTest, ABoardProcessorWithoutItsShellOpensNothing)
+{
+    WriteIni(kOneBoard);
+    topology_.boards[0].processor = true;
+    topology_.boards[0].fpgaConfigured = true;
+    boardsim::BoardSim::instance().configure(topology_);
+    uint32_t id = 7;
+    EXPECT_EQ(imDevAlloc(0, 0, 0, 0, &id), 0u);
+    EXPECT_EQ(id, 0u);
+    EXPECT_NE(LastError(), 0);
+    ExpectNothingOpen();
+}
+
+TEST_F(DeviceTest, AMissingFpgaFileIsANoticeWhenTheNodeOpens)
+{
+    WriteIni(kOneBoard);
+    setenv("FPGANAME", "absent", 1);
+    uint32_t id = 0;
+    ASSERT_NE(imDevAlloc(0, 0, 3, 0, &id), 0u) << LastText();
+    unsetenv("FPGANAME");
+    // The grab module's FPGA is not loaded, but the node opened: no error beside the id.
+    EXPECT_EQ(LastError(), 0) << LastText();
+    EXPECT_EQ(imDevFree(id), 0);
 }
 
 TEST_F(DeviceTest, AnInstalledHookAndTimeOutSurviveOpensAndCloses)
