@@ -1,7 +1,12 @@
 #include "hlc_wiring.h"
 #include "wiring_parts.h"
 
+#include "bufcopy.h"
+#include "buffiles.h"
+#include "bufhandlers.h"
 #include "consolepipe.h"
+#include "hostbuf.h"
+#include "imbuf.h"
 #include "devhandlers.h"
 #include "syshandlers.h"
 #include "halcyraini.h"
@@ -57,18 +62,14 @@ void PrintToConsole(const char* text)
 
 HlcHostHooks LibraryHostHooks()
 {
-    // The host buffers that the page locking describes, allocates, frees and controls
-    // belong to the buffer interface, which the library does not offer yet: those four
-    // members keep the built-in refusal, so that nothing is locked or unlocked.
-    const HlcHostHooks& builtin = HlcBuiltinHostHooks();
     HlcHostHooks h{};
     h.nodeLink = NodeLink;
     h.iniReadInt = IniReadInt;
     h.print = PrintToConsole;
-    h.describeBuffer = builtin.describeBuffer;
-    h.allocListBuffer = builtin.allocListBuffer;
-    h.freeBuffer = builtin.freeBuffer;
-    h.controlBuffer = builtin.controlBuffer;
+    h.describeBuffer = HostBufDescribe;
+    h.allocListBuffer = HostBufAllocList;
+    h.freeBuffer = HostBufFree;
+    h.controlBuffer = HostBufControl;
     return h;
 }
 
@@ -173,6 +174,20 @@ void InstallIniProbe()
     HalcyraIniSetProbe(&probe);
 }
 
+// The buffer file exports work through the buffer exports, which marshal to the node.
+void InstallBufferFiles()
+{
+    ImBufFileOps ops{};
+    ops.descriptor = im_buf_descriptor;
+    ops.get = imBufGet;
+    ops.put2d = imBufPut2d;
+    ops.alloc = imBufAlloc;
+    ops.free = imBufFree;
+    ops.getNextField = imBufGetNextField;
+    ops.putField = imBufPutField;
+    im_buf_files_set_ops(&ops);
+}
+
 std::atomic<bool> g_wired{false};
 std::mutex g_wiring;
 
@@ -196,6 +211,9 @@ void HlcWireLibrary()
     mp_thread_install();
     mp_dev_install();
     mp_sys_install();
+    mp_buf_install();
+    mp_bufcopy_install();
+    InstallBufferFiles();
     TimerSetServerNodeHook(TimerNode);
     g_wired = true;
 }

@@ -38,12 +38,12 @@ HLC_API void VgaWriteRegisterByByte(uint32_t node, uint32_t offset, uint32_t val
 
 // M, N and P for a frequency; returns the frequency reached in kHz.  A request of 0,
 // which no doubling brings into the VCO range, is computed for kDacMinimumKHz.
-uint32_t HlcDacCalculFMNP(uint32_t kHz, uint32_t* m, uint32_t* n, uint32_t* p);
+HLC_API uint32_t HlcDacCalculFMNP(uint32_t kHz, uint32_t* m, uint32_t* n, uint32_t* p);
 // 0 done, 1 unknown select, 2 the PLL did not lock.  Frequencies below kDacMinimumKHz
 // are set as kDacMinimumKHz.
-uint32_t HlcDacSetClk(uint32_t node, uint32_t select, uint32_t kHz, uint32_t bitsPerPixel, uint32_t busMode);
+HLC_API uint32_t HlcDacSetClk(uint32_t node, uint32_t select, uint32_t kHz, uint32_t bitsPerPixel, uint32_t busMode);
 // 0 locked, 1 unknown select, 2 time-out.
-uint32_t HlcDacWaitPllLock(uint32_t node, uint32_t select);
-void HlcDacReadFreqParam(uint32_t node, uint32_t select, uint32_t* m, uint32_t* n, uint32_t* p);
+HLC_API uint32_t HlcDacWaitPllLock(uint32_t node, uint32_t select);
+HLC_API void HlcDacReadFreqParam(uint32_t node, uint32_t select, uint32_t* m, uint32_t* n, uint32_t* p);
 // Returns the lock wait's result (0 locked, 1 unknown select, 2 time-out).
-uint32_t HlcDacWriteFreqParam(uint32_t node, uint32_t select, uint32_t m, uint32_t n, uint32_t p);
+HLC_API uint32_t HlcDacWriteFreqParam(uint32_t node, uint32_t select, uint32_t m, uint32_t n, uint32_t p);

@@ -147,7 +147,7 @@ HLC_API _HALCYRA_INI_ST* HalcyraIniGetFile(int quiet);
 _HALCYRA_INI_ST* HalcyraIniLoad(const char* knownPath, const std::string* content, int quiet);
 // Full path of the file (malloc'ed, the caller frees it), or 0 with the not-found listing
 // printed once per process.
-char* FindHalcyraIniFile();
+HLC_API char* FindHalcyraIniFile();
 // The first record (global one first) whose NodeId is node; the global record when none
 // is; 0 when nothing is loaded.
 HLC_API _HALCYRA_INI_ST* HalcyraIniForThisNode(uint32_t node);
@@ -156,7 +156,7 @@ HLC_API uint32_t HalcyraIniReadTag(uint32_t node, const char* keyword, uint32_t*
 HLC_API uint32_t HalcyraIniWriteTag(uint32_t node, const char* keyword, uint32_t value);
 // The text of a setting as written in the file (a number in decimal); null when the
 // setting is unset or is a linked connection list. Valid while the data is loaded.
-HLC_API const char* HalcyraIniReadText(uint32_t node, const char* keyword);
+const char* HalcyraIniReadText(uint32_t node, const char* keyword);
 // Frees the chain from record on (0 or the global record: everything, and nothing is
 // loaded afterwards).
 HLC_API void HalcyraIniFree(_HALCYRA_INI_ST* record);
@@ -167,10 +167,10 @@ _HALCYRA_INI_ST* HalcyraIniNewRecord(const _HALCYRA_INI_ST* from);
 
 // Iterators over the ring of one connection list (offsets 0x30, 0x34, 0x3C). A walk that
 // could never come back to deviceNbr (a ring that loops without it) ends at once with 0.
-uint32_t HalcyraIniGrabLink(_HALCYRA_INI_ST** cursor, uint32_t deviceNbr);
-uint32_t HalcyraIniVmLink(_HALCYRA_INI_ST** cursor, uint32_t deviceNbr);
-uint32_t HalcyraIniScanHurlerLink(_HALCYRA_INI_ST** cursor, uint32_t deviceNbr);
-uint32_t HalcyraIniLink(_HALCYRA_INI_ST** cursor, uint32_t deviceNbr, uint32_t offset);
+HLC_API uint32_t HalcyraIniGrabLink(_HALCYRA_INI_ST** cursor, uint32_t deviceNbr);
+HLC_API uint32_t HalcyraIniVmLink(_HALCYRA_INI_ST** cursor, uint32_t deviceNbr);
+HLC_API uint32_t HalcyraIniScanHurlerLink(_HALCYRA_INI_ST** cursor, uint32_t deviceNbr);
+HLC_API uint32_t HalcyraIniLink(_HALCYRA_INI_ST** cursor, uint32_t deviceNbr, uint32_t offset);
 
 // Runs a "pci." line: id[.register[.mask]][=value] (see halcyraini.cpp).
 void AccessPciConfig(const char* line);
@@ -194,11 +194,11 @@ _PCI_FOUND_DEVICE* GetThisPciFoundDevice(uint32_t deviceNbr);
 void HalcyraIniForgetPciFoundDevices();
 
 // 1 when the [Node] records fit the boards found (see halcyrainirewrite.cpp).
-int HalcyraIniCheckIfNodesMatch(uint32_t nodeId, int check, _PCI_FOUND_DEVICE** device,
+HLC_API int HalcyraIniCheckIfNodesMatch(uint32_t nodeId, int check, _PCI_FOUND_DEVICE** device,
                                 _HALCYRA_INI_ST** record);
 // Probes the boards and rewrites the [Node] sections; the global record afterwards, 0 on
 // failure (the file is then left as it was).
-_HALCYRA_INI_ST* HalcyraIniSetNode();
+HLC_API _HALCYRA_INI_ST* HalcyraIniSetNode();
 // Matches node nodeId with the boards found, rewriting the [Node] sections first as the
 // loaded AutoRescanIni asks: 0 (NO) trusts the file, 1 (YES) rewrites when the sections do
 // not fit the boards, 2 (FORCE) or more always rewrites. A process rewrites at most once;

@@ -79,7 +79,7 @@ extern _HALCYRA_ISR_INFO* pHalcyraIsrInfo;
 HLC_API int HalcyraHookInterruptFunction(uint32_t node, HalcyraHookFunction function, int32_t source, HANDLE* semaphore,
                                  void* userData);
 // One source: the source list after hooking, 0 after unhooking or on failure.
-_HALCYRA_HOOK_LIST* ScanAndSetHalcyraHookList(uint32_t node, HalcyraHookFunction function, int32_t source,
+HLC_API _HALCYRA_HOOK_LIST* ScanAndSetHalcyraHookList(uint32_t node, HalcyraHookFunction function, int32_t source,
                                               HANDLE* semaphore, void* userData);
 
 HLC_API _HALCYRA_HOOK_LIST* HalcyraGetHookList(uint32_t node, int32_t source);

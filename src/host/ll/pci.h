@@ -78,28 +78,28 @@ HLC_API int PciConfigReadIo(uint8_t bus, uint8_t device, uint8_t function, uint8
 HLC_API int PciConfigWriteIo(uint8_t bus, uint8_t device, uint8_t function, uint8_t reg, uint32_t size, uint32_t value);
 
 // BIOS entry points: nothing to call here.
-int CallPciBiosService(uint32_t function, void* registers);
-int CallPciBiosService32(uint32_t function, void* registers);
-int GetBios32Service(uint32_t service, void* entry);
-uint32_t GetBios32EntryPoint();
+HLC_API int CallPciBiosService(uint32_t function, void* registers);
+HLC_API int CallPciBiosService32(uint32_t function, void* registers);
+HLC_API int GetBios32Service(uint32_t service, void* entry);
+HLC_API uint32_t GetBios32EntryPoint();
 HLC_API int PciSetHwInt(uint8_t bus, uint8_t deviceFunction, uint8_t pin, uint8_t irq);
 
-int CheckPciBios(_TPciBios* record);
-int CheckPciBios32(void* record12);
+HLC_API int CheckPciBios(_TPciBios* record);
+HLC_API int CheckPciBios32(void* record12);
 
 // Searches from the given position (inclusive) for the index-th match; 0 with the
 // position written back, 1 when not found.
-int FindPciDevice(uint8_t access, uint16_t deviceId, uint16_t vendorId, uint32_t index, uint8_t* bus,
+HLC_API int FindPciDevice(uint8_t access, uint16_t deviceId, uint16_t vendorId, uint32_t index, uint8_t* bus,
                   uint8_t* device, uint8_t* function);
-int FindPciClassCode(uint8_t access, uint8_t classCode, uint8_t subclass, uint32_t index, uint8_t* bus,
+HLC_API int FindPciClassCode(uint8_t access, uint8_t classCode, uint8_t subclass, uint32_t index, uint8_t* bus,
                      uint8_t* device, uint8_t* function);
-int PciGetIntOption(uint8_t bus, uint8_t* table, uint16_t* mask);
+HLC_API int PciGetIntOption(uint8_t bus, uint8_t* table, uint16_t* mask);
 
 // Fills a record for function 0 of every device on every bus (at most
 // kPciMaxScanRecords; records may be null to count) and returns the number found.
-uint32_t ScanPciBus(uint8_t access, _TPciDevInfo* records);
-bool PciCheckIntelHostBridgeBug(uint8_t access);
-uint32_t ConfigAllPciDevices(uint32_t flags);
+HLC_API uint32_t ScanPciBus(uint8_t access, _TPciDevInfo* records);
+HLC_API bool PciCheckIntelHostBridgeBug(uint8_t access);
+HLC_API uint32_t ConfigAllPciDevices(uint32_t flags);
 
 // Steps of the set-up, exposed for their own tests.
 int PciFillDeviceInfo(uint8_t access, uint8_t bus, uint8_t device, uint8_t function, _TPciDevInfo* record);

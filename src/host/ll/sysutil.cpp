@@ -10,6 +10,8 @@
 
 #include <cmath>
 #include <cstring>
+#include <utility>
+#include <vector>
 
 namespace {
 
@@ -138,12 +140,54 @@ void im_doSwapEndians(void* buffer, uint32_t bytes)
     }
 }
 
+namespace {
+
+uint32_t WindowAddress(uintptr_t address)
+{
+    return static_cast<uint32_t>(address);
+}
+
+bool InWindow(uintptr_t address)
+{
+    return address <= 0xFFFFFFFFu && HwIsWindowAddress(WindowAddress(address));
+}
+
+// Lines of which one side lies in a board memory window: each line goes through the
+// accessor into a line buffer (swapped there) and out again, so that the board sees every
+// access.
+void LoadSwapStoreWindow(uintptr_t s, uintptr_t d, uint32_t bytesPerLine, uint32_t lines, int32_t sourcePitch,
+                         int32_t destinationPitch, int swap)
+{
+    std::vector<uint8_t> line(bytesPerLine);
+    const bool fromWindow = InWindow(s), toWindow = InWindow(d);
+    for (uint32_t n = 0; n < lines; ++n) {
+        if (fromWindow)
+            HwReadBlock(WindowAddress(s), 0, line.data(), bytesPerLine);
+        else
+            std::memcpy(line.data(), reinterpret_cast<const void*>(s), bytesPerLine);
+        for (uint32_t done = 0; swap && bytesPerLine - done >= 8; done += 8)
+            for (int i = 0; i < 4; ++i) std::swap(line[done + i], line[done + 7 - i]);
+        if (toWindow)
+            HwWriteBlock(WindowAddress(d), 0, line.data(), bytesPerLine);
+        else
+            std::memcpy(reinterpret_cast<void*>(d), line.data(), bytesPerLine);
+        s += static_cast<uintptr_t>(static_cast<intptr_t>(sourcePitch));
+        d += static_cast<uintptr_t>(static_cast<intptr_t>(destinationPitch));
+    }
+}
+
+} // namespace
+
 void im_doLoadSwapStore(const void* source, void* destination, uint32_t bytesPerLine, uint32_t lines,
                         int32_t sourcePitch, int32_t destinationPitch, int swap)
 {
     if (!source || !destination || bytesPerLine == 0 || lines == 0) return;
     auto s = reinterpret_cast<uintptr_t>(source);
     auto d = reinterpret_cast<uintptr_t>(destination);
+    if (InWindow(s) || InWindow(d)) {
+        LoadSwapStoreWindow(s, d, bytesPerLine, lines, sourcePitch, destinationPitch, swap);
+        return;
+    }
     for (uint32_t line = 0; line < lines; ++line) {
         const auto* from = reinterpret_cast<const uint8_t*>(s);
         auto* to = reinterpret_cast<uint8_t*>(d);
@@ -176,6 +220,15 @@ void im_doMemset(void* destination, uint32_t pixelsPerLine, uint32_t lines, int3
     const uint64_t lineBytes64 = pixels * size;
     if (lineBytes64 > 0x7FFFFFFFull) return;
     const uint32_t lineBytes = static_cast<uint32_t>(lineBytes64);
+    // Board memory: one line is filled in host memory and written through the accessor.
+    if (InWindow(reinterpret_cast<uintptr_t>(destination))) {
+        std::vector<uint8_t> line(lineBytes);
+        im_doMemset(line.data(), pixelsPerLine, 1, 0, value, bytesPerPixel);
+        auto d = reinterpret_cast<uintptr_t>(destination);
+        for (uint32_t n = 0; n < lines; ++n, d += static_cast<uintptr_t>(static_cast<intptr_t>(pitch)))
+            HwWriteBlock(WindowAddress(d), 0, line.data(), lineBytes);
+        return;
+    }
 
     const uint32_t integer = IntegerOf(value);
     uint32_t pattern = integer;

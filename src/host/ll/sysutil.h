@@ -27,13 +27,15 @@ void im_doSwapEndians(void* buffer, uint32_t bytes);
 
 // Copies lines of bytesPerLine bytes, advancing source and destination by their pitches.
 // With swap each whole 8-byte unit is byte-reversed and the bytes after the last whole
-// unit are copied as they are.
+// unit are copied as they are.  A side that lies in a mapped board memory window is read
+// or written line by line through the hardware accessor; host memory is copied directly.
 void im_doLoadSwapStore(const void* source, void* destination, uint32_t bytesPerLine, uint32_t lines,
                         int32_t sourcePitch, int32_t destinationPitch, int swap);
 
 // Fills lines of pixels with a value.  bytesPerPixel 0 means 1-bit pixels (a line of
 // (pixels + 7) / 8 bytes, each byte the value's low 8 bits); 1, 2 and 4 replicate the
 // value's low 8, 16 or 32 bits; 3 writes the value's three low bytes per pixel; 8 writes
-// the double itself.  Exactly the line's pixels are written; other sizes do nothing.
+// the double itself.  Exactly the line's pixels are written; other sizes do nothing.  A
+// destination in a mapped board memory window is written through the hardware accessor.
 void im_doMemset(void* destination, uint32_t pixelsPerLine, uint32_t lines, int32_t pitch, double value,
                  uint32_t bytesPerPixel);

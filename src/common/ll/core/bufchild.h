@@ -27,7 +27,7 @@ HLC_API int mp_buf_get_field(const _MP_BUF_ST* buffer, uint32_t key, int32_t* va
 HLC_API _MP_FIELD_ST* mp_buf_field(const _MP_BUF_ST* buffer);
 HLC_API _MP_FIELD_ST* mp_buf_field_link(const _MP_BUF_ST* buffer, const _MP_FIELD_ST* field);
 // The value of a field record.
-HLC_API double mp_buf_field_value(const _MP_FIELD_ST* field);
+double mp_buf_field_value(const _MP_FIELD_ST* field);
 
 HLC_API double mp_buf_get_pix_double(const _MP_BUF_ST* buffer, uint32_t band, int32_t x, int32_t y);
 HLC_API int32_t mp_buf_get_pix(const _MP_BUF_ST* buffer, uint32_t band, int32_t x, int32_t y);

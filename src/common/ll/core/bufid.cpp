@@ -8,6 +8,7 @@
 #include "task.h"
 #include "timer.h"
 
+#include <cstdlib>
 #include <cstring>
 #include <mutex>
 #include <unordered_set>
@@ -349,7 +350,16 @@ void mp_buf_exit_node(uint32_t node)
         for (uint32_t i = 0; i < t->capacity; ++i) {
             _MP_BUF_ST* b = t->slots[i];
             t->slots[i] = nullptr;
-            if (b && IsLive(b)) mp_buf_free(b);
+            if (!b || !IsLive(b)) continue;
+            // Host memory of a root its caller never freed goes with the node: the DMA
+            // blocks of a host DMA buffer, the heap bands of a paged one the library made.
+            const bool dma = b->location == kLocHostDma && !(b->id & kIdGivenMemory);
+            const bool heapBands = b->location == kLocPaged && (b->id & 0x9000000u) == 0x9000000u;
+            for (uint32_t n = 0; !b->parent && b->bandTable && n < b->bands; ++n) {
+                if (dma && b->bandTable[n].id != 0) SysDmaBufferFree(node << 16, &b->bandTable[n]);
+                if (heapBands) std::free(Ptr<void>(b->bandTable[n].third));
+            }
+            mp_buf_free(b);
         }
         safe_free(t->slots);
         safe_free(t);

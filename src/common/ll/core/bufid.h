@@ -132,11 +132,11 @@ extern uint32_t PreDefBufAddress[kPredefEntries];
 
 // ---- sizes ---------------------------------------------------------------------------
 // Bytes of a descriptor block with n bands (the band table included).
-HLC_API uint32_t mp_buf_descriptor_bytes(uint32_t bands);
+uint32_t mp_buf_descriptor_bytes(uint32_t bands);
 // Pitch of a new buffer: the line's bytes rounded up to a multiple of 4.
-HLC_API uint32_t mp_buf_new_pitch(uint32_t bits, uint32_t sizeX);
+uint32_t mp_buf_new_pitch(uint32_t bits, uint32_t sizeX);
 // Memory-kind bits of an id for a location.
-HLC_API uint32_t mp_buf_id_kind_bits(uint32_t location);
+uint32_t mp_buf_id_kind_bits(uint32_t location);
 
 // ---- seams ---------------------------------------------------------------------------
 // A synchronous command message to thread object 0x40000010 of a node that has its own
@@ -152,26 +152,26 @@ MpBufDmaFn mp_buf_set_descriptor_memory(MpBufDmaFn fn);
 
 // ---- node helpers used by the buffer service ------------------------------------------
 // 1 when operations on descriptors of the node are sent to the node's processor.
-HLC_API int mp_buf_is_remote(uint32_t node);
+int mp_buf_is_remote(uint32_t node);
 int mp_buf_call_remote(uint32_t node, uint32_t opcode, const char* name, const uint32_t* params, uint32_t count,
                        uint32_t* reply, uint32_t replyWords);
 // Descriptor heap of a node (made on first use); 0 / null on failure.
-HLC_API void* mp_buf_desc_alloc(uint32_t node, uint32_t bytes);
-HLC_API void mp_buf_desc_free(uint32_t node, void* block);
+void* mp_buf_desc_alloc(uint32_t node, uint32_t bytes);
+void mp_buf_desc_free(uint32_t node, void* block);
 // Takes and releases the node's buffer semaphore (nothing outside the kernel).
-HLC_API void mp_buf_sema_wait(uint32_t node);
-HLC_API void mp_buf_sema_signal(uint32_t node);
+void mp_buf_sema_wait(uint32_t node);
+void mp_buf_sema_signal(uint32_t node);
 // The id of the thread object of the current task, 0 outside the kernel.
-HLC_API uint32_t mp_buf_current_owner();
+uint32_t mp_buf_current_owner();
 // A reference to an id: null 0, below 225 predefined, else the descriptor's id.
-HLC_API uint32_t mp_buf_ref_to_id(const _MP_BUF_ST* reference);
+uint32_t mp_buf_ref_to_id(const _MP_BUF_ST* reference);
 // Converts a board-space word of a flagged descriptor to a host address.
-HLC_API uint32_t mp_buf_board_to_host(const _MP_BUF_ST* buffer, uint32_t address);
+uint32_t mp_buf_board_to_host(const _MP_BUF_ST* buffer, uint32_t address);
 // Forgets every id table and descriptor heap (the heaps' DMA blocks are released).
-HLC_API void mp_buf_exit_all();
+void mp_buf_exit_all();
 // The id table, descriptor heap and descriptor memory of one node, with every buffer the
 // table still names (the node's runtime end).
-HLC_API void mp_buf_exit_node(uint32_t node);
+void mp_buf_exit_node(uint32_t node);
 
 // ---- operations ----------------------------------------------------------------------
 HLC_API int mp_buf_init(uint32_t node, uint32_t capacity, uint32_t step);
@@ -183,8 +183,8 @@ HLC_API MP_BUF_ID mp_buf_alloc_id(_MP_BUF_ST* buffer);
 HLC_API int mp_buf_is_id_valid(MP_BUF_ID id);
 // The node's id table: its number of slots (0 without a table) and the descriptor in a
 // slot (null when empty or outside the table).
-HLC_API uint32_t mp_buf_id_slots(uint32_t node);
-HLC_API _MP_BUF_ST* mp_buf_id_slot(uint32_t node, uint32_t slot);
+uint32_t mp_buf_id_slots(uint32_t node);
+_MP_BUF_ST* mp_buf_id_slot(uint32_t node, uint32_t slot);
 HLC_API _MP_BUF_ST* mp_buf_pointer(MP_BUF_ID id);
 HLC_API void mp_buf_free(_MP_BUF_ST* buffer);
 HLC_API int mp_buf_valid(const _MP_BUF_ST* reference, uint32_t expected);

@@ -66,7 +66,7 @@ HLC_API void mp_mem_lock();
 HLC_API void mp_mem_unlock();
 
 // The start address of a heap (its first block).
-HLC_API uint32_t mp_mem_heap_start(const heap* h);
+uint32_t mp_mem_heap_start(const heap* h);
 
 void* safe_malloc(size_t size);
 void* safe_realloc(void* block, size_t size);

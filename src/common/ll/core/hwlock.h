@@ -57,18 +57,18 @@ HLC_API int mp_sys_section_unlock(uint32_t node, uint32_t bits);
 
 // Clears a host-served node's interrupt registers and opens and binds the start-up
 // signals.  0, or -1 for an unknown node.
-int mp_interrupt_alloc(uint32_t node);
+HLC_API int mp_interrupt_alloc(uint32_t node);
 // Rings the node's doorbell (bit 31 of the argument: the alternate bit).  1 rung, -1
 // time-out (the previous doorbell was not taken within entry 2) or unknown node.
-int mp_interrupt_send(uint32_t node);
+HLC_API int mp_interrupt_send(uint32_t node);
 // Wait for or test the board-to-host doorbell signal (33 with a primary Orlo, else 65).
-int mp_interrupt_wait(uint32_t node);
-int mp_interrupt_check(uint32_t node);
+HLC_API int mp_interrupt_wait(uint32_t node);
+HLC_API int mp_interrupt_check(uint32_t node);
 // Binds a handle (-1 none, below -1 a task semaphore, 0 or more a board-driver semaphore)
 // to a signal number (taken modulo 160).  0, or -1.
-int mp_interrupt_set_signal(uint32_t node, uint32_t signal, int32_t handle);
+HLC_API int mp_interrupt_set_signal(uint32_t node, uint32_t signal, int32_t handle);
 // The handle bound to the signal, -1 for none or an unknown node.
-int32_t mp_interrupt_get_signal(uint32_t node, uint32_t signal);
+HLC_API int32_t mp_interrupt_get_signal(uint32_t node, uint32_t signal);
 // The interrupt-enable mask word of the node's primary (display 0) or display Orlo
 // signals; null for an unknown node.
 uint32_t* mp_interrupt_mask_word(uint32_t node, int display);

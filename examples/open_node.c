@@ -1,0 +1,53 @@
+/* open_node: opens board 0 of system 0, reports what the library knows about it and about
+ * the installed systems, shows how an error reaches the error hook and the last-error
+ * record, and closes the board again.
+ *
+ * Build:  gcc open_node.c $(pkg-config --cflags --libs hlclib) -o open_node
+ * Run:    HLCINIPATH=<directory of halcyra.ini> ./open_node
+ */
+#include <hlclib.h>
+
+#include <stdio.h>
+
+/* The error hook: the library calls it with the code of each new error. */
+static int32_t OnError(int32_t hookType, int32_t errorCode, uint32_t user)
+{
+    printf("hook: type %d, error %d, user %u\n", (int)hookType, (int)errorCode, (unsigned)user);
+    return 0;
+}
+
+int main(void)
+{
+    uint32_t device = 0;
+    uint32_t value = 0;
+    char text[256];
+
+    imAppCatchError(0, OnError, 7);
+
+    printf("systems: %d\n", (int)imSysInquire(0, 4, NULL));
+    printf("nodes: %d\n", (int)imSysInquire(0, 1, NULL));
+    printf("digitizers: %d\n", (int)imSysInquire(0, 2, NULL));
+    printf("displays: %d\n", (int)imSysInquire(0, 3, NULL));
+
+    if (imDevAlloc(0, 0, 0, 0, &device) == 0) {
+        imAppGetError(12, text);
+        printf("open failed: %s\n", text);
+        return 1;
+    }
+    printf("device: 0x%08x\n", (unsigned)device);
+    printf("node: 0x%02x\n", (unsigned)((device >> 16) & 0xFF));
+    printf("system: %u\n", (unsigned)imDevInquire(device, 9, NULL));
+    printf("board: %u\n", (unsigned)imDevInquire(device, 10, NULL));
+    imDevInquire(device, 11, &value);
+    printf("ring slots: %u\n", (unsigned)value);
+
+    /* A device id that names no open node: the hook is called and the record keeps it. */
+    imDevInquire(0x00FF0000u, 1, &value);
+    printf("error code: %d\n", (int)imAppGetError(0, NULL));
+    imAppGetError(12 | 1, text); /* the text, then the record is cleared */
+    printf("%s\n", text);
+    printf("after clearing: %d\n", (int)imAppGetError(0, NULL));
+
+    printf("close: %d\n", (int)imDevFree(device));
+    return 0;
+}

@@ -1,0 +1,69 @@
+// Host handlers of the buffer commands: allocation in its four forms, buffers over given
+// memory, children, clone, free, the keyed fields, inquiry, map, modify, clear and
+// control.  Each runs on the command server task of the addressed thread object, in the
+// handler frame of every host-served command (request resource taken, checked, released);
+// parameters are read from the message's slots and results written back from slot 0 on.
+#pragma once
+
+#include "im_msgio.h"
+
+#include <cstdint>
+
+// Messages of the buffer handlers.
+inline constexpr const char* kBufTextCloneFailed = "Buffer clone failed";
+inline constexpr const char* kBufTextFieldFailed = "Can not create or modify a field descriptor";
+inline constexpr const char* kBufTextNoDisplay = "Display not initialized";
+
+// Buffer inquiry types answered by mp_BufInquire.
+constexpr uint32_t kBufInqSizeX = 3;
+constexpr uint32_t kBufInqSizeY = 4;
+constexpr uint32_t kBufInqBands = 6;
+constexpr uint32_t kBufInqType = 8;
+constexpr uint32_t kBufInqBits = 10;
+constexpr uint32_t kBufInqTypeClass = 11;
+constexpr uint32_t kBufInqParent = 30;
+constexpr uint32_t kBufInqOffsetX = 32;
+constexpr uint32_t kBufInqOffsetY = 33;
+constexpr uint32_t kBufInqFirstBand = 37;
+constexpr uint32_t kBufInqFieldCount = 38;
+constexpr uint32_t kBufInqOwnerWord = 124;
+constexpr uint32_t kBufInqLocation = 200;
+constexpr uint32_t kBufInqBusAddress = 201;
+constexpr uint32_t kBufInqPitch = 202;
+constexpr uint32_t kBufInqDescriptor = 400;
+constexpr uint32_t kBufInqDescriptorRemote = 401;
+
+// Buffer control types answered by mp_BufControl.
+constexpr uint32_t kBufCtlLock = 1;
+constexpr uint32_t kBufCtlUnlock = 2;
+constexpr uint32_t kBufCtlPitch = 202;
+
+// Addresses passed in the message itself by mp_BufCreate; more come from a buffer.
+constexpr uint32_t kBufCreateInlineAddresses = 8;
+// Marks an absolute position in mp_BufChildMove.
+constexpr int32_t kBufMoveAbsolute = 0x40000000;
+
+void mp_BufAlloc(_MSG_BODY_ST* msg);
+void mp_BufAlloc2d(_MSG_BODY_ST* msg);
+void mp_BufAlloc1d(_MSG_BODY_ST* msg);
+void mp_BufAllocControl(_MSG_BODY_ST* msg);
+void mp_BufChild(_MSG_BODY_ST* msg);
+void mp_BufChildBand(_MSG_BODY_ST* msg);
+void mp_BufChildMove(_MSG_BODY_ST* msg);
+void mp_BufClear(_MSG_BODY_ST* msg);
+void mp_BufClone(_MSG_BODY_ST* msg);
+void mp_BufFree(_MSG_BODY_ST* msg);
+void mp_BufCopyField(_MSG_BODY_ST* msg);
+void mp_BufGetNextField(_MSG_BODY_ST* msg);
+void mp_BufGetField(_MSG_BODY_ST* msg);
+void mp_BufGetFieldDouble(_MSG_BODY_ST* msg);
+void mp_BufInquire(_MSG_BODY_ST* msg);
+void mp_BufMap(_MSG_BODY_ST* msg);
+void mp_BufModify(_MSG_BODY_ST* msg);
+void mp_BufPutField(_MSG_BODY_ST* msg);
+void mp_BufRemoveField(_MSG_BODY_ST* msg);
+void mp_BufCreate(_MSG_BODY_ST* msg);
+void mp_BufControl(_MSG_BODY_ST* msg);
+
+// Puts the buffer handlers into the opcode table.  While no node serves.
+void mp_buf_install();

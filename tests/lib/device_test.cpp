@@ -1,0 +1,251 @@
+// Devices and the application's error calls as a program sees them: through hlclib.h and
+// libhlclib.so only, with the simulated board driven through the platform object.
+#include "hlclib.h"
+
+#include "boardsim.h"
+#include "regmap/driver_requests.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <fstream>
+#include <string>
+#include <vector>
+
+namespace {
+
+constexpr uint32_t kNode = 0x11;
+constexpr const char* kOneBoard = "[Node]\nNodeId=0x11\nSlotNbr=1\nDeviceNbr=0x000d04\n";
+
+class DeviceTest : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        char dir[] = "/tmp/hlcdevXXXXXX";
+        ASSERT_NE(mkdtemp(dir), nullptr);
+        root_ = dir;
+        setenv("HLCINIPATH", root_.c_str(), 1);
+        setenv("HALCYRA", (root_ + "/noinstall").c_str(), 1);
+        unsetenv("FPGANAME");
+        boardsim::BoardSim::instance().configure(topology_);
+        imAppCatchError(0, nullptr, 0);
+        imAppGetError(1, nullptr);
+        // Failures end within a second instead of the default 15 s.
+        imAppControl(1, 1.0);
+    }
+    void TearDown() override
+    {
+        while (mp_sys_node_resource_ptr(kNode)) imDevFree(kNode << 16);
+        imAppControl(1, 15.0);
+        imAppCatchError(0, nullptr, 0);
+        imAppGetError(1, nullptr);
+        std::remove((root_ + "/halcyra.ini").c_str());
+        std::remove(root_.c_str());
+        boardsim::BoardSim::instance().configure();
+    }
+    void WriteIni(const char* text) { std::ofstream(root_ + "/halcyra.ini") << text; }
+    void Reconfigure() { boardsim::BoardSim::instance().configure(topology_); }
+    static int32_t LastError() { return imAppGetError(0, nullptr); }
+    static std::string LastText()
+    {
+        char text[80] = {};
+        imAppGetError(4, text);
+        return text;
+    }
+    static uint32_t Open(uint32_t system = 0, uint32_t board = 0)
+    {
+        uint32_t id = 7;
+        const uint32_t returned = imDevAlloc(system, board, 3, 0, &id);
+        EXPECT_EQ(returned, id);
+        return id;
+    }
+    // An open that fails: no id, the error and its text, and nothing left open.
+    static void ExpectOpenFails(int32_t code, const char* text, uint32_t board = 0)
+    {
+        EXPECT_EQ(Open(0, board), 0u);
+        EXPECT_EQ(LastError(), code);
+        if (text) {
+            EXPECT_EQ(LastText(), text);
+        }
+        EXPECT_EQ(mp_sys_node_resource_ptr(kNode), nullptr);
+        EXPECT_EQ(imNodeSt, nullptr);
+    }
+    std::string root_;
+    boardsim::Topology topology_;
+};
+
+TEST_F(DeviceTest, OpenInquireEveryTypeControlAndFree)
+{
+    WriteIni(kOneBoard);
+    const uint32_t id = Open();
+    ASSERT_NE(id, 0u) << LastText();
+    EXPECT_EQ((id >> 16) & 0xFF, kNode);
+    EXPECT_EQ(LastError(), 0) << LastText();
+
+    EXPECT_EQ(imDevInquire(id, 1, nullptr), 0u);       // the host serves the node
+    EXPECT_EQ(imDevInquire(id, 2, nullptr), 50u);      // board timer, MHz
+    EXPECT_EQ(imDevInquire(id, 3, nullptr), 1u);       // primary Orlo
+    EXPECT_EQ(imDevInquire(id, 4, nullptr), 0u);       // no display Orlo
+    EXPECT_EQ(imDevInquire(id, 5, nullptr), 0u);
+    EXPECT_EQ(imDevInquire(id, 6, nullptr), 4u);       // 4 MB memory window
+    EXPECT_EQ(imDevInquire(id, 7, nullptr), 0u);
+    EXPECT_EQ(imDevInquire(id, 8, nullptr), 0u);
+    EXPECT_EQ(imDevInquire(id, 9, nullptr), 0u);       // system, from the id
+    EXPECT_EQ(imDevInquire(id, 10, nullptr), 0u);      // board, from the id
+    EXPECT_EQ(imDevInquire(id, 11, nullptr), 64u);     // ring slots
+    EXPECT_GT(imDevInquire(id, 12, nullptr), 0u);
+    EXPECT_GT(imDevInquire(id, 13, nullptr), 0u);      // free SDRAM heap bytes
+    EXPECT_EQ(imDevInquire(id, 14, nullptr), 0u);      // no display heaps
+    EXPECT_EQ(imDevInquire(id, 16, nullptr), 0u);      // no BIOS record without a display chip
+    EXPECT_EQ(imDevInquire(id, 17, nullptr), 0u);
+    uint32_t value = 0xDEAD;
+    const uint32_t heap = imDevInquire(id, 13, &value);
+    EXPECT_EQ(value, heap);
+    EXPECT_EQ(imDevInquire(id, 99, nullptr), 0u);
+    EXPECT_EQ(LastError(), 0) << LastText();
+
+    EXPECT_EQ(imDevControl(id, 5, 1.0), 0);
+    EXPECT_EQ(imDevFree(id), 0);
+    EXPECT_EQ(LastError(), 0) << LastText();
+    EXPECT_EQ(imNodeSt, nullptr);
+    EXPECT_TRUE(boardsim::BoardSim::instance().dmaBuffers().empty());
+}
+
+TEST_F(DeviceTest, OpenTwiceFreeTwice)
+{
+    WriteIni(kOneBoard);
+    const uint32_t first = Open();
+    ASSERT_NE(first, 0u) << LastText();
+    const uint32_t second = Open();
+    ASSERT_NE(second, 0u) << LastText();
+    EXPECT_NE(second, first);
+    EXPECT_EQ(imDevFree(first), 0);
+    EXPECT_NE(imNodeSt, nullptr);
+    EXPECT_EQ(imDevInquire(second, 3, nullptr), 1u);
+    EXPECT_EQ(imDevFree(second), 0);
+    EXPECT_EQ(imNodeSt, nullptr);
+    EXPECT_EQ(LastError(), 0) << LastText();
+    // A third free has no node.
+    EXPECT_EQ(imDevFree(second), IM_ERR_INVALID_DEVICE);
+    EXPECT_EQ(LastText(), "Invalid device ID");
+}
+
+TEST_F(DeviceTest, ErrorsOfTheOpen)
+{
+    // No ini file.
+    ExpectOpenFails(-12, "HlcLib was unable to locate Ini file");
+    imAppGetError(1, nullptr);
+    WriteIni(kOneBoard);
+    // Numbers outside 0-14 touch no board.
+    EXPECT_EQ(imDevAlloc(15, 0, 3, 0, nullptr), 0u);
+    EXPECT_EQ(LastText(), "Invalid System or Node ID");
+    imAppGetError(1, nullptr);
+    // A board the ini file does not list.
+    EXPECT_EQ(Open(0, 1), 0u);
+    EXPECT_NE(LastError(), 0);
+    EXPECT_EQ(mp_sys_node_resource_ptr(0x12), nullptr);
+    EXPECT_EQ(imNodeSt, nullptr);
+}
+
+TEST_F(DeviceTest, AMissingFpgaFileDoesNotStopTheOpen)
+{
+    WriteIni(kOneBoard);
+    setenv("FPGANAME", "absent", 1);
+    const uint32_t id = Open();
+    unsetenv("FPGANAME");
+    ASSERT_NE(id, 0u) << LastText();
+    EXPECT_EQ(LastError(), 0) << LastText();
+    EXPECT_EQ(imDevFree(id), 0);
+}
+
+// What the error hook saw.
+struct Seen {
+    int calls = 0;
+    int32_t code = 0;
+    uint32_t user = 0;
+    std::string function, message;
+};
+Seen g_seen;
+
+int32_t Hook(int32_t, int32_t code, uint32_t user)
+{
+    ++g_seen.calls;
+    g_seen.code = code;
+    g_seen.user = user;
+    char text[80] = {};
+    imAppGetError(8, text);
+    g_seen.function = text;
+    imAppGetError(4, text);
+    g_seen.message = text;
+    return 0;
+}
+
+TEST_F(DeviceTest, TheErrorHookAndTheLastErrorRecord)
+{
+    g_seen = Seen{};
+    imAppCatchError(0, Hook, 0x5EED);
+    EXPECT_EQ(imDevFree(0x00770000u), IM_ERR_INVALID_DEVICE);
+    EXPECT_EQ(g_seen.calls, 1);
+    EXPECT_EQ(g_seen.code, IM_ERR_INVALID_DEVICE);
+    EXPECT_EQ(g_seen.user, 0x5EEDu);
+    EXPECT_EQ(g_seen.function, "imDevFree");
+    EXPECT_EQ(g_seen.message, "Invalid device ID");
+
+    // Every mode: the code, the message, the function name, the joined text; an odd mode
+    // clears the record afterwards.
+    int32_t code = 0;
+    EXPECT_EQ(imAppGetError(2, &code), IM_ERR_INVALID_DEVICE);
+    EXPECT_EQ(code, IM_ERR_INVALID_DEVICE);
+    char text[256] = {};
+    EXPECT_EQ(imAppGetError(4, text), IM_ERR_INVALID_DEVICE);
+    EXPECT_STREQ(text, "Invalid device ID");
+    EXPECT_EQ(imAppGetError(8, text), IM_ERR_INVALID_DEVICE);
+    EXPECT_STREQ(text, "imDevFree");
+    EXPECT_EQ(imAppGetError(12, text), IM_ERR_INVALID_DEVICE);
+    EXPECT_STREQ(text, "Error in imDevFree():\n<Invalid device ID>");
+    EXPECT_EQ(imAppGetError(3, &code), IM_ERR_INVALID_DEVICE);
+    EXPECT_EQ(imAppGetError(0, nullptr), 0);
+    code = 7;
+    EXPECT_EQ(imAppGetError(2, &code), 0);
+    EXPECT_EQ(code, 0);   // no error: a 32-bit 0
+
+    // The first error wins until it is cleared; the hook is called for it only.
+    EXPECT_EQ(imDevFree(0x00770000u), IM_ERR_INVALID_DEVICE);
+    EXPECT_EQ(imDevAlloc(15, 0, 3, 0, nullptr), 0u);
+    EXPECT_EQ(g_seen.calls, 2);
+    EXPECT_EQ(imAppGetError(4, text), IM_ERR_INVALID_DEVICE);
+}
+
+TEST_F(DeviceTest, TheTimeOutAndTheHookSurviveOpensAndCloses)
+{
+    WriteIni(kOneBoard);
+    imAppControl(1, -1);
+    double seconds = 0;
+    EXPECT_EQ(imAppInquire(1, &seconds), 31536000);
+    EXPECT_EQ(seconds, 31536000.0);
+    g_seen = Seen{};
+    imAppCatchError(0, Hook, 1);
+    imAppControl(1, 2.0);
+    const uint32_t id = Open();
+    ASSERT_NE(id, 0u) << LastText();
+    EXPECT_EQ(imAppInquire(1, &seconds), 2);
+    EXPECT_EQ(imDevFree(id), 0);
+    EXPECT_EQ(imAppInquire(1, &seconds), 2);
+    EXPECT_EQ(imDevFree(id), IM_ERR_INVALID_DEVICE);
+    EXPECT_EQ(g_seen.calls, 1);
+}
+
+TEST_F(DeviceTest, SystemInquiryCountsTheIniNodes)
+{
+    WriteIni("[Node]\nNodeId=0x11\nSlotNbr=1\nDeviceNbr=0x000d04\n"
+             "[Node]\nNodeId=0x12\nSlotNbr=2\nDeviceNbr=0x000e04\n"
+             "[Node]\nNodeId=0x21\nSlotNbr=3\nDeviceNbr=0x000f04\n");
+    int32_t out = 0;
+    EXPECT_EQ(imSysInquire(0, 1, &out), 2);   // nodes of system 0
+    EXPECT_EQ(out, 2);
+    EXPECT_EQ(imSysInquire(1, 1, nullptr), 1);
+    EXPECT_EQ(imSysInquire(9, 4, nullptr), 2);   // systems, whatever system is given
+}
+
+} // namespace
