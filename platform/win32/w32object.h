@@ -32,6 +32,7 @@ struct SharedMutexBlock {
     uint32_t magic;
     uint32_t layout;
     pthread_mutex_t mutex;
+    int32_t holder;     // process that took the mutex last (0 never, -1 being recovered)
 };
 
 struct Object {

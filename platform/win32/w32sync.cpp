@@ -11,6 +11,9 @@
 #include <map>
 #include <string>
 #include <sys/file.h>
+#include <signal.h>
+#include <unistd.h>
+#include <signal.h>
 #include <sys/mman.h>
 #include <sys/stat.h>
 #include <time.h>
@@ -202,6 +205,8 @@ NamedMutexes& TheNamedMutexes() {
     return *m;
 }
 
+void InitSharedMutex(pthread_mutex_t* mutex);
+
 // Opens (creating when needed) the shared block of a name; existed tells whether the
 // name's block was there before.  Null with the last error set on failure.
 SharedMutexBlock* OpenNamedBlock(const std::string& name, bool* existed) {
@@ -238,13 +243,8 @@ SharedMutexBlock* OpenNamedBlock(const std::string& name, bool* existed) {
     }
     if (block && (__atomic_load_n(&block->magic, __ATOMIC_ACQUIRE) != kMutexMagic ||
                   block->layout != sizeof(SharedMutexBlock))) {
-        pthread_mutexattr_t attr;
-        pthread_mutexattr_init(&attr);
-        pthread_mutexattr_settype(&attr, PTHREAD_MUTEX_RECURSIVE);
-        pthread_mutexattr_setpshared(&attr, PTHREAD_PROCESS_SHARED);
-        pthread_mutexattr_setrobust(&attr, PTHREAD_MUTEX_ROBUST);
-        pthread_mutex_init(&block->mutex, &attr);
-        pthread_mutexattr_destroy(&attr);
+        InitSharedMutex(&block->mutex);
+        block->holder = 0;
         block->layout = sizeof(SharedMutexBlock);
         __atomic_store_n(&block->magic, kMutexMagic, __ATOMIC_RELEASE);
     }
@@ -270,22 +270,58 @@ timespec DeadlineAfter(DWORD ms) {
     return ts;
 }
 
+void InitSharedMutex(pthread_mutex_t* mutex) {
+    pthread_mutexattr_t attr;
+    pthread_mutexattr_init(&attr);
+    pthread_mutexattr_settype(&attr, PTHREAD_MUTEX_RECURSIVE);
+    pthread_mutexattr_setpshared(&attr, PTHREAD_PROCESS_SHARED);
+    pthread_mutexattr_setrobust(&attr, PTHREAD_MUTEX_ROBUST);
+    pthread_mutex_init(mutex, &attr);
+    pthread_mutexattr_destroy(&attr);
+}
+
+// A mutex whose last holder's process is gone without its release being seen (the owner-
+// died state of robust mutexes is not delivered everywhere, user-mode emulation among
+// them) is set up afresh by one waiter: true when this caller did so.
+bool RecoverFromDeadHolder(SharedMutexBlock* block) {
+    int32_t holder = __atomic_load_n(&block->holder, __ATOMIC_ACQUIRE);
+    if (holder <= 0 || holder == getpid()) return false;
+    if (kill(holder, 0) == 0 || errno != ESRCH) return false;
+    if (!__atomic_compare_exchange_n(&block->holder, &holder, -1, false, __ATOMIC_ACQ_REL, __ATOMIC_ACQUIRE))
+        return false;
+    InitSharedMutex(&block->mutex);
+    return true;
+}
+
+int TimedLock(SharedMutexBlock* block, DWORD timeoutMs) {
+    if (timeoutMs == 0) return pthread_mutex_trylock(&block->mutex);
+    timespec deadline = DeadlineAfter(timeoutMs);
+    return pthread_mutex_clocklock(&block->mutex, CLOCK_MONOTONIC, &deadline);
+}
+
 DWORD LockSharedMutex(SharedMutexBlock* block, DWORD timeoutMs) {
+    constexpr DWORD kHolderCheckMs = 500;
     int rc;
-    if (timeoutMs == 0) {
-        rc = pthread_mutex_trylock(&block->mutex);
-    } else if (timeoutMs == INFINITE) {
-        rc = pthread_mutex_lock(&block->mutex);
+    bool recovered = false;
+    if (timeoutMs == INFINITE) {
+        // Waits in slices, so that a holder that died is noticed.
+        while ((rc = TimedLock(block, kHolderCheckMs)) == ETIMEDOUT)
+            recovered = RecoverFromDeadHolder(block) || recovered;
     } else {
-        timespec deadline = DeadlineAfter(timeoutMs);
-        rc = pthread_mutex_clocklock(&block->mutex, CLOCK_MONOTONIC, &deadline);
+        rc = TimedLock(block, timeoutMs);
+        if ((rc == ETIMEDOUT || rc == EBUSY) && RecoverFromDeadHolder(block)) {
+            recovered = true;
+            rc = pthread_mutex_trylock(&block->mutex);
+        }
     }
     switch (rc) {
     case 0:
-        return WAIT_OBJECT_0;
+        __atomic_store_n(&block->holder, static_cast<int32_t>(getpid()), __ATOMIC_RELEASE);
+        return recovered ? WAIT_ABANDONED : WAIT_OBJECT_0;
     case EOWNERDEAD:
         // The holder ended without releasing: the caller owns it now.
         pthread_mutex_consistent(&block->mutex);
+        __atomic_store_n(&block->holder, static_cast<int32_t>(getpid()), __ATOMIC_RELEASE);
         return WAIT_ABANDONED;
     case EBUSY:
     case ETIMEDOUT:

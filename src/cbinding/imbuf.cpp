@@ -2,6 +2,8 @@
 // the work (host DMA and paged memory, pixel transfer, host copies, lock and unlock).
 #include "imbuf.h"
 
+#include "bufcopy.h"
+
 #include "hostbuf.h"
 #include "im_msgio.h"
 #include "im_param.h"
@@ -236,21 +238,16 @@ void Move(uint8_t* at, uint8_t* packed, size_t bytes, uint32_t direction)
     }
 }
 
-bool HostCopyBand(const _MP_BUF_ST* source, const _MP_BUF_ST* destination, uint32_t band, uint32_t width,
-                  uint32_t lines)
+// Copies one band under "MUTEX_imBufCopy", waited for at most the communication
+// time-out: 0, -1 without band memory, or the locked copy's error (-4, -11).
+int32_t HostCopyBand(const _MP_BUF_ST* source, const _MP_BUF_ST* destination, uint32_t band, uint32_t width,
+                     uint32_t lines)
 {
     const void* from = mp_buf_address_band_internal(source, band);
     void* to = mp_buf_address_band_internal(destination, band);
-    if (!from || !to) return false;
-    HANDLE mutex = CreateMutexA(FALSE, "MUTEX_imBufCopy");
-    if (mutex) WaitForSingleObject(mutex, INFINITE);
-    im_doLoadSwapStore(from, to, width, lines, static_cast<int32_t>(source->pitch),
-                       static_cast<int32_t>(destination->pitch), 0);
-    if (mutex) {
-        ReleaseMutex(mutex);
-        CloseHandle(mutex);
-    }
-    return true;
+    if (!from || !to) return -1;
+    return mpPrvBufCopyLocked(from, to, width, lines, static_cast<int32_t>(source->pitch),
+                              static_cast<int32_t>(destination->pitch));
 }
 
 } // namespace
@@ -531,8 +528,12 @@ int32_t imBufCopy(uint32_t device, uint32_t source, uint32_t destination, uint32
     } else {
         const uint32_t width = std::min(mp_hostbuf_line_bytes(s->bits, s->sizeX), mp_hostbuf_line_bytes(d->bits, d->sizeX));
         const uint32_t lines = static_cast<uint32_t>(std::min(s->sizeY, d->sizeY));
-        for (uint32_t band = 0; band < s->bands; ++band)
-            if (!HostCopyBand(s, d, band, width, lines)) im_msg_log_error(&msg, HLC_ERR_RESTRICTED, "Invalid buffer address");
+        for (uint32_t band = 0; band < s->bands; ++band) {
+            const int32_t copied = HostCopyBand(s, d, band, width, lines);
+            if (copied == -1) im_msg_log_error(&msg, HLC_ERR_RESTRICTED, "Invalid buffer address");
+            else if (copied == HLC_ERR_TIMEOUT) im_msg_log_error(&msg, HLC_ERR_TIMEOUT, "Timed out waiting for MUTEX_imBufCopy");
+            else if (copied != 0) im_msg_log_error(&msg, copied, HlcErrorText(copied));
+        }
     }
     if (sync) imThrNop(device & kIdPredefined ? device : kBufRemoteThread | (device & 0xFF0000u), sync);
     return EndWithError(&msg);
