@@ -280,10 +280,12 @@ uint32_t imDevInquire(uint32_t device, uint32_t type, uint32_t* value)
             case 16:
             case 17: {
                 _VgaBiosInfoSt* info = mp_sys_get_bios_info(node, record);
-                if (info) result = type == 16 ? info->inquiry : static_cast<uint32_t>(reinterpret_cast<uintptr_t>(info->serial));
-                // A record read here that is not the node's cached one is not kept.
-                if (info && info != record->biosInfo) safe_free(info);
-                if (type == 17 && info && info != record->biosInfo) result = 0;
+                // A record read here that is not the node's cached one is not kept, so
+                // only the cached one can give an address.
+                const bool cached = info && info == record->biosInfo;
+                if (info && type == 16) result = info->inquiry;
+                if (cached && type == 17) result = static_cast<uint32_t>(reinterpret_cast<uintptr_t>(info->serial));
+                if (info && !cached) safe_free(info);
                 break;
             }
             case 20:

@@ -195,7 +195,7 @@ int DoSpecializedCopy(int useVm, _MSG_BODY_ST* body, _MP_BUF_ST* source, _MP_BUF
     if (!body) return HLC_ERR_INVALID_PARAMETER;
     std::memset(body, 0, sizeof *body);
     if (resource && resource->msg) std::memcpy(body, resource->msg, kMsgHeaderBytes);
-    const uint32_t opcode = useVm ? kBufCopyVmOpcode : kBufCopyPciOpcode;
+    const uint32_t opcode = useVm ? kOpBufCopyVM : kOpBufCopyPCI;
     body->inUse = 1;
     body->status = 10;
     body->error = 0;
@@ -294,5 +294,5 @@ MpBufVmPortsFn mp_bufcopy_set_vm_ports(MpBufVmPortsFn fn)
 
 void mp_bufcopy_install()
 {
-    mp_server_set_handler(kBufCopyOpcode, mp_BufCopy);
+    mp_server_set_handler(kOpBufCopy, mp_BufCopy);
 }

@@ -14,6 +14,7 @@
 #pragma once
 
 #include "hlc_arch.h"
+#include "imbuf.h"
 #include "im_msgio.h"
 #include "reqres.h"
 
@@ -21,10 +22,8 @@
 
 struct _MP_BUF_ST;
 
-// Opcodes of the copy (sent by imBufCopy) and of the two transfers it may call in line.
-constexpr uint32_t kBufCopyOpcode = 116;
-constexpr uint32_t kBufCopyPciOpcode = 27;
-constexpr uint32_t kBufCopyVmOpcode = 28;
+// The copy's opcode (kOpBufCopy) and those of the two transfers it may call in line
+// (kOpBufCopyPCI, kOpBufCopyVM) are the buffer interface's (imbuf.h).
 
 // Parameter counts by which the transfer handlers recognise the in-line call.
 constexpr uint32_t kBufCopyInlinePciParams = 5;

@@ -49,6 +49,14 @@ protected:
         EXPECT_EQ(mp_sys_opened_node(), 0);
         EXPECT_EQ(imNodeSt, nullptr);
     }
+    // Opens (system, board) and expects the open to fail: no id and nothing left open.
+    static void ExpectOpenFails(uint32_t system = 0, uint32_t board = 0, uint32_t mode = 3)
+    {
+        uint32_t id = 7;
+        EXPECT_EQ(imDevAlloc(system, board, mode, 0, &id), 0u);
+        EXPECT_EQ(id, 0u);
+        ExpectNothingOpen();
+    }
 };
 
 TEST_F(DeviceTest, OpenInquireControlAndFree)
@@ -159,22 +167,16 @@ TEST_F(DeviceTest, BadSystemOrBoardNumbersTouchNoBoard)
 TEST_F(DeviceTest, NodeTheIniFileDoesNotListIsNoNode)
 {
     WriteIni(kOneBoard);
-    uint32_t id = 7;
-    EXPECT_EQ(imDevAlloc(0, 1, 3, 0, &id), 0u);
-    EXPECT_EQ(id, 0u);
+    ExpectOpenFails(0, 1);
     EXPECT_NE(LastError(), 0);
     EXPECT_FALSE(LastText().empty());
-    ExpectNothingOpen();
 }
 
 TEST_F(DeviceTest, WithoutIniFileTheOpenSaysSo)
 {
-    uint32_t id = 7;
-    EXPECT_EQ(imDevAlloc(0, 0, 3, 0, &id), 0u);
-    EXPECT_EQ(id, 0u);
+    ExpectOpenFails();
     EXPECT_EQ(LastError(), -12);
     EXPECT_EQ(LastText(), "HlcLib was unable to locate Ini file");
-    ExpectNothingOpen();
 }
 
 TEST_F(DeviceTest, WithoutTheBoardDriverNothingOpens)
@@ -182,12 +184,9 @@ TEST_F(DeviceTest, WithoutTheBoardDriverNothingOpens)
     WriteIni(kOneBoard);
     topology_.driverPresent = false;
     boardsim::BoardSim::instance().configure(topology_);
-    uint32_t id = 7;
-    EXPECT_EQ(imDevAlloc(0, 0, 3, 0, &id), 0u);
-    EXPECT_EQ(id, 0u);
+    ExpectOpenFails();
     EXPECT_EQ(LastError(), -9);
     EXPECT_EQ(LastText(), "Could not open communication with device");
-    ExpectNothingOpen();
 }
 
 TEST_F(DeviceTest, ANodeWhoseInterruptsCannotBeHookedOpensNothing)
@@ -195,11 +194,8 @@ TEST_F(DeviceTest, ANodeWhoseInterruptsCannotBeHookedOpensNothing)
     WriteIni(kOneBoard);
     // The driver refuses the interrupt wait: the node's runtime never comes up.
     boardsim::BoardSim::instance().failRequests(HLC_DRV_INTERRUPT_WAIT);
-    uint32_t id = 7;
-    EXPECT_EQ(imDevAlloc(0, 0, 3, 0, &id), 0u);
-    EXPECT_EQ(id, 0u);
+    ExpectOpenFails();
     EXPECT_NE(LastError(), 0);
-    ExpectNothingOpen();
 }
 
 TEST_F(DeviceTest, ABoardProcessorWithoutItsShellOpensNothing)
@@ -208,11 +204,8 @@ TEST_F(DeviceTest, ABoardProcessorWithoutItsShellOpensNothing)
     topology_.boards[0].processor = true;
     topology_.boards[0].fpgaConfigured = true;
     boardsim::BoardSim::instance().configure(topology_);
-    uint32_t id = 7;
-    EXPECT_EQ(imDevAlloc(0, 0, 0, 0, &id), 0u);
-    EXPECT_EQ(id, 0u);
+    ExpectOpenFails(0, 0, 0);
     EXPECT_NE(LastError(), 0);
-    ExpectNothingOpen();
 }
 
 TEST_F(DeviceTest, AMissingFpgaFileIsANoticeWhenTheNodeOpens)

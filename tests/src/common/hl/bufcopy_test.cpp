@@ -145,7 +145,7 @@ protected:
     Reply Copy(uint32_t source, uint32_t destination, uint32_t control = 0)
     {
         _MSG_ST msg{};
-        im_msg_start(&msg, kBufCopyOpcode, 3, "imBufCopy");
+        im_msg_start(&msg, kOpBufCopy, 3, "imBufCopy");
         im_msg_put_long(&msg, 0, static_cast<int32_t>(source));
         im_msg_put_long(&msg, 1, static_cast<int32_t>(destination));
         im_msg_put_long(&msg, 2, static_cast<int32_t>(control));
@@ -523,8 +523,8 @@ protected:
     void InstallHandlers() override
     {
         BufCopyTest::InstallHandlers();
-        mp_server_set_handler(kBufCopyPciOpcode, RecordTransfer);
-        mp_server_set_handler(kBufCopyVmOpcode, RecordTransfer);
+        mp_server_set_handler(kOpBufCopyPCI, RecordTransfer);
+        mp_server_set_handler(kOpBufCopyVM, RecordTransfer);
         g_transfer.calls = 0;
         g_transfer.result = 0;
     }
@@ -539,7 +539,7 @@ TEST_F(BufCopyTransferTest, PciTransferGetsTheInlineMessage)
     EXPECT_EQ(Copy(dma->id, board->id, control->id).code, 0);
     ASSERT_EQ(g_transfer.calls.load(), 1);
     const _MSG_BODY_ST& m = g_transfer.body;
-    EXPECT_EQ(m.opcode, kBufCopyPciOpcode);
+    EXPECT_EQ(m.opcode, kOpBufCopyPCI);
     EXPECT_EQ(m.counts, kBufCopyInlinePciParams);
     EXPECT_EQ(m.inUse, 1u);
     EXPECT_EQ(m.status, 10u);
@@ -568,7 +568,7 @@ TEST_F(BufCopyTransferTest, VmTransferGetsTheInlineMessageAndItsErrorReachesTheC
     EXPECT_EQ(r.message, "transfer refused");
     ASSERT_EQ(g_transfer.calls.load(), 1);
     const _MSG_BODY_ST& m = g_transfer.body;
-    EXPECT_EQ(m.opcode, kBufCopyVmOpcode);
+    EXPECT_EQ(m.opcode, kOpBufCopyVM);
     EXPECT_EQ(m.counts, kBufCopyInlineVmParams);
     EXPECT_STREQ(m.err.function, "imBufCopyVM");
     EXPECT_EQ(SlotWord(m, 0, 0), display->id);
@@ -597,9 +597,9 @@ TEST_F(BufCopyTransferTest, TwoNodesUseTheVmPortOnlyWhenBothAreJoinedToIt)
         uint32_t opcode;
     };
     const MpBufVmPortsFn before = mp_bufcopy_set_vm_ports(Ports);
-    for (const Case& c : {Case{{0x11, 0x12, 0}, kBufCopyVmOpcode}, Case{{0x12, 0x11, 0}, kBufCopyVmOpcode},
-                          Case{{0x12, 0, 0}, kBufCopyPciOpcode}, Case{{0x11, 0, 0x12}, kBufCopyPciOpcode},
-                          Case{{0, 0, 0}, kBufCopyPciOpcode}}) {
+    for (const Case& c : {Case{{0x11, 0x12, 0}, kOpBufCopyVM}, Case{{0x12, 0x11, 0}, kOpBufCopyVM},
+                          Case{{0x12, 0, 0}, kOpBufCopyPCI}, Case{{0x11, 0, 0x12}, kOpBufCopyPCI},
+                          Case{{0, 0, 0}, kOpBufCopyPCI}}) {
         std::memset(g_ports, 0, sizeof g_ports);
         std::memcpy(g_ports, c.list, sizeof c.list);
         g_transfer.calls = 0;
@@ -610,7 +610,7 @@ TEST_F(BufCopyTransferTest, TwoNodesUseTheVmPortOnlyWhenBothAreJoinedToIt)
     // Without a list two nodes go over PCI.
     mp_bufcopy_set_vm_ports(nullptr);
     EXPECT_EQ(Copy(display->id, board->id).code, 0);
-    EXPECT_EQ(g_transfer.body.opcode, kBufCopyPciOpcode);
+    EXPECT_EQ(g_transfer.body.opcode, kOpBufCopyPCI);
     mp_bufcopy_set_vm_ports(before);
     board->node = kNode;
 }
