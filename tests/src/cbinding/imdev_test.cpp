@@ -28,8 +28,9 @@ protected:
     {
         IniTest::SetUp();
         im_msg_reset_application();
-        // Failures end within a second instead of the default 15 s.
-        imAppControl(1, 1.0);
+        // Failures end within seconds instead of the default 15 s; long enough for the
+        // opens of other test programs, which take "MUTEX_imDev_" in turn, to end.
+        imAppControl(1, 5.0);
     }
     void TearDown() override
     {
