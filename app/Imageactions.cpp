@@ -90,7 +90,9 @@ void AddImageWindowActions(TMainForm& form)
             return;
         const QString path = f->OpenDialog->FileName;
         {
-            // A file that cannot be read makes no window.
+            // A file that cannot be read makes no window; a named pipe or a device is
+            // refused before the probe opens it, which would block.
+            RefuseNonRegularFile(path.toStdString());
             QFile probe(path);
             if (!probe.open(QIODevice::ReadOnly))
                 throw EAppError(QString("Cannot open file \"%1\". %2").arg(path, probe.errorString()).toStdString());

@@ -2,7 +2,6 @@
 
 #include "Apperror.h"
 #include "Main.h"
-#include "regularfile.h"
 
 #include <QCloseEvent>
 #include <QFile>
@@ -53,17 +52,11 @@ void TMDITextChildForm::SetLines(const QStringList& lines)
     NotesMemo->setPlainText(text);
 }
 
-void TMDITextChildForm::LoadFromFile(const QString& path)
+QStringList ReadNoteLines(const QString& path)
 {
     // A named pipe or a device would block the read or never end it: refused before it is
     // opened.
-    const std::string notRegular = qsrf::WhyNotRegularFile(path.toStdString().c_str());
-    if (!notRegular.empty() && notRegular != "not found")
-        throw EAppError(QString("Cannot open file \"%1\". It is %2.")
-                            .arg(path, QString::fromStdString(notRegular == "not a regular file"
-                                                                  ? notRegular
-                                                                  : notRegular + ", not a regular file"))
-                            .toStdString());
+    RefuseNonRegularFile(path.toStdString());
     QFile file(path);
     if (!file.open(QIODevice::ReadOnly))
         throw EAppError(QString("Cannot open file \"%1\". %2").arg(path, file.errorString()).toStdString());
@@ -89,7 +82,12 @@ void TMDITextChildForm::LoadFromFile(const QString& path)
     }
     if (open)
         lines << line;
-    SetLines(lines);
+    return lines;
+}
+
+void TMDITextChildForm::LoadFromFile(const QString& path)
+{
+    SetLines(ReadNoteLines(path));
     setWindowTitle(path);
 }
 

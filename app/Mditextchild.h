@@ -9,6 +9,11 @@
 
 class QPlainTextEdit;
 
+// The lines of a notes text file, up to CR LF, LF or CR (UTF-8). Raises EAppError "Cannot
+// open file ..." when the path is not a regular file or cannot be opened, "Cannot read
+// file ..." when reading fails. Needs no widgets.
+QStringList ReadNoteLines(const QString& path);
+
 class TMDITextChildForm : public QMdiSubWindow {
     Q_OBJECT
 public:

@@ -16,14 +16,12 @@ namespace {
 // How long showing the box waits at most for the window system to put it on the screen.
 constexpr int kShowDeadlineMs = 1000;
 
-// Centres the box on the main window (on its screen when the main window is not shown).
+// Centres the box on the screen (the main window's screen when it is shown).
 void Centre(QWidget& box)
 {
-    QRect area;
-    if (MainForm && MainForm->isVisible())
-        area = MainForm->frameGeometry();
-    else if (const QScreen* screen = box.screen())
-        area = screen->availableGeometry();
+    const QScreen* screen = MainForm && MainForm->isVisible() ? MainForm->screen() : box.screen();
+    if (!screen) return;
+    const QRect area = screen->geometry();
     if (area.isValid())
         box.move(area.center() - QPoint(box.width() / 2, box.height() / 2));
 }

@@ -14,8 +14,8 @@ public:
 
 extern TPleaseWaitForm* PleaseWaitForm;
 
-// Shows or hides the please-wait box, when it exists. Shown, it is centred on the main
-// window, on top, and on the screen and painted before this returns (the window system is
+// Shows or hides the please-wait box, when it exists. Shown, it is centred on the screen
+// (the main window's), on top, and on the screen and painted before this returns (the window system is
 // given up to a second to map it), as the long operation that follows blocks the GUI thread.
 void ShowPleaseWait(bool visible);
 

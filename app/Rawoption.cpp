@@ -24,6 +24,8 @@ TRawOptionForm::TRawOptionForm(QWidget* owner, const QString& path) : QDialog(ow
 {
     FileName = QFileInfo(path).fileName();
     {
+        // Only the size is wanted, but opening a named pipe or a device would block.
+        RefuseNonRegularFile(path.toStdString());
         QFile file(path);
         if (!file.open(QIODevice::ReadOnly))
             throw EAppError(QString("Cannot open file \"%1\". %2").arg(path, file.errorString()).toStdString());

@@ -4,6 +4,7 @@
 
 #include <QElapsedTimer>
 #include <QLineEdit>
+#include <QScreen>
 #include <QWindow>
 
 #include <cmath>
@@ -358,7 +359,7 @@ TEST_F(Measurement, PleaseWaitBoxIsOnScreenDuringCaptureUnwrapAndOpen)
     OnScreenPaints paints;
     PleaseWaitForm->installEventFilter(&paints);
     // At every settling wait of the capture: shown, on the screen, painted, centred on the
-    // main window and kept above it.
+    // screen and kept above the main window.
     struct Seen {
         bool visible = false, exposed = false, onTop = false;
         int paints = 0;
@@ -371,7 +372,7 @@ TEST_F(Measurement, PleaseWaitBoxIsOnScreenDuringCaptureUnwrapAndOpen)
         s.exposed = PleaseWaitForm->windowHandle() && PleaseWaitForm->windowHandle()->isExposed();
         s.onTop = PleaseWaitForm->windowFlags().testFlag(Qt::WindowStaysOnTopHint);
         s.paints = paints.count;
-        s.offCentre = PleaseWaitForm->frameGeometry().center() - MainForm->frameGeometry().center();
+        s.offCentre = PleaseWaitForm->frameGeometry().center() - MainForm->screen()->geometry().center();
         seen.push_back(s);
     });
     MainForm->setGeometry(100, 80, 900, 700);

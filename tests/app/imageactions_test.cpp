@@ -2,6 +2,7 @@
 // Update rule enables it.
 
 #include "imagewindow_fixture.h"
+#include "../fuzz/namedpipe.h"
 
 #include "Apperror.h"
 #include "Format.h"
@@ -295,6 +296,64 @@ TEST_F(ImageWindowTest, OpenNotesLoadsIntoANewCountedWindow)
     }
     EXPECT_EQ(Children().size(), 1u);
     EXPECT_EQ(MainForm->NotesWindowCount, 1);
+}
+
+TEST_F(ImageWindowTest, OpenNotesOfANamedPipeIsRefusedAtOnceAndMakesNoWindow)
+{
+    StartWithBoard(btSorvik);
+    const QString pipe = Path("pipe.dat");
+    ASSERT_TRUE(qsrf_test::MakeNamedPipe(pipe.toStdString()));
+    dialogs.AnswerFile(pipe);
+    const std::string message = ReadPipeOnGuiThread(pipe.toStdString(), [&]() -> std::string {
+        try {
+            Act("Open Notes")->OnExecute();
+            return "accepted";
+        } catch (const EAppError& e) {
+            return e.Message();
+        }
+    });
+    EXPECT_EQ(message, "Cannot open file \"" + pipe.toStdString() + "\". It is a named pipe, not a regular file.");
+    EXPECT_TRUE(Children().empty());
+    EXPECT_EQ(MainForm->NotesWindowCount, 0);
+}
+
+TEST_F(ImageWindowTest, OpenImageOfANamedPipeIsRefusedAtOnceAndMakesNoWindow)
+{
+    StartWithBoard(btSorvik);
+    const QString pipe = Path("pipe.raw");
+    ASSERT_TRUE(qsrf_test::MakeNamedPipe(pipe.toStdString()));
+    dialogs.AnswerFile(pipe);
+    const std::string message = ReadPipeOnGuiThread(pipe.toStdString(), [&]() -> std::string {
+        try {
+            Act("&Open Image")->OnExecute();
+            return "accepted";
+        } catch (const EAppError& e) {
+            return e.Message();
+        }
+    });
+    EXPECT_EQ(message, "Cannot open file \"" + pipe.toStdString() + "\". It is a named pipe, not a regular file.");
+    EXPECT_TRUE(dialogs.Modals().empty()) << "the raw dialog was shown";
+    EXPECT_TRUE(Children().empty());
+
+    // Any other extension goes to the library, which refuses the pipe with its own report,
+    // and nothing is claimed about memory.
+    const QString tif = Path("pipe.tif");
+    ASSERT_TRUE(qsrf_test::MakeNamedPipe(tif.toStdString()));
+    dialogs.AnswerFile(tif);
+    const size_t errorsBefore = orbsim::errorCount();
+    EXPECT_EQ(ReadPipeOnGuiThread(tif.toStdString(), [&]() -> std::string {
+                  Act("&Open Image")->OnExecute();
+                  return "returned";
+              }),
+              "returned");
+    ASSERT_EQ(orbsim::errorCount(), errorsBefore + 1);
+    EXPECT_EQ(orbsim::lastError()->function, "orbBufRestore");
+    EXPECT_EQ(orbsim::lastError()->message, "File access error");
+    ASSERT_EQ(dialogs.Boxes().size(), 1u);
+    EXPECT_TRUE(dialogs.Boxes()[0].Text.contains("named pipe")) << dialogs.Boxes()[0].Text.toStdString();
+    EXPECT_FALSE(dialogs.Boxes()[0].Text.contains("memory", Qt::CaseInsensitive));
+    EXPECT_TRUE(Children().empty());
+    EXPECT_EQ(MainForm->ImageWindowCount, 0);
 }
 
 TEST_F(ImageWindowTest, ZoomActionsFollowTheActiveImageWindow)

@@ -2,6 +2,7 @@
 // the board-selection dialog.
 
 #include "imagewindow_fixture.h"
+#include "../fuzz/namedpipe.h"
 
 #include "Apperror.h"
 #include "Forms.h"
@@ -289,6 +290,21 @@ TEST_F(ImageWindowTest, RawDialogOnAFileThatCannotBeOpenedRaises)
         EXPECT_EQ(e.Message().rfind("Cannot open file \"" + Path("none.raw").toStdString() + "\".", 0), 0u)
             << e.Message();
     }
+}
+
+TEST_F(ImageWindowTest, RawDialogOnANamedPipeIsRefusedAtOnce)
+{
+    const QString pipe = Path("pipe.raw");
+    ASSERT_TRUE(qsrf_test::MakeNamedPipe(pipe.toStdString()));
+    const std::string message = ReadPipeOnGuiThread(pipe.toStdString(), [&]() -> std::string {
+        try {
+            TRawOptionForm f(nullptr, pipe);
+            return "accepted";
+        } catch (const EAppError& e) {
+            return e.Message();
+        }
+    });
+    EXPECT_EQ(message, "Cannot open file \"" + pipe.toStdString() + "\". It is a named pipe, not a regular file.");
 }
 
 // ---- board selection --------------------------------------------------------------------------

@@ -9,8 +9,56 @@
 #include <QFile>
 #include <QTemporaryDir>
 
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <chrono>
+#include <condition_variable>
 #include <cstdint>
+#include <functional>
+#include <mutex>
+#include <string>
+#include <thread>
 #include <vector>
+
+// Runs `read` on the calling (GUI) thread with a named pipe at pipePath as its input and
+// gives what it returned, or "blocked" when it had not returned within the deadline. A
+// watchdog then opens and closes the pipe's write end until the reader sees end of file,
+// so a reader that opens the pipe fails its test instead of hanging it.
+inline std::string ReadPipeOnGuiThread(const std::string& pipePath, const std::function<std::string()>& read,
+                                       std::chrono::milliseconds deadline = std::chrono::seconds(5))
+{
+    std::mutex m;
+    std::condition_variable cv;
+    bool done = false;
+    std::atomic<bool> blocked{false};
+    std::thread watchdog([&] {
+        std::unique_lock<std::mutex> lock(m);
+        if (cv.wait_for(lock, deadline, [&] { return done; })) return;
+        blocked = true;
+        while (!done) {
+            lock.unlock();
+            const int fd = ::open(pipePath.c_str(), O_WRONLY | O_NONBLOCK | O_CLOEXEC);
+            if (fd >= 0) ::close(fd);
+            lock.lock();
+            cv.wait_for(lock, std::chrono::milliseconds(50), [&] { return done; });
+        }
+    });
+    std::string result;
+    try {
+        result = read();
+    } catch (...) {
+        result = "(unexpected exception)";
+    }
+    {
+        std::lock_guard<std::mutex> lock(m);
+        done = true;
+    }
+    cv.notify_all();
+    watchdog.join();
+    return blocked ? "blocked" : result;
+}
 
 class ImageWindowTest : public FrameTest {
 protected:

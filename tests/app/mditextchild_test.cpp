@@ -3,6 +3,7 @@
 #include "imagewindow_fixture.h"
 
 #include "../fuzz/namedpipe.h"
+#include "../fuzz/seeds.h"
 #include "Apperror.h"
 #include "Mditextchild.h"
 
@@ -50,6 +51,7 @@ TEST_F(ImageWindowTest, NotesSaveAndLoadRoundTrip)
     a->SaveToFile(path);
     EXPECT_EQ(a->windowTitle(), "Notes 0");   // saving keeps the caption
     EXPECT_EQ(ReadAll(path), QString("Sample 7, grating 0.5 mm\n\n  indented\ttab\nZürich 测量\n\n").toUtf8());
+    qsrf_fuzz::SaveFuzzSeed("notes", path.toStdString());
 
     TMDITextChildForm* b = MainForm->NewNotesWindow("Notes 1");
     b->LoadFromFile(path);
@@ -79,6 +81,7 @@ TEST_F(ImageWindowTest, NotesReadEveryLineBreak)
     n->LoadFromFile(Path("dos.dat"));
     EXPECT_EQ(n->Lines(), (QStringList{"one", "two", "three", "four"}));
     EXPECT_EQ(n->NotesMemo->toPlainText(), "one\ntwo\nthree\nfour");
+    qsrf_fuzz::SaveFuzzSeed("notes", Path("dos.dat").toStdString());
 }
 
 TEST_F(ImageWindowTest, NotesThatCannotBeReadOrWrittenRaise)
