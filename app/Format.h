@@ -1,22 +1,16 @@
 #pragma once
-// Number formatting and parsing in the C locale, whatever locale the user runs: every
-// value the program shows in an edit box or writes to a text file uses '.' as the decimal
-// separator ("%10.7f", "%8.3f", "%-10.3f" and the like), and reads it back the same way.
+// Number formatting and parsing in the C locale (Textformat.h), with the forms that take
+// and give the Qt strings of edit boxes and labels.
+
+#include "Textformat.h"
 
 #include <QString>
 
 #include <string>
 
 // printf-style formatting in the C locale.
-std::string Format(const char* format, ...) __attribute__((format(printf, 1, 2)));
 QString QFormat(const char* format, ...) __attribute__((format(printf, 1, 2)));
 
-// The text of an edit as an integer or a double, in the C locale. Blanks before and after
-// the number are allowed. Anything else raises EAppError with the class library's texts:
-// "'abc' is not a valid integer value" and "'abc' is not a valid floating point value".
-int StrToInt(const std::string& text);
+// The text of an edit as an integer or a double, as StrToInt and StrToFloat of its text.
 int StrToInt(const QString& text);
-int StrToInt(const char* text);
-double StrToFloat(const std::string& text);
 double StrToFloat(const QString& text);
-double StrToFloat(const char* text);

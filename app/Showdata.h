@@ -1,40 +1,16 @@
 #pragma once
 // The data grid "Data Show": the heights of a 5 x 5 neighbourhood of one map pixel with the
-// X and Y coordinates of its columns and rows, and the pixel-to-world rule it shares with
-// the surface export.
+// X and Y coordinates of its columns and rows, by the pixel-to-world rule it shares with
+// the surface export (TMapCoordinates).
+
+#include "Surfacewriter.h"
 
 #include <QString>
 #include <QWidget>
 
-#include <cstddef>
 #include <cstdint>
-#include <string>
 
 class QTableWidget;
-
-// A measured map and the header values that turn its pixels into world coordinates. The
-// arrays are borrowed: heights W x H row-major, mask 255 = invalid (none: every pixel valid).
-struct TMapCoordinates {
-    const float* Heights = nullptr;
-    const uint8_t* Mask = nullptr;
-    int32_t Width = 0;
-    int32_t Height = 0;
-    double Zc = 0, Zcf = 0, X0 = 0, Y0 = 0;
-    double OriginX = 0, OriginY = 0, OriginZ = 0;
-    double PixelX = 0, PixelY = 0;
-
-    bool Inside(int c, int r) const { return c >= 0 && c < Width && r >= 0 && r < Height; }
-    size_t Index(int c, int r) const { return size_t(r) * size_t(Width) + size_t(c); }
-    // Inside the map, and not masked.
-    bool Valid(int c, int r) const
-    {
-        return Heights && Inside(c, r) && (!Mask || Mask[Index(c, r)] != 255);
-    }
-    // X = (z + Zc) (c - X0) Pixel X / Zcf + Origin X, Y likewise with r, Y0 and Pixel Y, in
-    // double precision.
-    double WorldX(int c, double z) const { return (z + Zc) * (c - X0) * PixelX / Zcf + OriginX; }
-    double WorldY(int r, double z) const { return (z + Zc) * (r - Y0) * PixelY / Zcf + OriginY; }
-};
 
 // Cell texts of the grid for centre pixel (x, y): cells[column][row], 6 x 6. Row 0 holds
 // the X of the columns x - 2 .. x + 2, column 0 the Y of the rows y - 2 .. y + 2, the

@@ -1,30 +1,16 @@
 #pragma once
-// Surface export: the height map sampled on a coarse grid over the bounding box of its
-// valid pixels, written as a surface text file (.sur, "Surface Data").
-//
-// .sur file, plain text, every line ending in CR LF: "%3d %3d" of the requested rows and
-// columns, then one line "%8.3f   %8.3f   %8.3f" of X, Y, Z per sample point, row by row
-// from the box's top row, left to right from its left column. A masked sample writes its
-// X and Y with z = 0 and Z = 10000.000.
+// The "Surface Data Output" dialog: asks for the file name and the sample rows and
+// columns, and writes the project's height map as a surface text file (Surfacewriter.h).
 
-#include "Showdata.h"
+#include "Surfacewriter.h"
 
 #include <QDialog>
 
-#include <string>
+#include <cstdint>
 
 class QLineEdit;
 class QPushButton;
 class QToolButton;
-
-// The file's text for map sampled by rows x cols. Raises EAppError, for a refused export,
-// when there is no map, rows or cols is not above 0, Zcf is 0, or a sample step would be
-// below half a pixel (it would never advance). Steps from half a pixel up to 1.5 pixels
-// advance one pixel. A map without any valid pixel gives the first line only.
-std::string SurfaceDataText(const TMapCoordinates& map, int rows, int cols);
-
-// Writes SurfaceDataText to path (replacing a file only with a complete one).
-void WriteSurfaceData(const std::string& path, const TMapCoordinates& map, int rows, int cols);
 
 class TSurfaceDataOutputForm : public QDialog {
     Q_OBJECT

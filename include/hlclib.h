@@ -135,6 +135,45 @@ int32_t imSyncThread(uint32_t thread, uint32_t sync, uint32_t state);
 /* 18000 sets the state, 18001 the mode (1 a wait for 50 re-arms, 2 the state stays). */
 int32_t imSyncControl(uint32_t thread, uint32_t sync, uint32_t type, double value);
 
+/* ==== Cameras and digitizers (thread or device id first) ==== */
+
+/* A camera from a camera file found along DCFPATH (fileFlag non-zero; no name: DCFNAME) or
+   from camera-file text in memory (fileFlag 0); the flag goes to the node as the mode
+   (2 loads the digitizer again, 99 an empty camera).  The id, also stored through camera;
+   0 on failure. */
+uint32_t imCamAlloc(uint32_t thread, const char* name, int32_t fileFlag, uint32_t* camera);
+/* A copy of the camera: its id, also stored through clone; 0 on failure. */
+uint32_t imCamClone(uint32_t thread, uint32_t camera, int32_t value, uint32_t* clone);
+/* Posted without waiting: the error of the post. */
+int32_t imCamControl(uint32_t thread, uint32_t camera, int32_t type, double value);
+int32_t imCamFree(uint32_t thread, uint32_t camera);
+/* A value of the camera, truncated; through out a double (types 30002-30004, 30008, 30009,
+   30032-30034) or a 32-bit integer. */
+int32_t imCamInquire(uint32_t thread, uint32_t camera, int32_t type, void* out);
+/* Writes the camera as a camera file; the old file is replaced only by a complete one.
+   0, or the error code. */
+int32_t imCamSave(uint32_t thread, const char* name, uint32_t camera);
+/* A digitizer object: its id, also stored through digitizer; 0 on failure. */
+uint32_t imDigAlloc(uint32_t thread, int32_t a, int32_t b, int32_t c, uint32_t* digitizer);
+int32_t imDigControl(uint32_t thread, uint32_t digitizer, int32_t type, double value);
+int32_t imDigFree(uint32_t thread, uint32_t digitizer);
+/* A grab (digitizer, camera, destination, count, grab control buffer), followed by the
+   sync object control. */
+int32_t imDigGrab(uint32_t thread, uint32_t digitizer, uint32_t buffer, uint32_t p2, uint32_t p3, uint32_t p4,
+                  uint32_t control);
+/* A value of the digitizer (0: the node's live one), truncated; through out a double
+   (types 30002-30004, 30035) or a 32-bit integer; type 30050 reads the camera port's
+   string into out and returns its length. */
+int32_t imDigInquire(uint32_t thread, uint32_t digitizer, int32_t type, void* out);
+int32_t imDigConvert(uint32_t thread, uint32_t a, uint32_t b, uint32_t c, uint32_t d, uint32_t control);
+int32_t imDigCapture(uint32_t thread, uint32_t digitizer, uint32_t camera, int32_t value);
+/* The input lookup table into (Get, which waits for it) or from (Set) the LUT buffer;
+   band selection, start, count (and for Set a mode).  0. */
+int32_t imDigLutGet(uint32_t thread, uint32_t digitizer, uint32_t camera, uint32_t lut, int32_t a, int32_t b,
+                    int32_t c);
+int32_t imDigLutSet(uint32_t thread, uint32_t digitizer, uint32_t camera, uint32_t lut, int32_t a, int32_t b,
+                    int32_t c, int32_t d);
+
 /* ==== Image processing (imBin, imFloat, imGen, imGra, imInt, imRle): run by the firmware of a
    board with its own processor; each call posts one command to the thread without waiting
    and returns the error of the post.  Parameters go into the message slots in order ==== */
@@ -578,6 +617,33 @@ int32_t im_buf_get_formatted_inquire(uint32_t device, uint32_t id, uint32_t resu
 int32_t imBufLoad(uint32_t device, const char* fileName, int32_t format, uint32_t id);
 uint32_t imBufRestore(uint32_t device, const char* fileName, int32_t format, uint32_t location, uint32_t* id);
 int32_t imBufSave(uint32_t device, const char* fileName, int32_t format, uint32_t id);
+
+/* ==== Grab module: serial chips and EEPROMs ==== */
+/* The writers act on the grab module whose register window the caller selected. */
+/* One channel (0-7) of the level (1) or reference (2) DAC; other channels write nothing. */
+void mp_dig_set_dac1_reg(uint8_t value, int32_t channel);
+void mp_dig_set_dac2_reg(uint8_t value, int32_t channel);
+/* One line-lock PLL register (0-6), the low 11 bits of value. */
+void mp_dig_set_ics1522_reg(uint32_t value, int32_t reg);
+/* The delay line's 8-bit delay. */
+void mp_dig_set_1020_delay(uint8_t value);
+/* The clock synthesizer's program word for register 0-3 and a frequency of 391-120000 kHz;
+   0 when none qualifies. */
+uint32_t mp_dig_calc_icd2061(uint32_t address, uint32_t kHz, uint32_t extra);
+/* Sends a program word to the clock synthesizer; 0 is no word and sends nothing. */
+void mp_dig_set_icd2061(uint32_t word);
+/* Module EEPROM (1024 16-bit words) of the standard (mp_dig_) and second (mp_kvx_) family:
+   get returns the word; the others 0 done, 1 when the device never reported ready. */
+uint16_t mp_dig_get_eeprom(uint32_t address);
+int mp_dig_set_eeprom(uint32_t address, uint16_t data);
+int mp_dig_erase_eeprom(uint32_t address);
+int mp_dig_erase_eeprom_all(void);
+int mp_dig_set_eeprom_all(uint16_t data);
+uint16_t mp_kvx_get_eeprom(uint32_t address);
+int mp_kvx_set_eeprom(uint32_t address, uint16_t data);
+int mp_kvx_erase_eeprom(uint32_t address);
+int mp_kvx_erase_eeprom_all(void);
+int mp_kvx_set_eeprom_all(uint16_t data);
 
 #ifdef __cplusplus
 }

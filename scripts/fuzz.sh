@@ -31,10 +31,15 @@ export UBSAN_OPTIONS="print_stacktrace=1:halt_on_error=1"
 # lower 3 GB, so the emulated address space is cut to that.
 LIB_NOTE=""
 LIB_LEAKS=1
+LIB_CORPUS_ROOT=""
 if [ "$(bash scripts/i386-exec.sh)" = emulated ]; then
   LIB_NOTE=" (emulated 32-bit: no leak checks)"
   LIB_LEAKS=0
   export QEMU_RESERVED_VA=0xc0000000
+  if [ -d /dev/shm ] && [ -w /dev/shm ]; then
+    LIB_CORPUS_ROOT=$(mktemp -d /dev/shm/qsrf-fuzz-lib.XXXXXX)
+    trap 'rm -rf "$LIB_CORPUS_ROOT"' EXIT
+  fi
 fi
 
 # run_target TREE NAME: one run in the background; its log and result go to build/fuzz-TREE/run/NAME.*
@@ -44,6 +49,10 @@ run_target() {
   if [ "$tree" = lib ]; then leaks=$LIB_LEAKS; fi
   local out="build/fuzz-$tree/run/$name"
   local corpus="$out.corpus" findings="build/fuzz-$tree/findings/$name"
+  # Under emulation a 32-bit program cannot list a directory of a large file system (its
+  # 64-bit entry cookies do not fit), so the library tree's corpus lies in memory.
+  if [ "$tree" = lib ] && [ -n "$LIB_CORPUS_ROOT" ]; then corpus="$LIB_CORPUS_ROOT/$name"; fi
+  echo "$corpus" >"$out.where"
   rm -rf "$corpus" "$out.log" "$out.rc"
   mkdir -p "$corpus" "$findings"
   local dir
@@ -99,7 +108,8 @@ for t in "${targets[@]}"; do
   out="build/fuzz-$tree/run/$name"
   rc=$(cat "$out.rc" 2>/dev/null || echo "?")
   runs=$(sed -n 's/^stat::number_of_executed_units: *//p' "$out.log" | tail -1)
-  inputs=$(find "$out.corpus" -type f | wc -l)
+  inputs=$(find "$(cat "$out.where")" -type f | wc -l)
+  loaded=$(sed -n 's/^INFO: seed corpus: files: \([0-9]*\).*/\1/p' "$out.log" | head -1)
   problem=""
   note_exit=""
   if grep -qE "ERROR: (AddressSanitizer|LeakSanitizer|UndefinedBehaviorSanitizer|libFuzzer)|runtime error:" "$out.log"; then
@@ -119,7 +129,7 @@ for t in "${targets[@]}"; do
   if [ "$tree" = lib ]; then note=$LIB_NOTE; fi
   note="$note$note_exit"
   if [ -z "$problem" ]; then
-    printf 'fuzz %-16s ok      %8s runs, corpus %s inputs%s\n' "$t" "${runs:-?}" "$inputs" "$note"
+    printf 'fuzz %-16s ok      %8s runs, seeds %s loaded, corpus %s inputs%s\n' "$t" "${runs:-?}" "${loaded:-?}" "$inputs" "$note"
   else
     status=1
     printf 'fuzz %-16s FAILED  %s (log %s.log, inputs in build/fuzz-%s/findings/%s)%s\n' \

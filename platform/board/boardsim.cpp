@@ -2,6 +2,7 @@
 // inspection and fault-injection interface used by tests.
 #include "boardsim.h"
 #include "simcore.h"
+#include "simgrab.h"
 
 #include <sys/mman.h>
 
@@ -185,7 +186,9 @@ Machine::Machine(SimState& owner, const Topology& t)
             b.primary->setBar(0, kOrloBarSize, 8);
             b.primaryRegs = std::make_unique<BoardOrloChip>(&b, false);
             b.primaryMemory = std::make_unique<RamChip>(spec.primaryMemory);
-            b.primaryPort = std::make_unique<FpgaPortChip>(&b);
+            auto grab = std::make_unique<GrabModuleChip>(&b);
+            b.grab = grab.get();
+            b.primaryPort = std::move(grab);
             b.primaryShadow = std::make_unique<ShadowChip>(b.primary);
         }
         if (spec.displayOrlo) {

@@ -16,6 +16,7 @@
 #include "framegen.h"
 #include "regmap/display_regs.h"
 #include "regmap/orlo_regs.h"
+#include "regmap/pci_ids.h"
 
 #include <cstdint>
 #include <functional>
@@ -26,14 +27,15 @@
 
 namespace boardsim {
 
-// PCI identifiers of the simulated machine.
-constexpr uint16_t kMakerVendor = 0x1F3A;
-constexpr uint16_t kBridgeDeviceId = 0x0A7C;
-constexpr uint16_t kPrimaryOrloDeviceId = 0x3E91;
-constexpr uint16_t kDisplayOrloDeviceId = 0x3E92;
-constexpr uint16_t kChipVendor = 0x1C5B;
-constexpr uint16_t kChipDeviceId = 0x3D07;          // display chip, function behind the bridge
-constexpr uint16_t kChipFunction1DeviceId = 0x3D08; // its second function on bus 0
+// PCI identifiers of the simulated machine: the board's from regmap/pci_ids.h, the host's
+// own here.
+constexpr uint16_t kMakerVendor = kPciMakerVendor;
+constexpr uint16_t kBridgeDeviceId = kPciBoardBridge;
+constexpr uint16_t kPrimaryOrloDeviceId = kPciPrimaryOrlo;
+constexpr uint16_t kDisplayOrloDeviceId = kPciDisplayOrlo;
+constexpr uint16_t kChipVendor = kPciChipVendor;
+constexpr uint16_t kChipDeviceId = kPciChipDevice;
+constexpr uint16_t kChipFunction1DeviceId = kPciChipFunction1Device;   // on bus 0
 constexpr uint16_t kHostVendor = 0x1AE0;
 constexpr uint16_t kHostBridgeDeviceId = 0x0600;
 constexpr uint16_t kSystemDeviceId = 0x0200;        // a firmware-configured device on bus 0
@@ -216,6 +218,84 @@ public:
     const bool display;
 };
 
+// The grab engine of an Orlo (simgrabengine.cpp): the grab registers 0x1800-0x1850 and
+// 0x2808-0x2860, the grab status 0x2018 and the grab control 0x1830 (names and bits in
+// regmap/orlo_regs.h).
+//
+// The camera runs free: with a frame period T > 0 camera frame n begins at n x T of the
+// machine's clock; with T = 0 every grab begins at once and frames are numbered in the
+// order the engine takes them.  An armed grab (bit 2 written, or bit 1 held) takes the
+// next frame that begins, after a trigger() when grab control bit 6 or 7 is set.  It
+// latches the registers at the frame's start: the start event sets interrupt bit 12 and
+// raises source 44 (76 on the display Orlo); line L of the raster is written at (L + 1) /
+// (lines + 1) of the frame, and the line interrupt (source 43 / 75) comes when line GLNINT is
+// written while grab control bits 20-21 are set (a new GLNINT written during the frame
+// sets up the next one); the end event sets interrupt bit 13 and raises source 45 (77).
+// Arming from idle clears interrupt bits 12 and 13.  With grab control bit 14 (a frame of
+// two fields) the even lines are written first, then the odd ones; the count mode (bits
+// 10-12) is kept as written and every code grabs whole frames.  Every event runs on the
+// machine's clock, never inside a register write.
+//
+// Pixels: the raster is (GHTOTAL + 2) x (GVTOTAL + 1) samples of the machine's frame
+// generator (FrameGenerator::renderSamples, per channel, at sampleBits() bits); the
+// window [GHWSTART, GHWSTOP] x [GVWSTART, GVWSTOP] is taken every (GHSCLNG & 15) + 1
+// pixels and (GVSCLNG & 15) + 1 lines, each repeated by its zoom.  Each sample of channel
+// c passes the grab module's input LUT: in LUT mode m (DIG_LUTPAL bits 13-14) 1-3, byte
+// band (c & 1) of LUT 1 (c < 2) or LUT 2 at entry (28 + m) x 256 + the sample's top 8 bits;
+// in mode 0 the three bands of the entry palette x 256 + sample (palette: DIG_LUTPAL bits
+// 0-4 for LUT 1, bits 8-12 for LUT 2), band 0 the low byte.  GPIXFMT gives B bytes per
+// pixel, n samples from the channels of its channel nibble: one sample fills the pixel
+// with its low B bytes; n <= B samples share it, B / n bytes each; n > B samples go to
+// planes k = 0..n-1 at GFSTART + GCkFOFF.  In blue mode (mode 0 with DIG_GPCTL bit 5) only
+// the nibble's first channel is digitized; it, like a nibble of one channel with n > 1,
+// gives byte k of its LUT entry to sample k.  A one-byte sample of a two-byte entry takes
+// bits 2-9, 4-11 or 6-13 by GPIXFMT bits 11-12.  Grab control bit 15 reverses 3-byte
+// samples.  Destination line j is at GFSTART + j x GLPITCH; each byte keeps the bits the
+// write mask (GDWRTMSK, 8 bits per byte 0-2) clears; with GTAGCTL bit 26 a pixel is written
+// only where its bit (LSB first) in the tag plane at GTAGCTL's address (+ GCkTOFF with
+// bit 28) + j x GTLPITCH is set.  Addresses are the low 26 bits of a PCI address of the
+// Orlo's board memory, which ends at 0x4000000 (the display Orlo's at 0x600000); bytes
+// outside it are dropped and counted.  Without a standard grab module the samples pass
+// unchanged; a Sorvik II module's one LUT gives band c of the entry page x 256 + sample
+// (page 28 + m, or the LUT 1 palette in mode 0).
+//
+// Faults: a lost grab writes nothing, marks 0xDEAD in the low 26 bits of 0x28C0 and ends
+// as usual; an overrun writes the frame and sets status bit 0 (or 3) at its end.
+// Settings, faults and counts belong to the machine: configure() starts them afresh.
+class GrabEngineView {
+public:
+    GrabEngineView(int board, bool display) : board(board), display(display) {}
+    void setFramePeriod(double seconds) const;        // default 1/30 s; 0: as fast as possible
+    double framePeriod() const;
+    // How long a frame lasts from its start event to its end event: the period, or with
+    // period 0 1 us on the virtual clock and 250 us on the free-running clock.
+    double frameSeconds() const;
+    // Time of the machine's clock from the start event to the end event of the last frame
+    // that ended: on the free-running clock it holds the engine's own work on the frame.
+    double lastFrameSeconds() const;
+    void setSampleBits(uint32_t bits) const;          // 8 (default) or 10
+    uint32_t sampleBits() const;
+    void trigger() const;                             // one trigger pulse for a triggered grab
+    void loseGrabs(uint32_t count) const;             // the next count frames are lost
+    // The next count frames end with an overrun: status bit 0, or bit 3 when late.
+    void overrunGrabs(uint32_t count, bool late = false) const;
+    uint64_t framesStarted() const;
+    uint64_t framesWritten() const;                   // ended with their pixels written
+    uint64_t framesLost() const;
+    uint64_t framesAborted() const;                   // dropped by a stop in flight
+    uint64_t lineInterrupts() const;
+    int64_t lastFrame() const;                        // camera frame number last begun; -1 none
+    bool inFlight() const;
+    bool armed() const;
+    uint64_t strayBytes() const;                      // pixel bytes outside board memory
+    // The sample of channel c at raster (x, y) of camera frame n, at sampleBits() bits,
+    // and a whole width x height block of them (row after row).
+    uint32_t pattern(uint32_t x, uint32_t y, uint64_t frame, uint32_t channel) const;
+    std::vector<uint16_t> patternBlock(uint64_t frame, uint32_t channel, uint32_t width, uint32_t height) const;
+    const int board;
+    const bool display;
+};
+
 // The board processor (simcpu.cpp).
 class CpuView {
 public:
@@ -251,6 +331,174 @@ public:
     uint8_t cursorRam(uint32_t address) const;        // 0-1023
     uint8_t pll(DacPll pll, int sub) const;
     void setPllLocks(DacPll pll, bool locks) const;   // false: never reports lock
+    const int board;
+};
+
+// The standard grab module behind the primary Orlo's port window (simgrab*.cpp), for
+// boards whose moduleType is 1, 2 or 34; others read as no module (every call answers
+// 0, empty or -1 and ignores settings).
+
+// One lane write of a module register: the lane, the byte and the register's 16-bit value
+// after it.  The library writes a register as its low lane, then its high lane.
+struct GrabWrite {
+    bool high = false;
+    uint8_t byte = 0;
+    uint16_t value = 0;
+    bool operator==(const GrabWrite& o) const { return high == o.high && byte == o.byte && value == o.value; }
+};
+
+// One command the EEPROM received whole.  refused: a write, erase, erase-all or write-all
+// while writing was not enabled (or while a programming cycle was still running).
+enum class EepromOp : uint8_t { Read, Write, Erase, EraseAll, WriteAll, Enable, Disable };
+struct EepromCommand {
+    EepromOp op = EepromOp::Read;
+    uint32_t address = 0;
+    uint16_t data = 0;
+    bool refused = false;
+};
+
+// One 16-bit frame of the camera UART: what the library sent and what the chip answered;
+// complete: 16 clocks between chip select low and high (only such frames act).
+struct UartFrame {
+    uint16_t sent = 0;
+    uint16_t answer = 0;
+    bool complete = false;
+};
+// Parity the scripted peer puts on its bytes (answer bit 8): none (0), odd or even count of
+// ones over the byte and the parity bit.
+enum class UartParity : uint8_t { None, Odd, Even };
+
+// An ICD2061A clock register as loaded: its word's fields and the frequencies they give
+// with the prescale factor the control word selects (register 3: always 2).
+struct GrabClock {
+    bool loaded = false;
+    uint32_t word = 0;       // the 21 data bits
+    uint32_t p = 0, q = 0, m = 0, index = 0, prescale = 2;
+    double vcoHz = 0;
+    double outputHz = 0;
+};
+
+// How the simulated line-lock PLL locks: at once, after a number of measurements, never,
+// or never with a measurement counter that overruns to 65001.
+enum class GrabPllLock : uint8_t { Immediate, AfterTests, Never, Overflow };
+
+class GrabView {
+public:
+    explicit GrabView(int board) : board(board) {}
+    bool fitted() const;
+    uint8_t moduleType() const;
+    uint8_t idByte() const;                           // 255: no module
+    // Registers: as last written, and as a read answers now (read-backs, no side effects
+    // beyond letting the module's clock-driven states move on).
+    uint16_t reg(uint32_t n) const;
+    uint16_t readBack(uint32_t n) const;
+    std::vector<GrabWrite> writes(uint32_t n) const;
+    std::vector<uint16_t> values(uint32_t n) const;   // the value after each high-lane write
+    void clearLog() const;
+
+    // DAC8800s: which 1 (level DAC, bits 13-15) or 2 (reference DAC, bits 9-11).
+    int dac(int which, int channel) const;            // -1: bad which or channel
+    std::vector<std::pair<int, uint8_t>> dacLoads(int which) const;   // {channel, value}
+    int ics1522(int reg) const;                       // 11-bit value, -1 bad register
+    std::vector<std::pair<int, uint16_t>> ics1522Loads() const;
+    int ds1020() const;                               // -1: never loaded
+    std::vector<uint8_t> ds1020Loads() const;
+    std::vector<uint32_t> icdWords() const;           // every word received whole
+    GrabClock icdClock(int reg) const;                // clock registers 0-3
+    int64_t icdControl() const;                       // 21 bits; -1 never loaded
+    uint32_t icdPowerDown() const;
+    int bt261(int index) const;                       // -1 bad index
+    std::vector<std::pair<uint8_t, uint8_t>> bt261Writes() const;  // {index, value}
+    void setDimFitted(bool fitted) const;             // default fitted
+    int dim() const;                                  // the latched byte; -1 never latched
+    std::vector<uint8_t> dimLoads() const;
+
+    // EEPROM: erased (0xFFFF) at power-up.
+    int eeprom(uint32_t address) const;               // -1 outside 0-1023
+    void setEeprom(uint32_t address, uint16_t value) const;
+    void preloadEeprom(const std::vector<uint16_t>& image, uint32_t first = 0) const;
+    void setEepromFitted(bool fitted) const;          // register 70 bit 12; default fitted
+    // A programming cycle that never ends: data out stays 0 (busy) and nothing is written;
+    // clearing the fault ends the cycle without writing.
+    void setEepromNeverReady(bool on) const;
+    bool eepromWriteEnabled() const;
+    bool eepromBusy() const;
+    bool eepromSelected() const;
+    uint32_t eepromCycles() const;                    // programming cycles completed
+    std::vector<EepromCommand> eepromCommands() const;
+
+    // Camera UART and its peer.  The peer's bytes reach the chip's receiver in order, each
+    // at its due time; while the library's ready bit is off a flow-controlled peer holds
+    // them.  The library's ready bit is on at power-up.
+    void uartQueue(const std::vector<uint8_t>& bytes, double spacingSeconds = 0) const;
+    void uartQueueByte(uint8_t byte, bool receiveError = false, bool parityError = false) const;
+    size_t uartQueued() const;                        // peer bytes not yet read by the library
+    void setUartPeerParity(UartParity parity) const;
+    void setUartPeerReady(bool ready) const;          // answer bit 9 set while not ready
+    void setUartPeerFlowControl(bool on) const;       // default on
+    std::vector<uint8_t> uartSent() const;            // bytes the library sent
+    std::vector<uint16_t> uartSentWords() const;      // their data-write words (parity, ready)
+    std::vector<UartFrame> uartFrames() const;
+    void clearUartFrames() const;
+    uint16_t uartConfig() const;
+    bool uartHostReady() const;
+    bool uartTransmitting() const;
+
+    // Inputs the module reads: user inputs 0 and 1 (DIG_USRREG bits 4 and 5; until set, the
+    // register reads back what was written), the position counters of registers 1 and 3,
+    // and the timer outputs (bit 15 of DIG_T1CTL / DIG_T2CTL, timer 1 or 2).
+    void setUserInputs(bool input0, bool input1) const;
+    void setCounters(uint16_t horizontal, uint16_t vertical) const;
+    void setTimerOutput(int timer, bool high) const;
+
+    // Pixel clock and line-lock PLL.  A measurement starts when DIG_MISCTL bit 2 rises
+    // while DIG_PSGCFG bit 4 (clock test) is set, DIG_T1CTL holds 0x175 and DIG_MISCTL bit
+    // 1 arms timer 1: DIG_T1CTL bit 15 then reads set for DIG_EXP1S ticks of 100 ns and
+    // register 3 counts up to the measured clock in kHz, where it stays until the next
+    // measurement or until the test mode ends.  What it measures is the PLL's output:
+    // the camera's pixel clock once locked, half of it while unlocked; 65001 in the
+    // overflow mode.  A change of an ICS1522 register's value drops the lock; AfterTests
+    // then needs that many measurements before it locks again.  DIG_PLLCTL reads back its
+    // lock status: bits 8 and 10 locked now, bits 9 and 11 a loss of lock latched since
+    // the last rise of bit 12 or bit 13.  Default: locks immediately, 13500 kHz.
+    void setPllLock(GrabPllLock mode, uint32_t tests = 0) const;
+    void setPixelClockKhz(uint32_t khz) const;
+    // The clock a lock gives while ICS1522 register 0 holds the given divider word (the
+    // prelock and the final registers of one camera lock at different clocks); any other
+    // word locks at the pixel clock above.
+    void setPixelClockForIcsDivider(uint16_t register0, uint32_t khz) const;
+    uint32_t pixelClockKhz() const;
+    bool pllLocked() const;
+    uint32_t clockMeasurements() const;               // measurements started
+    uint32_t measuredKhz() const;                     // the count of the last one ended; 0 none
+
+    // Module status of register 70 (bits 14 and 8-10), read with DIG_SRCCFG bits 13 and
+    // 14 set; default 0x0100.
+    void setModuleStatus(uint16_t bits) const;
+
+    // Input LUTs behind the FIFO ports (registers 64-71 for LUT 1, 72-79 for LUT 2), while
+    // DIG_SRCCFG bits 13 and 14 are set.  Each entry carries one byte per band; it reaches
+    // the memory when the FIFO drains it (one entry every 4 us of the clock), and the status
+    // bit 10 of register 68 (76) reads set while entries wait.  The never-drains fault keeps
+    // the status set and the memory unchanged (lut 0: both).  memory: 1 or 2, band 0-2,
+    // entry 0-8191; -1 outside.
+    int lut(int memory, int band, uint32_t entry) const;
+    std::vector<uint8_t> lutBand(int memory, int band) const;   // 8192 entries; empty outside
+    void setLut(int memory, int band, uint32_t entry, uint8_t value) const;
+    void setLutNeverDrains(bool on, int memory = 0) const;
+    uint32_t lutEntriesWritten(int memory) const;      // entries that reached the memory
+    uint32_t lutStrays(int memory) const;              // data-port accesses past entry 8191
+
+    // Sorvik II LUT port (registers 56-60, module types 2 and 34): one LUT of 4 bands x
+    // 8192 entries; band 0-3.  Type 34 answers the given number of bands with the repeat
+    // request (register 60 bit 3) as their first entry passes (-1: every band).
+    int sorvikLut(int band, uint32_t entry) const;
+    std::vector<uint8_t> sorvikLutBand(int band) const;
+    void setSorvikLut(int band, uint32_t entry, uint8_t value) const;
+    void setSorvikRepeatRequests(int count) const;
+    uint32_t sorvikRepeatRequests() const;             // repeat requests raised
+    uint16_t sorvikControl() const;                    // register 47 as last written
+
     const int board;
 };
 
@@ -322,6 +570,8 @@ public:
     CpuView cpu(int board) const { return CpuView(board); }
     FpgaView fpga(int board) const { return FpgaView(board); }
     ChipView chip(int board) const { return ChipView(board); }
+    GrabView grab(int board) const { return GrabView(board); }
+    GrabEngineView grabEngine(int board, bool display = false) const { return GrabEngineView(board, display); }
 
     // Board state.
     std::vector<uint8_t> nodeRecord(int board) const;          // last record handed to the driver

@@ -70,6 +70,8 @@ public:
     void write(uint32_t offset, int width, uint32_t value) override;
     bool copyOut(uint32_t offset, void* destination, uint32_t bytes) const;
     uint32_t size() const { return size_; }
+    // The whole memory for the board's own writers (the grab engine); size() bytes.
+    uint8_t* data();
 
 private:
     uint32_t size_;
@@ -90,6 +92,11 @@ private:
 // Register block of an Orlo: plain registers plus those that act on access.  The
 // doorbells, the timer and the VM engine (simorlo.cpp) act on the machine's clock: a
 // write only schedules what follows, which runs as an event, never inside the write.
+class GrabEngine;   // simgrabengine.h
+struct GrabEngineDelete {
+    void operator()(GrabEngine* engine) const;
+};
+
 class OrloChip : public SimChip {
 public:
     OrloChip(Board* board, bool display);
@@ -99,8 +106,10 @@ public:
     void poke(uint32_t offset, uint32_t value);
     // A source became enabled at the driver: doorbells kept pending are taken now.
     void sourceEnabled();
+    GrabEngine& grabEngine();   // built at its first use (simgrabengine.cpp)
 
 private:
+    friend class GrabEngine;
     uint32_t readWord(uint32_t dword);
     void writeWord(uint32_t dword, uint32_t bits, uint32_t laneMask);
 
@@ -131,6 +140,7 @@ private:
     uint64_t vmEvent_ = 0;        // the scheduled end of a send, 0 none
     bool vmStepOpen_ = false;     // a set-up step was started and not yet acknowledged
     bool vmSetUp_ = false;        // the port set-up was restarted since power-up
+    std::unique_ptr<GrabEngine, GrabEngineDelete> grabEngine_;
 };
 
 // Configuration bytes 0x40-0x6F of an Orlo seen through its PCI shadow window.
@@ -214,6 +224,8 @@ private:
 
 // ---------------------------------------------------------------- boards and devices
 
+class GrabModuleChip;   // simgrab.h
+
 struct Board {
     int index = 0;
     Machine* machine = nullptr;     // the machine the board belongs to
@@ -239,6 +251,7 @@ struct Board {
     DisplayChip* displayChip = nullptr; // the model behind chipRegs, when there is a chip
     CpuModel cpu;
     FpgaModel fpga;
+    GrabModuleChip* grab = nullptr;     // the model behind primaryPort, when one is fitted
 
     uint8_t kind() const;
     uint8_t secondKind() const;

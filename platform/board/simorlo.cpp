@@ -1,5 +1,6 @@
 // The Orlo's own machinery on the machine's clock: the board driver taking the
-// doorbells, the 50 MHz timer, and the VM engine's sends and port set-up.
+// doorbells, the 50 MHz timer, and the VM engine's sends and port set-up.  Writes of the
+// grab control and the line interrupt go to the grab engine (simgrabengine.cpp).
 //
 // The driver model.  A doorbell bit (0x20, or the alternate 0x2) written into the
 // interrupt set register is taken by the board driver kDoorbellNanos of machine time
@@ -16,6 +17,7 @@
 // doorbell wait sees a doorbell not taken, and the first enabled source takes it.
 #include "boardsim.h"
 #include "simcore.h"
+#include "simgrabengine.h"
 
 #include <string>
 
@@ -48,6 +50,15 @@ void OrloChip::afterWrite(uint32_t dword, uint32_t bits, uint32_t laneMask, uint
         break;
     case kOrloVpControl:
         if (written & kVmControlSend) vmSend();
+        break;
+    case kOrloGrabControl:
+    case kOrloGLNINT:
+        grabEngine().written(dword, before);
+        break;
+    case kOrloGrabStatus:
+        // Bits 0 and 3 latch until written with 1; the flight and armed bits are the
+        // engine's own.
+        regs_[dword / 4] = before & ~(written & kGrabStatusOverruns);
         break;
     case kOrloVtControl:
         // The end of a reset pulse restarts the port set-up.

@@ -307,12 +307,31 @@ DWORD LockSharedMutex(SharedMutexBlock* block, DWORD timeoutMs) {
         // Waits in slices, so that a holder that died is noticed.
         while ((rc = TimedLock(block, kHolderCheckMs)) == ETIMEDOUT)
             recovered = RecoverFromDeadHolder(block) || recovered;
-    } else {
-        rc = TimedLock(block, timeoutMs);
-        if ((rc == ETIMEDOUT || rc == EBUSY) && RecoverFromDeadHolder(block)) {
+    } else if (timeoutMs == 0) {
+        rc = TimedLock(block, 0);
+        if (rc == EBUSY && RecoverFromDeadHolder(block)) {
             recovered = true;
             rc = pthread_mutex_trylock(&block->mutex);
         }
+    } else {
+        // In slices too, within the time-out: a dead holder is taken over at the next
+        // slice instead of after the whole wait.
+        const timespec deadline = DeadlineAfter(timeoutMs);
+        for (;;) {
+            timespec slice = DeadlineAfter(kHolderCheckMs);
+            const bool last = slice.tv_sec > deadline.tv_sec ||
+                              (slice.tv_sec == deadline.tv_sec && slice.tv_nsec >= deadline.tv_nsec);
+            if (last) slice = deadline;
+            rc = pthread_mutex_clocklock(&block->mutex, CLOCK_MONOTONIC, &slice);
+            if (rc != ETIMEDOUT) break;
+            if (RecoverFromDeadHolder(block)) {
+                recovered = true;
+                rc = pthread_mutex_trylock(&block->mutex);
+                if (rc != EBUSY) break;
+            }
+            if (last) break;
+        }
+        if (rc == EBUSY) rc = ETIMEDOUT;
     }
     switch (rc) {
     case 0:

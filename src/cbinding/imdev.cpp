@@ -6,6 +6,7 @@
 #include "devhandlers.h"
 #include "digitizers.h"
 #include "fpgaload.h"
+#include "halcyraini.h"
 #include "hlc_errors.h"
 #include "hwlock.h"
 #include "consolepipe.h"
@@ -17,6 +18,7 @@
 #include "nodeopen.h"
 #include "qvlservice.h"
 #include "regaccess.h"
+#include "shellload.h"
 #include "w32sync.h"
 
 #include <cmath>
@@ -31,11 +33,11 @@ constexpr uint32_t kMaxIndex = 14;
 constexpr const char* kOpenMutex = "MUTEX_imDev_";
 
 // Bring-up results of the scratch record's word 0.
-constexpr int32_t kIniMissing = -5;
-constexpr int32_t kProcessorIgnored = -4;
-constexpr int32_t kHostServes = -3;
+constexpr int32_t kIniMissing = kBringUpIniMissing;
+constexpr int32_t kProcessorIgnored = kBringUpProcessorIgnored;
+constexpr int32_t kHostServes = kBringUpHostServes;
 constexpr int32_t kNoNode = -2;
-constexpr int32_t kNoCommunication = -1;
+constexpr int32_t kNoCommunication = kBringUpFailed;
 
 const char* LoadText(int32_t code)
 {
@@ -57,7 +59,10 @@ public:
         if (!handle_) return;
         const double seconds = mp_sys_timeout(3);
         const DWORD ms = seconds >= 4294967.0 ? INFINITE : static_cast<DWORD>(seconds * 1000.0);
-        held_ = WaitForSingleObject(handle_, ms) == WAIT_OBJECT_0;
+        // A holder whose process ended without releasing leaves the mutex to this wait:
+        // it is held then too, and must be released like any other.
+        const DWORD waited = WaitForSingleObject(handle_, ms);
+        held_ = waited == WAIT_OBJECT_0 || waited == WAIT_ABANDONED;
     }
     ~OpenLock()
     {
@@ -99,6 +104,22 @@ int32_t OwnOpenCount(uint32_t node)
 void SelectRegisterControl(uint32_t node)
 {
     if (_NODE_MAIN_RESOURCE_ST* r = mp_sys_node_resource_ptr(node & 0xFF)) SetHwRegCtrlPtr(r, nullptr);
+}
+
+// After a failed open that leaves no node open in the process: what the bring-up took for
+// the whole process goes as at the last shut-down (ini data, the shell loader's state, the
+// mapped DMA regions, the process token and the board list), then the global state.  A
+// failure before the node was listed has no shut-down of its own; whatever was kept would
+// be used by the next open, the region table's mappings even after the kernel service let
+// the regions go.
+void ReleaseProcessStateOfAFailedOpen(uint32_t node)
+{
+    if (mp_sys_opened_node() != 0) return;
+    HalcyraIniFree(nullptr);
+    LdShellToLocalCpu(node, nullptr, 0, 0, 0, nullptr);
+    HlcFreeDmaRegionTable();
+    HlcCloseProcessShared();
+    mp_exit_global();
 }
 
 } // namespace
@@ -229,7 +250,7 @@ uint32_t imDevAlloc(uint32_t system, uint32_t board, uint32_t initMode, uint32_t
     if (id && loadText) im_print_msg(0, "%s\n", loadText);
     if (!id && scratch->nodeNumber >= 1) im_board_shutdown(node << 16);
     // A first open that failed leaves no global state behind.
-    if (!id && mp_sys_opened_node() == 0) mp_exit_global();
+    if (!id) ReleaseProcessStateOfAFailedOpen(node);
     std::free(scratch);
     if (device) *device = id;
     im_msg_end(&msg);

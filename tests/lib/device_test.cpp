@@ -9,6 +9,7 @@
 
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <fstream>
 #include <string>
 #include <vector>
@@ -17,6 +18,9 @@ namespace {
 
 constexpr uint32_t kNode = 0x11;
 constexpr const char* kOneBoard = "[Node]\nNodeId=0x11\nSlotNbr=1\nDeviceNbr=0x000d04\n";
+// An FPGA file of ten data bytes, and a module that is configured by ten.
+constexpr const char* kFpgaFile = "Generic=0110100111\n";
+constexpr uint32_t kFpgaBytes = 10;
 
 class DeviceTest : public ::testing::Test {
 protected:
@@ -27,13 +31,18 @@ protected:
         root_ = dir;
         setenv("HLCINIPATH", root_.c_str(), 1);
         setenv("HALCYRA", (root_ + "/noinstall").c_str(), 1);
-        unsetenv("FPGANAME");
+        // The grab module's FPGA file: every open loads it, unless a test says otherwise.
+        WriteFpga(kFpgaFile);
+        setenv("FPGANAME", "module", 1);
+        setenv("FPGAPATH", root_.c_str(), 1);
+        topology_.boards[0].fpgaBytes = kFpgaBytes;
         boardsim::BoardSim::instance().configure(topology_);
         imAppCatchError(0, nullptr, 0);
         imAppGetError(1, nullptr);
-        // Failures end within seconds instead of the default 15 s; long enough for the
-        // opens of other test programs, which take "MUTEX_imDev_" in turn, to end.
-        imAppControl(1, 5.0);
+        // The default 15 s: the opens and closes of other test programs, which take
+        // "MUTEX_imDev_" in turn, end within it.  A test that waits for a reply that never
+        // comes shortens it around that open only.
+        imAppControl(1, 15.0);
     }
     void TearDown() override
     {
@@ -41,11 +50,15 @@ protected:
         imAppControl(1, 15.0);
         imAppCatchError(0, nullptr, 0);
         imAppGetError(1, nullptr);
+        unsetenv("FPGANAME");
+        unsetenv("FPGAPATH");
         std::remove((root_ + "/halcyra.ini").c_str());
+        std::remove((root_ + "/module.res").c_str());
         std::remove(root_.c_str());
         boardsim::BoardSim::instance().configure();
     }
     void WriteIni(const char* text) { std::ofstream(root_ + "/halcyra.ini") << text; }
+    void WriteFpga(const char* text) { std::ofstream(root_ + "/module.res") << text; }
     void Reconfigure() { boardsim::BoardSim::instance().configure(topology_); }
     static int32_t LastError() { return imAppGetError(0, nullptr); }
     static std::string LastText()
@@ -54,23 +67,33 @@ protected:
         imAppGetError(4, text);
         return text;
     }
-    static uint32_t Open(uint32_t system = 0, uint32_t board = 0)
+    // Opens (system, board).  An open that found "MUTEX_imDev_" held by another test
+    // program for longer than the time-out is tried again: the open under test is the
+    // one that got the mutex.
+    static uint32_t Open(uint32_t system = 0, uint32_t board = 0, uint32_t mode = 3)
     {
         uint32_t id = 7;
-        const uint32_t returned = imDevAlloc(system, board, 3, 0, &id);
-        EXPECT_EQ(returned, id);
+        for (int attempt = 0; attempt < 20; ++attempt) {
+            const uint32_t returned = imDevAlloc(system, board, mode, 0, &id);
+            EXPECT_EQ(returned, id);
+            if (id || LastText() != "Another node open did not end in time") break;
+            imAppGetError(1, nullptr);
+        }
         return id;
     }
     // An open that fails: no id, the error and its text, and nothing left open.
-    static void ExpectOpenFails(int32_t code, const char* text, uint32_t board = 0)
+    static void ExpectOpenFails(int32_t code, const char* text, uint32_t board = 0, uint32_t mode = 3)
     {
-        EXPECT_EQ(Open(0, board), 0u);
+        EXPECT_EQ(Open(0, board, mode), 0u);
         EXPECT_EQ(LastError(), code);
         if (text) {
             EXPECT_EQ(LastText(), text);
         }
         EXPECT_EQ(mp_sys_node_resource_ptr(kNode), nullptr);
         EXPECT_EQ(imNodeSt, nullptr);
+        // Nor the process's mapped DMA regions, which a node never listed has no shut-down
+        // to let go.
+        EXPECT_TRUE(boardsim::BoardSim::instance().dmaBuffers().empty());
     }
     std::string root_;
     boardsim::Topology topology_;
@@ -98,8 +121,24 @@ TEST_F(DeviceTest, OpenInquireEveryTypeControlAndFree)
     EXPECT_GT(imDevInquire(id, 12, nullptr), 0u);
     EXPECT_GT(imDevInquire(id, 13, nullptr), 0u);      // free SDRAM heap bytes
     EXPECT_EQ(imDevInquire(id, 14, nullptr), 0u);      // no display heaps
+    EXPECT_EQ(imDevInquire(id, 15, nullptr), 3u);      // board model of the simulated record, no processor
     EXPECT_EQ(imDevInquire(id, 16, nullptr), 0u);      // no BIOS record without a display chip
     EXPECT_EQ(imDevInquire(id, 17, nullptr), 0u);
+    uint32_t sent = 12345;
+    EXPECT_EQ(imDevInquire(id, 18, &sent), 0u);        // sent with the value, answered 0
+    EXPECT_EQ(sent, 0u);
+    // The kernel service's DMA counters: blocks taken, and free bytes of its regions.
+    const uint32_t blocks = imDevInquire(id, 20, nullptr);
+    const uint32_t free = imDevInquire(id, 21, nullptr);
+    EXPECT_GE(blocks, 1u);   // the descriptor heap's block
+    EXPECT_LT(free, 0x400000u);
+    const uint32_t buffer = imBufAlloc2d(id, 256, 64, 8, 3, nullptr);   // 16 KB of host DMA memory
+    ASSERT_NE(buffer, 0u) << LastText();
+    EXPECT_EQ(imDevInquire(id, 20, nullptr), blocks + 1);
+    EXPECT_EQ(imDevInquire(id, 21, nullptr), free - 256 * 64);
+    EXPECT_EQ(imBufFree(id, buffer), 0);
+    EXPECT_EQ(imDevInquire(id, 20, nullptr), blocks);
+    EXPECT_EQ(imDevInquire(id, 21, nullptr), free);
     uint32_t value = 0xDEAD;
     const uint32_t heap = imDevInquire(id, 13, &value);
     EXPECT_EQ(value, heap);
@@ -144,9 +183,111 @@ TEST_F(DeviceTest, ErrorsOfTheOpen)
     imAppGetError(1, nullptr);
     // A board the ini file does not list.
     EXPECT_EQ(Open(0, 1), 0u);
-    EXPECT_NE(LastError(), 0);
+    EXPECT_EQ(LastError(), IM_ERR_RESTRICTED);
+    EXPECT_EQ(LastText(), "Could not open communication with device");
     EXPECT_EQ(mp_sys_node_resource_ptr(0x12), nullptr);
     EXPECT_EQ(imNodeSt, nullptr);
+}
+
+// ---- a failure at each step of the bring-up: nothing stays open -------------------------
+
+TEST_F(DeviceTest, WithoutTheBoardDriverNothingOpens)
+{
+    WriteIni(kOneBoard);
+    topology_.driverPresent = false;
+    Reconfigure();
+    ExpectOpenFails(IM_ERR_RESTRICTED, "Could not open communication with device");
+}
+
+TEST_F(DeviceTest, ABoardProcessorWithoutItsShellOpensNothing)
+{
+    WriteIni(kOneBoard);
+    topology_.boards[0].processor = true;
+    Reconfigure();
+    // No shell file to download: the board cannot be brought up.
+    ExpectOpenFails(IM_ERR_RESTRICTED, "Could not open communication with device");
+}
+
+TEST_F(DeviceTest, ABoardProcessorLeftOutAndNotServedByTheHostOpensNothing)
+{
+    WriteIni(kOneBoard);
+    topology_.boards[0].processor = true;
+    Reconfigure();
+    // Init mode 0 leaves the processor out; the board's option says it serves its ring
+    // itself, so nobody answers the first command within the time-out.
+    imAppControl(1, 1.0);
+    ExpectOpenFails(IM_ERR_TIMEOUT, "Error incomplete response", 0, 0);
+    imAppControl(1, 15.0);
+}
+
+TEST_F(DeviceTest, ARefusedInterruptWaitOpensNothing)
+{
+    WriteIni(kOneBoard);
+    // The node's interrupt threads cannot keep a wait pending: its runtime is taken down
+    // again and the first command finds no ring.
+    boardsim::BoardSim::instance().failRequests(HLC_DRV_INTERRUPT_WAIT);
+    ExpectOpenFails(IM_ERR_INVALID_PARAMETER, "No LOCAL processor to establish communication with");
+}
+
+TEST_F(DeviceTest, AFailedFpgaLoadIsTheErrorOfAnOpenThatFails)
+{
+    WriteIni(kOneBoard);
+    // The grab module's FPGA takes no configuration, and the node then does not answer:
+    // the load code is the first error of the open.
+    topology_.boards[0].fpgaBytes = 0;
+    Reconfigure();
+    boardsim::BoardSim::instance().failRequests(HLC_DRV_INTERRUPT_WAIT);
+    ExpectOpenFails(IM_ERR_RESTRICTED, "LDFPGA: FPGA on external port defective");
+}
+
+TEST_F(DeviceTest, AFailedFpgaLoadDoesNotStopAnOpenThatSucceeds)
+{
+    WriteIni(kOneBoard);
+    topology_.boards[0].fpgaBytes = 0;
+    Reconfigure();
+    const uint32_t id = Open();
+    ASSERT_NE(id, 0u) << LastText();
+    EXPECT_EQ(LastError(), 0) << LastText();
+    EXPECT_EQ(imDevFree(id), 0);
+    EXPECT_EQ(imNodeSt, nullptr);
+}
+
+// Every failed open is undone completely: a later open of the same node, and of a board
+// with its own processor, finds nothing left of it.
+TEST_F(DeviceTest, FailuresAtEveryStepLeaveTheNextOpenAsTheFirst)
+{
+    WriteIni(kOneBoard);
+    for (int round = 0; round < 3; ++round) {
+        SCOPED_TRACE("round " + std::to_string(round));
+        boardsim::BoardSim::instance().failRequests(HLC_DRV_INTERRUPT_WAIT);
+        ExpectOpenFails(IM_ERR_INVALID_PARAMETER, "No LOCAL processor to establish communication with");
+        imAppGetError(1, nullptr);
+
+        topology_.boards[0].processor = true;
+        Reconfigure();
+        imAppControl(1, 1.0);
+        ExpectOpenFails(IM_ERR_TIMEOUT, "Error incomplete response", 0, 0);
+        imAppControl(1, 15.0);
+        imAppGetError(1, nullptr);
+        ExpectOpenFails(IM_ERR_RESTRICTED, "Could not open communication with device");
+        imAppGetError(1, nullptr);
+        topology_.boards[0].processor = false;
+
+        topology_.driverPresent = false;
+        Reconfigure();
+        ExpectOpenFails(IM_ERR_RESTRICTED, "Could not open communication with device");
+        imAppGetError(1, nullptr);
+        topology_.driverPresent = true;
+        Reconfigure();
+
+        const uint32_t id = Open();
+        ASSERT_NE(id, 0u) << LastText();
+        EXPECT_EQ(LastError(), 0) << LastText();
+        EXPECT_EQ(imDevInquire(id, 3, nullptr), 1u);
+        EXPECT_EQ(imDevFree(id), 0);
+        EXPECT_EQ(imNodeSt, nullptr);
+        EXPECT_TRUE(boardsim::BoardSim::instance().dmaBuffers().empty());
+    }
 }
 
 TEST_F(DeviceTest, AMissingFpgaFileDoesNotStopTheOpen)
@@ -207,6 +348,19 @@ TEST_F(DeviceTest, TheErrorHookAndTheLastErrorRecord)
     EXPECT_STREQ(text, "Error in imDevFree():\n<Invalid device ID>");
     EXPECT_EQ(imAppGetError(3, &code), IM_ERR_INVALID_DEVICE);
     EXPECT_EQ(imAppGetError(0, nullptr), 0);
+    // Mode 5 writes the message, returns the code and clears; mode 1 without an output
+    // returns the code and clears.
+    EXPECT_EQ(imDevFree(0x00770000u), IM_ERR_INVALID_DEVICE);
+    std::memset(text, 0, sizeof text);
+    EXPECT_EQ(imAppGetError(5, text), IM_ERR_INVALID_DEVICE);
+    EXPECT_STREQ(text, "Invalid device ID");
+    EXPECT_EQ(imAppGetError(0, nullptr), 0);
+    EXPECT_EQ(imDevFree(0x00770000u), IM_ERR_INVALID_DEVICE);
+    EXPECT_EQ(imAppGetError(1, nullptr), IM_ERR_INVALID_DEVICE);
+    EXPECT_EQ(imAppGetError(0, nullptr), 0);
+    EXPECT_EQ(imAppGetError(4, text), 0);
+    EXPECT_STREQ(text, "") << "both texts emptied";
+    g_seen.calls = 1;
     code = 7;
     EXPECT_EQ(imAppGetError(2, &code), 0);
     EXPECT_EQ(code, 0);   // no error: a 32-bit 0
@@ -225,6 +379,13 @@ TEST_F(DeviceTest, TheTimeOutAndTheHookSurviveOpensAndCloses)
     double seconds = 0;
     EXPECT_EQ(imAppInquire(1, &seconds), 31536000);
     EXPECT_EQ(seconds, 31536000.0);
+    imAppControl(1, 2.5);
+    EXPECT_EQ(imAppInquire(1, &seconds), 2) << "truncated";
+    imAppControl(1, 0);
+    EXPECT_EQ(imAppInquire(1, nullptr), 31536000);
+    imAppControl(7, 3.0);   // other types do nothing
+    EXPECT_EQ(imAppInquire(1, nullptr), 31536000);
+    EXPECT_EQ(imAppInquire(7, &seconds), 0);
     g_seen = Seen{};
     imAppCatchError(0, Hook, 1);
     imAppControl(1, 2.0);

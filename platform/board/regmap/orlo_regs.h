@@ -28,7 +28,19 @@ constexpr uint32_t kOrloMailbox = 0x0808;           // board processor's start-u
 constexpr uint32_t kOrloSectionWord = 0x0810;       // one bit per section, set = held
 constexpr uint32_t kOrloDhDelay = 0x0818;
 constexpr uint32_t kOrloGrabEngine = 0x1800;        // grab-engine block 0x1800-0x1850
+// Grab-engine registers, 8 apart (the camera record's ORLOGREG_ slots of the same names).
+constexpr uint32_t kOrloGHSCLNG = 0x1800;           // bits 0-3 horizontal reduction - 1, 4-5 zoom - 1
+constexpr uint32_t kOrloGHTOTAL = 0x1808;           // pixels per line - 2
+constexpr uint32_t kOrloGHWSTART = 0x1810;          // first pixel of the window
+constexpr uint32_t kOrloGHWSTOP = 0x1818;           // last pixel of the window
+constexpr uint32_t kOrloGLNINT = 0x1820;            // bits 0-15 the line of the line interrupt
+constexpr uint32_t kOrloGPIXFMT = 0x1828;           // destination pixel format
 constexpr uint32_t kOrloGrabControl = 0x1830;
+constexpr uint32_t kOrloGRABCTRL = kOrloGrabControl;
+constexpr uint32_t kOrloGVSCLNG = 0x1838;           // bits 0-3 vertical reduction - 1, 4-5 zoom - 1
+constexpr uint32_t kOrloGVTOTAL = 0x1840;           // lines per frame - 1
+constexpr uint32_t kOrloGVWSTART = 0x1848;          // first line of the window
+constexpr uint32_t kOrloGVWSTOP = 0x1850;           // last line of the window
 constexpr uint32_t kOrloListBlock = 0x2000;
 constexpr uint32_t kOrloGrabListPointer = 0x2008;
 constexpr uint32_t kOrloGrabListControl = 0x2010;
@@ -45,6 +57,21 @@ constexpr uint32_t kOrloVmListPointer = 0x2060;
 constexpr uint32_t kOrloVmListControl = 0x2068;
 constexpr uint32_t kOrloVmLineCounter = 0x2078;
 constexpr uint32_t kOrloVmBlock = 0x2800;           // VM block 0x2808-0x2860
+// Frame registers of the grab engine in the VM block.  Addresses use the low 26 bits (a
+// PCI address of the board's memory window); the bits above are kept as written.
+constexpr uint32_t kOrloGBLENGTH = 0x2808;          // bits 0-2 the transfer mode
+constexpr uint32_t kOrloGC1FOFF = 0x2810;           // band 1-3 offsets from the frame start
+constexpr uint32_t kOrloGC1TOFF = 0x2818;           // tag band 1-3 offsets from the first tag address
+constexpr uint32_t kOrloGC2FOFF = 0x2820;
+constexpr uint32_t kOrloGC2TOFF = 0x2828;
+constexpr uint32_t kOrloGC3FOFF = 0x2830;
+constexpr uint32_t kOrloGC3TOFF = 0x2838;
+constexpr uint32_t kOrloGDWRTMSK = 0x2840;          // write mask, 8 bits per pixel byte 0-2
+constexpr uint32_t kOrloGFSTART = 0x2848;           // address of the window's first pixel
+constexpr uint32_t kOrloGLPITCH = 0x2850;           // bytes from line to line (26-bit signed)
+constexpr uint32_t kOrloGTAGCTL = 0x2858;           // bit 26 tags on, bit 28 one tag plane per band
+constexpr uint32_t kOrloGTLPITCH = 0x2860;          // tag bytes from line to line (26-bit signed)
+constexpr uint32_t kOrloGrabCheck = 0x28C0;         // low 26 bits kLostGrabMark: a grab was lost
 constexpr uint32_t kOrloBusControl = 0x2868;        // write posting: flush and busy bits
 constexpr uint32_t kOrloStatus = 0x2870;            // options and capabilities
 constexpr uint32_t kOrloAccessTiming = 0x28A0;
@@ -63,16 +90,76 @@ constexpr uint32_t kOrloVmLastLine = 0x3838;
 
 // ---- bits -------------------------------------------------------------------------------
 
+// Grab registers of the list block under their record names.
+constexpr uint32_t kOrloGARPADDR = kOrloGrabListPointer;
+constexpr uint32_t kOrloGARPCTRL = kOrloGrabListControl;
+constexpr uint32_t kOrloGSTATUS = kOrloGrabStatus;
+
+// kOrloGrabControl.  Stop wins: while bit 0 is set nothing is armed and a frame in flight
+// is dropped without its end event.  With bit 0 clear, a write with bit 2 arms one frame
+// (a latch: a second arm before the frame starts adds nothing), and bit 1 keeps grabbing
+// frame after frame for as long as it stays set.
+constexpr uint32_t kGrabControlStop = 0x1;
+constexpr uint32_t kGrabControlContinuous = 0x2;
+constexpr uint32_t kGrabControlSingle = 0x4;        // command bit: arms one frame
+constexpr uint32_t kGrabControlSingleFrame = 0x10;  // the library's single-frame flag
+constexpr uint32_t kGrabControlTrigger = 0xC0;      // either bit: each frame waits for a trigger
+constexpr uint32_t kGrabControlOddLine = 0x300;     // bits 8-9 = 1: odd-line mode
+constexpr uint32_t kGrabControlCountShift = 10;     // bits 10-12: count mode 0-6
+constexpr uint32_t kGrabControlCountMask = 0x1C00;
+constexpr uint32_t kGrabControlFrame = 0x4000;      // frame of two fields (even lines first)
+constexpr uint32_t kGrabControlAltOrder = 0x8000;   // 3-byte pixels in the alternate byte order
+constexpr uint32_t kGrabControlLineShift = 20;      // bits 20-21: line-interrupt kind, 0 none
+constexpr uint32_t kGrabControlLineMask = 0x300000;
+// kOrloGPIXFMT
+constexpr uint32_t kPixFmtBytesMask = 0x7;          // bytes per destination pixel - 1
+constexpr uint32_t kPixFmtChannelShift = 3;         // bits 3-6: channels 0-3 that deliver samples
+constexpr uint32_t kPixFmtChannelMask = 0x78;
+constexpr uint32_t kPixFmtPacking = 0x80;
+constexpr uint32_t kPixFmtSamplesShift = 8;         // bits 8-9: samples per pixel - 1
+constexpr uint32_t kPixFmtSamplesMask = 0x300;
+constexpr uint32_t kPixFmtEnable = 0x400;
+constexpr uint32_t kPixFmtShiftShift = 11;          // bits 11-12: 1 bits 2-9, 2 bits 4-11, 3 bits 6-13
+constexpr uint32_t kPixFmtShiftMask = 0x1800;
+// kOrloGrabStatus: bits 0 and 3 latch overruns until written with 1 (the library writes 9).
+constexpr uint32_t kGrabStatusOverrun = 0x1;
+constexpr uint32_t kGrabStatusLate = 0x8;           // a frame's data came too late
+constexpr uint32_t kGrabStatusInFlight = 0x10;      // a frame is being written
+constexpr uint32_t kGrabStatusArmed = 0x20;         // a frame is armed and waits for its start
+constexpr uint32_t kGrabStatusOverruns = kGrabStatusOverrun | kGrabStatusLate;
+// kOrloGTAGCTL
+constexpr uint32_t kTagControlEnable = 0x4000000;
+constexpr uint32_t kTagControlPlanes = 0x10000000;
+// Low 26 bits of the address registers; the lost-grab mark of kOrloGrabCheck.
+constexpr uint32_t kGrabAddressMask = 0x3FFFFFF;
+constexpr uint32_t kLostGrabMark = 0xDEAD;
+// kOrloInterruptSet bits of the grab engine: set at the start and at the end of the
+// current grab, both cleared when a grab is armed (and by writing them to the clear
+// register).
+constexpr uint32_t kInterruptGrabStart = 0x1000;
+constexpr uint32_t kInterruptGrabEnd = 0x2000;
+// Interrupt sources of the grab engine (primary Orlo, display Orlo).
+constexpr int kGrabLineSourcePrimary = 43;
+constexpr int kGrabLineSourceDisplay = 75;
+constexpr int kGrabStartSourcePrimary = 44;
+constexpr int kGrabStartSourceDisplay = 76;
+constexpr int kGrabEndSourcePrimary = 45;
+constexpr int kGrabEndSourceDisplay = 77;
+
 // kOrloControl
 constexpr uint32_t kControlEmulatorAbsent = 0x10;   // reads 0 while a JTAG emulator is attached
 constexpr uint32_t kControlFpgaDone = 0x20;
 constexpr uint32_t kControlFpgaProgram = 0x40000000u;
+constexpr uint32_t kControlEmulatorClear = 0x1000000;  // cleared before the emulator check
 // kOrloInterruptSet / kOrloInterruptClear
 constexpr uint32_t kInterruptTimer = 0x1;
 constexpr uint32_t kInterruptDoorbellAlternate = 0x2;  // board-to-host doorbell of a host-served node
 constexpr uint32_t kInterruptDoorbell = 0x20;          // host doorbell of a host-served node
 constexpr uint32_t kInterruptCpuStart = 0x400000;   // starts the board processor
-constexpr uint32_t kInterruptEmulatorClear = 0x1000000;
+// Doorbells of a node its board processor serves: the processor's own interrupt inputs
+// (the plain one is the bit that also starts it).
+constexpr uint32_t kInterruptBoardDoorbell = kInterruptCpuStart;
+constexpr uint32_t kInterruptBoardDoorbellAlternate = 0x1000000;
 constexpr uint32_t kInterruptCacheFlush = 0x40000000u;
 // kOrloMemControl
 constexpr uint32_t kMemControlCpuReset = 0x10000;   // held: the processor stays in reset

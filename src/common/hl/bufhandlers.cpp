@@ -175,17 +175,19 @@ bool ChildModifyFits(const _MP_BUF_ST* b, int32_t sizeX, int32_t sizeY, int32_t 
 }
 
 // The page lists of a paged buffer's bands, each a count word and that many entries in
-// the page-list buffer's band of the same number, lie inside those bands.
+// the page-list buffer's band of the same number (or its line of the same number, in the
+// one-band list the host's page locking builds), lie inside their room.
 bool PageListsFit(const _MP_BUF_ST* b, const _MP_BUF_ST* pages)
 {
-    if (!pages->bandTable || pages->bands < b->bands) return false;
+    if (!pages->bandTable) return false;
     for (uint32_t i = 0; i < b->bands; ++i) {
         if (!b->bandTable || b->bandTable[i].mapped) continue;
-        const auto* list = static_cast<const uint32_t*>(mp_buf_address_band_internal(pages, i));
-        if (!list || BandBytes(pages) < 4) return false;
+        uint64_t words = 0;
+        const uint32_t* list = mp_buf_page_list(pages, b->bands, i, &words);
+        if (!list || words < 1) return false;
         uint32_t count = 0;
         im_doLoadSwapStore(list, &count, 4, 1, 0, 0, 0);
-        if ((static_cast<uint64_t>(count) + 1) * 4 > BandBytes(pages)) return false;
+        if (static_cast<uint64_t>(count) + 1 > words) return false;
     }
     return true;
 }

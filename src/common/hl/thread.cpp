@@ -106,6 +106,27 @@ void Log(MP_RESOURCE_ST* resource, int32_t code)
 
 MP_THREAD_OBJ_ST* mp_thr_object(uint32_t id) { return Find(id); }
 
+MP_THR_GRAB_ST* mp_thr_grab_record(const MP_THREAD_ST* thread)
+{
+    if (!thread) return nullptr;
+    MP_THREAD_OBJ_ST* object = Find(thread->id);
+    return object && &object->server == thread ? &object->grab : nullptr;
+}
+
+MP_THR_GRAB_ST* mp_thr_grab_record_of_buffer(uint32_t descriptor)
+{
+    const auto* b = reinterpret_cast<const _MP_BUF_ST*>(static_cast<uintptr_t>(descriptor));
+    if (!b || !mp_buf_valid(b, kBufKindThread | kIdPredefined)) return nullptr;   // predefined ones too
+    // The object is the descriptor's band; only a registered one counts.
+    const void* band = mp_buf_address_band_internal(b, 0);
+    MP_THR_GRAB_ST* found = nullptr;
+    TaskBeginMutex();
+    for (MP_THREAD_OBJ_ST* t : g_objects)
+        if (t && t == band) found = &t->grab;
+    TaskEndMutex();
+    return found;
+}
+
 void mp_thr_reap()
 {
     for (_MP_BUF_ST*& b : g_freed)
@@ -154,7 +175,10 @@ MP_THREAD_OBJ_ST* mpThrAlloc(MP_RESOURCE_ST* resource, uint32_t node, uint32_t o
     }
     auto* object = static_cast<MP_THREAD_OBJ_ST*>(mp_buf_address_band_internal(b, 0));
     auto fail = [&]() -> MP_THREAD_OBJ_ST* {
-        if (object) CloseAll(&object->server);
+        if (object) {
+            CloseAll(&object->server);
+            if (object->grab.haltSema > 0 || object->grab.haltSema < -1) TaskCloseSema(object->grab.haltSema);
+        }
         if (predefinedId) PreDefBufAddress[predefinedId & 0xFFFF] = 0;
         mp_buf_free(b);
         Log(resource, HLC_ERR_NO_RESOURCES);
@@ -164,6 +188,7 @@ MP_THREAD_OBJ_ST* mpThrAlloc(MP_RESOURCE_ST* resource, uint32_t node, uint32_t o
     std::memset(object, 0, kThrBandBytes);
     MP_THREAD_ST& s = object->server;
     s.commandPort = s.secondPort = s.firstSema = s.secondSema = -1;
+    object->grab.haltSema = -1;
     s.id = id;
     s.node = node;
     s.priority = priority;
@@ -177,6 +202,8 @@ MP_THREAD_OBJ_ST* mpThrAlloc(MP_RESOURCE_ST* resource, uint32_t node, uint32_t o
     s.firstSema = TaskOpenSema(-1, 0);
     s.secondSema = TaskOpenSema(-1, 0);
     if (s.commandPort == -1 || s.secondPort == -1 || s.firstSema == -1 || s.secondSema == -1) return fail();
+    object->grab.haltSema = TaskOpenSema(-1, 0);
+    if (object->grab.haltSema == -1) return fail();
     object->task = TaskCreate(-1, mpFunctionServer, &s, kServerCreatePriority, static_cast<uint32_t>(stack));
     if (object->task == -1) return fail();
     if (!Register(object)) return fail();   // the created task ends on its closed ports
@@ -198,6 +225,7 @@ void mp_thr_destroy(MP_THREAD_OBJ_ST* object)
     Unregister(object);
     mp_server_stop_thread(&object->server);
     TaskCloseSema(object->server.firstSema);
+    if (object->grab.haltSema > 0 || object->grab.haltSema < -1) TaskCloseSema(object->grab.haltSema);
     if (IsPredefinedThread(object->server.id)) PreDefBufAddress[object->server.id & 0xFFFF] = 0;
     if (b) mp_buf_free(b);
 }
@@ -311,6 +339,7 @@ void mp_ThrFree(_MSG_BODY_ST* msg)
     mp_res_free(res);
     mp_server_stop_thread(&object->server);
     TaskCloseSema(object->server.firstSema);
+    if (object->grab.haltSema > 0 || object->grab.haltSema < -1) TaskCloseSema(object->grab.haltSema);
     if (IsPredefinedThread(object->server.id)) PreDefBufAddress[object->server.id & 0xFFFF] = 0;
     // The command server still reads the object after this handler: the descriptor is
     // given back once that task has ended (by the next allocation or release).

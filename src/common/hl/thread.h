@@ -7,6 +7,7 @@
 #include "im_msgio.h"
 #include "reqres.h"
 
+#include <cstddef>
 #include <cstdint>
 
 struct _MP_BUF_ST;
@@ -29,6 +30,23 @@ constexpr int32_t kThrSwitchOff = -9999;
 
 constexpr uint32_t kThrBandBytes = 252;
 
+// A thread object's grab record: the grabs in progress on the thread, where they go, the
+// halt counter and semaphore and the thread's VM transfer.  The count and the location
+// change together with the node's external interrupt disabled, so the end-of-grab server
+// sees both as one; the count changes under the task kernel's short lock.
+struct MP_THR_GRAB_ST {
+    int32_t count;       // grabs in progress on this thread
+    uint32_t location;   // destination location of the grab in progress (bit 31 ignored); 0 none
+    uint32_t waitMode;   // 1 wait for grabs into another location, 2 no wait
+    int32_t haltCount;   // halts owed to the thread's VM transfers
+    int32_t haltSema;    // task semaphore the halt signals and waits on (-1 none)
+    uint32_t vmXfer;     // VM transfer: byte 0 source node, 1 source path, 2 destination node,
+                         // 3 destination path (path 1 first grab path, 2 second)
+    uint32_t vmNode;     // node that serves the thread's VM transfer
+    uint32_t path;       // grab path of a host grab: 1 first, 2 second
+};
+static_assert(sizeof(MP_THR_GRAB_ST) == 32, "the thread grab record is 8 words");
+
 struct MP_THREAD_OBJ_ST {
     MP_THREAD_ST server;        // first: the command server's task argument
     uint32_t ownerDevice;       // 15003
@@ -38,8 +56,15 @@ struct MP_THREAD_OBJ_ST {
     int32_t enable;             // 15007
     int32_t task;               // command server task handle
     uint32_t mode;
+    MP_THR_GRAB_ST grab;        // grab record (band bytes 184-215)
 };
 static_assert(sizeof(MP_THREAD_OBJ_ST) <= kThrBandBytes, "a thread object fits its band");
+static_assert(offsetof(MP_THREAD_OBJ_ST, grab) == 184, "the grab record at band byte 184");
+
+// The grab record of a thread (null when it is no live thread object), and of a thread
+// object's kind-8 descriptor as a grab slot holds it.
+MP_THR_GRAB_ST* mp_thr_grab_record(const MP_THREAD_ST* thread);
+MP_THR_GRAB_ST* mp_thr_grab_record_of_buffer(uint32_t descriptor);
 
 // The object of a thread id, null when the id is no live thread object.
 MP_THREAD_OBJ_ST* mp_thr_object(uint32_t id);

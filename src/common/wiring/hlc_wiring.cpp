@@ -4,6 +4,9 @@
 #include "bufcopy.h"
 #include "buffiles.h"
 #include "bufhandlers.h"
+#include "camhandlers.h"
+#include "camdispatch.h"
+#include "camera.h"
 #include "consolepipe.h"
 #include "hostbuf.h"
 #include "imbuf.h"
@@ -107,7 +110,7 @@ HlcBoardHooks LibraryBoardHooks()
     const HlcBoardHooks& builtin = HlcBuiltinBoardHooks();
     HlcBoardHooks h = builtin;
     h.initNodeRuntime = mp_init_halcyra;
-    h.exitNodeRuntime = mp_exit_halcyra;
+    h.exitNodeRuntime = HlcExitNodeRuntime;
     h.releaseGlobalState = mp_exit_global;
     h.initInfo = mp_inquire_init_info;
     h.exitTasking = ExitTasking;
@@ -212,10 +215,19 @@ void HlcWireLibrary()
     mp_dev_install();
     mp_sys_install();
     mp_buf_install();
+    mp_cam_install();
     mp_bufcopy_install();
     InstallBufferFiles();
+    mpPrvWireGrabModules();
     TimerSetServerNodeHook(TimerNode);
     g_wired = true;
+}
+
+void HlcExitNodeRuntime(uint32_t node)
+{
+    if (_NODE_MAIN_RESOURCE_ST* record = mp_sys_node_resource_ptr(node & 0xFF))
+        if (record->nodeState) mpPrvFreeCamUartArea(&record->nodeState->nodeInfo);
+    mp_exit_halcyra(node);
 }
 
 void HlcEnsureLibraryWired()

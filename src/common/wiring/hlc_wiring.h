@@ -9,6 +9,8 @@
 // which put the wired table back when they go.
 #pragma once
 
+#include <cstdint>
+
 // Installs every table; calling it again installs the same tables again (members that a
 // caller replaced are wired anew).  Call it while no node thread runs.
 void HlcWireLibrary();
@@ -16,3 +18,7 @@ void HlcWireLibrary();
 // Wires the library unless it has been wired already; the library's start-up calls this
 // so that tables replaced after the wiring stay as they are.
 void HlcEnsureLibraryWired();
+
+// The end of a node's runtime as the board hooks run it: the grab module's camera serial
+// port state of the node goes, then what the library's start-up made for the node.
+void HlcExitNodeRuntime(uint32_t node);

@@ -10,7 +10,6 @@
 #include "w32thread.h"
 
 #include <algorithm>
-#include <chrono>
 #include <cstdarg>
 #include <cstdio>
 #include <cstdlib>
@@ -85,19 +84,15 @@ int32_t SuccessValue(int32_t shellValue)
     return shellValue > 0 ? shellValue : 1;
 }
 
-double Seconds(std::chrono::steady_clock::time_point since)
-{
-    return std::chrono::duration<double>(std::chrono::steady_clock::now() - since).count();
-}
-
-// Waits until done() or the time-out (seconds; negative: no limit) ran out.
+// Waits on the library clock until done() or the time-out (seconds; negative: no limit)
+// ran out.
 template <typename Condition>
 bool WaitFor(double timeout, Condition done)
 {
-    const auto start = std::chrono::steady_clock::now();
+    const double start = HwClockSeconds();
     for (;;) {
         if (done()) return true;
-        if (timeout >= 0 && Seconds(start) > timeout) return false;
+        if (timeout >= 0 && HwClockSeconds() - start > timeout) return false;
         HlcGetBoardHooks().sleep(0.001);
     }
 }
@@ -201,7 +196,7 @@ void BrdResetHaltCpu(_NODE_MAIN_RESOURCE_ST* r)
     const uint32_t control = HwRead32(r->primaryRegs, kOrloMemControl);
     HwWrite32(r->primaryRegs, kOrloMemControl, control | kMemControlCpuReset);
     HwWrite32(r->primaryRegs, kOrloLock, 0);
-    if (!(HwRead32(r->primaryRegs, kOrloStatus) & 0x40)) return;
+    if (!(HwRead32(r->primaryRegs, kOrloStatus) & kStatusProcessor)) return;
     HwWrite32(r->primaryRegs, kOrloMemControl, control | kMemControlCpuReset);
     HwWrite32(r->primaryRegs, kOrloMemControl, control & ~kMemControlCpuReset);
 }
@@ -227,7 +222,7 @@ void BrdLockReset(_NODE_MAIN_RESOURCE_ST* r)
 int IsEmulatorActive(_NODE_MAIN_RESOURCE_ST* r)
 {
     if (!r || !r->primaryRegs) return 0;
-    const uint32_t control = HwRead32(r->primaryRegs, kOrloControl) & ~kInterruptEmulatorClear;
+    const uint32_t control = HwRead32(r->primaryRegs, kOrloControl) & ~kControlEmulatorClear;
     HwWrite32(r->primaryRegs, kOrloControl, control);
     return (HwRead32(r->primaryRegs, kOrloControl) & kControlEmulatorAbsent) ? 0 : 1;
 }
@@ -277,17 +272,20 @@ int32_t im_board_init(uint32_t system, uint32_t board, char** shellName, uint32_
     char* name = given;
     uint32_t loader = 0;
     int32_t value = 0;
-    int32_t result = -1;
+    int32_t result = kBringUpFailed;
 
     if (node != 255) {
         if (!HalcyraIniGetFile(0)) {
-            record->nodeNumber = -5;
-            return -5;
+            record->nodeNumber = kBringUpIniMissing;
+            return kBringUpIniMissing;
         }
         if (HalcyraIniReadTag(node, "MvpPresent", nullptr)) {
             loader = LdShellToLocalCpu(node, &name, LDSHELL_MODE_CHECK, 0, 0, &value);
             if (LoaderInvalid(loader)) {
                 HlcPrint("COFF file %s is invalid, no download performed.\n", ShellName());
+                // The loader replaced its kept name, which the caller may have handed in:
+                // the caller's pointer must not stay on the freed one.
+                if (shellName) *shellName = CoffFileName;
                 return -1;
             }
         }
@@ -306,10 +304,10 @@ int32_t im_board_init(uint32_t system, uint32_t board, char** shellName, uint32_
         } else if (flags & NODE_NO_PROCESSOR) {
             if (!(flags & NODE_OPEN_HERE)) {
                 if (!(flags & NODE_OTHER_PROCESS)) ResetHalt(record);
-                if (InitRemoteNode(record, plain == 1 ? 2 : 3)) result = plain == 1 ? -4 : -3;
+                if (InitRemoteNode(record, plain == 1 ? 2 : 3)) result = plain == 1 ? kBringUpProcessorIgnored : kBringUpHostServes;
                 done = true;
             } else if (!(flags & NODE_OTHER_PROCESS)) {
-                result = -3;
+                result = kBringUpHostServes;
                 done = true;
             }
         }

@@ -20,6 +20,11 @@ constexpr int32_t kEmulatorWaitRounds = 240;
 // Returns on success the shell's value when it is above 0, else 1 (every success is above
 // 0); -1 failure, -3 or -4 opened without the processor, -5 ini file not found (also in
 // record->nodeNumber).
+// Its results below 1 (kept in record->nodeNumber by the device open that reads them).
+constexpr int32_t kBringUpFailed = -1;
+constexpr int32_t kBringUpHostServes = -3;        // opened without the processor: the host serves it
+constexpr int32_t kBringUpProcessorIgnored = -4;  // host mode 1: the processor is left as it is
+constexpr int32_t kBringUpIniMissing = -5;
 int32_t im_board_init(uint32_t system, uint32_t board, char** shellName, uint32_t mode,
                       _NODE_MAIN_RESOURCE_ST* record);
 // node in bits 16-23; 0, or 1 when the node is unknown or a handle fails to close.

@@ -92,15 +92,13 @@ void ChipWrite(uint32_t node, uint32_t offset, uint32_t width, uint32_t value)
     }
 }
 
-void PauseMicroseconds(uint32_t us)
+// Pauses on the library clock, so that a machine on a virtual clock ends the pause at once.
+void Pause(double seconds)
 {
-    int64_t frequency = 0, start = 0, now = 0;
-    QueryPerformanceFrequency(&frequency);
-    QueryPerformanceCounter(&start);
-    const int64_t ticks = frequency * us / 1000000;
-    do {
-        QueryPerformanceCounter(&now);
-    } while (now - start < ticks);
+    const double end = HwClockSeconds() + seconds;
+    do
+        HwSleep(end - HwClockSeconds());
+    while (HwClockSeconds() < end);
 }
 
 uint32_t PllDataRegister(uint32_t select)
@@ -396,10 +394,10 @@ uint32_t HlcDacWaitPllLock(uint32_t node, uint32_t select)
 {
     const uint32_t data = PllDataRegister(select);
     if (!data) return 1;
-    Sleep(10);
+    Pause(0.010);
     PllAddress(node, select | 0x3F);
     for (int i = 0; i < 1000; ++i) {
-        PauseMicroseconds(10);
+        Pause(10e-6);
         if (DacReadRegisterByByte(node, data) & PLL_STATUS_LOCKED) return 0;
     }
     return 2;
@@ -501,7 +499,7 @@ uint32_t HlcDacSetClk(uint32_t node, uint32_t select, uint32_t kHz, uint32_t bit
     } else {
         result = 1;
     }
-    Sleep(10);
+    Pause(0.010);
     return result;
 }
 

@@ -14,8 +14,6 @@
 
 namespace {
 
-constexpr uint32_t kProgramBit = 0x40000000u;
-constexpr uint32_t kDoneBit = 0x20;
 constexpr uint32_t kIgnoredOption = 0x20000000u;
 constexpr double kPulseWait = 0.040;
 const char kGeneric[] = "Generic";
@@ -42,7 +40,7 @@ bool FpgaWindows(uint32_t node, Windows* w)
 
 bool Done(const Windows& w)
 {
-    return (HwRead32(w.control, kOrloControl) & kDoneBit) != 0;
+    return (HwRead32(w.control, kOrloControl) & kControlFpgaDone) != 0;
 }
 
 // "F+" in the setting "COFFLOADOPTION", letters in either case.
@@ -179,9 +177,9 @@ uint32_t PrFpgaWrite(uint32_t node, const uint8_t* image, uint32_t length)
     Windows w;
     if (!FpgaWindows(node, &w)) return FPGA_NO_WINDOW;
     const HlcBoardHooks& hooks = HlcGetBoardHooks();
-    HwWrite32(w.control, kOrloControl, HwRead32(w.control, kOrloControl) | kProgramBit);
+    HwWrite32(w.control, kOrloControl, HwRead32(w.control, kOrloControl) | kControlFpgaProgram);
     hooks.sleep(kPulseWait);
-    HwWrite32(w.control, kOrloControl, HwRead32(w.control, kOrloControl) & ~kProgramBit);
+    HwWrite32(w.control, kOrloControl, HwRead32(w.control, kOrloControl) & ~kControlFpgaProgram);
     hooks.sleep(kPulseWait);
     if (Done(w)) return FPGA_NO_MODULE;
     for (uint32_t i = 0; i < length; ++i) {

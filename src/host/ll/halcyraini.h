@@ -241,6 +241,5 @@ struct HalcyraIniProbe {
 // Installs the operations (null members keep the defaults); null restores every default.
 void HalcyraIniSetProbe(const HalcyraIniProbe* probe);
 
-// Register offsets of the probe in each register window.
-constexpr uint32_t kIniBoardControl = 8224;    // board control word
-constexpr uint32_t kIniBoardStatus = 10352;    // bit 6: the board has its own processor
+// The probe reads and writes each register window's board control word (kOrloControl) and
+// status word (kOrloStatus, kStatusProcessor: the board has its own processor).

@@ -12,6 +12,7 @@
 #include "consolepipe.h"
 #include "driverreq.h"
 #include "hwaccess.h"
+#include "regmap/orlo_regs.h"
 #include "regularfile.h"
 #include "sysdma.h"
 #include "win32.h"
@@ -21,11 +22,9 @@
 
 #include <algorithm>
 #include <cctype>
-#include <chrono>
 #include <cstdlib>
 #include <cstring>
 #include <string>
-#include <thread>
 #include <vector>
 
 int pciScanDirection = -1;
@@ -104,9 +103,9 @@ int DefaultOpen(uint32_t system, uint32_t board, const _PCI_FOUND_DEVICE* device
     }
     const uint32_t node = ((system + 1) << 4) | (board + 1);
     if (device->functions & 1)
-        HlcDrvMap(handle, nullptr, node, HLC_REGION_PRIMARY, 0x4000, 0x4000000, &windows[0]);
+        HlcDrvMap(handle, nullptr, node, HLC_REGION_PRIMARY, kOrloRegisterSize, kOrloRegisterOffset, &windows[0]);
     if (device->functions & 2)
-        HlcDrvMap(handle, nullptr, node, HLC_REGION_DISPLAY, 0x4000, 0x4000000, &windows[1]);
+        HlcDrvMap(handle, nullptr, node, HLC_REGION_DISPLAY, kOrloRegisterSize, kOrloRegisterOffset, &windows[1]);
     g_probeDevices.push_back({node, handle});
     return 1;
 }
@@ -127,7 +126,11 @@ uint32_t DefaultProductId(const _PCI_FOUND_DEVICE*, uint32_t) { return 0x63; }
 uint32_t DefaultDisplayMode(const _PCI_FOUND_DEVICE*) { return IM_SINGLE_SCREEN; }
 void DefaultSleep(double seconds)
 {
-    std::this_thread::sleep_for(std::chrono::duration<double>(seconds));
+    // On the library clock: a machine on a virtual clock ends the pause at once.
+    const double end = HwClockSeconds() + seconds;
+    do
+        HwSleep(end - HwClockSeconds());
+    while (HwClockSeconds() < end);
 }
 
 const HalcyraIniProbe kDefaultProbe{DefaultOpen, DefaultShutdown, DefaultProductId, DefaultDisplayMode,
@@ -151,8 +154,8 @@ struct Probed {
     bool HasRegisters() const { return windows[0] != 0 || windows[1] != 0; }
     uint32_t Window() const { return windows[0] != 0 ? windows[0] : windows[1]; }
     uint8_t Kind() const { return static_cast<uint8_t>(record->DeviceNbr); }
-    uint32_t Control() const { return HwRead32(Window(), kIniBoardControl); }
-    void SetControl(uint32_t v) const { HwWrite32(Window(), kIniBoardControl, v); }
+    uint32_t Control() const { return HwRead32(Window(), kOrloControl); }
+    void SetControl(uint32_t v) const { HwWrite32(Window(), kOrloControl, v); }
 };
 
 const char* const kFpgaNames[] = {"hlcgrab1.res", "svkiidig.res", "dac.res", "dac_r2.res", "korvex_iv.res",
@@ -822,7 +825,7 @@ _HALCYRA_INI_ST* HalcyraIniSetNode()
     for (const Probed& p : nodes)
         for (uint32_t w : p.windows)
             if (w != 0)
-                HwWrite32(w, kIniBoardControl, HwRead32(w, kIniBoardControl) & ~0xC00000u);
+                HwWrite32(w, kOrloControl, HwRead32(w, kOrloControl) & ~0xC00000u);
 
     // 5. What each board is.
     for (Probed& p : nodes) {
@@ -831,7 +834,7 @@ _HALCYRA_INI_ST* HalcyraIniSetNode()
         r->VmBusSpeed = global->VmSpeedLimit;
         if (!p.HasRegisters())
             continue;
-        if (p.windows[0] != 0 && (HwRead32(p.windows[0], kIniBoardStatus) & 0x40) != 0)
+        if (p.windows[0] != 0 && (HwRead32(p.windows[0], kOrloStatus) & kStatusProcessor) != 0)
             r->MvpPresent = 1;
         r->ProductId = g_probe.productId(p.device, r->MvpPresent);
         if (r->ProductId == 2 && p.Kind() == 6)

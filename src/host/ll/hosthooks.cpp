@@ -1,10 +1,9 @@
 #include "hosthooks.h"
 #include "driverreq.h"
+#include "hwaccess.h"
 
-#include <chrono>
 #include <cstdarg>
 #include <cstdio>
-#include <thread>
 
 namespace {
 
@@ -185,10 +184,13 @@ double DefaultTimeout(int entry)
     default: return -1.0;
     }
 }
+// Sleeps on the library clock, so that a machine on a virtual clock ends the pause at once.
 void ThreadSleep(double seconds)
 {
-    if (seconds > 0) std::this_thread::sleep_for(std::chrono::duration<double>(seconds));
-    else std::this_thread::yield();
+    const double end = HwClockSeconds() + seconds;
+    do
+        HwSleep(end - HwClockSeconds());
+    while (HwClockSeconds() < end);
 }
 
 constexpr HlcBoardHooks BuiltinBoardHooks()

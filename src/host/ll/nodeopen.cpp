@@ -379,7 +379,7 @@ uint32_t InitNewNode(uint32_t system, uint32_t board, uint32_t mode, _NODE_MAIN_
     const uint32_t product = host->product;
     if (other && (product == 3 || product == 5 || product == 6 || product == 7))
         status |= NODE_NO_PRIMARY | NODE_NO_DISPLAY;
-    if (!record->primaryRegs || !(HwRead32(record->primaryRegs, kOrloStatus) & 0x40)) status |= NODE_NO_PROCESSOR;
+    if (!record->primaryRegs || !(HwRead32(record->primaryRegs, kOrloStatus) & kStatusProcessor)) status |= NODE_NO_PROCESSOR;
     return status;
 }
 
@@ -470,12 +470,12 @@ _NODE_ST* InitRemoteNode(_NODE_MAIN_RESOURCE_ST* record, uint32_t kind)
             if (record->primaryRegs && record->displayRegs) block->interruptWord = words[7];
         }
         if (record->primaryRegs) {
-            HwWrite32(record->primaryRegs, kOrloStatus, HwRead32(record->primaryRegs, kOrloStatus) | 0x8000);
+            HwWrite32(record->primaryRegs, kOrloStatus, HwRead32(record->primaryRegs, kOrloStatus) | kStatusPortOption);
             HwWrite32(record->primaryRegs, kOrloSectionWord, 0);
             if (record->displayRegs)
-                HwWrite32(record->displayRegs, kOrloStatus, HwRead32(record->displayRegs, kOrloStatus) & ~0x8000u);
+                HwWrite32(record->displayRegs, kOrloStatus, HwRead32(record->displayRegs, kOrloStatus) & ~kStatusPortOption);
         } else if (record->displayRegs) {
-            HwWrite32(record->displayRegs, kOrloStatus, HwRead32(record->displayRegs, kOrloStatus) | 0x8000);
+            HwWrite32(record->displayRegs, kOrloStatus, HwRead32(record->displayRegs, kOrloStatus) | kStatusPortOption);
             HwWrite32(record->displayRegs, kOrloSectionWord, 0);
         }
         if (record->displayRegs) {
@@ -488,6 +488,7 @@ _NODE_ST* InitRemoteNode(_NODE_MAIN_RESOURCE_ST* record, uint32_t kind)
             }
         }
         block->moduleType = hooks.externalBoardId(record);
+        block->modulePresent = block->moduleType >= 1 && block->moduleType <= 6 ? 1 : 0;
     }
     if (kind != 2) {
         ScanAndSetHalcyraHookList(node, HalcyraListOnly(), static_cast<int32_t>(kHalcyraSpecialSource), nullptr, nullptr);

@@ -184,7 +184,8 @@ struct _NODE_ST {
     uint32_t shellSemasConsidered;          // word 287
     uint32_t inquiryWord;                   // word 288
     uint32_t moduleType;                    // word 289 external module type
-    uint32_t reserved290[9];
+    uint32_t modulePresent;                 // word 290 a grab module (types 1-6) answered
+    uint32_t reserved291[8];
     uint32_t primaryWindow;                 // word 299 bus start of the processor memory window
     uint32_t counters2[kNodeCounterWords2]; // words 300-423 communication counters
     uint8_t savedHeaders[4][64];            // words 424-487 primary, display, chip function 1, bridge
@@ -236,6 +237,7 @@ HLC_STATE_WORD(copySema, 286);
 HLC_STATE_WORD(shellSemasConsidered, 287);
 HLC_STATE_WORD(inquiryWord, 288);
 HLC_STATE_WORD(moduleType, 289);
+HLC_STATE_WORD(modulePresent, 290);
 HLC_STATE_WORD(primaryWindow, 299);
 HLC_STATE_WORD(counters2, 300);
 HLC_STATE_WORD(savedHeaders, 424);

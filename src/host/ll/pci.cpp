@@ -1,6 +1,7 @@
 #include "pci.h"
 
 #include "qvlservice.h"
+#include "regmap/pci_ids.h"
 
 #include <algorithm>
 #include <cstring>
@@ -14,9 +15,8 @@ int RedoInit = 1;
 
 namespace {
 
-constexpr uint16_t kMakerVendor = 0x1F3A;
-constexpr uint16_t kPrimaryOrlo = 0x3E91;
-constexpr uint16_t kBoardBridge = 0x0A7C;
+// A host function that is skipped on every bus but bus 0.
+constexpr uint32_t kSkippedFunctionId = 0x10001042u;   // device 0x1000, vendor 0x1042
 constexpr uint32_t kMaxSearchBus = 63;
 
 // The BIOS record is fetched once, when a search first needs it (a zero record means
@@ -161,7 +161,7 @@ void ScanBus(ScanContext& c, uint32_t bus, int depth)
                 if (c.erratum) PciNextBus = std::min<uint32_t>(PciNextBus + 2, 254);
                 continue;
             }
-            if ((id & 0xFFFF) == 0x1042 && (id >> 16) == 0x1000 && bus != 0) continue;
+            if (id == kSkippedFunctionId && bus != 0) continue;
             if (c.records && c.count < c.capacity)
                 PciFillDeviceInfo(c.access, static_cast<uint8_t>(bus), static_cast<uint8_t>(d),
                                   static_cast<uint8_t>(f), &c.records[c.count]);
@@ -422,7 +422,7 @@ int PciFillDeviceInfo(uint8_t access, uint8_t bus, uint8_t device, uint8_t funct
 {
     uint32_t id = 0;
     if (!r || !Present(access, bus, device, function, &id)) return 0;
-    if ((id & 0xFFFF) == 0x1042 && (id >> 16) == 0x1000 && bus != 0) return 0;
+    if (id == kSkippedFunctionId && bus != 0) return 0;
     Identity(access, bus, device, function, id, r);
     if (PciIsBridge(*r)) return 1;
     for (int i = 0; i < 6; ++i) {
@@ -736,7 +736,7 @@ uint32_t ConfigAllPciDevices(uint32_t flags)
             }
         } else {
             uint8_t b = 1, d = 0, f = 0;
-            if (FindPciDevice(access, kPrimaryOrlo, kMakerVendor, 0, &b, &d, &f) == 0) {
+            if (FindPciDevice(access, kPciPrimaryOrlo, kPciMakerVendor, 0, &b, &d, &f) == 0) {
                 uint32_t base = 0;
                 PciConfigReadDword(access, b, d, f, 0x10, &base);
                 if (base < 16) return ConfigAllPciDevices(3);
@@ -746,7 +746,7 @@ uint32_t ConfigAllPciDevices(uint32_t flags)
     if (flags != 1) {
         uint8_t b = 0, d = 0, f = 0;
         for (int i = 0; i < 256; ++i) {
-            if (FindPciDevice(access, kBoardBridge, kMakerVendor, 0, &b, &d, &f)) break;
+            if (FindPciDevice(access, kPciBoardBridge, kPciMakerVendor, 0, &b, &d, &f)) break;
             PciConfigWriteDword(access, b, d, f, 0x44, 0x1E00);
             if (++d >= 32) {
                 d = 0;

@@ -119,9 +119,9 @@ TEST_F(RegisterMapTest, OrloRegistersActAsTheMapNamesThem)
     HwWrite32(regs, kOrloLock, 0);
     EXPECT_EQ(BoardSim::instance().orlo(0, false).reg(kOrloLock), 0u);
 
-    HwWrite32(regs, kOrloInterruptSet, kInterruptTimer | 0x20);
+    HwWrite32(regs, kOrloInterruptSet, kInterruptTimer | kInterruptDoorbell);
     HwWrite32(regs, kOrloInterruptClear, kInterruptTimer);
-    EXPECT_EQ(HwRead32(regs, kOrloInterruptSet), 0x20u);
+    EXPECT_EQ(HwRead32(regs, kOrloInterruptSet), kInterruptDoorbell);
 
     HwWrite32(regs, kOrloMemControl, kMemControlCpuReset);
     EXPECT_EQ(BoardSim::instance().cpu(0).resets(), 1u);

@@ -153,6 +153,59 @@ TEST_F(SimClockTest, RunningOrloTimerRaisesItsSourceOncePerPeriod)
     EXPECT_EQ(sim.events().size(), 3u);
 }
 
+// One session of the board's own events on a fresh machine: the Orlo timer (100 us
+// period), a VM send and a doorbell (each taken 2 us after its write), and an interrupt
+// scheduled by the test at 150 us.  Returns the machine's log and, per event, the time
+// it was due at as the test worked it out from the moment of the write or schedule.
+struct Session {
+    std::vector<FiredEvent> log;
+    std::vector<double> due;
+};
+
+Session RunBoardEvents(uint32_t regs)
+{
+    BoardSim& sim = BoardSim::instance();
+    Session s;
+    const double timerStart = sim.now();
+    HwWrite32(regs, kOrloTimerControl, kTimerControlRun | 5000);   // 100 us at 50 MHz
+    HwWrite32(regs, kOrloVmCommand, 0xC1);
+    const double sent = sim.now();
+    HwWrite32(regs, kOrloVpControl, kVmControlSend);
+    const double rung = sim.now();
+    HwWrite32(regs, kOrloInterruptSet, kInterruptDoorbell);
+    const double scheduled = sim.now();
+    sim.interruptAfter(150e-6, 0, 40);
+    sim.advance(250e-6 - (sim.now() - timerStart));
+    HwWrite32(regs, kOrloTimerControl, 0);
+    s.log = sim.events();
+    s.due = {sent + 2e-6, rung + 2e-6, timerStart + 100e-6, scheduled + 150e-6, timerStart + 200e-6};
+    return s;
+}
+
+TEST_F(SimClockTest, TimerTransferAndInterruptEventsRunAtTheirTimesInTheSameOrderOnEveryRun)
+{
+    BoardSim& sim = BoardSim::instance();
+    Session first = RunBoardEvents(Registers());
+    DeviceClose(node_);
+    node_ = kInvalidDevice;
+    sim.configure(VirtualBoard());
+    Session second = RunBoardEvents(Registers());
+
+    const std::vector<std::string> order{"primary VM send", "primary doorbell board 0", "primary timer",
+                                         "interrupt 40 board 0", "primary timer"};
+    for (const Session* run : {&first, &second}) {
+        ASSERT_EQ(run->log.size(), order.size());
+        for (size_t i = 0; i < order.size(); ++i) {
+            SCOPED_TRACE(i);
+            EXPECT_EQ(run->log[i].name, order[i]);
+            // The write that schedules an event takes one access of bus time itself.
+            EXPECT_NEAR(run->log[i].seconds, run->due[i], 1.01e-6);
+        }
+    }
+    // Virtual time: both runs are the same to the nanosecond.
+    EXPECT_EQ(first.log, second.log);
+}
+
 TEST_F(SimClockTest, AccessesAndRequestsSpendBusTime)
 {
     BoardSim& sim = BoardSim::instance();

@@ -28,13 +28,17 @@ protected:
     {
         IniTest::SetUp();
         im_msg_reset_application();
-        // Failures end within seconds instead of the default 15 s; long enough for the
-        // opens of other test programs, which take "MUTEX_imDev_" in turn, to end.
-        imAppControl(1, 5.0);
+        // The default 15 s: the opens and closes of other test programs, which take
+        // "MUTEX_imDev_" in turn, end within it.  A test that waits for a reply that never
+        // comes shortens it around that open only.
+        imAppControl(1, 15.0);
     }
     void TearDown() override
     {
-        while (mp_sys_node_resource_ptr(kNode)) im_board_shutdown(kNode << 16);
+        // Each shut-down lowers the open count by one; a node that stays listed after as
+        // many shut-downs as it can have opens fails the test instead of looping.
+        for (int opens = 0; opens < 256 && mp_sys_node_resource_ptr(kNode); ++opens) im_board_shutdown(kNode << 16);
+        EXPECT_EQ(mp_sys_node_resource_ptr(kNode), nullptr) << "the node stayed open";
         mp_exit_global();
         imAppControl(1, 15.0);
         im_msg_reset_application();
@@ -205,7 +209,9 @@ TEST_F(DeviceTest, ABoardProcessorWithoutItsShellOpensNothing)
     topology_.boards[0].processor = true;
     topology_.boards[0].fpgaConfigured = true;
     boardsim::BoardSim::instance().configure(topology_);
+    imAppControl(1, 1.0);
     ExpectOpenFails(0, 0, 0);
+    imAppControl(1, 15.0);
     EXPECT_NE(LastError(), 0);
 }
 

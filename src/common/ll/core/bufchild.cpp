@@ -492,6 +492,18 @@ void mp_buf_put_pix(_MP_BUF_ST* buffer, uint32_t band, int32_t x, int32_t y, dou
 
 // ---- paged host buffers ----------------------------------------------------------------
 
+const uint32_t* mp_buf_page_list(const _MP_BUF_ST* pageList, uint32_t bands, uint32_t band, uint64_t* words)
+{
+    *words = 0;
+    if (!pageList || Word(pageList) < kPredefEntries || band >= bands || pageList->sizeY <= 0) return nullptr;
+    const bool byLine = pageList->bands < bands;
+    if (byLine && (pageList->bands != 1 || static_cast<uint32_t>(pageList->sizeY) < bands)) return nullptr;
+    auto* first = static_cast<const uint8_t*>(mp_buf_address_band_internal(pageList, byLine ? 0 : band));
+    if (!first) return nullptr;
+    *words = byLine ? pageList->pitch / 4 : static_cast<uint64_t>(pageList->pitch) * static_cast<uint32_t>(pageList->sizeY) / 4;
+    return reinterpret_cast<const uint32_t*>(first + (byLine ? static_cast<uint64_t>(pageList->pitch) * band : 0));
+}
+
 void mp_buf_lock_paged(_MP_BUF_ST* buffer, const _MP_BUF_ST* pageList)
 {
     if (!buffer || !pageList || Word(buffer) < kPredefEntries || Word(pageList) < kPredefEntries || !buffer->bandTable)
@@ -499,10 +511,10 @@ void mp_buf_lock_paged(_MP_BUF_ST* buffer, const _MP_BUF_ST* pageList)
     for (uint32_t b = 0; b < buffer->bands; ++b) {
         _MP_BAND_ST& band = buffer->bandTable[b];
         if (band.mapped) continue;
-        auto* list = static_cast<const uint32_t*>(mp_buf_address_band_internal(pageList, b));
+        // The count may not run past the list's room.
+        uint64_t words = 0;
+        const uint32_t* list = mp_buf_page_list(pageList, buffer->bands, b, &words);
         if (!list) continue;
-        // The count may not run past the page-list band.
-        const uint64_t words = static_cast<uint64_t>(pageList->pitch) * static_cast<uint32_t>(pageList->sizeY) / 4;
         const uint32_t count = list[0];
         if (words == 0 || count > words - 1) continue;
         auto* copy = static_cast<uint32_t*>(safe_malloc((count + 1) * sizeof(uint32_t)));

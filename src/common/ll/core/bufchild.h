@@ -33,5 +33,10 @@ HLC_API double mp_buf_get_pix_double(const _MP_BUF_ST* buffer, uint32_t band, in
 HLC_API int32_t mp_buf_get_pix(const _MP_BUF_ST* buffer, uint32_t band, int32_t x, int32_t y);
 HLC_API void mp_buf_put_pix(_MP_BUF_ST* buffer, uint32_t band, int32_t x, int32_t y, double value);
 
+// The page list of one band of a buffer with `bands` bands in a page-list buffer: band
+// `band` of the page-list buffer, or, when that buffer has one band with a line per band
+// of the locked buffer (as the host's page locking builds it), line `band` of band 0.
+// *words is the room the list may fill; null (and 0) when there is no such list.
+const uint32_t* mp_buf_page_list(const _MP_BUF_ST* pageList, uint32_t bands, uint32_t band, uint64_t* words);
 HLC_API void mp_buf_lock_paged(_MP_BUF_ST* buffer, const _MP_BUF_ST* pageList);
 HLC_API void mp_buf_unlock_paged(_MP_BUF_ST* buffer);

@@ -437,7 +437,8 @@ int mp_interrupt_send(uint32_t node)
     const uint32_t regs = mp_core_orlo_regs(record);
     if (!regs) return -1;
     const bool board = mp_core_board_processor(record) != 0;
-    const uint32_t bit = board ? (alternate ? 0x1000000u : 0x400000u) : (alternate ? 2u : 32u);
+    const uint32_t bit = board ? (alternate ? kInterruptBoardDoorbellAlternate : kInterruptBoardDoorbell)
+                               : (alternate ? kInterruptDoorbellAlternate : kInterruptDoorbell);
     int result = -1;
     {
         PriorityRaise raise(node, !board || InKernel());

@@ -54,10 +54,6 @@ namespace {
 constexpr uint32_t kArpEntries = 256;
 constexpr uint32_t kAllChannelSections = 0xF000;
 
-// VM registers that the start-up sets directly.
-constexpr uint32_t kOrloVmMode = 0x3028;
-constexpr uint32_t kOrloVmChannels = 0x3040;
-
 template <typename T>
 T* Ptr(uint32_t address)
 {
@@ -126,11 +122,11 @@ void mp_init_global_shadows(uint32_t node)
 void mpPrvInitVmState(uint32_t node)
 {
     ForEachOrlo(node, [](const HwRegCtrl_ST* c) {
-        Change(c, kOrloVmMode, 0x3FF, 0, nullptr);                           // bits 0-9 cleared
+        Change(c, kOrloVmPort, 0x3FF, 0, nullptr);                           // bits 0-9 cleared
         Change(c, kOrloVpControl, 0x80 | 0x20 | 0x04, 0x40 | 0x10 | 0x08, WrVpctrlInHW);
         Change(c, kOrloVpStatus, 0, 0x1FC, WrVstatusInHW);                   // bits 2-8 set
         Change(c, kOrloVmListControl, 0x1, 0, WrVarpctrlInHW);
-        Change(c, kOrloVmChannels, 0, 0xFF, nullptr);                        // bits 0-7 set
+        Change(c, kOrloVmChannelControl, 0, 0xFF, nullptr);                  // bits 0-7 set
     });
 }
 

@@ -481,6 +481,65 @@ TEST_F(BufCommandTest, PagedBuffersLockTheirPageListsAndMapToCallerMemory)
     ExpectError(noList, HLC_ERR_INVALID_BUFFER, "Invalid buffer ID", "BufControl");
 }
 
+TEST_F(BufCommandTest, PageListsComeFromABandEachOrFromALineEachOfOneBand)
+{
+    alignas(8) static uint8_t caller[3][64];
+    Command paged(kOpBufCreate, "imBufCreate",
+                  {8, 2, 3u, 8u, 4u, 8u, Word(caller[0]), Word(caller[1]), Word(caller[2])});
+    ASSERT_EQ(paged.Code(), 0) << paged.Message();
+    const uint32_t id = paged.Word(0);
+    const _MP_BUF_ST* b = mp_buf_pointer(id);
+    ASSERT_NE(b, nullptr);
+    const auto listOf = [b](uint32_t band) {
+        return reinterpret_cast<const uint32_t*>(static_cast<uintptr_t>(b->bandTable[band].mapped));
+    };
+
+    // One band per buffer band: band i holds band i's list.
+    const uint32_t banded = Alloc(4, 1, 3, 32, kLocInline);
+    for (uint32_t i = 0; i < 3; ++i) {
+        auto* list = static_cast<uint32_t*>(mp_buf_address_band_internal(mp_buf_pointer(banded), i));
+        list[0] = 1;
+        list[1] = 0x1000 * (i + 1);
+    }
+    Command lockBanded(kOpBufControl, "imBufControl", {id, kBufCtlLock, 0.0, banded});
+    ASSERT_EQ(lockBanded.Code(), 0) << lockBanded.Message();
+    for (uint32_t i = 0; i < 3; ++i) {
+        ASSERT_NE(listOf(i), nullptr) << i;
+        EXPECT_EQ(listOf(i)[1], 0x1000 * (i + 1)) << i;
+    }
+    Command unlock(kOpBufControl, "imBufControl", {id, kBufCtlUnlock, 0.0, 0u});
+    ASSERT_EQ(unlock.Code(), 0);
+
+    // One band of one line per buffer band, as the host's page locking builds it: line i
+    // holds band i's list, and a count may not run past its line.
+    const uint32_t lined = Alloc(4, 3, 1, 32, kLocInline);
+    auto* lines = static_cast<uint32_t*>(mp_buf_address_band_internal(mp_buf_pointer(lined), 0));
+    for (uint32_t i = 0; i < 3; ++i) {
+        lines[4 * i] = 2;
+        lines[4 * i + 1] = 0xA000 + i;
+        lines[4 * i + 2] = 0xB000 + i;
+    }
+    Command lockLined(kOpBufControl, "imBufControl", {id, kBufCtlLock, 0.0, lined});
+    ASSERT_EQ(lockLined.Code(), 0) << lockLined.Message();
+    for (uint32_t i = 0; i < 3; ++i) {
+        ASSERT_NE(listOf(i), nullptr) << i;
+        EXPECT_EQ(listOf(i)[0], 2u);
+        EXPECT_EQ(listOf(i)[1], 0xA000 + i);
+        EXPECT_EQ(listOf(i)[2], 0xB000 + i);
+    }
+    Command unlockAgain(kOpBufControl, "imBufControl", {id, kBufCtlUnlock, 0.0, 0u});
+    ASSERT_EQ(unlockAgain.Code(), 0);
+    lines[4] = 4;   // band 1's list would run into band 2's line
+    Command overlong(kOpBufControl, "imBufControl", {id, kBufCtlLock, 0.0, lined});
+    ExpectError(overlong, HLC_ERR_INVALID_PARAMETER, "Parameter invalid or unacceptable", "BufControl");
+    EXPECT_EQ(listOf(0), nullptr) << "nothing taken";
+
+    // Two lines for three bands: no list for band 2.
+    const uint32_t short_ = Alloc(4, 2, 1, 32, kLocInline);
+    Command tooFew(kOpBufControl, "imBufControl", {id, kBufCtlLock, 0.0, short_});
+    ExpectError(tooFew, HLC_ERR_INVALID_PARAMETER, "Parameter invalid or unacceptable", "BufControl");
+}
+
 TEST_F(BufCommandTest, MapGivesBusAddressesOfGivenMemoryAndHostAddressesOfBoardMemory)
 {
     Command given(kOpBufCreate, "imBufCreate", {8, 2, 1u, 8u, 5u, 8u, 0x2000u});

@@ -1,5 +1,6 @@
 // The delta list of tick timers.
 
+#include "hlc_wiring.h"
 #include "task.h"
 #include "timer.h"
 
@@ -12,6 +13,7 @@ namespace {
 class TimerTest : public ::testing::Test {
 protected:
     void SetUp() override {
+        HlcWireLibrary();
         ASSERT_EQ(TaskInitTasking(), 1);
         g_ = TaskGetNodeTaskGlobals();
         ASSERT_EQ(TimerInit(0), 1);

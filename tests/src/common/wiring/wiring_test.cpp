@@ -98,7 +98,7 @@ TEST(WiringTest, EveryMemberIsTheLibrarysOwn)
     EXPECT_TRUE(BuiltinPositions(HlcGetHostHooks(), HlcBuiltinHostHooks()).empty());
     EXPECT_TRUE(BuiltinPositions(HlcGetBoardHooks(), HlcBuiltinBoardHooks()).empty());
     EXPECT_EQ(HlcGetBoardHooks().initNodeRuntime, mp_init_halcyra);
-    EXPECT_EQ(HlcGetBoardHooks().exitNodeRuntime, mp_exit_halcyra);
+    EXPECT_EQ(HlcGetBoardHooks().exitNodeRuntime, HlcExitNodeRuntime);
     EXPECT_EQ(HlcGetBoardHooks().hookMessageHandler, im_msg_hook_handler);
     EXPECT_TRUE(BuiltinPositions(HlcGetDisplayHooks(), HlcBuiltinDisplayHooks()).empty());
 }
@@ -137,6 +137,24 @@ TEST(WiringTest, WiringAgainGivesTheSameTablesAndPutsReplacedMembersBack)
     EXPECT_EQ(mp_opcode[kOpSyncAlloc], mp_SyncAlloc);
     EXPECT_EQ(mp_opcode[kOpThrAlloc], mp_ThrAlloc);
     for (uint32_t opcode : kProcStubOpcodes) EXPECT_EQ(mp_opcode[opcode], mp_InvalidOpcode) << opcode;
+}
+
+TEST(WiringTest, WiringAfterAResetFillsTheWholeOpcodeTableAgain)
+{
+    HlcWireLibrary();
+    const std::vector<MpHandler> wired(mp_opcode, mp_opcode + mp_max_opcode);
+    size_t served = 0;
+    for (uint32_t op = 0; op < mp_max_opcode; ++op) {
+        EXPECT_NE(wired[op], nullptr) << op;
+        if (wired[op] != mp_InvalidOpcode) ++served;
+    }
+    // The thread, sync, device, system, buffer and copy handlers at least.
+    EXPECT_GT(served, 20u);
+    mp_server_reset_handlers();
+    EXPECT_EQ(mp_opcode[kOpThrAlloc], mp_InvalidOpcode);
+    HlcWireLibrary();
+    for (uint32_t op = 0; op < mp_max_opcode; ++op) EXPECT_EQ(mp_opcode[op], wired[op]) << op;
+    for (uint32_t op = 0; op < mp_max_opcode_user; ++op) EXPECT_NE(mp_opcode_user[op], nullptr) << op;
 }
 
 TEST(WiringTest, StartUpWiringKeepsTablesReplacedAfterTheWiring)

@@ -1,3 +1,4 @@
+#include "hlc_wiring.h"
 #include "boardsim.h"
 #include "driverreq.h"
 
@@ -25,7 +26,11 @@ std::vector<uint8_t> Words(std::initializer_list<uint32_t> words)
 
 class DriverRequestTest : public ::testing::Test {
 protected:
-    void SetUp() override { Use(Topology{}); }
+    void SetUp() override
+    {
+        HlcWireLibrary();
+        Use(Topology{});
+    }
     void TearDown() override
     {
         if (node_ != kInvalidDevice) DeviceClose(node_);

@@ -4,6 +4,8 @@
 
 #include "hostutil.h"
 
+#include <algorithm>
+#include <chrono>
 #include <cstring>
 
 using initest::IniTest;
@@ -638,6 +640,38 @@ TEST_F(IniTest, FiftyThousandNodeSectionsAreReadAndLinked)
     EXPECT_EQ(HalcyraIniGrabLink(&cursor, 0x1000 + kNodes - 1), static_cast<uint32_t>(kNodes));
     EXPECT_EQ(HalcyraIniGrabLink(&cursor, 0x1000 + kNodes - 1), static_cast<uint32_t>(kNodes - 1));
     EXPECT_EQ(HalcyraIniGrabLink(&cursor, 0x1000 + kNodes - 1), 0u);
+}
+
+// Reading and linking grow with the number of sections, not with its square: five times as
+// many sections take about five times as long (a search of the chain per link or per
+// section would take twenty-five times as long).
+TEST_F(IniTest, ReadingTimeGrowsLinearlyWithTheNodeSections)
+{
+    const auto text = [](int nodes) {
+        std::string t;
+        t.reserve(static_cast<size_t>(nodes) * 80);
+        for (int i = 0; i < nodes; ++i) {
+            const int pair = i & ~1;
+            t += "[Node]\nNodeId=" + std::to_string(i + 1) + "\nDeviceNbr=" + std::to_string(0x1000 + i) +
+                 "\nGrabPortConnection=" + std::to_string(0x1000 + pair) + "," + std::to_string(0x1001 + pair) + "\n";
+        }
+        return t;
+    };
+    // The fastest of three reads, so that a pause of the machine does not count.
+    const auto seconds = [&](int nodes) {
+        WriteIni(text(nodes));
+        double best = 1e9;
+        for (int round = 0; round < 3; ++round) {
+            HalcyraIniFree(nullptr);
+            const auto start = std::chrono::steady_clock::now();
+            EXPECT_NE(HalcyraIniGetFile(0), nullptr);
+            best = std::min(best, std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count());
+        }
+        return best;
+    };
+    const double small = seconds(3000);
+    const double large = seconds(15000);
+    EXPECT_LT(large, 12 * small) << "3000 sections: " << small << " s, 15000 sections: " << large << " s";
 }
 
 // ---- freeing -------------------------------------------------------------------------------

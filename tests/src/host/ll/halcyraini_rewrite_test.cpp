@@ -33,14 +33,14 @@ void InstallWiring(const Wiring& wiring, int boards)
 {
     auto& sim = boardsim::BoardSim::instance();
     sim.setReadFilter([wiring, boards](const boardsim::HwAccess& a) -> uint32_t {
-        if (a.op != boardsim::HwOp::Read || a.offset != kIniBoardControl ||
+        if (a.op != boardsim::HwOp::Read || a.offset != kOrloControl ||
             (a.area != boardsim::HwArea::PrimaryRegs && a.area != boardsim::HwArea::DisplayRegs))
             return a.value;
         uint32_t v = a.value & ~0xCu;
         for (int p = 0; p < boards; ++p) {
             if (p == a.board)
                 continue;
-            const uint32_t control = boardsim::BoardSim::instance().orlo(p, false).reg(kIniBoardControl);
+            const uint32_t control = boardsim::BoardSim::instance().orlo(p, false).reg(kOrloControl);
             if ((control & 0xC00000u) != 0xC00000u)
                 continue;
             if (wiring.Wired(wiring.grab, a.board, p))
@@ -390,12 +390,12 @@ TEST_F(IniRewriteTest, PortDriversAreOffAfterTheProbe)
 {
     Boards(2);
     auto& sim = boardsim::BoardSim::instance();
-    sim.orlo(0, false).setReg(kIniBoardControl, 0x10 | 0xC03000u);
+    sim.orlo(0, false).setReg(kOrloControl, 0x10 | 0xC03000u);
     WriteIni("");
     ASSERT_NE(HalcyraIniSetNode(), nullptr);
-    EXPECT_EQ(sim.orlo(0, false).reg(kIniBoardControl) & 0xC00000u, 0u);
-    EXPECT_EQ(sim.orlo(1, false).reg(kIniBoardControl) & 0xC00000u, 0u);
-    EXPECT_EQ(sim.orlo(0, false).reg(kIniBoardControl) & 0x10u, 0x10u);   // other bits kept
+    EXPECT_EQ(sim.orlo(0, false).reg(kOrloControl) & 0xC00000u, 0u);
+    EXPECT_EQ(sim.orlo(1, false).reg(kOrloControl) & 0xC00000u, 0u);
+    EXPECT_EQ(sim.orlo(0, false).reg(kOrloControl) & 0x10u, 0x10u);   // other bits kept
 }
 
 // ---- the file ------------------------------------------------------------------------------

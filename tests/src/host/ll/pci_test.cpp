@@ -1,3 +1,4 @@
+#include "hlc_wiring.h"
 #include "boardsim.h"
 #include "driverreq.h"
 #include "pci.h"
@@ -17,7 +18,11 @@ namespace {
 
 class PciTest : public ::testing::Test {
 protected:
-    void SetUp() override { Use(Topology{}); }
+    void SetUp() override
+    {
+        HlcWireLibrary();
+        Use(Topology{});
+    }
     void Use(const Topology& t)
     {
         BoardSim::instance().configure(t);

@@ -1,3 +1,4 @@
+#include "hlc_wiring.h"
 #include "boardsim.h"
 #include "qvlservice.h"
 
@@ -35,6 +36,7 @@ class ServiceTest : public ::testing::Test {
 protected:
     void SetUp() override
     {
+        HlcWireLibrary();
         BoardSim::instance().configure();
         BoardSim::instance().clearRequests();
     }

@@ -1,5 +1,6 @@
 // The vertical-retrace wait runs on the library clock: on a virtual clock a retrace that
 // never comes costs its full wait of machine time and almost no real time.
+#include "dispreg.h"
 #include "disptest.h"
 #include "regmap/display_regs.h"
 #include "videomode.h"
@@ -11,6 +12,7 @@
 namespace {
 
 using boardsim::ClockMode;
+using boardsim::DacPll;
 using boardsim::HwAccess;
 using boardsim::HwArea;
 using boardsim::VgaGroup;
@@ -96,6 +98,26 @@ TEST_F(RetraceWaitTest, ModeSetWithoutRetraceStillProgramsTheChipAfterTwoWaits)
     EXPECT_LT(RealSeconds(real), 1.5);
     EXPECT_EQ(sim().chip(0).vga(VgaGroup::Sequencer, 1), 0x21);
     EXPECT_EQ(sim().chip(0).vga(VgaGroup::Crtc, 0x13), 0x53);
+}
+
+// The clock PLLs wait on the same clock: 10 ms before the first status read, then 1000
+// reads 10 microseconds apart.
+TEST_F(RetraceWaitTest, PllThatNeverLocksFailsAfterItsPausesOfMachineTime)
+{
+    sim().chip(0).setPllLocks(DacPll::Memory, false);
+    const double start = sim().now();
+    const Clock::time_point real = Clock::now();
+    EXPECT_EQ(HlcDacWaitPllLock(kNode, PLL_MEMORY), 2u);
+    const double waited = sim().now() - start;
+    EXPECT_GE(waited, 0.010 + 1000 * 10e-6);
+    EXPECT_LT(waited, 1.1);   // each pause is one shortest sleep of the machine at most
+    EXPECT_LT(RealSeconds(real), 5.0);
+
+    // Setting the clock adds its closing pause of 10 ms.
+    const double before = sim().now();
+    EXPECT_EQ(HlcDacSetClk(kNode, 0x55, 75000, 8, 0), 1u);   // no such PLL: only the pause
+    EXPECT_GE(sim().now() - before, 0.010);
+    EXPECT_LT(sim().now() - before, 0.02);
 }
 
 TEST_F(RetraceWaitRealTimeTest, FreeRunningClockWaitsOneRealSecond)

@@ -1,6 +1,7 @@
 // Pixel transfers and fills over board memory: lines in a mapped board memory window go
 // through the hardware accessor (the simulated board sees each access) and arrive byte
 // for byte as the host copy would write them; host memory never reaches the board.
+#include "hlc_wiring.h"
 #include "boardsim.h"
 #include "driverreq.h"
 #include "regmap/orlo_regs.h"
@@ -24,6 +25,7 @@ class BoardPixelsTest : public ::testing::Test {
 protected:
     void SetUp() override
     {
+        HlcWireLibrary();
         boardsim::Topology t;
         t.boards[0].displayOrlo = true;
         BoardSim::instance().configure(t);

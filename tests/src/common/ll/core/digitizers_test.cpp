@@ -218,12 +218,23 @@ TEST_F(BufTest, NodeSetRequestsCarryTheirWordOnTheNodesDevice)
 
 // ---- grab interrupt sources -----------------------------------------------------------------
 
+// The port window holds the grab module the board carries: a standard module (types 1, 2
+// and 34) keeps the low byte of each register lane; behind a second-family module (types
+// 3-6) the simulated window is plain memory.
 class GrabSourceTest : public ::testing::Test {
 protected:
-    void SetUp() override
+    void SetUp() override { Bring(1); }
+    void TearDown() override
     {
+        DeviceClose(device_);
+        boardsim::BoardSim::instance().configure();
+    }
+    void Bring(uint8_t moduleType)
+    {
+        if (device_ != kInvalidDevice) DeviceClose(device_);
         boardsim::Topology t;
         t.boards[0].primaryOrlo = true;
+        t.boards[0].moduleType = moduleType;
         boardsim::BoardSim::instance().configure(t);
         device_ = DeviceOpen(boardsim::BoardSim::instance().boardDeviceName(0).c_str());
         ASSERT_NE(device_, kInvalidDevice);
@@ -231,20 +242,16 @@ protected:
         ASSERT_NE(port_, 0u);
         orlo_[kOrloResourcePortWord] = port_;
     }
-    void TearDown() override
-    {
-        DeviceClose(device_);
-        boardsim::BoardSim::instance().configure();
-    }
     void SetByte(uint32_t offset, uint32_t value) { HwWrite32(port_, offset, value); }
     uint32_t Byte(uint32_t offset) const { return HwRead32(port_, offset); }
     void ClearPort()
     {
         for (uint32_t offset = 0; offset < kOrloPortSize; offset += 4) HwWrite32(port_, offset, 0);
     }
+    // (word 0 answers the module's id byte while the FPGA is not configured)
     bool PortClear() const
     {
-        for (uint32_t offset = 0; offset < kOrloPortSize; offset += 4)
+        for (uint32_t offset = 4; offset < kOrloPortSize; offset += 4)
             if (HwRead32(port_, offset) != 0) return false;
         return true;
     }
@@ -269,6 +276,7 @@ TEST_F(GrabSourceTest, InquiryTakesEachFamilysSourceBits)
     mp_sys_inq_grab_irq_src(34, orlo_, &out);
     EXPECT_EQ(out, 0x8000u);
 
+    Bring(4);
     out = 0;
     SetByte(kExtGrabStatusA, 0x1F5);
     SetByte(kExtGrabStatusB, 0x03);
@@ -285,6 +293,7 @@ TEST_F(GrabSourceTest, InquiryTakesEachFamilysSourceBits)
 
 TEST_F(GrabSourceTest, ClearWritesTheSourcesRegister)
 {
+    Bring(3);
     for (uint32_t source : {16u, 21u, 26u, 31u}) {
         mp_sys_clr_grab_irq_src(3, orlo_, source);
         EXPECT_EQ(Byte(kExtGrabClearFirst + kExtGrabClearStep * ((source - 16) / 5)), 1u) << source;
@@ -292,6 +301,8 @@ TEST_F(GrabSourceTest, ClearWritesTheSourcesRegister)
     ClearPort();
     mp_sys_clr_grab_irq_src(5, orlo_, 17);
     EXPECT_TRUE(PortClear());
+
+    Bring(1);
 
     // Type 1 ends with control bit 15 clear, types 2 and 34 with it set.
     SetByte(kExtGrabControlLow, 0x12);

@@ -1,3 +1,4 @@
+#include "hlc_wiring.h"
 #include "heap.h"
 #include "task.h"
 
@@ -72,6 +73,7 @@ void ExpectConsistent(const heap* h)
 
 class HeapTest : public ::testing::Test {
 protected:
+    void SetUp() override { HlcWireLibrary(); }
     void TearDown() override
     {
         for (heap* h : heaps_) mp_mem_delete_heap(h);

@@ -1,6 +1,7 @@
 // The library's clock and sleep on the machine's clock: under a virtual clock a sleep of
 // seconds ends at once with the machine's events run on the way; on a free-running
 // clock they follow real time.
+#include "hlc_wiring.h"
 #include "boardsim.h"
 #include "hwlock.h"
 
@@ -17,6 +18,7 @@ namespace {
 
 class LibraryClockTest : public ::testing::Test {
 protected:
+    void SetUp() override { HlcWireLibrary(); }
     void Use(ClockMode mode)
     {
         Topology t;

@@ -17,6 +17,7 @@ class NodeListTest : public ::testing::Test {
 protected:
     void SetUp() override
     {
+        HlcWireLibrary();
         global_ = std::make_unique<_NODE_ST>();
         imNodeSt = global_.get();
     }

@@ -1,5 +1,6 @@
 // Reset and halt of the simulated board processor: the states are followed from the first
 // pulse to the halt of the second.
+#include "hlc_wiring.h"
 #include "boardsim.h"
 #include "driverreq.h"
 #include "hosthooks.h"
@@ -21,6 +22,7 @@ constexpr uint32_t kNode = 0x11;
 
 class ResetHaltTest : public ::testing::Test {
 protected:
+    void SetUp() override { HlcWireLibrary(); }
     void Use(bool processor)
     {
         Topology t;

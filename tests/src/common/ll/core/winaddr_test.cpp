@@ -1,4 +1,5 @@
 // Window arithmetic: frame and tag addresses, burst lengths and the counting mode.
+#include "hlc_wiring.h"
 #include "bufid.h"
 #include "hlc_errors.h"
 #include "intserver.h"
@@ -18,6 +19,7 @@ class WindowTest : public ::testing::Test {
 protected:
     void SetUp() override
     {
+        HlcWireLibrary();
         bands_[0] = {-1, 0, 0, kBase};
         bands_[1] = {-1, 0, 0, kBase + 0x80000};
         bands_[2] = {-1, 0, 0, kBase + 0x100000};

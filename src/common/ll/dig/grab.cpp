@@ -1,0 +1,851 @@
+// Grab requests of the standard grab-module family: the request's phases, forwarding to
+// other nodes, and the taking of grab channels with the digitizer reload.
+#include "grab.h"
+
+#include "analog.h"
+#include "bufchild.h"
+#include "bufid.h"
+#include "camera.h"
+#include "camrec.h"
+#include "camuart.h"
+#include "digitizers.h"
+#include "dispops.h"
+#include "exposure.h"
+#include "frontdev.h"
+#include "grabengine.h"
+#include "grabfamily.h"
+#include "grabpatch.h"
+#include "hlc_errors.h"
+#include "hosthooks.h"
+#include "hwlock.h"
+#include "im_msgio.h"
+#include "im_param.h"
+#include "intserver.h"
+#include "load.h"
+#include "lut.h"
+#include "nodelist.h"
+#include "regaccess.h"
+#include "reqres.h"
+#include "serialchips.h"
+#include "servinfo.h"
+#include "syncobj.h"
+#include "task.h"
+
+#include <cstdlib>
+#include <cstring>
+
+namespace {
+
+constexpr uint32_t kOpDigGrabMsg = 58;
+constexpr uint32_t kForwardThread = 0x400000C0u;
+constexpr uint32_t kNoCameraId = 0x40000000u;
+constexpr uint32_t kInfoTypeComposite = 0x8;
+constexpr uint32_t kTriggerNone = 0x20000000u;
+constexpr uint32_t kTimeoutComm = 3;
+constexpr uint32_t kTimeoutGrabChannel = 7;
+// Attempts to take the channels when the in-use mask keeps changing under the request.
+constexpr int kCompareRounds = 64;
+
+const char kTextComposite[] = "Can not digitize a composite signal";
+const char kTextNoChannel[] = "Unable to alloc channel";
+const char kTextForwardWait[] = "The forwarded grab did not end in time";
+const char kTextOtherGrabWait[] = "Grabs into another location did not end in time";
+
+void Log(MP_RESOURCE_ST* res, int32_t code, const char* text)
+{
+    if (res) _mp_res_log_error(res, code, text);
+}
+
+uint32_t Word(const void* p)
+{
+    return static_cast<uint32_t>(reinterpret_cast<uintptr_t>(p));
+}
+
+uint32_t SlotValue(const _MP_CAM_ST_0* cam, uint32_t offset)
+{
+    return CamSlotAt(cam, offset)->value;
+}
+
+// A grab control field: the stored value, or the default when absent or without a buffer.
+int32_t Field(const _MP_BUF_ST* options, uint32_t key, int32_t fallback = kGrabFieldDefault)
+{
+    int32_t value = 0;
+    if (!options || mp_buf_get_field(options, key, &value) != 0) return fallback;
+    return value;
+}
+
+uint32_t Location(const _MP_BUF_ST* buffer)
+{
+    return buffer ? buffer->location & 0x7FFFFFFFu : 0;
+}
+
+uint32_t NodeOfBuffer(const _MP_BUF_ST* buffer)
+{
+    return buffer ? buffer->node & 0xFF : 0;
+}
+
+// The node that holds the request's digitizer (this node when unknown).
+uint32_t DigitizerNode(const DIGPARAM* p)
+{
+    const uint32_t node = p->digInfo ? p->digInfo[kDigWordNode] & 0xFF : 0;
+    return node ? node : p->node;
+}
+
+double Timeout(uint32_t entry, double fallback)
+{
+    if (!imNodeSt || !imNodeSt->timeouts) return fallback;
+    return imNodeSt->timeouts[entry];
+}
+
+bool HaltPending(const DIGPARAM* p)
+{
+    return p->thread && p->thread->pendingHalt != 0;
+}
+
+uint32_t ChannelCount(uint32_t mask)
+{
+    uint32_t n = 0;
+    for (uint32_t bit = 0x10000; bit <= 0x80000; bit <<= 1)
+        if (mask & bit) ++n;
+    return n;
+}
+
+// ---- locks the channel taking holds ----------------------------------------------------
+
+void TakeProtect(DIGPARAM* p)
+{
+    if (p->protectHeld) return;
+    SetToOrlo(p->node, p->pathIndex, &p->protectToken);
+    SetToExt(DigitizerNode(p));
+    p->protectHeld = 1;
+}
+
+void ReleaseProtect(DIGPARAM* p)
+{
+    if (!p->protectHeld) return;
+    ReleaseAccessOrlo();
+    p->protectHeld = 0;
+}
+
+int TakeEngineSection(DIGPARAM* p)
+{
+    if (p->sectionHeld) return 0;
+    if (mp_sys_section_wait(DigitizerNode(p), kGrabEngineSection) != 0) return -1;
+    p->sectionHeld = 1;
+    return 0;
+}
+
+void ReleaseEngineSection(DIGPARAM* p)
+{
+    if (!p->sectionHeld) return;
+    mp_sys_section_unlock(DigitizerNode(p), kGrabEngineSection);
+    p->sectionHeld = 0;
+}
+
+// The board's hardware lock of the digitizer's node, with the node's external interrupt
+// disabled; false when the lock could not be taken (the interrupt is enabled again).
+bool LockDigitizer(DIGPARAM* p)
+{
+    disableExtInt(p->node);
+    if (mp_sys_lock_wait(DigitizerNode(p)) != 0) {
+        enableExtInt(p->node);
+        return false;
+    }
+    return true;
+}
+
+void UnlockDigitizer(DIGPARAM* p)
+{
+    mp_sys_lock_reset(DigitizerNode(p));
+    enableExtInt(p->node);
+}
+
+// ---- sync objects ----------------------------------------------------------------------
+
+// The kind-7 descriptor whose band is the sync record `sync` (as the command handler hands
+// the sync object on), looked up in the id table of this node and of the node that made
+// the object; null when there is none.  The last answer is kept for the next grab.
+_MP_BUF_ST* SyncDescriptorOf(uint32_t node, const MP_SYNC_ST* sync)
+{
+    if (!sync) return nullptr;
+    thread_local const MP_SYNC_ST* lastRecord = nullptr;
+    thread_local _MP_BUF_ST* lastDescriptor = nullptr;
+    auto matches = [sync](_MP_BUF_ST* b) {
+        return b && b->kind == kBufKindSync && mp_buf_address_band_internal(b, 0) == sync;
+    };
+    if (lastRecord == sync && mp_buf_pointer(lastDescriptor ? lastDescriptor->id : 0) == lastDescriptor &&
+        matches(lastDescriptor))
+        return lastDescriptor;
+    const uint32_t owner = sync->err.node & 0xFF;
+    for (uint32_t n : {node & 0xFF, owner}) {
+        if (n == 0) continue;
+        const uint32_t slots = mp_buf_id_slots(n);
+        for (uint32_t slot = 0; slot < slots; ++slot) {
+            _MP_BUF_ST* b = mp_buf_id_slot(n, slot);
+            if (!matches(b)) continue;
+            lastRecord = sync;
+            lastDescriptor = b;
+            return b;
+        }
+    }
+    return nullptr;
+}
+
+MP_SYNC_ST* SyncRecordOf(_MP_BUF_ST* descriptor)
+{
+    if (!descriptor || !mp_buf_valid(descriptor, kBufKindSync)) return nullptr;
+    return static_cast<MP_SYNC_ST*>(mp_buf_address_band_internal(descriptor, 0));
+}
+
+// A sync object of this node for a forwarded grab: armed, auto-reset, owned by the node.
+_MP_BUF_ST* MakeTemporarySync(uint32_t node)
+{
+    _MP_BUF_ST* b = mp_buf_alloc_on_node(node, static_cast<int32_t>(sizeof(MP_SYNC_ST)), 1, 1, 8, kLocInline);
+    if (!b) return nullptr;
+    b->kind = kBufKindSync;
+    if (mp_buf_alloc_id(b) == 0) {
+        mp_buf_free(b);
+        return nullptr;
+    }
+    auto* words = static_cast<uint32_t*>(mp_buf_address_band_internal(b, 0));
+    std::memset(words, 0, sizeof(MP_SYNC_ST));
+    words[0] = kGrabSyncArmed;
+    words[1] = 0xFFFFFFFFu;
+    words[2] = kSyncModeRearm;
+    words[4] = node;
+    return b;
+}
+
+// Waits until the sync object ends (state 50) or the limit passes (a negative limit: no
+// limit).  A halt of the thread ends the grab on the node that runs it: from then on the
+// wait lasts at most the communication time-out.  True when it ended.
+bool WaitForEnd(const DIGPARAM* p, const MP_SYNC_ST* sync, double limit)
+{
+    double start = mp_time_clock(0.0);
+    bool halted = false;
+    for (;;) {
+        if (__atomic_load_n(&sync->state, __ATOMIC_ACQUIRE) == kGrabSyncEnded) return true;
+        if (!halted && HaltPending(p)) {
+            halted = true;
+            start = mp_time_clock(0.0);
+            limit = Timeout(kTimeoutComm, 15.0);
+        }
+        if (limit >= 0 && mp_time_clock(start) >= limit) return false;
+        mp_time_sleep(0.0);
+    }
+}
+
+// ---- the request's parts ---------------------------------------------------------------
+
+void AddToThreadCount(DIGPARAM* p, uint32_t location, bool count)
+{
+    if (!p->thrGrab) return;
+    disableExtInt(p->node);
+    p->thrGrab->location = location;
+    if (count) {
+        TaskBeginMutex();
+        ++p->thrGrab->count;
+        TaskEndMutex();
+        p->countAdded = 1;
+    }
+    enableExtInt(p->node);
+}
+
+bool BuffersValid(const DIGPARAM* p)
+{
+    if (p->digitizer && !mp_buf_valid(p->digitizer, kBufKindDigitizer)) return false;
+    if (p->camera && !mp_buf_valid(p->camera, kBufKindCamera)) return false;
+    if (!p->destination || !mp_buf_valid(p->destination, kBufKindImage)) return false;
+    if (p->options && !mp_buf_valid(p->options, kBufKindImage)) return false;
+    return true;
+}
+
+// Wait mode 1: lets grabs into another location on this thread end first.  Ends when they
+// have, when the wait mode changes, on a pending halt, or after the communication time-out.
+int WaitForOtherGrabs(DIGPARAM* p)
+{
+    MP_THR_GRAB_ST* g = p->thrGrab;
+    if (!g || g->waitMode != 1) return 0;
+    const uint32_t location = Location(p->destination);
+    const double limit = Timeout(kTimeoutComm, 15.0);
+    const double start = mp_time_clock(0.0);
+    while (g->waitMode == 1 && g->count != 0 && (g->location & 0x7FFFFFFFu) != location) {
+        if (HaltPending(p)) {
+            Log(p->res, HLC_ERR_HALTED, nullptr);
+            return -1;
+        }
+        if (limit > 0 && mp_time_clock(start) >= limit) {
+            Log(p->res, HLC_ERR_TIMEOUT, kTextOtherGrabWait);
+            return -1;
+        }
+        mp_time_sleep(0.0);
+    }
+    return 0;
+}
+
+// A grab into a display heap of a node that does not grab there itself: the display node
+// runs the whole grab, and the request returns once it has ended.
+int32_t ForwardWholeGrab(DIGPARAM* p)
+{
+    if (p->thrGrab) p->thrGrab->location = Location(p->destination);
+    _MP_BUF_ST* temporary = nullptr;
+    MP_SYNC_ST* sync = SyncRecordOf(p->sync);
+    if (!sync) {
+        temporary = MakeTemporarySync(p->node);
+        if (!temporary) {
+            Log(p->res, HLC_ERR_NO_RESOURCES, nullptr);
+            if (p->thrGrab) p->thrGrab->location = 0;
+            return -1;
+        }
+        sync = static_cast<MP_SYNC_ST*>(mp_buf_address_band_internal(temporary, 0));
+    }
+    int32_t result = sendMsg(p, kGrabPhaseForwarded, p->displayNode, temporary ? temporary : p->sync);
+    if (result == 0) {
+        // A continuous grab ends by a halt; a counted one within the communication time-out
+        // per frame.
+        const int32_t count = p->args ? p->args->count : 1;
+        const double limit = count < 0 ? -1.0 : Timeout(kTimeoutComm, 15.0) * (count > 0 ? count : 1);
+        if (!WaitForEnd(p, sync, limit)) {
+            Log(p->res, HLC_ERR_TIMEOUT, kTextForwardWait);
+            result = -1;
+        }
+    }
+    sync->state = kGrabSyncEnded;
+    if (temporary) mp_buf_free(temporary);
+    if (p->thrGrab) p->thrGrab->location = 0;
+    return result;
+}
+
+// Gives back the grab channels that no grab uses any more, as the end of a grab does: the
+// new channels this request took, and the channels it joined as a user (their sections
+// were taken by an earlier grab).  A channel with users left stays taken: the end of
+// their grab frees it.  The in-use mask loses the freed channels, and is cleared when no
+// channel has a user left.
+void GiveBackChannels(DIGPARAM* p, uint32_t joined)
+{
+    uint32_t unused = (p->heldChannels & p->newChannels) | (joined & ~p->newChannels);
+    if (p->digInfo && LockDigitizer(p)) {
+        const uint32_t* users = &p->digInfo[kDigWordUsers];
+        for (uint32_t n = 0; n < 4; ++n)
+            if (users[n] != 0) unused &= ~(0x10000u << n);
+        p->digInfo[kDigWordChannelsInUse] &= ~unused;
+        if (!users[0] && !users[1] && !users[2] && !users[3]) p->digInfo[kDigWordChannelsInUse] = 0;
+        UnlockDigitizer(p);
+    } else if (p->digInfo) {
+        unused = 0;   // without the lock the counts cannot be trusted: keep the sections
+    }
+    const uint32_t node = DigitizerNode(p);
+    for (uint32_t n = 0; n < 4; ++n)
+        if (unused & (0x10000u << n)) mp_sys_section_unlock(node, GrabChannelSection(n));
+    p->heldChannels &= ~p->newChannels;
+    p->newChannels = 0;
+}
+
+// Releases what a failed digitizer load left taken: the users it added, the new channels
+// and their place in the in-use mask.
+void UndoChannels(DIGPARAM* p, uint32_t users)
+{
+    if (p->digInfo && users) {
+        if (LockDigitizer(p)) {
+            for (uint32_t n = 0; n < 4; ++n)
+                if ((users & (0x10000u << n)) && p->digInfo[kDigWordUsers + n] > 0) --p->digInfo[kDigWordUsers + n];
+            UnlockDigitizer(p);
+        }
+    }
+    GiveBackChannels(p, users);
+}
+
+}  // namespace
+
+// ---- thread grab records ---------------------------------------------------------------------
+
+namespace {
+uint32_t ThreadGrabLocation(uint32_t descriptor)
+{
+    const MP_THR_GRAB_ST* g = mp_thr_grab_record_of_buffer(descriptor);
+    return g ? g->location : 0;
+}
+}  // namespace
+
+void mpPrvWireGrabRequests()
+{
+    mpPrvSetThreadGrabLocation(ThreadGrabLocation);
+}
+
+// ---- request -----------------------------------------------------------------------------
+
+uint32_t* getDigInfo(DIGPARAM* p)
+{
+    _MP_BUF_ST* object = p->digitizer;
+    if (object) {
+        const auto* words = static_cast<const uint32_t*>(mp_buf_address_band_internal(object, 0));
+        uint32_t id = words ? words[kDigWordId] : 0;
+        if (id != 0 && id < kPredefEntries) id |= kIdPredefined;
+        p->digId = id;
+    } else {
+        if (!p->nodeInfo) return nullptr;
+        // The node's own digitizer object is the head of its system's list.
+        const uint32_t head = imNodeSt && p->record && p->record->nodeState
+                                  ? p->record->nodeState->digitizerList[2]
+                                  : 0;
+        object = reinterpret_cast<_MP_BUF_ST*>(static_cast<uintptr_t>(head));
+        if (!object) return nullptr;
+        p->digId = object->id < kPredefEntries ? object->id | kIdPredefined : object->id;
+    }
+    if (!mp_buf_valid(object, kBufKindDigitizer)) {
+        Log(p->res, HLC_ERR_INVALID_BUFFER, nullptr);
+        return nullptr;
+    }
+    p->digInfo = static_cast<uint32_t*>(mp_buf_address_band_internal(object, 0));
+    p->digBlock = p->digInfo;
+    if (!p->digInfo) return nullptr;
+    const _NODE_MAIN_RESOURCE_ST* digRecord = mp_sys_node_resource_ptr(p->digInfo[kDigWordNode] & 0xFF);
+    p->moduleWord =
+        digRecord && digRecord->nodeState ? (&digRecord->nodeState->nodeInfo)[kNodeInfoModulePresent] : 0;
+    return p->digInfo;
+}
+
+void byteL(DIGPARAM* p, uint32_t selection)
+{
+    const _MP_BUF_ST* dest = p->destination;
+    if (!p->cam || !dest) {
+        p->grabMask = selection & kGrabChannelsAll;
+        return;
+    }
+    const uint32_t bands = dest->bands;
+    const uint32_t location = Location(dest);
+    // The channel mapping of the camera's input kind: analog (INFO_INPUT 0) or digital.
+    const uint32_t map = (SlotValue(p->cam, cam0::INFO_INPUT) == 0
+                              ? mp_dig_map_analog_channel(p->cam, selection & kGrabChannelsAll)
+                              : mp_dig_map_digital_channel(p->cam, selection & kGrabChannelsAll)) &
+                         kGrabChannelsAll;
+    uint32_t mask;
+    if (dest->bits == 16 && SlotValue(p->cam, cam0::INFO_BITSPERLOGCH) == 8) {
+        mask = kGrabChannelsAll;
+    } else if ((bands == 3 && location == kLocSdram && ChannelCount(selection) == 1 &&
+                SlotValue(p->cam, cam0::INFO_TIMEMULTICH) == 1) ||
+               (location != kLocSdram && location != kLocHostDma && map == kGrabChannelsAll)) {
+        mask = 0x70000;
+    } else {
+        mask = map;
+    }
+    if (bands < 4 && ChannelCount(selection) > bands) mask = ((1u << bands) - 1u) << 16;
+    p->grabMask = mask;
+}
+
+void presetCamExposure(DIGPARAM* p, uint32_t)
+{
+    p->captureFlags = 0;
+    if (!p->cam) return;
+    const uint32_t* exp1 = mpPrvExtSlot(cam0::DIG_EXP1S);
+    const uint32_t* cnt1 = mpPrvExtSlot(cam0::DIG_T1SCNT);
+    const uint32_t* exp2 = mpPrvExtSlot(cam0::DIG_EXP2S);
+    const uint32_t* cnt2 = mpPrvExtSlot(cam0::DIG_T2SCNT);
+    if (SlotValue(p->cam, cam0::INFO_T1TRGSRC) != kTriggerNone &&
+        (!exp1 || !cnt1 || SlotValue(p->cam, cam0::DIG_EXP1S) != *exp1 ||
+         SlotValue(p->cam, cam0::DIG_T1SCNT) != *cnt1))
+        p->captureFlags |= 1;
+    if (SlotValue(p->cam, cam0::INFO_T2TRGSRC) != kTriggerNone &&
+        (!exp2 || !cnt2 || SlotValue(p->cam, cam0::DIG_EXP2S) != *exp2 ||
+         SlotValue(p->cam, cam0::DIG_T2SCNT) != *cnt2))
+        p->captureFlags |= 2;
+}
+
+void presetCamLut(DIGPARAM* p, uint32_t variant)
+{
+    if (!p->cam) return;
+    mp_dig_get_lut_mode(p->cam, p->destination);
+    if (variant == 2 || variant == 34) return;
+    if (mp_dig_dim_present(p->cam)) CamSlotAt(p->cam, cam0::DIG_DICTL)->value &= ~0x6u;
+    const uint32_t* live = mpPrvExtSlot(cam0::DIG_PSGCFG);
+    if (live && (*live & 0x8000u)) CamSlotAt(p->cam, cam0::DIG_PSGCFG)->value |= 0x8000u;
+}
+
+int32_t sendMsg(DIGPARAM* p, int32_t phase, uint32_t node, _MP_BUF_ST* syncArgument)
+{
+    const _MP_BUF_ST* syncObject = syncArgument ? syncArgument : p->sync;
+    const uint32_t syncId =
+        syncObject ? (syncObject->id < kPredefEntries ? syncObject->id | kIdPredefined : syncObject->id) : 0;
+    _MSG_ST msg{};
+    im_msg_start(&msg, kOpDigGrabMsg, 7, "imDigGrab");
+    auto putObject = [&](uint32_t slot, const _MP_BUF_ST* b, uint32_t none) {
+        uint32_t words[2] = {none, 0};
+        if (b) {
+            words[0] = b->id < kPredefEntries ? b->id | kIdPredefined : b->id;
+            words[1] = mp_util_virtual_to_pci(NodeOfBuffer(b) ? NodeOfBuffer(b) : p->node, Word(b));
+        }
+        im_msg_put_long(&msg, slot, static_cast<int32_t>(words[0]));
+        std::memcpy(msg.body.param[slot], words, sizeof words);
+    };
+    putObject(0, p->digitizer, 0);
+    putObject(1, p->camera, kNoCameraId);
+    putObject(2, p->destination, 0);
+    im_msg_put_long(&msg, 3, p->args ? p->args->count : 0);
+    putObject(4, p->options, 0);
+    uint32_t syncWords[2] = {syncId, 0};
+    im_msg_put_long(&msg, 5, static_cast<int32_t>(syncId));
+    std::memcpy(msg.body.param[5], syncWords, sizeof syncWords);
+    im_msg_put_long(&msg, 6, phase);
+    im_msg_send(&msg, (node & 0xFF) << 16, kForwardThread | ((node & 0xFF) << 16), syncId, IM_SYNC_POLL);
+    const int32_t error = im_msg_cmd_error(&msg);
+    if (error != 0) {
+        // The phase failed on the other node: its error becomes the request's.
+        if (p->res && p->res->err.code == 0) {
+            if (msg.body.err.code != 0) mp_err_update(&msg.body.err, &p->res->err);
+            else _mp_res_log_error(p->res, error, nullptr);
+        }
+    }
+    im_msg_end(&msg);
+    return error != 0 ? -1 : 0;
+}
+
+void mpPrvTakeLoadedCamera(DIGPARAM* p)
+{
+    if (!p->digInfo || !p->cam || SlotValue(p->cam, cam0::LOADED_ONCE) != 0) return;
+    const uint32_t currentId = p->digInfo[kDigWordCamera];
+    if (currentId == 0) return;
+    _MP_BUF_ST* current = mp_buf_pointer(currentId);
+    if (Word(current) < kPredefEntries || current == p->camera || !mp_buf_valid(current, kBufKindCamera)) return;
+    int32_t moduleType = 0;
+    mp_buf_get_field(current, kCamModuleTypeField, &moduleType);
+    if (moduleType != 1 && moduleType != 2 && moduleType != 34) return;
+    if (current->sizeX * current->sizeY < static_cast<int32_t>(cam0::kRecordBytes)) return;
+    const void* source = mp_buf_address_band_internal(current, 0);
+    if (!source || source == p->cam) return;
+    std::memcpy(p->cam->bytes, source, cam0::SORVIK2_FLAG);
+}
+
+int32_t grbComposite(DIGPARAM* p)
+{
+    Log(p->res, HLC_ERR_NO_SYSTEM, kTextComposite);
+    return -1;
+}
+
+// ---- channels ------------------------------------------------------------------------------
+
+int32_t grbChannelWait(DIGPARAM* p, uint32_t node, uint32_t section)
+{
+    int r = mp_sys_section_check(node, section);
+    if (r == 0) return 0;
+    if (r < 0) return -1;
+    const double limit = Timeout(kTimeoutGrabChannel, -1.0);
+    const double start = mp_time_clock(0.0);
+    const bool hadSection = p->sectionHeld != 0;
+    const bool hadProtect = p->protectHeld != 0;
+    for (int round = 0;; ++round) {
+        // Never block while holding the engine section or the protect lock.
+        ReleaseEngineSection(p);
+        ReleaseProtect(p);
+        if (limit == -1.0 && round >= 4) TaskYieldOtherPriority(6);
+        else TaskYield(-1);
+        if (hadProtect) TakeProtect(p);
+        if (hadSection && TakeEngineSection(p) != 0) return -1;
+        r = mp_sys_section_check(node, section);
+        if (r == 0) return 0;
+        if (r < 0) return -1;
+        if (HaltPending(p)) {
+            Log(p->res, HLC_ERR_HALTED, nullptr);
+            return -1;
+        }
+        if (limit != -1.0 && mp_time_clock(start) >= limit) {
+            HlcPrint("\n\nTimeout in grbChannelWait()\n\n");
+            HlcPrint("\nWAIT LOCK ERROR IN grbChannelWait()!\n");
+            return -1;
+        }
+    }
+}
+
+int32_t allocCh(DIGPARAM* p, uint32_t mask)
+{
+    const uint32_t node = DigitizerNode(p);
+    int32_t result = 0;
+    for (uint32_t n = 0; n < 4; ++n) {
+        const uint32_t bit = 0x10000u << n;
+        if (!(mask & bit) || (p->heldChannels & bit)) continue;
+        if (grbChannelWait(p, node, GrabChannelSection(n)) == 0) p->heldChannels |= bit;
+        else result = -1;
+    }
+    return result;
+}
+
+void freeCh(DIGPARAM* p, uint32_t mask)
+{
+    const uint32_t node = DigitizerNode(p);
+    for (uint32_t n = 0; n < 4; ++n) {
+        const uint32_t bit = 0x10000u << n;
+        // Only sections this request took are released: another holder's stay taken.
+        if (!(mask & bit) || !(p->heldChannels & bit)) continue;
+        mp_sys_section_unlock(node, GrabChannelSection(n));
+        p->heldChannels &= ~bit;
+    }
+}
+
+void incrCh(DIGPARAM* p, uint32_t* users)
+{
+    if (!users) return;
+    for (uint32_t n = 0; n < 4; ++n)
+        if (p->grabMask & (0x10000u << n)) ++users[n];
+}
+
+void decrCh(DIGPARAM* p, uint32_t* users)
+{
+    if (!users) return;
+    const bool locked = mp_sys_lock_wait(DigitizerNode(p)) == 0;
+    for (uint32_t n = 0; n < 4; ++n)
+        if ((p->grabMask & (0x10000u << n)) && users[n] > 0) --users[n];
+    if (locked) mp_sys_lock_reset(DigitizerNode(p));
+}
+
+void cleanGrab(DIGPARAM* p)
+{
+    if (p->countAdded && p->thrGrab) {
+        disableExtInt(p->node);
+        TaskBeginMutex();
+        if (p->thrGrab->count > 0) --p->thrGrab->count;
+        if (p->thrGrab->count == 0) p->thrGrab->location = 0;
+        TaskEndMutex();
+        enableExtInt(p->node);
+        p->countAdded = 0;
+    }
+    const uint32_t joined = p->digInfo ? p->grabMask : 0;
+    if (p->grabMask && p->digInfo) decrCh(p, &p->digInfo[kDigWordUsers]);
+    p->grabMask = 0;
+    GiveBackChannels(p, joined);
+    std::free(p->work);
+    p->work = nullptr;
+}
+
+void benchmark(DIGPARAM*) {}
+
+uint32_t mpDigSerAccess_Std(MP_RESOURCE_ST*, uint32_t, uint32_t, uint32_t, uint32_t)
+{
+    return 0;
+}
+
+int32_t grbSetDig(DIGPARAM* p, uint32_t selection, int reload, uint32_t variant)
+{
+    (void)selection;
+    if (!p->digInfo) return 0;
+    uint32_t* info = p->digInfo;
+    TakeProtect(p);
+    if (!reload) {
+        presetCamExposure(p, variant);
+        presetCamLut(p, variant);
+    }
+    auto fail = [&]() -> int32_t {
+        ReleaseEngineSection(p);
+        ReleaseProtect(p);
+        Log(p->res, HLC_ERR_RESTRICTED, kTextNoChannel);
+        return -1;
+    };
+    if (TakeEngineSection(p) != 0) return fail();
+    uint32_t inUse = info[kDigWordChannelsInUse];
+    int differs = reload || !p->cam ? 0 : grbCamCompare(p, p->grabMask & inUse);
+    int32_t loadMode = 0;
+    uint32_t users = 0;
+    for (int round = 0;; ++round) {
+        if (round >= kCompareRounds || !LockDigitizer(p)) return fail();
+        if (info[kDigWordLastLoaded] == p->digId && !differs) {
+            if (info[kDigWordChannelsInUse] != inUse) {
+                UnlockDigitizer(p);
+                inUse = info[kDigWordChannelsInUse];
+                differs = reload || !p->cam ? 0 : grbCamCompare(p, p->grabMask & inUse);
+                continue;
+            }
+            p->newChannels = p->grabMask & ~inUse;
+            info[kDigWordChannelsInUse] = inUse | p->grabMask;
+            incrCh(p, &info[kDigWordUsers]);
+            users = p->grabMask;
+            UnlockDigitizer(p);
+            if (allocCh(p, p->newChannels) != 0) {
+                UndoChannels(p, users);
+                return fail();
+            }
+            loadMode = 1;
+            break;
+        }
+        UnlockDigitizer(p);
+        p->newChannels = 0;
+        if (allocCh(p, kGrabChannelsAll) != 0) {
+            freeCh(p, kGrabChannelsAll);
+            return fail();
+        }
+        freeCh(p, kGrabChannelsAll & ~p->grabMask);
+        if (!LockDigitizer(p)) {
+            freeCh(p, kGrabChannelsAll);
+            return fail();
+        }
+        info[kDigWordChannelsInUse] = p->grabMask;
+        info[kDigWordLastLoaded] = p->digId;
+        const bool cameraElsewhere = p->camera && NodeOfBuffer(p->camera) != DigitizerNode(p);
+        if (p->camera && !(info[kDigWordCamera] != 0 && cameraElsewhere)) info[kDigWordCamera] = p->camera->id;
+        incrCh(p, &info[kDigWordUsers]);
+        users = p->grabMask;
+        p->newChannels = p->grabMask;
+        UnlockDigitizer(p);
+        loadMode = 2;
+        break;
+    }
+    ReleaseEngineSection(p);
+    int32_t result = 0;
+    if (!reload && p->newChannels && p->cam) {
+        result = mp_dig_load(p->res, p->cam, p->destination, p->newChannels, loadMode);
+        if (result == -1) {
+            // The live module is in an unknown state: the next grab reloads it.
+            if (LockDigitizer(p)) {
+                info[kDigWordLastLoaded] = 0;
+                UnlockDigitizer(p);
+            }
+            UndoChannels(p, users);
+        }
+    }
+    ReleaseProtect(p);
+    return result;
+}
+
+int32_t mpDigGrab_Std(MP_RESOURCE_ST* res, _MP_BUF_ST* digitizer, _MP_BUF_ST* camera, _MP_BUF_ST* destination,
+                      int32_t count, _MP_BUF_ST* options, _MP_BUF_ST* sync, int32_t phase)
+{
+    if (!res) return -1;
+    DIGPARAM p{};
+    const MpGrabArgs args{count, options, sync, phase};
+    p.node = res->node & 0xFF;
+    p.res = res;
+    p.thread = res->thread;
+    p.thrGrab = mp_thr_grab_record(res->thread);
+    p.record = mp_sys_node_resource_ptr(p.node);
+    if (!p.record) p.record = res->record;
+    p.nodeInfo = p.record && p.record->nodeState ? &p.record->nodeState->nodeInfo : nullptr;
+    p.digitizer = digitizer;
+    p.camera = camera;
+    p.destination = destination;
+    p.options = options;
+    // The command handler hands the sync object on as its record; the grab engine and the
+    // forwarded messages need the object itself.
+    p.sync = SyncDescriptorOf(p.node, reinterpret_cast<const MP_SYNC_ST*>(sync));
+    p.args = &args;
+    getDigInfo(&p);
+    if (digitizer && !p.digInfo) {
+        Log(res, HLC_ERR_INVALID_BUFFER, nullptr);   // kept when getDigInfo logged first
+        return -1;
+    }
+    if (!destination || Word(destination) < kPredefEntries) {
+        Log(res, HLC_ERR_INVALID_BUFFER, nullptr);
+        return -1;
+    }
+
+    // Grab path and module variant.
+    const uint32_t location = Location(destination);
+    p.pathIndex = 1;
+    if (location == kLocSdram) {
+        p.pathIndex = 0;
+    } else if (location == kLocHostDma && p.nodeInfo && p.nodeInfo[kNodeInfoHostGrabFirstPath]) {
+        p.pathIndex = 0;
+        const int32_t tagId = Field(options, kGrabFieldTagBuffer, 0);
+        _MP_BUF_ST* tag = tagId ? mp_buf_pointer(static_cast<uint32_t>(tagId)) : nullptr;
+        if (Word(tag) >= kPredefEntries && mp_buf_valid(tag, kBufKindImage) && Location(tag) != kLocSdram)
+            p.pathIndex = 1;
+    }
+    if (p.record) p.path = mp_servinfo(p.record, p.pathIndex);
+    const uint32_t moduleType = p.nodeInfo ? p.nodeInfo[kNodeInfoModuleType] : 0;
+    p.variant = moduleType == 2 || moduleType == 34 ? moduleType : 0;
+
+    if (camera) {
+        if (!mp_buf_valid(camera, kBufKindCamera) ||
+            camera->sizeX * camera->sizeY < static_cast<int32_t>(cam0::kRecordBytes)) {
+            Log(res, HLC_ERR_INVALID_BUFFER, nullptr);
+            return -1;
+        }
+        p.cam = static_cast<_MP_CAM_ST_0*>(mp_buf_address_band_internal(camera, 0));
+        if ((SlotValue(p.cam, cam0::INFO_TYPE) & kInfoTypeComposite) &&
+            !(destination->bands == 1 && destination->sizeX == 704 && destination->sizeY == 480))
+            return grbComposite(&p);
+    }
+    if (phase == kGrabPhaseDigitizer) mpPrvTakeLoadedCamera(&p);
+    p.camProg = Field(options, kGrabFieldCamProg);
+
+    // A destination outside board and host DMA memory is grabbed by the display node.
+    if (location != kLocSdram && location != kLocHostDma) {
+        uint32_t displayNode = 0;
+        if (mp_disp_get_node_id(((p.node >> 4) & 0xF) - 1, 0, &displayNode) == 0) p.displayNode = displayNode & 0xFF;
+        const bool local = p.variant != 0 || (p.nodeInfo && p.nodeInfo[kNodeInfoLocalGrab]);
+        if (!local && p.displayNode && p.displayNode != p.node && phase != kGrabPhaseForwarded)
+            return ForwardWholeGrab(&p);
+        p.forwarded = 1;
+    }
+    if (phase == kGrabPhaseForwarded) p.forwarded = 1;
+
+    if (p.camProg != 1) {
+        if (!BuffersValid(&p)) {
+            Log(res, HLC_ERR_INVALID_BUFFER, nullptr);
+            return -1;
+        }
+        if (p.thrGrab) {
+            const int32_t wait = options ? Field(options, kGrabFieldWaitMode) : 1;
+            if (wait == 1 || wait == 2) p.thrGrab->waitMode = static_cast<uint32_t>(wait);
+        }
+        if (WaitForOtherGrabs(&p) != 0) return -1;
+    }
+
+    const int32_t selection = Field(options, kGrabFieldChannel);
+    p.channelSel = selection == kGrabFieldDefault
+                       ? (p.cam ? SlotValue(p.cam, cam0::INFO_CHANNEL) : 0)
+                       : static_cast<uint32_t>(selection);
+
+    AddToThreadCount(&p, destination->location, phase == kGrabPhaseAll || phase == kGrabPhaseForwarded);
+
+    const uint32_t digNode = DigitizerNode(&p);
+    const bool digitizerHere = digNode == p.node;
+    const bool module = p.cam && p.moduleWord;
+    if (module) {
+        byteL(&p, p.channelSel);
+        int32_t r = 0;
+        if (p.camProg != kGrabFieldDefault) {
+            r = grbSetDig(&p, p.channelSel, 1, p.variant);
+        } else if (phase == kGrabPhaseAll || phase == kGrabPhaseDigitizer || phase == kGrabPhaseForwarded) {
+            r = digitizerHere ? grbSetDig(&p, p.channelSel, 0, p.variant)
+                              : sendMsg(&p, kGrabPhaseDigitizer, digNode, nullptr);
+        }
+        if (r == -1) {
+            // grbSetDig gave back what it took.
+            p.newChannels = 0;
+            p.grabMask = 0;
+            cleanGrab(&p);
+            return -1;
+        }
+    }
+
+    if (phase == kGrabPhaseAll || phase == kGrabPhaseOrlo || phase == kGrabPhaseForwarded) {
+        const uint32_t destNode = NodeOfBuffer(destination);
+        if (destNode == 0 || destNode == p.node || (p.forwarded && p.node == p.displayNode)) {
+            if (grbSetOrlo(&p, p.channelSel, p.camProg) == -1) {
+                cleanGrab(&p);
+                return -1;
+            }
+        } else if (sendMsg(&p, kGrabPhaseOrlo, destNode, nullptr) == -1) {
+            cleanGrab(&p);
+            return -1;
+        }
+    }
+
+    if (module) {
+        if (phase == kGrabPhaseDigitizer || phase == kGrabPhaseOrlo) {
+            std::free(p.work);
+            return 0;
+        }
+        const int32_t capture = Field(options, kGrabFieldCapture);
+        if (!digitizerHere) {
+            if (sendMsg(&p, kGrabPhaseCapture, digNode, nullptr) == -1) {
+                cleanGrab(&p);
+                return -1;
+            }
+        } else {
+            SetToOrlo(p.node, p.pathIndex, nullptr);
+            SetToExt(digNode);
+            if (phase == kGrabPhaseCapture) presetCamExposure(&p, p.variant);
+            GrbCapt(p.cam, capture, count, p.captureFlags);
+        }
+    }
+    std::free(p.work);
+    return 0;
+}

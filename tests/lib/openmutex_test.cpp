@@ -1,0 +1,93 @@
+// The system-wide open mutex "MUTEX_imDev_" left behind by a program that ended while
+// holding it: the next open takes it over, opens its node and releases the mutex again,
+// so that the opens of other programs are not shut out.
+#include "hlclib.h"
+
+#include "boardsim.h"
+#include "w32sync.h"
+
+#include <gtest/gtest.h>
+
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <fstream>
+#include <string>
+
+namespace {
+
+constexpr uint32_t kNode = 0x11;
+constexpr const char* kOneBoard = "[Node]\nNodeId=0x11\nSlotNbr=1\nDeviceNbr=0x000d04\n";
+constexpr const char* kOpenMutex = "MUTEX_imDev_";
+
+// Runs body in a child process; its exit status (-1 when it did not end normally).
+template <typename Body>
+int InChild(Body body)
+{
+    const pid_t pid = fork();
+    if (pid == 0) _exit(body());
+    if (pid < 0) return -1;
+    int status = 0;
+    if (waitpid(pid, &status, 0) != pid || !WIFEXITED(status)) return -1;
+    return WEXITSTATUS(status);
+}
+
+class OpenMutexTest : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        char dir[] = "/tmp/hlcmtxXXXXXX";
+        ASSERT_NE(mkdtemp(dir), nullptr);
+        root_ = dir;
+        setenv("HLCINIPATH", root_.c_str(), 1);
+        setenv("HALCYRA", (root_ + "/noinstall").c_str(), 1);
+        std::ofstream(root_ + "/halcyra.ini") << kOneBoard;
+        boardsim::BoardSim::instance().configure();
+        imAppCatchError(0, nullptr, 0);
+        imAppGetError(1, nullptr);
+        // Long enough for the opens of other test programs, which take the mutex in turn.
+        imAppControl(1, 30.0);
+    }
+    void TearDown() override
+    {
+        while (mp_sys_node_resource_ptr(kNode)) imDevFree(kNode << 16);
+        imAppControl(1, 15.0);
+        std::remove((root_ + "/halcyra.ini").c_str());
+        std::remove(root_.c_str());
+        boardsim::BoardSim::instance().configure();
+    }
+    std::string root_;
+};
+
+TEST_F(OpenMutexTest, AMutexLeftByAnEndedProgramIsTakenOverAndReleasedAfterTheOpen)
+{
+    // A program takes the mutex and ends without releasing it.
+    ASSERT_EQ(InChild([] {
+                  HANDLE mutex = CreateMutexA(FALSE, kOpenMutex);
+                  if (!mutex) return 2;
+                  const DWORD waited = WaitForSingleObject(mutex, 60000);
+                  return waited == WAIT_OBJECT_0 || waited == WAIT_ABANDONED ? 0 : 3;
+              }),
+              0);
+
+    uint32_t id = 0;
+    EXPECT_NE(imDevAlloc(0, 0, 3, 0, &id), 0u);
+    ASSERT_NE(id, 0u);
+    EXPECT_EQ(imAppGetError(0, nullptr), 0);
+    EXPECT_EQ(imDevFree(id), 0);
+
+    // The open released the mutex it took over: another program gets it.
+    EXPECT_EQ(InChild([] {
+                  HANDLE mutex = CreateMutexA(FALSE, kOpenMutex);
+                  if (!mutex) return 2;
+                  const DWORD waited = WaitForSingleObject(mutex, 60000);
+                  if (waited != WAIT_OBJECT_0 && waited != WAIT_ABANDONED) return 3;
+                  ReleaseMutex(mutex);
+                  return 0;
+              }),
+              0);
+}
+
+} // namespace

@@ -1,0 +1,450 @@
+// Grab requests of the standard family: channel masks, capture flags, the composite rule,
+// the takeover of the loaded camera, and the taking and giving back of grab channels.
+#include "grab.h"
+
+#include "bufchild.h"
+#include "camerafixture.h"
+#include "grabfamily.h"
+#include "../../hl/servednode.h"
+#include "digitizers.h"
+#include "hwlock.h"
+#include "regaccess.h"
+
+#include <gtest/gtest.h>
+
+#include <array>
+#include <memory>
+
+namespace {
+
+using camerafixture::CameraNodeTest;
+using chipsfixture::Get;
+using chipsfixture::kNode;
+using chipsfixture::Set;
+
+constexpr uint32_t kDigId = 0x00110042;
+
+class GrabRequestTest : public CameraNodeTest {
+protected:
+    void SetUp() override
+    {
+        CameraNodeTest::SetUp();
+        if (HasFatalFailure()) return;
+        // A global node state whose grab-channel time-out ends a busy wait at once.
+        savedGlobal_ = imNodeSt;
+        global_ = std::make_unique<_NODE_ST>();
+        timeouts_.fill(15.0);
+        timeouts_[7] = 0.0;
+        global_->timeouts = timeouts_.data();
+        imNodeSt = global_.get();
+        digInfo_.fill(0);
+        digInfo_[kDigWordNode] = kNode;
+        p_.node = kNode;
+        p_.res = &res_;
+        p_.record = &chipsfixture::Record();
+        p_.digInfo = digInfo_.data();
+        p_.digId = kDigId;
+        p_.thread = &thread_;
+        p_.thrGrab = &grab_;
+    }
+    void TearDown() override
+    {
+        for (uint32_t bits : {0x1000u, 0x2000u, 0x4000u, 0x8000u, kGrabEngineSection})
+            mp_sys_section_unlock(kNode, bits);
+        imNodeSt = savedGlobal_;
+        CameraNodeTest::TearDown();
+    }
+
+    // True when another holder has the section (its bit is set in the section word).
+    static bool Busy(uint32_t bits)
+    {
+        const int r = mp_sys_section_check(kNode, bits);
+        if (r == 0) mp_sys_section_unlock(kNode, bits);
+        return r == 1;
+    }
+    uint32_t Users(uint32_t channel) const { return digInfo_[kDigWordUsers + channel]; }
+
+    // A standard camera buffer on the node made for the module type.
+    static _MP_BUF_ST* CameraBuffer(int32_t moduleType)
+    {
+        _MP_BUF_ST* b = mp_buf_alloc_on_node(kNode, static_cast<int32_t>(cam0::kRecordBytes), 1, 1, kCamBufferType,
+                                             kLocInline);
+        if (!b || !mp_buf_alloc_id(b)) return nullptr;
+        b->kind = kBufKindCamera;
+        mp_buf_put_field(b, kCamModuleTypeField, moduleType);
+        std::memset(mp_buf_address_band_internal(b, 0), 0, cam0::kRecordBytes);
+        return b;
+    }
+    static _MP_CAM_ST_0* Record(_MP_BUF_ST* b) { return static_cast<_MP_CAM_ST_0*>(mp_buf_address_band_internal(b, 0)); }
+    static _MP_BUF_ST* Image(int32_t w, int32_t h, uint32_t bands, uint32_t bits, uint32_t location)
+    {
+        _MP_BUF_ST* b = mp_buf_alloc_on_node(kNode, w, h, bands, bits, kLocInline);
+        if (!b) return nullptr;
+        b->kind = kBufKindImage;
+        b->location = location;
+        return b;
+    }
+
+    _NODE_ST* savedGlobal_ = nullptr;
+    std::unique_ptr<_NODE_ST> global_;
+    std::array<double, 11> timeouts_{};
+    std::array<uint32_t, 32> digInfo_{};
+    MP_THREAD_ST thread_{};
+    MP_THR_GRAB_ST grab_{};
+    DIGPARAM p_{};
+};
+
+// ---- channel masks ------------------------------------------------------------------------
+
+TEST_F(GrabRequestTest, ChannelMaskFollowsDestinationAndCamera)
+{
+    auto cam = lutfixture::EightBitCamera();
+    p_.cam = cam.get();
+    _MP_BUF_ST* mono = Image(64, 8, 1, 8, kLocSdram);
+    _MP_BUF_ST* wide = Image(64, 8, 1, 16, kLocSdram);
+    _MP_BUF_ST* rgb = Image(64, 8, 3, 8, kLocSdram);
+    ASSERT_TRUE(mono && wide && rgb);
+
+    p_.destination = mono;
+    byteL(&p_, 0x10000);
+    EXPECT_EQ(p_.grabMask, 0x10000u);
+
+    // 16-bit pixels of an 8-bit camera take every channel.
+    p_.destination = wide;
+    byteL(&p_, 0x10000);
+    EXPECT_EQ(p_.grabMask, 0xF0000u);
+
+    // One channel into three bands of board memory fills red, green and blue.
+    p_.destination = rgb;
+    byteL(&p_, 0x10000);
+    EXPECT_EQ(p_.grabMask, 0x70000u);
+
+    // More channels than bands: the first channels only.
+    p_.destination = mono;
+    byteL(&p_, 0x30000);
+    EXPECT_EQ(p_.grabMask, 0x10000u);
+}
+
+// ---- capture flags and LUT preset ---------------------------------------------------------
+
+TEST_F(GrabRequestTest, CaptureFlagsMarkTimersThatDifferFromTheLiveRegisters)
+{
+    auto cam = lutfixture::EightBitCamera();
+    p_.cam = cam.get();
+    Live(cam0::DIG_EXP1S)->value = 100;
+    Live(cam0::DIG_T1SCNT)->value = 7;
+    Live(cam0::DIG_EXP2S)->value = 200;
+    Live(cam0::DIG_T2SCNT)->value = 9;
+    Set(p_.cam, cam0::DIG_EXP1S, 100);
+    Set(p_.cam, cam0::DIG_T1SCNT, 7);
+    Set(p_.cam, cam0::DIG_EXP2S, 201);
+    Set(p_.cam, cam0::DIG_T2SCNT, 9);
+
+    // A timer without a trigger source never counts.
+    Set(p_.cam, cam0::INFO_T1TRGSRC, 0x20000000);
+    Set(p_.cam, cam0::INFO_T2TRGSRC, 0x20000000);
+    presetCamExposure(&p_, 0);
+    EXPECT_EQ(p_.captureFlags, 0u);
+
+    Set(p_.cam, cam0::INFO_T1TRGSRC, 1);
+    Set(p_.cam, cam0::INFO_T2TRGSRC, 1);
+    presetCamExposure(&p_, 0);
+    EXPECT_EQ(p_.captureFlags, 2u);
+
+    Set(p_.cam, cam0::DIG_T1SCNT, 8);
+    presetCamExposure(&p_, 0);
+    EXPECT_EQ(p_.captureFlags, 3u);
+}
+
+TEST_F(GrabRequestTest, LutPresetTakesTheLivePsgBitOnTheStandardModuleOnly)
+{
+    auto cam = lutfixture::EightBitCamera();
+    p_.cam = cam.get();
+    Live(cam0::DIG_PSGCFG)->value = 0x8000;
+    Set(p_.cam, cam0::DIG_PSGCFG, 0x0001);
+    presetCamLut(&p_, 2);
+    EXPECT_EQ(Get(p_.cam, cam0::DIG_PSGCFG), 0x0001u);
+    presetCamLut(&p_, 0);
+    EXPECT_EQ(Get(p_.cam, cam0::DIG_PSGCFG), 0x8001u);
+}
+
+// ---- refusals -------------------------------------------------------------------------------
+
+TEST_F(GrabRequestTest, CompositeCameraIsRefusedWithItsText)
+{
+    EXPECT_EQ(grbComposite(&p_), -1);
+    EXPECT_EQ(Code(), -12);
+    EXPECT_EQ(Text(), "Can not digitize a composite signal");
+}
+
+TEST_F(GrabRequestTest, CompositeCameraIntoAnythingButOneBand704x480FailsTheRequest)
+{
+    _MP_BUF_ST* camera = CameraBuffer(1);
+    _MP_BUF_ST* dest = Image(64, 48, 1, 8, kLocSdram);
+    ASSERT_TRUE(camera && dest);
+    Set(Record(camera), cam0::INFO_TYPE, 0x8);
+    EXPECT_EQ(mpDigGrab_Std(&res_, nullptr, camera, dest, 1, nullptr, nullptr, 2), -1);
+    EXPECT_EQ(Code(), -12);
+    EXPECT_EQ(Text(), "Can not digitize a composite signal");
+}
+
+TEST_F(GrabRequestTest, ADigitizerOfTheWrongKindIsAnInvalidBuffer)
+{
+    _MP_BUF_ST* notDigitizer = Image(128, 1, 1, 8, kLocInline);
+    ASSERT_TRUE(notDigitizer);
+    p_.digitizer = notDigitizer;
+    EXPECT_EQ(getDigInfo(&p_), nullptr);
+    EXPECT_EQ(Code(), -1);
+    EXPECT_EQ(Text(), "Invalid buffer ID");
+}
+
+TEST_F(GrabRequestTest, SerialAccessOfTheStandardFamilyDoesNothing)
+{
+    EXPECT_EQ(mpDigSerAccess_Std(&res_, 256, 1, 0x55, 7), 0u);
+    EXPECT_EQ(AllWrites(), 0u);
+}
+
+// ---- the loaded camera's takeover -----------------------------------------------------------
+
+TEST_F(GrabRequestTest, ANeverLoadedRecordTakesTheSlotsButKeepsItsOwnWords)
+{
+    _MP_BUF_ST* loaded = CameraBuffer(1);
+    _MP_BUF_ST* mine = CameraBuffer(1);
+    ASSERT_TRUE(loaded && mine);
+    Set(Record(loaded), cam0::DIG_HTOTAL, 1234);
+    Set(Record(loaded), cam0::INFO_XSIZE, 768);
+    Set(Record(loaded), cam0::LOADED_ONCE, 1);
+    Record(loaded)->bytes[cam0::CAL_DATA] = 0xAA;
+    Record(mine)->bytes[cam0::CAL_DATA] = 0x11;
+    Set(Record(mine), cam0::SORVIK2_FLAG, 0);
+    Set(Record(loaded), cam0::SORVIK2_FLAG, 34);
+    digInfo_[kDigWordCamera] = loaded->id;
+    p_.camera = mine;
+    p_.cam = Record(mine);
+
+    mpPrvTakeLoadedCamera(&p_);
+    EXPECT_EQ(Get(p_.cam, cam0::DIG_HTOTAL), 1234u);
+    EXPECT_EQ(Get(p_.cam, cam0::INFO_XSIZE), 768u);
+    EXPECT_EQ(Get(p_.cam, cam0::LOADED_ONCE), 0u);
+    EXPECT_EQ(Get(p_.cam, cam0::SORVIK2_FLAG), 0u);
+    EXPECT_EQ(p_.cam->bytes[cam0::CAL_DATA], 0x11);
+}
+
+TEST_F(GrabRequestTest, TheTakeoverCopiesNothingFromAForeignOrMissingRecord)
+{
+    _MP_BUF_ST* other = CameraBuffer(3);   // made for the second family
+    _MP_BUF_ST* mine = CameraBuffer(1);
+    ASSERT_TRUE(other && mine);
+    Set(Record(other), cam0::DIG_HTOTAL, 999);
+    p_.camera = mine;
+    p_.cam = Record(mine);
+
+    digInfo_[kDigWordCamera] = other->id;
+    mpPrvTakeLoadedCamera(&p_);
+    EXPECT_EQ(Get(p_.cam, cam0::DIG_HTOTAL), 0u);
+
+    // The loaded camera is this record itself.
+    Set(p_.cam, cam0::DIG_HTOTAL, 5);
+    digInfo_[kDigWordCamera] = mine->id;
+    mpPrvTakeLoadedCamera(&p_);
+    EXPECT_EQ(Get(p_.cam, cam0::DIG_HTOTAL), 5u);
+
+    // A loaded camera that was freed.
+    const uint32_t gone = other->id;
+    mp_buf_free(other);
+    digInfo_[kDigWordCamera] = gone;
+    mpPrvTakeLoadedCamera(&p_);
+    EXPECT_EQ(Get(p_.cam, cam0::DIG_HTOTAL), 5u);
+
+    // A record that was loaded once keeps everything.
+    _MP_BUF_ST* loaded = CameraBuffer(1);
+    ASSERT_TRUE(loaded);
+    Set(Record(loaded), cam0::DIG_HTOTAL, 77);
+    digInfo_[kDigWordCamera] = loaded->id;
+    Set(p_.cam, cam0::LOADED_ONCE, 1);
+    mpPrvTakeLoadedCamera(&p_);
+    EXPECT_EQ(Get(p_.cam, cam0::DIG_HTOTAL), 5u);
+}
+
+// ---- grab channels ----------------------------------------------------------------------------
+
+TEST_F(GrabRequestTest, ChannelsOfAnotherDigitizerAreAllTakenAndTheUnusedGivenBack)
+{
+    p_.grabMask = 0x10000;
+    ASSERT_EQ(grbSetDig(&p_, 0x10000, 1, 0), 0);
+    EXPECT_EQ(p_.newChannels, 0x10000u);
+    EXPECT_EQ(digInfo_[kDigWordChannelsInUse], 0x10000u);
+    EXPECT_EQ(digInfo_[kDigWordLastLoaded], kDigId);
+    EXPECT_EQ(Users(0), 1u);
+    EXPECT_TRUE(Busy(GrabChannelSection(0)));
+    EXPECT_FALSE(Busy(GrabChannelSection(1)));
+    EXPECT_FALSE(Busy(GrabChannelSection(3)));
+    EXPECT_FALSE(Busy(kGrabEngineSection));
+    EXPECT_EQ(CurrentProtectSemaId, nullptr);
+
+    // A second grab on the same digitizer adds green only.
+    DIGPARAM q = p_;
+    q.newChannels = q.heldChannels = 0;
+    q.grabMask = 0x30000;
+    ASSERT_EQ(grbSetDig(&q, 0x30000, 1, 0), 0);
+    EXPECT_EQ(q.newChannels, 0x20000u);
+    EXPECT_EQ(digInfo_[kDigWordChannelsInUse], 0x30000u);
+    EXPECT_EQ(Users(0), 2u);
+    EXPECT_EQ(Users(1), 1u);
+
+    // Undone in the other order: red stays taken while the first grab still uses it.
+    cleanGrab(&p_);
+    EXPECT_EQ(Users(0), 1u);
+    EXPECT_TRUE(Busy(GrabChannelSection(0)));
+    EXPECT_EQ(digInfo_[kDigWordChannelsInUse], 0x30000u);
+    cleanGrab(&q);
+    EXPECT_EQ(Users(0), 0u);
+    EXPECT_EQ(Users(1), 0u);
+    EXPECT_FALSE(Busy(GrabChannelSection(1)));
+    EXPECT_FALSE(Busy(GrabChannelSection(0))) << "the last user gives red back";
+    EXPECT_EQ(digInfo_[kDigWordChannelsInUse], 0u) << "no channel has a user left";
+}
+
+TEST_F(GrabRequestTest, ABusyChannelFailsWithItsTextAndGivesEverythingBack)
+{
+    // Red is held by another grab; the time-out of the channel wait is 0.
+    ASSERT_EQ(mp_sys_section_check(kNode, GrabChannelSection(0)), 0);
+    digInfo_[kDigWordLastLoaded] = kDigId;
+    p_.grabMask = 0x10000;
+    EXPECT_EQ(grbSetDig(&p_, 0x10000, 1, 0), -1);
+    EXPECT_EQ(Code(), -9);
+    EXPECT_EQ(Text(), "Unable to alloc channel");
+    EXPECT_EQ(digInfo_[kDigWordChannelsInUse], 0u);
+    EXPECT_EQ(Users(0), 0u);
+    EXPECT_EQ(p_.newChannels, 0u);
+    EXPECT_FALSE(Busy(kGrabEngineSection));
+    EXPECT_EQ(CurrentProtectSemaId, nullptr);
+    // The other holder keeps its channel.
+    EXPECT_TRUE(Busy(GrabChannelSection(0)));
+}
+
+TEST_F(GrabRequestTest, AFullReloadThatFindsABusyChannelReleasesOnlyWhatItTook)
+{
+    ASSERT_EQ(mp_sys_section_check(kNode, GrabChannelSection(2)), 0);
+    p_.grabMask = 0x10000;
+    EXPECT_EQ(grbSetDig(&p_, 0x10000, 1, 0), -1);
+    EXPECT_EQ(Text(), "Unable to alloc channel");
+    EXPECT_FALSE(Busy(GrabChannelSection(0)));
+    EXPECT_FALSE(Busy(GrabChannelSection(1)));
+    EXPECT_FALSE(Busy(GrabChannelSection(3)));
+    EXPECT_TRUE(Busy(GrabChannelSection(2)));
+    EXPECT_EQ(digInfo_[kDigWordLastLoaded], 0u);
+    EXPECT_EQ(Users(0), 0u);
+}
+
+TEST_F(GrabRequestTest, AFailedReloadGivesBackChannelsUsersAndTheInUseMask)
+{
+    // Calibrated levels on a module whose EEPROM is erased: the load stops at once.
+    auto cam = lutfixture::EightBitCamera();
+    Set(cam.get(), cam0::INFO_MISC, 0x2);
+    p_.cam = cam.get();
+    p_.grabMask = 0x10000;
+    EXPECT_EQ(grbSetDig(&p_, 0x10000, 0, 0), -1);
+    EXPECT_EQ(Text(), "Error programming grab module references");
+    EXPECT_EQ(digInfo_[kDigWordChannelsInUse], 0u);
+    EXPECT_EQ(digInfo_[kDigWordLastLoaded], 0u);
+    EXPECT_EQ(Users(0), 0u);
+    EXPECT_EQ(p_.newChannels, 0u);
+    for (uint32_t n = 0; n < 4; ++n) EXPECT_FALSE(Busy(GrabChannelSection(n))) << "channel " << n;
+    EXPECT_FALSE(Busy(kGrabEngineSection));
+    EXPECT_EQ(CurrentProtectSemaId, nullptr);
+}
+
+TEST_F(GrabRequestTest, APendingHaltEndsAnEndlessChannelWait)
+{
+    timeouts_[7] = -1.0;
+    ASSERT_EQ(mp_sys_section_check(kNode, GrabChannelSection(1)), 0);
+    thread_.pendingHalt = 1;
+    EXPECT_EQ(grbChannelWait(&p_, kNode, GrabChannelSection(1)), -1);
+    EXPECT_EQ(Code(), -13);
+    EXPECT_EQ(Text(), "Function halted by imThrHalt()");
+}
+
+TEST_F(GrabRequestTest, AFreeChannelIsTakenAtOnce)
+{
+    EXPECT_EQ(grbChannelWait(&p_, kNode, GrabChannelSection(3)), 0);
+    EXPECT_TRUE(Busy(GrabChannelSection(3)));
+}
+
+// ---- clean-up ----------------------------------------------------------------------------------
+
+TEST_F(GrabRequestTest, CleanUpTakesOffOnlyTheGrabThisRequestCounted)
+{
+    grab_.count = 2;
+    grab_.location = kLocSdram;
+    cleanGrab(&p_);
+    EXPECT_EQ(grab_.count, 2);
+
+    p_.countAdded = 1;
+    cleanGrab(&p_);
+    EXPECT_EQ(grab_.count, 1);
+    EXPECT_EQ(grab_.location, kLocSdram);
+    EXPECT_EQ(p_.countAdded, 0u);
+    cleanGrab(&p_);
+    EXPECT_EQ(grab_.count, 1);
+
+    p_.countAdded = 1;
+    cleanGrab(&p_);
+    EXPECT_EQ(grab_.count, 0);
+    EXPECT_EQ(grab_.location, 0u);
+}
+
+TEST_F(GrabRequestTest, UserCountsFollowTheGrabMaskAndNeverGoBelowZero)
+{
+    p_.grabMask = 0x50000;
+    incrCh(&p_, &digInfo_[kDigWordUsers]);
+    EXPECT_EQ(Users(0), 1u);
+    EXPECT_EQ(Users(1), 0u);
+    EXPECT_EQ(Users(2), 1u);
+    decrCh(&p_, &digInfo_[kDigWordUsers]);
+    decrCh(&p_, &digInfo_[kDigWordUsers]);
+    EXPECT_EQ(Users(0), 0u);
+    EXPECT_EQ(Users(2), 0u);
+}
+
+// ---- thread grab records --------------------------------------------------------------------
+
+class ThreadGrabRecordTest : public servednode::ServedNodeTest {};
+
+TEST_F(ThreadGrabRecordTest, EveryThreadObjectCarriesAGrabRecordFoundByThreadAndDescriptor)
+{
+    MP_THR_GRAB_ST* g = mp_thr_grab_record(&main_->server);
+    ASSERT_EQ(g, &main_->grab);
+    EXPECT_EQ(g->count, 0);
+    EXPECT_EQ(g->location, 0u);
+    EXPECT_NE(g->haltSema, -1) << "the halt semaphore is made with the object";
+
+    _MP_BUF_ST* descriptor = mp_buf_pointer(main_->server.id);
+    ASSERT_NE(descriptor, nullptr);
+    const uint32_t word = static_cast<uint32_t>(reinterpret_cast<uintptr_t>(descriptor));
+    EXPECT_EQ(mp_thr_grab_record_of_buffer(word), g);
+
+    // The interrupt servers read the grab location through the installed lookup.
+    g->location = kLocHostDma;
+    EXPECT_EQ(mpPrvThreadGrabLocation(word), kLocHostDma);
+    g->location = 0;
+    EXPECT_EQ(mpPrvThreadGrabLocation(word), 0u);
+}
+
+TEST_F(ThreadGrabRecordTest, NoRecordForWhatIsNoLiveThreadObject)
+{
+    MP_THREAD_ST loose{};
+    loose.id = main_->server.id;   // same id, but not the object's own state
+    EXPECT_EQ(mp_thr_grab_record(&loose), nullptr);
+    EXPECT_EQ(mp_thr_grab_record(nullptr), nullptr);
+    EXPECT_EQ(mp_thr_grab_record_of_buffer(0), nullptr);
+
+    _MP_BUF_ST* image = mp_buf_alloc_on_node(servednode::kNode, 16, 1, 1, 8, kLocInline);
+    ASSERT_NE(image, nullptr);
+    image->kind = kBufKindImage;
+    EXPECT_EQ(mp_thr_grab_record_of_buffer(static_cast<uint32_t>(reinterpret_cast<uintptr_t>(image))), nullptr);
+    EXPECT_EQ(mpPrvThreadGrabLocation(static_cast<uint32_t>(reinterpret_cast<uintptr_t>(image))), 0u);
+    mp_buf_free(image);
+}
+
+}  // namespace
