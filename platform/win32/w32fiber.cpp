@@ -174,13 +174,16 @@ void* CreateFiber(size_t stackSize, FiberStartRoutine start, void* parameter) {
         return nullptr;
     }
     size = (size + page - 1) / page * page;
-    size_t total = size + page;
+    // A guard page below the stack catches an overflow.  One above it keeps the stack's end
+    // address inside the mapping: under AddressSanitizer a stack that ended where the
+    // sanitizer's own shadow begins could not have its end looked up.
+    size_t total = size + 2 * page;
     void* map = mmap(nullptr, total, PROT_NONE, MAP_PRIVATE | MAP_ANONYMOUS | MAP_NORESERVE | MAP_STACK, -1, 0);
     if (map == MAP_FAILED) {
         SetLastError(ERROR_NOT_ENOUGH_MEMORY);
         return nullptr;
     }
-    char* stack = static_cast<char*>(map) + page;   // the lowest page stays the guard
+    char* stack = static_cast<char*>(map) + page;   // the lowest and the highest page stay guards
     if (mprotect(stack, size, PROT_READ | PROT_WRITE) != 0) {
         munmap(map, total);
         SetLastError(ERROR_NOT_ENOUGH_MEMORY);

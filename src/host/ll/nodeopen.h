@@ -185,7 +185,13 @@ struct _NODE_ST {
     uint32_t inquiryWord;                   // word 288
     uint32_t moduleType;                    // word 289 external module type
     uint32_t modulePresent;                 // word 290 a grab module (types 1-6) answered
-    uint32_t reserved291[8];
+    uint32_t moduleLoaded;                  // word 291 the module was loaded from a camera record
+    uint32_t uartArea;                      // word 292 camera-UART area (second family: its bank record)
+    uint32_t linkedGrabNode;                // word 293 word holding the node whose module serves this one
+    uint32_t orloSelect;                    // word 294 non-zero: the second family loads through the first Orlo
+    uint32_t localGrab;                     // word 295 a grab into a display heap runs on this node
+    uint32_t hostGrabFirstPath;             // word 296 the first grab path serves host DMA destinations
+    uint32_t reserved297[2];
     uint32_t primaryWindow;                 // word 299 bus start of the processor memory window
     uint32_t counters2[kNodeCounterWords2]; // words 300-423 communication counters
     uint8_t savedHeaders[4][64];            // words 424-487 primary, display, chip function 1, bridge
@@ -238,6 +244,12 @@ HLC_STATE_WORD(shellSemasConsidered, 287);
 HLC_STATE_WORD(inquiryWord, 288);
 HLC_STATE_WORD(moduleType, 289);
 HLC_STATE_WORD(modulePresent, 290);
+HLC_STATE_WORD(moduleLoaded, 291);
+HLC_STATE_WORD(uartArea, 292);
+HLC_STATE_WORD(linkedGrabNode, 293);
+HLC_STATE_WORD(orloSelect, 294);
+HLC_STATE_WORD(localGrab, 295);
+HLC_STATE_WORD(hostGrabFirstPath, 296);
 HLC_STATE_WORD(primaryWindow, 299);
 HLC_STATE_WORD(counters2, 300);
 HLC_STATE_WORD(savedHeaders, 424);

@@ -11,6 +11,9 @@
 
 #include "hlc_arch.h"
 
+#include "nodeopen.h"
+
+#include <cstddef>
 #include <cstdint>
 
 struct MP_RESOURCE_ST;
@@ -97,6 +100,6 @@ void mpPrvWireGrabModules();
 // the module type, present, loaded and camera-UART words: the device type (state word 27),
 // the address of the word that holds the linked grab node's number (state word 293), and
 // the second family's Orlo selection (state word 294; non-zero selects the primary Orlo).
-constexpr uint32_t kNodeInfoDeviceType = 27 - 25;
-constexpr uint32_t kNodeInfoLinkedNode = 293 - 25;
-constexpr uint32_t kNodeInfoOrloSelect = 294 - 25;
+constexpr uint32_t kNodeInfoDeviceType = (offsetof(_NODE_ST, product) - offsetof(_NODE_ST, nodeInfo)) / 4;
+constexpr uint32_t kNodeInfoLinkedNode = (offsetof(_NODE_ST, linkedGrabNode) - offsetof(_NODE_ST, nodeInfo)) / 4;
+constexpr uint32_t kNodeInfoOrloSelect = (offsetof(_NODE_ST, orloSelect) - offsetof(_NODE_ST, nodeInfo)) / 4;

@@ -13,12 +13,6 @@
 #include <cstddef>
 #include <cstring>
 
-// The node-information words name the node state's own fields.
-static_assert(offsetof(_NODE_ST, moduleType) == offsetof(_NODE_ST, nodeInfo) + 4 * kNodeInfoModuleType,
-              "module type word");
-static_assert(offsetof(_NODE_ST, modulePresent) == offsetof(_NODE_ST, nodeInfo) + 4 * kNodeInfoModulePresent,
-              "module-present word");
-
 namespace {
 
 // Lines of the user I/O register (register 43) and the chip's frame bits.

@@ -12,6 +12,9 @@
 // Every wait runs on the library clock (mp_time_clock / mp_time_sleep) and is bounded.
 #pragma once
 
+#include "nodeopen.h"
+
+#include <cstddef>
 #include <cstdint>
 
 // Port state: 32-bit words 0-10, then the receive ring.
@@ -48,10 +51,10 @@ constexpr uint32_t kUartStatusPeerNotReady = 0x20;
 // Words of the node information (the node state from word 25 on) that the grab-module
 // drivers read: the module type (state word 289), the module-present and module-loaded
 // flags and the camera-UART area word.
-constexpr uint32_t kNodeInfoModuleType = 289 - 25;
-constexpr uint32_t kNodeInfoModulePresent = 290 - 25;
-constexpr uint32_t kNodeInfoModuleLoaded = 291 - 25;
-constexpr uint32_t kNodeInfoUartArea = 292 - 25;
+constexpr uint32_t kNodeInfoModuleType = (offsetof(_NODE_ST, moduleType) - offsetof(_NODE_ST, nodeInfo)) / 4;
+constexpr uint32_t kNodeInfoModulePresent = (offsetof(_NODE_ST, modulePresent) - offsetof(_NODE_ST, nodeInfo)) / 4;
+constexpr uint32_t kNodeInfoModuleLoaded = (offsetof(_NODE_ST, moduleLoaded) - offsetof(_NODE_ST, nodeInfo)) / 4;
+constexpr uint32_t kNodeInfoUartArea = (offsetof(_NODE_ST, uartArea) - offsetof(_NODE_ST, nodeInfo)) / 4;
 
 // The port state of a node information record; null when the node has none or its module
 // is not of a type that carries the port.

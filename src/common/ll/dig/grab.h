@@ -16,6 +16,9 @@
 #include "hlc_arch.h"
 #include "thread.h"
 
+#include "nodeopen.h"
+
+#include <cstddef>
 #include <cstdint>
 
 struct MP_RESOURCE_ST;
@@ -61,8 +64,8 @@ constexpr uint32_t kGrabChannelsAll = 0xF0000;
 // local-grab flag (state word 295: a grab into a display heap runs on this node instead of
 // the display node) and the host-grab path flag (state word 296: the first grab path
 // serves host DMA destinations).
-constexpr uint32_t kNodeInfoLocalGrab = 295 - 25;
-constexpr uint32_t kNodeInfoHostGrabFirstPath = 296 - 25;
+constexpr uint32_t kNodeInfoLocalGrab = (offsetof(_NODE_ST, localGrab) - offsetof(_NODE_ST, nodeInfo)) / 4;
+constexpr uint32_t kNodeInfoHostGrabFirstPath = (offsetof(_NODE_ST, hostGrabFirstPath) - offsetof(_NODE_ST, nodeInfo)) / 4;
 
 // Words of a digitizer object's band 0 (_DIGINFO) besides those of the digitizer list
 // (digitizers.h: 4 node, 6 current camera): the mask of channels in use (bits 16-19; the
