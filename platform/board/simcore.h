@@ -1,10 +1,17 @@
-// Inner state of the simulated board family, shared by the files of this directory.
+// Inner state of the simulated board family, shared by the files of this directory: the
+// boards, their windows and requests, the whole machine (the chip models have their own
+// headers).
 // Not for library code: the library sees only device.h and hwaccess.h.
 #pragma once
 
 #include "boardsim.h"
 #include "device.h"
 #include "simclock.h"
+#include "simchip.h"
+#include "simcpu.h"
+#include "simdisplay.h"
+#include "simorlo.h"
+#include "simpci.h"
 
 #include <cstdint>
 #include <functional>
@@ -17,210 +24,6 @@
 #include <vector>
 
 namespace boardsim {
-
-// ---------------------------------------------------------------- PCI configuration
-
-enum class FnRole : uint8_t { HostBridge, SystemDevice, Bridge, PrimaryOrlo, DisplayOrlo, Chip, ChipFunction1 };
-
-struct Segment;
-struct Machine;
-
-// One function's 256-byte configuration space.  Bits outside the write mask are fixed;
-// the masks of the base-address registers follow from their sizes, so writing all ones
-// reads back the size.
-struct PciFunction {
-    FnRole role = FnRole::SystemDevice;
-    int board = -1;
-    uint8_t cfg[256] = {};
-    uint8_t wmask[256] = {};
-    uint32_t barSize[6] = {};
-    PciFunction* upstream = nullptr;     // bridge above (null on bus 0)
-    std::unique_ptr<Segment> below;      // bus behind a bridge
-
-    void setup(uint16_t vendor, uint16_t device, uint32_t classCode, uint8_t revision, bool bridge,
-               bool multiFunction);
-    void setBar(int index, uint32_t size, uint32_t typeBits);  // typeBits: 0, 8 (prefetch) or 1 (I/O)
-    void setRom(uint32_t size);
-    bool isBridge() const { return (cfg[0x0E] & 0x7F) == 1; }
-    uint32_t read32(uint8_t reg) const;
-    void write(uint8_t reg, uint32_t value, uint32_t byteMask); // reg dword-aligned
-    uint32_t barBase(int index) const;
-    uint16_t command() const { return static_cast<uint16_t>(cfg[4] | (cfg[5] << 8)); }
-};
-
-struct Segment {
-    std::map<uint8_t, PciFunction*> functions; // key: device << 3 | function
-};
-
-// ---------------------------------------------------------------- chips behind windows
-
-struct Board;
-
-class SimChip {
-public:
-    virtual ~SimChip() = default;
-    virtual uint32_t read(uint32_t offset, int width) = 0;
-    virtual void write(uint32_t offset, int width, uint32_t value) = 0;
-};
-
-class RamChip : public SimChip {
-public:
-    explicit RamChip(uint32_t size) : size_(size) {}
-    uint32_t read(uint32_t offset, int width) override;
-    void write(uint32_t offset, int width, uint32_t value) override;
-    bool copyOut(uint32_t offset, void* destination, uint32_t bytes) const;
-    uint32_t size() const { return size_; }
-    // The whole memory for the board's own writers (the grab engine); size() bytes.
-    uint8_t* data();
-
-private:
-    uint32_t size_;
-    mutable std::vector<uint8_t> bytes_; // allocated at the first access
-};
-
-// Frame memory of the display chip; while the chip's function 1 enables its expansion
-// ROM at the frame base + 0x200000, the ROM's bytes show there (simrom.cpp).
-class FrameChip : public RamChip {
-public:
-    FrameChip(Board* board, uint32_t size) : RamChip(size), board_(board) {}
-    uint32_t read(uint32_t offset, int width) override;
-
-private:
-    Board* board_;
-};
-
-// Register block of an Orlo: plain registers plus those that act on access.  The
-// doorbells, the timer and the VM engine (simorlo.cpp) act on the machine's clock: a
-// write only schedules what follows, which runs as an event, never inside the write.
-class GrabEngine;   // simgrabengine.h
-struct GrabEngineDelete {
-    void operator()(GrabEngine* engine) const;
-};
-
-class OrloChip : public SimChip {
-public:
-    OrloChip(Board* board, bool display);
-    uint32_t read(uint32_t offset, int width) override;
-    void write(uint32_t offset, int width, uint32_t value) override;
-    uint32_t peek(uint32_t offset) const; // 32-bit word, without side effects
-    void poke(uint32_t offset, uint32_t value);
-    // A source became enabled at the driver: doorbells kept pending are taken now.
-    void sourceEnabled();
-    GrabEngine& grabEngine();   // built at its first use (simgrabengine.cpp)
-
-private:
-    friend class GrabEngine;
-    uint32_t readWord(uint32_t dword);
-    void writeWord(uint32_t dword, uint32_t bits, uint32_t laneMask);
-
-    // simorlo.cpp
-    void afterWrite(uint32_t dword, uint32_t bits, uint32_t laneMask, uint32_t before);
-    uint32_t source(int primarySource, int displaySource) const;
-    void scheduleDoorbells();
-    void takeDoorbells();
-    void timerWritten();
-    void scheduleTimerTick();
-    uint32_t timerCount() const;
-    void vmSend();
-    void vmSendDone(uint32_t command);
-    void vmReset();
-
-    Board* board_;
-    bool display_;
-    std::vector<uint32_t> regs_;
-    uint32_t interrupts_ = 0;   // status behind 0x2028 / 0x2030
-    bool lock_ = false;
-    bool flushRunning_ = false;
-    int32_t flushRemaining_ = 0;
-    uint64_t doorbellEvent_ = 0;  // the scheduled taking of the doorbells, 0 none
-    uint64_t timerEvent_ = 0;     // the scheduled end of the timer's period, 0 none
-    uint64_t timerStart_ = 0;     // clock time the running timer started counting
-    uint64_t timerPeriods_ = 0;   // periods it ran since
-    bool timerRunning_ = false;
-    uint64_t vmEvent_ = 0;        // the scheduled end of a send, 0 none
-    bool vmStepOpen_ = false;     // a set-up step was started and not yet acknowledged
-    bool vmSetUp_ = false;        // the port set-up was restarted since power-up
-    std::unique_ptr<GrabEngine, GrabEngineDelete> grabEngine_;
-};
-
-// Configuration bytes 0x40-0x6F of an Orlo seen through its PCI shadow window.
-class ShadowChip : public SimChip {
-public:
-    explicit ShadowChip(PciFunction* function) : function_(function) {}
-    uint32_t read(uint32_t offset, int width) override;
-    void write(uint32_t offset, int width, uint32_t value) override;
-
-private:
-    PciFunction* function_;
-};
-
-// Register window of a board's display chip: plain memory for every access, with the
-// VGA index/data pairs, the DAC's palette, cursor and indexed registers, its three clock
-// PLLs and the vertical-retrace status acting on byte accesses (simdisplay.cpp).
-struct DisplayChipState;
-class DisplayChip : public RamChip {
-public:
-    DisplayChip();
-    ~DisplayChip() override;
-    uint32_t read(uint32_t offset, int width) override;
-    void write(uint32_t offset, int width, uint32_t value) override;
-    DisplayChipState& state() { return *state_; }
-
-private:
-    std::unique_ptr<DisplayChipState> state_;
-};
-
-// What the desktop's display driver answers to the private escapes (simdisplay.cpp).
-struct DisplayDriverState {
-    DisplayDriverSpec spec;
-    std::set<uint32_t> contexts;
-    uint32_t nextContext = 0x4D00;
-};
-
-// Board processor and grab-module FPGA state of a board (simcpu.cpp).
-enum class CpuPhase : uint8_t { Halted, Booting, Ready, Running };
-struct CpuModel {
-    CpuPhase phase = CpuPhase::Halted;
-    uint32_t bootReads = 0;     // mailbox reads left that still see 0
-    uint32_t fadeReads = 0;     // mailbox reads left that still see 0xCAFEFADE
-    uint32_t starts = 0;
-    uint32_t resets = 0;
-    // Reset states in bits 8-11 of the memory control word: the end of a reset pulse
-    // starts the sequence at 4, which advances by one every kResetStateNanos of bus time
-    // up to 10; a pulse at 10 halts the processor in state 11.
-    uint32_t resetState = 0;
-    uint64_t sequenceStart = 0;   // bus time at the end of the pulse
-};
-struct FpgaModel {
-    bool done = false;
-    bool programming = false;   // program pulse bit held set
-    uint32_t pulses = 0;
-    std::vector<uint8_t> received;
-};
-
-// Orlo registers with the processor's reset, start and mailbox and the FPGA's control
-// bits acting on access.
-class BoardOrloChip : public OrloChip {
-public:
-    BoardOrloChip(Board* board, bool display);
-    uint32_t read(uint32_t offset, int width) override;
-    void write(uint32_t offset, int width, uint32_t value) override;
-
-private:
-    uint32_t resetState() const;
-
-    Board* board_;
-};
-
-// The Orlo's 2 KB window: memory whose word 0 is also the FPGA's data port.
-class FpgaPortChip : public RamChip {
-public:
-    explicit FpgaPortChip(Board* board);
-    void write(uint32_t offset, int width, uint32_t value) override;
-
-private:
-    Board* board_;
-};
 
 // ---------------------------------------------------------------- boards and devices
 
