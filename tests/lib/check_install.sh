@@ -15,3 +15,6 @@ flags=$(pkg-config --cflags --libs hlclib)
 # shellcheck disable=SC2086
 "$cc" -std=c99 -Wall -Wextra -Werror "$source/examples/open_node.c" $flags -o "$prefix/open_node"
 bash "$source/tests/lib/check_example.sh" "$prefix/open_node"
+# shellcheck disable=SC2086
+"$cc" -std=c99 -Wall -Wextra -Werror "$source/examples/grab_frame.c" $flags -o "$prefix/grab_frame"
+bash "$source/tests/lib/check_grab_example.sh" "$prefix/grab_frame" "$source/examples/camera640.dcf"

@@ -71,6 +71,19 @@ void CompleteUnexecuted(_MSG_BODY_ST* msg, int32_t code)
     mp_msg_complete(msg);
 }
 
+// A halt seen by the ring server counts on the thread and signals its second semaphore,
+// which the server takes when it reaches the halt (WaitHalt); -1 undoes a halt that was
+// not queued.
+void AddPendingHalt(MP_THREAD_ST* thread, int32_t step)
+{
+    TaskBeginMutex();
+    if (step > 0) ++thread->pendingHalt;
+    else if (thread->pendingHalt > 0) --thread->pendingHalt;
+    TaskEndMutex();
+    if (step > 0) TaskSignalSema(thread->secondSema);
+    else TaskCheckSema(thread->secondSema);
+}
+
 void WaitHalt(MP_THREAD_ST* thread)
 {
     if (thread->pendingHalt == 0) return;
@@ -238,15 +251,21 @@ void MpNimServer(void* nodeRecord)
                 MP_THREAD_ST* thread = mp_server_thread(msg->threadId);
                 if (thread) {
                     if (msg->opcode == kOpThrCancel) thread->cancel = 1;
-                    if (msg->opcode == kOpThrHalt) {
+                    const bool halt = msg->opcode == kOpThrHalt;
+                    if (halt) {
+                        // The halt is pending from here until the thread's server reaches
+                        // it: the thread's running command sees the count and ends.
+                        AddPendingHalt(thread, 1);
                         int32_t parameter;
                         __builtin_memcpy(&parameter, msg->param[0], 4);
                         g_prvHalt(thread, parameter);
                     }
-                    if (TaskSendMsg(msg, thread->commandPort))
+                    if (TaskSendMsg(msg, thread->commandPort)) {
                         ++thread->queued;
-                    else
+                    } else {
+                        if (halt) AddPendingHalt(thread, -1);
                         CompleteUnexecuted(msg, HLC_ERR_INVALID_THREAD);
+                    }
                 } else if (Mode(msg) == IM_REPLY_POLL) {
                     msg->err = _MSG_ERR_ST{};
                     mp_err_log(&msg->err, HLC_ERR_INVALID_THREAD, nullptr, "Command decoder");

@@ -97,10 +97,6 @@ double Timeout(uint32_t entry, double fallback)
     return imNodeSt->timeouts[entry];
 }
 
-bool HaltPending(const DIGPARAM* p)
-{
-    return p->thread && p->thread->pendingHalt != 0;
-}
 
 uint32_t ChannelCount(uint32_t mask)
 {
@@ -225,7 +221,7 @@ bool WaitForEnd(const DIGPARAM* p, const MP_SYNC_ST* sync, double limit)
     bool halted = false;
     for (;;) {
         if (__atomic_load_n(&sync->state, __ATOMIC_ACQUIRE) == kGrabSyncEnded) return true;
-        if (!halted && HaltPending(p)) {
+        if (!halted && mpPrvHaltPending(p)) {
             halted = true;
             start = mp_time_clock(0.0);
             limit = Timeout(kTimeoutComm, 15.0);
@@ -270,7 +266,7 @@ int WaitForOtherGrabs(DIGPARAM* p)
     const double limit = Timeout(kTimeoutComm, 15.0);
     const double start = mp_time_clock(0.0);
     while (g->waitMode == 1 && g->count != 0 && (g->location & 0x7FFFFFFFu) != location) {
-        if (HaltPending(p)) {
+        if (mpPrvHaltPending(p)) {
             Log(p->res, HLC_ERR_HALTED, nullptr);
             return -1;
         }
@@ -523,6 +519,13 @@ int32_t grbComposite(DIGPARAM* p)
 
 // ---- channels ------------------------------------------------------------------------------
 
+bool mpPrvHaltPending(const DIGPARAM* p)
+{
+    if (!p || !p->thread) return false;
+    if (p->thread->pendingHalt != 0) return true;
+    return p->thrGrab && p->thrGrab->haltCount > 0;
+}
+
 int32_t grbChannelWait(DIGPARAM* p, uint32_t node, uint32_t section)
 {
     int r = mp_sys_section_check(node, section);
@@ -543,7 +546,7 @@ int32_t grbChannelWait(DIGPARAM* p, uint32_t node, uint32_t section)
         r = mp_sys_section_check(node, section);
         if (r == 0) return 0;
         if (r < 0) return -1;
-        if (HaltPending(p)) {
+        if (mpPrvHaltPending(p)) {
             Log(p->res, HLC_ERR_HALTED, nullptr);
             return -1;
         }

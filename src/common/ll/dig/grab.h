@@ -168,6 +168,10 @@ void decrCh(DIGPARAM* p, uint32_t* users);
 // Waits for a section of a node while the request holds section 2048 and the Orlo protect
 // lock (both let go while it yields): 0 taken, -1 failure, time-out or halt.
 int32_t grbChannelWait(DIGPARAM* p, uint32_t node, uint32_t section);
+// A halt of the request's thread is under way: the ring server has seen an imThrHalt the
+// thread's server has not reached yet, or the halt operation is counting on the thread's
+// grab record.
+bool mpPrvHaltPending(const DIGPARAM* p);
 // Undoes what a failed request took: its count on the thread, its user counts, the new
 // channels no other grab uses (the in-use mask cleared when no channel has a user left),
 // the work allocation.

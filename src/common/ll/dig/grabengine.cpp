@@ -136,12 +136,6 @@ uint32_t DestBytes(const _MP_BUF_ST* d)
     return d ? AtLeast1((d->bits + 7) / 8) : 1;
 }
 
-bool HaltPending(const DIGPARAM* dp)
-{
-    if (!dp->thread) return false;
-    if (dp->thread->pendingHalt != 0) return true;
-    return dp->thrGrab && dp->thrGrab->haltCount > 0;
-}
 
 uint32_t* OrloSlot(DIGPARAM* dp, uint32_t offset)
 {
@@ -917,7 +911,7 @@ int grbSetOrlo(DIGPARAM* dp, uint32_t channels, int32_t option)
     }
 
     // Step 10: arm.
-    if (!HaltPending(dp)) WriteNow(dp, kOrloGrabControl, gctl);
+    if (!mpPrvHaltPending(dp)) WriteNow(dp, kOrloGrabControl, gctl);
 
     // Step 11: the slot the start and end events work on.
     s->slot(0, kSlotRemaining) = static_cast<uint32_t>(w->count);
@@ -942,7 +936,7 @@ int grbSetOrlo(DIGPARAM* dp, uint32_t channels, int32_t option)
     ReleaseAccessOrlo();
 
     // Step 12: a halt that came while the grab was armed runs its events now.
-    if (HaltPending(dp)) {
+    if (mpPrvHaltPending(dp)) {
         const int old = TaskSetPriority(kHaltEventPriority);
         mpPrvUpdateSoG_Std(s, 0);
         mpPrvUpdateEoG_Std(s, 0);

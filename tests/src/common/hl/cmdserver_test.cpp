@@ -359,4 +359,25 @@ TEST_F(CmdServerTest, ShutDownCompletesCommandsStillQueued)
     stopServing_ = true;
 }
 
+TEST_F(CmdServerTest, AHaltIsPendingUntilTheThreadReachesIt)
+{
+    // A running command sees the halt the moment the ring server passes it on.
+    _MSG_ST blocking{}, halt{};
+    EXPECT_EQ(Send(kOpBlock, 0, IM_SYNC_NOWAIT, &blocking), 0);
+    ASSERT_TRUE(WaitUntil([] { return g_executed.load() == 1; }));
+    EXPECT_EQ(g_thread.pendingHalt, 0u);
+    im_msg_start(&halt, kOpThrHalt, 1, "imThrHalt");
+    im_msg_put_long(&halt, 0, 1);
+    im_msg_send(&halt, 0, kThread, 0, IM_SYNC_NOWAIT);
+    ASSERT_TRUE(WaitUntil([] { return g_thread.pendingHalt == 1; }));
+
+    // Once the command ends, the server reaches the halt and the count is taken back.
+    ASSERT_TRUE(OnServer([] { TaskSignalSema(g_thread.firstSema); }));
+    ASSERT_TRUE(WaitUntil([] { return g_thread.pendingHalt == 0 && g_thread.queued == 0; }));
+    _MSG_ST after{};
+    EXPECT_EQ(Send(kOpEcho, 4, IM_SYNC_POLL, &after), 0);
+    EXPECT_EQ(im_msg_get_long(&after, 0), 8);
+    EXPECT_EQ(g_thread.pendingHalt, 0u);
+}
+
 } // namespace

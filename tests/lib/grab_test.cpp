@@ -1,0 +1,344 @@
+// Grabs as a program makes them: a camera file through imCamAlloc, a destination in board
+// memory, imDigGrab with a sync object and a bounded wait, through hlclib.h and
+// libhlclib.so only.  The simulated camera's frames are the machine's test pattern, so
+// every pixel grabbed is checked against the pattern of the frame the engine took, through
+// the module's lookup table.  The simulated machine is read back through the platform
+// object: the engine's frame counts, its arming and the board's stray accesses.
+#include "hlclib.h"
+
+#include "boardsim.h"
+#include "regmap/orlo_regs.h"
+
+#include <gtest/gtest.h>
+
+#include <unistd.h>
+
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <fstream>
+#include <sstream>
+#include <string>
+#include <thread>
+#include <vector>
+
+namespace {
+
+constexpr uint32_t kNode = 0x11;
+constexpr uint32_t kThread = 0x40000010u | (kNode << 16);
+constexpr const char* kOneBoard = "[Node]\nNodeId=0x11\nSlotNbr=1\nDeviceNbr=0x000d04\n";
+constexpr const char* kFpgaFile = "Generic=0110100111\n";
+constexpr uint32_t kFpgaBytes = 10;
+constexpr uint32_t kBoardMemory = 1;   // buffer location: board memory
+constexpr uint32_t kDone = 50;         // sync state of a completed command
+constexpr uint32_t kRed = 0x10000, kGreen = 0x20000, kBlue = 0x40000;
+constexpr int32_t kWidth = 640, kHeight = 480;
+
+// An 8-bit camera of 640 x 480 visible pixels in an 858 x 525 raster at 13.5 MHz, free
+// running (no trigger), on the channels given.
+std::string CameraFile(uint32_t channels)
+{
+    const std::vector<std::pair<std::string, uint32_t>> lines = {
+        {"INFO_XSIZE", kWidth},  {"INFO_YSIZE", kHeight},  {"INFO_TRIGSRC", 536870912},
+        {"INFO_T1TRGSRC", 536870912}, {"INFO_T2TRGSRC", 536870912},
+        {"ORLOGREG_GHTOTAL", 858}, {"ORLOGREG_GVTOTAL", 524},
+        {"DIG_HTOTAL", 858},     {"DIG_VTOTAL", 525},       {"DIG_HSSYNC", 16},      {"DIG_HESYNC", 80},
+        {"DIG_VSSYNC", 3},       {"DIG_VESYNC", 6},         {"DIG_HSBLNK", 120},     {"DIG_HEBLNK", 842},
+        {"DIG_VSBLNK", 20},      {"DIG_VEBLNK", 520},       {"DIG_HVRCTL", 0x1000},  {"DIG_OUTCTL", 0x2000},
+        {"DIG_ANACTL", 0x0F0F},  {"DIG_DLYLN", 0x44},       {"DIG_GPCTL", 0x0005},   {"DS1020DLY", 0x21},
+        {"INFO_PIXCLK", 13500000}, {"INFO_SPIXCLK", 13500000}, {"SDIG_HTOTAL", 900}, {"SDIG_HSSYNC", 17},
+        {"INFO_BITSPERLOGCH", 8}, {"INFO_TIMEMULTIPIX", 1}, {"INFO_TIMEMULTICH", 1}, {"INFO_CHANNEL", channels},
+        {"INFO_XTAPSPERCH", 1},  {"INFO_YTAPSPERCH", 1},    {"INFO_XTAPSPERCHADJ", 1}, {"INFO_YTAPSPERCHADJ", 1},
+        {"INFO_GRBSYSCLK", 40000000}, {"INFO_USRCLK0", 10000000},
+        {"ICS1522REG0", 0x35}, {"ICS1522REG1", 0x21}, {"ICS1522REG2", 0x06}, {"ICS1522REG3", 0x13},
+        {"ICS1522REG4", 0x59C}, {"ICS1522REG5", 0x5C1}, {"ICS1522REG6", 0x47},
+        {"DIG_GRABCTL", 0},      {"DIG_DICTL", 0},
+    };
+    std::ostringstream f;
+    f << "[CONFIG_FILE]\n50CF\nHALCYRA_GRAB_0\nWritten by hand\n\nVDL_AMPL 714\nVDL_PEDEST 0\nVDL_PED_AMP 0\n";
+    f << "[REG_DIGIT]\n";
+    for (const auto& [keyword, value] : lines) f << keyword << " " << value << "\n";
+    f << "[REG_MODIF_STATE]\n\n[EOF]\n";
+    return f.str();
+}
+
+class GrabTest : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        char dir[] = "/tmp/hlcgrablibXXXXXX";
+        ASSERT_NE(mkdtemp(dir), nullptr);
+        root_ = dir;
+        setenv("HLCINIPATH", root_.c_str(), 1);
+        setenv("HALCYRA", (root_ + "/noinstall").c_str(), 1);
+        setenv("DCFPATH", root_.c_str(), 1);
+        std::ofstream(root_ + "/module.res") << kFpgaFile;
+        setenv("FPGANAME", "module", 1);
+        setenv("FPGAPATH", root_.c_str(), 1);
+        std::ofstream(root_ + "/halcyra.ini") << kOneBoard;
+        std::ofstream(root_ + "/mono.dcf") << CameraFile(kRed);
+        std::ofstream(root_ + "/rgb.dcf") << CameraFile(kRed | kGreen | kBlue);
+        boardsim::Topology topology;
+        topology.boards[0].fpgaBytes = kFpgaBytes;
+        topology.boards[0].moduleType = 1;
+        boardsim::BoardSim::instance().configure(topology);
+        Engine().setFramePeriod(0.0);
+        imAppCatchError(0, nullptr, 0);
+        imAppGetError(1, nullptr);
+        imAppControl(1, 10.0);
+        ASSERT_NE(imDevAlloc(0, 0, 3, 0, &device_), 0u) << LastText();
+    }
+    void TearDown() override
+    {
+        for (uint32_t id : buffers_) imBufFree(device_, id);
+        if (camera_) imCamFree(kThread, camera_);
+        // The node must be shut before the machine is rebuilt under it: a close that found
+        // the open lock held by another program is tried again.
+        int32_t closed = device_ ? imDevFree(device_) : 0;
+        for (int i = 0; i < 5 && closed == IM_ERR_TIMEOUT; ++i) closed = imDevFree(device_);
+        EXPECT_EQ(closed, 0) << LastText();
+        imAppControl(1, 15.0);
+        imAppCatchError(0, nullptr, 0);
+        imAppGetError(1, nullptr);
+        for (const char* name : {"mono.dcf", "rgb.dcf", "module.res", "halcyra.ini"})
+            std::remove((root_ + "/" + name).c_str());
+        std::remove(root_.c_str());
+        for (const char* name : {"FPGANAME", "FPGAPATH", "DCFPATH"}) unsetenv(name);
+        boardsim::BoardSim::instance().configure();
+    }
+
+    static boardsim::GrabEngineView Engine() { return boardsim::BoardSim::instance().grabEngine(0, false); }
+    static boardsim::OrloView Orlo() { return boardsim::BoardSim::instance().orlo(0); }
+    static std::string LastText()
+    {
+        char text[200] = {};
+        imAppGetError(12, text);
+        return text;
+    }
+
+    uint32_t Camera(const char* name)
+    {
+        EXPECT_NE(imCamAlloc(kThread, name, 1, &camera_), 0u) << LastText();
+        return camera_;
+    }
+    uint32_t Buffer(int32_t width, int32_t height, uint32_t bands)
+    {
+        uint32_t id = 0;
+        EXPECT_NE(imBufAlloc(device_, width, height, bands, 8, kBoardMemory, &id), 0u) << LastText();
+        if (id) buffers_.push_back(id);
+        return id;
+    }
+    // A grab control buffer holding the given fields.
+    uint32_t Options(const std::vector<std::pair<uint32_t, double>>& fields)
+    {
+        uint32_t id = 0;
+        EXPECT_NE(imBufAllocControl(device_, &id), 0u) << LastText();
+        for (const auto& [key, value] : fields) EXPECT_EQ(imBufPutField(device_, id, key, value), 0) << key;
+        if (id) buffers_.push_back(id);
+        return id;
+    }
+    // A sync object whose state stays at 50 once reached (mode 2), so a wait reports it.
+    static uint32_t Sync()
+    {
+        uint32_t sync = 0;
+        EXPECT_NE(imSyncAlloc(kThread, &sync), 0u) << LastText();
+        EXPECT_EQ(imSyncControl(kThread, sync, 18001, 2.0), 0);
+        return sync;
+    }
+    // One grab of count frames, waited for up to the communication time-out: the sync
+    // state reached.
+    int32_t Grab(uint32_t destination, int32_t count, uint32_t options = 0)
+    {
+        const uint32_t sync = Sync();
+        EXPECT_EQ(imDigGrab(kThread, 0, camera_, destination, static_cast<uint32_t>(count), options, sync), 0)
+            << LastText();
+        const int32_t state = imSyncHost(kThread, sync, kDone);
+        imSyncFree(kThread, sync);
+        return state;
+    }
+    std::vector<uint8_t> Read(uint32_t id, size_t bytes)
+    {
+        std::vector<uint8_t> data(bytes);
+        EXPECT_EQ(imBufGet(device_, id, data.data()), 0) << LastText();
+        return data;
+    }
+    // Where the full-frame window begins in the raster.
+    static uint32_t WindowX() { return Orlo().reg(kOrloGHWSTART) & 0xFFFF; }
+    static uint32_t WindowY() { return Orlo().reg(kOrloGVWSTART) & 0xFFFF; }
+
+    // Counts the pixels of a width x height plane that differ from lut(P(x0 + step i,
+    // y0 + step j)) of the engine's last frame on channel c; prints the first few.
+    template <typename Lut>
+    static int Mismatches(const uint8_t* plane, int32_t width, int32_t height, uint32_t x0, uint32_t y0,
+                          uint32_t step, uint32_t channel, Lut lut)
+    {
+        const boardsim::GrabEngineView engine = Engine();
+        const uint64_t frame = static_cast<uint64_t>(engine.lastFrame());
+        // The raster block from (0, 0) that covers the window, row after row.
+        const uint32_t spanX = x0 + step * static_cast<uint32_t>(width);
+        const uint32_t spanY = y0 + step * static_cast<uint32_t>(height);
+        const std::vector<uint16_t> raster = engine.patternBlock(frame, channel, spanX, spanY);
+        int bad = 0;
+        for (int32_t j = 0; j < height; ++j)
+            for (int32_t i = 0; i < width; ++i) {
+                const size_t x = x0 + step * static_cast<uint32_t>(i), y = y0 + step * static_cast<uint32_t>(j);
+                const uint32_t expected = lut(raster[y * spanX + x]);
+                const uint8_t got = plane[static_cast<size_t>(j) * static_cast<size_t>(width) + static_cast<size_t>(i)];
+                if (got != static_cast<uint8_t>(expected) && bad++ < 4)
+                    ADD_FAILURE() << "pixel (" << i << ", " << j << ") band " << channel << ": " << int(got)
+                                  << " instead of " << expected;
+            }
+        return bad;
+    }
+    static uint32_t Ramp(uint32_t sample) { return sample; }
+
+    // After a grab has ended: nothing armed, nothing in flight, no byte outside board
+    // memory, no access outside the board's windows.
+    static void ExpectIdle()
+    {
+        EXPECT_FALSE(Engine().armed());
+        EXPECT_FALSE(Engine().inFlight());
+        EXPECT_EQ(Engine().strayBytes(), 0u);
+        EXPECT_EQ(boardsim::BoardSim::instance().strayAccesses(), 0u);
+    }
+
+    std::string root_;
+    uint32_t device_ = 0;
+    uint32_t camera_ = 0;
+    std::vector<uint32_t> buffers_;
+};
+
+TEST_F(GrabTest, OneFrameHoldsThePatternThroughTheRampLut)
+{
+    ASSERT_NE(Camera("mono"), 0u);
+    const uint32_t destination = Buffer(kWidth, kHeight, 1);
+    ASSERT_NE(destination, 0u);
+    const uint64_t before = Engine().framesWritten();
+    ASSERT_EQ(Grab(destination, 1), static_cast<int32_t>(kDone)) << LastText();
+    EXPECT_EQ(Engine().framesWritten(), before + 1);
+    const std::vector<uint8_t> pixels = Read(destination, kWidth * kHeight);
+    EXPECT_EQ(Mismatches(pixels.data(), kWidth, kHeight, WindowX(), WindowY(), 1, 0, Ramp), 0);
+    ExpectIdle();
+
+    // A second grab into the same buffer takes a later frame and holds it exactly.
+    const int64_t first = Engine().lastFrame();
+    ASSERT_EQ(Grab(destination, 1), static_cast<int32_t>(kDone)) << LastText();
+    EXPECT_GT(Engine().lastFrame(), first);
+    const std::vector<uint8_t> again = Read(destination, kWidth * kHeight);
+    EXPECT_EQ(Mismatches(again.data(), kWidth, kHeight, WindowX(), WindowY(), 1, 0, Ramp), 0);
+    EXPECT_EQ(imAppGetError(0, nullptr), 0) << LastText();
+    ExpectIdle();
+}
+
+TEST_F(GrabTest, WindowFieldsCutTheFrame)
+{
+    ASSERT_NE(Camera("mono"), 0u);
+    const uint32_t full = Buffer(kWidth, kHeight, 1);
+    ASSERT_EQ(Grab(full, 1), static_cast<int32_t>(kDone)) << LastText();
+    const uint32_t x0 = WindowX(), y0 = WindowY();
+
+    // Pixels 100-299 of lines 50-149 of the camera's frame.
+    const uint32_t window = Buffer(200, 100, 1);
+    const uint32_t options = Options({{10019, 100}, {10020, 50}, {10021, 299}, {10022, 149}});
+    ASSERT_EQ(Grab(window, 1, options), static_cast<int32_t>(kDone)) << LastText();
+    const std::vector<uint8_t> pixels = Read(window, 200 * 100);
+    EXPECT_EQ(Mismatches(pixels.data(), 200, 100, x0 + 100, y0 + 50, 1, 0, Ramp), 0);
+    ExpectIdle();
+}
+
+TEST_F(GrabTest, DecimationTakesEverySecondPixelAndLine)
+{
+    ASSERT_NE(Camera("mono"), 0u);
+    const uint32_t full = Buffer(kWidth, kHeight, 1);
+    ASSERT_EQ(Grab(full, 1), static_cast<int32_t>(kDone)) << LastText();
+    const uint32_t x0 = WindowX(), y0 = WindowY();
+
+    const uint32_t half = Buffer(kWidth / 2, kHeight / 2, 1);
+    const uint32_t options = Options({{10005, 2}, {10006, 2}});
+    ASSERT_EQ(Grab(half, 1, options), static_cast<int32_t>(kDone)) << LastText();
+    const std::vector<uint8_t> pixels = Read(half, (kWidth / 2) * (kHeight / 2));
+    EXPECT_EQ(Mismatches(pixels.data(), kWidth / 2, kHeight / 2, x0, y0, 2, 0, Ramp), 0);
+    ExpectIdle();
+}
+
+TEST_F(GrabTest, ColourCameraFillsEachBandFromItsChannel)
+{
+    ASSERT_NE(Camera("rgb"), 0u);
+    const uint32_t destination = Buffer(kWidth, kHeight, 3);
+    ASSERT_NE(destination, 0u);
+    ASSERT_EQ(Grab(destination, 1), static_cast<int32_t>(kDone)) << LastText();
+    const size_t plane = static_cast<size_t>(kWidth) * kHeight;
+    const std::vector<uint8_t> pixels = Read(destination, 3 * plane);
+    for (uint32_t band = 0; band < 3; ++band)
+        EXPECT_EQ(Mismatches(pixels.data() + band * plane, kWidth, kHeight, WindowX(), WindowY(), 1, band, Ramp), 0)
+            << "band " << band;
+    // The bands lie at the offsets the engine was given from the frame start.
+    EXPECT_NE(Orlo().reg(kOrloGC1FOFF), Orlo().reg(kOrloGC2FOFF));
+    ExpectIdle();
+}
+
+TEST_F(GrabTest, ContinuousGrabEndsWithTheHalt)
+{
+    ASSERT_NE(Camera("mono"), 0u);
+    const uint32_t destination = Buffer(kWidth, kHeight, 1);
+    Engine().setFramePeriod(0.002);
+    const uint32_t sync = Sync();
+    const uint64_t before = Engine().framesWritten();
+    ASSERT_EQ(imDigGrab(kThread, 0, camera_, destination, static_cast<uint32_t>(-1), 0, sync), 0) << LastText();
+
+    // Frames keep coming until the halt.
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(60);
+    while (Engine().framesWritten() < before + 3 && std::chrono::steady_clock::now() < deadline)
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    ASSERT_GE(Engine().framesWritten(), before + 3);
+
+    EXPECT_EQ(imThrHalt(kThread, 1), 0) << LastText();
+    EXPECT_EQ(imSyncHost(kThread, sync, kDone), static_cast<int32_t>(kDone)) << LastText();
+    imSyncFree(kThread, sync);
+    EXPECT_FALSE(Engine().armed());
+    // No frame begins after the halt.
+    const uint64_t started = Engine().framesStarted();
+    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    EXPECT_EQ(Engine().framesStarted(), started);
+    ExpectIdle();
+
+    // The thread is free for the next grab, which is exact.
+    Engine().setFramePeriod(0.0);
+    ASSERT_EQ(Grab(destination, 1), static_cast<int32_t>(kDone)) << LastText();
+    const std::vector<uint8_t> pixels = Read(destination, kWidth * kHeight);
+    EXPECT_EQ(Mismatches(pixels.data(), kWidth, kHeight, WindowX(), WindowY(), 1, 0, Ramp), 0);
+    ExpectIdle();
+}
+
+TEST_F(GrabTest, RefusalsLeaveTheThreadUsable)
+{
+    ASSERT_NE(Camera("mono"), 0u);
+    const uint32_t destination = Buffer(kWidth, kHeight, 1);
+
+    // A scale of 17 is refused with the field's number in the text.
+    const uint32_t bad = Options({{10005, 17}});
+    uint32_t sync = Sync();
+    EXPECT_EQ(imDigGrab(kThread, 0, camera_, destination, 1, bad, sync), 0);
+    EXPECT_EQ(imSyncHost(kThread, sync, kDone), static_cast<int32_t>(kDone));
+    char text[200] = {};
+    EXPECT_EQ(imThrGetError(kThread, 0, nullptr), -8);
+    imThrGetError(kThread, 4 | 1, text);
+    EXPECT_STREQ(text, "A non-buffer parameter was invalid or unacceptable, errno: 4");
+    imSyncFree(kThread, sync);
+
+    // A destination id that names nothing.
+    sync = Sync();
+    EXPECT_EQ(imDigGrab(kThread, 0, camera_, 0x00110777u, 1, 0, sync), 0);
+    EXPECT_EQ(imSyncHost(kThread, sync, kDone), static_cast<int32_t>(kDone));
+    EXPECT_EQ(imThrGetError(kThread, 1, nullptr), -1);
+    imSyncFree(kThread, sync);
+    EXPECT_FALSE(Engine().armed());
+
+    imAppGetError(1, nullptr);
+    ASSERT_EQ(Grab(destination, 1), static_cast<int32_t>(kDone)) << LastText();
+    const std::vector<uint8_t> pixels = Read(destination, kWidth * kHeight);
+    EXPECT_EQ(Mismatches(pixels.data(), kWidth, kHeight, WindowX(), WindowY(), 1, 0, Ramp), 0);
+    ExpectIdle();
+}
+
+}  // namespace
