@@ -13,6 +13,7 @@
 #define HLCLIB_H
 
 #include <stdint.h>
+#include <stdio.h>
 #ifndef __cplusplus
 #include <stdbool.h>
 #endif
@@ -167,8 +168,9 @@ int32_t imDigGrab(uint32_t thread, uint32_t digitizer, uint32_t buffer, uint32_t
 int32_t imDigInquire(uint32_t thread, uint32_t digitizer, int32_t type, void* out);
 int32_t imDigConvert(uint32_t thread, uint32_t a, uint32_t b, uint32_t c, uint32_t d, uint32_t control);
 int32_t imDigCapture(uint32_t thread, uint32_t digitizer, uint32_t camera, int32_t value);
-/* The input lookup table into (Get, which waits for it) or from (Set) the LUT buffer;
-   band selection, start, count (and for Set a mode).  0. */
+/* The input lookup table into (Get) or from (Set) the LUT buffer; band selection, start,
+   count (and for Set a mode).  Both are posted without waiting: the table is in the buffer
+   once the thread object has served the Get (a sync object of a later command tells).  0. */
 int32_t imDigLutGet(uint32_t thread, uint32_t digitizer, uint32_t camera, uint32_t lut, int32_t a, int32_t b,
                     int32_t c);
 int32_t imDigLutSet(uint32_t thread, uint32_t digitizer, uint32_t camera, uint32_t lut, int32_t a, int32_t b,
@@ -630,6 +632,32 @@ void mp_dig_set_1020_delay(uint8_t value);
 /* The clock synthesizer's program word for register 0-3 and a frequency of 391-120000 kHz;
    0 when none qualifies. */
 uint32_t mp_dig_calc_icd2061(uint32_t address, uint32_t kHz, uint32_t extra);
+/* Displays.  imDispAlloc programs the display from a VCF file found along VCFPATH (no
+   name: VCFNAME) when the display runs its own screen; mode 0x10000000 keeps a running
+   mode equal to the file's, mode 2 sets the controller up again.  The display id, also
+   stored through display; 0 on failure (a named file that is not found: -3). */
+uint32_t imDispAlloc(uint32_t thread, uint32_t system, uint32_t board, const char* vcf, uint32_t mode,
+                     uint32_t* display);
+/* Applies the controls held as fields (keys 13000-13015) of a control buffer; type 2 first
+   restarts the display at its vertical sync.  0 or the error code. */
+int32_t imDispControl(uint32_t thread, uint32_t display, uint32_t controls, uint32_t type);
+/* One word of the display state (types 13001-13015), also stored through value. */
+int32_t imDispInquire(uint32_t thread, uint32_t display, uint32_t type, int32_t* value);
+int32_t imDispFree(uint32_t thread, uint32_t display);
+/* Hardware cursor of the thread's node (node 0x11 for thread 0): a record in host memory
+   (mode 0x10000000: mode 1), its 64 x 64 image from width x height pixel bytes (bit 0 and
+   bit 1 of each; larger images refused with -8), colours 0-3 (with no record written to
+   the DAC at once), loaded into the DAC (no record: the built-in arrow), enabled (-9997),
+   disabled (-9999), placed and read back in display pixels; imCurGetPosition returns y. */
+int32_t imCurAlloc(uint32_t thread, uint32_t mode, void** record);
+int32_t imCurFree(uint32_t thread, void* record);
+int32_t imCurDefine(uint32_t thread, void* record, uint32_t width, uint32_t height, uint32_t hotX, uint32_t hotY,
+                    const uint8_t* pixels);
+int32_t imCurSetColor(uint32_t thread, void* record, uint32_t index, uint32_t red, uint32_t green, uint32_t blue);
+int32_t imCurSelect(uint32_t thread, const void* record);
+int32_t imCurEnable(uint32_t thread, int32_t mode);
+int32_t imCurSetPosition(uint32_t thread, int32_t x, int32_t y);
+int32_t imCurGetPosition(uint32_t thread, int32_t* x, int32_t* y);
 /* Sends a program word to the clock synthesizer; 0 is no word and sends nothing. */
 void mp_dig_set_icd2061(uint32_t word);
 /* Module EEPROM (1024 16-bit words) of the standard (mp_dig_) and second (mp_kvx_) family:
@@ -644,6 +672,81 @@ int mp_kvx_set_eeprom(uint32_t address, uint16_t data);
 int mp_kvx_erase_eeprom(uint32_t address);
 int mp_kvx_erase_eeprom_all(void);
 int mp_kvx_set_eeprom_all(uint16_t data);
+
+/* ==== JPEG objects (executed by a board processor) ==== */
+/* Table types: 19007 quantization (64 bytes), 19008 AC Huffman (178), 19009 DC Huffman (33). */
+uint32_t imJpegAlloc(uint32_t thread, int32_t value, uint32_t* id);
+int32_t imJpegControl(uint32_t thread, uint32_t jpeg, uint32_t type, double value);
+int32_t imJpegControlBand(uint32_t thread, int32_t a, int32_t b, int32_t c, int32_t d);
+int32_t imJpegDecode(uint32_t thread, uint32_t a, uint32_t b, uint32_t control);
+int32_t imJpegEncode(uint32_t thread, uint32_t a, uint32_t b, uint32_t control);
+int32_t imJpegFree(uint32_t thread, uint32_t jpeg);
+int32_t imJpegInquire(uint32_t thread, uint32_t jpeg, uint32_t type, int32_t* out);
+int32_t imJpegPutTable(uint32_t thread, uint32_t jpeg, uint32_t type, uint32_t table, uint32_t size, const void* bytes);
+/* For a type other than the three table types, *size holds the buffer's capacity on entry. */
+int32_t imJpegGetTable(uint32_t thread, uint32_t jpeg, uint32_t type, uint32_t table, uint32_t* size, void* bytes);
+int32_t imJpegWrite(uint32_t thread, FILE* file, uint32_t jpeg);
+int32_t imJpegSave(uint32_t thread, const char* path, uint32_t jpeg);
+int32_t imJpegRead(uint32_t thread, FILE* file, uint32_t jpeg);
+uint32_t imJpegRestore(uint32_t thread, const char* path, uint32_t* id);
+int32_t imJpegWriteBuf(uint32_t thread, int32_t a, int32_t b, int32_t c, uint32_t control);
+int32_t imJpegReadBuf(uint32_t thread, int32_t a, int32_t b, int32_t c, uint32_t control);
+
+/* ==== Pattern matching and blob analysis (executed by a board processor) ==== */
+/* Width bits of inquiry and result types: 0x10000 int8, 0x20000 int16, 0x40000 int32,
+   0x80000 float; none: a double. */
+int32_t imPatAllocAutoModel(uint32_t thread, int32_t p0, int32_t p1, int32_t p2, int32_t p3, int32_t p4, int32_t p5,
+                            int32_t p6, uint32_t* ids);
+uint32_t imPatAllocModel(uint32_t thread, int32_t p0, int32_t p1, int32_t p2, int32_t p3, int32_t p4, int32_t p5,
+                         uint32_t* id);
+uint32_t imPatAllocRotatedModel(uint32_t thread, int32_t p0, double p1, int32_t p2, uint32_t* id);
+uint32_t imPatAllocResult(uint32_t thread, int32_t p0, uint32_t* id);
+int32_t imPatCopy(uint32_t thread, int32_t p0, int32_t p1, int32_t p2, uint32_t control);
+int32_t imPatCopyResult(uint32_t thread, int32_t p0, int32_t p1, int32_t p2, uint32_t control);
+int32_t imPatFindModel(uint32_t thread, int32_t p0, int32_t p1, int32_t p2, uint32_t control);
+int32_t imPatFree(uint32_t thread, uint32_t id);
+int32_t imPatGetNumber(uint32_t thread, uint32_t result, int32_t* out);
+int32_t imPatGetResult(uint32_t thread, uint32_t result, uint32_t type, void* out);
+int32_t imPatInquire(uint32_t thread, uint32_t model, uint32_t type, void* out);
+int32_t imPatPreprocModel(uint32_t thread, int32_t p0, int32_t p1, int32_t p2, uint32_t control);
+int32_t imPatRead(uint32_t thread, FILE* file, uint32_t* model);
+int32_t imPatWrite(uint32_t thread, FILE* file, uint32_t model);
+int32_t imPatRestore(uint32_t thread, const char* path, uint32_t* model);
+int32_t imPatSave(uint32_t thread, const char* path, uint32_t model);
+int32_t imPatSetAcceptance(uint32_t thread, uint32_t model, double value);
+int32_t imPatSetAccuracy(uint32_t thread, uint32_t model, int32_t value);
+int32_t imPatSetCenter(uint32_t thread, uint32_t model, double x, double y);
+int32_t imPatSetCertainty(uint32_t thread, uint32_t model, double value);
+int32_t imPatSetDontCare(uint32_t thread, int32_t p0, int32_t p1, int32_t p2, int32_t p3, int32_t p4);
+int32_t imPatSetNumber(uint32_t thread, uint32_t model, int32_t value);
+int32_t imPatSetPosition(uint32_t thread, int32_t p0, int32_t p1, int32_t p2, int32_t p3, int32_t p4);
+int32_t imPatSetSearchParameter(uint32_t thread, uint32_t model, int32_t parameter, double value);
+int32_t imPatSetSpeed(uint32_t thread, uint32_t model, int32_t value);
+uint32_t imBlobAllocFeatureList(uint32_t thread, uint32_t* id);
+uint32_t imBlobAllocResult(uint32_t thread, uint32_t* id);
+int32_t imBlobCalculate(uint32_t thread, int32_t p0, int32_t p1, int32_t p2, int32_t p3, int32_t p4, uint32_t control);
+int32_t imBlobControl(uint32_t thread, int32_t p0, int32_t p1, double p2);
+int32_t imBlobFill(uint32_t thread, int32_t p0, int32_t p1, int32_t p2, int32_t p3, uint32_t control);
+int32_t imBlobFree(uint32_t thread, uint32_t id);
+int32_t imBlobGetLabel(uint32_t thread, int32_t p0, int32_t p1, int32_t p2, int32_t* out);
+int32_t imBlobGetNumber(uint32_t thread, uint32_t result, int32_t* out);
+/* At most capacity bytes reach array (each array of imBlobGetRuns). */
+int32_t imBlobGetResult(uint32_t thread, int32_t p0, int32_t p1, int32_t p2, void* array, uint32_t capacity);
+int32_t imBlobGetResultSingle(uint32_t thread, int32_t p0, int32_t p1, uint32_t type, int32_t p3, void* out);
+int32_t imBlobGetRuns(uint32_t thread, int32_t p0, int32_t p1, int32_t p2, void* first, void* second, void* third,
+                      uint32_t capacity);
+int32_t imBlobInquire(uint32_t thread, uint32_t id, uint32_t type, void* out);
+int32_t imBlobLabel(uint32_t thread, int32_t p0, int32_t p1, int32_t p2, uint32_t control);
+int32_t imBlobSelect(uint32_t thread, int32_t p0, int32_t p1, int32_t p2, int32_t p3, int32_t p4, double p5, double p6);
+int32_t imBlobSelectFeature(uint32_t thread, int32_t p0, int32_t p1, int32_t p2);
+int32_t imBlobSelectFeret(uint32_t thread, int32_t p0, double p1);
+int32_t imBlobSelectMoment(uint32_t thread, int32_t p0, int32_t p1, int32_t p2, int32_t p3, int32_t p4);
+int32_t imBlobCopyResult(uint32_t thread, int32_t p0, int32_t p1, int32_t p2, int32_t p3, uint32_t control);
+int32_t imBlobCopyRuns(uint32_t thread, int32_t p0, int32_t p1, int32_t p2, int32_t p3, int32_t p4, uint32_t control);
+
+/* ==== Ring snooper ==== */
+/* Records a host-served ring slot's status change (10, 20, 25, 50) for a snooping tool. */
+void mp_msg_signal_snooper(uint32_t slotBody, uint32_t status);
 
 #ifdef __cplusplus
 }

@@ -296,6 +296,43 @@ public:
     const bool display;
 };
 
+// The bus-master transfer engine of an Orlo and its register-list engine (simvmxfer.cpp).
+//
+// A write of the timing control 0x3820 with transfer kind 4 (board memory to the bus) or 5
+// (the bus to board memory) in bits 8-11, bit 0 clear and bit 1 or 2 set starts a transfer;
+// a write with bit 0 set stops a running one and its list.  The transfer latches at its
+// start: lines 0x3830-0x3838 (low 16 bits, inclusive), line length 0x3810 + 1 units of
+// (0x3818 bits 0-2) + 1 bytes (at most 4), the board address 0x28D0 (low 26 bits of a PCI
+// address of the Orlo's board memory) with the 26-bit signed pitch 0x28D8, and the host
+// physical address 0x2888 (27 bits) with bits 27-31 from 0x2898 bits 1-5, taken down to a
+// 32-bit word, with the pitch 0x2890.  Kind 4 writes a line's bytes to the host except
+// those of the first 16 whose bit is set in 0x3808; kind 5 reads the line from the host
+// and leaves out the first 0x3808 units.  Bit 14 of 0x3820 takes the board's pixels from
+// the last one of the line backwards.  Host addresses are resolved through the kernel
+// service's memory (DMA regions and listed pages); the bytes move at the end of the
+// transfer, 2 us plus the bytes at 132 MB/s of the machine's clock after its start.
+// At its end, when 0x2068 bits 0-1 are 3, the list engine plays entries {value, register
+// offset} from the bus address 0x2060 on: each writes its register (a write of 0x3820
+// may start the next transfer); {3, 0x2068} waits for the running transfer's end and
+// then goes on; {0, 0x2068} ends the list.  When a transfer ends with no list armed or
+// running, 0x2068 reads 0 and the Orlo raises source 48 (80 on the display Orlo).
+// Faults: a transfer that never ends (until a reset pulse), host pages whose bytes are
+// dropped.  Settings and counts belong to the machine.
+class VmTransferView {
+public:
+    VmTransferView(int board, bool display) : board(board), display(display) {}
+    void setNeverEnds(bool on) const;
+    void setBadPage(uint32_t physical, bool bad = true) const;
+    uint64_t transfers() const;        // ended
+    uint64_t bytesMoved() const;
+    uint64_t droppedBytes() const;     // to or from a bad or unknown host page
+    uint64_t strayBytes() const;       // outside board memory, or list entries not reached
+    uint64_t listEntries() const;      // played
+    bool busy() const;                 // a transfer runs (or hangs)
+    const int board;
+    const bool display;
+};
+
 // The board processor (simcpu.cpp).
 class CpuView {
 public:
@@ -572,6 +609,7 @@ public:
     ChipView chip(int board) const { return ChipView(board); }
     GrabView grab(int board) const { return GrabView(board); }
     GrabEngineView grabEngine(int board, bool display = false) const { return GrabEngineView(board, display); }
+    VmTransferView vmTransfer(int board, bool display = false) const { return VmTransferView(board, display); }
 
     // Board state.
     std::vector<uint8_t> nodeRecord(int board) const;          // last record handed to the driver
@@ -615,6 +653,10 @@ public:
     // The desktop's display driver.
     void setDisplayDriver(const DisplayDriverSpec& spec);       // reset by configure()
     uint32_t openDisplayContexts() const;
+    // The display Orlo's line interrupt (source 84, raised when the scan reaches the line
+    // of a restart): silent boards never raise it (reset by configure()); the count raised.
+    void setDisplayLineSilent(int board, bool silent);
+    uint32_t displayLineInterrupts(int board) const;
 
 private:
     BoardSim();

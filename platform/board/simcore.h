@@ -51,6 +51,8 @@ struct Board {
     std::list<uint32_t> interruptWords;
     uint32_t droppedInterrupts = 0;   // raised while no source was enabled
     uint32_t displayKey[3] = {};
+    bool displayLineSilent = false;     // the display Orlo raises no line interrupt
+    uint32_t displayLines = 0;          // line interrupts raised
     DisplayChip* displayChip = nullptr; // the model behind chipRegs, when there is a chip
     CpuModel cpu;
     FpgaModel fpga;

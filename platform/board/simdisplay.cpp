@@ -13,6 +13,8 @@
 //    registers), 1 palette data, 3 palette read address, 4 / 5 / 7 cursor colour
 //    write address, data and read address, 0x0A indexed data, 0x0B cursor RAM data
 //    (address bits 8-9 from indexed register 6 bits 2-3);
+//  - the cursor RAM address counts on through its bits 8-9 (indexed register 6 bits 2-3)
+//    after the low byte wraps, so 1024 bytes written from address 0 fill the whole RAM;
 //  - indexed 0x2C PLL address (pixel pointer bits 0-1, memory 2-3, loop 4-5) and
 //    0x2D / 0x2E / 0x2F PLL data: sub-addresses N, M, P in turn, 3 the status with bit 6
 //    set while the PLL is enabled (P bit 7) and allowed to lock.
@@ -52,11 +54,39 @@ struct DisplayChipState {
     bool locked(int k) const { return pllLocks[k] && (pll[k][2] & 0x80); }
     uint32_t crtcBase() const { return (misc & 1) ? VGA_CRTC : VGA_CRTC_MONO; }
     uint32_t cursorAddress(uint8_t low) const { return ((indexed[6] >> 2) & 3u) << 8 | low; }
+    // The cursor RAM address after an access at `low`: a wrap of the low byte carries
+    // into bits 8-9.
+    void cursorStep(uint8_t& low)
+    {
+        if (++low == 0) indexed[6] = static_cast<uint8_t>((indexed[6] & ~0x0Cu) | ((indexed[6] + 4u) & 0x0Cu));
+    }
 };
 
 namespace {
 constexpr uint32_t kDac = PYX_DAC_BASE;
+// One scan line of the display, machine time (a 31.5 kHz line rate).
+constexpr uint64_t kDisplayLineNanos = 31778;
 } // namespace
+
+// ---------------------------------------------------------------- display Orlo
+
+// Bit 3 of the display Orlo's control word, once set, restarts the display at the line
+// register's line: the scan reaches it (line + 1) lines later and the Orlo raises source
+// 84 then, when bit 3 is still set.  A board made silent raises nothing.
+void OrloChip::displayControlWritten(uint32_t before)
+{
+    if (!display_ || displayLineEvent_) return;
+    const uint32_t now = regs_[kOrloDisplayControl / 4];
+    if (!(now & kDisplayControlRestart) || (before & kDisplayControlRestart) || board_->displayLineSilent) return;
+    const uint64_t line = regs_[kOrloDisplayLine / 4] & 0xFFF;
+    const uint64_t at = board_->clock->nowNanos() + (line + 1) * kDisplayLineNanos;
+    displayLineEvent_ = board_->machine->scheduleEvent(at, "display line", [this] {
+        displayLineEvent_ = 0;
+        if (!(regs_[kOrloDisplayControl / 4] & kDisplayControlRestart)) return;
+        ++board_->displayLines;
+        board_->machine->deliverSource(board_->index, kDisplayLineSource);
+    });
+}
 
 DisplayChip::DisplayChip() : RamChip(kChipRegisterSize), state_(std::make_unique<DisplayChipState>()) {}
 DisplayChip::~DisplayChip() = default;
@@ -98,7 +128,11 @@ uint32_t DisplayChip::read(uint32_t offset, int width)
             if (++c.colourReadComponent == 3) c.colourReadComponent = 0, ++c.colourRead;
             return v;
         }
-        case DAC_CURSOR_RAM: return c.cursorRam[c.cursorAddress(c.paletteRead++)];
+        case DAC_CURSOR_RAM: {
+            const uint8_t v = c.cursorRam[c.cursorAddress(c.paletteRead)];
+            c.cursorStep(c.paletteRead);
+            return v;
+        }
         case DAC_INDEXED_DATA: {
             const uint8_t i = index(kDac);
             if (i == (DAC_PLL_ADDRESS & 127)) return static_cast<uint32_t>(c.pllPointer[0] | c.pllPointer[1] << 2 | c.pllPointer[2] << 4);
@@ -160,7 +194,10 @@ void DisplayChip::write(uint32_t offset, int width, uint32_t value)
                 if (++c.colourWriteComponent == 3) c.colourWriteComponent = 0, ++c.colourWrite;
                 break;
             case 7: c.colourRead = v, c.colourReadComponent = 0; break;
-            case DAC_CURSOR_RAM: c.cursorRam[c.cursorAddress(c.paletteWrite++)] = v; break;
+            case DAC_CURSOR_RAM:
+                c.cursorRam[c.cursorAddress(c.paletteWrite)] = v;
+                c.cursorStep(c.paletteWrite);
+                break;
             case DAC_INDEXED_DATA: {
                 const uint8_t i = index(kDac);
                 if (i == (DAC_PLL_ADDRESS & 127)) {
@@ -298,6 +335,19 @@ uint32_t BoardSim::openDisplayContexts() const
 {
     LOCKED;
     return static_cast<uint32_t>(s.m().displayDriver.contexts.size());
+}
+
+void BoardSim::setDisplayLineSilent(int board, bool silent)
+{
+    LOCKED;
+    if (Board* b = s.m().board(board)) b->displayLineSilent = silent;
+}
+
+uint32_t BoardSim::displayLineInterrupts(int board) const
+{
+    LOCKED;
+    const Board* b = s.m().board(board);
+    return b ? b->displayLines : 0;
 }
 
 } // namespace boardsim

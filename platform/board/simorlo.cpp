@@ -15,9 +15,12 @@
 // the plain word (it runs the functions hooked on it).  The driver delivers only while
 // the node has an enabled source; until then the bit stays set, so the library's
 // doorbell wait sees a doorbell not taken, and the first enabled source takes it.
+// Writes of the timing control and the list control also go to the transfer engine
+// (simvmxfer.cpp).
 #include "boardsim.h"
 #include "simcore.h"
 #include "simgrabengine.h"
+#include "simvmxfer.h"
 
 #include <string>
 
@@ -45,6 +48,9 @@ void OrloChip::afterWrite(uint32_t dword, uint32_t bits, uint32_t laneMask, uint
     case kOrloInterruptSet:
         if (written & kDoorbells) scheduleDoorbells();
         break;
+    case kOrloDisplayControl:
+        displayControlWritten(before);
+        break;
     case kOrloTimerControl:
         timerWritten();
         break;
@@ -63,6 +69,10 @@ void OrloChip::afterWrite(uint32_t dword, uint32_t bits, uint32_t laneMask, uint
     case kOrloVtControl:
         // The end of a reset pulse restarts the port set-up.
         if ((laneMask & kVtControlReset) && (before & kVtControlReset) && !(written & kVtControlReset)) vmReset();
+        transferEngine().timingWritten(before, written);
+        break;
+    case kOrloVmListControl:
+        transferEngine().listWritten();
         break;
     default:
         break;

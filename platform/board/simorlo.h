@@ -22,6 +22,10 @@ class GrabEngine;   // simgrabengine.h
 struct GrabEngineDelete {
     void operator()(GrabEngine* engine) const;
 };
+class VmTransferEngine;   // simvmxfer.h
+struct VmTransferEngineDelete {
+    void operator()(VmTransferEngine* engine) const;
+};
 
 class OrloChip : public SimChip {
 public:
@@ -33,9 +37,11 @@ public:
     // A source became enabled at the driver: doorbells kept pending are taken now.
     void sourceEnabled();
     GrabEngine& grabEngine();   // built at its first use (simgrabengine.cpp)
+    VmTransferEngine& transferEngine();   // built at its first use (simvmxfer.cpp)
 
 private:
     friend class GrabEngine;
+    friend class VmTransferEngine;
     uint32_t readWord(uint32_t dword);
     void writeWord(uint32_t dword, uint32_t bits, uint32_t laneMask);
 
@@ -50,6 +56,8 @@ private:
     void vmSend();
     void vmSendDone(uint32_t command);
     void vmReset();
+    // simdisplay.cpp: the display Orlo's control word, its restart at the display line.
+    void displayControlWritten(uint32_t before);
 
     Board* board_;
     bool display_;
@@ -64,9 +72,11 @@ private:
     uint64_t timerPeriods_ = 0;   // periods it ran since
     bool timerRunning_ = false;
     uint64_t vmEvent_ = 0;        // the scheduled end of a send, 0 none
+    uint64_t displayLineEvent_ = 0; // the scheduled display line interrupt, 0 none
     bool vmStepOpen_ = false;     // a set-up step was started and not yet acknowledged
     bool vmSetUp_ = false;        // the port set-up was restarted since power-up
     std::unique_ptr<GrabEngine, GrabEngineDelete> grabEngine_;
+    std::unique_ptr<VmTransferEngine, VmTransferEngineDelete> transferEngine_;
 };
 
 // Configuration bytes 0x40-0x6F of an Orlo seen through its PCI shadow window.

@@ -2,6 +2,8 @@
 // items and the reply events.
 #include "im_msgio.h"
 
+#include "mp_msg.h"
+
 #include "consolepipe.h"
 #include "hlc_errors.h"
 #include "hostutil.h"
@@ -185,6 +187,7 @@ bool AwaitTakenReply(uint32_t slotBody, uint32_t expected, double timeout)
 void FreeSlot(uint32_t slotBody)
 {
     RingWrite32(SlotWord(slotBody, offsetof(_MSG_BODY_ST, control)), 0);
+    if (!IsWindow(slotBody)) mp_msg_signal_snooper(slotBody, kMsgDone);
     RingWrite32(SlotWord(slotBody, offsetof(_MSG_BODY_ST, status)), kMsgDone);
     RingWrite32(SlotWord(slotBody, offsetof(_MSG_BODY_ST, inUse)), 0);
 }

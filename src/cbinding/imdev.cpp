@@ -1,6 +1,7 @@
 // Device exports: opening a node (global start-up, board bring-up, the doorbell handshake,
 // the FPGA and the three "DevAlloc" phases), closing it, inquiry and control.
 #include "imdev.h"
+#include "imdisp.h"
 
 #include "bringup.h"
 #include "devhandlers.h"
@@ -229,6 +230,11 @@ uint32_t imDevAlloc(uint32_t system, uint32_t board, uint32_t initMode, uint32_t
             if (id && !hostServes) SelectRegisterControl(node);
             if (id) {
                 mp_sys_add_node_to_nodes(id);
+                // The library's own display trial: a display that needs no file of its
+                // own is set up now; the display object itself is not kept.
+                uint32_t display = 0;
+                if (imDispAlloc(kSystemThread, system, board, nullptr, kDispAllocDefault, &display) != 0)
+                    imDispFree(kSystemThread, display);
                 id = Phase(&phase, node, kDevAllocComplete, id, 0);
             }
         } else if (id) {

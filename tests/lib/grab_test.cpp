@@ -75,13 +75,9 @@ protected:
         std::ofstream(root_ + "/module.res") << kFpgaFile;
         setenv("FPGANAME", "module", 1);
         setenv("FPGAPATH", root_.c_str(), 1);
-        std::ofstream(root_ + "/halcyra.ini") << kOneBoard;
         std::ofstream(root_ + "/mono.dcf") << CameraFile(kRed);
         std::ofstream(root_ + "/rgb.dcf") << CameraFile(kRed | kGreen | kBlue);
-        boardsim::Topology topology;
-        topology.boards[0].fpgaBytes = kFpgaBytes;
-        topology.boards[0].moduleType = 1;
-        boardsim::BoardSim::instance().configure(topology);
+        Configure();
         Engine().setFramePeriod(0.0);
         imAppCatchError(0, nullptr, 0);
         imAppGetError(1, nullptr);
@@ -107,6 +103,15 @@ protected:
         boardsim::BoardSim::instance().configure();
     }
 
+    // The ini file and the simulated machine: one board with a standard grab module.
+    virtual void Configure()
+    {
+        std::ofstream(root_ + "/halcyra.ini") << kOneBoard;
+        boardsim::Topology topology;
+        topology.boards[0].fpgaBytes = kFpgaBytes;
+        topology.boards[0].moduleType = 1;
+        boardsim::BoardSim::instance().configure(topology);
+    }
     static boardsim::GrabEngineView Engine() { return boardsim::BoardSim::instance().grabEngine(0, false); }
     static boardsim::OrloView Orlo() { return boardsim::BoardSim::instance().orlo(0); }
     static std::string LastText()
@@ -170,9 +175,9 @@ protected:
     // y0 + step j)) of the engine's last frame on channel c; prints the first few.
     template <typename Lut>
     static int Mismatches(const uint8_t* plane, int32_t width, int32_t height, uint32_t x0, uint32_t y0,
-                          uint32_t step, uint32_t channel, Lut lut)
+                          uint32_t step, uint32_t channel, Lut lut, int board = 0)
     {
-        const boardsim::GrabEngineView engine = Engine();
+        const boardsim::GrabEngineView engine = boardsim::BoardSim::instance().grabEngine(board, false);
         const uint64_t frame = static_cast<uint64_t>(engine.lastFrame());
         // The raster block from (0, 0) that covers the window, row after row.
         const uint32_t spanX = x0 + step * static_cast<uint32_t>(width);
@@ -227,6 +232,35 @@ TEST_F(GrabTest, OneFrameHoldsThePatternThroughTheRampLut)
     const std::vector<uint8_t> again = Read(destination, kWidth * kHeight);
     EXPECT_EQ(Mismatches(again.data(), kWidth, kHeight, WindowX(), WindowY(), 1, 0, Ramp), 0);
     EXPECT_EQ(imAppGetError(0, nullptr), 0) << LastText();
+    ExpectIdle();
+}
+
+TEST_F(GrabTest, AnInvertingLutSetByImDigLutSetInvertsEveryPixel)
+{
+    ASSERT_NE(Camera("mono"), 0u);
+    const uint32_t destination = Buffer(kWidth, kHeight, 1);
+    const uint32_t lut = Buffer(256, 1, 1);
+    ASSERT_NE(lut, 0u);
+    std::vector<uint8_t> inverted(256);
+    for (uint32_t i = 0; i < 256; ++i) inverted[i] = static_cast<uint8_t>(255 - i);
+    ASSERT_EQ(imBufPut(device_, lut, inverted.data()), 0) << LastText();
+
+    // The camera's LUT buffer, then the whole LUT programmed from it.
+    EXPECT_EQ(imCamControl(kThread, camera_, 30005, lut), 0) << LastText();
+    EXPECT_EQ(imDigLutSet(kThread, 0, camera_, lut, 1, 0, 256, 0), 0) << LastText();
+    ASSERT_EQ(Grab(destination, 1), static_cast<int32_t>(kDone)) << LastText();
+    EXPECT_EQ(imThrGetError(kThread, 1, nullptr), 0);
+    const std::vector<uint8_t> pixels = Read(destination, kWidth * kHeight);
+    EXPECT_EQ(Mismatches(pixels.data(), kWidth, kHeight, WindowX(), WindowY(), 1, 0,
+                         [](uint32_t sample) { return 255 - sample; }),
+              0);
+
+    // Without a LUT buffer the LUT is a ramp again.
+    EXPECT_EQ(imCamControl(kThread, camera_, 30005, 0), 0) << LastText();
+    EXPECT_EQ(imDigLutSet(kThread, 0, camera_, lut, 1, 0, 256, 0), 0) << LastText();
+    ASSERT_EQ(Grab(destination, 1), static_cast<int32_t>(kDone)) << LastText();
+    const std::vector<uint8_t> ramp = Read(destination, kWidth * kHeight);
+    EXPECT_EQ(Mismatches(ramp.data(), kWidth, kHeight, WindowX(), WindowY(), 1, 0, Ramp), 0);
     ExpectIdle();
 }
 
@@ -338,6 +372,72 @@ TEST_F(GrabTest, RefusalsLeaveTheThreadUsable)
     ASSERT_EQ(Grab(destination, 1), static_cast<int32_t>(kDone)) << LastText();
     const std::vector<uint8_t> pixels = Read(destination, kWidth * kHeight);
     EXPECT_EQ(Mismatches(pixels.data(), kWidth, kHeight, WindowX(), WindowY(), 1, 0, Ramp), 0);
+    ExpectIdle();
+}
+
+// Two boards of one system: the camera on the first board's module, the destination in the
+// second board's memory.  The grab's engine phase is forwarded to the second node as an
+// "imDigGrab" message.
+class ForwardedGrabTest : public GrabTest {
+protected:
+    void Configure() override
+    {
+        std::ofstream(root_ + "/halcyra.ini") << "[Node]\nNodeId=0x11\nSlotNbr=1\nDeviceNbr=0x000d04\n"
+                                                 "[Node]\nNodeId=0x12\nSlotNbr=2\nDeviceNbr=0x000e04\n";
+        boardsim::Topology topology;
+        topology.boards.resize(2);
+        topology.boards[0].fpgaBytes = kFpgaBytes;
+        topology.boards[0].moduleType = 1;
+        topology.boards[1].moduleType = 0;
+        topology.service.dmaRegions = {0x400000, 0x400000};
+        boardsim::BoardSim::instance().configure(topology);
+        boardsim::BoardSim::instance().grabEngine(1, false).setFramePeriod(0.0);
+    }
+    void SetUp() override
+    {
+        GrabTest::SetUp();
+        if (HasFatalFailure()) return;
+        ASSERT_NE(imDevAlloc(0, 1, 0, 0, &second_), 0u) << LastText();
+    }
+    void TearDown() override
+    {
+        for (uint32_t id : secondBuffers_) imBufFree(second_, id);
+        if (second_) {
+            EXPECT_EQ(imDevFree(second_), 0) << LastText();
+        }
+        GrabTest::TearDown();
+    }
+    uint32_t second_ = 0;
+    std::vector<uint32_t> secondBuffers_;
+};
+
+TEST_F(ForwardedGrabTest, AFrameLandsInTheOtherBoardsMemory)
+{
+    ASSERT_NE(Camera("mono"), 0u);
+    uint32_t destination = 0;
+    ASSERT_NE(imBufAlloc(second_, kWidth, kHeight, 1, 8, kBoardMemory, &destination), 0u) << LastText();
+    secondBuffers_.push_back(destination);
+    const boardsim::GrabEngineView remote = boardsim::BoardSim::instance().grabEngine(1, false);
+    const uint64_t before = remote.framesWritten();
+    ASSERT_EQ(Grab(destination, 1), static_cast<int32_t>(kDone)) << LastText();
+    EXPECT_EQ(imThrGetError(kThread, 1, nullptr), 0);
+    EXPECT_EQ(remote.framesWritten(), before + 1);
+    EXPECT_EQ(Engine().framesWritten(), 0u);
+    std::vector<uint8_t> pixels(kWidth * kHeight);
+    EXPECT_EQ(imBufGet(second_, destination, pixels.data()), 0) << LastText();
+    const boardsim::OrloView orlo = boardsim::BoardSim::instance().orlo(1);
+    EXPECT_EQ(Mismatches(pixels.data(), kWidth, kHeight, orlo.reg(kOrloGHWSTART) & 0xFFFF,
+                         orlo.reg(kOrloGVWSTART) & 0xFFFF, 1, 0, Ramp, 1),
+              0);
+    EXPECT_FALSE(remote.armed());
+    EXPECT_FALSE(remote.inFlight());
+    EXPECT_EQ(boardsim::BoardSim::instance().strayAccesses(), 0u);
+
+    // The first board's own grabs go on as before.
+    const uint32_t local = Buffer(kWidth, kHeight, 1);
+    ASSERT_EQ(Grab(local, 1), static_cast<int32_t>(kDone)) << LastText();
+    const std::vector<uint8_t> own = Read(local, kWidth * kHeight);
+    EXPECT_EQ(Mismatches(own.data(), kWidth, kHeight, WindowX(), WindowY(), 1, 0, Ramp), 0);
     ExpectIdle();
 }
 

@@ -23,10 +23,22 @@ constexpr uint32_t kProcessorOffset = 0x4000000;    // board-processor addresses
 // ---- registers (byte offsets in the register block) --------------------------------------
 
 constexpr uint32_t kOrloConfig = 0x0000;            // bits 2-3 cleared at interrupt set-up
+// Display Orlo: its video path.  The control word (register 0) holds the zoom code in
+// bits 0-1, a restart at the display line in bits 2-3 (bit 3 raises source 84 when the
+// scan reaches the line register's line), interlace in bit 4 and the video enable in
+// bit 6; start and pitch use their low 21 bits.
+constexpr uint32_t kOrloDisplayControl = kOrloConfig;
+constexpr uint32_t kOrloDisplayLine = 0x0008;       // bits 0-11
+constexpr uint32_t kOrloDisplayStart = 0x2000;
+constexpr uint32_t kOrloDisplayPitch = 0x2800;
+constexpr uint32_t kOrloDisplayKey = 0x2878;        // key colour
+constexpr uint32_t kDisplayControlRestart = 0x08;
+constexpr int kDisplayLineSource = 84;
 constexpr uint32_t kOrloDisplayClock = 0x0800;      // display Orlo: dot-clock selection word
 constexpr uint32_t kOrloMailbox = 0x0808;           // board processor's start-up handshake
 constexpr uint32_t kOrloSectionWord = 0x0810;       // one bit per section, set = held
 constexpr uint32_t kOrloDhDelay = 0x0818;
+constexpr uint32_t kOrloGrabDisable = 0x0820;     // bit 0: grab disabled while set (pulsed)
 constexpr uint32_t kOrloGrabEngine = 0x1800;        // grab-engine block 0x1800-0x1850
 // Grab-engine registers, 8 apart (the camera record's ORLOGREG_ slots of the same names).
 constexpr uint32_t kOrloGHSCLNG = 0x1800;           // bits 0-3 horizontal reduction - 1, 4-5 zoom - 1
@@ -87,6 +99,33 @@ constexpr uint32_t kOrloVpStatus = 0x3038;          // VM status: bits are clear
 constexpr uint32_t kOrloVmChannelControl = 0x3040;  // bits 4-7 channel mask
 constexpr uint32_t kOrloVtControl = 0x3820;         // VM timing control
 constexpr uint32_t kOrloVmLastLine = 0x3838;
+
+// Bus-master transfers of the VM engine between board memory and the PCI bus, and the
+// register-list engine that reprograms them (what they mean: VmTransferView, boardsim.h).
+constexpr uint32_t kOrloVmHostStart = 0x2888;       // host start address, bits 0-26
+constexpr uint32_t kOrloVmHostPitch = 0x2890;
+constexpr uint32_t kOrloVmHostPage = 0x2898;        // bits 1-5: host address bits 27-31
+constexpr uint32_t kOrloVmBurst = 0x28A8;
+constexpr uint32_t kOrloVmBand1 = 0x28B0;           // offsets of bands 1-3 from band 0
+constexpr uint32_t kOrloVmBand2 = 0x28B8;
+constexpr uint32_t kOrloVmBand3 = 0x28C0;           // the grab check word between grabs
+constexpr uint32_t kOrloVmWriteMask = 0x28C8;
+constexpr uint32_t kOrloVmBoardStart = 0x28D0;      // low 26 bits: PCI address of board memory
+constexpr uint32_t kOrloVmBoardPitch = 0x28D8;      // 26-bit signed
+constexpr uint32_t kOrloVmTag0 = 0x28E0;
+constexpr uint32_t kOrloVmTag1 = 0x28E8;
+constexpr uint32_t kOrloVmHFactor = 0x3800;
+constexpr uint32_t kOrloVmHStart = 0x3808;          // transfers: the start word (mask or skip)
+constexpr uint32_t kOrloVmHStop = 0x3810;           // line length - 1, in units
+constexpr uint32_t kOrloVmFormat = 0x3818;          // bits 0-2: bytes per unit - 1
+constexpr uint32_t kOrloVmVFactor = 0x3828;
+constexpr uint32_t kOrloVmVStart = 0x3830;
+constexpr uint32_t kVtKindShift = 8;                // kOrloVtControl bits 8-11: transfer kind
+constexpr uint32_t kVtKindPciSend = 4;              // board memory to the bus
+constexpr uint32_t kVtKindPciReceive = 5;           // the bus to board memory
+constexpr uint32_t kVtMirror = 0x4000;
+constexpr int kXferDoneSourcePrimary = 48;
+constexpr int kXferDoneSourceDisplay = 80;
 
 // ---- bits -------------------------------------------------------------------------------
 

@@ -4,6 +4,8 @@
 #include "bufchild.h"
 #include "bufid.h"
 #include "cmdserver.h"
+#include "disprequest.h"
+#include "predef.h"
 #include "heap.h"
 #include "hlc_errors.h"
 #include "imbuf.h"
@@ -269,6 +271,33 @@ void mp_BufCreate(_MSG_BODY_ST* msg)
     });
 }
 
+namespace {
+
+// A serving node that shows its system's display (its description marked with no display
+// of its own) takes the display node's description again when it has none yet, when the
+// display's size changed, or when the parent has no memory yet, and rebuilds its
+// predefined buffers.  True when it did.
+bool ShowSystemDisplay(uint32_t node, const _MP_BUF_ST* parent)
+{
+    uint32_t display = 0;
+    if (mp_disp_get_node_id(((node >> 4) & 0xF) - 1, 0, &display) != 0 || display == (node & 0xFF)) return false;
+    int32_t* own = mp_disp_description(node);
+    const int32_t* shown = mp_disp_description(display);
+    if (!own || !shown || own == shown) return false;
+    const bool resized = own[DISP_STATE_DISPLAY_MODE] == kDispStateNone &&
+                         (own[DISP_STATE_WIDTH] != shown[DISP_STATE_WIDTH] ||
+                          own[DISP_STATE_HEIGHT] != shown[DISP_STATE_HEIGHT]);
+    const bool empty = !HasDescriptor(parent) || !mp_buf_address_band_internal(parent, 0);
+    if (!resized && !empty) return false;
+    std::memcpy(own + kDispDescriptionWord, shown + kDispDescriptionWord, kDispDescriptionWords * 4);
+    own[DISP_STATE_DISPLAY_MODE] = kDispStateNone;
+    own[DISP_STATE_FILLED] = 1;
+    mp_init_predef_buffers(node, node);
+    return true;
+}
+
+} // namespace
+
 void mp_BufChild(_MSG_BODY_ST* msg)
 {
     Serve(msg, "BufChild", [msg](MP_RESOURCE_ST* res) {
@@ -276,22 +305,44 @@ void mp_BufChild(_MSG_BODY_ST* msg)
         const uint32_t parentId = mp_msg_param(msg, 0);
         int32_t ox = Param(msg, 1), oy = Param(msg, 2), sx = Param(msg, 3), sy = Param(msg, 4);
         PutLong(msg, 0, 0);
-        // The current display buffer is known only to the display service, which this
-        // node does not reach: a child of it cannot be made.
-        if (parentId == kIdPredefinedDisplayCurrent || parentId == kIdPredefinedDisplaySelected) {
-            _mp_res_log_error(res, HLC_ERR_INVALID_BUFFER, kBufTextNoDisplay);
-            return;
+        // The display's buffers: 2 stands for the one the display shows (its format, a
+        // predefined display buffer), and that one named directly must be it.
+        uint32_t id = parentId;
+        if (id == kIdPredefinedDisplayCurrent || (id >= kLocDisplayAny && id <= kLocControllerHeap)) {
+            int32_t shown = 0;
+            if (mpDispInquire(res, nullptr, IM_DISP_FORMAT, &shown) != 0) return;
+            if (shown == kDispStateNone || shown == 0) {
+                _mp_res_log_error(res, HLC_ERR_INVALID_BUFFER, kBufTextNoDisplay);
+                return;
+            }
+            if (id == kIdPredefinedDisplayCurrent) id = static_cast<uint32_t>(shown);
+            if (id == kIdPredefinedDisplaySelected && static_cast<uint32_t>(shown) != id) {
+                _mp_res_log_error(res, HLC_ERR_BUFFER_ATTRIBUTE, nullptr);
+                return;
+            }
         }
-        _MP_BUF_ST* parent = mp_buf_pointer(parentId);
+        _MP_BUF_ST* parent = mp_buf_pointer(id);
         if (!mp_buf_valid(parent, kValidImageAny)) {
             _mp_res_log_error(res, HLC_ERR_INVALID_BUFFER, nullptr);
             return;
         }
-        // Display memory is usable only once the display has given it memory.
-        if (!HasDescriptor(parent) ||
-            (!InBoardOrHostMemory(parent) && !mp_buf_address_band_internal(parent, 0))) {
-            _mp_res_log_error(res, HLC_ERR_INVALID_BUFFER, kBufTextNoDisplay);
-            return;
+        // Display memory is usable only once the display has given it memory: a node
+        // showing another node's display takes that display's description first.
+        if (!HasDescriptor(parent) || (!InBoardOrHostMemory(parent) && parent->location != kLocInline)) {
+            if (ShowSystemDisplay(res->node, parent)) {
+                parent = mp_buf_pointer(id);
+                if (!mp_buf_valid(parent, kValidImageAny)) {
+                    _mp_res_log_error(res, HLC_ERR_INVALID_BUFFER, nullptr);
+                    return;
+                }
+            }
+            const int32_t* s = mp_disp_description(res->node);
+            const bool sized = s && s[DISP_STATE_WIDTH] > 0 && s[DISP_STATE_HEIGHT] > 0;
+            if (!sized || !HasDescriptor(parent) ||
+                (!InBoardOrHostMemory(parent) && !mp_buf_address_band_internal(parent, 0))) {
+                _mp_res_log_error(res, HLC_ERR_INVALID_BUFFER, kBufTextNoDisplay);
+                return;
+            }
         }
         if (!ClampRegion(parent, ox, oy, sx, sy)) {
             _mp_res_log_error(res, HLC_ERR_INVALID_PARAMETER, nullptr);

@@ -101,7 +101,10 @@ _MP_BUF_ST* GrabObject(const MP_RESOURCE_ST* res, const _MSG_BODY_ST* msg, uint3
     std::memcpy(words, msg->param[slot], 8);
     const uint32_t id = words[0];
     if (id == 0 || id == kNoObjectId) return nullptr;
-    if (forwarded && ((id >> 16) & 0xFF) != (res->node & 0xFF)) {
+    // An object of a node whose processor holds its descriptors comes with the descriptor's
+    // bus address; one of a node this process serves is found by its id, as here.
+    const uint32_t owner = (id >> 16) & 0xFF;
+    if (forwarded && owner != (res->node & 0xFF) && mp_buf_is_remote(owner)) {
         const uint32_t local = words[1] ? mp_util_pci_to_mvp(res->node & 0xFF, words[1]) : 0;
         return reinterpret_cast<_MP_BUF_ST*>(static_cast<uintptr_t>(local));
     }

@@ -1,5 +1,8 @@
 // Ring server, command servers and the opcode table of host-served nodes.
 #include "cmdserver.h"
+#include "predef.h"
+
+#include "mp_msg.h"
 
 #include "hlc_errors.h"
 #include "hwlock.h"
@@ -13,6 +16,11 @@ MpHandler mp_opcode[mp_max_opcode];
 MpHandler mp_opcode_user[mp_max_opcode_user];
 
 namespace {
+
+uint32_t SlotOf(const _MSG_BODY_ST* msg)
+{
+    return static_cast<uint32_t>(reinterpret_cast<uintptr_t>(msg));
+}
 
 constexpr uint32_t kEmpty = 0xFFFFFFFFu;
 constexpr size_t kMaxThreads = 64;
@@ -52,8 +60,7 @@ uint32_t Mode(const _MSG_BODY_ST* msg) { return msg->replyMode & 0xFFFF; }
 
 bool IsPredefinedThread(uint32_t id)
 {
-    const uint32_t local = id & ~0x00FF0000u;
-    return local == 0x40000010u || local == 0x400000C0u || local == 0x400000D0u;
+    return mp_is_predefined_thread(id);
 }
 
 // Completes a command that is not executed.  A synchronous sender is answered, so that
@@ -248,6 +255,7 @@ void MpNimServer(void* nodeRecord)
             if (!stop) {
                 _MSG_BODY_ST* msg = Body(RingSlotAddress(record->commRing, slot));
                 const uint32_t next = static_cast<uint32_t>(msg->id) & 0xFFFF;
+                mp_msg_signal_snooper(RingSlotAddress(record->commRing, slot), __atomic_load_n(&msg->status, __ATOMIC_ACQUIRE));
                 MP_THREAD_ST* thread = mp_server_thread(msg->threadId);
                 if (thread) {
                     if (msg->opcode == kOpThrCancel) thread->cancel = 1;
@@ -319,18 +327,22 @@ void mpFunctionServer(void* threadObject)
         bool count = true;
         if (!fromCommandPort) {
             __atomic_store_n(&msg->status, kMsgReceived, __ATOMIC_RELEASE);
+            mp_msg_signal_snooper(SlotOf(msg), kMsgReceived);
             if (cancelled && opcode == kOpThrCancel) count = false;
             Dispatch(thread, msg, false);
         } else if (opcode == kOpThrCancel) {
             thread->cancel = 0;
             __atomic_store_n(&msg->status, kMsgReceived, __ATOMIC_RELEASE);
+            mp_msg_signal_snooper(SlotOf(msg), kMsgReceived);
             Dispatch(thread, msg, true);
         } else if (cancelled) {
             __atomic_store_n(&msg->status, kMsgReceivedCancelled, __ATOMIC_RELEASE);
+            mp_msg_signal_snooper(SlotOf(msg), kMsgReceivedCancelled);
             if (opcode == kOpThrHalt) WaitHalt(thread);
             CompleteUnexecuted(msg, HLC_ERR_HALTED);
         } else {
             __atomic_store_n(&msg->status, kMsgReceived, __ATOMIC_RELEASE);
+            mp_msg_signal_snooper(SlotOf(msg), kMsgReceived);
             Dispatch(thread, msg, true);
         }
         if (count) CountServed(thread);
@@ -348,6 +360,7 @@ void mp_server_stop_thread(MP_THREAD_ST* thread)
         if (!msg) break;
         --thread->queued;
         __atomic_store_n(&msg->status, kMsgReceivedCancelled, __ATOMIC_RELEASE);
+        mp_msg_signal_snooper(SlotOf(msg), kMsgReceivedCancelled);
         CompleteUnexecuted(msg, HLC_ERR_INVALID_THREAD);
     }
     thread->queued = 0;

@@ -3,6 +3,7 @@
 
 #include "bufchild.h"
 #include "bufid.h"
+#include "camdispatch.h"
 #include "cmdserver.h"
 #include "digitizers.h"
 #include "hlc_errors.h"
@@ -12,6 +13,7 @@
 #include "predef.h"
 #include "regaccess.h"
 #include "heap.h"
+#include "hwlock.h"
 #include "task.h"
 
 #include <cstring>
@@ -19,11 +21,13 @@
 
 namespace {
 
+constexpr uint32_t kDevControlSerialAccess = 19;  // device control: the grab module's serial chips
 constexpr uint32_t kBaseBufferLow = 1;              // the node's base buffer (node << 16) | 1
 constexpr uint32_t kBaseBufferBytesExtra = 1984;
 constexpr uint32_t kOrloStateCleared = 166976;
 constexpr uint32_t kCpyParamTag = 0xCAFEFADEu;
 constexpr uint32_t kCpyParamType = 0x10000008u;
+constexpr int kCpyParamTimeoutEntry = 3;
 constexpr uint32_t kWordTag = 0, kWordSize = 1, kWordIndex = 2, kWordNode = 3, kWordBusy = 4, kWordBus = 11;
 
 uint32_t NodeOf(const MP_RESOURCE_ST* res)
@@ -140,8 +144,11 @@ void mp_DevAlloc(_MSG_BODY_ST* msg)
 void mp_DevControl(_MSG_BODY_ST* msg)
 {
     MP_RESOURCE_ST* res = mp_res_alloc(msg, kResReplySize, "DevControl");
-    // Type 19 reaches the camera's serial port through the grab module, which answers
-    // nothing on a node without one; other types do nothing.
+    // Type 19 is serial access to the grab module's chips; other types do nothing.
+    // Nothing is replied.
+    const uint32_t type = mp_msg_param(msg, 1);
+    if (mp_res_ok(res) && (type & 0xFF) == kDevControlSerialAccess)
+        mpDigSerAccessOfDevControl(res, type, mp_msg_param_double(msg, 2));
     mp_res_free(res);
 }
 
@@ -241,7 +248,9 @@ int getCpyParamPtr(uint32_t node, uint32_t** record)
 {
     if (record) *record = nullptr;
     node &= 0xFF;
-    _MP_BUF_ST* base = mp_buf_pointer((node << 16) | kBaseBufferLow);
+    // The base buffer is the one in slot 1 of the node: its id also carries the kind bits
+    // of its memory, so the bare (node << 16) | 1 does not find it by id.
+    _MP_BUF_ST* base = mp_buf_id_slot(node, kBaseBufferLow - 1);
     if (!base) return 0;
     double stored = 0;
     uint8_t* area = nullptr;
@@ -267,6 +276,10 @@ int getCpyParamPtr(uint32_t node, uint32_t** record)
         }
         mp_buf_put_field(base, kCpyParamField, static_cast<double>(static_cast<uint32_t>(reinterpret_cast<uintptr_t>(area))));
     }
+    // While all eight are busy the scan yields and tries again, for at most the
+    // communication time-out: a holder that never hands its record back cannot keep the
+    // caller waiting for ever.
+    const double start = mp_time_clock(0.0);
     for (;;) {
         TaskBeginMutex();
         for (uint32_t i = 0; i < kCpyParamRecords; ++i) {
@@ -279,6 +292,7 @@ int getCpyParamPtr(uint32_t node, uint32_t** record)
             }
         }
         TaskEndMutex();
+        if (mp_time_clock(start) >= mp_sys_timeout(kCpyParamTimeoutEntry)) return 0;
         TaskYield(-1);
     }
 }

@@ -44,5 +44,5 @@ constexpr uint32_t kCpyParamRecordBytes = 384;
 constexpr uint32_t kCpyParamField = 10035;
 // Finds or makes the node's area and hands out a free record (busy word 0 set to 1),
 // yielding while all eight are busy.  1 when a record was handed out, 0 when the area
-// could not be made.  The holder clears the record's first word to hand it back.
+// could not be made or no record became free within the communication time-out.  The holder clears the record's first word to hand it back.
 int getCpyParamPtr(uint32_t node, uint32_t** record);

@@ -1,5 +1,8 @@
 // Request resources, replies and error records of host-served commands.
 #include "reqres.h"
+#include "predef.h"
+
+#include "mp_msg.h"
 
 #include "hlc_errors.h"
 #include "hwaccess.h"
@@ -43,8 +46,7 @@ void CopyText(char* destination, const char* source, size_t size)
 
 bool IsPredefinedThread(uint32_t id)
 {
-    const uint32_t local = id & ~0x00FF0000u;
-    return local == 0x40000010u || local == 0x400000C0u || local == 0x400000D0u;
+    return mp_is_predefined_thread(id);
 }
 
 // Texts built by mp_res_log_error_debug.  An error record points at its text, and the
@@ -159,6 +161,13 @@ const char* mp_err_func(const _MSG_ERR_ST* record)
 
 // ---------------------------------------------------------------- replies
 
+namespace {
+uint32_t SlotAddress(const _MSG_BODY_ST* msg)
+{
+    return static_cast<uint32_t>(reinterpret_cast<uintptr_t>(msg));
+}
+} // namespace
+
 int mp_msg_reply(_MSG_BODY_ST* msg, int32_t code)
 {
     switch (TakeReply(msg)) {
@@ -166,6 +175,8 @@ int mp_msg_reply(_MSG_BODY_ST* msg, int32_t code)
         const uint32_t word = __atomic_load_n(&msg->replyMode, __ATOMIC_ACQUIRE);
         const uint32_t replyNode = (word >> 16) & 0xFF;
         msg->error = code;
+        // The snooper is told while the slot is still this node's.
+        if ((word & 0xFFFF) != IM_REPLY_POLL_FOR_READY) mp_msg_signal_snooper(SlotAddress(msg), kMsgDone);
         // The sender reads the reply once it sees the status: everything else first.  A
         // sender waiting for "ready" is answered with that status.
         __atomic_store_n(&msg->status, (word & 0xFFFF) == IM_REPLY_POLL_FOR_READY ? kMsgReady : kMsgDone,
@@ -175,6 +186,7 @@ int mp_msg_reply(_MSG_BODY_ST* msg, int32_t code)
     }
     case ReplyTaker::Node:
         msg->error = code;
+        mp_msg_signal_snooper(SlotAddress(msg), kMsgDone);
         __atomic_store_n(&msg->status, kMsgDone, __ATOMIC_RELEASE);
         __atomic_store_n(&msg->inUse, 0u, __ATOMIC_RELEASE);
         return 0;

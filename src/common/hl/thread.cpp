@@ -1,6 +1,7 @@
 // Thread objects: allocation with their command server task, control, inquiry, error
 // items, release, and the exports.
 #include "thread.h"
+#include "predef.h"
 
 #include "bufchild.h"
 #include "bufid.h"
@@ -27,19 +28,26 @@ _MP_BUF_ST* g_freed[kMaxObjects];   // freed objects whose servers were still ru
 
 bool IsPredefinedThread(uint32_t id)
 {
-    const uint32_t local = id & ~0x00FF0000u;
-    return local == 0x40000010u || local == 0x400000C0u || local == 0x400000D0u;
+    return mp_is_predefined_thread(id);
 }
 
+// The thread object of an id.  A predefined thread is addressed by its base id and its
+// node, while the object carries the slot its node took: a base id finds the node's object
+// of that base in whatever slot.
 MP_THREAD_OBJ_ST* Find(uint32_t id)
 {
     if (id == 0) return nullptr;
     MP_THREAD_OBJ_ST* found = nullptr;
+    MP_THREAD_OBJ_ST* sameBase = nullptr;
+    const bool predefined = IsPredefinedThread(id) && (id & 0xFu) == 0;
     TaskBeginMutex();
-    for (MP_THREAD_OBJ_ST* t : g_objects)
-        if (t && t->server.id == id) found = t;
+    for (MP_THREAD_OBJ_ST* t : g_objects) {
+        if (!t) continue;
+        if (t->server.id == id) found = t;
+        else if (predefined && IsPredefinedThread(t->server.id) && (t->server.id & ~0xFu) == (id & ~0xFu)) sameBase = t;
+    }
     TaskEndMutex();
-    return found;
+    return found ? found : sameBase;
 }
 
 bool Register(MP_THREAD_OBJ_ST* object)

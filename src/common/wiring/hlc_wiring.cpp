@@ -10,7 +10,9 @@
 #include "consolepipe.h"
 #include "hostbuf.h"
 #include "imbuf.h"
+#include "mp_msg.h"
 #include "devhandlers.h"
+#include "disphandlers.h"
 #include "syshandlers.h"
 #include "halcyraini.h"
 #include "hosthooks.h"
@@ -18,6 +20,7 @@
 #include "im_msgio.h"
 #include "nodeinit.h"
 #include "nodelist.h"
+#include "pcicopy.h"
 #include "procstubs.h"
 #include "syncobj.h"
 #include "task.h"
@@ -215,8 +218,11 @@ void HlcWireLibrary()
     mp_dev_install();
     mp_sys_install();
     mp_buf_install();
+    mp_buf_install_remote();
     mp_cam_install();
+    mp_disp_install();
     mp_bufcopy_install();
+    mp_pcicopy_install();
     InstallBufferFiles();
     mpPrvWireGrabModules();
     TimerSetServerNodeHook(TimerNode);

@@ -27,9 +27,11 @@ int HighestBit(uint32_t v)
     return k;
 }
 
-uint32_t Power2(int exponent)
+// 2 to the power of (highest set bit of v) + 1: the wrap that turns an end counter into a
+// length from v.  A start of 0 has no set bit and needs no wrap: 0.
+uint32_t WrapAbove(uint32_t v)
 {
-    return exponent <= 0 ? 1u : (1u << exponent);
+    return v ? 1u << (HighestBit(v) + 1) : 0u;
 }
 
 bool EscapeSupported(DisplayContext dc, uint32_t escape)
@@ -133,9 +135,9 @@ int mp_disp_zoom(uint32_t, uint32_t, const VIDEO_PARAM* video, _DISP_COM_INFO* i
 
     const uint32_t t2 = (total + 5) / zu;
     const uint32_t b2 = blankStart / zu;
-    const uint32_t e2 = ((Power2(HighestBit(blankStart) + 1) - blankStart + blankEnd) & 127) / zu + b2;
+    const uint32_t e2 = ((WrapAbove(blankStart) - blankStart + blankEnd) & 127) / zu + b2;
     const uint32_t s2 = syncStart / zu;
-    const uint32_t w2 = ((Power2(HighestBit(syncStart) + 1) - syncStart + syncEnd) & 31) / zu;
+    const uint32_t w2 = ((WrapAbove(syncStart) - syncStart + syncEnd) & 31) / zu;
 
     const uint32_t t5 = t2 - 5;
     info->ZoomCrtc[0] = static_cast<int32_t>(t5 & 255);
@@ -218,8 +220,9 @@ int IsDualHeadActive()
     int active = 0;
     if (EscapeSupported(dc, kEscapeDisplayLayout)) {
         uint32_t layout[2] = {1, 1};
+        // Dual head needs two screens at least: a driver answering 0 x 0 shows none.
         if (DisplayEscape(dc, kEscapeDisplayLayout, 0, nullptr, sizeof layout, layout) > 0)
-            active = layout[0] * layout[1] != 1;
+            active = static_cast<uint64_t>(layout[0]) * layout[1] > 1;
     }
     DisplayDeleteContext(dc);
     return active;

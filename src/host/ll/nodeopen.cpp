@@ -575,6 +575,8 @@ void HlcCloseProcessShared()
     if (g_boardList) PciFreeHalcyraList(&g_boardList);
     g_boardList = nullptr;
     g_boardListRead = false;
+    // The ini reader's own list of the boards found goes too: the next open looks again.
+    HalcyraIniForgetPciFoundDevices();
     HostBlock()->boardList = nullptr;
     g_devices.clear();
     std::lock_guard<std::mutex> lock(g_chipPciLock);

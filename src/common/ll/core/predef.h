@@ -30,6 +30,13 @@ constexpr uint32_t kPredefServiceThreadD = 0x400000D0u;
 constexpr uint32_t kPredefTagBuffer = 0x400000A0u;
 constexpr uint32_t kPredefDisplayTag = 0x400000B0u;
 constexpr uint32_t kPredefSlots = 16;
+
+// A predefined thread object's id, of any node and any slot.
+inline bool mp_is_predefined_thread(uint32_t id)
+{
+    const uint32_t base = id & ~0x00FF000Fu;
+    return base == kPredefSystemThread || base == kPredefServiceThreadC || base == kPredefServiceThreadD;
+}
 // Table index of a predefined id (node byte and bit 30 cleared), and of a display buffer
 // id (bit 29 cleared too).
 constexpr uint32_t kPredefIndexMask = 0xBF00FFFFu;

@@ -4,6 +4,7 @@
 #include "camera.h"
 #include "camuart.h"
 #include "cmdserver.h"
+#include "ctrldispatch.h"
 #include "digitizers.h"
 #include "exposure.h"
 #include "grab.h"
@@ -15,14 +16,9 @@
 #include "reqres.h"
 #include "servinfo.h"
 
-namespace {
+#include <cstring>
 
-// The one stand-in of the family functions that the library does not have yet: the
-// request fails with a clear error and the dispatcher returns its failure value.
-void NotBuiltYet(MP_RESOURCE_ST* res)
-{
-    if (res) _mp_res_log_error(res, HLC_ERR_RESTRICTED, "not built yet");
-}
+namespace {
 
 // Device types whose grab module sits on another node.
 bool ModuleOnOtherNode(uint32_t deviceType, uint32_t moduleType)
@@ -79,6 +75,11 @@ void HaltNotBuilt(MP_THREAD_ST*, int32_t) {}
 
 }  // namespace
 
+void mpPrvNotBuiltYet(MP_RESOURCE_ST* res)
+{
+    if (res) _mp_res_log_error(res, HLC_ERR_RESTRICTED, "not built yet");
+}
+
 int ForGrabModule(const void* resourceOrNode)
 {
     const uint32_t* info = InfoOfRecord(RecordOf(resourceOrNode));
@@ -102,7 +103,7 @@ uint32_t mpCamAlloc(MP_RESOURCE_ST* res, const _DCF_ENTRY* entries, int32_t coun
     case kGrabModuleStd:
         return mpCamAlloc_Std(res, entries, count, mode);
     case kGrabModuleAsync:
-        NotBuiltYet(res);
+        mpPrvNotBuiltYet(res);
         return 0;
     default:
         return 0;
@@ -121,14 +122,32 @@ _MP_BUF_ST* mpCamClone(MP_RESOURCE_ST* res, _MP_BUF_ST* camera, int32_t n)
     }
 }
 
-void mpCamControl(MP_RESOURCE_ST* res, _MP_BUF_ST*, int32_t, double)
+void mpCamControl(MP_RESOURCE_ST* res, _MP_BUF_ST* camera, int32_t type, double value)
 {
-    if (ForGrabModule(res) != kGrabModuleNone) NotBuiltYet(res);
+    switch (ForGrabModule(res)) {
+    case kGrabModuleStd:
+        mpCamControl_Std(res, camera, type, value);
+        break;
+    case kGrabModuleAsync:
+        mpCamControl_Async(res, camera, type, value);
+        break;
+    default:
+        break;
+    }
 }
 
-void mpCamInquire(MP_RESOURCE_ST* res, _MP_BUF_ST*, int32_t, void*)
+void mpCamInquire(MP_RESOURCE_ST* res, _MP_BUF_ST* camera, int32_t type, void* out)
 {
-    if (ForGrabModule(res) != kGrabModuleNone) NotBuiltYet(res);
+    switch (ForGrabModule(res)) {
+    case kGrabModuleStd:
+        mpCamInquire_Std(res, camera, type, out);
+        break;
+    case kGrabModuleAsync:
+        mpCamInquire_Async(res, camera, type, out);
+        break;
+    default:
+        break;
+    }
 }
 
 void mpCamSave(MP_RESOURCE_ST* res, _MP_BUF_ST* camera, uint32_t* outId, int32_t* outCount)
@@ -154,21 +173,39 @@ void mpDigCapture(MP_RESOURCE_ST* res, _MP_BUF_ST* digitizer, _MP_BUF_ST* camera
         mpDigCapture_Std(res, IdOf(digitizer), IdOf(camera), command);
         break;
     case kGrabModuleAsync:
-        NotBuiltYet(res);
+        mpPrvNotBuiltYet(res);
         break;
     default:
         break;
     }
 }
 
-void mpDigControl(MP_RESOURCE_ST* res, _MP_BUF_ST*, int32_t, double)
+void mpDigControl(MP_RESOURCE_ST* res, _MP_BUF_ST* digitizer, int32_t type, double value)
 {
-    if (ForGrabModule(res) != kGrabModuleNone) NotBuiltYet(res);
+    switch (ForGrabModule(res)) {
+    case kGrabModuleStd:
+        mpDigControl_Std(res, digitizer, type, value);
+        break;
+    case kGrabModuleAsync:
+        mpDigControl_Async(res, digitizer, type, value);
+        break;
+    default:
+        break;
+    }
 }
 
-void mpDigInquire(MP_RESOURCE_ST* res, _MP_BUF_ST*, int32_t, void*)
+void mpDigInquire(MP_RESOURCE_ST* res, _MP_BUF_ST* digitizer, int32_t type, void* out)
 {
-    if (ForGrabModule(res) != kGrabModuleNone) NotBuiltYet(res);
+    switch (ForGrabModule(res)) {
+    case kGrabModuleStd:
+        mpDigInquire_Std(res, digitizer, type, out);
+        break;
+    case kGrabModuleAsync:
+        mpDigInquire_Async(res, digitizer, type, out);
+        break;
+    default:
+        break;
+    }
 }
 
 int32_t mpDigGrab(MP_RESOURCE_ST* res, _MP_BUF_ST* digitizer, _MP_BUF_ST* camera, _MP_BUF_ST* destination,
@@ -178,7 +215,7 @@ int32_t mpDigGrab(MP_RESOURCE_ST* res, _MP_BUF_ST* digitizer, _MP_BUF_ST* camera
     case kGrabModuleStd:
         return mpDigGrab_Std(res, digitizer, camera, destination, count, options, sync, phase);
     case kGrabModuleAsync:
-        NotBuiltYet(res);
+        mpPrvNotBuiltYet(res);
         return -1;
     default:
         return 0;
@@ -193,7 +230,7 @@ void mpDigLutGet(MP_RESOURCE_ST* res, _MP_BUF_ST* digitizer, _MP_BUF_ST* camera,
         mpDigLutGet_Std(res, digitizer, camera, lut, bandMask, start, count);
         break;
     case kGrabModuleAsync:
-        NotBuiltYet(res);
+        mpPrvNotBuiltYet(res);
         break;
     default:
         break;
@@ -208,7 +245,7 @@ int32_t mpDigLutSet(MP_RESOURCE_ST* res, _MP_BUF_ST* digitizer, _MP_BUF_ST* came
         mpDigLutSet_Std(res, digitizer, camera, lut, bandMask, start, count, mode);
         return 0;
     case kGrabModuleAsync:
-        NotBuiltYet(res);
+        mpPrvNotBuiltYet(res);
         return 0;
     default:
         return 0;
@@ -221,11 +258,20 @@ uint32_t mpDigSerAccess(MP_RESOURCE_ST* res, uint32_t operation, uint32_t channe
     case kGrabModuleStd:
         return mpDigSerAccess_Std(res, operation, channel, data, reg);
     case kGrabModuleAsync:
-        NotBuiltYet(res);
+        mpPrvNotBuiltYet(res);
         return 0;
     default:
         return reg;
     }
+}
+
+uint32_t mpDigSerAccessOfDevControl(MP_RESOURCE_ST* res, uint32_t type, double value)
+{
+    uint64_t bits = 0;
+    std::memcpy(&bits, &value, sizeof bits);
+    const uint32_t low = static_cast<uint32_t>(bits);
+    const uint32_t high = static_cast<uint32_t>(bits >> 32);
+    return mpDigSerAccess(res, type & 0xF00, low >> 16, high, low & 0xFF);
 }
 
 // ---- grab events and halt ----------------------------------------------------------------

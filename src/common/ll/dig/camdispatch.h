@@ -84,6 +84,11 @@ int32_t mpDigLutSet(MP_RESOURCE_ST* res, _MP_BUF_ST* digitizer, _MP_BUF_ST* came
 // Serial access to the module's chips (operation 0 read, 256, 1024, 2048 writes).  The
 // standard family returns 0; a node without a family gets `reg` back.
 uint32_t mpDigSerAccess(MP_RESOURCE_ST* res, uint32_t operation, uint32_t channel, uint32_t data, uint32_t reg);
+// The device control's serial access (control code 19 in bits 0-7 of the type): the
+// operation in bits 8-11 of the type; the value's bit pattern carries the channel in bits
+// 16-31 of its low word, the register in bits 0-7 of its low word and the data in its high
+// word.  mpDigSerAccess's result.
+uint32_t mpDigSerAccessOfDevControl(MP_RESOURCE_ST* res, uint32_t type, double value);
 
 // ---- grab events and halt ----------------------------------------------------------------
 // The family rule of the interrupt servers' start- and end-of-grab dispatch (the core's
@@ -95,6 +100,10 @@ void mpPrvHalt(MP_THREAD_ST* thread, int32_t mode);
 // Installs the family rule, both families' grab-event handlers and the halt step into the
 // core's servers.  Called by the library's wiring while no node serves.
 void mpPrvWireGrabModules();
+
+// The stand-in of the family functions the library does not have yet (the second family's
+// request functions and control handlers): the request fails with -9 "not built yet".
+void mpPrvNotBuiltYet(MP_RESOURCE_ST* res);
 
 // Node information words (the node state from word 25 on) that the routing reads besides
 // the module type, present, loaded and camera-UART words: the device type (state word 27),

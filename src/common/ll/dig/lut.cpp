@@ -3,6 +3,8 @@
 // the LUT controls.
 #include "lut.h"
 
+#include "hwaccess.h"
+
 #include "analog.h"
 #include "bufid.h"
 #include "camrec.h"
@@ -108,7 +110,7 @@ void ApplyMode(_MP_CAM_ST_0* camera, uint32_t mode)
 // Binds a LUT buffer's bands to the selected LUT bands in channel order (LUT1 first):
 // a buffer of more than 8 bits per entry gives its bytes, low byte first, to successive
 // selected bands; a buffer with fewer bands than needed gives its last band again.
-void BindBuffer(_MP_BUF_ST* lut, uint8_t** slots[], uint32_t slotCount, _MP_LUT_INFO* info)
+void BindBuffer(_MP_BUF_ST* lut, LutBufferView& view, uint8_t** slots[], uint32_t slotCount, _MP_LUT_INFO* info)
 {
     const uint32_t bytes = lut->bits > 8 ? (lut->bits + 7) / 8 : 1;
     info->stride = bytes;
@@ -116,7 +118,7 @@ void BindBuffer(_MP_BUF_ST* lut, uint8_t** slots[], uint32_t slotCount, _MP_LUT_
     for (uint32_t i = 0; i < slotCount; ++i) {
         uint32_t band = i / bytes;
         if (band >= bands) band = bands - 1;
-        uint8_t* base = static_cast<uint8_t*>(mp_buf_address_band_internal(lut, band));
+        uint8_t* base = view.band(band);
         *slots[i] = base ? base + (i % bytes) : nullptr;
     }
 }
@@ -176,13 +178,14 @@ int ProgSorvik2(_MP_CAM_ST_0* camera, uint32_t chanBits, int32_t accessMode)
     _MP_BUF_ST* lut = CameraLut(camera, &bad);
     if (bad) return -1;
     std::vector<uint8_t> ramp;
+    LutBufferView view(lut);
     if (lut) {
         info.count = BufferEntries(lut);
         uint8_t** slots[4];
         uint32_t n = 0;
         for (uint32_t b = 0; b < 4; ++b)
             if (info.s2Mask & (1u << b)) slots[n++] = &info.s2Band[b];
-        BindBuffer(lut, slots, n, &info);
+        BindBuffer(lut, view, slots, n, &info);
     } else {
         const bool twoPlanes = info.kind == kLutWide;
         ramp.assign(info.count * (twoPlanes ? 2 : 1), 0);
@@ -333,6 +336,41 @@ int mp_dig_lut_info(_MP_CAM_ST_0* camera, _MP_LUT_INFO* info, uint32_t chanBits)
 
 // ---- programming ---------------------------------------------------------------------------
 
+LutBufferView::LutBufferView(_MP_BUF_ST* lut) : lut_(lut)
+{
+    if (!lut || lut->bands == 0 || lut->pitch == 0 || lut->sizeY <= 0) return;
+    bandBytes_ = static_cast<uint32_t>(lut->pitch) * static_cast<uint32_t>(lut->sizeY);
+    for (uint32_t b = 0; b < lut->bands; ++b) {
+        const uintptr_t address = reinterpret_cast<uintptr_t>(mp_buf_address_band_internal(lut, b));
+        if (address && HwIsWindowAddress(static_cast<uint32_t>(address))) staged_ = true;
+    }
+    if (!staged_) return;
+    copies_.resize(lut->bands);
+    for (uint32_t b = 0; b < lut->bands; ++b) {
+        const uintptr_t address = reinterpret_cast<uintptr_t>(mp_buf_address_band_internal(lut, b));
+        if (!address) continue;
+        copies_[b].resize(bandBytes_);
+        HwReadBlock(static_cast<uint32_t>(address), 0, copies_[b].data(), bandBytes_);
+    }
+}
+
+uint8_t* LutBufferView::band(uint32_t band)
+{
+    if (!lut_ || band >= lut_->bands) return nullptr;
+    if (!staged_) return static_cast<uint8_t*>(mp_buf_address_band_internal(lut_, band));
+    return copies_[band].empty() ? nullptr : copies_[band].data();
+}
+
+void LutBufferView::writeBack() const
+{
+    if (!staged_) return;
+    for (uint32_t b = 0; b < copies_.size(); ++b) {
+        if (copies_[b].empty()) continue;
+        const uintptr_t address = reinterpret_cast<uintptr_t>(mp_buf_address_band_internal(lut_, b));
+        HwWriteBlock(static_cast<uint32_t>(address), 0, copies_[b].data(), bandBytes_);
+    }
+}
+
 int mp_dig_load_lut(_MP_CAM_ST_0* camera, _MP_BUF_ST* dest, int32_t mode)
 {
     const uint32_t logical = mode == 2 ? mp_dig_channel_extend(camera) : Rec(camera, INFO_CHANNEL);
@@ -354,11 +392,12 @@ int mp_dig_prog_lut(_MP_CAM_ST_0* camera, _MP_BUF_ST* dest, uint32_t chanBits, i
     _MP_BUF_ST* lut = CameraLut(camera, &bad);
     if (bad) return -1;
     uint8_t* ramp = nullptr;
+    LutBufferView view(lut);
     if (lut) {
         info.count = BufferEntries(lut);
         uint8_t** slots[7];
         const uint32_t n = SelectedSlots(&info, slots);
-        BindBuffer(lut, slots, n, &info);
+        BindBuffer(lut, view, slots, n, &info);
     } else {
         const bool twoPlanes = info.kind == kLutWide && !info.packed;
         ramp = static_cast<uint8_t*>(safe_malloc(info.count * (twoPlanes ? 2 : 1)));

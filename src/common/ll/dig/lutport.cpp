@@ -450,8 +450,8 @@ uint32_t BandEntries(const _MP_BUF_ST* lut)
 // The request's descriptor: the range and the buffer's bands bound in order to the
 // selected LUT bands (LUT1 first), the last buffer band reused.  False for a range that
 // is empty or starts past the LUT's end.
-bool BuildRange(_MP_CAM_ST_0* camera, _MP_BUF_ST* lut, int32_t bandMask, int32_t start, int32_t count,
-                _MP_LUT_INFO* info)
+bool BuildRange(_MP_CAM_ST_0* camera, _MP_BUF_ST* lut, LutBufferView& view, int32_t bandMask, int32_t start,
+                int32_t count, _MP_LUT_INFO* info)
 {
     if (count <= 0 || start < 0 || start >= static_cast<int32_t>(kLutEntries)) return false;
     uint32_t n = static_cast<uint32_t>(count);
@@ -465,7 +465,7 @@ bool BuildRange(_MP_CAM_ST_0* camera, _MP_BUF_ST* lut, int32_t bandMask, int32_t
     const uint32_t bands = lut->bands ? lut->bands : 1;
     uint32_t next = 0;
     auto bind = [&](uint8_t** slot) {
-        *slot = static_cast<uint8_t*>(mp_buf_address_band_internal(lut, next < bands ? next : bands - 1));
+        *slot = view.band(next < bands ? next : bands - 1);
         ++next;
     };
     if (Rec(camera, SORVIK2_FLAG) != 0) {
@@ -513,7 +513,8 @@ void mpDigLutGet_Std(MP_RESOURCE_ST* resource, _MP_BUF_ST* digitizer, _MP_BUF_ST
     }
     _MP_CAM_ST_0* record = CameraOf(camera);
     _MP_LUT_INFO info{};
-    if (!record || !BuildRange(record, lut, bandMask, start, count, &info)) {
+    LutBufferView view(lut);
+    if (!record || !BuildRange(record, lut, view, bandMask, start, count, &info)) {
         _mp_res_log_error(resource, HLC_ERR_INVALID_PARAMETER, nullptr);
         return;
     }
@@ -529,6 +530,7 @@ void mpDigLutGet_Std(MP_RESOURCE_ST* resource, _MP_BUF_ST* digitizer, _MP_BUF_ST
         result = mp_dig_lut_access(record, &info, 1, 0);
     }
     if (result == -1) _mp_res_log_error(resource, HLC_ERR_RESTRICTED, kReadFailed);
+    else view.writeBack();
 }
 
 void mpDigLutSet_Std(MP_RESOURCE_ST* resource, _MP_BUF_ST* digitizer, _MP_BUF_ST* camera, _MP_BUF_ST* lut,
@@ -553,7 +555,8 @@ void mpDigLutSet_Std(MP_RESOURCE_ST* resource, _MP_BUF_ST* digitizer, _MP_BUF_ST
             return;
         }
         _MP_LUT_INFO info{};
-        if (!BuildRange(record, own, bandMask, start, count, &info)) {
+        LutBufferView view(own);
+        if (!BuildRange(record, own, view, bandMask, start, count, &info)) {
             _mp_res_log_error(resource, HLC_ERR_INVALID_PARAMETER, nullptr);
             return;
         }

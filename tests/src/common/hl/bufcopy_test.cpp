@@ -466,8 +466,10 @@ TEST_F(BufCopyTest, FailedBitBlitReachesTheCaller)
     EXPECT_EQ(r.message, kBufCopyTextFailed);
 }
 
-TEST_F(BufCopyTest, BusMasterWaysAreRefusedWithTheirReason)
+TEST_F(BufCopyTest, BusMasterWaysWithoutTheirHandlerAreRefusedWithTheirReason)
 {
+    // The wiring installs the PCI transfer: taken out here, the dispatch answers for it.
+    const MpHandler pci = mp_server_set_handler(kOpBufCopyPCI, nullptr);
     // Host DMA and board memory: over PCI.
     _MP_BUF_ST* dma = MakeDma(8, 2, 1, 8, 35);
     _MP_BUF_ST* board = Make(8, 2, 1, 8, kLocSdram, 36);
@@ -490,6 +492,7 @@ TEST_F(BufCopyTest, BusMasterWaysAreRefusedWithTheirReason)
         EXPECT_EQ(r.message, c.text);
         EXPECT_EQ(r.function, "BufCopy");
     }
+    mp_server_set_handler(kOpBufCopyPCI, pci);
     ExpectCopied(board, 36, board, 36);
 }
 
@@ -670,7 +673,9 @@ TEST_F(BufCopyTest, HostCopyWithoutBuffersIsRefused)
     EXPECT_EQ(resource.err.code, HLC_ERR_INVALID_BUFFER);
     _MSG_BODY_ST body{};
     MP_RESOURCE_ST other{};
+    const MpHandler pci = mp_server_set_handler(kOpBufCopyPCI, nullptr);
     EXPECT_EQ(DoSpecializedCopy(0, &body, nullptr, nullptr, nullptr, &other), HLC_ERR_RESTRICTED);
+    mp_server_set_handler(kOpBufCopyPCI, pci);
     EXPECT_STREQ(other.err.message, kBufCopyTextNoPci);
 }
 

@@ -22,6 +22,7 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <set>
 #include <vector>
 
 namespace {
@@ -169,11 +170,14 @@ protected:
     // The first call for nodes 0x11 and 0x12, in this order.
     static bool BothUp() { return mp_init_predef_buffers(0x11, 0x11) == 0 && mp_init_predef_buffers(0x12, 0x12) == 0; }
 
+    // Distinct thread objects: a node's base id also finds its object in another slot.
     static size_t LiveThreadObjects()
     {
-        size_t n = 0;
-        ForEachThreadId([&n](uint32_t id) { n += mp_thr_object(id) ? 1 : 0; });
-        return n;
+        std::set<const MP_THREAD_OBJ_ST*> objects;
+        ForEachThreadId([&objects](uint32_t id) {
+            if (const MP_THREAD_OBJ_ST* t = mp_thr_object(id)) objects.insert(t);
+        });
+        return objects.size();
     }
 
     std::unique_ptr<_NODE_ST> global_;

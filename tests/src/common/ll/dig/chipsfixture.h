@@ -83,6 +83,7 @@ protected:
         boardsim::Topology t;
         t.clock = boardsim::ClockMode::Virtual;
         t.boards[0].moduleType = moduleType_;
+        t.boards[0].displayOrlo = displayOrlo_;
         boardsim::BoardSim::instance().configure(t);
         device_ = DeviceOpen(boardsim::BoardSim::instance().boardDeviceName(0).c_str());
         ASSERT_NE(device_, kInvalidDevice);
@@ -125,6 +126,7 @@ protected:
     }
 
     uint8_t moduleType_ = 1;
+    bool displayOrlo_ = false;  // the board carries its display Orlo as well
     DeviceHandle device_ = kInvalidDevice;
     std::optional<HlcBoardHookOverride> board_;
 };

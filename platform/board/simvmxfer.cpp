@@ -1,0 +1,305 @@
+// Bus-master transfers of an Orlo between its board memory and host physical memory, and
+// its register-list engine.  A start latches the registers and schedules the end; at the
+// end the bytes move, then the list (when armed) programs the next page and starts it, and
+// when nothing follows the Orlo raises its transfer-done source.
+#include "simvmxfer.h"
+
+#include "boardsim.h"
+
+#include <algorithm>
+#include <cstring>
+#include <mutex>
+
+namespace boardsim {
+
+namespace {
+
+constexpr uint32_t kTiming = kOrloVtControl;
+constexpr uint32_t kListAddress = kOrloVmListPointer;
+constexpr uint32_t kListControl = kOrloVmListControl;
+constexpr uint32_t kHostStart = kOrloVmHostStart, kHostPitch = kOrloVmHostPitch, kHostPage = kOrloVmHostPage;
+constexpr uint32_t kBoardStart = kOrloVmBoardStart, kBoardPitch = kOrloVmBoardPitch;
+constexpr uint32_t kHStart = kOrloVmHStart, kHStop = kOrloVmHStop, kFormat = kOrloVmFormat;
+constexpr uint32_t kVStart = kOrloVmVStart, kVStop = kOrloVmLastLine;
+constexpr uint32_t kKindSend = kVtKindPciSend, kKindReceive = kVtKindPciReceive;
+constexpr uint32_t kPage = 4096;
+constexpr int kDoneSourcePrimary = kXferDoneSourcePrimary;
+constexpr int kDoneSourceDisplay = kXferDoneSourceDisplay;
+
+int64_t Signed26(uint32_t value)
+{
+    value &= 0x3FFFFFF;
+    return (value & 0x2000000) ? static_cast<int64_t>(value) - 0x4000000 : static_cast<int64_t>(value);
+}
+
+} // namespace
+
+uint32_t VmTransferEngine::reg(uint32_t offset) const
+{
+    return orlo_->regs_[offset / 4];
+}
+
+Board& VmTransferEngine::board() const
+{
+    return *orlo_->board_;
+}
+
+void VmTransferEngine::timingWritten(uint32_t before, uint32_t written)
+{
+    (void)before;
+    const uint32_t value = reg(kTiming);
+    if (written & 1) {
+        // A reset pulse stops a running transfer and its list.
+        if (event_) board().clock->cancel(event_);
+        event_ = 0;
+        hung_ = false;
+        listRunning_ = false;
+        return;
+    }
+    const uint32_t kind = (value >> 8) & 15;
+    if ((kind == kKindSend || kind == kKindReceive) && (value & 6) && !busy()) start();
+}
+
+void VmTransferEngine::listWritten()
+{
+    const uint32_t value = reg(kListControl);
+    if ((value & 3) == 3) {
+        listAt_ = reg(kListAddress);
+        listRunning_ = false;
+    } else if ((value & 3) == 0) {
+        listRunning_ = false;
+    }
+}
+
+void VmTransferEngine::start()
+{
+    Latched r;
+    const uint32_t timing = reg(kTiming);
+    r.kind = (timing >> 8) & 15;
+    r.mirror = (timing & kVtMirror) != 0;
+    r.format = reg(kFormat);
+    r.hStart = reg(kHStart) & 0xFFFF;
+    r.hStop = reg(kHStop) & 0xFFFF;
+    r.vStart = reg(kVStart) & 0xFFFF;
+    r.vStop = reg(kVStop) & 0xFFFF;
+    r.host = (reg(kHostStart) & 0x7FFFFFF) | ((reg(kHostPage) & 62u) << 26);
+    r.hostPitch = reg(kHostPitch) & 0x7FFFFFF;
+    r.board = reg(kBoardStart) & 0x3FFFFFF;
+    r.boardPitch = reg(kBoardPitch) & 0x3FFFFFF;
+    latched_ = r;
+    if (neverEnds) {
+        hung_ = true;
+        return;
+    }
+    const uint32_t unit = std::min<uint32_t>((r.format & 7) + 1, 4);
+    const uint64_t lines = r.vStop >= r.vStart ? r.vStop - r.vStart + 1 : 1;
+    const uint64_t total = lines * (r.hStop + 1) * unit;
+    const uint64_t nanos = kXferSetupNanos + total * 1000 / kXferBytesPerMicrosecond;
+    event_ = board().machine->scheduleEvent(board().clock->nowNanos() + nanos,
+                                            orlo_->display_ ? "display transfer" : "primary transfer", [this] {
+                                                event_ = 0;
+                                                end();
+                                            });
+}
+
+uint8_t* VmTransferEngine::boardByte(uint32_t address)
+{
+    Board& b = board();
+    RamChip* memory = orlo_->display_ ? b.displayMemory.get() : b.primaryMemory.get();
+    if (!memory) return nullptr;
+    const uint32_t top = orlo_->display_ ? kDisplayMemoryTop : kPrimaryMemoryTop;
+    const uint32_t first = top - memory->size();
+    const uint32_t a = address & 0x3FFFFFF;
+    if (a < first || a >= top) return nullptr;
+    return memory->data() + (a - first);
+}
+
+// One line's bytes between a board run and a host run, page by page on the host side.
+void VmTransferEngine::move(const Latched& r)
+{
+    Machine& m = *board().machine;
+    const uint32_t unit = std::min<uint32_t>((r.format & 7) + 1, 4);
+    const uint32_t lineBytes = (r.hStop + 1) * unit;
+    const uint32_t lines = r.vStop >= r.vStart ? r.vStop - r.vStart + 1 : 1;
+    const int64_t boardPitch = Signed26(r.boardPitch);
+    const bool send = r.kind == kKindSend;
+    // Sending: the start word masks the bytes ahead of the line; receiving: it counts the
+    // units read from the host ahead of the line, which are not written.
+    const uint32_t skip = send ? 0 : std::min(r.hStart * unit, lineBytes);
+    for (uint32_t j = 0; j < lines; ++j) {
+        const uint32_t hostLine = (r.host & ~3u) + j * r.hostPitch;
+        const uint32_t boardLine = static_cast<uint32_t>(static_cast<int64_t>(r.board) + j * boardPitch);
+        uint32_t k = skip;
+        while (k < lineBytes) {
+            const uint32_t hostAt = hostLine + k;
+            const uint32_t run = std::min(lineBytes - k, kPage - (hostAt % kPage));
+            const bool bad = badPages.count(hostAt & ~(kPage - 1)) != 0;
+            uint8_t* host = bad ? nullptr : m.hostOf(hostAt, run);
+            for (uint32_t i = 0; i < run; ++i) {
+                const uint32_t byte = k + i;
+                if (send && byte < 16 && (r.hStart >> byte) & 1) continue;
+                const uint32_t boardOffset = send ? byte : byte - skip;
+                const uint32_t boardAt =
+                    r.mirror ? boardLine - (boardOffset / unit) * unit + boardOffset % unit : boardLine + boardOffset;
+                uint8_t* b = boardByte(boardAt);
+                if (!host) {
+                    ++dropped;
+                    continue;
+                }
+                if (!b) {
+                    ++strays;
+                    continue;
+                }
+                if (send)
+                    host[i] = *b;
+                else
+                    *b = host[i];
+                ++bytes;
+            }
+            k += run;
+        }
+    }
+}
+
+void VmTransferEngine::end()
+{
+    move(latched_);
+    ++transfers;
+    if ((reg(kListControl) & 3) == 3)
+        runList();
+    else if (!listRunning_)
+        finish();
+}
+
+// Plays the list from where it stands: each entry writes one register; an entry that
+// re-arms the list while a transfer runs waits for that transfer's end; {0, 0x2068} ends it.
+void VmTransferEngine::runList()
+{
+    listRunning_ = true;
+    Machine& m = *board().machine;
+    for (uint32_t n = 0; n < kXferListLimit; ++n) {
+        uint8_t* entry = m.hostOf(listAt_, 8);
+        if (!entry) {
+            ++strays;
+            break;
+        }
+        uint32_t value = 0, target = 0;
+        std::memcpy(&value, entry, 4);
+        std::memcpy(&target, entry + 4, 4);
+        listAt_ += 8;
+        ++listEntries;
+        const uint32_t offset = target & (kOrloRegisterSize - 1) & ~3u;
+        if (offset == kListControl) {
+            orlo_->regs_[kListControl / 4] = value;
+            if ((value & 3) == 0) {
+                listRunning_ = false;
+                orlo_->regs_[kListControl / 4] = 0;
+                if (!busy()) finish();
+                return;
+            }
+            if (busy()) return;   // resumed at the end of the running transfer
+            continue;
+        }
+        orlo_->write(offset, 4, value);
+    }
+    // A list without its end: the engine stops it.
+    listRunning_ = false;
+    orlo_->regs_[kListControl / 4] = 0;
+    if (!busy()) finish();
+}
+
+void VmTransferEngine::finish()
+{
+    orlo_->regs_[kListControl / 4] = 0;
+    board().machine->deliverSource(board().index, orlo_->display_ ? kDoneSourceDisplay : kDoneSourcePrimary);
+}
+
+// ---------------------------------------------------------------- the Orlo's side
+
+void VmTransferEngineDelete::operator()(VmTransferEngine* engine) const
+{
+    delete engine;
+}
+
+VmTransferEngine& OrloChip::transferEngine()
+{
+    if (!transferEngine_) transferEngine_.reset(new VmTransferEngine(this));
+    return *transferEngine_;
+}
+
+// ---------------------------------------------------------------- facade
+
+namespace {
+
+#define LOCKED SimState& s = SimState::get(); std::lock_guard<std::recursive_mutex> guard(s.mutex)
+
+VmTransferEngine* Engine(SimState& s, int board, bool display)
+{
+    Board* b = s.m().board(board);
+    if (!b) return nullptr;
+    OrloChip* orlo = display ? b->displayRegs.get() : b->primaryRegs.get();
+    return orlo ? &orlo->transferEngine() : nullptr;
+}
+
+} // namespace
+
+void VmTransferView::setNeverEnds(bool on) const
+{
+    LOCKED;
+    if (VmTransferEngine* e = Engine(s, board, display)) e->neverEnds = on;
+}
+
+void VmTransferView::setBadPage(uint32_t physical, bool bad) const
+{
+    LOCKED;
+    VmTransferEngine* e = Engine(s, board, display);
+    if (!e) return;
+    if (bad)
+        e->badPages.insert(physical & ~(kPage - 1));
+    else
+        e->badPages.erase(physical & ~(kPage - 1));
+}
+
+uint64_t VmTransferView::transfers() const
+{
+    LOCKED;
+    VmTransferEngine* e = Engine(s, board, display);
+    return e ? e->transfers : 0;
+}
+
+uint64_t VmTransferView::bytesMoved() const
+{
+    LOCKED;
+    VmTransferEngine* e = Engine(s, board, display);
+    return e ? e->bytes : 0;
+}
+
+uint64_t VmTransferView::droppedBytes() const
+{
+    LOCKED;
+    VmTransferEngine* e = Engine(s, board, display);
+    return e ? e->dropped : 0;
+}
+
+uint64_t VmTransferView::listEntries() const
+{
+    LOCKED;
+    VmTransferEngine* e = Engine(s, board, display);
+    return e ? e->listEntries : 0;
+}
+
+uint64_t VmTransferView::strayBytes() const
+{
+    LOCKED;
+    VmTransferEngine* e = Engine(s, board, display);
+    return e ? e->strays : 0;
+}
+
+bool VmTransferView::busy() const
+{
+    LOCKED;
+    VmTransferEngine* e = Engine(s, board, display);
+    return e && e->busy();
+}
+
+} // namespace boardsim

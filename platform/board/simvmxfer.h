@@ -1,0 +1,61 @@
+// The transfer engine of one Orlo for bus-master transfers between its board memory and
+// host physical memory, and the register-list engine that reprograms it page by page.
+// What the registers mean is told at VmTransferView (boardsim.h).
+//
+// A register write only records and schedules: the Orlo calls timingWritten() after a
+// write of the timing control and listWritten() after a write of the list control; the
+// bytes move and the list runs in events of the machine's clock.  Guarded by
+// SimState::mutex like the rest of the machine.
+#pragma once
+
+#include "simcore.h"
+
+#include <cstdint>
+#include <set>
+
+namespace boardsim {
+
+// Machine time a transfer takes: a set-up time and the bytes at the bus rate.
+constexpr uint64_t kXferSetupNanos = 2000;
+constexpr uint64_t kXferBytesPerMicrosecond = 132;   // 132 MB/s
+// Longest list the engine plays before it gives up on it (a list that never ends).
+constexpr uint32_t kXferListLimit = 1u << 20;
+
+class VmTransferEngine {
+public:
+    explicit VmTransferEngine(OrloChip* orlo) : orlo_(orlo) {}
+    VmTransferEngine(const VmTransferEngine&) = delete;
+    VmTransferEngine& operator=(const VmTransferEngine&) = delete;
+
+    void timingWritten(uint32_t before, uint32_t written);
+    void listWritten();
+
+    bool neverEnds = false;            // the next transfer never ends
+    std::set<uint32_t> badPages;       // host pages whose bytes are dropped
+    uint64_t transfers = 0, bytes = 0, dropped = 0, listEntries = 0, strays = 0;
+    bool busy() const { return event_ != 0 || hung_; }
+
+private:
+    struct Latched {
+        uint32_t kind = 0, format = 0, hStart = 0, hStop = 0, vStart = 0, vStop = 0;
+        uint32_t host = 0, hostPitch = 0, board = 0, boardPitch = 0;
+        bool mirror = false;
+    };
+    uint32_t reg(uint32_t offset) const;
+    Board& board() const;
+    void start();
+    void end();
+    void move(const Latched& r);
+    void runList();
+    void finish();
+    uint8_t* boardByte(uint32_t address);
+
+    OrloChip* orlo_;
+    Latched latched_;
+    uint64_t event_ = 0;     // the scheduled end of the running transfer
+    bool hung_ = false;      // a transfer that never ends is running
+    bool listRunning_ = false;
+    uint32_t listAt_ = 0;    // bus address of the next list entry
+};
+
+} // namespace boardsim
