@@ -3,6 +3,7 @@
 // (program pulse, data port, done bit).
 #include "boardsim.h"
 #include "simcore.h"
+#include "simfirmware.h"
 
 #include <algorithm>
 
@@ -80,6 +81,7 @@ void BoardOrloChip::write(uint32_t offset, int width, uint32_t value)
         b.cpu.phase = CpuPhase::Halted;
         ++b.cpu.resets;
         poke(kOrloMailbox, 0);
+        if (b.cpu.firmware) b.cpu.firmware->halt();
     }
     // The reset states move on when the pulse ends.
     if (dword == kOrloMemControl && primary && (lanes & kMemControlCpuReset) && !(word & kMemControlCpuReset) &&
@@ -111,6 +113,11 @@ void BoardOrloChip::write(uint32_t offset, int width, uint32_t value)
             b.cpu.phase = CpuPhase::Running;
             poke(kOrloMailbox, kMailboxRunning);
             ++b.semaphores[kProcessorStartedSignal];
+            if (!b.cpu.firmware) b.cpu.firmware = std::make_shared<Firmware>(&b);
+            b.cpu.firmware->boot();
+        } else if (b.cpu.phase == CpuPhase::Running && b.cpu.firmware) {
+            // The same input is the running processor's doorbell.
+            b.cpu.firmware->doorbell();
         }
     }
 }

@@ -3,9 +3,12 @@
 #pragma once
 
 #include <cstdint>
+#include <memory>
 #include <vector>
 
 namespace boardsim {
+
+class Firmware;   // simfirmware.h
 
 // Board processor and grab-module FPGA state of a board (simcpu.cpp).
 enum class CpuPhase : uint8_t { Halted, Booting, Ready, Running };
@@ -20,6 +23,8 @@ struct CpuModel {
     // up to 10; a pulse at 10 halts the processor in state 11.
     uint32_t resetState = 0;
     uint64_t sequenceStart = 0;   // bus time at the end of the pulse
+    // What the shell runs once the handshake is done: made at the first such start.
+    std::shared_ptr<Firmware> firmware;
 };
 struct FpgaModel {
     bool done = false;

@@ -366,21 +366,24 @@ void GrabEngine::sampleFrame()
             std::copy(samples.begin(), samples.end(), out.begin());
             continue;
         }
+        // The LUT as it maps each possible sample value, then the frame through it.
         const uint32_t palette = c < 2 ? (lutpal & 0x1F) : ((lutpal >> 8) & 0x1F);
-        for (size_t i = 0; i < samples.size(); ++i) {
-            const uint32_t s = samples[i];
+        std::vector<uint32_t> map(size_t{1} << bits);
+        for (uint32_t s = 0; s < map.size(); ++s) {
             if (module->sorvikPort()) {
                 const uint32_t page = mode ? 28 + mode : palette;
-                out[i] = module->sorvik.band[c][(page * 256 + s) % grabregs::kLutMemoryEntries];
+                map[s] = module->sorvik.band[c][(page * 256 + s) % grabregs::kLutMemoryEntries];
             } else if (mode) {
                 const LutPortModel& lut = module->lut[c < 2 ? 0 : 1];
-                out[i] = lut.band[c & 1][(28 + mode) * 256 + (s >> (bits - 8))];
+                map[s] = lut.band[c & 1][(28 + mode) * 256 + (s >> (bits - 8))];
             } else {
                 const LutPortModel& lut = module->lut[c < 2 ? 0 : 1];
                 const uint32_t entry = (palette * 256 + s) % grabregs::kLutMemoryEntries;
-                out[i] = lut.band[0][entry] | (lut.band[1][entry] << 8) | (lut.band[2][entry] << 16);
+                map[s] = lut.band[0][entry] | (lut.band[1][entry] << 8) | (lut.band[2][entry] << 16);
             }
         }
+        const uint32_t valueMask = static_cast<uint32_t>(map.size() - 1);
+        for (size_t i = 0; i < samples.size(); ++i) out[i] = map[samples[i] & valueMask];
     }
     twoByteEntries_ = module ? (!module->sorvikPort() && mode == 0) : bits > 8;
 }

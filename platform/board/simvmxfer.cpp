@@ -21,7 +21,8 @@ constexpr uint32_t kHostStart = kOrloVmHostStart, kHostPitch = kOrloVmHostPitch,
 constexpr uint32_t kBoardStart = kOrloVmBoardStart, kBoardPitch = kOrloVmBoardPitch;
 constexpr uint32_t kHStart = kOrloVmHStart, kHStop = kOrloVmHStop, kFormat = kOrloVmFormat;
 constexpr uint32_t kVStart = kOrloVmVStart, kVStop = kOrloVmLastLine;
-constexpr uint32_t kKindSend = kVtKindPciSend, kKindReceive = kVtKindPciReceive;
+constexpr uint32_t kKindSend = kVtKindPciSend, kKindReceive = kVtKindPciReceive, kKindBlit = kVtKindBlit;
+constexpr uint32_t kBand1 = kOrloVmBand1, kBand2 = kOrloVmBand2, kOffset = kOrloVmBand3;
 constexpr uint32_t kPage = 4096;
 constexpr int kDoneSourcePrimary = kXferDoneSourcePrimary;
 constexpr int kDoneSourceDisplay = kXferDoneSourceDisplay;
@@ -57,7 +58,7 @@ void VmTransferEngine::timingWritten(uint32_t before, uint32_t written)
         return;
     }
     const uint32_t kind = (value >> 8) & 15;
-    if ((kind == kKindSend || kind == kKindReceive) && (value & 6) && !busy()) start();
+    if ((kind == kKindSend || kind == kKindReceive || kind == kKindBlit) && (value & 6) && !busy()) start();
 }
 
 void VmTransferEngine::listWritten()
@@ -86,6 +87,9 @@ void VmTransferEngine::start()
     r.hostPitch = reg(kHostPitch) & 0x7FFFFFF;
     r.board = reg(kBoardStart) & 0x3FFFFFF;
     r.boardPitch = reg(kBoardPitch) & 0x3FFFFFF;
+    r.band1 = reg(kBand1) & 0x3FFFFFF;
+    r.band2 = reg(kBand2) & 0x3FFFFFF;
+    r.offset = reg(kOffset) & 0x3FFFFFF;
     latched_ = r;
     if (neverEnds) {
         hung_ = true;
@@ -161,9 +165,61 @@ void VmTransferEngine::move(const Latched& r)
     }
 }
 
+// A blit inside the Orlo's own memory: each line of each band read and written at the
+// destination offset, kBlitHoldBytes at a time from the line's left end.  A strip no wider
+// than that is held whole, so it may overlap its own destination.
+void VmTransferEngine::blit(const Latched& r)
+{
+    const uint32_t unit = std::min<uint32_t>((r.format & 7) + 1, 4);
+    const uint32_t bands = unit == 1 ? ((r.format >> 4) & 3) + 1 : 1;
+    const uint32_t lineBytes = (r.hStop + 1) * unit;
+    const uint32_t lines = r.vStop >= r.vStart ? r.vStop - r.vStart + 1 : 1;
+    const int64_t pitch = Signed26(r.boardPitch);
+    const int64_t offset = Signed26(r.offset);
+    const int64_t bandOffsets[3] = {0, Signed26(r.band1), Signed26(r.band2)};
+    uint8_t held[kBlitHoldBytes];
+    for (uint32_t b = 0; b < bands && b < 3; ++b) {
+        for (uint32_t j = 0; j < lines; ++j) {
+            const int64_t line = static_cast<int64_t>(r.board) + bandOffsets[b] + j * pitch;
+            for (uint32_t k = 0; k < lineBytes; k += kBlitHoldBytes) {
+                const uint32_t run = std::min(kBlitHoldBytes, lineBytes - k);
+                const uint32_t fromAt = static_cast<uint32_t>(line + k);
+                const uint32_t toAt = static_cast<uint32_t>(line + offset + k);
+                uint8_t* fromRun = boardByte(fromAt);
+                uint8_t* toRun = boardByte(toAt);
+                if (fromRun && toRun && boardByte(fromAt + run - 1) == fromRun + run - 1 &&
+                    boardByte(toAt + run - 1) == toRun + run - 1) {
+                    // Both runs lie in the memory: the held bytes go at once.
+                    std::memcpy(held, fromRun, run);
+                    std::memcpy(toRun, held, run);
+                    bytes += run;
+                    continue;
+                }
+                for (uint32_t i = 0; i < run; ++i) {
+                    const uint8_t* from = boardByte(static_cast<uint32_t>(line + k + i));
+                    held[i] = from ? *from : 0;
+                    if (!from) ++strays;
+                }
+                for (uint32_t i = 0; i < run; ++i) {
+                    uint8_t* to = boardByte(static_cast<uint32_t>(line + offset + k + i));
+                    if (!to) {
+                        ++strays;
+                        continue;
+                    }
+                    *to = held[i];
+                    ++bytes;
+                }
+            }
+        }
+    }
+}
+
 void VmTransferEngine::end()
 {
-    move(latched_);
+    if (latched_.kind == kKindBlit)
+        blit(latched_);
+    else
+        move(latched_);
     ++transfers;
     if ((reg(kListControl) & 3) == 3)
         runList();

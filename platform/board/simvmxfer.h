@@ -18,6 +18,8 @@ namespace boardsim {
 // Machine time a transfer takes: a set-up time and the bytes at the bus rate.
 constexpr uint64_t kXferSetupNanos = 2000;
 constexpr uint64_t kXferBytesPerMicrosecond = 132;   // 132 MB/s
+// Bytes of a line a blit holds at once: a longer line is read and written piece by piece.
+constexpr uint32_t kBlitHoldBytes = 512;
 // Longest list the engine plays before it gives up on it (a list that never ends).
 constexpr uint32_t kXferListLimit = 1u << 20;
 
@@ -39,6 +41,7 @@ private:
     struct Latched {
         uint32_t kind = 0, format = 0, hStart = 0, hStop = 0, vStart = 0, vStop = 0;
         uint32_t host = 0, hostPitch = 0, board = 0, boardPitch = 0;
+        uint32_t band1 = 0, band2 = 0, offset = 0;   // a blit: band offsets, destination offset
         bool mirror = false;
     };
     uint32_t reg(uint32_t offset) const;
@@ -46,6 +49,7 @@ private:
     void start();
     void end();
     void move(const Latched& r);
+    void blit(const Latched& r);
     void runList();
     void finish();
     uint8_t* boardByte(uint32_t address);

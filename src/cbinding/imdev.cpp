@@ -134,9 +134,9 @@ int32_t im_open_communication(uint32_t system, uint32_t board, uint32_t initMode
     if (r > 0) {
         _NODE_MAIN_RESOURCE_ST* listed = mp_sys_node_resource_ptr(node);
         _NODE_ST* state = listed ? listed->nodeState : nullptr;
-        if (state && state->commState == 1) return 0;
+        if (state && HlcNodeCommState(state) == 1) return 0;
         const bool handshake = mp_interrupt_send(node) == 1 && mp_interrupt_wait(node) > 0 &&
-                               mp_interrupt_wait(node) > 0 && state && state->commState == 1;
+                               mp_interrupt_wait(node) > 0 && state && HlcNodeCommState(state) == 1;
         if (!handshake) {
             scratch->nodeNumber = kNoCommunication;
             return kNoCommunication;

@@ -4,6 +4,7 @@
 // memory after the load, a line-lock PLL that never locks, and the round trip camera file,
 // camera, saved camera file.
 #include "hlclib.h"
+#include "libsandbox.h"
 
 #include "boardsim.h"
 #include "regmap/grab_regs.h"
@@ -26,9 +27,7 @@ namespace {
 
 constexpr uint32_t kNode = 0x11;
 constexpr uint32_t kThread = 0x40000010u | (kNode << 16);
-constexpr const char* kOneBoard = "[Node]\nNodeId=0x11\nSlotNbr=1\nDeviceNbr=0x000d04\n";
-constexpr const char* kFpgaFile = "Generic=0110100111\n";
-constexpr uint32_t kFpgaBytes = 10;
+using libsandbox::LastText;
 
 
 // The timing of an 8-bit camera on red, 858 x 525 at 13.5 MHz: keyword and value.
@@ -82,22 +81,9 @@ class CameraTest : public ::testing::Test {
 protected:
     void SetUp() override
     {
-        char dir[] = "/tmp/hlccamlibXXXXXX";
-        ASSERT_NE(mkdtemp(dir), nullptr);
-        root_ = dir;
-        setenv("HLCINIPATH", root_.c_str(), 1);
-        setenv("HALCYRA", (root_ + "/noinstall").c_str(), 1);
-        setenv("DCFPATH", root_.c_str(), 1);
-        std::ofstream(root_ + "/module.res") << kFpgaFile;
-        setenv("FPGANAME", "module", 1);
-        setenv("FPGAPATH", root_.c_str(), 1);
-        std::ofstream(root_ + "/halcyra.ini") << kOneBoard;
-        topology_.boards[0].fpgaBytes = kFpgaBytes;
-        topology_.boards[0].moduleType = 1;
-        boardsim::BoardSim::instance().configure(topology_);
-        imAppCatchError(0, nullptr, 0);
-        imAppGetError(1, nullptr);
-        imAppControl(1, 10.0);
+        box_.useFpgaFile();
+        box_.write("halcyra.ini", libsandbox::kOneBoard);
+        boardsim::BoardSim::instance().configure(libsandbox::GrabModuleBoard());
         uint32_t device = 0;
         ASSERT_NE(imDevAlloc(0, 0, 3, 0, &device), 0u) << LastText();
         device_ = device;
@@ -106,40 +92,21 @@ protected:
     void TearDown() override
     {
         if (device_) imDevFree(device_);
-        imAppControl(1, 15.0);
-        imAppCatchError(0, nullptr, 0);
-        imAppGetError(1, nullptr);
-        for (const char* name : {"ntsc.dcf", "pll.dcf", "saved.dcf", "module.res", "halcyra.ini"})
-            std::remove((root_ + "/" + name).c_str());
-        std::remove(root_.c_str());
-        unsetenv("FPGANAME");
-        unsetenv("FPGAPATH");
-        unsetenv("DCFPATH");
         boardsim::BoardSim::instance().configure();
     }
     static boardsim::GrabView Grab() { return boardsim::BoardSim::instance().grab(0); }
     static int32_t LastError() { return imAppGetError(0, nullptr); }
-    static std::string LastText()
-    {
-        char text[80] = {};
-        imAppGetError(4, text);
-        return text;
-    }
-    void WriteCamera(const std::string& name, const std::string& text)
-    {
-        std::ofstream(root_ + "/" + name, std::ios::binary) << text;
-    }
+    void WriteCamera(const std::string& name, const std::string& text) { box_.write(name, text); }
     std::string ReadFile(const std::string& name)
     {
-        std::ifstream in(root_ + "/" + name, std::ios::binary);
+        std::ifstream in(box_.path(name), std::ios::binary);
         std::stringstream s;
         s << in.rdbuf();
         return s.str();
     }
 
-    std::string root_;
+    libsandbox::Sandbox box_{"hlccamlib"};
     uint32_t device_ = 0;
-    boardsim::Topology topology_;
 };
 
 // Registers the load leaves as the camera file gives them (a camera without the PLL).
@@ -262,7 +229,7 @@ TEST_F(CameraTest, ASavedCameraReadsBackWithEveryValueAndItsPedestal)
     WriteCamera("ntsc.dcf", CameraFile(0x0000, 0x0000, 54));
     uint32_t camera = 0;
     ASSERT_NE(imCamAlloc(kThread, "ntsc", 1, &camera), 0u) << LastText();
-    ASSERT_EQ(imCamSave(kThread, (root_ + "/saved.dcf").c_str(), camera), 0) << LastText();
+    ASSERT_EQ(imCamSave(kThread, box_.path("saved.dcf").c_str(), camera), 0) << LastText();
     const std::string first = ReadFile("saved.dcf");
     const std::map<std::string, uint32_t> saved = Lines(first);
     ASSERT_EQ(saved.size(), 200u) << first;   // 199 table rows and the VDL_PEDEST line
@@ -274,8 +241,8 @@ TEST_F(CameraTest, ASavedCameraReadsBackWithEveryValueAndItsPedestal)
 
     // Reloaded and saved again: the same values in every named slot.
     uint32_t again = 0;
-    ASSERT_NE(imCamAlloc(kThread, (root_ + "/saved.dcf").c_str(), 1, &again), 0u) << LastText();
-    ASSERT_EQ(imCamSave(kThread, (root_ + "/saved.dcf").c_str(), again), 0) << LastText();
+    ASSERT_NE(imCamAlloc(kThread, box_.path("saved.dcf").c_str(), 1, &again), 0u) << LastText();
+    ASSERT_EQ(imCamSave(kThread, box_.path("saved.dcf").c_str(), again), 0) << LastText();
     EXPECT_EQ(Lines(ReadFile("saved.dcf")), saved);
     imCamFree(kThread, camera);
     imCamFree(kThread, again);

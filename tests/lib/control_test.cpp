@@ -3,6 +3,7 @@
 // inquired through imDigControl / imDigInquire, through hlclib.h and libhlclib.so only; the
 // simulated grab module and Orlo are read back through the platform object.
 #include "hlclib.h"
+#include "libsandbox.h"
 
 #include "boardsim.h"
 #include "regmap/grab_regs.h"
@@ -23,9 +24,7 @@ namespace {
 
 constexpr uint32_t kNode = 0x11;
 constexpr uint32_t kThread = 0x40000010u | (kNode << 16);
-constexpr const char* kOneBoard = "[Node]\nNodeId=0x11\nSlotNbr=1\nDeviceNbr=0x000d04\n";
-constexpr const char* kFpgaFile = "Generic=0110100111\n";
-constexpr uint32_t kFpgaBytes = 10;
+using libsandbox::LastText;
 
 // An 8-bit camera on red without the PLL, 20 MHz, lines of 1016 + 8 pixels; timer 1 may run
 // on the pixel clock or the line rate.
@@ -46,24 +45,10 @@ class ControlTest : public ::testing::Test {
 protected:
     void SetUp() override
     {
-        char dir[] = "/tmp/hlcctllibXXXXXX";
-        ASSERT_NE(mkdtemp(dir), nullptr);
-        root_ = dir;
-        setenv("HLCINIPATH", root_.c_str(), 1);
-        setenv("HALCYRA", (root_ + "/noinstall").c_str(), 1);
-        setenv("DCFPATH", root_.c_str(), 1);
-        std::ofstream(root_ + "/module.res") << kFpgaFile;
-        setenv("FPGANAME", "module", 1);
-        setenv("FPGAPATH", root_.c_str(), 1);
-        std::ofstream(root_ + "/halcyra.ini") << kOneBoard;
-        std::ofstream(root_ + "/cam.dcf") << CameraFile();
-        boardsim::Topology topology;
-        topology.boards[0].fpgaBytes = kFpgaBytes;
-        topology.boards[0].moduleType = 1;
-        boardsim::BoardSim::instance().configure(topology);
-        imAppCatchError(0, nullptr, 0);
-        imAppGetError(1, nullptr);
-        imAppControl(1, 10.0);
+        box_.useFpgaFile();
+        box_.write("halcyra.ini", libsandbox::kOneBoard);
+        box_.write("cam.dcf", CameraFile());
+        boardsim::BoardSim::instance().configure(libsandbox::GrabModuleBoard());
         uint32_t device = 0;
         ASSERT_NE(imDevAlloc(0, 0, 3, 0, &device), 0u) << LastText();
         device_ = device;
@@ -76,24 +61,10 @@ protected:
         boardsim::BoardSim::instance().setTracing(false);
         if (camera_) imCamFree(kThread, camera_);
         if (device_) imDevFree(device_);
-        imAppControl(1, 15.0);
-        imAppCatchError(0, nullptr, 0);
-        imAppGetError(1, nullptr);
-        for (const char* name : {"cam.dcf", "module.res", "halcyra.ini"}) std::remove((root_ + "/" + name).c_str());
-        std::remove(root_.c_str());
-        unsetenv("FPGANAME");
-        unsetenv("FPGAPATH");
-        unsetenv("DCFPATH");
         boardsim::BoardSim::instance().configure();
     }
     static boardsim::GrabView Grab() { return boardsim::BoardSim::instance().grab(0); }
     static int32_t LastError() { return imAppGetError(0, nullptr); }
-    static std::string LastText()
-    {
-        char text[80] = {};
-        imAppGetError(4, text);
-        return text;
-    }
     static std::string LastFunction()
     {
         char text[80] = {};
@@ -109,7 +80,7 @@ protected:
         return out;
     }
 
-    std::string root_;
+    libsandbox::Sandbox box_{"hlcctllib"};
     uint32_t device_ = 0;
     uint32_t camera_ = 0;
 };

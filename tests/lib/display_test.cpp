@@ -5,6 +5,7 @@
 // Through hlclib.h and libhlclib.so only, with the simulated chip and Orlo read back
 // through the platform object.
 #include "hlclib.h"
+#include "libsandbox.h"
 
 #include "boardsim.h"
 #include "regmap/display_regs.h"
@@ -61,6 +62,8 @@ const char* const kArrowRows[21] = {
     "0000000212", "00000002112", "00000000212", "0000000022",
 };
 
+using libsandbox::LastText;
+
 boardsim::BoardSim& Sim()
 {
     return boardsim::BoardSim::instance();
@@ -70,15 +73,8 @@ class DisplayLibTest : public ::testing::Test {
 protected:
     void SetUp() override
     {
-        char dir[] = "/tmp/hlcdisplibXXXXXX";
-        ASSERT_NE(mkdtemp(dir), nullptr);
-        root_ = dir;
-        setenv("HLCINIPATH", root_.c_str(), 1);
-        setenv("HALCYRA", (root_ + "/noinstall").c_str(), 1);
-        setenv("VCFPATH", root_.c_str(), 1);
-        unsetenv("VCFNAME");
-        std::ofstream(root_ + "/halcyra.ini") << (ownScreen_ ? kIni : kDesktopIni);
-        std::ofstream(root_ + "/mode.vcf") << VcfText();
+        box_.write("halcyra.ini", ownScreen_ ? kIni : kDesktopIni);
+        box_.write("mode.vcf", VcfText());
         boardsim::Topology topology;
         topology.boards[0].displayOrlo = true;
         topology.boards[0].displayChip = true;
@@ -90,9 +86,6 @@ protected:
         desktop.rows = 1;
         desktop.screenBases = {0xE0000008u};
         Sim().setDisplayDriver(desktop);
-        imAppCatchError(0, nullptr, 0);
-        imAppGetError(1, nullptr);
-        imAppControl(1, 10.0);
         uint32_t device = 0;
         ASSERT_NE(imDevAlloc(0, 0, 3, 0, &device), 0u) << LastText();
         device_ = device;
@@ -102,21 +95,9 @@ protected:
     {
         if (display_) imDispFree(kThread, display_);
         if (device_) imDevFree(device_);
-        imAppControl(1, 15.0);
-        imAppCatchError(0, nullptr, 0);
-        imAppGetError(1, nullptr);
-        for (const char* name : {"mode.vcf", "halcyra.ini"}) std::remove((root_ + "/" + name).c_str());
-        std::remove(root_.c_str());
-        unsetenv("VCFPATH");
         Sim().configure();
     }
     static int32_t LastError() { return imAppGetError(0, nullptr); }
-    static std::string LastText()
-    {
-        char text[128] = {};
-        imAppGetError(4, text);
-        return text;
-    }
     void Allocate(uint32_t mode = 0x10000000u)
     {
         uint32_t display = 0;
@@ -143,7 +124,7 @@ protected:
     static uint32_t DisplayOrlo(uint32_t offset) { return Sim().orlo(0, true).reg(offset); }
     static uint8_t Crtc(uint8_t index) { return Sim().chip(0).vga(boardsim::VgaGroup::Crtc, index); }
 
-    std::string root_;
+    libsandbox::Sandbox box_{"hlcdisplib"};
     uint32_t device_ = 0;
     uint32_t display_ = 0;
     bool ownScreen_ = true;   // set before SetUp: false, the board is the desktop's screen

@@ -5,6 +5,7 @@
 // the module's lookup table.  The simulated machine is read back through the platform
 // object: the engine's frame counts, its arming and the board's stray accesses.
 #include "hlclib.h"
+#include "libsandbox.h"
 
 #include "boardsim.h"
 #include "regmap/orlo_regs.h"
@@ -26,9 +27,7 @@ namespace {
 
 constexpr uint32_t kNode = 0x11;
 constexpr uint32_t kThread = 0x40000010u | (kNode << 16);
-constexpr const char* kOneBoard = "[Node]\nNodeId=0x11\nSlotNbr=1\nDeviceNbr=0x000d04\n";
-constexpr const char* kFpgaFile = "Generic=0110100111\n";
-constexpr uint32_t kFpgaBytes = 10;
+using libsandbox::LastText;
 constexpr uint32_t kBoardMemory = 1;   // buffer location: board memory
 constexpr uint32_t kDone = 50;         // sync state of a completed command
 constexpr uint32_t kRed = 0x10000, kGreen = 0x20000, kBlue = 0x40000;
@@ -66,22 +65,11 @@ class GrabTest : public ::testing::Test {
 protected:
     void SetUp() override
     {
-        char dir[] = "/tmp/hlcgrablibXXXXXX";
-        ASSERT_NE(mkdtemp(dir), nullptr);
-        root_ = dir;
-        setenv("HLCINIPATH", root_.c_str(), 1);
-        setenv("HALCYRA", (root_ + "/noinstall").c_str(), 1);
-        setenv("DCFPATH", root_.c_str(), 1);
-        std::ofstream(root_ + "/module.res") << kFpgaFile;
-        setenv("FPGANAME", "module", 1);
-        setenv("FPGAPATH", root_.c_str(), 1);
-        std::ofstream(root_ + "/mono.dcf") << CameraFile(kRed);
-        std::ofstream(root_ + "/rgb.dcf") << CameraFile(kRed | kGreen | kBlue);
+        box_.useFpgaFile();
+        box_.write("mono.dcf", CameraFile(kRed));
+        box_.write("rgb.dcf", CameraFile(kRed | kGreen | kBlue));
         Configure();
         Engine().setFramePeriod(0.0);
-        imAppCatchError(0, nullptr, 0);
-        imAppGetError(1, nullptr);
-        imAppControl(1, 10.0);
         ASSERT_NE(imDevAlloc(0, 0, 3, 0, &device_), 0u) << LastText();
     }
     void TearDown() override
@@ -93,33 +81,17 @@ protected:
         int32_t closed = device_ ? imDevFree(device_) : 0;
         for (int i = 0; i < 5 && closed == IM_ERR_TIMEOUT; ++i) closed = imDevFree(device_);
         EXPECT_EQ(closed, 0) << LastText();
-        imAppControl(1, 15.0);
-        imAppCatchError(0, nullptr, 0);
-        imAppGetError(1, nullptr);
-        for (const char* name : {"mono.dcf", "rgb.dcf", "module.res", "halcyra.ini"})
-            std::remove((root_ + "/" + name).c_str());
-        std::remove(root_.c_str());
-        for (const char* name : {"FPGANAME", "FPGAPATH", "DCFPATH"}) unsetenv(name);
         boardsim::BoardSim::instance().configure();
     }
 
     // The ini file and the simulated machine: one board with a standard grab module.
     virtual void Configure()
     {
-        std::ofstream(root_ + "/halcyra.ini") << kOneBoard;
-        boardsim::Topology topology;
-        topology.boards[0].fpgaBytes = kFpgaBytes;
-        topology.boards[0].moduleType = 1;
-        boardsim::BoardSim::instance().configure(topology);
+        box_.write("halcyra.ini", libsandbox::kOneBoard);
+        boardsim::BoardSim::instance().configure(libsandbox::GrabModuleBoard());
     }
     static boardsim::GrabEngineView Engine() { return boardsim::BoardSim::instance().grabEngine(0, false); }
     static boardsim::OrloView Orlo() { return boardsim::BoardSim::instance().orlo(0); }
-    static std::string LastText()
-    {
-        char text[200] = {};
-        imAppGetError(12, text);
-        return text;
-    }
 
     uint32_t Camera(const char* name)
     {
@@ -207,7 +179,7 @@ protected:
         EXPECT_EQ(boardsim::BoardSim::instance().strayAccesses(), 0u);
     }
 
-    std::string root_;
+    libsandbox::Sandbox box_{"hlcgrablib"};
     uint32_t device_ = 0;
     uint32_t camera_ = 0;
     std::vector<uint32_t> buffers_;
@@ -382,12 +354,9 @@ class ForwardedGrabTest : public GrabTest {
 protected:
     void Configure() override
     {
-        std::ofstream(root_ + "/halcyra.ini") << "[Node]\nNodeId=0x11\nSlotNbr=1\nDeviceNbr=0x000d04\n"
-                                                 "[Node]\nNodeId=0x12\nSlotNbr=2\nDeviceNbr=0x000e04\n";
-        boardsim::Topology topology;
+        box_.write("halcyra.ini", std::string(libsandbox::kOneBoard) + "[Node]\nNodeId=0x12\nSlotNbr=2\nDeviceNbr=0x000e04\n");
+        boardsim::Topology topology = libsandbox::GrabModuleBoard();
         topology.boards.resize(2);
-        topology.boards[0].fpgaBytes = kFpgaBytes;
-        topology.boards[0].moduleType = 1;
         topology.boards[1].moduleType = 0;
         topology.service.dmaRegions = {0x400000, 0x400000};
         boardsim::BoardSim::instance().configure(topology);

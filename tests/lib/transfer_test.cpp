@@ -338,4 +338,117 @@ TEST_F(TransferTest, ATransferThatNeverEndsGivesUpAfterTheTimeOutAndTheNodeCopie
     for (uint32_t id : {board, dma}) EXPECT_EQ(imBufFree(device_, id), 0);
 }
 
+TEST_F(TransferTest, ANarrowHostLineIntoBoardMemoryIsDrivenByTheBoardWithItsTagMask)
+{
+    // 20 pixels a line: below the 32 pixels of a tag word, so the board's side drives with
+    // its own tag buffer masking the 12 pixels the engine adds.
+    constexpr int32_t kX = 20, kY = 4;
+    const uint32_t control = Control({{kContiguous, 1.0}});
+    const uint32_t dma = Alloc(kX, kY, kHostDma);
+    const uint32_t board = Alloc(kX, kY, kBoard);
+    const std::vector<uint8_t> in = Pattern(size_t{kX} * kY, 17);
+    ASSERT_EQ(imBufPut(device_, dma, in.data()), 0);
+    ASSERT_EQ(imBufPut(device_, board, std::vector<uint8_t>(in.size(), 0).data()), 0);
+    auto& sim = boardsim::BoardSim::instance();
+    sim.clearTrace();
+    sim.setTracing(true);
+    EXPECT_EQ(Copy(dma, board, control), 1u);
+    sim.setTracing(false);
+    ExpectNoError();
+    EXPECT_EQ(Get(board, in.size()), in);
+    // The receiving kind and the tag address with its enable bit.
+    uint32_t timing = 0, tag = 0;
+    for (const boardsim::HwAccess& a : sim.trace()) {
+        if (a.op != boardsim::HwOp::Write || a.area != boardsim::HwArea::PrimaryRegs) continue;
+        if (a.offset == 0x3820) timing = a.value;
+        if (a.offset == 0x28E0) tag = a.value;
+    }
+    EXPECT_EQ((timing >> 8) & 15, 5u);
+    EXPECT_EQ(tag & 0xC000000u, 0x4000000u);
+    // The mask: a 32-pixel window of which the last 20 pixels come from the host.
+    uint32_t mask = 0;
+    ASSERT_TRUE(sim.orlo(0).readMemory((tag & 0x3FFFFFFu) % 0x400000u, &mask, 4));
+    EXPECT_EQ(mask, 0xFFFFF000u);
+    for (uint32_t id : {board, dma, control}) EXPECT_EQ(imBufFree(device_, id), 0);
+}
+
+// The node's copy-parameter records: field 10035 of the node's base buffer (slot 1, kind
+// bits of its memory) holds the address of the eight 384-byte records; word 4 of each is
+// its busy word.
+uint32_t* CopyRecords(uint32_t device)
+{
+    double area = 0;
+    if (imBufGetFieldDouble(device, 0x02000000u | (kNode << 16) | 1u, 10035, &area) != 0 || area == 0) return nullptr;
+    return reinterpret_cast<uint32_t*>(static_cast<uintptr_t>(static_cast<uint32_t>(area)));
+}
+
+TEST_F(TransferTest, ACopyThatFindsEveryRecordBusyGivesUpAfterTheTimeOut)
+{
+    const uint32_t board = Alloc(256, 4, kBoard);
+    const uint32_t dma = Alloc(256, 4, kHostDma);
+    const std::vector<uint8_t> in = Pattern(1024, 41);
+    ASSERT_EQ(imBufPut(device_, board, in.data()), 0);
+    EXPECT_GE(Copy(board, dma), 1u) << "the first transfer makes the records";
+    ExpectNoError();
+    uint32_t* records = CopyRecords(device_);
+    ASSERT_NE(records, nullptr);
+    for (int i = 0; i < 8; ++i) {
+        EXPECT_EQ(records[i * 96], 0xCAFEFADEu);
+        EXPECT_EQ(records[i * 96 + 4], 0u) << "handed back";
+    }
+    for (int i = 0; i < 8; ++i) records[i * 96 + 4] = 1;
+
+    imAppControl(1, 0.05);
+    EXPECT_EQ(imBufCopy(device_, board, dma, 0, 0), 0) << "posted";
+    std::this_thread::sleep_for(std::chrono::milliseconds(300));
+    imAppControl(1, 15.0);
+    Settle();
+    ExpectError(-11, "No copy-parameter record became free", "BufCopy");
+
+    // One record handed back: the node copies again, and hands it back once more.
+    records[3 * 96 + 4] = 0;
+    ASSERT_EQ(imBufPut(device_, dma, std::vector<uint8_t>(in.size(), 0).data()), 0);
+    EXPECT_GE(Copy(board, dma), 1u);
+    ExpectNoError();
+    EXPECT_EQ(Get(dma, in.size()), in);
+    EXPECT_EQ(records[3 * 96 + 4], 0u);
+    for (int i = 0; i < 8; ++i) records[i * 96 + 4] = 0;
+    for (uint32_t id : {board, dma}) EXPECT_EQ(imBufFree(device_, id), 0);
+}
+
+TEST_F(TransferTest, AHostGrabThatNeverEndsStopsTheTransferAfterTheTimeOut)
+{
+    const uint32_t board = Alloc(256, 4, kBoard);
+    const uint32_t dma = Alloc(256, 4, kHostDma);
+    const std::vector<uint8_t> in = Pattern(1024, 57);
+    ASSERT_EQ(imBufPut(device_, board, in.data()), 0);
+    ASSERT_EQ(imBufPut(device_, dma, std::vector<uint8_t>(in.size(), 0).data()), 0);
+    // The primary Orlo's grab list stays running: a host grab holds the engine.
+    const boardsim::OrloView orlo(0, false);
+    orlo.setReg(0x2010, 1);
+    for (double contiguous : {0.0, 1.0}) {
+        SCOPED_TRACE(contiguous ? "contiguous host memory" : "page by page");
+        const uint32_t control = contiguous ? Control({{kContiguous, 1.0}}) : 0;
+        const uint64_t before = Engine().transfers();
+        imAppControl(1, 0.05);
+        EXPECT_EQ(imBufCopy(device_, board, dma, control, 0), 0) << "posted";
+        std::this_thread::sleep_for(std::chrono::milliseconds(300));
+        imAppControl(1, 15.0);
+        Settle();
+        ExpectError(-11, "A host grab did not end", "BufCopy");
+        EXPECT_EQ(Engine().transfers(), before) << "nothing started";
+        if (control) {
+            EXPECT_EQ(imBufFree(device_, control), 0);
+        }
+    }
+    EXPECT_EQ(Get(dma, in.size()), std::vector<uint8_t>(in.size(), 0));
+
+    // The grab ends: the same copy runs, the Orlo was given back.
+    orlo.setReg(0x2010, 0);
+    EXPECT_GE(Copy(board, dma), 1u);
+    ExpectNoError();
+    EXPECT_EQ(Get(dma, in.size()), in);
+    for (uint32_t id : {board, dma}) EXPECT_EQ(imBufFree(device_, id), 0);
+}
+
 }  // namespace

@@ -123,6 +123,7 @@ constexpr uint32_t kOrloVmVStart = 0x3830;
 constexpr uint32_t kVtKindShift = 8;                // kOrloVtControl bits 8-11: transfer kind
 constexpr uint32_t kVtKindPciSend = 4;              // board memory to the bus
 constexpr uint32_t kVtKindPciReceive = 5;           // the bus to board memory
+constexpr uint32_t kVtKindBlit = 10;                // within the Orlo's own memory (display bitblit)
 constexpr uint32_t kVtMirror = 0x4000;
 constexpr int kXferDoneSourcePrimary = 48;
 constexpr int kXferDoneSourceDisplay = 80;

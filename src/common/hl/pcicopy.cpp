@@ -6,6 +6,7 @@
 #include "bufid.h"
 #include "cmdserver.h"
 #include "devhandlers.h"
+#include "dispops.h"
 #include "hlc_errors.h"
 #include "hwlock.h"
 #include "imbuf.h"
@@ -159,12 +160,23 @@ int convert(MP_RESOURCE_ST* resource, uint32_t id, _MP_BUF_ST** descriptor, int 
     return *descriptor ? 0 : -1;
 }
 
+uint32_t XferDisplayNodeFor(uint32_t node, const _MP_BUF_ST* buffer)
+{
+    node &= 0xFF;
+    if (!buffer || buffer->location == kLocSdram || buffer->location == kLocHostDma) return node;
+    const _NODE_MAIN_RESOURCE_ST* record = mp_core_node_record(node);
+    if (!record || record->displayRegs) return node;
+    // A node without a display Orlo shows its system's display: the first display node
+    // of the system serves the buffer.  Without one the node stays.
+    uint32_t display = 0;
+    if (mp_disp_get_node_id(((node >> 4) & 0xF) - 1, 0, &display) != 0 || display == 0) return node;
+    return display & 0xFF;
+}
+
 void actualBuf(const _MP_BUF_ST* buffer, uint32_t* node, uint32_t* kind)
 {
     *kind = buffer->location == kLocSdram ? 0 : 1;
-    if (buffer->location == kLocSdram || buffer->location == kLocHostDma) return;
-    const _NODE_MAIN_RESOURCE_ST* record = mp_core_node_record(*node);
-    if (record && !record->displayRegs) *kind = 1;
+    *node = XferDisplayNodeFor(*node, buffer);
 }
 
 int vmErrors(const _MP_BUF_ST* s, const _MP_BUF_ST* d)
@@ -243,7 +255,11 @@ int WaitForEndOfTransfer(_CPYPARAM* record)
         TaskYieldOtherPriority(-1);
         mp_time_sleep(0.0);
     }
-    if (ended) return 0;
+    if (ended) {
+        XferRateUpdate(mp_time_clock(0.0));
+        return 0;
+    }
+    XferRateDisarm();
     _mp_res_log_error(record->resource, HLC_ERR_TIMEOUT, nullptr);
     return -1;
 }
@@ -291,7 +307,7 @@ int mpBufCopyPCI(_CPYPARAM* record, int extra)
     record->otherBuf = side == 2 ? d : s;
     record->controlA = record->controlB = record->control2 = record->control1;
 
-    const uint32_t drivingNode = record->thisBuf->node & 0xFF;
+    const uint32_t drivingNode = XferDisplayNodeFor(record->thisBuf->node, record->thisBuf);
     const uint32_t orlo = OrloOf(record->thisBuf);
     _NODE_MAIN_RESOURCE_ST* driving = mp_core_node_record(drivingNode);
     SERVINFO_ST* state = driving ? mp_servinfo(driving, orlo) : nullptr;

@@ -10,6 +10,7 @@
 #include "nodelist.h"
 #include "nodeopen.h"
 #include "task.h"
+#include "vmsection.h"
 
 #include <cstdio>
 #include <cstring>
@@ -138,12 +139,31 @@ void mp_err_update(const _MSG_ERR_ST* source, _MSG_ERR_ST* destination)
     destination->function = InThisSpace(source->node, source->function);
 }
 
+namespace {
+// A text of another node: in a board window (a board processor's own texts) it is read
+// through the accessors, at most size - 1 bytes, and always ends in a zero.
+void CopyNodeText(char* destination, const char* source, size_t size)
+{
+    const uint32_t address = static_cast<uint32_t>(reinterpret_cast<uintptr_t>(source));
+    if (!destination || !source || !HwIsWindowAddress(address)) {
+        CopyText(destination, source, size);
+        return;
+    }
+    size_t i = 0;
+    for (; i + 1 < size; ++i) {
+        destination[i] = static_cast<char>(HwRead8(address, static_cast<uint32_t>(i)));
+        if (destination[i] == '\0') return;
+    }
+    destination[i] = '\0';
+}
+} // namespace
+
 void mp_err_copy(const _MSG_ERR_ST* source, _MSG_ERR_ST* destination)
 {
     if (!source || !destination || source->code == 0) return;
     destination->code = source->code;
-    CopyText(const_cast<char*>(destination->message), InThisSpace(source->node, source->message), 80);
-    CopyText(const_cast<char*>(destination->function), InThisSpace(source->node, source->function), 32);
+    CopyNodeText(const_cast<char*>(destination->message), InThisSpace(source->node, source->message), 80);
+    CopyNodeText(const_cast<char*>(destination->function), InThisSpace(source->node, source->function), 32);
     destination->node = mp_sys_this_node_id();
 }
 
@@ -291,7 +311,8 @@ void mp_res_log_error_debug(MP_RESOURCE_ST* resource, int32_t code, const char* 
 void mp_res_free(MP_RESOURCE_ST* resource)
 {
     if (!resource) return;
-    resource->vmCount = 0;
+    // The copy's VM sections and its copy semaphore go back first.
+    mp_res_free_vm(resource);
     MP_THREAD_ST* thread = resource->thread;
     _MSG_BODY_ST* msg = resource->msg;
     if (thread && thread->firstError.code == 0) thread->firstError = resource->err;

@@ -10,12 +10,14 @@
 #include "intserverio.h"
 #include "nodelist.h"
 #include "nodeopen.h"
+#include "pcicopy.h"
 #include "regaccess.h"
 #include "reqres.h"
 #include "task.h"
 
 #include "hwaccess.h"
 
+#include <algorithm>
 #include <cmath>
 #include <cstdio>
 #include <cstring>
@@ -90,6 +92,7 @@ struct FieldScan {
     int32_t line = kUnset, f10031 = kUnset, frames = kUnset;
     int32_t startX = 0, stopX = kUnset, startY = 0, stopY = kUnset;
     int32_t writeMask = -1;
+    int32_t f16036 = 0;
     bool f10000 = false;
     const _MP_BUF_ST* tag = nullptr;
 };
@@ -232,6 +235,10 @@ int Scan(const _MP_BUF_ST* control, int side, bool vm, const _MP_BUF_ST* self, F
             break;
         case 10034:
             if (!among({kEnable, kDisable})) return 23;
+            break;
+        case 16036:
+            // The external module's register window: -9999, 1 or the side number.
+            if (among({kDisable, 1, side})) s->f16036 = v;
             break;
         default:
             break;
@@ -459,6 +466,9 @@ int vmUpdtSh(_CPYPARAM* record, uint32_t port, int side, CopyImage* image)
         int32_t a = 1, b = 1;
         if (XferField(record->controlA, 10005, &a) && a >= 1 && a <= 16) record->b(blk::kRecvFactorX) = a;
         if (XferField(record->controlB, 10005, &b) && b >= 1 && b <= 16) record->b(blk::kSendFactorX) = b;
+        // The sender's tag word size, for the tag mask.
+        int32_t bits = 0;
+        if (XferField(record->controlB, 10013, &bits) && bits >= 8 && bits <= 32) record->b(blk::kSend10013) = bits;
     }
     if (s.port > 14) return Fail(record, HLC_ERR_INVALID_PARAMETER);
     if (s.port >= 0) im[kPort] = (im[kPort] & ~15u) | static_cast<uint32_t>(s.port);
@@ -578,6 +588,9 @@ int vmUpdtSh(_CPYPARAM* record, uint32_t port, int side, CopyImage* image)
     if (record->b(side == 2 ? blk::kSendMirrorX : blk::kRecvMirrorX)) im[kTiming] |= kTimingMirror;
     PatchRGB(record, image);
 
+    // The receiving side's own tag buffer masks the pixels the window adds to the line.
+    if (side == 1 && !s.tag) XferFillTagMask(record, &w, record->b(blk::kSend10013));
+
     // Burst length.
     int32_t exponent = 7;
     if (mpPrvBlength(record->resource, reinterpret_cast<const WININFO_ST*>(&w), static_cast<uint32_t>(w.modeX),
@@ -616,6 +629,14 @@ int vmUpdtSh(_CPYPARAM* record, uint32_t port, int side, CopyImage* image)
     else if (s.f10031 == 2) fields = 0x30000;
     else if (s.f10017 && code < 3) fields = 0x20000;
     im[kTiming] = (im[kTiming] & ~0x30000u) | fields;
+
+    // The external module takes part on the sending side of a VM transfer; its registers
+    // are written once the Orlo is held (vmSetOrlo).
+    record->extModule = 0;
+    const _NODE_MAIN_RESOURCE_ST* nodeRecord = mp_core_node_record(self->node & 0xFF);
+    if (vm && side == 2 && s.f16036 && nodeRecord && nodeRecord->nodeState &&
+        nodeRecord->nodeState->moduleType == static_cast<uint32_t>(kXferExtModuleType))
+        record->extModule = s.f16036;
     return 0;
 }
 
@@ -682,11 +703,15 @@ int vmSetOrlo(_CPYPARAM* record, uint32_t port, int side, int continued)
 {
     _MP_BUF_ST* self = record->thisBuf;
     const _MP_BUF_ST* other = record->otherBuf;
-    const uint32_t node = self->node & 0xFF;
+    // Display memory of a node without a display Orlo is served by its system's display node.
+    const uint32_t node = XferDisplayNodeFor(self->node, self);
     const uint32_t orlo = self->location == kLocSdram ? 0 : 1;
     CopyImage* image = XferImage(node, orlo);
     if (!image) return Fail(record, HLC_ERR_NO_RESOURCES);
-    if (!continued) vmInitSh(side, static_cast<int>(record->direct), other, self, image);
+    if (!continued) {
+        vmInitSh(side, static_cast<int>(record->direct), other, self, image);
+        record->extModule = 0;
+    }
     _NODE_MAIN_RESOURCE_ST* nodeRecord = mp_core_node_record(node);
     const uint32_t moduleType = nodeRecord && nodeRecord->nodeState ? nodeRecord->nodeState->moduleType : 0;
     uint32_t* token = &record->ownerToken;
@@ -762,10 +787,153 @@ int vmSetOrlo(_CPYPARAM* record, uint32_t port, int side, int continued)
         const uint32_t live = Live(kTiming);
         (*image)[kTiming] = (live & ~kTimingReset) | (side == 1 ? kTimingSingle : kTimingContinuous);
     }
+    if (record->extModule && !continued) {
+        const uint32_t timing = (*image)[kTiming];
+        XferExtModule(node, record->extModule, (*image)[kPort] & 15, side, timing);
+        // The module takes over the field-pairing bit.
+        if (record->extModule != kDisable) (*image)[kTiming] = timing & ~kTimingField10017;
+    }
     vmLoadSh(record, side, continued && !gather, image);
     if (!held && continued)
         TaskEndMutex();
     else
         ReleaseAccessOrlo();
     return 0;
+}
+
+// ---- tag mask ---------------------------------------------------------------------------------
+
+uint32_t XferTagMask(uint32_t* words, uint32_t room, int32_t window, int32_t valid, int32_t bitsPerWord,
+                     bool mirrored)
+{
+    if (!words || window <= 0 || bitsPerWord <= 0 || bitsPerWord > 32) return 0;
+    if (valid < 0) valid = 0;
+    if (valid > window) valid = window;
+    const uint32_t b = static_cast<uint32_t>(bitsPerWord);
+    const uint32_t count = (static_cast<uint32_t>(window) + b - 1) / b;
+    const uint32_t zeros = count * b - static_cast<uint32_t>(valid);
+    const uint32_t lead = zeros / b;
+    const uint32_t part = zeros % b;
+    const uint32_t filled = count < room ? count : room;
+    for (uint32_t i = 0; i < filled; ++i) {
+        if (i < lead) {
+            words[i] = 0;
+        } else if (i == lead && part) {
+            // The partial word: its b - part pixels of the line, counted from the end the
+            // engine starts the word at.
+            const uint32_t set = b - part;
+            const uint32_t low = set >= 32 ? ~0u : (1u << set) - 1;
+            words[i] = mirrored ? low : low << part;
+        } else {
+            words[i] = ~0u;
+        }
+    }
+    return filled;
+}
+
+void XferFillTagMask(_CPYPARAM* record, const XferWindow* w, int32_t field10013)
+{
+    const auto tagWord = static_cast<uint32_t>(record->b(blk::kPredefTagDesc));
+    const _MP_BUF_ST* partner = record->otherBuf;
+    if (tagWord < kPredefEntries || !partner || !w) return;
+    const auto* tag = reinterpret_cast<const _MP_BUF_ST*>(static_cast<uintptr_t>(tagWord));
+    const uint32_t address = Word(mp_buf_address_band_internal(tag, 0));
+    if (!address || tag->pitch < 4) return;
+    const int32_t fr = record->b(blk::kRecvFactorX) > 0 ? record->b(blk::kRecvFactorX) : 1;
+    const int32_t fs = record->b(blk::kSendFactorX) > 0 ? record->b(blk::kSendFactorX) : 1;
+    const int32_t window = (w->stopX - w->startX + 1 + fr - 1) / fr;
+    const int32_t valid = (partner->sizeX + fs - 1) / fs;
+    const int32_t bitsPerWord = field10013 >= 8 && field10013 <= 32 ? field10013 : 32;
+    uint32_t mask[64];
+    const uint32_t room = std::min<uint32_t>(tag->pitch / 4, 64);
+    const uint32_t n = XferTagMask(mask, room, window, valid, bitsPerWord, record->b(blk::kRecvMirrorX) != 0);
+    if (HwIsWindowAddress(address))
+        HwWriteBlock(address, 0, mask, n * 4);
+    else
+        std::memcpy(reinterpret_cast<void*>(static_cast<uintptr_t>(address)), mask, n * 4);
+}
+
+// ---- external module ------------------------------------------------------------------------
+
+void XferExtModule(uint32_t node, int32_t value, uint32_t port, int side, uint32_t timing)
+{
+    SetToExt(node);
+    const HwRegCtrl_ST* c = HwRegCtrl;
+    if (!c) return;
+    const uint32_t shadow = c->extCurrentShadow ? c->extCurrentShadow : c->extShadow;
+    if (!shadow) return;
+    auto slot = [shadow](uint32_t n) { return reinterpret_cast<uint32_t*>(static_cast<uintptr_t>(shadow + 8 * n)); };
+    auto put = [](uint32_t* s, uint32_t v) {
+        s[0] = v;
+        s[1] &= ~kShadowWritten;
+        SetExtShInHw(s);
+    };
+    uint32_t* r[4] = {slot(0), slot(1), slot(2), slot(3)};
+    if (value == kDisable) {
+        put(r[1], r[1][0] | 0x8);
+        put(r[2], r[2][0] | 0x1);
+        put(r[3], r[3][0] | 0x1);
+        return;
+    }
+    // The module follows the engine: its VM port, on, the field-pairing bit, and the
+    // direction of this side (1 receiving, 2 sending).
+    put(r[0], (r[0][0] & ~15u) | (port & 15));
+    uint32_t control = (r[1][0] | 0x1) & ~0xEu;
+    if (timing & kTimingField10017) control |= 0x2;
+    put(r[1], control);
+    const uint32_t direction = static_cast<uint32_t>(side) & 3;
+    put(r[2], (r[2][0] & ~3u) | direction);
+    put(r[3], (r[3][0] & ~3u) | direction);
+}
+
+// ---- throughput estimate ----------------------------------------------------------------------
+
+XferRateState& XferRate()
+{
+    static XferRateState state{};
+    return state;
+}
+
+// The estimate is shared by the copies of every node's thread.
+std::mutex& XferRateLock()
+{
+    static std::mutex lock;
+    return lock;
+}
+
+int32_t XferRateEstimate(uint32_t busClock)
+{
+    std::lock_guard<std::mutex> guard(XferRateLock());
+    XferRateState& s = XferRate();
+    if (s.estimate == 0) s.estimate = busClock == 33 ? 108 : 84;
+    return s.estimate;
+}
+
+void XferRateArm(uint32_t bytes, double now)
+{
+    std::lock_guard<std::mutex> guard(XferRateLock());
+    XferRateState& s = XferRate();
+    s.bytes = bytes;
+    s.start = now;
+    s.armed = 1;
+}
+
+void XferRateDisarm()
+{
+    std::lock_guard<std::mutex> guard(XferRateLock());
+    XferRate().armed = 0;
+}
+
+void XferRateUpdate(double now)
+{
+    std::lock_guard<std::mutex> guard(XferRateLock());
+    XferRateState& s = XferRate();
+    if (!s.armed) return;
+    s.armed = 0;
+    const double elapsed = now - s.start;
+    if (elapsed <= 0.0) return;
+    const double rate = static_cast<double>(s.bytes) / (elapsed * 1048576.0);
+    if (rate >= 2147483647.0) return;
+    const auto measured = static_cast<int32_t>(rate);
+    if (measured >= 26 && measured < s.estimate) s.estimate = measured;
 }

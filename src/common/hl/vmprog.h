@@ -164,7 +164,8 @@ struct _CPYPARAM {
     uint32_t listNode;            // 86
     uint32_t pieceBytes;          // 87 bytes of the piece being run (0: the line is not split)
     uint32_t listRoom;            // 88 entries the register list holds
-    uint32_t reserved[7];         // 89-95
+    int32_t extModule;            // 89 field 16036 of a VM sending side for the external module (0: none)
+    uint32_t reserved[6];         // 90-95
 
     int32_t& b(uint32_t word) { return block[word - 1]; }
     int32_t b(uint32_t word) const { return block[word - 1]; }
@@ -219,6 +220,42 @@ void vmLoadSh(_CPYPARAM* record, int side, int continued, CopyImage* image);
 // Waits while a host grab runs on the current Orlo: 0, or -1 when it did not end within
 // the communication time-out.
 int WaitForHostGrab(uint32_t moduleType);
+
+// The bit mask a receiving side's own tag buffer holds: `words` 32-bit words for a window
+// of `window` pixels of which the last `valid` (the partner's line as received) are
+// written; `bitsPerWord` pixels a word (32, or field 10013).  Leading words 0, one partial
+// word whose set bits start at the low end (mirrored) or end at the high end of its
+// `bitsPerWord` bits, then words of -1.  Returns the words filled (at most `room`).
+uint32_t XferTagMask(uint32_t* words, uint32_t room, int32_t window, int32_t valid, int32_t bitsPerWord,
+                     bool mirrored);
+// Fills band 0 of the receiving side's own (predefined) tag buffer with its mask.
+void XferFillTagMask(_CPYPARAM* record, const XferWindow* window, int32_t field10013);
+
+// Field 16036 on the sending side of a VM transfer on a node whose external module is of
+// type 128: -9999, 1 or 2 program the module's first four registers (port, direction)
+// through their external shadows.  Needs the node's Orlo selected (SetToOrlo).
+constexpr int32_t kXferExtModuleType = 128;
+void XferExtModule(uint32_t node, int32_t value, uint32_t port, int side, uint32_t timing);
+
+// The process-wide estimate of the bus-master copy rate (MB/s) that display-synchronised
+// copies start from, and the measurement of one armed copy that corrects it.  Estimates
+// only: read and written without a lock, as the copies of one node run one at a time.
+struct XferRateState {
+    int32_t estimate;   // MB/s, 0 until first used
+    int32_t armed;      // 1 while a measured copy runs
+    uint32_t bytes;     // bytes of the measured copy
+    double start;       // library clock at its start
+};
+XferRateState& XferRate();
+// The estimate, set on first use to 108 on a 33 MHz bus, else 84.
+int32_t XferRateEstimate(uint32_t busClock);
+// Arms the measurement of a copy of `bytes` starting now (`now`: the library clock).
+void XferRateArm(uint32_t bytes, double now);
+// At the end of a transfer: an armed measurement gives bytes / (elapsed x 1048576) MB/s,
+// which replaces the estimate when lower and at least 26; the measurement is disarmed.
+void XferRateUpdate(double now);
+// Drops an armed measurement (a transfer that did not end).
+void XferRateDisarm();
 
 // Scatter-gather list of a transfer into host memory: 0, -1 (logged) or -4.
 int vmUpdtShScatterGather(_CPYPARAM* record, uint32_t port, int side, CopyImage* image);

@@ -1,6 +1,7 @@
 #include "hlc_wiring.h"
 #include "wiring_parts.h"
 
+#include "bitblt.h"
 #include "bufcopy.h"
 #include "buffiles.h"
 #include "bufhandlers.h"
@@ -223,6 +224,7 @@ void HlcWireLibrary()
     mp_disp_install();
     mp_bufcopy_install();
     mp_pcicopy_install();
+    mp_bufcopy_set_bitblt(mpBufCopyBitBltDisplay);
     InstallBufferFiles();
     mpPrvWireGrabModules();
     TimerSetServerNodeHook(TimerNode);

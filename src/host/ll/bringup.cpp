@@ -234,13 +234,13 @@ int CheckMvpRestart(_NODE_MAIN_RESOURCE_ST* record)
     if (!WaitFor(hooks.timeout(1), [&] { return !LockBusy(record); })) return 0;
     LockRelease(record);
     _NODE_ST* block = InitRemoteNode(record, 1);
-    if (!block || block->commState != -1) return 0;
+    if (!block || HlcNodeCommState(block) != -1) return 0;
     if (!WaitFor(hooks.timeout(0), [&] { return hooks.semaCheck(node, static_cast<int32_t>(kProcessorStartedSignal)) > 0; }))
         return 0;
     hooks.semaReset(node, static_cast<int32_t>(kProcessorStartedSignal));
     hooks.interruptSend(node);
-    WaitFor(hooks.timeout(2), [&] { return block->commState == 1; });
-    return block->commState;
+    WaitFor(hooks.timeout(2), [&] { return HlcNodeCommState(block) == 1; });
+    return HlcNodeCommState(block);
 }
 
 void BrdCloseNodeRecord(_NODE_MAIN_RESOURCE_ST* record)

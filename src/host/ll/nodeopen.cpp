@@ -8,6 +8,7 @@
 #include "qvlservice.h"
 #include "sysdma.h"
 
+#include <cstddef>
 #include <cstdlib>
 #include <cstring>
 #include <map>
@@ -388,18 +389,22 @@ _NODE_ST* InitRemoteNode(_NODE_MAIN_RESOURCE_ST* record, uint32_t kind)
     const HlcBoardHooks& hooks = HlcGetBoardHooks();
     const uint32_t node = static_cast<uint32_t>(record->nodeNumber) & 0xFF;
     _NODE_ST* host = HostBlock();
-    _NODE_ST* block = nullptr;
-    _NODE_ST* copy = nullptr;
-    if (kind <= 1) block = reinterpret_cast<_NODE_ST*>(static_cast<uintptr_t>(hooks.initInfo(record, 9)));
-    if (!block) {
-        copy = new (std::nothrow) _NODE_ST(*host);
-        if (!copy) return nullptr;
-        // The copy carries the node's record as its own record, unlinked.
-        copy->own = *record;
-        copy->own.next = nullptr;
-        copy->own.previous = nullptr;
-        block = copy;
-    }
+    // The processor keeps its own state block in board memory: a window address, reached
+    // only through the accessors.  The host works on a copy of its own block and reads
+    // the processor's words (the communication state) from the board.
+    const uint32_t boardState = kind <= 1 ? hooks.initInfo(record, 9) : 0;
+    _NODE_ST* copy = new (std::nothrow) _NODE_ST(*host);
+    if (!copy) return nullptr;
+    // The copy carries the node's record as its own record, unlinked.
+    copy->own = *record;
+    copy->own.next = nullptr;
+    copy->own.previous = nullptr;
+    copy->boardState = boardState;
+    // The processor's block says whether it serves the node; known before the node is
+    // listed and hooked, so that the node's runtime, which starts on the first hook, makes
+    // no ring or objects of its own for it.
+    if (boardState) copy->started = HwRead32(boardState, offsetof(_NODE_ST, started));
+    _NODE_ST* block = copy;
     const uint32_t listedNode = node | (record->openCount == -1 ? 0x80000000u : 0);
     if (hooks.insertNode(listedNode, block, record) != 0) {
         delete copy;
@@ -438,7 +443,10 @@ _NODE_ST* InitRemoteNode(_NODE_MAIN_RESOURCE_ST* record, uint32_t kind)
                 w.memorySize = size;
                 w.registers = base + kOrloRegisterOffset;
                 w.port = base + kOrloPortOffset;
-                if (kind == 1) {
+                // Processor addresses are for a block the processor takes over; the host's
+                // copy beside the processor's own block keeps the bus addresses its
+                // address conversions work with.
+                if (kind == 1 && !block->boardState) {
                     window = hooks.pciToMvp(node, window);
                     w.registers = hooks.pciToMvp(node, w.registers);
                     w.port = hooks.pciToMvp(node, w.port);
@@ -456,8 +464,11 @@ _NODE_ST* InitRemoteNode(_NODE_MAIN_RESOURCE_ST* record, uint32_t kind)
         }
     }
     if (kind <= 1) {
+        // Entry 8 is the processor's address of its ring, whose 64-byte header lies just
+        // before the slot base as in a ring the host makes; entry 10 comes converted.
         record->commRing = hooks.mvpToVirtual(record, hooks.initInfo(record, 8));
-        record->doorbellArea = hooks.mvpToVirtual(record, hooks.initInfo(record, 10));
+        record->ringHeader = record->commRing ? record->commRing - 64 : 0;
+        record->doorbellArea = hooks.initInfo(record, 10);
     }
     if (kind != 2 && !HlcDrvNodeRecord(record->device, record->nodeEvent, record)) return nullptr;
     if (!record->nodeArea) record->nodeArea = static_cast<uint8_t*>(std::calloc(1, kNodeAreaBytes));
@@ -538,6 +549,14 @@ void HlcCopyPlatformFields(_NODE_MAIN_RESOURCE_ST* to, const _NODE_MAIN_RESOURCE
         to->ringHeader = from->ringHeader;
     }
     to->displayMemoryWord = from->displayMemoryWord;
+}
+
+int32_t HlcNodeCommState(const _NODE_ST* block)
+{
+    if (!block) return 0;
+    if (block->boardState)
+        return static_cast<int32_t>(HwRead32(block->boardState, offsetof(_NODE_ST, commState)));
+    return block->commState;
 }
 
 bool HlcNodeChipPci(uint32_t node, uint8_t* bus, uint8_t* device, uint8_t* function)

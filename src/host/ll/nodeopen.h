@@ -177,7 +177,8 @@ struct _NODE_ST {
     uint32_t timerRunning;                  // word 278 the timer server runs the Orlo timer
     int32_t commState;                      // word 279 -1 waiting, 1 running (shell ready)
     uint32_t pendingTimerTicks[2];          // words 280-281 ticks for the timer server: primary, display
-    uint32_t reserved282[2];
+    uint32_t boardState;                    // word 282 window address of the processor's own state block, 0 none
+    uint32_t reserved283;
     int32_t protectSema;                    // word 284
     int32_t bufferSema;                     // word 285
     int32_t copySema;                       // word 286
@@ -237,6 +238,7 @@ HLC_STATE_WORD(hostGrabWidth, 259);
 HLC_STATE_WORD(keepInterrupts, 277);
 HLC_STATE_WORD(timerRunning, 278);
 HLC_STATE_WORD(commState, 279);
+HLC_STATE_WORD(boardState, 282);
 HLC_STATE_WORD(protectSema, 284);
 HLC_STATE_WORD(bufferSema, 285);
 HLC_STATE_WORD(copySema, 286);
@@ -277,6 +279,10 @@ uint32_t HlcNodeNumber(uint32_t system, uint32_t board);
 uint32_t InitNewNode(uint32_t system, uint32_t board, uint32_t mode, _NODE_MAIN_RESOURCE_ST* record,
                      _PCI_FOUND_DEVICE** device);
 _NODE_ST* InitRemoteNode(_NODE_MAIN_RESOURCE_ST* record, uint32_t kind);
+// The communication state word (279) of a node state block: for a node whose processor
+// keeps its own block in board memory, the word of that block, read through the window;
+// else the block's own word.  0 without a block.
+int32_t HlcNodeCommState(const _NODE_ST* block);
 int InitNodePciInfo(_NODE_MAIN_RESOURCE_ST* record, uint32_t system, uint32_t board, _PCI_FOUND_DEVICE** device);
 void InitPrimaryPciConfig(uint32_t node, uint8_t bus, uint8_t device, uint8_t function);
 void InitDisplayPciConfig(uint32_t node, uint8_t bus, uint8_t device, uint8_t function);

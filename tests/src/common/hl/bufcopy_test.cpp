@@ -425,6 +425,7 @@ TEST_F(BufCopyTest, DisplayMemoryOfOneNodeGoesToTheBitBlit)
     ASSERT_TRUE(a && b && c1 && c2 && control);
 
     // Without a blitter the way is refused with its reason.
+    mp_bufcopy_set_bitblt(nullptr);
     Reply r = Copy(a->id, b->id);
     EXPECT_EQ(r.code, HLC_ERR_RESTRICTED);
     EXPECT_EQ(r.message, kBufCopyTextNoBitBlt);

@@ -5,13 +5,22 @@
 // rules.
 #include "vmprog.h"
 
+#include "hlc_wiring.h"
+#include "hosthooks.h"
+#include "hwlock.h"
+#include "nodelist.h"
+#include "nodeopen.h"
+#include "pcicopy.h"
+
 #include "bufid.h"
 #include "hlc_errors.h"
+#include "regaccess.h"
 #include "reqres.h"
 
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -401,6 +410,195 @@ TEST_F(XferProgTest, APageByPageListForThreePagesOfHostDmaMemory)
     EXPECT_EQ(vmUpdtShScatterGather(&record_, 0, 2, &image_), -1);
     EXPECT_EQ(Code(), HLC_ERR_BUFFER_ATTRIBUTE);
     EXPECT_EQ(list_[0], 0xDEADDEADu) << "no entry written";
+}
+
+TEST_F(XferProgTest, TheTagMaskClearsTheWindowsLeadingPixelsAndKeepsTheLast)
+{
+    uint32_t words[4] = {0xAAAAAAAAu, 0xAAAAAAAAu, 0xAAAAAAAAu, 0xAAAAAAAAu};
+    // 64 pixels, 20 written: one word of 0, then 20 bits ending at the high end (44
+    // zeros = one word and 12 bits).
+    ASSERT_EQ(XferTagMask(words, 4, 64, 20, 32, false), 2u);
+    EXPECT_EQ(words[0], 0u);
+    EXPECT_EQ(words[1], 0xFFFFF000u);
+    EXPECT_EQ(words[2], 0xAAAAAAAAu) << "nothing past the window";
+    // Mirrored: the partial word's bits from the low end.
+    ASSERT_EQ(XferTagMask(words, 4, 64, 20, 32, true), 2u);
+    EXPECT_EQ(words[1], 0x000FFFFFu);
+    // 16 pixels a word (field 10013): 40 pixels in 3 words, 20 written: 28 zeros = one
+    // word and 12 bits, 4 bits of the second word, the third whole.
+    ASSERT_EQ(XferTagMask(words, 4, 40, 20, 16, false), 3u);
+    EXPECT_EQ(words[0], 0u);
+    EXPECT_EQ(words[1], 0xF000u);
+    EXPECT_EQ(words[2], 0xFFFFFFFFu);
+    ASSERT_EQ(XferTagMask(words, 4, 40, 20, 16, true), 3u);
+    EXPECT_EQ(words[1], 0xFu);
+    // Every pixel written: words of -1 only; a window wider than the room is cut.
+    ASSERT_EQ(XferTagMask(words, 4, 64, 64, 32, false), 2u);
+    EXPECT_EQ(words[0], 0xFFFFFFFFu);
+    EXPECT_EQ(words[1], 0xFFFFFFFFu);
+    words[1] = 0x55u;
+    EXPECT_EQ(XferTagMask(words, 1, 64, 20, 32, false), 1u);
+    EXPECT_EQ(words[0], 0u);
+    EXPECT_EQ(words[1], 0x55u);
+    // Nothing for an empty window or an impossible word size.
+    EXPECT_EQ(XferTagMask(words, 4, 0, 0, 32, false), 0u);
+    EXPECT_EQ(XferTagMask(words, 4, 64, 20, 33, false), 0u);
+}
+
+TEST_F(XferProgTest, TheReceivingSidesOwnTagBufferTakesTheMaskOfItsWindow)
+{
+    // A partner line of 20 pixels into a 32-pixel window: 12 leading pixels masked.
+    Buffer board(32, 4, 8, kLocSdram, kBoardBus);
+    Buffer host(20, 4, 8, kLocHostDma, kHostBus);
+    std::vector<uint32_t> memory(8, 0xAAAAAAAAu);
+    Buffer tag(256, 1, 0x40000001u, kLocSdram, 0);
+    tag.d.bits = 1;
+    tag.d.pitch = 16;
+    tag.bands[0].physical = 0;
+    tag.bands[0].mapped = static_cast<uint32_t>(reinterpret_cast<uintptr_t>(memory.data()));
+    Sides(&board.d, &host.d, nullptr, 1);
+    record_.b(blk::kPredefTagDesc) = static_cast<int32_t>(reinterpret_cast<uintptr_t>(&tag.d));
+    XferWindow w{};
+    w.startX = 0;
+    w.stopX = 31;
+    XferFillTagMask(&record_, &w, kUnset);
+    EXPECT_EQ(memory[0], 0xFFFFF000u);
+    EXPECT_EQ(memory[1], 0xAAAAAAAAu) << "one word for 32 pixels";
+    // Mirrored receiving side, sender scaled by 2: 10 pixels arrive.
+    record_.b(blk::kRecvMirrorX) = 1;
+    record_.b(blk::kSendFactorX) = 2;
+    XferFillTagMask(&record_, &w, kUnset);
+    EXPECT_EQ(memory[0], 0x000003FFu);
+    // Without a tag buffer of its own the side leaves memory alone.
+    record_.b(blk::kPredefTagDesc) = 0;
+    memory[0] = 0x12345678u;
+    XferFillTagMask(&record_, &w, kUnset);
+    EXPECT_EQ(memory[0], 0x12345678u);
+}
+
+TEST_F(XferProgTest, TheExternalModuleFollowsTheEnginesPortAndDirection)
+{
+    // The module's first four registers in 8-byte shadow slots, no port behind them.
+    std::vector<uint32_t> shadow(8, 0);
+    HwRegCtrl_ST control{};
+    control.extShadow = static_cast<uint32_t>(reinterpret_cast<uintptr_t>(shadow.data()));
+    HwRegCtrl_ST* saved = HwRegCtrl;
+    HwRegCtrl = &control;
+    shadow[0] = 0x30;
+    shadow[2] = 0xC;
+    shadow[4] = 0x4;
+    shadow[6] = 0x1;
+    // Port 5, sending side, field pairing on: port in the first, on and the pairing bit
+    // in the second (bits 2-3 off), the direction 2 in the third and fourth.
+    XferExtModule(0x11, 2, 5, 2, 0x10);
+    EXPECT_EQ(shadow[0], 0x35u);
+    EXPECT_EQ(shadow[2], 0x3u);
+    EXPECT_EQ(shadow[4], 0x6u);
+    EXPECT_EQ(shadow[6], 0x2u);
+    // Without field pairing the second has bit 1 clear.
+    XferExtModule(0x11, 1, 5, 2, 0);
+    EXPECT_EQ(shadow[2], 0x1u);
+    // -9999: bit 3 of the second, bit 0 of the third and fourth; the first stays.
+    shadow[0] = 0x35;
+    shadow[2] = 0;
+    shadow[4] = 0x6;
+    shadow[6] = 0x2;
+    XferExtModule(0x11, -9999, 5, 2, 0);
+    EXPECT_EQ(shadow[0], 0x35u);
+    EXPECT_EQ(shadow[2], 0x8u);
+    EXPECT_EQ(shadow[4], 0x7u);
+    EXPECT_EQ(shadow[6], 0x3u);
+    HwRegCtrl = saved;
+}
+
+TEST_F(XferProgTest, AMeasuredCopyLowersTheRateEstimateOnlyToAPlausibleRate)
+{
+    XferRate() = XferRateState{};
+    // First use: 108 MB/s on a 33 MHz bus, else 84; the first value stays.
+    EXPECT_EQ(XferRateEstimate(33), 108);
+    EXPECT_EQ(XferRateEstimate(66), 108);
+    XferRate() = XferRateState{};
+    EXPECT_EQ(XferRateEstimate(66), 84);
+
+    constexpr uint32_t k100MB = 100u * 1048576u;
+    // 100 MB in 2 s: 50 MB/s replaces 84, and the measurement is disarmed.
+    XferRateArm(k100MB, 10.0);
+    EXPECT_EQ(XferRate().armed, 1);
+    XferRateUpdate(12.0);
+    EXPECT_EQ(XferRate().armed, 0);
+    EXPECT_EQ(XferRate().estimate, 50);
+    // A faster copy (200 MB/s) does not raise it.
+    XferRateArm(k100MB, 0.0);
+    XferRateUpdate(0.5);
+    EXPECT_EQ(XferRate().estimate, 50);
+    // Below 26 MB/s (10 MB/s) is no measurement; 26 is.
+    XferRateArm(k100MB, 0.0);
+    XferRateUpdate(10.0);
+    EXPECT_EQ(XferRate().estimate, 50);
+    XferRateArm(26u * 1048576u, 0.0);
+    XferRateUpdate(1.0);
+    EXPECT_EQ(XferRate().estimate, 26);
+    // Not armed, or no time passed: nothing changes.
+    XferRateUpdate(100.0);
+    EXPECT_EQ(XferRate().estimate, 26);
+    XferRateArm(k100MB, 5.0);
+    XferRateUpdate(5.0);
+    EXPECT_EQ(XferRate().estimate, 26);
+    EXPECT_EQ(XferRate().armed, 0);
+    XferRate() = XferRateState{};
+}
+
+// Two nodes of system 0 in the node list: one without a display Orlo, one that shows the
+// system's display.
+class DisplayNodeTest : public ::testing::Test {
+protected:
+    static constexpr uint32_t kPlain = 0x11, kDisplay = 0x12;
+    void SetUp() override
+    {
+        HlcWireLibrary();
+        global_ = std::make_unique<_NODE_ST>();
+        imNodeSt = global_.get();
+        display_ = new _NODE_ST{};
+        ASSERT_EQ(HlcGetBoardHooks().insertNode(kPlain, new _NODE_ST{}, nullptr), 0);
+        ASSERT_EQ(HlcGetBoardHooks().insertNode(kDisplay, display_, nullptr), 0);
+        plain_ = mp_sys_node_resource_ptr(kPlain);
+        ASSERT_NE(plain_, nullptr);
+    }
+    void TearDown() override
+    {
+        mp_core_forget_nodes();
+        HlcGetBoardHooks().removeNode(kPlain);
+        HlcGetBoardHooks().removeNode(kDisplay);
+        imNodeSt = nullptr;
+    }
+    std::unique_ptr<_NODE_ST> global_;
+    _NODE_ST* display_ = nullptr;
+    _NODE_MAIN_RESOURCE_ST* plain_ = nullptr;
+};
+
+TEST_F(DisplayNodeTest, ABufferOutsideBoardAndDmaMemoryOfANodeWithoutDisplayIsServedByTheDisplayNode)
+{
+    Buffer heap(64, 4, 8, 0x40000040u, kBoardBus);
+    heap.d.node = kPlain;
+    // No display node in the system yet: the buffer's own node.
+    EXPECT_EQ(XferDisplayNodeFor(kPlain, &heap.d), kPlain);
+    display_->chip.present = 1;
+    EXPECT_EQ(XferDisplayNodeFor(kPlain, &heap.d), kDisplay);
+    uint32_t node = kPlain, kind = 0;
+    actualBuf(&heap.d, &node, &kind);
+    EXPECT_EQ(node, kDisplay);
+    EXPECT_EQ(kind, 1u);
+    // Board memory, host DMA memory and a node with its own display Orlo stay.
+    for (uint32_t location : {kLocSdram, kLocHostDma}) {
+        Buffer b(64, 4, 8, location, kBoardBus);
+        b.d.node = kPlain;
+        EXPECT_EQ(XferDisplayNodeFor(kPlain, &b.d), kPlain) << location;
+    }
+    plain_->displayRegs = 0x2000;
+    EXPECT_EQ(XferDisplayNodeFor(kPlain, &heap.d), kPlain);
+    plain_->displayRegs = 0;
+    // A node not in the list stays as it is.
+    EXPECT_EQ(XferDisplayNodeFor(0x13, &heap.d), 0x13u);
 }
 
 }  // namespace

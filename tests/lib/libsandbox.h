@@ -1,0 +1,93 @@
+// The surroundings a test of the shared library runs in: a temporary directory that the
+// library's file searches point at (the ini file through HLCINIPATH, camera files through
+// DCFPATH, video configuration files through VCFPATH, the grab module's FPGA file through
+// FPGANAME and FPGAPATH), removed with everything in it at the end, and the library's
+// process-wide error state and communication time-out set for the test and put back.
+#pragma once
+
+#include "hlclib.h"
+
+#include "boardsim.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <string>
+
+namespace libsandbox {
+
+// One host-served board: node 0x11, board 0 of system 0.
+constexpr const char* kOneBoard = "[Node]\nNodeId=0x11\nSlotNbr=1\nDeviceNbr=0x000d04\n";
+// The grab module's FPGA file and the bytes its simulated FPGA takes to configure.
+constexpr const char* kFpgaFile = "Generic=0110100111\n";
+constexpr uint32_t kFpgaBytes = 10;
+
+class Sandbox {
+public:
+    // prefix: the start of the directory's name under /tmp.
+    explicit Sandbox(const std::string& prefix)
+    {
+        std::string pattern = "/tmp/" + prefix + "XXXXXX";
+        if (!mkdtemp(pattern.data())) {
+            ADD_FAILURE() << "no temporary directory";
+            return;
+        }
+        root_ = pattern;
+        setenv("HLCINIPATH", root_.c_str(), 1);
+        setenv("HALCYRA", (root_ + "/noinstall").c_str(), 1);
+        for (const char* name : {"DCFPATH", "VCFPATH"}) setenv(name, root_.c_str(), 1);
+        unsetenv("VCFNAME");
+        imAppCatchError(0, nullptr, 0);
+        imAppGetError(1, nullptr);
+        imAppControl(1, 10.0);
+    }
+    ~Sandbox()
+    {
+        imAppControl(1, 15.0);
+        imAppCatchError(0, nullptr, 0);
+        imAppGetError(1, nullptr);
+        for (const char* name : {"DCFPATH", "VCFPATH", "FPGAPATH", "FPGANAME"}) unsetenv(name);
+        std::error_code ignored;
+        if (!root_.empty()) std::filesystem::remove_all(root_, ignored);
+    }
+    Sandbox(const Sandbox&) = delete;
+    Sandbox& operator=(const Sandbox&) = delete;
+
+    // The grab module's FPGA file, which an open in mode 3 loads.
+    void useFpgaFile() const
+    {
+        write("module.res", kFpgaFile);
+        setenv("FPGANAME", "module", 1);
+        setenv("FPGAPATH", root_.c_str(), 1);
+    }
+    const std::string& root() const { return root_; }
+    std::string path(const std::string& name) const { return root_ + "/" + name; }
+    void write(const std::string& name, const std::string& text) const
+    {
+        std::ofstream(path(name), std::ios::binary) << text;
+    }
+
+private:
+    std::string root_;
+};
+
+// A machine of one board with a standard grab module whose FPGA configures.
+inline boardsim::Topology GrabModuleBoard()
+{
+    boardsim::Topology topology;
+    topology.boards[0].fpgaBytes = kFpgaBytes;
+    topology.boards[0].moduleType = 1;
+    return topology;
+}
+
+// The message of the last error.
+inline std::string LastText()
+{
+    char text[128] = {};
+    imAppGetError(4, text);
+    return text;
+}
+
+} // namespace libsandbox

@@ -1,0 +1,199 @@
+// A board with its own processor as a program sees it: the shell is downloaded and
+// started, the node opens once the firmware answers the handshake, and buffer commands go
+// through the ring in board memory to the firmware; all through hlclib.h and
+// libhlclib.so, the simulated board driven through the platform object.
+#include "hlclib.h"
+
+#include "boardsim.h"
+
+#include "../src/host/ll/shellfile.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <fstream>
+#include <string>
+
+namespace {
+
+constexpr uint32_t kNode = 0x11;
+constexpr const char* kOneBoard = "[Node]\nNodeId=0x11\nSlotNbr=1\nDeviceNbr=0x000d04\n";
+constexpr const char* kFpgaFile = "Generic=0110100111\n";
+constexpr uint32_t kFpgaBytes = 10;
+// The shell's value: its header word 4 holds the negation, the distance of its
+// information block from the end of board memory as the signature record keeps it.
+constexpr int32_t kShellValue = 0x10000;
+
+// Buffer inquiry types.
+constexpr uint32_t kSizeX = 3, kSizeY = 4, kBands = 6, kType = 8, kParent = 30, kOffsetX = 32, kOffsetY = 33,
+                   kPitch = 202;
+
+class ProcessorTest : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        char dir[] = "/tmp/hlcmvpXXXXXX";
+        ASSERT_NE(mkdtemp(dir), nullptr);
+        root_ = dir;
+        setenv("HLCINIPATH", root_.c_str(), 1);
+        setenv("HALCYRA", (root_ + "/noinstall").c_str(), 1);
+        std::ofstream(root_ + "/module.res") << kFpgaFile;
+        setenv("FPGANAME", "module", 1);
+        setenv("FPGAPATH", root_.c_str(), 1);
+        ASSERT_TRUE(shellfile::WriteShellFile(root_ + "/shell.out", kShellValue));
+        setenv("COFFNAME", "shell", 1);
+        setenv("COFFPATH", root_.c_str(), 1);
+        std::ofstream(root_ + "/halcyra.ini") << kOneBoard;
+        topology_.boards[0].processor = true;
+        topology_.boards[0].fpgaBytes = kFpgaBytes;
+        boardsim::BoardSim::instance().configure(topology_);
+        imAppCatchError(0, nullptr, 0);
+        imAppGetError(1, nullptr);
+        imAppControl(1, 15.0);
+    }
+    void TearDown() override
+    {
+        for (int i = 0; i < 256 && mp_sys_node_resource_ptr(kNode); ++i) imDevFree(kNode << 16);
+        EXPECT_EQ(mp_sys_node_resource_ptr(kNode), nullptr);
+        imAppControl(1, 15.0);
+        imAppGetError(1, nullptr);
+        for (const char* name : {"FPGANAME", "FPGAPATH", "COFFNAME", "COFFPATH"}) unsetenv(name);
+        for (const char* file : {"/halcyra.ini", "/module.res", "/shell.out"}) std::remove((root_ + file).c_str());
+        std::remove(root_.c_str());
+        boardsim::BoardSim::instance().configure();
+    }
+    static int32_t LastError() { return imAppGetError(0, nullptr); }
+    static std::string LastText()
+    {
+        char text[80] = {};
+        imAppGetError(4, text);
+        return text;
+    }
+    static uint32_t Open()
+    {
+        uint32_t id = 0;
+        for (int attempt = 0; attempt < 20; ++attempt) {
+            imDevAlloc(0, 0, 3, 0, &id);
+            if (id || LastText() != "Another node open did not end in time") break;
+            imAppGetError(1, nullptr);
+        }
+        return id;
+    }
+    std::string root_;
+    boardsim::Topology topology_;
+};
+
+TEST_F(ProcessorTest, TheNodeOpensWhenItsFirmwareAnswersAndClosesAgain)
+{
+    const uint32_t id = Open();
+    ASSERT_NE(id, 0u) << LastText();
+    EXPECT_EQ((id >> 16) & 0xFF, kNode);
+    EXPECT_EQ(LastError(), 0) << LastText();
+    EXPECT_TRUE(boardsim::BoardSim::instance().cpu(0).running());
+    // Answered by the firmware: its processor serves the ring.
+    EXPECT_EQ(imDevInquire(id, 1, nullptr), 1u);
+    // The ring in board memory, as the firmware laid it out: 16 slots.
+    EXPECT_EQ(imDevInquire(id, 11, nullptr), 16u);
+    EXPECT_EQ(imDevFree(id), 0);
+    EXPECT_EQ(mp_sys_node_resource_ptr(kNode), nullptr);
+    EXPECT_EQ(imNodeSt, nullptr);
+}
+
+TEST_F(ProcessorTest, AShellWithoutAnInformationBlockOpensNothing)
+{
+    // The shell's value points past the end of board memory: the processor starts, but
+    // the host finds no ring and no state of it, and nothing answers the handshake.
+    ASSERT_TRUE(shellfile::WriteShellFile(root_ + "/shell.out", 5));
+    imAppControl(1, 1.0);
+    EXPECT_EQ(Open(), 0u);
+    EXPECT_EQ(LastError(), -9);
+    EXPECT_EQ(LastText(), "Could not open communication with device");
+    EXPECT_EQ(mp_sys_node_resource_ptr(kNode), nullptr);
+    EXPECT_EQ(imNodeSt, nullptr);
+}
+
+TEST_F(ProcessorTest, BuffersAreAllocatedInquiredChildedAndFreedOnTheBoard)
+{
+    const uint32_t device = Open();
+    ASSERT_NE(device, 0u) << LastText();
+
+    uint32_t id = 0;
+    const uint32_t buffer = imBufAlloc(device, 100, 30, 3, 8, 1, &id);
+    ASSERT_NE(buffer, 0u) << LastText();
+    EXPECT_EQ(id, buffer);
+    EXPECT_EQ((buffer >> 16) & 0xFF, kNode);
+    // No memory-kind bits: the buffer lies in board memory.
+    EXPECT_EQ(buffer & 0xFF000000u, 0u);
+    EXPECT_EQ(imBufInquire(device, buffer, kSizeX, nullptr), 100);
+    EXPECT_EQ(imBufInquire(device, buffer, kSizeY, nullptr), 30);
+    EXPECT_EQ(imBufInquire(device, buffer, kBands, nullptr), 3);
+    EXPECT_EQ(imBufInquire(device, buffer, kType, nullptr), 8);
+    EXPECT_EQ(imBufInquire(device, buffer, kPitch, nullptr), 100);   // 100 bytes, a multiple of 4
+
+    uint32_t childId = 0;
+    const uint32_t child = imBufChild(device, buffer, 10, 5, 20, 8, &childId);
+    ASSERT_NE(child, 0u) << LastText();
+    EXPECT_EQ(childId, child);
+    EXPECT_NE(child, buffer);
+    EXPECT_EQ(imBufInquire(device, child, kSizeX, nullptr), 20);
+    EXPECT_EQ(imBufInquire(device, child, kSizeY, nullptr), 8);
+    EXPECT_EQ(imBufInquire(device, child, kOffsetX, nullptr), 10);
+    EXPECT_EQ(imBufInquire(device, child, kOffsetY, nullptr), 5);
+    EXPECT_EQ(static_cast<uint32_t>(imBufInquire(device, child, kParent, nullptr)), buffer);
+    EXPECT_EQ(LastError(), 0) << LastText();
+
+    // A child reaching past its parent is refused with the firmware's text.
+    EXPECT_EQ(imBufChild(device, buffer, 90, 0, 20, 8, nullptr), 0u);
+    EXPECT_EQ(LastError(), -8);
+    EXPECT_EQ(LastText(), "Parameter invalid or unacceptable");
+    imAppGetError(1, nullptr);
+
+    // The parent goes with its child: neither answers afterwards.
+    EXPECT_EQ(imBufFree(device, buffer), 0);
+    EXPECT_EQ(imBufInquire(device, child, kSizeX, nullptr), 0);
+    EXPECT_EQ(LastError(), -1);
+    EXPECT_EQ(LastText(), "Invalid buffer ID");
+    imAppGetError(1, nullptr);
+    EXPECT_EQ(imBufInquire(device, buffer, kSizeX, nullptr), 0);
+    EXPECT_EQ(LastError(), -1);
+    imAppGetError(1, nullptr);
+    EXPECT_EQ(imDevFree(device), 0);
+}
+
+TEST_F(ProcessorTest, TheFreedMemoryServesTheNextAllocation)
+{
+    const uint32_t device = Open();
+    ASSERT_NE(device, 0u) << LastText();
+    // More than half of the board's 4 MB: two at once do not fit, one after the other do.
+    const uint32_t first = imBufAlloc(device, 1024, 1024, 3, 8, 1, nullptr);
+    ASSERT_NE(first, 0u) << LastText();
+    EXPECT_EQ(imBufAlloc(device, 1024, 1024, 3, 8, 1, nullptr), 0u);
+    EXPECT_EQ(LastError(), -4);
+    EXPECT_EQ(LastText(), "Insufficient resources to carry out the operation");
+    imAppGetError(1, nullptr);
+    EXPECT_EQ(imBufFree(device, first), 0);
+    const uint32_t second = imBufAlloc(device, 1024, 1024, 3, 8, 1, nullptr);
+    EXPECT_NE(second, 0u) << LastText();
+    EXPECT_EQ(imBufFree(device, second), 0);
+    EXPECT_EQ(imDevFree(device), 0);
+}
+
+TEST_F(ProcessorTest, AnOpcodeTheFirmwareDoesNotServeIsAnsweredAsInvalid)
+{
+    const uint32_t device = Open();
+    ASSERT_NE(device, 0u) << LastText();
+    const uint32_t buffer = imBufAlloc(device, 16, 16, 1, 8, 1, nullptr);
+    ASSERT_NE(buffer, 0u) << LastText();
+    // A band child (opcode 22) is not among the commands the firmware serves.
+    EXPECT_EQ(imBufChildBand(device, buffer, 0, nullptr), 0u);
+    EXPECT_EQ(LastError(), -6);
+    EXPECT_EQ(LastText(), "Invalid opcode received");
+    imAppGetError(1, nullptr);
+    // The ring goes on serving.
+    EXPECT_EQ(imBufInquire(device, buffer, kSizeX, nullptr), 16);
+    EXPECT_EQ(imBufFree(device, buffer), 0);
+    EXPECT_EQ(imDevFree(device), 0);
+}
+
+} // namespace
