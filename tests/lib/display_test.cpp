@@ -75,17 +75,7 @@ protected:
     {
         box_.write("halcyra.ini", ownScreen_ ? kIni : kDesktopIni);
         box_.write("mode.vcf", VcfText());
-        boardsim::Topology topology;
-        topology.boards[0].displayOrlo = true;
-        topology.boards[0].displayChip = true;
-        Sim().configure(topology);
-        // The desktop's one screen lies on another board: this board runs its own.
-        boardsim::DisplayDriverSpec desktop;
-        desktop.privateEscapes = ownScreen_;
-        desktop.columns = 1;
-        desktop.rows = 1;
-        desktop.screenBases = {0xE0000008u};
-        Sim().setDisplayDriver(desktop);
+        libsandbox::ConfigureDisplayBoard(ownScreen_);
         uint32_t device = 0;
         ASSERT_NE(imDevAlloc(0, 0, 3, 0, &device), 0u) << LastText();
         device_ = device;

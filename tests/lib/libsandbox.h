@@ -82,6 +82,23 @@ inline boardsim::Topology GrabModuleBoard()
     return topology;
 }
 
+// A machine of one board with a display Orlo and a display chip, and the desktop's display
+// driver with one screen: on another board, so that this board runs its own screen
+// (ownScreen), or this board itself.
+inline void ConfigureDisplayBoard(bool ownScreen)
+{
+    boardsim::Topology topology;
+    topology.boards[0].displayOrlo = true;
+    topology.boards[0].displayChip = true;
+    boardsim::BoardSim::instance().configure(topology);
+    boardsim::DisplayDriverSpec desktop;
+    desktop.privateEscapes = ownScreen;
+    desktop.columns = 1;
+    desktop.rows = 1;
+    desktop.screenBases = {0xE0000008u};
+    boardsim::BoardSim::instance().setDisplayDriver(desktop);
+}
+
 // The message of the last error.
 inline std::string LastText()
 {

@@ -3,6 +3,7 @@
 // through the ring in board memory to the firmware; all through hlclib.h and
 // libhlclib.so, the simulated board driven through the platform object.
 #include "hlclib.h"
+#include "libsandbox.h"
 
 #include "boardsim.h"
 
@@ -18,9 +19,6 @@
 namespace {
 
 constexpr uint32_t kNode = 0x11;
-constexpr const char* kOneBoard = "[Node]\nNodeId=0x11\nSlotNbr=1\nDeviceNbr=0x000d04\n";
-constexpr const char* kFpgaFile = "Generic=0110100111\n";
-constexpr uint32_t kFpgaBytes = 10;
 // The shell's value: its header word 4 holds the negation, the distance of its
 // information block from the end of board memory as the signature record keeps it.
 constexpr int32_t kShellValue = 0x10000;
@@ -33,34 +31,21 @@ class ProcessorTest : public ::testing::Test {
 protected:
     void SetUp() override
     {
-        char dir[] = "/tmp/hlcmvpXXXXXX";
-        ASSERT_NE(mkdtemp(dir), nullptr);
-        root_ = dir;
-        setenv("HLCINIPATH", root_.c_str(), 1);
-        setenv("HALCYRA", (root_ + "/noinstall").c_str(), 1);
-        std::ofstream(root_ + "/module.res") << kFpgaFile;
-        setenv("FPGANAME", "module", 1);
-        setenv("FPGAPATH", root_.c_str(), 1);
-        ASSERT_TRUE(shellfile::WriteShellFile(root_ + "/shell.out", kShellValue));
+        box_.useFpgaFile();
+        ASSERT_TRUE(shellfile::WriteShellFile(box_.path("shell.out"), kShellValue));
         setenv("COFFNAME", "shell", 1);
-        setenv("COFFPATH", root_.c_str(), 1);
-        std::ofstream(root_ + "/halcyra.ini") << kOneBoard;
-        topology_.boards[0].processor = true;
-        topology_.boards[0].fpgaBytes = kFpgaBytes;
-        boardsim::BoardSim::instance().configure(topology_);
-        imAppCatchError(0, nullptr, 0);
-        imAppGetError(1, nullptr);
+        setenv("COFFPATH", box_.root().c_str(), 1);
+        box_.write("halcyra.ini", libsandbox::kOneBoard);
+        boardsim::Topology topology = libsandbox::GrabModuleBoard();
+        topology.boards[0].processor = true;
+        boardsim::BoardSim::instance().configure(topology);
         imAppControl(1, 15.0);
     }
     void TearDown() override
     {
         for (int i = 0; i < 256 && mp_sys_node_resource_ptr(kNode); ++i) imDevFree(kNode << 16);
         EXPECT_EQ(mp_sys_node_resource_ptr(kNode), nullptr);
-        imAppControl(1, 15.0);
-        imAppGetError(1, nullptr);
-        for (const char* name : {"FPGANAME", "FPGAPATH", "COFFNAME", "COFFPATH"}) unsetenv(name);
-        for (const char* file : {"/halcyra.ini", "/module.res", "/shell.out"}) std::remove((root_ + file).c_str());
-        std::remove(root_.c_str());
+        for (const char* name : {"COFFNAME", "COFFPATH"}) unsetenv(name);
         boardsim::BoardSim::instance().configure();
     }
     static int32_t LastError() { return imAppGetError(0, nullptr); }
@@ -80,8 +65,7 @@ protected:
         }
         return id;
     }
-    std::string root_;
-    boardsim::Topology topology_;
+    libsandbox::Sandbox box_{"hlcproclib"};
 };
 
 TEST_F(ProcessorTest, TheNodeOpensWhenItsFirmwareAnswersAndClosesAgain)
@@ -104,7 +88,7 @@ TEST_F(ProcessorTest, AShellWithoutAnInformationBlockOpensNothing)
 {
     // The shell's value points past the end of board memory: the processor starts, but
     // the host finds no ring and no state of it, and nothing answers the handshake.
-    ASSERT_TRUE(shellfile::WriteShellFile(root_ + "/shell.out", 5));
+    ASSERT_TRUE(shellfile::WriteShellFile(box_.path("shell.out"), 5));
     imAppControl(1, 1.0);
     EXPECT_EQ(Open(), 0u);
     EXPECT_EQ(LastError(), -9);

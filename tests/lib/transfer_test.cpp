@@ -27,6 +27,7 @@ constexpr int32_t kLock = 1;
 constexpr double kDefault = 268435456.0;
 // Fields of a control buffer.
 constexpr uint32_t kRefuseBands = 10000, kFactorX = 10005, kMode = 10008, kContiguous = 10036;
+constexpr uint32_t kLineInterrupt = 10026, kFrameCount = 10032;
 
 std::vector<uint8_t> Pattern(size_t bytes, uint8_t seed)
 {
@@ -245,6 +246,40 @@ TEST_F(TransferTest, TheRegistersOfAContiguousWindowAsTheOrloSeesThem)
     for (uint32_t id : {board, dma, control}) EXPECT_EQ(imBufFree(device_, id), 0);
 }
 
+TEST_F(TransferTest, TheLineInterruptIsArmedAtItsLineOrFromLineZeroForEveryLine)
+{
+    auto& sim = boardsim::BoardSim::instance();
+    const uint32_t board = Alloc(640, 4, kBoard);
+    const uint32_t dma = Alloc(640, 4, kHostDma);
+    const std::vector<uint8_t> in = Pattern(640 * 4, 5);
+    ASSERT_EQ(imBufPut(device_, board, in.data()), 0);
+    auto lastLineWrite = [&sim] {
+        uint32_t value = 0xFFFFFFFFu;
+        for (const boardsim::HwAccess& a : sim.trace())
+            if (a.op == boardsim::HwOp::Write && a.area == boardsim::HwArea::PrimaryRegs && a.offset == 0x2078)
+                value = a.value;
+        return value;
+    };
+    const uint32_t atLine = Control({{kContiguous, 1.0}, {kLineInterrupt, 2.0}, {kFrameCount, 3.0}});
+    sim.clearTrace();
+    sim.setTracing(true);
+    EXPECT_EQ(Copy(board, dma, atLine), 1u);
+    sim.setTracing(false);
+    ExpectNoError();
+    EXPECT_EQ(lastLineWrite(), 2u);
+    // Every line: the counter starts again at line 0; the bytes still arrive whole.
+    const uint32_t everyLine = Control({{kContiguous, 1.0}, {kLineInterrupt, -1.0}});
+    ASSERT_EQ(imBufPut(device_, dma, std::vector<uint8_t>(in.size(), 0).data()), 0);
+    sim.clearTrace();
+    sim.setTracing(true);
+    EXPECT_EQ(Copy(board, dma, everyLine), 1u);
+    sim.setTracing(false);
+    ExpectNoError();
+    EXPECT_EQ(lastLineWrite(), 0u);
+    EXPECT_EQ(Get(dma, in.size()), in);
+    for (uint32_t id : {board, dma, atLine, everyLine}) EXPECT_EQ(imBufFree(device_, id), 0);
+}
+
 TEST_F(TransferTest, AHundredThousandByteLineRunsInTwoPieces)
 {
     constexpr int32_t kX = 100000, kY = 3;
@@ -276,6 +311,10 @@ TEST_F(TransferTest, RefusalsCarryTheirCodesAndTexts)
         {"a mode other than 3 or 4", Control({{kMode, 5.0}}), -8, "Parameter invalid or unacceptable"},
         {"a horizontal factor of 17", Control({{kContiguous, 1.0}, {kFactorX, 17.0}}), -8,
          "A non-buffer parameter was invalid or unacceptable, errno: 6"},
+        {"a frame count of 0", Control({{kContiguous, 1.0}, {kFrameCount, 0.0}}), -8,
+         "A non-buffer parameter was invalid or unacceptable, errno: 22"},
+        {"a line interrupt below the window", Control({{kContiguous, 1.0}, {kLineInterrupt, 4.0}}), -8,
+         "A non-buffer parameter was invalid or unacceptable, errno: 20"},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);

@@ -46,6 +46,9 @@ constexpr int kCommunicationEntry = 3;
 
 std::unique_ptr<CopyImage> g_images[256][2];
 std::mutex g_imageLock;
+// The VM sync object of every Orlo (node, primary/display); written by the task that
+// holds the Orlo, read by the VM-line server through the event state.
+VmSyncObject g_vmSync[256][2];
 
 uint32_t Word(const void* p)
 {
@@ -90,6 +93,7 @@ struct FieldScan {
     int32_t f10004 = 1, f10009 = kUnset, f10013 = kDisable, f10014 = kEnable, f10015 = kEnable;
     int32_t count = 1, f10017 = 0, port = -1, selector = 0, f10024 = kUnset, countKind = 2;
     int32_t line = kUnset, f10031 = kUnset, frames = kUnset;
+    bool countGiven = false;
     int32_t startX = 0, stopX = kUnset, startY = 0, stopY = kUnset;
     int32_t writeMask = -1;
     int32_t f16036 = 0;
@@ -187,7 +191,10 @@ int Scan(const _MP_BUF_ST* control, int side, bool vm, const _MP_BUF_ST* self, F
             break;
         case 10016:
             if (!among({-1, 1})) return 14;
-            if (vm) s->count = v;
+            if (vm) {
+                s->count = v;
+                s->countGiven = true;
+            }
             break;
         case 10017:
             if (!among({0, 1})) return 15;
@@ -279,6 +286,17 @@ CopyImage* XferImage(uint32_t node, uint32_t orlo)
     std::unique_ptr<CopyImage>& image = g_images[node & 0xFF][orlo ? 1 : 0];
     if (!image) image.reset(new (std::nothrow) CopyImage{});
     return image.get();
+}
+
+VmSyncObject* XferVmSync(uint32_t node, uint32_t orlo)
+{
+    return &g_vmSync[node & 0xFF][orlo ? 1 : 0];
+}
+
+uint32_t XferLineStep(int32_t frames)
+{
+    if (frames <= 0 || frames == kUnset) return 0;
+    return frames > 0xFFFF ? 0xFFFF : static_cast<uint32_t>(frames);
 }
 
 const char* XferFieldText(int number)
@@ -449,12 +467,18 @@ int vmUpdtSh(_CPYPARAM* record, uint32_t port, int side, CopyImage* image)
     const bool vm = !record->direct;
     im[kWriteMask] = 0xFFFFFF;
     im[kPort] = (im[kPort] & ~15u) | (port & 15);
+    const uint32_t syncNode = XferDisplayNodeFor(self->node, self);
+    VmSyncObject* sync = XferVmSync(syncNode, self->location == kLocSdram ? 0 : 1);
+    sync->frames = kUnset;
 
     // Control fields: a PCI request's one control buffer serves both sides.
     FieldScan s;
     const int scanned = Scan(record->controlA, side, vm, self, &s);
     if (scanned >= 1000) return Fail(record, scanned - 1000);
     if (scanned) return Fail(record, HLC_ERR_INVALID_PARAMETER, XferFieldText(scanned));
+    sync->frames = s.frames;
+    sync->countMode = s.countGiven ? 1 : 0;
+    sync->count = s.count;
     uint32_t mode = s.f10000 ? 0x80 : 0;
     if (s.f10009 == 1) mode = (mode | 0x2000) & ~0x4000u;
     if (s.f10009 == 2) mode = (mode | 0x4000) & ~0x2000u;
@@ -616,13 +640,27 @@ int vmUpdtSh(_CPYPARAM* record, uint32_t port, int side, CopyImage* image)
     else
         im[kTiming] = (im[kTiming] | kTimingContinuous) & ~kTimingSingle;
 
-    // Line interrupt and field selection.
+    // Synchronisation of the copy: the field selector of a single field-paired transfer
+    // counted by fields, else none.
+    sync->selector = -1;
+    if (s.countKind == 3 && s.count == 1 && s.f10017) sync->selector = s.selector == 2 ? 0 : s.selector;
+
+    // Line interrupt: -1 reports from line 0 on, every so many lines that a report comes
+    // about once a millisecond (bus clock in MHz x 1000 bytes a millisecond over the line's
+    // bytes) unless a frame count was given; a line number reports at that line alone.
     if (s.line == -1) {
-        im[kLine] = 0xFFFF;
+        im[kLine] = 0;
+        if (sync->frames == kUnset) {
+            const _NODE_MAIN_RESOURCE_ST* owner = mp_core_node_record(syncNode);
+            const uint32_t busClock = owner && owner->nodeState ? owner->nodeState->iniWords[0] : 0;
+            const int32_t frames = self->sizeX > 0 ? static_cast<int32_t>(busClock * 1000 / self->sizeX) : 0;
+            sync->frames = frames < 1 ? 1 : frames;
+        }
     } else if (s.line != kUnset) {
         im[kLine] = static_cast<uint32_t>(s.line);
-        if (s.f10017 && !(im[kLine] & 1)) im[kLine] += 1;
+        sync->frames = 0;
     }
+    if (s.line != kUnset && s.f10017 && !(im[kLine] & 1)) im[kLine] += 1;
     uint32_t fields = 0x10000;
     if (s.f10031 == 0) fields = 0x10000;
     else if (s.f10031 == 1) fields = 0x20000;
@@ -792,6 +830,18 @@ int vmSetOrlo(_CPYPARAM* record, uint32_t port, int side, int continued)
         XferExtModule(node, record->extModule, (*image)[kPort] & 15, side, timing);
         // The module takes over the field-pairing bit.
         if (record->extModule != kDisable) (*image)[kTiming] = timing & ~kTimingField10017;
+    }
+    // The Orlo's VM sync object follows this request: its sync object takes the line
+    // reports when this side sends, drives a PCI transfer or has no partner.
+    VmSyncObject* sync = XferVmSync(node, orlo);
+    const MP_RESOURCE_ST* request = record->resource;
+    sync->operation = request && (side == 2 || record->direct || !other) ? Word(request->sync) : 0;
+    sync->owner = request ? request->threadId : 0;
+    if (nodeRecord) {
+        if (SERVINFO_ST* events = mp_servinfo(nodeRecord, orlo)) {
+            events->vmLineSync = sync->operation;
+            events->vmLineStep = XferLineStep(sync->frames);
+        }
     }
     vmLoadSh(record, side, continued && !gather, image);
     if (!held && continued)

@@ -187,6 +187,23 @@ bool XferField(const _MP_BUF_ST* control, uint32_t key, int32_t* value);
 // The copy-shadow image of an Orlo of a node (made on first use; null without memory).
 CopyImage* XferImage(uint32_t node, uint32_t orlo);
 
+// The VM sync object of an Orlo: the sync object a transfer reports its lines to and the
+// line step of those reports.  Its operation and frame count are what the VM-line server
+// uses (event-state words 212 and 213), published when a side is started.
+struct VmSyncObject {
+    uint32_t countMode;   // 1 when the request gave a transfer count (field 10016)
+    int32_t count;        // that count (1 single, -1 endless)
+    uint32_t operation;   // descriptor word of the request's sync object, 0 none
+    uint32_t owner;       // thread id of the request
+    int32_t frames;       // lines between reports (field 10032), kUnset when not given
+    int32_t selector;     // synchronisation of the copy: -1, or the field selector
+};
+// The VM sync object of an Orlo of a node (never null).
+VmSyncObject* XferVmSync(uint32_t node, uint32_t orlo);
+// The line step that reaches the VM-line server for a frame count: 0 (no stepping) for
+// none or 0, else the count within the 16 bits of the line counter.
+uint32_t XferLineStep(int32_t frames);
+
 // The text of an unacceptable control field: "A non-buffer parameter was invalid or
 // unacceptable, errno: " followed by the field's number, kept once per number.
 const char* XferFieldText(int number);

@@ -6,6 +6,7 @@
 #include "vmprog.h"
 
 #include "hlc_wiring.h"
+#include "intserver.h"
 #include "hosthooks.h"
 #include "hwlock.h"
 #include "nodelist.h"
@@ -308,6 +309,92 @@ TEST_F(XferProgTest, TheRegisterImageOfABoardToHostWindow)
     EXPECT_EQ(Code(), 0);
 }
 
+TEST_F(XferProgTest, TheOrlosVmSyncObjectTakesTheFrameCountAndTheLineInterrupt)
+{
+    Buffer board(640, 480, 8, kLocSdram, kBoardBus);
+    Buffer host(640, 480, 8, kLocHostDma, kHostBus);
+    VmSyncObject* sync = XferVmSync(board.d.node, 0);
+    // No control fields: no frame count, no line interrupt, no copy synchronisation.
+    Sides(&board.d, &host.d, nullptr, 2);
+    vmInitSh(2, 1, &host.d, &board.d, &image_);
+    ASSERT_EQ(vmUpdtSh(&record_, 0, 2, &image_), 0) << Text();
+    EXPECT_EQ(sync->frames, kUnset);
+    EXPECT_EQ(sync->countMode, 0u);
+    EXPECT_EQ(sync->selector, -1);
+    EXPECT_EQ(image_[kLine], 0u);
+    EXPECT_EQ(XferLineStep(sync->frames), 0u);
+
+    // A frame count of 12 and a line interrupt at line 7.
+    Buffer control(1, 1, 8, kLocHostDma, 0);
+    control.Field(10032, 12);
+    control.Field(10026, 7);
+    Sides(&board.d, &host.d, &control.d, 2);
+    vmInitSh(2, 1, &host.d, &board.d, &image_);
+    ASSERT_EQ(vmUpdtSh(&record_, 0, 2, &image_), 0) << Text();
+    EXPECT_EQ(image_[kLine], 7u);
+    // A line number reports at that line alone: the frame count becomes 0.
+    EXPECT_EQ(sync->frames, 0);
+
+    // Every line (-1) with the frame count given: the reports start at line 0, 12 apart.
+    Buffer every(1, 1, 8, kLocHostDma, 0);
+    every.Field(10032, 12);
+    every.Field(10026, -1);
+    Sides(&board.d, &host.d, &every.d, 2);
+    vmInitSh(2, 1, &host.d, &board.d, &image_);
+    ASSERT_EQ(vmUpdtSh(&record_, 0, 2, &image_), 0) << Text();
+    EXPECT_EQ(image_[kLine], 0u);
+    EXPECT_EQ(sync->frames, 12);
+    EXPECT_EQ(XferLineStep(sync->frames), 12u);
+
+    // Every line without a frame count on a node whose bus clock is unknown: at least 1.
+    Buffer plain(1, 1, 8, kLocHostDma, 0);
+    plain.Field(10026, -1);
+    Sides(&board.d, &host.d, &plain.d, 2);
+    vmInitSh(2, 1, &host.d, &board.d, &image_);
+    ASSERT_EQ(vmUpdtSh(&record_, 0, 2, &image_), 0) << Text();
+    EXPECT_EQ(sync->frames, 1);
+    EXPECT_EQ(Code(), 0);
+}
+
+TEST_F(XferProgTest, FrameCountsAndLineNumbersOutsideTheirRangesAreRefusedByNumber)
+{
+    Buffer board(64, 4, 8, kLocSdram, kBoardBus);
+    Buffer host(64, 4, 8, kLocHostDma, kHostBus);
+    const struct {
+        uint32_t key;
+        double value;
+        const char* text;
+    } cases[] = {
+        {10032, 0, "A non-buffer parameter was invalid or unacceptable, errno: 22"},
+        {10032, -5, "A non-buffer parameter was invalid or unacceptable, errno: 22"},
+        {10026, 4, "A non-buffer parameter was invalid or unacceptable, errno: 20"},
+        {10026, -2, "A non-buffer parameter was invalid or unacceptable, errno: 20"},
+    };
+    for (const auto& c : cases) {
+        SetUp();
+        Buffer control(1, 1, 8, kLocHostDma, 0);
+        control.Field(c.key, c.value);
+        Sides(&board.d, &host.d, &control.d, 2);
+        vmInitSh(2, 1, &host.d, &board.d, &image_);
+        EXPECT_EQ(vmUpdtSh(&record_, 0, 2, &image_), -1) << c.key << " " << c.value;
+        EXPECT_EQ(Code(), HLC_ERR_INVALID_PARAMETER);
+        EXPECT_EQ(Text(), c.text);
+    }
+    // The largest accepted values pass, and a frame count beyond the line counter's 16
+    // bits steps by the most it can.
+    SetUp();
+    Buffer control(1, 1, 8, kLocHostDma, 0);
+    control.Field(10032, 100000);
+    control.Field(10026, 3);
+    Sides(&board.d, &host.d, &control.d, 2);
+    vmInitSh(2, 1, &host.d, &board.d, &image_);
+    EXPECT_EQ(vmUpdtSh(&record_, 0, 2, &image_), 0) << Text();
+    EXPECT_EQ(image_[kLine], 3u);
+    EXPECT_EQ(XferLineStep(100000), 0xFFFFu);
+    EXPECT_EQ(XferLineStep(kUnset), 0u);
+    EXPECT_EQ(XferLineStep(-1), 0u);
+}
+
 TEST_F(XferProgTest, WindowsOfOneBitAndDoubleBuffers)
 {
     // A receiving one-bit buffer starting 4 pixels in: not on a byte.
@@ -599,6 +686,91 @@ TEST_F(DisplayNodeTest, ABufferOutsideBoardAndDmaMemoryOfANodeWithoutDisplayIsSe
     plain_->displayRegs = 0;
     // A node not in the list stays as it is.
     EXPECT_EQ(XferDisplayNodeFor(0x13, &heap.d), 0x13u);
+}
+
+TEST_F(DisplayNodeTest, EveryLineReportsComeAboutOnceAMillisecondOfTheNodesBusClock)
+{
+    ASSERT_NE(plain_->nodeState, nullptr);
+    plain_->nodeState->iniWords[0] = 33;
+    Buffer board(640, 480, 8, kLocSdram, kBoardBus);
+    Buffer host(640, 480, 8, kLocHostDma, kHostBus);
+    board.d.node = host.d.node = kPlain;
+    Buffer control(1, 1, 8, kLocHostDma, 0);
+    control.Field(10026, -1);
+    MP_RESOURCE_ST resource{};
+    auto record = std::make_unique<_CPYPARAM>();
+    std::memset(record.get(), 0, sizeof *record);
+    record->resource = &resource;
+    record->direct = 1;
+    record->b(blk::kRecvModeX) = record->b(blk::kRecvModeY) = 1;
+    record->b(blk::kSendFactorX) = record->b(blk::kRecvFactorX) = 1;
+    record->thisBuf = record->source = &board.d;
+    record->otherBuf = record->destination = &host.d;
+    record->controlA = record->controlB = record->control1 = record->control2 = &control.d;
+    auto image = std::make_unique<CopyImage>();
+    vmInitSh(2, 1, &host.d, &board.d, image.get());
+    ASSERT_EQ(vmUpdtSh(record.get(), 0, 2, image.get()), 0);
+    // 33 MHz x 1000 / 640 bytes = 51.56: a report every 51 lines from line 0.
+    EXPECT_EQ((*image)[kLine], 0u);
+    EXPECT_EQ(XferVmSync(kPlain, 0)->frames, 51);
+    EXPECT_EQ(XferLineStep(XferVmSync(kPlain, 0)->frames), 51u);
+}
+
+TEST_F(DisplayNodeTest, AStartedSideHandsItsSyncObjectAndFrameCountToTheVmLineServer)
+{
+    Buffer board(640, 8, 8, kLocSdram, kBoardBus);
+    Buffer host(640, 8, 8, kLocHostDma, kHostBus);
+    board.d.node = host.d.node = kPlain;
+    _MP_BUF_ST syncObject{};
+    MP_RESOURCE_ST resource{};
+    resource.sync = &syncObject;
+    resource.threadId = (kPlain << 16) | 0x42;
+    auto record = std::make_unique<_CPYPARAM>();
+    auto program = [&](_MP_BUF_ST* control, int side) {
+        std::memset(record.get(), 0, sizeof *record);
+        record->resource = &resource;
+        record->direct = 1;
+        record->b(blk::kRecvModeX) = record->b(blk::kRecvModeY) = 1;
+        record->b(blk::kSendFactorX) = record->b(blk::kRecvFactorX) = 1;
+        record->thisBuf = &board.d;
+        record->otherBuf = &host.d;
+        record->source = side == 2 ? &board.d : &host.d;
+        record->destination = side == 2 ? &host.d : &board.d;
+        record->controlA = record->controlB = record->control1 = record->control2 = control;
+        return vmSetOrlo(record.get(), 0, side, 0);
+    };
+    SERVINFO_ST* events = mp_servinfo(plain_, 0);
+    ASSERT_NE(events, nullptr);
+    const uint32_t operation = static_cast<uint32_t>(reinterpret_cast<uintptr_t>(&syncObject));
+
+    // Sending with a frame count of 12 from line 0 on.
+    Buffer stepped(1, 1, 8, kLocHostDma, 0);
+    stepped.Field(10036, 1);
+    stepped.Field(10032, 12);
+    stepped.Field(10026, -1);
+    ASSERT_EQ(program(&stepped.d, 2), 0) << (resource.err.message ? resource.err.message : "");
+    EXPECT_EQ(events->vmLineSync, operation);
+    EXPECT_EQ(events->vmLineStep, 12u);
+    const VmSyncObject* sync = XferVmSync(kPlain, 0);
+    EXPECT_EQ(sync->operation, operation);
+    EXPECT_EQ(sync->owner, resource.threadId);
+    EXPECT_EQ(sync->frames, 12);
+
+    // Receiving side of a bus-master transfer: the request's sync object still reports;
+    // a single line number stops the stepping.
+    Buffer single(1, 1, 8, kLocHostDma, 0);
+    single.Field(10036, 1);
+    single.Field(10026, 5);
+    ASSERT_EQ(program(&single.d, 1), 0) << (resource.err.message ? resource.err.message : "");
+    EXPECT_EQ(events->vmLineSync, operation);
+    EXPECT_EQ(events->vmLineStep, 0u);
+    EXPECT_EQ(sync->frames, 0);
+
+    // A request without a sync object takes the reports away from the last one's.
+    resource.sync = nullptr;
+    ASSERT_EQ(program(&stepped.d, 2), 0);
+    EXPECT_EQ(events->vmLineSync, 0u);
+    EXPECT_EQ(events->vmLineStep, 12u);
 }
 
 }  // namespace
