@@ -3,6 +3,7 @@
 // pixels, clears, children, fields, copies and files with exact bytes back, the node's
 // errors with their texts, and nothing left once everything is freed.
 #include "hlclib.h"
+#include "libsandbox.h"
 
 #include "boardsim.h"
 
@@ -52,6 +53,11 @@ uint32_t Address(const void* p)
     return static_cast<uint32_t>(reinterpret_cast<uintptr_t>(p));
 }
 
+using libsandbox::ExpectError;
+using libsandbox::ExpectNoError;
+using libsandbox::LastFunction;
+using libsandbox::LastText;
+
 class BufferTest : public ::testing::Test {
 protected:
     void SetUp() override
@@ -86,32 +92,6 @@ protected:
         boardsim::BoardSim::instance().configure();
     }
     static int32_t LastError() { return imAppGetError(0, nullptr); }
-    static std::string LastText()
-    {
-        char text[80] = {};
-        imAppGetError(4, text);
-        return text;
-    }
-    static std::string LastFunction()
-    {
-        char text[80] = {};
-        imAppGetError(8, text);
-        return text;
-    }
-    // The last error, its text and the function that reported it (the export for what the
-    // host found, the node's handler for what the node found); the record is cleared.
-    static void ExpectError(int32_t code, const std::string& text, const std::string& function)
-    {
-        EXPECT_EQ(LastError(), code);
-        EXPECT_EQ(LastText(), text);
-        EXPECT_EQ(LastFunction(), function);
-        imAppGetError(1, nullptr);
-    }
-    static void ExpectNoError()
-    {
-        EXPECT_EQ(LastError(), 0) << LastFunction() << ": " << LastText();
-        imAppGetError(1, nullptr);
-    }
     uint32_t Inq(uint32_t id, uint32_t type) { return static_cast<uint32_t>(imBufInquire(device_, id, type, nullptr)); }
     // A synchronous command: every command posted before it has been served when it returns.
     void Settle() { ASSERT_EQ(imDevInquire(device_, 3, nullptr), 1u); }

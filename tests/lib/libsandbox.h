@@ -99,12 +99,33 @@ inline void ConfigureDisplayBoard(bool ownScreen)
     boardsim::BoardSim::instance().setDisplayDriver(desktop);
 }
 
-// The message of the last error.
+// The message of the last error, and the function that reported it.
 inline std::string LastText()
 {
     char text[128] = {};
     imAppGetError(4, text);
     return text;
+}
+inline std::string LastFunction()
+{
+    char text[80] = {};
+    imAppGetError(8, text);
+    return text;
+}
+
+// The last error, its text and the function that reported it (the export for what the host
+// found, the node's handler for what the node found); the record is cleared.
+inline void ExpectError(int32_t code, const std::string& text, const std::string& function)
+{
+    EXPECT_EQ(imAppGetError(0, nullptr), code);
+    EXPECT_EQ(LastText(), text);
+    EXPECT_EQ(LastFunction(), function);
+    imAppGetError(1, nullptr);
+}
+inline void ExpectNoError()
+{
+    EXPECT_EQ(imAppGetError(0, nullptr), 0) << LastFunction() << ": " << LastText();
+    imAppGetError(1, nullptr);
 }
 
 } // namespace libsandbox

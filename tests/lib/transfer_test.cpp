@@ -4,6 +4,7 @@
 // line run in pieces, the refusals with their codes and texts, and a transfer that never
 // ends, after which the node still copies.
 #include "hlclib.h"
+#include "libsandbox.h"
 
 #include "boardsim.h"
 
@@ -41,21 +42,19 @@ uint32_t Address(const void* p)
     return static_cast<uint32_t>(reinterpret_cast<uintptr_t>(p));
 }
 
+using libsandbox::ExpectError;
+using libsandbox::ExpectNoError;
+using libsandbox::LastFunction;
+using libsandbox::LastText;
+
 class TransferTest : public ::testing::Test {
 protected:
     void SetUp() override
     {
-        char dir[] = "/tmp/hlcxferXXXXXX";
-        ASSERT_NE(mkdtemp(dir), nullptr);
-        root_ = dir;
-        std::ofstream(root_ + "/halcyra.ini") << kOneBoard;
-        setenv("HLCINIPATH", root_.c_str(), 1);
-        setenv("HALCYRA", (root_ + "/noinstall").c_str(), 1);
+        box_.write("halcyra.ini", kOneBoard);
         boardsim::Topology topology;
         topology.service.dmaRegions = {0x800000};
         boardsim::BoardSim::instance().configure(topology);
-        imAppCatchError(0, nullptr, 0);
-        imAppGetError(1, nullptr);
         ASSERT_NE(imDevAlloc(0, 0, 3, 0, &device_), 0u) << LastText();
         imAppGetError(1, nullptr);
     }
@@ -67,38 +66,10 @@ protected:
         }
         for (int i = 0; i < 256 && mp_sys_node_resource_ptr(kNode); ++i) imDevFree(kNode << 16);
         EXPECT_EQ(mp_sys_node_resource_ptr(kNode), nullptr);
-        imAppControl(1, 15.0);
-        imAppGetError(1, nullptr);
-        std::remove((root_ + "/halcyra.ini").c_str());
-        std::remove(root_.c_str());
         boardsim::BoardSim::instance().configure();
     }
     static boardsim::VmTransferView Engine() { return boardsim::BoardSim::instance().vmTransfer(0); }
     static int32_t LastError() { return imAppGetError(0, nullptr); }
-    static std::string LastText()
-    {
-        char text[80] = {};
-        imAppGetError(4, text);
-        return text;
-    }
-    static std::string LastFunction()
-    {
-        char text[80] = {};
-        imAppGetError(8, text);
-        return text;
-    }
-    static void ExpectError(int32_t code, const std::string& text, const std::string& function)
-    {
-        EXPECT_EQ(LastError(), code);
-        EXPECT_EQ(LastText(), text);
-        EXPECT_EQ(LastFunction(), function);
-        imAppGetError(1, nullptr);
-    }
-    static void ExpectNoError()
-    {
-        EXPECT_EQ(LastError(), 0) << LastFunction() << ": " << LastText();
-        imAppGetError(1, nullptr);
-    }
     void Settle() { ASSERT_EQ(imDevInquire(device_, 3, nullptr), 1u); }
     uint32_t Alloc(int32_t x, int32_t y, uint32_t location)
     {
@@ -128,7 +99,7 @@ protected:
         return Engine().transfers() - before;
     }
 
-    std::string root_;
+    libsandbox::Sandbox box_{"hlcxfer"};
     uint32_t device_ = 0;
 };
 

@@ -9,7 +9,7 @@
 #include "imdev.h"
 #include "imsys.h"
 
-#include "../host/ll/initest.h"
+#include "../host/ll/openednode.h"
 #include "../testwait.h"
 
 #include "bufchild.h"
@@ -35,7 +35,6 @@
 namespace {
 
 constexpr uint32_t kNode = 0x11;
-constexpr const char* kOneBoard = "[Node]\nNodeId=0x11\nSlotNbr=1\nDeviceNbr=0x000d04\n";
 
 // Commands the node received, by opcode.
 std::atomic<int> g_received[225];
@@ -98,7 +97,7 @@ Received LastReceived()
     return g_record;
 }
 
-class BufferTest : public initest::IniTest {
+class BufferTest : public openednode::OpenedNodeTest {
 protected:
     void SetUp() override
     {
@@ -111,33 +110,8 @@ protected:
         CountCommands({kOpBufAlloc, kOpBufAlloc2d, kOpBufAlloc1d, kOpBufCreate, kOpBufChild, kOpBufChildBand,
                        kOpBufClear, kOpBufFree, kOpBufPutField, kOpBufGetField, kOpBufGetFieldDouble, kOpBufInquire,
                        kOpBufControl, kOpBufClone});
-        WriteIni(kOneBoard);
-        ASSERT_NE(imDevAlloc(0, 0, 3, 0, &device_), 0u) << LastText();
-    }
-    void TearDown() override
-    {
-        if (device_) imDevFree(device_);
-        // A node left open by a failed test is shut down, a bounded number of times.
-        for (int i = 0; i < 256 && mp_sys_node_resource_ptr(kNode); ++i) im_board_shutdown(kNode << 16);
-        EXPECT_EQ(mp_sys_node_resource_ptr(kNode), nullptr);
-        mp_exit_global();
-        mp_server_reset_handlers();
-        HlcWireLibrary();
-        imAppControl(1, 15.0);
-        im_msg_reset_application();
-        IniTest::TearDown();
-    }
-    static int32_t LastError() { return im_Application.error.code; }
-    static std::string LastText() { return im_Application.messageBuffer; }
-    static std::string LastFunction() { return im_Application.functionBuffer; }
-    // The error and its text; `function` is the export's name for errors found on the
-    // host, the handler's name for errors the node reports.
-    static void ExpectError(int32_t code, const std::string& text, const std::string& function)
-    {
-        EXPECT_EQ(LastError(), code);
-        EXPECT_EQ(LastText(), text);
-        EXPECT_EQ(LastFunction(), function);
-        im_msg_reset_application();
+        OpenNode();
+        if (HasFatalFailure()) return;
     }
     // A synchronous command on the node's system thread: every command posted before it
     // has been served when it returns.
@@ -156,7 +130,6 @@ protected:
         return v;
     }
 
-    uint32_t device_ = 0;
 };
 
 // ---- allocation and pixels --------------------------------------------------------------

@@ -9,7 +9,7 @@
 #include "imdev.h"
 #include "imsys.h"
 
-#include "../host/ll/initest.h"
+#include "../host/ll/openednode.h"
 
 #include "bufid.h"
 #include "camfile.h"
@@ -33,7 +33,6 @@ namespace {
 
 constexpr uint32_t kNode = 0x11;
 constexpr uint32_t kThread = 0x40000010u | (kNode << 16);
-constexpr const char* kOneBoard = "[Node]\nNodeId=0x11\nSlotNbr=1\nDeviceNbr=0x000d04\n";
 constexpr uint32_t kCameraId = 0x00110042u;
 
 struct Command {
@@ -121,7 +120,7 @@ void StandIn(_MSG_BODY_ST* m)
     mp_res_free(res);
 }
 
-class CamExportTest : public initest::IniTest {
+class CamExportTest : public openednode::OpenedNodeTest {
 protected:
     void SetUp() override
     {
@@ -139,37 +138,14 @@ protected:
                             kOpDigAlloc, kOpDigControl, kOpDigFree, kOpDigGrab, kOpDigInquire, kOpDigCapture,
                             kOpDigLutGet, kOpDigLutSet, kOpThrNop})
             mp_server_set_handler(op, StandIn);
-        WriteIni(kOneBoard);
-        ASSERT_NE(imDevAlloc(0, 0, 3, 0, &device_), 0u) << LastText();
+        OpenNode();
+        if (HasFatalFailure()) return;
         dcfDir_ = root_ + "/dcf";
         ASSERT_EQ(mkdir(dcfDir_.c_str(), 0755), 0);
         saved_.push_back(Save("DCFPATH"));
         saved_.push_back(Save("DCFNAME"));
         setenv("DCFPATH", dcfDir_.c_str(), 1);
         unsetenv("DCFNAME");
-    }
-    void TearDown() override
-    {
-        if (device_) imDevFree(device_);
-        // A node left open by a failed test is shut down, a bounded number of times.
-        for (int i = 0; i < 256 && mp_sys_node_resource_ptr(kNode); ++i) im_board_shutdown(kNode << 16);
-        EXPECT_EQ(mp_sys_node_resource_ptr(kNode), nullptr);
-        mp_exit_global();
-        mp_server_reset_handlers();
-        HlcWireLibrary();
-        imAppControl(1, 15.0);
-        im_msg_reset_application();
-        IniTest::TearDown();
-    }
-    static int32_t LastError() { return im_Application.error.code; }
-    static std::string LastText() { return im_Application.messageBuffer; }
-    static std::string LastFunction() { return im_Application.functionBuffer; }
-    static void ExpectError(int32_t code, const std::string& text, const std::string& function)
-    {
-        EXPECT_EQ(LastError(), code);
-        EXPECT_EQ(LastText(), text);
-        EXPECT_EQ(LastFunction(), function);
-        im_msg_reset_application();
     }
     // Every command posted before it has been served when it returns.
     void Settle() { imDevInquire(device_, 3, nullptr); }
@@ -205,7 +181,6 @@ protected:
         return b && mp_buf_valid(b, 0);
     }
 
-    uint32_t device_ = 0;
     std::string dcfDir_;
 };
 

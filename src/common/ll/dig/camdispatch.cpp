@@ -94,6 +94,26 @@ int ForGrabModule(const void* resourceOrNode)
     return FamilyOfModule(info[kNodeInfoModuleType]);
 }
 
+namespace {
+
+// Runs a request on the family of the resource's grab module; nothing without a module.
+template <typename Std, typename Async>
+void ByFamily(MP_RESOURCE_ST* res, Std onStd, Async onAsync)
+{
+    switch (ForGrabModule(res)) {
+    case kGrabModuleStd:
+        onStd();
+        break;
+    case kGrabModuleAsync:
+        onAsync();
+        break;
+    default:
+        break;
+    }
+}
+
+}  // namespace
+
 // ---- camera records --------------------------------------------------------------------
 
 uint32_t mpCamAlloc(MP_RESOURCE_ST* res, const _DCF_ENTRY* entries, int32_t count, int32_t mode)
@@ -124,88 +144,46 @@ _MP_BUF_ST* mpCamClone(MP_RESOURCE_ST* res, _MP_BUF_ST* camera, int32_t n)
 
 void mpCamControl(MP_RESOURCE_ST* res, _MP_BUF_ST* camera, int32_t type, double value)
 {
-    switch (ForGrabModule(res)) {
-    case kGrabModuleStd:
-        mpCamControl_Std(res, camera, type, value);
-        break;
-    case kGrabModuleAsync:
-        mpCamControl_Async(res, camera, type, value);
-        break;
-    default:
-        break;
-    }
+    ByFamily(
+        res, [&] { mpCamControl_Std(res, camera, type, value); },
+        [&] { mpCamControl_Async(res, camera, type, value); });
 }
 
 void mpCamInquire(MP_RESOURCE_ST* res, _MP_BUF_ST* camera, int32_t type, void* out)
 {
-    switch (ForGrabModule(res)) {
-    case kGrabModuleStd:
-        mpCamInquire_Std(res, camera, type, out);
-        break;
-    case kGrabModuleAsync:
-        mpCamInquire_Async(res, camera, type, out);
-        break;
-    default:
-        break;
-    }
+    ByFamily(
+        res, [&] { mpCamInquire_Std(res, camera, type, out); },
+        [&] { mpCamInquire_Async(res, camera, type, out); });
 }
 
 void mpCamSave(MP_RESOURCE_ST* res, _MP_BUF_ST* camera, uint32_t* outId, int32_t* outCount)
 {
-    switch (ForGrabModule(res)) {
-    case kGrabModuleStd:
-        mpCamSave_Std(res, camera, outId, outCount);
-        break;
-    case kGrabModuleAsync:
-        mpCamSave_Async(res, camera, outId, outCount);
-        break;
-    default:
-        break;
-    }
+    ByFamily(
+        res, [&] { mpCamSave_Std(res, camera, outId, outCount); },
+        [&] { mpCamSave_Async(res, camera, outId, outCount); });
 }
 
 // ---- digitizer -------------------------------------------------------------------------
 
 void mpDigCapture(MP_RESOURCE_ST* res, _MP_BUF_ST* digitizer, _MP_BUF_ST* camera, int32_t command)
 {
-    switch (ForGrabModule(res)) {
-    case kGrabModuleStd:
-        mpDigCapture_Std(res, IdOf(digitizer), IdOf(camera), command);
-        break;
-    case kGrabModuleAsync:
-        mpPrvNotBuiltYet(res);
-        break;
-    default:
-        break;
-    }
+    ByFamily(
+        res, [&] { mpDigCapture_Std(res, IdOf(digitizer), IdOf(camera), command); },
+        [&] { mpPrvNotBuiltYet(res); });
 }
 
 void mpDigControl(MP_RESOURCE_ST* res, _MP_BUF_ST* digitizer, int32_t type, double value)
 {
-    switch (ForGrabModule(res)) {
-    case kGrabModuleStd:
-        mpDigControl_Std(res, digitizer, type, value);
-        break;
-    case kGrabModuleAsync:
-        mpDigControl_Async(res, digitizer, type, value);
-        break;
-    default:
-        break;
-    }
+    ByFamily(
+        res, [&] { mpDigControl_Std(res, digitizer, type, value); },
+        [&] { mpDigControl_Async(res, digitizer, type, value); });
 }
 
 void mpDigInquire(MP_RESOURCE_ST* res, _MP_BUF_ST* digitizer, int32_t type, void* out)
 {
-    switch (ForGrabModule(res)) {
-    case kGrabModuleStd:
-        mpDigInquire_Std(res, digitizer, type, out);
-        break;
-    case kGrabModuleAsync:
-        mpDigInquire_Async(res, digitizer, type, out);
-        break;
-    default:
-        break;
-    }
+    ByFamily(
+        res, [&] { mpDigInquire_Std(res, digitizer, type, out); },
+        [&] { mpDigInquire_Async(res, digitizer, type, out); });
 }
 
 int32_t mpDigGrab(MP_RESOURCE_ST* res, _MP_BUF_ST* digitizer, _MP_BUF_ST* camera, _MP_BUF_ST* destination,
@@ -225,31 +203,18 @@ int32_t mpDigGrab(MP_RESOURCE_ST* res, _MP_BUF_ST* digitizer, _MP_BUF_ST* camera
 void mpDigLutGet(MP_RESOURCE_ST* res, _MP_BUF_ST* digitizer, _MP_BUF_ST* camera, _MP_BUF_ST* lut, int32_t bandMask,
                  int32_t start, int32_t count)
 {
-    switch (ForGrabModule(res)) {
-    case kGrabModuleStd:
-        mpDigLutGet_Std(res, digitizer, camera, lut, bandMask, start, count);
-        break;
-    case kGrabModuleAsync:
-        mpPrvNotBuiltYet(res);
-        break;
-    default:
-        break;
-    }
+    ByFamily(
+        res, [&] { mpDigLutGet_Std(res, digitizer, camera, lut, bandMask, start, count); },
+        [&] { mpPrvNotBuiltYet(res); });
 }
 
 int32_t mpDigLutSet(MP_RESOURCE_ST* res, _MP_BUF_ST* digitizer, _MP_BUF_ST* camera, _MP_BUF_ST* lut,
                     int32_t bandMask, int32_t start, int32_t count, int32_t mode)
 {
-    switch (ForGrabModule(res)) {
-    case kGrabModuleStd:
-        mpDigLutSet_Std(res, digitizer, camera, lut, bandMask, start, count, mode);
-        return 0;
-    case kGrabModuleAsync:
-        mpPrvNotBuiltYet(res);
-        return 0;
-    default:
-        return 0;
-    }
+    ByFamily(
+        res, [&] { mpDigLutSet_Std(res, digitizer, camera, lut, bandMask, start, count, mode); },
+        [&] { mpPrvNotBuiltYet(res); });
+    return 0;
 }
 
 uint32_t mpDigSerAccess(MP_RESOURCE_ST* res, uint32_t operation, uint32_t channel, uint32_t data, uint32_t reg)

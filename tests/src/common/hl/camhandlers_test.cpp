@@ -4,7 +4,7 @@
 // phase of a save, and a node whose module belongs to no family.
 #include "camhandlers.h"
 
-#include "../../host/ll/initest.h"
+#include "../../host/ll/openednode.h"
 
 #include "bufid.h"
 #include "camdispatch.h"
@@ -26,10 +26,9 @@ namespace {
 
 constexpr uint32_t kNode = 0x11;
 constexpr uint32_t kThread = 0x40000010u | (kNode << 16);
-constexpr const char* kOneBoard = "[Node]\nNodeId=0x11\nSlotNbr=1\nDeviceNbr=0x000d04\n";
 constexpr uint32_t kBogusId = (kNode << 16) | 0x0777;
 
-class CamHandlerTest : public initest::IniTest {
+class CamHandlerTest : public openednode::OpenedNodeTest {
 protected:
     void SetUp() override
     {
@@ -37,31 +36,8 @@ protected:
         IniTest::SetUp();
         im_msg_reset_application();
         imAppControl(1, 2.0);
-        WriteIni(kOneBoard);
-        ASSERT_NE(imDevAlloc(0, 0, 3, 0, &device_), 0u) << LastText();
-    }
-    void TearDown() override
-    {
-        if (device_) imDevFree(device_);
-        // A node left open by a failed test is shut down, a bounded number of times.
-        for (int i = 0; i < 256 && mp_sys_node_resource_ptr(kNode); ++i) im_board_shutdown(kNode << 16);
-        EXPECT_EQ(mp_sys_node_resource_ptr(kNode), nullptr);
-        mp_exit_global();
-        mp_server_reset_handlers();
-        HlcWireLibrary();
-        imAppControl(1, 15.0);
-        im_msg_reset_application();
-        IniTest::TearDown();
-    }
-    static int32_t LastError() { return im_Application.error.code; }
-    static std::string LastText() { return im_Application.messageBuffer; }
-    static std::string LastFunction() { return im_Application.functionBuffer; }
-    static void ExpectError(int32_t code, const std::string& text, const std::string& function)
-    {
-        EXPECT_EQ(LastError(), code);
-        EXPECT_EQ(LastText(), text);
-        EXPECT_EQ(LastFunction(), function);
-        im_msg_reset_application();
+        OpenNode();
+        if (HasFatalFailure()) return;
     }
     // A waiting command: the errors of commands posted before it come back with it.
     void Settle() { imDevInquire(device_, 3, nullptr); }
@@ -84,7 +60,6 @@ protected:
     }
 
     uint8_t moduleType_ = 1;
-    uint32_t device_ = 0;
 };
 
 TEST_F(CamHandlerTest, CameraCommandsRefuseAnIdThatIsNoCamera)
