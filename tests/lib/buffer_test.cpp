@@ -15,6 +15,7 @@
 #include <cstring>
 #include <fstream>
 #include <map>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -62,16 +63,10 @@ class BufferTest : public ::testing::Test {
 protected:
     void SetUp() override
     {
-        char dir[] = "/tmp/hlcbufXXXXXX";
-        ASSERT_NE(mkdtemp(dir), nullptr);
-        root_ = dir;
-        std::ofstream(root_ + "/halcyra.ini") << kOneBoard;
-        setenv("HLCINIPATH", root_.c_str(), 1);
-        setenv("HALCYRA", (root_ + "/noinstall").c_str(), 1);
+        sandbox_ = std::make_unique<libsandbox::Sandbox>("hlcbuf");
+        sandbox_->write("halcyra.ini", kOneBoard);
         unsetenv("TIFPATH");
         boardsim::BoardSim::instance().configure();
-        imAppCatchError(0, nullptr, 0);
-        imAppGetError(1, nullptr);
         ASSERT_NE(imDevAlloc(0, 0, 3, 0, &device_), 0u) << LastText();
         imAppGetError(1, nullptr);
     }
@@ -84,22 +79,14 @@ protected:
         // A node left open by a failed test is shut down, a bounded number of times.
         for (int i = 0; i < 256 && mp_sys_node_resource_ptr(kNode); ++i) imDevFree(kNode << 16);
         EXPECT_EQ(mp_sys_node_resource_ptr(kNode), nullptr);
-        imAppControl(1, 15.0);
-        imAppGetError(1, nullptr);
-        for (const std::string& f : files_) std::remove(f.c_str());
-        std::remove((root_ + "/halcyra.ini").c_str());
-        std::remove(root_.c_str());
+        sandbox_.reset();
         boardsim::BoardSim::instance().configure();
     }
     static int32_t LastError() { return imAppGetError(0, nullptr); }
     uint32_t Inq(uint32_t id, uint32_t type) { return static_cast<uint32_t>(imBufInquire(device_, id, type, nullptr)); }
     // A synchronous command: every command posted before it has been served when it returns.
     void Settle() { ASSERT_EQ(imDevInquire(device_, 3, nullptr), 1u); }
-    std::string File(const std::string& name)
-    {
-        files_.push_back(root_ + "/" + name);
-        return files_.back();
-    }
+    std::string File(const std::string& name) const { return sandbox_->path(name); }
     // The whole buffer, packed: lines back to back, band after band.
     std::vector<uint8_t> Pixels(uint32_t id)
     {
@@ -122,8 +109,7 @@ protected:
         return fields;
     }
 
-    std::string root_;
-    std::vector<std::string> files_;
+    std::unique_ptr<libsandbox::Sandbox> sandbox_;
     uint32_t device_ = 0;
 };
 
@@ -611,7 +597,7 @@ TEST_F(BufferTest, FileErrorsHaveTheirTexts)
     ExpectError(IM_ERR_FILE_ACCESS, "Cannot find file in path", "imBufRestore");
     EXPECT_EQ(imBufSave(device_, File("y.tif").c_str(), kTiff, (kNode << 16) | 0x777u), IM_ERR_INVALID_PARAMETER);
     ExpectError(IM_ERR_INVALID_PARAMETER, "Invalid buffer ID", "imBufSave");
-    EXPECT_EQ(imBufSave(device_, (root_ + "/no/such/dir/z.raw").c_str(), kRaw, id), IM_ERR_FILE_ACCESS);
+    EXPECT_EQ(imBufSave(device_, File("no/such/dir/z.raw").c_str(), kRaw, id), IM_ERR_FILE_ACCESS);
     ExpectError(IM_ERR_FILE_ACCESS, "Opening file", "imBufSave");
     EXPECT_EQ(imBufFree(device_, id), 0);
 }

@@ -1,6 +1,7 @@
 // Devices and the application's error calls as a program sees them: through hlclib.h and
 // libhlclib.so only, with the simulated board driven through the platform object.
 #include "hlclib.h"
+#include "libsandbox.h"
 
 #include "boardsim.h"
 #include "regmap/driver_requests.h"
@@ -11,34 +12,26 @@
 #include <cstdlib>
 #include <cstring>
 #include <fstream>
+#include <memory>
 #include <string>
 #include <vector>
 
 namespace {
 
 constexpr uint32_t kNode = 0x11;
-constexpr const char* kOneBoard = "[Node]\nNodeId=0x11\nSlotNbr=1\nDeviceNbr=0x000d04\n";
-// An FPGA file of ten data bytes, and a module that is configured by ten.
-constexpr const char* kFpgaFile = "Generic=0110100111\n";
-constexpr uint32_t kFpgaBytes = 10;
+using libsandbox::kFpgaBytes;
+using libsandbox::kOneBoard;
+using libsandbox::LastText;
 
 class DeviceTest : public ::testing::Test {
 protected:
     void SetUp() override
     {
-        char dir[] = "/tmp/hlcdevXXXXXX";
-        ASSERT_NE(mkdtemp(dir), nullptr);
-        root_ = dir;
-        setenv("HLCINIPATH", root_.c_str(), 1);
-        setenv("HALCYRA", (root_ + "/noinstall").c_str(), 1);
+        sandbox_ = std::make_unique<libsandbox::Sandbox>("hlcdev");
         // The grab module's FPGA file: every open loads it, unless a test says otherwise.
-        WriteFpga(kFpgaFile);
-        setenv("FPGANAME", "module", 1);
-        setenv("FPGAPATH", root_.c_str(), 1);
+        sandbox_->useFpgaFile();
         topology_.boards[0].fpgaBytes = kFpgaBytes;
         boardsim::BoardSim::instance().configure(topology_);
-        imAppCatchError(0, nullptr, 0);
-        imAppGetError(1, nullptr);
         // The default 15 s: the opens and closes of other test programs, which take
         // "MUTEX_imDev_" in turn, end within it.  A test that waits for a reply that never
         // comes shortens it around that open only.
@@ -49,26 +42,13 @@ protected:
         // A node left open by a failed test is shut down, a bounded number of times.
         for (int i = 0; i < 256 && mp_sys_node_resource_ptr(kNode); ++i) imDevFree(kNode << 16);
         EXPECT_EQ(mp_sys_node_resource_ptr(kNode), nullptr);
-        imAppControl(1, 15.0);
-        imAppCatchError(0, nullptr, 0);
-        imAppGetError(1, nullptr);
-        unsetenv("FPGANAME");
-        unsetenv("FPGAPATH");
-        std::remove((root_ + "/halcyra.ini").c_str());
-        std::remove((root_ + "/module.res").c_str());
-        std::remove(root_.c_str());
+        sandbox_.reset();
         boardsim::BoardSim::instance().configure();
     }
-    void WriteIni(const char* text) { std::ofstream(root_ + "/halcyra.ini") << text; }
-    void WriteFpga(const char* text) { std::ofstream(root_ + "/module.res") << text; }
+    void WriteIni(const char* text) { sandbox_->write("halcyra.ini", text); }
+    void WriteFpga(const char* text) { sandbox_->write("module.res", text); }
     void Reconfigure() { boardsim::BoardSim::instance().configure(topology_); }
     static int32_t LastError() { return imAppGetError(0, nullptr); }
-    static std::string LastText()
-    {
-        char text[80] = {};
-        imAppGetError(4, text);
-        return text;
-    }
     // Opens (system, board).  An open that found "MUTEX_imDev_" held by another test
     // program for longer than the time-out is tried again: the open under test is the
     // one that got the mutex.
@@ -97,7 +77,7 @@ protected:
         // to let go.
         EXPECT_TRUE(boardsim::BoardSim::instance().dmaBuffers().empty());
     }
-    std::string root_;
+    std::unique_ptr<libsandbox::Sandbox> sandbox_;
     boardsim::Topology topology_;
 };
 

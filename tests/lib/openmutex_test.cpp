@@ -2,6 +2,7 @@
 // holding it: the next open takes it over, opens its node and releases the mutex again,
 // so that the opens of other programs are not shut out.
 #include "hlclib.h"
+#include "libsandbox.h"
 
 #include "boardsim.h"
 #include "w32sync.h"
@@ -14,12 +15,13 @@
 #include <cstdio>
 #include <cstdlib>
 #include <fstream>
+#include <memory>
 #include <string>
 
 namespace {
 
 constexpr uint32_t kNode = 0x11;
-constexpr const char* kOneBoard = "[Node]\nNodeId=0x11\nSlotNbr=1\nDeviceNbr=0x000d04\n";
+using libsandbox::kOneBoard;
 constexpr const char* kOpenMutex = "MUTEX_imDev_";
 
 // Runs body in a child process; its exit status (-1 when it did not end normally).
@@ -38,15 +40,9 @@ class OpenMutexTest : public ::testing::Test {
 protected:
     void SetUp() override
     {
-        char dir[] = "/tmp/hlcmtxXXXXXX";
-        ASSERT_NE(mkdtemp(dir), nullptr);
-        root_ = dir;
-        setenv("HLCINIPATH", root_.c_str(), 1);
-        setenv("HALCYRA", (root_ + "/noinstall").c_str(), 1);
-        std::ofstream(root_ + "/halcyra.ini") << kOneBoard;
+        sandbox_ = std::make_unique<libsandbox::Sandbox>("hlcmtx");
+        sandbox_->write("halcyra.ini", kOneBoard);
         boardsim::BoardSim::instance().configure();
-        imAppCatchError(0, nullptr, 0);
-        imAppGetError(1, nullptr);
         // Long enough for the opens of other test programs, which take the mutex in turn.
         imAppControl(1, 30.0);
     }
@@ -55,12 +51,10 @@ protected:
         // A node left open by a failed test is shut down, a bounded number of times.
         for (int i = 0; i < 256 && mp_sys_node_resource_ptr(kNode); ++i) imDevFree(kNode << 16);
         EXPECT_EQ(mp_sys_node_resource_ptr(kNode), nullptr);
-        imAppControl(1, 15.0);
-        std::remove((root_ + "/halcyra.ini").c_str());
-        std::remove(root_.c_str());
+        sandbox_.reset();
         boardsim::BoardSim::instance().configure();
     }
-    std::string root_;
+    std::unique_ptr<libsandbox::Sandbox> sandbox_;
 };
 
 TEST_F(OpenMutexTest, AMutexLeftByAnEndedProgramIsTakenOverAndReleasedAfterTheOpen)

@@ -2,6 +2,7 @@
 // ini file's systems and nodes, a node's clock, time stamps into a buffer's fields, the
 // memory map of the node's heap and descriptors, and the dump of its communication ring.
 #include "hlclib.h"
+#include "libsandbox.h"
 
 #include "boardsim.h"
 
@@ -13,6 +14,7 @@
 #include <cstring>
 #include <fstream>
 #include <iterator>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -20,7 +22,9 @@ namespace {
 
 constexpr uint32_t kNode = 0x11;
 constexpr uint32_t kSystemThread = 0x40000010u | (kNode << 16);
-constexpr const char* kOneBoard = "[Node]\nNodeId=0x11\nSlotNbr=1\nDeviceNbr=0x000d04\n";
+using libsandbox::kOneBoard;
+using libsandbox::LastFunction;
+using libsandbox::LastText;
 constexpr uint32_t kBoard = 1;
 constexpr uint32_t kHostDma = 3;
 // Memory-map lines: the id, the node, descriptor words, the parent, the field count, then
@@ -31,27 +35,18 @@ class SystemTest : public ::testing::Test {
 protected:
     void SetUp() override
     {
-        char dir[] = "/tmp/hlcsysXXXXXX";
-        ASSERT_NE(mkdtemp(dir), nullptr);
-        root_ = dir;
-        setenv("HLCINIPATH", root_.c_str(), 1);
-        setenv("HALCYRA", (root_ + "/noinstall").c_str(), 1);
+        sandbox_ = std::make_unique<libsandbox::Sandbox>("hlcsys");
         boardsim::BoardSim::instance().configure();
-        imAppGetError(1, nullptr);
     }
     void TearDown() override
     {
         // A node left open by a failed test is shut down, a bounded number of times.
         for (int i = 0; i < 256 && mp_sys_node_resource_ptr(kNode); ++i) imDevFree(kNode << 16);
         EXPECT_EQ(mp_sys_node_resource_ptr(kNode), nullptr);
-        imAppControl(1, 15.0);
-        imAppGetError(1, nullptr);
-        for (const std::string& f : files_) std::remove(f.c_str());
-        std::remove((root_ + "/halcyra.ini").c_str());
-        std::remove(root_.c_str());
+        sandbox_.reset();
         boardsim::BoardSim::instance().configure();
     }
-    void WriteIni(const char* text) { std::ofstream(root_ + "/halcyra.ini") << text; }
+    void WriteIni(const char* text) { sandbox_->write("halcyra.ini", text); }
     uint32_t Open()
     {
         WriteIni(kOneBoard);
@@ -60,32 +55,15 @@ protected:
         imAppGetError(1, nullptr);
         return id;
     }
-    std::string File(const std::string& name)
-    {
-        files_.push_back(root_ + "/" + name);
-        return files_.back();
-    }
+    std::string File(const std::string& name) const { return sandbox_->path(name); }
     static int32_t LastError() { return imAppGetError(0, nullptr); }
-    static std::string LastText()
-    {
-        char text[80] = {};
-        imAppGetError(4, text);
-        return text;
-    }
-    static std::string LastFunction()
-    {
-        char text[80] = {};
-        imAppGetError(8, text);
-        return text;
-    }
     static std::vector<uint8_t> Read(const std::string& path)
     {
         std::ifstream file(path, std::ios::binary);
         return std::vector<uint8_t>((std::istreambuf_iterator<char>(file)), std::istreambuf_iterator<char>());
     }
 
-    std::string root_;
-    std::vector<std::string> files_;
+    std::unique_ptr<libsandbox::Sandbox> sandbox_;
 };
 
 TEST_F(SystemTest, IniTopologiesCountSystemsNodesDigitizersAndDisplays)

@@ -70,10 +70,10 @@ int im_disp_mode_select(uint32_t node, uint32_t format)
 int im_disp_overlay_mode_select(uint32_t node, const _DISP_COM_INFO* info)
 {
     if (!info) return 0;
-    if (info->Enable == kDispEnabled) {
+    if (info->Enable == kDispDisabled) {
         DacWriteRegisterByByte(node, 0x9E, DacReadRegisterByByte(node, 0x9E) & ~0x20u);
         DacWriteRegisterByByte(node, 0x98, 0x47);
-    } else if (info->Enable == kDispDisabled) {
+    } else if (info->Enable == kDispEnabled) {
         const uint32_t v = DacReadRegisterByByte(node, 0x9E);
         DacWriteRegisterByByte(node, 0x9E, info->Mode == 2 ? v : (v | 0x20));
         DacWriteRegisterByByte(node, 0x98, 0x07);

@@ -48,8 +48,8 @@ enum : uint32_t {
     IM_DUAL_SCREEN = 1,
     IM_DUAL_HEAD = 2,
 };
-constexpr int32_t kDispEnabled = -9999;
-constexpr int32_t kDispDisabled = -9997;
+constexpr int32_t kDispEnabled = -9997;
+constexpr int32_t kDispDisabled = -9999;
 
 // Node display state: words of the node's board description.
 enum : uint32_t {

@@ -59,11 +59,11 @@ TEST_F(DisplayTest, OverlayKeyingByEnableState)
 {
     auto info = Block();
     sim().chip(0).setDac(0x1E, 0x2C);
-    info->Enable = kDispEnabled;
+    info->Enable = -9999;   // disabled
     EXPECT_EQ(im_disp_overlay_mode_select(kNode, info.get()), 0);
     EXPECT_EQ(sim().chip(0).dac(0x1E), 0x0C);
     EXPECT_EQ(sim().chip(0).dac(0x18), 0x47);
-    info->Enable = kDispDisabled;
+    info->Enable = -9997;   // enabled
     info->Mode = 3;
     im_disp_overlay_mode_select(kNode, info.get());
     EXPECT_EQ(sim().chip(0).dac(0x1E), 0x2C);
