@@ -672,6 +672,12 @@ int mp_kvx_set_eeprom(uint32_t address, uint16_t data);
 int mp_kvx_erase_eeprom(uint32_t address);
 int mp_kvx_erase_eeprom_all(void);
 int mp_kvx_set_eeprom_all(uint16_t data);
+/* Second family's serial chips on the selected module, channel 0-3 (others write nothing,
+   a read gives 0): decoder register write and read, DAC channel 0-7, ICS1522 register 0-6. */
+void mp_kvx_set_dec_reg(uint32_t channel, uint32_t reg, uint32_t value);
+uint32_t mp_kvx_read_dec_reg(uint32_t channel, uint32_t reg);
+void mp_kvx_set_dac_reg(uint32_t value, uint32_t address);
+void mp_kvx_set_pll_reg(uint32_t channel, uint32_t value, uint32_t reg);
 
 /* ==== JPEG objects (executed by a board processor) ==== */
 /* Table types: 19007 quantization (64 bytes), 19008 AC Huffman (178), 19009 DC Huffman (33). */

@@ -3,6 +3,7 @@
 #include "boardsim.h"
 #include "simcore.h"
 #include "simgrab.h"
+#include "simkvx.h"
 
 #include <sys/mman.h>
 
@@ -186,9 +187,15 @@ Machine::Machine(SimState& owner, const Topology& t)
             b.primary->setBar(0, kOrloBarSize, 8);
             b.primaryRegs = std::make_unique<BoardOrloChip>(&b, false);
             b.primaryMemory = std::make_unique<RamChip>(spec.primaryMemory);
-            auto grab = std::make_unique<GrabModuleChip>(&b);
-            b.grab = grab.get();
-            b.primaryPort = std::move(grab);
+            if (spec.moduleType >= 3 && spec.moduleType <= 6) {
+                auto kvx = std::make_unique<KvxModuleChip>(&b);
+                b.kvx = kvx.get();
+                b.primaryPort = std::move(kvx);
+            } else {
+                auto grab = std::make_unique<GrabModuleChip>(&b);
+                b.grab = grab.get();
+                b.primaryPort = std::move(grab);
+            }
             b.primaryShadow = std::make_unique<ShadowChip>(b.primary);
         }
         if (spec.displayOrlo) {

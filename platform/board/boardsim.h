@@ -71,6 +71,10 @@ struct BoardSpec {
     uint8_t bridgeFunction = 0;    // function of the board's bridge at that device
     uint8_t moduleType = 1;        // grab-module type byte of the board record
     uint8_t family = 0;            // family byte of the board record
+    // Second-family module (moduleType 3-6, simkvx.h): the id byte type 4 answers, 32 or
+    // 253 (0: 32).  Type 3 answers no id byte, so the library finds no module; a test gives
+    // the node type 3 by setting its module type word after the open.
+    uint8_t kvxIdByte = 0;
     uint32_t primaryMemory = 0x400000;
     uint32_t displayMemory = 0x200000;
     int32_t flushLatency = 2;      // reads that still see a cache flush running; < 0: never ends
@@ -96,6 +100,10 @@ struct BoardSpec {
     // set-up takes its full path (VM clock, reset pulse, port set-up conversation).
     bool vmSilent = false;
     bool vmClockOption = false;
+    // VM port (simvmport.cpp): boards with the same non-zero vmRing are joined by their
+    // VM ports, which move 4 bytes a clock of vmPortMHz (the ini file's VmBusSpeed).
+    uint8_t vmRing = 0;
+    uint32_t vmPortMHz = 33;
 };
 
 struct ServiceSpec {
@@ -329,6 +337,65 @@ public:
     uint64_t strayBytes() const;       // outside board memory, or list entries not reached
     uint64_t listEntries() const;      // played
     bool busy() const;                 // a transfer runs (or hangs)
+    // VM port (simvmport.cpp): the engine is armed as a receiver; transfers sent and
+    // received over the port, and their bytes.
+    bool receiverArmed() const;
+    uint64_t portSends() const;
+    uint64_t portReceives() const;
+    uint64_t portBytes() const;
+    const int board;
+    const bool display;
+};
+
+// The grab-list engine of an Orlo (simgrablist.cpp): register lists that steer the grab
+// engine block by block, for grabs into host memory through a temporary buffer.
+//
+// A write of the list control 0x2010 with bit 0 set starts the list at the bus address in
+// 0x2008 (a PCI address of the Orlo's own board memory, or host physical memory through
+// the kernel service's map; the VM list engine reads its lists the same way); a write
+// with bit 0 clear stops it.  0x2010 reads 0 while the engine is idle, and 0x2008 holds
+// the address of the next entry.  The engine plays entries {32-bit value, 32-bit target}
+// on the machine's clock, never inside a register write.  The target is an Orlo register
+// offset, or the command form 0x02000000 | offset (offsets 0x80000-0x807FF reach the
+// port window), or the library's own mapped address of a register; each entry writes its
+// register as a write of the library would.  The list's own registers steer the run:
+//   {v, 255}          ends the list (any v: the list set);
+//   {0, 0x2010}       ends the list too (the terminator of the second family's lists);
+//   {3, 0x2010}       between steps: waits until the grab engine has written the last
+//                     line (0x1850) of the window of the frame in flight (or of the frame
+//                     armed; of the next frame when this one has passed it);
+//   {a, 0x2008}       goes on at address a;
+//   {3, 0x2068}       hands the list at 0x2060 to the VM list engine: it plays at once
+//                     when no transfer or VM list runs, else when the running VM list
+//                     has ended (one list waits; a later one replaces it).
+// A list address where nothing answers is a stray access (strayAccesses()) and stops the
+// list; a target that is no register of the Orlo is a stray access and is skipped.
+//
+// A frame that begins while the list runs is grabbed block by block: its lines pass at
+// the frame's pace and each is placed by the window and frame registers as they stand
+// when it is written (line y of the window at 0x2848 + (y - 0x1848) x 0x2850, taps 1-3 at
+// the channel offsets), so the list moves the window from block to block while the frame
+// goes on.  Lines the list has not placed yet wait for it: a list that falls behind the
+// machine's clock (the free-running clock under a slow host) still places every block, and
+// the frame ends when the list arms the next one or stops.  A window's end also waits while
+// a VM list handed over by the grab list has not begun, so no block overwrites a half of
+// the temporary buffer before its copy.  In a frame of two fields
+// (grab control bit 14) the window counts the lines of
+// each field: a window that begins at or before the line that ended the last wait lies
+// in the next field.  The end of each window sets interrupt bit 13 and, on the primary
+// Orlo, bit 13 of 0x2800 (both cleared when a grab is armed from idle).  The frame raises
+// its start source as usual but no end source of its own: a write of bit 13 into the
+// interrupt set register 0x2030 (by the list or anyone) raises the end source (45, 77 on
+// the display Orlo) as an event.
+class GrabListView {
+public:
+    GrabListView(int board, bool display) : board(board), display(display) {}
+    bool running() const;
+    bool waiting() const;              // paused between steps
+    uint64_t listsStarted() const;
+    uint64_t entriesPlayed() const;
+    uint64_t waits() const;            // {3, 0x2010} entries played
+    uint64_t strays() const;           // list addresses or targets where nothing answered
     const int board;
     const bool display;
 };
@@ -340,6 +407,9 @@ public:
     uint32_t starts() const;
     uint32_t resets() const;
     bool running() const;                             // the handshake reached 0xFEEDDEAD
+    // The firmware's pattern or blob result `id` takes these bytes as its result block in
+    // board memory (simfirmware.h); false for another id or a processor that serves nothing.
+    bool placeResult(uint32_t id, const std::vector<uint8_t>& bytes) const;
     const int board;
 };
 
@@ -418,6 +488,49 @@ struct GrabClock {
 // How the simulated line-lock PLL locks: at once, after a number of measurements, never,
 // or never with a measurement counter that overruns to 65001.
 enum class GrabPllLock : uint8_t { Immediate, AfterTests, Never, Overflow };
+
+// The second-family module of a board (module types 3-6, simkvx.h).  Registers by their
+// offset r below 0x400; channels 0-3.  Calls on a board without the module read -1, 0 or
+// empty and ignore writes.
+class KvxView {
+public:
+    explicit KvxView(int board) : board(board) {}
+    bool fitted() const;
+    uint8_t idByte() const;                                   // 255: no module
+    uint16_t reg(uint32_t r) const;                           // as last written
+    void preset(uint32_t r, uint16_t value) const;            // what a read answers from now
+    std::vector<GrabWrite> writes(uint32_t r) const;          // every lane write
+    std::vector<uint16_t> values(uint32_t r) const;           // the value after each high-lane write
+    size_t writeCount() const;                                // lane writes of all registers
+    void clearLog() const;                                    // write logs of registers and chips
+
+    int decoder(int channel, uint32_t reg) const;             // -1: bad channel or register
+    void setDecoder(int channel, uint32_t reg, uint8_t value) const;
+    std::vector<std::pair<uint8_t, uint8_t>> decoderWrites(int channel) const;   // {register, value}
+    uint32_t decoderReads(int channel) const;                 // bytes the decoder sent
+    int dac(int channel) const;                               // DAC output 0-7; -1 bad channel
+    std::vector<std::pair<int, uint8_t>> dacLoads() const;    // {channel, value}
+    int pll(int channel, int reg) const;                      // ICS1522 register 0-6; -1 bad
+    std::vector<std::pair<int, uint16_t>> pllLoads(int channel) const;   // {register, value}
+    // Timing chip: the 16-bit register at an even byte index (FAF_PTOTAL 0, FAF_PSVAL 2 ...).
+    int timing(int channel, uint32_t index) const;            // -1: bad channel or index
+    void setTiming(int channel, uint32_t index, uint16_t value) const;
+    std::vector<std::pair<uint32_t, uint8_t>> timingWrites(int channel) const;   // {byte index, byte}
+    int lut(int which, uint32_t entry) const;                 // LUT 0-5, entry 0-255; -1 bad
+    int eeprom(uint32_t address) const;                       // -1 outside 0-1023
+    void setEeprom(uint32_t address, uint16_t value) const;
+    // Grab path of channel 0-3: FAF_TSTSTS bit 6, whole frames and blocks digitised, the
+    // line buffer (the last block: BTC_GLINE + 1 lines of (BTC_GWRPT + 2) x 4 bytes), and
+    // the frame time the channel's blocks are spread over.
+    bool grabActive(int channel) const;
+    uint64_t framesDigitised(int channel) const;
+    uint64_t blocksDigitised(int channel) const;
+    std::vector<uint8_t> lineBuffer(int channel) const;
+    void setFrameNanos(uint64_t nanos) const;
+
+private:
+    int board;
+};
 
 class GrabView {
 public:
@@ -608,8 +721,10 @@ public:
     FpgaView fpga(int board) const { return FpgaView(board); }
     ChipView chip(int board) const { return ChipView(board); }
     GrabView grab(int board) const { return GrabView(board); }
+    KvxView kvx(int board) const { return KvxView(board); }
     GrabEngineView grabEngine(int board, bool display = false) const { return GrabEngineView(board, display); }
     VmTransferView vmTransfer(int board, bool display = false) const { return VmTransferView(board, display); }
+    GrabListView grabList(int board, bool display = false) const { return GrabListView(board, display); }
 
     // Board state.
     std::vector<uint8_t> nodeRecord(int board) const;          // last record handed to the driver

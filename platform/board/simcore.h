@@ -28,6 +28,7 @@ namespace boardsim {
 // ---------------------------------------------------------------- boards and devices
 
 class GrabModuleChip;   // simgrab.h
+class KvxModuleChip;    // simkvx.h
 
 struct Board {
     int index = 0;
@@ -57,6 +58,7 @@ struct Board {
     CpuModel cpu;
     FpgaModel fpga;
     GrabModuleChip* grab = nullptr;     // the model behind primaryPort, when one is fitted
+    KvxModuleChip* kvx = nullptr;       // the second-family model behind primaryPort (types 3-6)
 
     uint8_t kind() const;
     uint8_t secondKind() const;

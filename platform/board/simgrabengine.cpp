@@ -12,6 +12,8 @@
 
 #include "boardsim.h"
 #include "simgrab.h"
+#include "simgrablist.h"
+#include "simvmxfer.h"
 
 #include <algorithm>
 #include <cstddef>
@@ -145,6 +147,7 @@ void GrabEngine::written(uint32_t dword, uint32_t before)
 void GrabEngine::arm()
 {
     if (armed_) return;   // armed again before the armed frame began: the arm latch is set
+    if (flight_.active && scanDone_) finish();   // the list has gone on to the next frame
     if (flight_.active) {
         // A frame in flight: a single arm waits for its end; continuous grabbing goes on
         // by itself.
@@ -158,6 +161,7 @@ void GrabEngine::arm()
     triggered_ = false;
     status() |= kGrabStatusArmed;
     orlo_->interrupts_ &= ~(kInterruptGrabStart | kInterruptGrabEnd);
+    if (!orlo_->display_) orlo_->regs_[kOrloBlockStatus / 4] &= ~kBlockStatusEnd;
     scheduleStart();
 }
 
@@ -225,12 +229,14 @@ void GrabEngine::start(uint64_t frame, uint64_t at)
     flight_.lines = std::min<uint32_t>((r.vtotal & 0xFFFF) + 1, kRasterLimit);
     flight_.rasterWidth = std::min<uint32_t>((r.htotal & 0xFFFF) + 2, kRasterLimit);
     flight_.linesDone = 0;
+    flight_.listed = listRunning();
     flight_.lost = loseNext > 0;
     if (loseNext) --loseNext;
     flight_.overrun = overrunNext > 0 ? overrunBit : 0;
     if (overrunNext) --overrunNext;
     for (auto& v : values_) v.clear();
-    if (!flight_.lost) sampleFrame();
+    // A frame under the grab list takes every raster line: its window moves block by block.
+    if (!flight_.lost) sampleFrame(flight_.listed ? flight_.lines : std::min(flight_.lines, r.vstop + 1));
     // Timed from the end of the work: on the free-running clock the machine's thread then
     // lets go of the machine between frames.
     flight_.start = std::max(at, board().clock->nowNanos());
@@ -247,6 +253,7 @@ void GrabEngine::start(uint64_t frame, uint64_t at)
     });
     board().machine->deliverSource(board().index, source(kGrabStartSourcePrimary, kGrabStartSourceDisplay));
     scheduleLine();
+    scheduleWindowEnd();
 }
 
 // Raster position of a line: a frame of two fields writes the even lines first.
@@ -294,6 +301,22 @@ void GrabEngine::end()
 {
     if (lineEvent_) board().clock->cancel(lineEvent_);
     lineEvent_ = 0;
+    if (flight_.listed && listRunning() && !armed_) {
+        // The scan has passed the frame's last line, but the list has not placed all of
+        // it yet (it has not armed the next frame): the lines wait for the list's windows,
+        // so a list that falls behind the machine's clock loses no block.  The frame ends
+        // when the list is done with it.
+        scanDone_ = true;
+        status() &= ~kGrabStatusInFlight;
+        scheduleWindowEnd();
+        return;
+    }
+    finish();
+}
+
+void GrabEngine::finish()
+{
+    scanDone_ = false;
     if (flight_.lost) {
         ++lost;
         uint32_t& check = orlo_->regs_[kOrloGrabCheck / 4];
@@ -310,8 +333,11 @@ void GrabEngine::end()
         v.clear();
         v.shrink_to_fit();
     }
-    orlo_->interrupts_ |= kInterruptGrabEnd;
-    board().machine->deliverSource(board().index, source(kGrabEndSourcePrimary, kGrabEndSourceDisplay));
+    // A frame under the grab list has no end event of its own: the list raises it.
+    if (!flight_.listed) {
+        orlo_->interrupts_ |= kInterruptGrabEnd;
+        board().machine->deliverSource(board().index, source(kGrabEndSourcePrimary, kGrabEndSourceDisplay));
+    }
     if (stopped()) return;
     if (armed_ || (reg(kOrloGrabControl) & kGrabControlContinuous)) {
         armed_ = true;
@@ -320,15 +346,112 @@ void GrabEngine::end()
     }
 }
 
+// ---------------------------------------------------------------- under the grab list
+
+bool GrabEngine::listRunning() const
+{
+    return orlo_->grabList().running();
+}
+
+// The window's line number of a raster line: in a frame of two fields under the grab list
+// the window counts the lines of each field.
+uint32_t GrabEngine::windowLine(uint32_t line) const
+{
+    return (flight_.listed && (flight_.regs.control & kGrabControlFrame)) ? line / 2 : line;
+}
+
+void GrabEngine::listWaits()
+{
+    listWaiting_ = true;
+    scheduleWindowEnd();
+}
+
+void GrabEngine::listStopped()
+{
+    listWaiting_ = false;
+    heldBlock_ = false;
+    if (windowEvent_) board().clock->cancel(windowEvent_);
+    windowEvent_ = 0;
+    if (flight_.active && scanDone_) finish();
+}
+
+// The list waits for the window's last line: the next raster line still ahead of the scan
+// whose window line it is (in the next field when this field has passed it).  When the
+// frame holds none, the wait goes on into the next frame.
+void GrabEngine::scheduleWindowEnd()
+{
+    if (windowEvent_) board().clock->cancel(windowEvent_);
+    windowEvent_ = 0;
+    if (!listWaiting_ || !flight_.active || !flight_.listed) return;
+    const uint32_t last = reg(kOrloGVWSTOP) & 0xFFFF;
+    for (uint32_t p = flight_.linesDone; p < flight_.lines; ++p) {
+        if (windowLine(lineAt(p)) != last) continue;
+        const uint64_t at = std::max(positionTime(p), board().clock->nowNanos());
+        const std::string name = std::string(orlo_->display_ ? "display" : "primary") + " grab block board " +
+                                 std::to_string(board().index);
+        windowEvent_ = board().machine->scheduleEvent(at, name, [this, p] {
+            windowEvent_ = 0;
+            windowEnded(p);
+        });
+        return;
+    }
+}
+
+// The window's last line is written: the block's end bits, and the list goes on.
+void GrabEngine::windowEnded(uint32_t position)
+{
+    // A block goes into the half whose copy was handed over two blocks before: while a
+    // handed-over copy has not begun, the block waits, so a scan faster than the copies
+    // (frame period 0, or a list late behind the free-running clock) never overwrites a
+    // half before it is copied.
+    if (orlo_->transferEngine().listQueued()) {
+        heldBlock_ = true;   // copyBegun() takes it on
+        heldPosition_ = position;
+        return;
+    }
+    heldBlock_ = false;
+    writeLines(position + 1);
+    orlo_->interrupts_ |= kInterruptGrabEnd;
+    if (!orlo_->display_) orlo_->regs_[kOrloBlockStatus / 4] |= kBlockStatusEnd;
+    listWaiting_ = false;
+    orlo_->grabList().grabEvent();
+}
+
+// A VM list handed over by the grab list has begun: a block held for it goes on.
+void GrabEngine::copyBegun()
+{
+    if (!heldBlock_ || windowEvent_) return;
+    const uint32_t position = heldPosition_;
+    const std::string name = std::string(orlo_->display_ ? "display" : "primary") + " grab block board " +
+                             std::to_string(board().index);
+    windowEvent_ = board().machine->scheduleEvent(board().clock->nowNanos(), name, [this, position] {
+        windowEvent_ = 0;
+        windowEnded(position);
+    });
+}
+
+void GrabEngine::endRaised()
+{
+    if (raiseEvent_) return;
+    const std::string name = std::string(orlo_->display_ ? "display" : "primary") + " grab end raised board " +
+                             std::to_string(board().index);
+    raiseEvent_ = board().machine->scheduleEvent(board().clock->nowNanos(), name, [this] {
+        raiseEvent_ = 0;
+        board().machine->deliverSource(board().index, source(kGrabEndSourcePrimary, kGrabEndSourceDisplay));
+    });
+}
+
 void GrabEngine::stop()
 {
     SimClock& clock = *board().clock;
-    for (uint64_t* event : {&startEvent_, &lineEvent_, &endEvent_}) {
+    for (uint64_t* event : {&startEvent_, &lineEvent_, &endEvent_, &windowEvent_}) {
         if (*event) clock.cancel(*event);
         *event = 0;
     }
     if (flight_.active) ++aborted;
     flight_.active = false;
+    scanDone_ = false;
+    heldBlock_ = false;
     for (auto& v : values_) v.clear();
     armed_ = false;
     triggered_ = false;
@@ -339,11 +462,10 @@ void GrabEngine::stop()
 
 // Takes the frame's samples of every channel the pixel format uses and passes them
 // through the module's LUTs as they stand at the frame's start.
-void GrabEngine::sampleFrame()
+void GrabEngine::sampleFrame(uint32_t height)
 {
     const Latched& r = flight_.regs;
     const uint32_t width = flight_.rasterWidth;
-    const uint32_t height = std::min(flight_.lines, r.vstop + 1);
     uint32_t nibble = Channels(r.format);
     if (nibble == 0) nibble = 1;
     Board& b = board();
@@ -399,10 +521,23 @@ void GrabEngine::writeLines(uint32_t upTo)
 
 void GrabEngine::writeLine(uint32_t y)
 {
-    const Latched& r = flight_.regs;
+    // Under the grab list the window and the frame addresses are the registers as they
+    // stand when the line is written.
+    Latched live = flight_.regs;
+    if (flight_.listed) {
+        live.vstart = reg(kOrloGVWSTART) & 0xFFFF;
+        live.vstop = reg(kOrloGVWSTOP) & 0xFFFF;
+        live.frameStart = reg(kOrloGFSTART);
+        live.pitch = reg(kOrloGLPITCH);
+        live.offsets[0] = reg(kOrloGC1FOFF);
+        live.offsets[1] = reg(kOrloGC2FOFF);
+        live.offsets[2] = reg(kOrloGC3FOFF);
+    }
+    const Latched& r = live;
+    const uint32_t wy = windowLine(y);
     const uint32_t dy = (r.vscale & 15) + 1, zy = ((r.vscale >> 4) & 3) + 1;
     const uint32_t dx = (r.hscale & 15) + 1, zx = ((r.hscale >> 4) & 3) + 1;
-    if (y < r.vstart || y > r.vstop || (y - r.vstart) % dy) return;
+    if (wy < r.vstart || wy > r.vstop || (wy - r.vstart) % dy) return;
     const uint32_t width = flight_.rasterWidth;
     if (r.hstart >= width) return;
 
@@ -441,7 +576,7 @@ void GrabEngine::writeLine(uint32_t y)
     const size_t row = static_cast<size_t>(y) * width;
     const int64_t pitch = Signed26(r.pitch);
     const int64_t tagPitch = Signed26(r.tagPitch);
-    const uint32_t lineBase = (y - r.vstart) / dy * zy;
+    const uint32_t lineBase = (wy - r.vstart) / dy * zy;
     const uint32_t last = std::min(r.hstop, width - 1);
     const uint32_t count = r.hstop >= r.hstart ? (last - r.hstart) / dx + 1 : 0;
     // The common line: one plain byte per pixel, every bit written, inside the memory.

@@ -36,6 +36,15 @@ public:
     // A write of a grab register has landed (dword: its offset; before: the old value).
     void written(uint32_t dword, uint32_t before);
     void trigger();
+    // The grab list waits for the last line of the window (simgrablist.cpp): the engine
+    // tells it through GrabListEngine::grabEvent() once that line has been written.
+    void listWaits();
+    // The grab list stopped: its wait is over.
+    void listStopped();
+    // Bit 13 was written into the interrupt set register: the end source follows.
+    void endRaised();
+    // A VM list handed over by the grab list has begun (simvmxfer.cpp).
+    void copyBegun();
 
     uint64_t periodNanos = kDefaultFrameNanos;
     uint32_t sampleBits = 8;
@@ -70,6 +79,7 @@ private:
         uint32_t linesDone = 0;      // raster lines written so far
         Latched regs;
         uint32_t rasterWidth = 0;
+        bool listed = false;         // begun under the grab list: its window follows the registers
     };
 
     uint32_t reg(uint32_t offset) const;
@@ -82,18 +92,29 @@ private:
     void start(uint64_t frame, uint64_t at);
     void scheduleLine();
     void end();
+    void finish();
     void stop();
-    void sampleFrame();
+    void sampleFrame(uint32_t height);
     uint32_t position(uint32_t line) const;      // order in which the frame writes a line
     uint32_t lineAt(uint32_t position) const;
     uint64_t positionTime(uint32_t position) const;
     void writeLines(uint32_t upTo);               // positions below upTo
     void writeLine(uint32_t line);
+    bool listRunning() const;
+    uint32_t windowLine(uint32_t line) const;
+    void scheduleWindowEnd();
+    void windowEnded(uint32_t position);
 
     OrloChip* orlo_;
     bool armed_ = false;            // a frame is armed (single or continuous) and waits
     bool triggered_ = false;        // a trigger came for the armed frame
     uint64_t startEvent_ = 0, lineEvent_ = 0, endEvent_ = 0;
+    bool listWaiting_ = false;      // the grab list waits for the end of the window
+    bool scanDone_ = false;         // a listed frame's scan has passed its last line
+    bool heldBlock_ = false;        // a window's end waits for a handed-over copy to begin
+    uint32_t heldPosition_ = 0;
+    uint64_t windowEvent_ = 0;      // the scheduled end of the window it waits for
+    uint64_t raiseEvent_ = 0;       // the scheduled end source a write of bit 13 raised
     uint64_t fastFrames_ = 0;       // frames numbered under period 0
     Flight flight_;
     // The frame's LUT outputs, per channel, per raster sample (up to 3 bytes each).

@@ -10,9 +10,10 @@
 // the thread that moves the virtual clock on.  Never inside the register write: the
 // writer still holds the machine lock and may itself be the thread that serves the
 // interrupt.  Taking a doorbell clears its bit and delivers its source (37 or 33 on the
-// primary Orlo, 69 or 65 on the display Orlo) as every board source is delivered: the
-// special word first (the process thread signals the signal bound to the source), then
-// the plain word (it runs the functions hooked on it).  The driver delivers only while
+// primary Orlo, 69 or 65 on the display Orlo; the transfer lists' doorbell, bit 7: 39 or
+// 71) as every board source is delivered: the special word first (the process thread
+// signals the signal bound to the source), then the plain word (it runs the functions
+// hooked on it).  The driver delivers only while
 // the node has an enabled source; until then the bit stays set, so the library's
 // doorbell wait sees a doorbell not taken, and the first enabled source takes it.
 // Writes of the timing control and the list control also go to the transfer engine
@@ -20,6 +21,7 @@
 #include "boardsim.h"
 #include "simcore.h"
 #include "simgrabengine.h"
+#include "simgrablist.h"
 #include "simvmxfer.h"
 
 #include <string>
@@ -32,7 +34,7 @@ namespace {
 constexpr uint64_t kDoorbellNanos = 2000;
 constexpr uint64_t kVmSendNanos = 2000;
 constexpr uint64_t kTimerTickNanos = 1000000000ull / kOrloTimerHz;   // 20 ns at 50 MHz
-constexpr uint32_t kDoorbells = kInterruptDoorbell | kInterruptDoorbellAlternate;
+constexpr uint32_t kDoorbells = kInterruptDoorbell | kInterruptDoorbellAlternate | kInterruptListDoorbell;
 
 } // namespace
 
@@ -47,6 +49,7 @@ void OrloChip::afterWrite(uint32_t dword, uint32_t bits, uint32_t laneMask, uint
     switch (dword) {
     case kOrloInterruptSet:
         if (written & kDoorbells) scheduleDoorbells();
+        if (written & kInterruptGrabEnd) grabEngine().endRaised();
         break;
     case kOrloDisplayControl:
         displayControlWritten(before);
@@ -73,6 +76,9 @@ void OrloChip::afterWrite(uint32_t dword, uint32_t bits, uint32_t laneMask, uint
         break;
     case kOrloVmListControl:
         transferEngine().listWritten();
+        break;
+    case kOrloGrabListControl:
+        grabList().controlWritten();
         break;
     default:
         break;
@@ -104,6 +110,8 @@ void OrloChip::takeDoorbells()
                                        source(kDoorbellAlternateSourcePrimary, kDoorbellAlternateSourceDisplay));
     if (pending & kInterruptDoorbell)
         board_->machine->deliverSource(board_->index, source(kDoorbellSourcePrimary, kDoorbellSourceDisplay));
+    if (pending & kInterruptListDoorbell)
+        board_->machine->deliverSource(board_->index, source(kListDoorbellSourcePrimary, kListDoorbellSourceDisplay));
 }
 
 void OrloChip::sourceEnabled()

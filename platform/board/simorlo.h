@@ -26,6 +26,10 @@ class VmTransferEngine;   // simvmxfer.h
 struct VmTransferEngineDelete {
     void operator()(VmTransferEngine* engine) const;
 };
+class GrabListEngine;   // simgrablist.h
+struct GrabListEngineDelete {
+    void operator()(GrabListEngine* engine) const;
+};
 
 class OrloChip : public SimChip {
 public:
@@ -38,10 +42,13 @@ public:
     void sourceEnabled();
     GrabEngine& grabEngine();   // built at its first use (simgrabengine.cpp)
     VmTransferEngine& transferEngine();   // built at its first use (simvmxfer.cpp)
+    GrabListEngine& grabList();   // built at its first use (simgrablist.cpp)
 
 private:
     friend class GrabEngine;
     friend class VmTransferEngine;
+    friend class GrabListEngine;
+    friend class VmPort;
     uint32_t readWord(uint32_t dword);
     void writeWord(uint32_t dword, uint32_t bits, uint32_t laneMask);
 
@@ -77,6 +84,7 @@ private:
     bool vmSetUp_ = false;        // the port set-up was restarted since power-up
     std::unique_ptr<GrabEngine, GrabEngineDelete> grabEngine_;
     std::unique_ptr<VmTransferEngine, VmTransferEngineDelete> transferEngine_;
+    std::unique_ptr<GrabListEngine, GrabListEngineDelete> grabList_;
 };
 
 // Configuration bytes 0x40-0x6F of an Orlo seen through its PCI shadow window.

@@ -5,6 +5,9 @@
 #include "simvmxfer.h"
 
 #include "boardsim.h"
+#include "simgrabengine.h"
+#include "simgrablist.h"
+#include "simvmport.h"
 
 #include <algorithm>
 #include <cstring>
@@ -47,17 +50,27 @@ Board& VmTransferEngine::board() const
 
 void VmTransferEngine::timingWritten(uint32_t before, uint32_t written)
 {
-    (void)before;
     const uint32_t value = reg(kTiming);
     if (written & 1) {
-        // A reset pulse stops a running transfer and its list.
+        // A reset pulse stops a running transfer and its list, and disarms the VM port.
         if (event_) board().clock->cancel(event_);
-        event_ = 0;
+        if (kickEvent_) board().clock->cancel(kickEvent_);
+        event_ = kickEvent_ = 0;
         hung_ = false;
-        listRunning_ = false;
+        listRunning_ = kickPending_ = false;
+        VmPort::reset(*this);
         return;
     }
     const uint32_t kind = (value >> 8) & 15;
+    // A VM port side starts when bit 1 or 2 rises: the second write of a reset pulse that
+    // leaves them set keeps the side idle.
+    if ((kind == kVtKindVmReceive || kind == kVtKindVmSend) && (value & 6) && !(before & 6) && !busy()) {
+        if (kind == kVtKindVmReceive)
+            VmPort::arm(*this);
+        else
+            VmPort::send(*this);
+        return;
+    }
     if ((kind == kKindSend || kind == kKindReceive || kind == kKindBlit) && (value & 6) && !busy()) start();
 }
 
@@ -232,25 +245,25 @@ void VmTransferEngine::end()
 void VmTransferEngine::runList()
 {
     listRunning_ = true;
-    Machine& m = *board().machine;
     for (uint32_t n = 0; n < kXferListLimit; ++n) {
-        uint8_t* entry = m.hostOf(listAt_, 8);
-        if (!entry) {
+        // Lists in host memory (the kernel service's map) or in the Orlo's board memory.
+        uint32_t value = 0, target = 0;
+        if (!ReadListEntry(board(), orlo_->display_, listAt_, &value, &target)) {
             ++strays;
             break;
         }
-        uint32_t value = 0, target = 0;
-        std::memcpy(&value, entry, 4);
-        std::memcpy(&target, entry + 4, 4);
         listAt_ += 8;
         ++listEntries;
+        // Register 255 ends a list as {0, 0x2068} does.
+        if (target == kListEndRegister) {
+            listEnded();
+            return;
+        }
         const uint32_t offset = target & (kOrloRegisterSize - 1) & ~3u;
         if (offset == kListControl) {
             orlo_->regs_[kListControl / 4] = value;
             if ((value & 3) == 0) {
-                listRunning_ = false;
-                orlo_->regs_[kListControl / 4] = 0;
-                if (!busy()) finish();
+                listEnded();
                 return;
             }
             if (busy()) return;   // resumed at the end of the running transfer
@@ -259,9 +272,42 @@ void VmTransferEngine::runList()
         orlo_->write(offset, 4, value);
     }
     // A list without its end: the engine stops it.
+    listEnded();
+}
+
+void VmTransferEngine::listEnded()
+{
     listRunning_ = false;
     orlo_->regs_[kListControl / 4] = 0;
     if (!busy()) finish();
+    if (kickPending_) {
+        kickPending_ = false;
+        scheduleKick(kickAt_);
+    }
+}
+
+void VmTransferEngine::listKicked()
+{
+    const uint32_t at = reg(kListAddress);
+    if (busy() || listRunning_ || kickEvent_) {
+        kickPending_ = true;
+        kickAt_ = at;
+        return;
+    }
+    scheduleKick(at);
+}
+
+void VmTransferEngine::scheduleKick(uint32_t at)
+{
+    orlo_->regs_[kListControl / 4] |= 3;
+    kickEvent_ = board().machine->scheduleEvent(board().clock->nowNanos(),
+                                                orlo_->display_ ? "display transfer list" : "primary transfer list",
+                                                [this, at] {
+                                                    kickEvent_ = 0;
+                                                    listAt_ = at;
+                                                    runList();
+                                                    orlo_->grabEngine().copyBegun();
+                                                });
 }
 
 void VmTransferEngine::finish()

@@ -31,13 +31,21 @@ public:
 
     void timingWritten(uint32_t before, uint32_t written);
     void listWritten();
+    // The grab-list engine wrote 3 into the list control: the list at 0x2060 plays now
+    // when the engine is idle, else as soon as the running transfer and list have ended.
+    void listKicked();
+    bool listQueued() const { return kickPending_ || kickEvent_ != 0; }   // a handed-over list not yet begun
 
     bool neverEnds = false;            // the next transfer never ends
     std::set<uint32_t> badPages;       // host pages whose bytes are dropped
     uint64_t transfers = 0, bytes = 0, dropped = 0, listEntries = 0, strays = 0;
-    bool busy() const { return event_ != 0 || hung_; }
+    bool busy() const { return event_ != 0 || hung_ || waitingForReceiver_; }
+    // VM port (simvmport.cpp).
+    bool receiverArmed() const { return receiving_; }
+    uint64_t portSends = 0, portReceives = 0, portBytes = 0;
 
 private:
+    friend class VmPort;
     struct Latched {
         uint32_t kind = 0, format = 0, hStart = 0, hStop = 0, vStart = 0, vStop = 0;
         uint32_t host = 0, hostPitch = 0, board = 0, boardPitch = 0;
@@ -51,6 +59,8 @@ private:
     void move(const Latched& r);
     void blit(const Latched& r);
     void runList();
+    void listEnded();
+    void scheduleKick(uint32_t at);
     void finish();
     uint8_t* boardByte(uint32_t address);
 
@@ -60,6 +70,17 @@ private:
     bool hung_ = false;      // a transfer that never ends is running
     bool listRunning_ = false;
     uint32_t listAt_ = 0;    // bus address of the next list entry
+    uint64_t kickEvent_ = 0; // the scheduled start of a list handed over by the grab list
+    bool kickPending_ = false;   // a handed-over list waits for the running one to end
+    uint32_t kickAt_ = 0;    // its bus address
+    // VM port: a receiver armed with its registers and port; a sender started before any
+    // receiver on its port was armed waits for one.
+    bool receiving_ = false;
+    Latched received_;
+    uint32_t receivePort_ = 0;
+    bool waitingForReceiver_ = false;
+    uint32_t sendPort_ = 0;
+    VmTransferEngine* peer_ = nullptr;   // the receiver of the running send
 };
 
 } // namespace boardsim

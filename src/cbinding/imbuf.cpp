@@ -35,6 +35,14 @@ template <typename T> T* Ptr(uint32_t address)
     return reinterpret_cast<T*>(static_cast<uintptr_t>(address));
 }
 
+uint32_t Word(const void* p)
+{
+    return static_cast<uint32_t>(reinterpret_cast<uintptr_t>(p));
+}
+
+// Bands of a board processor's buffer that a pixel transfer reaches.
+constexpr uint32_t kBoardBandsMax = 16;
+
 
 uint32_t NodeOf(uint32_t id)
 {
@@ -280,6 +288,20 @@ int32_t im_buf_trans_data(const char* function, uint32_t device, uint32_t id, in
         return -1;
     };
     const _MP_BUF_ST* b = function ? im_buf_descriptor(device, id) : Ptr<const _MP_BUF_ST>(id);
+    // A board processor keeps its descriptors in board memory: reached through the window
+    // only, so the descriptor and its band table are read into local copies.
+    _MP_BUF_ST boardCopy{};
+    _MP_BAND_ST boardBands[kBoardBandsMax]{};
+    if (b && HwIsWindowAddress(Word(b))) {
+        HwReadBlock(Word(b), 0, &boardCopy, sizeof boardCopy);
+        const uint32_t table = mp_buf_board_to_host(&boardCopy, Word(boardCopy.bandTable));
+        if (!boardCopy.boardSpace || boardCopy.bands == 0 || boardCopy.bands > kBoardBandsMax ||
+            !HwIsWindowAddress(table))
+            return fail(HLC_ERR_INVALID_PARAMETER, kBadParameters);
+        HwReadBlock(table, 0, boardBands, boardCopy.bands * static_cast<uint32_t>(sizeof(_MP_BAND_ST)));
+        boardCopy.bandTable = boardBands;
+        b = &boardCopy;
+    }
     if (!b || !data || (direction != kTransRead && direction != kTransWrite))
         return fail(HLC_ERR_INVALID_PARAMETER, kBadParameters);
     // The whole buffer only from its origin: a position with the whole size would run past

@@ -15,6 +15,8 @@
 #include <filesystem>
 #include <fstream>
 #include <string>
+#include <utility>
+#include <vector>
 
 namespace libsandbox {
 
@@ -80,6 +82,26 @@ inline boardsim::Topology GrabModuleBoard()
     topology.boards[0].fpgaBytes = kFpgaBytes;
     topology.boards[0].moduleType = 1;
     return topology;
+}
+
+// A machine of one board with a second-family grab module of the type given (4, 5 or 6:
+// the library finds it by its id byte) whose FPGA configures.
+inline boardsim::Topology KvxModuleBoard(uint8_t moduleType = 4)
+{
+    boardsim::Topology topology;
+    topology.boards[0].fpgaBytes = kFpgaBytes;
+    topology.boards[0].moduleType = moduleType;
+    return topology;
+}
+
+// A second-family camera file: the type line, the analog levels and one line per keyword
+// of the family's table, in the order given.
+inline std::string KvxCameraFile(const std::vector<std::pair<std::string, uint32_t>>& lines)
+{
+    std::string f = "[CONFIG_FILE]\n50CF\nHALCYRA_GRAB_1\nWritten by hand\n\nVDL_AMPL 714\nVDL_PEDEST 0\n"
+                    "VDL_PED_AMP 0\n[REG_DIGIT]\n";
+    for (const auto& [keyword, value] : lines) f += keyword + " " + std::to_string(value) + "\n";
+    return f + "[REG_MODIF_STATE]\n\n[EOF]\n";
 }
 
 // A machine of one board with a display Orlo and a display chip, and the desktop's display

@@ -15,6 +15,7 @@
 #include <cstdlib>
 #include <fstream>
 #include <string>
+#include <vector>
 
 namespace {
 
@@ -160,6 +161,47 @@ TEST_F(ProcessorTest, TheFreedMemoryServesTheNextAllocation)
     const uint32_t second = imBufAlloc(device, 1024, 1024, 3, 8, 1, nullptr);
     EXPECT_NE(second, 0u) << LastText();
     EXPECT_EQ(imBufFree(device, second), 0);
+    EXPECT_EQ(imDevFree(device), 0);
+}
+
+TEST_F(ProcessorTest, PixelsGoToBoardBuffersAndComeBackThroughTheirDescriptors)
+{
+    const uint32_t device = Open();
+    ASSERT_NE(device, 0u) << LastText();
+    // Two bands of 30 x 5 pixels: lines of 32 bytes in board memory, 30 in the caller's.
+    const uint32_t buffer = imBufAlloc(device, 30, 5, 2, 8, 1, nullptr);
+    ASSERT_NE(buffer, 0u) << LastText();
+    EXPECT_EQ(imBufInquire(device, buffer, kPitch, nullptr), 32);
+    std::vector<uint8_t> pixels(30 * 5 * 2);
+    for (size_t i = 0; i < pixels.size(); ++i) pixels[i] = static_cast<uint8_t>(i * 7 + 1);
+    EXPECT_EQ(imBufPut(device, buffer, pixels.data()), 0);
+    std::vector<uint8_t> back(pixels.size() + 4, 0xCC);
+    EXPECT_EQ(imBufGet(device, buffer, back.data()), 0);
+    EXPECT_EQ(std::vector<uint8_t>(back.begin(), back.end() - 4), pixels);
+    EXPECT_EQ(back[pixels.size()], 0xCC);
+
+    // A child sees its parent's pixels from its origin on.
+    const uint32_t child = imBufChild(device, buffer, 4, 2, 10, 3, nullptr);
+    ASSERT_NE(child, 0u) << LastText();
+    std::vector<uint8_t> region(10 * 3 * 2, 0);
+    EXPECT_EQ(imBufGet(device, child, region.data()), 0);
+    for (uint32_t band = 0; band < 2; ++band)
+        for (uint32_t y = 0; y < 3; ++y)
+            for (uint32_t x = 0; x < 10; ++x)
+                EXPECT_EQ(region[band * 30 + y * 10 + x], pixels[band * 150 + (y + 2) * 30 + x + 4]);
+    // One- and two-dimensional buffers are board buffers as well.
+    const uint32_t line = imBufAlloc1d(device, 13, 8, 1, nullptr);
+    ASSERT_NE(line, 0u) << LastText();
+    EXPECT_EQ(imBufInquire(device, line, kSizeY, nullptr), 1);
+    EXPECT_EQ(imBufPut(device, line, pixels.data()), 0);
+    std::vector<uint8_t> lineBack(13, 0);
+    EXPECT_EQ(imBufGet(device, line, lineBack.data()), 0);
+    EXPECT_EQ(lineBack, std::vector<uint8_t>(pixels.begin(), pixels.begin() + 13));
+    const uint32_t plane = imBufAlloc2d(device, 7, 9, 16, 1, nullptr);
+    ASSERT_NE(plane, 0u) << LastText();
+    EXPECT_EQ(imBufInquire(device, plane, kPitch, nullptr), 16);
+    EXPECT_EQ(LastError(), 0) << LastText();
+    for (uint32_t id : {child, buffer, line, plane}) EXPECT_EQ(imBufFree(device, id), 0);
     EXPECT_EQ(imDevFree(device), 0);
 }
 

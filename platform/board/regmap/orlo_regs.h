@@ -124,6 +124,8 @@ constexpr uint32_t kVtKindShift = 8;                // kOrloVtControl bits 8-11:
 constexpr uint32_t kVtKindPciSend = 4;              // board memory to the bus
 constexpr uint32_t kVtKindPciReceive = 5;           // the bus to board memory
 constexpr uint32_t kVtKindBlit = 10;                // within the Orlo's own memory (display bitblit)
+constexpr uint32_t kVtKindVmReceive = 0;            // the VM port to board memory (armed until a sender runs)
+constexpr uint32_t kVtKindVmSend = 1;               // board memory to the VM port
 constexpr uint32_t kVtMirror = 0x4000;
 constexpr int kXferDoneSourcePrimary = 48;
 constexpr int kXferDoneSourceDisplay = 80;
@@ -178,6 +180,17 @@ constexpr uint32_t kLostGrabMark = 0xDEAD;
 // register).
 constexpr uint32_t kInterruptGrabStart = 0x1000;
 constexpr uint32_t kInterruptGrabEnd = 0x2000;
+// Primary Orlo: bit 13 of 0x2800 is set with interrupt bit 13 at the end of every block
+// that a grab list grabs, and cleared when a grab is armed from idle.
+constexpr uint32_t kOrloBlockStatus = 0x2800;
+constexpr uint32_t kBlockStatusEnd = 0x2000;
+// Register lists of the grab-list and VM list engines: entries {value, target}.  Target
+// 255 ends a list; the command form is bit 25 with the register's offset in the bits
+// below, where offsets from 0x80000 reach the 2 KB port window.
+constexpr uint32_t kListEndRegister = 255;
+constexpr uint32_t kListCommandBit = 0x02000000;
+constexpr uint32_t kListCommandMask = 0x01FFFFFF;
+constexpr uint32_t kListPortBase = 0x80000;
 // Interrupt sources of the grab engine (primary Orlo, display Orlo).
 constexpr int kGrabLineSourcePrimary = 43;
 constexpr int kGrabLineSourceDisplay = 75;
@@ -217,6 +230,11 @@ constexpr int kDoorbellSourcePrimary = 37;
 constexpr int kDoorbellSourceDisplay = 69;
 constexpr int kDoorbellAlternateSourcePrimary = 33;
 constexpr int kDoorbellAlternateSourceDisplay = 65;
+// The doorbell a grab module's transfer lists ring (bit 7 of the interrupt set register),
+// taken like the others and delivered as the module's source.
+constexpr uint32_t kInterruptListDoorbell = 0x80;
+constexpr int kListDoorbellSourcePrimary = 39;
+constexpr int kListDoorbellSourceDisplay = 71;
 // kOrloVpControl
 constexpr uint32_t kVmControlEnable = 0x1;
 constexpr uint32_t kVmControlSend = 0x2;            // writing it starts a send of the command

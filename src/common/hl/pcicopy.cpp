@@ -365,8 +365,10 @@ struct Request {
     uint32_t sectionNode = 0, sectionBits = 0;
 };
 
+}  // namespace
+
 // Band children of both buffers for band i, made where each buffer lives.
-_MP_BUF_ST* Child(_CPYPARAM* record, _MP_BUF_ST* b, uint32_t band)
+_MP_BUF_ST* XferBandChild(_CPYPARAM* record, _MP_BUF_ST* b, uint32_t band)
 {
     const uint32_t node = b->node & 0xFF;
     if (node == (mp_sys_this_node_id() & 0xFF) || !mp_buf_is_remote(node))
@@ -374,7 +376,7 @@ _MP_BUF_ST* Child(_CPYPARAM* record, _MP_BUF_ST* b, uint32_t band)
     return remoteChild(record, mp_buf_ref_to_id(b), node, band);
 }
 
-void FreeChild(_CPYPARAM* record, _MP_BUF_ST* child)
+void XferFreeBandChild(_CPYPARAM* record, _MP_BUF_ST* child)
 {
     if (!child) return;
     const uint32_t node = child->node & 0xFF;
@@ -387,26 +389,20 @@ void FreeChild(_CPYPARAM* record, _MP_BUF_ST* child)
     remoteBufFree(record, id, node);
 }
 
+namespace {
+
+int CopyPiece(_CPYPARAM* r)
+{
+    return mpBufCopyPCI(r, 0);
+}
+
 // Runs the pieces and bands of the request: 0 or the first failure.
 int32_t Run(_CPYPARAM* r)
 {
     _MP_BUF_ST* s = r->source;
     _MP_BUF_ST* d = r->destination;
-    const uint32_t sourceLine = LineBytes(s);
-    const uint32_t destinationLine = LineBytes(d);
-    uint32_t pieces = 1, length = 0, last = 0;
-    if (sourceLine > kPieceBytes && destinationLine > kPieceBytes) {
-        length = kPieceBytes;
-        pieces = (sourceLine + kPieceBytes - 1) / kPieceBytes;
-        last = sourceLine % kPieceBytes;
-        if (last == 0) last = kPieceBytes;
-        if (last * XferPixelBytes(s) < kPieceTailMinimum) {
-            length -= kPieceTailMinimum;
-            last = sourceLine - (pieces - 1) * length;
-        }
-        r->b(blk::kPieceLength) = static_cast<int32_t>(length);
-        r->b(blk::kPieceLast) = static_cast<int32_t>(last);
-    }
+    uint32_t length = 0, last = 0;
+    const uint32_t pieces = XferSplitLines(r, s, d, &length, &last);
     const bool byBand = (r->mode == kDriveDestination && s->bands >= 2) || (r->mode == kDriveSource && d->bands >= 2);
     const uint32_t bands = s->bands < d->bands ? s->bands : d->bands;
     const uint32_t continuedAtStart = r->continued;
@@ -414,33 +410,14 @@ int32_t Run(_CPYPARAM* r)
     for (uint32_t piece = 1; piece <= pieces && result == 0; ++piece) {
         if (pieces > 1) {
             r->continued = continuedAtStart || piece > 1;
-            const uint32_t len = piece == pieces ? last : length;
-            r->b(blk::kSendStopKept) = r->b(blk::kRecvStopKept) = static_cast<int32_t>(len) - 1;
-            r->pieceBytes = len;
-            r->b(blk::kPieceCounter) = static_cast<int32_t>(piece);
-            r->b(blk::kPieceStart) = static_cast<int32_t>((piece - 1) * length);
+            XferSetPiece(r, piece, pieces, length, last);
         }
         if (!byBand) {
             if (mpBufCopyPCI(r, 0) != 0) result = -1;
             continue;
         }
-        for (uint32_t band = 0; band < bands && result == 0; ++band) {
-            _MP_BUF_ST* cs = Child(r, s, band);
-            _MP_BUF_ST* cd = cs ? Child(r, d, band) : nullptr;
-            if (!cs || !cd) {
-                FreeChild(r, cs);
-                _mp_res_log_error(r->resource, HLC_ERR_NO_RESOURCES, nullptr);
-                result = 1;
-                break;
-            }
-            r->source = cs;
-            r->destination = cd;
-            if (mpBufCopyPCI(r, 0) != 0) result = -1;
-            r->source = s;
-            r->destination = d;
-            FreeChild(r, cs);
-            FreeChild(r, cd);
-        }
+        for (uint32_t band = 0; band < bands && result == 0; ++band)
+            result = XferCopyBand(r, band, HLC_ERR_NO_RESOURCES, false, CopyPiece);
     }
     r->b(blk::kPieceCounter) = 0;
     r->pieceBytes = 0;
@@ -453,31 +430,100 @@ void Finish(Request& q, _MSG_BODY_ST* msg, int32_t result)
     if (q.sectionBits) mp_sys_section_unlock(q.sectionNode, q.sectionBits);
     if (q.semaTaken) TaskSignalSema(q.copySema);
     if (q.record) q.record->busy = 0;
-    if (q.own) {
+    XferReply(msg, q.resource, q.own, result);
+}
+
+}  // namespace
+
+bool XferRequestResource(_MSG_BODY_ST* msg, uint32_t inlineSlot, const char* name, MP_RESOURCE_ST** resource,
+                         bool* own)
+{
+    *own = false;
+    if ((msg->counts & 0xFFFF) == inlineSlot + 1) {
+        *resource = Ptr<MP_RESOURCE_ST>(mp_msg_param(msg, inlineSlot));
+        return true;
+    }
+    *resource = mp_res_alloc(msg, kResReplySize, name);
+    if (!mp_res_ok(*resource)) {
+        mp_res_free(*resource);
+        *resource = nullptr;
+        return false;
+    }
+    *own = true;
+    return true;
+}
+
+void XferReply(_MSG_BODY_ST* msg, MP_RESOURCE_ST* resource, bool own, int32_t result)
+{
+    if (own) {
         mp_msg_put_reply(msg, 0, static_cast<uint32_t>(result));
-        mp_res_free(q.resource);
+        mp_res_free(resource);
     } else {
         std::memcpy(msg->param[0], &result, 4);
         msg->error = result;
     }
 }
 
-}  // namespace
+uint32_t XferSplitLines(_CPYPARAM* r, const _MP_BUF_ST* s, const _MP_BUF_ST* d, uint32_t* length, uint32_t* last)
+{
+    *length = 0;
+    *last = 0;
+    const uint32_t line = LineBytes(s);
+    const uint32_t pixelBytes = XferPixelBytes(s);
+    if (line <= kPieceBytes || LineBytes(d) <= kPieceBytes) return 1;
+    *length = kPieceBytes;
+    const uint32_t pieces = (line + kPieceBytes - 1) / kPieceBytes;
+    *last = line % kPieceBytes;
+    if (*last == 0) *last = kPieceBytes;
+    // A last piece too short for the engine takes some bytes of every other piece.
+    if (*last * pixelBytes < kPieceTailMinimum) {
+        *length -= kPieceTailMinimum;
+        *last = line - (pieces - 1) * *length;
+    }
+    r->b(blk::kPieceLength) = static_cast<int32_t>(*length);
+    r->b(blk::kPieceLast) = static_cast<int32_t>(*last);
+    return pieces;
+}
+
+void XferSetPiece(_CPYPARAM* r, uint32_t piece, uint32_t pieces, uint32_t length, uint32_t last)
+{
+    const uint32_t len = piece == pieces ? last : length;
+    r->b(blk::kSendStopKept) = r->b(blk::kRecvStopKept) = static_cast<int32_t>(len) - 1;
+    r->pieceBytes = len;
+    r->b(blk::kPieceCounter) = static_cast<int32_t>(piece);
+    r->b(blk::kPieceStart) = static_cast<int32_t>((piece - 1) * length);
+}
+
+int32_t XferCopyBand(_CPYPARAM* r, uint32_t band, int32_t missingCode, bool byId, int (*copy)(_CPYPARAM*))
+{
+    _MP_BUF_ST* s = r->source;
+    _MP_BUF_ST* d = r->destination;
+    _MP_BUF_ST* cs = XferBandChild(r, s, band);
+    _MP_BUF_ST* cd = cs ? XferBandChild(r, d, band) : nullptr;
+    if (!cs || !cd) {
+        XferFreeBandChild(r, cs);
+        _mp_res_log_error(r->resource, missingCode, nullptr);
+        return 1;
+    }
+    if (byId) {
+        if (!mp_buf_ref_to_id(cs)) mp_buf_alloc_id(cs);
+        if (!mp_buf_ref_to_id(cd)) mp_buf_alloc_id(cd);
+    }
+    r->source = cs;
+    r->destination = cd;
+    const int32_t result = copy(r) != 0 ? -1 : 0;
+    r->source = s;
+    r->destination = d;
+    XferFreeBandChild(r, cs);
+    XferFreeBandChild(r, cd);
+    return result;
+}
 
 void mp_BufCopyPCI(_MSG_BODY_ST* msg)
 {
     Request q;
     const uint32_t count = msg->counts & 0xFFFF;
-    if (count == kInlineParams) {
-        q.resource = Ptr<MP_RESOURCE_ST>(mp_msg_param(msg, 4));
-    } else {
-        q.resource = mp_res_alloc(msg, kResReplySize, "BufCopyPCI");
-        q.own = true;
-        if (!mp_res_ok(q.resource)) {
-            mp_res_free(q.resource);
-            return;
-        }
-    }
+    if (!XferRequestResource(msg, kInlineParams - 1, "BufCopyPCI", &q.resource, &q.own)) return;
     MP_RESOURCE_ST* res = q.resource;
     q.node = mp_sys_this_node_id() & 0xFF;
     uint32_t* words = nullptr;

@@ -48,6 +48,10 @@ int vmErrors(const _MP_BUF_ST* source, const _MP_BUF_ST* destination);
 // A band child of a buffer of another node, made and freed there.
 _MP_BUF_ST* remoteChild(_CPYPARAM* record, uint32_t id, uint32_t node, uint32_t band);
 void remoteBufFree(_CPYPARAM* record, uint32_t id, uint32_t node);
+// A one-band child of band `band` of a buffer, made on the buffer's node (null when it
+// could not be made), and its release there.
+_MP_BUF_ST* XferBandChild(_CPYPARAM* record, _MP_BUF_ST* buffer, uint32_t band);
+void XferFreeBandChild(_CPYPARAM* record, _MP_BUF_ST* child);
 // The remote PCI request to the node that drives the transfer: its reply slot 0, or -1
 // when it did not answer within the communication time-out; node 0 sends nothing.
 int sendPCIMsg(_CPYPARAM* record, uint32_t node);
@@ -56,6 +60,27 @@ int sendPCIMsg(_CPYPARAM* record, uint32_t node);
 int WaitForEndOfTransfer(_CPYPARAM* record);
 // Returns a receiving Orlo to idle after a failed sending side.
 void CleanReceiverOnError(_CPYPARAM* record, int side, const _MP_BUF_ST* destination, int continued);
+
+// ---- shared by the PCI and VM copy requests ----------------------------------------------
+
+// The request resource of a copy message into *resource: the caller's (slot inlineSlot) for
+// the in-line form, else a new one (*own set).  False when a new one could not be made (the
+// message is then answered).
+bool XferRequestResource(_MSG_BODY_ST* msg, uint32_t inlineSlot, const char* name, MP_RESOURCE_ST** resource,
+                         bool* own);
+// Answers a copy message with its result and releases a resource the request made.
+void XferReply(_MSG_BODY_ST* msg, MP_RESOURCE_ST* resource, bool own, int32_t result);
+// Line pieces of a transfer whose source and destination lines are both longer than one
+// piece: sets the record's piece length and last-piece words and returns the count (1, and
+// nothing set, when either line fits one piece).
+uint32_t XferSplitLines(_CPYPARAM* record, const _MP_BUF_ST* source, const _MP_BUF_ST* destination,
+                        uint32_t* length, uint32_t* last);
+// Makes piece `piece` (1 on) of `pieces` the record's current one.
+void XferSetPiece(_CPYPARAM* record, uint32_t piece, uint32_t pieces, uint32_t length, uint32_t last);
+// Copies band `band` of the record's buffers through their band children with copy(record):
+// 0, -1 when the copy failed, 1 (error `missingCode` logged) when a child could not be made.
+// With byId the children are given ids, for a side served by another node.
+int32_t XferCopyBand(_CPYPARAM* record, uint32_t band, int32_t missingCode, bool byId, int (*copy)(_CPYPARAM*));
 
 // Puts mp_BufCopyPCI into the opcode table.  While no node serves.
 void mp_pcicopy_install();

@@ -3,6 +3,7 @@
 // registers in a fixed order that ends with the start pulse on the timing control.
 #include "vmprog.h"
 
+#include "bitblt.h"
 #include "bufchild.h"
 #include "bufid.h"
 #include "hlc_errors.h"
@@ -11,6 +12,7 @@
 #include "nodelist.h"
 #include "nodeopen.h"
 #include "pcicopy.h"
+#include "vmpatch.h"
 #include "regaccess.h"
 #include "reqres.h"
 #include "task.h"
@@ -97,6 +99,7 @@ struct FieldScan {
     int32_t startX = 0, stopX = kUnset, startY = 0, stopY = kUnset;
     int32_t writeMask = -1;
     int32_t f16036 = 0;
+    int32_t f10034 = kDisable;
     bool f10000 = false;
     const _MP_BUF_ST* tag = nullptr;
 };
@@ -242,6 +245,7 @@ int Scan(const _MP_BUF_ST* control, int side, bool vm, const _MP_BUF_ST* self, F
             break;
         case 10034:
             if (!among({kEnable, kDisable})) return 23;
+            s->f10034 = v;
             break;
         case 16036:
             // The external module's register window: -9999, 1 or the side number.
@@ -584,8 +588,24 @@ int vmUpdtSh(_CPYPARAM* record, uint32_t port, int side, CopyImage* image)
         im[kHStop] = static_cast<uint32_t>(line + patch.stop) & 0xFFFF;
         im[kHStart] = static_cast<uint32_t>(patch.start) & 0xFFFF;
     } else {
-        record->b(blk::kSendStopKept) = static_cast<int32_t>(im[kHStop]);
-        record->b(blk::kSendStartKept) = static_cast<int32_t>(im[kHStart]);
+        // The unsplit window is kept for the pieces and the continued requests; the
+        // corrections then move the line's ends out of the phases the engine mishandles.
+        if (side == 2) {
+            if (!pieceUnits) record->b(blk::kSendStopKept) = static_cast<int32_t>(im[kHStop]);
+            record->b(blk::kSendStartKept) = static_cast<int32_t>(im[kHStart]);
+        } else {
+            if (!pieceUnits) record->b(blk::kRecvStopKept) = static_cast<int32_t>(im[kHStop]);
+            record->b(blk::kRecvStartKept) = static_cast<int32_t>(im[kHStart]);
+            record->b(blk::kRecvYStartKept) = static_cast<int32_t>(im[kVStart]);
+        }
+        PatchVM(record, &patch, &w, side, 0, image);
+        if (side == 2) {
+            const int32_t stop = pieceUnits ? record->b(blk::kSendStopKept) : w.stopX;
+            im[kHStop] = static_cast<uint32_t>(stop + patch.stop) & 0xFFFF;
+        } else {
+            im[kHStart] = (im[kHStart] + static_cast<uint32_t>(patch.start)) & 0xFFFF;
+            im[kHStop] = static_cast<uint32_t>(patch.stop) & 0xFFFF;
+        }
     }
     record->boardOffset = static_cast<uint32_t>(patch.board);
 
@@ -641,7 +661,12 @@ int vmUpdtSh(_CPYPARAM* record, uint32_t port, int side, CopyImage* image)
         im[kTiming] = (im[kTiming] | kTimingContinuous) & ~kTimingSingle;
 
     // Synchronisation of the copy: the field selector of a single field-paired transfer
-    // counted by fields, else none.
+    // counted by fields, else none.  A sending side without tag buffer may ask to start
+    // only where the receiving display's scan allows it.
+    record->syncCopy = vm && side == 2 && !s.tag && other && s.f10034 == kEnable && other->location != kLocSdram &&
+                               other->location != kLocHostDma
+                           ? 1
+                           : 0;
     sync->selector = -1;
     if (s.countKind == 3 && s.count == 1 && s.f10017) sync->selector = s.selector == 2 ? 0 : s.selector;
 
@@ -679,6 +704,33 @@ int vmUpdtSh(_CPYPARAM* record, uint32_t port, int side, CopyImage* image)
 }
 
 // ---- loading --------------------------------------------------------------------------------
+
+namespace {
+
+// A sending side synchronised with the receiving display: the scan window of the copy is
+// left before the start (at most the communication time-out; the copy then starts anyway).
+void WaitForDisplay(const _CPYPARAM* record, const CopyImage& im)
+{
+    const _MP_BUF_ST* self = record->thisBuf;
+    const _MP_BUF_ST* other = record->otherBuf;
+    if (!self || !other) return;
+    const uint32_t node = XferDisplayNodeFor(self->node, self);
+    const VmSyncObject* sync = XferVmSync(node, self->location == kLocSdram ? 0 : 1);
+    const uint32_t vStart = im[kVStart] & 0xFFFF, vStop = im[kVStop] & 0xFFFF;
+    COPY_INFO_ST info{};
+    info.selector = sync->selector;
+    info.width = static_cast<int32_t>((im[kHStop] & 0xFFFF) + 1);
+    info.height = static_cast<int32_t>(vStop >= vStart ? vStop - vStart + 1 : 1);
+    info.destinationY = other->offsetY;
+    info.destinationNode = static_cast<int32_t>(other->node & 0xFF);
+    info.fieldFactor = static_cast<int32_t>(((im[kFormat] >> 4) & 3) + 1);
+    info.product1 = other->sizeX > 0 ? other->sizeX : 1;
+    info.product2 = self->sizeX > 0 ? self->sizeX : 1;
+    info.units = (im[kFormat] & 0x40) ? 2 : 1;
+    syncCopy(&info);
+}
+
+}  // namespace
 
 void vmLoadSh(_CPYPARAM* record, int side, int continued, CopyImage* image)
 {
@@ -723,6 +775,7 @@ void vmLoadSh(_CPYPARAM* record, int side, int continued, CopyImage* image)
     const uint32_t value = im[kTiming];
     Load(kTiming, (value & ~(kTimingSingle | kTimingContinuous)) | kTimingReset);
     Load(kTiming, value & ~(kTimingSingle | kTimingContinuous | kTimingReset));
+    if (!record->direct && side == 2 && record->syncCopy) WaitForDisplay(record, im);
     Load(kTiming, value);
     if (uint32_t* slot = Slot(kTiming)) slot[0] &= ~kTimingSingle;
 }
@@ -800,6 +853,17 @@ int vmSetOrlo(_CPYPARAM* record, uint32_t port, int side, int continued)
             const int32_t units = (kept + 1) / static_cast<int32_t>(XferPixelBytes(self));
             im[kHStop] = static_cast<uint32_t>(units - 1 + patch.stop) & 0xFFFF;
             im[kHStart] = static_cast<uint32_t>(patch.start) & 0xFFFF;
+        } else {
+            XferWindow w{};
+            w.address[0] = start;
+            w.stopX = kept;
+            PatchVM(record, &patch, &w, side, 1, image);
+            if (side == 2) {
+                im[kHStop] = static_cast<uint32_t>(kept + patch.stop) & 0xFFFF;
+            } else {
+                im[kHStop] = static_cast<uint32_t>(patch.stop) & 0xFFFF;
+                im[kHStart] = static_cast<uint32_t>(record->b(blk::kRecvStartKept) + patch.start) & 0xFFFF;
+            }
         }
         im[kBoardStart] = (start - static_cast<uint32_t>(patch.board)) & 0x3FFFFFF;
         record->boardOffset = static_cast<uint32_t>(patch.board);

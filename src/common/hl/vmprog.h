@@ -165,7 +165,8 @@ struct _CPYPARAM {
     uint32_t pieceBytes;          // 87 bytes of the piece being run (0: the line is not split)
     uint32_t listRoom;            // 88 entries the register list holds
     int32_t extModule;            // 89 field 16036 of a VM sending side for the external module (0: none)
-    uint32_t reserved[6];         // 90-95
+    uint32_t syncCopy;            // 90 the sending side waits for the receiving display's scan
+    uint32_t reserved[5];         // 91-95
 
     int32_t& b(uint32_t word) { return block[word - 1]; }
     int32_t b(uint32_t word) const { return block[word - 1]; }
@@ -255,8 +256,8 @@ constexpr int32_t kXferExtModuleType = 128;
 void XferExtModule(uint32_t node, int32_t value, uint32_t port, int side, uint32_t timing);
 
 // The process-wide estimate of the bus-master copy rate (MB/s) that display-synchronised
-// copies start from, and the measurement of one armed copy that corrects it.  Estimates
-// only: read and written without a lock, as the copies of one node run one at a time.
+// copies start from, and the measurement of one armed copy that corrects it.  The copies
+// of every node's thread share it: each access holds one process-wide lock.
 struct XferRateState {
     int32_t estimate;   // MB/s, 0 until first used
     int32_t armed;      // 1 while a measured copy runs

@@ -10,7 +10,11 @@
 #include "reqres.h"
 #include "task.h"
 
+#include <cstddef>
 #include <initializer_list>
+
+static_assert(offsetof(_NODE_ST, vmPortList) == kVmPortListByte && offsetof(_NODE_ST, vmNumbers) == kVmNumbersByte,
+              "the VM-port lists at their bytes of the node state");
 
 namespace {
 
@@ -126,4 +130,9 @@ void mp_res_vm_forget(uint32_t node)
     TaskBeginMutex();
     g_numbered[node & 0xFF] = false;
     TaskEndMutex();
+}
+
+const uint8_t* mp_res_vm_port_list(const _NODE_MAIN_RESOURCE_ST* record)
+{
+    return record && record->nodeState ? record->nodeState->vmPortList : nullptr;
 }

@@ -36,3 +36,6 @@ void mp_res_free_vm(MP_RESOURCE_ST* resource);
 void findMaxId(const _NODE_MAIN_RESOURCE_ST* record, uint32_t* best, int32_t* highest);
 // Forgets that a node's port was numbered (the node was shut down).
 void mp_res_vm_forget(uint32_t node);
+// The VM-port list of a node record's state (the nodes joined to its port, 0-ended), null
+// without a state block.  Installed as the buffer copy's VM-port lookup.
+const uint8_t* mp_res_vm_port_list(const _NODE_MAIN_RESOURCE_ST* record);

@@ -8,6 +8,8 @@
 #include "camhandlers.h"
 #include "camdispatch.h"
 #include "camera.h"
+#include "kvxbank.h"
+#include "kvxgrab.h"
 #include "consolepipe.h"
 #include "hostbuf.h"
 #include "imbuf.h"
@@ -27,6 +29,8 @@
 #include "task.h"
 #include "thread.h"
 #include "timersrv.h"
+#include "vmcopy.h"
+#include "vmsection.h"
 
 #include <atomic>
 #include <mutex>
@@ -225,6 +229,8 @@ void HlcWireLibrary()
     mp_bufcopy_install();
     mp_pcicopy_install();
     mp_bufcopy_set_bitblt(mpBufCopyBitBltDisplay);
+    mp_vmcopy_install();
+    mp_bufcopy_set_vm_ports(mp_res_vm_port_list);
     InstallBufferFiles();
     mpPrvWireGrabModules();
     TimerSetServerNodeHook(TimerNode);
@@ -235,6 +241,8 @@ void HlcExitNodeRuntime(uint32_t node)
 {
     if (_NODE_MAIN_RESOURCE_ST* record = mp_sys_node_resource_ptr(node & 0xFF))
         if (record->nodeState) mpPrvFreeCamUartArea(&record->nodeState->nodeInfo);
+    mpPrvKvxGrabFree(node);
+    mpPrvKvxFree(node & 0xFF);
     mp_exit_halcyra(node);
 }
 

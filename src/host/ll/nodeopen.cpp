@@ -478,6 +478,10 @@ _NODE_ST* InitRemoteNode(_NODE_MAIN_RESOURCE_ST* record, uint32_t kind)
         if (_HALCYRA_INI_ST* ini = HalcyraIniForThisNode(node)) {
             const uint32_t* words = reinterpret_cast<const uint32_t*>(ini);
             std::memcpy(block->iniWords, words + 16, sizeof block->iniWords);
+            // The VM-port list (partners and the node itself) and the reserved VM numbers
+            // that the copy dispatch and the VM sections read.
+            std::memcpy(block->vmPortList, ini->VmPartners, sizeof block->vmPortList);
+            std::memcpy(block->vmNumbers, ini->VmExternalDevices, sizeof block->vmNumbers);
             if (record->primaryRegs && record->displayRegs) block->interruptWord = words[7];
         }
         if (record->primaryRegs) {

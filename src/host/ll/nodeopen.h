@@ -169,10 +169,15 @@ struct _NODE_ST {
     uint32_t counters[kNodeCounterWords];   // words 130-231 communication counters
     uint32_t reserved232[20];
     uint32_t digitizerList[3];              // words 252-254 buffer id, bus address, host address
-    uint32_t reserved255[3];
+    uint32_t kvxStatus;                     // word 255 second-family status record: word 1 the primary Orlo's
+                                            // status block, word 16 the display Orlo's (bank buffer 0 of each)
+    uint32_t reserved256[2];
     uint32_t digitizerShared;               // word 258
     uint32_t hostGrabWidth;                 // word 259
-    uint32_t reserved260[17];
+    uint32_t reserved260[4];
+    uint8_t vmPortList[16];                 // words 264-267 the nodes joined to the VM port, 0-ended
+    uint8_t vmNumbers[16];                  // words 268-271 the VM numbers reserved on that port, 0 none
+    uint32_t reserved272[5];
     uint32_t keepInterrupts;                // word 277
     uint32_t timerRunning;                  // word 278 the timer server runs the Orlo timer
     int32_t commState;                      // word 279 -1 waiting, 1 running (shell ready)
@@ -233,8 +238,11 @@ HLC_STATE_WORD(displayWidth, 128);
 HLC_STATE_WORD(displayHeight, 129);
 HLC_STATE_WORD(counters, 130);
 HLC_STATE_WORD(digitizerList, 252);
+HLC_STATE_WORD(kvxStatus, 255);
 HLC_STATE_WORD(digitizerShared, 258);
 HLC_STATE_WORD(hostGrabWidth, 259);
+HLC_STATE_WORD(vmPortList, 264);
+HLC_STATE_WORD(vmNumbers, 268);
 HLC_STATE_WORD(keepInterrupts, 277);
 HLC_STATE_WORD(timerRunning, 278);
 HLC_STATE_WORD(commState, 279);

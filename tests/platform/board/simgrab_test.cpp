@@ -311,7 +311,7 @@ TEST(GrabRegisterMap, SlotsAndLanesAndBaudCodesAreTheModulesOwn)
 
 TEST_F(SimGrabTest, WordZeroAnswersTheIdByteOfEachTypeWhileThePortOptionIsOff)
 {
-    const std::pair<uint8_t, uint32_t> cases[] = {{1, 254}, {2, 28}, {34, 24}, {0, 255}, {5, 255}};
+    const std::pair<uint8_t, uint32_t> cases[] = {{1, 254}, {2, 28}, {34, 24}, {0, 255}, {7, 255}};
     for (const auto& c : cases) {
         BoardSpec spec;
         spec.moduleType = c.first;

@@ -466,7 +466,7 @@ void mpPrvUpdateKvx(SERVINFO_ST* s)
 {
     _NODE_MAIN_RESOURCE_ST* record = RecordOf(s);
     if (!record || !record->nodeState) return;
-    const uint32_t status = reinterpret_cast<const uint32_t*>(record->nodeState)[255];
+    const uint32_t status = record->nodeState->kvxStatus;
     if (!status) return;
     const uint32_t block = reinterpret_cast<const uint32_t*>(static_cast<uintptr_t>(status))[s->index ? 16 : 1];
     if (!block) return;

@@ -4,6 +4,7 @@
 
 #include "bufchild.h"
 #include "bufid.h"
+#include "halcyraini.h"
 #include "heap.h"
 #include "hlc_errors.h"
 #include "hosthooks.h"
@@ -301,7 +302,13 @@ void mpPrvInitTmpBufferForHostGrab(uint32_t device)
     const uint32_t node = (device >> 16) & 0xFF;
     _NODE_MAIN_RESOURCE_ST* r = mp_core_node_record(node);
     if (!r || !r->nodeState) return;
-    const _NODE_ST* s = r->nodeState;
+    _NODE_ST* s = r->nodeState;
+    // The width comes from the ini setting "SizeOfTmpBufferForHostGrab" unless the node's
+    // state names one already.
+    if (s->hostGrabWidth == 0) {
+        uint32_t size = 0;
+        s->hostGrabWidth = HalcyraIniReadTag(node, "SizeOfTmpBufferForHostGrab", &size) == 1 && size ? size : 16384;
+    }
     const auto width = static_cast<int32_t>(s->hostGrabWidth);
     auto make = [&](SERVINFO_ST* info, uint32_t slot, uint32_t location) {
         if (info->hostGrab[slot]) return;

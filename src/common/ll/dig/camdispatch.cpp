@@ -11,6 +11,9 @@
 #include "grabevents.h"
 #include "grabfamily.h"
 #include "hlc_errors.h"
+#include "kvxgrab.h"
+#include "kvxio.h"
+#include "kvxlut.h"
 #include "lutport.h"
 #include "nodelist.h"
 #include "reqres.h"
@@ -66,19 +69,7 @@ uint32_t IdOf(const _MP_BUF_ST* buffer)
     return buffer ? buffer->id : 0;
 }
 
-// ---- standard family functions this layer owns -----------------------------------------
-
-// The second family's grab events and halt have no request to fail: until its grab layer
-// exists, no grab runs that they could act on.
-void EventNotBuilt(SERVINFO_ST*, uint32_t) {}
-void HaltNotBuilt(MP_THREAD_ST*, int32_t) {}
-
 }  // namespace
-
-void mpPrvNotBuiltYet(MP_RESOURCE_ST* res)
-{
-    if (res) _mp_res_log_error(res, HLC_ERR_RESTRICTED, "not built yet");
-}
 
 int ForGrabModule(const void* resourceOrNode)
 {
@@ -123,8 +114,7 @@ uint32_t mpCamAlloc(MP_RESOURCE_ST* res, const _DCF_ENTRY* entries, int32_t coun
     case kGrabModuleStd:
         return mpCamAlloc_Std(res, entries, count, mode);
     case kGrabModuleAsync:
-        mpPrvNotBuiltYet(res);
-        return 0;
+        return mpCamAlloc_Async(res, entries, count, mode);
     default:
         return 0;
     }
@@ -169,7 +159,7 @@ void mpDigCapture(MP_RESOURCE_ST* res, _MP_BUF_ST* digitizer, _MP_BUF_ST* camera
 {
     ByFamily(
         res, [&] { mpDigCapture_Std(res, IdOf(digitizer), IdOf(camera), command); },
-        [&] { mpPrvNotBuiltYet(res); });
+        [&] { mpDigCapture_Async(res); });
 }
 
 void mpDigControl(MP_RESOURCE_ST* res, _MP_BUF_ST* digitizer, int32_t type, double value)
@@ -193,8 +183,7 @@ int32_t mpDigGrab(MP_RESOURCE_ST* res, _MP_BUF_ST* digitizer, _MP_BUF_ST* camera
     case kGrabModuleStd:
         return mpDigGrab_Std(res, digitizer, camera, destination, count, options, sync, phase);
     case kGrabModuleAsync:
-        mpPrvNotBuiltYet(res);
-        return -1;
+        return mpDigGrab_Async(res, digitizer, camera, destination, count, options, sync, phase);
     default:
         return 0;
     }
@@ -205,7 +194,7 @@ void mpDigLutGet(MP_RESOURCE_ST* res, _MP_BUF_ST* digitizer, _MP_BUF_ST* camera,
 {
     ByFamily(
         res, [&] { mpDigLutGet_Std(res, digitizer, camera, lut, bandMask, start, count); },
-        [&] { mpPrvNotBuiltYet(res); });
+        [&] { mpDigLutGet_Async(res); });
 }
 
 int32_t mpDigLutSet(MP_RESOURCE_ST* res, _MP_BUF_ST* digitizer, _MP_BUF_ST* camera, _MP_BUF_ST* lut,
@@ -213,7 +202,7 @@ int32_t mpDigLutSet(MP_RESOURCE_ST* res, _MP_BUF_ST* digitizer, _MP_BUF_ST* came
 {
     ByFamily(
         res, [&] { mpDigLutSet_Std(res, digitizer, camera, lut, bandMask, start, count, mode); },
-        [&] { mpPrvNotBuiltYet(res); });
+        [&] { mpDigLutSet_Async(res); });
     return 0;
 }
 
@@ -223,8 +212,7 @@ uint32_t mpDigSerAccess(MP_RESOURCE_ST* res, uint32_t operation, uint32_t channe
     case kGrabModuleStd:
         return mpDigSerAccess_Std(res, operation, channel, data, reg);
     case kGrabModuleAsync:
-        mpPrvNotBuiltYet(res);
-        return 0;
+        return mpDigSerAccess_Async(res, operation, channel, data, reg);
     default:
         return reg;
     }
@@ -261,7 +249,7 @@ void mpPrvHalt(MP_THREAD_ST* thread, int32_t mode)
         mpPrvHalt_Std(thread, mode);
         break;
     case kGrabModuleAsync:
-        HaltNotBuilt(thread, mode);
+        mpPrvHalt_Async(thread, mode);
         break;
     default:
         break;
@@ -276,8 +264,8 @@ void mpPrvWireGrabModules()
     standard.endOfGrab = mpPrvUpdateEoG_Std;
     mpPrvSetGrabFamily(kGrabFamilyStd, standard);
     MpGrabFamilyHandlers events;
-    events.startOfGrab = EventNotBuilt;
-    events.endOfGrab = EventNotBuilt;
+    events.startOfGrab = mpPrvUpdateSoG_Async;
+    events.endOfGrab = mpPrvUpdateEoG_Async;
     mpPrvSetGrabFamily(kGrabFamilyAsync, events);
     mp_server_set_prv_halt(mpPrvHalt);
     mpPrvWireGrabRequests();

@@ -101,10 +101,6 @@ void mpPrvHalt(MP_THREAD_ST* thread, int32_t mode);
 // core's servers.  Called by the library's wiring while no node serves.
 void mpPrvWireGrabModules();
 
-// The stand-in of the family functions the library does not have yet (the second family's
-// request functions and control handlers): the request fails with -9 "not built yet".
-void mpPrvNotBuiltYet(MP_RESOURCE_ST* res);
-
 // Node information words (the node state from word 25 on) that the routing reads besides
 // the module type, present, loaded and camera-UART words: the device type (state word 27),
 // the address of the word that holds the linked grab node's number (state word 293), and

@@ -6,7 +6,12 @@
 #include "camrec.h"
 #include "camuart.h"
 #include "dcftable.h"
+#include "eeprom.h"
 #include "hlc_errors.h"
+#include "kvxbank.h"
+#include "kvxgrab.h"
+#include "kvxio.h"
+#include "kvxload.h"
 #include "load.h"
 #include "nodeopen.h"
 #include "regaccess.h"
@@ -280,6 +285,61 @@ uint32_t mpCamAlloc_Std(MP_RESOURCE_ST* res, const _DCF_ENTRY* entries, int32_t 
         if (uint32_t* gpctl = mpPrvExtSlot(DIG_GPCTL))
             mpPrvSetExtReg(DIG_GPCTL, ((gpctl[0] & 0xFFFF) & ~kGpctlPresent) | kGpctlAbsent);
     }
+    return id;
+}
+
+uint32_t mpCamAlloc_Async(MP_RESOURCE_ST* res, const _DCF_ENTRY* entries, int32_t count, int32_t mode)
+{
+    using namespace cam1;
+    if (!TypeMatches(entries, kCamTypeAsync)) {
+        Log(res, HLC_ERR_INVALID_BUFFER, kTextUnrecognized);
+        return 0;
+    }
+    uint32_t* info = NodeInfo(res);
+    const uint32_t moduleType = info ? info[kNodeInfoModuleType] : 0;
+    _MP_BUF_ST* buffer = NewRecordBuffer(res, kRecordBytes, moduleType);
+    if (!buffer) return 0;
+    const uint32_t id = buffer->id;
+    auto* cam = static_cast<_MP_CAM_ST_1*>(mp_buf_address_band_internal(buffer, 0));
+    if (mode != kCamAllocEmpty) {
+        StoreEntries(cam, entries, count < 0 ? 0 : count, dcfNameTable, mp_dig_find_loc);
+        SetBoth(cam, SYN_AMPL, 286);
+        SetBoth(cam, DESCRIPTION_INFO_REFNEG, 0);
+        SetBoth(cam, DESCRIPTION_INFO_REFPOSRED, 100);
+        SetBoth(cam, DESCRIPTION_INFO_REFPOSGREEN, 100);
+        SetBoth(cam, DESCRIPTION_INFO_REFPOSBLUE, 100);
+        SetBoth(cam, DESCRIPTION_INFO_REFPOSALPHA, 100);
+        SetBoth(cam, BLACK_LEVEL, 0);
+        SetBoth(cam, WHITE_LEVEL, CamSlotAt(cam, VDL_AMPL)->value - CamSlotAt(cam, VDL_PED_AMP)->value);
+    }
+    const uint32_t node = NodeOf(res);
+    SetToExt(node);
+    if (moduleType == 0 || !info || !info[kNodeInfoModulePresent]) return id;
+    if (info[kNodeInfoModuleLoaded] && mode != kCamAllocForceLoad) return id;
+    SetToOrlo(node, info[kNodeInfoOrloSelect] ? 0 : 1, nullptr);
+    SetToExt(node);
+    heapInit(node);
+    if (kvxAlloc(res, cam, mode) != 0) {
+        // Without its banks the module cannot grab: the camera is not made.
+        mp_buf_free(buffer);
+        return 0;
+    }
+    mpPrvKvxPinStatus(node, res ? res->record : nullptr);
+    if (mode != kCamAllocEmpty) {
+        constexpr uint32_t kGbufctlBits = 0x5;
+        CamSlotAt(cam, BTC_GBUFCTL)->value |= kGbufctlBits;
+        uint32_t value = CamSlotAt(cam, BTC_GBUFCTL)->value;
+        if (uint8_t* live = mpPrvKvxShadow(0)) {
+            CamSlotAt(live, BTC_GBUFCTL)->value |= kGbufctlBits;
+            value = CamSlotAt(live, BTC_GBUFCTL)->value;
+        }
+        flushHw(KvxRegAddr(BTC_GBUFCTL), static_cast<int32_t>(value & 0xFFFF));
+        if (mp_kvx_load(cam, nullptr, 0, kKvxLoadFull) == -1) {
+            Log(res, HLC_ERR_RESTRICTED, "Error loading digitizer registers");
+            return id;
+        }
+    }
+    info[kNodeInfoModuleLoaded] = 1;
     return id;
 }
 

@@ -28,6 +28,9 @@ extern const char kCamTypeStd[];    // "HALCYRA_GRAB_0"
 extern const char kCamTypeAsync[];  // "HALCYRA_GRAB_1"
 
 uint32_t mpCamAlloc_Std(MP_RESOURCE_ST* res, const _DCF_ENTRY* entries, int32_t count, int32_t mode);
+// The second family's allocation: the record, the node's banks and the full download of
+// channel 0.  0 when the banks cannot be had (the node is then not loaded).
+uint32_t mpCamAlloc_Async(MP_RESOURCE_ST* res, const _DCF_ENTRY* entries, int32_t count, int32_t mode);
 _MP_BUF_ST* mpCamClone_Std(MP_RESOURCE_ST* res, _MP_BUF_ST* camera, int32_t n);
 _MP_BUF_ST* mpCamClone_Async(MP_RESOURCE_ST* res, _MP_BUF_ST* camera, int32_t n);
 void mpCamSave_Std(MP_RESOURCE_ST* res, _MP_BUF_ST* camera, uint32_t* outId, int32_t* outCount);

@@ -12,6 +12,7 @@
 #include "geometry.h"
 #include "hlc_errors.h"
 #include "ifacectl.h"
+#include "kvxlut.h"
 #include "lut.h"
 #include "nodelist.h"
 #include "pll.h"
@@ -233,14 +234,6 @@ int Named(uint32_t* nodeInfo, _MP_CAM_ST_0* camera, int32_t type, double* value,
     }
 }
 
-// The second family's handlers come with its control layer; until then each of their rows
-// fails the request with a clear error.
-int KvxNotBuilt()
-{
-    mpPrvNotBuiltYet(t_res);
-    return 0;
-}
-
 // Runs the standard dispatcher with the string controls of the camera port given a block of
 // 256 bytes: the value's 8 bytes come in at its start and go back from there.
 int DispatchWithBlock(uint32_t* nodeInfo, int32_t type, double* value, int32_t mode)
@@ -339,30 +332,33 @@ int mp_dig_ctrl_inq(uint32_t* nodeInfo, _MP_CAM_ST_0* camera, int32_t type, doub
     return -1;
 }
 
-int mp_kvx_ctrl_inq(_MP_CAM_ST_1*, int32_t type, double*, int32_t)
+int mp_kvx_ctrl_inq(_MP_CAM_ST_1* camera, int32_t type, double* value, int32_t mode)
 {
     const uint32_t n = Number(type);
     if (n < static_cast<uint32_t>(kDigNamedFirst)) return -1;
     if (n > static_cast<uint32_t>(kKvxNamedLast)) return 0;
     switch (n) {
-    case 30000:  // channel
-    case 30002:  // decoder or amplifier gain
-    case 30003:  // white reference
-    case 30004:  // black reference
-    case 30005:  // lookup-table buffer
-    case 30016:  // size x
-    case 30017:  // size y
-    case 30018:  // bits per pixel
-    case 30020:  // bands
-    case 30021:  // scan mode
-    case 30027:  // brightness
-    case 30028:  // contrast
-    case 30029:  // hue
-    case 30030:  // saturation
-    case 30036:  // decoder gain
-        return KvxNotBuilt();
-    default:
-        return 0;
+    case 30000: return mp_kvx_channel(camera, value, mode);
+    case 30002:
+        // The record's FAF_IOENCTL1 bit 0 picks the decoder's gain; without a record both
+        // handlers refuse, so the live path needs no choice.
+        if (camera && (CamSlotAt(camera, cam1::FAF_IOENCTL1)->value & 1))
+            return mp_kvx_dec_gain(camera, type, value, mode);
+        return mp_kvx_gain(camera, type, value, mode);
+    case 30003: return mp_kvx_ref_white(camera, type, value, mode);
+    case 30004: return mp_kvx_ref_black(camera, type, value, mode);
+    case 30005: return mp_kvx_lut_buf(camera, value, mode);
+    case 30016: return mp_kvx_size_x(camera, value, mode);
+    case 30017: return mp_kvx_size_y(camera, value, mode);
+    case 30018: return mp_kvx_size_bit(camera, value, mode);
+    case 30020: return mp_kvx_num_bands(camera, value, mode);
+    case 30021: return mp_kvx_scan_mode(camera, value, mode);
+    case 30027: return mp_kvx_brightness(camera, type, value, mode);
+    case 30028: return mp_kvx_contrast(camera, type, value, mode);
+    case 30029: return mp_kvx_hue(camera, type, value, mode);
+    case 30030: return mp_kvx_saturation(camera, type, value, mode);
+    case 30036: return mp_kvx_dec_gain(camera, type, value, mode);
+    default: return 0;
     }
 }
 

@@ -749,6 +749,8 @@ int32_t mpDigGrab_Std(MP_RESOURCE_ST* res, _MP_BUF_ST* digitizer, _MP_BUF_ST* ca
         if (Word(tag) >= kPredefEntries && mp_buf_valid(tag, kBufKindImage) && Location(tag) != kLocSdram)
             p.pathIndex = 1;
     }
+    // A board without the second Orlo grabs into host memory on its first.
+    if (location == kLocHostDma && p.pathIndex == 1 && p.record && !p.record->displayRegs) p.pathIndex = 0;
     if (p.record) p.path = mp_servinfo(p.record, p.pathIndex);
     const uint32_t moduleType = p.nodeInfo ? p.nodeInfo[kNodeInfoModuleType] : 0;
     p.variant = moduleType == 2 || moduleType == 34 ? moduleType : 0;
@@ -851,4 +853,9 @@ int32_t mpDigGrab_Std(MP_RESOURCE_ST* res, _MP_BUF_ST* digitizer, _MP_BUF_ST* ca
     }
     std::free(p.work);
     return 0;
+}
+
+_MP_BUF_ST* mpPrvGrabSyncDescriptor(uint32_t node, const void* syncRecord)
+{
+    return SyncDescriptorOf(node, static_cast<const MP_SYNC_ST*>(syncRecord));
 }

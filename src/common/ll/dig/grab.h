@@ -181,6 +181,10 @@ void benchmark(DIGPARAM* p);
 // Serial access of the standard family: nothing to do, 0.
 uint32_t mpDigSerAccess_Std(MP_RESOURCE_ST* res, uint32_t operation, uint32_t channel, uint32_t data, uint32_t reg);
 
+// The sync object (its kind-7 descriptor) whose record the command handler handed on, looked
+// up on the node and on the node that made it; null when there is none.
+_MP_BUF_ST* mpPrvGrabSyncDescriptor(uint32_t node, const void* syncRecord);
+
 // Installs the thread grab-record lookup into the core's interrupt servers.  Called by the
 // library's wiring.
 void mpPrvWireGrabRequests();

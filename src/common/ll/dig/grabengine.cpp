@@ -9,6 +9,7 @@
 #include "grab.h"
 #include "grabevents.h"
 #include "grabpatch.h"
+#include "hostgrab.h"
 #include "hlc_errors.h"
 #include "hwlock.h"
 #include "intserver.h"
@@ -430,6 +431,7 @@ int grbPixFormat(DIGPARAM* dp, uint32_t channels, uint32_t* pixfmt, int32_t orde
     uint32_t sampleBytes = bits > 8 ? 2 : 1;
     uint32_t nibble = (map & kChanMask) >> 16;
     bool packing = false;
+    uint32_t tapPlanes = 1;
     switch (mode) {
     case 0: {
         if (selected > 1 && multi > 1 && bands != multi && sampleBytes != multi) return Fail(dp, HLC_ERR_RESTRICTED);
@@ -445,6 +447,8 @@ int grbPixFormat(DIGPARAM* dp, uint32_t channels, uint32_t* pixfmt, int32_t orde
         const uint32_t taps = AtLeast1(Info(dp, INFO_YTAPSPERCHADJ)) * AtLeast1(Info(dp, INFO_YTAPSPERCH)) *
                               AtLeast1(Info(dp, INFO_XTAPSPERCH));
         samples *= taps;
+        // A host grab puts each tap into a temporary buffer of its own: one plane a tap.
+        if (d->location == kLocHostDma && taps > 1) tapPlanes = taps;
         break;
     }
     case 1:
@@ -473,7 +477,9 @@ int grbPixFormat(DIGPARAM* dp, uint32_t channels, uint32_t* pixfmt, int32_t orde
         if (nibble == 1) nibble = 7;
     }
     // Planar destinations hold one sample per band.
-    const uint32_t perPixel = bands > 1 ? samples / AtLeast1(bands < samples ? bands : samples) : samples;
+    uint32_t planes = bands > 1 ? (bands < samples ? bands : samples) : 1;
+    if (tapPlanes > planes) planes = tapPlanes;
+    const uint32_t perPixel = samples / AtLeast1(planes);
     if (perPixel * sampleBytes > destBytes) return Fail(dp, HLC_ERR_RESTRICTED);
     if (samples > 4) samples = 4;
     if ((fmt & 0x400) && samples < 3 && multi != 3 && mode == 0) return Fail(dp, HLC_ERR_RESTRICTED);
@@ -743,12 +749,39 @@ int grbUpdtSh(DIGPARAM* dp, int* hostReady)
     }
     w->count = count;
 
-    // Step 15: the host grab is not available yet.
-    if (w->host && cam) return Fail(dp, HLC_ERR_RESTRICTED, "Grab into host memory with a camera is not supported");
+    // Step 15: a host destination with a camera is grabbed block by block through the
+    // temporary buffers; queued behind a running host grab, the registers stay as they are.
+    if (w->host && cam) {
+        int chained = 0;
+        if (hostGrab(dp->res, dp->destination, w->image, dp->cam, dp->options, &chained, dp->hostGrab) != 0) return -1;
+        w->hostReady = chained ? 1 : 0;
+        if (hostReady) *hostReady = chained;
+    }
     return 0;
 }
 
 // ---- writing the image -----------------------------------------------------------------------
+
+namespace {
+
+// The VM registers of a host grab: the copy geometry, the list control, the timing control
+// (reset, then kept without a start: the VM list starts each copy), last the VM control.
+void LoadHostVm(DIGPARAM* dp, EngineWork* w)
+{
+    for (uint32_t slot = 0; slot < kHostVmSlots; ++slot) {
+        const uint32_t offset = kHostVmRegOffset[slot];
+        if (!offset || offset == kOrloVmListControl || offset == kOrloVtControl || offset == kOrloVmChannelControl)
+            continue;
+        WriteNow(dp, offset, w->image[kVmFirstWord + 2 * slot]);
+    }
+    WriteNow(dp, kOrloVmListControl, w->image[kVmFirstWord + 2 * HostVmSlot(kOrloVmListControl)]);
+    const uint32_t vt = w->image[kVmFirstWord + 2 * HostVmSlot(kOrloVtControl)];
+    WriteNow(dp, kOrloVtControl, vt | 0x1u);
+    WriteNow(dp, kOrloVtControl, vt & ~0x7u);
+    WriteNow(dp, kOrloVmChannelControl, w->image[kVmRestartWord]);
+}
+
+}  // namespace
 
 int grbLoadSh(DIGPARAM* dp, int host, int32_t option)
 {
@@ -767,6 +800,13 @@ int grbLoadSh(DIGPARAM* dp, int host, int32_t option)
                                      GC1FOFF, GC2FOFF,  GC3FOFF,  GLPITCH,  GBLENGTH, GHSCLNG, GVSCLNG,
                                      GHWSTART, GHWSTOP, GVTOTAL,  GHTOTAL,  GVWSTART, GVWSTOP, GDWRTMSK};
     for (GrabReg r : kOrder) Send(dp, kGrabRegOffset[r]);
+    if (host && dp->cam) {
+        // The grab list starts from its address at every host grab, even an unchanged one.
+        WriteNow(dp, kGrabRegOffset[GARPADDR], R(w, GARPADDR));
+        WriteNow(dp, kGrabRegOffset[GARPCTRL], R(w, GARPCTRL));
+        LoadHostVm(dp, w);
+        return 0;
+    }
     Send(dp, kGrabRegOffset[GARPCTRL]);
     return 0;
 }
@@ -817,7 +857,6 @@ int grbSetOrlo(DIGPARAM* dp, uint32_t channels, int32_t option)
     w->host = host ? 1 : 0;
     bool locked = false;
     if (host) {
-        if (dp->cam) return Fail(dp, HLC_ERR_RESTRICTED, "Grab into host memory with a camera is not supported");
         bool buffers = false;
         for (uint32_t i = 0; i < kServHostGrabBuffers; ++i) {
             dp->hostGrab[i] = s->hostGrab[i];
@@ -943,4 +982,24 @@ int grbSetOrlo(DIGPARAM* dp, uint32_t channels, int32_t option)
         TaskSetPriority(old);
     }
     return 0;
+}
+
+uint32_t* grbComputeImage(DIGPARAM* dp, int32_t option)
+{
+    if (!dp || !dp->destination) return nullptr;
+    std::free(dp->work);
+    dp->work = std::calloc(1, sizeof(EngineWork));
+    EngineWork* w = Work(dp);
+    if (!w) {
+        Fail(dp, HLC_ERR_NO_RESOURCES);
+        return nullptr;
+    }
+    grbInitSh(dp, 0, option);
+    int hostReady = 0;
+    if (option != 1) {
+        if (grbUpdtSh(dp, &hostReady) != 0) return nullptr;
+    } else {
+        quick(dp);
+    }
+    return w->image;
 }

@@ -102,12 +102,13 @@ constexpr uint32_t kIntEndOfGrab = 0x2000;
 // ---- operations --------------------------------------------------------------------------
 // Orlo phase of a grab request: 0, or -1 with the error logged in the request resource.
 // `option` is grab control field 10033 (kGrbDefault when absent).  A destination in host
-// DMA memory with a camera record answers -9: the host grab is not available.
+// DMA memory with a camera record is grabbed through the temporary buffers (hostgrab.h).
 int grbSetOrlo(DIGPARAM* dp, uint32_t channels, int32_t option);
 // Fills the request's register image (host: the VM words for a host grab too).
 void grbInitSh(DIGPARAM* dp, int host, int32_t option);
 // Walks the grab control fields and computes the registers: 0 or -1 (logged).
-// *hostReady is set when a host grab took the programming over (never, for now).
+// *hostReady is set when a host grab was queued behind a running one (the registers are
+// then left as they are).
 int grbUpdtSh(DIGPARAM* dp, int* hostReady);
 // Writes the image to the shadows and the registers: 0, or -1 (logged -11) when the grab
 // register-list engine does not become idle in time.
@@ -119,6 +120,10 @@ int grbPixFormat(DIGPARAM* dp, uint32_t channels, uint32_t* pixfmt, int32_t orde
 // `window` by the field walk: 0 or -1 (logged -8 or -9); *clipped set when cut to the
 // destination.
 int grbWindow(DIGPARAM* dp, WININFO_ST* window, int* clipped);
+// The request's register image without touching the engine (the second family's lists
+// carry it): a new work allocation, filled and computed as grbSetOrlo does for a destination
+// outside host memory.  The image, or null with the error logged.
+uint32_t* grbComputeImage(DIGPARAM* dp, int32_t option);
 // Only the frame start and band offsets of a new destination (field 10033 = 1).
 void quick(DIGPARAM* dp);
 // Takes slot `slot`'s semaphore of the grab path and the Orlo protect lock; 0.

@@ -149,6 +149,15 @@ bool AfterBody(SERVINFO_ST* s, uint32_t c, bool overrun)
     return true;
 }
 
+// Whether the grab is still active when a continuous grab's end decides to start the next
+// frame: the Orlo's grab status, or the family's own test while its end steps run.
+thread_local bool (*t_grabActive)(SERVINFO_ST*, uint32_t) = nullptr;
+bool GrabActive(SERVINFO_ST* s, uint32_t c)
+{
+    if (t_grabActive) return t_grabActive(s, c);
+    return (Read(s, kOrloGrabStatus) & kGstatInFlight) != 0;
+}
+
 // The end steps; depth bounds the nested runs a deferred halt or repeat asks for.
 void EndSteps(SERVINFO_ST* s, uint32_t c, int depth)
 {
@@ -157,8 +166,7 @@ void EndSteps(SERVINFO_ST* s, uint32_t c, int depth)
     bool endAfter = false;
     for (int pass = 0; pass < kEogMaxPasses; ++pass) {
         const bool overrun = TestOverrun(s, 0, c);
-        if (Int(s, c, kSlotRequested) == -1 && Int(s, c, kSlotRemaining) == 1 &&
-            !(Read(s, kOrloGrabStatus) & kGstatInFlight))
+        if (Int(s, c, kSlotRequested) == -1 && Int(s, c, kSlotRemaining) == 1 && !GrabActive(s, c))
             StartSteps(s, c);
         if (!s->slot(c, kSlotInFlight)) {
             if (!AfterBody(s, c, overrun)) return;
@@ -317,6 +325,15 @@ void mpPrvUpdateEoG_Std(SERVINFO_ST* state, uint32_t slot)
 {
     if (!state || slot >= kServSlots) return;
     EndSteps(state, slot, 0);
+}
+
+void mpPrvUpdateEoG_With(SERVINFO_ST* state, uint32_t slot, bool (*active)(SERVINFO_ST*, uint32_t))
+{
+    if (!state || slot >= kServSlots) return;
+    auto* previous = t_grabActive;
+    t_grabActive = active;
+    EndSteps(state, slot, 0);
+    t_grabActive = previous;
 }
 
 void mpPrvHalt_Std(MP_THREAD_ST* thread, int32_t mode)

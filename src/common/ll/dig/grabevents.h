@@ -46,5 +46,8 @@ constexpr int32_t kHaltNowQuiet = 5;
 
 void mpPrvUpdateSoG_Std(SERVINFO_ST* state, uint32_t slot);
 void mpPrvUpdateEoG_Std(SERVINFO_ST* state, uint32_t slot);
+// The end steps with another test of whether the grab is still active (the second family
+// reads its module's status instead of the Orlo's grab status).
+void mpPrvUpdateEoG_With(SERVINFO_ST* state, uint32_t slot, bool (*active)(SERVINFO_ST*, uint32_t));
 // mode: kHaltNow, kHaltAtEnd or kHaltNowQuiet.
 void mpPrvHalt_Std(MP_THREAD_ST* thread, int32_t mode);

@@ -391,8 +391,10 @@ TEST_F(BufCopyTest, OneBitBuffersMustBeByteAligned)
     ASSERT_NE(child, nullptr);
     ASSERT_NE(mp_buf_alloc_id(child), 0u);
     EXPECT_EQ(Copy(child->id, display->id).code, HLC_ERR_BUFFER_ATTRIBUTE);
-    // Aligned ones pass on to the transfer.
+    // Aligned ones pass on to the transfer (taken out here: the dispatch answers for it).
+    const MpHandler vm = mp_server_set_handler(kOpBufCopyVM, nullptr);
     r = Copy(board->id, display->id);
+    mp_server_set_handler(kOpBufCopyVM, vm);
     EXPECT_EQ(r.code, HLC_ERR_RESTRICTED);
     EXPECT_EQ(r.message, kBufCopyTextNoVm);
 }
@@ -469,8 +471,9 @@ TEST_F(BufCopyTest, FailedBitBlitReachesTheCaller)
 
 TEST_F(BufCopyTest, BusMasterWaysWithoutTheirHandlerAreRefusedWithTheirReason)
 {
-    // The wiring installs the PCI transfer: taken out here, the dispatch answers for it.
+    // The wiring installs both transfers: taken out here, the dispatch answers for them.
     const MpHandler pci = mp_server_set_handler(kOpBufCopyPCI, nullptr);
+    const MpHandler vm = mp_server_set_handler(kOpBufCopyVM, nullptr);
     // Host DMA and board memory: over PCI.
     _MP_BUF_ST* dma = MakeDma(8, 2, 1, 8, 35);
     _MP_BUF_ST* board = Make(8, 2, 1, 8, kLocSdram, 36);
@@ -494,6 +497,7 @@ TEST_F(BufCopyTest, BusMasterWaysWithoutTheirHandlerAreRefusedWithTheirReason)
         EXPECT_EQ(r.function, "BufCopy");
     }
     mp_server_set_handler(kOpBufCopyPCI, pci);
+    mp_server_set_handler(kOpBufCopyVM, vm);
     ExpectCopied(board, 36, board, 36);
 }
 

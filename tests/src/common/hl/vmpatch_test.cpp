@@ -2,6 +2,7 @@
 // for buffers at known addresses, the receiving side computed before the sending side as
 // a copy does.
 #include "vmpatch.h"
+#include "vmcopy.h"
 
 #include "bufid.h"
 #include "reqres.h"
@@ -196,6 +197,24 @@ TEST_F(VmPatchTest, UnknownPeerWordIsNotFollowed)
     record_.peer = 0xDEADBEE0u;   // no record of this process lies there
     EXPECT_EQ(XferPeerRecord(record_.peer), nullptr);
     EXPECT_PATCH(Side(2, s, d), 1, 1, 0, 0);
+}
+
+}  // namespace
+
+namespace {
+
+// A block that looks like a copy-parameter record (tag, size) but is none of the areas a
+// node made: a remote request naming it, by bus word or host word, reaches nothing.
+TEST(VmPeerTest, RecordShapedMemoryOutsideTheNodesAreasIsNotTaken)
+{
+    alignas(8) static uint32_t fake[96];
+    fake[0] = 0xCAFEFADEu;
+    fake[1] = 384;
+    const uint32_t word = static_cast<uint32_t>(reinterpret_cast<uintptr_t>(fake));
+    EXPECT_EQ(XferVmPeer(0x11, word), nullptr);
+    EXPECT_EQ(XferVmPeer(0, word), nullptr);
+    EXPECT_EQ(XferVmPeer(0x11, 0), nullptr);
+    EXPECT_EQ(fake[21], 0u) << "nothing was written into the block";
 }
 
 }  // namespace

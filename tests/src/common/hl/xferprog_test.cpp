@@ -774,3 +774,46 @@ TEST_F(DisplayNodeTest, AStartedSideHandsItsSyncObjectAndFrameCountToTheVmLineSe
 }
 
 }  // namespace
+
+namespace {
+
+// Field 10034 = -9997 on a VM sending side asks to start with the receiving display's scan;
+// it counts without a tag buffer and for a receiving buffer outside board and DMA memory.
+TEST_F(DisplayNodeTest, AVmSenderWaitsForTheDisplayScanOnlyIntoDisplayMemory)
+{
+    Buffer board(320, 8, 8, kLocSdram, kBoardBus);
+    Buffer screen(320, 8, 8, 0x40000040u, kBoardBus + 0x100000);
+    Buffer other(320, 8, 8, kLocSdram, kBoardBus + 0x200000);
+    board.d.node = screen.d.node = kPlain;
+    other.d.node = kDisplay;
+    MP_RESOURCE_ST resource{};
+    auto record = std::make_unique<_CPYPARAM>();
+    auto image = std::make_unique<CopyImage>();
+    auto program = [&](Buffer* into, Buffer* control) {
+        std::memset(record.get(), 0, sizeof *record);
+        record->resource = &resource;
+        record->direct = 0;
+        record->syncCopy = 7;
+        record->b(blk::kRecvModeX) = record->b(blk::kRecvModeY) = 1;
+        record->b(blk::kSendFactorX) = record->b(blk::kRecvFactorX) = 1;
+        record->thisBuf = record->source = &board.d;
+        record->otherBuf = record->destination = &into->d;
+        record->controlA = record->control1 = control ? &control->d : nullptr;
+        vmInitSh(2, 0, &into->d, &board.d, image.get());
+        return vmUpdtSh(record.get(), 0, 2, image.get());
+    };
+    Buffer asks(1, 1, 8, kLocHostDma, 0);
+    asks.Field(10034, -9997);
+    Buffer declines(1, 1, 8, kLocHostDma, 0);
+    declines.Field(10034, -9999);
+    ASSERT_EQ(program(&screen, &asks), 0) << (resource.err.message ? resource.err.message : "");
+    EXPECT_EQ(record->syncCopy, 1u);
+    ASSERT_EQ(program(&screen, &declines), 0);
+    EXPECT_EQ(record->syncCopy, 0u);
+    ASSERT_EQ(program(&screen, nullptr), 0);
+    EXPECT_EQ(record->syncCopy, 0u);
+    ASSERT_EQ(program(&other, &asks), 0);
+    EXPECT_EQ(record->syncCopy, 0u) << "board memory has no scan to wait for";
+}
+
+}  // namespace

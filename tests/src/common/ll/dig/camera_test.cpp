@@ -448,3 +448,68 @@ TEST_F(CameraTest, SecondFamilyCamerasAreSavedWithTheirOwnTable)
 }
 
 }  // namespace
+
+// ---- second family ---------------------------------------------------------------------------
+
+namespace {
+
+class SecondFamilyCameraTest : public CameraNodeTest {
+protected:
+    SecondFamilyCameraTest() { moduleType_ = 4; }
+    uint32_t AllocAsync(const std::vector<_DCF_ENTRY>& list, int32_t mode = 0)
+    {
+        return mpCamAlloc_Async(&res_, list.data(), static_cast<int32_t>(list.size()), mode);
+    }
+    static const uint8_t* Record1(uint32_t id)
+    {
+        _MP_BUF_ST* b = mp_buf_pointer(id);
+        return b ? static_cast<const uint8_t*>(mp_buf_address_band_internal(b, 0)) : nullptr;
+    }
+};
+
+TEST_F(SecondFamilyCameraTest, RecordsTakeTheFileAndTheirOwnDefaults)
+{
+    const uint32_t id = AllocAsync(Entries(kCamTypeAsync, {{"VDL_AMPL", 700}, {"VDL_PED_AMP", 50}, {"SYN_AMPL", 500},
+                                                           {"DEC_CDEM", 0x5A}, {"DESCRIPTION_INFO_XSIZE", 768}}));
+    ASSERT_NE(id, 0u) << Text();
+    _MP_BUF_ST* b = mp_buf_pointer(id);
+    EXPECT_EQ(b->sizeX, 5760);
+    EXPECT_EQ(b->kind, kBufKindCamera);
+    int32_t type = 0;
+    ASSERT_EQ(mp_buf_get_field(b, kCamModuleTypeField, &type), 0);
+    EXPECT_EQ(type, 4);
+    const uint8_t* r = Record1(id);
+    EXPECT_EQ(CamSlotAt(r, cam1::SYN_AMPL)->value, 286u) << "the file's value is overridden";
+    EXPECT_EQ(CamSlotAt(r, cam1::WHITE_LEVEL)->value, 650u);
+    EXPECT_EQ(CamSlotAt(r, cam1::WHITE_LEVEL)->file, 650u);
+    EXPECT_EQ(CamSlotAt(r, cam1::BLACK_LEVEL)->value, 0u);
+    EXPECT_EQ(CamSlotAt(r, cam1::DESCRIPTION_INFO_REFPOSRED)->value, 100u);
+    EXPECT_EQ(CamSlotAt(r, cam1::DESCRIPTION_INFO_REFPOSALPHA)->file, 100u);
+    EXPECT_EQ(CamSlotAt(r, cam1::DEC_CDEM)->value, 0x5Au);
+    EXPECT_EQ(CamSlotAt(r, cam1::DESCRIPTION_INFO_XSIZE)->file, 768u);
+    EXPECT_EQ(Info()[kNodeInfoModuleLoaded], 0u) << "an absent module is not loaded";
+}
+
+TEST_F(SecondFamilyCameraTest, OnlyTheSecondFamilysTypeLineIsAccepted)
+{
+    EXPECT_EQ(AllocAsync(Entries(kCamTypeStd, {})), 0u);
+    EXPECT_EQ(Code(), HLC_ERR_INVALID_BUFFER);
+    EXPECT_EQ(Text(), "Unrecognized digitizer type");
+}
+
+TEST_F(SecondFamilyCameraTest, SavingAndAllocatingAgainRestoresTheNamedSlots)
+{
+    const uint32_t id = AllocAsync(Entries(kCamTypeAsync, {{"FAF_HTOTAL", 910}, {"PLL_ICS1522REG3", 0x2A}}));
+    ASSERT_NE(id, 0u);
+    uint32_t list = 0;
+    int32_t count = 0;
+    mpCamSave_Async(&res_, mp_buf_pointer(id), &list, &count);
+    ASSERT_NE(list, 0u) << Text();
+    const auto* entries = static_cast<const _DCF_ENTRY*>(mp_buf_address_band_internal(mp_buf_pointer(list), 0));
+    const uint32_t again = mpCamAlloc_Async(&res_, entries, count, 0);
+    ASSERT_NE(again, 0u);
+    EXPECT_EQ(CamSlotAt(Record1(again), cam1::FAF_HTOTAL)->value, 910u);
+    EXPECT_EQ(CamSlotAt(Record1(again), cam1::PLL_ICS1522REG(3))->file, 0x2Au);
+}
+
+}  // namespace

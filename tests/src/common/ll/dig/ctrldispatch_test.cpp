@@ -72,14 +72,19 @@ TEST_F(CtrlDispatch, SecondFamilyAcceptsAboveItsLastControlAndRefusesBelowTheSwi
     EXPECT_EQ(Code(), 0);
 }
 
-TEST_F(CtrlDispatch, SecondFamilyHandlerRowsStillFailClearly)
+TEST_F(CtrlDispatch, SecondFamilyLiveControlsRefuseWithoutACameraRecord)
 {
     SetModuleType(4);
     Info()[kNodeInfoModulePresent] = 1;
     ClearError();
-    EXPECT_EQ(mpDigControl_Async(&res_, nullptr, Type(30002), 1.0), 0);
-    EXPECT_EQ(Code(), HLC_ERR_RESTRICTED);
-    EXPECT_TRUE(NotBuilt());
+    // The second family's handlers edit camera records only: the live gain is refused.
+    EXPECT_EQ(mpDigControl_Async(&res_, nullptr, Type(30002), 1.0), -1);
+    EXPECT_EQ(Code(), HLC_ERR_INVALID_PARAMETER);
+    EXPECT_FALSE(NotBuilt());
+    // The LUT buffer control is accepted and does nothing.
+    ClearError();
+    EXPECT_EQ(mpDigControl_Async(&res_, nullptr, Type(30005), 7.0), 0);
+    EXPECT_EQ(Code(), 0);
 }
 
 // ---- selectors and the second path ---------------------------------------------------------------

@@ -1,0 +1,144 @@
+// The second-family grab module behind the primary Orlo's 2 KB port window (module types
+// 3-6): 16-bit registers at their offsets r below 0x400 (low byte at port offset 2r, high
+// byte at 2r + 8, the low 8 bits of each access counting), the module id byte at word 0
+// while the Orlo's port option is off, and the chips that hang on its registers, each
+// decoding the line protocol the library drives:
+//   FAF_DEVPROG of channel c   a two-wire video decoder (device 0xD8 / 0xD9, 128 registers)
+//                              and the channel's ICS1522; on channel 0 also the 8-channel
+//                              serial DAC (3 address and 8 data bits MSB first, taken on
+//                              the load pulse);
+//   0x300 / 0x320 + 0x40 c     the channel's timing chip through its index and data ports
+//                              (a byte index, auto-incremented by each data access);
+//   BTC_EEPPRG                 the 1024 x 16 three-wire EEPROM;
+//   ISF_LUTEN/LUTIDX/LUTDATA   six 256-entry input LUTs.
+//   FAF_GRBCTL0 / FAF_TSTSTS   the buffer controller's grab path (KvxGrabChannel): a start
+//                              digitises the pattern block by block into the line buffer
+//                              as the BTC_* registers plan it, and counts fields into the
+//                              status line in board memory.
+// Every other register only stores what was written.  Guarded by SimState::mutex like the
+// rest of the machine.
+#pragma once
+
+#include "simgrab.h"
+#include "regmap/kvx_regs.h"
+
+#include <array>
+#include <cstdint>
+#include <utility>
+#include <vector>
+
+namespace boardsim {
+
+// The two-wire decoder: a start (data falling while the clock is high) opens a transfer,
+// bits are taken on rising clocks MSB first with a ninth (acknowledge) clock per byte, a
+// stop (data rising while the clock is high) ends it.  0xD8 writes the sub-address and then
+// registers from it on; 0xD9 sends registers from the sub-address, each bit presented until
+// the clock falls after the master sampled it.
+struct KvxDecoderModel {
+    enum class Phase : uint8_t { Idle, Address, Write, Read, Ignore };
+    std::array<uint8_t, kvxregs::kDecoderRegisters> reg{};
+    Phase phase = Phase::Idle;
+    uint32_t shift = 0;
+    int bits = 0;             // bits of the byte in progress; 8: the acknowledge clock is next
+    bool subSet = false;
+    uint8_t sub = 0;
+    int readBit = 0;          // bit of the byte being sent (0 = MSB)
+    bool readRisen = false;   // a clock rose since the bit was presented
+    bool scl = false;
+    bool sda = true;
+    std::vector<std::pair<uint8_t, uint8_t>> writes;   // {register, value}
+    uint32_t reads = 0;       // bytes sent
+
+    bool drives() const;      // the decoder drives the data line (a bit of a read)
+    // The data line's level as the decoder leaves it: the bit it drives, else low (the
+    // module's pull-down holds an undriven line at 0).
+    bool out() const;
+    void lines(bool newScl, bool newSda);
+    void byteDone(uint8_t byte);
+};
+
+// ICS1522 on a channel's lines: a strobe fall opens a frame; on rising clocks a 0 bit, then
+// the register number (3 bits) and the value (11 bits), both LSB first; the strobe's rise
+// loads it.
+struct KvxPllModel {
+    std::array<uint16_t, 7> value{};
+    std::vector<uint32_t> bits;
+    bool open = false;
+    std::vector<std::pair<int, uint16_t>> loads;
+    void lines(const LineChange& c);
+};
+
+// A timing chip behind its index/data ports.
+struct KvxTimingModel {
+    std::array<uint8_t, kvxregs::kTimingBytes> bytes{};
+    uint32_t index = 0;
+    std::vector<std::pair<uint32_t, uint8_t>> written;   // {byte index, byte}
+};
+
+// The buffer controller of one channel while it digitises: the block plan it took from its
+// BTC_* registers at the start, the frame and block in progress, and the line buffer that
+// holds the last block digitised (the channel's samples through its first input LUT).
+struct KvxGrabChannel {
+    bool active = false;          // FAF_TSTSTS bit 6
+    bool continuous = false;      // started with FAF_GRBCTL0 bit 1
+    uint32_t lineBytes = 0;       // (BTC_GWRPT + 2) x 4
+    uint32_t blockLines = 0;      // BTC_GLINE + 1
+    uint32_t blocks = 0;          // (BTC_DFULL & 0x1FF) + 1
+    bool interlaced = false;      // BTC_DFULL bit 9
+    uint32_t statusAddress = 0;   // board address of the status line (the Orlo's idle start - 2)
+    uint64_t frame = 0;           // pattern frame being digitised
+    uint32_t block = 0;           // next block of the frame
+    uint32_t fields = 0;          // field count the status line reports
+    uint64_t frames = 0, blocksDone = 0;
+    uint64_t event = 0;           // the scheduled next block, 0 none
+    std::vector<uint8_t> lines;   // blockLines x lineBytes
+    std::vector<uint16_t> samples;   // the frame's samples, taken at its first block
+};
+
+class KvxModuleChip : public FpgaPortChip {
+public:
+    explicit KvxModuleChip(Board* board);
+    uint32_t read(uint32_t offset, int width) override;
+    void write(uint32_t offset, int width, uint32_t value) override;
+
+    uint8_t idByte() const;
+    uint16_t reg(uint32_t r) const { return r < kvxregs::kRegisterSpace ? regs_[r / 8] : 0; }
+    void preset(uint32_t r, uint16_t value) { if (r < kvxregs::kRegisterSpace) regs_[r / 8] = value; }
+    uint64_t now() const;
+
+    // Write log: every lane write, per register.
+    std::vector<GrabWrite> log[kvxregs::kRegisterSpace / 8];
+    uint32_t logged = 0;
+
+    KvxDecoderModel decoder[kvxregs::kChannels];
+    KvxPllModel pll[kvxregs::kChannels];
+    KvxTimingModel timing[kvxregs::kChannels];
+    Dac8800Model dac;
+    EepromModel eeprom;
+    std::array<std::array<uint8_t, kvxregs::kLutEntries>, kvxregs::kLutCount> lut{};
+    uint32_t lutIndex = 0;
+    KvxGrabChannel grab[kvxregs::kChannels];
+    uint64_t frameNanos = 33333333;   // one frame of the channel's camera
+
+private:
+    void grabControlWritten(uint32_t channel);
+    void grabCommand(uint32_t channel);
+    void startGrab(uint32_t channel);
+    void stopGrab(uint32_t channel);
+    void scheduleBlock(uint32_t channel, uint64_t at);
+    void digitiseBlock(uint32_t channel);
+    void writeStatus(uint32_t channel);
+    void registerWritten(uint32_t r, bool high, uint8_t byte);
+    void devProgWritten(uint32_t channel, const LineChange& c);
+    uint16_t readBack(uint32_t r);
+    bool sdaLine(uint32_t channel, uint16_t value) const;
+    int channelOfPort(uint32_t r) const;
+
+    Board* board_;
+    uint16_t regs_[kvxregs::kRegisterSpace / 8] = {};
+};
+
+// The fitted second-family module of a board, or null (the caller holds the machine lock).
+KvxModuleChip* FittedKvx(SimState& s, int board);
+
+} // namespace boardsim
