@@ -443,7 +443,12 @@ void mpPrvUpdateVline(SERVINFO_ST* s)
     if (!s) return;
     mpPrvTestVMOverrun(s);
     const uint32_t counter = Read(s, kOrloVmLineCounter);
-    mp_osb_update_state(SyncOf(s->vmLineSync), kSyncCountBit + (counter & 0xFFFF));
+    // The running transfer's sync object, as its programming handed it over (the object's
+    // record); reached only while a transfer runs on this Orlo, whose requester keeps the
+    // object alive until the transfer ends.
+    if (s->vmTransfer && s->vmLineSync)
+        mp_osb_update_state(reinterpret_cast<MP_SYNC_ST*>(static_cast<uintptr_t>(s->vmLineSync)),
+                            kSyncCountBit + (counter & 0xFFFF));
     const int32_t step = static_cast<int32_t>(s->vmLineStep);
     if (step == 0) return;
     const int32_t current = static_cast<int32_t>(counter & 0xFFFF);

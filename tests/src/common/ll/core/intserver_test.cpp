@@ -254,9 +254,15 @@ TEST_F(ServerTest, VmLineStepsTheLineCounterToTheLastLineAndBack)
     StartServers();
     SERVINFO_ST* s = State(1);
     const uint32_t sync = NewSync();
-    s->vmLineSync = sync;
+    // The transfer hands over the object's record, and the line reports reach it only while
+    // a transfer runs.
+    s->vmLineSync = static_cast<uint32_t>(reinterpret_cast<uintptr_t>(Sync(sync)));
     s->vmLineStep = 16;
     SetReg(kOrloVmLastLine, 40, true);
+    SetReg(kOrloVmLineCounter, 0xAB0000 | 8, true);
+    Raise(kSignalVmLine + kSignalDisplayOffset);
+    EXPECT_NE(Sync(sync)->count, 8) << "no transfer runs";
+    s->vmTransfer = 1;
     SetReg(kOrloVmLineCounter, 0xAB0000 | 16, true);
     Raise(kSignalVmLine + kSignalDisplayOffset);
     EXPECT_EQ(Sync(sync)->count, 16);
@@ -265,6 +271,7 @@ TEST_F(ServerTest, VmLineStepsTheLineCounterToTheLastLineAndBack)
     EXPECT_EQ(Reg(kOrloVmLineCounter, true), 0xAB0000u | 40);
     Raise(kSignalVmLine + kSignalDisplayOffset);
     EXPECT_EQ(Reg(kOrloVmLineCounter, true), 0xAB0000u);
+    s->vmTransfer = 0;
 }
 
 TEST_F(ServerTest, DisplayLineSignalsTheDisplayOrlosSemaphore)
