@@ -16,6 +16,7 @@
 #include "hlclib.h"
 
 #include "boardsim.h"
+#include "grabbench.h"
 
 #include <benchmark/benchmark.h>
 
@@ -32,102 +33,15 @@
 
 namespace {
 
-constexpr uint32_t kSyncDone = 50;
-constexpr uint32_t kSyncControlMode = 18001;
+using namespace grabbench;
+
 constexpr uint32_t kHostDma = 3;
 
-// An ini file naming one host-served board and a free-running 8-bit camera file of the
-// given size.
-struct Bench {
-    Bench()
-    {
-        char dir[] = "/tmp/hlchostgrabbenchXXXXXX";
-        if (!mkdtemp(dir)) std::abort();
-        root = dir;
-        std::ofstream(root + "/halcyra.ini") << "[Node]\nNodeId=0x11\nSlotNbr=1\nDeviceNbr=0x000d04\n";
-        std::ofstream(root + "/cam640.dcf") << Camera(640, 480);
-        std::ofstream(root + "/cam1024.dcf") << Camera(1024, 1024);
-        setenv("HLCINIPATH", root.c_str(), 1);
-        setenv("DCFPATH", root.c_str(), 1);
-        setenv("HALCYRA", (root + "/noinstall").c_str(), 1);
-    }
-    ~Bench()
-    {
-        for (const char* name : {"halcyra.ini", "cam640.dcf", "cam1024.dcf"}) std::remove((root + "/" + name).c_str());
-        std::remove(root.c_str());
-    }
-    static std::string Camera(int width, int height)
-    {
-        const int htotal = width + 218, vtotal = height + 45;
-        return "[CONFIG_FILE]\n50CF\nHALCYRA_GRAB_0\nBench camera\n\nVDL_AMPL 714\nVDL_PEDEST 0\nVDL_PED_AMP 0\n"
-               "[REG_DIGIT]\nINFO_XSIZE " + std::to_string(width) + "\nINFO_YSIZE " + std::to_string(height) +
-               "\nINFO_TRIGSRC 536870912\nINFO_T1TRGSRC 536870912\nINFO_T2TRGSRC 536870912\n"
-               "ORLOGREG_GHTOTAL " + std::to_string(htotal) + "\nORLOGREG_GVTOTAL " + std::to_string(vtotal - 1) +
-               "\nDIG_HTOTAL " + std::to_string(htotal) + "\nDIG_VTOTAL " + std::to_string(vtotal) +
-               "\nDIG_HSSYNC 16\nDIG_HESYNC 80\nDIG_VSSYNC 3\nDIG_VESYNC 6\n"
-               "DIG_HSBLNK 120\nDIG_HEBLNK " + std::to_string(htotal - 16) + "\nDIG_VSBLNK 20\nDIG_VEBLNK " +
-               std::to_string(vtotal - 5) + "\nDIG_HVRCTL 0x1000\n"
-               "DIG_OUTCTL 0x2000\nDIG_ANACTL 0x0F0F\nDIG_DLYLN 0x44\nDIG_GPCTL 0x0005\nDS1020DLY 0x21\n"
-               "INFO_PIXCLK 13500000\nINFO_SPIXCLK 13500000\nSDIG_HTOTAL 900\nSDIG_HSSYNC 17\n"
-               "INFO_BITSPERLOGCH 8\nINFO_TIMEMULTIPIX 1\nINFO_TIMEMULTICH 1\nINFO_CHANNEL 0x10000\n"
-               "INFO_XTAPSPERCH 1\nINFO_YTAPSPERCH 1\nINFO_XTAPSPERCHADJ 1\nINFO_YTAPSPERCHADJ 1\n"
-               "INFO_GRBSYSCLK 40000000\nINFO_USRCLK0 10000000\nICS1522REG0 0x35\nICS1522REG1 0x21\n"
-               "ICS1522REG2 0x06\nICS1522REG3 0x13\nICS1522REG4 0x59C\nICS1522REG5 0x5C1\nICS1522REG6 0x47\n"
-               "DIG_GRABCTL 0\nDIG_DICTL 0\n[REG_MODIF_STATE]\n\n[EOF]\n";
-    }
-    std::string root;
+// The node of a benchmark on a 640 x 480 or a 1024 x 1024 camera into host DMA memory.
+struct HostNode : Node {
+    HostNode(int width, int height) : Node(width == 640 ? "cam640" : "cam1024", width, height, kHostDma) {}
+    static inline Files files{"hlchostgrabbench", {{"cam640", 640, 480}, {"cam1024", 1024, 1024}}};
 };
-
-// A node with the camera loaded, a host DMA destination and a sync object in mode 2.
-struct Node {
-    Node(int width, int height)
-    {
-        static Bench bench;
-        if (!imDevAlloc(0, 0, 0, 0, &device)) {
-            Failed();
-            return;
-        }
-        thread = 0x40000010u | (device & 0x00FF0000u);
-        const std::string camera = width == 640 ? "cam640" : "cam1024";
-        if (!imCamAlloc(thread, camera.c_str(), 1, &this->camera) ||
-            !imBufAlloc(device, width, height, 1, 8, kHostDma, &frame) || !imSyncAlloc(thread, &sync)) {
-            Failed();
-            return;
-        }
-        imSyncControl(thread, sync, kSyncControlMode, 2);
-        boardsim::BoardSim::instance().grabEngine(0).setFramePeriod(0.0);
-        ready = true;
-    }
-    ~Node()
-    {
-        if (sync) imSyncFree(thread, sync);
-        if (frame) imBufFree(device, frame);
-        if (camera) imCamFree(thread, camera);
-        if (device) imDevFree(device);
-    }
-    void Failed()
-    {
-        char text[256] = {};
-        imAppGetError(12, text);
-        error = text;
-    }
-    bool Grab(int32_t count) const
-    {
-        imSyncControl(thread, sync, 18000, 10);
-        return imDigGrab(thread, 0, camera, frame, static_cast<uint32_t>(count), 0, sync) == 0;
-    }
-    uint32_t device = 0, thread = 0, camera = 0, frame = 0, sync = 0;
-    bool ready = false;
-    std::string error;
-};
-
-double Percentile(std::vector<double> samples, double p)
-{
-    if (samples.empty()) return 0;
-    std::sort(samples.begin(), samples.end());
-    const size_t i = std::min(samples.size() - 1, static_cast<size_t>(p * static_cast<double>(samples.size())));
-    return samples[i];
-}
 
 double CpuSeconds()
 {
@@ -139,7 +53,7 @@ double CpuSeconds()
 
 void HostGrabOverhead(benchmark::State& state)
 {
-    Node node(static_cast<int>(state.range(0)), static_cast<int>(state.range(1)));
+    HostNode node(static_cast<int>(state.range(0)), static_cast<int>(state.range(1)));
     if (!node.ready) {
         state.SkipWithError(("the simulated node or its camera did not open: " + node.error).c_str());
         return;
@@ -169,7 +83,7 @@ BENCHMARK(HostGrabOverhead)->Args({640, 480})->Args({1024, 1024})->MinTime(2.0)-
 
 void HostGrabContinuous(benchmark::State& state)
 {
-    Node node(static_cast<int>(state.range(0)), static_cast<int>(state.range(1)));
+    HostNode node(static_cast<int>(state.range(0)), static_cast<int>(state.range(1)));
     if (!node.ready) {
         state.SkipWithError(("the simulated node or its camera did not open: " + node.error).c_str());
         return;

@@ -114,14 +114,7 @@ protected:
         if (id) buffers_.push_back(id);
         return id;
     }
-    // A sync object whose state stays at 50 once reached (mode 2), so a wait reports it.
-    static uint32_t Sync()
-    {
-        uint32_t sync = 0;
-        EXPECT_NE(imSyncAlloc(kThread, &sync), 0u) << LastText();
-        EXPECT_EQ(imSyncControl(kThread, sync, 18001, 2.0), 0);
-        return sync;
-    }
+    static uint32_t Sync() { return libsandbox::HeldSyncObject(kThread); }
     // One grab of count frames, waited for up to the communication time-out: the sync
     // state reached.
     int32_t Grab(uint32_t destination, int32_t count, uint32_t options = 0)

@@ -145,13 +145,7 @@ protected:
         EXPECT_NE(imBufAlloc(device_, 640, 480, 1, 8, kBoardMemory, &id), 0u) << LastText();
         return id;
     }
-    uint32_t Sync()
-    {
-        uint32_t sync = 0;
-        EXPECT_NE(imSyncAlloc(kThread, &sync), 0u) << LastText();
-        EXPECT_EQ(imSyncControl(kThread, sync, 18001, 2.0), 0);
-        return sync;
-    }
+    static uint32_t Sync() { return libsandbox::HeldSyncObject(kThread); }
     static bool Wrote(uint32_t reg, uint16_t bits)
     {
         const auto v = Kvx().values(reg);

@@ -121,6 +121,16 @@ inline void ConfigureDisplayBoard(bool ownScreen)
     boardsim::BoardSim::instance().setDisplayDriver(desktop);
 }
 
+// A sync object of a thread whose state stays at 50 once reached (mode 2), so that a wait
+// for the end reports it; 0 when none could be made.
+inline uint32_t HeldSyncObject(uint32_t thread)
+{
+    uint32_t sync = 0;
+    EXPECT_NE(imSyncAlloc(thread, &sync), 0u);
+    EXPECT_EQ(imSyncControl(thread, sync, 18001, 2.0), 0);
+    return sync;
+}
+
 // The message of the last error, and the function that reported it.
 inline std::string LastText()
 {

@@ -139,9 +139,8 @@ TEST_F(VmCopyTest, TheCopysSyncObjectEndsDoneWithTheLinesOfTheTransfer)
     const std::vector<uint8_t> in = Pattern(size_t{kX} * kY, 9);
     ASSERT_EQ(imBufPut(first_, source, in.data()), 0);
     constexpr uint32_t kThread = 0x40000010u | (kFirst << 16);
-    uint32_t sync = 0;
-    ASSERT_NE(imSyncAlloc(kThread, &sync), 0u) << LastText();
-    ASSERT_EQ(imSyncControl(kThread, sync, 18001, 2.0), 0);
+    const uint32_t sync = libsandbox::HeldSyncObject(kThread);
+    ASSERT_NE(sync, 0u) << LastText();
     ASSERT_EQ(imBufCopy(kThread, source, destination, 0, sync), 0) << LastText();
     EXPECT_EQ(imSyncHost(kThread, sync, 50), 50);
     // The count form of the state: the last line of the transfer's window.

@@ -712,22 +712,7 @@ int32_t mpDigGrab_Std(MP_RESOURCE_ST* res, _MP_BUF_ST* digitizer, _MP_BUF_ST* ca
     if (!res) return -1;
     DIGPARAM p{};
     const MpGrabArgs args{count, options, sync, phase};
-    p.node = res->node & 0xFF;
-    p.res = res;
-    p.thread = res->thread;
-    p.thrGrab = mp_thr_grab_record(res->thread);
-    p.record = mp_sys_node_resource_ptr(p.node);
-    if (!p.record) p.record = res->record;
-    p.nodeInfo = p.record && p.record->nodeState ? &p.record->nodeState->nodeInfo : nullptr;
-    p.digitizer = digitizer;
-    p.camera = camera;
-    p.destination = destination;
-    p.options = options;
-    // The command handler hands the sync object on as its record; the grab engine and the
-    // forwarded messages need the object itself.
-    p.sync = SyncDescriptorOf(p.node, reinterpret_cast<const MP_SYNC_ST*>(sync));
-    p.args = &args;
-    getDigInfo(&p);
+    mpPrvInitGrabParams(&p, res, digitizer, camera, destination, options, sync, &args);
     if (digitizer && !p.digInfo) {
         Log(res, HLC_ERR_INVALID_BUFFER, nullptr);   // kept when getDigInfo logged first
         return -1;
@@ -858,4 +843,25 @@ int32_t mpDigGrab_Std(MP_RESOURCE_ST* res, _MP_BUF_ST* digitizer, _MP_BUF_ST* ca
 _MP_BUF_ST* mpPrvGrabSyncDescriptor(uint32_t node, const void* syncRecord)
 {
     return SyncDescriptorOf(node, static_cast<const MP_SYNC_ST*>(syncRecord));
+}
+
+void mpPrvInitGrabParams(DIGPARAM* p, MP_RESOURCE_ST* res, _MP_BUF_ST* digitizer, _MP_BUF_ST* camera,
+                         _MP_BUF_ST* destination, _MP_BUF_ST* options, _MP_BUF_ST* sync, const MpGrabArgs* args)
+{
+    p->node = res->node & 0xFF;
+    p->res = res;
+    p->thread = res->thread;
+    p->thrGrab = mp_thr_grab_record(res->thread);
+    p->record = mp_sys_node_resource_ptr(p->node);
+    if (!p->record) p->record = res->record;
+    p->nodeInfo = p->record && p->record->nodeState ? &p->record->nodeState->nodeInfo : nullptr;
+    p->digitizer = digitizer;
+    p->camera = camera;
+    p->destination = destination;
+    p->options = options;
+    // The command handler hands the sync object on as its record; the grab engine and the
+    // forwarded messages need the object itself.
+    p->sync = SyncDescriptorOf(p->node, reinterpret_cast<const MP_SYNC_ST*>(sync));
+    p->args = args;
+    getDigInfo(p);
 }

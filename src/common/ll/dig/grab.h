@@ -185,6 +185,12 @@ uint32_t mpDigSerAccess_Std(MP_RESOURCE_ST* res, uint32_t operation, uint32_t ch
 // up on the node and on the node that made it; null when there is none.
 _MP_BUF_ST* mpPrvGrabSyncDescriptor(uint32_t node, const void* syncRecord);
 
+// Fills a grab request's parameters from the command: the executing node and its records,
+// the request's buffers, the sync object's descriptor and the arguments, then the
+// digitizer's information (getDigInfo).
+void mpPrvInitGrabParams(DIGPARAM* p, MP_RESOURCE_ST* res, _MP_BUF_ST* digitizer, _MP_BUF_ST* camera,
+                         _MP_BUF_ST* destination, _MP_BUF_ST* options, _MP_BUF_ST* sync, const MpGrabArgs* args);
+
 // Installs the thread grab-record lookup into the core's interrupt servers.  Called by the
 // library's wiring.
 void mpPrvWireGrabRequests();

@@ -828,20 +828,7 @@ int32_t mpDigGrab_Async(MP_RESOURCE_ST* res, _MP_BUF_ST* digitizer, _MP_BUF_ST* 
     if (!res) return -1;
     DIGPARAM p{};
     const MpGrabArgs args{count, options, sync, phase};
-    p.node = res->node & 0xFF;
-    p.res = res;
-    p.thread = res->thread;
-    p.thrGrab = mp_thr_grab_record(res->thread);
-    p.record = mp_sys_node_resource_ptr(p.node);
-    if (!p.record) p.record = res->record;
-    p.nodeInfo = p.record && p.record->nodeState ? &p.record->nodeState->nodeInfo : nullptr;
-    p.digitizer = digitizer;
-    p.camera = camera;
-    p.destination = destination;
-    p.options = options;
-    p.sync = mpPrvGrabSyncDescriptor(p.node, sync);
-    p.args = &args;
-    getDigInfo(&p);
+    mpPrvInitGrabParams(&p, res, digitizer, camera, destination, options, sync, &args);
     if (digitizer && !p.digInfo) {
         Log(res, HLC_ERR_INVALID_BUFFER, nullptr);
         return -1;
