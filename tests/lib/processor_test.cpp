@@ -4,6 +4,7 @@
 // libhlclib.so, the simulated board driven through the platform object.
 #include "hlclib.h"
 #include "libsandbox.h"
+#include "processornode.h"
 
 #include "boardsim.h"
 
@@ -19,54 +20,16 @@
 
 namespace {
 
-constexpr uint32_t kNode = 0x11;
-// The shell's value: its header word 4 holds the negation, the distance of its
-// information block from the end of board memory as the signature record keeps it.
-constexpr int32_t kShellValue = 0x10000;
+using processornode::kNode;
 
 // Buffer inquiry types.
 constexpr uint32_t kSizeX = 3, kSizeY = 4, kBands = 6, kType = 8, kParent = 30, kOffsetX = 32, kOffsetY = 33,
                    kPitch = 202;
 
-class ProcessorTest : public ::testing::Test {
+class ProcessorTest : public processornode::ProcessorBoardTest {
 protected:
-    void SetUp() override
-    {
-        box_.useFpgaFile();
-        ASSERT_TRUE(shellfile::WriteShellFile(box_.path("shell.out"), kShellValue));
-        setenv("COFFNAME", "shell", 1);
-        setenv("COFFPATH", box_.root().c_str(), 1);
-        box_.write("halcyra.ini", libsandbox::kOneBoard);
-        boardsim::Topology topology = libsandbox::GrabModuleBoard();
-        topology.boards[0].processor = true;
-        boardsim::BoardSim::instance().configure(topology);
-        imAppControl(1, 15.0);
-    }
-    void TearDown() override
-    {
-        for (int i = 0; i < 256 && mp_sys_node_resource_ptr(kNode); ++i) imDevFree(kNode << 16);
-        EXPECT_EQ(mp_sys_node_resource_ptr(kNode), nullptr);
-        for (const char* name : {"COFFNAME", "COFFPATH"}) unsetenv(name);
-        boardsim::BoardSim::instance().configure();
-    }
     static int32_t LastError() { return imAppGetError(0, nullptr); }
-    static std::string LastText()
-    {
-        char text[80] = {};
-        imAppGetError(4, text);
-        return text;
-    }
-    static uint32_t Open()
-    {
-        uint32_t id = 0;
-        for (int attempt = 0; attempt < 20; ++attempt) {
-            imDevAlloc(0, 0, 3, 0, &id);
-            if (id || LastText() != "Another node open did not end in time") break;
-            imAppGetError(1, nullptr);
-        }
-        return id;
-    }
-    libsandbox::Sandbox box_{"hlcproclib"};
+    static std::string LastText() { return libsandbox::LastText(); }
 };
 
 TEST_F(ProcessorTest, TheNodeOpensWhenItsFirmwareAnswersAndClosesAgain)

@@ -23,7 +23,9 @@ constexpr uint32_t kNode = 0x11;
 // The shell's information block lies this far below the end of board memory.
 constexpr int32_t kShellValue = 0x10000;
 
-class ProcessorNodeTest : public ::testing::Test {
+// A board whose processor runs the simulated firmware, its shell file found along
+// COFFPATH; the node is left for the test to open.
+class ProcessorBoardTest : public ::testing::Test {
 protected:
     void SetUp() override
     {
@@ -36,11 +38,38 @@ protected:
         topology.boards[0].processor = true;
         boardsim::BoardSim::instance().configure(topology);
         imAppControl(1, 15.0);
-        for (int attempt = 0; attempt < 20 && !device_; ++attempt) {
-            imDevAlloc(0, 0, 3, 0, &device_);
-            if (device_ || libsandbox::LastText() != "Another node open did not end in time") break;
+    }
+    void TearDown() override
+    {
+        for (int i = 0; i < 256 && mp_sys_node_resource_ptr(kNode); ++i) imDevFree(kNode << 16);
+        EXPECT_EQ(mp_sys_node_resource_ptr(kNode), nullptr);
+        for (const char* name : {"COFFNAME", "COFFPATH"}) unsetenv(name);
+        boardsim::BoardSim::instance().configure();
+    }
+    // Opens the node; an open that found "MUTEX_imDev_" held by another test program for
+    // longer than the time-out is tried again.  0 when it did not open.
+    static uint32_t Open()
+    {
+        uint32_t id = 0;
+        for (int attempt = 0; attempt < 20; ++attempt) {
+            imDevAlloc(0, 0, 3, 0, &id);
+            if (id || libsandbox::LastText() != "Another node open did not end in time") break;
             imAppGetError(1, nullptr);
         }
+        return id;
+    }
+
+    libsandbox::Sandbox box_{"hlcprocnode"};
+};
+
+// The same board with its node open.
+class ProcessorNodeTest : public ProcessorBoardTest {
+protected:
+    void SetUp() override
+    {
+        ProcessorBoardTest::SetUp();
+        if (HasFatalFailure()) return;
+        device_ = Open();
         ASSERT_NE(device_, 0u) << libsandbox::LastText();
         imAppGetError(1, nullptr);
     }
@@ -49,10 +78,7 @@ protected:
         if (device_) {
             EXPECT_EQ(imDevFree(device_), 0);
         }
-        for (int i = 0; i < 256 && mp_sys_node_resource_ptr(kNode); ++i) imDevFree(kNode << 16);
-        EXPECT_EQ(mp_sys_node_resource_ptr(kNode), nullptr);
-        for (const char* name : {"COFFNAME", "COFFPATH"}) unsetenv(name);
-        boardsim::BoardSim::instance().configure();
+        ProcessorBoardTest::TearDown();
     }
 
     void WriteFile(const std::string& name, const std::vector<uint8_t>& bytes) const
@@ -74,7 +100,6 @@ protected:
         return out;
     }
 
-    libsandbox::Sandbox box_{"hlcprocnode"};
     uint32_t device_ = 0;
 };
 

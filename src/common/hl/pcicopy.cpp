@@ -55,13 +55,6 @@ T* Ptr(uint32_t word)
     return reinterpret_cast<T*>(static_cast<uintptr_t>(word));
 }
 
-uint32_t SlotSecond(const _MSG_BODY_ST* msg, uint32_t slot)
-{
-    uint32_t v = 0;
-    if (msg && slot < kMsgMaxParams) std::memcpy(&v, msg->param[slot] + 4, 4);
-    return v;
-}
-
 uint32_t LineBytes(const _MP_BUF_ST* b)
 {
     return (b->type == kTypeOneBit ? 1 : b->bits / 8) * static_cast<uint32_t>(b->sizeX > 0 ? b->sizeX : 0);
@@ -155,7 +148,7 @@ int convert(MP_RESOURCE_ST* resource, uint32_t id, _MP_BUF_ST** descriptor, int 
     } else {
         uint32_t replyNode = (msg->replyMode >> 16) & 0xFF;
         if (!replyNode) replyNode = thisNode;
-        *descriptor = Ptr<_MP_BUF_ST>(mp_util_pci_to_virtual(replyNode, SlotSecond(msg, slot)));
+        *descriptor = Ptr<_MP_BUF_ST>(mp_util_pci_to_virtual(replyNode, XferSlotSecond(msg, slot)));
     }
     return *descriptor ? 0 : -1;
 }
@@ -435,6 +428,13 @@ void Finish(Request& q, _MSG_BODY_ST* msg, int32_t result)
 
 }  // namespace
 
+uint32_t XferSlotSecond(const _MSG_BODY_ST* msg, uint32_t slot)
+{
+    uint32_t v = 0;
+    if (msg && slot < kMsgMaxParams) std::memcpy(&v, msg->param[slot] + 4, 4);
+    return v;
+}
+
 bool XferRequestResource(_MSG_BODY_ST* msg, uint32_t inlineSlot, const char* name, MP_RESOURCE_ST** resource,
                          bool* own)
 {
@@ -537,7 +537,7 @@ void mp_BufCopyPCI(_MSG_BODY_ST* msg)
     const int remote = count > kApiParams ? static_cast<int>(mp_msg_param(msg, 3)) : 0;
     _MP_BUF_ST* buffers[3] = {nullptr, nullptr, nullptr};
     if (count == kInlineParams)
-        for (uint32_t i = 0; i < 3; ++i) buffers[i] = Ptr<_MP_BUF_ST>(SlotSecond(msg, i));
+        for (uint32_t i = 0; i < 3; ++i) buffers[i] = Ptr<_MP_BUF_ST>(XferSlotSecond(msg, i));
     const uint32_t ids[3] = {mp_msg_param(msg, 0), mp_msg_param(msg, 1), mp_msg_param(msg, 2)};
     bool bad = false;
     for (uint32_t i = 0; i < 3; ++i)

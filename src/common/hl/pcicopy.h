@@ -63,6 +63,8 @@ void CleanReceiverOnError(_CPYPARAM* record, int side, const _MP_BUF_ST* destina
 
 // ---- shared by the PCI and VM copy requests ----------------------------------------------
 
+// The second word of a message slot ({id, descriptor} forms): 0 outside the slots.
+uint32_t XferSlotSecond(const _MSG_BODY_ST* msg, uint32_t slot);
 // The request resource of a copy message into *resource: the caller's (slot inlineSlot) for
 // the in-line form, else a new one (*own set).  False when a new one could not be made (the
 // message is then answered).

@@ -45,13 +45,6 @@ T* Ptr(uint32_t word)
     return reinterpret_cast<T*>(static_cast<uintptr_t>(word));
 }
 
-uint32_t SlotSecond(const _MSG_BODY_ST* msg, uint32_t slot)
-{
-    uint32_t v = 0;
-    if (msg && slot < kMsgMaxParams) std::memcpy(&v, msg->param[slot] + 4, 4);
-    return v;
-}
-
 uint32_t ThisNode()
 {
     return mp_sys_this_node_id() & 0xFF;
@@ -464,7 +457,7 @@ void mp_BufCopyVM(_MSG_BODY_ST* msg)
 
     _MP_BUF_ST* buffers[4] = {nullptr, nullptr, nullptr, nullptr};
     if (count == kInlineParams)
-        for (uint32_t i = 0; i < 4; ++i) buffers[i] = Ptr<_MP_BUF_ST>(SlotSecond(msg, i));
+        for (uint32_t i = 0; i < 4; ++i) buffers[i] = Ptr<_MP_BUF_ST>(XferSlotSecond(msg, i));
     uint32_t ids[4];
     bool bad = false;
     for (uint32_t i = 0; i < 4; ++i) {
