@@ -16,8 +16,10 @@ namespace {
 constexpr int kThreadPriority = THREAD_PRIORITY_TIME_CRITICAL;
 constexpr int kCallPriority = 21;
 // One slice of the thread-stop wait: a real wait on the thread, then this much of the
-// library clock.
-constexpr DWORD kStopSliceRealMs = 2;
+// library clock.  On a virtual clock the whole wait is a hundred slices, so the real part
+// is what a slow, loaded machine gets to finish a node's teardown (about two seconds)
+// before the thread is given up.
+constexpr DWORD kStopSliceRealMs = 20;
 constexpr double kStopSliceSeconds = 0.1;
 
 // Guards the context list, the source lists and the hook records.  The process thread
@@ -218,7 +220,7 @@ bool StartThread(_HALCYRA_ISR_INFO* context, ThreadStartRoutine routine, HANDLE*
 // slices: a short real wait on the thread, then a sleep of the slice on the library clock.
 // On a free-running clock the time is real time as before; on a virtual clock the full
 // wait passes in about a hundred short real waits, so a thread that never ends costs a
-// fraction of a second while one that does end still has real time to do so.
+// couple of seconds while one that does end still has real time to do so.
 bool WaitForThreadEnd(HANDLE thread)
 {
     const double limit = kHalcyraStopWaitMs / 1000.0;
