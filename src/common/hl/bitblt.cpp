@@ -203,7 +203,7 @@ int syncCopy(const COPY_INFO_ST* p)
         // Display timing: total lines of a frame; the rate and length words of the mode.
         const int32_t total = static_cast<int32_t>(state->displayHeight);
         const int32_t offset = 0;
-        const uint32_t busClock = state->iniWords[0];
+        const uint32_t busClock = NodeBusClock(state);
         const uint32_t status = HwRead32(regs, kDisplayStatus);
         const int interlaced = (status >> 4) & 1;
         int32_t lineRate = 0;   // the mode's rate words are not kept: the scan range alone counts

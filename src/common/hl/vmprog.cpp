@@ -677,7 +677,7 @@ int vmUpdtSh(_CPYPARAM* record, uint32_t port, int side, CopyImage* image)
         im[kLine] = 0;
         if (sync->frames == kUnset) {
             const _NODE_MAIN_RESOURCE_ST* owner = mp_core_node_record(syncNode);
-            const uint32_t busClock = owner && owner->nodeState ? owner->nodeState->iniWords[0] : 0;
+            const uint32_t busClock = owner && owner->nodeState ? NodeBusClock(owner->nodeState) : 0;
             const int32_t frames = self->sizeX > 0 ? static_cast<int32_t>(busClock * 1000 / self->sizeX) : 0;
             sync->frames = frames < 1 ? 1 : frames;
         }

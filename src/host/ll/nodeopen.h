@@ -161,7 +161,10 @@ struct _NODE_ST {
     uint32_t bridgePresent;                 // word 97
     _MP_DMA_REGION_ST* dmaRegions;          // word 98
     _PCI_FOUND_DEVICE* boardList;           // word 99
-    uint32_t iniWords[20];                  // words 100-119 ini words 16-35 of the node's record
+    uint32_t iniWords[20];                  // words 100-119 ini words 16-35 of the node's record:
+                                            // DisplayMode, VmBusSpeed, GrabModulePresent and
+                                            // SizeOfTmpBufferForHostGrab as read, then the
+                                            // four node-number arrays
     uint32_t displayBlock[4];               // words 120-123 mode, flag, flag, memory code
     uint32_t reserved124[4];
     uint32_t displayWidth;                  // word 128
@@ -269,6 +272,12 @@ HLC_STATE_WORD(frameWindow, 744);
 HLC_STATE_WORD(own, 764);
 HLC_STATE_WORD(own.openCount, 765);
 HLC_STATE_WORD(own.previous, 1237);
+
+// The node's VM bus clock in MHz (25 or 33), as the ini file gave it.
+inline uint32_t NodeBusClock(const _NODE_ST* state)
+{
+    return state->iniWords[1];
+}
 #undef HLC_STATE_WORD
 static_assert(sizeof(_NODE_ST) == kNodeStateBytes, "node state blocks are 4952 bytes");
 

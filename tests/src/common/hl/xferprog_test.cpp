@@ -691,7 +691,7 @@ TEST_F(DisplayNodeTest, ABufferOutsideBoardAndDmaMemoryOfANodeWithoutDisplayIsSe
 TEST_F(DisplayNodeTest, EveryLineReportsComeAboutOnceAMillisecondOfTheNodesBusClock)
 {
     ASSERT_NE(plain_->nodeState, nullptr);
-    plain_->nodeState->iniWords[0] = 33;
+    plain_->nodeState->iniWords[1] = 33;   // VmBusSpeed
     Buffer board(640, 480, 8, kLocSdram, kBoardBus);
     Buffer host(640, 480, 8, kLocHostDma, kHostBus);
     board.d.node = host.d.node = kPlain;
