@@ -1,5 +1,5 @@
 /* grab_frame: opens board 0 of system 0, loads a camera from its camera file, grabs one
- * frame into a buffer in board memory and saves the frame as a TIFF file.
+ * frame into a buffer in host memory and saves the frame as a TIFF file.
  *
  * Build:  gcc grab_frame.c $(pkg-config --cflags --libs hlclib) -o grab_frame
  * Run:    HLCINIPATH=<directory of halcyra.ini> DCFPATH=<directory of camera files> \
@@ -11,6 +11,9 @@
 
 #define WIDTH 640
 #define HEIGHT 480
+/* Buffer location 3: host DMA memory.  The board grabs the frame block by block and copies
+   each block into it. */
+#define HOST_DMA_MEMORY 3
 
 /* The node's own thread object: commands sent to it run on the board's node. */
 #define NODE_THREAD(device) (0x40000010u | ((device) & 0x00FF0000u))
@@ -39,7 +42,7 @@ int main(int argc, char** argv)
 
     if (imCamAlloc(thread, argv[1], 1, &camera) == 0) {
         status = Fail("imCamAlloc");
-    } else if (imBufAlloc(device, WIDTH, HEIGHT, 1, 8, 1, &frame) == 0) {
+    } else if (imBufAlloc(device, WIDTH, HEIGHT, 1, 8, HOST_DMA_MEMORY, &frame) == 0) {
         status = Fail("imBufAlloc");
     } else if (imSyncAlloc(thread, &sync) == 0) {
         status = Fail("imSyncAlloc");

@@ -353,9 +353,11 @@ public:
 // A write of the list control 0x2010 with bit 0 set starts the list at the bus address in
 // 0x2008 (a PCI address of the Orlo's own board memory, or host physical memory through
 // the kernel service's map; the VM list engine reads its lists the same way); a write
-// with bit 0 clear stops it.  0x2010 reads 0 while the engine is idle, and 0x2008 holds
-// the address of the next entry.  The engine plays entries {32-bit value, 32-bit target}
-// on the machine's clock, never inside a register write.  The target is an Orlo register
+// with bit 0 clear stops it (and, without a second-family module, drops the frame it was
+// placing or had armed: the grab engine writes no more of it and raises no event).
+// 0x2010 reads 0 while the engine is idle, and 0x2008 holds the address of the next
+// entry.  The engine plays entries {32-bit value, 32-bit target} on the machine's clock,
+// never inside a register write.  The target is an Orlo register
 // offset, or the command form 0x02000000 | offset (offsets 0x80000-0x807FF reach the
 // port window), or the library's own mapped address of a register; each entry writes its
 // register as a write of the library would.  The list's own registers steer the run:
@@ -521,12 +523,37 @@ public:
     void setEeprom(uint32_t address, uint16_t value) const;
     // Grab path of channel 0-3: FAF_TSTSTS bit 6, whole frames and blocks digitised, the
     // line buffer (the last block: BTC_GLINE + 1 lines of (BTC_GWRPT + 2) x 4 bytes), and
-    // the frame time the channel's blocks are spread over.
+    // the frame time the channel's blocks are spread over.  FAF_GRBCTL0 bit 3 (one frame)
+    // clears as the module takes it.  The 16-bit word of channel c at 0x128 + 0x20 c of the
+    // status block toggles between 0 and 1 (bits 3-14) at the end of each of its frames.
+    //
+    // The module is the primary Orlo's video source: the Orlo's grab control does not run
+    // the grab engine of GrabEngineView.  A write of it that releases the stop bit (bit 0
+    // from 1 to 0 with bit 1 or 2 set) arms one transfer, which starts once the module holds
+    // a block: with the Orlo on its idle grab set (GLPITCH 0x100, GC1FOFF 0x108) the module
+    // sends its status line to GFSTART - 2: the grab dispatch word at + 520 (BTC_GDUMID -
+    // 0x7F00 + 0x8000 c + 8 b for block b of channel c, the low half of the jump entry the
+    // library keeps there), the end-of-frame dispatch at + 256 (BTC_DDUMID, or BTC_DDUMID -
+    // 0x7F00 + 0x8000 c + 8 c from the transfer of a frame's last block until the lists
+    // write 1 to module register 0x228) and the status words; otherwise it sends the block
+    // through the registers as they stand (window lines (k << i) + i of block line k, i = 1
+    // for a field; pixels of GPIXFMT's bytes; GFSTART + row x GLPITCH, low 26 bits, in the
+    // Orlo's board memory; bytes outside it are counted as strays).  A transfer sets interrupt bits 12 and 13; an abort drops
+    // the channel's blocks.  The grab list's waits {3, 0x2010} follow the module: with bit
+    // 23 of the Orlo control word 0x2020 set until it holds a block, else until bit 12.
     bool grabActive(int channel) const;
     uint64_t framesDigitised(int channel) const;
     uint64_t blocksDigitised(int channel) const;
     std::vector<uint8_t> lineBuffer(int channel) const;
     void setFrameNanos(uint64_t nanos) const;
+    // The module as the Orlo's video source: blocks the Orlo took (each through its window
+    // and frame registers), status lines sent, blocks dropped because the Orlo did not take
+    // them, bytes that found no memory, and whether a block waits to be taken.
+    uint64_t blocksTaken() const;
+    uint64_t statusLines() const;
+    uint64_t blocksDropped() const;
+    uint64_t transferStrays() const;
+    bool holdsBlock() const;
 
 private:
     int board;

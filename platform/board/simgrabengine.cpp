@@ -375,6 +375,13 @@ void GrabEngine::listStopped()
     if (flight_.active && scanDone_) finish();
 }
 
+void GrabEngine::listHalted()
+{
+    // A frame armed while the list ran is the list's too (the library arms none of its own
+    // while a list runs).
+    if ((flight_.active && flight_.listed) || armed_) stop();
+}
+
 // The list waits for the window's last line: the next raster line still ahead of the scan
 // whose window line it is (in the next field when this field has passed it).  When the
 // frame holds none, the wait goes on into the next frame.

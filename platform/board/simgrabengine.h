@@ -41,6 +41,10 @@ public:
     void listWaits();
     // The grab list stopped: its wait is over.
     void listStopped();
+    // The library stopped the running list (a write of 0x2010 with bit 0 clear): the frame it
+    // was placing block by block has no windows left and is dropped, like a stop, and so is
+    // a frame the list had armed.
+    void listHalted();
     // Bit 13 was written into the interrupt set register: the end source follows.
     void endRaised();
     // A VM list handed over by the grab list has begun (simvmxfer.cpp).

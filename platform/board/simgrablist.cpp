@@ -9,6 +9,7 @@
 
 #include "boardsim.h"
 #include "simgrabengine.h"
+#include "simkvx.h"
 #include "simvmxfer.h"
 
 #include <cstring>
@@ -43,11 +44,29 @@ Board& GrabListEngine::board() const
     return *orlo_->board_;
 }
 
+// The second-family module that feeds this Orlo (the primary one), or null.
+KvxModuleChip* GrabListEngine::kvxSource() const
+{
+    return orlo_->display_ ? nullptr : board().kvx;
+}
+
+// A wait of a second-family list: with bit 23 of the Orlo control word set it lasts until
+// the module holds a block, else until the armed transfer has started (interrupt bit 12).
+bool GrabListEngine::kvxWaitOver(const KvxModuleChip* kvx) const
+{
+    if (orlo_->regs_[kOrloControl / 4] & kKvxWaitForBlock) return kvx->holdsBlock();
+    return (orlo_->interrupts_ & kInterruptGrabStart) != 0;
+}
+
 void GrabListEngine::controlWritten()
 {
     const uint32_t control = orlo_->regs_[kOrloGrabListControl / 4];
     if (!(control & 1)) {
-        if (running_) stop();
+        if (running_) {
+            stop();
+            // A second-family module keeps the grab engine running on its own pace.
+            if (!kvxSource()) orlo_->grabEngine().listHalted();
+        }
         orlo_->regs_[kOrloGrabListControl / 4] = 0;
         return;
     }
@@ -61,6 +80,7 @@ void GrabListEngine::controlWritten()
 void GrabListEngine::grabEvent()
 {
     if (!running_ || !waiting_) return;
+    if (KvxModuleChip* kvx = kvxSource(); kvx && !kvxWaitOver(kvx)) return;
     waiting_ = false;
     schedule();
 }
@@ -171,6 +191,10 @@ bool GrabListEngine::writeTarget(uint32_t target, uint32_t value)
             // Between steps: wait until the grab engine has written the window's last line.
             orlo_->regs_[offset / 4] = value;
             ++waits;
+            if (KvxModuleChip* kvx = kvxSource()) {
+                waiting_ = !kvxWaitOver(kvx);
+                return true;
+            }
             waiting_ = true;
             orlo_->grabEngine().listWaits();
         } else {

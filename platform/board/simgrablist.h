@@ -16,6 +16,9 @@ namespace boardsim {
 
 // Entries one run plays before it gives up on a list that never waits or ends.
 constexpr uint32_t kGrabListLimit = 1u << 20;
+// Bit of the Orlo control word (0x2020) that makes a second-family list wait for a block of
+// the module rather than for the start of the armed transfer.
+constexpr uint32_t kKvxWaitForBlock = 0x800000;
 
 // Reads the list entry {value, target} at a bus address as an Orlo's list engines do: a
 // PCI address of the Orlo's own board memory (the low 26 bits, when the bits above are
@@ -39,6 +42,8 @@ public:
 
 private:
     Board& board() const;
+    KvxModuleChip* kvxSource() const;
+    bool kvxWaitOver(const KvxModuleChip* kvx) const;
     void schedule();
     void play();
     void stop();

@@ -4,6 +4,8 @@
 #include "simkvx.h"
 
 #include "simgrabengine.h"
+#include "simgrablist.h"
+#include "simorlo.h"
 
 #include <algorithm>
 #include <string>
@@ -278,6 +280,10 @@ void KvxModuleChip::registerWritten(uint32_t r, bool high, uint8_t byte)
         if (r == DevProg(ch)) devProgWritten(ch, c);
         if (r == GrabControl(ch) && !high) grabControlWritten(ch);
     }
+    if (r == kFrameReportAck && !high && (byte & 1) && board_->machine) {
+        const std::string name = "kvx frame report board " + std::to_string(board_->index);
+        board_->machine->scheduleEvent(now(), name, [this] { frameReportTaken(); });
+    }
     if (r == BTC_EEPPRG) {
         LineChange e;
         e.before = EepromLines(c.before);
@@ -299,9 +305,9 @@ void KvxModuleChip::devProgWritten(uint32_t channel, const LineChange& c)
 // A write of FAF_GRBCTL0 only schedules: the buffer controller acts on it in an event of
 // the machine's clock.  Bit 0 aborts the channel at once; bit 3 (one frame) or bit 1
 // (continuous) starts an idle channel.  A running channel digitises one block of lines
-// into its line buffer per block time (a frame spread evenly over its blocks), counts the
-// frame's fields into its status line when the last block is done, and either goes on
-// with the next frame (continuous) or clears its grab-active bit.
+// into its line buffer per block time (a frame spread evenly over its blocks) and holds
+// it for the Orlo, marks the frame's end in its status line when the last block is done,
+// and either goes on with the next frame (continuous) or clears its grab-active bit.
 
 namespace {
 constexpr uint16_t kTestActive = 0x40;        // FAF_TSTSTS: the channel digitises
@@ -309,12 +315,8 @@ constexpr uint16_t kTestArmed = 0x20;
 constexpr uint16_t kControlAbort = 0x1;       // FAF_GRBCTL0
 constexpr uint16_t kControlContinuous = 0x2;
 constexpr uint16_t kControlSingle = 0x8;
-constexpr uint32_t kStatusFieldOffset = 0x128;   // field count of channel c at + 0x20 c
-constexpr uint32_t kStatusChannelStride = 0x20;
 constexpr uint32_t kMaxLineBytes = 16384;
 constexpr uint32_t kMaxFrameLines = 8192;
-constexpr uint32_t kIdleLinePitch = 0x100;     // the Orlo's idle grab set: one status line
-constexpr uint32_t kIdlePlaneOffset = 0x108;
 } // namespace
 
 void KvxModuleChip::grabControlWritten(uint32_t channel)
@@ -359,9 +361,12 @@ void KvxModuleChip::startGrab(uint32_t channel)
     const bool idleSet = orlo && orlo->peek(kOrloGLPITCH) == kIdleLinePitch && orlo->peek(kOrloGC1FOFF) == kIdlePlaneOffset;
     g.statusAddress = idleSet ? orlo->peek(kOrloGFSTART) - 2 : 0;
     g.continuous = (regs_[GrabControl(channel) / 8] & kControlContinuous) != 0;
+    // Blocks of an earlier grab the Orlo never took are not this grab's.
+    dropHeld(channel);
+    // The one-frame bit is a command: taken, it clears.
+    regs_[GrabControl(channel) / 8] &= static_cast<uint16_t>(~kControlSingle);
     g.active = true;
     g.block = 0;
-    g.fields = 0;
     g.samples.clear();
     g.lines.assign(static_cast<size_t>(g.lineBytes) * g.blockLines, 0);
     regs_[TestStatus(channel) / 8] = static_cast<uint16_t>((regs_[TestStatus(channel) / 8] & ~kTestArmed) | kTestActive);
@@ -376,6 +381,14 @@ void KvxModuleChip::stopGrab(uint32_t channel)
     g.active = false;
     g.continuous = false;
     regs_[TestStatus(channel) / 8] &= static_cast<uint16_t>(~(kTestActive | kTestArmed));
+    // An aborted channel's blocks are not sent any more.
+    dropHeld(channel);
+}
+
+void KvxModuleChip::dropHeld(uint32_t channel)
+{
+    for (auto it = held_.begin(); it != held_.end();)
+        it = it->channel == channel ? held_.erase(it) : it + 1;
 }
 
 void KvxModuleChip::scheduleBlock(uint32_t channel, uint64_t at)
@@ -418,12 +431,28 @@ void KvxModuleChip::digitiseBlock(uint32_t channel)
         }
     }
     ++g.blocksDone;
+    // The block waits in the buffer controller until the Orlo takes it.
+    KvxHeldBlock held;
+    held.channel = channel;
+    held.block = g.block;
+    held.lines = g.blockLines;
+    held.lineBytes = g.lineBytes;
+    held.interlaced = g.interlaced;
+    held.last = g.block + 1 == g.blocks;
+    held.data = g.lines;
+    if (held_.size() >= kKvxHeldBlocks) {
+        held_.pop_front();
+        ++blocksDropped;
+    }
+    held_.push_back(std::move(held));
+    scheduleTransfer();
+    board_->primaryRegs->grabList().grabEvent();
     ++g.block;
     if (g.block < g.blocks) {
         scheduleBlock(channel, now() + frameNanos / g.blocks);
         return;
     }
-    g.fields += g.interlaced ? 2 : 1;
+    ++g.fields;
     ++g.frames;
     writeStatus(channel);
     g.block = 0;
@@ -437,17 +466,18 @@ void KvxModuleChip::digitiseBlock(uint32_t channel)
     regs_[TestStatus(channel) / 8] &= static_cast<uint16_t>(~kTestActive);
 }
 
-// The status line: the channel's field count in bits 3-14 of a 16-bit word of the status
-// buffer in board memory.
+// The status line: bits 3-14 of the channel's 16-bit word in the status buffer toggle
+// between 0 and 1 at the end of each frame (every grab of the channel since power-up), so
+// the module server tells a frame's end from the doorbells before it.
 void KvxModuleChip::writeStatus(uint32_t channel)
 {
     KvxGrabChannel& g = grab[channel];
     RamChip* memory = board_->primaryMemory.get();
     if (!memory || !g.statusAddress) return;
-    const uint32_t a = (g.statusAddress & kGrabAddressMask) + kStatusFieldOffset + kStatusChannelStride * channel;
+    const uint32_t a = (g.statusAddress & kGrabAddressMask) + kStatusFieldCount + kStatusChannelStride * channel;
     const uint32_t first = kPrimaryMemoryTop - memory->size();
     if (a < first || a + 2 > kPrimaryMemoryTop) return;
-    const uint16_t word = static_cast<uint16_t>((g.fields << 3) & 0x7FF8);
+    const uint16_t word = static_cast<uint16_t>((g.fields & 1) << 3);
     uint8_t* at = memory->data() + (a - first);
     at[0] = static_cast<uint8_t>(word);
     at[1] = static_cast<uint8_t>(word >> 8);
@@ -679,6 +709,26 @@ void KvxView::setFrameNanos(uint64_t nanos) const
 {
     LOCKED;
     if (KvxModuleChip* k = FittedKvx(s, board)) k->frameNanos = nanos ? nanos : 1;
+}
+
+#define KVX_COUNT(name, member)                                                                                        \
+    uint64_t KvxView::name() const                                                                                     \
+    {                                                                                                                  \
+        LOCKED;                                                                                                        \
+        KvxModuleChip* k = FittedKvx(s, board);                                                                        \
+        return k ? k->member : 0;                                                                                      \
+    }
+KVX_COUNT(blocksTaken, blocksTaken)
+KVX_COUNT(statusLines, statusLines)
+KVX_COUNT(blocksDropped, blocksDropped)
+KVX_COUNT(transferStrays, transferStrays)
+#undef KVX_COUNT
+
+bool KvxView::holdsBlock() const
+{
+    LOCKED;
+    KvxModuleChip* k = FittedKvx(s, board);
+    return k && k->holdsBlock();
 }
 
 } // namespace boardsim

@@ -12,9 +12,11 @@
 //   BTC_EEPPRG                 the 1024 x 16 three-wire EEPROM;
 //   ISF_LUTEN/LUTIDX/LUTDATA   six 256-entry input LUTs.
 //   FAF_GRBCTL0 / FAF_TSTSTS   the buffer controller's grab path (KvxGrabChannel): a start
+//                              (bit 3, a command cleared as it is taken, or bit 1)
 //                              digitises the pattern block by block into the line buffer
-//                              as the BTC_* registers plan it, and counts fields into the
-//                              status line in board memory.
+//                              as the BTC_* registers plan it, holds each block for the
+//                              primary Orlo (simkvxxfer.cpp) and toggles the channel's word
+//                              of the status line in board memory at each frame's end.
 // Every other register only stores what was written.  Guarded by SimState::mutex like the
 // rest of the machine.
 #pragma once
@@ -23,6 +25,7 @@
 #include "regmap/kvx_regs.h"
 
 #include <array>
+#include <deque>
 #include <cstdint>
 #include <utility>
 #include <vector>
@@ -88,12 +91,29 @@ struct KvxGrabChannel {
     uint32_t statusAddress = 0;   // board address of the status line (the Orlo's idle start - 2)
     uint64_t frame = 0;           // pattern frame being digitised
     uint32_t block = 0;           // next block of the frame
-    uint32_t fields = 0;          // field count the status line reports
+    uint32_t fields = 0;          // frames ended since power-up; the status line reports bit 0
     uint64_t frames = 0, blocksDone = 0;
     uint64_t event = 0;           // the scheduled next block, 0 none
     std::vector<uint8_t> lines;   // blockLines x lineBytes
     std::vector<uint16_t> samples;   // the frame's samples, taken at its first block
 };
+
+// A block the buffer controller holds for the Orlo: digitised, not yet taken.
+struct KvxHeldBlock {
+    uint32_t channel = 0;
+    uint32_t block = 0;           // its place in the frame: the entry of the channel's grab map
+    uint32_t lines = 0;           // BTC_GLINE + 1
+    uint32_t lineBytes = 0;
+    bool interlaced = false;
+    bool last = false;            // the frame's last block
+    std::vector<uint8_t> data;    // lines x lineBytes
+};
+
+// The Orlo's idle grab set, which takes the module's status line rather than a block.
+constexpr uint32_t kIdleLinePitch = 0x100;
+constexpr uint32_t kIdlePlaneOffset = 0x108;
+// Blocks the buffer controller holds before it drops the oldest.
+constexpr size_t kKvxHeldBlocks = 64;
 
 class KvxModuleChip : public FpgaPortChip {
 public:
@@ -120,11 +140,33 @@ public:
     KvxGrabChannel grab[kvxregs::kChannels];
     uint64_t frameNanos = 33333333;   // one frame of the channel's camera
 
+    // The module as the primary Orlo's video source (simkvxxfer.cpp).  A write of the Orlo's
+    // grab control that releases its stop bit (bit 0 from 1 to 0, bit 1 or 2 set) arms one
+    // transfer; it starts, in an event, once the module holds a block: with the Orlo on its
+    // idle grab set the module sends its status line (the dispatch words of the block it
+    // holds), else it sends that block through the Orlo's registers as they stand.  Either
+    // sets interrupt bits 12 and 13.  The list engine's waits take the module's word for
+    // it: with bit 23 of the Orlo control word set a wait lasts until the module holds a
+    // block, else until interrupt bit 12.
+    void orloGrabControl(uint32_t before);
+    bool holdsBlock() const { return !held_.empty(); }
+    uint64_t blocksTaken = 0, statusLines = 0, blocksDropped = 0, transferStrays = 0;
+
 private:
+    void scheduleTransfer();
+    void transfer();
+    void sendStatusLine(uint32_t status);
+    void sendBlock(const KvxHeldBlock& b);
+    void writeStatusWord(uint32_t offset, uint16_t value);
+    uint8_t* memoryAt(uint32_t address, uint32_t bytes);
+    void frameReportTaken();
+    uint16_t frameDispatch() const;
+
     void grabControlWritten(uint32_t channel);
     void grabCommand(uint32_t channel);
     void startGrab(uint32_t channel);
     void stopGrab(uint32_t channel);
+    void dropHeld(uint32_t channel);
     void scheduleBlock(uint32_t channel, uint64_t at);
     void digitiseBlock(uint32_t channel);
     void writeStatus(uint32_t channel);
@@ -136,6 +178,11 @@ private:
 
     Board* board_;
     uint16_t regs_[kvxregs::kRegisterSpace / 8] = {};
+    std::deque<KvxHeldBlock> held_;
+    bool orloArmed_ = false;
+    uint64_t transferEvent_ = 0;
+    int reportChannel_ = -1;      // a frame end the lists have not taken yet
+    uint32_t statusBlock_ = 0;    // where the status line went last (bus address)
 };
 
 // The fitted second-family module of a board, or null (the caller holds the machine lock).

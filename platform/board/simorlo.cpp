@@ -22,6 +22,7 @@
 #include "simcore.h"
 #include "simgrabengine.h"
 #include "simgrablist.h"
+#include "simkvx.h"
 #include "simvmxfer.h"
 
 #include <string>
@@ -61,6 +62,14 @@ void OrloChip::afterWrite(uint32_t dword, uint32_t bits, uint32_t laneMask, uint
         if (written & kVmControlSend) vmSend();
         break;
     case kOrloGrabControl:
+        // A second-family module is the primary Orlo's video source: it takes the grab
+        // control's arming (simkvxxfer.cpp).
+        if (!display_ && board_->kvx) {
+            board_->kvx->orloGrabControl(before);
+            break;
+        }
+        grabEngine().written(dword, before);
+        break;
     case kOrloGLNINT:
         grabEngine().written(dword, before);
         break;

@@ -49,6 +49,7 @@ private:
     friend class VmTransferEngine;
     friend class GrabListEngine;
     friend class VmPort;
+    friend class KvxModuleChip;
     uint32_t readWord(uint32_t dword);
     void writeWord(uint32_t dword, uint32_t bits, uint32_t laneMask);
 

@@ -45,6 +45,22 @@ constexpr uint32_t BTC_CLKSEL = 0x268;
 constexpr uint32_t BTC_GBUFCTL = 0x270;
 constexpr uint32_t BTC_EEPPRG = 0x278;
 
+// Transfer-list side of the buffer controller.  The module steers the Orlo's list engine
+// by 16-bit dispatch words in its status block (bank buffer 0 of the library's bank): the
+// low half of the jump entry at + 520 (grab dispatch: the grab map entry of the block it
+// holds) and at + 256 (end-of-frame dispatch); the high halves name a 64 KB half of bank
+// buffer 1, whose dummy targets (BTC_GDUMID, BTC_DDUMID) lie 0x7F00 into the half, the
+// channels' maps 0x8000 apart from its start.  A write of 1 to the low lane of
+// kFrameReportAck (the lists' module-side register) takes the end-of-frame report.
+constexpr uint32_t kFrameReportAck = 0x228;
+constexpr uint32_t kStatusDmaDispatch = 256;
+constexpr uint32_t kStatusGrabDispatch = 520;
+constexpr uint32_t kDummyInHalf = 0x7F00;
+constexpr uint32_t kMapStride = 0x8000;
+// Field count of channel c in the status block: bits 3-14 of the 16-bit word here + 0x20 c.
+constexpr uint32_t kStatusFieldCount = 0x128;
+constexpr uint32_t kStatusChannelStride = 0x20;
+
 // EEPROM lines of BTC_EEPPRG (data out is read back).
 constexpr uint16_t kEepromClock = 0x1;
 constexpr uint16_t kEepromDataIn = 0x2;

@@ -263,6 +263,38 @@ TEST_F(SimGrabListTest, AListLoopingOverFramesRaisesTheEndOfEachFrame)
     EXPECT_EQ(sim.strayAccesses(), 0u);
 }
 
+// The halt of a host grab stops only the list: the frame the list was placing, and one it
+// had armed, go with it at once, so the engine reads idle and raises nothing more.
+TEST_F(SimGrabListTest, StoppingALoopingListMidFrameDropsItsFrame)
+{
+    BoardSim& sim = BoardSim::instance();
+    ProgramRaster();
+    FrameLists(true);
+    W(kOrloGrabListPointer, host_ + kGrabListAt);
+    W(kOrloGrabListControl, 3);
+    for (int i = 0; i < 100 && Engine().framesStarted() < 2; ++i) sim.advance(0.0001);
+    ASSERT_EQ(Engine().framesStarted(), 2u);
+    sim.advance(kPeriod / 4);
+    ASSERT_TRUE(Engine().inFlight());
+    ASSERT_NE(Reg(kOrloGrabStatus) & kGrabStatusInFlight, 0u);
+    const uint64_t written = Engine().framesWritten();
+    GrabWords();
+
+    W(kOrloGrabListControl, 0);
+    EXPECT_FALSE(List().running());
+    EXPECT_FALSE(Engine().inFlight());
+    EXPECT_FALSE(Engine().armed());
+    EXPECT_EQ(Reg(kOrloGrabStatus) & (kGrabStatusInFlight | kGrabStatusArmed), 0u);
+    EXPECT_EQ(Engine().framesAborted(), 1u);
+
+    sim.advance(10 * kPeriod);
+    sim.runUntilIdle();
+    EXPECT_EQ(Engine().framesStarted(), 2u) << "no frame after the stop";
+    EXPECT_EQ(Engine().framesWritten(), written);
+    EXPECT_TRUE(GrabWords().empty()) << "neither a start nor an end after the stop";
+    EXPECT_EQ(sim.strayAccesses(), 0u);
+}
+
 TEST_F(SimGrabListTest, CommandFormJumpsAndTheTerminatorInBoardMemory)
 {
     BoardSim& sim = BoardSim::instance();

@@ -43,6 +43,7 @@ namespace {
 
 constexpr uint32_t kAddressMask = 0x3FFFFFF;
 constexpr uint32_t kNone = 0x20000000;   // "none" of a trigger source (536870912.0)
+constexpr uint32_t kMiscControlWordVariant = 0x1000;   // INFO_MISC bit 12: host grab writes 0x2058
 // The texts of the field errors, one per error number: an error record keeps the pointer,
 // so each text is a constant that no other request can overwrite.
 #define HLC_FIELD_TEXT(n) "A non-buffer parameter was invalid or unacceptable, errno: " #n
@@ -88,6 +89,7 @@ struct EngineWork {
     uint32_t host;         // host DMA destination
     uint32_t hostReady;
     uint32_t slotTaken;    // ProtectOrlo took the slot's semaphore
+    uint32_t listToStart;  // the host grab's lists are written but not started yet
 };
 
 EngineWork* Work(DIGPARAM* dp)
@@ -618,8 +620,10 @@ int grbUpdtSh(DIGPARAM* dp, int* hostReady)
     if (grbWindow(dp, &win, &clipped) != 0) return -1;
     const uint32_t hStart = R(w, GHWSTART);
     const uint32_t vStart = R(w, GVWSTART);
-    const uint32_t yStartCamera = adj > 1 ? win.firstLine * adj : win.firstLine;
-    const uint32_t yEndCamera = adj > 1 ? (win.lastLine + 1) * adj - 1 : win.lastLine;
+    // The engine's lines: with line taps each one carries `adj` camera lines (one a tap), so
+    // the y window stays divided by the adjustment as grbWindow left it.
+    const uint32_t yStartCamera = win.firstLine;
+    const uint32_t yEndCamera = win.lastLine;
     R(w, GHWSTART) = hStart + win.firstColumn;
     R(w, GHWSTOP) = hStart + win.lastColumn;
     R(w, GVWSTART) = vStart + yStartCamera;
@@ -802,9 +806,17 @@ int grbLoadSh(DIGPARAM* dp, int host, int32_t option)
     for (GrabReg r : kOrder) Send(dp, kGrabRegOffset[r]);
     if (host && dp->cam) {
         // The grab list starts from its address at every host grab, even an unchanged one.
+        // It arms the frame itself and copies its first block with the VM registers, so it
+        // starts only once those are written and the engine has been released
+        // (grbSetOrlo): started earlier, a stop pulse of the release could cancel the frame
+        // it had armed, or its first copies could run with the previous grab's geometry.
         WriteNow(dp, kGrabRegOffset[GARPADDR], R(w, GARPADDR));
-        WriteNow(dp, kGrabRegOffset[GARPCTRL], R(w, GARPCTRL));
         LoadHostVm(dp, w);
+        // A camera whose INFO_MISC has bit 12 set takes the variant that also writes the
+        // Orlo's control word at 0x2058; it is written with its live value, so the
+        // processor reset and VM bits it holds stay as they are.
+        if (Info(dp, INFO_MISC) & kMiscControlWordVariant) WriteNow(dp, kOrloMemControl, Read(s, kOrloMemControl));
+        w->listToStart = 1;
         return 0;
     }
     Send(dp, kGrabRegOffset[GARPCTRL]);
@@ -949,8 +961,12 @@ int grbSetOrlo(DIGPARAM* dp, uint32_t channels, int32_t option)
         }
     }
 
-    // Step 10: arm.
-    if (!mpPrvHaltPending(dp)) WriteNow(dp, kOrloGrabControl, gctl);
+    // Step 10: arm; a host grab's list arms the frame, so it starts now.
+    if (!mpPrvHaltPending(dp)) {
+        WriteNow(dp, kOrloGrabControl, gctl);
+        if (w->listToStart) WriteNow(dp, kGrabRegOffset[GARPCTRL], R(w, GARPCTRL));
+    }
+    w->listToStart = 0;
 
     // Step 11: the slot the start and end events work on.
     s->slot(0, kSlotRemaining) = static_cast<uint32_t>(w->count);

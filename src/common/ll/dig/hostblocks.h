@@ -33,7 +33,7 @@ struct _HOST_TEMP_PARAMETER_ST {
     // Inputs of the division.
     uint32_t fieldMode;          // 1: the image is grabbed as two fields
     uint32_t pixelsPerLine;
-    uint32_t lines;
+    uint32_t lines;              // camera lines of the grab: the window lines times the taps
     uint32_t bitsPerPixel;
     uint32_t copyFlags;          // kHostCopy*
     uint32_t tapCode;            // the camera's taps in four nibbles
@@ -73,7 +73,9 @@ struct _HOST_TEMP_REGISTER_ST {
     uint32_t secondPitch;
     uint32_t sourceStep;          // dual grab: bytes from block to block in the second buffer
     uint32_t destLines;           // lines the grab fills in the destination
-    uint32_t lineUnits;           // window-register lines a block line takes (0: 2^tap step)
+    uint32_t pageEntries;         // the VM list sets host address bits 27-31 itself: the
+                                  // destination lies across a 128 MB boundary, or the lists are
+                                  // chained behind a grab whose registers hold another's
 };
 
 // Divides the grab into blocks: 0, or -1 with the error logged (-8 "Grab temporary buffer

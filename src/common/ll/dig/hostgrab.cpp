@@ -11,14 +11,16 @@
 // (counted through both fields) is grabbed into half k % 2: tap 0 at the frame start
 // (0x2848), taps 1-3 at the channel offsets 0x2810, 0x2820, 0x2830 (buffer address minus
 // the frame start, low 26 bits, taken modulo 2^26), line after line with the line pitch
-// 0x2850 = the line bytes.  Each tap is one sample of the pixel format, in a plane of its
-// own; the planes of an RGB grab into three bands are its three taps.  A camera with taps
-// delivers tap-count lines at a time: with line taps (0x1112, 0x1114) tap t of a block's
-// line j is camera line (j x taps + t) of the block, with part taps (0x1121, 0x1141) it is
-// line j of the t-th part of the image; the window registers count camera lines, so a
-// block's window is L x 2^(tap step) camera lines while each tap plane takes L lines.  The grab engine's vertical reduction and zoom are off (0x1838 bits 0-5 clear):
-// every window line is grabbed; the VM copy takes every g-th line and repeats lines for
-// the zoom.
+// 0x2850 = the line bytes.  Each tap is one sample of the pixel format (the module
+// digitizes the taps on channels of their own), in a plane of its own; the planes of an
+// RGB grab into three bands are its three taps.  The window registers count the engine's
+// lines, and each of them brings every tap: with line taps (0x1112, 0x1114) tap t of
+// window line j is camera line (j x taps + t), with part taps (0x1121, 0x1141) line j of
+// the t-th part of the image.  A block's window is therefore L lines, and each tap plane
+// takes L lines of it; the camera lines of the grab are the window lines times the taps.
+// The grab engine's vertical reduction and zoom are off (0x1838 bits 0-5 clear): every
+// window line is grabbed; the VM copy takes every g-th line and repeats lines for the
+// zoom.
 //
 // Grab list engine (0x2008 address, 0x2010 control).  A write of 0x2010 with bits 0-1 = 3
 // takes the list address from 0x2008 and plays entries at once; 0x2010 reads 3 while the
@@ -51,7 +53,9 @@
 //            {3, 0x2010}
 //   (a dual grab keeps the window start and frame start: only {last line, 0x1850} moves)
 //   end:     {VM segment of the last block, 0x2060} {3, 0x2068}
-//            [two extra blocks after the window: grabbed, not copied]
+//            [two extra blocks after the window: grabbed into one half, not copied]
+//            {first line, 0x1848} {last line, 0x1850}  block 0's window again, as the
+//                                              shadows hold it for the next grab
 //            {0x2000, 0x2030}                  end of grab (source 45)
 //            {next entry's own address, 0x2008} the chaining entry: a queued grab puts its
 //                                              grab list's bus address here; a continuous
@@ -93,6 +97,7 @@
 #include "reqres.h"
 #include "servinfo.h"
 
+#include <algorithm>
 #include <cstdlib>
 #include <cstring>
 #include <mutex>
@@ -627,6 +632,10 @@ void HostListSizes(const _HOST_TEMP_PARAMETER_ST* p, uint32_t* grabEntries, uint
 
 void ArpList::add(uint32_t value, uint32_t reg)
 {
+    if (!base && capacity == kCountOnly) {
+        ++count;
+        return;
+    }
     // The room is checked before the entry is written, and a list whose entries reach its
     // capacity has overflowed: nothing is ever written at or past the end.
     if (overflow || !base || count + 1 >= capacity) {
@@ -666,7 +675,44 @@ struct Builder {
     const uint32_t* restart;   // seven restart entries
     ArpList* grab;
     ArpList* vm;
+    uint32_t page;             // host address bits 27-31 (as 0x2898 holds them) of the last copy
 };
+
+constexpr uint32_t kNoPage = ~0u;
+
+uint32_t HostPage(uint32_t address)
+{
+    return ((address >> 27) & 0x1F) << 1;
+}
+
+// A destination whose bands do not all lie within one 128 MB page of host memory.
+bool AcrossPages(const _MP_BUF_ST* d)
+{
+    if (!d || d->bands == 0 || d->sizeY <= 0) return false;
+    const uint32_t first = HostPage(BandAddress(d, 0));
+    const uint64_t bytes = static_cast<uint64_t>(d->pitch) * static_cast<uint32_t>(d->sizeY);
+    for (uint32_t band = 0; band < d->bands; ++band) {
+        const uint64_t start = BandAddress(d, band);
+        if (HostPage(static_cast<uint32_t>(start)) != first ||
+            (bytes && HostPage(static_cast<uint32_t>(start + bytes - 1)) != first))
+            return true;
+    }
+    return false;
+}
+
+// The destination of one copy.  The VM engine takes host address bits 27-31 from a register
+// of their own, loaded with the grab registers: a destination across a 128 MB boundary, or
+// lists chained behind another grab, have it rewritten at the start of each block's segment
+// (segments also run after one another in loops and chains) and wherever a copy's bits
+// differ from the last copy's.
+void AddDestination(Builder& b, uint32_t address)
+{
+    if (b.r->pageEntries && HostPage(address) != b.page) {
+        b.page = HostPage(address);
+        b.vm->add(b.page, kOrloVmHostPage);
+    }
+    b.vm->add(address & kAddress27, kOrloVmHostStart);
+}
 
 void AddRestart(Builder& b, uint32_t entries)
 {
@@ -695,7 +741,7 @@ void AddCopyBlock(Builder& b, uint32_t block, uint32_t destBlock, uint32_t field
             b.vm->add((b.r->secondTapAddress[1] + destBlock * p->secondStep) & kAddress26, kOrloVmBand1);
             b.vm->add((b.r->secondTapAddress[2] + destBlock * p->secondStep) & kAddress26, kOrloVmBand2);
         }
-        b.vm->add(DestinationOf(b, t, destBlock, field) & kAddress27, kOrloVmHostStart);
+        AddDestination(b, DestinationOf(b, t, destBlock, field));
         AddRestart(b, 3);
     }
 }
@@ -709,7 +755,7 @@ void AddZoomCopyBlock(Builder& b, uint32_t block, uint32_t destBlock, uint32_t f
     for (uint32_t t = 0; t < AtLeast1(p->tapCount); ++t)
         for (uint32_t z = 0; z < p->vZoom; ++z) {
             b.vm->add(SourceOf(b, t, block), kOrloVmBoardStart);
-            b.vm->add((DestinationOf(b, t, destBlock, field) + z * line) & kAddress27, kOrloVmHostStart);
+            AddDestination(b, DestinationOf(b, t, destBlock, field) + z * line);
             AddRestart(b, 3);
         }
 }
@@ -721,12 +767,11 @@ int BuildHostLists(MP_RESOURCE_ST* res, const _HOST_TEMP_PARAMETER_ST* p, const 
 {
     uint32_t restart[kRestartWords] = {};
     SetupSubBlock(restart, image, grab->bus);
-    Builder b{res, p, r, image, restart, grab, vm};
+    Builder b{res, p, r, image, restart, grab, vm, kNoPage};
     grab->count = vm->count = 0;
     grab->overflow = vm->overflow = false;
 
     const uint32_t g = AtLeast1(p->vReduction);
-    const uint32_t tapLines = 1u << p->tapStep;
     const uint32_t full = p->blocksBeforeExtra;           // whole blocks of the window
     const uint32_t copied = full + (p->remainder ? 1 : 0); // blocks copied to the destination
     const uint32_t extra = p->extraBlocks ? 2 : 0;         // blocks grabbed after the window, not copied
@@ -742,6 +787,7 @@ int BuildHostLists(MP_RESOURCE_ST* res, const _HOST_TEMP_PARAMETER_ST* p, const 
         for (uint32_t k = 0; k < copied; ++k) {
             const uint32_t block = f * perField + k;
             segment[f * copied + k] = vm->busOf(vm->count);
+            b.page = kNoPage;
             const bool partial = p->remainder && k == full;
             if (partial) {
                 // The remainder lines: the copy size for this block only.
@@ -768,8 +814,8 @@ int BuildHostLists(MP_RESOURCE_ST* res, const _HOST_TEMP_PARAMETER_ST* p, const 
     const uint32_t gctl = grbimg::Reg(const_cast<uint32_t*>(image), grbimg::GRABCTRL);
     const uint32_t arm = (gctl & ~0x3u) | 0x4u;
     static const uint32_t kOffsetReg[3] = {kOrloGC1FOFF, kOrloGC2FOFF, kOrloGC3FOFF};
-    const uint32_t units = r->lineUnits ? r->lineUnits : tapLines;
-    const uint32_t blockLines = p->linesPerBlock * units;
+    // The engine delivers every tap of a window line at once: a block's window is L lines.
+    const uint32_t blockLines = p->linesPerBlock;
     grab->add(grbimg::Reg(const_cast<uint32_t*>(image), grbimg::GVTOTAL), kOrloGVTOTAL);
     bool previousCopied = false;
     uint32_t previousSegment = 0;
@@ -777,7 +823,7 @@ int BuildHostLists(MP_RESOURCE_ST* res, const _HOST_TEMP_PARAMETER_ST* p, const 
         for (uint32_t k = 0; k < perField; ++k) {
             const uint32_t block = f * perField + k;
             const uint32_t first = r->yStart + k * blockLines;
-            const uint32_t lines = (p->remainder && k == full) ? p->remainder * units : blockLines;
+            const uint32_t lines = (p->remainder && k == full) ? p->remainder : blockLines;
             const uint32_t last = first + lines - 1;
             if (p->dual) {
                 if (k == 0) {
@@ -789,10 +835,14 @@ int BuildHostLists(MP_RESOURCE_ST* res, const _HOST_TEMP_PARAMETER_ST* p, const 
             } else {
                 grab->add(first, kOrloGVWSTART);
                 grab->add(last, kOrloGVWSTOP);
-                const uint32_t start = ComputeGfstart(r, block);
+                // The blocks after the window are not copied: both go into the half of the
+                // first of them, so that neither overwrites the last block's half while its
+                // copy may still run.
+                const uint32_t into = k < copied ? block : f * perField + copied;
+                const uint32_t start = ComputeGfstart(r, into);
                 grab->add(start & kAddress26, kOrloGFSTART);
                 for (uint32_t t = 1; t < AtLeast1(p->tapCount) && t < 4; ++t)
-                    grab->add((r->tempAddress[block % 2][t] - start) & kAddress26, kOffsetReg[t - 1]);
+                    grab->add((r->tempAddress[into % 2][t] - start) & kAddress26, kOffsetReg[t - 1]);
                 grab->add(kIntGrabBits, kOrloInterruptClear);
             }
             if (block == 0) grab->add(arm, kOrloGrabControl);
@@ -809,6 +859,10 @@ int BuildHostLists(MP_RESOURCE_ST* res, const _HOST_TEMP_PARAMETER_ST* p, const 
         grab->add(previousSegment, kOrloVmListPointer);
         grab->add(kListArmed, kOrloVmListControl);
     }
+    // The window registers back as the shadows hold them (the first block's window): a
+    // later grab writes only the registers whose shadows change.
+    grab->add(grbimg::Reg(const_cast<uint32_t*>(image), grbimg::GVWSTART), kOrloGVWSTART);
+    grab->add(grbimg::Reg(const_cast<uint32_t*>(image), grbimg::GVWSTOP), kOrloGVWSTOP);
     grab->add(kIntEndOfGrabBit, kOrloInterruptSet);
     if (chainEntry) *chainEntry = grab->count;
     grab->add(grab->busOf(grab->count + 1), kOrloGrabListPointer);
@@ -907,10 +961,9 @@ void SetAddress(uint32_t& reg, uint32_t address)
 void SetWindow(uint32_t* image, const _HOST_TEMP_PARAMETER_ST* p, const _HOST_TEMP_REGISTER_ST* r, uint32_t listBus)
 {
     using grbimg::Reg;
-    const uint32_t units = r->lineUnits ? r->lineUnits : 1u << p->tapStep;
-    const uint32_t blockLines = p->linesPerBlock * units;
+    const uint32_t blockLines = p->linesPerBlock;
     const uint32_t first = r->yStart;
-    const uint32_t lines = (p->blocksBeforeExtra == 0 && p->remainder) ? p->remainder * units : blockLines;
+    const uint32_t lines = (p->blocksBeforeExtra == 0 && p->remainder) ? p->remainder : blockLines;
     Reg(image, grbimg::GVWSTART) = first;
     Reg(image, grbimg::GVWSTOP) = first + lines - 1;
     const uint32_t start = ComputeGfstart(r, 0);
@@ -1007,11 +1060,11 @@ int HostGrabOnce(MP_RESOURCE_ST* res, _MP_BUF_ST* destination, uint32_t* image, 
     p.vReduction = (vs & 0xF) + 1;
     p.vZoom = ((vs >> 4) & 3) + 1;
     vs &= ~0x3Fu;
-    // The window registers count camera lines of one part of the image: a camera whose taps
-    // read parts of the image at once grabs that many parts.
+    // The window registers count the engine's lines, each of which brings every tap: the
+    // camera lines of the grab are that many times as many (part taps read parts of the
+    // image at once, line taps neighbouring lines).
     uint32_t lines = (Reg(image, grbimg::GVWSTOP) - Reg(image, grbimg::GVWSTART) + 1) *
-                     AtLeast1(Info(cam, INFO_YTAPSPERCH));
-    r.lineUnits = AtLeast1(Info(cam, INFO_YTAPSPERCHADJ));
+                     AtLeast1(Info(cam, INFO_YTAPSPERCH)) * AtLeast1(Info(cam, INFO_YTAPSPERCHADJ));
     const uint32_t codeBefore = p.tapCode;
     if (HostReduction(&p.tapCode, &p.vReduction, p.vZoom, &lines) != 0) return Fail(res, HLC_ERR_RESTRICTED);
     if (p.tapCode != codeBefore) {
@@ -1084,12 +1137,32 @@ int HostGrabOnce(MP_RESOURCE_ST* res, _MP_BUF_ST* destination, uint32_t* image, 
         std::memcpy(r.fieldTapAddress, r.tapAddress, sizeof r.fieldTapAddress);
     }
     InitVfstart(&r, &p, destination, 0);
+    r.pageEntries = AcrossPages(destination) ? 1 : 0;
     if (p.dual) SetSecondDualVfstart(&r, &p, second, 0);
     if (SetVpixfmt(image, p.rgbCode, p.copyFlags) != 0) return Fail(res, HLC_ERR_BUFFER_ATTRIBUTE);
 
-    // 9. Lists.
+    // 9. Lists.  The sizes follow the block counts; a grab of few blocks whose lists hold
+    // more entries than that (two fields of three blocks) gets the room its lists take, as
+    // counted by building them without memory (with the high address bits in every block, as
+    // a chained grab writes them).
     uint32_t grabEntries = 0, vmEntries = 0;
     HostListSizes(&p, &grabEntries, &vmEntries);
+    {
+        _HOST_TEMP_REGISTER_ST counted = r;
+        counted.pageEntries = 1;
+        ArpList grabCount{nullptr, 0, ArpList::kCountOnly, 0, false};
+        ArpList vmCount{nullptr, 0, ArpList::kCountOnly, 0, false};
+        BuildHostLists(nullptr, &p, &counted, image, 0, &grabCount, &vmCount, nullptr);
+        grabEntries = std::max(grabEntries, 2 * (grabCount.count + 1));
+        vmEntries = std::max(vmEntries, 2 * (vmCount.count + 1));
+    }
+    // Lists that must grow are given back and made again: a grab still playing them ends first.
+    const bool grow = rec->grabCapacity < grabEntries / 2 || rec->vmCapacity < vmEntries / 2 ||
+                      rec->node != (node & 0xFF);
+    if (grow && rec->started && rec->path == pathIndex &&
+        (!WaitOnPath([path] { return intsrv::Read(path, kOrloGrabListControl) == 0; }) ||
+         !WaitOnPath([path] { return intsrv::Read(path, kOrloVmListControl) == 0; })))
+        return Fail(res, HLC_ERR_TIMEOUT, "Host grab lists still running");
     if (CreateArpLists(node, grabEntries, vmEntries, rec, res) != 0) return -1;
 
     // 10. A grab still running on the path.
@@ -1105,6 +1178,9 @@ int HostGrabOnce(MP_RESOURCE_ST* res, _MP_BUF_ST* destination, uint32_t* image, 
             return Fail(res, HLC_ERR_TIMEOUT, "Host grab lists still running");
     }
     const uint32_t set = previous ^ 1u;
+    // Chained lists run with the registers of the grab before them: the high bits of this
+    // grab's destination go into its own lists.
+    if (chain) r.pageEntries = 1;
 
     // 11-12. Build both lists of the set, ending with {selector, 255}.
     ArpList grab{reinterpret_cast<uint32_t*>(static_cast<uintptr_t>(rec->grabList[set])), rec->grabBus[set],

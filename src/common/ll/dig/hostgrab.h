@@ -132,8 +132,10 @@ uint32_t SetCopyFrameAddr(const _HOST_TEMP_REGISTER_ST* r, uint32_t tap, uint32_
 void HostListSizes(const _HOST_TEMP_PARAMETER_ST* p, uint32_t* grabEntries, uint32_t* vmEntries);
 
 // A register list being written: entries {value, register}.  An entry that would reach
-// the capacity is not written; the list is then marked overflowed.
+// the capacity is not written; the list is then marked overflowed.  A list without memory
+// and with the capacity kCountOnly only counts the entries it is given.
 struct ArpList {
+    static constexpr uint32_t kCountOnly = 0xFFFFFFFFu;
     uint32_t* base;
     uint32_t bus;
     uint32_t capacity;

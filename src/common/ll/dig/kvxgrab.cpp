@@ -138,11 +138,6 @@ void IdleSet(const KVX_LIST_INPUT& in, uint32_t* cursor)
     for (const auto& r : idle) Put(cursor, GrabCmd(r.first), r.second);
 }
 
-uint32_t MapEntries(const KVX_BLOCK_PLAN& plan)
-{
-    return plan.blocks + plan.lists;
-}
-
 }  // namespace
 
 // ---- block plan ----------------------------------------------------------------------------
@@ -222,9 +217,8 @@ KVX_BTC_VALUES mpPrvKvxBtcValues(const KVX_BLOCK_PLAN& plan)
 
 uint32_t mpPrvKvxGrabListBytes(const KVX_BLOCK_PLAN& plan)
 {
-    // 256 bytes per block (its map entry and up to 31 entries of program), 240 for the first
-    // block's doorbell and the tail, and the continuous grab's map extension.
-    return plan.blocks * 256 + 240 + 8 * plan.lists;
+    // 256 bytes per block (up to 32 entries of program), 240 for the tail.
+    return plan.blocks * 256 + 240;
 }
 
 uint32_t mpPrvKvxDmaListBytes(const KVX_BLOCK_PLAN& plan)
@@ -251,8 +245,8 @@ uint32_t grabARP(const KVX_LIST_INPUT& in, uint32_t list)
     const uint32_t base = Img(in, GFSTART);
     const uint32_t scratch = Pci(in, in.bank[3]);
 
-    const uint32_t mapEntries = MapEntries(plan);
-    uint32_t cursor = list + 8 * mapEntries;
+    const uint32_t map = kvxGrabMap(in);
+    uint32_t cursor = list;
     for (uint32_t b = 0; b < B; ++b) {
         // Frame lines of the block: field f, field lines from k n.
         const uint32_t f = (i && b >= half) ? 1 : 0;
@@ -267,7 +261,7 @@ uint32_t grabARP(const KVX_LIST_INPUT& in, uint32_t list)
 
         // The map's jump into this block's program.
         {
-            uint32_t slot = list + 8 * b;
+            uint32_t slot = map + 8 * b;
             Put(&slot, kArpJump, Pci(in, cursor));
         }
         Put(&cursor, kArpOrloControl, (in.orloControl | kBit23) & ~kBit13);
@@ -304,27 +298,42 @@ uint32_t grabARP(const KVX_LIST_INPUT& in, uint32_t list)
         Put(&cursor, GrabCmd(GVTOTAL), total);
         Put(&cursor, GrabCmd(GLNINT), 0);
         if (b == 0 && in.doorbellFirstBlock && in.count != -1) Put(&cursor, kArpDoorbell, 0x80);
-        Jump(in, &cursor, list + 8 * (b + 1));
+        Jump(in, &cursor, map + 8 * (b + 1));
     }
-    // A continuous grab loops: the map goes on with copies of its last `lists` entries.
-    if (in.count == -1) {
-        for (uint32_t j = 0; j < plan.lists; ++j) {
-            const uint32_t from = list + 8 * (B + j - plan.lists);
-            uint32_t to = list + 8 * (B + j);
-            Put(&to, Load32(from + 4), Load32(from));
-        }
-    }
+    // Each program arms the transfer of the block before it, so after the last block the
+    // engine still needs one more transfer.  The map goes on in the start-up list's second
+    // half, which takes the last block, rings the frame's doorbell (the module server's
+    // end of grab) and follows the module's end-of-frame dispatch back to the idle program,
+    // where the next frame of a continuous grab begins.  A terminator there would leave the
+    // last block untaken and the engine stopped; looping over the map would take every
+    // frame without an end-of-grab event.
+    uint32_t to = map + 8 * B;
+    Jump(in, &to, in.bank[1] + kKvxDummyOffset + kKvxFrameEndEntry);
     return cursor;
+}
+
+uint32_t kvxGrabMap(const KVX_LIST_INPUT& in)
+{
+    return in.bank[1] + kKvxMapStride * in.channel;
+}
+
+uint32_t kvxDmaMap(const KVX_LIST_INPUT& in)
+{
+    return in.bank[1] + kKvxDmaMapOffset + kKvxMapStride * in.channel;
 }
 
 uint32_t dmaARP(const KVX_LIST_INPUT& in, uint32_t list)
 {
-    uint32_t cursor = list + 8 * std::max(2u, in.plan->lists);
+    uint32_t cursor = list;
+    const uint32_t map = kvxDmaMap(in);
     for (uint32_t e = 0; e < 2; ++e) {
-        uint32_t slot = list + 8 * e;
+        uint32_t slot = map + 8 * e;
         Put(&slot, kArpJump, Pci(in, cursor));
         if (in.dmaDoorbell) Put(&cursor, kArpDoorbell, 0x80);
         if (in.moduleAck) Put(&cursor, kArpModuleReg, 1);
+        // Back on the idle grab set before the idle program arms: its transfer is the
+        // module's status line, which the last block's registers would place in the image.
+        IdleSet(in, &cursor);
         Jump(in, &cursor, in.bank[4] + (e == 0 ? 64 : 312));
     }
     return cursor;
@@ -491,6 +500,14 @@ uint32_t PciOf(uint32_t node, const void* address)
     return mp_util_virtual_to_pci(node, Addr(address)) & kArpAddressMask;
 }
 
+// Either channel of the buffer controller digitises (FAF_TSTSTS bit 6).
+bool ModuleDigitising()
+{
+    for (uint32_t c = 0; c < 2; ++c)
+        if (ReadVExtRegHW(KvxRegAddr(KvxTestStatus(c))) & kTstActive) return true;
+    return false;
+}
+
 }  // namespace
 
 void mpPrvKvxByteL(DIGPARAM* p)
@@ -513,16 +530,23 @@ int setARP(DIGPARAM* p, uint32_t c)
     std::lock_guard<std::mutex> lock(g_stateLock);
     NodeGrabState& state = StateOf(p->node);
 
-    // Step 5: a new plan stops the channel first.
-    if (state.blocks[c] != plan.blocks && Desc(cam, cam0::INFO_MISC) == 0) {
-        if (ModuleShadow(BtcReg(kRegStart, c))) ModuleWrite(BtcReg(kRegStart, c), 0);
-        if (!ModuleShadow(BtcReg(kRegStart, 0)) && !ModuleShadow(BtcReg(kRegStart, 1))) {
-            for (uint32_t area = 0; area < 2; ++area) {
-                if (!AreaUsable(info, p->record, area)) continue;
-                SERVINFO_ST* s = mp_servinfo(p->record, area);
-                Set(s, kOrloGrabListPointer, PciOf(p->node, info->bank[area][4].address + 8));
-                Set(s, kOrloGrabListControl, 1);
-            }
+    // Step 5: a new plan stops the channel first.  The list engine starts on the start-up
+    // list at bank buffer 1 + 32512, whose first entry skips to the half without the
+    // doorbell: it waits for the module and then follows its dispatch words.  (Its second
+    // entry would ring the doorbell before any frame ended, which the module server counts
+    // as the end of a continuous grab's frame.)  It starts afresh also whenever neither
+    // channel digitises: a halted continuous grab leaves the engine inside its old map,
+    // where the next grab's first block would be taken with the registers of another block.
+    const bool newPlan = state.blocks[c] != plan.blocks && Desc(cam, cam0::INFO_MISC) == 0;
+    if (newPlan && ModuleShadow(BtcReg(kRegStart, c))) ModuleWrite(BtcReg(kRegStart, c), 0);
+    const bool stopped = !ModuleShadow(BtcReg(kRegStart, 0)) && !ModuleShadow(BtcReg(kRegStart, 1));
+    if ((newPlan && stopped) || !ModuleDigitising()) {
+        for (uint32_t area = 0; area < 2; ++area) {
+            if (!AreaUsable(info, p->record, area)) continue;
+            SERVINFO_ST* s = mp_servinfo(p->record, area);
+            Set(s, kOrloGrabListControl, 0);
+            Set(s, kOrloGrabListPointer, PciOf(p->node, info->bank[area][1].address + kKvxDummyOffset));
+            Set(s, kOrloGrabListControl, 1);
         }
     }
     state.blocks[c] = plan.blocks;
@@ -842,8 +866,15 @@ int32_t mpDigGrab_Async(MP_RESOURCE_ST* res, _MP_BUF_ST* digitizer, _MP_BUF_ST* 
         Log(res, HLC_ERR_INVALID_BUFFER, nullptr);
         return -1;
     }
-    // Grab path as the standard family chooses it.
+    // The transfer lists place each block through the Orlo's grab registers, whose
+    // addresses reach only the board's own memory: a host-memory destination would take
+    // no pixel and never end.
     const uint32_t location = Location(destination);
+    if (location == kLocHostDma) {
+        Log(res, HLC_ERR_BUFFER_ATTRIBUTE, nullptr);
+        return -1;
+    }
+    // Grab path as the standard family chooses it.
     p.pathIndex = 1;
     if (location == kLocSdram || (location == kLocHostDma && p.nodeInfo && p.nodeInfo[kNodeInfoHostGrabFirstPath]))
         p.pathIndex = 0;

@@ -34,6 +34,16 @@ constexpr uint32_t kKvxBlockBytesMax = 16384;   // one block fits the module's l
 // The list-build option of idARP (places the last jump at bank buffer 1 + 24 x 4096 - 256,
 // the second start-up list).
 constexpr uint32_t kKvxIdOption = 4096;
+// The maps the module steers the list engine through, in bank buffer 1: the grab map of
+// channel c at 32768 x c (one jump per block; the module's grab dispatch word at bank
+// buffer 0 + 520 names the entry of the block it has ready), the end-of-frame map 64 KB
+// further (the dispatch word at bank buffer 0 + 256).
+constexpr uint32_t kKvxMapStride = 32768;
+constexpr uint32_t kKvxDmaMapOffset = 65536;
+// Where a grab's map goes on after its last block: the start-up list's second entry (bank
+// buffer 1 + 32512 + 8), whose half takes the last block, rings the doorbell and follows
+// the end-of-frame dispatch.
+constexpr uint32_t kKvxFrameEndEntry = 8;
 
 // List commands of the Orlo grab and VM registers.
 constexpr uint32_t kArpGrabReg = 0x2001800;     // + 8 x (GHSCLNG, GHTOTAL, ... GVWSTOP)
@@ -92,12 +102,16 @@ struct KVX_LIST_INPUT {
     uint32_t (*pci)(uint32_t address);   // PCI address of a list position (convertAddr without)
 };
 
-// Builds the grab program into the list buffer at `list` (blocks x 256 + 240 + 8 x lists
-// bytes, filled with terminators): the map of jumps at its start, one program per block
-// behind it.  The cursor after the last program.
+// Builds the grab program into the list buffer at `list` (blocks x 256 + 240 bytes, filled
+// with terminators), one program per block, and the channel's grab map in bank buffer 1
+// (kvxGrabMap) with a jump into each.  The cursor after the last program.
 uint32_t grabARP(const KVX_LIST_INPUT& in, uint32_t list);
-// The end-of-block programs into the second list buffer: the cursor after them.
+// The end-of-frame programs into the second list buffer, entries 0 and 1 of the channel's
+// end-of-frame map jumping into them: the cursor after them.
 uint32_t dmaARP(const KVX_LIST_INPUT& in, uint32_t list);
+// The channel's grab map and end-of-frame map.
+uint32_t kvxGrabMap(const KVX_LIST_INPUT& in);
+uint32_t kvxDmaMap(const KVX_LIST_INPUT& in);
 // The id program at the cursor, its idle part in bank buffer 4 and the last jump of the
 // option's start-up list.
 void idARP(const KVX_LIST_INPUT& in, uint32_t cursor, uint32_t option);

@@ -312,6 +312,9 @@ protected:
         r_.tempAddress[1][0] = 0x02004000;
         r_.destPitch = 640;
         grbimg::Reg(image_, grbimg::GVTOTAL) = 524;
+        // The first block's window, as the grab registers are loaded with it.
+        grbimg::Reg(image_, grbimg::GVWSTART) = 10;
+        grbimg::Reg(image_, grbimg::GVWSTOP) = 11;
         grbimg::Reg(image_, grbimg::GRABCTRL) = 0xC04006;
         image_[grbimg::kVmFirstWord + 2 * HostVmSlot(kOrloVtControl)] = 0x4C4;
         image_[grbimg::kVmFirstWord + 2 * HostVmSlot(kOrloVmHStop)] = 15;
@@ -358,7 +361,8 @@ TEST_F(HostLists, GoldenEntriesOfASimpleGrab)
     EXPECT_EQ(Entry(vmMem_, 24), (E{1u, kArpEndRegister}));
     EXPECT_EQ(vmMem_[2 * 25], 0xA5A5A5A5u);
 
-    // Grab list: the total, block 0 with the arm, blocks 1-3 with the copy of the one before.
+    // Grab list: the total, block 0 with the arm, blocks 1-3 with the copy of the one before,
+    // the last copy, block 0's window back as the shadows hold it, the end of grab.
     const std::vector<E> golden = {
         {524, kOrloGVTOTAL},
         {10, kOrloGVWSTART}, {11, kOrloGVWSTOP}, {0x02000000, kOrloGFSTART}, {0x3000, kOrloInterruptClear},
@@ -370,13 +374,14 @@ TEST_F(HostLists, GoldenEntriesOfASimpleGrab)
         {16, kOrloGVWSTART}, {17, kOrloGVWSTOP}, {0x02004000, kOrloGFSTART}, {0x3000, kOrloInterruptClear},
         {0x9000000 + 12 * 8, kOrloVmListPointer}, {3, kOrloVmListControl}, {3, kOrloGrabListControl},
         {0x9000000 + 18 * 8, kOrloVmListPointer}, {3, kOrloVmListControl},
+        {10, kOrloGVWSTART}, {11, kOrloGVWSTOP},
         {0x2000, kOrloInterruptSet},
-        {0x8000000 + 32 * 8, kOrloGrabListPointer},
+        {0x8000000 + 34 * 8, kOrloGrabListPointer},
         {1, kArpEndRegister},
     };
     ASSERT_EQ(grab_.count, golden.size());
     for (uint32_t i = 0; i < golden.size(); ++i) EXPECT_EQ(Entry(grabMem_, i), golden[i]) << "grab entry " << i;
-    EXPECT_EQ(chain_, 31u);
+    EXPECT_EQ(chain_, 33u);
 }
 
 TEST_F(HostLists, ARemainderBlockReprogramsTheCopySize)
@@ -429,11 +434,50 @@ TEST_F(HostLists, TheSecondFieldGoesToTheLinesBetween)
             EXPECT_EQ(Entry(vmMem_, at)[0], k % 2 ? 0x02004000u : 0x02000000u) << f << " " << k;
             EXPECT_EQ(Entry(vmMem_, at + 1)[0], 0x100000u + f * 640u + k * 2560u) << f << " " << k;
         }
-    // The second field's blocks take the same field lines again.
+    // The second field's blocks take the same field lines again (and the end puts the first
+    // block's window back).
     uint32_t starts = 0;
     for (uint32_t i = 0; i < grab_.count; ++i)
         if (Entry(grabMem_, i) == E{10u, kOrloGVWSTART}) ++starts;
-    EXPECT_EQ(starts, 2u);
+    EXPECT_EQ(starts, 3u);
+}
+
+// Blocks after the window are grabbed but not copied: both go into the half of the first of
+// them, never into the half whose copy was handed over last.
+TEST_F(HostLists, TheBlocksAfterTheWindowShareOneHalf)
+{
+    p_.blocks = 6;
+    p_.extraBlocks = 1;
+    ASSERT_EQ(Build(200, 200), 0) << Text();
+    std::vector<uint32_t> starts;
+    for (uint32_t i = 0; i < grab_.count; ++i)
+        if (Entry(grabMem_, i)[1] == kOrloGFSTART) starts.push_back(grabMem_[2 * i]);
+    EXPECT_EQ(starts, (std::vector<uint32_t>{0x02000000u, 0x02004000u, 0x02000000u, 0x02004000u, 0x02000000u,
+                                             0x02000000u}));
+    // Their windows follow the image's lines; only the four blocks of the window are copied.
+    EXPECT_EQ(vm_.count, 4u * 6u + 1u);
+}
+
+// The copy engine takes host address bits 27-31 from a register of its own: a destination
+// across a 128 MB boundary sets them at the start of each block's copy and wherever they
+// change; one within a page leaves them as the grab registers loaded them.
+TEST_F(HostLists, ADestinationAcrossA128MegabyteBoundarySetsTheHighAddressBits)
+{
+    r_.tapAddress[0] = 0x7FFF800;
+    r_.pageEntries = 1;
+    ASSERT_EQ(Build(200, 200), 0) << Text();
+    ASSERT_EQ(vm_.count, 4u * 7u + 1u);
+    for (uint32_t k = 0; k < 4; ++k) {
+        const uint32_t at = 7 * k;
+        const uint32_t destination = 0x7FFF800u + k * 1280u;
+        EXPECT_EQ(Entry(vmMem_, at + 1), (E{(destination >> 27) << 1, kOrloVmHostPage})) << k;
+        EXPECT_EQ(Entry(vmMem_, at + 2), (E{destination & 0x7FFFFFFu, kOrloVmHostStart})) << k;
+    }
+    EXPECT_EQ(Entry(vmMem_, 22)[0], 2u);   // block 3 lies above the boundary
+    // Within one page no such entry is written.
+    r_.pageEntries = 0;
+    ASSERT_EQ(Build(200, 200), 0) << Text();
+    for (uint32_t i = 0; i < vm_.count; ++i) EXPECT_NE(Entry(vmMem_, i)[1], kOrloVmHostPage) << i;
 }
 
 TEST_F(HostLists, OverflowsAreFoundBeforeAnEntryIsWritten)
@@ -451,13 +495,13 @@ TEST_F(HostLists, OverflowsAreFoundBeforeAnEntryIsWritten)
     EXPECT_EQ(Text(), "Arp Grab overflow");
     EXPECT_EQ(grab_.count, 19u);
     EXPECT_EQ(grabMem_[38], 0xA5A5A5A5u);
-    // The 33 grab and 25 VM entries of this grab need room for 34 and 26.
+    // The 35 grab and 25 VM entries of this grab need room for 36 and 26.
     res_ = MP_RESOURCE_ST{};
-    EXPECT_EQ(Build(34, 26), 0) << Text();
-    EXPECT_EQ(Build(33, 26), -1);
+    EXPECT_EQ(Build(36, 26), 0) << Text();
+    EXPECT_EQ(Build(35, 26), -1);
     EXPECT_EQ(Text(), "Arp Grab overflow");
     res_ = MP_RESOURCE_ST{};
-    EXPECT_EQ(Build(34, 25), -1);
+    EXPECT_EQ(Build(36, 25), -1);
     EXPECT_EQ(Text(), "Arp VM overflow");
 }
 
@@ -601,6 +645,18 @@ TEST_F(HostGrabTest, TwoGrabsAlternateListSetsAndTheSecondIsChained)
     // The first set's chaining word leads to the second set's grab list.
     EXPECT_EQ(*rec->chainWord[first], rec->grabBus[second]);
     EXPECT_NE(rec->grabBus[first], rec->grabBus[second]);
+    // The chained lists run with the first grab's registers: each block's copy sets the high
+    // bits of its own destination; the first grab's copies leave them to the registers.
+    auto pageEntries = [rec](uint32_t set) {
+        const auto* vm = reinterpret_cast<const uint32_t*>(static_cast<uintptr_t>(rec->vmList[set]));
+        std::vector<uint32_t> values;
+        for (uint32_t i = 0; i < rec->vmCapacity && vm[2 * i + 1] != kArpEndRegister; ++i)
+            if (vm[2 * i + 1] == kOrloVmHostPage) values.push_back(vm[2 * i]);
+        return values;
+    };
+    const uint32_t page = ((static_cast<uint32_t>(dest_->bandTable[0].physical) >> 27) & 0x1F) << 1;
+    EXPECT_TRUE(pageEntries(first).empty());
+    EXPECT_EQ(pageEntries(second), std::vector<uint32_t>(20, page));   // 20 blocks
     // Idle again: the next grab starts fresh in the other set.
     ListControlReads([] { return 0u; });
     ASSERT_EQ(Grab(&chained), 0) << Text();
@@ -703,18 +759,34 @@ TEST_F(HostGrabTest, AContinuousGrabLoopsOnItsListUntilItsEndIsNamed)
     EXPECT_EQ(path->listEnd, 0u);
 }
 
-TEST_F(HostGrabTest, TapCamerasTakeTheirLinesPerBlockInCameraLines)
+// The window registers count the engine's lines, each of which brings every tap: a block is
+// L window lines, and each tap's plane takes L lines of it.
+TEST_F(HostGrabTest, TapCamerasTakeLWindowLinesPerBlockIntoEachTapsPlane)
 {
     int chained = 0;
-    // Line taps: two camera lines at a time; a block of 24 lines a tap spans 48 camera lines.
+    const uint32_t base = static_cast<uint32_t>(dest_->bandTable[0].physical) & 0x7FFFFFF;
+    // The first two copies of the VM list: tap 0 and tap 1 of block 0.
+    auto firstDestinations = [this] {
+        _NODE_GRAB_GLOBALS* rec = GetNodeGrabGlobals();
+        const auto* vm = reinterpret_cast<const uint32_t*>(static_cast<uintptr_t>(rec->vmList[rec->selector]));
+        std::vector<uint32_t> found;
+        for (uint32_t i = 0; i < rec->vmCapacity && found.size() < 2; ++i)
+            if (vm[2 * i + 1] == kOrloVmHostStart) found.push_back(vm[2 * i]);
+        return found;
+    };
+    // Line taps: 240 window lines bring 480 camera lines; 24 lines a block into each tap's
+    // buffer, tap 1 on the line below tap 0, both stepping two destination lines a line.
     Info(cam0::INFO_YTAPSPERCHADJ, 2);
     FreshImage();
+    grbimg::Reg(image_, grbimg::GVWSTOP) = 4 + 239;
     ASSERT_EQ(hostGrab(&res_, dest_, image_, cam_.get(), nullptr, &chained, Header(0)->hostGrab), 0) << Text();
-    EXPECT_EQ(grbimg::Reg(image_, grbimg::GVWSTOP), 4u + 48u - 1u);
+    EXPECT_EQ(grbimg::Reg(image_, grbimg::GVWSTART), 4u);
+    EXPECT_EQ(grbimg::Reg(image_, grbimg::GVWSTOP), 4u + 24u - 1u);
     EXPECT_EQ(image_[grbimg::kVmFirstWord + 2 * HostVmSlot(kOrloVmLastLine)], 23u);
     EXPECT_EQ(image_[grbimg::kVmFirstWord + 2 * HostVmSlot(kOrloVmHostPitch)], 2u * 640u);
     EXPECT_EQ(grbimg::Reg(image_, grbimg::GC1FOFF) & 0x3FFFFFF, 16384u);   // tap 1 in its own buffer
-    // Part taps: the window counts lines of one half; each tap takes 24 of its lines a block.
+    EXPECT_EQ(firstDestinations(), (std::vector<uint32_t>{base, base + 640u}));
+    // Part taps: the same window brings the two halves of the image; tap 1 goes to the lower.
     Info(cam0::INFO_YTAPSPERCHADJ, 1);
     Info(cam0::INFO_YTAPSPERCH, 2);
     FreshImage();
@@ -723,6 +795,41 @@ TEST_F(HostGrabTest, TapCamerasTakeTheirLinesPerBlockInCameraLines)
     EXPECT_EQ(grbimg::Reg(image_, grbimg::GVWSTOP), 4u + 24u - 1u);
     EXPECT_EQ(image_[grbimg::kVmFirstWord + 2 * HostVmSlot(kOrloVmLastLine)], 23u);
     EXPECT_EQ(image_[grbimg::kVmFirstWord + 2 * HostVmSlot(kOrloVmHostPitch)], 640u);
+    EXPECT_EQ(firstDestinations(), (std::vector<uint32_t>{base, base + 240u * 640u}));
+}
+
+// Two fields of three blocks each hold more entries than the block counts give them room
+// for: the lists are made as large as they are, and the grab goes on.
+TEST_F(HostGrabTest, TwoFieldsOfThreeBlocksFindRoomInTheirLists)
+{
+    int chained = 0;
+    Info(cam0::INFO_MODE, 1);
+    FreshImage();
+    // 120 lines, 60 a field: three blocks of 20; no blanking after the window.
+    grbimg::Reg(image_, grbimg::GVWSTOP) = 4 + 119;
+    grbimg::Reg(image_, grbimg::GVTOTAL) = 4 + 120;
+    grbimg::Reg(image_, grbimg::GRABCTRL) |= kGctlFrame;
+    _HOST_TEMP_PARAMETER_ST p{};
+    p.blocks = 3;
+    p.secondField = 1;
+    p.vZoom = 1;
+    p.tapCount = 1;
+    uint32_t grabEntries = 0, vmEntries = 0;
+    HostListSizes(&p, &grabEntries, &vmEntries);
+    ASSERT_EQ(hostGrab(&res_, dest_, image_, cam_.get(), nullptr, &chained, Header(0)->hostGrab), 0) << Text();
+    _NODE_GRAB_GLOBALS* rec = GetNodeGrabGlobals();
+    ASSERT_NE(rec, nullptr);
+    // Six copies of six entries and the end: more than the 35 the block counts give.
+    EXPECT_EQ(vmEntries / 2, 35u);
+    EXPECT_GE(rec->vmCapacity, 6u * 6u + 2u);
+    const auto* vm = reinterpret_cast<const uint32_t*>(static_cast<uintptr_t>(rec->vmList[rec->selector]));
+    uint32_t copies = 0, at = 0;
+    while (at < rec->vmCapacity && vm[2 * at + 1] != kArpEndRegister) {
+        if (vm[2 * at + 1] == kOrloVmHostStart) ++copies;
+        ++at;
+    }
+    EXPECT_EQ(copies, 6u);
+    EXPECT_LT(at, rec->vmCapacity);
 }
 
 TEST_F(HostGrabTest, RefusedCombinationsAndTheirCodes)

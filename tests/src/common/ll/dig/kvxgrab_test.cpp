@@ -10,6 +10,7 @@
 #include "intserver.h"
 #include "intserverio.h"
 #include "kvxgrab.h"
+#include "kvxio.h"
 #include "kvxlut.h"
 #include "lutfixture.h"
 #include "reqres.h"
@@ -172,6 +173,9 @@ struct Lists {
         in.pci = ToPci;
     }
     uint32_t& Reg(grbimg::GrabReg r) { return image[2 * r]; }
+    // The channel's grab map and end-of-frame map in bank buffer 1.
+    uint32_t Map() const { return bank[1] + 32768 * in.channel; }
+    uint32_t DmaMap() const { return bank[1] + 65536 + 32768 * in.channel; }
     static ARP_ENTRY At(uint32_t address)
     {
         ARP_ENTRY e{};
@@ -210,9 +214,12 @@ TEST(KvxLists, EveryBlockWritesItsOwnLinesAndJumpsBackToTheMap)
     const uint32_t list = l.grab;
     const uint32_t end = grabARP(l.in, list);
     EXPECT_LE(end, list + l.grabBytes) << "the programs stay inside the list buffer";
+    const uint32_t mapStart = l.Map();
     for (uint32_t b = 0; b < l.plan.blocks; ++b) {
-        const ARP_ENTRY map = Lists::At(list + 8 * b);
+        const ARP_ENTRY map = Lists::At(mapStart + 8 * b);
         ASSERT_EQ(map.command, kArpJump) << b;
+        EXPECT_GE(ToHost(map.value), list) << "the program lies in the list buffer";
+        EXPECT_LT(ToHost(map.value), list + l.grabBytes);
         const auto p = Lists::Program(map.value);
         EXPECT_EQ(p.front().command, kArpOrloControl);
         EXPECT_EQ(p.front().value, (0x12002u | 0x800000u) & ~0x2000u) << "bit 23 set, bit 13 clear";
@@ -224,26 +231,41 @@ TEST(KvxLists, EveryBlockWritesItsOwnLinesAndJumpsBackToTheMap)
         EXPECT_EQ(Lists::Find(p, kGblength), 6u) << "below 17 bits per channel";
         EXPECT_EQ(Lists::Find(p, kArpGrabReg + 0x28), 0x1234u) << "GPIXFMT from the image";
         EXPECT_EQ(Lists::Find(p, kArpDoorbell), b == 0 ? 0x80u : 0xFFFFFFFFu) << "only the first block rings";
-        EXPECT_EQ(p.back().value, ToPci(list + 8 * (b + 1))) << "back to the next map entry";
-        EXPECT_LE(p.size() * 8 + 8, 256u + (b == 0 ? 8u : 0u));
+        EXPECT_EQ(p.back().value, ToPci(mapStart + 8 * (b + 1))) << "back to the next map entry";
+        EXPECT_LE(p.size() * 8, 256u);
     }
-    EXPECT_EQ(Lists::At(list + 8 * l.plan.blocks).command, kArpControl) << "a finite grab ends on a terminator";
-    EXPECT_EQ(Lists::At(list + 8 * l.plan.blocks).value, 0u);
+    // After the last block the grab goes on in the start-up list's second half, which takes
+    // the last block, rings and follows the end-of-frame dispatch: no terminator.
+    const ARP_ENTRY after = Lists::At(mapStart + 8 * l.plan.blocks);
+    EXPECT_EQ(after.command, kArpJump);
+    EXPECT_EQ(after.value, ToPci(l.bank[1] + 32512 + 8));
+    EXPECT_EQ(Lists::At(l.bank[0] + 520).command, 0u) << "the module's dispatch words are not the builder's";
 }
 
-TEST(KvxLists, ContinuousGrabLoopsOverTheMapWithoutADoorbell)
+TEST(KvxLists, EachChannelHasItsOwnMapsInBankBufferOne)
+{
+    Lists l(480, 1, 1);
+    grabARP(l.in, l.grab);
+    dmaARP(l.in, l.dma);
+    EXPECT_EQ(Lists::At(l.bank[1] + 32768).command, kArpJump) << "channel 1's grab map";
+    EXPECT_EQ(Lists::At(l.bank[1] + 65536 + 32768).command, kArpJump) << "channel 1's end-of-frame map";
+    EXPECT_EQ(Lists::At(l.bank[1]).command, 0u) << "channel 0's maps untouched";
+    EXPECT_EQ(Lists::At(l.bank[1] + 65536).command, 0u);
+    EXPECT_EQ(Lists::At(l.grab).command, kArpOrloControl) << "the list buffer starts with the first program";
+}
+
+TEST(KvxLists, ContinuousGrabEndsEachFrameThroughTheStartUpListWithoutAFirstBlockDoorbell)
 {
     Lists l(480, -1);
-    const uint32_t list = l.grab;
-    grabARP(l.in, list);
+    grabARP(l.in, l.grab);
+    const uint32_t map = l.Map();
     const uint32_t B = l.plan.blocks;
-    for (uint32_t j = 0; j < l.plan.lists; ++j) {
-        const ARP_ENTRY copy = Lists::At(list + 8 * (B + j));
-        const ARP_ENTRY from = Lists::At(list + 8 * (B + j - l.plan.lists));
-        EXPECT_EQ(copy.command, from.command);
-        EXPECT_EQ(copy.value, from.value);
-    }
-    EXPECT_EQ(Lists::Find(Lists::Program(Lists::At(list).value), kArpDoorbell), 0xFFFFFFFFu);
+    // Each frame ends with the start-up list's doorbell and goes back to the idle program.
+    const ARP_ENTRY after = Lists::At(map + 8 * B);
+    EXPECT_EQ(after.command, kArpJump);
+    EXPECT_EQ(after.value, ToPci(l.bank[1] + 32512 + 8));
+    EXPECT_EQ(Lists::At(map + 8 * (B + 1)).command, 0u);
+    EXPECT_EQ(Lists::Find(Lists::Program(Lists::At(map).value), kArpDoorbell), 0xFFFFFFFFu);
 }
 
 TEST(KvxLists, BlocksOutsideTheWindowWriteOntoTheScratchLine)
@@ -251,8 +273,8 @@ TEST(KvxLists, BlocksOutsideTheWindowWriteOntoTheScratchLine)
     Lists l;
     l.Reg(grbimg::GVWSTART) = 30;
     l.Reg(grbimg::GVWSTOP) = 59;
-    const uint32_t list = l.grab;
-    grabARP(l.in, list);
+    grabARP(l.in, l.grab);
+    const uint32_t list = l.Map();
     const auto block0 = Lists::Program(Lists::At(list).value);
     EXPECT_EQ(Lists::Find(block0, kGfstart), ToPci(l.in.bank[3]));
     EXPECT_EQ(Lists::Find(block0, kGlpitch), 0u) << "every line lands on the one scratch line";
@@ -273,18 +295,25 @@ TEST(KvxLists, EndOfBlockProgramsRingAndReturnToTheIdlePrograms)
     const uint32_t end = dmaARP(l.in, list);
     EXPECT_LE(end, list + l.dmaBytes);
     for (uint32_t e = 0; e < 2; ++e) {
-        const auto p = Lists::Program(Lists::At(list + 8 * e).value);
-        ASSERT_EQ(p.size(), 3u);
+        const auto p = Lists::Program(Lists::At(l.DmaMap() + 8 * e).value);
+        ASSERT_EQ(p.size(), 2u + 21u + 1u);
         EXPECT_EQ(p[0].command, kArpDoorbell);
         EXPECT_EQ(p[0].value, 0x80u);
         EXPECT_EQ(p[1].command, kArpModuleReg);
         EXPECT_EQ(p[1].value, 1u);
-        EXPECT_EQ(p[2].value, ToPci(l.in.bank[4] + (e == 0 ? 64u : 312u)));
+        // The idle grab set before the idle program: its status line lands in bank buffer 0.
+        EXPECT_EQ(Lists::Find(p, kGfstart), ToPci(l.in.bank[0] + 2));
+        EXPECT_EQ(Lists::Find(p, kGlpitch), 0x100u);
+        EXPECT_EQ(p.back().value, ToPci(l.in.bank[4] + (e == 0 ? 64u : 312u)));
     }
+    // Room for both programs and the id program's head in the list buffer.
+    EXPECT_LE(end + 8 * 8, list + l.dmaBytes);
     l.in.dmaDoorbell = false;
     l.in.moduleAck = false;
     dmaARP(l.in, list);
-    EXPECT_EQ(Lists::Program(Lists::At(list).value).size(), 1u) << "the first Orlo's list only jumps";
+    const auto bare = Lists::Program(Lists::At(l.DmaMap()).value);
+    ASSERT_EQ(bare.size(), 22u) << "the first Orlo's list: the idle set and the jump";
+    EXPECT_EQ(bare.front().command, kArpGrabReg + 0x28) << "GPIXFMT first";
 }
 
 TEST(KvxLists, IdProgramFillsTheChannelsIdleAreaExactly)
@@ -322,8 +351,8 @@ TEST(KvxLists, IdProgramFillsTheChannelsIdleAreaExactly)
 TEST(KvxLists, InterlacedBlocksUseTheFieldGrabControl)
 {
     Lists l(480, 1, 0, 1);
-    const uint32_t list = l.grab;
-    grabARP(l.in, list);
+    grabARP(l.in, l.grab);
+    const uint32_t list = l.Map();
     const auto first = Lists::Program(Lists::At(list).value);
     EXPECT_EQ(Lists::Find(first, kGvtotal), (l.plan.lines << 1));
     EXPECT_EQ(Lists::Find(first, kGlpitch), 1280u) << "a field's lines are two destination lines apart";
@@ -347,6 +376,7 @@ using boardsim::HwOp;
 // memory and four live register copies, a camera record and a destination.
 class KvxGrabModule : public lutfixture::LutTest {
 protected:
+    KvxGrabModule() { moduleType_ = 4; }
     void SetUp() override
     {
         lutfixture::LutTest::SetUp();
@@ -525,6 +555,33 @@ TEST_F(KvxGrabModule, ListsOfAnEarlierPlanAreGivenBackNotLeaked)
     EXPECT_EQ(board->freeBytes, freeAfterFirst) << "the same plan again takes the same memory";
     mpPrvKvxGrabFree(chipsfixture::kNode);
     EXPECT_GT(board->freeBytes, freeAfterFirst) << "shut-down gives the lists back";
+}
+
+// Values written to an Orlo register of the primary Orlo, in order.
+std::vector<uint32_t> OrloWrites(uint32_t offset)
+{
+    std::vector<uint32_t> out;
+    for (const boardsim::HwAccess& a : BoardSim::instance().trace())
+        if (a.op == HwOp::Write && a.area == HwArea::PrimaryRegs && a.offset == offset) out.push_back(a.value);
+    return out;
+}
+
+TEST_F(KvxGrabModule, TheListEngineStartsOnTheStartUpListWheneverTheModuleIsIdle)
+{
+    const uint32_t startUp =
+        mp_util_virtual_to_pci(chipsfixture::kNode, static_cast<uint32_t>(reinterpret_cast<uintptr_t>(
+                                                        info_.bank[0][1].address + 32512))) & 0x3FFFFFF;
+    for (int grab = 0; grab < 2; ++grab) {
+        BoardSim::instance().clearTrace();
+        ASSERT_EQ(setARP(&p_, 0), 0) << grab;
+        EXPECT_EQ(OrloWrites(0x2008), std::vector<uint32_t>{startUp}) << "its first entry: " << grab;
+        EXPECT_EQ(OrloWrites(0x2010), (std::vector<uint32_t>{0, 1})) << "stopped, then started afresh";
+    }
+    // While a channel digitises the running lists are left alone.
+    BoardSim::instance().kvx(0).preset(0x318, 0x40);
+    BoardSim::instance().clearTrace();
+    EXPECT_EQ(setARP(&p_, 0), 0);
+    EXPECT_TRUE(OrloWrites(0x2010).empty());
 }
 
 TEST_F(KvxGrabModule, TheStatusRecordNamesEachOrlosStatusBlockUntilShutDown)

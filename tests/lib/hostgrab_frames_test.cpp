@@ -1,0 +1,152 @@
+// Host grabs frame after frame: a continuous grab halted mid-frame, single frames in a
+// row at any frame period, and the camera variant that also writes the Orlo's control
+// word, through hlclib.h and libhlclib.so only.
+#include "hostgrabfixture.h"
+
+namespace {
+
+TEST_F(HostGrabTest, AContinuousGrabHaltedMidFrameEndsWithWholeLines)
+{
+    UseCamera({});
+    const uint32_t dma = Buffer(kWidth, kHeight, 1, 8, kHostDma);
+    const uint32_t sync = Sync();
+    const uint64_t before = Engine().framesWritten();
+    ASSERT_EQ(imDigGrab(kThread, 0, camera_, dma, 0xFFFFFFFFu, 0, sync), 0) << LastText();
+    // Let a few frames pass, then stop in the middle of one.
+    auto& sim = boardsim::BoardSim::instance();
+    // The camera frames the grab may have taken lie between the frame in flight when it
+    // started and the last one before the halt (numbered by the clock, so not one after the
+    // other, and more than the few the loop sees).
+    const uint64_t oldest = LastFrame();
+    for (int i = 0; i < 2000 && Engine().framesWritten() < before + 3; ++i) sim.advance(kFramePeriod / 10);
+    ASSERT_GE(Engine().framesWritten(), before + 3);
+    sim.advance(kFramePeriod / 2);
+    EXPECT_EQ(imThrHalt(kThread, 1), 0) << LastText();
+    EXPECT_EQ(imSyncHost(kThread, sync, kDone), static_cast<int32_t>(kDone)) << LastText();
+    imSyncFree(kThread, sync);
+    const uint64_t newest = LastFrame();
+    sim.advance(1.0);
+    ExpectIdle();
+    // Every line holds one whole line of one of those frames.  The camera's pattern moves by
+    // one a frame, so a line's first pixel against frame 0's names its frame (modulo 256)
+    // and the rest of the line must agree with it.
+    const std::vector<uint8_t> pixels = Read(dma, kWidth * kHeight);
+    const std::vector<uint16_t> zero = Engine().patternBlock(0, 0, windowX_ + kWidth, windowY_ + kHeight);
+    const uint64_t span = newest - oldest;
+    int lines = 0, bad = 0;
+    for (int32_t j = 0; j < kHeight; ++j) {
+        const uint16_t* ref = zero.data() + static_cast<size_t>(windowY_ + j) * (windowX_ + kWidth) + windowX_;
+        const uint8_t* got = pixels.data() + static_cast<size_t>(j) * kWidth;
+        const uint8_t shift = static_cast<uint8_t>(got[0] - ref[0]);
+        bool whole = true;
+        for (int32_t i = 0; i < kWidth && whole; ++i) whole = got[i] == static_cast<uint8_t>(ref[i] + shift);
+        const uint8_t since = static_cast<uint8_t>(shift - static_cast<uint8_t>(oldest));
+        const bool inRange = span >= 255 || since <= span;
+        if (whole && inRange) {
+            ++lines;
+        } else if (bad++ < 4) {
+            ADD_FAILURE() << "line " << j << (whole ? " is of a frame the grab did not run over" : " is torn");
+        }
+    }
+    EXPECT_EQ(lines, kHeight);
+
+    // The node grabs again after the halt.
+    ASSERT_EQ(Grab(dma, 1), static_cast<int32_t>(kDone)) << LastText();
+    const std::vector<uint8_t> again = Read(dma, kWidth * kHeight);
+    EXPECT_EQ(Mismatches(again.data(), kWidth, kHeight, 1, 0, LastFrame(), Rows()), 0);
+    ExpectIdle();
+}
+
+// Single frames one after the other, at the camera's pace and with frames as fast as the
+// board takes them: every grab ends without a time-out and brings a whole later frame.
+// The list arms each frame and copies each block with the VM registers, so the library
+// starts it only after it has written those and released the grab engine: the access
+// trace of every grab shows the list's start after the last write of the grab control and
+// of the copy geometry.
+TEST_F(HostGrabTest, SingleFramesInARowEachArriveWholeAtAnyFramePeriod)
+{
+    UseCamera({});
+    const uint32_t dma = Buffer(kWidth, kHeight, 1, 8, kHostDma);
+    ASSERT_NE(dma, 0u);
+    auto& sim = boardsim::BoardSim::instance();
+    for (const double period : {0.0, kFramePeriod}) {
+        Engine().setFramePeriod(period);
+        for (int i = 0; i < 4; ++i) {
+            SCOPED_TRACE(testing::Message() << "period " << period << ", grab " << i);
+            const uint64_t aborted = Engine().framesAborted(), started = Engine().framesStarted();
+            sim.clearTrace();
+            sim.setTracing(true);
+            ASSERT_EQ(Grab(dma, 1), static_cast<int32_t>(kDone)) << LastText();
+            sim.setTracing(false);
+            EXPECT_EQ(Engine().framesStarted(), started + 1) << "one frame a grab";
+            EXPECT_EQ(Engine().framesAborted(), aborted) << "no frame of the grab was dropped";
+            const std::vector<uint8_t> pixels = Read(dma, kWidth * kHeight);
+            EXPECT_EQ(Mismatches(pixels.data(), kWidth, kHeight, 1, 0, LastFrame(), Rows()), 0);
+            ExpectIdle();
+
+            // The order of the library's writes: the list's start last of the programming.
+            size_t start = 0, control = 0, geometry = 0;
+            const std::vector<boardsim::HwAccess> trace = sim.trace();
+            for (size_t k = 0; k < trace.size(); ++k) {
+                const boardsim::HwAccess& a = trace[k];
+                if (a.op != boardsim::HwOp::Write || a.area != boardsim::HwArea::PrimaryRegs) continue;
+                if (a.offset == kOrloGrabListControl && (a.value & 3) == 3 && !start) start = k + 1;
+                if (a.offset == kOrloGrabControl && !start) control = k + 1;
+                if ((a.offset == kOrloVmHostPitch || a.offset == kOrloVmLastLine) && !start) geometry = k + 1;
+            }
+            ASSERT_NE(start, 0u) << "the library started the grab list";
+            EXPECT_GT(start, control);
+            EXPECT_GT(start, geometry);
+            EXPECT_NE(control, 0u);
+            EXPECT_NE(geometry, 0u);
+        }
+    }
+}
+
+// A camera whose INFO_MISC has bit 12 set takes the variant of the host grab that also
+// writes the Orlo's control word 0x2058: once a grab, with the value it holds, before the
+// list starts; the frame arrives as with any other camera.  Without the bit the word is not
+// written.
+TEST_F(HostGrabTest, TheControlWordVariantWritesTheControlWordAsItStands)
+{
+    auto& sim = boardsim::BoardSim::instance();
+    for (const uint32_t misc : {0x1000u, 0u}) {
+        SCOPED_TRACE(testing::Message() << "INFO_MISC " << misc);
+        if (camera_) imCamFree(kThread, camera_);
+        camera_ = 0;
+        CameraSpec spec;
+        spec.misc = misc;
+        UseCamera(spec);
+        const uint32_t dma = Buffer(kWidth, kHeight, 1, 8, kHostDma);
+        const uint32_t before = Orlo().reg(kOrloMemControl);
+        sim.clearTrace();
+        sim.setTracing(true);
+        ASSERT_EQ(Grab(dma, 1), static_cast<int32_t>(kDone)) << LastText();
+        sim.setTracing(false);
+        std::vector<uint32_t> values;
+        size_t written = 0, start = 0;
+        const std::vector<boardsim::HwAccess> trace = sim.trace();
+        for (size_t k = 0; k < trace.size(); ++k) {
+            const boardsim::HwAccess& a = trace[k];
+            if (a.op != boardsim::HwOp::Write || a.area != boardsim::HwArea::PrimaryRegs) continue;
+            if (a.offset == kOrloMemControl) {
+                values.push_back(a.value);
+                written = k + 1;
+            }
+            if (a.offset == kOrloGrabListControl && (a.value & 3) == 3 && !start) start = k + 1;
+        }
+        if (misc) {
+            ASSERT_EQ(values.size(), 1u);
+            EXPECT_EQ(values[0], before);
+            EXPECT_LT(written, start) << "written before the list starts";
+        } else {
+            EXPECT_TRUE(values.empty());
+        }
+        EXPECT_EQ(Orlo().reg(kOrloMemControl), before);
+        const std::vector<uint8_t> pixels = Read(dma, kWidth * kHeight);
+        EXPECT_EQ(Mismatches(pixels.data(), kWidth, kHeight, 1, 0, LastFrame(), Rows()), 0);
+        ExpectIdle();
+    }
+}
+
+}  // namespace
