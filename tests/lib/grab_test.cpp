@@ -108,9 +108,7 @@ protected:
     // A grab control buffer holding the given fields.
     uint32_t Options(const std::vector<std::pair<uint32_t, double>>& fields)
     {
-        uint32_t id = 0;
-        EXPECT_NE(imBufAllocControl(device_, &id), 0u) << LastText();
-        for (const auto& [key, value] : fields) EXPECT_EQ(imBufPutField(device_, id, key, value), 0) << key;
+        const uint32_t id = libsandbox::ControlBuffer(device_, fields);
         if (id) buffers_.push_back(id);
         return id;
     }

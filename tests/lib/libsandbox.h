@@ -138,6 +138,15 @@ inline std::string LastText()
     imAppGetError(4, text);
     return text;
 }
+
+// A control buffer of the device holding the given fields; 0 when none could be made.
+inline uint32_t ControlBuffer(uint32_t device, const std::vector<std::pair<uint32_t, double>>& fields)
+{
+    uint32_t id = 0;
+    EXPECT_NE(imBufAllocControl(device, &id), 0u) << LastText();
+    for (const auto& [key, value] : fields) EXPECT_EQ(imBufPutField(device, id, key, value), 0) << key;
+    return id;
+}
 inline std::string LastFunction()
 {
     char text[80] = {};

@@ -79,10 +79,7 @@ protected:
     }
     uint32_t Control(std::initializer_list<std::pair<uint32_t, double>> fields)
     {
-        uint32_t id = 0;
-        EXPECT_NE(imBufAllocControl(device_, &id), 0u) << LastText();
-        for (const auto& [key, value] : fields) EXPECT_EQ(imBufPutField(device_, id, key, value), 0);
-        return id;
+        return libsandbox::ControlBuffer(device_, fields);
     }
     std::vector<uint8_t> Get(uint32_t id, size_t bytes)
     {

@@ -3,14 +3,10 @@
 // keeps FAF_TSTSTS bit 6 while it runs, toggles the status line's word at each frame's end;
 // a single frame
 // ends by itself, a continuous grab runs until the abort bit; nothing acts inside the write.
-#include "boardsim.h"
-#include "device.h"
 #include "framegen.h"
-#include "hwaccess.h"
 #include "irqwait.h"
-#include "regmap/driver_requests.h"
+#include "kvxmodulefixture.h"
 #include "regmap/kvx_regs.h"
-#include "regmap/orlo_regs.h"
 
 #include <gtest/gtest.h>
 
@@ -19,31 +15,21 @@
 #include <vector>
 
 using namespace boardsim;
+using kvxfixture::kFrameNanos;
+using kvxfixture::kMemoryFirst;
 
 namespace {
 
 constexpr uint32_t kGrbCtl0 = 0x308, kTstSts = 0x318;
-constexpr uint32_t kMemoryFirst = kPrimaryMemoryTop - 0x400000;   // PCI address of memory byte 0
 constexpr uint32_t kStatusBuffer = 0x2000;                         // board offset of the status line
 constexpr uint32_t kLineBytes = 64, kBlockLines = 4, kBlocks = 3;
-constexpr uint64_t kFrameNanos = 3000000;
 
-class SimKvxGrabTest : public ::testing::Test {
+class SimKvxGrabTest : public kvxfixture::KvxModuleBoardTest {
 protected:
     void SetUp() override
     {
-        Topology t;
-        t.boards[0].moduleType = 4;
-        t.boards[0].fpgaConfigured = true;
-        t.clock = ClockMode::Virtual;
-        BoardSim::instance().configure(t);
-        node_ = DeviceOpen(BoardSim::instance().boardDeviceName(0).c_str());
-        ASSERT_NE(node_, kInvalidDevice);
-        regs_ = Map(kOrloRegisterOffset, kOrloRegisterSize);
-        port_ = Map(kOrloPortOffset, kOrloPortSize);
-        memory_ = Map(kMemoryFirst, 0x400000);
-        HwWrite32(regs_, kOrloStatus, HwRead32(regs_, kOrloStatus) | kStatusPortOption);
-        Kvx().setFrameNanos(kFrameNanos);
+        KvxModuleBoardTest::SetUp();
+        if (HasFatalFailure()) return;
         // The block plan as the library leaves it, and the status line where the Orlo's
         // idle grab set points.
         Set(kvxregs::BTC_GWRPT(0), kLineBytes / 4 - 2);
@@ -53,43 +39,10 @@ protected:
         HwWrite32(regs_, kOrloGLPITCH, 0x100);
         HwWrite32(regs_, kOrloGC1FOFF, 0x108);
     }
-    void TearDown() override
-    {
-        if (node_ != kInvalidDevice) DeviceClose(node_);
-        BoardSim::instance().configure();
-    }
-    uint32_t Map(uint32_t offset, uint32_t size)
-    {
-        uint32_t request[5] = {0, 0x11, 4, size, offset};
-        uint32_t bytes = 0;
-        EXPECT_EQ(DeviceIoControl(node_, HLC_DRV_MAP, request, 20, request, 20, &bytes, nullptr), kDeviceDone);
-        return request[0];
-    }
-    void Set(uint32_t r, uint16_t v)
-    {
-        HwWrite32(port_, 2 * r, v & 0xFF);
-        HwWrite32(port_, 2 * r + 8, v >> 8);
-    }
-    uint16_t Get(uint32_t r)
-    {
-        return static_cast<uint16_t>((HwRead32(port_, 2 * r) & 0xFF) | ((HwRead32(port_, 2 * r + 8) & 0xFF) << 8));
-    }
     uint32_t FieldCount(uint32_t channel)
     {
         return (HwRead16(memory_, kStatusBuffer + 0x128 + 0x20 * channel) & 0x7FF8) >> 3;
     }
-    // Moves the clock on in small steps until the condition holds or the time is up.
-    template <class F>
-    bool RunUntil(F done, double seconds = 0.1)
-    {
-        for (int i = 0; i < 1000 && !done(); ++i) {
-            BoardSim::instance().advance(seconds / 1000);
-        }
-        return done();
-    }
-    // Runs what falls due within a microsecond: a command, never a whole block.
-    static void Settle() { BoardSim::instance().advance(1e-6); }
-    static KvxView Kvx() { return BoardSim::instance().kvx(0); }
     // The block's expected line k: frame line block x n + k through the LUT given.
     static std::vector<uint8_t> Expected(uint64_t frame, uint32_t block, const uint8_t* lut)
     {
@@ -101,9 +54,6 @@ protected:
             }
         return out;
     }
-
-    DeviceHandle node_ = kInvalidDevice;
-    uint32_t regs_ = 0, port_ = 0, memory_ = 0;
 };
 
 TEST_F(SimKvxGrabTest, ASingleFrameDigitisesEveryBlockThroughTheLutAndEnds)

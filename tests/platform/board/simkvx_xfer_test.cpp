@@ -4,13 +4,9 @@
 // through the Orlo's window and frame registers; the last block of a frame raises the
 // end-of-frame dispatch until the lists acknowledge it; the list engine's waits follow the
 // module; an abort drops what the module holds.
-#include "boardsim.h"
-#include "device.h"
 #include "framegen.h"
-#include "hwaccess.h"
-#include "regmap/driver_requests.h"
+#include "kvxmodulefixture.h"
 #include "regmap/kvx_regs.h"
-#include "regmap/orlo_regs.h"
 
 #include <gtest/gtest.h>
 
@@ -18,35 +14,25 @@
 #include <vector>
 
 using namespace boardsim;
+using kvxfixture::kFrameNanos;
+using kvxfixture::kMemoryFirst;
 
 namespace {
 
 constexpr uint32_t kGrbCtl0 = 0x308;
-constexpr uint32_t kMemoryFirst = kPrimaryMemoryTop - 0x400000;   // PCI address of memory byte 0
 constexpr uint32_t kStatusBuffer = 0x2000;                         // board offset of the status block
 constexpr uint32_t kImage = 0x10000;                               // board offset of a destination
 constexpr uint32_t kList = 0x30000;                                // board offset of a list
 constexpr uint32_t kLineBytes = 64, kBlockLines = 4, kBlocks = 3;
-constexpr uint64_t kFrameNanos = 3000000;
 constexpr uint16_t kDummy = 0x7F00;                                // BTC_GDUMID / BTC_DDUMID
 constexpr uint32_t kStop = 0xCD381B, kRelease = 0xCD381A;
 
-class SimKvxXferTest : public ::testing::Test {
+class SimKvxXferTest : public kvxfixture::KvxModuleBoardTest {
 protected:
     void SetUp() override
     {
-        Topology t;
-        t.boards[0].moduleType = 4;
-        t.boards[0].fpgaConfigured = true;
-        t.clock = ClockMode::Virtual;
-        BoardSim::instance().configure(t);
-        node_ = DeviceOpen(BoardSim::instance().boardDeviceName(0).c_str());
-        ASSERT_NE(node_, kInvalidDevice);
-        regs_ = Map(kOrloRegisterOffset, kOrloRegisterSize);
-        port_ = Map(kOrloPortOffset, kOrloPortSize);
-        memory_ = Map(kMemoryFirst, 0x400000);
-        HwWrite32(regs_, kOrloStatus, HwRead32(regs_, kOrloStatus) | kStatusPortOption);
-        BoardSim::instance().kvx(0).setFrameNanos(kFrameNanos);
+        KvxModuleBoardTest::SetUp();
+        if (HasFatalFailure()) return;
         Set(kvxregs::BTC_GWRPT(0), kLineBytes / 4 - 2);
         Set(kvxregs::BTC_GLINE(0), kBlockLines - 1);
         Set(kvxregs::BTC_DFULL(0), kBlocks - 1);
@@ -57,23 +43,6 @@ protected:
         Set(kvxregs::ISF_LUTIDX, 0);
         for (uint32_t e = 0; e < 256; ++e) HwWrite32(port_, 2 * kvxregs::ISF_LUTDATA, e);
         IdleSet();
-    }
-    void TearDown() override
-    {
-        if (node_ != kInvalidDevice) DeviceClose(node_);
-        BoardSim::instance().configure();
-    }
-    uint32_t Map(uint32_t offset, uint32_t size)
-    {
-        uint32_t request[5] = {0, 0x11, 4, size, offset};
-        uint32_t bytes = 0;
-        EXPECT_EQ(DeviceIoControl(node_, HLC_DRV_MAP, request, 20, request, 20, &bytes, nullptr), kDeviceDone);
-        return request[0];
-    }
-    void Set(uint32_t r, uint16_t v)
-    {
-        HwWrite32(port_, 2 * r, v & 0xFF);
-        HwWrite32(port_, 2 * r + 8, v >> 8);
     }
     // The Orlo's idle grab set: one status line at the status block + 2.
     void IdleSet()
@@ -105,21 +74,11 @@ protected:
     }
     uint16_t Word(uint32_t offset) { return HwRead16(memory_, kStatusBuffer + offset); }
     uint8_t Byte(uint32_t offset) { return HwRead8(memory_, offset); }
-    template <class F>
-    bool RunUntil(F done, double seconds = 0.1)
-    {
-        for (int i = 0; i < 1000 && !done(); ++i) BoardSim::instance().advance(seconds / 1000);
-        return done();
-    }
-    static void Settle() { BoardSim::instance().advance(1e-6); }
-    static KvxView Kvx() { return BoardSim::instance().kvx(0); }
     static uint8_t Pattern(uint32_t x, uint32_t y, uint64_t frame = 0)
     {
         return static_cast<uint8_t>(TestPatternGenerator::value(x, y, frame, 0, 8));
     }
 
-    DeviceHandle node_ = kInvalidDevice;
-    uint32_t regs_ = 0, port_ = 0, memory_ = 0;
 };
 
 TEST_F(SimKvxXferTest, TheStatusLineNamesTheHeldBlocksMapEntryOnAReleaseOnly)
