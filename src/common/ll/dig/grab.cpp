@@ -457,6 +457,19 @@ void presetCamLut(DIGPARAM* p, uint32_t variant)
     if (live && (*live & 0x8000u)) CamSlotAt(p->cam, cam0::DIG_PSGCFG)->value |= 0x8000u;
 }
 
+bool mpPrvGrabOnDisplayNode(DIGPARAM* p, uint32_t location, bool localGrab, int32_t phase, int32_t* result)
+{
+    if (location == kLocSdram || location == kLocHostDma) return false;
+    uint32_t displayNode = 0;
+    if (mp_disp_get_node_id(((p->node >> 4) & 0xF) - 1, 0, &displayNode) == 0) p->displayNode = displayNode & 0xFF;
+    if (!localGrab && p->displayNode && p->displayNode != p->node && phase != kGrabPhaseForwarded) {
+        *result = ForwardWholeGrab(p);
+        return true;
+    }
+    p->forwarded = 1;
+    return false;
+}
+
 int32_t sendMsg(DIGPARAM* p, int32_t phase, uint32_t node, _MP_BUF_ST* syncArgument)
 {
     const _MP_BUF_ST* syncObject = syncArgument ? syncArgument : p->sync;
@@ -755,14 +768,10 @@ int32_t mpDigGrab_Std(MP_RESOURCE_ST* res, _MP_BUF_ST* digitizer, _MP_BUF_ST* ca
     p.camProg = Field(options, kGrabFieldCamProg);
 
     // A destination outside board and host DMA memory is grabbed by the display node.
-    if (location != kLocSdram && location != kLocHostDma) {
-        uint32_t displayNode = 0;
-        if (mp_disp_get_node_id(((p.node >> 4) & 0xF) - 1, 0, &displayNode) == 0) p.displayNode = displayNode & 0xFF;
-        const bool local = p.variant != 0 || (p.nodeInfo && p.nodeInfo[kNodeInfoLocalGrab]);
-        if (!local && p.displayNode && p.displayNode != p.node && phase != kGrabPhaseForwarded)
-            return ForwardWholeGrab(&p);
-        p.forwarded = 1;
-    }
+    int32_t forwardedResult = 0;
+    if (mpPrvGrabOnDisplayNode(&p, location, p.variant != 0 || (p.nodeInfo && p.nodeInfo[kNodeInfoLocalGrab]), phase,
+                               &forwardedResult))
+        return forwardedResult;
     if (phase == kGrabPhaseForwarded) p.forwarded = 1;
 
     if (p.camProg != 1) {

@@ -144,6 +144,11 @@ void presetCamLut(DIGPARAM* p, uint32_t variant);
 // Forwards one phase to a node as an "imDigGrab" message and waits for its reply: 0, or -1
 // when the message could not be sent or the phase failed there (error logged).
 int32_t sendMsg(DIGPARAM* p, int32_t phase, uint32_t node, _MP_BUF_ST* sync);
+// A grab into a display heap (a destination neither in board nor in host DMA memory) of
+// a node that does not grab there itself (localGrab false) is run whole by the display
+// node of the node's system: true when it went there, its result in *result.  Otherwise
+// false, with p->displayNode and p->forwarded set for a display-heap destination.
+bool mpPrvGrabOnDisplayNode(DIGPARAM* p, uint32_t location, bool localGrab, int32_t phase, int32_t* result);
 // A record that was never loaded takes the register slots and description of the camera
 // loaded on the digitizer (a live standard record of another buffer); its module flag,
 // working words and calibration image stay its own.

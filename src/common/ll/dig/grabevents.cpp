@@ -157,6 +157,7 @@ bool GrabActive(SERVINFO_ST* s, uint32_t c)
     if (t_grabActive) return t_grabActive(s, c);
     return (Read(s, kOrloGrabStatus) & kGstatInFlight) != 0;
 }
+thread_local void (*t_grabStop)(SERVINFO_ST*, uint32_t) = nullptr;
 
 // The end steps; depth bounds the nested runs a deferred halt or repeat asks for.
 void EndSteps(SERVINFO_ST* s, uint32_t c, int depth)
@@ -198,6 +199,7 @@ void EndSteps(SERVINFO_ST* s, uint32_t c, int depth)
             uint32_t& control = Shadow(s, kOrloGrabControl);
             control = (control & ~kGctlContinuous) | kGctlStop;
             Put(s, kOrloGrabControl);
+            if (t_grabStop) t_grabStop(s, c);
             const bool restart =
                 !(Read(s, kOrloInterruptSet) & kIntStartOfGrab) && !s->slot(c, kSlotStartPending);
             enableExtInt(node);
@@ -327,13 +329,17 @@ void mpPrvUpdateEoG_Std(SERVINFO_ST* state, uint32_t slot)
     EndSteps(state, slot, 0);
 }
 
-void mpPrvUpdateEoG_With(SERVINFO_ST* state, uint32_t slot, bool (*active)(SERVINFO_ST*, uint32_t))
+void mpPrvUpdateEoG_With(SERVINFO_ST* state, uint32_t slot, bool (*active)(SERVINFO_ST*, uint32_t),
+                         void (*stop)(SERVINFO_ST*, uint32_t))
 {
     if (!state || slot >= kServSlots) return;
     auto* previous = t_grabActive;
+    auto* previousStop = t_grabStop;
     t_grabActive = active;
+    t_grabStop = stop;
     EndSteps(state, slot, 0);
     t_grabActive = previous;
+    t_grabStop = previousStop;
 }
 
 void mpPrvHalt_Std(MP_THREAD_ST* thread, int32_t mode)
@@ -418,42 +424,60 @@ void mpPrvHalt_Std(MP_THREAD_ST* thread, int32_t mode)
     }
 
     // Step 7: the events the stopped engine owes.
-    const uint32_t interrupts = Read(s, kOrloInterruptSet);
-    const bool b12 = (interrupts & kIntStartOfGrab) != 0;
-    bool b13 = (interrupts & kIntEndOfGrab) != 0;
-    if (host) b13 = b13 || (Read(s, kVmStatusBlock) & kIntEndOfGrab) != 0;
+    bool b12 = false;
+    bool b13 = false;
+    mpPrvHaltSeenEvents(s, host, &b12, &b13);
     const bool wasEndless = Int(s, 0, kSlotRemaining) == -1;
     if (wasEndless) s->slot(0, kSlotRemaining) = 1;
-    bool startOwed = false;
-    bool endOwed = false;
-    const bool owes = (mode == kHaltNow || mode == kHaltAtEnd) && !(mode == kHaltAtEnd && inFlight && !continuous);
-    if (owes) {
-        if (!b12 && !b13) {
-            startOwed = !inFlight || extraEnd || wasEndless;
-            if (mode == kHaltAtEnd && (continuous || wasEndless)) {
-                s->slot(0, kSlotDeferred) |= kDeferRepeat;
-                enableExtInt(node);
-                return;
-            }
-            endOwed = true;
-        } else if (!b12 && b13) {
-            endOwed = extraEnd || wasEndless;
-            if (extraEnd) {
-                startOwed = true;
-                extraEnd = false;
-            }
-        } else if (b12 && b13) {
-            extraEnd = false;
-            endOwed = !(continuous && mode != kHaltNow);
-        } else {
-            endOwed = true;
-        }
+    const HALT_OWED owed = mpPrvHaltOwed(mode, b12, b13, inFlight, continuous, wasEndless, extraEnd);
+    if (owed.repeat) {
+        s->slot(0, kSlotDeferred) |= kDeferRepeat;
+        enableExtInt(node);
+        return;
     }
 
     // Step 8.
     enableExtInt(node);
     TaskYield(-1);
-    if (startOwed) StartSteps(s, 0);
-    if (endOwed) EndSteps(s, 0, 0);
-    if (extraEnd) EndSteps(s, 0, 0);
+    if (owed.start) StartSteps(s, 0);
+    if (owed.end) EndSteps(s, 0, 0);
+    if (owed.extraEnd) EndSteps(s, 0, 0);
+}
+
+void mpPrvHaltSeenEvents(SERVINFO_ST* s, bool host, bool* startSeen, bool* endSeen)
+{
+    const uint32_t interrupts = Read(s, kOrloInterruptSet);
+    *startSeen = (interrupts & kIntStartOfGrab) != 0;
+    *endSeen = (interrupts & kIntEndOfGrab) != 0;
+    if (host) *endSeen = *endSeen || (Read(s, kVmStatusBlock) & kIntEndOfGrab) != 0;
+}
+
+HALT_OWED mpPrvHaltOwed(int32_t mode, bool startSeen, bool endSeen, bool inFlight, bool continuous, bool wasEndless,
+                        bool extraEnd)
+{
+    HALT_OWED owed{false, false, extraEnd, false};
+    if (mode != kHaltNow && mode != kHaltAtEnd) return owed;
+    // A halt at the end of a single grab in flight lets that grab raise its own events.
+    if (mode == kHaltAtEnd && inFlight && !continuous) return owed;
+    if (!startSeen && !endSeen) {
+        // Neither event came: a halt at the end of an endless grab lets it run once more.
+        if (mode == kHaltAtEnd && (continuous || wasEndless)) {
+            owed.repeat = true;
+            return owed;
+        }
+        owed.start = !inFlight || extraEnd || wasEndless;
+        owed.end = true;
+    } else if (!startSeen) {
+        owed.end = extraEnd || wasEndless;
+        if (extraEnd) {
+            owed.start = true;
+            owed.extraEnd = false;
+        }
+    } else if (endSeen) {
+        owed.extraEnd = false;
+        owed.end = !(continuous && mode != kHaltNow);
+    } else {
+        owed.end = true;
+    }
+    return owed;
 }

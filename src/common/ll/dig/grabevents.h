@@ -47,7 +47,28 @@ constexpr int32_t kHaltNowQuiet = 5;
 void mpPrvUpdateSoG_Std(SERVINFO_ST* state, uint32_t slot);
 void mpPrvUpdateEoG_Std(SERVINFO_ST* state, uint32_t slot);
 // The end steps with another test of whether the grab is still active (the second family
-// reads its module's status instead of the Orlo's grab status).
-void mpPrvUpdateEoG_With(SERVINFO_ST* state, uint32_t slot, bool (*active)(SERVINFO_ST*, uint32_t));
+// reads its module's status instead of the Orlo's grab status), and with the family's own
+// stop of the slot's grab, run besides the Orlo's when a deferred halt ends the sequence
+// (null: the Orlo's alone).
+void mpPrvUpdateEoG_With(SERVINFO_ST* state, uint32_t slot, bool (*active)(SERVINFO_ST*, uint32_t),
+                         void (*stop)(SERVINFO_ST*, uint32_t) = nullptr);
 // mode: kHaltNow, kHaltAtEnd or kHaltNowQuiet.
 void mpPrvHalt_Std(MP_THREAD_ST* thread, int32_t mode);
+
+// The start- and end-of-grab interrupts pending on a grab path (interrupt register bits 12
+// and 13; a host DMA grab's end also shows in bit 13 of the VM status register).
+void mpPrvHaltSeenEvents(SERVINFO_ST* state, bool host, bool* startSeen, bool* endSeen);
+// The events a halted grab is still owed once its engine has stopped: the stopped engine
+// raises no more, so the halt runs them itself.  Shared by both grab-module families.
+struct HALT_OWED {
+    bool start;      // run the start steps
+    bool end;        // run the end steps
+    bool extraEnd;   // run the end steps once more (the extra end of a grab halted in flight)
+    bool repeat;     // defer instead: set kDeferRepeat and run nothing now
+};
+// mode: kHaltNow or kHaltAtEnd (any other mode owes nothing); startSeen / endSeen: the
+// start- and end-of-grab interrupts are pending (interrupt register bits 12 and 13);
+// inFlight: the engine was grabbing when halted; continuous: the slot's grab is in flight
+// and endless; wasEndless: the sequence count was -1; extraEnd: an extra end is owed.
+HALT_OWED mpPrvHaltOwed(int32_t mode, bool startSeen, bool endSeen, bool inFlight, bool continuous, bool wasEndless,
+                        bool extraEnd);

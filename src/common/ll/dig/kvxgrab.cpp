@@ -879,6 +879,10 @@ int32_t mpDigGrab_Async(MP_RESOURCE_ST* res, _MP_BUF_ST* digitizer, _MP_BUF_ST* 
     if (location == kLocSdram || (location == kLocHostDma && p.nodeInfo && p.nodeInfo[kNodeInfoHostGrabFirstPath]))
         p.pathIndex = 0;
     if (p.record) p.path = mp_servinfo(p.record, p.pathIndex);
+    // A display heap this node does not grab into itself is grabbed by the display node.
+    int32_t forwardedResult = 0;
+    if (mpPrvGrabOnDisplayNode(&p, location, p.nodeInfo && p.nodeInfo[kNodeInfoLocalGrab], phase, &forwardedResult))
+        return forwardedResult;
     int32_t camProg = kGrabFieldDefault;
     if (options) mp_buf_get_field(options, kGrabFieldCamProg, &camProg);
     p.camProg = camProg;
@@ -937,11 +941,29 @@ bool ModuleActive(SERVINFO_ST* s, uint32_t c)
     return (ReadVExtRegHW(KvxRegAddr(KvxTestStatus(c))) & kTstActive) != 0;
 }
 
+// Aborts the channel's grab and ends its continuous mode: the module grabs no further frame.
+void StopChannel(uint32_t channel, uint8_t* shadow)
+{
+    CamSlot* control = CamSlotAt(shadow, cam1::FAF_GRBCTL0);
+    const uint32_t word = ((control->value & 0xFFFF) | kGrb0Abort) & ~kGrb0Continuous;
+    flushHw(KvxRegAddr(KvxGrabControl(channel)), static_cast<int32_t>(word));
+    control->value = word & ~kGrb0Abort;
+}
+
+// A deferred halt ends the sequence at the end of the grab in flight: the module stops too.
+void ModuleStop(SERVINFO_ST* s, uint32_t c)
+{
+    if (!s || c >= kKvxChannels) return;
+    SetToOrlo(s->node & 0xFF, s->index, nullptr);
+    SetToExt(s->node & 0xFF);
+    if (uint8_t* shadow = mpPrvKvxShadow(c)) StopChannel(c, shadow);
+}
+
 }  // namespace
 
 void mpPrvUpdateEoG_Async(SERVINFO_ST* state, uint32_t slot)
 {
-    mpPrvUpdateEoG_With(state, slot, ModuleActive);
+    mpPrvUpdateEoG_With(state, slot, ModuleActive, ModuleStop);
 }
 
 void mpPrvHalt_Async(MP_THREAD_ST* thread, int32_t mode)
@@ -951,38 +973,65 @@ void mpPrvHalt_Async(MP_THREAD_ST* thread, int32_t mode)
     const uint32_t node = thread->node & 0xFF;
     _NODE_MAIN_RESOURCE_ST* record = mp_sys_node_resource_ptr(node);
     if (!record) return;
+    // The module has no VM transfers to stop: the quiet halt is the immediate one.
+    if (mode == kHaltNowQuiet) mode = kHaltNow;
     const uint32_t location = g->location & 0x7FFFFFFFu;
-    const uint32_t pathIndex = location == kLocSdram ? 0 : (location == kLocHostDma && g->path == 1 ? 0 : 1);
+    const bool host = location == kLocHostDma;
+    const uint32_t pathIndex = location == kLocSdram ? 0 : (host && g->path == 1 ? 0 : 1);
     SERVINFO_ST* s = mp_servinfo(record, pathIndex);
     if (!s) return;
     const uint32_t me = Addr(mp_buf_pointer(thread->id));
     SetToOrlo(node, pathIndex, nullptr);
     SetToExt(node);
     for (uint32_t c = 0; c < 2; ++c) {
-        if (s->slot(c, kSlotThreadCurrent) != me && s->slot(c, kSlotThreadNext) != me) continue;
+        const uint32_t current = s->slot(c, kSlotThreadCurrent);
+        const uint32_t next = s->slot(c, kSlotThreadNext);
+        if (current != me && next != me) continue;
         uint8_t* shadow = mpPrvKvxShadow(c);
         if (!shadow) continue;
         disableExtInt(node);
         const uint32_t status = ReadVExtRegHW(KvxRegAddr(KvxTestStatus(c)));
         CamSlot* control = CamSlotAt(shadow, cam1::FAF_GRBCTL0);
-        if (!(status & (kTstActive | kTstArmed)) && !(control->value & kGrb0Continuous)) {
+        const uint32_t controlWord = control->value & 0xFFFF;
+        if (!(status & (kTstActive | kTstArmed)) && !(controlWord & kGrb0Continuous)) {
             enableExtInt(node);
             continue;
         }
-        const bool now = mode == kHaltNow || mode == kHaltNowQuiet || (mode == kHaltAtEnd && !(status & kTstActive));
-        uint32_t word = control->value & 0xFFFF;
+        // A grab in flight that another thread armed is only marked: its end stops it.
+        const bool inFlight = (status & kTstActive) != 0;
+        const bool endless = s->slot(c, kSlotInFlight) && static_cast<int32_t>(s->slot(c, kSlotRemaining)) == -1;
+        bool extraEnd = false;
+        if (inFlight && ((status & kTstArmed) || endless)) {
+            const bool other = (current && current != me) || ((controlWord & kGrb0Continuous) && next && next != me);
+            if (other) {
+                s->slot(c, kSlotDeferred) |= kDeferHalt;
+                enableExtInt(node);
+                continue;
+            }
+            if (mode == kHaltNow) extraEnd = true;
+        }
+        // Abort an immediate halt; either way the channel grabs no further frame.
+        const bool now = mode == kHaltNow || (mode == kHaltAtEnd && !inFlight);
+        uint32_t word = controlWord;
         if (now) word |= kGrb0Abort;
         word &= ~kGrb0Continuous;
         flushHw(KvxRegAddr(KvxGrabControl(c)), static_cast<int32_t>(word));
         control->value = word & ~kGrb0Abort;
-        // A continuous sequence ends with the grab that runs.
-        if (static_cast<int32_t>(s->slot(c, kSlotRemaining)) == -1) s->slot(c, kSlotRemaining) = 1;
-        const bool inFlight = s->slot(c, kSlotInFlight) != 0;
+        // The events the stopped channel still owes; a continuous sequence ends here.  The
+        // channel's start and end reach the servers only through the module's status block:
+        // the Orlo's start- and end-of-grab bits follow every block the lists move and
+        // announce no event, so none counts as pending.
+        const bool startSeen = false;
+        const bool endSeen = false;
+        const bool wasEndless = static_cast<int32_t>(s->slot(c, kSlotRemaining)) == -1;
+        if (wasEndless) s->slot(c, kSlotRemaining) = 1;
+        const HALT_OWED owed = mpPrvHaltOwed(mode, startSeen, endSeen, inFlight, endless, wasEndless, extraEnd);
+        if (owed.repeat) s->slot(c, kSlotDeferred) |= kDeferRepeat;
         enableExtInt(node);
-        if (!now) continue;
-        // The stopped channel raises no more events: run the ones it owes.
+        if (owed.repeat) continue;
         TaskYield(-1);
-        if (!inFlight && static_cast<int32_t>(s->slot(c, kSlotRequested)) != -2) mpPrvUpdateSoG_Async(s, c);
-        if (s->slot(c, kSlotInFlight)) mpPrvUpdateEoG_Async(s, c);
+        if (owed.start) mpPrvUpdateSoG_Async(s, c);
+        if (owed.end) mpPrvUpdateEoG_Async(s, c);
+        if (owed.extraEnd) mpPrvUpdateEoG_Async(s, c);
     }
 }

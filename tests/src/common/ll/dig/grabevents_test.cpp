@@ -210,4 +210,115 @@ TEST_F(GrabEventsTest, AHaltOfAThreadWithoutAGrabTouchesNoRegister)
     EXPECT_EQ(mine_->grab.haltCount, 0);
 }
 
+uint32_t g_stoppedSlot = 99;
+int g_stops = 0;
+void RecordStop(SERVINFO_ST*, uint32_t slot)
+{
+    g_stoppedSlot = slot;
+    ++g_stops;
+}
+bool NeverActive(SERVINFO_ST*, uint32_t) { return false; }
+
+TEST_F(GrabEventsTest, TheEndOfAGrabWithADeferredHaltStopsTheFamilysEngineOnce)
+{
+    const uint32_t sync = NewSync();
+    Counted(other_, 1, kLocSdram);
+    Arm(1, sync, other_);
+    mpPrvUpdateSoG_Std(s_, 0);
+    ASSERT_EQ(Slot(kSlotInFlight), 1u);
+    Slot(kSlotDeferred) |= kDeferHalt;
+    g_stops = 0;
+    g_stoppedSlot = 99;
+    mpPrvUpdateEoG_With(s_, 0, NeverActive, RecordStop);
+    EXPECT_EQ(g_stops, 1);
+    EXPECT_EQ(g_stoppedSlot, 0u);
+    EXPECT_EQ(Slot(kSlotDeferred) & kDeferHalt, 0u);
+    EXPECT_EQ(Sync(sync)->state, kSyncDone);
+    // Without a deferred halt the family's stop is not asked for.
+    Arm(1, NewSync(), nullptr);
+    mpPrvUpdateSoG_Std(s_, 0);
+    mpPrvUpdateEoG_With(s_, 0, NeverActive, RecordStop);
+    EXPECT_EQ(g_stops, 1);
+}
+
+// ---- events owed by a halted grab ------------------------------------------------------------
+
+struct OwedCase {
+    int32_t mode;
+    bool startSeen, endSeen, inFlight, continuous, wasEndless, extraEnd;
+    bool start, end, extra, repeat;
+};
+
+void ExpectOwed(const OwedCase& c)
+{
+    const HALT_OWED o =
+        mpPrvHaltOwed(c.mode, c.startSeen, c.endSeen, c.inFlight, c.continuous, c.wasEndless, c.extraEnd);
+    EXPECT_EQ(o.start, c.start);
+    EXPECT_EQ(o.end, c.end);
+    EXPECT_EQ(o.extraEnd, c.extra);
+    EXPECT_EQ(o.repeat, c.repeat);
+}
+
+TEST(HaltOwed, NeitherEventSeenOwesTheStartOnlyWhenTheGrabHadNotBegunOrWasExtendedOrEndless)
+{
+    const OwedCase cases[] = {
+        // mode     B12    B13    F      C      W      X      start  end    X out  repeat
+        {kHaltNow, false, false, false, false, false, false, true, true, false, false},
+        {kHaltNow, false, false, true, false, false, false, false, true, false, false},
+        {kHaltNow, false, false, true, true, false, true, true, true, true, false},
+        {kHaltNow, false, false, true, false, true, false, true, true, false, false},
+        {kHaltAtEnd, false, false, false, false, false, false, true, true, false, false},
+    };
+    for (const OwedCase& c : cases) {
+        SCOPED_TRACE(testing::Message() << "F " << c.inFlight << " C " << c.continuous << " W " << c.wasEndless
+                                        << " X " << c.extraEnd);
+        ExpectOwed(c);
+    }
+}
+
+TEST(HaltOwed, AHaltAtTheEndOfAnEndlessGrabWithNeitherEventDefersARepeat)
+{
+    ExpectOwed({kHaltAtEnd, false, false, true, true, true, false, false, false, false, true});
+    ExpectOwed({kHaltAtEnd, false, false, false, false, true, false, false, false, false, true});
+}
+
+TEST(HaltOwed, OnlyTheEndSeenOwesTheStartForTheExtraEndAndTheEndForExtraOrEndless)
+{
+    const OwedCase cases[] = {
+        {kHaltNow, false, true, true, true, false, true, true, true, false, false},
+        {kHaltNow, false, true, true, false, false, false, false, false, false, false},
+        {kHaltNow, false, true, false, false, true, false, false, true, false, false},
+        {kHaltAtEnd, false, true, true, true, true, false, false, true, false, false},
+    };
+    for (const OwedCase& c : cases) {
+        SCOPED_TRACE(testing::Message() << "W " << c.wasEndless << " X " << c.extraEnd);
+        ExpectOwed(c);
+    }
+}
+
+TEST(HaltOwed, BothEventsSeenOweTheEndAloneAndNoneForAContinuousGrabHaltedAtItsEnd)
+{
+    ExpectOwed({kHaltNow, true, true, true, true, true, true, false, true, false, false});
+    ExpectOwed({kHaltNow, true, true, false, false, false, false, false, true, false, false});
+    ExpectOwed({kHaltAtEnd, true, true, true, true, true, false, false, false, false, false});
+    ExpectOwed({kHaltAtEnd, true, true, false, false, false, false, false, true, false, false});
+}
+
+TEST(HaltOwed, OnlyTheStartSeenOwesTheEndAndKeepsTheExtraEnd)
+{
+    ExpectOwed({kHaltNow, true, false, true, true, false, true, false, true, true, false});
+    ExpectOwed({kHaltAtEnd, true, false, false, false, false, false, false, true, false, false});
+}
+
+TEST(HaltOwed, NothingIsOwedToAHaltAtTheEndOfASingleGrabInFlightOrToAnotherMode)
+{
+    for (bool b12 : {false, true})
+        for (bool b13 : {false, true}) {
+            ExpectOwed({kHaltAtEnd, b12, b13, true, false, false, false, false, false, false, false});
+            ExpectOwed({kHaltAtEnd, b12, b13, true, false, true, false, false, false, false, false});
+            ExpectOwed({0, b12, b13, false, false, false, false, false, false, false, false});
+            ExpectOwed({kHaltNowQuiet, b12, b13, true, true, true, false, false, false, false, false});
+        }
+}
+
 }  // namespace

@@ -599,4 +599,35 @@ TEST_F(KvxGrabModule, TheStatusRecordNamesEachOrlosStatusBlockUntilShutDown)
 
 }  // namespace module
 
+// ---- display heaps ------------------------------------------------------------------------
+
+TEST(KvxDisplayHeap, BoardAndHostMemoryAndADisplayHeapOfALocalGrabNodeAreGrabbedHere)
+{
+    DIGPARAM p{};
+    p.node = 0x11;
+    int32_t result = 7;
+    EXPECT_FALSE(mpPrvGrabOnDisplayNode(&p, kLocSdram, false, kGrabPhaseAll, &result));
+    EXPECT_FALSE(mpPrvGrabOnDisplayNode(&p, kLocHostDma, false, kGrabPhaseAll, &result));
+    EXPECT_EQ(p.forwarded, 0u) << "board and host memory are no display heap";
+    EXPECT_FALSE(mpPrvGrabOnDisplayNode(&p, kLocDisplay0, true, kGrabPhaseAll, &result));
+    EXPECT_EQ(p.forwarded, 1u);
+    EXPECT_EQ(result, 7) << "nothing was sent";
+}
+
+TEST(KvxDisplayHeap, AGrabTheDisplayNodeWasSentRunsThereAndOneWithoutADisplayNodeRunsHere)
+{
+    DIGPARAM sent{};
+    sent.node = 0x11;
+    int32_t result = 7;
+    EXPECT_FALSE(mpPrvGrabOnDisplayNode(&sent, kLocDisplay0, false, kGrabPhaseForwarded, &result));
+    EXPECT_EQ(sent.forwarded, 1u);
+    // No display node is known on a node without a display system.
+    DIGPARAM alone{};
+    alone.node = 0x11;
+    EXPECT_FALSE(mpPrvGrabOnDisplayNode(&alone, kLocDisplay0, false, kGrabPhaseAll, &result));
+    EXPECT_EQ(alone.displayNode, 0u);
+    EXPECT_EQ(alone.forwarded, 1u);
+    EXPECT_EQ(result, 7);
+}
+
 }  // namespace
