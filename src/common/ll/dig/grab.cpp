@@ -98,14 +98,6 @@ double Timeout(uint32_t entry, double fallback)
 }
 
 
-uint32_t ChannelCount(uint32_t mask)
-{
-    uint32_t n = 0;
-    for (uint32_t bit = 0x10000; bit <= 0x80000; bit <<= 1)
-        if (mask & bit) ++n;
-    return n;
-}
-
 // ---- locks the channel taking holds ----------------------------------------------------
 
 void TakeProtect(DIGPARAM* p)
@@ -418,14 +410,14 @@ void byteL(DIGPARAM* p, uint32_t selection)
     uint32_t mask;
     if (dest->bits == 16 && SlotValue(p->cam, cam0::INFO_BITSPERLOGCH) == 8) {
         mask = kGrabChannelsAll;
-    } else if ((bands == 3 && location == kLocSdram && ChannelCount(selection) == 1 &&
+    } else if ((bands == 3 && location == kLocSdram && mpPrvChannelCount(selection) == 1 &&
                 SlotValue(p->cam, cam0::INFO_TIMEMULTICH) == 1) ||
                (location != kLocSdram && location != kLocHostDma && map == kGrabChannelsAll)) {
         mask = 0x70000;
     } else {
         mask = map;
     }
-    if (bands < 4 && ChannelCount(selection) > bands) mask = ((1u << bands) - 1u) << 16;
+    if (bands < 4 && mpPrvChannelCount(selection) > bands) mask = ((1u << bands) - 1u) << 16;
     p->grabMask = mask;
 }
 

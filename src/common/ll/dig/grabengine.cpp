@@ -119,14 +119,6 @@ int Fail(DIGPARAM* dp, int32_t code, const char* text = nullptr)
     return -1;
 }
 
-uint32_t ChannelCount(uint32_t mask)
-{
-    uint32_t n = 0;
-    for (uint32_t bit = 0x10000; bit <= 0x80000; bit <<= 1)
-        if (mask & bit) ++n;
-    return n;
-}
-
 uint32_t ChannelMap(DIGPARAM* dp, uint32_t selection)
 {
     if (!dp->cam) return selection & kChanMask;
@@ -428,7 +420,7 @@ int grbPixFormat(DIGPARAM* dp, uint32_t channels, uint32_t* pixfmt, int32_t orde
     const uint32_t bits = mode == 3 ? 8 : AtLeast1(Info(dp, INFO_BITSPERLOGCH));
     const uint32_t map = ChannelMap(dp, channels);
     if ((map & kChanMask) == 0 || map == 0xFFFFFFFFu) return Fail(dp, HLC_ERR_RESTRICTED);
-    const uint32_t selected = AtLeast1(ChannelCount(channels));
+    const uint32_t selected = AtLeast1(mpPrvChannelCount(channels));
     uint32_t samples = selected * multi;
     uint32_t sampleBytes = bits > 8 ? 2 : 1;
     uint32_t nibble = (map & kChanMask) >> 16;
@@ -634,7 +626,7 @@ int grbUpdtSh(DIGPARAM* dp, int* hostReady)
 
     // Step 6: frame addresses.
     const uint32_t multi = cam ? AtLeast1(Info(dp, INFO_TIMEMULTICH)) : 1;
-    const uint32_t wanted = AtLeast1(ChannelCount(channels)) * multi;
+    const uint32_t wanted = AtLeast1(mpPrvChannelCount(channels)) * multi;
     if (mpPrvFrameAddr(dp->res, d, &win, xTaps, yTaps, adj, f.shiftSel >> 11, wanted, cam ? bitsPerChannel : 8,
                        cam ? Info(dp, INFO_LINEDELAY) : 0, 1, 1) != 0)
         return -1;

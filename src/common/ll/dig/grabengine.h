@@ -104,6 +104,15 @@ constexpr uint32_t kIntEndOfGrab = 0x2000;
 // `option` is grab control field 10033 (kGrbDefault when absent).  A destination in host
 // DMA memory with a camera record is grabbed through the temporary buffers (hostgrab.h).
 int grbSetOrlo(DIGPARAM* dp, uint32_t channels, int32_t option);
+
+// The number of channels (bits 16-19) a channel mask selects.
+inline uint32_t mpPrvChannelCount(uint32_t mask)
+{
+    uint32_t n = 0;
+    for (uint32_t bit = 0x10000; bit <= 0x80000; bit <<= 1)
+        if (mask & bit) ++n;
+    return n;
+}
 // Fills the request's register image (host: the VM words for a host grab too).
 void grbInitSh(DIGPARAM* dp, int host, int32_t option);
 // Walks the grab control fields and computes the registers: 0 or -1 (logged).

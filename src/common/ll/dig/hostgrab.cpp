@@ -206,14 +206,6 @@ uint32_t VmValue(const uint32_t* image, uint32_t offset)
     return s < kHostVmSlots ? image[grbimg::kVmFirstWord + 2 * s] : 0;
 }
 
-uint32_t ChannelCount(uint32_t mask)
-{
-    uint32_t n = 0;
-    for (uint32_t bit = 0x10000; bit <= 0x80000; bit <<= 1)
-        if (mask & bit) ++n;
-    return n;
-}
-
 void FreeListMemory(_NODE_GRAB_GLOBALS* rec, bool giveBack)
 {
     for (_MP_BAND_ST* band : {&rec->grabMemory, &rec->vmMemory}) {
@@ -332,7 +324,7 @@ int SetTap(uint32_t tapCode, uint32_t channels, uint32_t bands, uint32_t factor,
            uint32_t* step)
 {
     uint32_t n = 0, s = 0;
-    const uint32_t chans = ChannelCount(channels & 0xF0000);
+    const uint32_t chans = mpPrvChannelCount(channels & 0xF0000);
     switch (tapCode) {
     case 0x1111:
     case 0x1211:
