@@ -65,13 +65,6 @@ bool HostLocation(uint32_t location)
     return location == kLocHostDma || location == kLocPaged;
 }
 
-// Polls a task semaphore for a count until the communication time-out: true when taken.
-bool TakeBounded(int32_t sema)
-{
-    if (!TaskValidateSema(sema)) return false;
-    return intsrv::WaitFor(mp_sys_timeout(kCommunicationEntry), [sema] { return TaskCheckSema(sema) > 0; });
-}
-
 uint32_t OrloOf(const _MP_BUF_ST* b)
 {
     return b->location == kLocSdram ? 0 : 1;
@@ -428,6 +421,18 @@ void Finish(Request& q, _MSG_BODY_ST* msg, int32_t result)
 
 }  // namespace
 
+bool XferTakeCopySema(int32_t sema)
+{
+    if (!TaskValidateSema(sema)) return false;
+    return intsrv::WaitFor(mp_sys_timeout(kCommunicationEntry), [sema] { return TaskCheckSema(sema) > 0; });
+}
+
+int32_t XferCopySema(uint32_t node)
+{
+    const _NODE_MAIN_RESOURCE_ST* own = mp_core_node_record(node);
+    return own && own->nodeState ? own->nodeState->copySema : -1;
+}
+
 uint32_t XferSlotSecond(const _MSG_BODY_ST* msg, uint32_t slot)
 {
     uint32_t v = 0;
@@ -586,10 +591,9 @@ void mp_BufCopyPCI(_MSG_BODY_ST* msg)
     // One transfer request per node; the VM section of the driving buffer's node keeps
     // other users off its engine.
     if (!remote) {
-        const _NODE_MAIN_RESOURCE_ST* own = mp_core_node_record(q.node);
-        q.copySema = own && own->nodeState ? own->nodeState->copySema : -1;
+        q.copySema = XferCopySema(q.node);
         if (TaskValidateSema(q.copySema)) {
-            if (!TakeBounded(q.copySema)) {
+            if (!XferTakeCopySema(q.copySema)) {
                 _mp_res_log_error(res, HLC_ERR_TIMEOUT, nullptr);
                 Finish(q, msg, -1);
                 return;

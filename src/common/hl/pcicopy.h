@@ -63,6 +63,10 @@ void CleanReceiverOnError(_CPYPARAM* record, int side, const _MP_BUF_ST* destina
 
 // ---- shared by the PCI and VM copy requests ----------------------------------------------
 
+// The node's copy semaphore (one transfer request per node at a time), -1 when it has none;
+// taking it polls for a count until the communication time-out: true when taken.
+int32_t XferCopySema(uint32_t node);
+bool XferTakeCopySema(int32_t sema);
 // The second word of a message slot ({id, descriptor} forms): 0 outside the slots.
 uint32_t XferSlotSecond(const _MSG_BODY_ST* msg, uint32_t slot);
 // The request resource of a copy message into *resource: the caller's (slot inlineSlot) for

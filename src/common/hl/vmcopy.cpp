@@ -69,19 +69,6 @@ uint32_t KindCode(uint32_t location)
     return 2;
 }
 
-// Polls the node's copy semaphore until the communication time-out: true when taken.
-bool TakeBounded(int32_t sema)
-{
-    if (!TaskValidateSema(sema)) return false;
-    return intsrv::WaitFor(mp_sys_timeout(kCommunicationEntry), [sema] { return TaskCheckSema(sema) > 0; });
-}
-
-int32_t CopySema(uint32_t node)
-{
-    const _NODE_MAIN_RESOURCE_ST* own = mp_core_node_record(node);
-    return own && own->nodeState ? own->nodeState->copySema : -1;
-}
-
 // A descriptor of a slot.  In a remote request the slot's second word is the descriptor's
 // bus address; a buffer of a node that this process serves is found by its id instead.
 int Resolve(MP_RESOURCE_ST* resource, uint32_t id, _MP_BUF_ST** descriptor, int remote, const _MSG_BODY_ST* msg,
@@ -266,11 +253,11 @@ int mpBufCopyVM(_CPYPARAM* r, int extra1, int extra2)
     }
     if (r->side == 1) return 0;   // the receiver stays armed for its sender
 
-    const int32_t copySema = CopySema(ThisNode());
+    const int32_t copySema = XferCopySema(ThisNode());
     const bool lend = !s && TaskValidateSema(copySema);
     if (lend) TaskSignalSema(copySema);
     int result = WaitForEndOfTransfer(r);
-    if (lend && !TakeBounded(copySema)) result = -1;
+    if (lend && !XferTakeCopySema(copySema)) result = -1;
     if (result != 0) {
         StopSender(endNode, endOrlo);
         CleanReceiverOnError(r, 2, d, destinationContinued ? 1 : 0);
@@ -508,9 +495,9 @@ void mp_BufCopyVM(_MSG_BODY_ST* msg)
     // One transfer request per node; the VM sections of both sides keep other users off
     // their engines.
     if (!remote) {
-        q.copySema = CopySema(here);
+        q.copySema = XferCopySema(here);
         if (TaskValidateSema(q.copySema)) {
-            if (!TakeBounded(q.copySema)) {
+            if (!XferTakeCopySema(q.copySema)) {
                 _mp_res_log_error(res, HLC_ERR_TIMEOUT, nullptr);
                 Finish(q, msg, -1);
                 return;
