@@ -89,20 +89,45 @@ protected:
         for (int i = 0; i < 400 && !done(); ++i) std::this_thread::sleep_for(std::chrono::milliseconds(5));
         return done();
     }
+    // Where the destination's pixels come from: a window from (x0, y0) of `width` x `height`
+    // destination pixels, every hdec-th camera pixel and every vdec-th line (of each field,
+    // the fields interleaved, when interlaced).
+    struct Geometry {
+        uint32_t width = kWidth, height = kHeight;
+        uint32_t x0 = 0, y0 = 0;
+        uint32_t hdec = 1, vdec = 1;
+        bool interlaced = false;
+        uint32_t CameraLine(uint32_t y) const
+        {
+            return interlaced ? y0 + 2 * ((y >> 1) * vdec) + (y & 1) : y0 + y * vdec;
+        }
+    };
     // The destination's pixels against frame `frame` of the pattern through a LUT.
     template <class Lut>
-    void ExpectFrame(uint32_t destination, uint64_t frame, Lut lut)
+    void ExpectFrame(uint32_t destination, uint64_t frame, Lut lut, const Geometry& g = Geometry())
     {
-        std::vector<uint8_t> pixels(kWidth * kHeight, 0xEE);
+        std::vector<uint8_t> pixels(g.width * g.height, 0xEE);
         ASSERT_EQ(imBufGet(device_, destination, pixels.data()), 0) << LastText();
         uint32_t wrong = 0;
-        for (uint32_t y = 0; y < kHeight; ++y)
-            for (uint32_t x = 0; x < kWidth; ++x) {
-                const uint32_t want = lut(boardsim::TestPatternGenerator::value(x, y, frame, 0, 8));
-                if (pixels[y * kWidth + x] != want && ++wrong <= 5)
-                    ADD_FAILURE() << "pixel " << x << "," << y << ": " << int(pixels[y * kWidth + x]) << " not " << want;
+        for (uint32_t y = 0; y < g.height; ++y)
+            for (uint32_t x = 0; x < g.width; ++x) {
+                const uint32_t cx = g.x0 + x * g.hdec, cy = g.CameraLine(y);
+                const uint32_t want = lut(boardsim::TestPatternGenerator::value(cx, cy, frame, 0, 8));
+                const uint32_t got = pixels[y * g.width + x];
+                if (got != want && ++wrong <= 5)
+                    ADD_FAILURE() << "pixel " << x << "," << y << " (camera " << cx << "," << cy << "): " << got
+                                  << " not " << want;
             }
         EXPECT_EQ(wrong, 0u) << "pixels that differ";
+    }
+    // One frame into `destination` with the options of a control buffer; the sync state.
+    int32_t GrabWith(uint32_t destination, const std::vector<std::pair<uint32_t, double>>& fields)
+    {
+        const uint32_t options = libsandbox::ControlBuffer(device_, fields);
+        if (options) buffers_.push_back(options);
+        if (!sync_) Sync();
+        EXPECT_EQ(imDigGrab(kThread, 0, camera_, destination, 1, options, sync_), 0) << LastText();
+        return imSyncHost(kThread, sync_, kDone);
     }
     static uint32_t Same(uint32_t v) { return v; }
     static uint32_t Inverted(uint32_t v) { return 255 - v; }
@@ -185,6 +210,60 @@ TEST_F(KvxGrabTest, AnInterlacedFrameArrivesWithItsFieldsInterleaved)
     EXPECT_EQ(Kvx().reg(0x50) & 0x200, 0x200) << "BTC_DFULL_0 bit 9: two fields";
     EXPECT_EQ(Kvx().framesDigitised(0), 1u);
     ExpectFrame(destination, 0, Same);
+    ExpectNothingArmed();
+}
+
+// Decimation takes every second or third line of the frame, whichever block it lies in.
+TEST_F(KvxGrabTest, DecimationByTwoAndThreeTakesEveryNthLineAndPixel)
+{
+    ASSERT_NE(Camera(), 0u);
+    for (uint32_t vdec : {2u, 3u}) {
+        SCOPED_TRACE(vdec);
+        Geometry g;
+        g.width = kWidth / 2;
+        g.height = kHeight / vdec;
+        g.hdec = 2;
+        g.vdec = vdec;
+        const uint32_t destination = Buffer(kBoardMemory, g.width, g.height);
+        ASSERT_NE(destination, 0u);
+        const uint64_t frame = Kvx().framesDigitised(0);
+        ASSERT_EQ(GrabWith(destination, {{10005, 2}, {10006, vdec}}), static_cast<int32_t>(kDone)) << LastText();
+        EXPECT_EQ(Kvx().framesDigitised(0), frame + 1);
+        ExpectFrame(destination, frame, Same, g);
+        ExpectNothingArmed();
+    }
+}
+
+// Blocks of 24 lines and a decimation of 5 from line 5: the grid carries over from block to
+// block (lines 5 .. 20, then 25, 30 ..), so no line is taken twice or out of step.
+TEST_F(KvxGrabTest, ADecimationThatDoesNotDivideTheBlockCarriesItsGridAcrossBlocks)
+{
+    ASSERT_NE(Camera(), 0u);
+    Geometry g;
+    g.y0 = 5;
+    g.vdec = 5;
+    g.height = 90;
+    const uint32_t destination = Buffer(kBoardMemory, g.width, g.height);
+    ASSERT_NE(destination, 0u);
+    ASSERT_EQ(GrabWith(destination, {{10006, 5}, {10020, 5}, {10022, 5 + 5 * 90 - 1}}), static_cast<int32_t>(kDone))
+        << LastText();
+    ExpectFrame(destination, 0, Same, g);
+    EXPECT_EQ(Kvx().blocksTaken(), 20u) << "every block of the frame is taken, in the window or not";
+    ExpectNothingArmed();
+}
+
+// Interlaced and decimated by 2: every second line of each field, the fields interleaved.
+TEST_F(KvxGrabTest, AnInterlacedFrameIsDecimatedFieldByField)
+{
+    ASSERT_NE(Camera({{"DESCRIPTION_INFO_MODE", 1}}), 0u);
+    Geometry g;
+    g.vdec = 2;
+    g.height = kHeight / 2;
+    g.interlaced = true;
+    const uint32_t destination = Buffer(kBoardMemory, g.width, g.height);
+    ASSERT_NE(destination, 0u);
+    ASSERT_EQ(GrabWith(destination, {{10006, 2}}), static_cast<int32_t>(kDone)) << LastText();
+    ExpectFrame(destination, 0, Same, g);
     ExpectNothingArmed();
 }
 

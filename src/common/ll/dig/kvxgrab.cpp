@@ -253,10 +253,14 @@ uint32_t grabARP(const KVX_LIST_INPUT& in, uint32_t list)
         const uint32_t k = b - f * half;
         const uint32_t firstOfBlock = ((k * n) << i) + f;
         const uint32_t lastOfBlock = firstOfBlock + ((n - 1) << i);
-        // The first captured line: in the window, on the decimation grid.
+        // The first captured line: in the window, on the frame's decimation grid.  The grid
+        // runs over each field's lines from the window's start and goes on across blocks, so
+        // a block whose lines do not divide by the decimation starts its window where the
+        // grid carries over, not at its own first line.
         uint32_t captured = std::max(firstOfBlock, firstLine);
         if (i && ((captured - f) & 1)) ++captured;
-        while (captured <= lastOfBlock && captured <= lastLine && (captured - firstLine) % vdec != 0) captured += 1u << i;
+        while (captured <= lastOfBlock && captured <= lastLine && ((captured - firstLine) >> i) % vdec != 0)
+            captured += 1u << i;
         const bool inWindow = captured <= lastOfBlock && captured <= lastLine && lastOfBlock >= firstLine;
 
         // The map's jump into this block's program.
@@ -276,7 +280,10 @@ uint32_t grabARP(const KVX_LIST_INPUT& in, uint32_t list)
         for (GrabReg r : {GPIXFMT, GTAGCTL, GC1TOFF, GC2TOFF, GC3TOFF, GTLPITCH}) Put(&cursor, GrabCmd(r), Img(in, r));
         // Destination of the block's first captured line; a block outside the window
         // writes every line onto the scratch line.
-        const uint32_t row = inWindow ? (captured - firstLine) / vdec : 0;
+        // Its destination line: the captured lines of a field fill every (1 << i)-th line,
+        // the field that starts the window the first.
+        const uint32_t t = captured - firstLine;
+        const uint32_t row = inWindow ? (((t >> i) / vdec) << i) + (t & i) : 0;
         const uint32_t start = inWindow ? (base + static_cast<uint32_t>(static_cast<int32_t>(row) * pitch)) & kArpAddressMask
                                         : scratch;
         Put(&cursor, GrabCmd(GFSTART), start);
@@ -290,7 +297,7 @@ uint32_t grabARP(const KVX_LIST_INPUT& in, uint32_t list)
         uint32_t vstart = i;
         uint32_t vstop = total;
         if (inWindow) {
-            if (firstLine > firstOfBlock) vstart = ((firstLine - f - ((k * n) << i)) >> i << i) + i;
+            if (captured > firstOfBlock) vstart = ((captured - f - ((k * n) << i)) >> i << i) + i;
             if (lastLine < lastOfBlock) vstop = ((lastLine - f - ((k * n) << i)) >> i << i) + i;
         }
         Put(&cursor, GrabCmd(GVWSTART), vstart);
@@ -298,17 +305,17 @@ uint32_t grabARP(const KVX_LIST_INPUT& in, uint32_t list)
         Put(&cursor, GrabCmd(GVTOTAL), total);
         Put(&cursor, GrabCmd(GLNINT), 0);
         if (b == 0 && in.doorbellFirstBlock && in.count != -1) Put(&cursor, kArpDoorbell, 0x80);
-        Jump(in, &cursor, map + 8 * (b + 1));
+        // Each program arms the transfer of the block before it, so after the last block the
+        // engine still needs one more transfer.  The last program goes on in the start-up
+        // list's second half, which takes the last block, rings the frame's doorbell (the
+        // module server's end of grab) and follows the module's end-of-frame dispatch back
+        // to the idle program, where the next frame of a continuous grab begins.  A
+        // terminator there would leave the last block untaken and the engine stopped;
+        // looping over the map would take every frame without an end-of-grab event.  The
+        // jump is direct, not through an entry after the map: channel 0's map of 4064 blocks
+        // ends where the start-up list begins, and such an entry would replace its first.
+        Jump(in, &cursor, b + 1 < B ? map + 8 * (b + 1) : in.bank[1] + kKvxDummyOffset + kKvxFrameEndEntry);
     }
-    // Each program arms the transfer of the block before it, so after the last block the
-    // engine still needs one more transfer.  The map goes on in the start-up list's second
-    // half, which takes the last block, rings the frame's doorbell (the module server's
-    // end of grab) and follows the module's end-of-frame dispatch back to the idle program,
-    // where the next frame of a continuous grab begins.  A terminator there would leave the
-    // last block untaken and the engine stopped; looping over the map would take every
-    // frame without an end-of-grab event.
-    uint32_t to = map + 8 * B;
-    Jump(in, &to, in.bank[1] + kKvxDummyOffset + kKvxFrameEndEntry);
     return cursor;
 }
 

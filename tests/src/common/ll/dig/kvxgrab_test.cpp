@@ -231,15 +231,35 @@ TEST(KvxLists, EveryBlockWritesItsOwnLinesAndJumpsBackToTheMap)
         EXPECT_EQ(Lists::Find(p, kGblength), 6u) << "below 17 bits per channel";
         EXPECT_EQ(Lists::Find(p, kArpGrabReg + 0x28), 0x1234u) << "GPIXFMT from the image";
         EXPECT_EQ(Lists::Find(p, kArpDoorbell), b == 0 ? 0x80u : 0xFFFFFFFFu) << "only the first block rings";
-        EXPECT_EQ(p.back().value, ToPci(mapStart + 8 * (b + 1))) << "back to the next map entry";
+        // After the last block the grab goes on in the start-up list's second half, which
+        // takes the last block, rings and follows the end-of-frame dispatch: no terminator.
+        const uint32_t next = b + 1 < l.plan.blocks ? mapStart + 8 * (b + 1) : l.bank[1] + 32512 + 8;
+        EXPECT_EQ(p.back().value, ToPci(next)) << "back to the next map entry, after the last to the frame's end";
         EXPECT_LE(p.size() * 8, 256u);
     }
-    // After the last block the grab goes on in the start-up list's second half, which takes
-    // the last block, rings and follows the end-of-frame dispatch: no terminator.
-    const ARP_ENTRY after = Lists::At(mapStart + 8 * l.plan.blocks);
-    EXPECT_EQ(after.command, kArpJump);
-    EXPECT_EQ(after.value, ToPci(l.bank[1] + 32512 + 8));
+    EXPECT_EQ(Lists::At(mapStart + 8 * l.plan.blocks).command, 0u) << "nothing written after the map";
     EXPECT_EQ(Lists::At(l.bank[0] + 520).command, 0u) << "the module's dispatch words are not the builder's";
+}
+
+// The largest plan: channel 0's map of 4064 blocks fills bank buffer 1 up to the start-up
+// list, whose entries stay as the bank set them up.
+TEST(KvxLists, AMapOfTheMostBlocksLeavesTheStartUpListWhole)
+{
+    Lists l(24 * 4064);
+    ASSERT_EQ(l.plan.blocks, 4064u);
+    const uint32_t startup = l.bank[1] + 32512;
+    const ARP_ENTRY first{0x1234567, kArpJump};
+    std::memcpy(reinterpret_cast<void*>(static_cast<uintptr_t>(startup)), &first, sizeof first);
+    const uint32_t end = grabARP(l.in, l.grab);
+    EXPECT_LE(end, l.grab + l.grabBytes);
+    const ARP_ENTRY kept = Lists::At(startup);
+    EXPECT_EQ(kept.command, kArpJump);
+    EXPECT_EQ(kept.value, 0x1234567u) << "the start-up list's first entry";
+    const ARP_ENTRY last = Lists::At(l.Map() + 8 * 4063);
+    ASSERT_EQ(last.command, kArpJump);
+    EXPECT_EQ(Lists::Program(last.value).back().value, ToPci(startup + 8)) << "the last block ends the frame";
+    // The last block's lines: 24 x 4063 lines below the frame start.
+    EXPECT_EQ(Lists::Find(Lists::Program(last.value), kGfstart), 0x100000u + 4063u * 24u * 640u);
 }
 
 TEST(KvxLists, EachChannelHasItsOwnMapsInBankBufferOne)
@@ -261,10 +281,9 @@ TEST(KvxLists, ContinuousGrabEndsEachFrameThroughTheStartUpListWithoutAFirstBloc
     const uint32_t map = l.Map();
     const uint32_t B = l.plan.blocks;
     // Each frame ends with the start-up list's doorbell and goes back to the idle program.
-    const ARP_ENTRY after = Lists::At(map + 8 * B);
-    EXPECT_EQ(after.command, kArpJump);
-    EXPECT_EQ(after.value, ToPci(l.bank[1] + 32512 + 8));
-    EXPECT_EQ(Lists::At(map + 8 * (B + 1)).command, 0u);
+    const auto last = Lists::Program(Lists::At(map + 8 * (B - 1)).value);
+    EXPECT_EQ(last.back().value, ToPci(l.bank[1] + 32512 + 8));
+    EXPECT_EQ(Lists::At(map + 8 * B).command, 0u) << "the map is not extended";
     EXPECT_EQ(Lists::Find(Lists::Program(Lists::At(map).value), kArpDoorbell), 0xFFFFFFFFu);
 }
 
