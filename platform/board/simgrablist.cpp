@@ -44,10 +44,10 @@ Board& GrabListEngine::board() const
     return *orlo_->board_;
 }
 
-// The second-family module that feeds this Orlo (the primary one), or null.
+// The second-family module that feeds this Orlo (either Orlo of its board), or null.
 KvxModuleChip* GrabListEngine::kvxSource() const
 {
-    return orlo_->display_ ? nullptr : board().kvx;
+    return board().kvx;
 }
 
 // A wait of a second-family list: with bit 23 of the Orlo control word set it lasts until

@@ -355,11 +355,23 @@ void KvxModuleChip::startGrab(uint32_t channel)
     g.interlaced = (full & 0x200) != 0;
     // A plan the buffer cannot hold starts nothing: the channel stays idle.
     if (g.lineBytes > kMaxLineBytes || g.blockLines * g.blocks > kMaxFrameLines) return;
-    // The status line lands where the Orlo's idle grab set points (its frame start less 2);
-    // an Orlo left on another grab's registers gets no status line, so no image is touched.
-    OrloChip* orlo = board_->primaryRegs.get();
-    const bool idleSet = orlo && orlo->peek(kOrloGLPITCH) == kIdleLinePitch && orlo->peek(kOrloGC1FOFF) == kIdlePlaneOffset;
-    g.statusAddress = idleSet ? orlo->peek(kOrloGFSTART) - 2 : 0;
+    // The status line lands where the idle grab set of the Orlo that takes the grab points
+    // (its frame start less 2): the Orlo on its idle set whose lists run, else the first one
+    // on its idle set, the primary before the display Orlo.  An Orlo left on another grab's
+    // registers gets no status line, so no image is touched.
+    g.statusAddress = 0;
+    g.statusFeed = 0;
+    for (const bool needRunning : {true, false}) {
+        for (int feed = 0; feed < 2 && !g.statusAddress; ++feed) {
+            OrloChip* orlo = orloOf(feed);
+            if (!orlo || !onIdleSet(feed) || (needRunning && !orlo->grabList().running())) continue;
+            g.statusAddress = orlo->peek(kOrloGFSTART) - 2;
+            g.statusFeed = feed;
+        }
+    }
+    // A frame end of the channel's last grab that the lists never acknowledged (the
+    // display Orlo's lists cannot reach the module's register) is not this grab's.
+    if (reportChannel_ == static_cast<int>(channel)) reportChannel_ = -1;
     g.continuous = (regs_[GrabControl(channel) / 8] & kControlContinuous) != 0;
     // Blocks of an earlier grab the Orlo never took are not this grab's.
     dropHeld(channel);
@@ -445,14 +457,13 @@ void KvxModuleChip::digitiseBlock(uint32_t channel)
         ++blocksDropped;
     }
     held_.push_back(std::move(held));
-    scheduleTransfer();
-    board_->primaryRegs->grabList().grabEvent();
+    scheduleTransfers();
     ++g.block;
     if (g.block < g.blocks) {
         scheduleBlock(channel, now() + frameNanos / g.blocks);
         return;
     }
-    ++g.fields;
+    ++g.fields[g.statusFeed];
     ++g.frames;
     writeStatus(channel);
     g.block = 0;
@@ -472,13 +483,10 @@ void KvxModuleChip::digitiseBlock(uint32_t channel)
 void KvxModuleChip::writeStatus(uint32_t channel)
 {
     KvxGrabChannel& g = grab[channel];
-    RamChip* memory = board_->primaryMemory.get();
-    if (!memory || !g.statusAddress) return;
-    const uint32_t a = (g.statusAddress & kGrabAddressMask) + kStatusFieldCount + kStatusChannelStride * channel;
-    const uint32_t first = kPrimaryMemoryTop - memory->size();
-    if (a < first || a + 2 > kPrimaryMemoryTop) return;
-    const uint16_t word = static_cast<uint16_t>((g.fields & 1) << 3);
-    uint8_t* at = memory->data() + (a - first);
+    if (!g.statusAddress) return;
+    uint8_t* at = memoryAt(g.statusFeed, g.statusAddress + kStatusFieldCount + kStatusChannelStride * channel, 2);
+    if (!at) return;
+    const uint16_t word = static_cast<uint16_t>((g.fields[g.statusFeed] & 1) << 3);
     at[0] = static_cast<uint8_t>(word);
     at[1] = static_cast<uint8_t>(word >> 8);
 }

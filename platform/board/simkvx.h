@@ -15,7 +15,7 @@
 //                              (bit 3, a command cleared as it is taken, or bit 1)
 //                              digitises the pattern block by block into the line buffer
 //                              as the BTC_* registers plan it, holds each block for the
-//                              primary Orlo (simkvxxfer.cpp) and toggles the channel's word
+//                              board's Orlos (simkvxxfer.cpp) and toggles the channel's word
 //                              of the status line in board memory at each frame's end.
 // Every other register only stores what was written.  Guarded by SimState::mutex like the
 // rest of the machine.
@@ -88,10 +88,14 @@ struct KvxGrabChannel {
     uint32_t blockLines = 0;      // BTC_GLINE + 1
     uint32_t blocks = 0;          // (BTC_DFULL & 0x1FF) + 1
     bool interlaced = false;      // BTC_DFULL bit 9
-    uint32_t statusAddress = 0;   // board address of the status line (the Orlo's idle start - 2)
+    uint32_t statusAddress = 0;   // bus address of the status line (the Orlo's idle start - 2)
+    int statusFeed = 0;           // the Orlo whose memory holds it: 0 primary, 1 display
     uint64_t frame = 0;           // pattern frame being digitised
     uint32_t block = 0;           // next block of the frame
-    uint32_t fields = 0;          // frames ended since power-up; the status line reports bit 0
+    // Frames ended since power-up through each Orlo (0 primary, 1 display): the status line
+    // an Orlo takes reports bit 0 of its own count, so each Orlo's frame toggle follows the
+    // grabs that Orlo served.
+    uint32_t fields[2] = {0, 0};
     uint64_t frames = 0, blocksDone = 0;
     uint64_t event = 0;           // the scheduled next block, 0 none
     std::vector<uint8_t> lines;   // blockLines x lineBytes
@@ -140,25 +144,37 @@ public:
     KvxGrabChannel grab[kvxregs::kChannels];
     uint64_t frameNanos = 33333333;   // one frame of the channel's camera
 
-    // The module as the primary Orlo's video source (simkvxxfer.cpp).  A write of the Orlo's
-    // grab control that releases its stop bit (bit 0 from 1 to 0, bit 1 or 2 set) arms one
-    // transfer; it starts, in an event, once the module holds a block: with the Orlo on its
-    // idle grab set the module sends its status line (the dispatch words of the block it
-    // holds), else it sends that block through the Orlo's registers as they stand.  Either
-    // sets interrupt bits 12 and 13.  The list engine's waits take the module's word for
-    // it: with bit 23 of the Orlo control word set a wait lasts until the module holds a
-    // block, else until interrupt bit 12.
-    void orloGrabControl(uint32_t before);
+    // The module as the video source of the board's Orlos, the primary and the display one
+    // alike (simkvxxfer.cpp).  A write of an Orlo's grab control that releases its stop bit
+    // (bit 0 from 1 to 0, bit 1 or 2 set) arms one transfer of that Orlo; it starts, in an
+    // event, once the module holds a block: with the Orlo on its idle grab set the module
+    // sends its status line (the dispatch words of the block it holds), else it sends that
+    // block through the Orlo's registers as they stand, into that Orlo's board memory.
+    // Either sets the Orlo's interrupt bits 12 and 13.  A block goes to the first Orlo whose
+    // transfer takes it: the library runs the lists of one Orlo per grab.  The list
+    // engines' waits take the module's word for it: with bit 23 of the Orlo control word
+    // set a wait lasts until the module holds a block, else until interrupt bit 12.
+    void orloGrabControl(OrloChip* orlo, uint32_t before);
     bool holdsBlock() const { return !held_.empty(); }
     uint64_t blocksTaken = 0, statusLines = 0, blocksDropped = 0, transferStrays = 0;
 
 private:
-    void scheduleTransfer();
-    void transfer();
-    void sendStatusLine(uint32_t status);
-    void sendBlock(const KvxHeldBlock& b);
-    void writeStatusWord(uint32_t offset, uint16_t value);
-    uint8_t* memoryAt(uint32_t address, uint32_t bytes);
+    // What the module keeps for each Orlo it feeds: 0 the primary, 1 the display Orlo.
+    struct OrloFeed {
+        bool armed = false;
+        uint64_t event = 0;         // the scheduled transfer, 0 none
+        uint32_t statusBlock = 0;   // where this Orlo's status line went last (bus address)
+    };
+    OrloChip* orloOf(int feed) const;
+    int feedOf(const OrloChip* orlo) const;
+    bool onIdleSet(int feed) const;
+    void scheduleTransfer(int feed);
+    void scheduleTransfers();
+    void transfer(int feed);
+    void sendStatusLine(int feed, uint32_t status);
+    void sendBlock(int feed, const KvxHeldBlock& b);
+    void writeStatusWord(int feed, uint32_t offset, uint16_t value);
+    uint8_t* memoryAt(int feed, uint32_t address, uint32_t bytes);
     void frameReportTaken();
     uint16_t frameDispatch() const;
 
@@ -179,10 +195,9 @@ private:
     Board* board_;
     uint16_t regs_[kvxregs::kRegisterSpace / 8] = {};
     std::deque<KvxHeldBlock> held_;
-    bool orloArmed_ = false;
-    uint64_t transferEvent_ = 0;
+    OrloFeed feeds_[2];
+    int lastFeed_ = 0;            // the Orlo that took the last transfer
     int reportChannel_ = -1;      // a frame end the lists have not taken yet
-    uint32_t statusBlock_ = 0;    // where the status line went last (bus address)
 };
 
 // The fitted second-family module of a board, or null (the caller holds the machine lock).

@@ -1,6 +1,7 @@
-// The second-family module as the primary Orlo's video source: the transfers the Orlo's
-// grab control arms, the status line with the dispatch words that steer the list engine,
-// and the blocks written through the Orlo's window and frame registers (see simkvx.h).
+// The second-family module as the video source of the board's Orlos: the transfers an
+// Orlo's grab control arms, the status line with the dispatch words that steer its list
+// engine, and the blocks written through its window and frame registers into its own board
+// memory (see simkvx.h).  One code path serves both Orlos, told apart by their feed.
 //
 // The lists of a grab run, per block: wait until the module holds a block; arm; wait for
 // the transfer's start; then the registers of the block the list is at.  A transfer thus
@@ -34,49 +35,81 @@ int32_t Pitch(uint32_t value)
 
 } // namespace
 
-void KvxModuleChip::orloGrabControl(uint32_t before)
+OrloChip* KvxModuleChip::orloOf(int feed) const
 {
-    OrloChip* orlo = board_->primaryRegs.get();
-    if (!orlo) return;
-    const uint32_t control = orlo->peek(kOrloGrabControl);
-    if (control & kControlStop) {
-        orloArmed_ = false;
-        if (transferEvent_ && board_->clock) board_->clock->cancel(transferEvent_);
-        transferEvent_ = 0;
-        return;
-    }
-    if (!(before & kControlStop) || !(control & kControlArm) || orloArmed_) return;
-    orloArmed_ = true;
-    orlo->interrupts_ &= ~kTransferBits;
-    scheduleTransfer();
+    return feed == 0 ? board_->primaryRegs.get() : board_->displayRegs.get();
 }
 
-void KvxModuleChip::scheduleTransfer()
+int KvxModuleChip::feedOf(const OrloChip* orlo) const
 {
-    if (transferEvent_ || !orloArmed_ || held_.empty() || !board_->machine) return;
-    const std::string name = "kvx transfer board " + std::to_string(board_->index);
-    transferEvent_ = board_->machine->scheduleEvent(now(), name, [this] {
-        transferEvent_ = 0;
-        transfer();
+    return orlo && orlo == board_->displayRegs.get() ? 1 : 0;
+}
+
+// The Orlo's idle grab set, which takes the module's status line rather than a block.
+bool KvxModuleChip::onIdleSet(int feed) const
+{
+    const OrloChip* orlo = orloOf(feed);
+    return orlo && orlo->peek(kOrloGLPITCH) == kIdleLinePitch && orlo->peek(kOrloGC1FOFF) == kIdlePlaneOffset;
+}
+
+void KvxModuleChip::orloGrabControl(OrloChip* orlo, uint32_t before)
+{
+    if (!orlo) return;
+    OrloFeed& f = feeds_[feedOf(orlo)];
+    const uint32_t control = orlo->peek(kOrloGrabControl);
+    if (control & kControlStop) {
+        f.armed = false;
+        if (f.event && board_->clock) board_->clock->cancel(f.event);
+        f.event = 0;
+        return;
+    }
+    if (!(before & kControlStop) || !(control & kControlArm) || f.armed) return;
+    f.armed = true;
+    orlo->interrupts_ &= ~kTransferBits;
+    scheduleTransfer(feedOf(orlo));
+}
+
+void KvxModuleChip::scheduleTransfer(int feed)
+{
+    OrloFeed& f = feeds_[feed];
+    if (f.event || !f.armed || held_.empty() || !board_->machine) return;
+    const std::string name = std::string(feed ? "kvx display transfer board " : "kvx transfer board ") +
+                             std::to_string(board_->index);
+    f.event = board_->machine->scheduleEvent(now(), name, [this, feed] {
+        feeds_[feed].event = 0;
+        transfer(feed);
     });
 }
 
-void KvxModuleChip::transfer()
+// A block held: every armed Orlo may start its transfer, and every list waiting for a
+// block goes on.
+void KvxModuleChip::scheduleTransfers()
 {
-    OrloChip* orlo = board_->primaryRegs.get();
-    if (!orlo || !orloArmed_ || held_.empty()) return;
-    orloArmed_ = false;
-    const bool idleSet =
-        orlo->peek(kOrloGLPITCH) == kIdleLinePitch && orlo->peek(kOrloGC1FOFF) == kIdlePlaneOffset;
-    if (idleSet) {
-        sendStatusLine((orlo->peek(kOrloGFSTART) & kGrabAddressMask) - 2);
+    for (int feed = 0; feed < 2; ++feed) {
+        OrloChip* orlo = orloOf(feed);
+        if (!orlo) continue;
+        scheduleTransfer(feed);
+        orlo->grabList().grabEvent();
+    }
+}
+
+void KvxModuleChip::transfer(int feed)
+{
+    OrloChip* orlo = orloOf(feed);
+    OrloFeed& f = feeds_[feed];
+    // Another Orlo may have taken the last block held in the meantime: the transfer waits.
+    if (!orlo || !f.armed || held_.empty()) return;
+    f.armed = false;
+    lastFeed_ = feed;
+    if (onIdleSet(feed)) {
+        sendStatusLine(feed, (orlo->peek(kOrloGFSTART) & kGrabAddressMask) - 2);
     } else {
         const KvxHeldBlock block = std::move(held_.front());
         held_.pop_front();
-        sendBlock(block);
+        sendBlock(feed, block);
         if (block.last) {
             reportChannel_ = static_cast<int>(block.channel);
-            writeStatusWord(kStatusDmaDispatch, frameDispatch());
+            writeStatusWord(feed, kStatusDmaDispatch, frameDispatch());
         }
     }
     orlo->interrupts_ |= kTransferBits;
@@ -85,17 +118,17 @@ void KvxModuleChip::transfer()
 
 // The status line lands at the idle set's frame start less 2: its words at + 256 and
 // + 520 are the dispatch words, its field counts at + 0x128 + 0x20 c.
-void KvxModuleChip::sendStatusLine(uint32_t status)
+void KvxModuleChip::sendStatusLine(int feed, uint32_t status)
 {
     ++statusLines;
-    statusBlock_ = status;
+    feeds_[feed].statusBlock = status;
     const KvxHeldBlock& next = held_.front();
     const uint16_t base = static_cast<uint16_t>(regs_[BTC_GDUMID / 8] - kDummyInHalf);
-    writeStatusWord(kStatusGrabDispatch, static_cast<uint16_t>(base + kMapStride * next.channel + 8 * next.block));
-    writeStatusWord(kStatusDmaDispatch, frameDispatch());
+    writeStatusWord(feed, kStatusGrabDispatch, static_cast<uint16_t>(base + kMapStride * next.channel + 8 * next.block));
+    writeStatusWord(feed, kStatusDmaDispatch, frameDispatch());
     for (uint32_t c = 0; c < kChannels; ++c)
-        writeStatusWord(kStatusFieldCount + kStatusChannelStride * c,
-                        static_cast<uint16_t>((grab[c].fields & 1) << 3));
+        writeStatusWord(feed, kStatusFieldCount + kStatusChannelStride * c,
+                        static_cast<uint16_t>((grab[c].fields[feed] & 1) << 3));
 }
 
 // The end-of-frame dispatch: entry c of channel c's end-of-frame map while the lists owe
@@ -111,13 +144,14 @@ uint16_t KvxModuleChip::frameDispatch() const
 void KvxModuleChip::frameReportTaken()
 {
     reportChannel_ = -1;
-    writeStatusWord(kStatusDmaDispatch, frameDispatch());
+    writeStatusWord(lastFeed_, kStatusDmaDispatch, frameDispatch());
 }
 
-void KvxModuleChip::writeStatusWord(uint32_t offset, uint16_t value)
+void KvxModuleChip::writeStatusWord(int feed, uint32_t offset, uint16_t value)
 {
-    if (!statusBlock_) return;
-    uint8_t* at = memoryAt(statusBlock_ + offset, 2);
+    const uint32_t block = feeds_[feed].statusBlock;
+    if (!block) return;
+    uint8_t* at = memoryAt(feed, block + offset, 2);
     if (!at) {
         ++transferStrays;
         return;
@@ -129,10 +163,10 @@ void KvxModuleChip::writeStatusWord(uint32_t offset, uint16_t value)
 // Line k of a block is window line (k << i) + i of the block (i = 1 for a field), taken
 // from GVWSTART to GVWSTOP every (GVSCLNG & 15) + 1 lines; its pixels GHWSTART to GHWSTOP
 // every (GHSCLNG & 15) + 1, of GPIXFMT's bytes each, go to GFSTART + row x GLPITCH.
-void KvxModuleChip::sendBlock(const KvxHeldBlock& b)
+void KvxModuleChip::sendBlock(int feed, const KvxHeldBlock& b)
 {
     ++blocksTaken;
-    OrloChip* orlo = board_->primaryRegs.get();
+    const OrloChip* orlo = orloOf(feed);
     const uint32_t i = b.interlaced ? 1 : 0;
     const uint32_t vstart = orlo->peek(kOrloGVWSTART) & 0xFFFF;
     const uint32_t vstop = orlo->peek(kOrloGVWSTOP) & 0xFFFF;
@@ -158,7 +192,7 @@ void KvxModuleChip::sendBlock(const KvxHeldBlock& b)
                 line[static_cast<size_t>(p) * bytes + byte] = x + byte < b.lineBytes ? in[x + byte] : 0;
         }
         const uint32_t address = static_cast<uint32_t>(frameStart + static_cast<int64_t>(r / vdec) * pitch);
-        uint8_t* out = memoryAt(address, static_cast<uint32_t>(line.size()));
+        uint8_t* out = memoryAt(feed, address, static_cast<uint32_t>(line.size()));
         if (!out) {
             transferStrays += line.size();
             continue;
@@ -170,17 +204,18 @@ void KvxModuleChip::sendBlock(const KvxHeldBlock& b)
 // Bytes at a bus address as the Orlo writes them: its own board memory (the low 26 bits,
 // when the bits above are clear or name its memory window), else host memory through the
 // kernel service's map; null when nothing answers for all of them.
-uint8_t* KvxModuleChip::memoryAt(uint32_t address, uint32_t bytes)
+uint8_t* KvxModuleChip::memoryAt(int feed, uint32_t address, uint32_t bytes)
 {
-    PciFunction* f = board_->primary;
+    PciFunction* f = feed ? board_->display : board_->primary;
     const uint32_t bar = f ? f->barBase(0) & kOrloBarAlign : 0;
     const bool local = (address & ~kGrabAddressMask) == 0 || (bar && (address & kOrloBarAlign) == bar);
     if (!local) return board_->machine ? board_->machine->hostOf(address, bytes) : nullptr;
-    RamChip* memory = board_->primaryMemory.get();
+    RamChip* memory = feed ? board_->displayMemory.get() : board_->primaryMemory.get();
     if (!memory) return nullptr;
+    const uint32_t top = feed ? kDisplayMemoryTop : kPrimaryMemoryTop;
     const uint32_t a = address & kGrabAddressMask;
-    const uint32_t first = kPrimaryMemoryTop - static_cast<uint32_t>(memory->size());
-    if (a < first || a + static_cast<uint64_t>(bytes) > kPrimaryMemoryTop) return nullptr;
+    const uint32_t first = top - static_cast<uint32_t>(memory->size());
+    if (a < first || a + static_cast<uint64_t>(bytes) > top) return nullptr;
     return memory->data() + (a - first);
 }
 

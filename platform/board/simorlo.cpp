@@ -62,10 +62,10 @@ void OrloChip::afterWrite(uint32_t dword, uint32_t bits, uint32_t laneMask, uint
         if (written & kVmControlSend) vmSend();
         break;
     case kOrloGrabControl:
-        // A second-family module is the primary Orlo's video source: it takes the grab
-        // control's arming (simkvxxfer.cpp).
-        if (!display_ && board_->kvx) {
-            board_->kvx->orloGrabControl(before);
+        // A second-family module is the video source of both Orlos of its board: it takes
+        // the grab control's arming (simkvxxfer.cpp).
+        if (board_->kvx) {
+            board_->kvx->orloGrabControl(this, before);
             break;
         }
         grabEngine().written(dword, before);

@@ -104,21 +104,39 @@ inline std::string KvxCameraFile(const std::vector<std::pair<std::string, uint32
     return f + "[REG_MODIF_STATE]\n\n[EOF]\n";
 }
 
-// A machine of one board with a display Orlo and a display chip, and the desktop's display
-// driver with one screen: on another board, so that this board runs its own screen
-// (ownScreen), or this board itself.
-inline void ConfigureDisplayBoard(bool ownScreen)
+// The desktop's display driver with one screen: on another board, so that the boards run
+// their own screens (ownScreen), or the first board itself.
+inline void SetDesktop(bool ownScreen)
 {
-    boardsim::Topology topology;
-    topology.boards[0].displayOrlo = true;
-    topology.boards[0].displayChip = true;
-    boardsim::BoardSim::instance().configure(topology);
     boardsim::DisplayDriverSpec desktop;
     desktop.privateEscapes = ownScreen;
     desktop.columns = 1;
     desktop.rows = 1;
     desktop.screenBases = {0xE0000008u};
     boardsim::BoardSim::instance().setDisplayDriver(desktop);
+}
+
+// A machine of one board with a display Orlo and a display chip, and the desktop's screen
+// (see SetDesktop).
+inline void ConfigureDisplayBoard(bool ownScreen)
+{
+    boardsim::Topology topology;
+    topology.boards[0].displayOrlo = true;
+    topology.boards[0].displayChip = true;
+    boardsim::BoardSim::instance().configure(topology);
+    SetDesktop(ownScreen);
+}
+
+// A machine of one board with a second-family grab module (type given, FPGA configuring),
+// a display Orlo and a display chip, and the desktop's one screen on another board, so that
+// this board runs its own screen and holds display heaps once a display is allocated.
+inline void ConfigureKvxDisplayBoard(uint8_t moduleType = 4)
+{
+    boardsim::Topology topology = KvxModuleBoard(moduleType);
+    topology.boards[0].displayOrlo = true;
+    topology.boards[0].displayChip = true;
+    boardsim::BoardSim::instance().configure(topology);
+    SetDesktop(true);
 }
 
 // A sync object of a thread whose state stays at 50 once reached (mode 2), so that a wait

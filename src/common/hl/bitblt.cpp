@@ -57,18 +57,13 @@ void Put(uint32_t offset, uint32_t value)
     SetShInHw(slot);
 }
 
-// The address of a band as the display Orlo's engine sees its own memory: the window
-// onto that memory maps the top of the engine's region.  Memory outside the window keeps
-// its bus address.
+// The address of a band as the display Orlo's engine sees it: in its own memory through the
+// window onto that memory; memory outside the window keeps its bus address.
 uint32_t Band(const _MP_BUF_ST* b, uint32_t band)
 {
     if (!b->bandTable || band >= b->bands) return 0;
-    const _MP_BAND_ST& t = b->bandTable[band];
-    const _NODE_MAIN_RESOURCE_ST* r = mp_core_node_record(b->node & 0xFF);
-    if (r && r->displayMemory && r->displayMemorySize && t.mapped >= r->displayMemory &&
-        t.mapped - r->displayMemory < r->displayMemorySize)
-        return t.mapped - r->displayMemory + (kDisplayMemoryTop - r->displayMemorySize);
-    return t.physical;
+    const uint32_t local = mp_buf_display_orlo_address(b, band);
+    return local ? local : b->bandTable[band].physical;
 }
 
 // The band-0 address of a buffer's root: buffers that share it share memory.

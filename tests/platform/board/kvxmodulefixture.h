@@ -1,5 +1,6 @@
 // A board with the second-family grab module on the virtual clock, its Orlo registers, port
-// window and board memory mapped: the common ground of the module's simulator tests.
+// window and board memory mapped (and, when a fixture asks for it, a display Orlo with its
+// registers and memory): the common ground of the module's simulator tests.
 #pragma once
 
 #include "boardsim.h"
@@ -15,6 +16,7 @@
 namespace kvxfixture {
 
 constexpr uint32_t kMemoryFirst = kPrimaryMemoryTop - 0x400000;   // PCI address of memory byte 0
+constexpr uint32_t kDisplayFirst = kDisplayMemoryTop - 0x200000;  // the display Orlo's memory byte 0
 constexpr uint64_t kFrameNanos = 3000000;
 
 class KvxModuleBoardTest : public ::testing::Test {
@@ -24,6 +26,7 @@ protected:
         boardsim::Topology t;
         t.boards[0].moduleType = 4;
         t.boards[0].fpgaConfigured = true;
+        t.boards[0].displayOrlo = displayOrlo_;
         t.clock = boardsim::ClockMode::Virtual;
         boardsim::BoardSim::instance().configure(t);
         node_ = DeviceOpen(boardsim::BoardSim::instance().boardDeviceName(0).c_str());
@@ -31,6 +34,10 @@ protected:
         regs_ = Map(kOrloRegisterOffset, kOrloRegisterSize);
         port_ = Map(kOrloPortOffset, kOrloPortSize);
         memory_ = Map(kMemoryFirst, 0x400000);
+        if (displayOrlo_) {
+            displayRegs_ = Map(kOrloRegisterOffset, kOrloRegisterSize, HLC_REGION_DISPLAY);
+            displayMemory_ = Map(kDisplayFirst, 0x200000, HLC_REGION_DISPLAY);
+        }
         HwWrite32(regs_, kOrloStatus, HwRead32(regs_, kOrloStatus) | kStatusPortOption);
         Kvx().setFrameNanos(kFrameNanos);
     }
@@ -39,9 +46,9 @@ protected:
         if (node_ != kInvalidDevice) DeviceClose(node_);
         boardsim::BoardSim::instance().configure();
     }
-    uint32_t Map(uint32_t offset, uint32_t size)
+    uint32_t Map(uint32_t offset, uint32_t size, uint32_t region = HLC_REGION_PRIMARY)
     {
-        uint32_t request[5] = {0, 0x11, 4, size, offset};
+        uint32_t request[5] = {0, 0x11, region, size, offset};
         uint32_t bytes = 0;
         EXPECT_EQ(DeviceIoControl(node_, HLC_DRV_MAP, request, 20, request, 20, &bytes, nullptr), kDeviceDone);
         return request[0];
@@ -67,8 +74,10 @@ protected:
     static void Settle() { boardsim::BoardSim::instance().advance(1e-6); }
     static boardsim::KvxView Kvx() { return boardsim::BoardSim::instance().kvx(0); }
 
+    bool displayOrlo_ = false;   // set by a derived fixture's constructor: the board has one
     DeviceHandle node_ = kInvalidDevice;
     uint32_t regs_ = 0, port_ = 0, memory_ = 0;
+    uint32_t displayRegs_ = 0, displayMemory_ = 0;
 };
 
 }  // namespace kvxfixture

@@ -5,6 +5,7 @@
 #include "heap.h"
 #include "hwlock.h"
 #include "nodelist.h"
+#include "regmap/orlo_regs.h"
 #include "task.h"
 #include "timer.h"
 
@@ -318,6 +319,17 @@ uint32_t mp_buf_board_to_host(const _MP_BUF_ST* buffer, uint32_t address)
 {
     if (!buffer || !buffer->boardSpace || !address) return address;
     return mp_util_mvp_to_virtual(buffer->node & 0x7FFFFFFF, address);
+}
+
+uint32_t mp_buf_display_orlo_address(const _MP_BUF_ST* buffer, uint32_t band)
+{
+    if (!buffer || !buffer->bandTable || band >= buffer->bands) return 0;
+    const _MP_BAND_ST& t = buffer->bandTable[band];
+    const _NODE_MAIN_RESOURCE_ST* r = mp_core_node_record(buffer->node & 0xFF);
+    if (!r || !r->displayMemory || !r->displayMemorySize || t.mapped < r->displayMemory ||
+        t.mapped - r->displayMemory >= r->displayMemorySize)
+        return 0;
+    return t.mapped - r->displayMemory + (kDisplayMemoryTop - r->displayMemorySize);
 }
 
 void mp_buf_exit_all()

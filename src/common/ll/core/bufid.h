@@ -167,6 +167,11 @@ uint32_t mp_buf_current_owner();
 uint32_t mp_buf_ref_to_id(const _MP_BUF_ST* reference);
 // Converts a board-space word of a flagged descriptor to a host address.
 uint32_t mp_buf_board_to_host(const _MP_BUF_ST* buffer, uint32_t address);
+// The address of a band as the display Orlo's engines see their own memory (the window
+// onto that memory maps the top of the Orlo's region); 0 for a band outside that memory.
+// A display heap's bus address is counted from the display chip's frame window, which the
+// Orlo does not reach.
+uint32_t mp_buf_display_orlo_address(const _MP_BUF_ST* buffer, uint32_t band);
 // Forgets every id table and descriptor heap (the heaps' DMA blocks are released).
 void mp_buf_exit_all();
 // The id table, descriptor heap and descriptor memory of one node, with every buffer the

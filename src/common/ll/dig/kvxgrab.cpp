@@ -489,6 +489,14 @@ bool AreaUsable(const KVX_INFO* info, const _NODE_MAIN_RESOURCE_ST* record, uint
            mp_servinfo(const_cast<_NODE_MAIN_RESOURCE_ST*>(record), area);
 }
 
+// The grab area whose Orlo places the blocks of a grab on the given path: the path's own
+// area (0 board memory, 1 display memory), else the one area the node has.
+uint32_t ServingArea(const KVX_INFO* info, const _NODE_MAIN_RESOURCE_ST* record, uint32_t pathIndex)
+{
+    const uint32_t own = pathIndex ? 1 : 0;
+    return AreaUsable(info, record, own) ? own : 1 - own;
+}
+
 uint32_t OrloControl(_NODE_MAIN_RESOURCE_ST* record, uint32_t area)
 {
     SERVINFO_ST* s = mp_servinfo(record, area);
@@ -544,14 +552,21 @@ int setARP(DIGPARAM* p, uint32_t c)
     // as the end of a continuous grab's frame.)  It starts afresh also whenever neither
     // channel digitises: a halted continuous grab leaves the engine inside its old map,
     // where the next grab's first block would be taken with the registers of another block.
+    //
+    // Only the Orlo of the grab's path runs its lists: the module hands each block to the
+    // first Orlo that takes it, and the other Orlo's lists would take blocks and place them
+    // at the destination's address in their own memory, where it is not.  That Orlo's list
+    // engine stays stopped.
     const bool newPlan = state.blocks[c] != plan.blocks && Desc(cam, cam0::INFO_MISC) == 0;
     if (newPlan && ModuleShadow(BtcReg(kRegStart, c))) ModuleWrite(BtcReg(kRegStart, c), 0);
     const bool stopped = !ModuleShadow(BtcReg(kRegStart, 0)) && !ModuleShadow(BtcReg(kRegStart, 1));
     if ((newPlan && stopped) || !ModuleDigitising()) {
+        const uint32_t serving = ServingArea(info, p->record, p->pathIndex);
         for (uint32_t area = 0; area < 2; ++area) {
             if (!AreaUsable(info, p->record, area)) continue;
             SERVINFO_ST* s = mp_servinfo(p->record, area);
             Set(s, kOrloGrabListControl, 0);
+            if (area != serving) continue;
             Set(s, kOrloGrabListPointer, PciOf(p->node, info->bank[area][1].address + kKvxDummyOffset));
             Set(s, kOrloGrabListControl, 1);
         }
@@ -596,7 +611,10 @@ int setARP(DIGPARAM* p, uint32_t c)
             in.orloControl = OrloControl(p->record, area);
             for (uint32_t e = 0; e < 5; ++e) in.bank[e] = Addr(info->bank[area][e].address);
             in.doorbellFirstBlock = area == 0 || !firstArea;
-            in.dmaDoorbell = area == 1 || !firstArea;
+            // Every frame ends through the start-up list's doorbell half on the Orlo that
+            // took it; a doorbell in the end-of-frame list as well would end two frames of
+            // the sequence with each one.
+            in.dmaDoorbell = false;
             // The module register is written unless the grab runs on the second grab path.
             in.moduleAck = p->pathIndex + 1 != 2;
             t_listNode = p->node;
@@ -661,16 +679,16 @@ int grbSetKvx(DIGPARAM* p, uint32_t c)
                 {kOrloGHSCLNG, 0}, {kOrloGVSCLNG, 0}, {kOrloGHWSTART, 0}, {kOrloGHWSTOP, 0xFF}, {kOrloGHTOTAL, 0xFE},
                 {kOrloGVWSTART, 0}, {kOrloGVWSTOP, 0}, {kOrloGVTOTAL, 0}, {kOrloGLNINT, 0}};
             for (const auto& r : idle) Set(s, r.first, r.second);
-            if (area == 1) {
-                Set(s, kOrloGrabListPointer, PciOf(p->node, info->bank[area][4].address) & 0x3FFFFFFF);
-                Set(s, kOrloGrabListControl, 1);
-            }
+            // The second Orlo's list engine was started with the first's, at its start-up
+            // list (setARP): started again at bank buffer 4, which holds no program at its
+            // start, it would stop at once and leave a display-memory grab without a block.
             Set(s, kOrloGrabControl, kKvxGrabCtlIdle);
         } else {
             Set(s, kOrloGrabControl, image[2 * grbimg::GRABCTRL]);
         }
-        if (area == 1 && skipSecond) intsrv::Modify(s, kOrloControl, kBit23, 0);
     }
+    // The second Orlo takes no part in a grab into board or host memory.
+    if (skipSecond && AreaUsable(info, p->record, 1)) intsrv::Modify(mp_servinfo(p->record, 1), kOrloControl, kBit23, 0);
 
     // The slot the start and end events of this channel work on.
     if (p->path) {
@@ -782,6 +800,22 @@ void Translate(const _MP_CAM_ST_1* from, _MP_CAM_ST_0* to)
         *CamSlotAt(to, off) = *CamSlotAt(from, off + cam1::kOrloToStandard);
 }
 
+// The grab image's frame and plane addresses of a destination in the display Orlo's memory,
+// moved from the bands' bus addresses to the Orlo's own: otherwise its lists would place
+// every block where nothing answers.
+void PlaceOnDisplayOrlo(const _MP_BUF_ST* destination, uint32_t* image)
+{
+    const grbimg::GrabReg regs[4] = {grbimg::GFSTART, grbimg::GC1FOFF, grbimg::GC2FOFF, grbimg::GC3FOFF};
+    for (uint32_t band = 0; band < 4; ++band) {
+        const uint32_t local = mp_buf_display_orlo_address(destination, band);
+        if (!local) continue;
+        const _MP_BAND_ST& t = destination->bandTable[band];
+        const uint32_t bus = t.physical ? t.physical : t.mapped;
+        uint32_t& reg = image[2 * regs[band]];
+        reg = (reg & ~kArpAddressMask) | ((reg + (local - bus)) & kArpAddressMask);
+    }
+}
+
 // The camera's channels as a mask: a record holds the number of logical channels (1-4 give
 // 0x10000, 0x30000, 0x70000, 0xF0000); a value that is a mask already stays.
 uint32_t CameraChannels(uint32_t value)
@@ -845,6 +879,7 @@ int32_t mpPrvKvxSetOrlo(DIGPARAM* p, uint32_t selection, int32_t option)
     p->cam = own;
     if (!image) return -1;
     image[2 * grbimg::GRABCTRL] = (image[2 * grbimg::GRABCTRL] | 0x2) & ~0x24u;
+    PlaceOnDisplayOrlo(p->destination, image);
     uint32_t token = 0;
     SetToOrlo(p->node, p->pathIndex, &token);
     SetToExt(DigitizerNode(p));
