@@ -282,6 +282,41 @@ TEST_F(KvxGrabTest, SingleFramesInARowEachEndAfterTheirOwnFrame)
     ExpectNothingArmed();
 }
 
+// A grab of three frames: the module digitises exactly three, the sync object reaches its
+// end after the third, and the destination holds the last one.
+TEST_F(KvxGrabTest, AGrabOfThreeFramesEndsAfterTheThird)
+{
+    ASSERT_NE(Camera(), 0u);
+    const uint32_t destination = Buffer(kBoardMemory);
+    Sync();
+    ASSERT_EQ(imDigGrab(kThread, 0, camera_, destination, 3, 0, sync_), 0) << LastText();
+    ASSERT_EQ(imSyncHost(kThread, sync_, kDone), static_cast<int32_t>(kDone)) << LastText();
+    EXPECT_EQ(imThrGetError(kThread, 0, nullptr), 0) << LastText();
+    ASSERT_TRUE(WaitFor([] { return !Kvx().grabActive(0); })) << "the module stops after the third frame";
+    EXPECT_EQ(Kvx().framesDigitised(0), 3u);
+    EXPECT_EQ(Kvx().blocksTaken(), 60u);
+    ExpectFrame(destination, 2, Same);
+    std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    EXPECT_EQ(Kvx().framesDigitised(0), 3u) << "nothing runs afterwards";
+    ExpectNothingArmed();
+
+    // The next grab of two frames starts afresh.
+    ASSERT_EQ(imDigGrab(kThread, 0, camera_, destination, 2, 0, sync_), 0) << LastText();
+    ASSERT_EQ(imSyncHost(kThread, sync_, kDone), static_cast<int32_t>(kDone)) << LastText();
+    ASSERT_TRUE(WaitFor([] { return !Kvx().grabActive(0); }));
+    EXPECT_EQ(Kvx().framesDigitised(0), 5u);
+    ExpectFrame(destination, 4, Same);
+    ExpectNothingArmed();
+
+    // A continuous grab after them still starts, and ends with its halt.
+    ASSERT_EQ(imDigGrab(kThread, 0, camera_, destination, static_cast<uint32_t>(-1), 0, sync_), 0) << LastText();
+    ASSERT_TRUE(WaitFor([] { return Kvx().framesDigitised(0) >= 7; }));
+    EXPECT_EQ(imThrHalt(kThread, 2), 0) << LastText();
+    EXPECT_EQ(imSyncHost(kThread, sync_, kDone), static_cast<int32_t>(kDone)) << LastText();
+    ASSERT_TRUE(WaitFor([] { return !Kvx().grabActive(0); }));
+    ExpectNothingArmed();
+}
+
 TEST_F(KvxGrabTest, AContinuousGrabRunsUntilTheHaltStopsTheModuleAndTheNextGrabStartsAfresh)
 {
     ASSERT_NE(Camera(), 0u);

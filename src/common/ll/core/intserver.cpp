@@ -484,16 +484,23 @@ void mpPrvUpdateKvx(SERVINFO_ST* s)
         const bool toggle = s->slot(c, kSlotFieldToggle) != 0;
         const int32_t remaining = SlotInt(s, c, kSlotRemaining);
         const int32_t requested = SlotInt(s, c, kSlotRequested);
+        // A grab of several frames runs as an endless one does: one start, then an end at
+        // each frame's end until its count is done.  (Counted as singles, its frames would
+        // never start after the first, and the grab would never end.)
+        const auto sequence = [](int32_t req, int32_t rem) { return req == -1 || (req > 1 && rem >= 1); };
         const bool single = remaining == 1 && requested == 1 && s->slot(c, kSlotInFlight) == 0;
-        const bool endless = remaining == -1 && requested == -1 && s->slot(c, kSlotSequence) == 0;
-        if (single || endless) {
+        // Its start is due while nothing of it is counted yet (the channel's sequence mark
+        // may be left from an earlier grab).
+        const bool first = requested == -1 ? remaining == -1 && s->slot(c, kSlotSequence) == 0
+                                           : requested > 1 && remaining == requested;
+        if (single || first) {
             const bool start =
-                requested == -1 || (!toggle && f != 0) || (toggle && (f == 0 || (t < f && f < 2 * t)));
+                first || (!toggle && f != 0) || (toggle && (f == 0 || (t < f && f < 2 * t)));
             if (start) mpPrvUpdateSoG(s, c);
         }
-        const int32_t requestedNow = SlotInt(s, c, kSlotRequested);
-        if (s->slot(c, kSlotInFlight) || requestedNow == -1) {
-            const bool end = requestedNow == -1 || (!toggle && (f >= t || f == 0)) || (toggle && f < t + 1);
+        const bool sequenceNow = sequence(SlotInt(s, c, kSlotRequested), SlotInt(s, c, kSlotRemaining));
+        if (s->slot(c, kSlotInFlight) || sequenceNow) {
+            const bool end = sequenceNow || (!toggle && (f >= t || f == 0)) || (toggle && f < t + 1);
             if (end) {
                 s->slot(c, kSlotFieldToggle) = toggle ? 0 : 1;
                 mpPrvUpdateEoG(s, c);

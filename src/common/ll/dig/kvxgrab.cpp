@@ -304,7 +304,9 @@ uint32_t grabARP(const KVX_LIST_INPUT& in, uint32_t list)
         Put(&cursor, GrabCmd(GVWSTOP), vstop);
         Put(&cursor, GrabCmd(GVTOTAL), total);
         Put(&cursor, GrabCmd(GLNINT), 0);
-        if (b == 0 && in.doorbellFirstBlock && in.count != -1) Put(&cursor, kArpDoorbell, 0x80);
+        // Only a single frame's start rings: a grab of several frames, like an endless one,
+        // starts and ends at its frames' ends.
+        if (b == 0 && in.doorbellFirstBlock && in.count == 1) Put(&cursor, kArpDoorbell, 0x80);
         // Each program arms the transfer of the block before it, so after the last block the
         // engine still needs one more transfer.  The last program goes on in the start-up
         // list's second half, which takes the last block, rings the frame's doorbell (the
@@ -967,6 +969,23 @@ int32_t mpDigGrab_Async(MP_RESOURCE_ST* res, _MP_BUF_ST* digitizer, _MP_BUF_ST* 
 
 // ---- start, end and halt ---------------------------------------------------------------------
 
+namespace {
+
+// The module's continuous mode ends: the frame it digitises is its last.
+void ModuleLastFrame(SERVINFO_ST* s, uint32_t c)
+{
+    uint8_t* shadow = mpPrvKvxShadow(c);
+    if (!shadow) return;
+    SetToOrlo(s->node & 0xFF, s->index, nullptr);
+    SetToExt(s->node & 0xFF);
+    CamSlot* control = CamSlotAt(shadow, cam1::FAF_GRBCTL0);
+    if (!(control->value & kGrb0Continuous)) return;
+    control->value &= ~kGrb0Continuous;
+    flushHw(KvxRegAddr(KvxGrabControl(c)), static_cast<int32_t>(control->value & 0xFFFF));
+}
+
+}  // namespace
+
 void mpPrvUpdateSoG_Async(SERVINFO_ST* state, uint32_t slot)
 {
     mpPrvUpdateSoG_Std(state, slot);
@@ -1006,6 +1025,12 @@ void ModuleStop(SERVINFO_ST* s, uint32_t c)
 void mpPrvUpdateEoG_Async(SERVINFO_ST* state, uint32_t slot)
 {
     mpPrvUpdateEoG_With(state, slot, ModuleActive, ModuleStop);
+    // A grab of several frames runs the module continuous.  Once its last frame has begun
+    // (nothing left to start, the last one in flight) the module ends with that frame, so
+    // that no frame follows it into the destination.
+    if (state && slot < kKvxChannels && static_cast<int32_t>(state->slot(slot, kSlotRequested)) > 1 &&
+        state->slot(slot, kSlotRemaining) == 0 && state->slot(slot, kSlotInFlight))
+        ModuleLastFrame(state, slot);
 }
 
 void mpPrvHalt_Async(MP_THREAD_ST* thread, int32_t mode)

@@ -343,6 +343,44 @@ TEST_F(ServerTest, SecondFamilyDecidesStartAndEndFromTheFieldCount)
     EXPECT_EQ(s->slot(0, kSlotFieldToggle), 0u);
 }
 
+// A grab of three frames on the second family: its one start comes with the first event,
+// its ends with every event after, whatever the field count says.
+TEST_F(ServerTest, SecondFamilyStartsASequenceOnceAndEndsEachOfItsFrames)
+{
+    Family(nullptr, nullptr);
+    MpGrabFamilyHandlers h;
+    h.startOfGrab = RecordStart;
+    h.endOfGrab = RecordEnd;
+    mpPrvSetGrabFamily(kGrabFamilyAsync, h);
+    mpPrvSetGrabFamilyOf([](uint32_t) { return kGrabFamilyAsync; });
+    StartServers();
+    alignas(4) uint8_t block[0x200] = {};
+    uint32_t status[20] = {};
+    status[1] = buftest::W(block);
+    reinterpret_cast<uint32_t*>(block_.get())[255] = buftest::W(status);
+    SERVINFO_ST* s = State(0);
+    s->slot(0, kSlotRemaining) = 3;
+    s->slot(0, kSlotRequested) = 3;
+    s->slot(0, kSlotSequence) = 1;   // left over from an earlier grab
+    Raise(kSignalKvx);
+    EXPECT_EQ(g_starts.size(), 1u) << "the sequence's start, with its field count 0";
+    EXPECT_EQ(g_ends.size(), 1u);
+    // The handlers here count nothing: the remaining count as the start and ends left it.
+    s->slot(0, kSlotRemaining) = 1;
+    Raise(kSignalKvx);
+    EXPECT_EQ(g_starts.size(), 1u) << "started once";
+    EXPECT_EQ(g_ends.size(), 2u);
+    s->slot(0, kSlotRemaining) = 0;
+    s->slot(0, kSlotInFlight) = 1;
+    Raise(kSignalKvx);
+    EXPECT_EQ(g_ends.size(), 3u) << "the last frame's end";
+    // Done: nothing in flight and nothing left, so a further event ends nothing.
+    s->slot(0, kSlotInFlight) = 0;
+    Raise(kSignalKvx);
+    EXPECT_EQ(g_starts.size(), 1u);
+    EXPECT_EQ(g_ends.size(), 3u);
+}
+
 TEST_F(ServerTest, StartOfTransferOnlyTakesTheSignal)
 {
     StartServers();

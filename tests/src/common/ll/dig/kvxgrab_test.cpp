@@ -287,6 +287,18 @@ TEST(KvxLists, ContinuousGrabEndsEachFrameThroughTheStartUpListWithoutAFirstBloc
     EXPECT_EQ(Lists::Find(Lists::Program(Lists::At(map).value), kArpDoorbell), 0xFFFFFFFFu);
 }
 
+// A grab of several frames starts and ends at its frames' ends, as an endless one: only a
+// single frame's first block rings.
+TEST(KvxLists, OnlyASingleFramesFirstBlockRings)
+{
+    for (int32_t count : {1, 2, 5}) {
+        Lists l(480, count);
+        grabARP(l.in, l.grab);
+        const auto first = Lists::Program(Lists::At(l.Map()).value);
+        EXPECT_EQ(Lists::Find(first, kArpDoorbell), count == 1 ? 0x80u : 0xFFFFFFFFu) << count;
+    }
+}
+
 TEST(KvxLists, BlocksOutsideTheWindowWriteOntoTheScratchLine)
 {
     Lists l;
