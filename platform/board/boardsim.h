@@ -527,10 +527,10 @@ public:
     // clears as the module takes it.  The 16-bit word of channel c at 0x128 + 0x20 c of the
     // status block toggles between 0 and 1 (bits 3-14) at the end of each of its frames.
     //
-    // The module is the primary Orlo's video source: the Orlo's grab control does not run
-    // the grab engine of GrabEngineView.  A write of it that releases the stop bit (bit 0
-    // from 1 to 0 with bit 1 or 2 set) arms one transfer, which starts once the module holds
-    // a block: with the Orlo on its idle grab set (GLPITCH 0x100, GC1FOFF 0x108) the module
+    // The module is the video source of both Orlos of its board: an Orlo's grab control does
+    // not run the grab engine of GrabEngineView.  A write of it that releases the stop bit
+    // (bit 0 from 1 to 0 with bit 1 or 2 set) arms one transfer of that Orlo, which starts
+    // once the module holds a block (a block goes to the first Orlo that takes it): with the Orlo on its idle grab set (GLPITCH 0x100, GC1FOFF 0x108) the module
     // sends its status line to GFSTART - 2: the grab dispatch word at + 520 (BTC_GDUMID -
     // 0x7F00 + 0x8000 c + 8 b for block b of channel c, the low half of the jump entry the
     // library keeps there), the end-of-frame dispatch at + 256 (BTC_DDUMID, or BTC_DDUMID -
@@ -538,7 +538,8 @@ public:
     // write 1 to module register 0x228) and the status words; otherwise it sends the block
     // through the registers as they stand (window lines (k << i) + i of block line k, i = 1
     // for a field; pixels of GPIXFMT's bytes; GFSTART + row x GLPITCH, low 26 bits, in the
-    // Orlo's board memory; bytes outside it are counted as strays).  A transfer sets interrupt bits 12 and 13; an abort drops
+    // Orlo's own board memory; bytes outside it are counted as strays).  A transfer sets the
+    // Orlo's interrupt bits 12 and 13; an abort drops
     // the channel's blocks.  The grab list's waits {3, 0x2010} follow the module: with bit
     // 23 of the Orlo control word 0x2020 set until it holds a block, else until bit 12.
     bool grabActive(int channel) const;
