@@ -19,25 +19,8 @@ namespace {
 constexpr uint32_t kNode = 0x11;
 constexpr uint32_t kThread = 0x40000010u | (kNode << 16);
 constexpr uint32_t kDisplayHeap = 0x40000020u;   // any display heap
-constexpr const char* kIni = "[Node]\nNodeId=0x11\nSlotNbr=1\nDeviceNbr=0x000d04\nDisplayMode=1\n";
 
 using libsandbox::LastText;
-
-// A 640 x 480 mode: CRTC 0x00-0x18 and the pixel PLL.
-constexpr uint8_t kCrtc[25] = {0x5F, 0x4F, 0x50, 0x82, 0x54, 0x80, 0x0B, 0x3E, 0x00, 0x40, 0x00, 0x00, 0x00,
-                               0x00, 0x00, 0x00, 0xEA, 0x0C, 0xDF, 0x50, 0x00, 0xE7, 0x04, 0xE3, 0xFF};
-
-std::string VcfText()
-{
-    std::string text = "/ 640 x 480 at 75 MHz\n[REG_DIGIT]\nINFO_XSIZE 640\nINFO_YSIZE 480\nMISC 0xEF\n";
-    char line[64];
-    for (int i = 0; i < 25; ++i) {
-        std::snprintf(line, sizeof line, "CRTC_(%02X) 0x%02X\n", i, kCrtc[i]);
-        text += line;
-    }
-    text += "PCLK_(00) 48\nPCLK_(01) 52\nPCLK_(02) 1\n[EOF]\n";
-    return text;
-}
 
 boardsim::BoardSim& Sim()
 {
@@ -56,8 +39,8 @@ class BitBltLibTest : public ::testing::Test {
 protected:
     void SetUp() override
     {
-        box_.write("halcyra.ini", kIni);
-        box_.write("mode.vcf", VcfText());
+        box_.write("halcyra.ini", libsandbox::kOwnScreenIni);
+        box_.write("mode.vcf", libsandbox::Mode640Vcf());
         // The desktop's one screen lies on another board: this board runs its own.
         libsandbox::ConfigureDisplayBoard(true);
         uint32_t device = 0;

@@ -27,26 +27,8 @@ namespace {
 constexpr uint32_t kNode = 0x11;
 constexpr uint32_t kThread = 0x40000010u | (kNode << 16);
 constexpr uint32_t kChipCursorPositionOffset = 0x3C0C;   // x + 64 in bits 0-15, y + 64 in 16-31
-// The board runs its own screen beside the desktop's (display mode 1).
-constexpr const char* kIni = "[Node]\nNodeId=0x11\nSlotNbr=1\nDeviceNbr=0x000d04\nDisplayMode=1\n";
 // The board is the desktop's one screen (display mode 0).
 constexpr const char* kDesktopIni = "[Node]\nNodeId=0x11\nSlotNbr=1\nDeviceNbr=0x000d04\nDisplayMode=0\n";
-
-// A 640 x 480 mode: CRTC 0x00-0x18 and the pixel PLL (M 48, N 52, P 1: 74894 kHz).
-constexpr uint8_t kCrtc[25] = {0x5F, 0x4F, 0x50, 0x82, 0x54, 0x80, 0x0B, 0x3E, 0x00, 0x40, 0x00, 0x00, 0x00,
-                               0x00, 0x00, 0x00, 0xEA, 0x0C, 0xDF, 0x50, 0x00, 0xE7, 0x04, 0xE3, 0xFF};
-
-std::string VcfText()
-{
-    std::string text = "/ 640 x 480 at 75 MHz\n[REG_DIGIT]\nINFO_XSIZE 640\nINFO_YSIZE 480\nMISC 0xEF\n";
-    char line[64];
-    for (int i = 0; i < 25; ++i) {
-        std::snprintf(line, sizeof line, "CRTC_(%02X) 0x%02X\n", i, kCrtc[i]);
-        text += line;
-    }
-    text += "PCLK_(00) 48\nPCLK_(01) 52\nPCLK_(02) 1\n[EOF]\n";
-    return text;
-}
 
 // Control types and inquiry types.
 enum : uint32_t {
@@ -73,8 +55,8 @@ class DisplayLibTest : public ::testing::Test {
 protected:
     void SetUp() override
     {
-        box_.write("halcyra.ini", ownScreen_ ? kIni : kDesktopIni);
-        box_.write("mode.vcf", VcfText());
+        box_.write("halcyra.ini", ownScreen_ ? libsandbox::kOwnScreenIni : kDesktopIni);
+        box_.write("mode.vcf", libsandbox::Mode640Vcf());
         libsandbox::ConfigureDisplayBoard(ownScreen_);
         uint32_t device = 0;
         ASSERT_NE(imDevAlloc(0, 0, 3, 0, &device), 0u) << LastText();
@@ -128,7 +110,7 @@ protected:
 TEST_F(DisplayLibTest, AllocationPutsTheFilesModeOnTheChipAndStartsTheVideoPath)
 {
     Allocate();
-    for (uint8_t i = 0; i < 25; ++i) EXPECT_EQ(Crtc(i), kCrtc[i]) << "CRTC " << int(i);
+    for (uint8_t i = 0; i < 25; ++i) EXPECT_EQ(Crtc(i), libsandbox::kMode640Crtc[i]) << "CRTC " << int(i);
     // N, M and P|0xF0 of the pixel PLL, as PCLK_(01), PCLK_(00) and PCLK_(02) give them.
     EXPECT_EQ(Sim().chip(0).pll(boardsim::DacPll::Pixel, 0), 52);
     EXPECT_EQ(Sim().chip(0).pll(boardsim::DacPll::Pixel, 1), 48);
@@ -182,7 +164,7 @@ TEST_F(DisplayLibTest, TheSameFileAgainReprogramsNothingUnlessForced)
     ASSERT_EQ(imDispFree(kThread, display_), 0);
     display_ = 0;
     Allocate(2);
-    EXPECT_EQ(Crtc(0x13), kCrtc[0x13]);
+    EXPECT_EQ(Crtc(0x13), libsandbox::kMode640Crtc[0x13]);
 }
 
 TEST_F(DisplayLibTest, AFileThatIsNotThereIsAnErrorNamingIt)

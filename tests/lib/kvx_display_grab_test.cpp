@@ -6,150 +6,15 @@
 // the primary Orlo takes none of them.  After each grab nothing is left armed or stray, and
 // a board-memory grab on the same board afterwards still arrives whole.
 // Only hlclib.h and libhlclib.so are used, plus the simulator's inspection calls.
-#include "hlclib.h"
-#include "libsandbox.h"
-
-#include "boardsim.h"
-#include "framegen.h"
-
-#include <gtest/gtest.h>
-
-#include <chrono>
-#include <cstdint>
-#include <cstdio>
-#include <string>
-#include <thread>
-#include <utility>
-#include <vector>
+#include "kvxgrabfixture.h"
 
 namespace {
 
-constexpr uint32_t kNode = 0x11;
-constexpr uint32_t kThread = 0x40000010u | (kNode << 16);
-constexpr uint32_t kBoardMemory = 1;
 constexpr uint32_t kDisplayHeap4M = 0x40000060u;   // the display Orlo's heap at 4 MB
-constexpr uint32_t kDone = 50;
-constexpr uint32_t kWidth = 640, kHeight = 480;
-constexpr const char* kIni = "[Node]\nNodeId=0x11\nSlotNbr=1\nDeviceNbr=0x000d04\nDisplayMode=1\n";
-using libsandbox::LastText;
 
-// A 640 x 480 display mode: CRTC 0x00-0x18 and the pixel PLL.
-constexpr uint8_t kCrtc[25] = {0x5F, 0x4F, 0x50, 0x82, 0x54, 0x80, 0x0B, 0x3E, 0x00, 0x40, 0x00, 0x00, 0x00,
-                               0x00, 0x00, 0x00, 0xEA, 0x0C, 0xDF, 0x50, 0x00, 0xE7, 0x04, 0xE3, 0xFF};
-
-std::string VcfText()
-{
-    std::string text = "/ 640 x 480 at 75 MHz\n[REG_DIGIT]\nINFO_XSIZE 640\nINFO_YSIZE 480\nMISC 0xEF\n";
-    char line[64];
-    for (int i = 0; i < 25; ++i) {
-        std::snprintf(line, sizeof line, "CRTC_(%02X) 0x%02X\n", i, kCrtc[i]);
-        text += line;
-    }
-    return text + "PCLK_(00) 48\nPCLK_(01) 52\nPCLK_(02) 1\n[EOF]\n";
-}
-
-class KvxDisplayGrabTest : public ::testing::Test {
+class KvxDisplayGrabTest : public KvxGrabFixture {
 protected:
-    void SetUp() override
-    {
-        box_.useFpgaFile();
-        box_.write("halcyra.ini", kIni);
-        box_.write("mode.vcf", VcfText());
-        libsandbox::ConfigureKvxDisplayBoard(4);
-        Kvx().setFrameNanos(100000000);
-        ASSERT_NE(imDevAlloc(0, 0, 3, 0, &device_), 0u) << LastText();
-        // The display heaps follow the shown display's size.
-        ASSERT_NE(imDispAlloc(kThread, 0, 0, "mode", 0x10000000u, &display_), 0u) << LastText();
-        imAppGetError(1, nullptr);
-    }
-    void TearDown() override
-    {
-        for (uint32_t id : buffers_) imBufFree(device_, id);
-        if (sync_) imSyncFree(kThread, sync_);
-        if (camera_) imCamFree(kThread, camera_);
-        if (display_) imDispFree(kThread, display_);
-        int32_t closed = device_ ? imDevFree(device_) : 0;
-        for (int i = 0; i < 5 && closed == IM_ERR_TIMEOUT; ++i) closed = imDevFree(device_);
-        EXPECT_EQ(closed, 0) << LastText();
-        boardsim::BoardSim::instance().configure();
-    }
-    // A one-channel 8-bit camera whose download loads the identity ramp.
-    uint32_t Camera(const std::vector<std::pair<std::string, uint32_t>>& extra = {})
-    {
-        std::vector<std::pair<std::string, uint32_t>> lines = {{"DESCRIPTION_INFO_XSIZE", kWidth},
-                                                               {"DESCRIPTION_INFO_YSIZE", kHeight},
-                                                               {"DESCRIPTION_INFO_BITSPERLOGCH", 8},
-                                                               {"DESCRIPTION_INFO_CHANNEL", 1},
-                                                               {"DESCRIPTION_INFO_XTAPSPERCH", 1},
-                                                               {"DESCRIPTION_INFO_YTAPSPERCH", 1},
-                                                               {"DESCRIPTION_INFO_XTAPSPERCHADJ", 1},
-                                                               {"DESCRIPTION_INFO_YTAPSPERCHADJ", 1},
-                                                               {"DESCRIPTION_INFO_LUTPROG", 1},
-                                                               {"FAF_OPAMPCTL", 0x2}};
-        lines.insert(lines.end(), extra.begin(), extra.end());
-        box_.write("kvx.dcf", libsandbox::KvxCameraFile(lines));
-        imAppGetError(1, nullptr);
-        EXPECT_NE(imCamAlloc(kThread, box_.path("kvx.dcf").c_str(), 1, &camera_), 0u) << LastText();
-        return camera_;
-    }
-    uint32_t Buffer(uint32_t kind)
-    {
-        uint32_t id = 0;
-        EXPECT_NE(imBufAlloc(device_, kWidth, kHeight, 1, 8, kind, &id), 0u) << LastText();
-        if (id) buffers_.push_back(id);
-        return id;
-    }
-    uint32_t Sync()
-    {
-        EXPECT_NE(imSyncAlloc(kThread, &sync_), 0u) << LastText();
-        EXPECT_EQ(imSyncControl(kThread, sync_, 18001, 2.0), 0);
-        return sync_;
-    }
-    template <class F>
-    static bool WaitFor(F done)
-    {
-        for (int i = 0; i < 400 && !done(); ++i) std::this_thread::sleep_for(std::chrono::milliseconds(5));
-        return done();
-    }
-    // The destination's pixels against frame `frame` of the pattern (identity ramp).
-    void ExpectFrame(uint32_t destination, uint64_t frame)
-    {
-        std::vector<uint8_t> pixels(kWidth * kHeight, 0xEE);
-        ASSERT_EQ(imBufGet(device_, destination, pixels.data()), 0) << LastText();
-        uint32_t wrong = 0;
-        for (uint32_t y = 0; y < kHeight; ++y)
-            for (uint32_t x = 0; x < kWidth; ++x) {
-                const uint32_t want = boardsim::TestPatternGenerator::value(x, y, frame, 0, 8);
-                if (pixels[y * kWidth + x] != want && ++wrong <= 5)
-                    ADD_FAILURE() << "pixel " << x << "," << y << ": " << int(pixels[y * kWidth + x]) << " not " << want;
-            }
-        EXPECT_EQ(wrong, 0u) << "pixels that differ";
-    }
-    // Nothing armed or stray on the module and on either Orlo; neither Orlo's own grab
-    // engine ran (the module is the video source of both).
-    static void ExpectNothingArmed()
-    {
-        EXPECT_FALSE(Kvx().grabActive(0));
-        EXPECT_EQ(Kvx().reg(0x318) & 0x60, 0) << "FAF_TSTSTS: neither active nor armed";
-        EXPECT_EQ(Kvx().reg(0x308) & 0xA, 0) << "FAF_GRBCTL0: no single or continuous start left";
-        EXPECT_FALSE(Kvx().holdsBlock()) << "every block digitised was taken";
-        EXPECT_EQ(Kvx().blocksDropped(), 0u);
-        EXPECT_EQ(Kvx().transferStrays(), 0u);
-        for (bool display : {false, true}) {
-            EXPECT_EQ(Sim().grabList(0, display).strays(), 0u) << (display ? "display" : "primary");
-            EXPECT_FALSE(Sim().grabEngine(0, display).armed());
-            EXPECT_EQ(Sim().grabEngine(0, display).framesStarted(), 0u);
-        }
-    }
-    static boardsim::BoardSim& Sim() { return boardsim::BoardSim::instance(); }
-    static boardsim::KvxView Kvx() { return Sim().kvx(0); }
-
-    libsandbox::Sandbox box_{"hlckvxdisp"};
-    uint32_t device_ = 0;
-    uint32_t display_ = 0;
-    uint32_t camera_ = 0;
-    uint32_t sync_ = 0;
-    std::vector<uint32_t> buffers_;
+    KvxDisplayGrabTest() : KvxGrabFixture("hlckvxdisp", true) {}
 };
 
 TEST_F(KvxDisplayGrabTest, ASingleFrameReachesDisplayMemoryExactlyThroughTheDisplayOrlo)
@@ -267,10 +132,6 @@ TEST_F(KvxDisplayGrabTest, BoardAndDisplayMemoryGrabsTakeTurnsOnOneBoard)
     ExpectNothingArmed();
 }
 
-} // namespace
-
-namespace {
-
 // Two boards of one system: the module on the first, the display (and so the system's
 // display node) on the second.  A grab into the second board's display heap goes to the
 // display node, whose Orlos the first board's module does not reach.
@@ -281,7 +142,7 @@ protected:
         box_.useFpgaFile();
         box_.write("halcyra.ini", std::string(libsandbox::kOneBoard) +
                                       "[Node]\nNodeId=0x12\nSlotNbr=2\nDeviceNbr=0x000e04\nDisplayMode=1\n");
-        box_.write("mode.vcf", VcfText());
+        box_.write("mode.vcf", libsandbox::Mode640Vcf());
         boardsim::Topology topology = libsandbox::KvxModuleBoard(4);
         topology.boards.resize(2);
         topology.boards[1].moduleType = 0;

@@ -14,6 +14,7 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <cstdio>
 #include <string>
 #include <utility>
 #include <vector>
@@ -102,6 +103,25 @@ inline std::string KvxCameraFile(const std::vector<std::pair<std::string, uint32
                     "VDL_PED_AMP 0\n[REG_DIGIT]\n";
     for (const auto& [keyword, value] : lines) f += keyword + " " + std::to_string(value) + "\n";
     return f + "[REG_MODIF_STATE]\n\n[EOF]\n";
+}
+
+// A board that runs its own screen beside the desktop's (display mode 1).
+constexpr const char* kOwnScreenIni = "[Node]\nNodeId=0x11\nSlotNbr=1\nDeviceNbr=0x000d04\nDisplayMode=1\n";
+
+// A 640 x 480 display mode: CRTC 0x00-0x18 and the pixel PLL (M 48, N 52, P 1: 74894 kHz).
+constexpr uint8_t kMode640Crtc[25] = {0x5F, 0x4F, 0x50, 0x82, 0x54, 0x80, 0x0B, 0x3E, 0x00, 0x40, 0x00, 0x00, 0x00,
+                                      0x00, 0x00, 0x00, 0xEA, 0x0C, 0xDF, 0x50, 0x00, 0xE7, 0x04, 0xE3, 0xFF};
+
+// That mode as a display mode file.
+inline std::string Mode640Vcf()
+{
+    std::string text = "/ 640 x 480 at 75 MHz\n[REG_DIGIT]\nINFO_XSIZE 640\nINFO_YSIZE 480\nMISC 0xEF\n";
+    char line[64];
+    for (int i = 0; i < 25; ++i) {
+        std::snprintf(line, sizeof line, "CRTC_(%02X) 0x%02X\n", i, kMode640Crtc[i]);
+        text += line;
+    }
+    return text + "PCLK_(00) 48\nPCLK_(01) 52\nPCLK_(02) 1\n[EOF]\n";
 }
 
 // The desktop's display driver with one screen: on another board, so that the boards run

@@ -56,6 +56,20 @@ protected:
         Count(sema);
         return sema;
     }
+    // The second family's start and end handlers (recording), the servers started and the
+    // module's status block found through _NODE_ST word 255 (record word 1: the primary Orlo's).
+    void SecondFamilyServers(uint8_t* block, uint32_t* status)
+    {
+        Family(nullptr, nullptr);
+        MpGrabFamilyHandlers h;
+        h.startOfGrab = RecordStart;
+        h.endOfGrab = RecordEnd;
+        mpPrvSetGrabFamily(kGrabFamilyAsync, h);
+        mpPrvSetGrabFamilyOf([](uint32_t) { return kGrabFamilyAsync; });
+        StartServers();
+        status[1] = buftest::W(block);
+        reinterpret_cast<uint32_t*>(block_.get())[255] = buftest::W(status);
+    }
 };
 
 TEST_F(ServerTest, StartFillsBothStatesOpensTheServersObjectsAndRunsOnce)
@@ -307,17 +321,9 @@ TEST_F(ServerTest, EndOfTransferSignalsTheTransfersEnd)
 
 TEST_F(ServerTest, SecondFamilyDecidesStartAndEndFromTheFieldCount)
 {
-    Family(nullptr, nullptr);
-    MpGrabFamilyHandlers h;
-    h.startOfGrab = RecordStart;
-    h.endOfGrab = RecordEnd;
-    mpPrvSetGrabFamily(kGrabFamilyAsync, h);
-    mpPrvSetGrabFamilyOf([](uint32_t) { return kGrabFamilyAsync; });
-    StartServers();
     alignas(4) uint8_t block[0x200] = {};
     uint32_t status[20] = {};
-    status[1] = buftest::W(block);
-    reinterpret_cast<uint32_t*>(block_.get())[255] = buftest::W(status);
+    SecondFamilyServers(block, status);
     SERVINFO_ST* s = State(0);
     // Channel 0: a single grab not yet started, field count 5 over threshold 4.
     s->slot(0, kSlotRemaining) = 1;
@@ -347,17 +353,9 @@ TEST_F(ServerTest, SecondFamilyDecidesStartAndEndFromTheFieldCount)
 // its ends with every event after, whatever the field count says.
 TEST_F(ServerTest, SecondFamilyStartsASequenceOnceAndEndsEachOfItsFrames)
 {
-    Family(nullptr, nullptr);
-    MpGrabFamilyHandlers h;
-    h.startOfGrab = RecordStart;
-    h.endOfGrab = RecordEnd;
-    mpPrvSetGrabFamily(kGrabFamilyAsync, h);
-    mpPrvSetGrabFamilyOf([](uint32_t) { return kGrabFamilyAsync; });
-    StartServers();
     alignas(4) uint8_t block[0x200] = {};
     uint32_t status[20] = {};
-    status[1] = buftest::W(block);
-    reinterpret_cast<uint32_t*>(block_.get())[255] = buftest::W(status);
+    SecondFamilyServers(block, status);
     SERVINFO_ST* s = State(0);
     s->slot(0, kSlotRemaining) = 3;
     s->slot(0, kSlotRequested) = 3;
