@@ -115,7 +115,18 @@ void SimClock::startThread(std::recursive_mutex& lock)
     thread_ = std::thread([this] {
         std::unique_lock<std::recursive_mutex> hold(*lock_);
         while (!stopping_) {
-            runDue();
+            // One due event at a time, the machine left to others between events: a
+            // machine that falls behind its events would otherwise hold it until it caught
+            // up, and the library's register accesses would wait all that time.
+            Event event;
+            uint64_t due = 0;
+            if (popDue(realNanos(), event, due)) {
+                fire(due, event);
+                hold.unlock();
+                std::this_thread::yield();
+                hold.lock();
+                continue;
+            }
             if (events_.empty()) {
                 wake_.wait(hold);
             } else {

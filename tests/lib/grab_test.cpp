@@ -18,7 +18,6 @@
 #include <cstdio>
 #include <cstdlib>
 #include <fstream>
-#include <sstream>
 #include <string>
 #include <thread>
 #include <vector>
@@ -33,32 +32,9 @@ constexpr uint32_t kDone = 50;         // sync state of a completed command
 constexpr uint32_t kRed = 0x10000, kGreen = 0x20000, kBlue = 0x40000;
 constexpr int32_t kWidth = 640, kHeight = 480;
 
-// An 8-bit camera of 640 x 480 visible pixels in an 858 x 525 raster at 13.5 MHz, free
-// running (no trigger), on the channels given.
 std::string CameraFile(uint32_t channels)
 {
-    const std::vector<std::pair<std::string, uint32_t>> lines = {
-        {"INFO_XSIZE", kWidth},  {"INFO_YSIZE", kHeight},  {"INFO_TRIGSRC", 536870912},
-        {"INFO_T1TRGSRC", 536870912}, {"INFO_T2TRGSRC", 536870912},
-        {"ORLOGREG_GHTOTAL", 858}, {"ORLOGREG_GVTOTAL", 524},
-        {"DIG_HTOTAL", 858},     {"DIG_VTOTAL", 525},       {"DIG_HSSYNC", 16},      {"DIG_HESYNC", 80},
-        {"DIG_VSSYNC", 3},       {"DIG_VESYNC", 6},         {"DIG_HSBLNK", 120},     {"DIG_HEBLNK", 842},
-        {"DIG_VSBLNK", 20},      {"DIG_VEBLNK", 520},       {"DIG_HVRCTL", 0x1000},  {"DIG_OUTCTL", 0x2000},
-        {"DIG_ANACTL", 0x0F0F},  {"DIG_DLYLN", 0x44},       {"DIG_GPCTL", 0x0005},   {"DS1020DLY", 0x21},
-        {"INFO_PIXCLK", 13500000}, {"INFO_SPIXCLK", 13500000}, {"SDIG_HTOTAL", 900}, {"SDIG_HSSYNC", 17},
-        {"INFO_BITSPERLOGCH", 8}, {"INFO_TIMEMULTIPIX", 1}, {"INFO_TIMEMULTICH", 1}, {"INFO_CHANNEL", channels},
-        {"INFO_XTAPSPERCH", 1},  {"INFO_YTAPSPERCH", 1},    {"INFO_XTAPSPERCHADJ", 1}, {"INFO_YTAPSPERCHADJ", 1},
-        {"INFO_GRBSYSCLK", 40000000}, {"INFO_USRCLK0", 10000000},
-        {"ICS1522REG0", 0x35}, {"ICS1522REG1", 0x21}, {"ICS1522REG2", 0x06}, {"ICS1522REG3", 0x13},
-        {"ICS1522REG4", 0x59C}, {"ICS1522REG5", 0x5C1}, {"ICS1522REG6", 0x47},
-        {"DIG_GRABCTL", 0},      {"DIG_DICTL", 0},
-    };
-    std::ostringstream f;
-    f << "[CONFIG_FILE]\n50CF\nHALCYRA_GRAB_0\nWritten by hand\n\nVDL_AMPL 714\nVDL_PEDEST 0\nVDL_PED_AMP 0\n";
-    f << "[REG_DIGIT]\n";
-    for (const auto& [keyword, value] : lines) f << keyword << " " << value << "\n";
-    f << "[REG_MODIF_STATE]\n\n[EOF]\n";
-    return f.str();
+    return libsandbox::StandardCameraFile(libsandbox::Camera640Lines(channels));
 }
 
 class GrabTest : public ::testing::Test {

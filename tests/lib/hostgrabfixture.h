@@ -15,7 +15,6 @@
 #include <cstdint>
 #include <cstring>
 #include <functional>
-#include <sstream>
 #include <string>
 #include <utility>
 #include <vector>
@@ -45,29 +44,16 @@ struct CameraSpec {
 
 std::string CameraFile(const CameraSpec& c)
 {
-    const std::vector<std::pair<std::string, uint32_t>> lines = {
-        {"INFO_XSIZE", kWidth},  {"INFO_YSIZE", kHeight},  {"INFO_TRIGSRC", 536870912},
-        {"INFO_T1TRGSRC", 536870912}, {"INFO_T2TRGSRC", 536870912}, {"INFO_MODE", c.mode},
-        {"ORLOGREG_GHTOTAL", 858}, {"ORLOGREG_GVTOTAL", 524},
-        {"DIG_HTOTAL", 858},     {"DIG_VTOTAL", 525},       {"DIG_HSSYNC", 16},      {"DIG_HESYNC", 80},
-        {"DIG_VSSYNC", 3},       {"DIG_VESYNC", 6},         {"DIG_HSBLNK", 120},     {"DIG_HEBLNK", 842},
-        {"DIG_VSBLNK", 20},      {"DIG_VEBLNK", 520},       {"DIG_HVRCTL", 0x1000},  {"DIG_OUTCTL", 0x2000},
-        {"DIG_ANACTL", 0x0F0F},  {"DIG_DLYLN", 0x44},       {"DIG_GPCTL", 0x0005},   {"DS1020DLY", 0x21},
-        {"INFO_PIXCLK", 13500000}, {"INFO_SPIXCLK", 13500000}, {"SDIG_HTOTAL", 900}, {"SDIG_HSSYNC", 17},
-        {"INFO_BITSPERLOGCH", 8}, {"INFO_TIMEMULTIPIX", 1}, {"INFO_TIMEMULTICH", 1}, {"INFO_CHANNEL", c.channels},
-        {"INFO_XTAPSPERCH", c.xTaps}, {"INFO_YTAPSPERCH", c.yTaps}, {"INFO_XTAPSPERCHADJ", c.xTapsAdj},
-        {"INFO_YTAPSPERCHADJ", c.yTapsAdj}, {"INFO_MISC", c.misc},
-        {"INFO_GRBSYSCLK", 40000000}, {"INFO_USRCLK0", 10000000},
-        {"ICS1522REG0", 0x35}, {"ICS1522REG1", 0x21}, {"ICS1522REG2", 0x06}, {"ICS1522REG3", 0x13},
-        {"ICS1522REG4", 0x59C}, {"ICS1522REG5", 0x5C1}, {"ICS1522REG6", 0x47},
-        {"DIG_GRABCTL", 0},      {"DIG_DICTL", 0},
-    };
-    std::ostringstream f;
-    f << "[CONFIG_FILE]\n50CF\nHALCYRA_GRAB_0\nWritten by hand\n\nVDL_AMPL 714\nVDL_PEDEST 0\nVDL_PED_AMP 0\n";
-    f << "[REG_DIGIT]\n";
-    for (const auto& [keyword, value] : lines) f << keyword << " " << value << "\n";
-    f << "[REG_MODIF_STATE]\n\n[EOF]\n";
-    return f.str();
+    std::vector<std::pair<std::string, uint32_t>> lines = libsandbox::Camera640Lines(c.channels);
+    for (auto& [keyword, value] : lines) {
+        if (keyword == "INFO_XTAPSPERCH") value = c.xTaps;
+        if (keyword == "INFO_YTAPSPERCH") value = c.yTaps;
+        if (keyword == "INFO_XTAPSPERCHADJ") value = c.xTapsAdj;
+        if (keyword == "INFO_YTAPSPERCHADJ") value = c.yTapsAdj;
+    }
+    lines.push_back({"INFO_MODE", c.mode});
+    lines.push_back({"INFO_MISC", c.misc});
+    return libsandbox::StandardCameraFile(lines);
 }
 
 // Where a destination pixel comes from: the raster line and the sample's channel, or none

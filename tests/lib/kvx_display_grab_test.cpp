@@ -73,7 +73,8 @@ TEST_F(KvxDisplayGrabTest, AContinuousGrabIntoDisplayMemoryRunsUntilTheHalt)
     Sync();
     ASSERT_EQ(imDigGrab(kThread, 0, camera_, destination, static_cast<uint32_t>(-1), 0, sync_), 0) << LastText();
     ASSERT_TRUE(WaitFor([] { return Kvx().framesDigitised(0) >= 2; })) << "frames follow each other";
-    EXPECT_GE(Kvx().blocksTaken(), 40u) << "every frame goes to the destination";
+    // Every block digitised goes to the destination (the last one a moment after).
+    EXPECT_TRUE(WaitFor([] { return Kvx().blocksTaken() >= 40; })) << Kvx().blocksTaken();
     EXPECT_EQ(imThrHalt(kThread, 2), 0) << LastText();
     EXPECT_EQ(imSyncHost(kThread, sync_, kDone), static_cast<int32_t>(kDone)) << LastText();
     ASSERT_TRUE(WaitFor([] { return !Kvx().grabActive(0); }));

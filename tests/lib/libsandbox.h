@@ -95,6 +95,38 @@ inline boardsim::Topology KvxModuleBoard(uint8_t moduleType = 4)
     return topology;
 }
 
+// The lines of an 8-bit free-running camera (no trigger) of 640 x 480 visible pixels in an
+// 858 x 525 raster at 13.5 MHz, on the channels given, one tap each.
+inline std::vector<std::pair<std::string, uint32_t>> Camera640Lines(uint32_t channels)
+{
+    return {
+        {"INFO_XSIZE", 640},     {"INFO_YSIZE", 480},       {"INFO_TRIGSRC", 536870912},
+        {"INFO_T1TRGSRC", 536870912}, {"INFO_T2TRGSRC", 536870912},
+        {"ORLOGREG_GHTOTAL", 858}, {"ORLOGREG_GVTOTAL", 524},
+        {"DIG_HTOTAL", 858},     {"DIG_VTOTAL", 525},       {"DIG_HSSYNC", 16},      {"DIG_HESYNC", 80},
+        {"DIG_VSSYNC", 3},       {"DIG_VESYNC", 6},         {"DIG_HSBLNK", 120},     {"DIG_HEBLNK", 842},
+        {"DIG_VSBLNK", 20},      {"DIG_VEBLNK", 520},       {"DIG_HVRCTL", 0x1000},  {"DIG_OUTCTL", 0x2000},
+        {"DIG_ANACTL", 0x0F0F},  {"DIG_DLYLN", 0x44},       {"DIG_GPCTL", 0x0005},   {"DS1020DLY", 0x21},
+        {"INFO_PIXCLK", 13500000}, {"INFO_SPIXCLK", 13500000}, {"SDIG_HTOTAL", 900}, {"SDIG_HSSYNC", 17},
+        {"INFO_BITSPERLOGCH", 8}, {"INFO_TIMEMULTIPIX", 1}, {"INFO_TIMEMULTICH", 1}, {"INFO_CHANNEL", channels},
+        {"INFO_XTAPSPERCH", 1},  {"INFO_YTAPSPERCH", 1},    {"INFO_XTAPSPERCHADJ", 1}, {"INFO_YTAPSPERCHADJ", 1},
+        {"INFO_GRBSYSCLK", 40000000}, {"INFO_USRCLK0", 10000000},
+        {"ICS1522REG0", 0x35}, {"ICS1522REG1", 0x21}, {"ICS1522REG2", 0x06}, {"ICS1522REG3", 0x13},
+        {"ICS1522REG4", 0x59C}, {"ICS1522REG5", 0x5C1}, {"ICS1522REG6", 0x47},
+        {"DIG_GRABCTL", 0},      {"DIG_DICTL", 0},
+    };
+}
+
+// A standard-family camera file: the type line, the analog levels and one line per keyword,
+// in the order given.
+inline std::string StandardCameraFile(const std::vector<std::pair<std::string, uint32_t>>& lines)
+{
+    std::string f = "[CONFIG_FILE]\n50CF\nHALCYRA_GRAB_0\nWritten by hand\n\nVDL_AMPL 714\nVDL_PEDEST 0\n"
+                    "VDL_PED_AMP 0\n[REG_DIGIT]\n";
+    for (const auto& [keyword, value] : lines) f += keyword + " " + std::to_string(value) + "\n";
+    return f + "[REG_MODIF_STATE]\n\n[EOF]\n";
+}
+
 // A second-family camera file: the type line, the analog levels and one line per keyword
 // of the family's table, in the order given.
 inline std::string KvxCameraFile(const std::vector<std::pair<std::string, uint32_t>>& lines)

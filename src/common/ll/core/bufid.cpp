@@ -332,6 +332,28 @@ uint32_t mp_buf_display_orlo_address(const _MP_BUF_ST* buffer, uint32_t band)
     return t.mapped - r->displayMemory + (kDisplayMemoryTop - r->displayMemorySize);
 }
 
+void mp_buf_place_on_display_orlo(const _MP_BUF_ST* buffer, uint32_t* const frame[4])
+{
+    constexpr uint32_t kFrameAddressMask = 0x3FFFFFF;
+    // How far each band moves; a band outside the memory (or absent) does not move.
+    uint32_t move[4] = {};
+    for (uint32_t band = 0; band < 4; ++band) {
+        const uint32_t local = mp_buf_display_orlo_address(buffer, band);
+        if (!local) continue;
+        const _MP_BAND_ST& t = buffer->bandTable[band];
+        move[band] = local - (t.physical ? t.physical : t.mapped);
+    }
+    if (!move[0]) return;
+    for (uint32_t i = 0; i < 4; ++i) {
+        if (!frame[i]) continue;
+        // The start moves with band 0; an offset from it only by the band's own move less
+        // band 0's (none for a band that is not there: the offset then stays in band 0).
+        const uint32_t by = i == 0 ? move[0] : (move[i] ? move[i] - move[0] : 0);
+        uint32_t& reg = *frame[i];
+        reg = (reg & ~kFrameAddressMask) | ((reg + by) & kFrameAddressMask);
+    }
+}
+
 void mp_buf_exit_all()
 {
     for (uint32_t n = 0; n < 256; ++n) {

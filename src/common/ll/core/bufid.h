@@ -172,6 +172,12 @@ uint32_t mp_buf_board_to_host(const _MP_BUF_ST* buffer, uint32_t address);
 // A display heap's bus address is counted from the display chip's frame window, which the
 // Orlo does not reach.
 uint32_t mp_buf_display_orlo_address(const _MP_BUF_ST* buffer, uint32_t band);
+// Moves a grab's frame registers for a destination in the display Orlo's memory from the
+// bands' bus addresses to the Orlo's own: frame[0] holds the frame start (band 0), frame[1..3]
+// the offsets of bands 1-3 from it, each an address in the low 26 bits (the bits above are
+// kept).  The offsets change only by what differs between the bands' moves.  Nothing
+// changes for a buffer outside that memory.
+void mp_buf_place_on_display_orlo(const _MP_BUF_ST* buffer, uint32_t* const frame[4]);
 // Forgets every id table and descriptor heap (the heaps' DMA blocks are released).
 void mp_buf_exit_all();
 // The id table, descriptor heap and descriptor memory of one node, with every buffer the

@@ -203,6 +203,15 @@ uint32_t SlotWord(const void* p)
 
 // ---- field walk -------------------------------------------------------------------------
 
+// The frame registers of a destination in the display Orlo's memory, moved from the bands'
+// bus addresses (counted from the display chip's frame window) to the addresses the Orlo's
+// engine writes; otherwise every line would land where no memory answers.
+void PlaceFrame(const _MP_BUF_ST* destination, EngineWork* w)
+{
+    uint32_t* const frame[4] = {&R(w, GFSTART), &R(w, GC1FOFF), &R(w, GC2FOFF), &R(w, GC3FOFF)};
+    mp_buf_place_on_display_orlo(destination, frame);
+}
+
 bool InRange(int32_t v, int32_t lo, int32_t hi)
 {
     return v >= lo && v <= hi;
@@ -636,6 +645,7 @@ int grbUpdtSh(DIGPARAM* dp, int* hostReady)
     setAddress(R(w, GC2FOFF), win.address[2]);
     setAddress(R(w, GC3FOFF), win.address[3]);
     setAddress(R(w, GLPITCH), static_cast<uint32_t>(win.pitch));
+    PlaceFrame(d, w);
 
     // Step 7: pixel format.
     uint32_t fmt = f.shiftSel | (f.enable ? 0x400u : 0u);
@@ -833,6 +843,7 @@ void quick(DIGPARAM* dp)
         const uint32_t live = Shadow(s, kGrabRegOffset[regs[i]]);
         R(w, regs[i]) = (live & ~kAddressMask) | (win.address[i] & kAddressMask);
     }
+    PlaceFrame(d, w);
 }
 
 int ProtectOrlo(DIGPARAM* dp, uint32_t slot)

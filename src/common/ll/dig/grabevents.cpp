@@ -297,11 +297,17 @@ void HaltVm(MP_THR_GRAB_ST* g, HaltEnd (&ends)[2], int32_t mode)
     if (mode == kHaltNowQuiet) CountHalt(g);
 }
 
-// The node's display node halts a grab into its display heap.
-void HaltOnDisplayNode(uint32_t node, int32_t mode)
+// The display node of the node's system; 0 when there is none.
+uint32_t DisplayNodeOf(uint32_t node)
 {
     uint32_t display = 0;
-    if (mp_disp_get_node_id(((node >> 4) & 0xF) - 1, 0, &display) != 0 || display == 0) return;
+    if (mp_disp_get_node_id(((node >> 4) & 0xF) - 1, 0, &display) != 0) return 0;
+    return display & 0xFF;
+}
+
+// The node's display node halts a grab into its display heap.
+void HaltOnDisplayNode(uint32_t display, int32_t mode)
+{
     _MSG_ST msg{};
     im_msg_start(&msg, kOpThrHalt, 1, "imThrHalt");
     im_msg_put_long(&msg, 0, mode);
@@ -373,8 +379,13 @@ void mpPrvHalt_Std(MP_THREAD_ST* thread, int32_t mode)
     const uint32_t* info = &record->nodeState->nodeInfo;
     const bool host = location == kLocationHost;
     if (location != kLocationBoard && !host && !info[kNodeInfoLocalGrab]) {
-        HaltOnDisplayNode(node, mode);
-        return;
+        // The grab ran on the display node; when that is this node itself the grab is
+        // halted here: a halt sent to this node would come back to this branch for ever.
+        const uint32_t display = DisplayNodeOf(node);
+        if (display && display != node) {
+            HaltOnDisplayNode(display, mode);
+            return;
+        }
     }
     const uint32_t orlo = location == kLocationBoard ? 0 : (host ? (g->path == 1 ? 0 : 1) : 1);
     SERVINFO_ST* s = mp_servinfo(record, orlo);

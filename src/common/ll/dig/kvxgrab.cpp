@@ -802,22 +802,6 @@ void Translate(const _MP_CAM_ST_1* from, _MP_CAM_ST_0* to)
         *CamSlotAt(to, off) = *CamSlotAt(from, off + cam1::kOrloToStandard);
 }
 
-// The grab image's frame and plane addresses of a destination in the display Orlo's memory,
-// moved from the bands' bus addresses to the Orlo's own: otherwise its lists would place
-// every block where nothing answers.
-void PlaceOnDisplayOrlo(const _MP_BUF_ST* destination, uint32_t* image)
-{
-    const grbimg::GrabReg regs[4] = {grbimg::GFSTART, grbimg::GC1FOFF, grbimg::GC2FOFF, grbimg::GC3FOFF};
-    for (uint32_t band = 0; band < 4; ++band) {
-        const uint32_t local = mp_buf_display_orlo_address(destination, band);
-        if (!local) continue;
-        const _MP_BAND_ST& t = destination->bandTable[band];
-        const uint32_t bus = t.physical ? t.physical : t.mapped;
-        uint32_t& reg = image[2 * regs[band]];
-        reg = (reg & ~kArpAddressMask) | ((reg + (local - bus)) & kArpAddressMask);
-    }
-}
-
 // The camera's channels as a mask: a record holds the number of logical channels (1-4 give
 // 0x10000, 0x30000, 0x70000, 0xF0000); a value that is a mask already stays.
 uint32_t CameraChannels(uint32_t value)
@@ -872,7 +856,8 @@ int32_t mpPrvKvxSetOrlo(DIGPARAM* p, uint32_t selection, int32_t option)
     }
     const _MP_CAM_ST_1* cam = Cam1(p);
     if (!cam) return -1;
-    // The register image of the grab, computed on a standard view of the record.
+    // The register image of the grab, computed on a standard view of the record (for display
+    // memory its frame addresses are the display Orlo's own already).
     auto view = std::make_unique<_MP_CAM_ST_0>();
     Translate(cam, view.get());
     _MP_CAM_ST_0* own = p->cam;
@@ -881,7 +866,6 @@ int32_t mpPrvKvxSetOrlo(DIGPARAM* p, uint32_t selection, int32_t option)
     p->cam = own;
     if (!image) return -1;
     image[2 * grbimg::GRABCTRL] = (image[2 * grbimg::GRABCTRL] | 0x2) & ~0x24u;
-    PlaceOnDisplayOrlo(p->destination, image);
     uint32_t token = 0;
     SetToOrlo(p->node, p->pathIndex, &token);
     SetToExt(DigitizerNode(p));
