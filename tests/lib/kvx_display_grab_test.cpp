@@ -10,8 +10,6 @@
 
 namespace {
 
-constexpr uint32_t kDisplayHeap4M = 0x40000060u;   // the display Orlo's heap at 4 MB
-
 class KvxDisplayGrabTest : public KvxGrabFixture {
 protected:
     KvxDisplayGrabTest() : KvxGrabFixture("hlckvxdisp", true) {}
@@ -36,74 +34,6 @@ TEST_F(KvxDisplayGrabTest, ASingleFrameReachesDisplayMemoryExactlyThroughTheDisp
     std::this_thread::sleep_for(std::chrono::milliseconds(100));
     EXPECT_EQ(Kvx().framesDigitised(0), 1u) << "nothing more runs afterwards";
     EXPECT_EQ(Kvx().blocksTaken(), 20u);
-    ExpectNothingArmed();
-}
-
-TEST_F(KvxDisplayGrabTest, SingleFramesInARowEachEndAfterTheirOwnFrame)
-{
-    ASSERT_NE(Camera(), 0u);
-    const uint32_t destination = Buffer(kDisplayHeap4M);
-    Sync();
-    for (uint64_t frame = 0; frame < 3; ++frame) {
-        ASSERT_EQ(imDigGrab(kThread, 0, camera_, destination, 1, 0, sync_), 0) << LastText();
-        ASSERT_EQ(imSyncHost(kThread, sync_, kDone), static_cast<int32_t>(kDone)) << frame << ": " << LastText();
-        EXPECT_EQ(Kvx().framesDigitised(0), frame + 1) << "reported done after its frame, not before";
-        EXPECT_EQ(Kvx().blocksTaken(), 20u * (frame + 1));
-        ExpectFrame(destination, frame);
-    }
-    ExpectNothingArmed();
-}
-
-TEST_F(KvxDisplayGrabTest, AnInterlacedFrameArrivesWithItsFieldsInterleaved)
-{
-    ASSERT_NE(Camera({{"DESCRIPTION_INFO_MODE", 1}}), 0u);
-    const uint32_t destination = Buffer(kDisplayHeap4M);
-    Sync();
-    ASSERT_EQ(imDigGrab(kThread, 0, camera_, destination, 1, 0, sync_), 0) << LastText();
-    ASSERT_EQ(imSyncHost(kThread, sync_, kDone), static_cast<int32_t>(kDone)) << LastText();
-    EXPECT_EQ(Kvx().framesDigitised(0), 1u);
-    ExpectFrame(destination, 0);
-    ExpectNothingArmed();
-}
-
-TEST_F(KvxDisplayGrabTest, AContinuousGrabIntoDisplayMemoryRunsUntilTheHalt)
-{
-    ASSERT_NE(Camera(), 0u);
-    const uint32_t destination = Buffer(kDisplayHeap4M);
-    Sync();
-    ASSERT_EQ(imDigGrab(kThread, 0, camera_, destination, static_cast<uint32_t>(-1), 0, sync_), 0) << LastText();
-    ASSERT_TRUE(WaitFor([] { return Kvx().framesDigitised(0) >= 2; })) << "frames follow each other";
-    // Every block digitised goes to the destination (the last one a moment after).
-    EXPECT_TRUE(WaitFor([] { return Kvx().blocksTaken() >= 40; })) << Kvx().blocksTaken();
-    EXPECT_EQ(imThrHalt(kThread, 2), 0) << LastText();
-    EXPECT_EQ(imSyncHost(kThread, sync_, kDone), static_cast<int32_t>(kDone)) << LastText();
-    ASSERT_TRUE(WaitFor([] { return !Kvx().grabActive(0); }));
-    EXPECT_EQ(Kvx().blocksDigitised(0) % 20, 0u) << "no frame cut short";
-    EXPECT_EQ(Kvx().blocksTaken(), Kvx().blocksDigitised(0));
-    ExpectFrame(destination, Kvx().framesDigitised(0) - 1);
-    ExpectNothingArmed();
-}
-
-TEST_F(KvxDisplayGrabTest, AnImmediateHaltStopsTheModuleAndTheNextGrabArrivesWhole)
-{
-    ASSERT_NE(Camera(), 0u);
-    const uint32_t destination = Buffer(kDisplayHeap4M);
-    Sync();
-    ASSERT_EQ(imDigGrab(kThread, 0, camera_, destination, static_cast<uint32_t>(-1), 0, sync_), 0) << LastText();
-    ASSERT_TRUE(WaitFor([] { return Kvx().framesDigitised(0) >= 1; }));
-    EXPECT_EQ(imThrHalt(kThread, 1), 0) << LastText();
-    EXPECT_EQ(imSyncHost(kThread, sync_, kDone), static_cast<int32_t>(kDone)) << LastText();
-    ASSERT_TRUE(WaitFor([] { return !Kvx().grabActive(0); })) << "the abort stops the channel";
-    const uint64_t blocks = Kvx().blocksDigitised(0);
-    std::this_thread::sleep_for(std::chrono::milliseconds(100));
-    EXPECT_EQ(Kvx().blocksDigitised(0), blocks) << "no block after the halt";
-    ExpectNothingArmed();
-    // The display Orlo's lists start afresh: the next frame arrives whole.
-    const uint64_t frame = Kvx().framesDigitised(0);
-    ASSERT_EQ(imDigGrab(kThread, 0, camera_, destination, 1, 0, sync_), 0) << LastText();
-    ASSERT_EQ(imSyncHost(kThread, sync_, kDone), static_cast<int32_t>(kDone)) << LastText();
-    EXPECT_EQ(Kvx().framesDigitised(0), frame + 1);
-    ExpectFrame(destination, frame);
     ExpectNothingArmed();
 }
 

@@ -1,7 +1,8 @@
 // Grabs on a second-family grab module as a program makes them: a second-family camera file
-// through imCamAlloc (which downloads it), imDigGrab into board memory, and every pixel read
-// back with imBufGet, compared with the simulated camera's pattern through the module's
-// input LUT; single frames in a row, an interlaced frame, a continuous grab halted, a host
+// through imCamAlloc (which downloads it), imDigGrab into board memory (and, where the two
+// run alike, into a display heap), and every pixel read back with imBufGet, compared with
+// the simulated camera's pattern through the module's input LUT; decimation, single frames
+// in a row, an interlaced frame, a grab of several frames, continuous grabs halted, a host
 // memory destination refused; after each grab nothing is left running on the board.
 // Only hlclib.h and libhlclib.so are used, plus the simulator's inspection calls.
 #include "kvxgrabfixture.h"
@@ -12,6 +13,18 @@ class KvxGrabTest : public KvxGrabFixture {
 protected:
     KvxGrabTest() : KvxGrabFixture("hlckvxgrab", false) {}
 };
+
+// The grabs that run alike into board memory, where the primary Orlo places the blocks, and
+// into a display heap of a board that runs its own screen, where the display Orlo does.
+class KvxGrabDestinationTest : public KvxGrabFixture, public ::testing::WithParamInterface<uint32_t> {
+protected:
+    KvxGrabDestinationTest() : KvxGrabFixture("hlckvxdest", GetParam() != kBoardMemory) {}
+    uint32_t Destination() { return Buffer(GetParam()); }
+};
+INSTANTIATE_TEST_SUITE_P(BoardAndDisplayMemory, KvxGrabDestinationTest, ::testing::Values(kBoardMemory, kDisplayHeap4M),
+                         [](const ::testing::TestParamInfo<uint32_t>& info) {
+                             return std::string(info.param == kBoardMemory ? "Board" : "Display");
+                         });
 
 TEST_F(KvxGrabTest, ASingleFrameReachesBoardMemoryExactlyThroughTheDownloadedRamp)
 {
@@ -57,10 +70,10 @@ TEST_F(KvxGrabTest, AnInvertingLutIsWhatTheDestinationReceives)
     ExpectNothingArmed();
 }
 
-TEST_F(KvxGrabTest, AnInterlacedFrameArrivesWithItsFieldsInterleaved)
+TEST_P(KvxGrabDestinationTest, AnInterlacedFrameArrivesWithItsFieldsInterleaved)
 {
     ASSERT_NE(Camera({{"DESCRIPTION_INFO_MODE", 1}}), 0u);
-    const uint32_t destination = Buffer(kBoardMemory);
+    const uint32_t destination = Destination();
     Sync();
     ASSERT_EQ(imDigGrab(kThread, 0, camera_, destination, 1, 0, sync_), 0) << LastText();
     ASSERT_EQ(imSyncHost(kThread, sync_, kDone), static_cast<int32_t>(kDone)) << LastText();
@@ -124,10 +137,10 @@ TEST_F(KvxGrabTest, AnInterlacedFrameIsDecimatedFieldByField)
     ExpectNothingArmed();
 }
 
-TEST_F(KvxGrabTest, SingleFramesInARowEachEndAfterTheirOwnFrame)
+TEST_P(KvxGrabDestinationTest, SingleFramesInARowEachEndAfterTheirOwnFrame)
 {
     ASSERT_NE(Camera(), 0u);
-    const uint32_t destination = Buffer(kBoardMemory);
+    const uint32_t destination = Destination();
     Sync();
     for (uint64_t frame = 0; frame < 3; ++frame) {
         ASSERT_EQ(imDigGrab(kThread, 0, camera_, destination, 1, 0, sync_), 0) << LastText();
@@ -141,10 +154,10 @@ TEST_F(KvxGrabTest, SingleFramesInARowEachEndAfterTheirOwnFrame)
 
 // A grab of three frames: the module digitises exactly three, the sync object reaches its
 // end after the third, and the destination holds the last one.
-TEST_F(KvxGrabTest, AGrabOfThreeFramesEndsAfterTheThird)
+TEST_P(KvxGrabDestinationTest, AGrabOfThreeFramesEndsAfterTheThird)
 {
     ASSERT_NE(Camera(), 0u);
-    const uint32_t destination = Buffer(kBoardMemory);
+    const uint32_t destination = Destination();
     Sync();
     ASSERT_EQ(imDigGrab(kThread, 0, camera_, destination, 3, 0, sync_), 0) << LastText();
     ASSERT_EQ(imSyncHost(kThread, sync_, kDone), static_cast<int32_t>(kDone)) << LastText();
@@ -174,10 +187,10 @@ TEST_F(KvxGrabTest, AGrabOfThreeFramesEndsAfterTheThird)
     ExpectNothingArmed();
 }
 
-TEST_F(KvxGrabTest, AContinuousGrabRunsUntilTheHaltStopsTheModuleAndTheNextGrabStartsAfresh)
+TEST_P(KvxGrabDestinationTest, AContinuousGrabRunsUntilTheHaltStopsTheModuleAndTheNextGrabStartsAfresh)
 {
     ASSERT_NE(Camera(), 0u);
-    const uint32_t destination = Buffer(kBoardMemory);
+    const uint32_t destination = Destination();
     Sync();
     ASSERT_EQ(imDigGrab(kThread, 0, camera_, destination, static_cast<uint32_t>(-1), 0, sync_), 0) << LastText();
     ASSERT_TRUE(WaitFor([] { return Kvx().framesDigitised(0) >= 2; })) << "frames follow each other";
@@ -204,10 +217,10 @@ TEST_F(KvxGrabTest, AContinuousGrabRunsUntilTheHaltStopsTheModuleAndTheNextGrabS
     ExpectNothingArmed();
 }
 
-TEST_F(KvxGrabTest, AHaltAtTheEndLetsTheContinuousGrabFinishItsFrameWhole)
+TEST_P(KvxGrabDestinationTest, AHaltAtTheEndLetsTheContinuousGrabFinishItsFrameWhole)
 {
     ASSERT_NE(Camera(), 0u);
-    const uint32_t destination = Buffer(kBoardMemory);
+    const uint32_t destination = Destination();
     Sync();
     ASSERT_EQ(imDigGrab(kThread, 0, camera_, destination, static_cast<uint32_t>(-1), 0, sync_), 0) << LastText();
     ASSERT_TRUE(WaitFor([] { return Kvx().framesDigitised(0) >= 1; }));

@@ -24,6 +24,7 @@ namespace {
 constexpr uint32_t kNode = 0x11;
 constexpr uint32_t kThread = 0x40000010u | (kNode << 16);
 constexpr uint32_t kBoardMemory = 1, kHostDma = 3;
+constexpr uint32_t kDisplayHeap4M = 0x40000060u;   // the display Orlo's heap at 4 MB
 constexpr uint32_t kDone = 50;
 constexpr uint32_t kWidth = 640, kHeight = 480;
 using libsandbox::LastText;

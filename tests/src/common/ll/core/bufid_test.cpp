@@ -132,6 +132,45 @@ TEST_F(BufIdTest, AutomaticDisplayMemoryMovesToTheNextHeap)
     record_->heaps[1] = record_->heaps[2] = nullptr;
 }
 
+// A display heap's bands as the display Orlo's engines address them: its window onto its
+// 2 MB of memory maps the top of the Orlo's region (0x400000-0x5FFFFF).  The frame start
+// moves with band 0; a band offset only by what its band moves differently, so the offsets
+// between bands of one heap stay as they were.
+TEST_F(BufIdTest, DisplayHeapBandsMoveIntoTheDisplayOrlosMemory)
+{
+    record_->chipFrame = W(g_frame);
+    block_.frameWindow = 0x80000000u;
+    record_->displayMemory = W(g_frame);
+    record_->displayMemorySize = 0x200000;
+    record_->heaps[2] = mp_mem_new_heap(nullptr, W(g_frame) + 4096, 16384, 0);
+    _MP_BUF_ST* b = mp_buf_alloc_on_node(kNode, 1024, 2, 3, 8, kLocDisplay2M);
+    ASSERT_NE(b, nullptr);
+    const uint32_t offset0 = b->bandTable[0].mapped - W(g_frame);
+    EXPECT_EQ(mp_buf_display_orlo_address(b, 0), 0x400000u + offset0);
+    EXPECT_EQ(mp_buf_display_orlo_address(b, 3), 0u) << "no such band";
+
+    const uint32_t bus0 = b->bandTable[0].physical, bus1 = b->bandTable[1].physical;
+    uint32_t start = 0xFC000000u | (bus0 & 0x3FFFFFF), offset1 = bus1 - bus0, offset2 = 0x123, unused = 7;
+    uint32_t* const frame[4] = {&start, &offset1, &offset2, &unused};
+    mp_buf_place_on_display_orlo(b, frame);
+    EXPECT_EQ(start, 0xFC000000u | (0x400000u + offset0)) << "the bits above the address stay";
+    EXPECT_EQ(offset1, bus1 - bus0) << "both bands moved alike";
+    EXPECT_EQ(offset2, 0x123u);
+    EXPECT_EQ(unused, 7u) << "band 3 does not exist";
+
+    // A buffer outside that memory keeps its addresses.
+    record_->displayMemorySize = 0x100;
+    uint32_t kept = 0x1234;
+    uint32_t* const only[4] = {&kept, nullptr, nullptr, nullptr};
+    mp_buf_place_on_display_orlo(b, only);
+    EXPECT_EQ(kept, 0x1234u);
+    mp_buf_free(b);
+    record_->displayMemory = 0;
+    record_->displayMemorySize = 0;
+    mp_mem_delete_heap(record_->heaps[2]);
+    record_->heaps[2] = nullptr;
+}
+
 TEST_F(BufIdTest, FixedFrameBufferLinesOf800BytesGetPitch960)
 {
     record_->chipFrame = W(g_frame);
