@@ -61,9 +61,7 @@ protected:
         for (uint32_t id : buffers_) imBufFree(device_, id);
         if (camera_) imCamFree(kThread, camera_);
         if (display_) imDispFree(kThread, display_);
-        int32_t closed = device_ ? imDevFree(device_) : 0;
-        for (int i = 0; i < 5 && closed == IM_ERR_TIMEOUT; ++i) closed = imDevFree(device_);
-        EXPECT_EQ(closed, 0) << LastText();
+        libsandbox::FreeDevice(device_);
         Sim().configure();
     }
     static boardsim::BoardSim& Sim() { return boardsim::BoardSim::instance(); }

@@ -54,9 +54,7 @@ protected:
         if (camera_) imCamFree(kThread, camera_);
         // The node must be shut before the machine is rebuilt under it: a close that found
         // the open lock held by another program is tried again.
-        int32_t closed = device_ ? imDevFree(device_) : 0;
-        for (int i = 0; i < 5 && closed == IM_ERR_TIMEOUT; ++i) closed = imDevFree(device_);
-        EXPECT_EQ(closed, 0) << LastText();
+        libsandbox::FreeDevice(device_);
         boardsim::BoardSim::instance().configure();
     }
 

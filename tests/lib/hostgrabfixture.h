@@ -78,9 +78,7 @@ protected:
     {
         for (uint32_t id : buffers_) imBufFree(device_, id);
         if (camera_) imCamFree(kThread, camera_);
-        int32_t closed = device_ ? imDevFree(device_) : 0;
-        for (int i = 0; i < 5 && closed == IM_ERR_TIMEOUT; ++i) closed = imDevFree(device_);
-        EXPECT_EQ(closed, 0) << LastText();
+        libsandbox::FreeDevice(device_);
         boardsim::BoardSim::instance().configure();
     }
     static boardsim::GrabEngineView Engine() { return boardsim::BoardSim::instance().grabEngine(0, false); }

@@ -53,9 +53,7 @@ protected:
     void TearDown() override
     {
         if (camera_) imCamFree(kThread, camera_);
-        int32_t closed = device_ ? imDevFree(device_) : 0;
-        for (int i = 0; i < 5 && closed == IM_ERR_TIMEOUT; ++i) closed = imDevFree(device_);
-        EXPECT_EQ(closed, 0) << LastText();
+        libsandbox::FreeDevice(device_);
         boardsim::BoardSim::instance().configure();
     }
     // One board with the module of the type given behind its primary Orlo; with `display`

@@ -76,9 +76,7 @@ protected:
         if (sync_) imSyncFree(kThread, sync_);
         if (camera_) imCamFree(kThread, camera_);
         if (display_) imDispFree(kThread, display_);
-        int32_t closed = device_ ? imDevFree(device_) : 0;
-        for (int i = 0; i < 5 && closed == IM_ERR_TIMEOUT; ++i) closed = imDevFree(device_);
-        EXPECT_EQ(closed, 0) << LastText();
+        libsandbox::FreeDevice(device_);
         Sim().configure();
     }
     // A one-channel 8-bit camera, its LUT loaded from the camera's own table (identity).

@@ -209,6 +209,15 @@ inline std::string LastText()
     return text;
 }
 
+// Closes a node opened by a test: imDevFree, retried while the node answers that it is
+// still busy (a time-out), and 0 expected in the end.
+inline void FreeDevice(uint32_t device)
+{
+    int32_t closed = device ? imDevFree(device) : 0;
+    for (int i = 0; i < 5 && closed == IM_ERR_TIMEOUT; ++i) closed = imDevFree(device);
+    EXPECT_EQ(closed, 0) << LastText();
+}
+
 // A control buffer of the device holding the given fields; 0 when none could be made.
 inline uint32_t ControlBuffer(uint32_t device, const std::vector<std::pair<uint32_t, double>>& fields)
 {
