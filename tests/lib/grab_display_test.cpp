@@ -82,12 +82,7 @@ protected:
     // One grab of count frames, waited for: the sync state reached.
     int32_t Grab(uint32_t destination, int32_t count)
     {
-        const uint32_t sync = libsandbox::HeldSyncObject(kThread);
-        EXPECT_EQ(imDigGrab(kThread, 0, camera_, destination, static_cast<uint32_t>(count), 0, sync), 0)
-            << LastText();
-        const int32_t state = imSyncHost(kThread, sync, kDone);
-        imSyncFree(kThread, sync);
-        return state;
+        return libsandbox::GrabAndWait(kThread, camera_, destination, count);
     }
     std::vector<uint8_t> Read(uint32_t id, size_t bytes)
     {

@@ -91,12 +91,7 @@ protected:
     // state reached.
     int32_t Grab(uint32_t destination, int32_t count, uint32_t options = 0)
     {
-        const uint32_t sync = Sync();
-        EXPECT_EQ(imDigGrab(kThread, 0, camera_, destination, static_cast<uint32_t>(count), options, sync), 0)
-            << LastText();
-        const int32_t state = imSyncHost(kThread, sync, kDone);
-        imSyncFree(kThread, sync);
-        return state;
+        return libsandbox::GrabAndWait(kThread, camera_, destination, count, options);
     }
     std::vector<uint8_t> Read(uint32_t id, size_t bytes)
     {

@@ -147,11 +147,7 @@ protected:
     static uint32_t Sync() { return libsandbox::HeldSyncObject(kThread); }
     int32_t Grab(uint32_t destination, int32_t count, uint32_t options = 0)
     {
-        const uint32_t sync = Sync();
-        EXPECT_EQ(imDigGrab(kThread, 0, camera_, destination, static_cast<uint32_t>(count), options, sync), 0)
-            << LastText();
-        const int32_t state = imSyncHost(kThread, sync, kDone);
-        imSyncFree(kThread, sync);
+        const int32_t state = libsandbox::GrabAndWait(kThread, camera_, destination, count, options);
         // The grab's own error reaches the thread's record.
         const int32_t error = imThrGetError(kThread, 1, nullptr);
         EXPECT_EQ(error, 0) << LastText();

@@ -218,6 +218,19 @@ inline void FreeDevice(uint32_t device)
     EXPECT_EQ(closed, 0) << LastText();
 }
 
+// One grab of count frames by the thread, with its own held sync object, waited for up to
+// the communication time-out: the sync state reached (50 when the grab ended).
+inline int32_t GrabAndWait(uint32_t thread, uint32_t camera, uint32_t destination, int32_t count,
+                           uint32_t options = 0)
+{
+    const uint32_t sync = HeldSyncObject(thread);
+    EXPECT_EQ(imDigGrab(thread, 0, camera, destination, static_cast<uint32_t>(count), options, sync), 0)
+        << LastText();
+    const int32_t state = imSyncHost(thread, sync, 50);
+    imSyncFree(thread, sync);
+    return state;
+}
+
 // A control buffer of the device holding the given fields; 0 when none could be made.
 inline uint32_t ControlBuffer(uint32_t device, const std::vector<std::pair<uint32_t, double>>& fields)
 {

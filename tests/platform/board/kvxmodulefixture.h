@@ -7,6 +7,7 @@
 #include "device.h"
 #include "hwaccess.h"
 #include "regmap/driver_requests.h"
+#include "regmap/kvx_regs.h"
 #include "regmap/orlo_regs.h"
 
 #include <gtest/gtest.h>
@@ -58,6 +59,13 @@ protected:
     {
         HwWrite32(port_, 2 * r, v & 0xFF);
         HwWrite32(port_, 2 * r + 8, v >> 8);
+    }
+    // Channel 0's block plan as the library leaves it in the buffer controller.
+    void PlanBlocks(uint32_t lineBytes, uint32_t blockLines, uint32_t blocks)
+    {
+        Set(kvxregs::BTC_GWRPT(0), static_cast<uint16_t>(lineBytes / 4 - 2));
+        Set(kvxregs::BTC_GLINE(0), static_cast<uint16_t>(blockLines - 1));
+        Set(kvxregs::BTC_DFULL(0), static_cast<uint16_t>(blocks - 1));
     }
     uint16_t Get(uint32_t r)
     {

@@ -32,9 +32,7 @@ protected:
         if (HasFatalFailure()) return;
         // The block plan as the library leaves it, and the status line where the Orlo's
         // idle grab set points.
-        Set(kvxregs::BTC_GWRPT(0), kLineBytes / 4 - 2);
-        Set(kvxregs::BTC_GLINE(0), kBlockLines - 1);
-        Set(kvxregs::BTC_DFULL(0), kBlocks - 1);
+        PlanBlocks(kLineBytes, kBlockLines, kBlocks);
         HwWrite32(regs_, kOrloGFSTART, kMemoryFirst + kStatusBuffer + 2);
         HwWrite32(regs_, kOrloGLPITCH, 0x100);
         HwWrite32(regs_, kOrloGC1FOFF, 0x108);

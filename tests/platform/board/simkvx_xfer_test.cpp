@@ -36,9 +36,7 @@ protected:
     {
         KvxModuleBoardTest::SetUp();
         if (HasFatalFailure()) return;
-        Set(kvxregs::BTC_GWRPT(0), kLineBytes / 4 - 2);
-        Set(kvxregs::BTC_GLINE(0), kBlockLines - 1);
-        Set(kvxregs::BTC_DFULL(0), kBlocks - 1);
+        PlanBlocks(kLineBytes, kBlockLines, kBlocks);
         Set(kvxregs::BTC_GDUMID, kDummy);
         Set(kvxregs::BTC_DDUMID, kDummy);
         // LUT 0: an identity ramp.

@@ -334,7 +334,6 @@ uint32_t mp_buf_display_orlo_address(const _MP_BUF_ST* buffer, uint32_t band)
 
 void mp_buf_place_on_display_orlo(const _MP_BUF_ST* buffer, uint32_t* const frame[4])
 {
-    constexpr uint32_t kFrameAddressMask = 0x3FFFFFF;
     // How far each band moves; a band outside the memory (or absent) does not move.
     uint32_t move[4] = {};
     for (uint32_t band = 0; band < 4; ++band) {
@@ -350,7 +349,7 @@ void mp_buf_place_on_display_orlo(const _MP_BUF_ST* buffer, uint32_t* const fram
         // band 0's (none for a band that is not there: the offset then stays in band 0).
         const uint32_t by = i == 0 ? move[0] : (move[i] ? move[i] - move[0] : 0);
         uint32_t& reg = *frame[i];
-        reg = (reg & ~kFrameAddressMask) | ((reg + by) & kFrameAddressMask);
+        reg = (reg & ~kGrabAddressMask) | ((reg + by) & kGrabAddressMask);
     }
 }
 

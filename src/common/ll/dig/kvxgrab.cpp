@@ -953,23 +953,6 @@ int32_t mpDigGrab_Async(MP_RESOURCE_ST* res, _MP_BUF_ST* digitizer, _MP_BUF_ST* 
 
 // ---- start, end and halt ---------------------------------------------------------------------
 
-namespace {
-
-// The module's continuous mode ends: the frame it digitises is its last.
-void ModuleLastFrame(SERVINFO_ST* s, uint32_t c)
-{
-    uint8_t* shadow = mpPrvKvxShadow(c);
-    if (!shadow) return;
-    SetToOrlo(s->node & 0xFF, s->index, nullptr);
-    SetToExt(s->node & 0xFF);
-    CamSlot* control = CamSlotAt(shadow, cam1::FAF_GRBCTL0);
-    if (!(control->value & kGrb0Continuous)) return;
-    control->value &= ~kGrb0Continuous;
-    flushHw(KvxRegAddr(KvxGrabControl(c)), static_cast<int32_t>(control->value & 0xFFFF));
-}
-
-}  // namespace
-
 void mpPrvUpdateSoG_Async(SERVINFO_ST* state, uint32_t slot)
 {
     mpPrvUpdateSoG_Std(state, slot);
@@ -977,12 +960,18 @@ void mpPrvUpdateSoG_Async(SERVINFO_ST* state, uint32_t slot)
 
 namespace {
 
+// Register accesses of an interrupt server's handlers go to the module behind its Orlo.
+void SelectModule(const SERVINFO_ST* s)
+{
+    SetToOrlo(s->node & 0xFF, s->index, nullptr);
+    SetToExt(s->node & 0xFF);
+}
+
 // The channel's timing chip still grabs (FAF_TSTSTS bit 6).
 bool ModuleActive(SERVINFO_ST* s, uint32_t c)
 {
     if (!s || c >= kKvxChannels) return false;
-    SetToOrlo(s->node & 0xFF, s->index, nullptr);
-    SetToExt(s->node & 0xFF);
+    SelectModule(s);
     return (ReadVExtRegHW(KvxRegAddr(KvxTestStatus(c))) & kTstActive) != 0;
 }
 
@@ -999,9 +988,20 @@ void StopChannel(uint32_t channel, uint8_t* shadow)
 void ModuleStop(SERVINFO_ST* s, uint32_t c)
 {
     if (!s || c >= kKvxChannels) return;
-    SetToOrlo(s->node & 0xFF, s->index, nullptr);
-    SetToExt(s->node & 0xFF);
+    SelectModule(s);
     if (uint8_t* shadow = mpPrvKvxShadow(c)) StopChannel(c, shadow);
+}
+
+// The module's continuous mode ends: the frame it digitises is its last.
+void ModuleLastFrame(SERVINFO_ST* s, uint32_t c)
+{
+    uint8_t* shadow = mpPrvKvxShadow(c);
+    if (!shadow) return;
+    CamSlot* control = CamSlotAt(shadow, cam1::FAF_GRBCTL0);
+    if (!(control->value & kGrb0Continuous)) return;
+    SelectModule(s);
+    control->value &= ~kGrb0Continuous;
+    flushHw(KvxRegAddr(KvxGrabControl(c)), static_cast<int32_t>(control->value & 0xFFFF));
 }
 
 }  // namespace
