@@ -9,6 +9,9 @@
 //                    share, frame_us the median simulated frame.
 //   GrabContinuous   a continuous grab into the same buffer: frames written per second of
 //                    real time (fps), ended by imThrHalt.
+//   CameraLoad       imCamAlloc of the example's camera file (examples/camera640.dcf): the
+//                    file parsed into a camera record and the digitizer loaded from it (LUTs,
+//                    clocks, timers), then imCamFree; p50_us is the median load.
 
 #include "hlclib.h"
 
@@ -95,5 +98,36 @@ void GrabContinuous(benchmark::State& state)
     state.counters["fps"] = seconds > 0 ? static_cast<double>(frames) / seconds : 0;
 }
 BENCHMARK(GrabContinuous)->Iterations(3)->UseRealTime();
+
+void CameraLoad(benchmark::State& state)
+{
+    BoardNode node;
+    if (!node.ready) {
+        state.SkipWithError(("the simulated node or its camera did not open: " + node.error).c_str());
+        return;
+    }
+    // The example's camera file from its own directory; the benchmark's own files after.
+    const std::string saved = std::getenv("DCFPATH") ? std::getenv("DCFPATH") : "";
+    const std::string dir = std::string(QSRF_SOURCE_DIR) + "/examples";
+    setenv("DCFPATH", dir.c_str(), 1);
+    std::vector<double> loads;
+    for (auto _ : state) {
+        uint32_t camera = 0;
+        const auto start = std::chrono::steady_clock::now();
+        const bool loaded = imCamAlloc(node.thread, "camera640", 1, &camera) != 0;
+        loads.push_back(std::chrono::duration<double, std::micro>(std::chrono::steady_clock::now() - start).count());
+        if (!loaded) {
+            char text[256] = {};
+            imAppGetError(12, text);
+            state.SkipWithError((std::string("imCamAlloc failed: ") + text).c_str());
+            break;
+        }
+        imCamFree(node.thread, camera);
+    }
+    setenv("DCFPATH", saved.c_str(), 1);
+    state.counters["p50_us"] = Percentile(loads, 0.50);
+    state.counters["p99_us"] = Percentile(loads, 0.99);
+}
+BENCHMARK(CameraLoad)->MinTime(2.0)->UseRealTime();
 
 } // namespace

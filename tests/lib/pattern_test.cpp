@@ -11,6 +11,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <cstring>
 #include <string>
@@ -100,8 +101,8 @@ TEST_F(PatternTest, ModelsOfEveryMagicComeBackByteForByteFromAnywhereInTheirFile
     for (const Bytes& m : models) {
         SCOPED_TRACE(testing::Message() << std::hex << At<uint32_t>(m.data(), 0) << " of " << std::dec << m.size());
         // The model sits 100 bytes into its file, with more behind it.
-        Bytes file(100, 0x42);
-        file.insert(file.end(), m.begin(), m.end());
+        Bytes file(100 + m.size(), 0x42);
+        std::copy(m.begin(), m.end(), file.begin() + 100);
         file.insert(file.end(), 50, 0x24);
         WriteFile("model.pat", file);
         FILE* f = std::fopen(box_.path("model.pat").c_str(), "rb");

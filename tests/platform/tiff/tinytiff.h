@@ -65,8 +65,10 @@ inline std::vector<uint8_t> Build(const Image& im)
         tags.push_back(t);
     }
     std::sort(tags.begin(), tags.end(), [](const Tag& a, const Tag& b) { return a.tag < b.tag; });
-    std::vector<uint8_t> out = {'I', 'I', 42, 0, 0, 0, 0, 0};
-    out.insert(out.end(), im.pixels.begin(), im.pixels.end());
+    std::vector<uint8_t> out(8 + im.pixels.size());
+    const uint8_t header[8] = {'I', 'I', 42, 0, 0, 0, 0, 0};
+    std::copy(header, header + 8, out.begin());
+    std::copy(im.pixels.begin(), im.pixels.end(), out.begin() + 8);
     if (out.size() % 2) out.push_back(0);
     const uint32_t ifd = static_cast<uint32_t>(out.size());
     std::memcpy(out.data() + 4, &ifd, 4);

@@ -4,6 +4,8 @@
 #include "analog.h"
 #include "serialchips.h"
 
+#include <cmath>
+
 using namespace cam0;
 
 namespace {
@@ -82,11 +84,22 @@ double Frequency(_MP_CAM_ST_0* camera, int timer, uint32_t source, int depth)
 
 // Counts of one candidate source; false when they do not fit 16 bits.  The products are
 // checked before truncation, so a large time cannot wrap into a small count.
-bool Counts(double f, double exposure, double delay, uint32_t* expCount, uint32_t* delayCount, uint32_t* period)
+// A time recomputed from a kept count (count / f) comes back through f * time as that count
+// within rounding: it is taken to the nearest whole count, so a kept value stays unchanged
+// (195 / 19531.25 * 19531.25 is 194.99999999999997 in doubles, which would truncate to 194).
+double KeptCount(double product, bool kept)
 {
-    double e = f * exposure;
+    if (!kept) return product;
+    const double nearest = std::nearbyint(product);
+    return std::fabs(product - nearest) <= 1e-9 * std::fmax(1.0, std::fabs(nearest)) ? nearest : product;
+}
+
+bool Counts(double f, double exposure, double delay, bool keptE, bool keptD, uint32_t* expCount, uint32_t* delayCount,
+            uint32_t* period)
+{
+    double e = KeptCount(f * exposure, keptE);
     if (!(e >= 1.0)) e = 1.0;
-    double d = f * delay;
+    double d = KeptCount(f * delay, keptD);
     if (!(d >= 8.0)) d = 8.0;
     const double t = e + d;
     constexpr double kLimit = 1e9;
@@ -143,7 +156,7 @@ int HandleExposure(_MP_CAM_ST_0* camera, int timer, double exposure, double dela
         if (tries++ >= kMaxTries) break;
         const double f = Frequency(camera, timer, c.source, 0);
         uint32_t exp = 0, del = 0, per = 0;
-        if (!(f > 0.0) || !Counts(f, exposure, delay, &exp, &del, &per)) continue;
+        if (!(f > 0.0) || !Counts(f, exposure, delay, keepE, keepD, &exp, &del, &per)) continue;
         mpPrvDigPut(camera, t.period, 0xFFFF, per);
         mpPrvDigPut(camera, t.exposure, 0xFFFF, exp);
         SetRec(camera, t.delay, del);

@@ -32,6 +32,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <cstring>
 #include <deque>
@@ -401,8 +402,8 @@ TEST_F(BoardObjectsTest, PatternModelsOfEachMagicRoundTripThroughTheBoard)
     for (const auto& m : models) {
         SCOPED_TRACE(m[0]);
         // The model sits 100 bytes into its file.
-        std::vector<uint8_t> file(100, 0x42);
-        file.insert(file.end(), m.begin(), m.end());
+        std::vector<uint8_t> file(100 + m.size(), 0x42);
+        std::copy(m.begin(), m.end(), file.begin() + 100);
         WriteFile(Path("model.pat"), file);
         FILE* f = std::fopen(Path("model.pat").c_str(), "rb");
         ASSERT_NE(f, nullptr);

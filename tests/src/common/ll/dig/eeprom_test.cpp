@@ -95,13 +95,13 @@ TEST_F(EepromTest, BitDelayFollowsTheProcessorSpeed)
 {
     _NODE_ST* saved = imNodeSt;
     imNodeSt = nullptr;
-    // 1e9 x 9e-7 x 0.25 is 224.99999... in doubles: 224 loops.
-    EXPECT_EQ(mpPrvEepromBitLoops(), 224u) << "1 GHz when unknown";
+    // 1e9 x 9e-7 x 0.25 is exactly 225 in doubles.
+    EXPECT_EQ(mpPrvEepromBitLoops(), 225u) << "1 GHz when unknown";
     std::vector<uint8_t> block(sizeof(_NODE_ST), 0);
     imNodeSt = reinterpret_cast<_NODE_ST*>(block.data());
-    EXPECT_EQ(mpPrvEepromBitLoops(), 224u) << "0 means not measured";
+    EXPECT_EQ(mpPrvEepromBitLoops(), 225u) << "0 means not measured";
     imNodeSt->cpuFrequency = 2000000000u;
-    EXPECT_EQ(mpPrvEepromBitLoops(), 449u);
+    EXPECT_EQ(mpPrvEepromBitLoops(), 450u);
     imNodeSt->cpuFrequency = 4444445u;
     EXPECT_EQ(mpPrvEepromBitLoops(), 1u);
     imNodeSt = saved;

@@ -89,6 +89,22 @@ TEST(TimerExposure, ADelayKeepsTheExposureOfTheCurrentSource)
     EXPECT_EQ(Get(cam.get(), DIG_T2SCNT), 214u - 4u);
 }
 
+// A kept count goes through count / f and back through f x time; 21 / 19531.25 x 19531.25
+// is 20.999999999999996 in doubles, and the kept delay of 10 counts likewise comes back.
+TEST(TimerExposure, KeptCountsComeBackUnchanged)
+{
+    for (uint32_t counts : {21u, 195u, 1000u, 65000u}) {
+        auto cam = Camera(Allow({2}));
+        Set(cam.get(), DIG_T1CTL, 2);
+        Set(cam.get(), DIG_EXP1S, counts + 2);
+        Set(cam.get(), INFO_T1DELAY, 10);
+        ASSERT_EQ(Put(mp_dig_exp1_delay, cam.get(), 30009, 11.0 / 19531.25), 0) << counts;
+        EXPECT_EQ(Get(cam.get(), DIG_EXP1S), counts + 2) << "exposure kept at " << counts;
+        ASSERT_EQ(Put(mp_dig_exp1_active, cam.get(), 30008, counts / 19531.25), 0) << counts;
+        EXPECT_EQ(Get(cam.get(), INFO_T1DELAY), 11u) << "delay kept at 11, exposure " << counts;
+    }
+}
+
 TEST(TimerExposure, ProductsBeyondThirtyTwoBitsDoNotWrapIntoAFit)
 {
     // 20 MHz x 214.748369 s is 2^32 + 100 counts: a 32-bit truncation would leave 100.
