@@ -36,8 +36,9 @@ constexpr uint32_t kSlotLineCurrent = 20;    // line-interrupt value: current, n
 constexpr uint32_t kSlotLineNext = 21;
 constexpr uint32_t kSlotLineMode = 23;       // line-interrupt mode (bits 20-21 of grab control)
 constexpr uint32_t kSlotLineStep = 24;       // grab line step (0: none)
-constexpr uint32_t kSlotFrame = 26;          // frame number handed to the sync object's counter
-constexpr uint32_t kSlotWindowEnd = 27;      // last line of the grab window
+constexpr uint32_t kSlotWindowEnd = 26;      // end line of the grab in flight's window (its last
+                                             // line + 1; the end hands last line to the sync counter)
+constexpr uint32_t kSlotWindowEndNext = 27;  // the same of the armed grab
 constexpr uint32_t kSlotChannelBits = 30;    // channel bits 16-19 used when channels are freed
 constexpr uint32_t kSlotDeferred = 32;       // bit 0: pulse grab control bit 0 at the next grab line
 constexpr uint32_t kSlotFieldThreshold = 35; // second grab-module family: field threshold

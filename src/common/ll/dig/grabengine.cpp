@@ -983,7 +983,7 @@ int grbSetOrlo(DIGPARAM* dp, uint32_t channels, int32_t option)
     const uint32_t rate = w->image[kLinesPerMsWord];
     s->slot(0, kSlotLinesPerMs) =
         w->image[kLineKindWord] && static_cast<int32_t>(rate) != kGrbDefault ? rate : 0;
-    s->slot(0, kSlotWindowEnd) = w->image[kWindowEndWord];
+    s->slot(0, kSlotWindowEndNext) = w->image[kWindowEndWord];
     // Only a tag buffer the grab made is the grab's to free at its end.
     s->slot(0, kSlotTempBufferNext) = SlotWord(w->madeTag);
     w->madeTag = nullptr;

@@ -58,7 +58,7 @@ void TellEnd(SERVINFO_ST* s, uint32_t c)
     if (!sync) return;
     mp_osb_update_state(sync, kSyncDone);
     if (!s->slot(c, kSlotNoCounter)) {
-        const int32_t frame = Int(s, c, kSlotFrame) - 1;
+        const int32_t frame = Int(s, c, kSlotWindowEnd) - 1;
         mp_osb_update_state(sync, kSyncCountBit | (static_cast<uint32_t>(frame) & 0xFFFFF));
     }
 }

@@ -490,6 +490,37 @@ TEST_F(GrabEngineTest, TheServersCarryAnArmedGrabFromProgrammedToDoneAndTheThrea
     mp_thr_destroy(thread);
 }
 
+// Arming puts the window's end and the line step in the slot's next words, and the start of
+// the grab moves them into place: the grab-line server then steps from the window's first
+// line (10) by the rate (50) to line 60, within the window's last line (99).
+TEST_F(GrabEngineTest, AfterTheStartOfAGrabTheGrabLineStepsThroughTheArmedWindow)
+{
+    MonoCamera();
+    Info(cam0::INFO_YSIZE, 90);
+    Info(cam0::ORLOGREG_GVWSTART, 10);
+    Info(cam0::ORLOGREG_GVWSTOP, 99);
+    MP_THREAD_OBJ_ST* thread = mpThrAlloc(nullptr, kNode, 0, nullptr);
+    ASSERT_NE(thread, nullptr);
+    thread->grab.count = 1;
+    thread->grab.location = kLocSdram;
+    p_.thread = &thread->server;
+    p_.thrGrab = &thread->grab;
+    const uint32_t sync = NewSync();
+    p_.sync = reinterpret_cast<_MP_BUF_ST*>(static_cast<uintptr_t>(sync));
+    p_.destination = Dest(640, 90);
+    p_.destination->bandTable[0].physical = kPrimaryMemoryTop - 0x400000 + 0x3000;
+    p_.options = Options({{10026, -1}, {10032, 50}});
+    (&record_->nodeState->nodeInfo)[kNodeInfoModuleType] = 1;
+    StartServers();
+    ASSERT_EQ(grbSetOrlo(&p_, 0x10000, kGrbDefault), 0) << Text();
+    Raise(kSignalStartOfGrab);
+    SetReg(orloev::kGrabLine, 10);
+    Raise(kSignalGrabLine);
+    EXPECT_EQ(Reg(orloev::kGrabLine), 60u);
+    mpPrvHalt(&thread->server, kHaltNow);
+    mp_thr_destroy(thread);
+}
+
 TEST_F(GrabEngineTest, AContinuousGrabRunsUntilItsThreadIsHaltedAndThenEndsClean)
 {
     boardsim::BoardSim& sim = boardsim::BoardSim::instance();

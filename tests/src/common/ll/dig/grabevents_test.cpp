@@ -103,7 +103,7 @@ TEST_F(GrabEventsTest, AnEndTellsTheSyncObjectCountsTheThreadDownAndStopsTheEngi
     Counted(mine_, 1, kLocSdram);
     Arm(1, sync, mine_);
     mpPrvUpdateSoG_Std(s_, 0);
-    Slot(kSlotFrame) = 5;
+    Slot(kSlotWindowEnd) = 5;
     Trace();
     mpPrvUpdateEoG_Std(s_, 0);
     EXPECT_EQ(Sync(sync)->state, kSyncDone);
