@@ -238,10 +238,11 @@ int IsBoardInDualScreen(uint32_t base)
         uint32_t screens = 1;
         if (DisplayEscape(dc, kEscapeDisplayLayout, 0, nullptr, sizeof layout, layout) > 0)
             screens = layout[0] * layout[1];
-        // The screen table holds at most kMaxScreens records.
+        // The screen table holds at most kMaxScreens records.  A driver answering 0 x 0
+        // shows no screen at all, which is no second screen either.
         screens = std::min(screens, kMaxScreens);
         uint32_t table[kMaxScreens][kEscapeScreenRecordBytes / 4] = {};
-        separate = 1;
+        separate = screens > 0 ? 1 : 0;
         for (uint32_t i = 0; i < screens; ++i) {
             if (DisplayEscape(dc, kEscapeScreenInfo, 4, &i, kEscapeScreenRecordBytes, table[i]) <= 0) continue;
             const uint32_t screenBase = table[i][kEscapeScreenRecordBytes / 4 - 1];

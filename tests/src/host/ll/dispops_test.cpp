@@ -267,6 +267,13 @@ TEST_F(DisplayTest, DualHeadAndDualScreenDetection)
     EXPECT_EQ(mp_disp_get_mode(&record, &mode), IM_DUAL_SCREEN);
     EXPECT_EQ(mode, IM_DUAL_SCREEN);
 
+    // A driver that answers 0 x 0 shows no screen: neither dual screen nor dual head.
+    spec.columns = 0;
+    spec.rows = 0;
+    sim().setDisplayDriver(spec);
+    EXPECT_EQ(IsBoardInDualScreen(base), 0);
+    EXPECT_EQ(mp_disp_get_mode(&record, &mode), IM_SINGLE_SCREEN);
+
     // More screens than the table holds: only the first 16 are asked.
     spec.columns = 40;
     spec.rows = 1;
