@@ -167,6 +167,12 @@ int FifoRead(_MP_LUT_INFO* info, int lut)
     return 0;
 }
 
+// The bands of one LUT that have an address, as a band mask.
+uint32_t BoundBands(uint8_t* const band[3])
+{
+    return (band[0] ? 1u : 0u) | (band[1] ? 2u : 0u) | (band[2] ? 4u : 0u);
+}
+
 // The start pages of the copies a transfer makes: 0 when the table cannot be placed.
 uint32_t CopyPlan(const _MP_CAM_ST_0* camera, const _MP_LUT_INFO* info, uint32_t pages[kLutPages])
 {
@@ -251,8 +257,11 @@ int Access(_MP_CAM_ST_0* camera, _MP_LUT_INFO* info, int32_t direction, int32_t 
     bool failed = false;
     for (uint32_t c = 0; c < copies && !failed; ++c) {
         if (info->kind != kLutEight) {
+            // Every band that has an address goes with each copy; a band the caller left
+            // out (a range request's band mask) is sent again from the copy area.
             info->lut1Page = info->lut2Page = plan[c];
-            info->lut1Mask = info->lut2Mask = 7;
+            info->lut1Mask = BoundBands(info->lut1Band);
+            info->lut2Mask = BoundBands(info->lut2Band);
         }
         for (int lut = 0; lut < 2 && !failed; ++lut) {
             if (!(info->lutSelect & (1u << lut))) continue;

@@ -348,23 +348,34 @@ TEST_F(LutPortTest, GetFillsTheBuffersBandsFromTheLut)
     EXPECT_EQ(Values(kLut1Page).size(), 32u) << "a kind-0 request follows the copy rule";
 }
 
-TEST_F(LutPortTest, GetOrSetOfFewerThanThreeBandsFailsWithItsText)
+// A band mask that leaves bands out moves only the selected bands between the buffer and
+// the LUT; the others are sent again from the copy area.
+TEST_F(LutPortTest, GetOrSetOfFewerThanThreeBandsMovesOnlyTheSelectedBands)
 {
     auto cam = EightBitCamera();
     _MP_BUF_ST* camera = CameraBuffer(cam.get());
     _MP_BUF_ST* lut = LutBuffer(256, 1, 8);
     ASSERT_NE(camera, nullptr);
     ASSERT_NE(lut, nullptr);
+    Answer(kLut1Data, 0x3C00);
     MP_RESOURCE_ST res = Resource();
     mpDigLutGet_Std(&res, nullptr, camera, lut, 1, 0, 256);
-    EXPECT_EQ(res.err.code, HLC_ERR_RESTRICTED);
-    EXPECT_STREQ(res.err.message, "Lut read operation failed");
+    EXPECT_EQ(res.err.code, 0);
+    EXPECT_EQ(Band(lut, 0)[100], 0x3C);
 
+    for (uint32_t i = 0; i < 256; ++i) Band(lut, 0)[i] = static_cast<uint8_t>(255 - i);
+    for (int band : {0, 2}) std::memset(const_cast<uint8_t*>(Copy(0, band)), 7, kLutEntries);
     Set(Record(camera), INFO_LUTBUFID, lut->id);
     MP_RESOURCE_ST res2 = Resource();
     mpDigLutSet_Std(&res2, nullptr, camera, nullptr, 2, 0, 256, 1);
-    EXPECT_EQ(res2.err.code, HLC_ERR_RESTRICTED);
-    EXPECT_STREQ(res2.err.message, "Lut write operation failed");
+    EXPECT_EQ(res2.err.code, 0);
+    EXPECT_EQ(Copy(0, 1)[1], 254) << "band 1 from the buffer";
+    EXPECT_EQ(Copy(0, 1)[8191], 0) << "in every copy";
+    EXPECT_EQ(Copy(0, 0)[1], 7) << "band 0 kept";
+    const std::vector<uint16_t> data = Values(kLut1Data);
+    ASSERT_EQ(data.size(), 32u * 256 * 3);
+    EXPECT_EQ(data[3], 0x0700) << "entry 1, band 0 sent again from the copy area";
+    EXPECT_EQ(data[4], 0xFE00) << "entry 1, band 1 from the buffer";
 }
 
 TEST_F(LutPortTest, SetModeOneWritesTheCamerasOwnBufferWithinItsSize)
