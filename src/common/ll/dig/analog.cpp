@@ -332,6 +332,8 @@ int mp_dig_gain(_MP_CAM_ST_0* camera, int32_t type, double* value, int32_t mode)
     uint32_t code = 0;
     if (restore) {
         if (!camera && percent) return -1;
+        // A code (type 0) ignores the default on a record; on the live registers it is code 0.
+        if (camera && !percent) return 0;
     } else if (percent) {
         code = *value <= 25 ? 0 : *value <= 50 ? 1 : *value <= 75 ? 2 : 3;
     } else {

@@ -86,6 +86,9 @@ TEST(AnalogGain, DefaultRestoresTheCameraFileFieldsOfTheSelectedChannels)
     CamSlotAt(cam.get(), DIG_ANACTL)->value = 0;
     ASSERT_EQ(Call(mp_dig_gain, cam.get(), 30002 | kPhysical | kGreen | kAlpha, kDefault), 0);
     EXPECT_EQ(Get(cam.get(), DIG_ANACTL), 0x33u);
+    // A gain code (type 0) ignores the default on a record.
+    ASSERT_EQ(Call(mp_dig_gain, cam.get(), 0 | kPhysical | kBlue, kDefault), 0);
+    EXPECT_EQ(Get(cam.get(), DIG_ANACTL), 0x33u);
 }
 
 TEST_F(GrabModuleTest, LiveGainWritesTheRegisterOnceAndRefusesWhatItCannotResolve)
