@@ -396,8 +396,9 @@ int32_t mpDigInquire_Std(MP_RESOURCE_ST* res, _MP_BUF_ST* digitizer, int32_t typ
     const bool string = Number(type) == kUartString;
     double value = 0.0;
     int32_t result = 0;
-    // The same module test as the control: a node without a usable module is not asked.
-    if (ModuleUsable(res)) {
+    // Unlike the control, an inquiry makes no module test: the handlers read the shadow and
+    // the module's registers as they are.
+    {
         MpCtrlScope scope(res, digitizer);
         SelectModule(res);
         const int32_t mode = CheckIfSorvik2(res, type) + 1;
