@@ -53,8 +53,8 @@ int NumberPort(MP_RESOURCE_ST* resource, _NODE_MAIN_RESOURCE_ST* record)
         const uint32_t joined = bytes[kVmPortListByte + i];
         const _NODE_MAIN_RESOURCE_ST* other = mp_core_node_record(joined);
         if (!other || other->openCount <= 0) {
-            // The joined node's Orlo cannot be reached: nothing is found, not a time-out.
-            _mp_res_log_error(resource, HLC_ERR_NOT_PRESENT, kVmTextNoConnection);
+            // The joined node's Orlo cannot be reached: error -11 with the connection text.
+            _mp_res_log_error(resource, HLC_ERR_TIMEOUT, kVmTextNoConnection);
             return -1;
         }
         findMaxId(other, &best, &highest);

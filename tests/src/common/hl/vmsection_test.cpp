@@ -81,7 +81,7 @@ TEST_F(VmSectionTest, JoinedNodeNotOpenIsReportedAsNotFound)
     State()[kVmNumbersByte] = 2;
     State()[kVmPortListByte] = 0x12;   // no such node is open
     EXPECT_EQ(mp_res_alloc_vm(&resource_, &buffer_), -1);
-    EXPECT_EQ(resource_.err.code, -5);
+    EXPECT_EQ(resource_.err.code, -11);
     ASSERT_NE(resource_.err.message, nullptr);
     EXPECT_EQ(std::string(resource_.err.message), kVmTextNoConnection);
     EXPECT_EQ(resource_.vmCount, 0u);
