@@ -7,6 +7,7 @@
 #include "im_param.h"
 #include "imbuf.h"
 #include "syncobj.h"
+#include "thread.h"
 
 #include "bufid.h"
 #include "hlc_errors.h"
@@ -30,10 +31,11 @@ uint32_t NodeOf(uint32_t id)
     return (id >> 16) & 0xFF;
 }
 
-// A thread id goes to that thread object; a device id to its node's system thread object.
+// A thread id (a predefined one, or one imThrAlloc gave on a node this process serves) goes
+// to that thread object; a device id to its node's system thread object.
 void Send(_MSG_ST* msg, uint32_t thread, uint32_t control, uint32_t sync)
 {
-    if (thread & kIdPredefined)
+    if ((thread & kIdPredefined) || mp_thr_object(thread))
         im_msg_send(msg, 0, thread, control, sync);
     else
         im_msg_send(msg, thread, kBufRemoteThread | (thread & 0xFF0000u), control, sync);
