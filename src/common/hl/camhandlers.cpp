@@ -247,10 +247,16 @@ void mp_DigGrab(_MSG_BODY_ST* msg)
             _MP_BUF_ST* options = GrabObject(res, msg, 4, forwarded);
             MP_SYNC_ST* sync = full ? SyncRecord(GrabObject(res, msg, 5, forwarded)) : nullptr;
             if (!sync) sync = static_cast<MP_SYNC_ST*>(res->sync);
-            // A camera that is named but cannot be found ends the request without a grab;
-            // its sync object is completed so that nobody waits for a grab that never
-            // starts.
-            if (!camera && mp_msg_param(msg, 1) != kNoObjectId) {
+            // An object that is named but cannot be found (a freed or unknown id) ends the
+            // request without a grab; its sync object is completed so that nobody waits for
+            // a grab that never starts.
+            // (A forwarded phase names objects its first node already found.)
+            const auto missing = [msg, forwarded](const _MP_BUF_ST* object, uint32_t slot) {
+                const uint32_t id = mp_msg_param(msg, slot);
+                return !forwarded && !object && id != 0 && id != kNoObjectId;
+            };
+            if ((!camera && mp_msg_param(msg, 1) != kNoObjectId) || missing(digitizer, 0) ||
+                missing(destination, 2) || missing(options, 4)) {
                 _mp_res_log_error(res, HLC_ERR_INVALID_BUFFER, nullptr);
                 if (sync) mp_osb_update_state(sync, kMsgDone);
                 return;
