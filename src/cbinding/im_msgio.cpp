@@ -303,6 +303,11 @@ void im_msg_end(_MSG_ST* msg)
     if (msg->body.error == 0 && msg->body.err.code == 0) return;
     _MSG_ERR_ST record = msg->body.err;
     if (record.code == 0) record.code = msg->body.error;
+    im_msg_file_error(record);
+}
+
+void im_msg_file_error(const _MSG_ERR_ST& record)
+{
     // Senders on several threads may fail at once: the first one files its error whole,
     // the others leave the record alone.  The hook runs outside the lock.
     TaskBeginMutex();

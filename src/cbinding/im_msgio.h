@@ -183,6 +183,9 @@ HLC_API void im_msg_send(_MSG_ST* msg, uint32_t deviceId, uint32_t threadId, uin
 HLC_API int32_t im_msg_cmd_error(const _MSG_ST* msg);
 HLC_API void im_msg_log_error(_MSG_ST* msg, int32_t code, const char* text);
 HLC_API void im_msg_end(_MSG_ST* msg);
+// Files an error into the application's last-error record (unless one is there) and calls
+// the error hook: for an error of a command whose sender waits for no reply.
+void im_msg_file_error(const _MSG_ERR_ST& record);
 
 // Reads the reply of a get-error command; see the modes below.  `out` must hold 4 bytes
 // (mode 2), 80 (mode 4), 32 (mode 8) or kMsgErrorTextBytes (mode 12).  Only the reply's

@@ -2,6 +2,7 @@
 #include "cmdserver.h"
 #include "predef.h"
 
+#include "im_msgio.h"
 #include "mp_msg.h"
 
 #include "hlc_errors.h"
@@ -74,6 +75,14 @@ void CompleteUnexecuted(_MSG_BODY_ST* msg, int32_t code)
         }
         mp_msg_reply(msg, code);   // status 50, or "ready" (30) for mode 125
         return;
+    }
+    // Nobody waits for this command, and no thread object is left to keep its error for
+    // the sender's next call: the application's error record takes it (a second
+    // imThrFree, say).
+    if (code == HLC_ERR_INVALID_THREAD) {
+        _MSG_ERR_ST error{};
+        mp_err_log(&error, code, nullptr, "Command decoder");
+        im_msg_file_error(error);
     }
     mp_msg_complete(msg);
 }

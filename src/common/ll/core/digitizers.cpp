@@ -299,13 +299,15 @@ _MP_BUF_ST* mp_sys_alloc_dig(MP_RESOURCE_ST* resource, int32_t system, int32_t n
 
 void mp_sys_free_dig(MP_RESOURCE_ST* resource, uint32_t digitizerId)
 {
+    // An entry every user has freed already is no digitizer of the caller's: a second
+    // free names an unknown id.
     _MP_BUF_ST* entry = mp_buf_pointer(digitizerId);
-    if (!IsEntry(entry)) {
+    uint32_t* w = IsEntry(entry) ? BandWords(entry) : nullptr;
+    if (!w || static_cast<int32_t>(w[kDigWordUses]) <= 0) {
         _mp_res_log_error(resource, HLC_ERR_INVALID_BUFFER, nullptr);
         return;
     }
-    uint32_t* w = BandWords(entry);
-    if (static_cast<int32_t>(w[kDigWordUses]) > 0) --w[kDigWordUses];
+    --w[kDigWordUses];
 }
 
 void mp_sys_cam_free_for_dig(MP_RESOURCE_ST* resource, uint32_t cameraId)

@@ -147,9 +147,12 @@ TEST_F(DigitizerListTest, FreeLowersTheUseCountDownToZeroAndRefusesOtherIds)
     ASSERT_NE(mp_sys_alloc_dig(&res_, 0, 0), nullptr);
     mp_sys_free_dig(&res_, head->id);
     EXPECT_EQ(Words(head)[kDigWordUses], 0u);
+    EXPECT_EQ(res_.err.code, 0);
+    // A free beyond the last use names no digitizer of the caller's.
     mp_sys_free_dig(&res_, head->id);
     EXPECT_EQ(Words(head)[kDigWordUses], 0u);
-    EXPECT_EQ(res_.err.code, 0);
+    EXPECT_EQ(res_.err.code, HLC_ERR_INVALID_BUFFER);
+    res_.err = _MSG_ERR_ST{};
 
     _MP_BUF_ST* image = mp_buf_alloc_on_node(kNode, 8, 8, 1, 8, kLocInline);
     ASSERT_NE(image, nullptr);
