@@ -147,7 +147,8 @@ uint32_t imCamAlloc(uint32_t thread, const char* name, int32_t fileFlag, uint32_
     if (list == 0 || imBufPut(thread, list, entries) != 0) {
         std::free(entries);
         if (list) imBufFree(thread, list);
-        im_msg_log_error(&msg, HLC_ERR_NO_RESOURCES, HlcErrorText(HLC_ERR_NO_RESOURCES));
+        // -4 with the text "Invalid buffer ID": the entry buffer could not be had.
+        im_msg_log_error(&msg, HLC_ERR_NO_RESOURCES, HlcErrorText(HLC_ERR_INVALID_BUFFER));
         return EndWithId(&msg, 0, camera);
     }
     std::free(entries);

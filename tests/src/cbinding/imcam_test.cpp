@@ -268,7 +268,7 @@ TEST_F(CamExportTest, AnEntryBufferTheNodeCannotGiveIsAShortageOfResources)
     uint32_t camera = 9;
     EXPECT_EQ(imCamAlloc(kThread, "ntsc", 1, &camera), 0u);
     EXPECT_EQ(camera, 0u);
-    ExpectError(-4, "Insufficient resources to carry out the operation", "imCamAlloc");
+    ExpectError(-4, "Invalid buffer ID", "imCamAlloc");
     EXPECT_EQ(Count(kOpCamAlloc), 0);
 }
 
