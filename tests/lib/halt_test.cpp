@@ -129,4 +129,19 @@ TEST_F(HostGrabTest, ASecondFreeOfAnObjectIsReportedAsAnUnknownId)
     imAppGetError(1, nullptr);
 }
 
+// Thread objects are not limited to a table of 64: 100 on one node each answer a command.
+// (Each takes two of the task kernel's 256 ports, which bound a node near 125.)
+TEST_F(HostGrabTest, AHundredThreadObjectsLiveOnOneNode)
+{
+    std::vector<uint32_t> threads;
+    for (int i = 0; i < 100; ++i) {
+        uint32_t thread = 0;
+        ASSERT_NE(imThrAlloc(device_, 0, &thread), 0u) << "object " << i << ": " << LastText();
+        threads.push_back(thread);
+    }
+    for (uint32_t thread : threads) EXPECT_EQ(imThrGetError(thread, 1, nullptr), 0);
+    for (uint32_t thread : threads) EXPECT_EQ(imThrFree(thread), 0);
+    libsandbox::ExpectNoError();
+}
+
 }  // namespace

@@ -15,16 +15,44 @@
 #include "syncobj.h"
 #include "task.h"
 
+#include <cstdlib>
 #include <cstring>
 #include <initializer_list>
 
 namespace {
 
-constexpr size_t kMaxObjects = 64;
+constexpr size_t kFreedObjects = 64;
 constexpr int32_t kServerCreatePriority = 30;
 
-MP_THREAD_OBJ_ST* g_objects[kMaxObjects];
-_MP_BUF_ST* g_freed[kMaxObjects];   // freed objects whose servers were still running
+// The registered thread objects of the process, read and changed under the kernel mutex.
+// The table doubles when it is full, as the id tables do; it lives for the process.
+class ObjectTable {
+public:
+    MP_THREAD_OBJ_ST** begin() { return slots_; }
+    MP_THREAD_OBJ_ST** end() { return slots_ + size_; }
+    // A free slot, the table grown when it has none; null when memory runs out.
+    MP_THREAD_OBJ_ST** freeSlot()
+    {
+        for (MP_THREAD_OBJ_ST*& t : *this)
+            if (!t) return &t;
+        const size_t grown = size_ ? 2 * size_ : 64;
+        auto* bigger = static_cast<MP_THREAD_OBJ_ST**>(std::calloc(grown, sizeof(MP_THREAD_OBJ_ST*)));
+        if (!bigger) return nullptr;
+        if (size_) std::memcpy(bigger, slots_, size_ * sizeof(MP_THREAD_OBJ_ST*));
+        std::free(slots_);
+        slots_ = bigger;
+        const size_t first = size_;
+        size_ = grown;
+        return &slots_[first];
+    }
+
+private:
+    MP_THREAD_OBJ_ST** slots_ = nullptr;
+    size_t size_ = 0;
+};
+
+ObjectTable g_objects;
+_MP_BUF_ST* g_freed[kFreedObjects];   // freed objects whose servers were still running
 
 bool IsPredefinedThread(uint32_t id)
 {
@@ -52,16 +80,11 @@ MP_THREAD_OBJ_ST* Find(uint32_t id)
 
 bool Register(MP_THREAD_OBJ_ST* object)
 {
-    bool done = false;
     TaskBeginMutex();
-    for (MP_THREAD_OBJ_ST*& t : g_objects)
-        if (!t) {
-            t = object;
-            done = true;
-            break;
-        }
+    MP_THREAD_OBJ_ST** slot = g_objects.freeSlot();
+    if (slot) *slot = object;
     TaskEndMutex();
-    return done;
+    return slot != nullptr;
 }
 
 void Unregister(MP_THREAD_OBJ_ST* object)
