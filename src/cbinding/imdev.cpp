@@ -205,12 +205,11 @@ uint32_t imDevAlloc(uint32_t system, uint32_t board, uint32_t initMode, uint32_t
         stop = true;
         break;
     case kProcessorIgnored:
-        // The board is open for register access only: its id, with the notice on the
-        // console instead of an error beside a working id.
+        // The board is open for register access only: its id, with the error beside it.
         scratch->nodeNumber = static_cast<int32_t>(node);
         id = node << 16;
         SelectRegisterControl(node);
-        im_print_msg(0, "DSP is ignored\n");
+        im_msg_log_error(&msg, HLC_ERR_RESTRICTED, "DSP is ignored");
         stop = true;
         break;
     case kHostServes:

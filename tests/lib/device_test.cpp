@@ -202,6 +202,17 @@ TEST_F(DeviceTest, ABoardProcessorLeftOutAndNotServedByTheHostOpensNothing)
     imAppControl(1, 15.0);
 }
 
+TEST_F(DeviceTest, ABoardProcessorIgnoredInHostModeOneGivesTheIdWithItsError)
+{
+    WriteIni(kOneBoard);
+    topology_.boards[0].processor = true;
+    Reconfigure();
+    // Init mode 1 leaves the processor as it is: the board is open for register access.
+    EXPECT_EQ(Open(0, 0, 1), kNode << 16);
+    EXPECT_EQ(LastError(), IM_ERR_RESTRICTED);
+    EXPECT_EQ(LastText(), "DSP is ignored");
+}
+
 TEST_F(DeviceTest, ARefusedInterruptWaitOpensNothing)
 {
     WriteIni(kOneBoard);
