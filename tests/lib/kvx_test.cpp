@@ -240,6 +240,10 @@ TEST_F(KvxTest, SerialAccessThroughTheDeviceControl)
     EXPECT_EQ(Kvx().decoder(3, 40), 0x6D);
     EXPECT_EQ(Kvx().dac(7), 0xE1);
     EXPECT_EQ(Kvx().pll(2, 5), 0x4AB);
+    // The inquiry reads the decoder register back: channel 3 in the high half, register 40.
+    uint32_t asked = (3u << 16) | 40u;
+    EXPECT_EQ(imDevInquire(device_, kSerial, &asked), 0x6Du);
+    EXPECT_EQ(asked, 0x6Du);
     // A channel past the module's four writes nothing.
     Kvx().clearLog();
     imDevControl(device_, kSerial | 256, SerialValue(4, 40, 0x11));

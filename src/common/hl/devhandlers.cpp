@@ -189,6 +189,12 @@ void mp_DevInquire(_MSG_BODY_ST* msg)
         }
         if (type == 9) value = ((device >> 20) & 0xF) - 1;
         if (type == 10) value = ((device >> 16) & 0xF) - 1;
+        // A read of the camera port's serial chip: the channel in the high half of the
+        // caller's value, the register in the low half.
+        if (type == 19) {
+            const uint32_t asked = mp_msg_param(msg, 2);
+            value = mpDigSerAccess(res, 0, asked >> 16, 0, asked & 0xFFFF);
+        }
         mp_msg_put_reply(msg, 0, value);
     }
     mp_res_free(res);
