@@ -271,7 +271,7 @@ TEST_F(VmCopyTest, ARingWithANodeThatIsNotOpenRefusesTheCopyAndLeavesBothNodesWo
     ASSERT_EQ(imBufPut(second_, destination, untouched.data()), 0);
 
     Copy(first_, source, destination);
-    EXPECT_EQ(imAppGetError(0, nullptr), -5);
+    EXPECT_EQ(imAppGetError(0, nullptr), -11);
     // The error record keeps the first 79 characters of the text.
     const std::string text =
         "VmPortConnection not found: must alloc all nodes if an external VM device must be included";

@@ -212,7 +212,11 @@ void mp_CamSave(_MSG_BODY_ST* msg)
 void mp_DigAlloc(_MSG_BODY_ST* msg)
 {
     Serve(msg, "DigAlloc", [msg](MP_RESOURCE_ST* res) {
+        const bool own = Param(msg, 0) == -1 && Param(msg, 1) == -1;
         _MP_BUF_ST* digitizer = mp_sys_alloc_dig(res, Param(msg, 0), Param(msg, 1));
+        // The node's own digitizer handed to a caller counts that caller, whose free
+        // gives it back.
+        if (digitizer && own) mp_sys_count_dig_use(digitizer);
         uint32_t id = 0;
         if (digitizer) id = Word(digitizer) < kPredefEntries ? (Word(digitizer) | kIdPredefined) : digitizer->id;
         PutLong(msg, 0, id);

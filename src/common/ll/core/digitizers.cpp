@@ -294,7 +294,13 @@ _MP_BUF_ST* mp_sys_alloc_dig(MP_RESOURCE_ST* resource, int32_t system, int32_t n
         return nullptr;
     }
     BandWords(last)[kDigWordNext] = entry->id;
+    BandWords(entry)[kDigWordUses] = 1;   // this allocation is its first user
     return entry;
+}
+
+void mp_sys_count_dig_use(_MP_BUF_ST* entry)
+{
+    if (uint32_t* w = IsEntry(entry) ? BandWords(entry) : nullptr) ++w[kDigWordUses];
 }
 
 void mp_sys_free_dig(MP_RESOURCE_ST* resource, uint32_t digitizerId)

@@ -53,6 +53,8 @@ int isValidDigitizer(const uint32_t* nodeInfo);
 // already; (-1, -1) gives the head of the serving node's system.  Null after logging -4
 // (no memory) or -5 (no such digitizer, or no list to join).
 _MP_BUF_ST* mp_sys_alloc_dig(MP_RESOURCE_ST* resource, int32_t system, int32_t number);
+// Counts one more user of a digitizer entry (the node's own one handed to an allocation).
+void mp_sys_count_dig_use(_MP_BUF_ST* entry);
 // Lowers the use count of a listed digitizer; an id that is not a digitizer logs -1.
 void mp_sys_free_dig(MP_RESOURCE_ST* resource, uint32_t digitizerId);
 // Detaches the camera from every entry of the serving node's list that holds it.

@@ -120,9 +120,10 @@ TEST_F(DigitizerListTest, EntriesAreCountedOverTheSystemsDigitizersAndLinked)
     EXPECT_EQ(w[kDigWordNode], kSecondNode);
     EXPECT_EQ(w[kDigWordValid], 1u);
     EXPECT_EQ(Words(head)[kDigWordNext], one->id);
+    EXPECT_EQ(w[kDigWordUses], 1u) << "its first user";
     // Asked again: the same entry, counted.
     EXPECT_EQ(mp_sys_alloc_dig(&res_, 0, 1), one);
-    EXPECT_EQ(Words(one)[kDigWordUses], 1u);
+    EXPECT_EQ(Words(one)[kDigWordUses], 2u);
     // There is no third digitizer in system 0.
     EXPECT_EQ(mp_sys_alloc_dig(&res_, 0, 2), nullptr);
     EXPECT_EQ(res_.err.code, HLC_ERR_NOT_PRESENT);
