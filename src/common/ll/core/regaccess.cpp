@@ -9,6 +9,7 @@
 
 #include <cstdlib>
 #include <cstring>
+#include <initializer_list>
 #include <new>
 
 namespace {
@@ -104,6 +105,16 @@ bool AppendToLists(HwRegCtrl_ST* c, uint32_t flags, const uint32_t* values, cons
     return true;
 }
 
+// Gives a list's memory back (CreateArp took it from the process heap) and leaves the
+// descriptor without a list.
+void FreeList(ARPInfo_ST* d)
+{
+    if (!d->start) return;
+    std::free(reinterpret_cast<void*>(static_cast<uintptr_t>(d->start)));
+    d->start = 0;
+    d->count = 0;
+}
+
 void FixedWrite(uint32_t offset, uint32_t clear, bool zero)
 {
     HwRegCtrl_ST* c = HwRegCtrl;
@@ -129,7 +140,17 @@ void SetHwRegCtrlPtr(_NODE_MAIN_RESOURCE_ST* record, HwRegCtrl_ST* control)
         target = record->hwRegCtrl;
     }
     if (!target) target = &g_static;
+    // A record set up again (a later open of the node selects it anew) keeps its register
+    // lists: the list engines still point at them, and the node's close frees them.
+    const ARPInfo_ST grab[2] = {target->grabList[0], target->grabList[1]};
+    const ARPInfo_ST vm[2] = {target->vmList[0], target->vmList[1]};
+    const ARPInfo_ST pimbra = target->pimbraList;
     *target = HwRegCtrl_ST{};
+    for (int o = 0; o < 2; ++o) {
+        target->grabList[o] = grab[o];
+        target->vmList[o] = vm[o];
+    }
+    target->pimbraList = pimbra;
     HwRegCtrl = target;
     if (!record) return;
     if (record->orloState) {
@@ -159,6 +180,9 @@ void FreeHwRegCtrl(_NODE_MAIN_RESOURCE_ST* record)
     if (!record || !record->hwRegCtrl) return;
     HwRegCtrl_ST* own = record->hwRegCtrl;
     record->hwRegCtrl = nullptr;
+    // The node's register lists go with it.
+    for (ARPInfo_ST* d : {&own->grabList[0], &own->grabList[1], &own->vmList[0], &own->vmList[1], &own->pimbraList})
+        FreeList(d);
     if (HwRegCtrl == own) HwRegCtrl = &g_static;
     if (own != &g_static) delete own;
 }
@@ -372,11 +396,7 @@ void CreateArp(uint32_t list, uint32_t entries)
     ARPInfo_ST* d = SelectedList(c, list);
     if (!d) return;
     if (d->start) {
-        if (entries == 0) {
-            std::free(reinterpret_cast<void*>(static_cast<uintptr_t>(d->start)));
-            d->start = 0;
-            d->count = 0;
-        }
+        if (entries == 0) FreeList(d);
         return;
     }
     if (entries == 0) return;

@@ -104,7 +104,8 @@ extern uint32_t* CurrentProtectSemaId;
 // Makes the node's register-control record current and fills it: the given record, or
 // the node record's own (made when it has none), or the static record without a node.
 void SetHwRegCtrlPtr(_NODE_MAIN_RESOURCE_ST* record, HwRegCtrl_ST* control);
-// Frees the register-control record a node record made for itself.
+// Frees the register lists of the node record's register-control record, and that record
+// when the node record made it for itself.
 void FreeHwRegCtrl(_NODE_MAIN_RESOURCE_ST* record);
 
 // Orlo 0 primary, 1 display, 2 (only with node 0), 255 none; token 0: no lock.
