@@ -518,6 +518,15 @@ _NODE_ST* InitRemoteNode(_NODE_MAIN_RESOURCE_ST* record, uint32_t kind)
     if (listed && listed != record) {
         // The listed record takes the platform fields made here, then the caller gets it whole.
         HlcCopyPlatformFields(listed, record);
+        // The BIOS record read into the caller's record is kept by the listed one, which
+        // frees it at the node's shut-down; a second reading is not kept.
+        if (record->biosInfo && record->biosInfo != listed->biosInfo) {
+            if (listed->biosInfo)
+                std::free(record->biosInfo);
+            else
+                listed->biosInfo = record->biosInfo;
+            record->biosInfo = nullptr;
+        }
         *record = *listed;
     }
     return block;
