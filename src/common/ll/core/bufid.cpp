@@ -11,6 +11,7 @@
 
 #include <cstdlib>
 #include <cstring>
+#include <iterator>
 #include <mutex>
 #include <unordered_set>
 
@@ -43,6 +44,27 @@ void Forget(const void* p)
 {
     std::lock_guard<std::mutex> guard(g_liveLock);
     g_live.erase(reinterpret_cast<uintptr_t>(p));
+}
+
+// Forgets every descriptor in [low, high): the memory of a node's descriptor heap that
+// goes away with the node, whatever descriptors were left in it.
+void ForgetRange(uintptr_t low, uintptr_t high)
+{
+    std::lock_guard<std::mutex> guard(g_liveLock);
+    for (auto it = g_live.begin(); it != g_live.end();)
+        it = *it >= low && *it < high ? g_live.erase(it) : std::next(it);
+}
+
+// Deletes the node's descriptor heap and forgets the descriptors that lay in it.
+void DeleteDescriptorHeap(_NODE_MAIN_RESOURCE_ST* r)
+{
+    if (!r || !r->heaps[5]) return;
+    heap* h = r->heaps[5];
+    r->heaps[5] = nullptr;
+    const uintptr_t low = mp_mem_heap_start(h);
+    const uintptr_t high = h->end;
+    mp_mem_delete_heap(h);
+    ForgetRange(low, high);
 }
 
 bool IsLive(const void* p)
@@ -361,11 +383,7 @@ void mp_buf_exit_all()
             safe_free(g_tables[n]);
             g_tables[n] = nullptr;
         }
-        _NODE_MAIN_RESOURCE_ST* r = n ? Record(n) : nullptr;
-        if (r && r->heaps[5]) {
-            mp_mem_delete_heap(r->heaps[5]);
-            r->heaps[5] = nullptr;
-        }
+        DeleteDescriptorHeap(n ? Record(n) : nullptr);
         if (g_descBlock[n].id != 0 && g_descBlock[n].mapped) SysDmaBufferFree(n << 16, &g_descBlock[n]);
         g_descBlock[n] = _MP_BAND_ST{};
     }
@@ -398,11 +416,7 @@ void mp_buf_exit_node(uint32_t node)
         safe_free(t);
         g_tables[node] = nullptr;
     }
-    _NODE_MAIN_RESOURCE_ST* r = Record(node);
-    if (r && r->heaps[5]) {
-        mp_mem_delete_heap(r->heaps[5]);
-        r->heaps[5] = nullptr;
-    }
+    DeleteDescriptorHeap(Record(node));
     if (g_descBlock[node].id != 0 && g_descBlock[node].mapped) SysDmaBufferFree(node << 16, &g_descBlock[node]);
     g_descBlock[node] = _MP_BAND_ST{};
 }
