@@ -98,10 +98,10 @@ protected:
         fcntl(output_, F_SETFL, O_NONBLOCK);
     }
 
-    // Connects to the program's pipe, waiting for it to appear.
+    // Connects to the program's pipe, waiting for it to appear (15 s: a loaded machine).
     int Connect()
     {
-        for (int attempt = 0; attempt < 500; ++attempt) {
+        for (int attempt = 0; attempt < 1500; ++attempt) {
             const int fd = socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
             sockaddr_un address{};
             address.sun_family = AF_UNIX;
