@@ -103,6 +103,25 @@ protected:
         p_.work = std::calloc(1, 4096);
     }
     std::string Text() const { return res_.err.message ? res_.err.message : ""; }
+    // A thread object whose grab the request counted, a sync object and a destination of
+    // width x height in board memory, on a node whose standard module's events reach this
+    // family; the servers started.  Returns the thread (null on failure).
+    MP_THREAD_OBJ_ST* ArmedThread(int32_t width, int32_t height, uint32_t offset, uint32_t* sync)
+    {
+        MP_THREAD_OBJ_ST* thread = mpThrAlloc(nullptr, kNode, 0, nullptr);
+        if (!thread) return nullptr;
+        thread->grab.count = 1;
+        thread->grab.location = kLocSdram;
+        p_.thread = &thread->server;
+        p_.thrGrab = &thread->grab;
+        *sync = NewSync();
+        p_.sync = reinterpret_cast<_MP_BUF_ST*>(static_cast<uintptr_t>(*sync));
+        p_.destination = Dest(width, height);
+        p_.destination->bandTable[0].physical = kPrimaryMemoryTop - 0x400000 + offset;
+        (&record_->nodeState->nodeInfo)[kNodeInfoModuleType] = 1;
+        StartServers();
+        return thread;
+    }
 
     static constexpr uint32_t kBoardBase = 0x02000000;
     uint32_t next_ = 0;
@@ -463,20 +482,9 @@ TEST_F(GrabEngineTest, TheServersCarryAnArmedGrabFromProgrammedToDoneAndTheThrea
 {
     boardsim::BoardSim& sim = boardsim::BoardSim::instance();
     sim.grabEngine(0).setFramePeriod(0.001);
-    MP_THREAD_OBJ_ST* thread = mpThrAlloc(nullptr, kNode, 0, nullptr);
+    uint32_t sync = 0;
+    MP_THREAD_OBJ_ST* thread = ArmedThread(64, 8, 0x3000, &sync);
     ASSERT_NE(thread, nullptr);
-    // As the request counted it.
-    thread->grab.count = 1;
-    thread->grab.location = kLocSdram;
-    p_.thread = &thread->server;
-    p_.thrGrab = &thread->grab;
-    const uint32_t sync = NewSync();
-    p_.sync = reinterpret_cast<_MP_BUF_ST*>(static_cast<uintptr_t>(sync));
-    p_.destination = Dest(64, 8);
-    p_.destination->bandTable[0].physical = kPrimaryMemoryTop - 0x400000 + 0x3000;
-    // The node carries a standard grab module: its events reach this family.
-    (&record_->nodeState->nodeInfo)[kNodeInfoModuleType] = 1;
-    StartServers();
     ASSERT_EQ(grbSetOrlo(&p_, 0x10000, kGrbDefault), 0) << Text();
     EXPECT_EQ(Sync(sync)->state, kSyncReady);
     sim.advance(0.01);
@@ -499,19 +507,10 @@ TEST_F(GrabEngineTest, AfterTheStartOfAGrabTheGrabLineStepsThroughTheArmedWindow
     Info(cam0::INFO_YSIZE, 90);
     Info(cam0::ORLOGREG_GVWSTART, 10);
     Info(cam0::ORLOGREG_GVWSTOP, 99);
-    MP_THREAD_OBJ_ST* thread = mpThrAlloc(nullptr, kNode, 0, nullptr);
+    uint32_t sync = 0;
+    MP_THREAD_OBJ_ST* thread = ArmedThread(640, 90, 0x3000, &sync);
     ASSERT_NE(thread, nullptr);
-    thread->grab.count = 1;
-    thread->grab.location = kLocSdram;
-    p_.thread = &thread->server;
-    p_.thrGrab = &thread->grab;
-    const uint32_t sync = NewSync();
-    p_.sync = reinterpret_cast<_MP_BUF_ST*>(static_cast<uintptr_t>(sync));
-    p_.destination = Dest(640, 90);
-    p_.destination->bandTable[0].physical = kPrimaryMemoryTop - 0x400000 + 0x3000;
     p_.options = Options({{10026, -1}, {10032, 50}});
-    (&record_->nodeState->nodeInfo)[kNodeInfoModuleType] = 1;
-    StartServers();
     ASSERT_EQ(grbSetOrlo(&p_, 0x10000, kGrbDefault), 0) << Text();
     Raise(kSignalStartOfGrab);
     SetReg(orloev::kGrabLine, 10);
@@ -525,19 +524,10 @@ TEST_F(GrabEngineTest, AContinuousGrabRunsUntilItsThreadIsHaltedAndThenEndsClean
 {
     boardsim::BoardSim& sim = boardsim::BoardSim::instance();
     sim.grabEngine(0).setFramePeriod(0.001);
-    MP_THREAD_OBJ_ST* thread = mpThrAlloc(nullptr, kNode, 0, nullptr);
+    uint32_t sync = 0;
+    MP_THREAD_OBJ_ST* thread = ArmedThread(64, 8, 0x4000, &sync);
     ASSERT_NE(thread, nullptr);
-    thread->grab.count = 1;
-    thread->grab.location = kLocSdram;
-    p_.thread = &thread->server;
-    p_.thrGrab = &thread->grab;
     args_.count = -1;
-    const uint32_t sync = NewSync();
-    p_.sync = reinterpret_cast<_MP_BUF_ST*>(static_cast<uintptr_t>(sync));
-    p_.destination = Dest(64, 8);
-    p_.destination->bandTable[0].physical = kPrimaryMemoryTop - 0x400000 + 0x4000;
-    (&record_->nodeState->nodeInfo)[kNodeInfoModuleType] = 1;
-    StartServers();
     ASSERT_EQ(grbSetOrlo(&p_, 0x10000, kGrbDefault), 0) << Text();
     EXPECT_EQ(Reg(kOrloGrabControl) & (kGctlContinuous | kGctlSingle | kGctlStop), kGctlContinuous);
     for (int frame = 0; frame < 3; ++frame) {
