@@ -323,6 +323,7 @@ void BoardSim::advance(double seconds)
         }
     }
     std::this_thread::sleep_for(std::chrono::nanoseconds(nanos));
+    AccessLock caughtUp(SimState::get());   // the events due by now have run
 }
 
 int BoardSim::runUntilIdle()

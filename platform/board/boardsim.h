@@ -127,8 +127,10 @@ struct HostSpec {
     bool systemDevice = true;      // the bus-0 device with firmware-assigned addresses
 };
 
-// How the machine's clock runs (simclock.h).  FreeRunning: the library's clock and
-// sleeps follow real time, for the example program and benchmarks.  Virtual: time moves
+// How the machine's clock runs (simclock.h).  Either way the board's state follows the
+// machine's time, which every access and request moves on by its bus time.  FreeRunning:
+// the machine's time also flows at least as fast as real time, and the library's clock
+// and sleeps follow real time, for the example program and benchmarks.  Virtual: time moves
 // only as the library and the test spend it, so a test's events happen at the same
 // virtual times, in the same order, on every run; a library sleep of seconds ends at once.
 enum class ClockMode : uint8_t { FreeRunning, Virtual };
@@ -726,8 +728,10 @@ public:
     // The machine's clock.  now() is the library's time (virtual, or real when free-running).
     // Under the virtual clock advance() moves the time on and runUntilIdle() runs the
     // scheduled events (at most 100000: a running timer never idles), each on the calling
-    // thread, in time order, and returns how many ran; under the free-running
-    // clock advance() sleeps and the machine's own thread runs events when they fall due.
+    // thread, in time order, and returns how many ran; under the free-running clock
+    // advance() sleeps (the machine's time flows on by at least as much) and returns once
+    // the machine's own thread has run the events due by then.  after() schedules on the
+    // machine's time.
     // Events never run inside a register access.  after() schedules an action; an
     // interrupt scheduled with interruptAfter() is raised as raiseInterrupt() does.  A
     // running Orlo timer raises its timer source every period, a doorbell is taken a few

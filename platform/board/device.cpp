@@ -207,7 +207,7 @@ DeviceResult DeviceIoControl(DeviceHandle handle, uint32_t code, const void* in,
         record = &local;
     }
     {
-        std::lock_guard<std::recursive_mutex> lock(s.mutex);
+        boardsim::AccessLock lock(s);
         auto it = s.devices.find(handle);
         if (it == s.devices.end() ||
             (it->second.kind != DeviceKind::Service && it->second.generation != s.generation)) {

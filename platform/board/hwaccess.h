@@ -5,8 +5,11 @@
 //
 // Threads: any thread may call these.  Each access holds the machine lock for its run,
 // so accesses of several threads reach the chips one at a time and each is traced and
-// filtered whole; each spends its bus time on the machine's clock.  No machine event runs
-// inside an access: events run only in HwClockSeconds, HwSleep and the test's clock calls.
+// filtered whole; each spends its bus time on the machine's clock, and the board's state
+// follows only that clock (simclock.h).  No machine event runs inside an access: under the
+// virtual clock events run only in HwClockSeconds, HwSleep and the test's clock calls;
+// under the free-running clock they run on the machine's own thread, and an access first
+// waits until the events already due have run.
 #pragma once
 
 #include "hlc_arch.h"
@@ -28,8 +31,8 @@ void HwWriteBlock(uint32_t window, uint32_t offset, const void* source, uint32_t
 // True when the address lies in a mapped hardware window.
 bool HwIsWindowAddress(uint32_t address);
 
-// The library's clock: seconds of the machine's clock (virtual, or real time when the
-// machine runs free).  Every clock and sleep of the library goes through these two, so a
+// The library's clock: seconds of the machine's clock (virtual), or real time when the
+// machine runs free (the machine's time then runs at least as fast).  Every clock and sleep of the library goes through these two, so a
 // test that runs the machine on a virtual clock controls all time the library sees.
 double HwClockSeconds();
 // Lets time pass for a sleeping caller.  Under the virtual clock the time moves on by

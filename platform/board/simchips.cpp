@@ -320,6 +320,20 @@ void Board::boardRecord(uint8_t record[19]) const
     record[10] = spec.bridgeFunction;
 }
 
+namespace {
+thread_local int t_accessDepth = 0;   // accesses of this thread that hold the lock
+} // namespace
+
+AccessLock::AccessLock(SimState& state) : hold_(state.mutex)
+{
+    if (t_accessDepth++ == 0 && state.machine) state.machine->clock->catchUp(hold_);
+}
+
+AccessLock::~AccessLock()
+{
+    --t_accessDepth;
+}
+
 } // namespace boardsim
 
 // ---------------------------------------------------------------- accessor layer
@@ -330,49 +344,49 @@ using boardsim::SimState;
 uint8_t HwRead8(uint32_t window, uint32_t offset)
 {
     SimState& s = SimState::get();
-    std::lock_guard<std::recursive_mutex> lock(s.mutex);
+    boardsim::AccessLock lock(s);
     return static_cast<uint8_t>(s.m().access(HwOp::Read, window + offset, 1, 0));
 }
 
 uint16_t HwRead16(uint32_t window, uint32_t offset)
 {
     SimState& s = SimState::get();
-    std::lock_guard<std::recursive_mutex> lock(s.mutex);
+    boardsim::AccessLock lock(s);
     return static_cast<uint16_t>(s.m().access(HwOp::Read, window + offset, 2, 0));
 }
 
 uint32_t HwRead32(uint32_t window, uint32_t offset)
 {
     SimState& s = SimState::get();
-    std::lock_guard<std::recursive_mutex> lock(s.mutex);
+    boardsim::AccessLock lock(s);
     return s.m().access(HwOp::Read, window + offset, 4, 0);
 }
 
 void HwWrite8(uint32_t window, uint32_t offset, uint8_t value)
 {
     SimState& s = SimState::get();
-    std::lock_guard<std::recursive_mutex> lock(s.mutex);
+    boardsim::AccessLock lock(s);
     s.m().access(HwOp::Write, window + offset, 1, value);
 }
 
 void HwWrite16(uint32_t window, uint32_t offset, uint16_t value)
 {
     SimState& s = SimState::get();
-    std::lock_guard<std::recursive_mutex> lock(s.mutex);
+    boardsim::AccessLock lock(s);
     s.m().access(HwOp::Write, window + offset, 2, value);
 }
 
 void HwWrite32(uint32_t window, uint32_t offset, uint32_t value)
 {
     SimState& s = SimState::get();
-    std::lock_guard<std::recursive_mutex> lock(s.mutex);
+    boardsim::AccessLock lock(s);
     s.m().access(HwOp::Write, window + offset, 4, value);
 }
 
 void HwReadBlock(uint32_t window, uint32_t offset, void* destination, uint32_t bytes)
 {
     SimState& s = SimState::get();
-    std::lock_guard<std::recursive_mutex> lock(s.mutex);
+    boardsim::AccessLock lock(s);
     auto* d = static_cast<uint8_t*>(destination);
     uint32_t address = window + offset;
     while (bytes > 0 && (address & 3)) {
@@ -389,7 +403,7 @@ void HwReadBlock(uint32_t window, uint32_t offset, void* destination, uint32_t b
 void HwWriteBlock(uint32_t window, uint32_t offset, const void* source, uint32_t bytes)
 {
     SimState& s = SimState::get();
-    std::lock_guard<std::recursive_mutex> lock(s.mutex);
+    boardsim::AccessLock lock(s);
     const auto* p = static_cast<const uint8_t*>(source);
     uint32_t address = window + offset;
     while (bytes > 0 && (address & 3)) {

@@ -1,6 +1,7 @@
 // The machine's clock and its event queue.
 #include "simclock.h"
 
+#include <algorithm>
 #include <chrono>
 #include <thread>
 
@@ -24,9 +25,36 @@ uint64_t RealSinceEpoch()
 
 } // namespace
 
+SimClock::SimClock(ClockMode mode) : mode_(mode)
+{
+    if (mode_ == ClockMode::FreeRunning) markReal_ = realNanos();
+}
+
 SimClock::~SimClock()
 {
     stop();
+}
+
+void SimClock::spend(uint64_t nanos)
+{
+    bus_ += nanos;
+    if (mode_ == ClockMode::Virtual) {
+        now_ += nanos;
+        return;
+    }
+    // Since the last spend the machine moves on by the larger of this bus time and the
+    // real time elapsed: the bus time of an access passes while real time does.
+    const uint64_t real = realNanos();
+    const uint64_t elapsed = real > markReal_ ? real - markReal_ : 0;
+    const uint64_t before = now_ + elapsed;
+    now_ += std::max(nanos, elapsed);
+    markReal_ = real;
+    // The machine's thread sleeps until real time alone would bring the next event; bus
+    // time that reaches it first wakes the thread.
+    if (!events_.empty()) {
+        const uint64_t next = events_.begin()->first.first;
+        if (next > before && next <= now_) wake_.notify_all();
+    }
 }
 
 uint64_t SimClock::realNanos() const
@@ -77,7 +105,7 @@ void SimClock::fire(uint64_t at, Event& event)
 
 int SimClock::runDue()
 {
-    const uint64_t limit = mode_ == ClockMode::Virtual ? now_ : realNanos();
+    const uint64_t limit = nowNanos();
     int ran = 0;
     Event event;
     uint64_t at = 0;
@@ -105,7 +133,10 @@ int SimClock::runUntilIdle(int limit)
 
 uint64_t SimClock::nowNanos() const
 {
-    return mode_ == ClockMode::Virtual ? now_ : realNanos();
+    if (mode_ == ClockMode::Virtual) return now_;
+    // Between spends the machine flows with real time.
+    const uint64_t real = realNanos();
+    return now_ + (real > markReal_ ? real - markReal_ : 0);
 }
 
 void SimClock::startThread(std::recursive_mutex& lock)
@@ -120,37 +151,61 @@ void SimClock::startThread(std::recursive_mutex& lock)
             // up, and the library's register accesses would wait all that time.
             Event event;
             uint64_t due = 0;
-            if (popDue(realNanos(), event, due)) {
+            if (popDue(nowNanos(), event, due)) {
                 fire(due, event);
+                caughtUp_.notify_all();
                 hold.unlock();
                 std::this_thread::yield();
                 hold.lock();
                 continue;
             }
+            caughtUp_.notify_all();
             if (events_.empty()) {
                 wake_.wait(hold);
+                continue;
+            }
+            // Real time alone brings the machine to the next event after the machine time
+            // left; bus time may bring it sooner (spend() wakes the thread).
+            const uint64_t now = nowNanos();
+            const uint64_t at = events_.begin()->first.first;
+            if (at <= now) continue;
+            const uint64_t left = at - now;
+            if (left > kSpinNanos) {
+                wake_.wait_for(hold, std::chrono::nanoseconds(left - kSpinNanos / 2));
             } else {
-                const uint64_t at = events_.begin()->first.first;
-                const uint64_t now = realNanos();
-                if (at <= now) continue;
-                if (at - now > kSpinNanos) {
-                    wake_.wait_for(hold, std::chrono::nanoseconds(at - now - kSpinNanos / 2));
-                } else {
-                    hold.unlock();
-                    while (!stopping_ && realNanos() < at) std::this_thread::yield();
-                    hold.lock();
-                }
+                const uint64_t until = realNanos() + left;
+                hold.unlock();
+                while (!stopping_ && realNanos() < until) std::this_thread::yield();
+                hold.lock();
             }
         }
+        caughtUp_.notify_all();
     });
+}
+
+void SimClock::catchUp(std::unique_lock<std::recursive_mutex>& hold)
+{
+    if (mode_ != ClockMode::FreeRunning || !thread_.joinable() || std::this_thread::get_id() == thread_.get_id())
+        return;
+    const uint64_t target = nowNanos();
+    if (stopping_ || !dueBy(target)) return;
+    ++catchingUp_;
+    wake_.notify_all();
+    caughtUp_.wait_for(hold, std::chrono::nanoseconds(kCatchUpNanos), [&] { return stopping_ || !dueBy(target); });
+    --catchingUp_;
+    caughtUp_.notify_all();
 }
 
 void SimClock::stop()
 {
     if (!thread_.joinable()) return;
     {
-        std::lock_guard<std::recursive_mutex> hold(*lock_);
+        // A library thread still waiting in catchUp() leaves before the clock goes.
+        std::unique_lock<std::recursive_mutex> hold(*lock_);
         stopping_ = true;
+        wake_.notify_all();
+        caughtUp_.notify_all();
+        caughtUp_.wait(hold, [&] { return catchingUp_ == 0; });
     }
     wake_.notify_all();
     thread_.join();

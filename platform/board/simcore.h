@@ -237,6 +237,20 @@ struct SimState {
     void complete(PendingRequest& request, uint32_t status, uint32_t bytes);
 };
 
+// The machine lock as a library access or request takes it (hwaccess.h, device.h): on
+// the free-running clock the events due by the machine's time have run before the access
+// goes on (SimClock::catchUp), unless the thread already holds it through an outer access.
+class AccessLock {
+public:
+    explicit AccessLock(SimState& state);
+    ~AccessLock();
+    AccessLock(const AccessLock&) = delete;
+    AccessLock& operator=(const AccessLock&) = delete;
+
+private:
+    std::unique_lock<std::recursive_mutex> hold_;
+};
+
 inline uint32_t LoadWord(const std::vector<uint8_t>& b, size_t offset)
 {
     uint32_t v = 0;

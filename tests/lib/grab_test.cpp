@@ -167,6 +167,38 @@ TEST_F(GrabTest, OneFrameHoldsThePatternThroughTheRampLut)
     ExpectIdle();
 }
 
+// The thread that loads the camera and grabs: the node's own predefined thread, or one the
+// program allocates.
+enum class GrabThread { Node, Allocated };
+
+class GrabThreadTest : public GrabTest, public ::testing::WithParamInterface<GrabThread> {};
+
+// Loading the camera writes the whole input LUT through its FIFO and polls the FIFO's
+// status a bounded number of times: it drains within those reads whatever the host's speed
+// and whichever thread loads it.
+TEST_P(GrabThreadTest, CameraLoadsAndOneFrameHoldsThePattern)
+{
+    uint32_t thread = kThread;
+    if (GetParam() == GrabThread::Allocated) ASSERT_NE(imThrAlloc(device_, 0, &thread), 0u) << LastText();
+    uint32_t camera = 0;
+    EXPECT_NE(imCamAlloc(thread, "mono", 1, &camera), 0u) << LastText();
+    const uint32_t destination = Buffer(kWidth, kHeight, 1);
+    if (camera && destination) {
+        EXPECT_EQ(libsandbox::GrabAndWait(thread, camera, destination, 1), static_cast<int32_t>(kDone)) << LastText();
+        const std::vector<uint8_t> pixels = Read(destination, kWidth * kHeight);
+        EXPECT_EQ(Mismatches(pixels.data(), kWidth, kHeight, WindowX(), WindowY(), 1, 0, Ramp), 0);
+        EXPECT_EQ(imCamFree(thread, camera), 0) << LastText();
+    }
+    EXPECT_EQ(imAppGetError(0, nullptr), 0) << LastText();
+    if (thread != kThread) EXPECT_EQ(imThrFree(thread), 0) << LastText();
+    ExpectIdle();
+}
+
+INSTANTIATE_TEST_SUITE_P(Threads, GrabThreadTest, ::testing::Values(GrabThread::Node, GrabThread::Allocated),
+                         [](const ::testing::TestParamInfo<GrabThread>& info) {
+                             return std::string(info.param == GrabThread::Node ? "NodeThread" : "AllocatedThread");
+                         });
+
 TEST_F(GrabTest, AnInvertingLutSetByImDigLutSetInvertsEveryPixel)
 {
     ASSERT_NE(Camera("mono"), 0u);

@@ -1,6 +1,7 @@
 // The standard grab module's pixel-clock measurement, its line-lock PLL's lock and the
 // input LUTs behind the FIFO ports and the Sorvik II port, driven through the accessor
-// layer as the library drives them, on the virtual clock.
+// layer as the library drives them, on the virtual clock; and poll loops that wait for
+// the module's states on either clock, at any pace.
 #include "boardsim.h"
 #include "device.h"
 #include "hwaccess.h"
@@ -10,6 +11,9 @@
 
 #include <gtest/gtest.h>
 
+#include <chrono>
+#include <string>
+#include <thread>
 #include <vector>
 
 using namespace boardsim;
@@ -19,14 +23,14 @@ namespace {
 
 class SimGrabClockTest : public ::testing::Test {
 protected:
-    void SetUp() override { Use(1); }
+    void SetUp() override { Use(1, ClockMode::Virtual); }
     void TearDown() override
     {
         if (node_ != kInvalidDevice) DeviceClose(node_);
         node_ = kInvalidDevice;
         BoardSim::instance().configure();
     }
-    void Use(uint8_t moduleType)
+    void Use(uint8_t moduleType, ClockMode clock = ClockMode::Virtual)
     {
         if (node_ != kInvalidDevice) DeviceClose(node_);
         BoardSpec spec;
@@ -34,7 +38,7 @@ protected:
         spec.fpgaConfigured = true;
         Topology t;
         t.boards = {spec};
-        t.clock = ClockMode::Virtual;
+        t.clock = clock;
         BoardSim::instance().configure(t);
         node_ = DeviceOpen(BoardSim::instance().boardDeviceName(0).c_str());
         uint32_t request[5] = {0, 0x11, 4, kOrloRegisterSize, kOrloRegisterOffset};
@@ -493,5 +497,71 @@ TEST_F(SimGrabClockTest, StandardModuleHasNoSorvikPortAndKeepsItsControlWord)
     Grab().setSorvikLut(3, 8191, 0x7E);
     EXPECT_EQ(Grab().sorvikLutBand(3)[8191], 0x7E);
 }
+
+// ---------------------------------------------------------------- poll loops
+
+// A poll loop's pace: reads back to back, or a pause of real time between reads.
+struct PollPace {
+    ClockMode clock;
+    int pauseMicros;
+};
+
+// The module's states follow only the machine's time, which every read moves on: a loop
+// of reads sees a state change after the reads whose bus time covers it (exactly so on the
+// virtual clock), and never later for running slower on the free-running clock.
+class SimGrabPollTest : public SimGrabClockTest, public ::testing::WithParamInterface<PollPace> {
+protected:
+    void SetUp() override { Use(1, GetParam().clock); }
+    // Reads register n until the bits clear (at most 100000 reads): the reads that saw them set.
+    int PollsWhileSet(uint32_t n, uint16_t bits)
+    {
+        int polls = 0;
+        for (; polls < 100000 && (Get(n) & bits); ++polls)
+            if (GetParam().pauseMicros) std::this_thread::sleep_for(std::chrono::microseconds(GetParam().pauseMicros));
+        return polls;
+    }
+    static void ExpectPolls(int polls, int busReads)
+    {
+        if (GetParam().clock == ClockMode::Virtual)
+            EXPECT_EQ(polls, busReads);
+        else
+            EXPECT_LE(polls, busReads);
+    }
+};
+
+TEST_P(SimGrabPollTest, LutFifoDrainsWithinTheReadsOfItsBusTime)
+{
+    OpenLuts();
+    Set(kLutPort1 + kLutRegFifoControl, kLutFifoWrite);
+    Address(1, 0);
+    WriteEntry(1, 1, 2, 3);
+    // The entry leaves 4 us after its last write: the first status read (2 us) still sees it.
+    ExpectPolls(PollsWhileSet(kLutPort1 + kLutRegStatus, kLutFifoBusy), 1);
+    EXPECT_EQ(Grab().lut(1, 2, 0), 3);
+    // 64 entries, as the writer sends them before it polls at most 1023 times: their own
+    // bus time drains all but the last.
+    for (uint32_t i = 0; i < 64; ++i) WriteEntry(1, 4, 5, static_cast<uint8_t>(i));
+    ExpectPolls(PollsWhileSet(kLutPort1 + kLutRegStatus, kLutFifoBusy), 1);
+    EXPECT_EQ(Grab().lutEntriesWritten(1), 65u);
+    EXPECT_EQ(Grab().lut(1, 2, 64), 63);
+}
+
+TEST_P(SimGrabPollTest, ClockMeasurementEndsWithinTheReadsOfItsWindow)
+{
+    Grab().setPixelClockKhz(13500);
+    StartMeasurement();
+    // A window of 10002 ticks of 100 ns from the trigger's write, read 2 us at a time.
+    ExpectPolls(PollsWhileSet(DIG_T1CTL, kTimerOutput), 499);
+    EXPECT_EQ(Get(kPixelCount), 13500);
+    EXPECT_EQ(Grab().measuredKhz(), 13500u);
+}
+
+INSTANTIATE_TEST_SUITE_P(Paces, SimGrabPollTest,
+                         ::testing::Values(PollPace{ClockMode::Virtual, 0}, PollPace{ClockMode::FreeRunning, 0},
+                                           PollPace{ClockMode::FreeRunning, 300}),
+                         [](const ::testing::TestParamInfo<PollPace>& info) {
+                             return std::string(info.param.clock == ClockMode::Virtual ? "Virtual" : "FreeRunning") +
+                                    (info.param.pauseMicros ? "Paused" : "BackToBack");
+                         });
 
 } // namespace
