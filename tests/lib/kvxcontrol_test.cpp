@@ -144,10 +144,15 @@ protected:
         return id;
     }
     static uint32_t Sync() { return libsandbox::HeldSyncObject(kThread); }
+    // One lane write of the library carried the bits (all in one byte).  Not the register's
+    // value after the write: the module acts on the low lane at once and takes its command
+    // bits (the one-frame bit clears) before the high lane follows.
     static bool Wrote(uint32_t reg, uint16_t bits)
     {
-        const auto v = Kvx().values(reg);
-        return std::any_of(v.begin(), v.end(), [bits](uint16_t x) { return (x & bits) == bits; });
+        const auto w = Kvx().writes(reg);
+        return std::any_of(w.begin(), w.end(), [bits](const boardsim::GrabWrite& x) {
+            return ((x.high ? x.byte << 8 : x.byte) & bits) == bits;
+        });
     }
 };
 
