@@ -154,6 +154,17 @@ protected:
             return ((x.high ? x.byte << 8 : x.byte) & bits) == bits;
         });
     }
+    // Waits on the thread until the grab request has started the module's channel 0 with
+    // the bits.  At least one wait: the thread serves it only after the request is through,
+    // grab-control record included, which a halt that follows reads.
+    static bool Started(uint32_t sync, uint16_t bits)
+    {
+        for (int i = 0; i < 2000; ++i) {
+            imSyncHost(kThread, sync, 30);
+            if (Wrote(0x308, bits)) return true;
+        }
+        return false;
+    }
 };
 
 TEST_F(KvxGrabRequest, TwoChannelCamerasAreRefusedAndTheThreadStaysUsable)
@@ -181,9 +192,7 @@ TEST_F(KvxGrabRequest, ASingleFrameGrabProgramsTheBufferControllerAndStartsChann
     Kvx().clearLog();
     const uint32_t sync = Sync();
     EXPECT_EQ(imDigGrab(kThread, 0, camera_, destination, 1, 0, sync), 0) << LastText();
-    // The request is served once the module's channel has been started.
-    for (int i = 0; i < 2000 && !Wrote(0x308, 0x8); ++i) imSyncHost(kThread, sync, 30);
-    EXPECT_TRUE(Wrote(0x308, 0x8)) << "FAF_GRBCTL0 bit 3: one frame";
+    EXPECT_TRUE(Started(sync, 0x8)) << "FAF_GRBCTL0 bit 3: one frame";
     EXPECT_EQ(Kvx().reg(0x18), 1) << "BTC_GDBUF_0";
     EXPECT_EQ(Kvx().reg(0x40), 23) << "BTC_GLINE_0: 24 lines per block";
     EXPECT_EQ(Kvx().reg(0x48), 19) << "BTC_GBLCK_0: 20 blocks";
@@ -198,8 +207,7 @@ TEST_F(KvxGrabRequest, AContinuousGrabRunsUntilTheHaltAbortsIt)
     Kvx().clearLog();
     const uint32_t sync = Sync();
     EXPECT_EQ(imDigGrab(kThread, 0, camera_, destination, static_cast<uint32_t>(-1), 0, sync), 0) << LastText();
-    for (int i = 0; i < 2000 && !Wrote(0x308, 0x2); ++i) imSyncHost(kThread, sync, 30);
-    ASSERT_TRUE(Wrote(0x308, 0x2)) << "FAF_GRBCTL0 bit 1: continuous";
+    ASSERT_TRUE(Started(sync, 0x2)) << "FAF_GRBCTL0 bit 1: continuous";
     EXPECT_FALSE(Wrote(0x308, 0x1)) << "not aborted yet";
     EXPECT_EQ(imThrHalt(kThread, 1), 0) << LastText();
     // The halt runs on the node; the grab's end reaches the sync object after the abort.
