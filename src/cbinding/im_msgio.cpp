@@ -22,7 +22,8 @@
 #include <cstring>
 
 _APPLICATION_ST im_Application;
-CSyncCmdList SyncCmdList;
+// Never destroyed: a node's threads may still use it while the process ends.
+CSyncCmdList& SyncCmdList = *new CSyncCmdList;
 
 namespace {
 

@@ -264,4 +264,4 @@ private:
     _SYNC_CMD_LIST* active_ = nullptr;
 };
 
-extern CSyncCmdList SyncCmdList;
+extern CSyncCmdList& SyncCmdList;

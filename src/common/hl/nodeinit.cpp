@@ -45,7 +45,8 @@ constexpr uint32_t kNodeServerStack = 4096;
 // Rings made here, by node: only these are freed here (a board processor's ring lies in
 // board memory).
 std::mutex g_ringLock;
-std::map<uint32_t, void*> g_rings;
+// Never destroyed: a node's threads may still use it while the process ends.
+std::map<uint32_t, void*>& g_rings = *new std::map<uint32_t, void*>;
 
 _NODE_ST* NodeState(uint32_t node)
 {

@@ -57,7 +57,8 @@ bool IsPredefinedThread(uint32_t id)
 // kernel critical section (command servers of several nodes log at once).
 std::set<std::string>& DebugTexts()
 {
-    static std::set<std::string> texts;
+    // Never destroyed: a node's threads may still use it while the process ends.
+    static std::set<std::string>& texts = *new std::set<std::string>;
     return texts;
 }
 

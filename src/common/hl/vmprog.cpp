@@ -46,7 +46,8 @@ constexpr uint32_t kTimingBit13 = 0x2000;
 constexpr uint32_t kModeWordKeep = 0x6000;     // bits 13-14 of the mode word
 constexpr int kCommunicationEntry = 3;
 
-std::unique_ptr<CopyImage> g_images[256][2];
+// Never destroyed: a node's threads may still use it while the process ends.
+std::unique_ptr<CopyImage> (&g_images)[256][2] = *new std::unique_ptr<CopyImage>[1][256][2];
 std::mutex g_imageLock;
 // The VM sync object of every Orlo (node, primary/display); written by the task that
 // holds the Orlo, read by the VM-line server through the event state.
@@ -308,7 +309,8 @@ const char* XferFieldText(int number)
     // One text per number, kept for the library's life: every error record that names one
     // keeps pointing at text that stays (never one buffer shared by every node thread).
     static std::mutex lock;
-    static std::map<int, std::string> texts;
+    // Never destroyed: a node's threads may still use it while the process ends.
+    static std::map<int, std::string>& texts = *new std::map<int, std::string>;
     std::lock_guard<std::mutex> guard(lock);
     std::string& text = texts[number];
     if (text.empty()) text = "A non-buffer parameter was invalid or unacceptable, errno: " + std::to_string(number);

@@ -36,7 +36,8 @@ std::mutex g_pipeMutex;
 std::atomic<int> g_pipe{-1};
 
 std::mutex g_spinMutex;
-std::string g_waitStart;   // asctime text of the first round of the current wait
+// Never destroyed: a node's threads may still use it while the process ends.
+std::string& g_waitStart = *new std::string;   // asctime text of the first round of the current wait
 std::atomic<void (*)(double)> g_spinSleep{nullptr};
 
 void DefaultSleep(double seconds)

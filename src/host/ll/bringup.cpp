@@ -369,6 +369,10 @@ int32_t im_board_shutdown(uint32_t nodeArg)
         for (uint32_t regs : {record->primaryRegs, record->displayRegs})
             if (regs) HwWrite32(regs, kOrloInterruptClear, 1);
     HalcyraHookInterruptFunction(node, nullptr, -1, nullptr, nullptr);
+    // A node thread that did not end in the stop wait still runs the node's kernel on its
+    // records and the global state: all of it stays until a later shut-down finds the
+    // thread ended (at the process's end the system takes it back).
+    if (HalcyraNodeThreadsLeft(node) > 0) return 1;
     hooks.freeNodeResources(record);
     const bool last = hooks.openedNodes() <= 1;
     int32_t status = 0;

@@ -201,7 +201,8 @@ thread_local bool t_searching = false;   // FindHalcyraIniFile runs: environment
 _HALCYRA_INI_ST* g_reading = nullptr;
 
 std::mutex g_numberTextMutex;
-std::map<std::pair<const void*, uint32_t>, std::string> g_numberTexts;   // texts of numbers for im_getenv
+// Never destroyed: a node's threads may still use it while the process ends.
+std::map<std::pair<const void*, uint32_t>, std::string>& g_numberTexts = *new std::map<std::pair<const void*, uint32_t>, std::string>;   // texts of numbers for im_getenv
 
 bool IsSettingRow(const _REG_TABLE_ST* row)
 {
@@ -276,7 +277,8 @@ bool IsTextWord(const _HALCYRA_INI_ST* record, uint32_t word)
 // Every record alive, so that a connection word can be told from a number or a text
 // pointer at once, however long the chain.
 std::mutex g_recordsMutex;
-std::unordered_set<uint32_t> g_records;
+// Never destroyed: a node's threads may still use it while the process ends.
+std::unordered_set<uint32_t>& g_records = *new std::unordered_set<uint32_t>;
 
 void ForgetRecord(const _HALCYRA_INI_ST* r)
 {

@@ -8,6 +8,7 @@
 #include <algorithm>
 #include <cstring>
 #include <mutex>
+#include <vector>
 
 _HALCYRA_ISR_INFO* pHalcyraIsrInfo = nullptr;
 
@@ -29,6 +30,15 @@ std::recursive_mutex& HookLock()
 {
     static std::recursive_mutex* lock = new std::recursive_mutex;
     return *lock;
+}
+
+// Contexts whose threads did not end in the stop wait (guarded by HookLock).  Such a
+// context and everything its threads use stay in place until they have ended; their
+// thread handles are kept so that a later shut-down can look again.
+std::vector<_HALCYRA_ISR_INFO*>& GivenUp()
+{
+    static std::vector<_HALCYRA_ISR_INFO*>* contexts = new std::vector<_HALCYRA_ISR_INFO*>;
+    return *contexts;
 }
 
 bool IsPrimarySource(int32_t source)
@@ -235,8 +245,9 @@ bool WaitForThreadEnd(HANDLE thread)
     }
 }
 
-// Stops both threads of a context; false when one of them did not end in time (the
-// context must then stay allocated).
+// Stops both threads of a context; false when one of them did not end in time.  The
+// context must then stay allocated with everything its threads use: the handle of such a
+// thread is kept, and so are the objects the threads wait on.
 bool StopThreads(_HALCYRA_ISR_INFO* context)
 {
     if (context->stopEvent) SetEvent(context->stopEvent);
@@ -246,13 +257,29 @@ bool StopThreads(_HALCYRA_ISR_INFO* context)
         if (!*thread) continue;
         const bool self = (thread == &context->processThread && context->processThreadId == GetCurrentThreadId()) ||
                           (thread == &context->interruptThread && context->interruptThreadId == GetCurrentThreadId());
-        if (!self && !WaitForThreadEnd(*thread)) ended = false;
+        if (!self && !WaitForThreadEnd(*thread)) {
+            ended = false;
+            continue;
+        }
         CloseIfHandle(*thread);
     }
+    if (!ended) return false;
     CloseIfHandle(context->wordSemaphore);
     CloseIfHandle(context->stopEvent);
     CloseIfHandle(context->startEvent);
-    return ended;
+    return true;
+}
+
+// True when every thread of a given-up context has ended by now; its handles are then
+// closed.
+bool ThreadsEnded(_HALCYRA_ISR_INFO* context)
+{
+    for (HANDLE thread : {context->interruptThread, context->processThread})
+        if (thread && WaitForSingleObject(thread, 0) == WAIT_TIMEOUT) return false;
+    for (HANDLE* handle : {&context->interruptThread, &context->processThread, &context->wordSemaphore,
+                           &context->stopEvent, &context->startEvent})
+        CloseIfHandle(*handle);
+    return true;
 }
 
 // Brings up the threads of a new context; false after undoing what was started.
@@ -270,7 +297,10 @@ bool StartContext(_HALCYRA_ISR_INFO* context, const HlcNodeLink* link, uint32_t 
         CloseIfHandle(context->startEvent);
         return true;
     }
-    StopThreads(context);
+    if (!StopThreads(context)) {
+        std::lock_guard<std::recursive_mutex> lock(HookLock());
+        GivenUp().push_back(context);
+    }
     HlcDrvEnableSource(link->device, link->overlapped, source, 0);
     return false;
 }
@@ -314,12 +344,18 @@ _HALCYRA_HOOK_LIST* Unhook(uint32_t node, int32_t source)
             HlcDrvEnableSource(link->device, link->overlapped, static_cast<uint32_t>(source), 0);
         lock.lock();
     }
+    if (keepContext) {
+        // A thread that did not end may still be calling these hooks: the list stays
+        // with the given-up context.
+        GivenUp().push_back(context);
+        return nullptr;
+    }
     FreeHooks(list);
     UnlinkList(list);
     delete list;
     if (!context->firstList) {
         UnlinkContext(context);
-        if (!keepContext) FreeContext(context); // a thread that never ended still holds it
+        FreeContext(context);
     }
     return nullptr;
 }
@@ -393,6 +429,12 @@ _HALCYRA_HOOK_LIST* Hook(uint32_t node, HalcyraHookFunction function, int32_t so
     lock.unlock();
     if (StartContext(context, link, static_cast<uint32_t>(source))) return list;
     lock.lock();
+    // A thread that did not end keeps the context and its lists.
+    for (_HALCYRA_ISR_INFO* c : GivenUp())
+        if (c == context) {
+            UnlinkContext(context);
+            return nullptr;
+        }
     // Undo the new context completely; a semaphore created here is closed again.
     if (added && semaphore && added->semaphore == *semaphore) *semaphore = nullptr;
     while (context->firstList) {
@@ -518,6 +560,31 @@ uint32_t HalcyraGetHookInterruptType(_HALCYRA_HOOK_LIST* list)
 uint32_t HalcyraGetInterruptType(_HALCYRA_HOOK_REC* record)
 {
     return record ? HalcyraGetHookInterruptType(record->list) : 0;
+}
+
+int HalcyraNodeThreadsLeft(uint32_t node)
+{
+    std::lock_guard<std::recursive_mutex> lock(HookLock());
+    int left = 0;
+    std::vector<_HALCYRA_ISR_INFO*>& contexts = GivenUp();
+    for (auto it = contexts.begin(); it != contexts.end();) {
+        _HALCYRA_ISR_INFO* context = *it;
+        if (node != 0 && context->node != node) {
+            ++it;
+        } else if (ThreadsEnded(context)) {
+            while (_HALCYRA_HOOK_LIST* l = context->firstList) {
+                FreeHooks(l);
+                UnlinkList(l);
+                delete l;
+            }
+            FreeContext(context);
+            it = contexts.erase(it);
+        } else {
+            ++left;
+            ++it;
+        }
+    }
+    return left;
 }
 
 _HALCYRA_ISR_INFO* HalcyraGetIsrInfo(uint32_t node)

@@ -90,6 +90,9 @@ HLC_API void* HalcyraGetUsrDataPtr(_HALCYRA_HOOK_REC* record);
 HLC_API uint32_t HalcyraGetHookInterruptType(_HALCYRA_HOOK_LIST* list);
 HLC_API uint32_t HalcyraGetInterruptType(_HALCYRA_HOOK_REC* record);
 
+// How many contexts of the node (0: of any node) have threads that did not end when they
+// were stopped and still run; those whose threads have ended by now are freed.
+int HalcyraNodeThreadsLeft(uint32_t node);
 // The node's interrupt context, null when the node has none.
 _HALCYRA_ISR_INFO* HalcyraGetIsrInfo(uint32_t node);
 

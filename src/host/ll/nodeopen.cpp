@@ -29,7 +29,8 @@ DeviceEvent* g_sharedEvent = nullptr;
 _PCI_FOUND_DEVICE* g_boardList = nullptr;
 bool g_boardListRead = false;
 _NODE_ST g_hostFallback{};           // host block while the core provides none
-std::map<uint32_t, _PCI_FOUND_DEVICE*> g_devices; // matched board of each node
+// Never destroyed: a node's threads may still use it while the process ends.
+std::map<uint32_t, _PCI_FOUND_DEVICE*>& g_devices = *new std::map<uint32_t, _PCI_FOUND_DEVICE*>; // matched board of each node
 
 // Where each node's display chip takes its PCI configuration cycles; the node record has
 // no word for it.  Read by the display code on other threads, hence the lock.
@@ -37,7 +38,8 @@ struct ChipPciPlace {
     uint8_t bus, device, function;
 };
 std::mutex g_chipPciLock;
-std::map<uint32_t, ChipPciPlace> g_chipPci;
+// Never destroyed: a node's threads may still use it while the process ends.
+std::map<uint32_t, ChipPciPlace>& g_chipPci = *new std::map<uint32_t, ChipPciPlace>;
 
 void RememberChipPci(uint32_t node, const _PCI_FOUND_DEVICE* found)
 {

@@ -4,7 +4,8 @@
 #include <cstring>
 #include <vector>
 
-CQvlService QvlSerManager;
+// Never destroyed: a node's threads may still use it while the process ends.
+CQvlService& QvlSerManager = *new CQvlService;
 
 namespace {
 

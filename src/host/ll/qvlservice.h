@@ -84,4 +84,4 @@ private:
     uint32_t m_waitLimit;
 };
 
-extern CQvlService QvlSerManager;
+extern CQvlService& QvlSerManager;

@@ -32,7 +32,8 @@ _MP_BAND_ST g_descBlock[256];   // the DMA block under each node's descriptor he
 // Descriptors this service made (and those a serving node named), so that a stale or
 // foreign reference is refused before it is ever read.
 std::mutex g_liveLock;
-std::unordered_set<uintptr_t> g_live;
+// Never destroyed: a node's threads may still use it while the process ends.
+std::unordered_set<uintptr_t>& g_live = *new std::unordered_set<uintptr_t>;
 
 void Remember(const void* p)
 {

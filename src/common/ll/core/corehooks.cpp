@@ -10,7 +10,8 @@
 namespace {
 
 // Node state blocks that the platform made for listed nodes; they go with the node.
-std::vector<std::pair<uint32_t, _NODE_ST*>> g_blocks;
+// Never destroyed: a node's threads may still use it while the process ends.
+std::vector<std::pair<uint32_t, _NODE_ST*>>& g_blocks = *new std::vector<std::pair<uint32_t, _NODE_ST*>>;
 
 _NODE_ST* HostState()
 {

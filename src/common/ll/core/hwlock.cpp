@@ -47,7 +47,8 @@ struct NodeCore {
 };
 
 std::mutex g_nodesLock;
-std::map<uint32_t, std::unique_ptr<NodeCore>> g_nodes;
+// Never destroyed: a node's threads may still use it while the process ends.
+std::map<uint32_t, std::unique_ptr<NodeCore>>& g_nodes = *new std::map<uint32_t, std::unique_ptr<NodeCore>>;
 
 double g_prevTime = 0.0;
 

@@ -184,7 +184,8 @@ bool KvxPort(Port* p)
 
 std::map<uint32_t, KVX_INFO*>& KvxTable()
 {
-    static std::map<uint32_t, KVX_INFO*> table;
+    // Never destroyed: a node's threads may still use it while the process ends.
+    static std::map<uint32_t, KVX_INFO*>& table = *new std::map<uint32_t, KVX_INFO*>;
     return table;
 }
 

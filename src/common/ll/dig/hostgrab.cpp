@@ -153,10 +153,11 @@ constexpr uint32_t kVtReset = 0x1;
 constexpr int kCommunicationEntry = 3;
 constexpr uint32_t kRestartWords = 14;          // seven {value, register} entries
 
+// Never destroyed: a node's threads may still take it while the process ends.
 std::mutex& RecordsLock()
 {
-    static std::mutex lock;
-    return lock;
+    static std::mutex* lock = new std::mutex;
+    return *lock;
 }
 
 uint32_t ThisThread()
@@ -244,12 +245,8 @@ struct ThreadRecordGuard {
 };
 thread_local ThreadRecordGuard tRecordGuard;
 
-// Frees what is left when the library unloads.
-struct UnloadGuard {
-    // The lock is made first, so that it outlives this guard.
-    UnloadGuard() { RecordsLock(); }
-    ~UnloadGuard() { FreeAllNodeGrabGlobals(); }
-} gUnloadGuard;
+// The records of threads that still run when the process ends stay: those threads may be
+// using them while the program's static objects go.
 
 }  // namespace
 

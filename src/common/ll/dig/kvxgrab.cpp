@@ -405,7 +405,8 @@ struct NodeGrabState {
 std::mutex g_stateLock;
 std::map<uint32_t, NodeGrabState>& States()
 {
-    static std::map<uint32_t, NodeGrabState> states;
+    // Never destroyed: a node's threads may still use it while the process ends.
+    static std::map<uint32_t, NodeGrabState>& states = *new std::map<uint32_t, NodeGrabState>;
     return states;
 }
 

@@ -92,7 +92,8 @@ double TenLines(double lineTime)
 // once until the library unloads; past the limit the text without its count stands in.
 const char* KeptText(const char* text, uint32_t measured)
 {
-    static std::set<std::string> texts;
+    // Never destroyed: a node's threads may still use it while the process ends.
+    static std::set<std::string>& texts = *new std::set<std::string>;
     const char* kept = text;
     TaskBeginMutex();
     try {
