@@ -1,7 +1,7 @@
 #include "Floatimage.h"
 
 #include "Apperror.h"
-#include "regularfile.h"
+#include "Readablefile.h"
 
 #include <sys/stat.h>
 #include <sys/types.h>
@@ -124,19 +124,17 @@ void TFloatImage::Release()
     data_ = nullptr;
 }
 
-void WriteFileReplacing(const std::string& path, const std::function<bool(FILE*)>& write)
+int ReplaceFile(const std::string& path, const std::function<bool(FILE*)>& write, bool* created)
 {
-    if (path.empty()) throw EAppError("No file name given");
+    if (created) *created = false;
+    if (path.empty()) return ENOENT;
     std::string dir, file;
     SplitPath(path, dir, file);
     std::string temp = (dir == "/" ? "" : dir) + "/." + file + ".XXXXXX";
     std::vector<char> name(temp.begin(), temp.end());
     name.push_back('\0');
     const int fd = mkstemp(name.data());
-    if (fd < 0) {
-        const int err = errno;
-        throw EAppError("Cannot create the file " + path + ErrnoText(err));
-    }
+    if (fd < 0) return errno;
     temp = name.data();
     // mkstemp makes the file private; give it the usual permissions of a new file.
     const mode_t mask = umask(0);
@@ -148,23 +146,31 @@ void WriteFileReplacing(const std::string& path, const std::function<bool(FILE*)
         const int err = errno;
         close(fd);
         std::remove(temp.c_str());
-        throw EAppError("Cannot create the file " + path + ErrnoText(err));
+        return err;
     }
+    if (created) *created = true;
     errno = 0;
     bool ok = write(f) && std::fflush(f) == 0;
-    int err = ok ? 0 : errno;
+    int err = ok ? 0 : (errno ? errno : EIO);
     if (std::fclose(f) != 0 && ok) {
         ok = false;
         err = errno;
     }
+    // rename replaces whatever is at path, a link or a named pipe too, without opening it.
     if (ok && std::rename(temp.c_str(), path.c_str()) != 0) {
         ok = false;
         err = errno;
     }
-    if (!ok) {
-        std::remove(temp.c_str());
-        throw EAppError("Cannot write the file " + path + ErrnoText(err));
-    }
+    if (!ok) std::remove(temp.c_str());
+    return err;
+}
+
+void WriteFileReplacing(const std::string& path, const std::function<bool(FILE*)>& write)
+{
+    if (path.empty()) throw EAppError("No file name given");
+    bool created = false;
+    if (const int err = ReplaceFile(path, write, &created))
+        throw EAppError((created ? "Cannot write the file " : "Cannot create the file ") + path + ErrnoText(err));
 }
 
 void TFloatImage::SaveToFile(const std::string& path) const
@@ -176,21 +182,19 @@ void TFloatImage::SaveToFile(const std::string& path) const
 
 void TFloatImage::LoadFromFile(const std::string& path)
 {
-    // A named pipe or a device would block the read or never end it: refused before it is
-    // opened.
-    const std::string notRegular = qsrf::WhyNotRegularFile(path.c_str());
-    if (!notRegular.empty() && notRegular != "not found")
+    TReadableFile opened(path);
+    if (!opened.NotRegular().empty())
         throw EAppError(path + " is not a float data file: it is " +
-                        (notRegular == "not a regular file" ? notRegular : notRegular + ", not a regular file"));
-    File f(std::fopen(path.c_str(), "rbe"));
+                        (opened.NotRegular() == "not a regular file" ? opened.NotRegular()
+                                                                     : opened.NotRegular() + ", not a regular file"));
+    if (!opened.IsOpen()) throw EAppError("Cannot open the file " + path + ErrnoText(opened.Errno()));
+    const uint64_t fileSize = opened.Size();
+    File f(fdopen(opened.Fd(), "rb"));
     if (!f) {
         const int err = errno;
         throw EAppError("Cannot open the file " + path + ErrnoText(err));
     }
-    struct stat st;
-    if (fstat(fileno(f.get()), &st) != 0 || !S_ISREG(st.st_mode))
-        throw EAppError(path + " is not a float data file: it is not a regular file");
-    const uint64_t fileSize = static_cast<uint64_t>(st.st_size);
+    opened.Release();   // the stream closes it now
 
     uint8_t header[kFltHeaderSize];
     if (fileSize < kFltHeaderSize ||

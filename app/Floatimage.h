@@ -76,3 +76,6 @@ private:
 // existing file is replaced only by a whole one. Raises EAppError (and leaves no temporary
 // file) when the file cannot be created or written.
 void WriteFileReplacing(const std::string& path, const std::function<bool(FILE*)>& write);
+// The same without raising: 0 when the file was written, else the errno of the failure;
+// *created (when given) tells whether the temporary file had been made.
+int ReplaceFile(const std::string& path, const std::function<bool(FILE*)>& write, bool* created = nullptr);

@@ -9,7 +9,6 @@
 #include "Realtimemultiply.h"
 #include "Realtimesubtract.h"
 
-#include <QFile>
 #include <QFileInfo>
 #include <QMdiArea>
 #include <QMdiSubWindow>
@@ -89,16 +88,11 @@ void AddImageWindowActions(TMainForm& form)
         if (!f->OpenDialog->Execute())
             return;
         const QString path = f->OpenDialog->FileName;
-        {
-            // A file that cannot be read makes no window; a named pipe or a device is
-            // refused before the probe opens it, which would block.
-            RefuseNonRegularFile(path.toStdString());
-            QFile probe(path);
-            if (!probe.open(QIODevice::ReadOnly))
-                throw EAppError(QString("Cannot open file \"%1\". %2").arg(path, probe.errorString()).toStdString());
-        }
+        // A file that cannot be read makes no window.
+        const QStringList lines = ReadNoteLines(path);
         TMDITextChildForm* notes = f->NewNotesWindow("Notes " + QString::number(f->NotesWindowCount));
-        notes->LoadFromFile(path);
+        notes->SetLines(lines);
+        notes->setWindowTitle(path);
     }, always);
     // "&Save" has no handler of its own and is never enabled.
     list->Add("File", "&Save", QKeySequence(Qt::CTRL | Qt::Key_S), {});

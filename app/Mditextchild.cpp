@@ -1,13 +1,17 @@
 #include "Mditextchild.h"
 
 #include "Apperror.h"
+#include "Floatimage.h"
 #include "Main.h"
+#include "Readablefile.h"
 
 #include <QCloseEvent>
 #include <QFile>
 #include <QMdiArea>
 #include <QPlainTextEdit>
-#include <QSaveFile>
+
+#include <cstdio>
+#include <cstring>
 
 TMDITextChildForm::TMDITextChildForm(QWidget* /*owner*/)
 {
@@ -54,20 +58,20 @@ void TMDITextChildForm::SetLines(const QStringList& lines)
 
 QStringList ReadNoteLines(const QString& path)
 {
-    // A named pipe or a device would block the read or never end it: refused before it is
-    // opened.
-    RefuseNonRegularFile(path.toStdString());
-    QFile file(path);
-    if (!file.open(QIODevice::ReadOnly))
-        throw EAppError(QString("Cannot open file \"%1\". %2").arg(path, file.errorString()).toStdString());
-    const QByteArray bytes = file.readAll();
-    if (file.error() != QFileDevice::NoError)
-        throw EAppError(QString("Cannot read file \"%1\". %2").arg(path, file.errorString()).toStdString());
-    const QString text = QString::fromUtf8(bytes);
+    std::string bytes, why;
+    switch (ReadWholeFile(QFile::encodeName(path).toStdString(), kNotesFileLimit, "a notes file", bytes, why)) {
+    case TReadResult::Done:
+        break;
+    case TReadResult::Refused:
+        throw EAppError(QString("Cannot open file \"%1\". %2").arg(path, QString::fromStdString(why)).toStdString());
+    case TReadResult::ReadFailed:
+        throw EAppError(QString("Cannot read file \"%1\". %2").arg(path, QString::fromStdString(why)).toStdString());
+    }
+    const QString text = QString::fromUtf8(bytes.data(), static_cast<qsizetype>(bytes.size()));
     QStringList lines;
     QString line;
     bool open = false;   // a line has begun that no break has ended yet
-    for (int i = 0; i < text.size(); ++i) {
+    for (qsizetype i = 0; i < text.size(); ++i) {
         const QChar c = text[i];
         if (c == '\r' || c == '\n') {
             lines << line;
@@ -96,9 +100,13 @@ void TMDITextChildForm::SaveToFile(const QString& path)
     QByteArray bytes;
     for (const QString& line : Lines())
         bytes += line.toUtf8() + '\n';
-    QSaveFile file(path);
-    if (!file.open(QIODevice::WriteOnly) || file.write(bytes) != bytes.size() || !file.commit())
-        throw EAppError(QString("Cannot create file \"%1\". %2").arg(path, file.errorString()).toStdString());
+    // A new file renamed over path: a link there is replaced, never written through, and a
+    // named pipe there never blocks the save.
+    if (const int err = ReplaceFile(QFile::encodeName(path).toStdString(), [&bytes](FILE* f) {
+            return std::fwrite(bytes.constData(), 1, static_cast<size_t>(bytes.size()), f) ==
+                   static_cast<size_t>(bytes.size());
+        }))
+        throw EAppError(QString("Cannot create file \"%1\". %2").arg(path, QString::fromLocal8Bit(std::strerror(err))).toStdString());
 }
 
 void TMDITextChildForm::closeEvent(QCloseEvent* event)

@@ -9,9 +9,12 @@
 
 class QPlainTextEdit;
 
+// The longest notes file read, in bytes.
+constexpr qint64 kNotesFileLimit = 4 << 20;
+
 // The lines of a notes text file, up to CR LF, LF or CR (UTF-8). Raises EAppError "Cannot
-// open file ..." when the path is not a regular file or cannot be opened, "Cannot read
-// file ..." when reading fails. Needs no widgets.
+// open file ..." when the path is not a regular file, cannot be opened or is longer than
+// kNotesFileLimit, "Cannot read file ..." when reading fails. Needs no widgets.
 QStringList ReadNoteLines(const QString& path);
 
 class TMDITextChildForm : public QMdiSubWindow {
@@ -26,7 +29,8 @@ public:
     // "Cannot open file ..." when the file cannot be read (the memo is then unchanged).
     void LoadFromFile(const QString& path);
     // The memo's lines as a text file. The file is replaced only once the new text is
-    // complete; EAppError "Cannot create file ..." when it cannot be written.
+    // complete, and a link in its place is replaced, not followed; EAppError "Cannot create
+    // file ..." when it cannot be written.
     void SaveToFile(const QString& path);
 
     // The memo's lines (none for an empty memo) and their replacement.

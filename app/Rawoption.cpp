@@ -4,6 +4,7 @@
 #include "Dialogs.h"
 #include "Format.h"
 #include "Forms.h"
+#include "Readablefile.h"
 
 #include <QCheckBox>
 #include <QFile>
@@ -24,12 +25,11 @@ TRawOptionForm::TRawOptionForm(QWidget* owner, const QString& path) : QDialog(ow
 {
     FileName = QFileInfo(path).fileName();
     {
-        // Only the size is wanted, but opening a named pipe or a device would block.
-        RefuseNonRegularFile(path.toStdString());
-        QFile file(path);
-        if (!file.open(QIODevice::ReadOnly))
-            throw EAppError(QString("Cannot open file \"%1\". %2").arg(path, file.errorString()).toStdString());
-        FileSize = file.size();
+        // Only the size is wanted, of the file opened without blocking.
+        const TReadableFile file(QFile::encodeName(path).toStdString());
+        if (!file.IsOpen())
+            throw EAppError(QString("Cannot open file \"%1\". %2").arg(path, QString::fromStdString(file.Why())).toStdString());
+        FileSize = static_cast<int64_t>(file.Size());
     }
 
     setWindowTitle("Raw Options");

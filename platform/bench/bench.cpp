@@ -2,6 +2,10 @@
 
 #include "registry.h"
 
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <algorithm>
 #include <array>
 #include <atomic>
@@ -9,9 +13,6 @@
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
-#include <filesystem>
-#include <fstream>
-#include <iterator>
 #include <limits>
 #include <map>
 #include <memory>
@@ -587,12 +588,27 @@ bool seedSettings(qsrf::registry::RegistryBackend& store, std::string* problem)
         if (problem) *problem = "\"" + path + "\" " + why;
         return false;
     };
-    std::error_code ec;
-    if (!std::filesystem::is_regular_file(path, ec)) return fail("is not a regular file");
-    std::ifstream in(path, std::ios::binary);
-    if (!in) return fail("cannot be opened");
-    const std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-    if (in.bad()) return fail("cannot be read");
+    // Opened without blocking and examined once open, so that a named pipe put in its place
+    // is refused rather than waited on.
+    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
+    if (fd < 0) return fail("cannot be opened");
+    struct stat st;
+    if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+        ::close(fd);
+        return fail("is not a regular file");
+    }
+    std::string text;
+    char buf[8192];
+    ssize_t n;
+    while ((n = ::read(fd, buf, sizeof buf)) != 0 && text.size() <= qsrf::registry::kMaxSettingsFileSize) {
+        if (n > 0)
+            text.append(buf, static_cast<size_t>(n));
+        else if (errno != EINTR)
+            break;
+    }
+    ::close(fd);
+    if (n < 0) return fail("cannot be read");
+    if (text.size() > qsrf::registry::kMaxSettingsFileSize) return fail("is too long for a settings file");
     std::vector<std::string> errors;
     const auto tree = qsrf::registry::ParseTree(text, errors);
     if (!errors.empty()) return fail("is damaged: " + errors.front());

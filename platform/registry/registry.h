@@ -160,6 +160,9 @@ protected:
     bool writesFail_ = false;
 };
 
+// The longest settings file read, in bytes.
+constexpr unsigned long long kMaxSettingsFileSize = 4ull << 20;
+
 // The tree kept in one file. The file is read when the backend is made and read again
 // whenever it has changed on disk while this backend holds no unstored changes; Flush
 // writes the whole tree to a temporary file in the same directory, forces it to disk and
@@ -176,6 +179,9 @@ protected:
 // Names and texts are quoted; inside quotes \\ \" \n \r \t and \xHH stand for a backslash,
 // a quote, line feed, carriage return, tab and any byte. Every key is written as its own
 // line, so an empty key survives too.
+//
+// A file longer than kMaxSettingsFileSize is not read: it is reported like a file that
+// cannot be read.
 //
 // A file with lines that cannot be read is reported (LoadProblem, and once on stderr):
 // its readable keys and values are used and the damaged file is first copied to the same

@@ -468,6 +468,12 @@ void FileBackend::LoadLocked()
         else
             FillStamp(st, stamp.exists, stamp.dev, stamp.ino, stamp.size, stamp.mtimeSec,
                       stamp.mtimeNsec);
+        // Settings take a few kilobytes: a larger file is damaged beyond use, and neither
+        // read nor copied.
+        const std::string tooLong = " bytes long; a settings file holds at most " +
+                                    std::to_string(kMaxSettingsFileSize) + " bytes";
+        if (failure.empty() && static_cast<unsigned long long>(st.st_size) > kMaxSettingsFileSize)
+            failure = "it is " + std::to_string(static_cast<unsigned long long>(st.st_size)) + tooLong;
         std::string text;
         char buf[8192];
         while (failure.empty()) {
@@ -478,6 +484,8 @@ void FileBackend::LoadLocked()
                 break;
             else if (errno != EINTR)
                 failure = ErrnoText(errno);
+            if (text.size() > kMaxSettingsFileSize)   // grown since it was looked at
+                failure = "it is more than " + std::to_string(kMaxSettingsFileSize) + tooLong;
         }
         ::close(fd);
         loaded_ = stamp;

@@ -9,6 +9,7 @@
 
 #include <QPlainTextEdit>
 #include <QPointer>
+#include <QTemporaryDir>
 
 namespace {
 
@@ -137,5 +138,34 @@ TEST_F(ImageWindowTest, ClosingANotesWindowDeletesIt)
     QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
     EXPECT_TRUE(n.isNull());
 }
+
+// A notes file is read up to kNotesFileLimit bytes; a longer one, however long, is refused
+// before any of it is read (the files are sparse: they take no room on disk).
+class NotesFileSize : public ::testing::TestWithParam<qint64> {};
+
+TEST_P(NotesFileSize, IsReadUpToTheLimitAndRefusedBeyond)
+{
+    QTemporaryDir dir;
+    const QString path = dir.filePath("long.dat");
+    QFile f(path);
+    ASSERT_TRUE(f.open(QIODevice::WriteOnly));
+    ASSERT_TRUE(f.resize(GetParam()));
+    f.close();
+    if (GetParam() <= kNotesFileLimit) {
+        const QStringList lines = ReadNoteLines(path);
+        ASSERT_EQ(lines.size(), 1);
+        EXPECT_EQ(lines[0].size(), GetParam());
+        return;
+    }
+    try {
+        ReadNoteLines(path);
+        FAIL() << "no exception";
+    } catch (const EAppError& e) {
+        EXPECT_EQ(e.Message(), "Cannot open file \"" + path.toStdString() + "\". It is " + std::to_string(GetParam()) +
+                                   " bytes long; a notes file holds at most 4194304 bytes.");
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(Sizes, NotesFileSize, ::testing::Values(kNotesFileLimit, kNotesFileLimit + 1, qint64(2) << 30));
 
 int main(int argc, char** argv) { return RunGuiTests(argc, argv); }

@@ -399,6 +399,23 @@ TEST_F(RegistryFileTest, ANamedPipeIsRefusedAtOnceAndNeverReplaced)
     EXPECT_TRUE(S_ISFIFO(st.st_mode));
 }
 
+TEST_F(RegistryFileTest, AFileTooLongIsNeitherReadNorCopiedNorOverwritten)
+{
+    fs::create_directories(dir);
+    const unsigned long long size = 2ull << 30;   // sparse: it takes no room on disk
+    {
+        std::ofstream(path) << "[K]\n";
+    }
+    ASSERT_EQ(::truncate(path.c_str(), static_cast<off_t>(size)), 0);
+    auto b = std::make_shared<FileBackend>(path);
+    EXPECT_EQ(b->LoadProblem(), "The settings file \"" + path + "\" cannot be read: it is " + std::to_string(size) +
+                                    " bytes long; a settings file holds at most 4194304 bytes. Settings are not "
+                                    "stored, so that the file is not overwritten.");
+    EXPECT_FALSE(fs::exists(path + ".bad"));
+    EXPECT_THROW(Put(b, "K", "v", 1), RegistryIoError);
+    EXPECT_EQ(fs::file_size(path), size);
+}
+
 // ---- key depth --------------------------------------------------------------------------
 
 // A key path of `depth` names "k".
