@@ -4,6 +4,7 @@
 #include <QDialog>
 #include <QDir>
 #include <QFileDialog>
+#include <QFileInfo>
 #include <QMessageBox>
 #include <QMetaObject>
 #include <QThread>
@@ -72,8 +73,18 @@ public:
                                   ? request.FilterIndex - 1 : 0;
             dialog.selectNameFilter(filters[index]);
         }
-        if (!request.DefaultExt.isEmpty())
+        if (request.Save) {
+            // The dialog adds the chosen filter's extension itself, before it asks whether
+            // to replace a file of that name.
+            auto follow = [&dialog, &request, filters](const QString& chosen) {
+                dialog.setDefaultSuffix(
+                    SaveExtension(request.Filter, filters.indexOf(chosen) + 1, request.DefaultExt));
+            };
+            follow(dialog.selectedNameFilter());
+            QObject::connect(&dialog, &QFileDialog::filterSelected, &dialog, follow);
+        } else if (!request.DefaultExt.isEmpty()) {
             dialog.setDefaultSuffix(request.DefaultExt);
+        }
         if (!request.FileName.isEmpty())
             dialog.selectFile(request.FileName);
         if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty())
@@ -153,6 +164,21 @@ QStringList QtNameFilters(const QString& filter)
     return out;
 }
 
+QString SaveExtension(const QString& filter, int filterIndex, const QString& defaultExt)
+{
+    const QStringList parts = filter.split('|');
+    const int i = 2 * (filterIndex - 1) + 1;
+    if (filterIndex >= 1 && i < parts.size()) {
+        const QString first = parts[i].split(';', Qt::SkipEmptyParts).value(0).trimmed();
+        if (first.startsWith("*.")) {
+            const QString ext = first.mid(2);
+            if (!ext.isEmpty() && !ext.contains('*') && !ext.contains('?'))
+                return ext;
+        }
+    }
+    return defaultExt;
+}
+
 bool TFileDialog::Execute()
 {
     TFileDialogRequest r;
@@ -166,6 +192,11 @@ bool TFileDialog::Execute()
     r.OverwritePrompt = OverwritePrompt;
     if (!Dialogs().FileDialog(r))
         return false;
+    if (save_ && QFileInfo(r.FileName).suffix().isEmpty()) {
+        const QString ext = SaveExtension(Filter, r.FilterIndex, DefaultExt);
+        if (!ext.isEmpty())
+            r.FileName += "." + ext;
+    }
     FileName = r.FileName;
     FilterIndex = r.FilterIndex;
     return true;

@@ -99,8 +99,14 @@ int ShowModal(QDialog& form);
 // "Desc (pattern pattern)", one per pair.
 QStringList QtNameFilters(const QString& filter);
 
+// The extension a save dialog gives a name typed without one: that of the first pattern of
+// the chosen filter ("*.psm" gives "psm", "*.sur;*.dat" gives "sur"); for a filter without
+// one ("*.*") the default extension, which may be empty. filterIndex is 1-based.
+QString SaveExtension(const QString& filter, int filterIndex, const QString& defaultExt);
+
 // A file dialog component: set its fields, Execute, read FileName. Every dialog starts in
-// the process's current directory.
+// the process's current directory. A save dialog adds SaveExtension to a chosen name
+// that has no extension, so that the file shows under the filter it was saved with.
 class TFileDialog {
 public:
     explicit TFileDialog(bool save) : save_(save) {}

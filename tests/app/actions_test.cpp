@@ -5,6 +5,7 @@
 #include "main_fixture.h"
 
 #include "Autoadjust.h"
+#include "Dataexchange.h"
 #include "Calibrateangle.h"
 #include "Controlpi.h"
 #include "Modifyimage.h"
@@ -17,6 +18,7 @@
 
 #include <QApplication>
 #include <QClipboard>
+#include <QDir>
 #include <QDockWidget>
 #include <QEnterEvent>
 #include <QLineEdit>
@@ -922,6 +924,134 @@ TEST_F(Actions, ResultShowMakesTheGreyWindow)
     EXPECT_EQ(Bytes(w), (std::vector<uint8_t>{0, 0, 0, 0}));
     EXPECT_FALSE(Enabled(MainForm->ResultUpdateAction));
 }
+
+// ---- names saved without an extension ------------------------------------------------------
+
+// What a save dialog makes of a typed name: the chosen filter's first extension when the name
+// has none, else the default extension; a name with an extension, and an open dialog, keep it.
+struct TypedName {
+    bool save;
+    const char* filter;
+    int filterIndex;
+    const char* defaultExt;
+    const char* typed;
+    const char* chosen;
+};
+
+void PrintTo(const TypedName& t, std::ostream* os) { *os << t.filter << " #" << t.filterIndex << " " << t.typed; }
+
+class SaveDialogName : public Actions, public ::testing::WithParamInterface<TypedName> {};
+
+TEST_P(SaveDialogName, GetsTheChosenFiltersExtension)
+{
+    const TypedName t = GetParam();
+    TFileDialog d(t.save);
+    d.Filter = t.filter;
+    d.DefaultExt = t.defaultExt;
+    dialogs.AnswerFile(t.typed, t.filterIndex);
+    ASSERT_TRUE(d.Execute());
+    EXPECT_EQ(d.FileName, t.chosen);
+}
+
+constexpr const char* kMainSave =
+    "Notes Files(*.dat)|*.dat|PhaseShift File(*.psm)|*.psm|Float Data File(*.flt)|*.flt|All Files(*.*)|*.*";
+constexpr const char* kSurfaceSave = "Surface Data(*.sur)|*.sur;*.dat|All Files|*.*";
+
+INSTANTIATE_TEST_SUITE_P(
+    Filters, SaveDialogName,
+    ::testing::Values(TypedName{true, kMainSave, 1, "", "/d/demo1", "/d/demo1.dat"},
+                      TypedName{true, kMainSave, 2, "", "/d/demo1", "/d/demo1.psm"},
+                      TypedName{true, kMainSave, 3, "", "/d/demo1", "/d/demo1.flt"},
+                      TypedName{true, kMainSave, 4, "", "/d/demo1", "/d/demo1"},
+                      TypedName{true, kMainSave, 2, "", "/d.v2/demo1.txt", "/d.v2/demo1.txt"},
+                      TypedName{true, kMainSave, 2, "", "/d.v2/demo1", "/d.v2/demo1.psm"},
+                      TypedName{true, kSurfaceSave, 1, "sur", "/d/demo1", "/d/demo1.sur"},
+                      TypedName{true, kSurfaceSave, 2, "sur", "/d/demo1", "/d/demo1.sur"},
+                      TypedName{false, kMainSave, 2, "", "/d/demo1", "/d/demo1"}));
+
+// A project, a float map and notes saved under a name typed without extension each show
+// under the filter of their kind in the dialog that opens them, and open from there.
+enum class SavedKind { Project, FloatMap, Notes };
+
+const char* KindName(SavedKind k)
+{
+    switch (k) {
+    case SavedKind::Project: return "Project";
+    case SavedKind::FloatMap: return "FloatMap";
+    case SavedKind::Notes: break;
+    }
+    return "Notes";
+}
+
+class SavedWithoutExtension : public Actions, public ::testing::WithParamInterface<SavedKind> {
+protected:
+    // The files of the folder that the last file dialog's chosen filter lists.
+    QStringList ListedByLastDialog() const
+    {
+        const TFileDialogRequest r = dialogs.FileRequests().back();
+        const QStringList parts = r.Filter.split('|');
+        return QDir(dir_.path()).entryList(parts.value(2 * r.FilterIndex - 1).split(';'), QDir::Files);
+    }
+};
+
+TEST_P(SavedWithoutExtension, GetsTheFilterExtensionAndOpensThroughTheFilter)
+{
+    const SavedKind kind = GetParam();
+    StartWithBoard(btSorvik);
+    MakeProject(3, 2);
+    AllFloatPlanes();
+    TDataExchangeForm exchange;
+    exchange.SetProject(MainForm->Project);
+    const QString typed = dir_.filePath("demo1");
+    dialogs.AnswerFile(typed);
+    QString ext;
+    switch (kind) {
+    case SavedKind::Project:
+        RunCommand("Save");
+        ext = "psm";
+        break;
+    case SavedKind::FloatMap:
+        exchange.OutputBitBtnClick();
+        ext = "flt";
+        break;
+    case SavedKind::Notes: {
+        TMDITextChildForm* notes = MainForm->NewNotesWindow("Notes 0");
+        notes->SetLines({"grating 0.5 mm"});
+        MainForm->MdiArea->setActiveSubWindow(notes);
+        RunCommand("Save &As...");
+        ext = "dat";
+        break;
+    }
+    }
+    const QString saved = typed + "." + ext;
+    EXPECT_EQ(QDir(dir_.path()).entryList(QDir::Files), QStringList{"demo1." + ext});
+
+    dialogs.AnswerFile(saved);
+    switch (kind) {
+    case SavedKind::Project:
+        RunCommand("Open");
+        ASSERT_NE(MainForm->Project, nullptr);
+        EXPECT_EQ(MainForm->Project->Name(), saved.toStdString());
+        EXPECT_NE(MainForm->Project->FloatPlane(kConvertResultCode), nullptr);
+        break;
+    case SavedKind::FloatMap:
+        exchange.LoadingOperationRadioGroup->SetItemIndex(kLoadSubtract);
+        exchange.LoadBitBtnClick();
+        for (size_t i = 0; i < MainForm->Project->Pixels(); ++i)
+            EXPECT_EQ(MainForm->Project->FloatPlane(kPhaseCode)[i], 0.0f) << i;
+        break;
+    case SavedKind::Notes:
+        RunCommand("Open Notes");
+        ASSERT_NE(MainForm->ActiveNotesWindow(), nullptr);
+        EXPECT_EQ(MainForm->ActiveNotesWindow()->Lines(), QStringList{"grating 0.5 mm"});
+        break;
+    }
+    EXPECT_EQ(ListedByLastDialog(), QStringList{"demo1." + ext});
+}
+
+INSTANTIATE_TEST_SUITE_P(Kinds, SavedWithoutExtension,
+                         ::testing::Values(SavedKind::Project, SavedKind::FloatMap, SavedKind::Notes),
+                         [](const auto& info) { return std::string(KindName(info.param)); });
 
 }  // namespace
 
