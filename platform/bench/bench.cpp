@@ -25,7 +25,7 @@ namespace {
 
 constexpr double kPi = 3.141592653589793;
 constexpr double kTwoPi = 2.0 * kPi;
-constexpr double kBandReflectance = 0.25;
+constexpr double kBandReflectance = 0.1;
 constexpr double kViewLevel = 0.72;       // object-view light above the bias, in modulations
 constexpr int kNoiseTableSize = 1 << 20;  // Gaussian samples, reused with a per-state offset
 constexpr size_t kMaxCachedFields = 8;
@@ -301,8 +301,8 @@ double sceneHeight(const Config& c, const Layout& l, int x, int y, int height)
 
 bool onPlate(int x, int y, int width, int height)
 {
-    // The dark band: the last 1/50 of the columns and of the rows, at least one of each.
-    return x < width - std::max(1, width / 50) && y < height - std::max(1, height / 50);
+    // The dark surround: the last 1/25 of the columns and of the rows, at least one of each.
+    return x < width - std::max(1, width / 25) && y < height - std::max(1, height / 25);
 }
 
 struct PixelTruth {

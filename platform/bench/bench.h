@@ -1,10 +1,11 @@
 // The simulated measurement bench shared by the imaging-library and stage stand-ins.
 //
-// Scene. An object height map h(x, y) stands on a bright plate; a dark band (reflectance
-// 0.25) runs along the right and bottom edges of the field (the last 1/50 of the columns
-// and of the rows, at least one of each), so that the object image has pixels below its
-// mean and the validity mask has something to reject, while nearly all of the field stays
-// measurable.
+// Scene. An object height map h(x, y) stands on a bright plate; a dark surround
+// (reflectance 0.1) runs along the right and bottom edges of the field (the last 1/25 of
+// the columns and of the rows, at least one of each), as around an object that does not
+// fill the camera's view. The plate covers 92 % of the field, so the mean of the object
+// image, the automatic mask threshold, sits some 14 grey levels below the lit plate: the
+// mask rejects the surround and keeps the plate even with a noisy camera.
 //
 // Grating. A sinusoidal grating of `frequency` lines per millimetre is projected onto the
 // object and viewed through the reference grating; the camera sees, at each pixel,
@@ -178,7 +179,7 @@ std::vector<double> trueHeightMap(int width, int height);
 // pixel; NaN where the grating does not reach.
 std::vector<double> truePhaseMap(int width, int height);
 // Where the object view is bright (1): on the plate and reached by the projector; the
-// pixels a mean-threshold mask keeps. 0 in the dark band and outside the projector's field.
+// pixels a mean-threshold mask keeps. 0 in the dark surround and outside the projector's field.
 std::vector<uint8_t> plateMap(int width, int height);
 
 // The heights (micrometres) the workstation's conversion gives for the bench's true

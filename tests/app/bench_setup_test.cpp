@@ -53,8 +53,8 @@ protected:
         a->Execute();
     }
 
-    // A capture of the whole frame and its conversion to heights; the project.
-    TPhaseShiftMoire* Measure(bench::Scene scene)
+    // A capture of a width x height frame and its conversion to heights; the project.
+    TPhaseShiftMoire* Measure(bench::Scene scene, int width = kW, int height = kH)
     {
         bench::setScene(scene);
         StartWithBoard(btSorvik);
@@ -62,10 +62,10 @@ protected:
             dynamic_cast<TQuickStartNewTypeForm&>(d).NewTypeRadioGroup->SetItemIndex(1);
             return int(mrOk);
         });
-        dialogs.AnswerModal([](QDialog& d) {
+        dialogs.AnswerModal([width, height](QDialog& d) {
             auto& form = dynamic_cast<TImageBufferControlForm&>(d);
-            form.SizeXEdit->setText(QString::number(kW));
-            form.SizeYEdit->setText(QString::number(kH));
+            form.SizeXEdit->setText(QString::number(width));
+            form.SizeYEdit->setText(QString::number(height));
             return int(mrOk);
         });
         for (const char* step : {"New", "Compute", "Unwrap", "Convert to Z"}) {
@@ -73,7 +73,7 @@ protected:
             if (::testing::Test::HasFatalFailure()) return nullptr;
         }
         TPhaseShiftMoire* p = MainForm->Project;
-        if (!p || p->Width() != kW || p->Height() != kH || !p->FloatPlane(kConvertResultCode)) {
+        if (!p || p->Width() != width || p->Height() != height || !p->FloatPlane(kConvertResultCode)) {
             ADD_FAILURE() << "no height map of the whole frame";
             return nullptr;
         }
@@ -160,7 +160,7 @@ TEST_P(BenchSetupScene, IsMeasuredOverTheWholeFrame)
     ASSERT_NE(p, nullptr);
     const std::vector<double> truth = bench::trueHeightMap(kW, kH);
     const Comparison c = Compare(*p, truth);
-    EXPECT_GE(c.validShare, 0.95);
+    EXPECT_GE(c.validShare, 0.90);   // the plate: all but the dark surround, 92 % of the frame
     const bool flat = scene == bench::Scene::Flat;
     EXPECT_EQ(c.pv > 0, !flat);
     EXPECT_LE(c.rms, flat ? 1.0 : 0.01 * c.pv) << "rms " << c.rms << " µm, pv " << c.pv << " µm";
@@ -183,10 +183,10 @@ TEST_P(BenchSetupScene, IsMeasuredOverTheWholeFrame)
     if (scene == bench::Scene::Step) {
         // The terrace over the middle third of the rows stands 100 µm above the rest.
         double in = 0, out = 0, nIn = 0, nOut = 0;
-        for (int y = 0; y < kH - kH / 50; ++y) {
+        for (int y = 0; y < kH - kH / 25; ++y) {
             const bool terrace = y >= kH / 3 + 4 && y < 2 * kH / 3 - 4;
             const bool plain = y < kH / 3 - 4 || y >= 2 * kH / 3 + 4;
-            for (int x = 0; x < kW - kW / 50; ++x) {
+            for (int x = 0; x < kW - kW / 25; ++x) {
                 const double v = measured[size_t(y) * kW + size_t(x)];
                 if (terrace) in += v, nIn += 1;
                 if (plain) out += v, nOut += 1;
@@ -196,9 +196,9 @@ TEST_P(BenchSetupScene, IsMeasuredOverTheWholeFrame)
     }
     if (scene == bench::Scene::Tilted) {
         // The plane rises across the whole width: its far columns are measured too.
-        EXPECT_NEAR(measured[size_t(kH / 2) * kW + size_t(kW - kW / 50 - 1)],
-                    truth[size_t(kH / 2) * kW + size_t(kW - kW / 50 - 1)], 1.0);
-        EXPECT_GT(truth[size_t(kH / 2) * kW + size_t(kW - kW / 50 - 1)], 110.0);
+        EXPECT_NEAR(measured[size_t(kH / 2) * kW + size_t(kW - kW / 25 - 1)],
+                    truth[size_t(kH / 2) * kW + size_t(kW - kW / 25 - 1)], 1.0);
+        EXPECT_GT(truth[size_t(kH / 2) * kW + size_t(kW - kW / 25 - 1)], 110.0);
     }
 }
 
@@ -206,6 +206,38 @@ INSTANTIATE_TEST_SUITE_P(Scenes, BenchSetupScene,
                          ::testing::Values(bench::Scene::Demo, bench::Scene::Flat, bench::Scene::Tilted,
                                            bench::Scene::Sphere, bench::Scene::Step),
                          [](const auto& info) { return std::string(bench::sceneName(info.param)); });
+
+// A noisier camera, other seeds and another frame size: the automatic mask threshold stays
+// well below the lit plate, so no plate pixel is walled in by masked ones.
+struct NoisyCamera {
+    int width, height;
+    uint64_t seed;
+};
+
+void PrintTo(const NoisyCamera& n, std::ostream* os) { *os << n.width << " x " << n.height << " seed " << n.seed; }
+
+class BenchSetupNoisyCamera : public BenchSetup, public ::testing::WithParamInterface<NoisyCamera> {};
+
+TEST_P(BenchSetupNoisyCamera, HoldsAtThreeGreyLevelsOfNoise)
+{
+    const NoisyCamera n = GetParam();
+    bench::Config config = bench::config();
+    config.seed = n.seed;
+    config.noiseSigma = 3.0;
+    bench::configure(config);
+    TPhaseShiftMoire* p = Measure(bench::Scene::Demo, n.width, n.height);
+    ASSERT_NE(p, nullptr);
+    const Comparison c = Compare(*p, bench::trueHeightMap(n.width, n.height));
+    EXPECT_GE(c.validShare, 0.90);
+    EXPECT_LE(c.rms, 0.01 * c.pv) << "rms " << c.rms << " µm, pv " << c.pv << " µm";
+}
+
+INSTANTIATE_TEST_SUITE_P(Frames, BenchSetupNoisyCamera,
+                         ::testing::Values(NoisyCamera{768, 576, 31337}, NoisyCamera{640, 480, 5}),
+                         [](const auto& info) {
+                             return std::to_string(info.param.width) + "x" + std::to_string(info.param.height) +
+                                    "_seed" + std::to_string(info.param.seed);
+                         });
 
 }  // namespace
 

@@ -86,7 +86,7 @@ TEST_P(PsmBench, UnwrappedPhaseIsTheTruePhaseUpToWholeTurns)
         size_t valid = 0, wrong = 0;
         double worst = 0;
         for (size_t i = 0; i < truth.size(); ++i) {
-            // The mask keeps the plate and rejects the dark band.
+            // The mask keeps the plate and rejects the dark surround.
             if (m.mask[i] != (plate[i] ? 0 : 255) && wrong++ < 3)
                 ADD_FAILURE() << "mask " << int(m.mask[i]) << " at " << i << " on plate " << int(plate[i]);
             if (m.mask[i] != 0 || std::isnan(truth[i])) continue;
