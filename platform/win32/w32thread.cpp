@@ -190,9 +190,12 @@ BOOL SetThreadPriority(HANDLE thread, int priority) {
         return FALSE;
     }
     std::call_once(gProbeOnce, ProbeScheduler);
+    // A priority the thread already has costs no system call: callers raise and restore
+    // around every command they post.
     int tid;
     if (thread == kCurrentThreadPseudo) {
         ThreadInfo* info = CurrentThreadInfo();
+        if (info->priority == priority) return TRUE;
         info->priority = priority;
         tid = info->tid;
     } else {
@@ -204,8 +207,9 @@ BOOL SetThreadPriority(HANDLE thread, int priority) {
             SetLastError(ERROR_INVALID_HANDLE);
             return FALSE;
         }
+        const bool same = o->info.priority == priority;
         o->info.priority = priority;
-        tid = o->ended ? 0 : o->info.tid;
+        tid = o->ended || same ? 0 : o->info.tid;
         ReleaseLocked(o);
     }
     if (gCanRaise && tid != 0) setpriority(PRIO_PROCESS, static_cast<id_t>(tid), NiceFor(priority));

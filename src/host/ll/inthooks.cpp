@@ -115,18 +115,24 @@ void CloseIfHandle(HANDLE& handle)
 
 // ---------------------------------------------------------------- the two threads
 
-void PushWord(_HALCYRA_ISR_INFO* context, uint32_t word)
+// Copies one wait's words into the ring and releases the word semaphore once per word
+// copied, in one call, so that the process thread takes them all in one wake-up.
+void PushWords(_HALCYRA_ISR_INFO* context, const uint32_t* words, uint32_t count)
 {
-    const uint32_t write = context->writeIndex.load(std::memory_order_relaxed);
-    const uint32_t read = context->readIndex.load(std::memory_order_acquire);
-    if (write - read >= kHalcyraRingWords) {
-        // The process thread lags a whole ring behind: keep the unread words, drop this one.
-        context->lostWords.fetch_add(1, std::memory_order_relaxed);
-        return;
+    LONG pushed = 0;
+    for (uint32_t i = 0; i < count; ++i) {
+        const uint32_t write = context->writeIndex.load(std::memory_order_relaxed);
+        const uint32_t read = context->readIndex.load(std::memory_order_acquire);
+        if (write - read >= kHalcyraRingWords) {
+            // The process thread lags a whole ring behind: keep the unread words, drop this one.
+            context->lostWords.fetch_add(1, std::memory_order_relaxed);
+            continue;
+        }
+        context->ring[write % kHalcyraRingWords] = words[i];
+        context->writeIndex.store(write + 1, std::memory_order_release);
+        ++pushed;
     }
-    context->ring[write % kHalcyraRingWords] = word;
-    context->writeIndex.store(write + 1, std::memory_order_release);
-    ReleaseSemaphore(context->wordSemaphore, 1, nullptr);
+    if (pushed) ReleaseSemaphore(context->wordSemaphore, pushed, nullptr);
 }
 
 DWORD InterruptThread(void* parameter)
@@ -183,7 +189,7 @@ DWORD InterruptThread(void* parameter)
         if (count > HLC_WAIT_WORDS) count = HLC_WAIT_WORDS;
         const uint32_t delivered = bytes >= 8 ? (bytes - 8) / 4 : 0;
         if (count > delivered) count = delivered;
-        for (uint32_t i = 0; i < count; ++i) PushWord(context, buffers[finished].words[i]);
+        PushWords(context, buffers[finished].words, count);
 
         if (next == kDeviceFailed) {
             context->driverFailed.store(1);
@@ -206,11 +212,15 @@ DWORD ProcessThread(void* parameter)
             return 0;
         }
         if (which != WAIT_OBJECT_0 + 1) return 1;
-        const uint32_t read = context->readIndex.load(std::memory_order_relaxed);
-        const uint32_t word = context->ring[read % kHalcyraRingWords];
-        context->readIndex.store(read + 1, std::memory_order_release);
-        std::lock_guard<std::recursive_mutex> lock(HookLock());
-        HalcyraDispatchInterruptWord(context, word);
+        // One word per count of the semaphore; the words released with this one are taken
+        // in the same wake-up.
+        do {
+            const uint32_t read = context->readIndex.load(std::memory_order_relaxed);
+            const uint32_t word = context->ring[read % kHalcyraRingWords];
+            context->readIndex.store(read + 1, std::memory_order_release);
+            std::lock_guard<std::recursive_mutex> lock(HookLock());
+            HalcyraDispatchInterruptWord(context, word);
+        } while (WaitForSingleObject(context->wordSemaphore, 0) == WAIT_OBJECT_0);
     }
 }
 

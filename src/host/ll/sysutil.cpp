@@ -93,7 +93,9 @@ uint32_t SysCpuFeatures()
     return Leaf1(&eax, &edx) ? edx : 0u;
 }
 
-uint32_t SysCpuFreq()
+namespace {
+
+uint32_t MeasureCpuFreq()
 {
     if (!(SysCpuFeatures() & 0x10)) return 0;
     int64_t frequency = 0, start = 0, end = 0;
@@ -113,6 +115,16 @@ uint32_t SysCpuFreq()
                       static_cast<double>(end - start);
     if (hz >= 4294967295.0) return 0xFFFFFFFFu;
     return static_cast<uint32_t>(std::lround(hz));
+}
+
+} // namespace
+
+// The CPU does not change while the process runs: the loop is timed once and its result
+// kept for every later bring-up.
+uint32_t SysCpuFreq()
+{
+    static const uint32_t hz = MeasureCpuFreq();
+    return hz;
 }
 
 int mp_util_cache_flush(uint32_t node)
