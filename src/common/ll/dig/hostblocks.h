@@ -76,6 +76,9 @@ struct _HOST_TEMP_REGISTER_ST {
     uint32_t pageEntries;         // the VM list sets host address bits 27-31 itself: the
                                   // destination lies across a 128 MB boundary, or the lists are
                                   // chained behind a grab whose registers hold another's
+    uint32_t layoutEntries;       // the lists load the line layout themselves (the grab's
+                                  // horizontal window and line pitch, the copy geometry): they
+                                  // are chained behind a grab whose registers hold another's
 };
 
 // Divides the grab into blocks: 0, or -1 with the error logged (-8 "Grab temporary buffer

@@ -153,6 +153,17 @@ constexpr uint32_t kVtReset = 0x1;
 constexpr int kCommunicationEntry = 3;
 constexpr uint32_t kRestartWords = 14;          // seven {value, register} entries
 
+// What lays the lines out, as the registers hold it for a whole grab: lists chained behind
+// another grab run with that grab's registers, so they load these themselves before their
+// first block (the grab list) and before their first copy (the VM list).  The VM registers
+// in the order the grab request writes them; the addresses are set copy by copy anyway.
+const GrabReg kLineLayout[] = {grbimg::GHSCLNG, grbimg::GHWSTART, grbimg::GHWSTOP,
+                               grbimg::GPIXFMT, grbimg::GBLENGTH, grbimg::GLPITCH};
+const uint32_t kCopyLayout[] = {kOrloVmBurst,     kOrloVmHostPitch, kOrloVmBand1,  kOrloVmWriteMask,
+                                kOrloVmBand2,     kOrloVmBoardPitch, kOrloVmHStart, kOrloVmHStop,
+                                kOrloVmFormat,    kOrloVmVStart,     kOrloVmHFactor, kOrloVmLastLine,
+                                kOrloVmVFactor};
+
 // Never destroyed: a node's threads may still take it while the process ends.
 std::mutex& RecordsLock()
 {
@@ -777,6 +788,8 @@ int BuildHostLists(MP_RESOURCE_ST* res, const _HOST_TEMP_PARAMETER_ST* p, const 
             const uint32_t block = f * perField + k;
             segment[f * copied + k] = vm->busOf(vm->count);
             b.page = kNoPage;
+            if (r->layoutEntries && block == 0)
+                for (const uint32_t reg : kCopyLayout) vm->add(VmValue(image, reg), reg);
             const bool partial = p->remainder && k == full;
             if (partial) {
                 // The remainder lines: the copy size for this block only.
@@ -805,6 +818,9 @@ int BuildHostLists(MP_RESOURCE_ST* res, const _HOST_TEMP_PARAMETER_ST* p, const 
     static const uint32_t kOffsetReg[3] = {kOrloGC1FOFF, kOrloGC2FOFF, kOrloGC3FOFF};
     // The engine delivers every tap of a window line at once: a block's window is L lines.
     const uint32_t blockLines = p->linesPerBlock;
+    if (r->layoutEntries)
+        for (const GrabReg reg : kLineLayout)
+            grab->add(grbimg::Reg(const_cast<uint32_t*>(image), reg), grbimg::kGrabRegOffset[reg]);
     grab->add(grbimg::Reg(const_cast<uint32_t*>(image), grbimg::GVTOTAL), kOrloGVTOTAL);
     bool previousCopied = false;
     uint32_t previousSegment = 0;
@@ -1139,6 +1155,7 @@ int HostGrabOnce(MP_RESOURCE_ST* res, _MP_BUF_ST* destination, uint32_t* image, 
     {
         _HOST_TEMP_REGISTER_ST counted = r;
         counted.pageEntries = 1;
+        counted.layoutEntries = 1;
         ArpList grabCount{nullptr, 0, ArpList::kCountOnly, 0, false};
         ArpList vmCount{nullptr, 0, ArpList::kCountOnly, 0, false};
         BuildHostLists(nullptr, &p, &counted, image, 0, &grabCount, &vmCount, nullptr);
@@ -1168,8 +1185,8 @@ int HostGrabOnce(MP_RESOURCE_ST* res, _MP_BUF_ST* destination, uint32_t* image, 
     }
     const uint32_t set = previous ^ 1u;
     // Chained lists run with the registers of the grab before them: the high bits of this
-    // grab's destination go into its own lists.
-    if (chain) r.pageEntries = 1;
+    // grab's destination and its line layout go into its own lists.
+    if (chain) r.pageEntries = r.layoutEntries = 1;
 
     // 11-12. Build both lists of the set, ending with {selector, 255}.
     ArpList grab{reinterpret_cast<uint32_t*>(static_cast<uintptr_t>(rec->grabList[set])), rec->grabBus[set],

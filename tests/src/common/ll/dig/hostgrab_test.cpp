@@ -577,10 +577,11 @@ protected:
         grbimg::Reg(image_, grbimg::GVTOTAL) = 524;
         grbimg::Reg(image_, grbimg::GRABCTRL) = 0xC00004;
     }
-    int Grab(int* chained)
+    int Grab(int* chained, _MP_BUF_ST* destination = nullptr)
     {
         FreshImage();
-        return hostGrab(&res_, dest_, image_, cam_.get(), nullptr, chained, Header(0)->hostGrab);
+        return hostGrab(&res_, destination ? destination : dest_, image_, cam_.get(), nullptr, chained,
+                        Header(0)->hostGrab);
     }
     // The grab list control reads `value` (the real register is left alone).
     void ListControlReads(std::function<uint32_t()> value)
@@ -636,9 +637,11 @@ TEST_F(HostGrabTest, TwoGrabsAlternateListSetsAndTheSecondIsChained)
     _NODE_GRAB_GLOBALS* rec = GetNodeGrabGlobals();
     ASSERT_NE(rec, nullptr);
     const uint32_t first = rec->selector;
-    // The first grab still runs its lists.
+    // The first grab still runs its lists; the second goes into a buffer of another pitch.
     ListControlReads([] { return 3u; });
-    ASSERT_EQ(Grab(&chained), 0) << Text();
+    _MP_BUF_ST* wide = mp_buf_alloc_on_node(kNode, 704, 480, 1, 8, kLocHostDma);
+    ASSERT_NE(wide, nullptr);
+    ASSERT_EQ(Grab(&chained, wide), 0) << Text();
     EXPECT_EQ(chained, 1);
     const uint32_t second = rec->selector;
     EXPECT_NE(second, first);
@@ -654,9 +657,25 @@ TEST_F(HostGrabTest, TwoGrabsAlternateListSetsAndTheSecondIsChained)
             if (vm[2 * i + 1] == kOrloVmHostPage) values.push_back(vm[2 * i]);
         return values;
     };
-    const uint32_t page = ((static_cast<uint32_t>(dest_->bandTable[0].physical) >> 27) & 0x1F) << 1;
+    const uint32_t page = ((static_cast<uint32_t>(wide->bandTable[0].physical) >> 27) & 0x1F) << 1;
     EXPECT_TRUE(pageEntries(first).empty());
     EXPECT_EQ(pageEntries(second), std::vector<uint32_t>(20, page));   // 20 blocks
+    // Nor do they hold the second grab's line layout: its lists load it before the first
+    // block is grabbed (the line pitch of the 640-byte lines in the temporary buffer) and
+    // before the first copy (the destination pitch 704, 24 lines a copy of 640 bytes).
+    auto before = [](uint32_t list, uint32_t capacity, uint32_t until, uint32_t reg) {
+        const auto* e = reinterpret_cast<const uint32_t*>(static_cast<uintptr_t>(list));
+        for (uint32_t i = 0; i < capacity && e[2 * i + 1] != until; ++i)
+            if (e[2 * i + 1] == reg) return static_cast<int64_t>(e[2 * i]);
+        return int64_t{-1};
+    };
+    EXPECT_EQ(before(rec->vmList[second], rec->vmCapacity, kOrloVmBoardStart, kOrloVmHostPitch), 704);
+    EXPECT_EQ(before(rec->vmList[second], rec->vmCapacity, kOrloVmBoardStart, kOrloVmLastLine), 23);
+    EXPECT_EQ(before(rec->vmList[second], rec->vmCapacity, kOrloVmBoardStart, kOrloVmHStop), 159);
+    EXPECT_EQ(before(rec->grabList[second], rec->grabCapacity, kOrloGVWSTART, kOrloGLPITCH), 640);
+    EXPECT_EQ(before(rec->vmList[first], rec->vmCapacity, kOrloVmBoardStart, kOrloVmHostPitch), -1);
+    EXPECT_EQ(before(rec->grabList[first], rec->grabCapacity, kOrloGVWSTART, kOrloGLPITCH), -1);
+    mp_buf_free(wide);
     // Idle again: the next grab starts fresh in the other set.
     ListControlReads([] { return 0u; });
     ASSERT_EQ(Grab(&chained), 0) << Text();
