@@ -228,6 +228,20 @@ TEST_F(VmCopyTest, TheLineStartShiftAndTheBurstAreLoadedOnBothOrlos)
     EXPECT_EQ(Reg(1, kHStart) & 0xFFFF, 1u);
     EXPECT_EQ(Reg(1, kHStop) & 0xFFFF, 200u);
     EXPECT_EQ(Get(second_, rgbDestination, rgb.size()), rgb);
+
+    // A line end in a phase the engine mishandles moves out of it by the sender's own
+    // width: 529 bytes plus the shift of 1 end at 0x212, seven steps below 0x219, so the
+    // sender's stop is 528 + 1 + 7; the receiver keeps its line of 529.
+    constexpr int32_t kOdd = 529;
+    const uint32_t oddSource = Alloc(first_, kOdd, kY, 1);
+    const uint32_t oddDestination = Alloc(second_, kOdd, kY, 1);
+    const std::vector<uint8_t> odd = Pattern(size_t{kOdd} * kY, 5);
+    ASSERT_EQ(imBufPut(first_, oddSource, odd.data()), 0);
+    ASSERT_EQ(Copy(first_, oddSource, oddDestination), 0) << LastText();
+    ExpectNoError();
+    EXPECT_EQ(Reg(0, kHStop) & 0xFFFF, 536u);
+    EXPECT_EQ(Reg(1, kHStop) & 0xFFFF, 529u);
+    EXPECT_EQ(Get(second_, oddDestination, odd.size()), odd);
 }
 
 TEST_F(VmCopyTest, ASendThatNeverEndsGivesUpAfterTheTimeOutAndTheNodesCopyOn)

@@ -190,6 +190,9 @@ void PatchVM(_CPYPARAM* record, DMATX_ST* patch, XferWindow* window, int side, i
     }
     int32_t* blk = owner->block;
     auto B = [blk](uint32_t word) -> int32_t& { return blk[word - 1]; };
+    // The sending effective width is this side's own: vmWindow keeps it in the record of
+    // the node that computes the sending side, and the receiving node never sets it.
+    const int32_t sendWidth = record->block[blk::kSendWidth - 1];
     uint32_t& shiftFlag = owner->state[kStateThreeBandShift];
     Work w;
 
@@ -297,12 +300,12 @@ void PatchVM(_CPYPARAM* record, DMATX_ST* patch, XferWindow* window, int side, i
                 patch->board += dir * 8 * sf * Bpp(src);
                 patch->stop += 8 * sf;
                 if (rTag && Display(src))
-                    patch->stop += Step(static_cast<uint32_t>(B(blk::kSendWidth) + patch->stop), 5, kTagPhase);
+                    patch->stop += Step(static_cast<uint32_t>(sendWidth + patch->stop), 5, kTagPhase);
             }
         }
         // 11. Line ends of a display source.
         if (!w.packingSeen && side == 2 && Display(src) && !sMirX) {
-            int32_t p = B(blk::kSendWidth) + patch->stop;
+            int32_t p = sendWidth + patch->stop;
             if (patch->stop + partner->sizeX < p) p = patch->stop + partner->sizeX;
             const int32_t k = src->bands == 1 ? Step(static_cast<uint32_t>(p), 9, kDisplayOneBand, sf)
                                               : Step(static_cast<uint32_t>(p), 7, kDisplayBands, sf);
@@ -336,7 +339,7 @@ void PatchVM(_CPYPARAM* record, DMATX_ST* patch, XferWindow* window, int side, i
         }
         // 14. Line ends of a board source.
         if (!w.packingSeen && side == 2 && Board(src)) {
-            const uint32_t v = static_cast<uint32_t>(B(blk::kSendWidth) + patch->stop);
+            const uint32_t v = static_cast<uint32_t>(sendWidth + patch->stop);
             const int32_t k = src->bands == 1 ? Step(v, 9, kBoardOneBand) : Step(v, 7, kBoardBands);
             patch->stop += k * sf;
         }
