@@ -325,8 +325,10 @@ void PatchPCI(_CPYPARAM* record, DMATX_ST* patch, const XferWindow* w, int side,
             }
             // 7. Line-end phases.
             if (self->location == kLocSdram) {
+                // The line's bytes: with plain PCI the pixels count as one byte each, times
+                // their bytes, which is size X x bytes per pixel as without.
                 uint32_t e = static_cast<uint32_t>(self->sizeX) * (plain ? bpp : 1);
-                e = self->type == kTypeOneBit ? e / 8 : e * bpp;
+                e = self->type == kTypeOneBit ? e / 8 : e * (plain ? 1 : bpp);
                 e += static_cast<uint32_t>(patch->stop);
                 if (InLineEndRanges(e & 511)) patch->burst = 4;
                 if (record->b(blk::kSendMirrorX)) {

@@ -194,6 +194,21 @@ TEST_F(XferProgTest, PciCorrectionsAlignTheStartAndChooseBursts)
     EXPECT_EQ(p.board, -4);
     EXPECT_EQ(p.stop, 4);
     EXPECT_EQ(p.start, 0x0F);
+
+    // Plain PCI (16-bit pixels on both sides, unscaled): the pixel counts as one byte for
+    // the word ahead, and the line ends at size X x 2 bytes: 100 x 2 + 4 = 0xCC, in
+    // 0xB5-0x128: burst 4.
+    SetUp();
+    Buffer board16(100, 4, 16, kLocSdram, kBoardBus);
+    Buffer host16(100, 4, 16, kLocHostDma, kHostBus, 200);
+    Sides(&board16.d, &host16.d, nullptr, 2);
+    w.address[0] = kBoardBus;
+    p = DMATX_ST{};
+    PatchPCI(&record_, &p, &w, 2, 0, kHostBus);
+    EXPECT_EQ(record_.b(blk::kPlainPci), 1);
+    EXPECT_EQ(p.board, 4);
+    EXPECT_EQ(p.stop, 4);
+    EXPECT_EQ(p.burst, 4);
 }
 
 TEST_F(XferProgTest, PixelFormatWordsAndTheirRefusals)
