@@ -326,8 +326,8 @@ public:
 // may start the next transfer); {3, 0x2068} waits for the running transfer's end and
 // then goes on; {0, 0x2068} ends the list.  When a transfer ends with no list armed or
 // running, 0x2068 reads 0 and the Orlo raises source 48 (80 on the display Orlo).
-// Faults: a transfer that never ends (until a reset pulse), host pages whose bytes are
-// dropped.  Settings and counts belong to the machine.
+// Faults: a transfer that never ends (until a reset pulse, or until the fault is cleared:
+// it then ends its bus time later), host pages whose bytes are dropped.  Settings and counts belong to the machine.
 class VmTransferView {
 public:
     VmTransferView(int board, bool display) : board(board), display(display) {}

@@ -108,6 +108,19 @@ void VmTransferEngine::start()
         hung_ = true;
         return;
     }
+    scheduleEnd();
+}
+
+void VmTransferEngine::releaseHung()
+{
+    if (!hung_) return;
+    hung_ = false;
+    scheduleEnd();
+}
+
+void VmTransferEngine::scheduleEnd()
+{
+    const Latched& r = latched_;
     const uint32_t unit = std::min<uint32_t>((r.format & 7) + 1, 4);
     const uint64_t lines = r.vStop >= r.vStart ? r.vStop - r.vStart + 1 : 1;
     const uint64_t total = lines * (r.hStop + 1) * unit;
@@ -348,7 +361,10 @@ VmTransferEngine* Engine(SimState& s, int board, bool display)
 void VmTransferView::setNeverEnds(bool on) const
 {
     LOCKED;
-    if (VmTransferEngine* e = Engine(s, board, display)) e->neverEnds = on;
+    VmTransferEngine* e = Engine(s, board, display);
+    if (!e) return;
+    e->neverEnds = on;
+    if (!on) e->releaseHung();
 }
 
 void VmTransferView::setBadPage(uint32_t physical, bool bad) const

@@ -37,6 +37,8 @@ public:
     bool listQueued() const { return kickPending_ || kickEvent_ != 0; }   // a handed-over list not yet begun
 
     bool neverEnds = false;            // the next transfer never ends
+    // A transfer held by neverEnds goes on: it ends its bus time from now.
+    void releaseHung();
     std::set<uint32_t> badPages;       // host pages whose bytes are dropped
     uint64_t transfers = 0, bytes = 0, dropped = 0, listEntries = 0, strays = 0;
     bool busy() const { return event_ != 0 || hung_ || waitingForReceiver_; }
@@ -55,6 +57,7 @@ private:
     uint32_t reg(uint32_t offset) const;
     Board& board() const;
     void start();
+    void scheduleEnd();
     void end();
     void move(const Latched& r);
     void blit(const Latched& r);

@@ -3,6 +3,9 @@
 // word, through hlclib.h and libhlclib.so only.
 #include "hostgrabfixture.h"
 
+#include <chrono>
+#include <thread>
+
 namespace {
 
 TEST_F(HostGrabTest, AContinuousGrabHaltedMidFrameEndsWithWholeLines)
@@ -147,6 +150,45 @@ TEST_F(HostGrabTest, TheControlWordVariantWritesTheControlWordAsItStands)
         EXPECT_EQ(Mismatches(pixels.data(), kWidth, kHeight, 1, 0, LastFrame(), Rows()), 0);
         ExpectIdle();
     }
+}
+
+// A host grab asked for while a copy runs on the Orlo's VM engine waits for that copy
+// before it programs the engine: the copy, held by the board until the test lets it go,
+// is neither stopped nor cut short, and both arrive whole.
+TEST_F(HostGrabTest, AHostGrabWaitsForACopyRunningOnItsOrloAndBothArriveWhole)
+{
+    UseCamera({});
+    constexpr int32_t kLines = 16;
+    const uint32_t dma = Buffer(kWidth, kHeight, 1, 8, kHostDma);
+    const uint32_t board = Buffer(kWidth, kLines, 1, 8, kBoardMemory);
+    const uint32_t out = Buffer(kWidth, kLines, 1, 8, kHostDma);
+    std::vector<uint8_t> in(static_cast<size_t>(kWidth) * kLines);
+    for (size_t i = 0; i < in.size(); ++i) in[i] = static_cast<uint8_t>(i * 7 + i / 251);
+    ASSERT_EQ(imBufPut(device_, board, in.data()), 0) << LastText();
+    uint32_t thread = 0;
+    ASSERT_NE(imThrAlloc(device_, 0, &thread), 0u) << LastText();
+
+    Copier().setNeverEnds(true);
+    EXPECT_EQ(imBufCopy(device_, board, out, 0, 0), 0) << "posted";
+    for (int i = 0; i < 2000 && !Copier().busy(); ++i) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    ASSERT_TRUE(Copier().busy());
+    const uint32_t sync = libsandbox::HeldSyncObject(thread);
+    ASSERT_EQ(imDigGrab(thread, 0, camera_, dma, 1, 0, sync), 0) << LastText();
+    // Time for the grab request to reach the engine: a reset of it would end the held copy.
+    for (int i = 0; i < 200 && Copier().busy(); ++i) std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    EXPECT_TRUE(Copier().busy()) << "the copy still runs";
+    Copier().setNeverEnds(false);
+
+    EXPECT_EQ(imSyncHost(thread, sync, kDone), static_cast<int32_t>(kDone)) << LastText();
+    imSyncFree(thread, sync);
+    EXPECT_EQ(imThrGetError(thread, 1, nullptr), 0) << LastText();
+    EXPECT_EQ(imDevInquire(device_, 3, nullptr), 1u) << "the copy was answered";
+    EXPECT_EQ(imAppGetError(1, nullptr), 0) << LastText();
+    EXPECT_EQ(Read(out, in.size()), in);
+    const std::vector<uint8_t> pixels = Read(dma, kWidth * kHeight);
+    EXPECT_EQ(Mismatches(pixels.data(), kWidth, kHeight, 1, 0, LastFrame(), Rows()), 0);
+    EXPECT_EQ(imThrFree(thread), 0) << LastText();
+    ExpectIdle();
 }
 
 }  // namespace

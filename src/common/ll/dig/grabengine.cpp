@@ -42,6 +42,9 @@ using namespace grbimg;
 namespace {
 
 constexpr uint32_t kAddressMask = 0x3FFFFFF;
+// Node sections of the VM engines of the primary and the display Orlo.
+constexpr uint32_t kVmSectionPrimary = 8;
+constexpr uint32_t kVmSectionDisplay = 16;
 constexpr uint32_t kNone = 0x20000000;   // "none" of a trigger source (536870912.0)
 constexpr uint32_t kMiscControlWordVariant = 0x1000;   // INFO_MISC bit 12: host grab writes 0x2058
 // The texts of the field errors, one per error number: an error record keeps the pointer,
@@ -869,6 +872,13 @@ int grbSetOrlo(DIGPARAM* dp, uint32_t channels, int32_t option)
 
     // Step 2: a host DMA destination.
     const bool host = dp->destination->location == kLocHostDma;
+    struct SectionHold {
+        uint32_t node, bits;
+        ~SectionHold()
+        {
+            if (node) mp_sys_section_unlock(node, bits);
+        }
+    } vmSection{0, dp->pathIndex ? kVmSectionDisplay : kVmSectionPrimary};
     w->host = host ? 1 : 0;
     bool locked = false;
     if (host) {
@@ -879,6 +889,11 @@ int grbSetOrlo(DIGPARAM* dp, uint32_t channels, int32_t option)
         }
         // Without the path's temporary buffers there is nowhere to grab to.
         if (!buffers) return Fail(dp, HLC_ERR_RESTRICTED);
+        // The grab programs the Orlo's VM engine: a copy running on it ends first, as copies
+        // wait for one another (the engine's section, taken before the Orlo as copies do).
+        if (mp_sys_section_wait(dp->node, vmSection.bits) != 0)
+            return Fail(dp, HLC_ERR_TIMEOUT, "VM engine still busy before a host grab");
+        vmSection.node = dp->node;
         if (dp->thrGrab) dp->thrGrab->path = dp->pathIndex + 1;
         grbInitSh(dp, 1, option);
         ProtectOrlo(dp, 0);
