@@ -172,4 +172,35 @@ TEST_F(BitBltLibTest, DifferentPixelSizesAreRefusedAndTheNodeStillCopies)
     EXPECT_EQ(back, data);
 }
 
+// A synchronised copy (field 10034 = -9997) starts only once the display's scan has left
+// the lines the copy would tear.  The 640 x 480 mode: 525 lines a frame counted from the
+// retrace at line 490 (scan offset V = 35), 800 pixels a line at 74894 kHz (93617 lines a
+// second).  A blit of 20 lines of 100 pixels is far faster than that (at least 840000
+// lines a second, 1770000 at the engine's rate): it must not start from 20 lines above its
+// window to its end less the lines the scan passes during the copy, 100 - 20 + 35 = 115 to
+// 100 + 20 - 1 + 35 = 154.  The scan, read as 115 and one line further at every read, is
+// read up to line 155.
+TEST_F(BitBltLibTest, ASynchronisedCopyWaitsForTheScanToLeaveItsLines)
+{
+    const uint32_t frame = Alloc(100, 140, 1, 8), from = Alloc(100, 20, 1, 8);
+    const std::vector<uint8_t> data = Pattern(100 * 20, 13);
+    ASSERT_EQ(imBufPut(kThread, from, data.data()), 0) << LastText();
+    const uint32_t to = Child(frame, 0, 100, 100, 20);
+    const uint32_t control = libsandbox::ControlBuffer(kThread, {{10034, -9997.0}});
+    ids_.push_back(control);
+    uint32_t reads = 0, lastLine = 0;
+    Sim().setReadFilter([&](const boardsim::HwAccess& a) {
+        if (a.area != boardsim::HwArea::DisplayRegs || a.offset != 0x30) return a.value;
+        lastLine = 115 + reads++;
+        return lastLine;
+    });
+    EXPECT_EQ(imBufCopy(kThread, from, to, control, 0), 0) << LastText();
+    std::vector<uint8_t> back(data.size());
+    ASSERT_EQ(imBufGet(kThread, to, back.data()), 0) << LastText();
+    Sim().setReadFilter(nullptr);
+    EXPECT_EQ(back, data);
+    EXPECT_EQ(lastLine, 155u);
+    EXPECT_EQ(reads, 41u);
+}
+
 }  // namespace

@@ -5,6 +5,7 @@
 #include "bufid.h"
 #include "devhandlers.h"
 #include "digitizers.h"
+#include "disprequest.h"
 #include "hlc_errors.h"
 #include "hwaccess.h"
 #include "hwlock.h"
@@ -193,22 +194,30 @@ int syncCopy(const COPY_INFO_ST* p)
     _NODE_MAIN_RESOURCE_ST* record = mp_core_node_record(node);
     const uint32_t regs = record ? record->displayRegs : 0;
     const _NODE_ST* state = record ? record->nodeState : nullptr;
+    const int32_t* description = regs && state ? mp_disp_description(node) : nullptr;
     int result = 0;
-    if (regs && state) {
-        // Display timing: total lines of a frame; the rate and length words of the mode.
-        const int32_t total = static_cast<int32_t>(state->displayHeight);
-        const int32_t offset = 0;
+    if (description) {
+        // 1. The display's timing from its description: N lines a frame, the scan offset V
+        // (the scan line counts from the vertical retrace), the line rate L from the pixel
+        // clock (kHz) and the horizontal total.
+        const int32_t total = description[DISP_STATE_VTOTAL];
+        const int32_t offset = total - description[DISP_STATE_VRETRACE];
+        const int32_t htotal = description[DISP_STATE_HTOTAL];
+        int32_t lineRate = htotal > 0 ? static_cast<int32_t>(static_cast<int64_t>(description[DISP_STATE_PIXEL_CLOCK]) *
+                                                             1000 / htotal)
+                                      : 0;
         const uint32_t busClock = NodeBusClock(state);
         const uint32_t status = HwRead32(regs, kDisplayStatus);
         const int interlaced = (status >> 4) & 1;
-        int32_t lineRate = 0;   // the mode's rate words are not kept: the scan range alone counts
         const int32_t margin = 20 << interlaced;
+        // 2. The copy rates in MB/s.
         int32_t r1 = XferRateEstimate(busClock);
         int32_t r2 = p->selector == -2 ? 177 : busClock == 33 ? 132 : 100;
         if (p->fieldFactor == 3) {
             r1 /= 3;
             r2 /= 3;
         }
+        // 3. The copy speeds in lines a second.
         const int32_t width = p->width > 0 ? p->width : 1;
         const int32_t product2 = p->product2 ? p->product2 : 1;
         double a1 = static_cast<double>(static_cast<int64_t>(p->product1) * r1 * 1000000 / product2) / width;
@@ -218,8 +227,11 @@ int syncCopy(const COPY_INFO_ST* p)
             a2 *= 2;
         }
         if (interlaced) lineRate *= 2;
+        // 4. The scan lines at which the copy must not start.
         const int32_t y = p->destinationY, h = p->height;
-        auto t = [h, lineRate](double x) { return x > 0 ? static_cast<int32_t>(h * lineRate / x) : 0; };
+        auto t = [h, lineRate](double x) {
+            return x > 0 ? static_cast<int32_t>(static_cast<double>(h) * lineRate / x) : 0;
+        };
         int32_t s = 0, e = 0;
         if (lineRate < a1) {
             s = y - margin + offset;
@@ -231,6 +243,7 @@ int syncCopy(const COPY_INFO_ST* p)
             s = y + h - t(a1) + offset;
             e = y + h - t(a2) + offset;
         }
+        // 5. A range that begins before the frame wraps past its last line.
         bool wraps = false;
         if (s < 0) {
             s += total;
@@ -240,21 +253,31 @@ int syncCopy(const COPY_INFO_ST* p)
             s >>= 1;
             e >>= 1;
         }
+        // 6. The waits; every one ends with the communication time-out, as the library's
+        // other waits do: a display that stopped scanning must not hold the copy for ever.
+        const uint32_t first = static_cast<uint32_t>(s), last = static_cast<uint32_t>(e);
         const auto line = [regs] { return HwRead32(regs, kScanLine); };
+        const auto field = [regs] { return static_cast<int32_t>((HwRead32(regs, kDisplayStatus) >> 5) & 1); };
         const auto inRange = [&] {
             const uint32_t l = line();
-            return wraps ? (l >= static_cast<uint32_t>(s) || l <= static_cast<uint32_t>(e))
-                         : (static_cast<uint32_t>(s) <= l && l <= static_cast<uint32_t>(e));
+            return wraps ? (l >= first || l <= last) : (first <= l && l <= last);
         };
-        // Every wait ends with the communication time-out: a display that stopped
-        // scanning must not hold the copy for ever.
         const double limit = mp_sys_timeout(kCommunicationEntry);
+        const auto lineWait = [&] { return intsrv::WaitFor(limit, [&] { return !inRange(); }); };
         bool ok = true;
-        if (interlaced && p->selector < 0)
-            ok = intsrv::WaitFor(limit, [regs] { return (HwRead32(regs, kDisplayStatus) >> 5) & 1; });
-        if (ok) ok = intsrv::WaitFor(limit, [&] { return !inRange(); });
+        if (!interlaced) {
+            ok = lineWait();
+        } else if (p->selector < 0) {
+            ok = intsrv::WaitFor(limit, [&] { return field() == 1; }) && lineWait();
+        } else if (lineRate >= a1 && wraps) {
+            ok = intsrv::WaitFor(limit, [&] { return field() == p->selector; }) &&
+                 intsrv::WaitFor(limit, [&] { return field() != p->selector || line() >= last; });
+        } else if (field() == p->selector) {
+            ok = lineWait();
+        }
         if (!ok) result = -1;
     }
+    // 7. The throughput measurement.
     XferRateArm(static_cast<uint32_t>(p->width) * static_cast<uint32_t>(p->height) *
                     static_cast<uint32_t>(p->fieldFactor) * static_cast<uint32_t>(p->units),
                 mp_time_clock(0.0));
