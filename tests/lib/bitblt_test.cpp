@@ -179,7 +179,7 @@ TEST_F(BitBltLibTest, DifferentPixelSizesAreRefusedAndTheNodeStillCopies)
 // lines a second, 1770000 at the engine's rate): it must not start from 20 lines above its
 // window to its end less the lines the scan passes during the copy, 100 - 20 + 35 = 115 to
 // 100 + 20 - 1 + 35 = 154.  The scan, read as 115 and one line further at every read, is
-// read up to line 155.
+// read up to line 155.  An interlaced display counts the scan in field lines.
 TEST_F(BitBltLibTest, ASynchronisedCopyWaitsForTheScanToLeaveItsLines)
 {
     const uint32_t frame = Alloc(100, 140, 1, 8), from = Alloc(100, 20, 1, 8);
@@ -201,6 +201,25 @@ TEST_F(BitBltLibTest, ASynchronisedCopyWaitsForTheScanToLeaveItsLines)
     EXPECT_EQ(back, data);
     EXPECT_EQ(lastLine, 155u);
     EXPECT_EQ(reads, 41u);
+
+    // Interlaced (control word bit 4), field bit 5 set: the margin is 40 lines, the line
+    // rate doubles (187234, 2 lines pass during the copy) and the scan counts field lines:
+    // (100 - 40 + 35) / 2 = 47 to (100 + 20 - 2 + 35) / 2 = 76, so the scan read from 47 on
+    // is read up to line 77.
+    reads = 0;
+    Sim().setReadFilter([&](const boardsim::HwAccess& a) {
+        if (a.area != boardsim::HwArea::DisplayRegs) return a.value;
+        if (a.offset == 0) return a.value | 0x30u;
+        if (a.offset != 0x30) return a.value;
+        lastLine = 47 + reads++;
+        return lastLine;
+    });
+    EXPECT_EQ(imBufCopy(kThread, from, to, control, 0), 0) << LastText();
+    ASSERT_EQ(imBufGet(kThread, to, back.data()), 0) << LastText();
+    Sim().setReadFilter(nullptr);
+    EXPECT_EQ(back, data);
+    EXPECT_EQ(lastLine, 77u);
+    EXPECT_EQ(reads, 31u);
 }
 
 }  // namespace
