@@ -179,7 +179,9 @@ class GrabThreadTest : public GrabTest, public ::testing::WithParamInterface<Gra
 TEST_P(GrabThreadTest, CameraLoadsAndOneFrameHoldsThePattern)
 {
     uint32_t thread = kThread;
-    if (GetParam() == GrabThread::Allocated) ASSERT_NE(imThrAlloc(device_, 0, &thread), 0u) << LastText();
+    if (GetParam() == GrabThread::Allocated) {
+        ASSERT_NE(imThrAlloc(device_, 0, &thread), 0u) << LastText();
+    }
     uint32_t camera = 0;
     EXPECT_NE(imCamAlloc(thread, "mono", 1, &camera), 0u) << LastText();
     const uint32_t destination = Buffer(kWidth, kHeight, 1);
@@ -190,7 +192,9 @@ TEST_P(GrabThreadTest, CameraLoadsAndOneFrameHoldsThePattern)
         EXPECT_EQ(imCamFree(thread, camera), 0) << LastText();
     }
     EXPECT_EQ(imAppGetError(0, nullptr), 0) << LastText();
-    if (thread != kThread) EXPECT_EQ(imThrFree(thread), 0) << LastText();
+    if (thread != kThread) {
+        EXPECT_EQ(imThrFree(thread), 0) << LastText();
+    }
     ExpectIdle();
 }
 
