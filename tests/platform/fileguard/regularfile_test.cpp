@@ -68,4 +68,54 @@ TEST(RegularFile, PipesDevicesDirectoriesAndMissingPathsAreRefusedWithTheirReaso
     ::close(s);
 }
 
+// The opened file decides: a link to a regular file within the limit is read from the
+// start; a pipe (never waited for), a device, a directory, a missing path and a file
+// beyond the limit (sparse) are refused with their reason.
+TEST(RegularFile, OpenKeepsOnlyARegularFileWithinItsLimit)
+{
+    TempDir dir;
+    const std::string file = dir.path + "/plain.txt";
+    std::FILE* f = std::fopen(file.c_str(), "w");
+    ASSERT_NE(f, nullptr);
+    std::fputs("abc", f);
+    std::fclose(f);
+    const std::string link = dir.path + "/link";
+    ASSERT_EQ(::symlink(file.c_str(), link.c_str()), 0);
+    const std::string fifo = dir.path + "/pipe";
+    ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+    const std::string sparse = dir.path + "/sparse";
+    ASSERT_EQ(::truncate(file.c_str(), 3), 0);
+    std::fclose(std::fopen(sparse.c_str(), "w"));
+    ASSERT_EQ(::truncate(sparse.c_str(), 1537LL << 20), 0);
+
+    std::FILE* read = qsrf::OpenRegularStream(link.c_str(), "r", 3);
+    ASSERT_NE(read, nullptr);
+    char text[8] = {};
+    EXPECT_EQ(std::fread(text, 1, sizeof text, read), 3u);
+    EXPECT_STREQ(text, "abc");
+    std::fclose(read);
+
+    const struct {
+        std::string path;
+        uint64_t limit;
+        qsrf::OpenRefusal why;
+    } refused[] = {
+        {fifo, 0, qsrf::OpenRefusal::kNotRegular},
+        {"/dev/null", 0, qsrf::OpenRefusal::kNotRegular},
+        {dir.path, 0, qsrf::OpenRefusal::kNotRegular},
+        {dir.path + "/missing", 0, qsrf::OpenRefusal::kNotFound},
+        {"", 0, qsrf::OpenRefusal::kNotFound},
+        {file, 2, qsrf::OpenRefusal::kTooLarge},
+        {sparse, 4u << 20, qsrf::OpenRefusal::kTooLarge},
+    };
+    for (const auto& r : refused) {
+        qsrf::OpenRefusal why = qsrf::OpenRefusal::kNone;
+        EXPECT_EQ(qsrf::OpenRegularFile(r.path.c_str(), r.limit, &why), -1) << r.path;
+        EXPECT_EQ(why, r.why) << r.path;
+    }
+    const int fd = qsrf::OpenRegularFile(sparse.c_str(), 0);
+    EXPECT_GE(fd, 0);
+    ::close(fd);
+}
+
 }  // namespace
