@@ -32,12 +32,14 @@
 #include <climits>
 #include <cstdlib>
 #include <cstring>
+#include <atomic>
 #include <map>
 #include <mutex>
 #include <string>
 #include <unordered_map>
 #include <unordered_set>
 #include <utility>
+#include <vector>
 
 // ---- keyword table ------------------------------------------------------------------------
 
@@ -295,6 +297,13 @@ bool IsRecordWord(uint32_t word)
     return g_records.count(word) != 0;
 }
 
+// Links followed by the ring walks, for the tests that check a load's work.
+std::atomic<uint64_t> g_linkSteps{0};
+void CountIniLinkStep()
+{
+    g_linkSteps.fetch_add(1, std::memory_order_relaxed);
+}
+
 // Opens the console with the file's console setting (unless that is -1).
 void OpenConsoleForMessages()
 {
@@ -339,9 +348,9 @@ void JoinLine(std::string line, std::string& joined)
 
 bool ReadJoinedFile(const char* path, std::string& joined)
 {
-    if (!qsrf::IsRegularFile(path))
-        return false;   // a pipe or a device would block the open or never end
-    FILE* f = std::fopen(path, "r");
+    // Opened without blocking and checked on the opened file: a pipe, a device or a file
+    // beyond the limit is refused before anything is read.
+    FILE* f = qsrf::OpenRegularStream(path, "r", kIniMaxFileBytes);
     if (f == nullptr)
         return false;
     std::string line;
@@ -655,6 +664,12 @@ void LinkRings(_HALCYRA_INI_ST* global)
             const uint32_t word = GetWord(r, off);
             if (!IsTextWord(r, word))
                 continue;
+            if (r->DeviceNbr == 0) {
+                // A node without a device number is no board of a ring: the ring walks
+                // tell the global record by device 0, and would take it for that.
+                SetWord(r, off, 0);
+                continue;
+            }
             const char* p = FromWord<const char>(word);
             SetWord(r, off, ToWord(r));   // a ring of itself
             bool joined = false;
@@ -684,10 +699,10 @@ void LinkRings(_HALCYRA_INI_ST* global)
     }
 }
 
-void FillPartners(_HALCYRA_INI_ST* r, uint32_t offset, uint8_t* bytes)
+// The partner bytes of one record by the ring iterator, for rings that are not plain
+// cycles of distinct devices.
+void FillPartnersByWalk(_HALCYRA_INI_ST* r, uint32_t offset, uint8_t* bytes)
 {
-    if (!IsRecordWord(GetWord(r, offset)) || r->DeviceNbr == 0)
-        return;
     _HALCYRA_INI_ST* cursor = r;
     int n = 0;
     uint32_t id;
@@ -696,12 +711,69 @@ void FillPartners(_HALCYRA_INI_ST* r, uint32_t offset, uint8_t* bytes)
     bytes[n] = static_cast<uint8_t>(r->NodeId);
 }
 
+uint8_t* PartnerBytes(_HALCYRA_INI_ST* r, uint32_t offset)
+{
+    return offset == 0x30 ? r->GrabPartners : offset == 0x34 ? r->VmPartners : r->ScanHurlerPartners;
+}
+
+// Fills the partner bytes of every record for one connection word, walking each ring
+// once: a member's partners are the members that follow it in ring order (up to the
+// first without a NodeId, at most kIniPartnerBytes - 1), then its own NodeId byte. The
+// iterator would walk the ring anew for every member and every step.
+void FillPartners(_HALCYRA_INI_ST* global, uint32_t offset, size_t records)
+{
+    std::unordered_set<const _HALCYRA_INI_ST*> done;
+    std::unordered_set<uint32_t> devices;
+    std::vector<_HALCYRA_INI_ST*> ring;
+    for (_HALCYRA_INI_ST* r = global->Next; r != nullptr; r = r->Next) {
+        if (r->DeviceNbr == 0 || done.count(r) != 0 || !IsRecordWord(GetWord(r, offset)))
+            continue;
+        ring.clear();
+        devices.clear();
+        bool cycle = false;
+        for (_HALCYRA_INI_ST* m = r; ring.size() <= records;) {
+            ring.push_back(m);
+            if (m->DeviceNbr == 0 || !devices.insert(m->DeviceNbr).second)
+                break;
+            const uint32_t link = GetWord(m, offset);
+            CountIniLinkStep();
+            if (!IsRecordWord(link))
+                break;
+            m = FromWord<_HALCYRA_INI_ST>(link);
+            if (m == r) {
+                cycle = true;
+                break;
+            }
+        }
+        if (!cycle) {
+            FillPartnersByWalk(r, offset, PartnerBytes(r, offset));
+            continue;
+        }
+        const size_t members = ring.size();
+        for (size_t i = 0; i < members; ++i) {
+            _HALCYRA_INI_ST* member = ring[i];
+            done.insert(member);
+            uint8_t* bytes = PartnerBytes(member, offset);
+            int n = 0;
+            for (size_t k = 1; k < members && n < kIniPartnerBytes - 1; ++k) {
+                const uint32_t id = ring[(i + k) % members]->NodeId;
+                if (id == 0)
+                    break;
+                bytes[n++] = static_cast<uint8_t>(id);
+            }
+            bytes[n] = static_cast<uint8_t>(member->NodeId);
+        }
+    }
+}
+
 void Finish(_HALCYRA_INI_ST* global)
 {
+    size_t records = 0;
+    for (const _HALCYRA_INI_ST* r = global; r != nullptr; r = r->Next)
+        ++records;
+    for (uint32_t offset : {0x30u, 0x34u, 0x3Cu})
+        FillPartners(global, offset, records);
     for (_HALCYRA_INI_ST* r = global->Next; r != nullptr; r = r->Next) {
-        FillPartners(r, 0x30, r->GrabPartners);
-        FillPartners(r, 0x34, r->VmPartners);
-        FillPartners(r, 0x3C, r->ScanHurlerPartners);
         if (IsTextWord(r, r->VmExternalDeviceId)) {
             const char* p = FromWord<const char>(r->VmExternalDeviceId);
             uint32_t number;
@@ -1011,13 +1083,17 @@ namespace {
 // A ring has at most one member per node number, and node numbers are below 255.
 constexpr int kMaxRingMembers = 256;
 
-// True when the ring from r reaches the record of deviceNbr within a ring's length.
+// True when the ring from r reaches the record of deviceNbr within a ring's length. A
+// record without a device number is no ring member: the ring ends there.
 bool LeadsTo(const _HALCYRA_INI_ST* r, uint32_t deviceNbr, uint32_t offset)
 {
     for (int step = 0; step < kMaxRingMembers; ++step) {
         if (r->DeviceNbr == deviceNbr)
             return true;
+        if (r->DeviceNbr == 0)
+            return false;
         const uint32_t link = GetWord(r, offset);
+        CountIniLinkStep();
         if (!IsRecordWord(link))
             return false;
         r = FromWord<const _HALCYRA_INI_ST>(link);
@@ -1026,6 +1102,11 @@ bool LeadsTo(const _HALCYRA_INI_ST* r, uint32_t deviceNbr, uint32_t offset)
 }
 
 }  // namespace
+
+uint64_t HalcyraIniLinkSteps()
+{
+    return g_linkSteps.load(std::memory_order_relaxed);
+}
 
 uint32_t HalcyraIniLink(_HALCYRA_INI_ST** cursor, uint32_t deviceNbr, uint32_t offset)
 {
@@ -1038,10 +1119,11 @@ uint32_t HalcyraIniLink(_HALCYRA_INI_ST** cursor, uint32_t deviceNbr, uint32_t o
         return 0;
     _HALCYRA_INI_ST* r = *cursor;
     if (r->DeviceNbr == 0) {
-        // From the global record: the record of that device first.
-        while (r != nullptr && r->DeviceNbr != deviceNbr)
+        // From the global record: the record of that device first. Device 0 names no
+        // board, so a walk for it ends here rather than find the same record again.
+        while (r != nullptr && deviceNbr != 0 && r->DeviceNbr != deviceNbr)
             r = r->Next;
-        if (r == nullptr || !IsRecordWord(GetWord(r, offset))) {
+        if (r == nullptr || deviceNbr == 0 || !IsRecordWord(GetWord(r, offset))) {
             *cursor = nullptr;
             return 0;
         }
@@ -1049,14 +1131,15 @@ uint32_t HalcyraIniLink(_HALCYRA_INI_ST** cursor, uint32_t deviceNbr, uint32_t o
         return r->NodeId;
     }
     const uint32_t link = GetWord(r, offset);
+    CountIniLinkStep();
     if (!IsRecordWord(link)) {
         *cursor = nullptr;
         return 0;
     }
     _HALCYRA_INI_ST* next = FromWord<_HALCYRA_INI_ST>(link);
     // The walk ends where the ring closes; a ring that never leads back to the device
-    // (a member linked to itself, or a loop that leaves the device out) ends it at once,
-    // so that a caller walking it until 0 always stops.
+    // (a member linked to itself, a loop that leaves the device out, a member without a
+    // device number) ends it at once, so that a caller walking it until 0 always stops.
     if (next->DeviceNbr == deviceNbr || !LeadsTo(next, deviceNbr, offset)) {
         *cursor = nullptr;
         return 0;

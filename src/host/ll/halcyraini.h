@@ -69,6 +69,11 @@ struct _HALCYRA_INI_GROUP {
 
 constexpr int kIniPartnerBytes = 16;
 
+// The largest ini file read: a file of every setting and fifteen systems of boards, with
+// comments, stays far below it; anything larger is no ini file and is refused before it
+// is read, as a file that cannot be read is.
+constexpr uint64_t kIniMaxFileBytes = 4u << 20;
+
 struct _HALCYRA_INI_ST {
     char* FilePath;                      // 0x00 owned by the global record, shared by copies
     uint32_t SeqIndex;                   // 0x04 0 when read; the rewrite's PCI order index
@@ -171,6 +176,10 @@ HLC_API uint32_t HalcyraIniGrabLink(_HALCYRA_INI_ST** cursor, uint32_t deviceNbr
 HLC_API uint32_t HalcyraIniVmLink(_HALCYRA_INI_ST** cursor, uint32_t deviceNbr);
 HLC_API uint32_t HalcyraIniScanHurlerLink(_HALCYRA_INI_ST** cursor, uint32_t deviceNbr);
 HLC_API uint32_t HalcyraIniLink(_HALCYRA_INI_ST** cursor, uint32_t deviceNbr, uint32_t offset);
+
+// Links followed by the ring walks of this process so far (the load's partner arrays and
+// the iterators): a load's work grows with its records, not with its rings' sizes.
+uint64_t HalcyraIniLinkSteps();
 
 // Runs a "pci." line: id[.register[.mask]][=value] (see halcyraini.cpp).
 void AccessPciConfig(const char* line);

@@ -319,9 +319,8 @@ size_t FirstNodeSection(const std::string& text)
 
 bool ReadWholeFile(const std::string& path, std::string& content)
 {
-    if (!qsrf::IsRegularFile(path))
-        return false;   // a pipe or a device would block the open or never end
-    FILE* f = std::fopen(path.c_str(), "rb");
+    // Opened without blocking and checked on the opened file, within the ini file's limit.
+    FILE* f = qsrf::OpenRegularStream(path.c_str(), "rb", kIniMaxFileBytes);
     if (f == nullptr)
         return false;
     char buffer[8192];

@@ -609,6 +609,82 @@ TEST_F(IniTest, WalkThatCannotCloseEndsAtOnce)
     EXPECT_EQ(Walk(HalcyraIniSt, 0x000d04), (std::vector<uint32_t>{0x11, 0x12}));
 }
 
+// A node without DeviceNbr (device 0, the global record's) that lists a board: it joins
+// no ring, the board's own list still links its ring, and every walk ends.
+TEST_F(IniTest, ANodeWithoutDeviceNumberJoinsNoRingAndEveryWalkEnds)
+{
+    ASSERT_NE(Load("[Node]\nNodeId=0x21\nGrabPortConnection=0x100\n"
+                   "[Node]\nNodeId=0x11\nDeviceNbr=0x100\nGrabPortConnection=0x100,0x200\n"
+                   "[Node]\nNodeId=0x12\nDeviceNbr=0x200\nGrabPortConnection=0x200\n"),
+              nullptr);
+    _HALCYRA_INI_ST* z = HalcyraIniSt->Next;
+    _HALCYRA_INI_ST* a = z->Next;
+    EXPECT_EQ(z->GrabPortConnection, 0u);
+    EXPECT_EQ(z->GrabPartners[0], 0u);
+    EXPECT_EQ(Walk(a, 0x100), std::vector<uint32_t>{0x12});
+    EXPECT_EQ(Walk(HalcyraIniSt, 0x100), (std::vector<uint32_t>{0x11, 0x12}));
+    EXPECT_EQ(std::vector<uint8_t>(a->GrabPartners, a->GrabPartners + 3), (std::vector<uint8_t>{0x12, 0x11, 0}));
+    EXPECT_EQ(Walk(z, 0), std::vector<uint32_t>{});
+    EXPECT_EQ(Walk(HalcyraIniSt, 0), std::vector<uint32_t>{});
+}
+
+// Linking follows each link of a ring about once however large the ring: 50,000 nodes in
+// rings of 255 take about as many link steps as in pairs, and every member still gets the
+// fifteen members after it, as the iterator walks them, for its partners.
+TEST_F(IniTest, LinkStepsGrowWithTheNodesNotWithTheRingSize)
+{
+    constexpr int kNodes = 50000;
+    const auto steps = [&](int ring) {
+        std::string t;
+        t.reserve(static_cast<size_t>(kNodes) * 48);
+        for (int i = 0; i < kNodes; ++i) {
+            t += "[Node]\nNodeId=" + std::to_string(i % 250 + 1) + "\nDeviceNbr=" + std::to_string(0x1000 + i) + "\n";
+            t += "GrabPortConnection=";
+            if (i % ring != 0) {
+                t += std::to_string(0x1000 + i) + "\n";   // linked by the ring's first member
+                continue;
+            }
+            for (int k = i; k < std::min(i + ring, kNodes); ++k)
+                t += (k > i ? "," : "") + std::to_string(0x1000 + k);
+            t += "\n";
+        }
+        HalcyraIniFree(nullptr);
+        const uint64_t before = HalcyraIniLinkSteps();
+        EXPECT_NE(Load(t), nullptr);
+        return HalcyraIniLinkSteps() - before;
+    };
+    const uint64_t pairs = steps(2);
+    const uint64_t rings = steps(255);
+    EXPECT_LE(pairs, 2u * kNodes);
+    EXPECT_LE(rings, pairs + pairs / 10) << "pairs: " << pairs << " rings of 255: " << rings;
+
+    _HALCYRA_INI_ST* r = HalcyraIniSt->Next;
+    for (int i = 0; i < 300; ++i, r = r->Next) {
+        if (i != 0 && i != 7 && i != 254 && i != 255)
+            continue;
+        const std::vector<uint32_t> walked = Walk(r, r->DeviceNbr, 15);
+        ASSERT_EQ(walked.size(), 15u) << i;
+        for (size_t k = 0; k < walked.size(); ++k)
+            EXPECT_EQ(r->GrabPartners[k], static_cast<uint8_t>(walked[k])) << i << " partner " << k;
+        EXPECT_EQ(r->GrabPartners[15], static_cast<uint8_t>(i % 250 + 1)) << i;
+    }
+}
+
+// A file beyond the ini file's limit (here 1.5 GB, sparse) is refused unread with the
+// message of a file that cannot be read, and a later read of a proper file goes on.
+TEST_F(IniTest, AFileBeyondTheLimitIsRefusedUnreadAndTheNextReadGoesOn)
+{
+    WriteIni("VmSpeedLimit=30\n");
+    ASSERT_EQ(truncate(path_.c_str(), 1536LL << 20), 0);
+    EXPECT_EQ(HalcyraIniGetFile(0), nullptr);
+    EXPECT_NE(ConsoleOutput().find("\nHlcLib error while handling Ini file '"), std::string::npos) << ConsoleOutput();
+    ASSERT_EQ(truncate(path_.c_str(), static_cast<off_t>(kIniMaxFileBytes) + 1), 0);
+    EXPECT_EQ(HalcyraIniGetFile(0), nullptr);
+    _HALCYRA_INI_ST* g = Load("VmSpeedLimit=30\n");
+    ASSERT_NE(g, nullptr);
+    EXPECT_EQ(g->VmSpeedLimit, 30u);
+}
+
 TEST_F(IniTest, FiftyThousandNodeSectionsAreReadAndLinked)
 {
     constexpr int kNodes = 50000;
