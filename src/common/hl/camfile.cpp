@@ -10,6 +10,8 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <atomic>
+#include <climits>
 #include <cctype>
 #include <cerrno>
 #include <cstdlib>
@@ -75,7 +77,13 @@ bool WholeNumber(const char* word, uint32_t* value)
     return true;
 }
 
-// The entry list and its growth.
+// Entries copied by the list's growth in this process.
+std::atomic<uint64_t> g_entryCopies{0};
+
+// The entry list and its growth. The list doubles when full, so a file of n lines costs
+// fewer than 2n entry copies; the count it reports is the capacity that growing from
+// kCamEntriesInitial by kCamEntriesStep would have reached (200, 250, ...), which is what
+// travels to the node, and every entry past the filled ones is zero.
 struct EntryList {
     _DCF_ENTRY* entries = nullptr;
     int32_t capacity = 0;
@@ -90,14 +98,22 @@ struct EntryList {
     }
     bool Grow()
     {
-        const int32_t grown = capacity + kCamEntriesStep;
+        if (capacity > INT32_MAX / 2) return false;
+        const int32_t grown = capacity * 2;
         auto* larger = static_cast<_DCF_ENTRY*>(std::calloc(static_cast<size_t>(grown), sizeof(_DCF_ENTRY)));
         if (!larger) return false;
         std::memcpy(larger, entries, sizeof(_DCF_ENTRY) * static_cast<size_t>(capacity));
+        g_entryCopies.fetch_add(static_cast<uint64_t>(capacity), std::memory_order_relaxed);
         std::free(entries);
         entries = larger;
         capacity = grown;
         return true;
+    }
+    int32_t Reported() const
+    {
+        if (used <= kCamEntriesInitial) return kCamEntriesInitial;
+        const int32_t steps = (used - kCamEntriesInitial + kCamEntriesStep - 1) / kCamEntriesStep;
+        return kCamEntriesInitial + steps * kCamEntriesStep;
     }
     void Release()
     {
@@ -176,11 +192,9 @@ void ReadLevels(FILE* file, char* line, EntryList& list)
 
 int32_t LoadFile(_MSG_ST* msg, EntryList& list, const char* path)
 {
-    if (!path || !qsrf::IsRegularFile(path)) {
-        im_msg_log_error(msg, HLC_ERR_INVALID_PARAMETER, kCamTextBadName);
-        return -1;
-    }
-    FILE* file = std::fopen(path, "r");
+    // Opened without blocking and checked on the opened file: a pipe, a device or a file
+    // beyond the limit is refused as a file that cannot be opened.
+    FILE* file = qsrf::OpenRegularStream(path, "r", kCamMaxFileBytes);
     if (!file) {
         im_msg_log_error(msg, HLC_ERR_INVALID_PARAMETER, kCamTextBadName);
         return -1;
@@ -327,8 +341,13 @@ int32_t im_cam_load(_MSG_ST* msg, _DCF_ENTRY** entries, int32_t* count, const ch
         return result != 0 ? -1 : 0;
     }
     *entries = list.entries;
-    *count = list.capacity;
+    *count = list.Reported();
     return 0;
+}
+
+uint64_t im_cam_entry_copies()
+{
+    return g_entryCopies.load(std::memory_order_relaxed);
 }
 
 int32_t im_cam_write(_MSG_ST* msg, const char* path, const _DCF_ENTRY* entries, int32_t count,

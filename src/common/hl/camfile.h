@@ -16,9 +16,12 @@
 
 struct _MSG_ST;
 
-// Entry list sizes: the reader starts with room for 200 entries and grows by 50.
+// Entry list sizes: the count a list reports starts at 200 and grows by 50.
 constexpr int32_t kCamEntriesInitial = 200;
 constexpr int32_t kCamEntriesStep = 50;
+// The largest camera file read. A camera file names a few hundred registers; a file
+// beyond this is refused before it is read, as a file that cannot be opened is.
+constexpr uint64_t kCamMaxFileBytes = 4u << 20;
 // Longest line of camera-file text taken from memory.
 constexpr uint32_t kCamMemLineChars = 150;
 // Line buffer of the file reader.
@@ -41,8 +44,13 @@ inline constexpr const char* kCamTextExecution = "Error in execution";
 // type taken as the standard family's).  On success returns 0 with *entries a list of
 // *count entries (the list's capacity: 200, 250, ...; unused entries all zero) that the
 // caller frees with free(); on failure returns -1 with the error logged in `msg` and
-// *entries null.  A path that is not a regular file is refused before it is opened.
+// *entries null.  A path that is not a regular file, or a file beyond kCamMaxFileBytes,
+// is refused (-8 "Invalid file name") before anything is read.
 int32_t im_cam_load(_MSG_ST* msg, _DCF_ENTRY** entries, int32_t* count, const char* source, int32_t fileFlag);
+
+// Entries copied while entry lists grew, in this process so far: a list of n lines
+// costs fewer than 2n.
+uint64_t im_cam_entry_copies();
 
 // Copies one line of in-memory text (up to its line feed, at most kCamMemLineChars
 // characters; the rest of a longer line is passed over) into `line`, which must hold

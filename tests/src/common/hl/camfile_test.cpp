@@ -281,6 +281,32 @@ TEST_F(CamFileTest, TheListGrowsByFiftyOnceFull)
     EXPECT_EQ(grown.entries[201].name[0], 0);
 }
 
+// The list grows by doubling: four times the lines cost about four times the entry
+// copies (growing by fifty entries would cost sixteen times), and the count the node is
+// given is still the capacity that growing by fifty reaches, its tail all zero.
+TEST_F(CamFileTest, EntryCopiesGrowWithTheLinesAndTheCountStaysInStepsOfFifty)
+{
+    const auto copies = [&](int lines, int32_t count) {
+        std::string text = Header() + "[REG_DIGIT]\n";
+        text.reserve(text.size() + static_cast<size_t>(lines) * 4 + 8);
+        for (int i = 0; i < lines; ++i) text += "K 1\n";
+        text += "[EOF]\n";
+        const uint64_t before = im_cam_entry_copies();
+        const Loaded l = LoadFile(text);
+        const uint64_t made = im_cam_entry_copies() - before;
+        EXPECT_EQ(l.result, 0) << l.text;
+        EXPECT_EQ(l.count, count);
+        EXPECT_EQ(l.Name(static_cast<size_t>(lines) + 2), "K");
+        EXPECT_EQ(l.entries[static_cast<size_t>(lines) + 3].name[0], 0);
+        EXPECT_EQ(l.entries[static_cast<size_t>(count) - 1].name[0], 0);
+        return made;
+    };
+    const uint64_t small = copies(100000, 100050);
+    const uint64_t large = copies(400000, 400050);
+    EXPECT_LE(small, 2u * 100000u);
+    EXPECT_LE(large, small * 9 / 2) << "100k lines: " << small << " copies, 400k lines: " << large;
+}
+
 TEST_F(CamFileTest, ALineLongerThanTheBufferDoesNotBecomeALineOfItsOwn)
 {
     const std::string longComment = "/" + std::string(400, 'x') + "[EOF]\n";
@@ -308,6 +334,15 @@ TEST_F(CamFileTest, OnlyRegularFilesAreRead)
 
     Loaded none = Load(nullptr, 1);
     EXPECT_EQ(none.code, -8);
+
+    // A file beyond the limit (sparse) is refused unread, as one that cannot be opened.
+    const std::string huge = Write(Header() + "[REG_DIGIT]\nDIG_HTOTAL 7\n[EOF]\n", "huge.dcf");
+    ASSERT_EQ(truncate(huge.c_str(), static_cast<off_t>(kCamMaxFileBytes) + 1), 0);
+    Loaded tooLarge = Load(huge.c_str(), 1);
+    EXPECT_EQ(tooLarge.code, -8);
+    EXPECT_EQ(tooLarge.text, "Invalid file name");
+    ASSERT_EQ(truncate(huge.c_str(), static_cast<off_t>(kCamMaxFileBytes)), 0);
+    EXPECT_EQ(Load(huge.c_str(), 1).result, 0);
 }
 
 // ---------------------------------------------------------------- memory road
