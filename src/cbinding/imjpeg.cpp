@@ -240,7 +240,8 @@ int32_t imJpegRead(uint32_t thread, FILE* file, uint32_t jpeg)
 uint32_t imJpegRestore(uint32_t thread, const char* path, uint32_t* id)
 {
     const uint32_t jpeg = imJpegAlloc(thread, 0, nullptr);
-    FILE* file = path && qsrf::IsRegularFile(path) ? std::fopen(path, "rb") : nullptr;
+    // Opened without blocking and checked on the opened file: only a regular file is read.
+    FILE* file = qsrf::OpenRegularStream(path, "rb", 0);
     if (!file) {
         Fail("imJpegRestore", HLC_ERR_INVALID_DEVICE, "Can not open given Jpeg File");
         // Nobody learns the new object's id: it goes back to the board.

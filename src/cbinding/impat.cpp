@@ -388,7 +388,8 @@ int32_t imPatWrite(uint32_t thread, FILE* file, uint32_t model)
 int32_t imPatRestore(uint32_t thread, const char* path, uint32_t* model)
 {
     if (model) *model = 0;
-    FILE* file = path && qsrf::IsRegularFile(path) ? std::fopen(path, "rb") : nullptr;
+    // Opened without blocking and checked on the opened file: only a regular file is read.
+    FILE* file = qsrf::OpenRegularStream(path, "rb", 0);
     if (!file) return Fail("imPatRestore", HLC_ERR_FILE_ACCESS, "Can't open file for reading");
     const int32_t result = imPatRead(thread, file, model);
     std::fclose(file);

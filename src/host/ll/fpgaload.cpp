@@ -94,13 +94,15 @@ long PrFileSize(FILE* file)
 uint32_t PrFpgaSeekGeneric(uint32_t, const char* path, FILE** file, double* softwareVersion, double* hardwareVersion)
 {
     *file = nullptr;
-    // Only a regular file is opened: a pipe or a device would block or never end.
-    FILE* f = path && qsrf::IsRegularFile(path) ? std::fopen(path, "rb") : nullptr;
-    if (!f) return FPGA_READ_NO_DATA;
+    // Opened without blocking and checked on the opened file: a pipe or a device is
+    // refused, and so is a file beyond the limit, before anything is read.
+    qsrf::OpenRefusal why = qsrf::OpenRefusal::kNone;
+    FILE* f = qsrf::OpenRegularStream(path, "rb", static_cast<uint64_t>(kFpgaMaxFileBytes), &why);
+    if (!f) return why == qsrf::OpenRefusal::kTooLarge ? FPGA_READ_TOO_LARGE : FPGA_READ_NO_DATA;
     const long size = PrFileSize(f);
-    if (size < 0 || size > kFpgaMaxFileBytes) {
+    if (size < 0) {
         std::fclose(f);
-        return size < 0 ? FPGA_READ_NO_DATA : FPGA_READ_TOO_LARGE;
+        return FPGA_READ_NO_DATA;
     }
     std::string text;
     if (!ReadAll(f, &text)) {

@@ -113,8 +113,9 @@ bool Fits(const Loader& l, uint64_t at, uint64_t bytes)
 
 bool ReadFile(const char* path, std::vector<uint8_t>& out)
 {
-    if (!qsrf::IsRegularFile(path)) return false;   // a pipe or device would block the open
-    FILE* f = std::fopen(path, "rb");
+    // Opened without blocking and checked on the opened file: a pipe, a device or a file
+    // beyond the limit is refused before anything is read.
+    FILE* f = qsrf::OpenRegularStream(path, "rb", kShellMaxFileBytes);
     if (!f) return false;
     bool ok = std::fseek(f, 0, SEEK_END) == 0;
     const long length = ok ? std::ftell(f) : -1;

@@ -254,8 +254,9 @@ int im_file_extract_comments(FILE* file, char* line, uint32_t size)
 
 char* im_vcf_read_file_to_buf(const char* path)
 {
-    if (!path || !qsrf::IsRegularFile(path)) return nullptr;   // a pipe or device would block
-    FILE* file = std::fopen(path, "r");
+    // Opened without blocking and checked on the opened file: a pipe, a device or a file
+    // beyond the limit is refused before anything is read.
+    FILE* file = qsrf::OpenRegularStream(path, "r", kVcfMaxFileBytes);
     if (!file) return nullptr;
     char line[kVcfLineBytes];
     bool inBlock = false, tooLong = false;

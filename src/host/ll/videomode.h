@@ -81,6 +81,10 @@ enum : int {
 
 constexpr uint32_t kVcfBufferBytes = 28416;
 constexpr uint32_t kVcfLineBytes = 256;   // lines are read up to 255 characters
+// The largest video configuration file read: its register block fits kVcfBufferBytes,
+// and comments around it leave it far below this. A larger file is refused before it is
+// read, as a file that cannot be opened is.
+constexpr uint64_t kVcfMaxFileBytes = 1u << 20;
 
 int im_vcf_load_file(const char* path, VIDEO_PARAM* param);
 // "[REG_DIGIT]\n", the block's lines each ended by "\n", "[EOF]\n"; allocated with

@@ -200,6 +200,15 @@ TEST_F(VcfFile, CollectedBufferAndOverLongInput)
     for (int i = 0; i < 200; ++i) big += "ROW 1" + std::string(200, ' ') + "\n";
     EXPECT_EQ(im_vcf_read_file_to_buf(Write(big)), nullptr);
     EXPECT_EQ(Load(big), VCF_NOT_READ);
+
+    // A file beyond the limit (sparse, after a good block) is refused unread; at the
+    // limit it is read.
+    Write("[REG_DIGIT]\nROW 480\n[EOF]\n");
+    ASSERT_EQ(truncate(path_.c_str(), static_cast<off_t>(kVcfMaxFileBytes) + 1), 0);
+    EXPECT_EQ(im_vcf_load_file(path_.c_str(), &param_), VCF_NOT_READ);
+    ASSERT_EQ(truncate(path_.c_str(), static_cast<off_t>(kVcfMaxFileBytes)), 0);
+    EXPECT_EQ(im_vcf_load_file(path_.c_str(), &param_), VCF_OK);
+    EXPECT_EQ(param_.Video.Row, 480);
 }
 
 // ---------------------------------------------------------------- the chip
