@@ -316,6 +316,20 @@ const char* im_jpeg_mrkhandle_com(Load& l)
     return l.error;
 }
 
+// The most entropy-coded bytes a scan of the frame may hold: every sample of the frame's
+// image (blocks of 8 x 8, the lines a later DNL may give counted as the most a frame can
+// have) at kJpegScanBytesPerSample, which no coding of a sample of up to 16 bits reaches
+// with its stuffed bytes and restart markers, one block more, and never more than
+// kJpegMaxScanBytes. More data than that is no scan of this image; the loader refuses it
+// before buffering it.
+uint64_t ScanLimit(const IM_JPEG_LOAD_STATE& s)
+{
+    const uint64_t lines = s.lines != 0 ? s.lines : 0xFFFFu;
+    const uint64_t samples = (uint64_t{s.samples} + 7) / 8 * 8 * ((lines + 7) / 8 * 8);
+    const uint64_t limit = samples * kJpegScanBytesPerSample + kJpegScanBlock;
+    return limit < kJpegMaxScanBytes ? limit : kJpegMaxScanBytes;
+}
+
 // Collects a scan's entropy-coded data up to the next marker that is neither a stuffed
 // 0xFF 0x00 nor a restart marker.
 const char* CollectScan(Load& l)
@@ -325,6 +339,7 @@ const char* CollectScan(Load& l)
     if (position < 0) return kReadError;
     JpegBlock** tail = &s.pending;
     s.pendingSize = 0;
+    const uint64_t limit = ScanLimit(s);
     for (;;) {
         JpegBlock* b = NewBlock(kJpegScanBlock + 1);
         if (!b) return kNoMemory;
@@ -345,6 +360,7 @@ const char* CollectScan(Load& l)
             b->size = static_cast<uint32_t>(found);
             *tail = b;
             s.pendingSize += b->size;
+            if (s.pendingSize > limit) return kNoMemory;
             if (std::fseek(l.file, position + static_cast<long>(found), SEEK_SET) != 0) return kReadError;
             return nullptr;
         }
@@ -356,7 +372,7 @@ const char* CollectScan(Load& l)
         *tail = b;
         tail = &b->next;
         s.pendingSize += kJpegScanBlock;
-        if (s.pendingSize > 0x7FFF0000u) return kNoMemory;
+        if (s.pendingSize > limit) return kNoMemory;
         position += kJpegScanBlock;
         if (std::fseek(l.file, position, SEEK_SET) != 0) return kReadError;
     }

@@ -41,6 +41,13 @@ constexpr uint32_t kJpegStepHuffman = 4099;
 constexpr uint32_t kJpegStepQuant = 4100;
 // Bytes of one block of a scan's entropy-coded data.
 constexpr uint32_t kJpegScanBlock = 65536;
+// Bounds of a scan's entropy-coded data, which the loader holds whole before the board
+// takes it: per sample of the frame's image (a sample of up to 16 bits codes to at most
+// 4 bytes, twice that with stuffed bytes; restart markers add less than the rest), and
+// in all: the board keeps the scan in its memory, which is smaller, and a 32-bit process
+// cannot spare much more.
+constexpr uint64_t kJpegScanBytesPerSample = 16;
+constexpr uint64_t kJpegMaxScanBytes = 256u << 20;
 
 // Byte offsets in the object header (band 0 of the JPEG object, little-endian words).
 constexpr uint32_t kJpegHdrMode = 8;

@@ -312,6 +312,29 @@ TEST_F(JpegFileTest, AQvrlSegmentOfFourteenBytesIsSkipped)
     EXPECT_EQ(board_.scans[0].params[10], 0u);
 }
 
+// Scan data beyond what the declared image can code to is refused before it is all
+// held: a 16 x 32 frame followed by 1.5 GB of zeros (sparse) stops within a block of the
+// scan's limit, not at the end of the file.
+TEST_F(JpegFileTest, ScanDataBeyondTheDeclaredImageIsRefusedWithoutReadingOn)
+{
+    Stream s = Lossless();
+    s.lines = 16;
+    s.samples = 32;
+    s.restartInterval = 0;
+    s.scans = {{0, 0, 0, 0, 0, false}};
+    std::vector<uint8_t> bytes = jpegstream::Write(s);
+    bytes.resize(bytes.size() - 2);   // no end marker: zeros follow the scan header
+    TempFile file(bytes);
+    ASSERT_EQ(truncate(file.path.c_str(), 1536LL << 20), 0);
+    FILE* f = std::fopen(file.path.c_str(), "rb");
+    ASSERT_NE(f, nullptr);
+    EXPECT_STREQ(im_jpeg_load("imJpegRead", kThread, f, kJpeg), "Unable to Allocate Temporary Host Memory  ");
+    const uint64_t limit = 16 * 32 * kJpegScanBytesPerSample + kJpegScanBlock;
+    EXPECT_LE(static_cast<uint64_t>(ftello(f)), bytes.size() + limit + 2 * kJpegScanBlock);
+    std::fclose(f);
+    EXPECT_TRUE(board_.scans.empty());
+}
+
 TEST_F(JpegFileTest, AnUnknownObjectIsReportedAtTheFrame)
 {
     board_.knownObject = false;
