@@ -7,6 +7,7 @@
 #include "im_param.h"
 #include "nodelist.h"
 #include "nodeopen.h"
+#include "regularfile.h"
 #include "task.h"
 
 #include <cstdio>
@@ -168,7 +169,9 @@ void imSysDiag(int32_t system, int32_t board, int32_t mode, const char* path)
         return;
     }
     if (!path) return;
-    FILE* file = std::fopen(path, "wb");
+    // A link is not followed onto another file, and a pipe or device does not hold the
+    // call: only a regular file at the path itself is written.
+    FILE* file = qsrf::OpenDiagnosticFile(path);
     if (!file) {
         im_print_msg(0, "Error opening dump file\n");
         return;

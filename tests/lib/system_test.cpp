@@ -5,8 +5,12 @@
 #include "libsandbox.h"
 
 #include "boardsim.h"
+#include "../fuzz/namedpipe.h"
 
 #include <gtest/gtest.h>
+
+#include <fcntl.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <cstdio>
@@ -250,6 +254,35 @@ TEST_F(SystemTest, DiagnosisDumpsTheRingHeaderAndEverySlot)
     EXPECT_EQ(std::fopen(other.c_str(), "rb"), nullptr) << "no file made";
     imSysDiag(0, 0, 0, nullptr);   // no path: nothing written, no failure
     EXPECT_EQ(LastError(), 0) << LastText();
+}
+
+// The dump never follows a link onto another file and never waits for a pipe's reader:
+// a link, a pipe without a reader and a pipe with one are all refused, and what they
+// lead to is left as it was.
+TEST_F(SystemTest, DiagnosisRefusesALinkAndAPipe)
+{
+    ASSERT_NE(Open(), 0u);
+    sandbox_->write("kept.txt", "kept");
+    const std::string link = File("link.dump");
+    ASSERT_EQ(symlink(File("kept.txt").c_str(), link.c_str()), 0);
+    imSysDiag(0, 0, 0, link.c_str());
+    EXPECT_EQ(Read(File("kept.txt")), (std::vector<uint8_t>{'k', 'e', 'p', 't'}));
+
+    const std::string pipe = File("pipe.dump");
+    ASSERT_TRUE(qsrf_test::MakeNamedPipe(pipe));
+    EXPECT_TRUE(qsrf_test::ReadWithDeadline(pipe, [&] {
+        imSysDiag(0, 0, 0, pipe.c_str());
+        return std::string();
+    }).has_value());
+    const int reader = ::open(pipe.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+    ASSERT_GE(reader, 0);
+    EXPECT_TRUE(qsrf_test::ReadWithDeadline(pipe, [&] {
+        imSysDiag(0, 0, 0, pipe.c_str());
+        return std::string();
+    }).has_value());
+    char byte = 0;
+    EXPECT_LE(::read(reader, &byte, 1), 0) << "nothing written into the pipe";
+    ::close(reader);
 }
 
 }  // namespace
