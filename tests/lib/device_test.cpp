@@ -158,6 +158,12 @@ TEST_F(DeviceTest, ErrorsOfTheOpen)
     // No ini file.
     ExpectOpenFails(-12, "HlcLib was unable to locate Ini file");
     imAppGetError(1, nullptr);
+    // An ini file beyond its limit (1.5 GB, sparse) is refused unread, as one that cannot
+    // be read; the next open goes on.
+    WriteIni(kOneBoard);
+    ASSERT_EQ(truncate(sandbox_->path("halcyra.ini").c_str(), 1536LL << 20), 0);
+    ExpectOpenFails(-12, "HlcLib was unable to locate Ini file");
+    imAppGetError(1, nullptr);
     WriteIni(kOneBoard);
     // Numbers outside 0-14 touch no board.
     EXPECT_EQ(imDevAlloc(15, 0, 3, 0, nullptr), 0u);

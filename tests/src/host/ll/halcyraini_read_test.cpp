@@ -670,21 +670,6 @@ TEST_F(IniTest, LinkStepsGrowWithTheNodesNotWithTheRingSize)
     }
 }
 
-// A file beyond the ini file's limit (here 1.5 GB, sparse) is refused unread with the
-// message of a file that cannot be read, and a later read of a proper file goes on.
-TEST_F(IniTest, AFileBeyondTheLimitIsRefusedUnreadAndTheNextReadGoesOn)
-{
-    WriteIni("VmSpeedLimit=30\n");
-    ASSERT_EQ(truncate(path_.c_str(), 1536LL << 20), 0);
-    EXPECT_EQ(HalcyraIniGetFile(0), nullptr);
-    EXPECT_NE(ConsoleOutput().find("\nHlcLib error while handling Ini file '"), std::string::npos) << ConsoleOutput();
-    ASSERT_EQ(truncate(path_.c_str(), static_cast<off_t>(kIniMaxFileBytes) + 1), 0);
-    EXPECT_EQ(HalcyraIniGetFile(0), nullptr);
-    _HALCYRA_INI_ST* g = Load("VmSpeedLimit=30\n");
-    ASSERT_NE(g, nullptr);
-    EXPECT_EQ(g->VmSpeedLimit, 30u);
-}
-
 TEST_F(IniTest, FiftyThousandNodeSectionsAreReadAndLinked)
 {
     constexpr int kNodes = 50000;
