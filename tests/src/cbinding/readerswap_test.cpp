@@ -26,7 +26,6 @@
 #include <chrono>
 #include <cstdlib>
 #include <fstream>
-#include <functional>
 #include <future>
 #include <string>
 #include <thread>
@@ -36,71 +35,55 @@ namespace {
 
 struct Reader {
     const char* name;
-    const char* file;       // the file's name; the reader finds it by path or search
+    const char* file;
     std::string content;
-    std::function<void(const std::string& path)> read;
+    void (*read)(const char* path);
 };
-
-void ReadIni(const std::string& path)
-{
-    HalcyraIniLoad(path.c_str(), nullptr, 1);
-    HalcyraIniFree(nullptr);
-}
-
-void ReadVcf(const std::string& path)
-{
-    VIDEO_PARAM param{};
-    im_vcf_load_file(path.c_str(), &param);
-}
-
-void ReadCamera(const std::string& path)
-{
-    _MSG_ST msg{};
-    im_msg_start(&msg, 49, 3, "imCamAlloc");
-    _DCF_ENTRY* entries = nullptr;
-    int32_t count = 0;
-    im_cam_load(&msg, &entries, &count, path.c_str(), 1);
-    std::free(entries);
-}
-
-void ReadFpga(const std::string& path)
-{
-    FILE* file = nullptr;
-    PrFpgaSeekGeneric(0x11, path.c_str(), &file, nullptr, nullptr);
-    if (file) std::fclose(file);
-}
-
-void ReadShell(const std::string& path)
-{
-    std::vector<char> name(path.begin(), path.end());
-    name.push_back('\0');
-    char* p = name.data();
-    LdShellToLocalCpu(0x11, &p, 0x60, 0, 0, nullptr);   // check only, no messages
-}
-
-void ReadJpeg(const std::string& path)
-{
-    uint32_t id = 0;
-    imJpegRestore(0, path.c_str(), &id);
-}
-
-void ReadModel(const std::string& path)
-{
-    uint32_t model = 0;
-    imPatRestore(0, path.c_str(), &model);
-}
 
 const std::vector<Reader>& Readers()
 {
     static const std::vector<Reader> readers{
-        {"Ini", "halcyra.ini", "[Node]\nNodeId=0x11\nDeviceNbr=0x000d04\n", ReadIni},
-        {"VideoConfiguration", "mode.vcf", "[REG_DIGIT]\nCOLUMN 640\n[EOF]\n", ReadVcf},
+        {"Ini", "halcyra.ini", "[Node]\nNodeId=0x11\nDeviceNbr=0x000d04\n",
+         [](const char* path) {
+             HalcyraIniLoad(path, nullptr, 1);
+             HalcyraIniFree(nullptr);
+         }},
+        {"VideoConfiguration", "mode.vcf", "[REG_DIGIT]\nCOLUMN 640\n[EOF]\n",
+         [](const char* path) {
+             VIDEO_PARAM param{};
+             im_vcf_load_file(path, &param);
+         }},
         {"Camera", "camera.dcf", "[CONFIG_FILE]\n50CF\nHALCYRA_GRAB_0\n[REG_DIGIT]\nDIG_HTOTAL 7\n[EOF]\n",
-         ReadCamera},
-        {"Fpga", "module.res", "Generic=0110\n", ReadFpga},
-        {"Shell", "shell.out", std::string(64, 'x'), ReadShell},
-        {"Jpeg", "image.jpg", "not a jpeg", ReadJpeg},
-        {"PatternModel", "model.pat", "not a model", ReadModel},
+         [](const char* path) {
+             _MSG_ST msg{};
+             im_msg_start(&msg, 49, 3, "imCamAlloc");
+             _DCF_ENTRY* entries = nullptr;
+             int32_t count = 0;
+             im_cam_load(&msg, &entries, &count, path, 1);
+             std::free(entries);
+         }},
+        {"Fpga", "module.res", "Generic=0110\n",
+         [](const char* path) {
+             FILE* file = nullptr;
+             PrFpgaSeekGeneric(0x11, path, &file, nullptr, nullptr);
+             if (file) std::fclose(file);
+         }},
+        {"Shell", "shell.out", std::string(64, 'x'),
+         [](const char* path) {
+             std::string name = path;
+             char* p = name.data();
+             LdShellToLocalCpu(0x11, &p, 0x60, 0, 0, nullptr);   // check only, no messages
+         }},
+        {"Jpeg", "image.jpg", "not a jpeg",
+         [](const char* path) {
+             uint32_t id = 0;
+             imJpegRestore(0, path, &id);
+         }},
+        {"PatternModel", "model.pat", "not a model",
+         [](const char* path) {
+             uint32_t model = 0;
+             imPatRestore(0, path, &model);
+         }},
     };
     return readers;
 }
@@ -148,7 +131,7 @@ TEST_P(ReaderSwapTest, APipeSwappedInForTheFileNeverHoldsTheReader)
     std::future<int> reads = std::async(std::launch::async, [&] {
         int n = 0;
         do {
-            reader.read(file);
+            reader.read(file.c_str());
             ++n;
         } while (swapping);
         return n;
