@@ -171,7 +171,9 @@ HLC_API void HalcyraIniFree(_HALCYRA_INI_ST* record);
 _HALCYRA_INI_ST* HalcyraIniNewRecord(const _HALCYRA_INI_ST* from);
 
 // Iterators over the ring of one connection list (offsets 0x30, 0x34, 0x3C). A walk that
-// could never come back to deviceNbr (a ring that loops without it) ends at once with 0.
+// could never come back to deviceNbr (a ring that loops without it, or meets a record
+// without a device number, which belongs to no ring) ends at once with 0, and so does a
+// walk for device 0: every walk ends.
 HLC_API uint32_t HalcyraIniGrabLink(_HALCYRA_INI_ST** cursor, uint32_t deviceNbr);
 HLC_API uint32_t HalcyraIniVmLink(_HALCYRA_INI_ST** cursor, uint32_t deviceNbr);
 HLC_API uint32_t HalcyraIniScanHurlerLink(_HALCYRA_INI_ST** cursor, uint32_t deviceNbr);
