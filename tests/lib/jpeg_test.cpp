@@ -133,6 +133,8 @@ TEST_F(JpegTest, BaselineFilesSaveBackByteForByte)
     {
         SCOPED_TRACE("a scan whose data crosses the loader's 64 KB blocks");
         jpegstream::Stream s;
+        s.lines = 256;   // an image whose scan may code to that much
+        s.samples = 256;
         s.scans[0].dataBytes = 150000;
         ExpectRoundTrip(s);
     }
