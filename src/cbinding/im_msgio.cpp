@@ -265,7 +265,7 @@ void im_msg_set_hooks(const ImMsgHooks* hooks)
 // ---------------------------------------------------------------- building and errors
 
 uint32_t im_msg_start(_MSG_ST* msg, uint32_t opcode, uint32_t count, const char* function)
-{
+try {
     const uint32_t node = mp_sys_this_node_id();
     _MSG_BODY_ST& b = msg->body;
     b.id = -1;
@@ -281,23 +281,26 @@ uint32_t im_msg_start(_MSG_ST* msg, uint32_t opcode, uint32_t count, const char*
     b.err = _MSG_ERR_ST{0, node, function, nullptr};
     return node;
 }
+HLC_EXPORT_CATCH_MSG(im_msg_start, msg)
 
 int32_t im_msg_cmd_error(const _MSG_ST* msg)
-{
+try {
     return msg->body.error;
 }
+HLC_EXPORT_CATCH(im_msg_cmd_error)
 
 void im_msg_log_error(_MSG_ST* msg, int32_t code, const char* text)
-{
+try {
     if (msg->body.error != 0 || code == 0) return;
     msg->body.error = code;
     msg->body.err.code = code;
     msg->body.err.message = text;
     msg->body.err.node = mp_sys_this_node_id();
 }
+HLC_EXPORT_CATCH_MSG(im_msg_log_error, msg)
 
 void im_msg_end(_MSG_ST* msg)
-{
+try {
     // A reply may carry an error of an earlier command posted without a wait (the
     // thread's pending error) in its record while its own result word is 0: that error is
     // filed too, or it would never reach the caller.
@@ -306,6 +309,7 @@ void im_msg_end(_MSG_ST* msg)
     if (record.code == 0) record.code = msg->body.error;
     im_msg_file_error(record);
 }
+HLC_EXPORT_CATCH(im_msg_end)
 
 void im_msg_file_error(const _MSG_ERR_ST& record)
 {
@@ -320,8 +324,18 @@ void im_msg_file_error(const _MSG_ERR_ST& record)
     if (filed && hook) hook(0, record.code, user);
 }
 
-int32_t im_msg_get_error_item(_MSG_ST* msg, uint32_t mode, void* out)
+void im_msg_record_export_failure(const char* function, _MSG_ST* msg)
 {
+    const char* text = HlcErrorText(HLC_ERR_NO_RESOURCES);
+    if (msg) {
+        im_msg_log_error(msg, HLC_ERR_NO_RESOURCES, text);
+        return;
+    }
+    im_msg_file_error(_MSG_ERR_ST{HLC_ERR_NO_RESOURCES, mp_sys_this_node_id(), function, text});
+}
+
+int32_t im_msg_get_error_item(_MSG_ST* msg, uint32_t mode, void* out)
+try {
     // Only the slots the reply filled are read: beyond them lie the caller's own
     // parameters (or nothing), which must not be taken for text pointers.
     const uint32_t replySlots = msg->body.counts >> 16;
@@ -356,6 +370,7 @@ int32_t im_msg_get_error_item(_MSG_ST* msg, uint32_t mode, void* out)
     }
     return code;
 }
+HLC_EXPORT_CATCH_MSG(im_msg_get_error_item, msg)
 
 // ---------------------------------------------------------------- slot claim
 
@@ -409,7 +424,7 @@ int32_t im_msg_get_free_buffer(_NODE_MAIN_RESOURCE_ST* record, int* savedPriorit
 // ---------------------------------------------------------------- posting
 
 void im_msg_send(_MSG_ST* msg, uint32_t deviceId, uint32_t threadId, uint32_t control, uint32_t syncType)
-{
+try {
     const uint32_t target = ((deviceId ? deviceId : threadId) >> 16) & 0xFF;
     _NODE_MAIN_RESOURCE_ST* record = mp_core_node_record(target);
     if (!record) {
@@ -498,6 +513,7 @@ void im_msg_send(_MSG_ST* msg, uint32_t deviceId, uint32_t threadId, uint32_t co
     }
     im_msg_get(record, static_cast<uint32_t>(slot), msg, mode, event);
 }
+HLC_EXPORT_CATCH_MSG(im_msg_send, msg)
 
 // ---------------------------------------------------------------- reply wait
 
@@ -618,7 +634,7 @@ int MvpToHostHandler(_HALCYRA_HOOK_LIST* list)
 }
 
 int im_msg_hook_handler(uint32_t node)
-{
+try {
     _NODE_MAIN_RESOURCE_ST* record = mp_core_node_record(node);
     if (!record) return 1;
     const int32_t source = record->primaryRegs ? 33 : 65;
@@ -626,6 +642,7 @@ int im_msg_hook_handler(uint32_t node)
     HalcyraHookFunction hook = [](_HALCYRA_HOOK_LIST* list) { MvpToHostHandler(list); };
     return HalcyraHookInterruptFunction(node & 0xFF, hook, source, nullptr, nullptr);
 }
+HLC_EXPORT_CATCH_AS(im_msg_hook_handler, 1)
 
 // ---------------------------------------------------------------- reply events
 

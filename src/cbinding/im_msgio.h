@@ -186,6 +186,9 @@ HLC_API void im_msg_end(_MSG_ST* msg);
 // Files an error into the application's last-error record (unless one is there) and calls
 // the error hook: for an error of a command whose sender waits for no reply.
 void im_msg_file_error(const _MSG_ERR_ST& record);
+// The exports' boundary (hlc_export.h): files -4 with its default text under the export's
+// name, into msg when given (its owner files it), else into the last-error record.
+void im_msg_record_export_failure(const char* function, _MSG_ST* msg);
 
 // Reads the reply of a get-error command; see the modes below.  `out` must hold 4 bytes
 // (mode 2), 80 (mode 4), 32 (mode 8) or kMsgErrorTextBytes (mode 12).  Only the reply's

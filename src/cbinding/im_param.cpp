@@ -41,14 +41,19 @@ T Get(const _MSG_ST* msg, uint32_t slot)
 
 } // namespace
 
-void im_msg_put_char(_MSG_ST* msg, uint32_t slot, int8_t value) { Put(msg, slot, value); }
-void im_msg_put_short(_MSG_ST* msg, uint32_t slot, int16_t value) { Put(msg, slot, value); }
-void im_msg_put_long(_MSG_ST* msg, uint32_t slot, int32_t value) { Put(msg, slot, value); }
-void im_msg_put_double(_MSG_ST* msg, uint32_t slot, double value) { Put(msg, slot, value); }
-void im_msg_put_float(_MSG_ST* msg, uint32_t slot, float value) { Put(msg, slot, static_cast<double>(value)); }
+void im_msg_put_char(_MSG_ST* msg, uint32_t slot, int8_t value) try { Put(msg, slot, value); }
+HLC_EXPORT_CATCH_MSG(im_msg_put_char, msg)
+void im_msg_put_short(_MSG_ST* msg, uint32_t slot, int16_t value) try { Put(msg, slot, value); }
+HLC_EXPORT_CATCH_MSG(im_msg_put_short, msg)
+void im_msg_put_long(_MSG_ST* msg, uint32_t slot, int32_t value) try { Put(msg, slot, value); }
+HLC_EXPORT_CATCH_MSG(im_msg_put_long, msg)
+void im_msg_put_double(_MSG_ST* msg, uint32_t slot, double value) try { Put(msg, slot, value); }
+HLC_EXPORT_CATCH_MSG(im_msg_put_double, msg)
+void im_msg_put_float(_MSG_ST* msg, uint32_t slot, float value) try { Put(msg, slot, static_cast<double>(value)); }
+HLC_EXPORT_CATCH_MSG(im_msg_put_float, msg)
 
 void im_msg_put_string(_MSG_ST* msg, uint32_t slot, const char* text)
-{
+try {
     if (!CanPut(msg, slot)) return;
     if (!text) text = "";
     uint8_t* area = &msg->body.param[0][0];
@@ -62,9 +67,10 @@ void im_msg_put_string(_MSG_ST* msg, uint32_t slot, const char* text)
     std::memcpy(area + start, text, length);
     AddSlots(msg, length / 8);
 }
+HLC_EXPORT_CATCH_MSG(im_msg_put_string, msg)
 
 uint32_t im_msg_put_array(_MSG_ST* msg, uint32_t slot, const void* bytes, uint32_t length)
-{
+try {
     if (!CanPut(msg, slot) || (!bytes && length)) return 0;
     const uint32_t limit = (kMsgMaxParams - slot) * 8;
     if (length > limit) length = limit;
@@ -72,15 +78,21 @@ uint32_t im_msg_put_array(_MSG_ST* msg, uint32_t slot, const void* bytes, uint32
     AddSlots(msg, length / 8);
     return length / 8;
 }
+HLC_EXPORT_CATCH_MSG(im_msg_put_array, msg)
 
-int8_t im_msg_get_char(const _MSG_ST* msg, uint32_t slot) { return Get<int8_t>(msg, slot); }
-int16_t im_msg_get_short(const _MSG_ST* msg, uint32_t slot) { return Get<int16_t>(msg, slot); }
-int32_t im_msg_get_long(const _MSG_ST* msg, uint32_t slot) { return Get<int32_t>(msg, slot); }
-double im_msg_get_double(const _MSG_ST* msg, uint32_t slot) { return Get<double>(msg, slot); }
-float im_msg_get_float(const _MSG_ST* msg, uint32_t slot) { return static_cast<float>(Get<double>(msg, slot)); }
+int8_t im_msg_get_char(const _MSG_ST* msg, uint32_t slot) try { return Get<int8_t>(msg, slot); }
+HLC_EXPORT_CATCH_AS(im_msg_get_char, 0)
+int16_t im_msg_get_short(const _MSG_ST* msg, uint32_t slot) try { return Get<int16_t>(msg, slot); }
+HLC_EXPORT_CATCH_AS(im_msg_get_short, 0)
+int32_t im_msg_get_long(const _MSG_ST* msg, uint32_t slot) try { return Get<int32_t>(msg, slot); }
+HLC_EXPORT_CATCH_AS(im_msg_get_long, 0)
+double im_msg_get_double(const _MSG_ST* msg, uint32_t slot) try { return Get<double>(msg, slot); }
+HLC_EXPORT_CATCH(im_msg_get_double)
+float im_msg_get_float(const _MSG_ST* msg, uint32_t slot) try { return static_cast<float>(Get<double>(msg, slot)); }
+HLC_EXPORT_CATCH(im_msg_get_float)
 
 uint32_t im_msg_get_string(const _MSG_ST* msg, uint32_t slot, char* buffer, uint32_t size)
-{
+try {
     if (!buffer || size == 0) return 0;
     if (!CanGet(msg, slot)) {
         buffer[0] = 0;
@@ -105,12 +117,14 @@ uint32_t im_msg_get_string(const _MSG_ST* msg, uint32_t slot, char* buffer, uint
     }
     return copy;
 }
+HLC_EXPORT_CATCH(im_msg_get_string)
 
 uint32_t im_msg_get_array(const _MSG_ST* msg, uint32_t slot, void* buffer, uint32_t length)
-{
+try {
     if (!buffer || slot >= kMsgMaxParams) return 0;
     const uint32_t limit = (kMsgMaxParams - slot) * 8;
     if (length > limit) length = limit;
     std::memcpy(buffer, &msg->body.param[slot][0], length);
     return length;
 }
+HLC_EXPORT_CATCH(im_msg_get_array)

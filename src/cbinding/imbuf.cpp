@@ -344,28 +344,32 @@ int32_t im_buf_trans_data(const char* function, uint32_t device, uint32_t id, in
 
 uint32_t imBufAlloc(uint32_t device, int32_t sizeX, int32_t sizeY, uint32_t bands, uint32_t type, uint32_t location,
                     uint32_t* id)
-{
+try {
     return Allocate("imBufAlloc", Form::Alloc, device, sizeX, sizeY, bands, type, location, id);
 }
+HLC_EXPORT_CATCH(imBufAlloc)
 
 uint32_t imBufAlloc2d(uint32_t device, int32_t sizeX, int32_t sizeY, uint32_t type, uint32_t location, uint32_t* id)
-{
+try {
     return Allocate("imBufAlloc2d", Form::Alloc2d, device, sizeX, sizeY, 1, type, location, id);
 }
+HLC_EXPORT_CATCH(imBufAlloc2d)
 
 uint32_t imBufAlloc1d(uint32_t device, int32_t sizeX, uint32_t type, uint32_t location, uint32_t* id)
-{
+try {
     return Allocate("imBufAlloc1d", Form::Alloc1d, device, sizeX, 1, 1, type, location, id);
 }
+HLC_EXPORT_CATCH(imBufAlloc1d)
 
 uint32_t imBufAllocControl(uint32_t device, uint32_t* id)
-{
+try {
     return AskId("imBufAllocControl", kOpBufAllocControl, device, nullptr, 0, id);
 }
+HLC_EXPORT_CATCH(imBufAllocControl)
 
 uint32_t imBufCreate(uint32_t device, int32_t sizeX, int32_t sizeY, uint32_t bands, uint32_t type,
                      uint32_t memoryKind, const uint32_t* addresses, uint32_t pitch, uint32_t* id)
-{
+try {
     _MSG_ST msg{};
     const bool inBuffer = bands > kAddressBufferBands;
     im_msg_start(&msg, kOpBufCreate, inBuffer ? 7 : bands + 6, "imBufCreate");
@@ -394,23 +398,26 @@ uint32_t imBufCreate(uint32_t device, int32_t sizeX, int32_t sizeY, uint32_t ban
     if (addressBuffer) imBufFree(device, addressBuffer);
     return EndWithId(&msg, made, id);
 }
+HLC_EXPORT_CATCH(imBufCreate)
 
 uint32_t imBufChild(uint32_t device, uint32_t parent, int32_t offsetX, int32_t offsetY, int32_t sizeX, int32_t sizeY,
                     uint32_t* id)
-{
+try {
     const uint32_t values[5] = {parent, static_cast<uint32_t>(offsetX), static_cast<uint32_t>(offsetY),
                                 static_cast<uint32_t>(sizeX), static_cast<uint32_t>(sizeY)};
     return AskId("imBufChild", kOpBufChild, device, values, 5, id);
 }
+HLC_EXPORT_CATCH(imBufChild)
 
 uint32_t imBufChildBand(uint32_t device, uint32_t parent, int32_t band, uint32_t* id)
-{
+try {
     const uint32_t values[2] = {parent, static_cast<uint32_t>(band)};
     return AskId("imBufChildBand", kOpBufChildBand, device, values, 2, id);
 }
+HLC_EXPORT_CATCH(imBufChildBand)
 
 uint32_t imBufClone(uint32_t device, uint32_t source, uint32_t location, uint32_t* id)
-{
+try {
     _MSG_ST msg{};
     im_msg_start(&msg, kOpBufClone, 3, "imBufClone");
     uint32_t destination = id ? *id : 0;
@@ -434,18 +441,20 @@ uint32_t imBufClone(uint32_t device, uint32_t source, uint32_t location, uint32_
     if (madeHere && made == 0) imBufFree(device, madeHere);
     return EndWithId(&msg, made, id);
 }
+HLC_EXPORT_CATCH(imBufClone)
 
 // ---- commands without a result --------------------------------------------------------------
 
 int32_t imBufChildMove(uint32_t device, uint32_t child, int32_t x, int32_t y, int32_t sizeX, int32_t sizeY)
-{
+try {
     const uint32_t values[5] = {child, static_cast<uint32_t>(x), static_cast<uint32_t>(y),
                                 static_cast<uint32_t>(sizeX), static_cast<uint32_t>(sizeY)};
     return Post("imBufChildMove", kOpBufChildMove, device, values, 5, 0);
 }
+HLC_EXPORT_CATCH(imBufChildMove)
 
 int32_t imBufClear(uint32_t device, uint32_t id, double value, uint32_t sync)
-{
+try {
     _MSG_ST msg{};
     im_msg_start(&msg, kOpBufClear, 2, "imBufClear");
     im_msg_put_long(&msg, 0, static_cast<int32_t>(id));
@@ -453,9 +462,10 @@ int32_t imBufClear(uint32_t device, uint32_t id, double value, uint32_t sync)
     Send(&msg, device, sync, IM_SYNC_NOWAIT);
     return EndWithError(&msg);
 }
+HLC_EXPORT_CATCH(imBufClear)
 
 int32_t imBufFree(uint32_t device, uint32_t id)
-{
+try {
     _MSG_ST msg{};
     im_msg_start(&msg, kOpBufFree, 1, "imBufFree");
     if (!(id & kBufIdBoardHeap) && (id & (kBufIdGivenMemory | kBufIdHostDma))) {
@@ -478,22 +488,25 @@ int32_t imBufFree(uint32_t device, uint32_t id)
     Send(&msg, device, 0, IM_SYNC_NOWAIT);
     return EndWithError(&msg);
 }
+HLC_EXPORT_CATCH(imBufFree)
 
 int32_t imBufModify(uint32_t device, uint32_t id, int32_t sizeX, int32_t sizeY, uint32_t type)
-{
+try {
     const uint32_t values[4] = {id, static_cast<uint32_t>(sizeX), static_cast<uint32_t>(sizeY), type};
     return Post("imBufModify", kOpBufModify, device, values, 4, 0);
 }
+HLC_EXPORT_CATCH(imBufModify)
 
 int32_t imBufCopyField(uint32_t device, uint32_t source, uint32_t sourceKey, uint32_t destination,
                        uint32_t destinationKey)
-{
+try {
     const uint32_t values[4] = {source, sourceKey, destination, destinationKey};
     return Post("imBufCopyField", kOpBufCopyField, device, values, 4, 0);
 }
+HLC_EXPORT_CATCH(imBufCopyField)
 
 int32_t imBufPutField(uint32_t device, uint32_t id, uint32_t key, double value)
-{
+try {
     _MSG_ST msg{};
     im_msg_start(&msg, kOpBufPutField, 3, "imBufPutField");
     im_msg_put_long(&msg, 0, static_cast<int32_t>(id));
@@ -502,39 +515,45 @@ int32_t imBufPutField(uint32_t device, uint32_t id, uint32_t key, double value)
     Send(&msg, device, 0, IM_SYNC_NOWAIT);
     return EndWithError(&msg);
 }
+HLC_EXPORT_CATCH(imBufPutField)
 
 int32_t imBufRemoveField(uint32_t device, uint32_t id, uint32_t key)
-{
+try {
     const uint32_t values[2] = {id, key};
     return Post("imBufRemoveField", kOpBufRemoveField, device, values, 2, 0);
 }
+HLC_EXPORT_CATCH(imBufRemoveField)
 
 int32_t imBufCopyPCI(uint32_t device, uint32_t p0, uint32_t p1, uint32_t p2, uint32_t sync)
-{
+try {
     const uint32_t values[3] = {p0, p1, p2};
     return Post("imBufCopyPCI", kOpBufCopyPCI, device, values, 3, sync);
 }
+HLC_EXPORT_CATCH(imBufCopyPCI)
 
 int32_t imBufCopyVM(uint32_t device, uint32_t p0, uint32_t p1, uint32_t p2, uint32_t p3, uint32_t sync)
-{
+try {
     const uint32_t values[4] = {p0, p1, p2, p3};
     return Post("imBufCopyVM", kOpBufCopyVM, device, values, 4, sync);
 }
+HLC_EXPORT_CATCH(imBufCopyVM)
 
 int32_t imBufPack(uint32_t device, uint32_t p0, uint32_t p1, uint32_t p2, uint32_t p3, uint32_t sync)
-{
+try {
     const uint32_t values[4] = {p0, p1, p2, p3};
     return Post("imBufPack", kOpBufPack, device, values, 4, sync);
 }
+HLC_EXPORT_CATCH(imBufPack)
 
 int32_t imBufCopyROI(uint32_t device, uint32_t p0, uint32_t p1, uint32_t p2, uint32_t p3, uint32_t sync)
-{
+try {
     const uint32_t values[4] = {p0, p1, p2, p3};
     return Post("imBufCopyROI", kOpBufCopyROI, device, values, 4, sync);
 }
+HLC_EXPORT_CATCH(imBufCopyROI)
 
 int32_t imBufCopy(uint32_t device, uint32_t source, uint32_t destination, uint32_t value, uint32_t sync)
-{
+try {
     if (!(source & kHostBufferBits) || !(destination & kHostBufferBits)) {
         const uint32_t values[3] = {source, destination, value};
         return Post("imBufCopy", kOpBufCopy, device, values, 3, sync);
@@ -560,9 +579,10 @@ int32_t imBufCopy(uint32_t device, uint32_t source, uint32_t destination, uint32
     if (sync) imThrNop(device & kIdPredefined ? device : kBufRemoteThread | (device & 0xFF0000u), sync);
     return EndWithError(&msg);
 }
+HLC_EXPORT_CATCH(imBufCopy)
 
 int32_t imBufControl(uint32_t device, uint32_t id, int32_t type, double value)
-{
+try {
     _MSG_ST msg{};
     uint32_t list = 0;
     im_msg_start(&msg, kOpBufControl, 3, "imBufControl");
@@ -586,11 +606,12 @@ int32_t imBufControl(uint32_t device, uint32_t id, int32_t type, double value)
     if (list) imBufFree(device, list);
     return EndWithError(&msg);
 }
+HLC_EXPORT_CATCH(imBufControl)
 
 // ---- fields ---------------------------------------------------------------------------------
 
 int32_t imBufGetNextField(uint32_t device, uint32_t id, int32_t* cursor, uint32_t* key, double* value)
-{
+try {
     _MSG_ST msg{};
     im_msg_start(&msg, kOpBufGetNextField, 2, "imBufGetNextField");
     im_msg_put_long(&msg, 0, static_cast<int32_t>(id));
@@ -606,6 +627,7 @@ int32_t imBufGetNextField(uint32_t device, uint32_t id, int32_t* cursor, uint32_
     im_msg_end(&msg);
     return status;
 }
+HLC_EXPORT_CATCH(imBufGetNextField)
 
 namespace {
 
@@ -629,29 +651,32 @@ int32_t AskField(const char* name, uint32_t opcode, uint32_t device, uint32_t id
 } // namespace
 
 int32_t imBufGetField(uint32_t device, uint32_t id, uint32_t key, int32_t* value)
-{
+try {
     return AskField("imBufGetField", kOpBufGetField, device, id, key, value, nullptr);
 }
+HLC_EXPORT_CATCH(imBufGetField)
 
 int32_t imBufGetFieldDouble(uint32_t device, uint32_t id, uint32_t key, double* value)
-{
+try {
     return AskField("imBufGetFieldDouble", kOpBufGetFieldDouble, device, id, key, nullptr, value);
 }
+HLC_EXPORT_CATCH(imBufGetFieldDouble)
 
 // ---- inquiry and map -------------------------------------------------------------------------
 
 int32_t imBufInquire(uint32_t device, uint32_t id, uint32_t type, void* out)
-{
+try {
     _MSG_ST msg{};
     const uint32_t value = Inquire(&msg, device, id, type);
     if (out) std::memcpy(out, &value, sizeof value);
     im_msg_end(&msg);
     return static_cast<int32_t>(value);
 }
+HLC_EXPORT_CATCH(imBufInquire)
 
 int32_t imBufMap(uint32_t device, uint32_t id, uint32_t band, uint32_t line, uint32_t* address, uint32_t* pitch,
                  uint32_t* lines)
-{
+try {
     _MSG_ST msg{};
     im_msg_start(&msg, kOpBufMap, 3, "imBufMap");
     im_msg_put_long(&msg, 0, static_cast<int32_t>(id));
@@ -688,42 +713,49 @@ int32_t imBufMap(uint32_t device, uint32_t id, uint32_t band, uint32_t line, uin
     }
     return static_cast<int32_t>(count);
 }
+HLC_EXPORT_CATCH(imBufMap)
 
 // ---- pixels ---------------------------------------------------------------------------------
 
 int32_t imBufGet(uint32_t device, uint32_t id, void* data)
-{
+try {
     return im_buf_trans_data("imBufGet", device, id, 0, 0, 0, 0, kTransRead, data);
 }
+HLC_EXPORT_CATCH(imBufGet)
 
 int32_t imBufGet1d(uint32_t device, uint32_t id, int32_t x, int32_t sizeX, void* data)
-{
+try {
     return im_buf_trans_data("imBufGet1d", device, id, x, 0, sizeX, 1, kTransRead, data);
 }
+HLC_EXPORT_CATCH(imBufGet1d)
 
 int32_t imBufGet2d(uint32_t device, uint32_t id, int32_t x, int32_t y, int32_t sizeX, int32_t sizeY, void* data)
-{
+try {
     return im_buf_trans_data("imBufGet2d", device, id, x, y, sizeX, sizeY, kTransRead, data);
 }
+HLC_EXPORT_CATCH(imBufGet2d)
 
 int32_t imBufPut(uint32_t device, uint32_t id, const void* data)
-{
+try {
     return im_buf_trans_data("imBufPut", device, id, 0, 0, 0, 0, kTransWrite, const_cast<void*>(data));
 }
+HLC_EXPORT_CATCH(imBufPut)
 
 int32_t imBufPut1d(uint32_t device, uint32_t id, int32_t x, int32_t sizeX, const void* data)
-{
+try {
     return im_buf_trans_data("imBufPut1d", device, id, x, 0, sizeX, 1, kTransWrite, const_cast<void*>(data));
 }
+HLC_EXPORT_CATCH(imBufPut1d)
 
 int32_t imBufPut2d(uint32_t device, uint32_t id, int32_t x, int32_t y, int32_t sizeX, int32_t sizeY,
                    const void* data)
-{
+try {
     return im_buf_trans_data("imBufPut2d", device, id, x, y, sizeX, sizeY, kTransWrite, const_cast<void*>(data));
 }
+HLC_EXPORT_CATCH(imBufPut2d)
 
 int32_t im_buf_get_formatted_inquire(uint32_t device, uint32_t id, uint32_t results[4])
-{
+try {
     _MSG_ST msg{};
     im_msg_start(&msg, kOpBufFormattedInquire, 1, "im_buf_get_formatted_inquire");
     im_msg_put_long(&msg, 0, static_cast<int32_t>(id));
@@ -732,9 +764,10 @@ int32_t im_buf_get_formatted_inquire(uint32_t device, uint32_t id, uint32_t resu
         if (results) results[i] = Result(&msg, i);
     return EndWithError(&msg);
 }
+HLC_EXPORT_CATCH(im_buf_get_formatted_inquire)
 
 int32_t imBufPutFormatted(uint32_t device, uint32_t id, double value, const void* data)
-{
+try {
     uint32_t layout[4] = {};
     // Without a layout there is no address to write to.
     if (im_buf_get_formatted_inquire(device, id, layout) != 0 || layout[3] == 0 || !data) return 0;
@@ -751,3 +784,4 @@ int32_t imBufPutFormatted(uint32_t device, uint32_t id, double value, const void
     im_msg_end(&msg);
     return static_cast<int32_t>(layout[2]);
 }
+HLC_EXPORT_CATCH(imBufPutFormatted)

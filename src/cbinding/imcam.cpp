@@ -124,7 +124,7 @@ bool im_dig_inquire_is_double(uint32_t type)
 }
 
 uint32_t imCamAlloc(uint32_t thread, const char* name, int32_t fileFlag, uint32_t* camera)
-{
+try {
     _MSG_ST msg{};
     im_msg_start(&msg, kOpCamAlloc, 3, "imCamAlloc");
     const uint32_t node = NodeOf(thread);
@@ -160,9 +160,10 @@ uint32_t imCamAlloc(uint32_t thread, const char* name, int32_t fileFlag, uint32_
     imBufFree(thread, list);
     return EndWithId(&msg, id, camera);
 }
+HLC_EXPORT_CATCH(imCamAlloc)
 
 uint32_t imCamClone(uint32_t thread, uint32_t camera, int32_t value, uint32_t* clone)
-{
+try {
     _MSG_ST msg{};
     im_msg_start(&msg, kOpCamClone, 2, "imCamClone");
     im_msg_put_long(&msg, 0, static_cast<int32_t>(camera));
@@ -170,21 +171,24 @@ uint32_t imCamClone(uint32_t thread, uint32_t camera, int32_t value, uint32_t* c
     Send(&msg, thread, 0, IM_SYNC_POLL);
     return EndWithId(&msg, Result(&msg, 0), clone);
 }
+HLC_EXPORT_CATCH(imCamClone)
 
 int32_t imCamControl(uint32_t thread, uint32_t camera, int32_t type, double value)
-{
+try {
     const uint32_t words[] = {camera, static_cast<uint32_t>(type)};
     return Post("imCamControl", kOpCamControl, thread, words, 2, 0, &value);
 }
+HLC_EXPORT_CATCH(imCamControl)
 
 int32_t imCamFree(uint32_t thread, uint32_t camera)
-{
+try {
     const uint32_t words[] = {camera};
     return Post("imCamFree", kOpCamFree, thread, words, 1);
 }
+HLC_EXPORT_CATCH(imCamFree)
 
 int32_t imCamInquire(uint32_t thread, uint32_t camera, int32_t type, void* out)
-{
+try {
     _MSG_ST msg{};
     im_msg_start(&msg, kOpCamInquire, 2, "imCamInquire");
     im_msg_put_long(&msg, 0, static_cast<int32_t>(camera));
@@ -195,9 +199,10 @@ int32_t imCamInquire(uint32_t thread, uint32_t camera, int32_t type, void* out)
     Store(out, value, im_cam_inquire_is_double(static_cast<uint32_t>(type)));
     return Truncate(value);
 }
+HLC_EXPORT_CATCH(imCamInquire)
 
 int32_t imCamSave(uint32_t thread, const char* name, uint32_t camera)
-{
+try {
     // The save time is the call's start.
     const std::time_t now = std::time(nullptr);
     char timeText[64] = {};
@@ -256,9 +261,10 @@ int32_t imCamSave(uint32_t thread, const char* name, uint32_t camera)
     std::free(path);
     return result;
 }
+HLC_EXPORT_CATCH(imCamSave)
 
 uint32_t imDigAlloc(uint32_t thread, int32_t a, int32_t b, int32_t c, uint32_t* digitizer)
-{
+try {
     _MSG_ST msg{};
     im_msg_start(&msg, kOpDigAlloc, 3, "imDigAlloc");
     im_msg_put_long(&msg, 0, a);
@@ -267,28 +273,32 @@ uint32_t imDigAlloc(uint32_t thread, int32_t a, int32_t b, int32_t c, uint32_t* 
     Send(&msg, thread, 0, IM_SYNC_POLL);
     return EndWithId(&msg, Result(&msg, 0), digitizer);
 }
+HLC_EXPORT_CATCH(imDigAlloc)
 
 int32_t imDigControl(uint32_t thread, uint32_t digitizer, int32_t type, double value)
-{
+try {
     const uint32_t words[] = {digitizer, static_cast<uint32_t>(type)};
     return Post("imDigControl", kOpDigControl, thread, words, 2, 0, &value);
 }
+HLC_EXPORT_CATCH(imDigControl)
 
 int32_t imDigFree(uint32_t thread, uint32_t digitizer)
-{
+try {
     const uint32_t words[] = {digitizer};
     return Post("imDigFree", kOpDigFree, thread, words, 1);
 }
+HLC_EXPORT_CATCH(imDigFree)
 
 int32_t imDigGrab(uint32_t thread, uint32_t digitizer, uint32_t buffer, uint32_t p2, uint32_t p3, uint32_t p4,
                   uint32_t control)
-{
+try {
     const uint32_t words[] = {digitizer, buffer, p2, p3, p4};
     return Post("imDigGrab", kOpDigGrab, thread, words, 5, control);
 }
+HLC_EXPORT_CATCH(imDigGrab)
 
 int32_t imDigInquire(uint32_t thread, uint32_t digitizer, int32_t type, void* out)
-{
+try {
     const bool string = (static_cast<uint32_t>(type) & 0xFFFFu) == kDigInquireUartString;
     _MSG_ST msg{};
     im_msg_start(&msg, kOpDigInquire, string ? 3 : 2, "imDigInquire");
@@ -304,22 +314,25 @@ int32_t imDigInquire(uint32_t thread, uint32_t digitizer, int32_t type, void* ou
     if (!string) Store(out, value, im_dig_inquire_is_double(static_cast<uint32_t>(type)));
     return Truncate(value);
 }
+HLC_EXPORT_CATCH(imDigInquire)
 
 int32_t imDigConvert(uint32_t thread, uint32_t a, uint32_t b, uint32_t c, uint32_t d, uint32_t control)
-{
+try {
     const uint32_t words[] = {a, b, c, d};
     return Post("imDigConvert", kOpDigConvert, thread, words, 4, control);
 }
+HLC_EXPORT_CATCH(imDigConvert)
 
 int32_t imDigCapture(uint32_t thread, uint32_t digitizer, uint32_t camera, int32_t value)
-{
+try {
     const uint32_t words[] = {digitizer, camera, static_cast<uint32_t>(value)};
     return Post("imDigCapture", kOpDigCapture, thread, words, 3);
 }
+HLC_EXPORT_CATCH(imDigCapture)
 
 int32_t imDigLutGet(uint32_t thread, uint32_t digitizer, uint32_t camera, uint32_t lut, int32_t a, int32_t b,
                     int32_t c)
-{
+try {
     const uint32_t words[] = {digitizer, camera, lut, static_cast<uint32_t>(a), static_cast<uint32_t>(b),
                               static_cast<uint32_t>(c)};
     Post("imDigLutGet", kOpDigLutGet, thread, words, 6);
@@ -327,12 +340,14 @@ int32_t imDigLutGet(uint32_t thread, uint32_t digitizer, uint32_t camera, uint32
     imThrNop(thread, 0);
     return 0;
 }
+HLC_EXPORT_CATCH(imDigLutGet)
 
 int32_t imDigLutSet(uint32_t thread, uint32_t digitizer, uint32_t camera, uint32_t lut, int32_t a, int32_t b,
                     int32_t c, int32_t d)
-{
+try {
     const uint32_t words[] = {digitizer, camera, lut, static_cast<uint32_t>(a), static_cast<uint32_t>(b),
                               static_cast<uint32_t>(c), static_cast<uint32_t>(d)};
     Post("imDigLutSet", kOpDigLutSet, thread, words, 7);
     return 0;
 }
+HLC_EXPORT_CATCH(imDigLutSet)

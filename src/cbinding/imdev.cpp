@@ -159,7 +159,7 @@ int32_t im_open_communication(uint32_t system, uint32_t board, uint32_t initMode
 }
 
 uint32_t imDevAlloc(uint32_t system, uint32_t board, uint32_t initMode, uint32_t loadOption, uint32_t* device)
-{
+try {
     uint32_t id = 0;
     if (device) *device = 0;
     _MSG_ST msg{};
@@ -261,9 +261,10 @@ uint32_t imDevAlloc(uint32_t system, uint32_t board, uint32_t initMode, uint32_t
     im_msg_end(&msg);
     return id;
 }
+HLC_EXPORT_CATCH(imDevAlloc)
 
 int32_t imDevFree(uint32_t device)
-{
+try {
     _MSG_ST msg{};
     im_msg_start(&msg, kOpDevFree, 1, "imDevFree");
     OpenLock lock;
@@ -285,9 +286,10 @@ int32_t imDevFree(uint32_t device)
     im_msg_end(&msg);
     return result;
 }
+HLC_EXPORT_CATCH(imDevFree)
 
 uint32_t imDevInquire(uint32_t device, uint32_t type, uint32_t* value)
-{
+try {
     const uint32_t node = (device >> 16) & 0xFF;
     _NODE_MAIN_RESOURCE_ST* record = mp_sys_node_resource_ptr(node);
     uint32_t result = 0;
@@ -339,9 +341,10 @@ uint32_t imDevInquire(uint32_t device, uint32_t type, uint32_t* value)
     if (value) *value = result;
     return result;
 }
+HLC_EXPORT_CATCH(imDevInquire)
 
 int32_t imDevControl(uint32_t device, uint32_t type, double value)
-{
+try {
     _MSG_ST msg{};
     im_msg_start(&msg, kOpDevControl, 3, "imDevControl");
     im_msg_put_long(&msg, 0, static_cast<int32_t>(device));
@@ -352,3 +355,4 @@ int32_t imDevControl(uint32_t device, uint32_t type, double value)
     im_msg_end(&msg);
     return result;
 }
+HLC_EXPORT_CATCH(imDevControl)

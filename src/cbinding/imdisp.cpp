@@ -220,7 +220,7 @@ int32_t* Description(uint32_t node)
 
 uint32_t imDispAlloc(uint32_t thread, uint32_t system, uint32_t board, const char* vcf, uint32_t mode,
                      uint32_t* display)
-{
+try {
     Conversation talk;
     _MSG_ST& msg = talk.msg;
     im_msg_start(&msg, kOpDispAlloc, 4, "imDispAlloc");
@@ -312,9 +312,10 @@ uint32_t imDispAlloc(uint32_t thread, uint32_t system, uint32_t board, const cha
     if (!Phase(&talk, "imDispAlloc", kOpDispAlloc, caller, displayNode, {3, displayNode})) return fail(0, nullptr);
     return finish(id);
 }
+HLC_EXPORT_CATCH(imDispAlloc)
 
 int32_t imDispControl(uint32_t thread, uint32_t display, uint32_t controls, uint32_t type)
-{
+try {
     Conversation talk;
     _MSG_ST& msg = talk.msg;
     im_msg_start(&msg, kOpDispControl, 4, "imDispControl");
@@ -360,9 +361,10 @@ int32_t imDispControl(uint32_t thread, uint32_t display, uint32_t controls, uint
     }
     return end();
 }
+HLC_EXPORT_CATCH(imDispControl)
 
 int32_t imDispInquire(uint32_t thread, uint32_t display, uint32_t type, int32_t* value)
-{
+try {
     _MSG_ST msg{};
     im_msg_start(&msg, kOpDispInquire, 2, "imDispInquire");
     im_msg_put_long(&msg, 0, static_cast<int32_t>(display));
@@ -373,9 +375,10 @@ int32_t imDispInquire(uint32_t thread, uint32_t display, uint32_t type, int32_t*
     if (value) *value = result;
     return result;
 }
+HLC_EXPORT_CATCH(imDispInquire)
 
 int32_t imDispFree(uint32_t thread, uint32_t display)
-{
+try {
     _MSG_ST msg{};
     im_msg_start(&msg, kOpDispFree, 1, "imDispFree");
     im_msg_put_long(&msg, 0, static_cast<int32_t>(display));
@@ -384,6 +387,7 @@ int32_t imDispFree(uint32_t thread, uint32_t display)
     im_msg_end(&msg);
     return im_msg_cmd_error(&msg);
 }
+HLC_EXPORT_CATCH(imDispFree)
 
 // ---- cursor -----------------------------------------------------------------------------
 
@@ -400,23 +404,25 @@ void im_cur_builtin(IM_CURSOR_ST* c)
 }
 
 int32_t imCurAlloc(uint32_t, uint32_t mode, void** record)
-{
+try {
     auto* c = static_cast<IM_CURSOR_ST*>(std::calloc(1, sizeof(IM_CURSOR_ST)));
     if (record) *record = c;
     if (!c) return HLC_ERR_NO_RESOURCES;
     c->mode = mode == kDispAllocDefault ? 1 : (mode & 3);
     return 0;
 }
+HLC_EXPORT_CATCH(imCurAlloc)
 
 int32_t imCurFree(uint32_t, void* record)
-{
+try {
     std::free(record);
     return 0;
 }
+HLC_EXPORT_CATCH(imCurFree)
 
 int32_t imCurDefine(uint32_t, void* record, uint32_t width, uint32_t height, uint32_t hotX, uint32_t hotY,
                     const uint8_t* pixels)
-{
+try {
     auto* c = static_cast<IM_CURSOR_ST*>(record);
     if (!c) return 0;
     if (width > kCursorSide || height > kCursorSide || (!pixels && width * height != 0)) {
@@ -438,9 +444,10 @@ int32_t imCurDefine(uint32_t, void* record, uint32_t width, uint32_t height, uin
             PutPixel(c, x, y, x < width && y < height ? pixels[y * width + x] & 3u : outside);
     return 0;
 }
+HLC_EXPORT_CATCH(imCurDefine)
 
 int32_t imCurSetColor(uint32_t thread, void* record, uint32_t index, uint32_t red, uint32_t green, uint32_t blue)
-{
+try {
     const uint32_t rgb = (red & 0xFF) << 16 | (green & 0xFF) << 8 | (blue & 0xFF);
     if (auto* c = static_cast<IM_CURSOR_ST*>(record))
         c->colour[index & 3] = rgb;
@@ -448,9 +455,10 @@ int32_t imCurSetColor(uint32_t thread, void* record, uint32_t index, uint32_t re
         DacWriteRegisterByLong(CursorNode(thread), DAC_CURSOR_COLOUR_FIRST + (index & 3), rgb);
     return 0;
 }
+HLC_EXPORT_CATCH(imCurSetColor)
 
 int32_t imCurSelect(uint32_t thread, const void* record)
-{
+try {
     const uint32_t node = CursorNode(thread);
     IM_CURSOR_ST builtin{};
     const IM_CURSOR_ST* c = static_cast<const IM_CURSOR_ST*>(record);
@@ -474,9 +482,10 @@ int32_t imCurSelect(uint32_t thread, const void* record)
     DacWriteRegisterByByte(node, kDacCursorHotY, c->hotY);
     return 0;
 }
+HLC_EXPORT_CATCH(imCurSelect)
 
 int32_t imCurEnable(uint32_t thread, int32_t mode)
-{
+try {
     const uint32_t node = CursorNode(thread);
     const uint32_t m = mode == kEnableOff ? 0u : mode == kEnableOn ? 1u : static_cast<uint32_t>(mode) & 3;
     const _NODE_MAIN_RESOURCE_ST* r = mp_sys_node_resource_ptr(node);
@@ -486,9 +495,10 @@ int32_t imCurEnable(uint32_t thread, int32_t mode)
     DacWriteRegisterByByte(node, kDacCursorControl, control);
     return 0;
 }
+HLC_EXPORT_CATCH(imCurEnable)
 
 int32_t imCurSetPosition(uint32_t thread, int32_t x, int32_t y)
-{
+try {
     const uint32_t node = CursorNode(thread);
     const int32_t* s = Description(node);
     const int32_t panX = s ? s[DISP_STATE_PAN_X] : 0, panY = s ? s[DISP_STATE_PAN_Y] : 0;
@@ -501,9 +511,10 @@ int32_t imCurSetPosition(uint32_t thread, int32_t x, int32_t y)
                            (static_cast<uint32_t>(low) & 0xFFFF) | (static_cast<uint32_t>(high) & 0xFFFF) << 16);
     return 0;
 }
+HLC_EXPORT_CATCH(imCurSetPosition)
 
 int32_t imCurGetPosition(uint32_t thread, int32_t* x, int32_t* y)
-{
+try {
     const uint32_t node = CursorNode(thread);
     const int32_t* s = Description(node);
     const int32_t panX = s ? s[DISP_STATE_PAN_X] : 0, panY = s ? s[DISP_STATE_PAN_Y] : 0;
@@ -519,3 +530,4 @@ int32_t imCurGetPosition(uint32_t thread, int32_t* x, int32_t* y)
     if (y) *y = gy;
     return gy;
 }
+HLC_EXPORT_CATCH(imCurGetPosition)

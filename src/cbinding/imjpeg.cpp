@@ -116,7 +116,7 @@ int32_t hlc_save_replacing(const char* path, int32_t (*write)(FILE* file, void* 
 }
 
 uint32_t imJpegAlloc(uint32_t thread, int32_t value, uint32_t* id)
-{
+try {
     _MSG_ST msg{};
     Send(&msg, 122, "imJpegAlloc", thread, {static_cast<uint32_t>(value)}, 0, IM_SYNC_POLL);
     const uint32_t jpeg = Result(&msg, 0);
@@ -124,9 +124,10 @@ uint32_t imJpegAlloc(uint32_t thread, int32_t value, uint32_t* id)
     if (id) *id = jpeg;
     return jpeg;
 }
+HLC_EXPORT_CATCH(imJpegAlloc)
 
 int32_t imJpegControl(uint32_t thread, uint32_t jpeg, uint32_t type, double value)
-{
+try {
     _MSG_ST msg{};
     im_msg_start(&msg, 123, 3, "imJpegControl");
     im_msg_put_long(&msg, 0, static_cast<int32_t>(jpeg));
@@ -135,30 +136,35 @@ int32_t imJpegControl(uint32_t thread, uint32_t jpeg, uint32_t type, double valu
     im_msg_send(&msg, 0, thread, 0, IM_SYNC_NOWAIT);
     return End(&msg);
 }
+HLC_EXPORT_CATCH(imJpegControl)
 
 int32_t imJpegControlBand(uint32_t thread, int32_t a, int32_t b, int32_t c, int32_t d)
-{
+try {
     return Post(124, "imJpegControlBand", thread,
                 {static_cast<uint32_t>(a), static_cast<uint32_t>(b), static_cast<uint32_t>(c), static_cast<uint32_t>(d)});
 }
+HLC_EXPORT_CATCH(imJpegControlBand)
 
 int32_t imJpegDecode(uint32_t thread, uint32_t a, uint32_t b, uint32_t control)
-{
+try {
     return Post(125, "imJpegDecode", thread, {a, b}, control);
 }
+HLC_EXPORT_CATCH(imJpegDecode)
 
 int32_t imJpegEncode(uint32_t thread, uint32_t a, uint32_t b, uint32_t control)
-{
+try {
     return Post(126, "imJpegEncode", thread, {a, b}, control);
 }
+HLC_EXPORT_CATCH(imJpegEncode)
 
 int32_t imJpegFree(uint32_t thread, uint32_t jpeg)
-{
+try {
     return Post(127, "imJpegFree", thread, {jpeg});
 }
+HLC_EXPORT_CATCH(imJpegFree)
 
 int32_t imJpegInquire(uint32_t thread, uint32_t jpeg, uint32_t type, int32_t* out)
-{
+try {
     _MSG_ST msg{};
     Send(&msg, 128, "imJpegInquire", thread, {jpeg, type}, 0, IM_SYNC_POLL);
     const int32_t value = im_msg_get_long(&msg, 0);
@@ -166,10 +172,11 @@ int32_t imJpegInquire(uint32_t thread, uint32_t jpeg, uint32_t type, int32_t* ou
     if (out) *out = value;
     return value;
 }
+HLC_EXPORT_CATCH(imJpegInquire)
 
 int32_t imJpegPutTable(uint32_t thread, uint32_t jpeg, uint32_t type, uint32_t table, uint32_t size,
                        const void* bytes)
-{
+try {
     const uint32_t limit = jpeg_table_limit(type);
     if (limit && size > limit) size = limit;
     _MSG_ST msg{};
@@ -192,9 +199,10 @@ int32_t imJpegPutTable(uint32_t thread, uint32_t jpeg, uint32_t type, uint32_t t
     const int32_t second = End(&done);
     return first ? first : second;
 }
+HLC_EXPORT_CATCH(imJpegPutTable)
 
 int32_t imJpegGetTable(uint32_t thread, uint32_t jpeg, uint32_t type, uint32_t table, uint32_t* size, void* bytes)
-{
+try {
     // What the caller's buffer holds: the type's limit, or for another type the size the
     // caller passes in.
     uint32_t capacity = jpeg_table_limit(type);
@@ -218,27 +226,31 @@ int32_t imJpegGetTable(uint32_t thread, uint32_t jpeg, uint32_t type, uint32_t t
     if (size) *size = bytesGiven;
     return End(&msg);
 }
+HLC_EXPORT_CATCH(imJpegGetTable)
 
 int32_t imJpegWrite(uint32_t thread, FILE* file, uint32_t jpeg)
-{
+try {
     return WriteObject("imJpegWrite", thread, file, jpeg);
 }
+HLC_EXPORT_CATCH(imJpegWrite)
 
 int32_t imJpegSave(uint32_t thread, const char* path, uint32_t jpeg)
-{
+try {
     SaveJob job{thread, jpeg};
     const int32_t result = hlc_save_replacing(path, SaveWrite, &job);
     if (result == -1) return Fail("imJpegSave", HLC_ERR_NO_RESOURCES, "Can not Open Output file");
     return result;
 }
+HLC_EXPORT_CATCH(imJpegSave)
 
 int32_t imJpegRead(uint32_t thread, FILE* file, uint32_t jpeg)
-{
+try {
     return ReadInto("imJpegRead", thread, file, jpeg);
 }
+HLC_EXPORT_CATCH(imJpegRead)
 
 uint32_t imJpegRestore(uint32_t thread, const char* path, uint32_t* id)
-{
+try {
     const uint32_t jpeg = imJpegAlloc(thread, 0, nullptr);
     // Opened without blocking and checked on the opened file: only a regular file is read.
     FILE* file = qsrf::OpenRegularStream(path, "rb", 0);
@@ -253,15 +265,18 @@ uint32_t imJpegRestore(uint32_t thread, const char* path, uint32_t* id)
     if (id) *id = jpeg;
     return jpeg;
 }
+HLC_EXPORT_CATCH(imJpegRestore)
 
 int32_t imJpegWriteBuf(uint32_t thread, int32_t a, int32_t b, int32_t c, uint32_t control)
-{
+try {
     return Post(134, "imJpegWriteBuf", thread, {static_cast<uint32_t>(a), static_cast<uint32_t>(b), static_cast<uint32_t>(c)},
                 control);
 }
+HLC_EXPORT_CATCH(imJpegWriteBuf)
 
 int32_t imJpegReadBuf(uint32_t thread, int32_t a, int32_t b, int32_t c, uint32_t control)
-{
+try {
     return Post(135, "imJpegReadBuf", thread, {static_cast<uint32_t>(a), static_cast<uint32_t>(b), static_cast<uint32_t>(c)},
                 control);
 }
+HLC_EXPORT_CATCH(imJpegReadBuf)

@@ -186,7 +186,7 @@ void pat_store_width(double value, uint32_t bits, void* out)
 
 int32_t imPatAllocAutoModel(uint32_t thread, int32_t p0, int32_t p1, int32_t p2, int32_t p3, int32_t p4, int32_t p5,
                             int32_t p6, uint32_t* ids)
-{
+try {
     _MSG_ST msg{};
     Ask(&msg, 172, "imPatAllocAutoModel", thread, p0, p1, p2, p3, p4, p5, p6);
     int32_t n = im_msg_get_long(&msg, 0);
@@ -198,50 +198,59 @@ int32_t imPatAllocAutoModel(uint32_t thread, int32_t p0, int32_t p1, int32_t p2,
     im_msg_end(&msg);
     return n;
 }
+HLC_EXPORT_CATCH(imPatAllocAutoModel)
 
 uint32_t imPatAllocModel(uint32_t thread, int32_t p0, int32_t p1, int32_t p2, int32_t p3, int32_t p4, int32_t p5,
                          uint32_t* id)
-{
+try {
     return AskId(150, "imPatAllocModel", thread, id, p0, p1, p2, p3, p4, p5);
 }
+HLC_EXPORT_CATCH(imPatAllocModel)
 
 uint32_t imPatAllocRotatedModel(uint32_t thread, int32_t p0, double p1, int32_t p2, uint32_t* id)
-{
+try {
     return AskId(170, "imPatAllocRotatedModel", thread, id, p0, p1, p2);
 }
+HLC_EXPORT_CATCH(imPatAllocRotatedModel)
 
 uint32_t imPatAllocResult(uint32_t thread, int32_t p0, uint32_t* id)
-{
+try {
     return AskId(151, "imPatAllocResult", thread, id, p0);
 }
+HLC_EXPORT_CATCH(imPatAllocResult)
 
 int32_t imPatCopy(uint32_t thread, int32_t p0, int32_t p1, int32_t p2, uint32_t control)
-{
+try {
     return Post(152, "imPatCopy", thread, control, p0, p1, p2);
 }
+HLC_EXPORT_CATCH(imPatCopy)
 
 int32_t imPatCopyResult(uint32_t thread, int32_t p0, int32_t p1, int32_t p2, uint32_t control)
-{
+try {
     return Post(171, "imPatCopyResult", thread, control, p0, p1, p2);
 }
+HLC_EXPORT_CATCH(imPatCopyResult)
 
 int32_t imPatFindModel(uint32_t thread, int32_t p0, int32_t p1, int32_t p2, uint32_t control)
-{
+try {
     return Post(153, "imPatFindModel", thread, control, p0, p1, p2);
 }
+HLC_EXPORT_CATCH(imPatFindModel)
 
 int32_t imPatFree(uint32_t thread, uint32_t id)
-{
+try {
     return Post(154, "imPatFree", thread, 0, id);
 }
+HLC_EXPORT_CATCH(imPatFree)
 
 int32_t imPatGetNumber(uint32_t thread, uint32_t result, int32_t* out)
-{
+try {
     return AskValue(155, "imPatGetNumber", thread, out, result);
 }
+HLC_EXPORT_CATCH(imPatGetNumber)
 
 int32_t imPatGetResult(uint32_t thread, uint32_t result, uint32_t type, void* out)
-{
+try {
     _MSG_ST msg{};
     Ask(&msg, 156, "imPatGetResult", thread, result, type);
     if (im_msg_cmd_error(&msg) != 0) return End(&msg);
@@ -286,9 +295,10 @@ int32_t imPatGetResult(uint32_t thread, uint32_t result, uint32_t type, void* ou
     }
     return End(&msg);
 }
+HLC_EXPORT_CATCH(imPatGetResult)
 
 int32_t imPatInquire(uint32_t thread, uint32_t model, uint32_t type, void* out)
-{
+try {
     _MSG_ST msg{};
     Ask(&msg, 157, "imPatInquire", thread, model, type);
     const double value = im_msg_get_double(&msg, 0);
@@ -336,14 +346,16 @@ int32_t imPatInquire(uint32_t thread, uint32_t model, uint32_t type, void* out)
     im_msg_end(&msg);
     return truncated;
 }
+HLC_EXPORT_CATCH(imPatInquire)
 
 int32_t imPatPreprocModel(uint32_t thread, int32_t p0, int32_t p1, int32_t p2, uint32_t control)
-{
+try {
     return Post(158, "imPatPreprocModel", thread, control, p0, p1, p2);
 }
+HLC_EXPORT_CATCH(imPatPreprocModel)
 
 int32_t imPatRead(uint32_t thread, FILE* file, uint32_t* model)
-{
+try {
     if (model) *model = 0;
     uint8_t* bytes = nullptr;
     uint32_t size = 0;
@@ -355,9 +367,10 @@ int32_t imPatRead(uint32_t thread, FILE* file, uint32_t* model)
     if (model) *model = id;
     return id ? 0 : -1;
 }
+HLC_EXPORT_CATCH(imPatRead)
 
 int32_t imPatWrite(uint32_t thread, FILE* file, uint32_t model)
-{
+try {
     _MSG_ST msg{};
     Ask(&msg, 160, "imPatWrite", thread, model);
     const uint32_t buffer = Slot(&msg, 0);
@@ -384,9 +397,10 @@ int32_t imPatWrite(uint32_t thread, FILE* file, uint32_t model)
     imBufFree(thread, buffer);
     return End(&msg);
 }
+HLC_EXPORT_CATCH(imPatWrite)
 
 int32_t imPatRestore(uint32_t thread, const char* path, uint32_t* model)
-{
+try {
     if (model) *model = 0;
     // Opened without blocking and checked on the opened file: only a regular file is read.
     FILE* file = qsrf::OpenRegularStream(path, "rb", 0);
@@ -395,104 +409,123 @@ int32_t imPatRestore(uint32_t thread, const char* path, uint32_t* model)
     std::fclose(file);
     return result;
 }
+HLC_EXPORT_CATCH(imPatRestore)
 
 int32_t imPatSave(uint32_t thread, const char* path, uint32_t model)
-{
+try {
     SaveJob job{thread, model};
     const int32_t result = hlc_save_replacing(path, SaveWrite, &job);
     if (result == -1) return Fail("imPatSave", HLC_ERR_FILE_ACCESS, "Can't open file for writing");
     return result;
 }
+HLC_EXPORT_CATCH(imPatSave)
 
 int32_t imPatSetAcceptance(uint32_t thread, uint32_t model, double value)
-{
+try {
     return Post(161, "imPatSetAcceptance", thread, 0, model, value);
 }
+HLC_EXPORT_CATCH(imPatSetAcceptance)
 
 int32_t imPatSetAccuracy(uint32_t thread, uint32_t model, int32_t value)
-{
+try {
     return Post(162, "imPatSetAccuracy", thread, 0, model, value);
 }
+HLC_EXPORT_CATCH(imPatSetAccuracy)
 
 int32_t imPatSetCenter(uint32_t thread, uint32_t model, double x, double y)
-{
+try {
     return Post(163, "imPatSetCenter", thread, 0, model, x, y);
 }
+HLC_EXPORT_CATCH(imPatSetCenter)
 
 int32_t imPatSetCertainty(uint32_t thread, uint32_t model, double value)
-{
+try {
     return Post(164, "imPatSetCertainty", thread, 0, model, value);
 }
+HLC_EXPORT_CATCH(imPatSetCertainty)
 
 int32_t imPatSetDontCare(uint32_t thread, int32_t p0, int32_t p1, int32_t p2, int32_t p3, int32_t p4)
-{
+try {
     return Post(165, "imPatSetDontCare", thread, 0, p0, p1, p2, p3, p4);
 }
+HLC_EXPORT_CATCH(imPatSetDontCare)
 
 int32_t imPatSetNumber(uint32_t thread, uint32_t model, int32_t value)
-{
+try {
     return Post(166, "imPatSetNumber", thread, 0, model, value);
 }
+HLC_EXPORT_CATCH(imPatSetNumber)
 
 int32_t imPatSetPosition(uint32_t thread, int32_t p0, int32_t p1, int32_t p2, int32_t p3, int32_t p4)
-{
+try {
     return Post(167, "imPatSetPosition", thread, 0, p0, p1, p2, p3, p4);
 }
+HLC_EXPORT_CATCH(imPatSetPosition)
 
 int32_t imPatSetSearchParameter(uint32_t thread, uint32_t model, int32_t parameter, double value)
-{
+try {
     return Post(168, "imPatSetSearchParameter", thread, 0, model, parameter, value);
 }
+HLC_EXPORT_CATCH(imPatSetSearchParameter)
 
 int32_t imPatSetSpeed(uint32_t thread, uint32_t model, int32_t value)
-{
+try {
     return Post(169, "imPatSetSpeed", thread, 0, model, value);
 }
+HLC_EXPORT_CATCH(imPatSetSpeed)
 
 // ---------------------------------------------------------------- blobs
 
 uint32_t imBlobAllocFeatureList(uint32_t thread, uint32_t* id)
-{
+try {
     return AskId(180, "imBlobAllocFeatureList", thread, id);
 }
+HLC_EXPORT_CATCH(imBlobAllocFeatureList)
 
 uint32_t imBlobAllocResult(uint32_t thread, uint32_t* id)
-{
+try {
     return AskId(181, "imBlobAllocResult", thread, id);
 }
+HLC_EXPORT_CATCH(imBlobAllocResult)
 
 int32_t imBlobCalculate(uint32_t thread, int32_t p0, int32_t p1, int32_t p2, int32_t p3, int32_t p4, uint32_t control)
-{
+try {
     return Post(182, "imBlobCalculate", thread, control, p0, p1, p2, p3, p4);
 }
+HLC_EXPORT_CATCH(imBlobCalculate)
 
 int32_t imBlobControl(uint32_t thread, int32_t p0, int32_t p1, double p2)
-{
+try {
     return Post(183, "imBlobControl", thread, 0, p0, p1, p2);
 }
+HLC_EXPORT_CATCH(imBlobControl)
 
 int32_t imBlobFill(uint32_t thread, int32_t p0, int32_t p1, int32_t p2, int32_t p3, uint32_t control)
-{
+try {
     return Post(184, "imBlobFill", thread, control, p0, p1, p2, p3);
 }
+HLC_EXPORT_CATCH(imBlobFill)
 
 int32_t imBlobFree(uint32_t thread, uint32_t id)
-{
+try {
     return Post(185, "imBlobFree", thread, 0, id);
 }
+HLC_EXPORT_CATCH(imBlobFree)
 
 int32_t imBlobGetLabel(uint32_t thread, int32_t p0, int32_t p1, int32_t p2, int32_t* out)
-{
+try {
     return AskValue(186, "imBlobGetLabel", thread, out, p0, p1, p2);
 }
+HLC_EXPORT_CATCH(imBlobGetLabel)
 
 int32_t imBlobGetNumber(uint32_t thread, uint32_t result, int32_t* out)
-{
+try {
     return AskValue(187, "imBlobGetNumber", thread, out, result);
 }
+HLC_EXPORT_CATCH(imBlobGetNumber)
 
 int32_t imBlobGetResult(uint32_t thread, int32_t p0, int32_t p1, int32_t p2, void* array, uint32_t capacity)
-{
+try {
     _MSG_ST msg{};
     Ask(&msg, 188, "imBlobGetResult", thread, p0, p1, p2);
     const uint32_t buffer = Slot(&msg, 0);
@@ -508,9 +541,10 @@ int32_t imBlobGetResult(uint32_t thread, int32_t p0, int32_t p1, int32_t p2, voi
     imBufFree(thread, buffer);
     return End(&msg);
 }
+HLC_EXPORT_CATCH(imBlobGetResult)
 
 int32_t imBlobGetResultSingle(uint32_t thread, int32_t p0, int32_t p1, uint32_t type, int32_t p3, void* out)
-{
+try {
     _MSG_ST msg{};
     Ask(&msg, 189, "imBlobGetResultSingle", thread, p0, p1, type, p3);
     const double value = im_msg_get_double(&msg, 0);
@@ -518,10 +552,11 @@ int32_t imBlobGetResultSingle(uint32_t thread, int32_t p0, int32_t p1, uint32_t 
     pat_store_width(value, type, out);
     return Truncated32(value);
 }
+HLC_EXPORT_CATCH(imBlobGetResultSingle)
 
 int32_t imBlobGetRuns(uint32_t thread, int32_t p0, int32_t p1, int32_t p2, void* first, void* second, void* third,
                       uint32_t capacity)
-{
+try {
     void* arrays[3] = {first, second, third};
     _MSG_ST msg{};
     Ask(&msg, 190, "imBlobGetRuns", thread, p0, p1, p2, first ? 1 : 0, second ? 1 : 0, third ? 1 : 0);
@@ -542,9 +577,10 @@ int32_t imBlobGetRuns(uint32_t thread, int32_t p0, int32_t p1, int32_t p2, void*
     imBufFree(thread, buffer);
     return End(&msg);
 }
+HLC_EXPORT_CATCH(imBlobGetRuns)
 
 int32_t imBlobInquire(uint32_t thread, uint32_t id, uint32_t type, void* out)
-{
+try {
     _MSG_ST msg{};
     Ask(&msg, 191, "imBlobInquire", thread, id, type);
     const double value = im_msg_get_double(&msg, 0);
@@ -552,38 +588,46 @@ int32_t imBlobInquire(uint32_t thread, uint32_t id, uint32_t type, void* out)
     pat_store_width(value, type, out);
     return Truncated32(value);
 }
+HLC_EXPORT_CATCH(imBlobInquire)
 
 int32_t imBlobLabel(uint32_t thread, int32_t p0, int32_t p1, int32_t p2, uint32_t control)
-{
+try {
     return Post(192, "imBlobLabel", thread, control, p0, p1, p2);
 }
+HLC_EXPORT_CATCH(imBlobLabel)
 
 int32_t imBlobSelect(uint32_t thread, int32_t p0, int32_t p1, int32_t p2, int32_t p3, int32_t p4, double p5, double p6)
-{
+try {
     return Post(193, "imBlobSelect", thread, 0, p0, p1, p2, p3, p4, p5, p6);
 }
+HLC_EXPORT_CATCH(imBlobSelect)
 
 int32_t imBlobSelectFeature(uint32_t thread, int32_t p0, int32_t p1, int32_t p2)
-{
+try {
     return Post(194, "imBlobSelectFeature", thread, 0, p0, p1, p2);
 }
+HLC_EXPORT_CATCH(imBlobSelectFeature)
 
 int32_t imBlobSelectFeret(uint32_t thread, int32_t p0, double p1)
-{
+try {
     return Post(195, "imBlobSelectFeret", thread, 0, p0, p1);
 }
+HLC_EXPORT_CATCH(imBlobSelectFeret)
 
 int32_t imBlobSelectMoment(uint32_t thread, int32_t p0, int32_t p1, int32_t p2, int32_t p3, int32_t p4)
-{
+try {
     return Post(196, "imBlobSelectMoment", thread, 0, p0, p1, p2, p3, p4);
 }
+HLC_EXPORT_CATCH(imBlobSelectMoment)
 
 int32_t imBlobCopyResult(uint32_t thread, int32_t p0, int32_t p1, int32_t p2, int32_t p3, uint32_t control)
-{
+try {
     return Post(197, "imBlobCopyResult", thread, control, p0, p1, p2, p3);
 }
+HLC_EXPORT_CATCH(imBlobCopyResult)
 
 int32_t imBlobCopyRuns(uint32_t thread, int32_t p0, int32_t p1, int32_t p2, int32_t p3, int32_t p4, uint32_t control)
-{
+try {
     return Post(198, "imBlobCopyRuns", thread, control, p0, p1, p2, p3, p4);
 }
+HLC_EXPORT_CATCH(imBlobCopyRuns)

@@ -114,14 +114,15 @@ void CopyText(char* to, const char* from, size_t size)
 // ---- system ---------------------------------------------------------------------------------
 
 int32_t imSysInquire(int32_t system, int32_t type, void* out)
-{
+try {
     const int32_t value = Inquire(system, type);
     if (out) std::memcpy(out, &value, 4);
     return value;
 }
+HLC_EXPORT_CATCH(imSysInquire)
 
 double imSysClock(uint32_t thread, double start)
-{
+try {
     _MSG_ST msg{};
     im_msg_start(&msg, kOpSysClock, 1, "imSysClock");
     im_msg_put_double(&msg, 0, start);
@@ -130,9 +131,10 @@ double imSysClock(uint32_t thread, double start)
     im_msg_end(&msg);
     return value;
 }
+HLC_EXPORT_CATCH(imSysClock)
 
 int32_t imSysTimeStamp(uint32_t thread, uint32_t buffer, uint32_t key, double start)
-{
+try {
     _MSG_ST msg{};
     im_msg_start(&msg, kOpSysTimeStamp, 3, "imSysTimeStamp");
     im_msg_put_long(&msg, 0, static_cast<int32_t>(buffer));
@@ -143,9 +145,10 @@ int32_t imSysTimeStamp(uint32_t thread, uint32_t buffer, uint32_t key, double st
     im_msg_end(&msg);
     return error;
 }
+HLC_EXPORT_CATCH(imSysTimeStamp)
 
 int32_t imSysGetMemoryMap(uint32_t thread, int32_t mode, void* out)
-{
+try {
     _MSG_ST msg{};
     im_msg_start(&msg, kOpGetMemoryMap, 2, "GetMemoryMap");
     im_msg_put_long(&msg, 0, 0);
@@ -158,9 +161,10 @@ int32_t imSysGetMemoryMap(uint32_t thread, int32_t mode, void* out)
     if (out) std::memcpy(out, &first, 4);
     return second;
 }
+HLC_EXPORT_CATCH(imSysGetMemoryMap)
 
 void imSysDiag(int32_t system, int32_t board, int32_t mode, const char* path)
-{
+try {
     if (mode != 0) return;
     const uint32_t node = ((static_cast<uint32_t>(system + 1) << 4) & 0xF0) + (static_cast<uint32_t>(board + 1) & 15);
     const _NODE_MAIN_RESOURCE_ST* record = mp_core_node_record(node);
@@ -194,19 +198,21 @@ void imSysDiag(int32_t system, int32_t board, int32_t mode, const char* path)
     }
     im_print_msg(0, "Communication state just dump in file '%s'\n", path);
 }
+HLC_EXPORT_CATCH(imSysDiag)
 
 // ---- application ----------------------------------------------------------------------------
 
 void imAppCatchError(uint32_t, ImErrorHook hook, uint32_t user)
-{
+try {
     TaskBeginMutex();
     im_Application.hook = hook;
     im_Application.hookUser = user;
     TaskEndMutex();
 }
+HLC_EXPORT_CATCH(imAppCatchError)
 
 void imAppControl(int32_t type, double value)
-{
+try {
     if (type != IM_APP_TIMEOUT) return;
     if (value == 0.0 || value == -1.0) value = kAppTimeoutForever;
     // Any other negative or undefined time-out would end every wait at once: ignored.
@@ -216,9 +222,10 @@ void imAppControl(int32_t type, double value)
     g_timeoutChosen = true;
     if (double* table = TimeoutTable()) table[kAppTimeoutEntry] = value;
 }
+HLC_EXPORT_CATCH(imAppControl)
 
 int32_t imAppInquire(int32_t type, void* out)
-{
+try {
     if (type != IM_APP_TIMEOUT) return 0;
     double value;
     {
@@ -235,9 +242,10 @@ int32_t imAppInquire(int32_t type, void* out)
     if (value <= static_cast<double>(std::numeric_limits<int32_t>::min())) return std::numeric_limits<int32_t>::min();
     return static_cast<int32_t>(value);
 }
+HLC_EXPORT_CATCH(imAppInquire)
 
 int32_t imAppGetError(int32_t mode, void* out)
-{
+try {
     TaskBeginMutex();
     _APPLICATION_ST& app = im_Application;
     if (!app.error.function) app.error.function = app.functionBuffer;
@@ -268,6 +276,7 @@ int32_t imAppGetError(int32_t mode, void* out)
     TaskEndMutex();
     return code;
 }
+HLC_EXPORT_CATCH(imAppGetError)
 
 bool mp_app_comm_timeout(double* seconds)
 {

@@ -59,7 +59,7 @@ void mp_buf_install_remote()
 }
 
 void mp_msg_signal_snooper(uint32_t slotBody, uint32_t status)
-{
+try {
     if (!slotBody) return;
     _MSG_BODY_ST* msg = Body(slotBody);
     if ((__atomic_load_n(&msg->flags, __ATOMIC_ACQUIRE) >> 24) == 0) return;
@@ -111,3 +111,4 @@ void mp_msg_signal_snooper(uint32_t slotBody, uint32_t status)
     }
     if (regs) HwWrite32(regs, kOrloInterruptSet, kSnoopBusy);
 }
+HLC_EXPORT_CATCH(mp_msg_signal_snooper)

@@ -7,3 +7,6 @@ static_assert(sizeof(void*) == 4, "HLCLIB must be built for 32-bit x86 (-m32)");
 // against is the plain name) and default visibility (everything else of the library is
 // built hidden).  The public header include/hlclib.h declares the same names.
 #define HLC_API extern "C" __attribute__((visibility("default")))
+
+// Every export's body runs inside the boundary that keeps C++ exceptions in the library.
+#include "hlc_export.h"

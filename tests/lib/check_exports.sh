@@ -1,6 +1,8 @@
 #!/usr/bin/env bash
-# Compares the names libhlclib.so exports with the list kept in the tree, and checks that
-# the public header declares every one of them.
+# Compares the names libhlclib.so exports with the list kept in the tree, checks that
+# the public header declares every one of them, and that every exported function runs
+# inside the library's exception boundary (hlc_export.h), whose handler leaves the marker
+# hlc_boundary_<name> in the library's symbol table.
 # Usage: check_exports.sh LIBRARY EXPORT_LIST HEADER
 set -euo pipefail
 actual=$(nm -D --defined-only "$1" | awk 'NF == 3 { print $3 }' | LC_ALL=C sort)
@@ -16,4 +18,12 @@ while read -r name; do
   fi
 done < "$2"
 [[ $undeclared == 0 ]]
-echo "$(wc -l < "$2") names exported and declared"
+functions=$(nm -D --defined-only "$1" | awk 'NF == 3 && $2 == "T" { print $3 }' | LC_ALL=C sort)
+markers=$(nm --defined-only "$1" | awk 'NF == 3 { print $3 }' | sed -n 's/^hlc_boundary_//p' | LC_ALL=C sort)
+outside=$(LC_ALL=C comm -23 <(echo "$functions") <(echo "$markers"))
+if [[ -n $outside ]]; then
+  echo "exported outside the exception boundary (no HLC_EXPORT_CATCH handler):"
+  echo "$outside"
+  exit 1
+fi
+echo "$(wc -l < "$2") names exported and declared, $(echo "$functions" | wc -l) functions inside the boundary"

@@ -496,7 +496,7 @@ uint16_t im_buf_tiff_sample_format(uint32_t type)
 }
 
 int32_t imBufLoad(uint32_t device, const char* fileName, int32_t format, uint32_t id)
-{
+try {
     Call call(kOpBufLoad, "imBufLoad");
     if (!fileName || !*fileName) return call.Fail(HLC_ERR_INVALID_PARAMETER, "Invalid file name");
     if (format == IM_FILE_RAW) return LoadRaw(call, device, fileName, id);
@@ -504,9 +504,10 @@ int32_t imBufLoad(uint32_t device, const char* fileName, int32_t format, uint32_
         return call.Fail(HLC_ERR_RESTRICTED, "Invalid file format");
     return LoadTiff(call, device, fileName, id);
 }
+HLC_EXPORT_CATCH(imBufLoad)
 
 uint32_t imBufRestore(uint32_t device, const char* fileName, int32_t format, uint32_t location, uint32_t* id)
-{
+try {
     if (id) *id = 0;
     Call call(kOpBufRestore, "imBufRestore");
     if (!fileName || !*fileName) return call.Fail(HLC_ERR_INVALID_PARAMETER, "Invalid file name"), 0;
@@ -541,9 +542,10 @@ uint32_t imBufRestore(uint32_t device, const char* fileName, int32_t format, uin
     if (id) *id = made;
     return made;
 }
+HLC_EXPORT_CATCH(imBufRestore)
 
 int32_t imBufSave(uint32_t device, const char* fileName, int32_t format, uint32_t id)
-{
+try {
     Call call(kOpBufSave, "imBufSave");
     const _MP_BUF_ST* b = Descriptor(device, id);
     if (!b) return call.Fail(HLC_ERR_INVALID_PARAMETER, "Invalid buffer ID");
@@ -553,3 +555,4 @@ int32_t imBufSave(uint32_t device, const char* fileName, int32_t format, uint32_
         return call.Fail(HLC_ERR_RESTRICTED, "Invalid file format");
     return SaveTiff(call, device, fileName, format, id, b);
 }
+HLC_EXPORT_CATCH(imBufSave)

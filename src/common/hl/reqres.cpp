@@ -118,27 +118,30 @@ void mp_res_set_sync_ops(const MpSyncOps* ops)
 // ---------------------------------------------------------------- errors
 
 const char* mp_err_default(int32_t code)
-{
+try {
     return HlcErrorText(code);
 }
+HLC_EXPORT_CATCH(mp_err_default)
 
 void mp_err_log(_MSG_ERR_ST* record, int32_t code, const char* text, const char* function)
-{
+try {
     if (!record || record->code != 0) return;
     record->code = code;
     record->node = mp_sys_this_node_id();
     record->message = text ? text : mp_err_default(code);
     if (function) record->function = function;
 }
+HLC_EXPORT_CATCH(mp_err_log)
 
 void mp_err_update(const _MSG_ERR_ST* source, _MSG_ERR_ST* destination)
-{
+try {
     if (!source || !destination || source->code == 0) return;
     destination->code = source->code;
     destination->node = mp_sys_this_node_id();
     destination->message = InThisSpace(source->node, source->message);
     destination->function = InThisSpace(source->node, source->function);
 }
+HLC_EXPORT_CATCH(mp_err_update)
 
 namespace {
 // A text of another node: in a board window (a board processor's own texts) it is read
@@ -160,25 +163,28 @@ void CopyNodeText(char* destination, const char* source, size_t size)
 } // namespace
 
 void mp_err_copy(const _MSG_ERR_ST* source, _MSG_ERR_ST* destination)
-{
+try {
     if (!source || !destination || source->code == 0) return;
     destination->code = source->code;
     CopyNodeText(const_cast<char*>(destination->message), InThisSpace(source->node, source->message), 80);
     CopyNodeText(const_cast<char*>(destination->function), InThisSpace(source->node, source->function), 32);
     destination->node = mp_sys_this_node_id();
 }
+HLC_EXPORT_CATCH(mp_err_copy)
 
 const char* mp_err_msg(const _MSG_ERR_ST* record)
-{
+try {
     if (!record || record->code == 0) return nullptr;
     return InThisSpace(record->node, record->message);
 }
+HLC_EXPORT_CATCH(mp_err_msg)
 
 const char* mp_err_func(const _MSG_ERR_ST* record)
-{
+try {
     if (!record || record->code == 0) return nullptr;
     return InThisSpace(record->node, record->function);
 }
+HLC_EXPORT_CATCH(mp_err_func)
 
 // ---------------------------------------------------------------- replies
 

@@ -255,7 +255,7 @@ void mp_sync_install()
 // ---------------------------------------------------------------- exports
 
 uint32_t imSyncAlloc(uint32_t thread, uint32_t* sync)
-{
+try {
     _MSG_ST msg{};
     im_msg_start(&msg, kOpSyncAlloc, 0, "imSyncAlloc");
     im_msg_send(&msg, 0, thread, 0, IM_SYNC_POLL);
@@ -264,9 +264,10 @@ uint32_t imSyncAlloc(uint32_t thread, uint32_t* sync)
     if (sync) *sync = id;
     return id;
 }
+HLC_EXPORT_CATCH(imSyncAlloc)
 
 int32_t imSyncFree(uint32_t thread, uint32_t sync)
-{
+try {
     _MSG_ST msg{};
     im_msg_start(&msg, kOpSyncFree, 1, "imSyncFree");
     im_msg_put_long(&msg, 0, static_cast<int32_t>(sync));
@@ -274,9 +275,10 @@ int32_t imSyncFree(uint32_t thread, uint32_t sync)
     im_msg_end(&msg);
     return im_msg_cmd_error(&msg);
 }
+HLC_EXPORT_CATCH(imSyncFree)
 
 int32_t imSyncGetError(uint32_t thread, uint32_t sync, uint32_t mode, void* out)
-{
+try {
     _MSG_ST msg{};
     im_msg_start(&msg, kOpSyncGetError, 2, "imSyncGetError");
     im_msg_put_long(&msg, 0, static_cast<int32_t>(sync));
@@ -287,9 +289,10 @@ int32_t imSyncGetError(uint32_t thread, uint32_t sync, uint32_t mode, void* out)
     im_msg_end(&msg);
     return result;
 }
+HLC_EXPORT_CATCH(imSyncGetError)
 
 int32_t imSyncHost(uint32_t thread, uint32_t sync, uint32_t state)
-{
+try {
     _MSG_ST msg{};
     im_msg_start(&msg, kOpSyncHost, 2, "imSyncHost");
     im_msg_put_long(&msg, 0, static_cast<int32_t>(sync));
@@ -299,9 +302,10 @@ int32_t imSyncHost(uint32_t thread, uint32_t sync, uint32_t state)
     im_msg_end(&msg);
     return result;
 }
+HLC_EXPORT_CATCH(imSyncHost)
 
 int32_t imSyncThread(uint32_t thread, uint32_t sync, uint32_t state)
-{
+try {
     _MSG_ST msg{};
     im_msg_start(&msg, kOpSyncThread, 2, "imSyncThread");
     im_msg_put_long(&msg, 0, static_cast<int32_t>(sync));
@@ -310,9 +314,10 @@ int32_t imSyncThread(uint32_t thread, uint32_t sync, uint32_t state)
     im_msg_end(&msg);
     return im_msg_cmd_error(&msg);
 }
+HLC_EXPORT_CATCH(imSyncThread)
 
 int32_t imSyncControl(uint32_t thread, uint32_t sync, uint32_t type, double value)
-{
+try {
     _MSG_ST msg{};
     im_msg_start(&msg, kOpSyncControl, 3, "imSyncControl");
     im_msg_put_long(&msg, 0, static_cast<int32_t>(sync));
@@ -322,12 +327,14 @@ int32_t imSyncControl(uint32_t thread, uint32_t sync, uint32_t type, double valu
     im_msg_end(&msg);
     return im_msg_cmd_error(&msg);
 }
+HLC_EXPORT_CATCH(imSyncControl)
 
 int32_t imThrNop(uint32_t thread, uint32_t sync)
-{
+try {
     _MSG_ST msg{};
     im_msg_start(&msg, kOpThrNop, 0, "imThrNop");
     im_msg_send(&msg, 0, thread, sync, IM_SYNC_NOWAIT);
     im_msg_end(&msg);
     return im_msg_cmd_error(&msg);
 }
+HLC_EXPORT_CATCH(imThrNop)

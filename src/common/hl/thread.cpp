@@ -402,7 +402,7 @@ void mp_thread_install()
 // ---------------------------------------------------------------- exports
 
 uint32_t imThrAlloc(uint32_t device, uint32_t attributes, uint32_t* thread)
-{
+try {
     _MSG_ST msg{};
     im_msg_start(&msg, kOpThrAlloc, 2, "imThrAlloc");
     im_msg_put_long(&msg, 0, static_cast<int32_t>(device));
@@ -414,6 +414,7 @@ uint32_t imThrAlloc(uint32_t device, uint32_t attributes, uint32_t* thread)
     if (thread) *thread = id;
     return id;
 }
+HLC_EXPORT_CATCH(imThrAlloc)
 
 namespace {
 int32_t PostNoWait(uint32_t thread, uint32_t opcode, const char* name)
@@ -426,11 +427,13 @@ int32_t PostNoWait(uint32_t thread, uint32_t opcode, const char* name)
 }
 } // namespace
 
-int32_t imThrCancel(uint32_t thread) { return PostNoWait(thread, kOpThrCancel, "imThrCancel"); }
-int32_t imThrFree(uint32_t thread) { return PostNoWait(thread, kOpThrFree, "imThrFree"); }
+int32_t imThrCancel(uint32_t thread) try { return PostNoWait(thread, kOpThrCancel, "imThrCancel"); }
+HLC_EXPORT_CATCH(imThrCancel)
+int32_t imThrFree(uint32_t thread) try { return PostNoWait(thread, kOpThrFree, "imThrFree"); }
+HLC_EXPORT_CATCH(imThrFree)
 
 int32_t imThrControl(uint32_t thread, uint32_t type, double value)
-{
+try {
     _MSG_ST msg{};
     im_msg_start(&msg, kOpThrControl, 2, "imThrControl");
     im_msg_put_long(&msg, 0, static_cast<int32_t>(type));
@@ -439,9 +442,10 @@ int32_t imThrControl(uint32_t thread, uint32_t type, double value)
     im_msg_end(&msg);
     return im_msg_cmd_error(&msg);
 }
+HLC_EXPORT_CATCH(imThrControl)
 
 int32_t imThrGetError(uint32_t thread, uint32_t mode, void* out)
-{
+try {
     _MSG_ST msg{};
     im_msg_start(&msg, kOpThrGetError, 1, "imThrGetError");
     im_msg_put_long(&msg, 0, static_cast<int32_t>(mode));
@@ -451,9 +455,10 @@ int32_t imThrGetError(uint32_t thread, uint32_t mode, void* out)
     im_msg_end(&msg);
     return result;
 }
+HLC_EXPORT_CATCH(imThrGetError)
 
 int32_t imThrHalt(uint32_t thread, int32_t argument)
-{
+try {
     _MSG_ST msg{};
     im_msg_start(&msg, kOpThrHalt, 1, "imThrHalt");
     im_msg_put_long(&msg, 0, argument);
@@ -461,9 +466,10 @@ int32_t imThrHalt(uint32_t thread, int32_t argument)
     im_msg_end(&msg);
     return im_msg_cmd_error(&msg);
 }
+HLC_EXPORT_CATCH(imThrHalt)
 
 int32_t imThrInquire(uint32_t thread, uint32_t type, void* out)
-{
+try {
     _MSG_ST msg{};
     im_msg_start(&msg, kOpThrInquire, 1, "imThrInquire");
     im_msg_put_long(&msg, 0, static_cast<int32_t>(type));
@@ -473,3 +479,4 @@ int32_t imThrInquire(uint32_t thread, uint32_t type, void* out)
     if (out) std::memcpy(out, &value, 4);
     return value;
 }
+HLC_EXPORT_CATCH(imThrInquire)

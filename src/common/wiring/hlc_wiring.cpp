@@ -232,6 +232,7 @@ void HlcWireLibrary()
     mp_vmcopy_install();
     mp_bufcopy_set_vm_ports(mp_res_vm_port_list);
     InstallBufferFiles();
+    HlcSetExportRecorder(im_msg_record_export_failure);
     mpPrvWireGrabModules();
     TimerSetServerNodeHook(TimerNode);
     g_wired = true;

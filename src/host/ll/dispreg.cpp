@@ -189,34 +189,40 @@ void VgaMisc(uint32_t node, uint32_t value)
 // ---------------------------------------------------------------- chip registers
 
 uint32_t PyxReadRegisterByByte(uint32_t node, uint32_t offset)
-{
+try {
     return ChipRead(node, offset, 1);
 }
+HLC_EXPORT_CATCH(PyxReadRegisterByByte)
 uint32_t PyxReadRegisterByShort(uint32_t node, uint32_t offset)
-{
+try {
     return ChipRead(node, offset, 2);
 }
+HLC_EXPORT_CATCH(PyxReadRegisterByShort)
 uint32_t PyxReadRegisterByLong(uint32_t node, uint32_t offset)
-{
+try {
     return ChipRead(node, offset, 4);
 }
+HLC_EXPORT_CATCH(PyxReadRegisterByLong)
 void PyxWriteRegisterByByte(uint32_t node, uint32_t offset, uint32_t value)
-{
+try {
     ChipWrite(node, offset, 1, value);
 }
+HLC_EXPORT_CATCH(PyxWriteRegisterByByte)
 void PyxWriteRegisterByShort(uint32_t node, uint32_t offset, uint32_t value)
-{
+try {
     ChipWrite(node, offset, 2, value);
 }
+HLC_EXPORT_CATCH(PyxWriteRegisterByShort)
 void PyxWriteRegisterByLong(uint32_t node, uint32_t offset, uint32_t value)
-{
+try {
     ChipWrite(node, offset, 4, value);
 }
+HLC_EXPORT_CATCH(PyxWriteRegisterByLong)
 
 // ---------------------------------------------------------------- DAC
 
 uint32_t DacReadRegisterByLongIndex(uint32_t node, uint32_t reg, uint32_t index)
-{
+try {
     reg &= 0xFF;
     if (reg & DAC_INDEXED) return IndexedRead(node, reg == 0xFF ? 0xFF : (reg & 127));
     if (reg == DAC_PALETTE_DATA) {
@@ -234,19 +240,22 @@ uint32_t DacReadRegisterByLongIndex(uint32_t node, uint32_t reg, uint32_t index)
     }
     return DacDirectRead(node, reg);
 }
+HLC_EXPORT_CATCH(DacReadRegisterByLongIndex)
 
 uint32_t DacReadRegisterByByte(uint32_t node, uint32_t reg)
-{
+try {
     return DacReadRegisterByLongIndex(node, reg, 0) & 0xFF;
 }
+HLC_EXPORT_CATCH(DacReadRegisterByByte)
 
 uint32_t DacReadRegisterByLong(uint32_t node, uint32_t reg)
-{
+try {
     return DacReadRegisterByLongIndex(node, reg, 0);
 }
+HLC_EXPORT_CATCH(DacReadRegisterByLong)
 
 void DacWriteRegisterByLongIndex(uint32_t node, uint32_t reg, uint32_t index, uint32_t value)
-{
+try {
     reg &= 0xFF;
     if (reg & DAC_INDEXED) {
         IndexedWrite(node, reg & 127, value & 0xFF);
@@ -264,21 +273,24 @@ void DacWriteRegisterByLongIndex(uint32_t node, uint32_t reg, uint32_t index, ui
         DacDirectWrite(node, reg, value & 0xFF);
     }
 }
+HLC_EXPORT_CATCH(DacWriteRegisterByLongIndex)
 
 void DacWriteRegisterByByte(uint32_t node, uint32_t reg, uint32_t value)
-{
+try {
     DacWriteRegisterByLongIndex(node, reg, 0, value & 0xFF);
 }
+HLC_EXPORT_CATCH(DacWriteRegisterByByte)
 
 void DacWriteRegisterByLong(uint32_t node, uint32_t reg, uint32_t value)
-{
+try {
     DacWriteRegisterByLongIndex(node, reg, 0, value);
 }
+HLC_EXPORT_CATCH(DacWriteRegisterByLong)
 
 // ---------------------------------------------------------------- VGA
 
 uint32_t VgaReadRegisterByByteIndex(uint32_t node, uint32_t offset, uint32_t index)
-{
+try {
     switch (offset) {
     case VGA_ATTRIBUTE: {
         const uint32_t status = PyxReadRegisterByByte(node, VGA_STATUS1);
@@ -305,14 +317,16 @@ uint32_t VgaReadRegisterByByteIndex(uint32_t node, uint32_t offset, uint32_t ind
         return PyxReadRegisterByByte(node, offset);
     }
 }
+HLC_EXPORT_CATCH(VgaReadRegisterByByteIndex)
 
 uint32_t VgaReadRegisterByByte(uint32_t node, uint32_t offset)
-{
+try {
     return VgaReadRegisterByByteIndex(node, offset, 0);
 }
+HLC_EXPORT_CATCH(VgaReadRegisterByByte)
 
 void VgaWriteRegisterByByteIndex(uint32_t node, uint32_t offset, uint32_t index, uint32_t value)
-{
+try {
     switch (offset) {
     case VGA_ATTRIBUTE: {
         const uint32_t status = PyxReadRegisterByByte(node, VGA_STATUS1);
@@ -351,16 +365,18 @@ void VgaWriteRegisterByByteIndex(uint32_t node, uint32_t offset, uint32_t index,
         break;
     }
 }
+HLC_EXPORT_CATCH(VgaWriteRegisterByByteIndex)
 
 void VgaWriteRegisterByByte(uint32_t node, uint32_t offset, uint32_t value)
-{
+try {
     VgaWriteRegisterByByteIndex(node, offset, 0, value);
 }
+HLC_EXPORT_CATCH(VgaWriteRegisterByByte)
 
 // ---------------------------------------------------------------- PLLs
 
 uint32_t HlcDacCalculFMNP(uint32_t kHz, uint32_t* m, uint32_t* n, uint32_t* p)
-{
+try {
     // 0 would never reach the VCO range by doubling; any other request does.
     uint32_t f = kHz == 0 ? kDacMinimumKHz : kHz;
     uint32_t post = 0;
@@ -389,9 +405,10 @@ uint32_t HlcDacCalculFMNP(uint32_t kHz, uint32_t* m, uint32_t* n, uint32_t* p)
     if (p) *p = post;
     return (65 - bestM) * kDacReferenceKHz / ((65 - bestN) << post);
 }
+HLC_EXPORT_CATCH(HlcDacCalculFMNP)
 
 uint32_t HlcDacWaitPllLock(uint32_t node, uint32_t select)
-{
+try {
     const uint32_t data = PllDataRegister(select);
     if (!data) return 1;
     Pause(0.010);
@@ -402,9 +419,10 @@ uint32_t HlcDacWaitPllLock(uint32_t node, uint32_t select)
     }
     return 2;
 }
+HLC_EXPORT_CATCH_AS(HlcDacWaitPllLock, 2)
 
 uint32_t HlcDacSetClk(uint32_t node, uint32_t select, uint32_t kHz, uint32_t bitsPerPixel, uint32_t busMode)
-{
+try {
     if (kHz < kDacMinimumKHz) kHz = kDacMinimumKHz;
     uint32_t m = 0, n = 0, p = 0;
     const uint32_t reached = HlcDacCalculFMNP(kHz, &m, &n, &p);
@@ -502,9 +520,10 @@ uint32_t HlcDacSetClk(uint32_t node, uint32_t select, uint32_t kHz, uint32_t bit
     Pause(0.010);
     return result;
 }
+HLC_EXPORT_CATCH_AS(HlcDacSetClk, 2)
 
 void HlcDacReadFreqParam(uint32_t node, uint32_t select, uint32_t* m, uint32_t* n, uint32_t* p)
-{
+try {
     const uint32_t data = PllDataRegister(select);
     if (!data) return;
     PllAddress(node, select);
@@ -519,9 +538,10 @@ void HlcDacReadFreqParam(uint32_t node, uint32_t select, uint32_t* m, uint32_t* 
     if (n) *n = nn;
     if (p) *p = pp;
 }
+HLC_EXPORT_CATCH(HlcDacReadFreqParam)
 
 uint32_t HlcDacWriteFreqParam(uint32_t node, uint32_t select, uint32_t m, uint32_t n, uint32_t p)
-{
+try {
     const uint32_t data = PllDataRegister(select);
     if (!data) return 1;
     PllAddress(node, select);
@@ -537,3 +557,4 @@ uint32_t HlcDacWriteFreqParam(uint32_t node, uint32_t select, uint32_t m, uint32
     }
     return HlcDacWaitPllLock(node, select);
 }
+HLC_EXPORT_CATCH_AS(HlcDacWriteFreqParam, 2)

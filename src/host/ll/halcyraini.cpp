@@ -891,14 +891,15 @@ _HALCYRA_INI_ST* HalcyraIniLoad(const char* knownPath, const std::string* conten
 }
 
 _HALCYRA_INI_ST* HalcyraIniGetFile(int quiet)
-{
+try {
     if (HalcyraIniSt != nullptr)
         return HalcyraIniSt;
     return HalcyraIniLoad(nullptr, nullptr, quiet);
 }
+HLC_EXPORT_CATCH(HalcyraIniGetFile)
 
 char* FindHalcyraIniFile()
-{
+try {
     struct Searching {
         Searching() { t_searching = true; }
         ~Searching() { t_searching = false; }
@@ -952,9 +953,10 @@ char* FindHalcyraIniFile()
     }
     return nullptr;
 }
+HLC_EXPORT_CATCH(FindHalcyraIniFile)
 
 _HALCYRA_INI_ST* HalcyraIniForThisNode(uint32_t node)
-{
+try {
     if (HalcyraIniSt == nullptr)
         return nullptr;
     for (_HALCYRA_INI_ST* r = HalcyraIniSt; r != nullptr; r = r->Next)
@@ -962,6 +964,7 @@ _HALCYRA_INI_ST* HalcyraIniForThisNode(uint32_t node)
             return r;
     return HalcyraIniSt;
 }
+HLC_EXPORT_CATCH(HalcyraIniForThisNode)
 
 namespace {
 
@@ -984,7 +987,7 @@ bool ResolveKeyword(const char* keyword, uint32_t* prefix, const _REG_TABLE_ST**
 }  // namespace
 
 uint32_t HalcyraIniReadTag(uint32_t node, const char* keyword, uint32_t* out)
-{
+try {
     if (keyword == nullptr || HalcyraIniSt == nullptr)
         return 0;
     uint32_t prefix;
@@ -1009,9 +1012,10 @@ uint32_t HalcyraIniReadTag(uint32_t node, const char* keyword, uint32_t* out)
         *out = (*out & ~mask) | (value & mask);
     return 1;
 }
+HLC_EXPORT_CATCH(HalcyraIniReadTag)
 
 uint32_t HalcyraIniWriteTag(uint32_t node, const char* keyword, uint32_t value)
-{
+try {
     if (keyword == nullptr || HalcyraIniSt == nullptr)
         return 0;
     uint32_t prefix;
@@ -1029,6 +1033,7 @@ uint32_t HalcyraIniWriteTag(uint32_t node, const char* keyword, uint32_t value)
     SetWord(r, pair, (GetWord(r, pair) & ~mask) | ((value & (mask >> low)) << low));
     return 1;
 }
+HLC_EXPORT_CATCH(HalcyraIniWriteTag)
 
 const char* HalcyraIniReadText(uint32_t node, const char* keyword)
 {
@@ -1050,7 +1055,7 @@ const char* HalcyraIniReadText(uint32_t node, const char* keyword)
 }
 
 void HalcyraIniFree(_HALCYRA_INI_ST* record)
-{
+try {
     _HALCYRA_INI_ST* global = HalcyraIniSt;
     if (global == nullptr)
         return;
@@ -1075,6 +1080,7 @@ void HalcyraIniFree(_HALCYRA_INI_ST* record)
         }
     }
 }
+HLC_EXPORT_CATCH(HalcyraIniFree)
 
 // ---- connection rings ----------------------------------------------------------------------
 
@@ -1109,7 +1115,7 @@ uint64_t HalcyraIniLinkSteps()
 }
 
 uint32_t HalcyraIniLink(_HALCYRA_INI_ST** cursor, uint32_t deviceNbr, uint32_t offset)
-{
+try {
     if (offset != 0x30 && offset != 0x34 && offset != 0x3C) {
         if (cursor != nullptr)
             *cursor = nullptr;
@@ -1147,19 +1153,23 @@ uint32_t HalcyraIniLink(_HALCYRA_INI_ST** cursor, uint32_t deviceNbr, uint32_t o
     *cursor = next;
     return next->NodeId;
 }
+HLC_EXPORT_CATCH(HalcyraIniLink)
 
 uint32_t HalcyraIniGrabLink(_HALCYRA_INI_ST** cursor, uint32_t deviceNbr)
-{
+try {
     return HalcyraIniLink(cursor, deviceNbr, 0x30);
 }
+HLC_EXPORT_CATCH(HalcyraIniGrabLink)
 uint32_t HalcyraIniVmLink(_HALCYRA_INI_ST** cursor, uint32_t deviceNbr)
-{
+try {
     return HalcyraIniLink(cursor, deviceNbr, 0x34);
 }
+HLC_EXPORT_CATCH(HalcyraIniVmLink)
 uint32_t HalcyraIniScanHurlerLink(_HALCYRA_INI_ST** cursor, uint32_t deviceNbr)
-{
+try {
     return HalcyraIniLink(cursor, deviceNbr, 0x3C);
 }
+HLC_EXPORT_CATCH(HalcyraIniScanHurlerLink)
 
 // ---- "pci." lines --------------------------------------------------------------------------
 

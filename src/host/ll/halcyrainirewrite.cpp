@@ -468,7 +468,7 @@ const char* stristr(const char* text, const char* pattern)
 // ---- matching ------------------------------------------------------------------------------
 
 int HalcyraIniCheckIfNodesMatch(uint32_t nodeId, int check, _PCI_FOUND_DEVICE** device, _HALCYRA_INI_ST** record)
-{
+try {
     if (device != nullptr)
         *device = nullptr;
     if (record != nullptr)
@@ -514,6 +514,7 @@ int HalcyraIniCheckIfNodesMatch(uint32_t nodeId, int check, _PCI_FOUND_DEVICE** 
     }
     return 1;
 }
+HLC_EXPORT_CATCH_AS(HalcyraIniCheckIfNodesMatch, 0)
 
 // ---- rings ---------------------------------------------------------------------------------
 
@@ -744,7 +745,7 @@ void PrintMapping(FILE* file)
 // ---- the rewrite ---------------------------------------------------------------------------
 
 _HALCYRA_INI_ST* HalcyraIniSetNode()
-{
+try {
     std::string path;
     if (HalcyraIniSt != nullptr && HalcyraIniSt->FilePath != nullptr) {
         path = HalcyraIniSt->FilePath;
@@ -923,6 +924,7 @@ _HALCYRA_INI_ST* HalcyraIniSetNode()
     ClearAutoRescan();
     return HalcyraIniSt;
 }
+HLC_EXPORT_CATCH(HalcyraIniSetNode)
 
 int HalcyraIniMatchNode(uint32_t nodeId, _PCI_FOUND_DEVICE** device, _HALCYRA_INI_ST** record)
 {

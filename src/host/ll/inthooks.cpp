@@ -508,14 +508,15 @@ void HalcyraDispatchInterruptWord(_HALCYRA_ISR_INFO* context, uint32_t word)
 
 _HALCYRA_HOOK_LIST* ScanAndSetHalcyraHookList(uint32_t node, HalcyraHookFunction function, int32_t source,
                                               HANDLE* semaphore, void* userData)
-{
+try {
     if (!function) return Unhook(node, source);
     return Hook(node, function, source, semaphore, userData);
 }
+HLC_EXPORT_CATCH(ScanAndSetHalcyraHookList)
 
 int HalcyraHookInterruptFunction(uint32_t node, HalcyraHookFunction function, int32_t source, HANDLE* semaphore,
                                  void* userData)
-{
+try {
     if (!function && source == -1) {
         for (int32_t s = 32; s <= static_cast<int32_t>(kHalcyraSpecialSource); ++s)
             if (IsPrimarySource(s) || IsDisplaySource(s) || s == static_cast<int32_t>(kHalcyraSpecialSource))
@@ -530,47 +531,55 @@ int HalcyraHookInterruptFunction(uint32_t node, HalcyraHookFunction function, in
     }
     return ScanAndSetHalcyraHookList(node, function, source, semaphore, userData) ? 0 : 1;
 }
+HLC_EXPORT_CATCH_AS(HalcyraHookInterruptFunction, 1)
 
 _HALCYRA_HOOK_LIST* HalcyraGetHookList(uint32_t node, int32_t source)
-{
+try {
     if (!SourceLink(node, source)) return nullptr;
     std::lock_guard<std::recursive_mutex> lock(HookLock());
     return FindList(FindContext(node), static_cast<uint32_t>(source));
 }
+HLC_EXPORT_CATCH(HalcyraGetHookList)
 
 _HALCYRA_HOOK_REC* HalcyraGetNextHookFunction(_HALCYRA_HOOK_LIST* list, _HALCYRA_HOOK_REC** cursor)
-{
+try {
     if (!list) return nullptr;
     std::lock_guard<std::recursive_mutex> lock(HookLock());
     _HALCYRA_HOOK_REC* next = (!cursor || !*cursor) ? list->firstHook : (*cursor)->next;
     if (cursor) *cursor = next;
     return next;
 }
+HLC_EXPORT_CATCH(HalcyraGetNextHookFunction)
 
 HANDLE HalcyraGetHandleEvent(_HALCYRA_HOOK_REC* record)
-{
+try {
     return record ? record->semaphore : nullptr;
 }
+HLC_EXPORT_CATCH(HalcyraGetHandleEvent)
 
 HalcyraHookFunction HalcyraGetFuncPtr(_HALCYRA_HOOK_REC* record)
-{
+try {
     return record ? record->function : nullptr;
 }
+HLC_EXPORT_CATCH(HalcyraGetFuncPtr)
 
 void* HalcyraGetUsrDataPtr(_HALCYRA_HOOK_REC* record)
-{
+try {
     return record ? record->userData : nullptr;
 }
+HLC_EXPORT_CATCH(HalcyraGetUsrDataPtr)
 
 uint32_t HalcyraGetHookInterruptType(_HALCYRA_HOOK_LIST* list)
-{
+try {
     return list ? (list->source & 0xFFFFFFu) : 0;
 }
+HLC_EXPORT_CATCH(HalcyraGetHookInterruptType)
 
 uint32_t HalcyraGetInterruptType(_HALCYRA_HOOK_REC* record)
-{
+try {
     return record ? HalcyraGetHookInterruptType(record->list) : 0;
 }
+HLC_EXPORT_CATCH(HalcyraGetInterruptType)
 
 int HalcyraNodeThreadsLeft(uint32_t node)
 {

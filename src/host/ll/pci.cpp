@@ -216,7 +216,7 @@ uint8_t InitDefaultAccessType(uint8_t request)
 }
 
 int PciConfigReadDword(uint8_t access, uint8_t bus, uint8_t device, uint8_t function, uint8_t reg, uint32_t* value)
-{
+try {
     if (!value || !QvlSerManager.Valid()) return 1;
     const uint8_t type = Resolve(access);
     uint32_t v = 0;
@@ -224,47 +224,53 @@ int PciConfigReadDword(uint8_t access, uint8_t bus, uint8_t device, uint8_t func
     *value = v;
     return 0;
 }
+HLC_EXPORT_CATCH_AS(PciConfigReadDword, 1)
 
 int PciConfigReadWord(uint8_t access, uint8_t bus, uint8_t device, uint8_t function, uint8_t reg, uint16_t* value)
-{
+try {
     uint32_t v = 0;
     if (!value || PciConfigReadDword(access, bus, device, function, reg, &v)) return 1;
     *value = static_cast<uint16_t>(v >> ((reg & 2) * 8));
     return 0;
 }
+HLC_EXPORT_CATCH_AS(PciConfigReadWord, 1)
 
 int PciConfigReadByte(uint8_t access, uint8_t bus, uint8_t device, uint8_t function, uint8_t reg, uint8_t* value)
-{
+try {
     uint32_t v = 0;
     if (!value || PciConfigReadDword(access, bus, device, function, reg, &v)) return 1;
     *value = static_cast<uint8_t>(v >> ((reg & 3) * 8));
     return 0;
 }
+HLC_EXPORT_CATCH_AS(PciConfigReadByte, 1)
 
 int PciConfigWriteDword(uint8_t access, uint8_t bus, uint8_t device, uint8_t function, uint8_t reg, uint32_t value)
-{
+try {
     if (!QvlSerManager.Valid()) return 1;
     const uint8_t type = Resolve(access);
     return QvlSerManager.PciConfigWrite(type, bus, device, function, static_cast<uint8_t>(reg & ~3u), value) ? 0 : 1;
 }
+HLC_EXPORT_CATCH_AS(PciConfigWriteDword, 1)
 
 int PciConfigWriteWord(uint8_t access, uint8_t bus, uint8_t device, uint8_t function, uint8_t reg, uint16_t value)
-{
+try {
     uint32_t v = 0;
     if (PciConfigReadDword(access, bus, device, function, reg, &v)) return 1;
     const uint32_t shift = (reg & 2) * 8;
     v = (v & ~(0xFFFFu << shift)) | (static_cast<uint32_t>(value) << shift);
     return PciConfigWriteDword(access, bus, device, function, reg, v);
 }
+HLC_EXPORT_CATCH_AS(PciConfigWriteWord, 1)
 
 int PciConfigWriteByte(uint8_t access, uint8_t bus, uint8_t device, uint8_t function, uint8_t reg, uint8_t value)
-{
+try {
     uint32_t v = 0;
     if (PciConfigReadDword(access, bus, device, function, reg, &v)) return 1;
     const uint32_t shift = (reg & 3) * 8;
     v = (v & ~(0xFFu << shift)) | (static_cast<uint32_t>(value) << shift);
     return PciConfigWriteDword(access, bus, device, function, reg, v);
 }
+HLC_EXPORT_CATCH_AS(PciConfigWriteByte, 1)
 
 namespace {
 int SizedRead(uint8_t access, uint8_t bus, uint8_t device, uint8_t function, uint8_t reg, uint32_t size,
@@ -299,63 +305,74 @@ int SizedWrite(uint8_t access, uint8_t bus, uint8_t device, uint8_t function, ui
 
 int PciConfigRead32(uint32_t, uint8_t bus, uint8_t device, uint8_t function, uint8_t reg, uint32_t size,
                     uint32_t* value)
-{
+try {
     return SizedRead(PCI_ACCESS_32, bus, device, function, reg, size, value);
 }
+HLC_EXPORT_CATCH_AS(PciConfigRead32, 1)
 
 int PciConfigWrite32(uint32_t, uint8_t bus, uint8_t device, uint8_t function, uint8_t reg, uint32_t size,
                      uint32_t value)
-{
+try {
     return SizedWrite(PCI_ACCESS_32, bus, device, function, reg, size, value);
 }
+HLC_EXPORT_CATCH_AS(PciConfigWrite32, 1)
 
 int PciConfigReadInt(uint8_t bus, uint8_t device, uint8_t function, uint8_t reg, uint32_t size, uint32_t* value)
-{
+try {
     return SizedRead(PCI_ACCESS_INT, bus, device, function, reg, size, value);
 }
+HLC_EXPORT_CATCH_AS(PciConfigReadInt, 1)
 
 int PciConfigWriteInt(uint8_t bus, uint8_t device, uint8_t function, uint8_t reg, uint32_t size, uint32_t value)
-{
+try {
     return SizedWrite(PCI_ACCESS_INT, bus, device, function, reg, size, value);
 }
+HLC_EXPORT_CATCH_AS(PciConfigWriteInt, 1)
 
 int PciConfigReadIo(uint8_t bus, uint8_t device, uint8_t function, uint8_t reg, uint32_t size, uint32_t* value)
-{
+try {
     return SizedRead(PCI_ACCESS_IO, bus, device, function, reg, size, value);
 }
+HLC_EXPORT_CATCH_AS(PciConfigReadIo, 1)
 
 int PciConfigWriteIo(uint8_t bus, uint8_t device, uint8_t function, uint8_t reg, uint32_t size, uint32_t value)
-{
+try {
     return SizedWrite(PCI_ACCESS_IO, bus, device, function, reg, size, value);
 }
+HLC_EXPORT_CATCH_AS(PciConfigWriteIo, 1)
 
 int CallPciBiosService(uint32_t, void*)
-{
+try {
     return 1;
 }
+HLC_EXPORT_CATCH_AS(CallPciBiosService, 1)
 
 int CallPciBiosService32(uint32_t, void*)
-{
+try {
     return 1;
 }
+HLC_EXPORT_CATCH_AS(CallPciBiosService32, 1)
 
 int GetBios32Service(uint32_t, void*)
-{
+try {
     return 1;
 }
+HLC_EXPORT_CATCH_AS(GetBios32Service, 1)
 
 uint32_t GetBios32EntryPoint()
-{
+try {
     return 0;
 }
+HLC_EXPORT_CATCH(GetBios32EntryPoint)
 
 int PciSetHwInt(uint8_t, uint8_t, uint8_t, uint8_t)
-{
+try {
     return 1;
 }
+HLC_EXPORT_CATCH_AS(PciSetHwInt, 1)
 
 int CheckPciBios(_TPciBios* record)
-{
+try {
     if (!record || !QvlSerManager.Valid()) return 1;
     uint32_t a = 0, b = 0, c = 0;
     if (!QvlSerManager.PciBiosSupport(&a, &b, &c)) return 1;
@@ -364,9 +381,10 @@ int CheckPciBios(_TPciBios* record)
     record->lastBus = c;
     return 0;
 }
+HLC_EXPORT_CATCH_AS(CheckPciBios, 1)
 
 int CheckPciBios32(void* record12)
-{
+try {
     if (!record12) return 1;
     std::memset(record12, 0, 12);
     _TPciBios bios = {0, 0, 0};
@@ -374,33 +392,38 @@ int CheckPciBios32(void* record12)
     std::memcpy(record12, &bios, 12);
     return 0;
 }
+HLC_EXPORT_CATCH_AS(CheckPciBios32, 1)
 
 int FindPciDevice(uint8_t access, uint16_t deviceId, uint16_t vendorId, uint32_t index, uint8_t* bus,
                   uint8_t* device, uint8_t* function)
-{
+try {
     const uint32_t wanted = static_cast<uint32_t>(deviceId) << 16 | vendorId;
     return Search(access, [&](uint32_t id, uint32_t) { return id == wanted; }, index, bus, device, function);
 }
+HLC_EXPORT_CATCH_AS(FindPciDevice, 1)
 
 int FindPciClassCode(uint8_t access, uint8_t classCode, uint8_t subclass, uint32_t index, uint8_t* bus,
                      uint8_t* device, uint8_t* function)
-{
+try {
     const uint32_t wanted = static_cast<uint32_t>(classCode) << 8 | subclass;
     return Search(access, [&](uint32_t, uint32_t cls) { return (cls >> 8) == wanted; }, index, bus, device,
                   function);
 }
+HLC_EXPORT_CATCH_AS(FindPciClassCode, 1)
 
 int PciGetIntOption(uint8_t bus, uint8_t* table, uint16_t* mask)
-{
+try {
     return QvlSerManager.PciGetIntOption(bus, table, mask) ? 0 : 1;
 }
+HLC_EXPORT_CATCH_AS(PciGetIntOption, 1)
 
 bool PciCheckIntelHostBridgeBug(uint8_t access)
-{
+try {
     uint32_t id = 0, cls = 0;
     if (PciConfigReadDword(access, 0, 0, 0, 0x00, &id) || PciConfigReadDword(access, 0, 0, 0, 0x08, &cls)) return false;
     return id == 0x04A38086u && (cls & 0xFF) < 16;
 }
+HLC_EXPORT_CATCH(PciCheckIntelHostBridgeBug)
 
 bool PciIsBridge(const _TPciDevInfo& r)
 {
@@ -446,7 +469,7 @@ int PciFillDeviceInfo(uint8_t access, uint8_t bus, uint8_t device, uint8_t funct
 }
 
 uint32_t ScanPciBus(uint8_t access, _TPciDevInfo* records)
-{
+try {
     if (!QvlSerManager.Valid()) return 0;
     const uint32_t devices = DevicesPerBus();
     uint32_t maxBus = 0, count = 0;
@@ -467,6 +490,7 @@ uint32_t ScanPciBus(uint8_t access, _TPciDevInfo* records)
     }
     return count;
 }
+HLC_EXPORT_CATCH(ScanPciBus)
 
 uint32_t PciScanBus(uint8_t access, _TPciDevInfo* records, uint32_t capacity, uint32_t flags)
 {
@@ -700,7 +724,7 @@ void ConfigPPBridge(uint8_t access, const _TPciDevInfo* records, uint32_t count)
 }
 
 uint32_t ConfigAllPciDevices(uint32_t flags)
-{
+try {
     if (flags >= 0xFFFE) RedoInit = 1;
     if (!RedoInit) return 0;
     uint32_t result = 0;
@@ -758,3 +782,4 @@ uint32_t ConfigAllPciDevices(uint32_t flags)
     RedoInit = 0;
     return result;
 }
+HLC_EXPORT_CATCH(ConfigAllPciDevices)

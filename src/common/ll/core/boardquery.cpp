@@ -44,7 +44,7 @@ uint32_t ModelFiveOffset(uint32_t size)
 // ---------------------------------------------------------------- board queries
 
 uint32_t mp_sys_external_board_id(_NODE_MAIN_RESOURCE_ST* record)
-{
+try {
     if (!record) return kModuleNoPort;
     uint32_t regs = 0, port = 0;
     if (record->primaryRegs && record->primaryPort) {
@@ -76,6 +76,7 @@ uint32_t mp_sys_external_board_id(_NODE_MAIN_RESOURCE_ST* record)
     default: return kModuleUnknown;
     }
 }
+HLC_EXPORT_CATCH(mp_sys_external_board_id)
 
 const TProductIdSt ProductId[24] = {
     {{0x02, 0xFF, 0x80}, 0, 4},    {{0x06, 0xFF, 0x00}, 0, 4},    {{0x04, 0xFF, 0x00}, 0, 4},
@@ -89,7 +90,7 @@ const TProductIdSt ProductId[24] = {
 };
 
 uint32_t mp_sys_get_product_id(const _PCI_FOUND_DEVICE* device, uint32_t processor)
-{
+try {
     if (!device) return IM_DEV_HALCYRA_UNDEF;
     const uint8_t* bytes = reinterpret_cast<const uint8_t*>(device);
     for (const TProductIdSt& row : ProductId) {
@@ -99,9 +100,10 @@ uint32_t mp_sys_get_product_id(const _PCI_FOUND_DEVICE* device, uint32_t process
     }
     return IM_DEV_HALCYRA_UNDEF;
 }
+HLC_EXPORT_CATCH(mp_sys_get_product_id)
 
 uint32_t mp_sys_get_board_mem_size(uint32_t model, const void* config)
-{
+try {
     if (!config) return 0;
     if (model == IM_DEV_SORVIK_II_DIG) {
         const uint8_t c = *static_cast<const uint8_t*>(config);
@@ -121,6 +123,7 @@ uint32_t mp_sys_get_board_mem_size(uint32_t model, const void* config)
     const uint32_t mib = ((w & 24) << (2 * (w & 1))) >> ((w >> 1) & 2);
     return mib == 64 ? 0x3FFF000 : mib << 20;
 }
+HLC_EXPORT_CATCH(mp_sys_get_board_mem_size)
 
 namespace {
 
@@ -296,28 +299,31 @@ int mp_init_sdram_heap(uint32_t node)
 // ---------------------------------------------------------------- address conversion
 
 uint32_t mp_util_pci_to_mvp(uint32_t node, uint32_t bus)
-{
+try {
     _NODE_MAIN_RESOURCE_ST* r = nullptr;
     const _NODE_ST* s = State(node, &r);
     if (!s || !s->orlo[0].present || !bus) return 0;
     return bus - BusBase(s) - kProcessorOffset;
 }
+HLC_EXPORT_CATCH(mp_util_pci_to_mvp)
 
 uint32_t mp_util_mvp_to_pci(uint32_t node, uint32_t processor)
-{
+try {
     _NODE_MAIN_RESOURCE_ST* r = nullptr;
     const _NODE_ST* s = State(node, &r);
     if (!s || !s->orlo[0].present || !processor) return 0;
     return BusBase(s) + processor + kProcessorOffset;
 }
+HLC_EXPORT_CATCH(mp_util_mvp_to_pci)
 
 uint32_t mp_util_mvp_to_mvp(uint32_t destination, uint32_t source, uint32_t processor)
-{
+try {
     return mp_util_pci_to_mvp(destination, mp_util_mvp_to_pci(source, processor));
 }
+HLC_EXPORT_CATCH(mp_util_mvp_to_mvp)
 
 uint32_t mp_util_pci_to_virtual(uint32_t node, uint32_t bus)
-{
+try {
     _NODE_MAIN_RESOURCE_ST* r = nullptr;
     const _NODE_ST* s = State(node, &r);
     if (!s || !bus) return 0;
@@ -343,9 +349,10 @@ uint32_t mp_util_pci_to_virtual(uint32_t node, uint32_t bus)
     link.dmaRegions = r->dmaRegions;
     return mp_sys_map_hw_physical_address(&link, static_cast<uint32_t>(-1), bus, 1);
 }
+HLC_EXPORT_CATCH(mp_util_pci_to_virtual)
 
 uint32_t mp_util_virtual_to_pci(uint32_t node, uint32_t host)
-{
+try {
     _NODE_MAIN_RESOURCE_ST* r = nullptr;
     const _NODE_ST* s = State(node, &r);
     if (!s || !host) return 0;
@@ -365,19 +372,22 @@ uint32_t mp_util_virtual_to_pci(uint32_t node, uint32_t host)
         return host - r->chipFrame + s->frameWindow;
     return 0;
 }
+HLC_EXPORT_CATCH(mp_util_virtual_to_pci)
 
 uint32_t mp_util_mvp_to_virtual(uint32_t node, uint32_t processor)
-{
+try {
     return mp_util_pci_to_virtual(node, mp_util_mvp_to_pci(node, processor));
 }
+HLC_EXPORT_CATCH(mp_util_mvp_to_virtual)
 
 uint32_t mp_util_virtual_to_mvp(uint32_t node, uint32_t host)
-{
+try {
     return mp_util_pci_to_mvp(node, mp_util_virtual_to_pci(node, host));
 }
+HLC_EXPORT_CATCH(mp_util_virtual_to_mvp)
 
 uint32_t mp_util_translate_pstr(uint32_t node, uint32_t processor)
-{
+try {
     if (!processor) return 0;
     _NODE_MAIN_RESOURCE_ST* r = nullptr;
     const _NODE_ST* s = State(node, &r);
@@ -385,3 +395,4 @@ uint32_t mp_util_translate_pstr(uint32_t node, uint32_t processor)
     if (!s->started || mp_sys_this_node_id() == (node & 0xFF)) return processor;
     return mp_util_mvp_to_virtual(node, processor);
 }
+HLC_EXPORT_CATCH(mp_util_translate_pstr)

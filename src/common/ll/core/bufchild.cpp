@@ -143,7 +143,7 @@ void InheritFromParent(_MP_BUF_ST* c, const _MP_BUF_ST* parent)
 }  // namespace
 
 _MP_BUF_ST* mp_buf_child(_MP_BUF_ST* parent, int32_t offsetX, int32_t offsetY, int32_t sizeX, int32_t sizeY)
-{
+try {
     if (!Usable(parent)) return nullptr;
     // A child shows a region of its parent: one reaching outside would address memory
     // that belongs to no buffer.
@@ -171,9 +171,10 @@ _MP_BUF_ST* mp_buf_child(_MP_BUF_ST* parent, int32_t offsetX, int32_t offsetY, i
     mp_buf_sema_signal(node);
     return c;
 }
+HLC_EXPORT_CATCH(mp_buf_child)
 
 _MP_BUF_ST* mp_buf_child_band(_MP_BUF_ST* parent, int32_t band)
-{
+try {
     if (!Usable(parent)) return nullptr;
     // A band that the parent does not have would give a child over no memory.
     if (band < 0 || static_cast<uint32_t>(band) >= parent->bands || !parent->bandTable) return nullptr;
@@ -204,9 +205,10 @@ _MP_BUF_ST* mp_buf_child_band(_MP_BUF_ST* parent, int32_t band)
     mp_buf_sema_signal(node);
     return c;
 }
+HLC_EXPORT_CATCH(mp_buf_child_band)
 
 int mp_buf_child_move(_MP_BUF_ST* child, int32_t deltaX, int32_t deltaY, int32_t sizeX, int32_t sizeY)
-{
+try {
     if (!Usable(child) || !mp_core_node_record(child->node & 0xFF)) return -1;
     const uint32_t node = child->node & 0xFF;
     if (mp_buf_is_remote(node)) {
@@ -241,9 +243,10 @@ int mp_buf_child_move(_MP_BUF_ST* child, int32_t deltaX, int32_t deltaY, int32_t
     child->sizeY = static_cast<int32_t>(sy);
     return 0;
 }
+HLC_EXPORT_CATCH_AS(mp_buf_child_move, -1)
 
 int mp_buf_modify(_MP_BUF_ST* buffer, int32_t sizeX, int32_t sizeY, int32_t type)
-{
+try {
     if (!Usable(buffer) || !mp_core_node_record(buffer->node & 0xFF)) return -1;
     const uint32_t node = buffer->node & 0xFF;
     if (mp_buf_is_remote(node)) {
@@ -281,6 +284,7 @@ int mp_buf_modify(_MP_BUF_ST* buffer, int32_t sizeX, int32_t sizeY, int32_t type
     else buffer->typeClass = 0;
     return 0;
 }
+HLC_EXPORT_CATCH_AS(mp_buf_modify, -1)
 
 // ---- fields ----------------------------------------------------------------------------
 
@@ -292,19 +296,21 @@ double mp_buf_field_value(const _MP_FIELD_ST* field)
 }
 
 _MP_FIELD_ST* mp_buf_field(const _MP_BUF_ST* buffer)
-{
+try {
     if (!buffer) return nullptr;
     return Ptr<_MP_FIELD_ST>(mp_buf_board_to_host(buffer, Word(buffer->fieldList)));
 }
+HLC_EXPORT_CATCH(mp_buf_field)
 
 _MP_FIELD_ST* mp_buf_field_link(const _MP_BUF_ST* buffer, const _MP_FIELD_ST* field)
-{
+try {
     if (!buffer || !field) return nullptr;
     return Ptr<_MP_FIELD_ST>(mp_buf_board_to_host(buffer, Word(field->link)));
 }
+HLC_EXPORT_CATCH(mp_buf_field_link)
 
 _MP_FIELD_ST* mp_buf_find_field(const _MP_BUF_ST* buffer, uint32_t key, _MP_FIELD_ST** previous)
-{
+try {
     if (previous) *previous = nullptr;
     if (!buffer || Word(buffer) < kPredefEntries) return nullptr;
     _MP_FIELD_ST* before = nullptr;
@@ -317,9 +323,10 @@ _MP_FIELD_ST* mp_buf_find_field(const _MP_BUF_ST* buffer, uint32_t key, _MP_FIEL
     }
     return nullptr;
 }
+HLC_EXPORT_CATCH(mp_buf_find_field)
 
 int mp_buf_put_field(_MP_BUF_ST* buffer, uint32_t key, double value)
-{
+try {
     if (!Usable(buffer)) return -1;
     const uint32_t node = buffer->node & 0xFF;
     if (!mp_core_node_record(node)) return -1;
@@ -347,9 +354,10 @@ int mp_buf_put_field(_MP_BUF_ST* buffer, uint32_t key, double value)
     ++buffer->fieldCount;
     return 0;
 }
+HLC_EXPORT_CATCH_AS(mp_buf_put_field, -1)
 
 int mp_buf_remove_field(_MP_BUF_ST* buffer, uint32_t key)
-{
+try {
     if (!Usable(buffer)) return -1;
     const uint32_t node = buffer->node & 0xFF;
     if (!mp_core_node_record(node)) return -1;
@@ -369,9 +377,10 @@ int mp_buf_remove_field(_MP_BUF_ST* buffer, uint32_t key)
     mp_buf_desc_free(node, f);
     return 0;
 }
+HLC_EXPORT_CATCH_AS(mp_buf_remove_field, -1)
 
 int mp_buf_next_field(const _MP_BUF_ST* buffer, _MP_FIELD_ST** cursor, uint32_t* key, double* value)
-{
+try {
     if (!buffer || !cursor || Word(buffer) < kPredefEntries || !buffer->fieldList) return -1;
     _MP_FIELD_ST* f = *cursor;
     if (f == reinterpret_cast<_MP_FIELD_ST*>(-1)) f = mp_buf_field(buffer);
@@ -381,35 +390,39 @@ int mp_buf_next_field(const _MP_BUF_ST* buffer, _MP_FIELD_ST** cursor, uint32_t*
     *cursor = mp_buf_field_link(buffer, f);
     return 0;
 }
+HLC_EXPORT_CATCH_AS(mp_buf_next_field, -1)
 
 int mp_buf_get_next_field(const _MP_BUF_ST* buffer, _MP_FIELD_ST** cursor, uint32_t* key, int32_t* value)
-{
+try {
     double v = 0.0;
     const int r = mp_buf_next_field(buffer, cursor, key, &v);
     if (r == 0 && value) *value = static_cast<int32_t>(Truncate(v));
     return r;
 }
+HLC_EXPORT_CATCH_AS(mp_buf_get_next_field, -1)
 
 int mp_buf_get_field_double(const _MP_BUF_ST* buffer, uint32_t key, double* value)
-{
+try {
     const _MP_FIELD_ST* f = mp_buf_find_field(buffer, key);
     if (!f) return -1;
     if (value) *value = mp_buf_field_value(f);
     return 0;
 }
+HLC_EXPORT_CATCH_AS(mp_buf_get_field_double, -1)
 
 int mp_buf_get_field(const _MP_BUF_ST* buffer, uint32_t key, int32_t* value)
-{
+try {
     double v = 0.0;
     if (mp_buf_get_field_double(buffer, key, &v) != 0) return -1;
     if (value) *value = static_cast<int32_t>(Truncate(v));
     return 0;
 }
+HLC_EXPORT_CATCH_AS(mp_buf_get_field, -1)
 
 // ---- pixels ----------------------------------------------------------------------------
 
 double mp_buf_get_pix_double(const _MP_BUF_ST* buffer, uint32_t band, int32_t x, int32_t y)
-{
+try {
     if (!buffer || Word(buffer) < kPredefEntries) return 0.0;
     if (buffer->type == 0x40000001u) {
         uint32_t bit = 0;
@@ -434,14 +447,16 @@ double mp_buf_get_pix_double(const _MP_BUF_ST* buffer, uint32_t band, int32_t x,
     default: return 0.0;
     }
 }
+HLC_EXPORT_CATCH(mp_buf_get_pix_double)
 
 int32_t mp_buf_get_pix(const _MP_BUF_ST* buffer, uint32_t band, int32_t x, int32_t y)
-{
+try {
     return static_cast<int32_t>(Truncate(mp_buf_get_pix_double(buffer, band, x, y)));
 }
+HLC_EXPORT_CATCH_AS(mp_buf_get_pix, 0)
 
 void mp_buf_put_pix(_MP_BUF_ST* buffer, uint32_t band, int32_t x, int32_t y, double value)
-{
+try {
     if (!buffer || Word(buffer) < kPredefEntries) return;
     const int64_t i = Truncate(value);
     switch (buffer->bits) {
@@ -489,6 +504,7 @@ void mp_buf_put_pix(_MP_BUF_ST* buffer, uint32_t band, int32_t x, int32_t y, dou
     default: return;
     }
 }
+HLC_EXPORT_CATCH(mp_buf_put_pix)
 
 // ---- paged host buffers ----------------------------------------------------------------
 
@@ -505,7 +521,7 @@ const uint32_t* mp_buf_page_list(const _MP_BUF_ST* pageList, uint32_t bands, uin
 }
 
 void mp_buf_lock_paged(_MP_BUF_ST* buffer, const _MP_BUF_ST* pageList)
-{
+try {
     if (!buffer || !pageList || Word(buffer) < kPredefEntries || Word(pageList) < kPredefEntries || !buffer->bandTable)
         return;
     for (uint32_t b = 0; b < buffer->bands; ++b) {
@@ -523,9 +539,10 @@ void mp_buf_lock_paged(_MP_BUF_ST* buffer, const _MP_BUF_ST* pageList)
         band.mapped = Word(copy);
     }
 }
+HLC_EXPORT_CATCH(mp_buf_lock_paged)
 
 void mp_buf_unlock_paged(_MP_BUF_ST* buffer)
-{
+try {
     if (!buffer || Word(buffer) < kPredefEntries || !buffer->bandTable) return;
     for (uint32_t b = 0; b < buffer->bands; ++b) {
         _MP_BAND_ST& band = buffer->bandTable[b];
@@ -534,3 +551,4 @@ void mp_buf_unlock_paged(_MP_BUF_ST* buffer)
         band.mapped = 0;
     }
 }
+HLC_EXPORT_CATCH(mp_buf_unlock_paged)

@@ -425,7 +425,7 @@ void mp_buf_exit_node(uint32_t node)
 // ---- id table --------------------------------------------------------------------------
 
 int mp_buf_init(uint32_t node, uint32_t capacity, uint32_t step)
-{
+try {
     if (node == 0) node = OwnNode();
     node &= 0xFF;
     _NODE_MAIN_RESOURCE_ST* r = Record(node);
@@ -445,9 +445,10 @@ int mp_buf_init(uint32_t node, uint32_t capacity, uint32_t step)
     g_tables[node] = t;
     return 0;
 }
+HLC_EXPORT_CATCH_AS(mp_buf_init, -1)
 
 MP_BUF_ID mp_buf_alloc_id(_MP_BUF_ST* buffer)
-{
+try {
     if (!buffer) return 0;
     if (buffer->id) return buffer->id;
     const uint32_t node = buffer->node & 0xFF;
@@ -485,15 +486,17 @@ MP_BUF_ID mp_buf_alloc_id(_MP_BUF_ST* buffer)
     mp_buf_sema_signal(node);
     return buffer->id;
 }
+HLC_EXPORT_CATCH(mp_buf_alloc_id)
 
 int mp_buf_is_id_valid(MP_BUF_ID id)
-{
+try {
     const uint32_t node = (id >> 16) & 0xFF;
     const IdTable* t = g_tables[node];
     const uint32_t slot = id & kIdSlotMask;
     if (!t || slot == 0 || slot > t->capacity) return 0;
     return t->slots[slot - 1] ? 1 : 0;
 }
+HLC_EXPORT_CATCH_AS(mp_buf_is_id_valid, 0)
 
 uint32_t mp_buf_id_slots(uint32_t node)
 {
@@ -510,7 +513,7 @@ _MP_BUF_ST* mp_buf_id_slot(uint32_t node, uint32_t slot)
 // ---- lookup ----------------------------------------------------------------------------
 
 _MP_BUF_ST* mp_buf_pointer(MP_BUF_ID id)
-{
+try {
     if (id & kIdPredefined) {
         const uint32_t current = mp_sys_this_node_id() & 0xFF;
         _NODE_MAIN_RESOURCE_ST* cr = Record(current);
@@ -553,9 +556,10 @@ _MP_BUF_ST* mp_buf_pointer(MP_BUF_ID id)
     if (b && b->id != id) return nullptr;
     return b;
 }
+HLC_EXPORT_CATCH(mp_buf_pointer)
 
 int mp_buf_valid(const _MP_BUF_ST* reference, uint32_t expected)
-{
+try {
     const uint32_t r = Word(reference);
     if (r < kPredefEntries) return (expected & kIdPredefined) && r != 0 ? 1 : 0;
     if (!IsLive(reference)) return 0;
@@ -565,9 +569,10 @@ int mp_buf_valid(const _MP_BUF_ST* reference, uint32_t expected)
     if (kind && kind != reference->kind) return 0;
     return 1;
 }
+HLC_EXPORT_CATCH_AS(mp_buf_valid, 0)
 
 void* mp_buf_address_band_internal(const _MP_BUF_ST* buffer, uint32_t band)
-{
+try {
     if (!buffer || !buffer->bandTable || band >= buffer->bands) return nullptr;
     const _MP_BAND_ST& b = buffer->bandTable[band];
     if (buffer->location == kLocPaged) return Ptr<void>(b.third);
@@ -586,25 +591,29 @@ void* mp_buf_address_band_internal(const _MP_BUF_ST* buffer, uint32_t band)
     if (buffer->boardSpace && buffer->location != kLocInline) return Ptr<void>(mp_buf_board_to_host(buffer, b.mapped));
     return Ptr<void>(b.mapped);
 }
+HLC_EXPORT_CATCH(mp_buf_address_band_internal)
 
 _MP_BUF_ST* mp_buf_parent(const _MP_BUF_ST* buffer)
-{
+try {
     if (!buffer || !buffer->parent) return nullptr;
     return Ptr<_MP_BUF_ST>(mp_buf_board_to_host(buffer, Word(buffer->parent)));
 }
+HLC_EXPORT_CATCH(mp_buf_parent)
 
 uint32_t mp_buf_buf_pointer(const _MP_BUF_ST* buffer)
-{
+try {
     return buffer ? buffer->busAddress : 0;
 }
+HLC_EXPORT_CATCH(mp_buf_buf_pointer)
 
-void mp_buf_flush_buf_st() {}
+void mp_buf_flush_buf_st() try {}
+HLC_EXPORT_CATCH(mp_buf_flush_buf_st)
 
 // ---- allocation ------------------------------------------------------------------------
 
 _MP_BUF_ST* mp_buf_alloc_on_node(uint32_t node, int32_t sizeX, int32_t sizeY, uint32_t bands, uint32_t type,
                                  uint32_t location)
-{
+try {
     node &= 0xFF;
     if (node == 0) return nullptr;
     const uint32_t alignment = (type & kBufAlign64K) ? 65536u : 64u;
@@ -710,10 +719,11 @@ _MP_BUF_ST* mp_buf_alloc_on_node(uint32_t node, int32_t sizeX, int32_t sizeY, ui
     mp_buf_sema_signal(node);
     return b;
 }
+HLC_EXPORT_CATCH(mp_buf_alloc_on_node)
 
 _MP_BUF_ST* mp_buf_create(uint32_t node, int32_t sizeX, int32_t sizeY, uint32_t bands, uint32_t type,
                           uint32_t memoryKind, uint32_t pitch, const uint32_t* addresses)
-{
+try {
     node &= 0xFF;
     _NODE_MAIN_RESOURCE_ST* r = Record(node);
     if (!r || sizeX < 0 || sizeY < 0 || bands > 0xFFFF || (bands && !addresses)) return nullptr;
@@ -775,6 +785,7 @@ _MP_BUF_ST* mp_buf_create(uint32_t node, int32_t sizeX, int32_t sizeY, uint32_t 
     mp_buf_sema_signal(node);
     return b;
 }
+HLC_EXPORT_CATCH(mp_buf_create)
 
 // ---- release ---------------------------------------------------------------------------
 
@@ -803,7 +814,7 @@ void FreeTimers(const _MP_BUF_ST* timers)
 } // namespace
 
 void mp_buf_free(_MP_BUF_ST* buffer)
-{
+try {
     if (!buffer || Word(buffer) < kPredefEntries || !IsLive(buffer)) return;
     const uint32_t node = buffer->node & 0xFF;
     if (mp_buf_is_remote(node)) {
@@ -856,3 +867,4 @@ void mp_buf_free(_MP_BUF_ST* buffer)
     mp_buf_sema_signal(node);
     if (timers && timers != buffer) mp_buf_free(timers);
 }
+HLC_EXPORT_CATCH(mp_buf_free)

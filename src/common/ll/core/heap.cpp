@@ -126,7 +126,7 @@ bool AlignedStart(uint32_t start, uint32_t alignment, uint32_t* aligned)
 } // namespace
 
 heap* mp_mem_new_heap(heap* record, uint32_t base, uint32_t size, uint32_t tag)
-{
+try {
     heap* h = record;
     if (!h) {
         h = static_cast<heap*>(std::calloc(1, sizeof(heap)));
@@ -174,6 +174,7 @@ heap* mp_mem_new_heap(heap* record, uint32_t base, uint32_t size, uint32_t tag)
     InsertFree(h, first);
     return h;
 }
+HLC_EXPORT_CATCH(mp_mem_new_heap)
 
 uint32_t mp_mem_heap_start(const heap* h)
 {
@@ -181,7 +182,7 @@ uint32_t mp_mem_heap_start(const heap* h)
 }
 
 void mp_mem_delete_heap(heap* h)
-{
+try {
     if (!h) return;
     mp_mem_lock();
     std::free(h->pool);
@@ -191,9 +192,10 @@ void mp_mem_delete_heap(heap* h)
     if (!(h->flags & kHeapCallerRecord)) std::free(h);
     mp_mem_unlock();
 }
+HLC_EXPORT_CATCH(mp_mem_delete_heap)
 
 uint32_t mp_mem_malloc(heap* h, uint32_t size)
-{
+try {
     if (!h || size == 0 || !h->pool) return 0;
     bool overflow = false;
     const uint32_t request = RoundUp64(size, &overflow);
@@ -225,9 +227,10 @@ uint32_t mp_mem_malloc(heap* h, uint32_t size)
     Allocated(h, found);
     return At(h, found).start;
 }
+HLC_EXPORT_CATCH(mp_mem_malloc)
 
 uint32_t mp_mem_memalign(heap* h, uint32_t alignment, uint32_t size)
-{
+try {
     if (!h || size == 0 || !h->pool) return 0;
     if (alignment <= kHeapUnit || (alignment & (alignment - 1)) != 0) return mp_mem_malloc(h, size);
     bool overflow = false;
@@ -292,9 +295,10 @@ uint32_t mp_mem_memalign(heap* h, uint32_t alignment, uint32_t size)
     Allocated(h, taken);
     return aligned;
 }
+HLC_EXPORT_CATCH(mp_mem_memalign)
 
 void mp_mem_free(heap* h, uint32_t address)
-{
+try {
     if (!h || !address || !h->pool) return;
     int32_t prev = kNone;
     int32_t i = 0;
@@ -335,16 +339,19 @@ void mp_mem_free(heap* h, uint32_t address)
     InsertFree(h, holder);
     if (freedEnd == h->highWater) h->highWater = At(h, holder).start;
 }
+HLC_EXPORT_CATCH(mp_mem_free)
 
 void mp_mem_lock()
-{
+try {
     TaskMemLock();
 }
+HLC_EXPORT_CATCH(mp_mem_lock)
 
 void mp_mem_unlock()
-{
+try {
     TaskMemUnlock();
 }
+HLC_EXPORT_CATCH(mp_mem_unlock)
 
 // ---------------------------------------------------------------- process heap
 

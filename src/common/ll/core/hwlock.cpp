@@ -259,27 +259,30 @@ _NODE_MAIN_RESOURCE_ST* LockRecordOf(uint32_t nodeOrRecord)
 } // namespace
 
 int mp_sys_lock_check(uint32_t nodeOrRecord)
-{
+try {
     return LockCheckRecord(LockRecordOf(nodeOrRecord));
 }
+HLC_EXPORT_CATCH_AS(mp_sys_lock_check, -1)
 
 void mp_sys_lock_reset(uint32_t nodeOrRecord)
-{
+try {
     LockResetRecord(LockRecordOf(nodeOrRecord));
 }
+HLC_EXPORT_CATCH(mp_sys_lock_reset)
 
 int mp_sys_lock_wait(uint32_t node)
-{
+try {
     node &= 0xFF;
     if (node == 0) return -1;
     return WaitNotBusy(node, "\n\nTimeout in mp_sys_lock_wait()\n\n", "\nWAIT LOCK ERROR IN mp_sys_lock_wait()!\n",
                        [node] { return mp_sys_lock_check(node); });
 }
+HLC_EXPORT_CATCH_AS(mp_sys_lock_wait, -1)
 
 // ---------------------------------------------------------------- sections
 
 int mp_sys_section_check(uint32_t node, uint32_t bits)
-{
+try {
     node &= 0xFF;
     const uint32_t regs = mp_core_orlo_regs(mp_core_node_record(node));
     if (!regs) return -1;
@@ -292,9 +295,10 @@ int mp_sys_section_check(uint32_t node, uint32_t bits)
     HwWrite32(regs, kOrloLock, 0);
     return result;
 }
+HLC_EXPORT_CATCH_AS(mp_sys_section_check, -1)
 
 int mp_sys_section_wait(uint32_t node, uint32_t bits)
-{
+try {
     node &= 0xFF;
     _NODE_MAIN_RESOURCE_ST* record = mp_core_node_record(node);
     if (!mp_core_orlo_regs(record)) return -1;
@@ -307,9 +311,10 @@ int mp_sys_section_wait(uint32_t node, uint32_t bits)
     if (section) LeaveCriticalSection(section);
     return -1;
 }
+HLC_EXPORT_CATCH_AS(mp_sys_section_wait, -1)
 
 int mp_sys_section_unlock(uint32_t node, uint32_t bits)
-{
+try {
     node &= 0xFF;
     _NODE_MAIN_RESOURCE_ST* record = mp_core_node_record(node);
     const uint32_t regs = mp_core_orlo_regs(record);
@@ -322,6 +327,7 @@ int mp_sys_section_unlock(uint32_t node, uint32_t bits)
     if (bits == kSectionRing && record->section) LeaveCriticalSection(record->section);
     return cleared ? 0 : -1;
 }
+HLC_EXPORT_CATCH_AS(mp_sys_section_unlock, -1)
 
 // ---------------------------------------------------------------- signals
 
@@ -333,7 +339,7 @@ uint32_t* mp_interrupt_mask_word(uint32_t node, int display)
 }
 
 int mp_interrupt_set_signal(uint32_t node, uint32_t signal, int32_t handle)
-{
+try {
     _NODE_MAIN_RESOURCE_ST* record = mp_core_node_record(node);
     NodeCore* core = CoreOf(record);
     if (!core) return -1;
@@ -353,12 +359,14 @@ int mp_interrupt_set_signal(uint32_t node, uint32_t signal, int32_t handle)
     StoreWord(entry + 2, stored == -1 ? -1 : 0);
     return 0;
 }
+HLC_EXPORT_CATCH_AS(mp_interrupt_set_signal, -1)
 
 int32_t mp_interrupt_get_signal(uint32_t node, uint32_t signal)
-{
+try {
     int32_t* entry = SignalEntry(mp_core_node_record(node), signal);
     return entry ? LoadWord(entry + 1) : -1;
 }
+HLC_EXPORT_CATCH_AS(mp_interrupt_get_signal, -1)
 
 int mp_interrupt_take_pending(uint32_t node, uint32_t signal)
 {
@@ -372,7 +380,7 @@ int mp_interrupt_take_pending(uint32_t node, uint32_t signal)
 }
 
 int mp_interrupt_alloc(uint32_t node)
-{
+try {
     node &= 0xFF;
     _NODE_MAIN_RESOURCE_ST* record = mp_core_node_record(node);
     if (!record || !CoreOf(record)) return -1;
@@ -427,11 +435,12 @@ int mp_interrupt_alloc(uint32_t node)
     }
     return 0;
 }
+HLC_EXPORT_CATCH_AS(mp_interrupt_alloc, -1)
 
 // ---------------------------------------------------------------- doorbell
 
 int mp_interrupt_send(uint32_t node)
-{
+try {
     const bool alternate = (node & 0x80000000u) != 0;
     node &= 0xFF;
     _NODE_MAIN_RESOURCE_ST* record = mp_core_node_record(node);
@@ -460,20 +469,23 @@ int mp_interrupt_send(uint32_t node)
     }
     return result;
 }
+HLC_EXPORT_CATCH_AS(mp_interrupt_send, -1)
 
 int mp_interrupt_wait(uint32_t node)
-{
+try {
     _NODE_MAIN_RESOURCE_ST* record = mp_core_node_record(node);
     if (!mp_core_orlo_regs(record)) return -1;
     return mp_sys_sema_wait(node, record->primaryRegs ? 33 : 65);
 }
+HLC_EXPORT_CATCH(mp_interrupt_wait)
 
 int mp_interrupt_check(uint32_t node)
-{
+try {
     _NODE_MAIN_RESOURCE_ST* record = mp_core_node_record(node);
     if (!mp_core_orlo_regs(record)) return -1;
     return mp_sys_sema_check(node, record->primaryRegs ? 33 : 65);
 }
+HLC_EXPORT_CATCH(mp_interrupt_check)
 
 void disableExtInt(uint32_t node)
 {
@@ -490,7 +502,7 @@ void enableExtInt(uint32_t node)
 // ---------------------------------------------------------------- signal semaphores
 
 int mp_sys_sema_check(uint32_t node, uint32_t signal)
-{
+try {
     _NODE_MAIN_RESOURCE_ST* record = mp_core_node_record(node);
     int32_t* entry = SignalEntry(record, signal);
     if (!entry) return -1;
@@ -500,9 +512,10 @@ int mp_sys_sema_check(uint32_t node, uint32_t signal)
     if (!HlcDrvSemaCheck(record->device, record->nodeEvent, signal % kSignalEntries, &answer)) return -1;
     return static_cast<int>(answer);
 }
+HLC_EXPORT_CATCH(mp_sys_sema_check)
 
 int mp_sys_sema_wait(uint32_t node, uint32_t signal)
-{
+try {
     int32_t* entry = SignalEntry(mp_core_node_record(node), signal);
     if (!entry) return -1;
     const int32_t handle = LoadWord(entry + 1);
@@ -517,9 +530,10 @@ int mp_sys_sema_wait(uint32_t node, uint32_t signal)
     }
     return mp_sys_sema_check(node, signal);
 }
+HLC_EXPORT_CATCH_AS(mp_sys_sema_wait, -1)
 
 int mp_sys_sema_reset(uint32_t node, uint32_t signal)
-{
+try {
     _NODE_MAIN_RESOURCE_ST* record = mp_core_node_record(node);
     int32_t* entry = SignalEntry(record, signal);
     if (!entry) return -1;
@@ -529,9 +543,10 @@ int mp_sys_sema_reset(uint32_t node, uint32_t signal)
     if (!HlcDrvSemaReset(record->device, record->nodeEvent, signal % kSignalEntries, &answer)) return -1;
     return static_cast<int>(answer);
 }
+HLC_EXPORT_CATCH(mp_sys_sema_reset)
 
 int mp_sys_sema_signal(uint32_t node, uint32_t signal)
-{
+try {
     _NODE_MAIN_RESOURCE_ST* record = mp_core_node_record(node);
     int32_t* entry = SignalEntry(record, signal);
     if (!entry) return -1;
@@ -543,11 +558,12 @@ int mp_sys_sema_signal(uint32_t node, uint32_t signal)
     HlcDrvSemaSignal(record->device, record->nodeEvent, signal % kSignalEntries);
     return 0;
 }
+HLC_EXPORT_CATCH(mp_sys_sema_signal)
 
 // ---------------------------------------------------------------- time
 
 extern "C" double mp_time_clock(double start)
-{
+try {
     for (int round = 0;; ++round) {
         _NODE_MAIN_RESOURCE_ST* record = nullptr;
         if (InKernel()) {
@@ -578,9 +594,10 @@ extern "C" double mp_time_clock(double start)
         return t - start;
     }
 }
+HLC_EXPORT_CATCH(mp_time_clock)
 
 extern "C" void mp_time_sleep(double seconds)
-{
+try {
     const double start = seconds != 0.0 ? mp_time_clock(0.0) : 0.0;
     const HANDLE thread = GetCurrentThread();
     double left = seconds;
@@ -596,9 +613,10 @@ extern "C" void mp_time_sleep(double seconds)
         left = seconds - mp_time_clock(start);
     } while (left > 0.0);
 }
+HLC_EXPORT_CATCH(mp_time_sleep)
 
 extern "C" double mp_time_cpu_frequency()
-{
+try {
     _NODE_MAIN_RESOURCE_ST* record = FirstNode();
     if (!record || !record->nodeState) return 1000.0;
     const _NODE_ST* state = record->nodeState;
@@ -609,13 +627,16 @@ extern "C" double mp_time_cpu_frequency()
     if (record->displayRegs && state->orlo[1].present && TimerRunning(record->displayRegs)) return kBoardTimerHz;
     return 1000.0;
 }
+HLC_EXPORT_CATCH(mp_time_cpu_frequency)
 
-extern "C" void mp_time_calibrate() {}
+extern "C" void mp_time_calibrate() try {}
+HLC_EXPORT_CATCH(mp_time_calibrate)
 
 extern "C" void mp_time_reset_prev_time()
-{
+try {
     g_prevTime = 0.0;
 }
+HLC_EXPORT_CATCH(mp_time_reset_prev_time)
 
 double mp_time_prev_time()
 {

@@ -53,7 +53,7 @@ void Append(_NODE_MAIN_RESOURCE_ST* record)
 } // namespace
 
 _NODE_MAIN_RESOURCE_ST* mp_sys_node_resource_ptr(uint32_t node)
-{
+try {
     node &= ~kOwnRecordFlag;
     if (!imNodeSt || node == 0) return nullptr;
     if (node == 0x7FFFFFFFu) {
@@ -64,6 +64,7 @@ _NODE_MAIN_RESOURCE_ST* mp_sys_node_resource_ptr(uint32_t node)
     }
     return Find(node);
 }
+HLC_EXPORT_CATCH(mp_sys_node_resource_ptr)
 
 int mp_sys_insert_node(uint32_t node, _NODE_ST* block)
 {

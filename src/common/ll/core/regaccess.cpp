@@ -190,7 +190,7 @@ void FreeHwRegCtrl(_NODE_MAIN_RESOURCE_ST* record)
 // ---------------------------------------------------------------- selection
 
 void SetToOrlo(uint32_t node, uint32_t orlo, uint32_t* token)
-{
+try {
     if (orlo == 2 && node != 0) return;
     if (HwRegCtrl && token) {
         while (CurrentProtectSemaId != token) {
@@ -225,9 +225,10 @@ void SetToOrlo(uint32_t node, uint32_t orlo, uint32_t* token)
     c->grab = &c->grabList[o];
     c->vm = &c->vmList[o];
 }
+HLC_EXPORT_CATCH(SetToOrlo)
 
 void ReleaseAccessOrlo()
-{
+try {
     if (!HwRegCtrl) return;
     TaskBeginMutex();
     uint32_t* owner = CurrentProtectSemaId;
@@ -235,18 +236,20 @@ void ReleaseAccessOrlo()
     TaskEndMutex();
     if (owner && *owner) TaskSignalSema(static_cast<int32_t>(*owner));
 }
+HLC_EXPORT_CATCH(ReleaseAccessOrlo)
 
 int WhichOrlo()
-{
+try {
     const HwRegCtrl_ST* c = HwRegCtrl;
     if (!c || !c->regs) return 2;
     if (c->regs == c->primaryRegs) return 0;
     if (c->regs == c->displayRegs) return 1;
     return 2;
 }
+HLC_EXPORT_CATCH_AS(WhichOrlo, 2)
 
 void SetToPimbra(uint32_t selection)
-{
+try {
     HwRegCtrl_ST* c = HwRegCtrl;
     if (!c) return;
     c->pimbraSelection = selection;
@@ -254,9 +257,10 @@ void SetToPimbra(uint32_t selection)
     c->pimbraCopy = c->pimbraValue;
     c->pimbraListPtr = &c->pimbraList;
 }
+HLC_EXPORT_CATCH(SetToPimbra)
 
 void SetToExt(uint32_t node)
-{
+try {
     HwRegCtrl_ST* c = HwRegCtrl;
     if (!c) return;
     if (!c->extCurrentShadow && !c->extCurrentPort) c->extNode = c->node;
@@ -273,11 +277,12 @@ void SetToExt(uint32_t node)
     c->extNode = node ? node : c->node;
     c->extOrlo = c->orlo;
 }
+HLC_EXPORT_CATCH(SetToExt)
 
 // ---------------------------------------------------------------- writes
 
 void SetShInHw(uint32_t* slot)
-{
+try {
     HwRegCtrl_ST* c = HwRegCtrl;
     if (!c || !slot || (slot[1] & kShadowWritten)) return;
     const uint32_t address = Address(slot);
@@ -294,9 +299,10 @@ void SetShInHw(uint32_t* slot)
     const uint32_t target = c->regs + offset;
     if (AppendToLists(c, flags, &value, &target, 1)) slot[1] |= kShadowWritten;
 }
+HLC_EXPORT_CATCH(SetShInHw)
 
 void SetExtShInHw(uint32_t* slot)
-{
+try {
     HwRegCtrl_ST* c = HwRegCtrl;
     if (!c || !slot || (slot[1] & kShadowWritten)) return;
     uint32_t shadow = c->extCurrentShadow;
@@ -320,9 +326,10 @@ void SetExtShInHw(uint32_t* slot)
     const uint32_t addresses[2] = {kExtListBase + offset, kExtListBase + offset + 8};
     if (AppendToLists(c, slot[1], values, addresses, 2)) slot[1] |= kShadowWritten;
 }
+HLC_EXPORT_CATCH(SetExtShInHw)
 
 uint32_t ReadVExtRegHW(uint32_t address)
-{
+try {
     const HwRegCtrl_ST* c = HwRegCtrl;
     if (!c) return 0;
     const uint32_t port = c->extCurrentPort ? c->extCurrentPort : c->extPort;
@@ -330,6 +337,7 @@ uint32_t ReadVExtRegHW(uint32_t address)
     const uint32_t lane = 2 * address - port;
     return (HwRead32(lane, 0) & 0xFF) | ((HwRead32(lane + 8, 0) & 0xFF) << 8);
 }
+HLC_EXPORT_CATCH(ReadVExtRegHW)
 
 void WrVpctrlInHW() { FixedWrite(kOrloVpControl, 0x103, false); }
 void WrVstatusInHW() { FixedWrite(kOrloVpStatus, 0, true); }

@@ -221,53 +221,63 @@ uint32_t mpPrvEepromBitLoops()
 }
 
 uint16_t mp_dig_get_eeprom(uint32_t address)
-{
+try {
     Port p;
     return StandardPort(&p) ? Read(p, address) : 0;
 }
+HLC_EXPORT_CATCH(mp_dig_get_eeprom)
 int mp_dig_set_eeprom(uint32_t address, uint16_t data)
-{
+try {
     Port p;
     return StandardPort(&p) ? Writing(p, WriteCommand(address, data)) : 1;
 }
+HLC_EXPORT_CATCH_AS(mp_dig_set_eeprom, 1)
 int mp_dig_erase_eeprom(uint32_t address)
-{
+try {
     Port p;
     return StandardPort(&p) ? Writing(p, EraseCommand(address)) : 1;
 }
+HLC_EXPORT_CATCH_AS(mp_dig_erase_eeprom, 1)
 int mp_dig_erase_eeprom_all(void)
-{
+try {
     Port p;
     return StandardPort(&p) ? Writing(p, EraseAllCommand()) : 1;
 }
+HLC_EXPORT_CATCH_AS(mp_dig_erase_eeprom_all, 1)
 int mp_dig_set_eeprom_all(uint16_t data)
-{
+try {
     Port p;
     return StandardPort(&p) ? Writing(p, WriteAllCommand(data)) : 1;
 }
+HLC_EXPORT_CATCH_AS(mp_dig_set_eeprom_all, 1)
 
 uint16_t mp_kvx_get_eeprom(uint32_t address)
-{
+try {
     Port p;
     return KvxPort(&p) ? Read(p, address) : 0;
 }
+HLC_EXPORT_CATCH(mp_kvx_get_eeprom)
 int mp_kvx_set_eeprom(uint32_t address, uint16_t data)
-{
+try {
     Port p;
     return KvxPort(&p) ? Writing(p, WriteCommand(address, data)) : 1;
 }
+HLC_EXPORT_CATCH_AS(mp_kvx_set_eeprom, 1)
 int mp_kvx_erase_eeprom(uint32_t address)
-{
+try {
     Port p;
     return KvxPort(&p) ? Writing(p, EraseCommand(address)) : 1;
 }
+HLC_EXPORT_CATCH_AS(mp_kvx_erase_eeprom, 1)
 int mp_kvx_erase_eeprom_all(void)
-{
+try {
     Port p;
     return KvxPort(&p) ? Writing(p, EraseAllCommand()) : 1;
 }
+HLC_EXPORT_CATCH_AS(mp_kvx_erase_eeprom_all, 1)
 int mp_kvx_set_eeprom_all(uint16_t data)
-{
+try {
     Port p;
     return KvxPort(&p) ? Writing(p, WriteAllCommand(data)) : 1;
 }
+HLC_EXPORT_CATCH_AS(mp_kvx_set_eeprom_all, 1)

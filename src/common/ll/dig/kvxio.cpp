@@ -189,7 +189,7 @@ uint32_t readDataHw(uint32_t portAddress)
 // ---- serial chips -------------------------------------------------------------------------
 
 void mp_kvx_set_dec_reg(uint32_t channel, uint32_t reg, uint32_t value)
-{
+try {
     DevProg d(channel);
     if (!d.usable()) return;
     Begin(d);
@@ -203,9 +203,10 @@ void mp_kvx_set_dec_reg(uint32_t channel, uint32_t reg, uint32_t value)
     d.clear(kvxregs::kSdaOut);
     d.assign(0);
 }
+HLC_EXPORT_CATCH(mp_kvx_set_dec_reg)
 
 uint32_t mp_kvx_read_dec_reg(uint32_t channel, uint32_t reg)
-{
+try {
     DevProg d(channel);
     if (!d.usable()) return 0;
     Begin(d);
@@ -229,9 +230,10 @@ uint32_t mp_kvx_read_dec_reg(uint32_t channel, uint32_t reg)
     d.assign(0);
     return value & 0xFF;
 }
+HLC_EXPORT_CATCH(mp_kvx_read_dec_reg)
 
 void mp_kvx_set_dac_reg(uint32_t value, uint32_t address)
-{
+try {
     if (address > 7) return;
     DevProg d(0);
     if (!d.usable()) return;
@@ -249,9 +251,10 @@ void mp_kvx_set_dac_reg(uint32_t value, uint32_t address)
     d.clear(kvxregs::kDacClock);
     d.clear(kvxregs::kDacData | kvxregs::kDacClock | kvxregs::kDacLoad);
 }
+HLC_EXPORT_CATCH(mp_kvx_set_dac_reg)
 
 void mp_kvx_set_pll_reg(uint32_t channel, uint32_t value, uint32_t reg)
-{
+try {
     if (reg > 6) return;
     DevProg d(channel);
     if (!d.usable()) return;
@@ -263,6 +266,7 @@ void mp_kvx_set_pll_reg(uint32_t channel, uint32_t value, uint32_t reg)
     d.set(kvxregs::kPllStrobe);
     mp_kvx_set_pll_bit(channel, 0);
 }
+HLC_EXPORT_CATCH(mp_kvx_set_pll_reg)
 
 void mp_kvx_set_pll_bit(uint32_t channel, uint32_t bit)
 {

@@ -155,17 +155,19 @@ uint32_t mpPrvIcd2061Index(uint32_t vco)
 // ---- writers ---------------------------------------------------------------------------
 
 void mp_dig_set_dac1_reg(uint8_t value, int32_t channel)
-{
+try {
     SetDac(value, channel, kDac1Load, kDac1Clock, kDac1Data);
 }
+HLC_EXPORT_CATCH(mp_dig_set_dac1_reg)
 
 void mp_dig_set_dac2_reg(uint8_t value, int32_t channel)
-{
+try {
     SetDac(value, channel, kDac2Load, kDac2Clock, kDac2Data);
 }
+HLC_EXPORT_CATCH(mp_dig_set_dac2_reg)
 
 void mp_dig_set_ics1522_reg(uint32_t value, int32_t reg)
-{
+try {
     if (reg < 0 || reg > 6) return;
     Zero();
     Raise(kIcsStrobe);
@@ -180,9 +182,10 @@ void mp_dig_set_ics1522_reg(uint32_t value, int32_t reg)
     Lower(kIcsClock);
     mp_dig_rst_devprg();
 }
+HLC_EXPORT_CATCH(mp_dig_set_ics1522_reg)
 
 void mp_dig_set_1020_delay(uint8_t value)
-{
+try {
     Zero();
     Lower(kDlyEnable);
     Raise(kDlyEnable);
@@ -195,9 +198,10 @@ void mp_dig_set_1020_delay(uint8_t value)
     Lower(kDlyEnable);
     Zero();
 }
+HLC_EXPORT_CATCH(mp_dig_set_1020_delay)
 
 uint32_t mp_dig_calc_icd2061(uint32_t address, uint32_t kHz, uint32_t extra)
-{
+try {
     // The frequency is checked in kHz first: kHz x 1000 leaves 32 bits above 4,294,967 kHz.
     if (address > 3 || kHz > kMaxKHz) return 0;
     const uint32_t f = kHz * 1000;
@@ -237,9 +241,10 @@ uint32_t mp_dig_calc_icd2061(uint32_t address, uint32_t kHz, uint32_t extra)
     }
     return result;
 }
+HLC_EXPORT_CATCH(mp_dig_calc_icd2061)
 
 void mp_dig_set_icd2061(uint32_t word)
-{
+try {
     // A calculation that found no word gives 0; sending it would program clock register 0
     // with P and Q outside their ranges.
     if (word == 0) return;
@@ -289,3 +294,4 @@ void mp_dig_set_icd2061(uint32_t word)
     (selection & 1) ? set_clk() : clr_clk();
     mp_dig_rst_devprg();
 }
+HLC_EXPORT_CATCH(mp_dig_set_icd2061)

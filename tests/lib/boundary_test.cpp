@@ -1,0 +1,128 @@
+// No C++ exception leaves libhlclib.so: an export whose work throws (here: every
+// allocation of the calling thread fails) files "Insufficient resources to carry out the
+// operation" under its own name and returns its failure value, and the program goes on.
+#include "hlclib.h"
+#include "libsandbox.h"
+
+#include "boardsim.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <functional>
+#include <new>
+#include <string>
+
+namespace {
+
+// While set, every operator new of this thread throws std::bad_alloc, in the library too:
+// its calls of operator new bind to this program's.
+thread_local bool g_failAllocations = false;
+
+void* Allocate(std::size_t bytes)
+{
+    if (g_failAllocations) throw std::bad_alloc();
+    if (void* p = std::malloc(bytes ? bytes : 1)) return p;
+    throw std::bad_alloc();
+}
+
+class FailingAllocations {
+public:
+    FailingAllocations() { g_failAllocations = true; }
+    ~FailingAllocations() { g_failAllocations = false; }
+    FailingAllocations(const FailingAllocations&) = delete;
+    FailingAllocations& operator=(const FailingAllocations&) = delete;
+};
+
+}  // namespace
+
+void* operator new(std::size_t bytes)
+{
+    return Allocate(bytes);
+}
+void* operator new[](std::size_t bytes)
+{
+    return Allocate(bytes);
+}
+void* operator new(std::size_t bytes, const std::nothrow_t&) noexcept
+{
+    return g_failAllocations ? nullptr : std::malloc(bytes ? bytes : 1);
+}
+void* operator new[](std::size_t bytes, const std::nothrow_t&) noexcept
+{
+    return g_failAllocations ? nullptr : std::malloc(bytes ? bytes : 1);
+}
+void operator delete(void* p) noexcept
+{
+    std::free(p);
+}
+void operator delete[](void* p) noexcept
+{
+    std::free(p);
+}
+void operator delete(void* p, std::size_t) noexcept
+{
+    std::free(p);
+}
+void operator delete[](void* p, std::size_t) noexcept
+{
+    std::free(p);
+}
+
+namespace {
+
+using libsandbox::ExpectError;
+
+struct ThrowingCall {
+    const char* function;
+    // Makes the call; true when its result is the export's failure value.
+    std::function<bool()> failed;
+};
+
+class BoundaryTest : public ::testing::TestWithParam<ThrowingCall> {
+protected:
+    void SetUp() override
+    {
+        sandbox_ = std::make_unique<libsandbox::Sandbox>("hlcbound");
+        sandbox_->useFpgaFile();
+        sandbox_->write("halcyra.ini", libsandbox::kOneBoard);
+        boardsim::BoardSim::instance().configure(libsandbox::GrabModuleBoard());
+    }
+    void TearDown() override
+    {
+        sandbox_.reset();
+        boardsim::BoardSim::instance().configure();
+    }
+    std::unique_ptr<libsandbox::Sandbox> sandbox_;
+};
+
+TEST_P(BoundaryTest, AThrowingExportFilesResourcesAndTheNodeStillOpens)
+{
+    bool failed = false;
+    {
+        FailingAllocations failing;
+        failed = GetParam().failed();
+    }
+    EXPECT_TRUE(failed);
+    ExpectError(IM_ERR_NO_RESOURCES, "Insufficient resources to carry out the operation", GetParam().function);
+    imAppGetError(1, nullptr);
+
+    uint32_t device = 0;
+    ASSERT_NE(imDevAlloc(0, 0, 3, 0, &device), 0u) << libsandbox::LastText();
+    libsandbox::FreeDevice(device);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Exports, BoundaryTest,
+    ::testing::Values(
+        // The node open reads the ini file (bring-up and the C binding's device open).
+        ThrowingCall{"imDevAlloc",
+                     [] {
+                         uint32_t device = 7;
+                         return imDevAlloc(0, 0, 3, 0, &device) == 0 && device == 0;
+                     }},
+        // The ini accessor of the host platform.
+        ThrowingCall{"HalcyraIniGetFile", [] { return HalcyraIniGetFile(1) == nullptr; }}),
+    [](const ::testing::TestParamInfo<ThrowingCall>& info) { return std::string(info.param.function); });
+
+}  // namespace
