@@ -68,6 +68,10 @@ extern "C" int LLVMFuzzerInitialize(int*, char***)
     static _NODE_ST global{}, block{};
     imNodeSt = &global;
     HlcWireLibrary();
+    // The wiring sends the files' buffer operations to the node as messages, which no
+    // node of this process answers: they work on the node's descriptors here instead, as
+    // in the unit tests.
+    im_buf_files_set_ops(nullptr);
     if (mp_sys_insert_node(kNode, &block) != 0) std::abort();
     mp_sys_node_resource_ptr(kNode)->nodeState = &block;
     mp_buf_set_descriptor_memory(ArenaMemory);
