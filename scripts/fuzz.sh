@@ -2,8 +2,10 @@
 # Builds the fuzz targets of both trees with clang (libFuzzer, AddressSanitizer and
 # UndefinedBehaviorSanitizer) and runs each for a few seconds on its seeds: the files the
 # tests wrote (build/fuzz-seeds/<tree>/<name>, kept by scripts/test.sh) and the inputs kept
-# in tests/fuzz/<tree>/corpus/<name>. Fails on any crash, hang or sanitizer report; prints
-# one summary line per target. Inputs that fail are kept in build/fuzz-<tree>/findings/.
+# in tests/fuzz/<tree>/corpus/<name>. Fails on any crash, hang or sanitizer report, and
+# when a target's coverage on its seeds (the edges libFuzzer counts once it has run every
+# seed) is below the floor kept for it in tests/fuzz/<tree>/coverage-floors; prints one
+# summary line per target. Inputs that fail are kept in build/fuzz-<tree>/findings/.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 bash scripts/install-deps.sh
@@ -126,11 +128,24 @@ for t in "${targets[@]}"; do
   elif [ "$rc" != "0" ]; then
     problem="exit status $rc"
   fi
+  # The coverage once every seed has run, against the target's floor.
+  cov=$(sed -n 's/^#[0-9]*[[:space:]]*INITED cov: \([0-9]*\).*/\1/p' "$out.log" | head -1)
+  floor=$(awk -v n="$name" '$1 == n { print $2 }' "tests/fuzz/$tree/coverage-floors" 2>/dev/null | head -1)
+  if [ -z "$problem" ]; then
+    if [ -z "$floor" ]; then
+      problem="no coverage floor for $name in tests/fuzz/$tree/coverage-floors"
+    elif [ -z "$cov" ]; then
+      problem="no coverage reported on the seeds"
+    elif [ "$cov" -lt "$floor" ]; then
+      problem="coverage on the seeds $cov is below the floor $floor (seeds ${loaded:-?} loaded)"
+    fi
+  fi
   note=""
   if [ "$tree" = lib ]; then note=$LIB_NOTE; fi
   note="$note$note_exit"
   if [ -z "$problem" ]; then
-    printf 'fuzz %-16s ok      %8s runs, seeds %s loaded, corpus %s inputs%s\n' "$t" "${runs:-?}" "${loaded:-?}" "$inputs" "$note"
+    printf 'fuzz %-16s ok      coverage %s (floor %s) on the seeds, %8s runs, seeds %s loaded, corpus %s inputs%s\n' \
+      "$t" "$cov" "$floor" "${runs:-?}" "${loaded:-?}" "$inputs" "$note"
   else
     status=1
     printf 'fuzz %-16s FAILED  %s (log %s.log, inputs in build/fuzz-%s/findings/%s)%s\n' \
