@@ -1,9 +1,14 @@
 // Costs seen by a program that links libhlclib.so and calls it through hlclib.h only, on a
 // host-served node of the simulated board named by a temporary ini file (HLCINIPATH).
 //
-//   ApiRoundTrip   one imThrNop + imSyncHost pair on an opened node (sync object in mode 2,
-//                  so the done state stays after a wait); p50_us and p99_us are the median
-//                  and the 99th percentile of the pairs of the run, in microseconds.
+//   ApiRoundTrip   one synchronous command on an opened node: argument 0 an imThrNop +
+//                  imSyncHost pair (sync object in mode 2, so the done state stays after a
+//                  wait), 1 one imThrGetError; second argument 1 pins the program and the
+//                  node's threads to one CPU.  p50_us and p99_us are the median and the 99th
+//                  percentile of the round trips of the run, in microseconds; csw the
+//                  process's context switches per round trip.
+//   PingPong       the peer: one round trip between two threads through a mutex and a
+//                  condition variable, unpinned and pinned, in the same program and run.
 //   ApiOpenClose   imDevAlloc + imDevFree of node 0 of system 0 (the whole bring-up and
 //                  shut-down of the node); p50_us is the median, in microseconds.
 
@@ -13,6 +18,11 @@
 
 #include <algorithm>
 #include <chrono>
+#include <condition_variable>
+#include <mutex>
+#include <sched.h>
+#include <sys/resource.h>
+#include <thread>
 #include <cstdio>
 #include <cstdlib>
 #include <fstream>
@@ -66,9 +76,48 @@ std::vector<double> Timed(benchmark::State& state, Step step)
     return samples;
 }
 
+long ContextSwitches()
+{
+    rusage usage{};
+    getrusage(RUSAGE_SELF, &usage);
+    return usage.ru_nvcsw + usage.ru_nivcsw;
+}
+
+// Pins the calling thread (and every thread it starts afterwards) to one CPU while it lives.
+struct Pinning {
+    explicit Pinning(bool pin) : pinned(pin)
+    {
+        if (!pinned) return;
+        sched_getaffinity(0, sizeof before, &before);
+        cpu_set_t one;
+        CPU_ZERO(&one);
+        for (int cpu = 0; cpu < CPU_SETSIZE; ++cpu)
+            if (CPU_ISSET(cpu, &before)) {
+                CPU_SET(cpu, &one);
+                break;
+            }
+        sched_setaffinity(0, sizeof one, &one);
+    }
+    ~Pinning()
+    {
+        if (pinned) sched_setaffinity(0, sizeof before, &before);
+    }
+    bool pinned;
+    cpu_set_t before{};
+};
+
+void Report(benchmark::State& state, const std::vector<double>& samples, long switches)
+{
+    state.counters["p50_us"] = Percentile(samples, 0.50);
+    state.counters["p99_us"] = Percentile(samples, 0.99);
+    if (!samples.empty()) state.counters["csw"] = static_cast<double>(switches) / static_cast<double>(samples.size());
+}
+
 void ApiRoundTrip(benchmark::State& state)
 {
     static IniFile ini;
+    const bool getError = state.range(0) == 1;
+    Pinning pin(state.range(1) == 1);
     uint32_t device = 0;
     if (!imDevAlloc(0, 0, 0, 0, &device)) {
         state.SkipWithError("the simulated node did not open");
@@ -82,16 +131,53 @@ void ApiRoundTrip(benchmark::State& state)
         return;
     }
     imSyncControl(thread, sync, kSyncControlMode, 2);
+    const long switches = ContextSwitches();
     const std::vector<double> samples = Timed(state, [&] {
+        if (getError) return imThrGetError(thread, 0, nullptr) == 0;
         imThrNop(thread, sync);
         return imSyncHost(thread, sync, kSyncDone) == static_cast<int32_t>(kSyncDone);
     });
+    const long made = ContextSwitches() - switches;
     imSyncFree(thread, sync);
     imDevFree(device);
-    state.counters["p50_us"] = Percentile(samples, 0.50);
-    state.counters["p99_us"] = Percentile(samples, 0.99);
+    Report(state, samples, made);
 }
-BENCHMARK(ApiRoundTrip)->MinTime(2.0)->UseRealTime();
+BENCHMARK(ApiRoundTrip)->ArgNames({"getError", "pinned"})->ArgsProduct({{0, 1}, {0, 1}})->MinTime(2.0)->UseRealTime();
+
+void PingPong(benchmark::State& state)
+{
+    Pinning pin(state.range(0) == 1);
+    std::mutex lock;
+    std::condition_variable wake;
+    uint64_t sent = 0, answered = 0;
+    bool stop = false;
+    std::thread peer([&] {
+        std::unique_lock<std::mutex> hold(lock);
+        for (;;) {
+            wake.wait(hold, [&] { return stop || sent != answered; });
+            if (stop) return;
+            answered = sent;
+            wake.notify_all();
+        }
+    });
+    const long switches = ContextSwitches();
+    const std::vector<double> samples = Timed(state, [&] {
+        std::unique_lock<std::mutex> hold(lock);
+        ++sent;
+        wake.notify_all();
+        wake.wait(hold, [&] { return answered == sent; });
+        return true;
+    });
+    const long made = ContextSwitches() - switches;
+    {
+        std::lock_guard<std::mutex> hold(lock);
+        stop = true;
+    }
+    wake.notify_all();
+    peer.join();
+    Report(state, samples, made);
+}
+BENCHMARK(PingPong)->ArgName("pinned")->Arg(0)->Arg(1)->MinTime(1.0)->UseRealTime();
 
 void ApiOpenClose(benchmark::State& state)
 {
