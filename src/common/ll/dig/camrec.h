@@ -278,9 +278,12 @@ constexpr uint32_t kCalWords = 970;
 
 // lutModeSeen: 0 until the record's first LUT mode decision.
 constexpr uint32_t LUT_MODE_SEEN = 4424;
-// comparedOnce: non-zero once the record has been compared with the live registers.  Like
-// the loaded-once flag it belongs to the record and is never taken from another record.
+// comparedOnce: non-zero once the record has been compared with the live registers.
 constexpr uint32_t COMPARED_ONCE = 4432;
+
+// Bytes a never-loaded record takes over from the record loaded on its digitizer: the
+// slots, the module flag and every working word up to the compared-once flag.
+constexpr uint32_t kTakeOverBytes = 4517;
 
 // Indices into refDacBytes.
 constexpr uint32_t kRefNref = 0;
@@ -293,8 +296,9 @@ static_assert(INFO_MISC == 1528 + 38 * 8, "39 description fields");
 static_assert(ORLOGREG_GTLPITCH == 2032 + 27 * 8, "28 grab-controller registers");
 static_assert(REF_DAC_BYTES + kRefDacCount <= CAL_DATA, "DAC bytes before the calibration image");
 static_assert(CAL_DATA + 2 * kCalWords <= LUT_MODE_SEEN && LUT_MODE_SEEN + 4 <= COMPARED_ONCE &&
-                  COMPARED_ONCE + 4 <= kRecordBytes,
-              "every field lies inside the record, the working words behind the calibration image");
+                  COMPARED_ONCE + 4 <= kTakeOverBytes && kTakeOverBytes <= kRecordBytes,
+              "every field lies inside the taken-over part of the record, the working words behind the "
+              "calibration image");
 
 } // namespace cam0
 

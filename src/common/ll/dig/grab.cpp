@@ -513,7 +513,7 @@ void mpPrvTakeLoadedCamera(DIGPARAM* p)
     if (current->sizeX * current->sizeY < static_cast<int32_t>(cam0::kRecordBytes)) return;
     const void* source = mp_buf_address_band_internal(current, 0);
     if (!source || source == p->cam) return;
-    std::memcpy(p->cam->bytes, source, cam0::SORVIK2_FLAG);
+    std::memcpy(p->cam->bytes, source, cam0::kTakeOverBytes);
 }
 
 int32_t grbComposite(DIGPARAM* p)

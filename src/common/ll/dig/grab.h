@@ -149,9 +149,10 @@ int32_t sendMsg(DIGPARAM* p, int32_t phase, uint32_t node, _MP_BUF_ST* sync);
 // node of the node's system: true when it went there, its result in *result.  Otherwise
 // false, with p->displayNode and p->forwarded set for a display-heap destination.
 bool mpPrvGrabOnDisplayNode(DIGPARAM* p, uint32_t location, bool localGrab, int32_t phase, int32_t* result);
-// A record that was never loaded takes the register slots and description of the camera
-// loaded on the digitizer (a live standard record of another buffer); its module flag,
-// working words and calibration image stay its own.
+// A record that was never loaded takes over the record of the camera loaded on the
+// digitizer (a live standard record of another buffer) whole: slots, description, module
+// flag, calibration image and the loaded-once and compared-once flags, so that the
+// comparison that follows finds the module as that record left it.
 void mpPrvTakeLoadedCamera(DIGPARAM* p);
 // A composite camera into a buffer it cannot fill: -12 "Can not digitize a composite
 // signal", -1.

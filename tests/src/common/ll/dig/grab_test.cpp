@@ -5,6 +5,7 @@
 #include "bufchild.h"
 #include "camerafixture.h"
 #include "grabfamily.h"
+#include "grabpatch.h"
 #include "../../hl/servednode.h"
 #include "digitizers.h"
 #include "hwlock.h"
@@ -206,28 +207,37 @@ TEST_F(GrabRequestTest, SerialAccessOfTheStandardFamilyDoesNothing)
 
 // ---- the loaded camera's takeover -----------------------------------------------------------
 
-TEST_F(GrabRequestTest, ANeverLoadedRecordTakesTheSlotsButKeepsItsOwnWords)
+TEST_F(GrabRequestTest, ANeverLoadedRecordTakesOverTheLoadedRecordWhole)
 {
     _MP_BUF_ST* loaded = CameraBuffer(1);
     _MP_BUF_ST* mine = CameraBuffer(1);
     ASSERT_TRUE(loaded && mine);
-    Set(Record(loaded), cam0::DIG_HTOTAL, 1234);
-    Set(Record(loaded), cam0::INFO_XSIZE, 768);
-    Set(Record(loaded), cam0::LOADED_ONCE, 1);
-    Record(loaded)->bytes[cam0::CAL_DATA] = 0xAA;
-    Record(mine)->bytes[cam0::CAL_DATA] = 0x11;
-    Set(Record(mine), cam0::SORVIK2_FLAG, 0);
-    Set(Record(loaded), cam0::SORVIK2_FLAG, 34);
+    // The loaded record in the calibrated mode: the module's red coarse level holds the
+    // value its load computed (77), not the camera file's (40).
+    _MP_CAM_ST_0* source = Record(loaded);
+    for (uint32_t slot = 0; slot < 254; ++slot) Set(source, slot * 8, Live(slot * 8)->value);
+    Set(source, cam0::INFO_MISC, 0x2);
+    Set(source, cam0::DAC8800LVL_REDC, 40);
+    Set(source, cam0::LOADED_ONCE, 1);
+    Set(source, cam0::SORVIK2_FLAG, 34);
+    Set(source, cam0::COMPARED_ONCE, 1);
+    source->bytes[cam0::REF_DAC_BYTES + cam0::RefDacIndex(0, 1)] = 77;
+    source->bytes[cam0::CAL_DATA] = 0xAA;
+    source->bytes[cam0::kTakeOverBytes] = 0x5A;   // past the part taken over
+    Live(cam0::INFO_MISC)->value = 0x2;
+    Live(cam0::DAC8800LVL_REDC)->value = 77;
     digInfo_[kDigWordCamera] = loaded->id;
     p_.camera = mine;
     p_.cam = Record(mine);
 
     mpPrvTakeLoadedCamera(&p_);
-    EXPECT_EQ(Get(p_.cam, cam0::DIG_HTOTAL), 1234u);
-    EXPECT_EQ(Get(p_.cam, cam0::INFO_XSIZE), 768u);
-    EXPECT_EQ(Get(p_.cam, cam0::LOADED_ONCE), 0u);
-    EXPECT_EQ(Get(p_.cam, cam0::SORVIK2_FLAG), 0u);
-    EXPECT_EQ(p_.cam->bytes[cam0::CAL_DATA], 0x11);
+    EXPECT_EQ(std::memcmp(p_.cam->bytes, source->bytes, cam0::kTakeOverBytes), 0);
+    EXPECT_EQ(p_.cam->bytes[cam0::kTakeOverBytes], 0);
+    EXPECT_EQ(Get(p_.cam, cam0::LOADED_ONCE), 1u);
+    EXPECT_EQ(Get(p_.cam, cam0::SORVIK2_FLAG), 34u);
+    // The comparison before the load finds the module as the loaded record left it, even
+    // after another digitizer: nothing to reload.
+    EXPECT_EQ(mpPrvCamCompare(p_.cam, true, false, kChanRed), 0);
 }
 
 TEST_F(GrabRequestTest, TheTakeoverCopiesNothingFromAForeignOrMissingRecord)
