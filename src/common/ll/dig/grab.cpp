@@ -8,6 +8,7 @@
 #include "camera.h"
 #include "camrec.h"
 #include "camuart.h"
+#include "consolepipe.h"
 #include "digitizers.h"
 #include "dispops.h"
 #include "exposure.h"
@@ -50,6 +51,8 @@ const char kTextComposite[] = "Can not digitize a composite signal";
 const char kTextNoChannel[] = "Unable to alloc channel";
 const char kTextForwardWait[] = "The forwarded grab did not end in time";
 const char kTextOtherGrabWait[] = "Grabs into another location did not end in time";
+const char kTextChannelTimeout[] = "\n\nTimeout in grbChannelWait()\n\n";
+const char kTextChannelLockError[] = "\nWAIT LOCK ERROR IN grbChannelWait()!\n";
 
 void Log(MP_RESOURCE_ST* res, int32_t code, const char* text)
 {
@@ -540,27 +543,43 @@ int32_t grbChannelWait(DIGPARAM* p, uint32_t node, uint32_t section)
     const double start = mp_time_clock(0.0);
     const bool hadSection = p->sectionHeld != 0;
     const bool hadProtect = p->protectHeld != 0;
-    for (int round = 0;; ++round) {
-        // Never block while holding the engine section or the protect lock.
+    // One more test with section 2048 and the protect lock let go while `pause` runs:
+    // 0 taken, 1 still busy, -1 failure or halt.
+    auto retest = [&](auto pause) -> int {
         ReleaseEngineSection(p);
         ReleaseProtect(p);
-        if (limit == -1.0 && round >= 4) TaskYieldOtherPriority(6);
-        else TaskYield(-1);
+        pause();
         if (hadProtect) TakeProtect(p);
         if (hadSection && TakeEngineSection(p) != 0) return -1;
-        r = mp_sys_section_check(node, section);
-        if (r == 0) return 0;
-        if (r < 0) return -1;
+        const int test = mp_sys_section_check(node, section);
+        if (test != 1) return test == 0 ? 0 : -1;
         if (mpPrvHaltPending(p)) {
             Log(p->res, HLC_ERR_HALTED, nullptr);
             return -1;
         }
-        if (limit != -1.0 && mp_time_clock(start) >= limit) {
-            HlcPrint("\n\nTimeout in grbChannelWait()\n\n");
-            HlcPrint("\nWAIT LOCK ERROR IN grbChannelWait()!\n");
-            return -1;
-        }
+        return 1;
+    };
+    for (int round = 0;; ++round) {
+        r = retest([&] {
+            if (limit == -1.0 && round >= 4) TaskYieldOtherPriority(6);
+            else TaskYield(-1);
+        });
+        if (r != 1) return r;
+        if (limit != -1.0 && mp_time_clock(start) >= limit) break;
     }
+    // Past the time-out the host keeps testing and asks whether to give up.
+    im_print_msg(0, "%s", kTextChannelTimeout);
+    int32_t counter = 0;
+    bool aborted = false;
+    do {
+        r = retest([&] { aborted = im_spin_while(&counter, 1) < 0; });
+    } while (r == 1 && !aborted);
+    im_spin_while(&counter, 0);
+    if (r == 0) return 0;
+    int32_t debugMode = 0;
+    if (HlcGetHostHooks().iniReadInt(node, "CommunicationDebugMode", &debugMode) != 0) debugMode = 0;
+    im_print_msg(debugMode, "%s", kTextChannelLockError);
+    return -1;
 }
 
 int32_t allocCh(DIGPARAM* p, uint32_t mask)

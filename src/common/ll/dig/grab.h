@@ -172,7 +172,9 @@ void freeCh(DIGPARAM* p, uint32_t mask);
 void incrCh(DIGPARAM* p, uint32_t* users);
 void decrCh(DIGPARAM* p, uint32_t* users);
 // Waits for a section of a node while the request holds section 2048 and the Orlo protect
-// lock (both let go while it yields): 0 taken, -1 failure, time-out or halt.
+// lock (both let go while it yields): 0 taken, -1 failure or halt.  Past the grab-channel
+// time-out it keeps testing through the host's wait prompt, which the user may abort (-1,
+// "\nWAIT LOCK ERROR IN grbChannelWait()!\n" at the node's "CommunicationDebugMode" level).
 int32_t grbChannelWait(DIGPARAM* p, uint32_t node, uint32_t section);
 // A halt of the request's thread is under way: the ring server has seen an imThrHalt the
 // thread's server has not reached yet, or the halt operation is counting on the thread's

@@ -2,12 +2,15 @@
 // the takeover of the loaded camera, and the taking and giving back of grab channels.
 #include "grab.h"
 
+#include "../fakeconsole.h"
 #include "bufchild.h"
+#include "consolepipe.h"
 #include "camerafixture.h"
 #include "grabfamily.h"
 #include "grabpatch.h"
 #include "../../hl/servednode.h"
 #include "digitizers.h"
+#include "hosthooks.h"
 #include "hwlock.h"
 #include "regaccess.h"
 
@@ -50,10 +53,34 @@ protected:
     }
     void TearDown() override
     {
+        if (console_) {
+            im_close_pipe();
+            console_.reset();
+        }
         for (uint32_t bits : {0x1000u, 0x2000u, 0x4000u, 0x8000u, kGrabEngineSection})
             mp_sys_section_unlock(kNode, bits);
         imNodeSt = savedGlobal_;
         CameraNodeTest::TearDown();
+    }
+
+    // A console that gives `answer` to the host's question whether to stop waiting: a
+    // channel wait past its time-out ends only through it (or a free channel).
+    void Console(const char* answer)
+    {
+        console_ = std::make_unique<testing_console::FakeConsole>();
+        console_->SetAbortAnswer(answer);
+        ASSERT_EQ(im_open_pipe(2), 0);
+    }
+    // Everything the console received, and the number of prompts among it.
+    std::string ConsoleText(int* prompts)
+    {
+        std::string text;
+        *prompts = 0;
+        for (const hlccon::Record& r : console_->Records()) {
+            if (r.command == hlccon::kCommandPrompt) ++*prompts;
+            else if (r.command != hlccon::kCommandAbortQuery) text += r.Text();
+        }
+        return text;
     }
 
     // True when another holder has the section (its bit is set in the section word).
@@ -93,6 +120,7 @@ protected:
     MP_THREAD_ST thread_{};
     MP_THR_GRAB_ST grab_{};
     DIGPARAM p_{};
+    std::unique_ptr<testing_console::FakeConsole> console_;
 };
 
 // ---- channel masks ------------------------------------------------------------------------
@@ -317,7 +345,9 @@ TEST_F(GrabRequestTest, ChannelsOfAnotherDigitizerAreAllTakenAndTheUnusedGivenBa
 
 TEST_F(GrabRequestTest, ABusyChannelFailsWithItsTextAndGivesEverythingBack)
 {
-    // Red is held by another grab; the time-out of the channel wait is 0.
+    // Red is held by another grab; the time-out of the channel wait is 0 and the user
+    // gives up at the first question.
+    Console("Abort");
     ASSERT_EQ(mp_sys_section_check(kNode, GrabChannelSection(0)), 0);
     digInfo_[kDigWordLastLoaded] = kDigId;
     p_.grabMask = 0x10000;
@@ -335,6 +365,7 @@ TEST_F(GrabRequestTest, ABusyChannelFailsWithItsTextAndGivesEverythingBack)
 
 TEST_F(GrabRequestTest, AFullReloadThatFindsABusyChannelReleasesOnlyWhatItTook)
 {
+    Console("Abort");
     ASSERT_EQ(mp_sys_section_check(kNode, GrabChannelSection(2)), 0);
     p_.grabMask = 0x10000;
     EXPECT_EQ(grbSetDig(&p_, 0x10000, 1, 0), -1);
@@ -379,6 +410,65 @@ TEST_F(GrabRequestTest, AFreeChannelIsTakenAtOnce)
 {
     EXPECT_EQ(grbChannelWait(&p_, kNode, GrabChannelSection(3)), 0);
     EXPECT_TRUE(Busy(GrabChannelSection(3)));
+}
+
+// Past a short time-out the host keeps testing and asks the user; a user who gives up
+// gets the lock error at the node's "CommunicationDebugMode" level (1: with a prompt).
+class ChannelTimeoutTest : public GrabRequestTest, public ::testing::WithParamInterface<int32_t> {
+protected:
+    static int32_t debugMode_;
+    static int ReadIni(uint32_t, const char* key, int32_t* value)
+    {
+        if (std::string(key) != "CommunicationDebugMode") return -1;
+        *value = debugMode_;
+        return 0;
+    }
+};
+int32_t ChannelTimeoutTest::debugMode_ = 0;
+
+TEST_P(ChannelTimeoutTest, AUserWhoGivesUpGetsTheLockErrorAtTheDebugModeLevel)
+{
+    debugMode_ = GetParam();
+    HlcHostHookOverride host;
+    host.table.iniReadInt = ReadIni;
+    ASSERT_EQ(host.Install(), 0);
+    timeouts_[7] = 0.05;
+    Console("Abort");
+    ASSERT_EQ(mp_sys_section_check(kNode, GrabChannelSection(2)), 0);
+    ASSERT_EQ(mp_sys_section_wait(kNode, kGrabEngineSection), 0);
+    p_.sectionHeld = 1;
+
+    EXPECT_EQ(grbChannelWait(&p_, kNode, GrabChannelSection(2)), -1);
+    int prompts = 0;
+    EXPECT_EQ(ConsoleText(&prompts), "\n\nTimeout in grbChannelWait()\n\n"
+                                     "WARNING: Host is waiting for a local resource.\n"
+                                     "\nWAIT LOCK ERROR IN grbChannelWait()!\n");
+    EXPECT_EQ(prompts, debugMode_);
+    // The engine section is held again as before the wait; the channel stays its holder's.
+    EXPECT_EQ(p_.sectionHeld, 1u);
+    EXPECT_TRUE(Busy(kGrabEngineSection));
+    EXPECT_TRUE(Busy(GrabChannelSection(2)));
+}
+
+INSTANTIATE_TEST_SUITE_P(DebugModes, ChannelTimeoutTest, ::testing::Values(0, 1));
+
+void FreeChannelTwo(double)
+{
+    mp_sys_section_unlock(kNode, GrabChannelSection(2));
+}
+
+TEST_F(GrabRequestTest, AChannelFreedWhileTheHostWaitsIsTaken)
+{
+    timeouts_[7] = 0.05;
+    Console("Continue");
+    ASSERT_EQ(mp_sys_section_check(kNode, GrabChannelSection(2)), 0);
+    im_set_spin_sleep(FreeChannelTwo);   // the holder lets go during the first pause
+    const int32_t result = grbChannelWait(&p_, kNode, GrabChannelSection(2));
+    im_set_spin_sleep(mp_time_sleep);
+    EXPECT_EQ(result, 0);
+    EXPECT_TRUE(Busy(GrabChannelSection(2)));
+    int prompts = 0;
+    EXPECT_EQ(ConsoleText(&prompts).find("WAIT LOCK ERROR"), std::string::npos);
 }
 
 // ---- clean-up ----------------------------------------------------------------------------------
