@@ -406,4 +406,35 @@ TEST_F(ForwardedGrabTest, AFrameLandsInTheOtherBoardsMemory)
     ExpectIdle();
 }
 
+TEST_F(ForwardedGrabTest, AnEnginePhaseRefusedByTheOtherBoardEndsTheGrabWithItsError)
+{
+    ASSERT_NE(Camera("mono"), 0u);
+    uint32_t destination = 0;
+    ASSERT_NE(imBufAlloc(second_, kWidth, kHeight, 1, 8, kBoardMemory, &destination), 0u) << LastText();
+    secondBuffers_.push_back(destination);
+    const boardsim::GrabEngineView remote = boardsim::BoardSim::instance().grabEngine(1, false);
+    const uint64_t before = remote.framesWritten();
+
+    // The second board refuses a scale of 17 when it programs its engine: the caller's sync
+    // object ends all the same, with that board's error.
+    const uint32_t sync = Sync();
+    EXPECT_EQ(imDigGrab(kThread, 0, camera_, destination, 1, Options({{10005, 17}}), sync), 0);
+    EXPECT_EQ(imSyncHost(kThread, sync, kDone), static_cast<int32_t>(kDone));
+    EXPECT_EQ(imThrGetError(kThread, 0, nullptr), -8);
+    char text[200] = {};
+    imThrGetError(kThread, 4 | 1, text);
+    EXPECT_STREQ(text, "A non-buffer parameter was invalid or unacceptable, errno: 4");
+    imSyncFree(kThread, sync);
+    EXPECT_FALSE(remote.armed());
+    EXPECT_EQ(remote.framesWritten(), before);
+
+    // The thread and the channels are free for the next grab, whose frame lands.
+    imAppGetError(1, nullptr);
+    ASSERT_EQ(Grab(destination, 1), static_cast<int32_t>(kDone)) << LastText();
+    char after[200] = {};
+    imThrGetError(kThread, 4, after);
+    EXPECT_EQ(imThrGetError(kThread, 1, nullptr), 0) << after;
+    EXPECT_EQ(remote.framesWritten(), before + 1);
+}
+
 }  // namespace

@@ -807,14 +807,29 @@ int32_t mpDigGrab_Std(MP_RESOURCE_ST* res, _MP_BUF_ST* digitizer, _MP_BUF_ST* ca
     const uint32_t digNode = DigitizerNode(&p);
     const bool digitizerHere = digNode == p.node;
     const bool module = p.cam && p.moduleWord;
+    // A phase forwarded to another node that fails there has its error in the request's
+    // record and does not stop the local phases.  Its grab may then never start or end, so
+    // the request ends the sync object itself; when the grab engine was not programmed, no
+    // end of grab will come to give back the thread's count and the channels either.
+    bool forwardFailed = false;
+    bool engineNotProgrammed = false;
+    auto finish = [&]() -> int32_t {
+        if (forwardFailed) {
+            if (engineNotProgrammed) cleanGrab(&p);
+            mp_osb_update_state(reinterpret_cast<MP_SYNC_ST*>(sync), kGrabSyncEnded);
+        }
+        std::free(p.work);
+        p.work = nullptr;
+        return 0;
+    };
     if (module) {
         byteL(&p, p.channelSel);
         int32_t r = 0;
         if (p.camProg != kGrabFieldDefault) {
             r = grbSetDig(&p, p.channelSel, 1, p.variant);
         } else if (phase == kGrabPhaseAll || phase == kGrabPhaseDigitizer || phase == kGrabPhaseForwarded) {
-            r = digitizerHere ? grbSetDig(&p, p.channelSel, 0, p.variant)
-                              : sendMsg(&p, kGrabPhaseDigitizer, digNode, nullptr);
+            if (digitizerHere) r = grbSetDig(&p, p.channelSel, 0, p.variant);
+            else if (sendMsg(&p, kGrabPhaseDigitizer, digNode, nullptr) != 0) forwardFailed = true;
         }
         if (r == -1) {
             // grbSetDig gave back what it took.
@@ -832,23 +847,17 @@ int32_t mpDigGrab_Std(MP_RESOURCE_ST* res, _MP_BUF_ST* digitizer, _MP_BUF_ST* ca
                 cleanGrab(&p);
                 return -1;
             }
-        } else if (sendMsg(&p, kGrabPhaseOrlo, destNode, nullptr) == -1) {
-            cleanGrab(&p);
-            return -1;
+        } else if (sendMsg(&p, kGrabPhaseOrlo, destNode, nullptr) != 0) {
+            forwardFailed = true;
+            engineNotProgrammed = true;
         }
     }
 
     if (module) {
-        if (phase == kGrabPhaseDigitizer || phase == kGrabPhaseOrlo) {
-            std::free(p.work);
-            return 0;
-        }
+        if (phase == kGrabPhaseDigitizer || phase == kGrabPhaseOrlo) return finish();
         const int32_t capture = Field(options, kGrabFieldCapture);
         if (!digitizerHere) {
-            if (sendMsg(&p, kGrabPhaseCapture, digNode, nullptr) == -1) {
-                cleanGrab(&p);
-                return -1;
-            }
+            if (sendMsg(&p, kGrabPhaseCapture, digNode, nullptr) != 0) forwardFailed = true;
         } else {
             SetToOrlo(p.node, p.pathIndex, nullptr);
             SetToExt(digNode);
@@ -856,8 +865,7 @@ int32_t mpDigGrab_Std(MP_RESOURCE_ST* res, _MP_BUF_ST* digitizer, _MP_BUF_ST* ca
             GrbCapt(p.cam, capture, count, p.captureFlags);
         }
     }
-    std::free(p.work);
-    return 0;
+    return finish();
 }
 
 _MP_BUF_ST* mpPrvGrabSyncDescriptor(uint32_t node, const void* syncRecord)

@@ -142,7 +142,8 @@ void presetCamExposure(DIGPARAM* p, uint32_t variant);
 // LUT mode of the camera for the destination, and the standard module's DIM and PSG bits.
 void presetCamLut(DIGPARAM* p, uint32_t variant);
 // Forwards one phase to a node as an "imDigGrab" message and waits for its reply: 0, or -1
-// when the message could not be sent or the phase failed there (error logged).
+// when the message could not be sent or the phase failed there (its error goes into the
+// request's record; the request goes on with its local phases).
 int32_t sendMsg(DIGPARAM* p, int32_t phase, uint32_t node, _MP_BUF_ST* sync);
 // A grab into a display heap (a destination neither in board nor in host DMA memory) of
 // a node that does not grab there itself (localGrab false) is run whole by the display
