@@ -6,6 +6,7 @@
 #include "fuzzinput.h"
 #include "im_msgio.h"
 
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cstdio>
@@ -43,14 +44,18 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     int32_t count = 0;
     if (im_cam_load(&msg, &entries, &count, path.c_str(), 1) == 0) {
         Check(entries, count);
-        // Written back and read again: the writer's own format is always accepted.
+        // Written back and read again: the writer's own format is always accepted, up to
+        // the reader's size limit; a longer file is refused.
         _MSG_ST out{};
         if (im_cam_write(&out, OutputPath().c_str(), entries, count, "Thu Jan  1 00:00:00 1970\n") == 0) {
+            struct stat written {};
+            if (::stat(OutputPath().c_str(), &written) != 0) std::abort();
+            const bool fits = static_cast<uint64_t>(written.st_size) <= kCamMaxFileBytes;
             _MSG_ST again{};
             _DCF_ENTRY* reread = nullptr;
             int32_t recount = 0;
-            if (im_cam_load(&again, &reread, &recount, OutputPath().c_str(), 1) != 0) std::abort();
-            Check(reread, recount);
+            if ((im_cam_load(&again, &reread, &recount, OutputPath().c_str(), 1) == 0) != fits) std::abort();
+            if (fits) Check(reread, recount);
             std::free(reread);
         }
         ::unlink(OutputPath().c_str());
