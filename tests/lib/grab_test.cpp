@@ -372,6 +372,14 @@ protected:
         }
         GrabTest::TearDown();
     }
+    // A frame-sized buffer in the second board's memory, freed with the fixture.
+    uint32_t RemoteDestination()
+    {
+        uint32_t id = 0;
+        EXPECT_NE(imBufAlloc(second_, kWidth, kHeight, 1, 8, kBoardMemory, &id), 0u) << LastText();
+        if (id) secondBuffers_.push_back(id);
+        return id;
+    }
     uint32_t second_ = 0;
     std::vector<uint32_t> secondBuffers_;
 };
@@ -379,9 +387,8 @@ protected:
 TEST_F(ForwardedGrabTest, AFrameLandsInTheOtherBoardsMemory)
 {
     ASSERT_NE(Camera("mono"), 0u);
-    uint32_t destination = 0;
-    ASSERT_NE(imBufAlloc(second_, kWidth, kHeight, 1, 8, kBoardMemory, &destination), 0u) << LastText();
-    secondBuffers_.push_back(destination);
+    const uint32_t destination = RemoteDestination();
+    ASSERT_NE(destination, 0u);
     const boardsim::GrabEngineView remote = boardsim::BoardSim::instance().grabEngine(1, false);
     const uint64_t before = remote.framesWritten();
     ASSERT_EQ(Grab(destination, 1), static_cast<int32_t>(kDone)) << LastText();
@@ -409,9 +416,8 @@ TEST_F(ForwardedGrabTest, AFrameLandsInTheOtherBoardsMemory)
 TEST_F(ForwardedGrabTest, AnEnginePhaseRefusedByTheOtherBoardEndsTheGrabWithItsError)
 {
     ASSERT_NE(Camera("mono"), 0u);
-    uint32_t destination = 0;
-    ASSERT_NE(imBufAlloc(second_, kWidth, kHeight, 1, 8, kBoardMemory, &destination), 0u) << LastText();
-    secondBuffers_.push_back(destination);
+    const uint32_t destination = RemoteDestination();
+    ASSERT_NE(destination, 0u);
     const boardsim::GrabEngineView remote = boardsim::BoardSim::instance().grabEngine(1, false);
     const uint64_t before = remote.framesWritten();
 
