@@ -14,13 +14,15 @@ TEST_F(HostGrabTest, AContinuousGrabHaltedMidFrameEndsWithWholeLines)
     const uint32_t dma = Buffer(kWidth, kHeight, 1, 8, kHostDma);
     const uint32_t sync = Sync();
     const uint64_t before = Engine().framesWritten();
+    // The camera frames the grab may have taken lie between the frame in flight when it
+    // was asked for and the last one before the halt (numbered by the clock, so not one
+    // after the other, and more than the few the loop sees).  The oldest is read before the
+    // call: the clock goes on while the call runs, and the grab may start on the frame in
+    // flight at its start.
+    const uint64_t oldest = LastFrame();
     ASSERT_EQ(imDigGrab(kThread, 0, camera_, dma, 0xFFFFFFFFu, 0, sync), 0) << LastText();
     // Let a few frames pass, then stop in the middle of one.
     auto& sim = boardsim::BoardSim::instance();
-    // The camera frames the grab may have taken lie between the frame in flight when it
-    // started and the last one before the halt (numbered by the clock, so not one after the
-    // other, and more than the few the loop sees).
-    const uint64_t oldest = LastFrame();
     for (int i = 0; i < 2000 && Engine().framesWritten() < before + 3; ++i) sim.advance(kFramePeriod / 10);
     ASSERT_GE(Engine().framesWritten(), before + 3);
     sim.advance(kFramePeriod / 2);
@@ -48,7 +50,8 @@ TEST_F(HostGrabTest, AContinuousGrabHaltedMidFrameEndsWithWholeLines)
         if (whole && inRange) {
             ++lines;
         } else if (bad++ < 4) {
-            ADD_FAILURE() << "line " << j << (whole ? " is of a frame the grab did not run over" : " is torn");
+            ADD_FAILURE() << "line " << j << (whole ? " is of a frame the grab did not run over" : " is torn")
+                          << " (frame " << int(since) << " after the oldest, " << span << " in the grab)";
         }
     }
     EXPECT_EQ(lines, kHeight);
