@@ -4,8 +4,10 @@
 #include "w32sync.h"
 #include "w32thread.h"
 
+#include <cctype>
 #include <cerrno>
 #include <chrono>
+#include <cstdlib>
 #include <cstring>
 #include <fcntl.h>
 #include <map>
@@ -207,6 +209,17 @@ NamedMutexes& TheNamedMutexes() {
 
 void InitSharedMutex(pthread_mutex_t* mutex);
 
+// The processes that share named objects: every process of the user, or, when
+// QSRF_SHARED_SCOPE names a scope (letters and digits, at most 32), those that name the
+// same one.  Separate test runs on one machine thus keep out of each other's node opens.
+std::string SharedScope() {
+    const char* scope = std::getenv("QSRF_SHARED_SCOPE");
+    std::string kept;
+    for (const char* c = scope; c && *c && kept.size() < 32; ++c)
+        if (std::isalnum(static_cast<unsigned char>(*c))) kept += *c;
+    return kept.empty() ? std::string() : kept + "-";
+}
+
 // Opens (creating when needed) the shared block of a name; existed tells whether the
 // name's block was there before.  Null with the last error set on failure.
 SharedMutexBlock* OpenNamedBlock(const std::string& name, bool* existed) {
@@ -217,7 +230,7 @@ SharedMutexBlock* OpenNamedBlock(const std::string& name, bool* existed) {
         *existed = true;
         return it->second;
     }
-    std::string path = "/qsrf-mutex-" + std::to_string(getuid()) + "-" + name;
+    std::string path = "/qsrf-mutex-" + std::to_string(getuid()) + "-" + SharedScope() + name;
     int fd = shm_open(path.c_str(), O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
     *existed = false;
     if (fd < 0 && errno == EEXIST) {
