@@ -5,6 +5,8 @@
 #include <chrono>
 #include <thread>
 
+#include <sys/prctl.h>
+
 namespace boardsim {
 
 namespace {
@@ -144,6 +146,9 @@ void SimClock::startThread(std::recursive_mutex& lock)
     if (mode_ != ClockMode::FreeRunning || thread_.joinable()) return;
     lock_ = &lock;
     thread_ = std::thread([this] {
+        // A timed sleep of this thread ends when its time is up, not up to the kernel's
+        // default slack of 50 us later: the next event may be a few microseconds away.
+        prctl(PR_SET_TIMERSLACK, 1UL, 0UL, 0UL, 0UL);
         std::unique_lock<std::recursive_mutex> hold(*lock_);
         while (!stopping_) {
             // One due event at a time, the machine left to others between events: a
@@ -169,15 +174,7 @@ void SimClock::startThread(std::recursive_mutex& lock)
             const uint64_t now = nowNanos();
             const uint64_t at = events_.begin()->first.first;
             if (at <= now) continue;
-            const uint64_t left = at - now;
-            if (left > kSpinNanos) {
-                wake_.wait_for(hold, std::chrono::nanoseconds(left - kSpinNanos / 2));
-            } else {
-                const uint64_t until = realNanos() + left;
-                hold.unlock();
-                while (!stopping_ && realNanos() < until) std::this_thread::yield();
-                hold.lock();
-            }
+            wake_.wait_for(hold, std::chrono::nanoseconds(at - now));
         }
         caughtUp_.notify_all();
     });

@@ -38,8 +38,6 @@ constexpr uint64_t kAccessNanos = 1000;
 constexpr uint64_t kRequestNanos = 10000;
 constexpr uint64_t kClockReadNanos = 1000;
 constexpr uint64_t kSleepTickNanos = 1000000;
-// Free-running mode: how close a due event is waited for by yielding instead of sleeping.
-constexpr uint64_t kSpinNanos = 100000;
 // Free-running mode: the longest real time an access waits for the machine's thread.
 constexpr uint64_t kCatchUpNanos = 5000000000ull;
 
@@ -81,9 +79,8 @@ public:
 
     // Free-running mode: the machine's thread, started by the first event, runs events
     // under lock when machine time reaches them.  It sleeps on a condition variable that
-    // every schedule() and every spend() that crosses the next event signals; an event
-    // due within kSpinNanos is waited for by yielding without the lock, since a timed
-    // sleep that short ends only after the kernel's timer slack (tens of microseconds).
+    // every schedule() and every spend() that crosses the next event signals, with the
+    // thread's timer slack at its least so that a short sleep ends on time.
     // stop() ends it; the caller must not hold the lock.
     void startThread(std::recursive_mutex& lock);
     void stop();

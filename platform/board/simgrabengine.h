@@ -17,13 +17,12 @@ namespace boardsim {
 
 // Default frame period of the simulated camera, and the length of a frame with period 0
 // under the virtual and the free-running clock.  A free-running frame lasts long enough
-// (more than SimClock's kSpinNanos) for the machine's thread to sleep without the machine
-// lock while it waits for the frame's end, so library threads reach the board between
-// frames instead of waiting for a lock the thread takes back at once.
+// for the machine's thread to sleep without the machine lock while it waits for the
+// frame's end, so library threads reach the board between frames instead of waiting for
+// a lock the thread takes back at once.
 constexpr uint64_t kDefaultFrameNanos = 33333333;
 constexpr uint64_t kFastFrameNanos = 1000;
 constexpr uint64_t kFastFrameFreeNanos = 250000;
-static_assert(kFastFrameFreeNanos > 2 * kSpinNanos, "the machine's thread must sleep during a frame");
 // Largest raster the engine digitizes; a window beyond it is cut to it.
 constexpr uint32_t kMaxRasterPixels = 8192;
 

@@ -3,11 +3,11 @@
 // grab control and the line interrupt go to the grab engine (simgrabengine.cpp).
 //
 // The driver model.  A doorbell bit (0x20, or the alternate 0x2) written into the
-// interrupt set register is taken by the board driver kDoorbellNanos of machine time
-// later, as an event of the machine's clock: on the machine's own thread when the clock
-// runs free (SimClock wakes that thread through its condition variable the moment the
-// event is scheduled; it yields for the last few microseconds instead of sleeping), or on
-// the thread that moves the virtual clock on.  Never inside the register write: the
+// interrupt set register is taken by the board driver at the same machine time, as an
+// event of the machine's clock: on the machine's own thread when the clock runs free
+// (SimClock wakes that thread through its condition variable the moment the event is
+// scheduled), or on the thread that moves the virtual clock on.  Never inside the
+// register write: the
 // writer still holds the machine lock and may itself be the thread that serves the
 // interrupt.  Taking a doorbell clears its bit and delivers its source (37 or 33 on the
 // primary Orlo, 69 or 65 on the display Orlo; the transfer lists' doorbell, bit 7: 39 or
@@ -31,8 +31,7 @@ namespace boardsim {
 
 namespace {
 
-// Machine time from a doorbell or a send to the driver taking it or the engine ending it.
-constexpr uint64_t kDoorbellNanos = 2000;
+// Machine time from a send to the engine ending it.
 constexpr uint64_t kVmSendNanos = 2000;
 constexpr uint64_t kTimerTickNanos = 1000000000ull / kOrloTimerHz;   // 20 ns at 50 MHz
 constexpr uint32_t kDoorbells = kInterruptDoorbell | kInterruptDoorbellAlternate | kInterruptListDoorbell;
@@ -102,7 +101,7 @@ void OrloChip::scheduleDoorbells()
     SimClock& clock = *board_->clock;
     const std::string name = std::string(display_ ? "display" : "primary") + " doorbell board " +
                              std::to_string(board_->index);
-    doorbellEvent_ = board_->machine->scheduleEvent(clock.nowNanos() + kDoorbellNanos, name, [this] {
+    doorbellEvent_ = board_->machine->scheduleEvent(clock.nowNanos(), name, [this] {
         doorbellEvent_ = 0;
         takeDoorbells();
     });

@@ -178,7 +178,7 @@ Session RunBoardEvents(uint32_t regs)
     sim.advance(250e-6 - (sim.now() - timerStart));
     HwWrite32(regs, kOrloTimerControl, 0);
     s.log = sim.events();
-    s.due = {sent + 2e-6, rung + 2e-6, timerStart + 100e-6, scheduled + 150e-6, timerStart + 200e-6};
+    s.due = {rung, sent + 2e-6, timerStart + 100e-6, scheduled + 150e-6, timerStart + 200e-6};
     return s;
 }
 
@@ -191,7 +191,7 @@ TEST_F(SimClockTest, TimerTransferAndInterruptEventsRunAtTheirTimesInTheSameOrde
     sim.configure(VirtualBoard());
     Session second = RunBoardEvents(Registers());
 
-    const std::vector<std::string> order{"primary VM send", "primary doorbell board 0", "primary timer",
+    const std::vector<std::string> order{"primary doorbell board 0", "primary VM send", "primary timer",
                                          "interrupt 40 board 0", "primary timer"};
     for (const Session* run : {&first, &second}) {
         ASSERT_EQ(run->log.size(), order.size());
