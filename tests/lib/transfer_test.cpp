@@ -125,6 +125,40 @@ TEST_F(TransferTest, BoardMemoryGoesToHostDmaMemoryAndBackByTheEngine)
     for (uint32_t id : {board, dma}) EXPECT_EQ(imBufFree(device_, id), 0);
 }
 
+// A whole 640 x 480 frame (75 pages) outgrows the Orlo's VM list of 256 entries: the list
+// is made again, of 75 x 6 + 3 entries, in the node's SDRAM heap, and the engine plays it
+// at its bus address there.
+TEST_F(TransferTest, ThePageListIsTheOrlosVmListInTheSdramHeap)
+{
+    constexpr int32_t kX = 640, kY = 480;
+    const uint32_t board = Alloc(kX, kY, kBoard);
+    const uint32_t dma = Alloc(kX, kY, kHostDma);
+    const std::vector<uint8_t> in = Pattern(size_t{kX} * kY, 31);
+    ASSERT_EQ(imBufPut(device_, board, in.data()), 0);
+    const uint32_t freeBefore = imDevInquire(device_, 13, nullptr);
+    const uint64_t entriesBefore = Engine().listEntries();
+    EXPECT_GE(Copy(board, dma), 75u);
+    ExpectNoError();
+    EXPECT_EQ(Get(dma, in.size()), in);
+    // 453 entries take 3,648 bytes in place of the 2,112 of 256.
+    EXPECT_EQ(freeBefore - imDevInquire(device_, 13, nullptr), 3648u - 2112u) << "the list came from the SDRAM heap";
+    EXPECT_GE(Engine().listEntries() - entriesBefore, 74u * 6);
+    // The list register holds the list's address in board memory (0x3C00000 to 0x4000000),
+    // where its first entries are the page list's header.
+    const boardsim::OrloView orlo = boardsim::BoardSim::instance().orlo(0);
+    const uint32_t list = orlo.reg(0x2060) & 0x3FFFFFF;
+    constexpr uint32_t kMemoryStart = 0x4000000 - 0x400000;
+    ASSERT_GE(list, kMemoryStart);
+    uint32_t header[6] = {};
+    ASSERT_TRUE(orlo.readMemory(list - kMemoryStart, header, sizeof header));
+    EXPECT_EQ(header[0], 0x10000u);
+    EXPECT_EQ(header[1], 0x2028u);
+    EXPECT_EQ(header[3], 0x3808u);
+    EXPECT_EQ(header[4], 1023u);
+    EXPECT_EQ(header[5], 0x3810u);
+    for (uint32_t id : {board, dma}) EXPECT_EQ(imBufFree(device_, id), 0);
+}
+
 TEST_F(TransferTest, BoardMemoryGoesIntoPagedCallerMemoryWithAMisalignedStart)
 {
     constexpr int32_t kX = 1024, kY = 12;   // 12,288 bytes from one byte into a page: four pages

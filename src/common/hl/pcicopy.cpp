@@ -333,7 +333,6 @@ int mpBufCopyPCI(_CPYPARAM* record, int extra)
             ReloadShadows(drivingNode, orlo);
     }
     if (state) state->vmTransfer = 0;
-    XferFreeList(record);
     return result;
 }
 

@@ -19,41 +19,17 @@ using namespace vmreg;
 namespace {
 
 constexpr uint32_t kPage = 4096;
-constexpr uint32_t kEntryWords = 2;
 constexpr uint32_t kListEnd = 0;
 
-// The list lives in host DMA memory of the node, so that the engine reaches it by bus
-// address; it is taken for one transfer and given back at its end.
+void Store(uint32_t address, uint32_t value)
+{
+    if (HwIsWindowAddress(address))
+        HwWrite32(address, 0, value);
+    else
+        *reinterpret_cast<uint32_t*>(static_cast<uintptr_t>(address)) = value;
+}
+
 }  // namespace
-
-uint32_t* XferList(_CPYPARAM* record, uint32_t node, uint32_t entries, uint32_t* bus, uint32_t* room)
-{
-    auto* band = reinterpret_cast<_MP_BAND_ST*>(record->list);
-    if (band->mapped && band->physical && record->listRoom >= entries) {
-        if (bus) *bus = band->physical;
-        if (room) *room = record->listRoom;
-        return reinterpret_cast<uint32_t*>(static_cast<uintptr_t>(band->mapped));
-    }
-    XferFreeList(record);
-    if (SysDmaBufferAlloc((node & 0xFF) << 16, entries * kEntryWords * 4, 1, 8, band) <= 0 || !band->mapped ||
-        !band->physical) {
-        *band = _MP_BAND_ST{-1, 0, 0, 0};
-        return nullptr;
-    }
-    record->listNode = node & 0xFF;
-    record->listRoom = entries;
-    if (bus) *bus = band->physical;
-    if (room) *room = entries;
-    return reinterpret_cast<uint32_t*>(static_cast<uintptr_t>(band->mapped));
-}
-
-void XferFreeList(_CPYPARAM* record)
-{
-    auto* band = reinterpret_cast<_MP_BAND_ST*>(record->list);
-    if (band->mapped && band->id > 0) SysDmaBufferFree(record->listNode << 16, band);
-    *band = _MP_BAND_ST{-1, 0, 0, 0};
-    record->listRoom = 0;
-}
 
 int vmUpdtShScatterGather(_CPYPARAM* record, uint32_t port, int side, CopyImage* image)
 {
@@ -92,14 +68,21 @@ int vmUpdtShScatterGather(_CPYPARAM* record, uint32_t port, int side, CopyImage*
     }
     count = needed;
 
-    // 2. The list.
+    // 2. The list: the selected Orlo's VM list, made anew when it holds fewer entries.  It
+    // stays with the Orlo for its next transfer and goes with the node.
     const uint32_t entries = count * 6 + 3;
-    uint32_t bus = 0, room = 0;
-    uint32_t* list = XferList(record, self->node, entries, &bus, &room);
-    if (!list) {
+    ARPInfo_ST* d = HwRegCtrl ? HwRegCtrl->vm : nullptr;
+    if (d && d->count < entries) {
+        CreateArp(kArpVm, 0);
+        CreateArp(kArpVm, entries);
+    }
+    if (!d || !d->start) {
         _mp_res_log_error(resource, HLC_ERR_NO_RESOURCES, nullptr);
         return -1;
     }
+    const uint32_t list = d->start;
+    const uint32_t room = d->count;
+    const uint32_t bus = ArpListBus(d);
 
     // 3. Image set-up.
     im[kWriteMask] = 0xFFFFFF;
@@ -167,8 +150,8 @@ int vmUpdtShScatterGather(_CPYPARAM* record, uint32_t port, int side, CopyImage*
             overflow = true;
             return;
         }
-        list[2 * at] = value;
-        list[2 * at + 1] = reg;
+        Store(list + 8 * at, value);
+        Store(list + 8 * at + 4, reg);
         ++at;
     };
     if (count > 1) {

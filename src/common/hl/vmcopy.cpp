@@ -227,13 +227,11 @@ int mpBufCopyVM(_CPYPARAM* r, int extra1, int extra2)
             if (programmed == -1) {
                 unpublish();
                 CleanReceiverOnError(r, side, d, destinationContinued ? 1 : 0);
-                XferFreeList(r);
                 return -1;
             }
             SetRequestState(r, side == 1 ? kVmStateArmed : kVmStateSending);
             if (programmed == -4) {
                 unpublish();
-                XferFreeList(r);
                 return 0;
             }
         } else {
@@ -274,7 +272,6 @@ int mpBufCopyVM(_CPYPARAM* r, int extra1, int extra2)
             mp_osb_update_state(static_cast<MP_SYNC_ST*>(r->resource->sync),
                                 kSyncCountBit | ((*image)[kVStop] & 0xFFFF));
     }
-    XferFreeList(r);
     return result;
 }
 

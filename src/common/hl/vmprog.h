@@ -160,10 +160,9 @@ struct _CPYPARAM {
     uint32_t boardOffset;         // 79 the board correction of the last programming
     uint32_t scatterGather;       // 80 a scatter-gather list carries the transfer
     uint32_t burst;               // 81 burst code of the last full programming
-    uint32_t list[4];             // 82-85 the register list's DMA block (_MP_BAND_ST)
-    uint32_t listNode;            // 86
+    uint32_t reserved82[5];       // 82-86
     uint32_t pieceBytes;          // 87 bytes of the piece being run (0: the line is not split)
-    uint32_t listRoom;            // 88 entries the register list holds
+    uint32_t reserved88;          // 88
     int32_t extModule;            // 89 field 16036 of a VM sending side for the external module (0: none)
     uint32_t syncCopy;            // 90 the sending side waits for the receiving display's scan
     uint32_t reserved[5];         // 91-95
@@ -278,9 +277,3 @@ void XferRateDisarm();
 // Scatter-gather list of a transfer into host memory: 0, -1 (logged) or -4.
 int vmUpdtShScatterGather(_CPYPARAM* record, uint32_t port, int side, CopyImage* image);
 
-// The engine's register list of one transfer, in host DMA memory the engine reaches by
-// bus address: its entries (room for `entries`), null when no memory could be had; *bus
-// is the list's bus address.  Kept in the record until XferFreeList; a list the record
-// holds already is used again when it has the room.
-uint32_t* XferList(_CPYPARAM* record, uint32_t node, uint32_t entries, uint32_t* bus, uint32_t* room);
-void XferFreeList(_CPYPARAM* record);

@@ -1,15 +1,19 @@
 // Register access: selection of node and Orlo, shadow write-through and register lists.
 #include "regaccess.h"
 
+#include "heap.h"
 #include "hosthooks.h"
 #include "hwaccess.h"
 #include "hwlock.h"
+#include "nodelist.h"
 #include "nodeopen.h"
 #include "task.h"
 
 #include <cstdlib>
 #include <cstring>
 #include <initializer_list>
+#include <map>
+#include <mutex>
 #include <new>
 
 namespace {
@@ -105,12 +109,78 @@ bool AppendToLists(HwRegCtrl_ST* c, uint32_t flags, const uint32_t* values, cons
     return true;
 }
 
-// Gives a list's memory back (CreateArp took it from the process heap) and leaves the
-// descriptor without a list.
+// Where a list's memory came from.  A list in a board-memory heap of its node (the SDRAM
+// heap for the primary Orlo, the display heap at 4 MB for the display Orlo) is reached by
+// the engines at its bus address; a list from the process heap has none.
+struct ListOrigin {
+    heap* from = nullptr;     // null: the process heap
+    uint32_t node = 0;
+    uint32_t start = 0;       // host address of the list's start
+    uint32_t bus = 0;         // its bus address (0: none)
+};
+std::mutex g_originLock;
+std::map<const ARPInfo_ST*, ListOrigin>& Origins()
+{
+    // Never destroyed: a node's threads may still free lists while the process ends.
+    static auto& origins = *new std::map<const ARPInfo_ST*, ListOrigin>;
+    return origins;
+}
+ListOrigin OriginOf(const ARPInfo_ST* d)
+{
+    std::lock_guard<std::mutex> lock(g_originLock);
+    auto it = Origins().find(d);
+    return it == Origins().end() ? ListOrigin{} : it->second;
+}
+
+// The record of the node whose register-control record this is, or null.
+_NODE_MAIN_RESOURCE_ST* OwnRecord(const HwRegCtrl_ST* c)
+{
+    if (!c || c == &g_static || !c->node) return nullptr;
+    _NODE_MAIN_RESOURCE_ST* r = mp_core_node_record(c->node);
+    return r && r->hwRegCtrl == c ? r : nullptr;
+}
+
+// The heap a list of the descriptor comes from: the SDRAM heap for the primary Orlo's
+// lists, the display heap at 4 MB for the display Orlo's; null for the process heap.
+heap* ListHeap(const HwRegCtrl_ST* c, const ARPInfo_ST* d)
+{
+    _NODE_MAIN_RESOURCE_ST* r = OwnRecord(c);
+    if (!r) return nullptr;
+    if (d == &c->grabList[0] || d == &c->vmList[0]) return r->heaps[0];
+    if (d == &c->grabList[1] || d == &c->vmList[1]) return r->heaps[3];
+    return nullptr;
+}
+
+// True while the heap is still one of the node's heaps and holds the address: a heap
+// deleted with the node took its lists with it.
+bool HeapHolds(uint32_t node, const heap* h, uint32_t address)
+{
+    _NODE_MAIN_RESOURCE_ST* r = mp_core_node_record(node);
+    if (!r || !h) return false;
+    for (const heap* own : r->heaps)
+        if (own == h) return address >= mp_mem_heap_start(h) && address < h->end;
+    return false;
+}
+
+// Gives a list's memory back to where CreateArp took it from and leaves the descriptor
+// without a list.
 void FreeList(ARPInfo_ST* d)
 {
     if (!d->start) return;
-    std::free(reinterpret_cast<void*>(static_cast<uintptr_t>(d->start)));
+    const ListOrigin origin = OriginOf(d);
+    {
+        std::lock_guard<std::mutex> lock(g_originLock);
+        Origins().erase(d);
+    }
+    if (origin.from) {
+        if (HeapHolds(origin.node, origin.from, d->start)) {
+            mp_mem_lock();
+            mp_mem_free(origin.from, d->start);
+            mp_mem_unlock();
+        }
+    } else {
+        std::free(reinterpret_cast<void*>(static_cast<uintptr_t>(d->start)));
+    }
     d->start = 0;
     d->count = 0;
 }
@@ -357,7 +427,7 @@ int testOF(ARPInfo_ST* d)
     uint32_t regs = 0;
     const int kind = ListKind(HwRegCtrl, d, &regs);
     if (kind != 0 && regs) {
-        d->end = HwRead32(regs, kind == 2 ? kOrloVmListPointer : kOrloGrabListPointer);
+        d->end = ArpListHost(d, HwRead32(regs, kind == 2 ? kOrloVmListPointer : kOrloGrabListPointer));
         if (d->end != d->current) return 0;
     }
     d->mark = kArpOverflowMark;
@@ -375,6 +445,22 @@ int checkARPPtrs(ARPInfo_ST* d)
     return 0;
 }
 
+uint32_t ArpListBus(const ARPInfo_ST* d)
+{
+    if (!d || !d->start) return 0;
+    const ListOrigin origin = OriginOf(d);
+    return origin.bus && origin.start == d->start ? origin.bus : d->start;
+}
+
+uint32_t ArpListHost(const ARPInfo_ST* d, uint32_t address)
+{
+    if (!d || !d->start) return address;
+    const ListOrigin origin = OriginOf(d);
+    if (!origin.bus || origin.start != d->start || address < origin.bus || address - origin.bus >= 8 * d->count)
+        return address;
+    return d->start + (address - origin.bus);
+}
+
 void SetARPListPtr(uint32_t memory, uint32_t entries, uint32_t list)
 {
     HwRegCtrl_ST* c = HwRegCtrl;
@@ -390,11 +476,13 @@ void SetARPListPtr(uint32_t memory, uint32_t entries, uint32_t list)
     if (list == kArpPimbra) return;
     const uint32_t pointer = list == kArpVm ? kOrloVmListPointer : kOrloGrabListPointer;
     WriteMem(link, c->regs + pointer);
+    // The engine follows the list at its bus address.
+    const uint32_t address = ArpListBus(d);
     if (c->shadow) {
         uint32_t* slot = reinterpret_cast<uint32_t*>(static_cast<uintptr_t>(c->shadow + pointer));
-        slot[0] = (slot[0] & 0xFC000000u) | (memory & 0x03FFFFFFu);
+        slot[0] = (slot[0] & 0xFC000000u) | (address & 0x03FFFFFFu);
     }
-    if (c->regs) HwWrite32(c->regs, pointer, memory);
+    if (c->regs) HwWrite32(c->regs, pointer, address);
 }
 
 void CreateArp(uint32_t list, uint32_t entries)
@@ -408,11 +496,28 @@ void CreateArp(uint32_t list, uint32_t entries)
         return;
     }
     if (entries == 0) return;
-    // The lists live in process memory here: the board-memory heaps are not reached
-    // from this layer yet.
-    const size_t bytes = ((8u * entries) & ~63u) + 64u;
-    void* memory = std::aligned_alloc(64, bytes);
-    if (!memory) return;
-    std::memset(memory, 0, 8u * entries);
-    SetARPListPtr(Address(memory), entries, list);
+    const uint32_t bytes = ((8u * entries) & ~63u) + 64u;
+    // The node's board memory for the Orlo, so that its engines reach the list; the
+    // process heap when the node has no such heap.
+    ListOrigin origin;
+    uint32_t memory = 0;
+    if (heap* h = ListHeap(c, d)) {
+        mp_mem_lock();
+        memory = mp_mem_memalign(h, 64, bytes);
+        mp_mem_unlock();
+        if (!memory) return;
+        origin.from = h;
+        origin.node = c->node;
+        origin.start = memory;
+        origin.bus = mp_util_virtual_to_pci(c->node, memory);
+    } else {
+        memory = Address(std::aligned_alloc(64, bytes));
+        if (!memory) return;
+    }
+    for (uint32_t i = 0; i < 2 * entries; ++i) WriteMem(memory + 4 * i, 0);
+    {
+        std::lock_guard<std::mutex> lock(g_originLock);
+        Origins()[d] = origin;
+    }
+    SetARPListPtr(memory, entries, list);
 }

@@ -129,7 +129,13 @@ void WrGrabctrlInHW();
 void WrGstatusInHW();
 void WrGarpctrlInHW();
 
+// Lists of the primary Orlo come from the node's SDRAM heap, those of the display Orlo from
+// its display heap at 4 MB, other lists (or without such a heap) from the process heap.
 void CreateArp(uint32_t list, uint32_t entries);
 void SetARPListPtr(uint32_t memory, uint32_t entries, uint32_t list);
+// The bus address at which the engines follow the list (its start; for a list in process
+// memory its host address), and the host address of a bus address inside the list.
+uint32_t ArpListBus(const ARPInfo_ST* list);
+uint32_t ArpListHost(const ARPInfo_ST* list, uint32_t address);
 int checkARPPtrs(ARPInfo_ST* list);
 int testOF(ARPInfo_ST* list);

@@ -93,14 +93,21 @@ protected:
     CopyImage image_;
     std::vector<uint32_t> list_;
 
-    // The list memory the engine would play: the test's own, at a made-up bus address.
+    HwRegCtrl_ST control_{};
+    HwRegCtrl_ST* savedControl_ = HwRegCtrl;
+    void TearDown() override { HwRegCtrl = savedControl_; }
+
+    // The list memory the engine would play: the test's own, as the selected Orlo's VM list.
     void GiveList(uint32_t entries)
     {
         list_.assign(2 * entries, 0xDEADDEADu);
-        auto* band = reinterpret_cast<_MP_BAND_ST*>(record_.list);
-        *band = _MP_BAND_ST{-1, static_cast<uint32_t>(reinterpret_cast<uintptr_t>(list_.data())), 0, 0x07000000u};
-        record_.listRoom = entries;
+        const uint32_t start = ListAddress();
+        control_ = HwRegCtrl_ST{};
+        control_.vmList[0] = ARPInfo_ST{start, start + 8 * (entries - 1), start, entries, 0};
+        control_.vm = &control_.vmList[0];
+        HwRegCtrl = &control_;
     }
+    uint32_t ListAddress() const { return static_cast<uint32_t>(reinterpret_cast<uintptr_t>(list_.data())); }
 };
 
 TEST_F(XferProgTest, HostStartPhasesBecomeCorrectionsByPixelSize)
@@ -464,7 +471,7 @@ TEST_F(XferProgTest, APageByPageListForThreePagesOfHostDmaMemory)
     GiveList(3 * 6 + 3);
     vmInitSh(2, 1, &host.d, &board.d, &image_);
     ASSERT_EQ(vmUpdtShScatterGather(&record_, 0, 2, &image_), 0) << Text();
-    EXPECT_EQ(image_[kListAddress], 0x07000000u);
+    EXPECT_EQ(image_[kListAddress], ListAddress()) << "the Orlo's VM list";
     EXPECT_EQ(image_[kHStart], 0u);
     EXPECT_EQ(image_[kBoardStart], kBoardBus);
     EXPECT_EQ(image_[kHostStart], 0x07F81000u);
@@ -475,7 +482,7 @@ TEST_F(XferProgTest, APageByPageListForThreePagesOfHostDmaMemory)
     const uint32_t control = image_[kTiming];
     EXPECT_EQ((control >> kKindShift) & 15, kKindPciSend);
     const uint32_t page = (control & ~(0x1u | 0x2u | 0x20u | 0x2000u | 0x40000u)) | 0x4u | 0x40u | 0x80u | 0x80000u;
-    const auto* list = reinterpret_cast<const uint32_t*>(static_cast<uintptr_t>(record_.list[1]));
+    const uint32_t* list = list_.data();
     ASSERT_NE(list, nullptr);
     const std::vector<std::pair<uint32_t, uint32_t>> expected = {
         {0x10000, kIntClear},       {0, kHStart},          {1023, kHStop},
@@ -489,7 +496,6 @@ TEST_F(XferProgTest, APageByPageListForThreePagesOfHostDmaMemory)
         EXPECT_EQ(list[2 * i + 1], expected[i].second);
     }
     EXPECT_EQ(list_[2 * expected.size()], 0xDEADDEADu) << "nothing past the end entry";
-    XferFreeList(&record_);
 
     // One byte past a page boundary: mask 1, board back by 1, the rest of the page first.
     Buffer late(4096, 3, 8, kLocHostDma, 0x07F81001u);
@@ -502,7 +508,6 @@ TEST_F(XferProgTest, APageByPageListForThreePagesOfHostDmaMemory)
     EXPECT_EQ(image_[kHStop], 4095u) << "1 + 4095 bytes - 1";
     EXPECT_EQ(image_[kFormat], 0u);
     EXPECT_EQ(image_[kBurst], 7u);
-    XferFreeList(&record_);
 
     // Another pitch than the board buffer's: -14 before any list.
     Buffer other(4096, 3, 8, kLocHostDma, 0x07F81000u, 4100);
