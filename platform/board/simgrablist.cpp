@@ -71,10 +71,21 @@ void GrabListEngine::controlWritten()
         return;
     }
     if (running_) return;   // already running: the control keeps the value written
+    if (latched_) orlo_->regs_[kOrloGrabListPointer / 4] = latchedAddress_;
+    latched_ = false;
     running_ = true;
     waiting_ = false;
     ++lists;
     schedule();
+}
+
+void GrabListEngine::addressWritten(uint32_t before)
+{
+    uint32_t& position = orlo_->regs_[kOrloGrabListPointer / 4];
+    latched_ = running_;
+    if (!running_) return;
+    latchedAddress_ = position;
+    position = before;
 }
 
 void GrabListEngine::grabEvent()

@@ -33,6 +33,9 @@ public:
     GrabListEngine& operator=(const GrabListEngine&) = delete;
 
     void controlWritten();
+    // The library wrote the list address (the value before the write given): an engine that
+    // runs keeps its place and starts at the address written when it is next started.
+    void addressWritten(uint32_t before);
     // The grab engine set interrupt bit 12 or 13: a list waiting for it goes on.
     void grabEvent();
 
@@ -53,6 +56,8 @@ private:
     OrloChip* orlo_;
     bool running_ = false;
     bool waiting_ = false;       // paused on {3, 0x2010} until the grab engine's next bit
+    bool latched_ = false;       // an address written while running waits for the next start
+    uint32_t latchedAddress_ = 0;
     uint64_t event_ = 0;         // the scheduled run, 0 none
 };
 

@@ -85,6 +85,11 @@ void OrloChip::afterWrite(uint32_t dword, uint32_t bits, uint32_t laneMask, uint
     case kOrloVmListControl:
         transferEngine().listWritten();
         break;
+    case kOrloGrabListPointer:
+        // A second-family board's engine takes an address written while it runs at its next
+        // start (simgrablist.cpp).
+        if (board_->kvx) grabList().addressWritten(before);
+        break;
     case kOrloGrabListControl:
         grabList().controlWritten();
         break;

@@ -43,6 +43,7 @@ const char kTextNoChannel[] = "Unable to alloc channel";
 const char kTextLoad[] = "Error loading digitizer registers";
 
 constexpr uint32_t kBit23 = 0x800000;
+constexpr uint32_t kArpPointerMask = 0x3FFFFFFF;   // the list address register's 30 bits
 constexpr uint32_t kBit13 = 0x2000;
 constexpr uint32_t kFieldListPasses = 10036;   // present: one build pass instead of two
 // FAF_TSTSTS bits: 6 a grab is active, 5 armed.  FAF_GRBCTL0 bits: 0 abort, 1 continuous,
@@ -309,14 +310,17 @@ uint32_t grabARP(const KVX_LIST_INPUT& in, uint32_t list)
         if (b == 0 && in.doorbellFirstBlock && in.count == 1) Put(&cursor, kArpDoorbell, 0x80);
         // Each program arms the transfer of the block before it, so after the last block the
         // engine still needs one more transfer.  The last program goes on in the start-up
-        // list's second half, which takes the last block, rings the frame's doorbell (the
-        // module server's end of grab) and follows the module's end-of-frame dispatch back
-        // to the idle program, where the next frame of a continuous grab begins.  A
-        // terminator there would leave the last block untaken and the engine stopped;
-        // looping over the map would take every frame without an end-of-grab event.  The
-        // jump is direct, not through an entry after the map: channel 0's map of 4064 blocks
-        // ends where the start-up list begins, and such an entry would replace its first.
-        Jump(in, &cursor, b + 1 < B ? map + 8 * (b + 1) : in.bank[1] + kKvxDummyOffset + kKvxFrameEndEntry);
+        // list, which takes the last block and follows the module's end-of-frame dispatch
+        // into the end-of-frame program and back to the idle program, where the next frame
+        // of a continuous grab begins.  The frame's doorbell (the module server's end of
+        // grab) rings once: in the end-of-frame program where that rings (the second Orlo's
+        // lists), else in the start-up list's second half.  A terminator after the map would
+        // leave the last block untaken and the engine stopped; looping over the map would
+        // take every frame without an end-of-grab event.  The jump is direct, not through an
+        // entry after the map: channel 0's map of 4064 blocks ends where the start-up list
+        // begins, and such an entry would replace its first.
+        const uint32_t frameEnd = in.bank[1] + kKvxDummyOffset + (in.dmaDoorbell ? 0 : kKvxFrameEndEntry);
+        Jump(in, &cursor, b + 1 < B ? map + 8 * (b + 1) : frameEnd);
     }
     return cursor;
 }
@@ -548,13 +552,20 @@ int setARP(DIGPARAM* p, uint32_t c)
     std::lock_guard<std::mutex> lock(g_stateLock);
     NodeGrabState& state = StateOf(p->node);
 
-    // Step 5: a new plan stops the channel first.  The list engine starts on the start-up
-    // list at bank buffer 1 + 32512, whose first entry skips to the half without the
-    // doorbell: it waits for the module and then follows its dispatch words.  (Its second
-    // entry would ring the doorbell before any frame ended, which the module server counts
-    // as the end of a continuous grab's frame.)  It starts afresh also whenever neither
-    // channel digitises: a halted continuous grab leaves the engine inside its old map,
-    // where the next grab's first block would be taken with the registers of another block.
+    // Step 5: a new plan stops the channel first; with neither channel running, both Orlos'
+    // list engines are pointed at bank buffer 4 + 8, whose terminator stops them there.  An
+    // engine is stopped before it is pointed anew: an Orlo takes the list address written
+    // to a running engine only at its next start.
+    //
+    // The engine of the grab's Orlo is then started on the start-up list at bank buffer 1 +
+    // 32512, whose first entry skips to the half without the doorbell: it waits for the
+    // module and then follows its dispatch words.  (Nothing else starts it: the lists the
+    // engines are pointed at hold no program, and the module only steers an engine that
+    // runs.  Its second entry would ring the doorbell before any frame ended, which the
+    // module server counts as the end of a continuous grab's frame.)  It starts afresh also
+    // whenever neither channel digitises: a halted continuous grab leaves the engine inside
+    // its old map, where the next grab's first block would be taken with the registers of
+    // another block.
     //
     // Only the Orlo of the grab's path runs its lists: the module hands each block to the
     // first Orlo that takes it, and the other Orlo's lists would take blocks and place them
@@ -563,13 +574,19 @@ int setARP(DIGPARAM* p, uint32_t c)
     const bool newPlan = state.blocks[c] != plan.blocks && Desc(cam, cam0::INFO_MISC) == 0;
     if (newPlan && ModuleShadow(BtcReg(kRegStart, c))) ModuleWrite(BtcReg(kRegStart, c), 0);
     const bool stopped = !ModuleShadow(BtcReg(kRegStart, 0)) && !ModuleShadow(BtcReg(kRegStart, 1));
-    if ((newPlan && stopped) || !ModuleDigitising()) {
+    const bool park = newPlan && stopped;
+    if (park || !ModuleDigitising()) {
         const uint32_t serving = ServingArea(info, p->record, p->pathIndex);
         for (uint32_t area = 0; area < 2; ++area) {
             if (!AreaUsable(info, p->record, area)) continue;
             SERVINFO_ST* s = mp_servinfo(p->record, area);
             Set(s, kOrloGrabListControl, 0);
+            if (park) {
+                Set(s, kOrloGrabListPointer, PciOf(p->node, info->bank[area][4].address + 8));
+                Set(s, kOrloGrabListControl, 1);
+            }
             if (area != serving) continue;
+            if (park) Set(s, kOrloGrabListControl, 0);
             Set(s, kOrloGrabListPointer, PciOf(p->node, info->bank[area][1].address + kKvxDummyOffset));
             Set(s, kOrloGrabListControl, 1);
         }
@@ -614,10 +631,9 @@ int setARP(DIGPARAM* p, uint32_t c)
             in.orloControl = OrloControl(p->record, area);
             for (uint32_t e = 0; e < 5; ++e) in.bank[e] = Addr(info->bank[area][e].address);
             in.doorbellFirstBlock = area == 0 || !firstArea;
-            // Every frame ends through the start-up list's doorbell half on the Orlo that
-            // took it; a doorbell in the end-of-frame list as well would end two frames of
-            // the sequence with each one.
-            in.dmaDoorbell = false;
+            // The second Orlo's end-of-frame programs ring the frame's doorbell (and the
+            // first's when the node has no first Orlo).
+            in.dmaDoorbell = area == 1;
             // The module register is written unless the grab runs on the second grab path.
             in.moduleAck = p->pathIndex + 1 != 2;
             t_listNode = p->node;
@@ -668,27 +684,31 @@ int grbSetKvx(DIGPARAM* p, uint32_t c)
     const uint32_t misc = Desc(cam, cam0::INFO_MISC);
     if (misc == 1) return 0;
 
-    // Step 4: the idle grab set on every Orlo in use.
+    // Step 4: the idle grab set on every Orlo in use, the second Orlo's list address and
+    // control, then the grab control on every Orlo in use.  The second Orlo's engine runs
+    // its start-up list already when it serves the grab (setARP): it takes the address at
+    // its next start.
+    for (uint32_t area = 0; area < 2; ++area) {
+        if (!AreaUsable(info, p->record, area) || (area == 1 && skipSecond) || bypass) continue;
+        SERVINFO_ST* s = mp_servinfo(p->record, area);
+        using namespace grbimg;
+        const uint32_t bank0 = PciOf(p->node, info->bank[area][0].address + 2);
+        const std::pair<uint32_t, uint32_t> idle[] = {
+            {kOrloGPIXFMT, 0x160}, {kOrloGTAGCTL, 0}, {kGrabRegOffset[GC1TOFF], 0}, {kGrabRegOffset[GC2TOFF], 0},
+            {kGrabRegOffset[GC3TOFF], 0}, {kOrloGTLPITCH, 0}, {kOrloGFSTART, bank0}, {kGrabRegOffset[GC1FOFF], 0x108},
+            {kGrabRegOffset[GC2FOFF], 0}, {kGrabRegOffset[GC3FOFF], 0}, {kOrloGLPITCH, 0x100}, {kOrloGBLENGTH, 5},
+            {kOrloGHSCLNG, 0}, {kOrloGVSCLNG, 0}, {kOrloGHWSTART, 0}, {kOrloGHWSTOP, 0xFF}, {kOrloGHTOTAL, 0xFE},
+            {kOrloGVWSTART, 0}, {kOrloGVWSTOP, 0}, {kOrloGVTOTAL, 0}, {kOrloGLNINT, 0}};
+        for (const auto& r : idle) Set(s, r.first, r.second);
+        if (area == 1) {
+            Set(s, kOrloGrabListPointer,
+                mp_util_virtual_to_pci(p->node, Addr(info->bank[area][4].address)) & kArpPointerMask);
+            Set(s, kOrloGrabListControl, 1);
+        }
+    }
     for (uint32_t area = 0; area < 2; ++area) {
         if (!AreaUsable(info, p->record, area) || (area == 1 && skipSecond)) continue;
-        SERVINFO_ST* s = mp_servinfo(p->record, area);
-        if (!bypass) {
-            using namespace grbimg;
-            const uint32_t bank0 = PciOf(p->node, info->bank[area][0].address + 2);
-            const std::pair<uint32_t, uint32_t> idle[] = {
-                {kOrloGPIXFMT, 0x160}, {kOrloGTAGCTL, 0}, {kGrabRegOffset[GC1TOFF], 0}, {kGrabRegOffset[GC2TOFF], 0},
-                {kGrabRegOffset[GC3TOFF], 0}, {kOrloGTLPITCH, 0}, {kOrloGFSTART, bank0}, {kGrabRegOffset[GC1FOFF], 0x108},
-                {kGrabRegOffset[GC2FOFF], 0}, {kGrabRegOffset[GC3FOFF], 0}, {kOrloGLPITCH, 0x100}, {kOrloGBLENGTH, 5},
-                {kOrloGHSCLNG, 0}, {kOrloGVSCLNG, 0}, {kOrloGHWSTART, 0}, {kOrloGHWSTOP, 0xFF}, {kOrloGHTOTAL, 0xFE},
-                {kOrloGVWSTART, 0}, {kOrloGVWSTOP, 0}, {kOrloGVTOTAL, 0}, {kOrloGLNINT, 0}};
-            for (const auto& r : idle) Set(s, r.first, r.second);
-            // The second Orlo's list engine was started with the first's, at its start-up
-            // list (setARP): started again at bank buffer 4, which holds no program at its
-            // start, it would stop at once and leave a display-memory grab without a block.
-            Set(s, kOrloGrabControl, kKvxGrabCtlIdle);
-        } else {
-            Set(s, kOrloGrabControl, image[2 * grbimg::GRABCTRL]);
-        }
+        Set(mp_servinfo(p->record, area), kOrloGrabControl, bypass ? image[2 * grbimg::GRABCTRL] : kKvxGrabCtlIdle);
     }
     // The second Orlo takes no part in a grab into board or host memory.
     if (skipSecond && AreaUsable(info, p->record, 1)) intsrv::Modify(mp_servinfo(p->record, 1), kOrloControl, kBit23, 0);

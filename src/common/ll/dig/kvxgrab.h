@@ -40,9 +40,9 @@ constexpr uint32_t kKvxIdOption = 4096;
 // further (the dispatch word at bank buffer 0 + 256).
 constexpr uint32_t kKvxMapStride = 32768;
 constexpr uint32_t kKvxDmaMapOffset = 65536;
-// Where a grab's map goes on after its last block: the start-up list's second entry (bank
-// buffer 1 + 32512 + 8), whose half takes the last block, rings the doorbell and follows
-// the end-of-frame dispatch.
+// Where a grab's map goes on after its last block: the start-up list (bank buffer 1 +
+// 32512), whose halves take the last block and follow the end-of-frame dispatch; its
+// second entry's half rings the doorbell, for lists whose end-of-frame programs do not.
 constexpr uint32_t kKvxFrameEndEntry = 8;
 
 // List commands of the Orlo grab and VM registers.

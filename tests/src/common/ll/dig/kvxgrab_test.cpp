@@ -168,7 +168,7 @@ struct Lists {
         in.orloControl = 0x12002;
         for (uint32_t e = 0; e < 5; ++e) in.bank[e] = bank[e];
         in.doorbellFirstBlock = true;
-        in.dmaDoorbell = true;
+        in.dmaDoorbell = false;
         in.moduleAck = true;
         in.pci = ToPci;
     }
@@ -322,6 +322,7 @@ TEST(KvxLists, BlocksOutsideTheWindowWriteOntoTheScratchLine)
 TEST(KvxLists, EndOfBlockProgramsRingAndReturnToTheIdlePrograms)
 {
     Lists l;
+    l.in.dmaDoorbell = true;
     const uint32_t list = l.dma;
     const uint32_t end = dmaARP(l.in, list);
     EXPECT_LE(end, list + l.dmaBytes);
@@ -345,6 +346,14 @@ TEST(KvxLists, EndOfBlockProgramsRingAndReturnToTheIdlePrograms)
     const auto bare = Lists::Program(Lists::At(l.DmaMap()).value);
     ASSERT_EQ(bare.size(), 22u) << "the first Orlo's list: the idle set and the jump";
     EXPECT_EQ(bare.front().command, kArpGrabReg + 0x28) << "GPIXFMT first";
+    // The frame rings once: lists whose end-of-frame programs ring end the frame in the
+    // start-up list's first half, the others in its second, which rings.
+    for (const bool rings : {true, false}) {
+        l.in.dmaDoorbell = rings;
+        grabARP(l.in, l.grab);
+        const auto last = Lists::Program(Lists::At(l.Map() + 8 * (l.plan.blocks - 1)).value);
+        EXPECT_EQ(last.back().value, ToPci(l.bank[1] + 32512 + (rings ? 0 : 8))) << rings;
+    }
 }
 
 TEST(KvxLists, IdProgramFillsTheChannelsIdleAreaExactly)
@@ -602,12 +611,19 @@ TEST_F(KvxGrabModule, TheListEngineStartsOnTheStartUpListWheneverTheModuleIsIdle
     const uint32_t startUp =
         mp_util_virtual_to_pci(chipsfixture::kNode, static_cast<uint32_t>(reinterpret_cast<uintptr_t>(
                                                         info_.bank[0][1].address + 32512))) & 0x3FFFFFF;
-    for (int grab = 0; grab < 2; ++grab) {
-        BoardSim::instance().clearTrace();
-        ASSERT_EQ(setARP(&p_, 0), 0) << grab;
-        EXPECT_EQ(OrloWrites(0x2008), std::vector<uint32_t>{startUp}) << "its first entry: " << grab;
-        EXPECT_EQ(OrloWrites(0x2010), (std::vector<uint32_t>{0, 1})) << "stopped, then started afresh";
-    }
+    const uint32_t idleArea =
+        mp_util_virtual_to_pci(chipsfixture::kNode, static_cast<uint32_t>(reinterpret_cast<uintptr_t>(
+                                                        info_.bank[0][4].address + 8))) & 0x3FFFFFF;
+    // A new plan with nothing running points the engine at bank buffer 4 + 8 first.
+    BoardSim::instance().clearTrace();
+    ASSERT_EQ(setARP(&p_, 0), 0);
+    EXPECT_EQ(OrloWrites(0x2008), (std::vector<uint32_t>{idleArea, startUp}));
+    EXPECT_EQ(OrloWrites(0x2010), (std::vector<uint32_t>{0, 1, 0, 1}));
+    // The same plan again: stopped, then started afresh on the start-up list.
+    BoardSim::instance().clearTrace();
+    ASSERT_EQ(setARP(&p_, 0), 0);
+    EXPECT_EQ(OrloWrites(0x2008), std::vector<uint32_t>{startUp});
+    EXPECT_EQ(OrloWrites(0x2010), (std::vector<uint32_t>{0, 1}));
     // While a channel digitises the running lists are left alone.
     BoardSim::instance().kvx(0).preset(0x318, 0x40);
     BoardSim::instance().clearTrace();
