@@ -358,7 +358,8 @@ public:
 // with bit 0 clear stops it (and, without a second-family module, drops the frame it was
 // placing or had armed: the grab engine writes no more of it and raises no event).
 // 0x2010 reads 0 while the engine is idle, and 0x2008 holds the address of the next
-// entry.  The engine plays entries {32-bit value, 32-bit target} on the machine's clock,
+// entry.  On a board with a second-family module, an address written into 0x2008 while
+// the engine runs is taken at the engine's next start.  The engine plays entries {32-bit value, 32-bit target} on the machine's clock,
 // never inside a register write.  The target is an Orlo register
 // offset, or the command form 0x02000000 | offset (offsets 0x80000-0x807FF reach the
 // port window), or the library's own mapped address of a register; each entry writes its
