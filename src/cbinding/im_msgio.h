@@ -25,10 +25,8 @@ constexpr uint32_t kMsgHeaderBytes = 56;
 constexpr uint32_t kMsgSlotBytes = 256;
 constexpr uint32_t kMsgRingHeaderBytes = 64;
 
-// Reply modes (low 16 bits of the reply mode word).
-constexpr uint32_t IM_REPLY_NOWAIT = 110;
-constexpr uint32_t IM_REPLY_POLL = 120;
-constexpr uint32_t IM_REPLY_POLL_FOR_READY = 125;
+// Reply modes (low 16 bits of the reply mode word): IM_REPLY_NOWAIT, IM_REPLY_POLL and
+// IM_REPLY_POLL_FOR_READY of hlclib_defs.h.
 
 // Reply mode word, bit 31: set by the node with one compare-and-swap when it takes on the
 // reply of a slot whose sender waits (modes 120 and 125).  A sender that gives up waiting
@@ -173,10 +171,8 @@ void im_msg_reset_application();
 
 // ---- building, sending, errors --------------------------------------------------------
 
-// Sync types of im_msg_send.
-constexpr uint32_t IM_SYNC_POLL = 1;        // wait for completion (mode 120)
-constexpr uint32_t IM_SYNC_NOWAIT = 2;      // mode 110
-constexpr uint32_t IM_SYNC_READY = 3;       // wait for "ready" (mode 125)
+// Sync types of im_msg_send: IM_SYNC_POLL, IM_SYNC_NOWAIT and IM_SYNC_READY of
+// hlclib_defs.h.
 
 HLC_API uint32_t im_msg_start(_MSG_ST* msg, uint32_t opcode, uint32_t count, const char* function);
 HLC_API void im_msg_send(_MSG_ST* msg, uint32_t deviceId, uint32_t threadId, uint32_t control, uint32_t syncType);

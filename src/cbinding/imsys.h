@@ -18,12 +18,6 @@ constexpr uint32_t kOpSysClock = 115;
 constexpr uint32_t kOpGetMemoryMap = 210;
 constexpr uint32_t kOpSysTimeStamp = 223;
 
-// imSysInquire types.
-constexpr int32_t IM_SYS_NODES = 1;
-constexpr int32_t IM_SYS_DIGITIZERS = 2;
-constexpr int32_t IM_SYS_DISPLAYS = 3;
-constexpr int32_t IM_SYS_SYSTEMS = 4;
-constexpr int32_t IM_SYS_NODE_TABLE = 5;
 // Words per node of the type-5 table; the table ends with one line of zeros.
 constexpr uint32_t kSysNodeTableWords = 6;
 
@@ -52,7 +46,6 @@ HLC_API void imSysDiag(int32_t system, int32_t board, int32_t mode, const char* 
 // ---- application ----------------------------------------------------------------------
 
 // imAppControl / imAppInquire types.
-constexpr int32_t IM_APP_TIMEOUT = 1;
 // The communication time-out that 0 and -1 stand for: 365 days.
 constexpr double kAppTimeoutForever = 3.1536e7;
 

@@ -24,14 +24,14 @@
 #include <cstdio>
 
 // Table types of imJpegPutTable / imJpegGetTable and their largest sizes.
-constexpr uint32_t kJpegTableQuant = 19007;       // 64 bytes
-constexpr uint32_t kJpegTableAc = 19008;          // 16 counts + at most 162 values
-constexpr uint32_t kJpegTableDc = 19009;          // 16 counts + at most 17 values
+constexpr uint32_t kJpegTableQuant = IM_JPEG_QUANT_TABLE;       // 64 bytes
+constexpr uint32_t kJpegTableAc = IM_JPEG_AC_TABLE;       // 16 counts + at most 162 values
+constexpr uint32_t kJpegTableDc = IM_JPEG_DC_TABLE;       // 16 counts + at most 17 values
 constexpr uint32_t kJpegQuantBytes = 64;
 constexpr uint32_t kJpegAcBytes = 178;
 constexpr uint32_t kJpegDcBytes = 33;
 // Control type sent with value 0 before a file is read into an object.
-constexpr uint32_t kJpegControlReadFile = 19021;
+constexpr uint32_t kJpegControlReadFile = IM_JPEG_READ_FILE;
 // Storage mode of an object whose scans lie in chained pieces.
 constexpr int32_t kJpegChainedPieces = -9997;
 // Steps of im_jpeg_transfer_data.

@@ -8,5 +8,9 @@ static_assert(sizeof(void*) == 4, "HLCLIB must be built for 32-bit x86 (-m32)");
 // built hidden).  The public header include/hlclib.h declares the same names.
 #define HLC_API extern "C" __attribute__((visibility("default")))
 
+// The numbers of the interface (error codes, control, inquire and field numbers, buffer
+// types and locations, sync states, predefined ids), shared with the public header.
+#include "hlclib_defs.h"
+
 // Every export's body runs inside the boundary that keeps C++ exceptions in the library.
 #include "hlc_export.h"

@@ -4,6 +4,7 @@
 // anything is sent, and a model read into a node that cannot keep it leaves no buffer
 // behind.
 #include "hlclib.h"
+#include "hlclib_board.h"
 
 #include "boardsim.h"
 

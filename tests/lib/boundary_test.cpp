@@ -2,6 +2,7 @@
 // allocation of the calling thread fails) files "Insufficient resources to carry out the
 // operation" under its own name and returns its failure value, and the program goes on.
 #include "hlclib.h"
+#include "hlclib_board.h"
 #include "libsandbox.h"
 
 #include "boardsim.h"

@@ -3,6 +3,7 @@
 // pixels, clears, children, fields, copies and files with exact bytes back, the node's
 // errors with their texts, and nothing left once everything is freed.
 #include "hlclib.h"
+#include "hlclib_board.h"
 #include "libsandbox.h"
 
 #include "boardsim.h"

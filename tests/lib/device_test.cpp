@@ -1,6 +1,7 @@
 // Devices and the application's error calls as a program sees them: through hlclib.h and
 // libhlclib.so only, with the simulated board driven through the platform object.
 #include "hlclib.h"
+#include "hlclib_board.h"
 #include "libsandbox.h"
 
 #include "boardsim.h"

@@ -2,6 +2,7 @@
 // holding it: the next open takes it over, opens its node and releases the mutex again,
 // so that the opens of other programs are not shut out.
 #include "hlclib.h"
+#include "hlclib_board.h"
 #include "libsandbox.h"
 
 #include "boardsim.h"

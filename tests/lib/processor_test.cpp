@@ -3,6 +3,7 @@
 // through the ring in board memory to the firmware; all through hlclib.h and
 // libhlclib.so, the simulated board driven through the platform object.
 #include "hlclib.h"
+#include "hlclib_board.h"
 #include "libsandbox.h"
 #include "processornode.h"
 

@@ -4,6 +4,7 @@
 #pragma once
 
 #include "hlclib.h"
+#include "hlclib_board.h"
 #include "libsandbox.h"
 
 #include "boardsim.h"

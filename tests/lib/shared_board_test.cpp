@@ -2,6 +2,7 @@
 // through hlclib.h and drives the simulated board through the platform object, and both
 // see one machine.
 #include "hlclib.h"
+#include "hlclib_board.h"
 
 #include "boardsim.h"
 

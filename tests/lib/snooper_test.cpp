@@ -4,6 +4,7 @@
 // that carried an error are named, and each slot is stamped with the library clock.  The
 // node record's words 460 and 462 give the ring; a tool thread takes the snoop-busy bit.
 #include "hlclib.h"
+#include "hlclib_board.h"
 #include "libsandbox.h"
 
 #include "boardsim.h"

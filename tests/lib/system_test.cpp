@@ -2,6 +2,7 @@
 // ini file's systems and nodes, a node's clock, time stamps into a buffer's fields, the
 // memory map of the node's heap and descriptors, and the dump of its communication ring.
 #include "hlclib.h"
+#include "hlclib_board.h"
 #include "libsandbox.h"
 
 #include "boardsim.h"

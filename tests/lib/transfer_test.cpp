@@ -4,6 +4,7 @@
 // line run in pieces, the refusals with their codes and texts, and a transfer that never
 // ends, after which the node still copies.
 #include "hlclib.h"
+#include "hlclib_board.h"
 #include "libsandbox.h"
 
 #include "boardsim.h"

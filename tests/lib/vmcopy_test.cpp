@@ -3,6 +3,7 @@
 // corrections the sending and receiving Orlos are loaded with, and a copy whose VM ring
 // names a node that is not open, after which both nodes still work.
 #include "hlclib.h"
+#include "hlclib_board.h"
 #include "libsandbox.h"
 
 #include "boardsim.h"

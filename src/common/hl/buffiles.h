@@ -24,11 +24,6 @@ constexpr uint32_t kOpBufLoad = 37;
 constexpr uint32_t kOpBufSave = 47;
 constexpr uint32_t kOpBufRestore = 48;
 
-// File formats.
-constexpr int32_t IM_FILE_RAW = 1;
-constexpr int32_t IM_FILE_TIFF = 2;
-constexpr int32_t IM_FILE_TIFF_FIELDS = 10;
-
 // TIFF tags the library writes itself.
 constexpr uint16_t kTiffTagSoftware = 305;
 constexpr uint16_t kTiffTagSampleFormat = 339;

@@ -30,7 +30,7 @@ constexpr uint32_t kOpDigLutSet = 145;
 constexpr uint32_t kOpDigConvert = 211;
 
 // The inquiry that reads a string from the camera's serial port into a caller's buffer.
-constexpr uint32_t kDigInquireUartString = 30050;
+constexpr uint32_t kDigInquireUartString = IM_DIG_UART_READ_STRING;
 // Bytes of that string block (the port's longest read and a zero).
 constexpr uint32_t kDigUartStringBytes = 256;
 

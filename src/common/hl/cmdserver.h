@@ -34,7 +34,7 @@ struct _NODE_MAIN_RESOURCE_ST;
 
 constexpr uint32_t mp_max_opcode = 225;
 constexpr uint32_t mp_max_opcode_user = 1;
-constexpr uint32_t kOpcodeUserBase = 10000;
+constexpr uint32_t kOpcodeUserBase = IM_OPCODE_USER;
 
 constexpr uint32_t kOpThrCancel = 5;
 constexpr uint32_t kOpThrFree = 7;

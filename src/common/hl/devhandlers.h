@@ -41,7 +41,7 @@ void mpPrvConvertToThisNode(MP_RESOURCE_ST* resource, uint32_t* word);
 // 3072 bytes kept as field 10035 of the node's base buffer (node << 16) | 1.
 constexpr uint32_t kCpyParamRecords = 8;
 constexpr uint32_t kCpyParamRecordBytes = 384;
-constexpr uint32_t kCpyParamField = 10035;
+constexpr uint32_t kCpyParamField = IM_CTL_NODE_RECORDS;
 // Finds or makes the node's area and hands out a free record (busy word 0 set to 1),
 // yielding while all eight are busy.  1 when a record was handed out, 0 when the area
 // could not be made or no record became free within the communication time-out.  The holder clears the record's first word to hand it back.

@@ -22,25 +22,25 @@ constexpr uint32_t kOpSyncThread = 16;
 constexpr uint32_t kOpSyncControl = 121;
 
 // States.
-constexpr uint32_t kSyncNew = 10;
-constexpr uint32_t kSyncReceived = 20;
-constexpr uint32_t kSyncReady = 30;
-constexpr uint32_t kSyncStarted = 40;
-constexpr uint32_t kSyncDone = 50;
+constexpr uint32_t kSyncNew = IM_OSB_NEW;
+constexpr uint32_t kSyncReceived = IM_OSB_RECEIVED;
+constexpr uint32_t kSyncReady = IM_OSB_READY;
+constexpr uint32_t kSyncStarted = IM_OSB_STARTED;
+constexpr uint32_t kSyncDone = IM_OSB_DONE;
 
 // State requests beside the states.
-constexpr uint32_t kSyncCountBit = 0x1000000u;     // low 16 bits: a count
-constexpr uint32_t kSyncCountNone = 0x10FFFFFu;    // sets the count to -1
-constexpr uint32_t kSyncAskState = 0x800000u;      // imSyncHost only: the state, no wait
-constexpr uint32_t kSyncAskCount = 0x1800000u;     // the count, no wait
+constexpr uint32_t kSyncCountBit = IM_OSB_COUNT;   // low 16 bits: a count
+constexpr uint32_t kSyncCountNone = IM_OSB_COUNT_NONE;   // sets the count to -1
+constexpr uint32_t kSyncAskState = IM_OSB_ASK_STATE;   // imSyncHost only: the state, no wait
+constexpr uint32_t kSyncAskCount = IM_OSB_ASK_COUNT;   // the count, no wait
 
 // Modes.
-constexpr uint32_t kSyncModeRearm = 1;   // a wait for 50 re-arms the object
-constexpr uint32_t kSyncModeKeep = 2;
+constexpr uint32_t kSyncModeRearm = IM_OSB_MODE_REARM;   // a wait for 50 re-arms the object
+constexpr uint32_t kSyncModeKeep = IM_OSB_MODE_KEEP;
 
 // imSyncControl types.
-constexpr uint32_t kSyncControlState = 18000;
-constexpr uint32_t kSyncControlMode = 18001;
+constexpr uint32_t kSyncControlState = IM_SYNC_STATE;
+constexpr uint32_t kSyncControlMode = IM_SYNC_MODE;
 
 struct MP_SYNC_ST {
     uint32_t state;

@@ -18,15 +18,15 @@ constexpr uint32_t kOpThrGetError = 8;
 constexpr uint32_t kOpThrInquire = 10;
 
 // Attribute keys and control or inquire types.
-constexpr uint32_t kThrAttrChecked = 15001;
-constexpr uint32_t kThrAttrPriority = 15002;
-constexpr uint32_t kThrAttrOwner = 15003;
-constexpr uint32_t kThrAttrStack = 15004;
-constexpr uint32_t kThrAttrValue = 15005;
-constexpr uint32_t kThrAttrSwitch = 15007;
+constexpr uint32_t kThrAttrChecked = IM_THR_CHECKED;
+constexpr uint32_t kThrAttrPriority = IM_THR_PRIORITY;
+constexpr uint32_t kThrAttrOwner = IM_THR_OWNER;
+constexpr uint32_t kThrAttrStack = IM_THR_STACK_SIZE;
+constexpr uint32_t kThrAttrValue = IM_THR_VALUE;
+constexpr uint32_t kThrAttrSwitch = IM_THR_SWITCH;
 
-constexpr int32_t kThrSwitchOn = -9997;
-constexpr int32_t kThrSwitchOff = -9999;
+constexpr int32_t kThrSwitchOn = IM_ENABLE;
+constexpr int32_t kThrSwitchOff = IM_DISABLE;
 
 constexpr uint32_t kThrBandBytes = 252;
 

@@ -38,24 +38,8 @@ enum : uint32_t {
 // Display states (state word 143, the node's display mode).
 constexpr int32_t kDispStateNone = 0x20000000;   // IM_NONE: the node shows no display
 
-// Display control types and inquiry types.
-enum : uint32_t {
-    IM_DISP_SELECT = 13000,
-    IM_DISP_KEY_MODE = 13001,
-    IM_DISP_KEY_MASK = 13002,    // block word 3
-    IM_DISP_KEY_VALUE = 13003,   // block word 4
-    IM_DISP_LUT = 13004,
-    IM_DISP_FORMAT = 13005,
-    IM_DISP_PAN_X = 13006,
-    IM_DISP_PAN_Y = 13007,
-    IM_DISP_KEY_COLOUR = 13008,
-    IM_DISP_ZOOM = 13010,
-    IM_DISP_WIDTH = 13011,
-    IM_DISP_HEIGHT = 13012,
-    IM_DISP_MODE = 13013,
-    IM_DISP_ZOOM_CODE = 13014,
-    IM_DISP_ENABLE = 13015,
-};
+// Display control types and inquiry types: IM_DISP_SELECT to IM_DISP_ENABLE of
+// hlclib_defs.h.
 
 // Change mask of a control request.
 enum : uint32_t {

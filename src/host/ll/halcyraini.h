@@ -55,7 +55,6 @@ extern const _REG_TABLE_ST defaultKeyWords[kIniKeywordCount + 1];
 constexpr uint32_t IM_SINGLE_SCREEN = 0;
 constexpr uint32_t IM_DUAL_SCREEN = 1;
 constexpr uint32_t IM_DUAL_HEAD = 2;
-constexpr uint32_t IM_NONE = 0x20000000u;
 
 // ---- records ------------------------------------------------------------------------------
 

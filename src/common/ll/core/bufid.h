@@ -59,7 +59,7 @@ constexpr uint32_t kIdLibraryMemory = 0x5000000u;
 
 constexpr uint32_t kPredefEntries = 225;
 constexpr uint32_t kBufRemoteThread = 0x40000010u;
-constexpr uint32_t kBufKeyTimers = 10035;
+constexpr uint32_t kBufKeyTimers = IM_CTL_NODE_RECORDS;
 constexpr uint32_t kTimerRecordMagic = 0xCAFEFADEu;
 
 // A keyed field: 64 bytes from the descriptor heap, of which four words are used.

@@ -38,16 +38,6 @@ constexpr uint32_t kModuleUnknown = 64;
 // The value for a node without an Orlo or an external port: none of the module types.
 constexpr uint32_t kModuleNoPort = 0xFFFFFFFFu;
 
-// Board models (ini [Define]).
-constexpr uint32_t IM_DEV_HALCYRA = 1;
-constexpr uint32_t IM_DEV_HALCYRA_PRO = 2;
-constexpr uint32_t IM_DEV_HALCYRA_LC = 3;
-constexpr uint32_t IM_DEV_HALCYRA_MEMORY = 4;
-constexpr uint32_t IM_DEV_SORVIK_II_DIG = 5;
-constexpr uint32_t IM_DEV_DAC = 6;
-constexpr uint32_t IM_DEV_KORVEX_IV = 7;
-constexpr uint32_t IM_DEV_HALCYRA_UNDEF = 0x63;
-
 struct TProductIdSt {
     uint8_t id[3];      // bytes 4, 5 and 6 of the found-device record; 255 matches anything
     uint8_t processor;  // 1 the board has its own processor; 255 anything

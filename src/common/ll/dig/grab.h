@@ -37,11 +37,11 @@ struct _NODE_MAIN_RESOURCE_ST;
 // Default value of a grab control field (0x10000000).
 constexpr int32_t kGrabFieldDefault = 0x10000000;
 // Grab control fields read by the request.
-constexpr uint32_t kGrabFieldTagBuffer = 16003;   // host grab: buffer id that selects the second path
-constexpr uint32_t kGrabFieldCamProg = 10033;     // camera programming (default: compare and reload)
-constexpr uint32_t kGrabFieldWaitMode = 10027;    // 1 wait for grabs of another location, 2 no wait
-constexpr uint32_t kGrabFieldChannel = 10028;     // channel selection (default: INFO_CHANNEL)
-constexpr uint32_t kGrabFieldCapture = 10030;     // capture mode
+constexpr uint32_t kGrabFieldTagBuffer = IM_CTL_HOST_PATH;   // host grab: buffer id that selects the second path
+constexpr uint32_t kGrabFieldCamProg = IM_CTL_CONTINUED;     // camera programming (default: compare and reload)
+constexpr uint32_t kGrabFieldWaitMode = IM_CTL_WAIT_MODE;    // 1 wait for grabs of another location, 2 no wait
+constexpr uint32_t kGrabFieldChannel = IM_CTL_CHANNEL;     // channel selection (default: INFO_CHANNEL)
+constexpr uint32_t kGrabFieldCapture = IM_CTL_CAPTURE;     // capture mode
 
 // Phases of a request.
 constexpr int32_t kGrabPhaseAll = 0;

@@ -10,7 +10,7 @@ using namespace cam0;
 
 namespace {
 
-constexpr uint32_t kExposureTimeControl = 30008;
+constexpr uint32_t kExposureTimeControl = IM_DIG_EXP_ACTIVE;
 constexpr uint32_t kTimerAddsCounts = 2;      // the exposure register holds counts + 2
 constexpr uint32_t kSourceMask = 0x7;         // control bits 0-2
 constexpr uint32_t kTrigShift = 4;            // control bits 4-6
