@@ -1,20 +1,27 @@
 #!/usr/bin/env bash
-# Installs the library into a temporary prefix and builds and runs the example there with
-# the flags pkg-config gives.  Usage: check_install.sh BUILD_DIR SOURCE_DIR C_COMPILER
+# Installs the library into a temporary prefix, and builds and runs the installed examples
+# there with the flags pkg-config gives, against the installed ini file and camera file.
+# Usage: check_install.sh BUILD_DIR SOURCE_DIR C_COMPILER
 set -euo pipefail
 build=$1 source=$2 cc=$3
 prefix=$(mktemp -d /tmp/hlcinstallXXXXXX)
 trap 'rm -rf "$prefix"' EXIT
 cmake --install "$build" --prefix "$prefix" >/dev/null
-for f in lib/libhlclib.so lib/libhlcplatform.so include/hlclib.h lib/pkgconfig/hlclib.pc; do
+examples=$prefix/share/hlclib/examples
+for f in lib/libhlclib.so lib/libhlcplatform.so lib/pkgconfig/hlclib.pc \
+         include/hlclib.h include/hlclib_defs.h include/hlclib_proc.h include/hlclib_board.h \
+         share/hlclib/examples/open_node.c share/hlclib/examples/grab_frame.c \
+         share/hlclib/examples/grab_continuous.c share/hlclib/examples/camera640.dcf \
+         share/hlclib/examples/halcyra.ini; do
   [[ -f "$prefix/$f" ]] || { echo "not installed: $f"; exit 1; }
 done
 export PKG_CONFIG_PATH="$prefix/lib/pkgconfig"
 flags=$(pkg-config --cflags --libs hlclib)
 [[ " $flags " == *" -m32 "* ]] || { echo "pkg-config flags without -m32: $flags"; exit 1; }
-# shellcheck disable=SC2086
-"$cc" -std=c99 -Wall -Wextra -Werror "$source/examples/open_node.c" $flags -o "$prefix/open_node"
-bash "$source/tests/lib/check_example.sh" "$prefix/open_node"
-# shellcheck disable=SC2086
-"$cc" -std=c99 -Wall -Wextra -Werror "$source/examples/grab_frame.c" $flags -o "$prefix/grab_frame"
-bash "$source/tests/lib/check_grab_example.sh" "$prefix/grab_frame" "$source/examples/camera640.dcf"
+for example in open_node grab_frame grab_continuous; do
+  # shellcheck disable=SC2086
+  "$cc" -std=c99 -Wall -Wextra -Werror -pedantic "$examples/$example.c" $flags -o "$examples/$example"
+done
+bash "$source/tests/lib/check_example.sh" "$examples/open_node" "$examples"
+bash "$source/tests/lib/check_grab_example.sh" "$examples/grab_frame" "$examples/camera640.dcf"
+bash "$source/tests/lib/check_example.sh" "$examples/grab_continuous" "$examples"
