@@ -11,6 +11,7 @@
 
 #include "bufid.h"
 #include "hlc_errors.h"
+#include "consolepipe.h"
 #include "hostutil.h"
 
 #include <cmath>
@@ -133,6 +134,7 @@ try {
     char* path = nullptr;
     if (fileFlag && !im_search_env(node, name, ".dcf", "DCFPATH", "r", &path)) {
         std::free(path);
+        im_print_not_found("camera file", name, name ? "DCFPATH" : "DCFNAME", name ? im_getenv(node, "DCFPATH") : nullptr);
         im_msg_log_error(&msg, HLC_ERR_FILE_ACCESS, "Cannot find file in path");
         return EndWithId(&msg, 0, camera);
     }

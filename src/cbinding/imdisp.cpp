@@ -11,6 +11,7 @@
 #include "dispreg.h"
 #include "disprequest.h"
 #include "hlc_errors.h"
+#include "consolepipe.h"
 #include "hostutil.h"
 #include "hwaccess.h"
 #include "nodelist.h"
@@ -262,6 +263,8 @@ try {
         if (!found) {
             std::free(path);
             if (trial) return fail(0, nullptr);
+            im_print_not_found("video configuration file", name, name ? "VCFPATH" : "VCFNAME",
+                               name ? im_getenv(displayNode, "VCFPATH") : nullptr);
             // A file that was named and is not there is an error too, not a display left
             // without a mode: the text names it.
             const std::string text = name ? std::string(kTextNoFile) + ": " + name : std::string(kTextNoFile);

@@ -271,6 +271,22 @@ int im_print_msg(int prompt, const char* format, ...)
     return length;
 }
 
+void im_print_not_found(const char* what, const char* name, const char* variable, const char* value)
+{
+    im_open_pipe(2);
+    if (name == nullptr) {
+        im_print_msg(0, "\nHlcLib has no %s name: %s is not set\n", what, variable);
+        return;
+    }
+    im_print_msg(0, "\nHlcLib was unable to locate %s '%s' in any of the following path(s):\n", what, name);
+    char cwd[4096];
+    im_print_msg(0, "%s\n", getcwd(cwd, sizeof cwd) != nullptr ? cwd : ".");
+    if (value != nullptr)
+        im_print_msg(0, "%s=%s\n", variable, value);
+    else
+        im_print_msg(0, "%s is not set\n", variable);
+}
+
 int im_spin_while(int32_t* counter, int32_t stillWaiting)
 {
     if (counter == nullptr)

@@ -47,6 +47,14 @@ int im_spin_while(int32_t* counter, int32_t stillWaiting);
 // at all while the console is off.
 void im_spin_prompt(int32_t* state);
 
+// Tells the user where a file was looked for and not found, so that the setting to fix is
+// in view: "HlcLib was unable to locate <what> '<name>' in any of the following path(s):",
+// then the working directory and "<variable>=<value>" (value: what the search used) or
+// "<variable> is not set", one per line.  Without a name: "HlcLib has no <what> name:
+// <variable> is not set".  Opens the console for messages first (mode 2, as the ini
+// file's listing does); nothing is printed while it is off.
+void im_print_not_found(const char* what, const char* name, const char* variable, const char* value);
+
 // How im_spin_while sleeps (seconds); null restores the default (a plain sleep of the
 // calling thread). The library core installs its task-aware sleep here.
 void im_set_spin_sleep(void (*sleep)(double seconds));

@@ -21,6 +21,8 @@
 #include "reqres.h"
 #include "syncobj.h"
 
+#include <unistd.h>
+
 #include <atomic>
 #include <cstring>
 #include <fstream>
@@ -241,6 +243,18 @@ TEST_F(CamExportTest, AllocationFailuresOnTheCallersSideAskNothingOfTheNode)
     EXPECT_EQ(imCamAlloc(kThread, "absent", 1, &camera), 0u);
     EXPECT_EQ(camera, 0u);
     ExpectError(-3, "Cannot find file in path", "imCamAlloc");
+    // The console shows where the file was looked for, and without a name which setting
+    // is missing.
+    EXPECT_EQ(imCamAlloc(kThread, nullptr, 1, &camera), 0u);
+    ExpectError(-3, "Cannot find file in path", "imCamAlloc");
+    char* cwd = getcwd(nullptr, 0);
+    const std::string console = ConsoleOutput();
+    EXPECT_NE(console.find("\nHlcLib was unable to locate camera file 'absent' in any of the following path(s):\n" +
+                           std::string(cwd) + "\nDCFPATH=" + dcfDir_ + "\n"),
+              std::string::npos)
+        << console;
+    EXPECT_NE(console.find("\nHlcLib has no camera file name: DCFNAME is not set\n"), std::string::npos) << console;
+    std::free(cwd);
 
     WriteDcf("other.dcf", "[CONFIG_FILE]\n50CF\nOTHER_GRAB\n[REG_DIGIT]\n[EOF]\n");
     camera = 9;
