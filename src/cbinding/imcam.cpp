@@ -107,7 +107,14 @@ void Store(void* out, double value, bool asDouble)
 bool im_cam_inquire_is_double(uint32_t type)
 {
     switch (type & 0xFFFFu) {
-    case 30002: case 30003: case 30004: case 30008: case 30009: case 30032: case 30033: case 30034:
+    case IM_DIG_GAIN:
+    case IM_DIG_REF_WHITE:
+    case IM_DIG_REF_BLACK:
+    case IM_DIG_EXP_ACTIVE:
+    case IM_DIG_EXP_DELAY:
+    case IM_DIG_VIDEO_AMPLITUDE:
+    case IM_DIG_BLACK_LEVEL:
+    case IM_DIG_WHITE_LEVEL:
         return true;
     default:
         return false;
@@ -117,7 +124,7 @@ bool im_cam_inquire_is_double(uint32_t type)
 bool im_dig_inquire_is_double(uint32_t type)
 {
     switch (type & 0xFFFFu) {
-    case 30002: case 30003: case 30004: case 30035:
+    case IM_DIG_GAIN: case IM_DIG_REF_WHITE: case IM_DIG_REF_BLACK: case IM_DIG_PIXEL_CLOCK:
         return true;
     default:
         return false;

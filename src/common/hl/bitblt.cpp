@@ -288,8 +288,8 @@ int mpBufCopyBitBltDisplay(MP_RESOURCE_ST* resource, _MP_BUF_ST* source, _MP_BUF
                            _MP_BUF_ST* control)
 {
     int32_t sync = -9999, mode = 1;
-    XferField(control, 10034, &sync);
-    XferField(control, 10004, &mode);
+    XferField(control, IM_CTL_DISPLAY_SYNC, &sync);
+    XferField(control, IM_CTL_TRANSFER_MODE, &mode);
     if (source->bits != destination->bits) {
         _mp_res_log_error(resource, HLC_ERR_BUFFER_ATTRIBUTE, nullptr);
         return -1;

@@ -74,7 +74,7 @@ uint32_t OrloOf(const _MP_BUF_ST* b)
 uint32_t ChooseMode(MP_RESOURCE_ST* resource, const _MP_BUF_ST* s, const _MP_BUF_ST* d, const _MP_BUF_ST* control)
 {
     int32_t given = kUnset;
-    if (XferField(control, 10008, &given) && given != kUnset) {
+    if (XferField(control, IM_CTL_COPY_MODE, &given) && given != kUnset) {
         if (given != 3 && given != 4) {
             _mp_res_log_error(resource, HLC_ERR_INVALID_PARAMETER, nullptr);
             return 0;
@@ -86,9 +86,9 @@ uint32_t ChooseMode(MP_RESOURCE_ST* resource, const _MP_BUF_ST* s, const _MP_BUF
     int32_t v = 0;
     if ((d->bands >= 2 && s->bands == 1) || HostLocation(s->location) || s->location == kLocControllerHeap ||
         s->bits * static_cast<uint32_t>(s->sizeX) < 256 || d->bits * static_cast<uint32_t>(d->sizeX) < 256 ||
-        (XferField(control, 10009, &v) && (v == 1 || v == 2)) ||
-        (XferField(control, 10010, &v) && v != 0xFFFFFF) || (XferField(control, 10011, &v) && v > 1) ||
-        (XferField(control, 10012, &v) && v > 1) || (XferField(control, 10007, &v) && v != 0))
+        (XferField(control, IM_CTL_LANE_ORDER, &v) && (v == 1 || v == 2)) ||
+        (XferField(control, IM_CTL_WRITE_MASK, &v) && v != 0xFFFFFF) || (XferField(control, IM_CTL_MODE_X, &v) && v > 1) ||
+        (XferField(control, IM_CTL_MODE_Y, &v) && v > 1) || (XferField(control, IM_CTL_TAG_BUFFER, &v) && v != 0))
         return kDriveDestination;
     return kDriveSource;
 }
@@ -329,7 +329,7 @@ int mpBufCopyPCI(_CPYPARAM* record, int extra)
         int32_t keep = 0;
         const _MP_BUF_ST* partner = record->otherBuf;
         if (partner->location == kLocPaged ||
-            (partner->location == kLocHostDma && !XferField(record->control1, 10036, &keep)))
+            (partner->location == kLocHostDma && !XferField(record->control1, IM_CTL_KEEP_VM, &keep)))
             ReloadShadows(drivingNode, orlo);
     }
     if (state) state->vmTransfer = 0;
@@ -559,7 +559,7 @@ void mp_BufCopyPCI(_MSG_BODY_ST* msg)
 
     // Continued requests take the mode stored with the record.
     int32_t continued = 0;
-    const bool isContinued = control && XferField(control, 10033, &continued) && continued == 1;
+    const bool isContinued = control && XferField(control, IM_CTL_CONTINUED, &continued) && continued == 1;
     if (!isContinued) {
         // Descriptors are checked before anything reads them.
         if (bad || !mp_buf_valid(s, 0x80000001u) || !mp_buf_valid(d, 0x80000001u) ||
@@ -569,7 +569,7 @@ void mp_BufCopyPCI(_MSG_BODY_ST* msg)
             return;
         }
         int32_t refuse = 0;
-        if (s->bands >= 2 && d->bands >= 2 && XferField(control, 10000, &refuse) && refuse == kRefuseBands) {
+        if (s->bands >= 2 && d->bands >= 2 && XferField(control, IM_CTL_BAND_MODE, &refuse) && refuse == kRefuseBands) {
             _mp_res_log_error(res, HLC_ERR_RESTRICTED, nullptr);
             Finish(q, msg, -1);
             return;

@@ -53,7 +53,7 @@ uint32_t ThisNode()
 bool Continued(const _MP_BUF_ST* control)
 {
     int32_t v = 0;
-    return control && XferField(control, 10033, &v) && v == 1;
+    return control && XferField(control, IM_CTL_CONTINUED, &v) && v == 1;
 }
 
 // The Orlo of a buffer: the primary for board memory and host memory, else the display Orlo.

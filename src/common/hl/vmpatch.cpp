@@ -70,17 +70,17 @@ void ScanSending(_CPYPARAM* r, int32_t* blk, Work* w)
     int32_t v = 0;
     while (r->control1 && mp_buf_get_next_field(r->control1, &cursor, &key, &v) == 0) {
         switch (key) {
-        case 10001: if (v == 2) blk[blk::kSendMirrorX - 1] = 1; break;
-        case 10002: if (v == 2) blk[blk::kSendMirrorY - 1] = 1; break;
-        case 10003:
+        case IM_CTL_MIRROR_X: if (v == 2) blk[blk::kSendMirrorX - 1] = 1; break;
+        case IM_CTL_MIRROR_Y: if (v == 2) blk[blk::kSendMirrorY - 1] = 1; break;
+        case IM_CTL_PACKING:
             if (v != kUnset) {
                 blk[blk::kSendPacking - 1] = 1;
                 w->packingSeen = true;
             }
             break;
-        case 10005: if (v > 1) blk[blk::kSendFactorX - 1] = v; break;
-        case 10013: if (v >= 8 && v <= 32) blk[blk::kSend10013 - 1] = 1; break;
-        case 10018:
+        case IM_CTL_FACTOR_X: if (v > 1) blk[blk::kSendFactorX - 1] = v; break;
+        case IM_CTL_PIXEL_BITS: if (v >= 8 && v <= 32) blk[blk::kSend10013 - 1] = 1; break;
+        case IM_CTL_VM_PORT:
             if (v >= 0 && v <= 14) {
                 blk[blk::kSendPort - 1] = 1;
                 w->special = true;
@@ -103,21 +103,21 @@ void ScanReceiving(_CPYPARAM* r, int32_t* blk, Work* w)
     int32_t v = 0;
     while (r->control2 && mp_buf_get_next_field(r->control2, &cursor, &key, &v) == 0) {
         switch (key) {
-        case 10001: if (v == 2) blk[blk::kRecvMirrorX - 1] = 1; break;
-        case 10002: if (v == 2) blk[blk::kRecvMirrorY - 1] = 1; break;
-        case 10003: if (v != kUnset) blk[blk::kRecvPacking - 1] = 1; break;
-        case 10005: if (v > 1) blk[blk::kRecvFactorX - 1] = v; break;
-        case 10006: if (v > 1) blk[blk::kRecvFactorY - 1] = v; break;
-        case 10007: if (v != 0) blk[blk::kRecvTag - 1] = 1; break;
-        case 10009:
+        case IM_CTL_MIRROR_X: if (v == 2) blk[blk::kRecvMirrorX - 1] = 1; break;
+        case IM_CTL_MIRROR_Y: if (v == 2) blk[blk::kRecvMirrorY - 1] = 1; break;
+        case IM_CTL_PACKING: if (v != kUnset) blk[blk::kRecvPacking - 1] = 1; break;
+        case IM_CTL_FACTOR_X: if (v > 1) blk[blk::kRecvFactorX - 1] = v; break;
+        case IM_CTL_FACTOR_Y: if (v > 1) blk[blk::kRecvFactorY - 1] = v; break;
+        case IM_CTL_TAG_BUFFER: if (v != 0) blk[blk::kRecvTag - 1] = 1; break;
+        case IM_CTL_LANE_ORDER:
             if (v != kUnset) {
                 blk[blk::kRecvField10009 - 1] = 1;
                 w->special = true;
             }
             break;
-        case 10011: blk[blk::kRecvModeX - 1] = v; break;
-        case 10012: blk[blk::kRecvModeY - 1] = v; break;
-        case 10018:
+        case IM_CTL_MODE_X: blk[blk::kRecvModeX - 1] = v; break;
+        case IM_CTL_MODE_Y: blk[blk::kRecvModeY - 1] = v; break;
+        case IM_CTL_VM_PORT:
             if (v >= 0 && v <= 14) {
                 blk[blk::kRecvPort - 1] = 1;
                 w->special = true;

@@ -119,35 +119,35 @@ int Scan(const _MP_BUF_ST* control, int side, bool vm, const _MP_BUF_ST* self, F
             return false;
         };
         switch (f->key) {
-        case 10000:
+        case IM_CTL_BAND_MODE:
             if (!among({kEnable, kDisable})) return 1;
             s->f10000 = v == kEnable;
             break;
-        case 10001:
+        case IM_CTL_MIRROR_X:
             if (!among({1, 2})) return 2;
             s->mirrorX = v;
             break;
-        case 10002:
+        case IM_CTL_MIRROR_Y:
             if (!among({1, 2})) return 3;
             s->mirrorY = v;
             break;
-        case 10003:
+        case IM_CTL_PACKING:
             if (!among({1, 2, kUnset})) return 4;
             s->packing = v;
             break;
-        case 10004:
+        case IM_CTL_TRANSFER_MODE:
             if (!among({1, 3, 5, kUnset})) return 5;
             s->f10004 = v;
             break;
-        case 10005:
+        case IM_CTL_FACTOR_X:
             if (v < 1 || v > 16) return 6;
             s->factorX = v;
             break;
-        case 10006:
+        case IM_CTL_FACTOR_Y:
             if (v < 1 || v > 16) return 7;
             s->factorY = v;
             break;
-        case 10007:
+        case IM_CTL_TAG_BUFFER:
             if (side == 1 && v != 0) {
                 const _MP_BUF_ST* tag = mp_buf_pointer(static_cast<uint32_t>(v));
                 if (!mp_buf_valid(tag, kBufKindImage)) return 1000 + HLC_ERR_INVALID_BUFFER;
@@ -156,28 +156,28 @@ int Scan(const _MP_BUF_ST* control, int side, bool vm, const _MP_BUF_ST* self, F
                 s->tag = tag;
             }
             break;
-        case 10009:
+        case IM_CTL_LANE_ORDER:
             if (side == 1) {
                 if (!among({1, 2, kUnset})) return 8;
                 s->f10009 = v;
             }
             break;
-        case 10010:
+        case IM_CTL_WRITE_MASK:
             if (side == 1 && self->location != kLocSdram) s->writeMask = v & 0xFFFFFF;
             break;
-        case 10011:
+        case IM_CTL_MODE_X:
             if (side == 1) {
                 if (!among({1, 2, 4})) return 9;
                 s->modeX = v;
             }
             break;
-        case 10012:
+        case IM_CTL_MODE_Y:
             if (side == 1) {
                 if (!among({1, 2, 4})) return 10;
                 s->modeY = v;
             }
             break;
-        case 10013:
+        case IM_CTL_PIXEL_BITS:
             if (side == 2) {
                 const bool refusedType = self->type == kTypeDouble || self->type == kTypeFloat ||
                                          self->type == kTypeOneBit;
@@ -185,70 +185,70 @@ int Scan(const _MP_BUF_ST* control, int side, bool vm, const _MP_BUF_ST* self, F
                 s->f10013 = v;
             }
             break;
-        case 10014:
+        case IM_CTL_MODE_BIT21:
             if (!among({kEnable, kDisable})) return 12;
             s->f10014 = v;
             break;
-        case 10015:
+        case IM_CTL_MODE_BIT20:
             if (!among({kEnable, kDisable})) return 13;
             s->f10015 = v;
             break;
-        case 10016:
+        case IM_CTL_COUNT:
             if (!among({-1, 1})) return 14;
             if (vm) {
                 s->count = v;
                 s->countGiven = true;
             }
             break;
-        case 10017:
+        case IM_CTL_COUNTED:
             if (!among({0, 1})) return 15;
             if (vm) s->f10017 = v;
             break;
-        case 10018:
+        case IM_CTL_VM_PORT:
             if (v < 0 || v > 14) return 16;
             if (vm) s->port = v;
             break;
-        case 10019:
+        case IM_CTL_WINDOW_X:
             if (vm) s->startX = v;
             break;
-        case 10020:
+        case IM_CTL_WINDOW_Y:
             if (vm) s->startY = v;
             break;
-        case 10021:
+        case IM_CTL_WINDOW_X_END:
             if (vm) s->stopX = v;
             break;
-        case 10022:
+        case IM_CTL_WINDOW_Y_END:
             if (vm) s->stopY = v;
             break;
-        case 10023:
+        case IM_CTL_COUNT_MODE:
             if (!among({0, 1, 2})) return 17;
             if (vm) s->selector = v;
             break;
-        case 10024:
+        case IM_CTL_FRAME_MODE:
             if (!among({0, kUnset})) return 18;
             if (vm) s->f10024 = v;
             break;
-        case 10025:
+        case IM_CTL_FIELD_MODE:
             if (!among({2, 3})) return 19;
             if (vm) s->countKind = v;
             break;
-        case 10026:
+        case IM_CTL_LINE_INTERRUPT:
             if (!(v == -1 || (v >= 0 && v < self->sizeY))) return 20;
             s->line = v;
             break;
-        case 10031:
+        case IM_CTL_INTERRUPT_KIND:
             if (!among({0, 1, 2, kUnset})) return 21;
             s->f10031 = v;
             break;
-        case 10032:
+        case IM_CTL_RATE:
             if (!(v >= 1 || v == kUnset)) return 22;
             s->frames = v;
             break;
-        case 10034:
+        case IM_CTL_DISPLAY_SYNC:
             if (!among({kEnable, kDisable})) return 23;
             s->f10034 = v;
             break;
-        case 16036:
+        case IM_CTL_EXT_MODULE:
             // The external module's register window: -9999, 1 or the side number.
             if (among({kDisable, 1, side})) s->f16036 = v;
             break;
@@ -382,7 +382,7 @@ int vmPixFormat(_CPYPARAM* record, int side, int packing, uint32_t* mode)
     if (self->type == kTypeDouble) bytes = 4;
     uint32_t bands = self->bands ? self->bands : 1;
     int32_t missingOneBand = 0;
-    if (!other && XferField(record->controlA, 10037, &missingOneBand) && missingOneBand == kEnable) bands = 1;
+    if (!other && XferField(record->controlA, IM_CTL_MISSING_BAND, &missingOneBand) && missingOneBand == kEnable) bands = 1;
     const uint32_t otherBands = other ? other->bands : bands;
     uint32_t code = bytes - 1;
     if (side == 1 && bands == 1 && otherBands == 3) code = 5;
@@ -494,11 +494,11 @@ int vmUpdtSh(_CPYPARAM* record, uint32_t port, int side, CopyImage* image)
     }
     if (vm && side == 1 && other) {
         int32_t a = 1, b = 1;
-        if (XferField(record->controlA, 10005, &a) && a >= 1 && a <= 16) record->b(blk::kRecvFactorX) = a;
-        if (XferField(record->controlB, 10005, &b) && b >= 1 && b <= 16) record->b(blk::kSendFactorX) = b;
+        if (XferField(record->controlA, IM_CTL_FACTOR_X, &a) && a >= 1 && a <= 16) record->b(blk::kRecvFactorX) = a;
+        if (XferField(record->controlB, IM_CTL_FACTOR_X, &b) && b >= 1 && b <= 16) record->b(blk::kSendFactorX) = b;
         // The sender's tag word size, for the tag mask.
         int32_t bits = 0;
-        if (XferField(record->controlB, 10013, &bits) && bits >= 8 && bits <= 32) record->b(blk::kSend10013) = bits;
+        if (XferField(record->controlB, IM_CTL_PIXEL_BITS, &bits) && bits >= 8 && bits <= 32) record->b(blk::kSend10013) = bits;
     }
     if (s.port > 14) return Fail(record, HLC_ERR_INVALID_PARAMETER);
     if (s.port >= 0) im[kPort] = (im[kPort] & ~15u) | static_cast<uint32_t>(s.port);
@@ -811,7 +811,7 @@ int vmSetOrlo(_CPYPARAM* record, uint32_t port, int side, int continued)
 
     int32_t dontReload = 0;
     const bool gather = other && (other->location == kLocPaged ||
-                                  (other->location == kLocHostDma && !XferField(record->controlB, 10036, &dontReload)));
+                                  (other->location == kLocHostDma && !XferField(record->controlB, IM_CTL_KEEP_VM, &dontReload)));
     bool held = false;
     if (gather) {
         SetToOrlo(node, orlo, token);

@@ -150,10 +150,10 @@ int vmWindow(_CPYPARAM* record, XferWindow* w, int flag10017, int side)
     int32_t height = self->sizeY;
     if (flag10017 && record->controlA && record->controlB) {
         int32_t kindA = 0, kindB = 0, fieldA = kUnset, fieldB = kUnset;
-        XferField(record->controlA, 10025, &kindA);
-        XferField(record->controlB, 10025, &kindB);
-        XferField(record->controlA, 10024, &fieldA);
-        XferField(record->controlB, 10024, &fieldB);
+        XferField(record->controlA, IM_CTL_FIELD_MODE, &kindA);
+        XferField(record->controlB, IM_CTL_FIELD_MODE, &kindB);
+        XferField(record->controlA, IM_CTL_FRAME_MODE, &fieldA);
+        XferField(record->controlB, IM_CTL_FRAME_MODE, &fieldB);
         if (kindA == 3 && kindB == 3 && fieldA != fieldB) {
             if (fieldA == 0) height *= 2;
             if (fieldB == 0) limitY *= 2;
@@ -222,40 +222,40 @@ void PatchPCI(_CPYPARAM* record, DMATX_ST* patch, const XferWindow* w, int side,
                 const double v = mp_buf_field_value(f);
                 const int32_t i = static_cast<int32_t>(v);
                 switch (f->key) {
-                case 10001:
+                case IM_CTL_MIRROR_X:
                     if (i == 2) record->b(side == 2 ? blk::kSendMirrorX : blk::kRecvMirrorX) = 1;
                     break;
-                case 10002:
+                case IM_CTL_MIRROR_Y:
                     if (i == 2) record->b(side == 2 ? blk::kSendMirrorY : blk::kRecvMirrorY) = 1;
                     break;
-                case 10003:
+                case IM_CTL_PACKING:
                     if (i != kUnset) {
                         record->b(blk::kSendPacking) = 1;
                         irregular = true;
                     }
                     break;
-                case 10005:
+                case IM_CTL_FACTOR_X:
                     if (i > 1) record->b(side == 2 ? blk::kSendFactorX : blk::kRecvFactorX) = i;
                     break;
-                case 10007:
+                case IM_CTL_TAG_BUFFER:
                     if (i != 0) record->b(blk::kRecvTag) = 1;
                     break;
-                case 10009:
+                case IM_CTL_LANE_ORDER:
                     if (side == 1 && i != kUnset) {
                         record->b(blk::kRecvField10009) = 1;
                         irregular = true;
                     }
                     break;
-                case 10011:
+                case IM_CTL_MODE_X:
                     if (side == 1) record->b(blk::kRecvModeX) = i;
                     break;
-                case 10012:
+                case IM_CTL_MODE_Y:
                     if (side == 1) record->b(blk::kRecvModeY) = i;
                     break;
-                case 10013:
+                case IM_CTL_PIXEL_BITS:
                     if (side == 2 && i >= 8 && i <= 32) record->b(blk::kSend10013) = 1;
                     break;
-                case 10018:
+                case IM_CTL_VM_PORT:
                     if (i >= 0 && i <= 14) {
                         record->b(blk::kSendPort) = 1;
                         irregular = true;

@@ -320,7 +320,7 @@ int mp_dig_gain(_MP_CAM_ST_0* camera, int32_t type, double* value, int32_t mode)
     uint32_t mask;
     bool physical;
     if (mp_dig_get_chan_mode(camera, type, &mask, &physical) != 0) return -1;
-    const bool percent = (type & 0xFFFF) == 30002;
+    const bool percent = (type & 0xFFFF) == IM_DIG_GAIN;
     if (mode == 1) {
         const int c = FirstChannel(mask);
         if (c < 0) return -1;
@@ -381,7 +381,7 @@ int mp_dig_ref_white(_MP_CAM_ST_0* camera, int32_t type, double* value, int32_t 
     uint32_t mask;
     bool physical;
     if (mp_dig_get_chan_mode(camera, type, &mask, &physical) != 0) return -1;
-    const bool percent = (type & 0xFFFF) == 30003;
+    const bool percent = (type & 0xFFFF) == IM_DIG_REF_WHITE;
     const int first = FirstChannel(mask);
     if (mode == 1) {
         if (first < 0) return -1;
@@ -422,7 +422,7 @@ int mp_dig_ref_black(_MP_CAM_ST_0* camera, int32_t type, double* value, int32_t 
     uint32_t mask;
     bool physical;
     if (mp_dig_get_chan_mode(camera, type, &mask, &physical) != 0) return -1;
-    const bool percent = (type & 0xFFFF) == 30004;
+    const bool percent = (type & 0xFFFF) == IM_DIG_REF_BLACK;
     if (mode == 1) {
         if (camera) {
             *value = static_cast<int32_t>(Info(camera, BLACK_REF));
@@ -529,7 +529,7 @@ int mp_dig_sync_channel(_MP_CAM_ST_0* camera, int32_t type, double* value, int32
 {
     if (mode != 0 && mode != 1) return 0;
     if (!value) return -1;
-    if ((type & 0xFFFF) != 30001) {
+    if ((type & 0xFFFF) != IM_DIG_SYNC_CHANNEL) {
         if (mode == 1)
             *value = (mpPrvDigGet(camera, DIG_GRABCTL) & kSyncMask) >> kSyncShift;
         else

@@ -370,7 +370,7 @@ int mp_uart_error(uint32_t* nodeInfo, int32_t control, double* value)
     constexpr uint32_t kErrorBits = kUartStatusReceiveError | kUartStatusParityError | kUartStatusRingFull |
                                     kUartStatusTimeout;
     *value = u->status & kErrorBits;
-    if ((control & 0xFFFF) == 30055) u->status &= ~kErrorBits;
+    if ((control & 0xFFFF) == IM_DIG_UART_ERROR_CLEAR) u->status &= ~kErrorBits;
     return 0;
 }
 

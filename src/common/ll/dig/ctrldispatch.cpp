@@ -33,8 +33,8 @@ thread_local MP_RESOURCE_ST* t_res = nullptr;
 thread_local _MP_BUF_ST* t_digitizer = nullptr;
 
 constexpr uint32_t kMiscFieldGrab = 0x1;  // INFO_MISC bit 0: one field per grab
-constexpr uint32_t kUartString = 30050;
-constexpr uint32_t kUartWriteString = 30052;
+constexpr uint32_t kUartString = IM_DIG_UART_READ_STRING;
+constexpr uint32_t kUartWriteString = IM_DIG_UART_WRITE_STRING;
 
 uint32_t Number(int32_t type) { return static_cast<uint32_t>(type) & 0xFFFFu; }
 uint32_t Selector(int32_t type) { return static_cast<uint32_t>(type) >> 16; }
@@ -110,7 +110,9 @@ int FrameOrField(_MP_CAM_ST_0* camera, double* value, int32_t mode)
 int AnalogLevel(_MP_CAM_ST_0* camera, uint32_t control, double* value, int32_t mode)
 {
     if (!camera || !value) return -1;
-    const uint32_t slot = control == 30032 ? VDL_AMPL : control == 30033 ? BLACK_LEVEL : WHITE_LEVEL;
+    const uint32_t slot = control == IM_DIG_VIDEO_AMPLITUDE ? VDL_AMPL
+                          : control == IM_DIG_BLACK_LEVEL   ? BLACK_LEVEL
+                                                            : WHITE_LEVEL;
     if (mode != 0) {
         *value = Product(static_cast<double>(CamSlotAt(camera, slot)->value), 0.001);
         return 0;
@@ -119,7 +121,7 @@ int AnalogLevel(_MP_CAM_ST_0* camera, uint32_t control, double* value, int32_t m
     CamSlot* black = CamSlotAt(camera, BLACK_LEVEL);
     CamSlot* white = CamSlotAt(camera, WHITE_LEVEL);
     if (mpPrvIsDefault(*value)) {
-        if (control == 30032) {
+        if (control == IM_DIG_VIDEO_AMPLITUDE) {
             ampl->value = ampl->file;
             white->value = white->file;
             black->value = black->file;
@@ -130,7 +132,7 @@ int AnalogLevel(_MP_CAM_ST_0* camera, uint32_t control, double* value, int32_t m
     }
     const uint32_t mv = static_cast<uint32_t>(mpPrvToInt(Product(*value, 1000.0)));
     CamSlotAt(camera, slot)->value = mv;
-    if (control == 30032) white->value = black->value + ampl->value;
+    if (control == IM_DIG_VIDEO_AMPLITUDE) white->value = black->value + ampl->value;
     return 0;
 }
 
@@ -160,17 +162,17 @@ int Named(uint32_t* nodeInfo, _MP_CAM_ST_0* camera, int32_t type, double* value,
     const uint32_t n = Number(type);
     const uint32_t selector = Selector(type);
     switch (n) {
-    case 30000: return mp_dig_channel(camera, type, value, mode);
-    case 30001: return mp_dig_sync_channel(camera, type, value, mode);
-    case 30002: return mp_dig_gain(camera, type, value, mode);
-    case 30003: return mp_dig_ref_white(camera, type, value, mode);
-    case 30004: return mp_dig_ref_black(camera, type, value, mode);
-    case 30005: return mp_dig_lut_buf(camera, type, value, mode);
-    case 30006:
+    case IM_DIG_CHANNEL: return mp_dig_channel(camera, type, value, mode);
+    case IM_DIG_SYNC_CHANNEL: return mp_dig_sync_channel(camera, type, value, mode);
+    case IM_DIG_GAIN: return mp_dig_gain(camera, type, value, mode);
+    case IM_DIG_REF_WHITE: return mp_dig_ref_white(camera, type, value, mode);
+    case IM_DIG_REF_BLACK: return mp_dig_ref_black(camera, type, value, mode);
+    case IM_DIG_LUT_BUF: return mp_dig_lut_buf(camera, type, value, mode);
+    case IM_DIG_USER_IN:
         if (selector == 0) return mp_dig_user_in_0(camera, type, value, mode);
         if (selector == 1) return mp_dig_user_in_1(camera, type, value, mode);
         return 0;
-    case 30007:
+    case IM_DIG_USER_OUT:
         switch (selector) {
         case 0: return mp_dig_user_out_0(camera, type, value, mode);
         case 1: return mp_dig_user_out_1(camera, type, value, mode);
@@ -179,57 +181,57 @@ int Named(uint32_t* nodeInfo, _MP_CAM_ST_0* camera, int32_t type, double* value,
         case 8: return mp_dig_user_out_4(camera, type, value, mode);
         default: return 0;
         }
-    case 30008:  // exposure time
+    case IM_DIG_EXP_ACTIVE:  // exposure time
         if (selector == 0) return mp_dig_exp1_active(camera, type, value, mode | 2);
         return Timers(mp_dig_exp1_active, mp_dig_exp2_active, camera, type, value, mode, false);
-    case 30009:  // exposure delay
+    case IM_DIG_EXP_DELAY:  // exposure delay
         if (selector == 0) return mp_dig_exp1_delay(camera, type, value, mode | 2);
         return Timers(mp_dig_exp1_delay, mp_dig_exp2_delay, camera, type, value, mode, false);
-    case 30010:
+    case IM_DIG_TIMER_TRIG_SRC:
         return Timers(mp_dig_timer1_trig_src, mp_dig_timer2_trig_src, camera, type, value, mode, true);
-    case 30011:
+    case IM_DIG_TIMER_POL:
         return Timers(mp_dig_timer1_pol, mp_dig_timer2_pol, camera, type, value, mode, true);
-    case 30012:  // exposure generators on or off
+    case IM_DIG_EXP:  // exposure generators on or off
         if (selector == 3 && mp_dig_sync_timers() == 1) return mp_dig_exp_sync(camera, type, value, mode);
         return Timers(mp_dig_exp1, mp_dig_exp2, camera, type, value, mode, true);
-    case 30013: return mp_dig_capt_src(camera, type, value, mode);
-    case 30014: return mp_dig_capt_pol(camera, type, value, mode);
-    case 30015: return mp_dig_sw_capt(camera, type, value, mode);
-    case 30016: return mp_dig_size_x(camera, type, value, mode);
-    case 30017: return mp_dig_size_y(camera, type, value, mode);
-    case 30018: return mp_dig_size_bit(camera, type, value, mode);
-    case 30019: return mp_dig_type(camera, type, value, mode);
-    case 30020: return mp_dig_num_bands(camera, type, value, mode);
-    case 30021: return mp_dig_scan_mode(camera, type, value, mode);
-    case 30022: return mp_dig_nbr_max_channel(camera, type, value, mode);
-    case 30023: return mp_dig_input_mode(camera, type, value, mode);
-    case 30024: return mp_dig_user_in_format(camera, type, value, mode);
-    case 30025: return mp_dig_user_out_format(camera, type, value, mode);
-    case 30026: return FrameOrField(camera, value, mode);
-    case 30032:
-    case 30033:
-    case 30034: return AnalogLevel(camera, n, value, mode);
-    case 30035: return value ? mp_dig_get_pclk(value) : -1;
-    case 30038: return mp_uart_baud_rate(nodeInfo, value, mode);
-    case 30039: return mp_uart_parity(nodeInfo, value, mode);
-    case 30040: return mp_uart_stop_bits(nodeInfo, value, mode);
-    case 30041: return mp_uart_data_bits(nodeInfo, value, mode);
-    case 30042: return mp_uart_timeout(nodeInfo, value, mode);
-    case 30043:
+    case IM_DIG_CAPT_SRC: return mp_dig_capt_src(camera, type, value, mode);
+    case IM_DIG_CAPT_POL: return mp_dig_capt_pol(camera, type, value, mode);
+    case IM_DIG_SW_CAPT: return mp_dig_sw_capt(camera, type, value, mode);
+    case IM_DIG_SIZE_X: return mp_dig_size_x(camera, type, value, mode);
+    case IM_DIG_SIZE_Y: return mp_dig_size_y(camera, type, value, mode);
+    case IM_DIG_SIZE_BIT: return mp_dig_size_bit(camera, type, value, mode);
+    case IM_DIG_TYPE: return mp_dig_type(camera, type, value, mode);
+    case IM_DIG_NUM_BANDS: return mp_dig_num_bands(camera, type, value, mode);
+    case IM_DIG_SCAN_MODE: return mp_dig_scan_mode(camera, type, value, mode);
+    case IM_DIG_NBR_MAX_CHANNEL: return mp_dig_nbr_max_channel(camera, type, value, mode);
+    case IM_DIG_INPUT_MODE: return mp_dig_input_mode(camera, type, value, mode);
+    case IM_DIG_USER_IN_FORMAT: return mp_dig_user_in_format(camera, type, value, mode);
+    case IM_DIG_USER_OUT_FORMAT: return mp_dig_user_out_format(camera, type, value, mode);
+    case IM_DIG_FRAME_FIELD: return FrameOrField(camera, value, mode);
+    case IM_DIG_VIDEO_AMPLITUDE:
+    case IM_DIG_BLACK_LEVEL:
+    case IM_DIG_WHITE_LEVEL: return AnalogLevel(camera, n, value, mode);
+    case IM_DIG_PIXEL_CLOCK: return value ? mp_dig_get_pclk(value) : -1;
+    case IM_DIG_UART_BAUD_RATE: return mp_uart_baud_rate(nodeInfo, value, mode);
+    case IM_DIG_UART_PARITY: return mp_uart_parity(nodeInfo, value, mode);
+    case IM_DIG_UART_STOP_BITS: return mp_uart_stop_bits(nodeInfo, value, mode);
+    case IM_DIG_UART_DATA_BITS: return mp_uart_data_bits(nodeInfo, value, mode);
+    case IM_DIG_UART_TIMEOUT: return mp_uart_timeout(nodeInfo, value, mode);
+    case IM_DIG_UART_WRITE_CHAR:
         if (value) mp_uart_write_char(nodeInfo, static_cast<uint8_t>(mpPrvToInt(*value) & 0xFF));
         return 0;
-    case 30044:
+    case IM_DIG_UART_READ_CHAR:
         if (value) *value = static_cast<int8_t>(static_cast<uint8_t>(mp_uart_read_char(nodeInfo) & 0xFF));
         return 0;
-    case 30048: return mp_uart_read_length(nodeInfo, value, mode);
-    case 30049: return mp_uart_read_max_length(nodeInfo, value, mode);
+    case IM_DIG_UART_READ_LENGTH: return mp_uart_read_length(nodeInfo, value, mode);
+    case IM_DIG_UART_READ_MAX_LENGTH: return mp_uart_read_max_length(nodeInfo, value, mode);
     case kUartString: return mp_uart_read_string(nodeInfo, reinterpret_cast<char*>(value));
-    case 30051: return mp_uart_write_length(nodeInfo, value, mode);
+    case IM_DIG_UART_WRITE_LENGTH: return mp_uart_write_length(nodeInfo, value, mode);
     case kUartWriteString: return UartWriteString(nodeInfo, reinterpret_cast<const char*>(value));
-    case 30053: return mp_uart_data_present(nodeInfo, value, mode);
-    case 30054:
-    case 30055: return mp_uart_error(nodeInfo, static_cast<int32_t>(n), value);
-    case 30099: return value ? mp_uart_read_config(value) : -1;
+    case IM_DIG_UART_DATA_PRESENT: return mp_uart_data_present(nodeInfo, value, mode);
+    case IM_DIG_UART_ERROR:
+    case IM_DIG_UART_ERROR_CLEAR: return mp_uart_error(nodeInfo, static_cast<int32_t>(n), value);
+    case IM_DIG_UART_READ_CONFIG: return value ? mp_uart_read_config(value) : -1;
     default: return -1;
     }
 }
@@ -318,8 +320,8 @@ int CheckIfSorvik2(MP_RESOURCE_ST* res, int32_t type)
     const uint32_t module = ModuleType(res);
     if (module != 2 && module != 34) return 0;
     const uint32_t n = Number(type);
-    if (n == 127 || n == 30006) return 2;
-    if (n == 30007 && Selector(type) != 0 && Selector(type) != 1) return 2;
+    if (n == 127 || n == IM_DIG_USER_IN) return 2;
+    if (n == IM_DIG_USER_OUT && Selector(type) != 0 && Selector(type) != 1) return 2;
     return 0;
 }
 
@@ -338,26 +340,26 @@ int mp_kvx_ctrl_inq(_MP_CAM_ST_1* camera, int32_t type, double* value, int32_t m
     if (n < static_cast<uint32_t>(kDigNamedFirst)) return -1;
     if (n > static_cast<uint32_t>(kKvxNamedLast)) return 0;
     switch (n) {
-    case 30000: return mp_kvx_channel(camera, value, mode);
-    case 30002:
+    case IM_DIG_CHANNEL: return mp_kvx_channel(camera, value, mode);
+    case IM_DIG_GAIN:
         // The record's FAF_IOENCTL1 bit 0 picks the decoder's gain; without a record both
         // handlers refuse, so the live path needs no choice.
         if (camera && (CamSlotAt(camera, cam1::FAF_IOENCTL1)->value & 1))
             return mp_kvx_dec_gain(camera, type, value, mode);
         return mp_kvx_gain(camera, type, value, mode);
-    case 30003: return mp_kvx_ref_white(camera, type, value, mode);
-    case 30004: return mp_kvx_ref_black(camera, type, value, mode);
-    case 30005: return mp_kvx_lut_buf(camera, value, mode);
-    case 30016: return mp_kvx_size_x(camera, value, mode);
-    case 30017: return mp_kvx_size_y(camera, value, mode);
-    case 30018: return mp_kvx_size_bit(camera, value, mode);
-    case 30020: return mp_kvx_num_bands(camera, value, mode);
-    case 30021: return mp_kvx_scan_mode(camera, value, mode);
-    case 30027: return mp_kvx_brightness(camera, type, value, mode);
-    case 30028: return mp_kvx_contrast(camera, type, value, mode);
-    case 30029: return mp_kvx_hue(camera, type, value, mode);
-    case 30030: return mp_kvx_saturation(camera, type, value, mode);
-    case 30036: return mp_kvx_dec_gain(camera, type, value, mode);
+    case IM_DIG_REF_WHITE: return mp_kvx_ref_white(camera, type, value, mode);
+    case IM_DIG_REF_BLACK: return mp_kvx_ref_black(camera, type, value, mode);
+    case IM_DIG_LUT_BUF: return mp_kvx_lut_buf(camera, value, mode);
+    case IM_DIG_SIZE_X: return mp_kvx_size_x(camera, value, mode);
+    case IM_DIG_SIZE_Y: return mp_kvx_size_y(camera, value, mode);
+    case IM_DIG_SIZE_BIT: return mp_kvx_size_bit(camera, value, mode);
+    case IM_DIG_NUM_BANDS: return mp_kvx_num_bands(camera, value, mode);
+    case IM_DIG_SCAN_MODE: return mp_kvx_scan_mode(camera, value, mode);
+    case IM_DIG_BRIGHTNESS: return mp_kvx_brightness(camera, type, value, mode);
+    case IM_DIG_CONTRAST: return mp_kvx_contrast(camera, type, value, mode);
+    case IM_DIG_HUE: return mp_kvx_hue(camera, type, value, mode);
+    case IM_DIG_SATURATION: return mp_kvx_saturation(camera, type, value, mode);
+    case IM_DIG_DEC_GAIN: return mp_kvx_dec_gain(camera, type, value, mode);
     default: return 0;
     }
 }

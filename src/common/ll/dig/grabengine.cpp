@@ -239,29 +239,29 @@ int WalkFields(DIGPARAM* dp, EngineWork* w)
         if (mp_buf_get_next_field(dp->options, &cursor, &key, &v) != 0) return 0;
         const bool def = v == kGrbDefault;
         switch (key) {
-        case 10000:
+        case IM_CTL_BAND_MODE:
             if (v == -9997 && (!cam || Info(dp, INFO_SAMPLEMODE) == 0))
                 f.enable = true;
             else if (v != -9999)
                 return 1;
             break;
-        case 10001:
+        case IM_CTL_MIRROR_X:
             if (v != 1 && v != 2) return 2;
             f.order = v;
             if (v == 2) gctl |= 0x8000;
             break;
-        case 10002:
+        case IM_CTL_MIRROR_Y:
             if (v != 1 && v != 2) return 3;
             break;
-        case 10005:
+        case IM_CTL_FACTOR_X:
             if (!InRange(v, 1, 16)) return 4;
             hs = (hs & ~0xFu) | static_cast<uint32_t>(v - 1);
             break;
-        case 10006:
+        case IM_CTL_FACTOR_Y:
             if (!InRange(v, 1, 16)) return 5;
             vs = (vs & ~0xFu) | static_cast<uint32_t>(v - 1);
             break;
-        case 10007:
+        case IM_CTL_TAG_BUFFER:
             if (v == 0) {
                 w->tag = nullptr;
             } else {
@@ -273,19 +273,19 @@ int WalkFields(DIGPARAM* dp, EngineWork* w)
                 w->tag = t;
             }
             break;
-        case 10010:
+        case IM_CTL_WRITE_MASK:
             if (!dp->destination || dp->destination->location != kLocSdram)
                 R(w, GDWRTMSK) = static_cast<uint32_t>(v);
             break;
-        case 10011:
+        case IM_CTL_MODE_X:
             if (v != 1 && v != 2 && v != 4) return 6;
             hs = (hs & ~0x30u) | (static_cast<uint32_t>(v - 1) << 4);
             break;
-        case 10012:
+        case IM_CTL_MODE_Y:
             if (v != 1 && v != 2 && v != 4) return 7;
             vs = (vs & ~0x30u) | (static_cast<uint32_t>(v - 1) << 4);
             break;
-        case 10013:
+        case IM_CTL_PIXEL_BITS:
             if (v == 10)
                 f.shiftSel = 0x800;
             else if (v == 12)
@@ -297,62 +297,62 @@ int WalkFields(DIGPARAM* dp, EngineWork* w)
             else if (!def)
                 return 8;
             break;
-        case 10018:
+        case IM_CTL_VM_PORT:
             if (v == 15 || (!cam && InRange(v, 0, 14)))
                 w->image[kVmRestartWord] = (w->image[kVmRestartWord] & ~0xF0u) | (static_cast<uint32_t>(v) << 4);
             else
                 return 9;
             break;
-        case 10019:
+        case IM_CTL_WINDOW_X:
             f.xStart = v;
             break;
-        case 10020:
+        case IM_CTL_WINDOW_Y:
             f.yStart = v;
             break;
-        case 10021:
+        case IM_CTL_WINDOW_X_END:
             f.xEnd = v;
             break;
-        case 10022:
+        case IM_CTL_WINDOW_Y_END:
             f.yEnd = v;
             if (!def) f.yEndGiven = true;
             break;
-        case 10023:
+        case IM_CTL_COUNT_MODE:
             if (InRange(v, 0, 2) || (def && cam)) {
                 if (!cam || !(Info(dp, DIG_PSGCFG) & 0x8)) f.countMode = v;
             } else if (!(def && !cam)) {
                 return 10;
             }
             break;
-        case 10024:
+        case IM_CTL_FRAME_MODE:
             if (v != 0 && !def) return 11;
             f.frameField = v;
             if (v == 0) gctl &= ~kGctlFrame;
             break;
-        case 10025:
+        case IM_CTL_FIELD_MODE:
             if (v != 3 && v != 4 && !def) return 12;
             f.fieldMode = v;
             break;
-        case 10026:
+        case IM_CTL_LINE_INTERRUPT:
             if (v != -9999 && v != -1 && !InRange(v, 0, lines - 1)) return 13;
             f.lineInt = v == -9999 ? kGrbDefault : v;
             break;
-        case 10028:
+        case IM_CTL_CHANNEL:
             break;
-        case 10029:
+        case IM_CTL_KEEP_GRAB_MODE:
             f.keepCommand = true;
             break;
-        case 10030:
+        case IM_CTL_CAPTURE:
             if (v == 1) {
                 if (!(gctl & 0xC0)) gctl |= 0xC0;
             } else if (!def) {
                 return 14;
             }
             break;
-        case 10031:
+        case IM_CTL_INTERRUPT_KIND:
             if (!InRange(v, 0, 2) && !def) return 15;
             f.lineKind = v;
             break;
-        case 10032:
+        case IM_CTL_RATE:
             if (v <= 0 && !def) return 16;
             w->image[kLinesPerMsWord] = static_cast<uint32_t>(v);
             break;
@@ -689,7 +689,7 @@ int grbUpdtSh(DIGPARAM* dp, int* hostReady)
     int32_t count = dp->args ? dp->args->count : 1;
     if (f.fieldMode == 4 && cam && type == 1) {
         double value = count;
-        mp_dig_size_y(dp->cam, 30017, &value, 0);
+        mp_dig_size_y(dp->cam, IM_DIG_SIZE_Y, &value, 0);
         R(w, GVTOTAL) = Info(dp, ORLOGREG_GVTOTAL);
         if (!f.yEndGiven) R(w, GVWSTOP) = Info(dp, ORLOGREG_GVTOTAL);
         count = 1;

@@ -427,7 +427,7 @@ int mp_kvx_gain(_MP_CAM_ST_1* camera, int32_t, double* value, int32_t mode)
 int mp_kvx_dec_gain(_MP_CAM_ST_1* camera, int32_t type, double* value, int32_t mode)
 {
     if (!camera || !value) return -1;
-    if ((static_cast<uint32_t>(type) & 0xFFFF) == 30002) return DecoderPercent(camera, kvxdec::AGC, 0, value, mode);
+    if ((static_cast<uint32_t>(type) & 0xFFFF) == IM_DIG_GAIN) return DecoderPercent(camera, kvxdec::AGC, 0, value, mode);
     const uint32_t slot = KvxDecSlot(kvxdec::CMDB);
     const uint32_t word = Get(camera, slot);
     if (mode == kSet) {
