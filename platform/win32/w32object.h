@@ -6,7 +6,6 @@
 #include "w32sync.h"
 
 #include <atomic>
-#include <condition_variable>
 #include <mutex>
 #include <pthread.h>
 #include <vector>
@@ -15,9 +14,18 @@ namespace w32detail {
 
 enum class Kind : uint8_t { Event, Semaphore, Mutex, Thread };
 
-// One thread waiting in WaitForSingleObject or WaitForMultipleObjects.
+// The waiting thread's wake-up word, registered on every object it waits for.  One per
+// thread, reused by each of its waits and kept alive by counted references: a thread
+// that wakes it holds one until the wake-up is done, so a waiter that has already left
+// its wait (or ended) is never touched after it is freed.  A late wake-up from an
+// earlier wait only makes the next wait check its objects once more.
 struct Waiter {
-    std::condition_variable wake;
+    std::atomic<uint32_t> woken{0};   // futex word: 1 once woken
+    std::atomic<int> refs{1};
+    void Wake();
+    void Unref() {
+        if (refs.fetch_sub(1, std::memory_order_acq_rel) == 1) delete this;
+    }
 };
 
 // Priority record of one thread (see SetThreadPriority).
@@ -35,10 +43,14 @@ struct SharedMutexBlock {
     int32_t holder;     // process that took the mutex last (0 never, -1 being recovered)
 };
 
+// Each object has a lock of its own: threads working on unrelated handles never wait for
+// one another.  A thread that holds the lock of one object takes no other lock, except a
+// wait for all of several objects, which takes theirs in address order.
 struct Object {
     explicit Object(Kind k) : kind(k) {}
-    Kind kind;
-    int refs = 1;                   // open handles plus users in flight
+    const Kind kind;
+    std::atomic<int> refs{1};       // open handles plus users in flight
+    std::mutex lock;                // guards everything below
     std::vector<Waiter*> waiters;   // threads waiting for this object
     // Event
     bool manualReset = false;
@@ -46,7 +58,7 @@ struct Object {
     // Semaphore
     LONG count = 0;
     LONG maximum = 0;
-    // Mutex
+    // Mutex (set at creation, never changed)
     SharedMutexBlock* mutex = nullptr;
     // Thread
     bool ended = false;
@@ -54,23 +66,21 @@ struct Object {
     ThreadInfo info;
 };
 
-// The lock that guards the handle table and the state of every event, semaphore and
-// thread object.
-std::mutex& Lock();
-
 // Enters a new object into the handle table (the caller's reference becomes the handle's).
 // Null with ERROR_NOT_ENOUGH_MEMORY when the table is full.
 HANDLE AddHandle(Object* object);
 
 // The object behind a handle with one more reference, or null (last error
-// ERROR_INVALID_HANDLE).  The lock must be held.
-Object* LookupLocked(HANDLE handle);
+// ERROR_INVALID_HANDLE).
+Object* Lookup(HANDLE handle);
 
-// Drops one reference; the object is freed with its last.  The lock must be held.
-void ReleaseLocked(Object* object);
+// Drops one reference; the object is freed with its last.
+void Release(Object* object);
 
-// Wakes every thread waiting for the object.  The lock must be held.
-void NotifyLocked(Object* object);
+// Wakes every thread waiting for the object after its state changed: `held` holds the
+// object's lock and is released before any waiter is woken, so a woken waiter finds the
+// lock free.
+void NotifyAndUnlock(Object* object, std::unique_lock<std::mutex>& held);
 
 // The calling thread's priority record.
 ThreadInfo* CurrentThreadInfo();

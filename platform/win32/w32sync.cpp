@@ -4,22 +4,27 @@
 #include "w32sync.h"
 #include "w32thread.h"
 
+#include <algorithm>
 #include <cctype>
 #include <cerrno>
-#include <chrono>
 #include <cstdlib>
 #include <cstring>
 #include <fcntl.h>
+#include <functional>
+#include <linux/futex.h>
 #include <map>
+#include <shared_mutex>
+#include <signal.h>
 #include <string>
 #include <sys/file.h>
-#include <signal.h>
-#include <unistd.h>
-#include <signal.h>
 #include <sys/mman.h>
 #include <sys/stat.h>
+#include <sys/syscall.h>
 #include <time.h>
 #include <unistd.h>
+
+// The futex calls pass the system's own time-spec: no 64-bit time on 32-bit systems.
+static_assert(sizeof(time_t) == sizeof(long), "futex time-outs use the native time-spec");
 
 namespace w32detail {
 namespace {
@@ -34,8 +39,11 @@ struct Slot {
 // not found again when its slot is reused (the generation has moved on).
 constexpr uint32_t kMaxSlots = 0xFFFE;
 
+// The table's lock is taken shared by every look-up (which only takes a reference) and
+// exclusively only to enter or remove a handle, so look-ups of different threads run side
+// by side; the objects' state is guarded by their own locks.
 struct Table {
-    std::mutex lock;
+    std::shared_mutex lock;
     std::vector<Slot> slots;
     std::vector<uint32_t> freeSlots;
 };
@@ -47,21 +55,40 @@ Table& TheTable() {
     return *table;
 }
 
-thread_local Waiter tlsWaiter;
+// The calling thread's waiter: the thread holds one reference, dropped when it ends.
+struct OwnWaiter {
+    Waiter* waiter = new Waiter;
+    ~OwnWaiter() { waiter->Unref(); }
+};
+thread_local OwnWaiter tlsWaiter;
+
+void FutexWake(std::atomic<uint32_t>* word) {
+    syscall(SYS_futex, reinterpret_cast<uint32_t*>(word), FUTEX_WAKE_PRIVATE, 1, nullptr, nullptr, 0);
+}
+
+// Sleeps while the word is 0, at most until the deadline (none: without limit).
+void FutexWaitUntil(std::atomic<uint32_t>* word, const timespec* deadline) {
+    syscall(SYS_futex, reinterpret_cast<uint32_t*>(word), FUTEX_WAIT_BITSET_PRIVATE, 0u, deadline, nullptr,
+            FUTEX_BITSET_MATCH_ANY);
+}
 
 } // namespace
 
-std::mutex& Lock() { return TheTable().lock; }
+void Waiter::Wake() {
+    woken.store(1, std::memory_order_release);
+    FutexWake(&woken);
+}
 
 HANDLE AddHandle(Object* object) {
     Table& t = TheTable();
-    std::lock_guard<std::mutex> guard(t.lock);
+    std::unique_lock<std::shared_mutex> guard(t.lock);
     uint32_t index;
     if (!t.freeSlots.empty()) {
         index = t.freeSlots.back();
         t.freeSlots.pop_back();
     } else {
         if (t.slots.size() >= kMaxSlots) {
+            guard.unlock();
             delete object;
             SetLastError(ERROR_NOT_ENOUGH_MEMORY);
             return nullptr;
@@ -75,7 +102,7 @@ HANDLE AddHandle(Object* object) {
 }
 
 namespace {
-// The slot a handle names, or null.  The lock must be held.
+// The slot a handle names, or null.  The table's lock must be held.
 Slot* SlotOf(HANDLE handle) {
     Table& t = TheTable();
     uint32_t value = static_cast<uint32_t>(reinterpret_cast<uintptr_t>(handle));
@@ -88,22 +115,44 @@ Slot* SlotOf(HANDLE handle) {
 }
 } // namespace
 
-Object* LookupLocked(HANDLE handle) {
+Object* Lookup(HANDLE handle) {
+    std::shared_lock<std::shared_mutex> guard(TheTable().lock);
     Slot* s = SlotOf(handle);
     if (!s) {
         SetLastError(ERROR_INVALID_HANDLE);
         return nullptr;
     }
-    ++s->object->refs;
+    s->object->refs.fetch_add(1, std::memory_order_relaxed);
     return s->object;
 }
 
-void ReleaseLocked(Object* object) {
-    if (--object->refs == 0) delete object;
+void Release(Object* object) {
+    if (object->refs.fetch_sub(1, std::memory_order_acq_rel) == 1) delete object;
 }
 
-void NotifyLocked(Object* object) {
-    for (Waiter* w : object->waiters) w->wake.notify_one();
+void NotifyAndUnlock(Object* object, std::unique_lock<std::mutex>& held) {
+    // Few threads wait for one object: their waiters are taken out of the list with a
+    // reference each and woken once the lock is released.
+    constexpr size_t kInline = 8;
+    Waiter* inlineList[kInline];
+    std::vector<Waiter*> more;
+    size_t n = 0;
+    for (Waiter* w : object->waiters) {
+        w->refs.fetch_add(1, std::memory_order_relaxed);
+        if (n < kInline)
+            inlineList[n++] = w;
+        else
+            more.push_back(w);
+    }
+    held.unlock();
+    for (size_t i = 0; i < n; ++i) {
+        inlineList[i]->Wake();
+        inlineList[i]->Unref();
+    }
+    for (Waiter* w : more) {
+        w->Wake();
+        w->Unref();
+    }
 }
 
 } // namespace w32detail
@@ -111,18 +160,21 @@ void NotifyLocked(Object* object) {
 using namespace w32detail;
 
 BOOL CloseHandle(HANDLE handle) {
-    std::lock_guard<std::mutex> guard(Lock());
-    Slot* s = SlotOf(handle);
-    if (!s) {
-        SetLastError(ERROR_INVALID_HANDLE);
-        return FALSE;
+    Object* object;
+    {
+        Table& t = TheTable();
+        std::unique_lock<std::shared_mutex> guard(t.lock);
+        Slot* s = SlotOf(handle);
+        if (!s) {
+            SetLastError(ERROR_INVALID_HANDLE);
+            return FALSE;
+        }
+        object = s->object;
+        s->object = nullptr;
+        s->generation = static_cast<uint16_t>((s->generation % 0x7FFF) + 1);
+        t.freeSlots.push_back(static_cast<uint32_t>(s - t.slots.data()));
     }
-    Object* object = s->object;
-    s->object = nullptr;
-    s->generation = static_cast<uint16_t>((s->generation % 0x7FFF) + 1);
-    Table& t = TheTable();
-    t.freeSlots.push_back(static_cast<uint32_t>(s - t.slots.data()));
-    ReleaseLocked(object);
+    Release(object);
     return TRUE;
 }
 
@@ -136,11 +188,11 @@ HANDLE CreateEventA(BOOL manualReset, BOOL initiallySet) {
 }
 
 namespace {
-// Looks up a handle of the given kind with the lock held; null with ERROR_INVALID_HANDLE.
+// Looks up a handle of the given kind; null with ERROR_INVALID_HANDLE.
 Object* LookupKind(HANDLE handle, Kind kind) {
-    Object* o = LookupLocked(handle);
+    Object* o = Lookup(handle);
     if (o && o->kind != kind) {
-        ReleaseLocked(o);
+        Release(o);
         SetLastError(ERROR_INVALID_HANDLE);
         return nullptr;
     }
@@ -148,12 +200,15 @@ Object* LookupKind(HANDLE handle, Kind kind) {
 }
 
 BOOL ChangeEvent(HANDLE event, bool set) {
-    std::lock_guard<std::mutex> guard(Lock());
     Object* o = LookupKind(event, Kind::Event);
     if (!o) return FALSE;
-    o->set = set;
-    if (set) NotifyLocked(o);
-    ReleaseLocked(o);
+    {
+        std::unique_lock<std::mutex> held(o->lock);
+        o->set = set;
+        if (set && !o->waiters.empty())
+            NotifyAndUnlock(o, held);
+    }
+    Release(o);
     return TRUE;
 }
 } // namespace
@@ -173,21 +228,23 @@ HANDLE CreateSemaphoreA(LONG initialCount, LONG maximumCount) {
 }
 
 BOOL ReleaseSemaphore(HANDLE semaphore, LONG count, LONG* previousCount) {
-    std::lock_guard<std::mutex> guard(Lock());
     Object* o = LookupKind(semaphore, Kind::Semaphore);
     if (!o) return FALSE;
     BOOL ok = FALSE;
-    if (count <= 0) {
-        SetLastError(ERROR_INVALID_PARAMETER);
-    } else if (count > o->maximum - o->count) {
-        SetLastError(ERROR_TOO_MANY_POSTS);
-    } else {
-        if (previousCount) *previousCount = o->count;
-        o->count += count;
-        NotifyLocked(o);
-        ok = TRUE;
+    {
+        std::unique_lock<std::mutex> held(o->lock);
+        if (count <= 0) {
+            SetLastError(ERROR_INVALID_PARAMETER);
+        } else if (count > o->maximum - o->count) {
+            SetLastError(ERROR_TOO_MANY_POSTS);
+        } else {
+            if (previousCount) *previousCount = o->count;
+            o->count += count;
+            ok = TRUE;
+            if (!o->waiters.empty()) NotifyAndUnlock(o, held);
+        }
     }
-    ReleaseLocked(o);
+    Release(o);
     return ok;
 }
 
@@ -281,6 +338,12 @@ timespec DeadlineAfter(DWORD ms) {
         ts.tv_nsec -= 1000000000L;
     }
     return ts;
+}
+
+bool Passed(const timespec& deadline) {
+    timespec now;
+    clock_gettime(CLOCK_MONOTONIC, &now);
+    return now.tv_sec > deadline.tv_sec || (now.tv_sec == deadline.tv_sec && now.tv_nsec >= deadline.tv_nsec);
 }
 
 void InitSharedMutex(pthread_mutex_t* mutex) {
@@ -384,14 +447,10 @@ HANDLE CreateMutexA(BOOL initialOwner, const char* name) {
 }
 
 BOOL ReleaseMutex(HANDLE mutex) {
-    SharedMutexBlock* block;
-    {
-        std::lock_guard<std::mutex> guard(Lock());
-        Object* o = LookupKind(mutex, Kind::Mutex);
-        if (!o) return FALSE;
-        block = o->mutex;   // blocks are never freed
-        ReleaseLocked(o);
-    }
+    Object* o = LookupKind(mutex, Kind::Mutex);
+    if (!o) return FALSE;
+    SharedMutexBlock* block = o->mutex;   // blocks are never freed
+    Release(o);
     if (pthread_mutex_unlock(&block->mutex) != 0) {
         SetLastError(ERROR_NOT_OWNER);
         return FALSE;
@@ -427,52 +486,92 @@ void Unregister(Object* o, Waiter* w) {
     }
 }
 
-// Waits for objects that all are events, semaphores or threads.  The lock is held.
-DWORD WaitObjectsLocked(std::unique_lock<std::mutex>& lock, Object** objects, DWORD count,
-                        bool waitAll, DWORD timeoutMs) {
-    auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
-    Waiter* self = &tlsWaiter;
-    for (;;) {
-        if (waitAll) {
-            bool all = true;
-            for (DWORD i = 0; i < count && all; ++i) all = Signalled(objects[i]);
-            if (all) {
-                for (DWORD i = 0; i < count; ++i) Consume(objects[i]);
-                return WAIT_OBJECT_0;
-            }
-        } else {
-            for (DWORD i = 0; i < count; ++i) {
-                if (Signalled(objects[i])) {
-                    Consume(objects[i]);
-                    return WAIT_OBJECT_0 + i;
-                }
-            }
-        }
-        if (timeoutMs == 0) return WAIT_TIMEOUT;
-        if (timeoutMs != INFINITE && std::chrono::steady_clock::now() >= deadline) return WAIT_TIMEOUT;
-        for (DWORD i = 0; i < count; ++i) objects[i]->waiters.push_back(self);
-        if (timeoutMs == INFINITE)
-            self->wake.wait(lock);
-        else
-            self->wake.wait_until(lock, deadline);
-        for (DWORD i = 0; i < count; ++i) Unregister(objects[i], self);
+void UnregisterAll(Object** objects, DWORD count, Waiter* w) {
+    for (DWORD i = 0; i < count; ++i) {
+        std::lock_guard<std::mutex> held(objects[i]->lock);
+        Unregister(objects[i], w);
     }
+}
+
+// Checks the objects once, taking what the wait takes when it is satisfied: the index of
+// the signalled object (0 for a wait for all), or -1.  With `self` given, the waiter is
+// registered on every object it checks and finds not signalled, under the same lock, so
+// a change after the check wakes it.  `byAddress` lists a wait-for-all's objects in
+// address order (they are locked together, in that order).
+int CheckOnce(Object** objects, Object** byAddress, DWORD count, bool waitAll, Waiter* self) {
+    if (waitAll) {
+        for (DWORD i = 0; i < count; ++i) byAddress[i]->lock.lock();
+        bool all = true;
+        for (DWORD i = 0; i < count && all; ++i) all = Signalled(objects[i]);
+        for (DWORD i = 0; i < count; ++i) {
+            if (all)
+                Consume(objects[i]);
+            else if (self)
+                objects[i]->waiters.push_back(self);
+        }
+        for (DWORD i = count; i-- > 0;) byAddress[i]->lock.unlock();
+        return all ? 0 : -1;
+    }
+    for (DWORD i = 0; i < count; ++i) {
+        std::lock_guard<std::mutex> held(objects[i]->lock);
+        if (Signalled(objects[i])) {
+            Consume(objects[i]);
+            return static_cast<int>(i);
+        }
+        if (self) objects[i]->waiters.push_back(self);
+    }
+    return -1;
+}
+
+// Waits for objects that all are events, semaphores or threads.  No lock is held.
+DWORD WaitObjects(Object** objects, DWORD count, bool waitAll, DWORD timeoutMs) {
+    Object* byAddress[MAXIMUM_WAIT_OBJECTS];
+    if (waitAll) {
+        std::copy(objects, objects + count, byAddress);
+        std::sort(byAddress, byAddress + count, std::less<Object*>());
+    }
+    int found = CheckOnce(objects, byAddress, count, waitAll, nullptr);
+    if (found >= 0) return WAIT_OBJECT_0 + static_cast<DWORD>(found);
+    if (timeoutMs == 0) return WAIT_TIMEOUT;
+    const bool limited = timeoutMs != INFINITE;
+    const timespec deadline = limited ? DeadlineAfter(timeoutMs) : timespec{};
+    Waiter* self = tlsWaiter.waiter;
+    // Each round: clear the wake-up word, check (registering the waiter), and sleep until
+    // woken or the deadline.  A wake-up between the check and the sleep leaves the word set,
+    // so the sleep returns at once.
+    for (bool registered = false;;) {
+        self->woken.store(0, std::memory_order_relaxed);
+        if (registered) UnregisterAll(objects, count, self);
+        found = CheckOnce(objects, byAddress, count, waitAll, self);
+        registered = true;
+        if (found >= 0) {
+            // The objects checked before the signalled one carry the waiter.
+            UnregisterAll(objects, waitAll ? 0 : static_cast<DWORD>(found), self);
+            return WAIT_OBJECT_0 + static_cast<DWORD>(found);
+        }
+        if (limited && Passed(deadline)) break;
+        while (self->woken.load(std::memory_order_acquire) == 0) {
+            FutexWaitUntil(&self->woken, limited ? &deadline : nullptr);
+            if (limited && Passed(deadline)) break;
+        }
+    }
+    UnregisterAll(objects, count, self);
+    return WAIT_TIMEOUT;
 }
 
 } // namespace
 
 DWORD WaitForSingleObject(HANDLE object, DWORD timeoutMs) {
-    std::unique_lock<std::mutex> lock(Lock());
-    Object* o = LookupLocked(object);
+    Object* o = Lookup(object);
     if (!o) return WAIT_FAILED;
+    DWORD r;
     if (o->kind == Kind::Mutex) {
         SharedMutexBlock* block = o->mutex;
-        ReleaseLocked(o);
-        lock.unlock();
+        Release(o);
         return LockSharedMutex(block, timeoutMs);
     }
-    DWORD r = WaitObjectsLocked(lock, &o, 1, false, timeoutMs);
-    ReleaseLocked(o);
+    r = WaitObjects(&o, 1, false, timeoutMs);
+    Release(o);
     return r;
 }
 
@@ -481,13 +580,12 @@ DWORD WaitForMultipleObjects(DWORD count, const HANDLE* objects, BOOL waitAll, D
         SetLastError(ERROR_INVALID_PARAMETER);
         return WAIT_FAILED;
     }
-    std::unique_lock<std::mutex> lock(Lock());
     Object* found[MAXIMUM_WAIT_OBJECTS];
     DWORD n = 0;
     DWORD result = WAIT_FAILED;
     bool ok = true;
     while (n < count) {
-        Object* o = LookupLocked(objects[n]);
+        Object* o = Lookup(objects[n]);
         if (!o) {
             ok = false;
             break;
@@ -506,7 +604,7 @@ DWORD WaitForMultipleObjects(DWORD count, const HANDLE* objects, BOOL waitAll, D
         }
         if (!ok) break;
     }
-    if (ok) result = WaitObjectsLocked(lock, found, count, waitAll != FALSE, timeoutMs);
-    for (DWORD i = 0; i < n; ++i) ReleaseLocked(found[i]);
+    if (ok) result = WaitObjects(found, count, waitAll != FALSE, timeoutMs);
+    for (DWORD i = 0; i < n; ++i) Release(found[i]);
     return result;
 }

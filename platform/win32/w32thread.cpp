@@ -76,18 +76,20 @@ void* ThreadMain(void* p) {
     ThreadStartRoutine start = block->start;
     void* parameter = block->parameter;
     {
-        std::lock_guard<std::mutex> guard(Lock());
+        std::lock_guard<std::mutex> guard(object->lock);
         tlsInfo = &object->info;
         object->info.tid = static_cast<int>(GetCurrentThreadId());
     }
     sem_post(&block->started);   // block is gone after this
     DWORD code = start(parameter);
-    std::lock_guard<std::mutex> guard(Lock());
-    tlsInfo = nullptr;
-    object->ended = true;
-    object->exitCode = code;
-    NotifyLocked(object);
-    ReleaseLocked(object);      // the thread's own reference
+    {
+        std::unique_lock<std::mutex> held(object->lock);
+        tlsInfo = nullptr;
+        object->ended = true;
+        object->exitCode = code;
+        NotifyAndUnlock(object, held);
+    }
+    Release(object);      // the thread's own reference
     return nullptr;
 }
 
@@ -108,10 +110,10 @@ HANDLE CreateThread(ThreadStartRoutine start, void* parameter, DWORD* threadId) 
     if (pthread_create(&thread, nullptr, ThreadMain, &block) != 0) {
         sem_destroy(&block.started);
         {
-            std::lock_guard<std::mutex> guard(Lock());
+            std::lock_guard<std::mutex> guard(object->lock);
             object->ended = true;
-            ReleaseLocked(object);
         }
+        Release(object);
         CloseHandle(h);
         SetLastError(ERROR_NOT_ENOUGH_MEMORY);
         return nullptr;
@@ -121,7 +123,7 @@ HANDLE CreateThread(ThreadStartRoutine start, void* parameter, DWORD* threadId) 
     }
     sem_destroy(&block.started);
     if (threadId) {
-        std::lock_guard<std::mutex> guard(Lock());
+        std::lock_guard<std::mutex> guard(object->lock);
         *threadId = static_cast<DWORD>(object->info.tid);
     }
     return h;
@@ -136,17 +138,17 @@ BOOL GetExitCodeThread(HANDLE thread, DWORD* exitCode) {
         *exitCode = STILL_ACTIVE;
         return TRUE;
     }
-    std::lock_guard<std::mutex> guard(Lock());
-    Object* o = LookupLocked(thread);
+    Object* o = Lookup(thread);
     if (!o) return FALSE;
     BOOL ok = FALSE;
     if (o->kind == Kind::Thread) {
+        std::lock_guard<std::mutex> guard(o->lock);
         *exitCode = o->ended ? o->exitCode : STILL_ACTIVE;
         ok = TRUE;
     } else {
         SetLastError(ERROR_INVALID_HANDLE);
     }
-    ReleaseLocked(o);
+    Release(o);
     return ok;
 }
 
@@ -199,18 +201,20 @@ BOOL SetThreadPriority(HANDLE thread, int priority) {
         info->priority = priority;
         tid = info->tid;
     } else {
-        std::lock_guard<std::mutex> guard(Lock());
-        Object* o = LookupLocked(thread);
+        Object* o = Lookup(thread);
         if (!o) return FALSE;
         if (o->kind != Kind::Thread) {
-            ReleaseLocked(o);
+            Release(o);
             SetLastError(ERROR_INVALID_HANDLE);
             return FALSE;
         }
-        const bool same = o->info.priority == priority;
-        o->info.priority = priority;
-        tid = o->ended || same ? 0 : o->info.tid;
-        ReleaseLocked(o);
+        {
+            std::lock_guard<std::mutex> guard(o->lock);
+            const bool same = o->info.priority == priority;
+            o->info.priority = priority;
+            tid = o->ended || same ? 0 : o->info.tid;
+        }
+        Release(o);
     }
     if (gCanRaise && tid != 0) setpriority(PRIO_PROCESS, static_cast<id_t>(tid), NiceFor(priority));
     return TRUE;
@@ -218,15 +222,14 @@ BOOL SetThreadPriority(HANDLE thread, int priority) {
 
 int GetThreadPriority(HANDLE thread) {
     if (thread == kCurrentThreadPseudo) return CurrentThreadInfo()->priority;
-    std::lock_guard<std::mutex> guard(Lock());
-    Object* o = LookupLocked(thread);
+    Object* o = Lookup(thread);
     if (!o) return THREAD_PRIORITY_ERROR_RETURN;
     int priority = THREAD_PRIORITY_ERROR_RETURN;
     if (o->kind == Kind::Thread)
         priority = o->info.priority;
     else
         SetLastError(ERROR_INVALID_HANDLE);
-    ReleaseLocked(o);
+    Release(o);
     return priority;
 }
 

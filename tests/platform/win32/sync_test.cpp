@@ -256,6 +256,91 @@ TEST(WaitMultiple, RefusesBadArguments) {
     CloseHandle(ev);
 }
 
+// Waiters on several objects, each woken by one of them, while another thread keeps
+// signalling and taking an unrelated event: every count released is taken exactly once
+// and no wait misses its wake-up.  Each waiter waits for its own semaphore, a shared one
+// and a stop event, which (the highest index) ends it only once nothing else is left.
+TEST(WaitMultiple, EveryReleaseWakesExactlyOneWaitWhileAnUnrelatedHandleIsHammered) {
+    constexpr int kWaiters = 4, kRounds = 100;
+    constexpr int kReleased = 2 * kWaiters * kRounds;
+    HANDLE unrelated = CreateEventA(FALSE, FALSE);
+    std::atomic<bool> stopHammer{false};
+    std::thread hammer([&] {
+        while (!stopHammer) {
+            SetEvent(unrelated);
+            WaitForSingleObject(unrelated, 0);
+        }
+    });
+    HANDLE shared = CreateSemaphoreA(0, kReleased);
+    HANDLE stop = CreateEventA(TRUE, FALSE);
+    std::vector<HANDLE> own;
+    for (int i = 0; i < kWaiters; ++i) own.push_back(CreateSemaphoreA(0, kRounds));
+    std::atomic<int> taken{0}, failed{0};
+    std::vector<std::thread> waiters;
+    for (int i = 0; i < kWaiters; ++i) {
+        waiters.emplace_back([&, i] {
+            HANDLE three[3] = {own[static_cast<size_t>(i)], shared, stop};
+            for (;;) {
+                const DWORD r = WaitForMultipleObjects(3, three, FALSE, 10000);
+                if (r == WAIT_OBJECT_0 + 2) return;
+                if (r <= WAIT_OBJECT_0 + 1)
+                    ++taken;
+                else
+                    ++failed;
+            }
+        });
+    }
+    for (int n = 0; n < kRounds; ++n) {
+        for (HANDLE s : own) ReleaseSemaphore(s, 1, nullptr);
+        ReleaseSemaphore(shared, kWaiters, nullptr);
+        if (n % 16 == 0) Sleep(1);
+    }
+    const int64_t deadline = NowMs() + 20000;
+    while (taken < kReleased && NowMs() < deadline) Sleep(1);
+    EXPECT_EQ(taken.load(), kReleased);
+    SetEvent(stop);
+    for (std::thread& t : waiters) t.join();
+    stopHammer = true;
+    hammer.join();
+    EXPECT_EQ(failed.load(), 0);
+    EXPECT_EQ(taken.load(), kReleased);
+    EXPECT_EQ(WaitForSingleObject(shared, 0), WAIT_TIMEOUT);
+    for (HANDLE s : own) {
+        EXPECT_EQ(WaitForSingleObject(s, 0), WAIT_TIMEOUT);
+        CloseHandle(s);
+    }
+    CloseHandle(stop);
+    CloseHandle(shared);
+    CloseHandle(unrelated);
+}
+
+// A wait for all of two semaphores beside a wait for one of them: the pair is taken only
+// whole, and both waits get every count released for them.
+TEST(WaitMultiple, AllAndAnyCompeteForOneObjectWithoutLosingCounts) {
+    constexpr int kPairs = 150, kSingles = 150;
+    HANDLE h[2] = {CreateSemaphoreA(0, kPairs + kSingles), CreateSemaphoreA(0, kPairs)};
+    std::atomic<int> failed{0};
+    std::thread all([&] {
+        for (int n = 0; n < kPairs; ++n)
+            if (WaitForMultipleObjects(2, h, TRUE, 10000) != WAIT_OBJECT_0) ++failed;
+    });
+    std::thread any([&] {
+        for (int n = 0; n < kSingles; ++n)
+            if (WaitForMultipleObjects(1, h, FALSE, 10000) != WAIT_OBJECT_0) ++failed;
+    });
+    for (int n = 0; n < kPairs + kSingles; ++n) {
+        ReleaseSemaphore(h[0], 1, nullptr);
+        if (n < kPairs) ReleaseSemaphore(h[1], 1, nullptr);
+        if (n % 16 == 0) Sleep(1);
+    }
+    all.join();
+    any.join();
+    EXPECT_EQ(failed.load(), 0);
+    EXPECT_EQ(WaitForSingleObject(h[0], 0), WAIT_TIMEOUT);
+    EXPECT_EQ(WaitForSingleObject(h[1], 0), WAIT_TIMEOUT);
+    for (HANDLE x : h) CloseHandle(x);
+}
+
 // ---- handles ----------------------------------------------------------------------------
 
 TEST(Handles, ClosedMadeUpAndMismatchedHandlesAreRefused) {
