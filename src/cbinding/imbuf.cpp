@@ -22,6 +22,7 @@
 #include <algorithm>
 #include <cstdlib>
 #include <cstring>
+#include <mutex>
 
 namespace {
 
@@ -258,6 +259,50 @@ int32_t HostCopyBand(const _MP_BUF_ST* source, const _MP_BUF_ST* destination, ui
                               static_cast<int32_t>(destination->pitch));
 }
 
+// Descriptors that pixel transfers found on nodes the host serves, by id, so that the next
+// transfer on the id reads the live descriptor at once instead of asking the node for it
+// again.  Only the descriptor's address is kept, never its contents: each use checks that
+// the buffer service still holds the descriptor and that it still carries the id, so a
+// freed buffer is asked for again (and refused by the node), and a modified one is used
+// with its new layout.
+struct KnownDescriptor {
+    uint32_t id = 0;
+    _MP_BUF_ST* descriptor = nullptr;
+};
+constexpr uint32_t kKnownDescriptors = 64;   // a power of two
+constexpr uint32_t kValidPaged = 0x80000000u; // mp_buf_valid: paged descriptors are fine
+std::mutex g_knownLock;
+KnownDescriptor g_known[kKnownDescriptors];
+
+KnownDescriptor& KnownSlot(uint32_t id)
+{
+    return g_known[(id ^ (id >> 16) ^ (id >> 24)) & (kKnownDescriptors - 1)];
+}
+
+// The descriptor a transfer on `id` found before, when it is still the buffer's; else null.
+const _MP_BUF_ST* KnownDescriptorOf(uint32_t id)
+{
+    if (id == 0 || (id & kIdPredefined)) return nullptr;
+    _MP_BUF_ST* d;
+    {
+        std::lock_guard<std::mutex> guard(g_knownLock);
+        const KnownDescriptor& k = KnownSlot(id);
+        if (k.id != id) return nullptr;
+        d = k.descriptor;
+    }
+    if (!mp_buf_valid(d, kValidPaged) || d->id != id) return nullptr;
+    return d;
+}
+
+// Remembers a descriptor a node the host serves gave for `id` (one in a board window is
+// read through copies each time and is not kept).
+void RememberDescriptor(uint32_t id, _MP_BUF_ST* d)
+{
+    if (id == 0 || (id & kIdPredefined) || !d || d->boardSpace || d->id != id) return;
+    std::lock_guard<std::mutex> guard(g_knownLock);
+    KnownSlot(id) = KnownDescriptor{id, d};
+}
+
 } // namespace
 
 // ---- host-side steps --------------------------------------------------------------------------
@@ -287,12 +332,16 @@ int32_t im_buf_trans_data(const char* function, uint32_t device, uint32_t id, in
         }
         return -1;
     };
-    const _MP_BUF_ST* b = function ? im_buf_descriptor(device, id) : Ptr<const _MP_BUF_ST>(id);
+    const _MP_BUF_ST* b = function ? KnownDescriptorOf(id) : Ptr<const _MP_BUF_ST>(id);
+    const bool known = function && b;
+    if (function && !b) b = im_buf_descriptor(device, id);
     // A board processor keeps its descriptors in board memory: reached through the window
     // only, so the descriptor and its band table are read into local copies.
     _MP_BUF_ST boardCopy{};
     _MP_BAND_ST boardBands[kBoardBandsMax]{};
-    if (b && HwIsWindowAddress(Word(b))) {
+    const bool window = b && !known && HwIsWindowAddress(Word(b));
+    if (function && b && !known && !window) RememberDescriptor(id, const_cast<_MP_BUF_ST*>(b));
+    if (window) {
         HwReadBlock(Word(b), 0, &boardCopy, sizeof boardCopy);
         const uint32_t table = mp_buf_board_to_host(&boardCopy, Word(boardCopy.bandTable));
         if (!boardCopy.boardSpace || boardCopy.bands == 0 || boardCopy.bands > kBoardBandsMax ||

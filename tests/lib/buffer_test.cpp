@@ -181,6 +181,43 @@ TEST_F(BufferTest, EveryMemoryDepthAndBandCountRoundTripsItsPixelsExactly)
     EXPECT_EQ(boardsim::BoardSim::instance().dmaBuffers().size(), dmaBefore) << "every host DMA block went back";
 }
 
+// A transfer finds the buffer's descriptor on the caller's side after its first one; that
+// never outlives the buffer: after a modify the transfers use the new layout, after a free
+// they are refused as for an id never seen.  (The node modifies no paged buffer.)
+TEST_F(BufferTest, PixelTransfersFollowAModifyAndAFreeOfTheirBuffer)
+{
+    for (uint32_t location : {kBoard, kHostDma, kPaged}) {
+        SCOPED_TRACE("location " + std::to_string(location));
+        const uint32_t id = imBufAlloc2d(device_, 16, 4, 8, location, nullptr);
+        ASSERT_NE(id, 0u) << LastText();
+        const std::vector<uint8_t> in = Pattern(64, 9);
+        ASSERT_EQ(imBufPut(device_, id, in.data()), 0) << LastText();
+        EXPECT_EQ(Pixels(id), in);
+        std::vector<uint8_t> out(65, 0xEE);
+        if (location != kPaged) {
+            ASSERT_EQ(imBufModify(device_, id, 8, 2, 8), 0);
+            Settle();
+            ExpectNoError();
+            const uint32_t pitch = Inq(id, kPitch);
+            ASSERT_EQ(imBufGet(device_, id, out.data()), 0) << LastText();
+            EXPECT_EQ(out[16], 0xEE) << "8 x 2 pixels, nothing more";
+            for (uint32_t y = 0; y < 2; ++y)
+                for (uint32_t x = 0; x < 8; ++x) EXPECT_EQ(out[y * 8 + x], in[y * pitch + x]) << x << ", " << y;
+            const std::vector<uint8_t> small = Pattern(16, 0x40);
+            ASSERT_EQ(imBufPut(device_, id, small.data()), 0) << LastText();
+            EXPECT_EQ(Pixels(id), small);
+        }
+
+        EXPECT_EQ(imBufFree(device_, id), 0) << LastText();
+        Settle();
+        ExpectNoError();
+        EXPECT_EQ(imBufPut(device_, id, in.data()), -1);
+        ExpectError(IM_ERR_INVALID_PARAMETER, "Error in function parameters", "imBufPut");
+        EXPECT_EQ(imBufGet(device_, id, out.data()), -1);
+        ExpectError(IM_ERR_INVALID_PARAMETER, "Error in function parameters", "imBufGet");
+    }
+}
+
 TEST_F(BufferTest, ClearFillsEveryBandOfEveryMemoryTheNodeClears)
 {
     for (uint32_t location : {kBoard, kHostDma}) {
