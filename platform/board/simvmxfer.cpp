@@ -144,6 +144,13 @@ uint8_t* VmTransferEngine::boardByte(uint32_t address)
     return memory->data() + (a - first);
 }
 
+uint8_t* VmTransferEngine::boardRun(uint32_t address, uint32_t bytes)
+{
+    uint8_t* first = boardByte(address);
+    if (!first || bytes == 0) return first;
+    return boardByte(address + bytes - 1) == first + (bytes - 1) ? first : nullptr;
+}
+
 // One line's bytes between a board run and a host run, page by page on the host side.
 void VmTransferEngine::move(const Latched& r)
 {
@@ -165,6 +172,22 @@ void VmTransferEngine::move(const Latched& r)
             const uint32_t run = std::min(lineBytes - k, kPage - (hostAt % kPage));
             const bool bad = badPages.count(hostAt & ~(kPage - 1)) != 0;
             uint8_t* host = bad ? nullptr : m.hostOf(hostAt, run);
+            // A run that reaches host memory and lies whole in board memory, unmirrored and
+            // with no byte masked by the start word, moves at once; anything else (and every
+            // run while the machine traces) goes byte by byte, counting drops and strays.
+            const bool masked = send && k < 16 && (r.hStart >> k) != 0;
+            if (host && !r.mirror && !masked && !m.tracing) {
+                uint8_t* b = boardRun(boardLine + (send ? k : k - skip), run);
+                if (b) {
+                    if (send)
+                        std::memcpy(host, b, run);
+                    else
+                        std::memcpy(b, host, run);
+                    bytes += run;
+                    k += run;
+                    continue;
+                }
+            }
             for (uint32_t i = 0; i < run; ++i) {
                 const uint32_t byte = k + i;
                 if (send && byte < 16 && (r.hStart >> byte) & 1) continue;

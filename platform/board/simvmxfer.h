@@ -66,6 +66,8 @@ private:
     void scheduleKick(uint32_t at);
     void finish();
     uint8_t* boardByte(uint32_t address);
+    // The bytes of a run when it lies whole and in order in the Orlo's memory, else null.
+    uint8_t* boardRun(uint32_t address, uint32_t bytes);
 
     OrloChip* orlo_;
     Latched latched_;
