@@ -279,10 +279,21 @@ KnownDescriptor& KnownSlot(uint32_t id)
     return g_known[(id ^ (id >> 16) ^ (id >> 24)) & (kKnownDescriptors - 1)];
 }
 
-// The descriptor a transfer on `id` found before, when it is still the buffer's; else null.
+// Whether the node has served every command posted to it.  The descriptor inquiry's reply
+// came only after the commands the caller had posted before it (a copy into the buffer,
+// say); a transfer that skips the inquiry does so only when nothing is left to come.
+bool NodeServedAll(uint32_t node)
+{
+    const _NODE_MAIN_RESOURCE_ST* r = mp_sys_node_resource_ptr(node);
+    if (!r || !r->ringHeader) return false;
+    return RingHeaderWord(r->ringHeader, kRingSequence) == RingHeaderWord(r->ringHeader, kRingServed);
+}
+
+// The descriptor a transfer on `id` found before, when it is still the buffer's and the
+// node has nothing outstanding; else null.
 const _MP_BUF_ST* KnownDescriptorOf(uint32_t id)
 {
-    if (id == 0 || (id & kIdPredefined)) return nullptr;
+    if (id == 0 || (id & kIdPredefined) || !NodeServedAll(NodeOf(id))) return nullptr;
     _MP_BUF_ST* d;
     {
         std::lock_guard<std::mutex> guard(g_knownLock);
