@@ -55,12 +55,35 @@ Table& TheTable() {
     return *table;
 }
 
-// The calling thread's waiter: the thread holds one reference, dropped when it ends.
-struct OwnWaiter {
-    Waiter* waiter = new Waiter;
-    ~OwnWaiter() { waiter->Unref(); }
-};
-thread_local OwnWaiter tlsWaiter;
+// The calling thread's waiter, made at its first wait.  The thread holds one reference,
+// dropped by a thread-specific destructor when the thread ends.  Not a thread-local object
+// with a destructor: the main thread's would be gone while exit handlers still wait (for a
+// node's threads, say); the main thread's waiter simply stays.
+thread_local Waiter* tlsWaiter = nullptr;
+
+void DropThreadWaiter(void* waiter) {
+    tlsWaiter = nullptr;
+    static_cast<Waiter*>(waiter)->Unref();
+}
+
+pthread_key_t WaiterKey() {
+    static const pthread_key_t key = [] {
+        pthread_key_t k;
+        pthread_key_create(&k, DropThreadWaiter);
+        return k;
+    }();
+    return key;
+}
+
+Waiter* ThreadWaiter() {
+    Waiter* w = tlsWaiter;
+    if (!w) {
+        w = new Waiter;
+        tlsWaiter = w;
+        pthread_setspecific(WaiterKey(), w);
+    }
+    return w;
+}
 
 void FutexWake(std::atomic<uint32_t>* word) {
     syscall(SYS_futex, reinterpret_cast<uint32_t*>(word), FUTEX_WAKE_PRIVATE, 1, nullptr, nullptr, 0);
@@ -535,7 +558,7 @@ DWORD WaitObjects(Object** objects, DWORD count, bool waitAll, DWORD timeoutMs) 
     if (timeoutMs == 0) return WAIT_TIMEOUT;
     const bool limited = timeoutMs != INFINITE;
     const timespec deadline = limited ? DeadlineAfter(timeoutMs) : timespec{};
-    Waiter* self = tlsWaiter.waiter;
+    Waiter* self = ThreadWaiter();
     // Each round: clear the wake-up word, check (registering the waiter), and sleep until
     // woken or the deadline.  A wake-up between the check and the sleep leaves the word set,
     // so the sleep returns at once.
