@@ -12,6 +12,7 @@
 #include "hwlock.h"
 #include "inthooks.h"
 #include "nodelist.h"
+#include "nodeinit.h"
 #include "nodeopen.h"
 #include "task.h"
 #include "w32sync.h"
@@ -38,9 +39,10 @@ int DefaultSysDiag(uint32_t, uint32_t, uint32_t, const char*)
 }
 ImMsgHooks g_hooks{DefaultSysDiag};
 
+// A host-served node's ring is plain host memory: no machine lock for its words.
 bool IsWindow(uint32_t address)
 {
-    return HwIsWindowAddress(address);
+    return !mp_host_ring_holds(address) && HwIsWindowAddress(address);
 }
 
 void* HostPointer(uint32_t address)

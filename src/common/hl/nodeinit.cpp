@@ -24,6 +24,7 @@
 
 #include <cstdlib>
 #include <cstring>
+#include <atomic>
 #include <map>
 #include <mutex>
 
@@ -47,6 +48,32 @@ constexpr uint32_t kNodeServerStack = 4096;
 std::mutex g_ringLock;
 // Never destroyed: a node's threads may still use it while the process ends.
 std::map<uint32_t, void*>& g_rings = *new std::map<uint32_t, void*>;
+
+// The host rings' address ranges, for the message layer's look-up on every ring word:
+// written under g_ringLock, read without a lock.  A range is cleared before its ring is
+// freed; a reader that misses a range takes the accessor's own look-up instead.
+struct HostRingRange {
+    std::atomic<uint32_t> begin{0};
+    std::atomic<uint32_t> end{0};
+};
+HostRingRange g_hostRings[16];
+
+void NoteHostRing(uint32_t begin, uint32_t end)
+{
+    for (HostRingRange& r : g_hostRings)
+        if (r.end.load(std::memory_order_relaxed) == 0) {
+            r.begin.store(begin, std::memory_order_relaxed);
+            r.end.store(end, std::memory_order_release);
+            return;
+        }
+}
+
+void ForgetHostRing(uint32_t begin)
+{
+    for (HostRingRange& r : g_hostRings)
+        if (r.end.load(std::memory_order_relaxed) != 0 && r.begin.load(std::memory_order_relaxed) == begin)
+            r.end.store(0, std::memory_order_release);
+}
 
 _NODE_ST* NodeState(uint32_t node)
 {
@@ -175,11 +202,21 @@ int mp_init_comm_ring(_NODE_MAIN_RESOURCE_ST* record)
     {
         std::lock_guard<std::mutex> lock(g_ringLock);
         g_rings[static_cast<uint32_t>(record->nodeNumber) & 0xFF] = block;
+        NoteHostRing(Address(block), Address(block) + kRingBytes);
     }
     record->ringHeader = Address(block);
     record->commRing = slots;
     record->doorbellArea = slots;
     return 0;
+}
+
+bool mp_host_ring_holds(uint32_t address)
+{
+    for (const HostRingRange& r : g_hostRings) {
+        const uint32_t end = r.end.load(std::memory_order_acquire);
+        if (end != 0 && address >= r.begin.load(std::memory_order_relaxed) && address < end) return true;
+    }
+    return false;
 }
 
 void mp_free_comm_ring(_NODE_MAIN_RESOURCE_ST* record)
@@ -192,6 +229,7 @@ void mp_free_comm_ring(_NODE_MAIN_RESOURCE_ST* record)
         if (it == g_rings.end() || Address(it->second) != record->ringHeader) return;
         block = it->second;
         g_rings.erase(it);
+        ForgetHostRing(Address(block));
     }
     record->ringHeader = 0;
     record->commRing = 0;

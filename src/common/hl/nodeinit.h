@@ -47,6 +47,9 @@ void mp_exit_global();
 // word 460, first slot body 64 bytes in).  0 made or already there, -1 no memory.
 int mp_init_comm_ring(_NODE_MAIN_RESOURCE_ST* record);
 void mp_free_comm_ring(_NODE_MAIN_RESOURCE_ST* record);
+// Whether address lies in a ring that mp_init_comm_ring put in host memory: plain memory,
+// read and written without the hardware accessor.  Takes no lock.
+bool mp_host_ring_holds(uint32_t address);
 
 // The board processor's information block (types 1, 8, 9, 10); 0 when there is none.
 uint32_t mp_inquire_init_info(_NODE_MAIN_RESOURCE_ST* record, uint32_t type);
