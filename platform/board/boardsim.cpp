@@ -311,6 +311,12 @@ double BoardSim::now() const
     return s.m().clock->seconds();
 }
 
+size_t BoardSim::holders() const
+{
+    LOCKED;
+    return s.m().clock->holders();
+}
+
 void BoardSim::advance(double seconds)
 {
     if (seconds < 0) return;
@@ -321,6 +327,7 @@ void BoardSim::advance(double seconds)
             s.m().clock->advance(nanos);
             return;
         }
+        s.m().clock->release();
     }
     std::this_thread::sleep_for(std::chrono::nanoseconds(nanos));
     AccessLock caughtUp(SimState::get());   // the events due by now have run

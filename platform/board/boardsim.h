@@ -737,8 +737,10 @@ public:
     // interrupt scheduled with interruptAfter() is raised as raiseInterrupt() does.  A
     // running Orlo timer raises its timer source every period, a doorbell is taken a few
     // microseconds after it was rung, a VM send ends a few microseconds after it began,
-    // under either clock (simorlo.cpp).
+    // under either clock (simorlo.cpp).  holders() counts the library threads that hold
+    // the free-running machine's time (simclock.h).
     double now() const;
+    size_t holders() const;
     void advance(double seconds);
     int runUntilIdle();
     void after(double seconds, const std::string& name, std::function<void()> action);

@@ -94,6 +94,7 @@ bool DeviceEvent::wait(uint32_t timeoutMs)
 
 int DeviceEvent::waitAny(DeviceEvent* const* events, int count, uint32_t timeoutMs)
 {
+    if (timeoutMs != 0) boardsim::ReleaseMachineTime();   // before the event lock: it nests inside the machine lock
     std::unique_lock<std::mutex> lock(EventMutex());
     int which = -1;
     auto ready = [&] {
@@ -298,6 +299,7 @@ bool DeviceGetOverlappedResult(DeviceHandle, DeviceOverlapped* overlapped, uint3
         t_lastError = kDeviceErrorInvalidParameter;
         return false;
     }
+    if (wait) boardsim::ReleaseMachineTime();
     std::unique_lock<std::mutex> lock(EventMutex());
     if (wait) WaitUntil(lock, kDeviceWaitForever, [&] { return overlapped->status != kDeviceErrorIncomplete; });
     if (overlapped->status != kDeviceErrorNone) {

@@ -324,7 +324,7 @@ namespace {
 thread_local int t_accessDepth = 0;   // accesses of this thread that hold the lock
 } // namespace
 
-AccessLock::AccessLock(SimState& state) : hold_(state.mutex)
+AccessLock::AccessLock(SimState& state) : mark_(), hold_(state.mutex)
 {
     if (t_accessDepth++ == 0 && state.machine) state.machine->clock->catchUp(hold_);
 }
@@ -332,6 +332,14 @@ AccessLock::AccessLock(SimState& state) : hold_(state.mutex)
 AccessLock::~AccessLock()
 {
     --t_accessDepth;
+}
+
+void ReleaseMachineTime()
+{
+    if (!MayHoldMachineTime()) return;
+    SimState& s = SimState::get();
+    std::lock_guard<std::recursive_mutex> lock(s.mutex);
+    if (s.machine) s.m().clock->release();
 }
 
 } // namespace boardsim
@@ -418,6 +426,11 @@ void HwWriteBlock(uint32_t window, uint32_t offset, const void* source, uint32_t
     while (bytes-- > 0) s.m().access(HwOp::Write, address++, 1, *p++);
 }
 
+void HwHostWaits()
+{
+    boardsim::ReleaseMachineTime();
+}
+
 double HwClockSeconds()
 {
     SimState& s = SimState::get();
@@ -427,6 +440,9 @@ double HwClockSeconds()
         // Reading the clock takes time, so that a wait that only polls the clock ends.
         clock.spend(boardsim::kClockReadNanos);
         clock.runDue();
+    } else {
+        // A thread that times itself against real time lets the machine's time flow.
+        clock.release();
     }
     return clock.seconds();
 }
@@ -442,6 +458,7 @@ void HwSleep(double seconds)
             clock.advance(nanos > boardsim::kSleepTickNanos ? static_cast<uint64_t>(nanos) : boardsim::kSleepTickNanos);
             return;
         }
+        clock.release();
     }
     if (seconds < 0.001)
         std::this_thread::yield();

@@ -5,7 +5,14 @@
 #include <chrono>
 #include <thread>
 
+#include <fcntl.h>
+#include <pthread.h>
 #include <sys/prctl.h>
+#include <sys/syscall.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <cstring>
 
 namespace boardsim {
 
@@ -25,7 +32,88 @@ uint64_t RealSinceEpoch()
         std::chrono::duration_cast<std::chrono::nanoseconds>(std::chrono::steady_clock::now() - ProcessEpoch()).count());
 }
 
+// The calling thread's record, made at its first access.  It is owned through a
+// thread-specific value, not a thread-local object: exit handlers and destructors of
+// other thread-specific values may still access or wait after a thread's thread-local
+// objects are gone, and then find a fresh record.
+thread_local std::shared_ptr<BusThread>* t_busThread = nullptr;
+
+pthread_key_t BusThreadKey()
+{
+    static const pthread_key_t key = [] {
+        pthread_key_t k;
+        pthread_key_create(&k, [](void* record) {
+            t_busThread = nullptr;
+            delete static_cast<std::shared_ptr<BusThread>*>(record);
+        });
+        return k;
+    }();
+    return key;
+}
+
+const std::shared_ptr<BusThread>& ThisBusThreadShared()
+{
+    if (!t_busThread) {
+        auto record = std::make_unique<std::shared_ptr<BusThread>>(std::make_shared<BusThread>());
+        (*record)->tid = static_cast<int>(syscall(SYS_gettid));
+        pthread_setspecific(BusThreadKey(), record.get());
+        t_busThread = record.release();
+    }
+    return *t_busThread;
+}
+
+BusThread& ThisBusThread()
+{
+    return *ThisBusThreadShared();
+}
+
+// Reads a small file of /proc into text; false when it is gone (the thread has ended).
+bool ReadProc(const char* path, char* text, size_t size)
+{
+    const int fd = ::open(path, O_RDONLY | O_CLOEXEC);
+    if (fd < 0) return false;
+    const ssize_t got = ::read(fd, text, size - 1);
+    ::close(fd);
+    if (got <= 0) return false;
+    text[got] = '\0';
+    return true;
+}
+
+// A thread's scheduling state ('R' runnable, 'S' or 'D' waiting, ...) and the CPU time it
+// has run (0 where the kernel does not count it); false when the thread has ended.
+bool ThreadState(int tid, char& state, uint64_t& cpuNanos)
+{
+    char path[64];
+    char text[512];
+    std::snprintf(path, sizeof path, "/proc/self/task/%d/stat", tid);
+    if (!ReadProc(path, text, sizeof text)) return false;
+    const char* close = std::strrchr(text, ')');   // the name in parentheses may hold anything
+    if (!close || close[1] != ' ' || !close[2]) return false;
+    state = close[2];
+    cpuNanos = 0;
+    std::snprintf(path, sizeof path, "/proc/self/task/%d/schedstat", tid);
+    if (ReadProc(path, text, sizeof text)) cpuNanos = std::strtoull(text, nullptr, 10);
+    return true;
+}
+
+constexpr uint64_t kCpuUnknown = UINT64_MAX;
+
 } // namespace
+
+bool MayHoldMachineTime()
+{
+    return t_busThread && (*t_busThread)->holding.load(std::memory_order_relaxed);
+}
+
+BusMark::BusMark() : thread_(ThisBusThread())
+{
+    thread_.inAccess.fetch_add(1, std::memory_order_relaxed);
+}
+
+BusMark::~BusMark()
+{
+    thread_.inAccess.fetch_sub(1, std::memory_order_relaxed);
+}
 
 SimClock::SimClock(ClockMode mode) : mode_(mode)
 {
@@ -44,18 +132,95 @@ void SimClock::spend(uint64_t nanos)
         now_ += nanos;
         return;
     }
-    // Since the last spend the machine moves on by the larger of this bus time and the
-    // real time elapsed: the bus time of an access passes while real time does.
-    const uint64_t real = realNanos();
-    const uint64_t elapsed = real > markReal_ ? real - markReal_ : 0;
-    const uint64_t before = now_ + elapsed;
-    now_ += std::max(nanos, elapsed);
-    markReal_ = real;
-    // The machine's thread sleeps until real time alone would bring the next event; bus
-    // time that reaches it first wakes the thread.
+    const uint64_t before = nowNanos();
+    if (onMachineThread()) {
+        // The machine's own sequences: their bus time passes while real time does.
+        if (holders_.empty()) {
+            const uint64_t real = realNanos();
+            const uint64_t elapsed = real > markReal_ ? real - markReal_ : 0;
+            now_ += std::max(nanos, elapsed);
+            markReal_ = real;
+        } else {
+            now_ += nanos;
+        }
+    } else {
+        BusThread& self = ThisBusThread();
+        self.accesses.fetch_add(1, std::memory_order_relaxed);
+        const bool held = std::any_of(holders_.begin(), holders_.end(),
+                                      [&](const Holder& h) { return h.thread.get() == &self; });
+        if (!held) {
+            // From here on the machine's time moves only as the holders spend it.
+            now_ = before;
+            holders_.push_back({ThisBusThreadShared(), self.accesses.load(std::memory_order_relaxed), kCpuUnknown});
+            self.holding.store(true, std::memory_order_relaxed);
+        }
+        now_ += nanos;
+    }
+    // The machine's thread sleeps until the next event; bus time that reaches it wakes it.
     if (!events_.empty()) {
         const uint64_t next = events_.begin()->first.first;
         if (next > before && next <= now_) wake_.notify_all();
+    }
+}
+
+void SimClock::release()
+{
+    BusThread* self = &ThisBusThread();
+    if (mode_ != ClockMode::FreeRunning || holders_.empty()) {
+        self->holding.store(false, std::memory_order_relaxed);
+        return;
+    }
+    for (size_t i = 0; i < holders_.size(); ++i)
+        if (holders_[i].thread.get() == self) {
+            dropHolder(i, realNanos());
+            wake_.notify_all();
+            return;
+        }
+    self->holding.store(false, std::memory_order_relaxed);
+}
+
+void SimClock::dropHolder(size_t index, uint64_t real)
+{
+    holders_[index].thread->holding.store(false, std::memory_order_relaxed);
+    holders_.erase(holders_.begin() + static_cast<std::ptrdiff_t>(index));
+    if (holders_.empty()) markReal_ = real;   // machine time flows with real time again
+}
+
+bool SimClock::onMachineThread() const
+{
+    return thread_.joinable() && std::this_thread::get_id() == thread_.get_id();
+}
+
+void SimClock::lookAtHolders(std::unique_lock<std::recursive_mutex>& hold)
+{
+    struct Look {
+        std::shared_ptr<BusThread> thread;
+        bool alive = false;
+        char state = 'R';
+        uint64_t cpu = 0;
+    };
+    std::vector<Look> looks;
+    looks.reserve(holders_.size());
+    for (const Holder& h : holders_) looks.push_back({h.thread});
+    hold.unlock();
+    for (Look& l : looks) l.alive = ThreadState(l.thread->tid, l.state, l.cpu);
+    hold.lock();
+    const uint64_t real = realNanos();
+    for (const Look& l : looks) {
+        auto it = std::find_if(holders_.begin(), holders_.end(), [&](const Holder& h) { return h.thread == l.thread; });
+        if (it == holders_.end()) continue;
+        const uint64_t accesses = l.thread->accesses.load(std::memory_order_relaxed);
+        const bool busy = accesses != it->accessesSeen || l.thread->inAccess.load(std::memory_order_relaxed) > 0;
+        if (busy) {
+            it->accessesSeen = accesses;
+            it->cpuSeen = l.cpu;
+            continue;
+        }
+        // No access since the last look: a thread that waits, has ended or computes
+        // without the bus lets the machine's time go.
+        if (it->cpuSeen == kCpuUnknown && l.alive) it->cpuSeen = l.cpu;
+        const bool computing = l.cpu > it->cpuSeen + kHolderCpuNanos;
+        if (!l.alive || l.state != 'R' || computing) dropHolder(static_cast<size_t>(it - holders_.begin()), real);
     }
 }
 
@@ -135,8 +300,8 @@ int SimClock::runUntilIdle(int limit)
 
 uint64_t SimClock::nowNanos() const
 {
-    if (mode_ == ClockMode::Virtual) return now_;
-    // Between spends the machine flows with real time.
+    if (mode_ == ClockMode::Virtual || !holders_.empty()) return now_;
+    // No thread holds the machine's time: it flows with real time.
     const uint64_t real = realNanos();
     return now_ + (real > markReal_ ? real - markReal_ : 0);
 }
@@ -170,11 +335,18 @@ void SimClock::startThread(std::recursive_mutex& lock)
                 continue;
             }
             // Real time alone brings the machine to the next event after the machine time
-            // left; bus time may bring it sooner (spend() wakes the thread).
+            // left; bus time may bring it sooner (spend() wakes the thread).  While threads
+            // hold the machine's time, only they move it: the thread looks at them now and
+            // then and lets go for those that wait.
             const uint64_t now = nowNanos();
             const uint64_t at = events_.begin()->first.first;
             if (at <= now) continue;
-            wake_.wait_for(hold, std::chrono::nanoseconds(at - now));
+            if (holders_.empty()) {
+                wake_.wait_for(hold, std::chrono::nanoseconds(at - now));
+            } else {
+                wake_.wait_for(hold, std::chrono::nanoseconds(kHolderLookNanos));
+                if (!stopping_ && !holders_.empty()) lookAtHolders(hold);
+            }
         }
         caughtUp_.notify_all();
     });

@@ -1,20 +1,24 @@
 // The clock of one simulated machine and the events scheduled on it.
 //
 // The board's hardware changes only with the machine's time, a count of nanoseconds that
-// every hardware access and driver request moves on by the bus time it takes, so a loop
-// of N polls sees at least N bus times pass whatever the speed of the host or the thread.
+// every hardware access and driver request moves on by the bus time it takes.
 // Virtual mode: time moves only as it is spent (accesses, requests, reads of the clock by
 // the library, sleeps, a test's advance()); events due on the way run in time order
 // (equal times in the order they were scheduled), so a test gets the same events at the
-// same times on every run.  Free-running mode: the machine never runs slower than real
-// time either.  From one spend to the next machine time moves on by the larger of the bus
-// time spent and the real time elapsed, and between spends it flows with real time; both
-// are worked out when the time is read or spent.  A tight poll loop on a fast host is thus driven by bus time
-// alone; on a slow host the flow only adds time; a wait bounded by real time sees at least
-// that much machine time.  The machine's own thread runs each event once machine time
-// reaches it: it sleeps for the machine time left (which real time alone makes pass) and
-// is woken early when bus time crosses the next event.  The library's clock and sleeps
-// stay on real time in this mode.
+// same times on every run.
+// Free-running mode: a library thread that touches the bus holds the machine's time: from
+// its first access on, machine time moves only by the bus time of accesses and requests,
+// so a loop of N polls sees exactly N bus times pass whatever the speed of the host, the
+// build, the thread or the load (a thread that is preempted still holds it).  A thread
+// lets go when it waits: explicitly in the board's own waits, sleeps and clock reads and
+// in the host's waits (HwHostWaits), and otherwise when the machine's thread sees that it
+// has neither touched the bus since its last look (every kHolderLookNanos of real time)
+// nor is runnable, or that it has computed for kHolderCpuNanos of its own CPU time without
+// an access.  While no thread holds it, machine time flows with real time, so frames come
+// while the host waits.  The machine's own thread runs each event once machine time
+// reaches it.  The library's clock and sleeps stay on real time in this mode; a read of
+// that clock lets go too, so a wait bounded by real time sees at least that much machine
+// time.
 #pragma once
 
 #include "boardsim.h"
@@ -24,6 +28,7 @@
 #include <cstdint>
 #include <functional>
 #include <map>
+#include <memory>
 #include <mutex>
 #include <string>
 #include <thread>
@@ -40,6 +45,36 @@ constexpr uint64_t kClockReadNanos = 1000;
 constexpr uint64_t kSleepTickNanos = 1000000;
 // Free-running mode: the longest real time an access waits for the machine's thread.
 constexpr uint64_t kCatchUpNanos = 5000000000ull;
+// Free-running mode: how often the machine's thread looks at the threads that hold its
+// time, and the CPU time a holder may spend without an access before it lets go.
+constexpr uint64_t kHolderLookNanos = 200000;
+constexpr uint64_t kHolderCpuNanos = 2000000;
+
+// A library thread as the free-running clock sees it.  Shared by the thread and the
+// clocks it holds, so a clock may look at a thread that has ended.
+struct BusThread {
+    int tid = 0;
+    std::atomic<int> inAccess{0};        // accesses under way, the wait for the lock included
+    std::atomic<uint64_t> accesses{0};   // accesses and requests made
+    std::atomic<bool> holding{false};    // holds a clock's time (set and cleared under its lock)
+};
+
+// True when the calling thread may hold a free-running clock's time; false makes a
+// release unnecessary without taking the machine lock.
+bool MayHoldMachineTime();
+
+// Marks the calling thread as inside an access for its scope: a thread that waits for
+// the machine lock or for the machine's thread is not waiting for the machine's time.
+class BusMark {
+public:
+    BusMark();
+    ~BusMark();
+    BusMark(const BusMark&) = delete;
+    BusMark& operator=(const BusMark&) = delete;
+
+private:
+    BusThread& thread_;
+};
 
 class SimClock {
 public:
@@ -55,8 +90,14 @@ public:
     // that follow the accesses one by one (the virtual clock itself in virtual mode).
     uint64_t busNanos() const { return mode_ == ClockMode::Virtual ? now_ : bus_; }
     // Moves the machine time on by bus time without running events (the caller runs them
-    // at a safe point; in free-running mode the machine's thread is woken for them).
+    // at a safe point; in free-running mode the machine's thread is woken for them).  In
+    // free-running mode the calling library thread holds the machine's time from here on.
     void spend(uint64_t nanos);
+    // Free-running mode: the calling thread is about to wait or to time itself against
+    // real time, and lets go of the machine's time.
+    void release();
+    // Free-running mode: the number of threads that hold the machine's time.
+    size_t holders() const { return holders_.size(); }
     // The machine's time: what every piece of hardware state and every event follows.
     uint64_t nowNanos() const;
     // Seconds as the library reads them: the virtual time, or real time in free-running
@@ -95,18 +136,29 @@ private:
         std::string name;
         Action action;
     };
+    struct Holder {
+        std::shared_ptr<BusThread> thread;
+        uint64_t accessesSeen = 0;   // at the last look that found it busy
+        uint64_t cpuSeen = 0;        // its CPU time then
+    };
     uint64_t realNanos() const;
+    bool onMachineThread() const;
+    void dropHolder(size_t index, uint64_t real);
+    // The machine's thread: lets go for the holders that are waiting or that compute
+    // without touching the bus; the lock is let go while their states are read.
+    void lookAtHolders(std::unique_lock<std::recursive_mutex>& hold);
     bool dueBy(uint64_t limit) const { return !events_.empty() && events_.begin()->first.first <= limit; }
     bool popDue(uint64_t limit, Event& event, uint64_t& at);
     void fire(uint64_t at, Event& event);
 
     const ClockMode mode_;
-    uint64_t now_ = 0;        // virtual: the time; free-running: the time at the last spend
-    uint64_t markReal_ = 0;   // free-running: real time at the last spend
+    uint64_t now_ = 0;        // virtual: the time; free-running: the time when held, or at markReal_
+    uint64_t markReal_ = 0;   // free-running: real time from which machine time flows when not held
     uint64_t bus_ = 0;        // bus time spent
     uint64_t sequence_ = 0;
     std::map<std::pair<uint64_t, uint64_t>, Event> events_;   // by {time, sequence}
     std::vector<FiredEvent> log_;
+    std::vector<Holder> holders_;   // free-running: the threads that hold the machine's time
 
     std::recursive_mutex* lock_ = nullptr;
     std::thread thread_;

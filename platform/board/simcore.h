@@ -248,8 +248,13 @@ public:
     AccessLock& operator=(const AccessLock&) = delete;
 
 private:
+    BusMark mark_;
     std::unique_lock<std::recursive_mutex> hold_;
 };
+
+// The calling thread is about to wait, sleep or time itself against real time: it lets
+// go of the free-running machine's time (SimClock::release).  Takes the machine lock.
+void ReleaseMachineTime();
 
 inline uint32_t LoadWord(const std::vector<uint8_t>& b, size_t offset)
 {

@@ -12,6 +12,9 @@
 
 namespace w32detail {
 
+// Calls the blocking hook (w32thread.h), if one is set.
+void NotifyBlocking();
+
 enum class Kind : uint8_t { Event, Semaphore, Mutex, Thread };
 
 // The waiting thread's wake-up word, registered on every object it waits for.  One per

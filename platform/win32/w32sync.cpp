@@ -558,6 +558,7 @@ DWORD WaitObjects(Object** objects, DWORD count, bool waitAll, DWORD timeoutMs) 
     if (timeoutMs == 0) return WAIT_TIMEOUT;
     const bool limited = timeoutMs != INFINITE;
     const timespec deadline = limited ? DeadlineAfter(timeoutMs) : timespec{};
+    NotifyBlocking();
     Waiter* self = ThreadWaiter();
     // Each round: clear the wake-up word, check (registering the waiter), and sleep until
     // woken or the deadline.  A wake-up between the check and the sleep leaves the word set,

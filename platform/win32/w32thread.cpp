@@ -235,11 +235,22 @@ int GetThreadPriority(HANDLE thread) {
 
 // ---- sleep ------------------------------------------------------------------------------
 
+namespace {
+std::atomic<BlockingHook> g_blockingHook{nullptr};
+} // namespace
+
+void SetBlockingHook(BlockingHook hook) { g_blockingHook.store(hook, std::memory_order_release); }
+
+void w32detail::NotifyBlocking() {
+    if (const BlockingHook hook = g_blockingHook.load(std::memory_order_acquire)) hook();
+}
+
 void Sleep(DWORD ms) {
     if (ms == 0) {
         sched_yield();
         return;
     }
+    w32detail::NotifyBlocking();
     timespec left{static_cast<time_t>(ms / 1000), static_cast<long>(ms % 1000) * 1000000L};
     while (nanosleep(&left, &left) != 0 && errno == EINTR) {
     }

@@ -37,3 +37,10 @@ int GetThreadPriority(HANDLE thread);
 
 // Suspends the calling thread for ms milliseconds; 0 gives up the rest of its time slice.
 void Sleep(DWORD ms);
+
+// Called on a thread that is about to block in a wait of this layer that is not satisfied
+// at once, or in a Sleep of 1 ms or more.  The library's wiring points it at the board's
+// accessor layer, whose free-running machine lets its time flow while the host waits.
+// Null (the default): nothing is called.  The hook must not wait itself.
+using BlockingHook = void (*)();
+void SetBlockingHook(BlockingHook hook);

@@ -9,7 +9,9 @@
 // follows only that clock (simclock.h).  No machine event runs inside an access: under the
 // virtual clock events run only in HwClockSeconds, HwSleep and the test's clock calls;
 // under the free-running clock they run on the machine's own thread, and an access first
-// waits until the events already due have run.
+// waits until the events already due have run.  Under the free-running clock a thread that
+// accesses holds the machine's time until it waits, so a poll loop of N accesses sees
+// exactly N bus times pass, on any thread and under any load.
 #pragma once
 
 #include "hlc_arch.h"
@@ -32,7 +34,8 @@ void HwWriteBlock(uint32_t window, uint32_t offset, const void* source, uint32_t
 bool HwIsWindowAddress(uint32_t address);
 
 // The library's clock: seconds of the machine's clock (virtual), or real time when the
-// machine runs free (the machine's time then runs at least as fast).  Every clock and sleep of the library goes through these two, so a
+// machine runs free; a read then lets go of the machine's time as a wait does
+// (HwHostWaits), so a wait bounded by the clock sees at least that much machine time.  Every clock and sleep of the library goes through these two, so a
 // test that runs the machine on a virtual clock controls all time the library sees.
 double HwClockSeconds();
 // Lets time pass for a sleeping caller.  Under the virtual clock the time moves on by
@@ -40,3 +43,8 @@ double HwClockSeconds();
 // returns at once; under the free-running clock the thread yields (below 1 ms) or sleeps
 // 1 ms, and the caller checks its clock again.
 void HwSleep(double seconds);
+// The calling thread is about to block in a wait of the host (an event, a semaphore, a
+// sleep): under the free-running clock the machine's time, held still while the thread
+// polled the bus, flows with real time again (simclock.h).  Cheap when the thread holds
+// nothing.
+void HwHostWaits();

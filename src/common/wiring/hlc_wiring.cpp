@@ -19,6 +19,7 @@
 #include "syshandlers.h"
 #include "halcyraini.h"
 #include "hosthooks.h"
+#include "hwaccess.h"
 #include "hwlock.h"
 #include "im_msgio.h"
 #include "nodeinit.h"
@@ -29,6 +30,7 @@
 #include "task.h"
 #include "thread.h"
 #include "timersrv.h"
+#include "w32thread.h"
 #include "vmcopy.h"
 #include "vmsection.h"
 
@@ -235,6 +237,7 @@ void HlcWireLibrary()
     HlcSetExportRecorder(im_msg_record_export_failure);
     mpPrvWireGrabModules();
     TimerSetServerNodeHook(TimerNode);
+    SetBlockingHook(HwHostWaits);
     g_wired = true;
 }
 

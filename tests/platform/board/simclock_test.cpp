@@ -9,8 +9,12 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <chrono>
+#include <condition_variable>
 #include <cstring>
+#include <mutex>
+#include <thread>
 #include <stdexcept>
 #include <string>
 #include <vector>
@@ -278,6 +282,78 @@ TEST(SimClockFreeRunning, FollowsRealTimeAndRunsEventsOnTheMachinesThread)
     EXPECT_EQ(sim.events()[0].name, "soon");
     sim.configure();   // stops the old machine's thread
     EXPECT_TRUE(sim.events().empty());
+}
+
+
+// The free-running machine held by a polling thread: a poll loop sees its N bus times and
+// nothing else, whatever the thread and the load; a thread that waits lets time flow.
+class SimClockHeldTest : public SimClockTest {
+protected:
+    void SetUp() override { BoardSim::instance().configure(); }
+
+    // Reads the mailbox until an event kAt of machine time away has changed it; returns
+    // the number of reads that saw the change first (the first read holds the time).
+    int ReadsUntilTheEvent()
+    {
+        const uint32_t regs = Registers();
+        BoardSim& sim = BoardSim::instance();
+        sim.orlo(0).setReg(kOrloMailbox, 0);
+        HwRead32(regs, kOrloMailbox);
+        sim.after(kAt, "mailbox", [&sim] { sim.orlo(0).setReg(kOrloMailbox, 0x600D); });
+        for (int reads = 1; reads <= 100000; ++reads)
+            if (HwRead32(regs, kOrloMailbox) == 0x600D) return reads;
+        return -1;
+    }
+    static constexpr double kAt = 300e-6;   // 300 bus times of an access
+};
+
+TEST_F(SimClockHeldTest, APollLoopSeesItsBusTimeOnAnyThreadUnderAnyLoad)
+{
+    const int expected = static_cast<int>(kAt * 1e6 + 0.5) + 1;   // an access takes 1 us of bus time
+    EXPECT_EQ(ReadsUntilTheEvent(), expected) << "on the test's thread";
+    int onThread = 0;
+    std::thread([&] { onThread = ReadsUntilTheEvent(); }).join();
+    EXPECT_EQ(onThread, expected) << "on a thread of its own";
+
+    // Every core kept busy by threads that never touch the bus.
+    std::atomic<bool> stop{false};
+    std::vector<std::thread> load;
+    for (unsigned i = 0; i < std::max(2u, std::thread::hardware_concurrency()); ++i)
+        load.emplace_back([&] {
+            while (!stop.load(std::memory_order_relaxed)) {
+            }
+        });
+    for (int round = 0; round < 5; ++round) EXPECT_EQ(ReadsUntilTheEvent(), expected) << "under load, round " << round;
+    stop = true;
+    for (std::thread& t : load) t.join();
+}
+
+TEST_F(SimClockHeldTest, AThreadThatWaitsLetsTheMachinesTimeFlow)
+{
+    const uint32_t regs = Registers();
+    BoardSim& sim = BoardSim::instance();
+    HwRead32(regs, kOrloMailbox);
+    EXPECT_EQ(sim.holders(), 1u);
+
+    // A wait of the board's own lets go at once.
+    DeviceEvent ran(true, false);
+    sim.after(0.005, "in a device wait", [&] { ran.set(); });
+    EXPECT_TRUE(ran.wait(5000)) << "the machine's time stood still in a device wait";
+    EXPECT_EQ(sim.holders(), 0u);
+
+    // Any other wait: the machine's thread sees that the holder waits.
+    HwRead32(regs, kOrloMailbox);
+    std::mutex m;
+    std::condition_variable cv;
+    bool done = false;
+    sim.after(0.005, "in a plain wait", [&] {
+        std::lock_guard<std::mutex> lock(m);
+        done = true;
+        cv.notify_all();
+    });
+    std::unique_lock<std::mutex> lock(m);
+    EXPECT_TRUE(cv.wait_for(lock, std::chrono::seconds(5), [&] { return done; }))
+        << "the machine's time stood still while its holder waited";
 }
 
 } // namespace
