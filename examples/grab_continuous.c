@@ -6,9 +6,12 @@
  * Run:    HLCINIPATH=<directory of halcyra.ini> DCFPATH=<directory of camera files> \
  *             ./grab_continuous <camera name>
  */
+#define _POSIX_C_SOURCE 199309L /* nanosleep */
+
 #include <hlclib.h>
 
 #include <stdio.h>
+#include <time.h>
 
 #define WIDTH 640
 #define HEIGHT 480
@@ -54,9 +57,12 @@ int main(int argc, char** argv)
         imDigGrab(grabber, 0, camera, frame, (uint32_t)-1, 0, sync);
         printf("grabbing: state %d\n", (int)imSyncHost(grabber, sync, IM_OSB_STARTED));
 
-        /* Each new frame of the simulated camera's test pattern starts from another value. */
+        /* Each new frame of the simulated camera's test pattern starts from another value.
+           The program looks at the buffer every millisecond, for at most 5 s. */
         imBufGet2d(device, frame, 0, 0, 1, 1, &last);
-        for (polls = 0; changes < FRAMES && polls < 100000; ++polls) {
+        for (polls = 0; changes < FRAMES && polls < 5000; ++polls) {
+            const struct timespec pause = {0, 1000000};
+            nanosleep(&pause, NULL);
             imBufGet2d(device, frame, 0, 0, 1, 1, &corner);
             if (corner != last) ++changes;
             last = corner;
