@@ -35,6 +35,12 @@ int main(void)
         return 1;
     }
     printf("device: 0x%08x\n", (unsigned)device);
+    /* An open that gives an id can still report an error beside it (an FPGA file that
+       could not be loaded, a board processor left aside): the node is usable anyway. */
+    if (imAppGetError(0, NULL) != 0) {
+        imAppGetError(12 | 1, text);
+        printf("%s\n", text);
+    }
     printf("node: 0x%02x\n", (unsigned)((device >> 16) & 0xFF));
     printf("system: %u\n", (unsigned)imDevInquire(device, 9, NULL));
     printf("board: %u\n", (unsigned)imDevInquire(device, 10, NULL));

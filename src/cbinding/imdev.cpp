@@ -10,7 +10,6 @@
 #include "halcyraini.h"
 #include "hlc_errors.h"
 #include "hwlock.h"
-#include "consolepipe.h"
 #include "heap.h"
 #include "im_msgio.h"
 #include "im_param.h"
@@ -184,9 +183,9 @@ try {
     if (!scratch) return 0;
     const uint32_t node = ((system + 1) << 4) | (board + 1);
     const int32_t r = im_open_communication(system, board, initMode, loadOption, scratch);
-    // A load code does not stop the open: it is the open's error only when the open
-    // fails, and a notice on the console when the node opens.
-    const char* loadText = LoadText(r);
+    // A load code does not stop the open.  It is logged now, before anything the rest of
+    // the open may log, so it is the open's error whether or not the node opens.
+    if (const char* loadText = LoadText(r)) im_msg_log_error(&msg, HLC_ERR_RESTRICTED, loadText);
     if (r == kNoCommunication) im_msg_log_error(&msg, HLC_ERR_RESTRICTED, "Could not open communication with device");
 
     bool hostServes = false;
@@ -240,7 +239,6 @@ try {
             SelectRegisterControl(node);
         }
         if (!id) {
-            if (loadText) im_msg_log_error(&msg, HLC_ERR_RESTRICTED, loadText);
             if (const int32_t code = im_msg_cmd_error(&phase)) {
                 // The failed phase's own error travels on through this message.
                 phaseText = phase.body.err.message ? phase.body.err.message : HlcErrorText(code);
@@ -249,10 +247,7 @@ try {
                 im_msg_log_error(&msg, HLC_ERR_NO_SYSTEM, "No such System/Node");
             }
         }
-    } else if (!id && loadText) {
-        im_msg_log_error(&msg, HLC_ERR_RESTRICTED, loadText);
     }
-    if (id && loadText) im_print_msg(0, "%s\n", loadText);
     if (!id && scratch->nodeNumber >= 1) im_board_shutdown(node << 16);
     // A first open that failed leaves no global state behind.
     if (!id) ReleaseProcessStateOfAFailedOpen(node);

@@ -26,6 +26,8 @@ constexpr const char* kOneBoard = "[Node]\nNodeId=0x11\nSlotNbr=1\nDeviceNbr=0x0
 // The grab module's FPGA file and the bytes its simulated FPGA takes to configure.
 constexpr const char* kFpgaFile = "Generic=0110100111\n";
 constexpr uint32_t kFpgaBytes = 10;
+// What an open reports beside its id when no FPGA file is named for the grab module.
+constexpr const char* kNoFpgaFile = "LDFPGA: File not found or invalid file";
 
 class Sandbox {
 public:

@@ -47,6 +47,8 @@ TEST_F(SharedBoardTest, TheLibraryWorksOnTheProgramsSimulatedBoard)
     ASSERT_EQ(imDevAlloc(0, 0, 0, 0, &device), kDevice);
     EXPECT_EQ(device, kDevice);
     ASSERT_NE(imNodeSt, nullptr);
+    // No FPGA file is named for the board's grab module: the open's error is the load code.
+    EXPECT_EQ(imAppGetError(1, nullptr), IM_ERR_RESTRICTED);
 
     // One command and its reply: the node's doorbell rings on the program's machine.
     uint32_t sync = 0;
