@@ -8,6 +8,7 @@
 #include <chrono>
 #include <cstdio>
 #include <cstring>
+#include <string>
 #include <thread>
 
 namespace boardsim {
@@ -49,7 +50,13 @@ bool RamChip::copyOut(uint32_t offset, void* destination, uint32_t bytes) const
 
 // ---------------------------------------------------------------- Orlo registers
 
-OrloChip::OrloChip(Board* board, bool display) : board_(board), display_(display), regs_(kOrloRegisterSize / 4, 0)
+OrloChip::OrloChip(Board* board, bool display)
+    : board_(board),
+      display_(display),
+      doorbellName_(std::string(display ? "display" : "primary") + " doorbell board " + std::to_string(board->index)),
+      timerName_(display ? "display timer" : "primary timer"),
+      vmSendName_(display ? "display VM send" : "primary VM send"),
+      regs_(kOrloRegisterSize / 4, 0)
 {
     regs_[kOrloControl / 4] = kControlEmulatorAbsent;   // no JTAG emulator attached
     regs_[kOrloStatus / 4] = ((board->spec.processor && !display) ? kStatusProcessor : 0u) |

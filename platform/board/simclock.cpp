@@ -3,6 +3,7 @@
 
 #include <algorithm>
 #include <chrono>
+#include <cstring>
 #include <thread>
 
 #include <fcntl.h>
@@ -118,6 +119,14 @@ BusMark::~BusMark()
 SimClock::SimClock(ClockMode mode) : mode_(mode)
 {
     if (mode_ == ClockMode::FreeRunning) markReal_ = realNanos();
+    holders_.reserve(kReservedHolders);   // a thread's first access allocates nothing here
+    spare_.reserve(kSpareEvents);
+    Events made;
+    for (size_t i = 0; i < kSpareEvents; ++i) {
+        Event& event = made[{0, i}];
+        event.name.reserve(kSpareNameBytes);
+        spare_.push_back(made.extract(made.begin()));
+    }
 }
 
 SimClock::~SimClock()
@@ -234,19 +243,42 @@ double SimClock::seconds() const
     return static_cast<double>(mode_ == ClockMode::Virtual ? now_ : realNanos()) * 1e-9;
 }
 
-uint64_t SimClock::schedule(uint64_t at, std::string name, Action action)
+uint64_t SimClock::schedule(uint64_t at, const char* name, Action action)
 {
     const uint64_t sequence = ++sequence_;
-    events_.emplace(std::make_pair(at, sequence), Event{std::move(name), std::move(action)});
+    const size_t length = std::strlen(name);
+    if (!spare_.empty() && length <= spare_.back().mapped().name.capacity()) {
+        Events::node_type node = std::move(spare_.back());
+        spare_.pop_back();
+        node.key() = {at, sequence};
+        node.mapped().name.assign(name, length);
+        node.mapped().action = std::move(action);
+        events_.insert(std::move(node));
+    } else {
+        Event event;
+        event.name.reserve(std::max(length, kSpareNameBytes));
+        event.name.assign(name, length);
+        event.action = std::move(action);
+        events_.emplace(std::make_pair(at, sequence), std::move(event));
+    }
     wake_.notify_all();
     return sequence;
+}
+
+// Keeps an event's record for a later schedule(), unless enough are kept or its name
+// buffer is too short to take a name without allocating.
+void SimClock::recycle(Events::node_type node)
+{
+    node.mapped().action = nullptr;
+    if (spare_.size() < kSpareEvents && node.mapped().name.capacity() >= kSpareNameBytes)
+        spare_.push_back(std::move(node));
 }
 
 bool SimClock::cancel(uint64_t sequence)
 {
     for (auto it = events_.begin(); it != events_.end(); ++it)
         if (it->first.second == sequence) {
-            events_.erase(it);
+            recycle(events_.extract(it));
             return true;
         }
     return false;
@@ -255,10 +287,12 @@ bool SimClock::cancel(uint64_t sequence)
 bool SimClock::popDue(uint64_t limit, Event& event, uint64_t& at)
 {
     if (events_.empty() || events_.begin()->first.first > limit) return false;
-    auto first = events_.begin();
-    at = first->first.first;
-    event = std::move(first->second);
-    events_.erase(first);
+    Events::node_type node = events_.extract(events_.begin());
+    at = node.key().first;
+    // The name is copied, not moved: the record keeps its buffer for its next use.
+    event.name = node.mapped().name;
+    event.action = std::move(node.mapped().action);
+    recycle(std::move(node));
     return true;
 }
 

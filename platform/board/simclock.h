@@ -49,6 +49,7 @@ constexpr uint64_t kCatchUpNanos = 5000000000ull;
 // time, and the CPU time a holder may spend without an access before it lets go.
 constexpr uint64_t kHolderLookNanos = 200000;
 constexpr uint64_t kHolderCpuNanos = 2000000;
+constexpr size_t kReservedHolders = 32;
 
 // A library thread as the free-running clock sees it.  Shared by the thread and the
 // clocks it holds, so a clock may look at a thread that has ended.
@@ -75,6 +76,10 @@ public:
 private:
     BusThread& thread_;
 };
+
+// Event records a clock keeps for reuse, and the name length each of them holds.
+constexpr size_t kSpareEvents = 64;
+constexpr size_t kSpareNameBytes = 64;
 
 class SimClock {
 public:
@@ -106,7 +111,16 @@ public:
 
     // Schedules an action at an absolute time (nanoseconds of the machine's clock); an
     // earlier time runs at the next safe point.  Returns the event's sequence number.
-    uint64_t schedule(uint64_t at, std::string name, Action action);
+    // The clock keeps the records of events that ran or were cancelled (it starts with
+    // kSpareEvents of them): while it has one, scheduling allocates nothing for a name
+    // shorter than kSpareNameBytes and an action held in place (a lambda capturing a
+    // pointer or two), so a register write that schedules an event does not fail for
+    // want of memory.
+    uint64_t schedule(uint64_t at, const char* name, Action action);
+    uint64_t schedule(uint64_t at, const std::string& name, Action action)
+    {
+        return schedule(at, name.c_str(), std::move(action));
+    }
     // Drops a scheduled event that has not run; false when there is none of that number.
     bool cancel(uint64_t sequence);
     // Runs the events due by the machine's time.
@@ -141,6 +155,7 @@ private:
         uint64_t accessesSeen = 0;   // at the last look that found it busy
         uint64_t cpuSeen = 0;        // its CPU time then
     };
+    using Events = std::map<std::pair<uint64_t, uint64_t>, Event>;   // by {time, sequence}
     uint64_t realNanos() const;
     bool onMachineThread() const;
     void dropHolder(size_t index, uint64_t real);
@@ -150,13 +165,15 @@ private:
     bool dueBy(uint64_t limit) const { return !events_.empty() && events_.begin()->first.first <= limit; }
     bool popDue(uint64_t limit, Event& event, uint64_t& at);
     void fire(uint64_t at, Event& event);
+    void recycle(Events::node_type node);
 
     const ClockMode mode_;
     uint64_t now_ = 0;        // virtual: the time; free-running: the time when held, or at markReal_
     uint64_t markReal_ = 0;   // free-running: real time from which machine time flows when not held
     uint64_t bus_ = 0;        // bus time spent
     uint64_t sequence_ = 0;
-    std::map<std::pair<uint64_t, uint64_t>, Event> events_;   // by {time, sequence}
+    Events events_;
+    std::vector<Events::node_type> spare_;   // records kept for reuse, at most kSpareEvents
     std::vector<FiredEvent> log_;
     std::vector<Holder> holders_;   // free-running: the threads that hold the machine's time
 

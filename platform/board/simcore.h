@@ -21,6 +21,7 @@
 #include <mutex>
 #include <set>
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace boardsim {
@@ -210,8 +211,13 @@ struct Machine {
     // Delivers a source raised by the board: its special word, then its plain word.
     bool deliverSource(int board, uint32_t source);
     // Schedules a board event at a time of the machine's clock (simclock.h) and makes
-    // sure the machine's thread runs it when the clock runs free.
-    uint64_t scheduleEvent(uint64_t at, std::string name, std::function<void()> action);
+    // sure the machine's thread runs it when the clock runs free.  With a name the caller
+    // keeps, and an action held in place, it allocates nothing once the thread runs.
+    uint64_t scheduleEvent(uint64_t at, const char* name, std::function<void()> action);
+    uint64_t scheduleEvent(uint64_t at, const std::string& name, std::function<void()> action)
+    {
+        return scheduleEvent(at, name.c_str(), std::move(action));
+    }
 };
 
 // What outlives a machine: the lock, the open devices (the kernel service's handle,

@@ -37,9 +37,9 @@ bool Machine::deliverSource(int index, uint32_t source)
     return true;
 }
 
-uint64_t Machine::scheduleEvent(uint64_t at, std::string name, std::function<void()> action)
+uint64_t Machine::scheduleEvent(uint64_t at, const char* name, std::function<void()> action)
 {
-    const uint64_t sequence = clock->schedule(at, std::move(name), std::move(action));
+    const uint64_t sequence = clock->schedule(at, name, std::move(action));
     clock->startThread(sim.mutex);
     return sequence;
 }

@@ -104,9 +104,7 @@ void OrloChip::scheduleDoorbells()
 {
     if (doorbellEvent_ || !(interrupts_ & kDoorbells)) return;
     SimClock& clock = *board_->clock;
-    const std::string name = std::string(display_ ? "display" : "primary") + " doorbell board " +
-                             std::to_string(board_->index);
-    doorbellEvent_ = board_->machine->scheduleEvent(clock.nowNanos(), name, [this] {
+    doorbellEvent_ = board_->machine->scheduleEvent(clock.nowNanos(), doorbellName_, [this] {
         doorbellEvent_ = 0;
         takeDoorbells();
     });
@@ -157,7 +155,7 @@ void OrloChip::scheduleTimerTick()
 {
     const uint64_t period = static_cast<uint64_t>(regs_[kOrloTimerControl / 4] & kTimerControlPeriod) * kTimerTickNanos;
     const uint64_t at = timerStart_ + (timerPeriods_ + 1) * period;
-    timerEvent_ = board_->machine->scheduleEvent(at, display_ ? "display timer" : "primary timer", [this] {
+    timerEvent_ = board_->machine->scheduleEvent(at, timerName_, [this] {
         timerEvent_ = 0;
         ++timerPeriods_;
         interrupts_ |= kInterruptTimer;
@@ -189,7 +187,7 @@ void OrloChip::vmSend()
     if (board_->spec.vmSilent) return;   // the engine never answers
     const uint32_t command = regs_[kOrloVmCommand / 4];
     vmEvent_ = board_->machine->scheduleEvent(board_->clock->nowNanos() + kVmSendNanos,
-                                              display_ ? "display VM send" : "primary VM send",
+                                              vmSendName_,
                                               [this, command] {
                                                   vmEvent_ = 0;
                                                   vmSendDone(command);

@@ -9,6 +9,7 @@
 
 #include <cstdint>
 #include <memory>
+#include <string>
 #include <vector>
 
 namespace boardsim {
@@ -69,6 +70,11 @@ private:
 
     Board* board_;
     bool display_;
+    // Names of the Orlo's clock events, made with the chip: a register write that
+    // schedules one allocates nothing for its name.
+    std::string doorbellName_;
+    std::string timerName_;
+    std::string vmSendName_;
     std::vector<uint32_t> regs_;
     uint32_t interrupts_ = 0;   // status behind 0x2028 / 0x2030
     bool lock_ = false;

@@ -80,7 +80,7 @@ struct ThrowingCall {
     std::function<bool()> failed;
 };
 
-class BoundaryTest : public ::testing::TestWithParam<ThrowingCall> {
+class BoundaryFixture : public ::testing::Test {
 protected:
     void SetUp() override
     {
@@ -96,6 +96,8 @@ protected:
     }
     std::unique_ptr<libsandbox::Sandbox> sandbox_;
 };
+
+class BoundaryTest : public BoundaryFixture, public ::testing::WithParamInterface<ThrowingCall> {};
 
 // Other test programs open nodes under "MUTEX_imDev_" too: a call that timed out waiting
 // for it is made again.
@@ -143,5 +145,38 @@ INSTANTIATE_TEST_SUITE_P(
                          return imBufRestore(0x110000, "a-restored-image-of-a-long-name", 2, 0, &id) == 0 && id == 0;
                      }}),
     [](const ::testing::TestParamInfo<ThrowingCall>& info) { return std::string(info.param.function); });
+
+}  // namespace
+
+namespace {
+
+// A command posted while every allocation of its caller fails: no exception leaves the
+// call, a failure is reported as one, and the node, whose doorbell the call rang, serves
+// the next command at once.
+TEST_F(BoundaryFixture, ACommandPostedWhileAllocationsFailLeavesTheNodeServing)
+{
+    uint32_t device = 0;
+    ASSERT_NE(RetriedPastOtherOpens([&] { return imDevAlloc(0, 0, 3, 0, &device); }), 0u) << libsandbox::LastText();
+    uint32_t thread = 7;
+    uint32_t returned = 0;
+    {
+        FailingAllocations failing;
+        returned = imThrAlloc(device, 0, &thread);
+    }
+    EXPECT_EQ(returned, thread);
+    if (!thread) {
+        EXPECT_EQ(imAppGetError(0, nullptr), IM_ERR_NO_RESOURCES);
+    }
+    imAppGetError(1, nullptr);
+    if (thread) imThrFree(thread);
+
+    for (int i = 0; i < 3; ++i) {
+        uint32_t next = 0;
+        EXPECT_NE(imThrAlloc(device, 0, &next), 0u) << libsandbox::LastText();
+        libsandbox::ExpectNoError();
+        if (next) imThrFree(next);
+    }
+    libsandbox::FreeDevice(device);
+}
 
 }  // namespace

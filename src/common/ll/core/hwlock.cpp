@@ -126,6 +126,25 @@ private:
     bool raised_ = false;
 };
 
+// A node section taken for the length of a scope: released on every way out of it, an
+// exception included, so that a failed holder never leaves the section to wait out.
+class HeldSection {
+public:
+    HeldSection(uint32_t node, uint32_t bits) : node_(node), bits_(bits), held_(mp_sys_section_wait(node, bits) == 0) {}
+    ~HeldSection()
+    {
+        if (held_) mp_sys_section_unlock(node_, bits_);
+    }
+    HeldSection(const HeldSection&) = delete;
+    HeldSection& operator=(const HeldSection&) = delete;
+    bool held() const { return held_; }
+
+private:
+    uint32_t node_;
+    uint32_t bits_;
+    bool held_;
+};
+
 int DebugMode(uint32_t node)
 {
     int32_t value = 0;
@@ -452,9 +471,9 @@ try {
     int result = -1;
     {
         PriorityRaise raise(node, !board || InKernel());
-        const uint32_t section = record->primaryRegs ? kSectionDoorbellPrimary : kSectionDoorbellDisplay;
-        // Without the doorbell section nothing is written, and nothing is released.
-        if (mp_sys_section_wait(node, section) != 0) return -1;
+        const HeldSection held(node, record->primaryRegs ? kSectionDoorbellPrimary : kSectionDoorbellDisplay);
+        // Without the doorbell section nothing is written.
+        if (!held.held()) return -1;
         bool clear = (HwRead32(regs, kOrloInterruptSet) & bit) == 0;
         if (!clear) {
             const double limit = mp_sys_timeout(2);
@@ -465,7 +484,6 @@ try {
             HwWrite32(regs, kOrloInterruptSet, bit);
             result = 1;
         }
-        mp_sys_section_unlock(node, section);
     }
     return result;
 }
