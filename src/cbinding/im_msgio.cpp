@@ -715,12 +715,23 @@ HANDLE CSyncCmdList::GetEvent(uint32_t node, uint32_t slotBody, uint32_t mode)
 
 void CSyncCmdList::PostEvent(uint32_t node)
 {
+    // The events are set once the kernel's mutex is left: a woken sender frees its entry
+    // under that mutex at once, and would otherwise find it still held here.  Events are
+    // never closed while the list lives; a sender that freed its entry in between only
+    // finds its next wait woken early, and that wait checks its slot and waits on.
+    constexpr int kBatch = 16;
+    HANDLE ready[kBatch];
+    int count = 0;
     TaskBeginMutex();
     for (_SYNC_CMD_LIST* e = active_; e; e = e->next) {
-        if (e->node == node && RingRead32(e->slotBody + offsetof(_MSG_BODY_ST, status)) == e->expected)
+        if (e->node != node || RingRead32(e->slotBody + offsetof(_MSG_BODY_ST, status)) != e->expected) continue;
+        if (count < kBatch)
+            ready[count++] = e->event;
+        else
             SetEvent(e->event);
     }
     TaskEndMutex();
+    for (int i = 0; i < count; ++i) SetEvent(ready[i]);
 }
 
 void CSyncCmdList::FreeEntry(HANDLE event)
