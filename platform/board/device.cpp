@@ -10,6 +10,7 @@
 #include <chrono>
 #include <condition_variable>
 #include <cstring>
+#include <vector>
 
 using boardsim::DeviceKind;
 using boardsim::OpenDevice;
@@ -33,6 +34,51 @@ std::condition_variable& EventCondition()
     static std::condition_variable* c = new std::condition_variable;
     return *c;
 }
+
+// Who sleeps on the condition (guarded by the event lock): the events that waits are
+// watching, once per watching wait, and the number of threads waiting for a completion
+// record.  A change that none of them is waiting for wakes nobody: a node's interrupt
+// thread, always waiting for its next words, is not woken by every request that the
+// other threads complete at once.
+std::vector<const DeviceEvent*>& WatchedEvents()
+{
+    static std::vector<const DeviceEvent*>* events = new std::vector<const DeviceEvent*>;
+    return *events;
+}
+int g_recordWaiters = 0;
+
+bool Watched(const DeviceEvent* event)
+{
+    if (g_recordWaiters > 0) return true;
+    if (!event) return false;
+    const std::vector<const DeviceEvent*>& events = WatchedEvents();
+    return std::find(events.begin(), events.end(), event) != events.end();
+}
+
+// Marks the events of one wait as watched while it lives.
+class Watching {
+public:
+    Watching(DeviceEvent* const* events, int count) : events_(events), count_(count)
+    {
+        for (int i = 0; i < count_; ++i)
+            if (events_[i]) WatchedEvents().push_back(events_[i]);
+    }
+    ~Watching()
+    {
+        std::vector<const DeviceEvent*>& watched = WatchedEvents();
+        for (int i = 0; i < count_; ++i) {
+            if (!events_[i]) continue;
+            auto it = std::find(watched.begin(), watched.end(), events_[i]);
+            if (it != watched.end()) watched.erase(it);
+        }
+    }
+    Watching(const Watching&) = delete;
+    Watching& operator=(const Watching&) = delete;
+
+private:
+    DeviceEvent* const* events_;
+    int count_;
+};
 
 bool WaitUntil(std::unique_lock<std::mutex>& lock, uint32_t timeoutMs, const std::function<bool()>& ready)
 {
@@ -71,7 +117,7 @@ void DeviceEvent::set()
 {
     std::lock_guard<std::mutex> lock(EventMutex());
     set_ = true;
-    EventCondition().notify_all();
+    if (Watched(this)) EventCondition().notify_all();
 }
 
 void DeviceEvent::reset()
@@ -105,7 +151,12 @@ int DeviceEvent::waitAny(DeviceEvent* const* events, int count, uint32_t timeout
             }
         return false;
     };
-    if (!WaitUntil(lock, timeoutMs, ready)) return -1;
+    bool ok;
+    {
+        Watching watching(events, count);
+        ok = WaitUntil(lock, timeoutMs, ready);
+    }
+    if (!ok) return -1;
     if (!events[which]->manual_) events[which]->set_ = false;
     return which;
 }
@@ -125,7 +176,7 @@ void SimState::complete(PendingRequest& request, uint32_t status, uint32_t bytes
         request.overlapped->request = 0;
         if (request.overlapped->event) DeviceEventAccess::setLocked(request.overlapped->event, true);
     }
-    EventCondition().notify_all();
+    if (Watched(request.overlapped ? request.overlapped->event : nullptr)) EventCondition().notify_all();
 }
 
 } // namespace boardsim
@@ -301,7 +352,11 @@ bool DeviceGetOverlappedResult(DeviceHandle, DeviceOverlapped* overlapped, uint3
     }
     if (wait) boardsim::ReleaseMachineTime();
     std::unique_lock<std::mutex> lock(EventMutex());
-    if (wait) WaitUntil(lock, kDeviceWaitForever, [&] { return overlapped->status != kDeviceErrorIncomplete; });
+    if (wait && overlapped->status == kDeviceErrorIncomplete) {
+        ++g_recordWaiters;
+        WaitUntil(lock, kDeviceWaitForever, [&] { return overlapped->status != kDeviceErrorIncomplete; });
+        --g_recordWaiters;
+    }
     if (overlapped->status != kDeviceErrorNone) {
         t_lastError = overlapped->status;
         return false;
