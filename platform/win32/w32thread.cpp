@@ -68,13 +68,19 @@ struct StartBlock {
     ThreadStartRoutine start;
     void* parameter;
     sem_t started;
+    int startNice;   // the scheduling weight the thread starts with, to be dropped; or kKeepNice
 };
+
+constexpr int kKeepNice = 100;
 
 void* ThreadMain(void* p) {
     StartBlock* block = static_cast<StartBlock*>(p);
     Object* object = block->object;
     ThreadStartRoutine start = block->start;
     void* parameter = block->parameter;
+    // Whatever weight the thread took from its creator, it runs at the normal priority of a
+    // new thread.
+    if (block->startNice != kKeepNice) setpriority(PRIO_PROCESS, static_cast<id_t>(GetCurrentThreadId()), block->startNice);
     {
         std::lock_guard<std::mutex> guard(object->lock);
         tlsInfo = &object->info;
@@ -93,6 +99,13 @@ void* ThreadMain(void* p) {
     return nullptr;
 }
 
+// Raises the calling thread to the time-critical scheduling weight when the process may
+// and it runs below it; returns the nice value to restore, or kKeepNice when nothing changed.
+int LendTimeCriticalNice();
+// The nice value of a thread at the normal priority, or kKeepNice when the process passes
+// no priorities on.
+int NormalNice();
+
 } // namespace
 
 HANDLE CreateThread(ThreadStartRoutine start, void* parameter, DWORD* threadId) {
@@ -104,10 +117,18 @@ HANDLE CreateThread(ThreadStartRoutine start, void* parameter, DWORD* threadId) 
     object->refs = 2;   // the handle and the running thread
     HANDLE h = AddHandle(object);
     if (!h) return nullptr;
-    StartBlock block{object, start, parameter, {}};
+    StartBlock block{object, start, parameter, {}, kKeepNice};
     sem_init(&block.started, 0, 0);
+    // A new thread inherits its creator's scheduling weight.  The creator lends it the
+    // time-critical one for the creation, so that on a busy system the thread starts at
+    // once instead of queueing behind every other runnable program; it drops to the
+    // normal priority as its first act.
+    const int creatorNice = LendTimeCriticalNice();
+    block.startNice = NormalNice();
     pthread_t thread;
-    if (pthread_create(&thread, nullptr, ThreadMain, &block) != 0) {
+    const int created = pthread_create(&thread, nullptr, ThreadMain, &block);
+    if (creatorNice != kKeepNice) setpriority(PRIO_PROCESS, static_cast<id_t>(GetCurrentThreadId()), creatorNice);
+    if (created != 0) {
         sem_destroy(&block.started);
         {
             std::lock_guard<std::mutex> guard(object->lock);
@@ -182,6 +203,23 @@ int NiceFor(int priority) {
     int delta = priority >= 3 ? -15 : priority <= -3 ? 19 : -5 * priority;
     int nice = gBaseNice + delta;
     return nice < -20 ? -20 : nice > 19 ? 19 : nice;
+}
+
+int NormalNice() {
+    std::call_once(gProbeOnce, ProbeScheduler);
+    return gCanRaise ? NiceFor(THREAD_PRIORITY_NORMAL) : kKeepNice;
+}
+
+int LendTimeCriticalNice() {
+    std::call_once(gProbeOnce, ProbeScheduler);
+    if (!gCanRaise) return kKeepNice;
+    const id_t tid = static_cast<id_t>(GetCurrentThreadId());
+    errno = 0;
+    const int nice = getpriority(PRIO_PROCESS, tid);
+    if (nice == -1 && errno != 0) return kKeepNice;
+    const int lent = NiceFor(THREAD_PRIORITY_TIME_CRITICAL);
+    if (nice <= lent || setpriority(PRIO_PROCESS, tid, lent) != 0) return kKeepNice;
+    return nice;
 }
 
 } // namespace

@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <sys/resource.h>
 #include <sys/wait.h>
 #include <thread>
 #include <unistd.h>
@@ -108,6 +109,33 @@ TEST(ThreadPriority, SetThroughTheHandleIsSeenByTheThread) {
     EXPECT_FALSE(SetThreadPriority(ev, 0));
     EXPECT_EQ(GetLastError(), ERROR_INVALID_HANDLE);
     CloseHandle(ev);
+}
+
+DWORD ReportNice(void*) {
+    return static_cast<DWORD>(getpriority(PRIO_PROCESS, static_cast<id_t>(GetCurrentThreadId())) + 100);
+}
+
+// A new thread runs at the system weight of the normal priority, whatever its creator's
+// priority, and the creator keeps its own.
+TEST(ThreadPriority, NewThreadRunsAtTheNormalWeight) {
+    const id_t self = static_cast<id_t>(GetCurrentThreadId());
+    ASSERT_TRUE(SetThreadPriority(GetCurrentThread(), THREAD_PRIORITY_NORMAL));
+    const int normal = getpriority(PRIO_PROCESS, self);
+    for (int creator : {THREAD_PRIORITY_NORMAL, THREAD_PRIORITY_TIME_CRITICAL}) {
+        SCOPED_TRACE(creator);
+        ASSERT_TRUE(SetThreadPriority(GetCurrentThread(), creator));
+        const int creatorNice = getpriority(PRIO_PROCESS, self);
+        HANDLE t = CreateThread(ReportNice, nullptr, nullptr);
+        ASSERT_NE(t, nullptr);
+        EXPECT_EQ(getpriority(PRIO_PROCESS, self), creatorNice);
+        ASSERT_EQ(WaitForSingleObject(t, 5000), WAIT_OBJECT_0);
+        DWORD code = 0;
+        EXPECT_TRUE(GetExitCodeThread(t, &code));
+        EXPECT_EQ(static_cast<int>(code) - 100, normal);
+        CloseHandle(t);
+    }
+    EXPECT_TRUE(SetThreadPriority(GetCurrentThread(), THREAD_PRIORITY_NORMAL));
+    EXPECT_EQ(getpriority(PRIO_PROCESS, self), normal);
 }
 
 TEST(Clock, PerformanceCounterAndTimerAdvanceWithSleep) {
