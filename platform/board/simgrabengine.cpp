@@ -329,10 +329,10 @@ void GrabEngine::finish()
     status() &= ~kGrabStatusInFlight;
     flight_.active = false;
     lastFrameNanos = board().clock->nowNanos() - flight_.begun;
-    for (auto& v : values_) {
-        v.clear();
-        v.shrink_to_fit();
-    }
+    // The frame's samples are dropped, their room is kept for the next frame: handing a
+    // frame's worth of memory back to the system and taking it again cost more than the
+    // grab's own end-of-frame work, between the frame's end and its interrupt.
+    for (auto& v : values_) v.clear();
     // A frame under the grab list has no end event of its own: the list raises it.
     if (!flight_.listed) {
         orlo_->interrupts_ |= kInterruptGrabEnd;
