@@ -110,6 +110,7 @@ std::unique_ptr<Machine> SimState::configure(const Topology& topology)
     for (auto& p : pending) complete(p, kDeviceErrorCancelled, 0);
     pending.clear();
     std::swap(machine, next);
+    freeRunning.store(topology.clock == ClockMode::FreeRunning, std::memory_order_release);
     ++generation;
     return next;
 }

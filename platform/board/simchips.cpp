@@ -441,6 +441,10 @@ void HwHostWaits()
 double HwClockSeconds()
 {
     SimState& s = SimState::get();
+    // A free-running machine whose time this thread does not hold: real time, without
+    // the machine lock that a busy poll of the clock would contend for.
+    if (s.freeRunning.load(std::memory_order_acquire) && !boardsim::MayHoldMachineTime())
+        return boardsim::SimClock::realSeconds();
     std::lock_guard<std::recursive_mutex> lock(s.mutex);
     boardsim::SimClock& clock = *s.m().clock;
     if (clock.mode() == boardsim::ClockMode::Virtual) {

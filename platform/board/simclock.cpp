@@ -238,6 +238,11 @@ uint64_t SimClock::realNanos() const
     return RealSinceEpoch();
 }
 
+double SimClock::realSeconds()
+{
+    return static_cast<double>(RealSinceEpoch()) * 1e-9;
+}
+
 double SimClock::seconds() const
 {
     return static_cast<double>(mode_ == ClockMode::Virtual ? now_ : realNanos()) * 1e-9;

@@ -108,6 +108,8 @@ public:
     // Seconds as the library reads them: the virtual time, or real time in free-running
     // mode (the library's own waits are real-time waits there).
     double seconds() const;
+    // Real time in seconds, as the library reads it from a free-running clock.
+    static double realSeconds();
 
     // Schedules an action at an absolute time (nanoseconds of the machine's clock); an
     // earlier time runs at the next safe point.  Returns the event's sequence number.

@@ -13,6 +13,7 @@
 #include "simorlo.h"
 #include "simpci.h"
 
+#include <atomic>
 #include <cstdint>
 #include <functional>
 #include <list>
@@ -229,6 +230,8 @@ struct SimState {
     // a test may itself inspect the machine.
     mutable std::recursive_mutex mutex;
     uint32_t generation = 1;             // of the machine; board devices of older ones are stale
+    // The machine's clock runs free (set with the machine; read without the lock).
+    std::atomic<bool> freeRunning{true};
     std::map<DeviceHandle, OpenDevice> devices;
     DeviceHandle nextHandle = 0x100;
     std::list<PendingRequest> pending;
