@@ -69,9 +69,11 @@ protected:
         stop_ = true;
         server_.Join();
         interrupts_.Join();
+        // The id tables and the descriptor heap go while the node list still names this
+        // node's record, which holds the heap: the library's own list knows no such node.
+        mp_buf_exit_all();
         mp_server_reset_handlers();
         HlcWireLibrary();
-        mp_buf_exit_all();
         mp_buf_set_descriptor_memory(nullptr);
         TearDownRingNode(device_);
     }
