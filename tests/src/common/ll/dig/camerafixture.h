@@ -56,8 +56,11 @@ protected:
     }
 
     uint32_t* Info() { return &state_->nodeInfo; }
+    // Puts another module on the node. What the module that goes made for itself (the
+    // camera serial port's area of a Sorvik II) goes with it, as at the node's shut-down.
     void SetModuleType(uint32_t type)
     {
+        if (type != Info()[kNodeInfoModuleType]) mpPrvFreeCamUartArea(Info());
         moduleType_ = static_cast<uint8_t>(type);
         Info()[kNodeInfoModuleType] = type;
     }
