@@ -2,6 +2,7 @@
 #include "heap.h"
 #include "hosthooks.h"
 #include "nodelist.h"
+#include "regaccess.h"
 
 #include <cstring>
 #include <utility>
@@ -68,10 +69,15 @@ _NODE_MAIN_RESOURCE_ST* NodeResource(uint32_t node)
     return mp_sys_node_resource_ptr(node);
 }
 
-// The heaps and the BIOS record of a node that is shut down.
+// The register control, the heaps and the BIOS record of a node that is shut down.
 void FreeNodeResources(_NODE_MAIN_RESOURCE_ST* record)
 {
     if (!record) return;
+    // The node's runtime gives its register control back when its thread ends; a node
+    // opened for register access only ("DSP is ignored") has no such thread, and its
+    // control was made by the open on the caller's thread.  Its lists lie in the heaps
+    // below, so it goes first.
+    FreeHwRegCtrl(record);
     for (heap*& h : record->heaps) {
         mp_mem_delete_heap(h);
         h = nullptr;
