@@ -825,8 +825,14 @@ _HALCYRA_INI_ST* HalcyraIniNewRecord(const _HALCYRA_INI_ST* from)
         *r = *from;
         r->Next = nullptr;
     }
-    std::lock_guard<std::mutex> lock(g_recordsMutex);
-    g_records.insert(ToWord(r));
+    try {
+        std::lock_guard<std::mutex> lock(g_recordsMutex);
+        g_records.insert(ToWord(r));
+    } catch (...) {
+        // Not known as a record: nobody would free it.
+        std::free(r);
+        throw;
+    }
     return r;
 }
 
@@ -838,47 +844,54 @@ _HALCYRA_INI_ST* HalcyraIniLoad(const char* knownPath, const std::string* conten
         im_print_msg(0, "\nHlcLib error while handling Ini file or Ini file not found.\n\n");
         return nullptr;
     }
-    SetDefaults(global);
-    global->FilePath = knownPath != nullptr ? strdup(knownPath) : FindHalcyraIniFile();
-    if (global->FilePath == nullptr) {
-        ReportFailure(nullptr);   // the not-found listing was printed by the search
-        FreeRecords(global);
-        return nullptr;
-    }
+    // A step that throws (no memory) leaves no half-read chain behind.
+    try {
+        SetDefaults(global);
+        global->FilePath = knownPath != nullptr ? strdup(knownPath) : FindHalcyraIniFile();
+        if (global->FilePath == nullptr) {
+            ReportFailure(nullptr);   // the not-found listing was printed by the search
+            FreeRecords(global);
+            return nullptr;
+        }
 
-    std::string joined;
-    bool read = true;
-    if (content != nullptr)
-        JoinText(*content, joined);
-    else
-        read = ReadJoinedFile(global->FilePath, joined);
-    if (read) {
-        global->Text = static_cast<char*>(std::malloc(joined.size() + 1));
-        read = global->Text != nullptr;
-    }
-    if (!read) {
-        ReportFailure(global->FilePath);
-        FreeChain(global);
-        return nullptr;
-    }
-    std::memcpy(global->Text, joined.data(), joined.size());
-    global->Text[joined.size()] = '\0';
-    global->TextSize = static_cast<uint32_t>(joined.size());
+        std::string joined;
+        bool read = true;
+        if (content != nullptr)
+            JoinText(*content, joined);
+        else
+            read = ReadJoinedFile(global->FilePath, joined);
+        if (read) {
+            global->Text = static_cast<char*>(std::malloc(joined.size() + 1));
+            read = global->Text != nullptr;
+        }
+        if (!read) {
+            ReportFailure(global->FilePath);
+            FreeChain(global);
+            return nullptr;
+        }
+        std::memcpy(global->Text, joined.data(), joined.size());
+        global->Text[joined.size()] = '\0';
+        global->TextSize = static_cast<uint32_t>(joined.size());
 
-    ReadHostBridge();
+        ReadHostBridge();
 
-    Scan scan{global, global, global->Text, joined.size(), quiet};
-    g_reading = global;
-    const bool scanned = ScanText(scan);
-    if (!scanned) {
+        Scan scan{global, global, global->Text, joined.size(), quiet};
+        g_reading = global;
+        const bool scanned = ScanText(scan);
+        if (!scanned) {
+            g_reading = nullptr;
+            ReportFailure(global->FilePath);
+            FreeChain(global);
+            return nullptr;
+        }
+        LinkRings(global);
+        Finish(global);
         g_reading = nullptr;
-        ReportFailure(global->FilePath);
+    } catch (...) {
+        g_reading = nullptr;
         FreeChain(global);
-        return nullptr;
+        throw;
     }
-    LinkRings(global);
-    Finish(global);
-    g_reading = nullptr;
 
     HalcyraIniSt = global;
     im_set_ini_lookup(&kLookup);
