@@ -77,6 +77,11 @@ protected:
         EXPECT_EQ(imDigFree(kThread, digitizer), 0) << LastText();
         EXPECT_EQ(imCamFree(kThread, camera), 0) << LastText();
         EXPECT_EQ(imDispFree(kThread, display), 0) << LastText();
+        // A paged buffer still locked is left to the close, with the node's copies of its
+        // page lists.
+        uint32_t paged = 0;
+        EXPECT_NE(imBufAlloc(device, 64, 48, 1, 8, IM_LOC_HOST_PAGED, &paged), 0u) << LastText();
+        EXPECT_EQ(imBufControl(device, paged, IM_BUF_LOCK, IM_DEFAULT), 0) << LastText();
         libsandbox::FreeDevice(second);
         libsandbox::FreeDevice(device);
         boardsim::BoardSim::instance().configure();

@@ -2,6 +2,7 @@
 // lookup, validation and release.
 #include "bufid.h"
 
+#include "bufchild.h"
 #include "heap.h"
 #include "hwlock.h"
 #include "nodelist.h"
@@ -411,6 +412,9 @@ void mp_buf_exit_node(uint32_t node)
                 if (dma && b->bandTable[n].id != 0) SysDmaBufferFree(node << 16, &b->bandTable[n]);
                 if (heapBands) std::free(Ptr<void>(b->bandTable[n].third));
             }
+            // A paged root still locked keeps the copies of its page lists that the node
+            // took at the lock; no unlock will come for them now.
+            if (!b->parent && b->location == kLocPaged && b->lockCount > 0) mp_buf_unlock_paged(b);
             mp_buf_free(b);
         }
         safe_free(t->slots);
