@@ -1,0 +1,107 @@
+# Checks that no file of the library includes a header of a folder above its own layer.
+#
+#   cmake -DSOURCE_DIR=<tree> [-DLAYERS_FILE=<file>] [-DLIST_CROSSINGS=ON] -P check_layers.cmake
+#
+# The layers and the crossings still allowed come from LAYERS_FILE (by default
+# <tree>/src/layers.cmake), which sets
+#   HLC_LAYERS           the layers, lowest first; each entry one folder or several
+#                        folders joined by "|" (folders of one layer may include each
+#                        other);
+#   HLC_LAYER_CROSSINGS  the upward includes that are still allowed, each
+#                        "<file>:<included header as written>".
+# Headers are found by their name in every folder of src/, platform/ and include/ (the
+# library includes them by name: each part's folder is on the include path of the parts
+# above it).  The check fails for
+#   - an include of a header from a higher layer that is not listed,
+#   - an include of a header from a folder that is no layer (a simulator folder),
+#   - a file in a folder that is no layer,
+#   - a listed crossing that no longer occurs (the list only shrinks).
+# With LIST_CROSSINGS=ON it prints every upward include in the form of the list instead.
+cmake_minimum_required(VERSION 3.20)
+
+if(NOT SOURCE_DIR)
+  message(FATAL_ERROR "check_layers: SOURCE_DIR is not set")
+endif()
+if(NOT LAYERS_FILE)
+  set(LAYERS_FILE ${SOURCE_DIR}/src/layers.cmake)
+endif()
+include(${LAYERS_FILE})
+
+# Rank of each folder.
+set(rank 0)
+foreach(layer IN LISTS HLC_LAYERS)
+  string(REPLACE "|" ";" folders "${layer}")
+  foreach(folder IN LISTS folders)
+    set("rank_${folder}" ${rank})
+  endforeach()
+  math(EXPR rank "${rank} + 1")
+endforeach()
+
+# Folder of each header name.
+file(GLOB_RECURSE headers RELATIVE ${SOURCE_DIR} ${SOURCE_DIR}/src/*.h ${SOURCE_DIR}/platform/*.h
+     ${SOURCE_DIR}/include/*.h)
+foreach(h IN LISTS headers)
+  get_filename_component(name ${h} NAME)
+  get_filename_component(dir ${h} DIRECTORY)
+  if(DEFINED "folder_${name}")
+    message(SEND_ERROR "check_layers: two headers are named ${name}: ${folder_${name}} and ${dir}")
+  endif()
+  set("folder_${name}" ${dir})
+endforeach()
+
+set(failures 0)
+set(found "")
+file(GLOB_RECURSE sources RELATIVE ${SOURCE_DIR} ${SOURCE_DIR}/src/*.h ${SOURCE_DIR}/src/*.c
+     ${SOURCE_DIR}/src/*.cpp)
+list(SORT sources)
+foreach(source IN LISTS sources)
+  get_filename_component(dir ${source} DIRECTORY)
+  if(NOT DEFINED "rank_${dir}")
+    message("${source}: its folder ${dir} is no layer of src/layers.cmake")
+    math(EXPR failures "${failures} + 1")
+    continue()
+  endif()
+  set(own ${rank_${dir}})
+  file(STRINGS ${SOURCE_DIR}/${source} lines REGEX "^[ \t]*#[ \t]*include[ \t]*\"")
+  foreach(line IN LISTS lines)
+    string(REGEX REPLACE "^[ \t]*#[ \t]*include[ \t]*\"([^\"]*)\".*" "\\1" included "${line}")
+    get_filename_component(name ${included} NAME)
+    if(NOT DEFINED "folder_${name}")
+      message("${source}: includes \"${included}\", which is no header of src/, platform/ or include/")
+      math(EXPR failures "${failures} + 1")
+      continue()
+    endif()
+    set(target ${folder_${name}})
+    if(NOT DEFINED "rank_${target}")
+      message("${source}: includes \"${included}\" of ${target}, which is no layer the library may use")
+      math(EXPR failures "${failures} + 1")
+      continue()
+    endif()
+    if(rank_${target} GREATER own)
+      set(crossing "${source}:${included}")
+      list(APPEND found ${crossing})
+      if(LIST_CROSSINGS)
+        message("  ${crossing}")
+      elseif(NOT crossing IN_LIST HLC_LAYER_CROSSINGS)
+        message("${source}: includes \"${included}\" of ${target}, a layer above its own (${dir})")
+        math(EXPR failures "${failures} + 1")
+      endif()
+    endif()
+  endforeach()
+endforeach()
+
+if(NOT LIST_CROSSINGS)
+  foreach(crossing IN LISTS HLC_LAYER_CROSSINGS)
+    if(NOT crossing IN_LIST found)
+      message("${crossing}: listed as an upward include, but no longer made: remove it from the list")
+      math(EXPR failures "${failures} + 1")
+    endif()
+  endforeach()
+endif()
+
+list(LENGTH found crossings)
+list(LENGTH HLC_LAYER_CROSSINGS allowed)
+if(failures GREATER 0)
+  message(FATAL_ERROR "check_layers: ${failures} fault(s) in the layering of ${SOURCE_DIR}/src")
+endif()
+message("check_layers: no file includes upward beyond the ${allowed} listed crossing(s)")

@@ -1,0 +1,103 @@
+# The layers of the library, lowest first (src/README.md draws them).  A file may include
+# headers of its own layer and of the layers below it; a higher layer is reached only
+# through the hook tables that the wiring fills.  Checked by scripts/check_layers.cmake
+# (the test layout_layers).
+set(HLC_LAYERS
+  # The base: the library's own definitions, the public numbers, the register map, and the
+  # platform's interface folders (hardware accessor and device requests, Win32, file
+  # guard, TIFF and console stand-ins, settings store).
+  "include|src/common|src/hw/regmap|platform/board/api|platform/win32|platform/fileguard|platform/tiff|platform/console|platform/registry"
+  src/common/task
+  src/common/timer
+  src/common/ll
+  src/host/ll
+  src/common/ll/core
+  src/common/ll/dig
+  src/common/hl
+  src/cbinding
+  src/common/wiring)
+
+# Upward includes that remain until their code has moved to its layer: "<file>:<header>".
+set(HLC_LAYER_CROSSINGS
+  # src/common/hl
+  src/common/hl/bufcopy.h:imbuf.h
+  src/common/hl/bufcopy.h:im_msgio.h
+  src/common/hl/buffiles.cpp:im_msgio.h
+  src/common/hl/bufhandlers.cpp:imbuf.h
+  src/common/hl/bufhandlers.h:im_msgio.h
+  src/common/hl/camfile.cpp:im_msgio.h
+  src/common/hl/camhandlers.h:im_msgio.h
+  src/common/hl/cmdserver.cpp:im_msgio.h
+  src/common/hl/cmdserver.cpp:mp_msg.h
+  src/common/hl/cmdserver.h:im_msgio.h
+  src/common/hl/devhandlers.h:im_msgio.h
+  src/common/hl/disphandlers.h:im_msgio.h
+  src/common/hl/hostbuf.cpp:im_msgio.h
+  src/common/hl/hostbuf.cpp:imbuf.h
+  src/common/hl/nodeinit.cpp:im_msgio.h
+  src/common/hl/nodeinit.cpp:imsys.h
+  src/common/hl/pcicopy.cpp:imbuf.h
+  src/common/hl/pcicopy.h:im_msgio.h
+  src/common/hl/procstubs.cpp:im_msgio.h
+  src/common/hl/procstubs.cpp:im_param.h
+  src/common/hl/reqres.cpp:mp_msg.h
+  src/common/hl/reqres.h:im_msgio.h
+  src/common/hl/syncobj.cpp:im_param.h
+  src/common/hl/syncobj.h:im_msgio.h
+  src/common/hl/syshandlers.cpp:imsys.h
+  src/common/hl/syshandlers.h:im_msgio.h
+  src/common/hl/syshandlers.h:imsys.h
+  src/common/hl/thread.cpp:im_param.h
+  src/common/hl/thread.h:im_msgio.h
+  src/common/hl/vmcopy.cpp:imbuf.h
+  src/common/hl/vmcopy.h:im_msgio.h
+  # src/common/ll/core
+  src/common/ll/core/digitizers.cpp:reqres.h
+  src/common/ll/core/intserver.cpp:reqres.h
+  src/common/ll/core/intserver.cpp:syncobj.h
+  src/common/ll/core/intserverio.cpp:reqres.h
+  src/common/ll/core/intserverio.cpp:syncobj.h
+  src/common/ll/core/predef.cpp:thread.h
+  src/common/ll/core/vmengine.cpp:reqres.h
+  src/common/ll/core/winaddr.cpp:reqres.h
+  # src/common/ll/dig
+  src/common/ll/dig/camdispatch.cpp:cmdserver.h
+  src/common/ll/dig/camdispatch.cpp:reqres.h
+  src/common/ll/dig/camera.cpp:reqres.h
+  src/common/ll/dig/ctrldispatch.cpp:camhandlers.h
+  src/common/ll/dig/ctrldispatch.cpp:reqres.h
+  src/common/ll/dig/exposure.cpp:reqres.h
+  src/common/ll/dig/grab.cpp:im_msgio.h
+  src/common/ll/dig/grab.cpp:im_param.h
+  src/common/ll/dig/grab.cpp:reqres.h
+  src/common/ll/dig/grab.cpp:syncobj.h
+  src/common/ll/dig/grab.h:thread.h
+  src/common/ll/dig/grabengine.cpp:reqres.h
+  src/common/ll/dig/grabengine.cpp:syncobj.h
+  src/common/ll/dig/grabengine.cpp:thread.h
+  src/common/ll/dig/grabevents.cpp:im_msgio.h
+  src/common/ll/dig/grabevents.cpp:im_param.h
+  src/common/ll/dig/grabevents.cpp:syncobj.h
+  src/common/ll/dig/grabevents.cpp:thread.h
+  src/common/ll/dig/grabpatch.cpp:reqres.h
+  src/common/ll/dig/hostblocks.cpp:reqres.h
+  src/common/ll/dig/hostgrab.cpp:reqres.h
+  src/common/ll/dig/kvxbank.cpp:reqres.h
+  src/common/ll/dig/kvxgrab.cpp:reqres.h
+  src/common/ll/dig/kvxgrab.cpp:syncobj.h
+  src/common/ll/dig/kvxio.cpp:reqres.h
+  src/common/ll/dig/kvxlut.cpp:reqres.h
+  src/common/ll/dig/load.cpp:reqres.h
+  src/common/ll/dig/lutport.cpp:reqres.h
+  src/common/ll/dig/pll.cpp:reqres.h
+  src/common/ll/dig/strobes.cpp:reqres.h
+  # src/host/ll
+  src/host/ll/bringup.cpp:hlc_wiring.h
+  src/host/ll/disprequest.cpp:bufchild.h
+  src/host/ll/disprequest.cpp:bufid.h
+  src/host/ll/disprequest.cpp:hwlock.h
+  src/host/ll/disprequest.cpp:intserver.h
+  src/host/ll/disprequest.cpp:nodelist.h
+  src/host/ll/disprequest.cpp:regaccess.h
+  src/host/ll/disprequest.cpp:reqres.h
+  src/host/ll/disprequest.cpp:servinfo.h)

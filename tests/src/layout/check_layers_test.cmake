@@ -1,0 +1,28 @@
+# Runs the layering check on a small tree with one fault of each kind and checks that it
+# fails and names each fault, and nothing else.
+#   cmake -DCHECKER=<check_layers.cmake> -DTREE=<tree> -P check_layers_test.cmake
+execute_process(COMMAND ${CMAKE_COMMAND} -DSOURCE_DIR=${TREE} -P ${CHECKER}
+                RESULT_VARIABLE result OUTPUT_VARIABLE out ERROR_VARIABLE err)
+set(text "${out}${err}")
+if(result EQUAL 0)
+  message(FATAL_ERROR "the check passed a tree with faults:\n${text}")
+endif()
+set(expected
+  "src/low/upward.cpp: includes \"high.h\" of src/high, a layer above its own (src/low)"
+  "src/low/sim.cpp: includes \"simonly.h\" of platform/sim, which is no layer the library may use"
+  "src/low/gone.cpp:high.h: listed as an upward include, but no longer made"
+  "src/stray/stray.cpp: its folder src/stray is no layer"
+  "check_layers: 4 fault(s) in the layering")
+foreach(line IN LISTS expected)
+  string(FIND "${text}" "${line}" at)
+  if(at EQUAL -1)
+    message(FATAL_ERROR "the check did not report: ${line}\nIt reported:\n${text}")
+  endif()
+endforeach()
+# The listed crossing, the downward includes and the system header pass.
+foreach(line "allowed.cpp: includes" "src/high/high" "<vector>")
+  string(FIND "${text}" "${line}" at)
+  if(NOT at EQUAL -1)
+    message(FATAL_ERROR "the check reported what is allowed (${line}):\n${text}")
+  endif()
+endforeach()

@@ -1,0 +1,2 @@
+#include "low.h"
+#include "high.h"

@@ -1,0 +1,2 @@
+#include "simonly.h"
+#include <vector>
