@@ -34,6 +34,7 @@ set(HLC_LAYER_CROSSINGS
   src/common/hl/disphandlers.h:im_msgio.h
   src/common/hl/hostbuf.cpp:im_msgio.h
   src/common/hl/hostbuf.cpp:imbuf.h
+  src/common/hl/hostring.cpp:im_msgio.h
   src/common/hl/nodeinit.cpp:im_msgio.h
   src/common/hl/nodeinit.cpp:imsys.h
   src/common/hl/pcicopy.cpp:imbuf.h

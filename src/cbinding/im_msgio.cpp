@@ -12,7 +12,7 @@
 #include "hwlock.h"
 #include "inthooks.h"
 #include "nodelist.h"
-#include "nodeinit.h"
+#include "hostring.h"
 #include "nodeopen.h"
 #include "task.h"
 #include "w32sync.h"

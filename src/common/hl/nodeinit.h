@@ -10,6 +10,7 @@
 #pragma once
 
 #include "hlc_arch.h"
+#include "hostring.h"
 
 #include <cstdint>
 
@@ -18,9 +19,6 @@ struct _NODE_MAIN_RESOURCE_ST;
 // The time-out table's entries (seconds) as the global start-up makes them.
 constexpr uint32_t kTimeoutEntries = 11;
 extern const double kDefaultTimeouts[kTimeoutEntries];
-
-// Slots of the communication ring of a node that the host serves.
-constexpr uint32_t kHostRingSlots = 64;
 
 // Node 0: the global start-up.  A node number: that node's runtime start-up on the
 // calling thread (its interrupt process thread).  0 when done, -1 when the node's runtime
@@ -41,15 +39,6 @@ void mp_exit_halcyra(uint32_t node);
 // After the last node: the time-out table, the global block and imNodeSt itself go.  An
 // error hook and a communication time-out that the application chose stay.
 void mp_exit_global();
-
-// The communication ring of a host-served node, in host memory that the callers' threads
-// and the node's kernel share: a 64-byte header (record word 462) and the slots (record
-// word 460, first slot body 64 bytes in).  0 made or already there, -1 no memory.
-int mp_init_comm_ring(_NODE_MAIN_RESOURCE_ST* record);
-void mp_free_comm_ring(_NODE_MAIN_RESOURCE_ST* record);
-// Whether address lies in a ring that mp_init_comm_ring put in host memory: plain memory,
-// read and written without the hardware accessor.  Takes no lock.
-bool mp_host_ring_holds(uint32_t address);
 
 // The board processor's information block (types 1, 8, 9, 10); 0 when there is none.
 uint32_t mp_inquire_init_info(_NODE_MAIN_RESOURCE_ST* record, uint32_t type);
