@@ -12,6 +12,7 @@ set(HLC_LAYERS
   src/common/ll
   src/host/ll
   src/common/ll/core
+  src/common/msg
   src/common/ll/dig
   src/common/hl
   src/cbinding
@@ -21,37 +22,13 @@ set(HLC_LAYERS
 set(HLC_LAYER_CROSSINGS
   # src/common/hl
   src/common/hl/bufcopy.h:imbuf.h
-  src/common/hl/bufcopy.h:im_msgio.h
-  src/common/hl/buffiles.cpp:im_msgio.h
   src/common/hl/bufhandlers.cpp:imbuf.h
-  src/common/hl/bufhandlers.h:im_msgio.h
-  src/common/hl/camfile.cpp:im_msgio.h
-  src/common/hl/camhandlers.h:im_msgio.h
-  src/common/hl/cmdserver.cpp:im_msgio.h
-  src/common/hl/cmdserver.cpp:mp_msg.h
-  src/common/hl/cmdserver.h:im_msgio.h
-  src/common/hl/devhandlers.h:im_msgio.h
-  src/common/hl/disphandlers.h:im_msgio.h
-  src/common/hl/hostbuf.cpp:im_msgio.h
   src/common/hl/hostbuf.cpp:imbuf.h
-  src/common/hl/hostring.cpp:im_msgio.h
-  src/common/hl/nodeinit.cpp:im_msgio.h
   src/common/hl/nodeinit.cpp:imsys.h
   src/common/hl/pcicopy.cpp:imbuf.h
-  src/common/hl/pcicopy.h:im_msgio.h
-  src/common/hl/procstubs.cpp:im_msgio.h
-  src/common/hl/procstubs.cpp:im_param.h
-  src/common/hl/reqres.cpp:mp_msg.h
-  src/common/hl/reqres.h:im_msgio.h
-  src/common/hl/syncobj.cpp:im_param.h
-  src/common/hl/syncobj.h:im_msgio.h
   src/common/hl/syshandlers.cpp:imsys.h
-  src/common/hl/syshandlers.h:im_msgio.h
   src/common/hl/syshandlers.h:imsys.h
-  src/common/hl/thread.cpp:im_param.h
-  src/common/hl/thread.h:im_msgio.h
   src/common/hl/vmcopy.cpp:imbuf.h
-  src/common/hl/vmcopy.h:im_msgio.h
   # src/common/ll/core
   src/common/ll/core/digitizers.cpp:reqres.h
   src/common/ll/core/intserver.cpp:reqres.h
@@ -68,16 +45,12 @@ set(HLC_LAYER_CROSSINGS
   src/common/ll/dig/ctrldispatch.cpp:camhandlers.h
   src/common/ll/dig/ctrldispatch.cpp:reqres.h
   src/common/ll/dig/exposure.cpp:reqres.h
-  src/common/ll/dig/grab.cpp:im_msgio.h
-  src/common/ll/dig/grab.cpp:im_param.h
   src/common/ll/dig/grab.cpp:reqres.h
   src/common/ll/dig/grab.cpp:syncobj.h
   src/common/ll/dig/grab.h:thread.h
   src/common/ll/dig/grabengine.cpp:reqres.h
   src/common/ll/dig/grabengine.cpp:syncobj.h
   src/common/ll/dig/grabengine.cpp:thread.h
-  src/common/ll/dig/grabevents.cpp:im_msgio.h
-  src/common/ll/dig/grabevents.cpp:im_param.h
   src/common/ll/dig/grabevents.cpp:syncobj.h
   src/common/ll/dig/grabevents.cpp:thread.h
   src/common/ll/dig/grabpatch.cpp:reqres.h
