@@ -13,6 +13,7 @@ set(HLC_LAYERS
   src/host/ll
   src/common/ll/core
   src/common/msg
+  src/common/ll/serve
   src/common/ll/dig
   src/common/hl
   src/cbinding
@@ -29,42 +30,10 @@ set(HLC_LAYER_CROSSINGS
   src/common/hl/syshandlers.cpp:imsys.h
   src/common/hl/syshandlers.h:imsys.h
   src/common/hl/vmcopy.cpp:imbuf.h
-  # src/common/ll/core
-  src/common/ll/core/digitizers.cpp:reqres.h
-  src/common/ll/core/intserver.cpp:reqres.h
-  src/common/ll/core/intserver.cpp:syncobj.h
-  src/common/ll/core/intserverio.cpp:reqres.h
-  src/common/ll/core/intserverio.cpp:syncobj.h
-  src/common/ll/core/predef.cpp:thread.h
-  src/common/ll/core/vmengine.cpp:reqres.h
-  src/common/ll/core/winaddr.cpp:reqres.h
   # src/common/ll/dig
-  src/common/ll/dig/camdispatch.cpp:cmdserver.h
-  src/common/ll/dig/camdispatch.cpp:reqres.h
-  src/common/ll/dig/camera.cpp:reqres.h
   src/common/ll/dig/ctrldispatch.cpp:camhandlers.h
-  src/common/ll/dig/ctrldispatch.cpp:reqres.h
-  src/common/ll/dig/exposure.cpp:reqres.h
-  src/common/ll/dig/grab.cpp:reqres.h
-  src/common/ll/dig/grab.cpp:syncobj.h
-  src/common/ll/dig/grab.h:thread.h
-  src/common/ll/dig/grabengine.cpp:reqres.h
-  src/common/ll/dig/grabengine.cpp:syncobj.h
-  src/common/ll/dig/grabengine.cpp:thread.h
-  src/common/ll/dig/grabevents.cpp:syncobj.h
-  src/common/ll/dig/grabevents.cpp:thread.h
-  src/common/ll/dig/grabpatch.cpp:reqres.h
-  src/common/ll/dig/hostblocks.cpp:reqres.h
-  src/common/ll/dig/hostgrab.cpp:reqres.h
-  src/common/ll/dig/kvxbank.cpp:reqres.h
-  src/common/ll/dig/kvxgrab.cpp:reqres.h
-  src/common/ll/dig/kvxgrab.cpp:syncobj.h
-  src/common/ll/dig/kvxio.cpp:reqres.h
-  src/common/ll/dig/kvxlut.cpp:reqres.h
-  src/common/ll/dig/load.cpp:reqres.h
-  src/common/ll/dig/lutport.cpp:reqres.h
-  src/common/ll/dig/pll.cpp:reqres.h
-  src/common/ll/dig/strobes.cpp:reqres.h
+  # src/common/ll/serve
+  src/common/ll/serve/vmsection.cpp:pcicopy.h
   # src/host/ll
   src/host/ll/bringup.cpp:hlc_wiring.h
   src/host/ll/disprequest.cpp:bufchild.h
