@@ -8,6 +8,7 @@
 // frame of every host-served command (request resource taken, checked, released).
 #pragma once
 
+#include "camdispatch.h"
 #include "im_msgio.h"
 
 #include <cstdint>
@@ -28,11 +29,6 @@ constexpr uint32_t kOpDigCapture = 142;
 constexpr uint32_t kOpDigLutGet = 144;
 constexpr uint32_t kOpDigLutSet = 145;
 constexpr uint32_t kOpDigConvert = 211;
-
-// The inquiry that reads a string from the camera's serial port into a caller's buffer.
-constexpr uint32_t kDigInquireUartString = IM_DIG_UART_READ_STRING;
-// Bytes of that string block (the port's longest read and a zero).
-constexpr uint32_t kDigUartStringBytes = 256;
 
 // Request-resource size of the grab: the grab's end, not the handler, completes its sync
 // object.

@@ -67,6 +67,10 @@ void mpCamSave(MP_RESOURCE_ST* res, _MP_BUF_ST* camera, uint32_t* outId, int32_t
 // Triggered capture; the command -9997 fires.
 void mpDigCapture(MP_RESOURCE_ST* res, _MP_BUF_ST* digitizer, _MP_BUF_ST* camera, int32_t command);
 void mpDigControl(MP_RESOURCE_ST* res, _MP_BUF_ST* digitizer, int32_t type, double value);
+// The inquiry that reads a string from the camera's serial port into a caller's buffer.
+constexpr uint32_t kDigInquireUartString = IM_DIG_UART_READ_STRING;
+// Bytes of that string block (the port's longest read and a zero).
+constexpr uint32_t kDigUartStringBytes = 256;
 // Writes the inquired value to `out` (8 bytes; inquiry 30050 writes a text block there).
 void mpDigInquire(MP_RESOURCE_ST* res, _MP_BUF_ST* digitizer, int32_t type, void* out);
 // One grab request (or one phase of a grab split across nodes): 0 or -1 (error logged); 0

@@ -5,7 +5,6 @@
 #include "bufchild.h"
 #include "bufid.h"
 #include "camera.h"
-#include "camhandlers.h"
 #include "camuart.h"
 #include "digitizers.h"
 #include "exposure.h"
