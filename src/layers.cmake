@@ -30,8 +30,6 @@ set(HLC_LAYER_CROSSINGS
   src/common/hl/syshandlers.cpp:imsys.h
   src/common/hl/syshandlers.h:imsys.h
   src/common/hl/vmcopy.cpp:imbuf.h
-  # src/common/ll/serve
-  src/common/ll/serve/vmsection.cpp:pcicopy.h
   # src/host/ll
   src/host/ll/bringup.cpp:hlc_wiring.h
   src/host/ll/disprequest.cpp:bufchild.h

@@ -146,25 +146,6 @@ int convert(MP_RESOURCE_ST* resource, uint32_t id, _MP_BUF_ST** descriptor, int 
     return *descriptor ? 0 : -1;
 }
 
-uint32_t XferDisplayNodeFor(uint32_t node, const _MP_BUF_ST* buffer)
-{
-    node &= 0xFF;
-    if (!buffer || buffer->location == kLocSdram || buffer->location == kLocHostDma) return node;
-    const _NODE_MAIN_RESOURCE_ST* record = mp_core_node_record(node);
-    if (!record || record->displayRegs) return node;
-    // A node without a display Orlo shows its system's display: the first display node
-    // of the system serves the buffer.  Without one the node stays.
-    uint32_t display = 0;
-    if (mp_disp_get_node_id(((node >> 4) & 0xF) - 1, 0, &display) != 0 || display == 0) return node;
-    return display & 0xFF;
-}
-
-void actualBuf(const _MP_BUF_ST* buffer, uint32_t* node, uint32_t* kind)
-{
-    *kind = buffer->location == kLocSdram ? 0 : 1;
-    *node = XferDisplayNodeFor(*node, buffer);
-}
-
 int vmErrors(const _MP_BUF_ST* s, const _MP_BUF_ST* d)
 {
     if (!s || !d) return 0;

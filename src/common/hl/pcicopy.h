@@ -12,6 +12,7 @@
 #include "hlc_arch.h"
 #include "im_msgio.h"
 #include "vmprog.h"
+#include "vmsection.h"
 
 #include <cstdint>
 
@@ -36,12 +37,6 @@ int mpBufCopyPCI(_CPYPARAM* record, int extra);
 // when the slot names none and mayBeNone), -1 for an id that is no buffer.
 int convert(MP_RESOURCE_ST* resource, uint32_t id, _MP_BUF_ST** descriptor, int remote, const _MSG_BODY_ST* msg,
             uint32_t slot, int mayBeNone);
-// The node that serves a buffer: for a buffer outside board memory and host DMA memory on
-// a node without a display Orlo, the first display node of its system (when there is
-// one); else the buffer's own node.
-uint32_t XferDisplayNodeFor(uint32_t node, const _MP_BUF_ST* buffer);
-// The node and Orlo kind (0 primary, 1 display) that serve a buffer.
-void actualBuf(const _MP_BUF_ST* buffer, uint32_t* node, uint32_t* kind);
 // 0, or -1 when the two buffers cannot be transferred between (same node and location, or
 // one-bit buffers off byte boundaries).
 int vmErrors(const _MP_BUF_ST* source, const _MP_BUF_ST* destination);

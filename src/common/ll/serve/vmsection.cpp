@@ -2,11 +2,11 @@
 #include "vmsection.h"
 
 #include "bufid.h"
+#include "dispops.h"
 #include "hlc_errors.h"
 #include "hwaccess.h"
 #include "hwlock.h"
 #include "nodeopen.h"
-#include "pcicopy.h"
 #include "reqres.h"
 #include "task.h"
 
@@ -80,6 +80,25 @@ void findMaxId(const _NODE_MAIN_RESOURCE_ST* record, uint32_t* best, int32_t* hi
             *best = block;
         }
     }
+}
+
+uint32_t XferDisplayNodeFor(uint32_t node, const _MP_BUF_ST* buffer)
+{
+    node &= 0xFF;
+    if (!buffer || buffer->location == kLocSdram || buffer->location == kLocHostDma) return node;
+    const _NODE_MAIN_RESOURCE_ST* record = mp_core_node_record(node);
+    if (!record || record->displayRegs) return node;
+    // A node without a display Orlo shows its system's display: the first display node
+    // of the system serves the buffer.  Without one the node stays.
+    uint32_t display = 0;
+    if (mp_disp_get_node_id(((node >> 4) & 0xF) - 1, 0, &display) != 0 || display == 0) return node;
+    return display & 0xFF;
+}
+
+void actualBuf(const _MP_BUF_ST* buffer, uint32_t* node, uint32_t* kind)
+{
+    *kind = buffer->location == kLocSdram ? 0 : 1;
+    *node = XferDisplayNodeFor(*node, buffer);
 }
 
 int mp_res_alloc_vm(MP_RESOURCE_ST* resource, const _MP_BUF_ST* buffer)

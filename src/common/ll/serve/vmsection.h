@@ -24,6 +24,12 @@ constexpr uint32_t kVmIdRegister = 0x3018;
 inline constexpr char kVmTextNoConnection[] =
     "VmPortConnection not found: must alloc all nodes if an external VM device must be included";
 
+// The node that serves a buffer: for a buffer outside board memory and host DMA memory on
+// a node without a display Orlo, the first display node of its system (when there is
+// one); else the buffer's own node.
+uint32_t XferDisplayNodeFor(uint32_t node, const _MP_BUF_ST* buffer);
+// The node and Orlo kind (0 primary, 1 display) that serve a buffer.
+void actualBuf(const _MP_BUF_ST* buffer, uint32_t* node, uint32_t* kind);
 // Takes the VM section that serves buffer (the first call on a port also numbers the
 // port's highest Orlo): 0, or -1 with the error in the resource.  A resource holds at
 // most two sections.
