@@ -31,12 +31,4 @@ set(HLC_LAYER_CROSSINGS
   src/common/hl/syshandlers.h:imsys.h
   src/common/hl/vmcopy.cpp:imbuf.h
   # src/host/ll
-  src/host/ll/bringup.cpp:hlc_wiring.h
-  src/host/ll/disprequest.cpp:bufchild.h
-  src/host/ll/disprequest.cpp:bufid.h
-  src/host/ll/disprequest.cpp:hwlock.h
-  src/host/ll/disprequest.cpp:intserver.h
-  src/host/ll/disprequest.cpp:nodelist.h
-  src/host/ll/disprequest.cpp:regaccess.h
-  src/host/ll/disprequest.cpp:reqres.h
-  src/host/ll/disprequest.cpp:servinfo.h)
+  src/host/ll/bringup.cpp:hlc_wiring.h)
