@@ -22,13 +22,9 @@ set(HLC_LAYERS
 # Upward includes that remain until their code has moved to its layer: "<file>:<header>".
 set(HLC_LAYER_CROSSINGS
   # src/common/hl
-  src/common/hl/bufcopy.h:imbuf.h
-  src/common/hl/bufhandlers.cpp:imbuf.h
   src/common/hl/hostbuf.cpp:imbuf.h
   src/common/hl/nodeinit.cpp:imsys.h
-  src/common/hl/pcicopy.cpp:imbuf.h
   src/common/hl/syshandlers.cpp:imsys.h
   src/common/hl/syshandlers.h:imsys.h
-  src/common/hl/vmcopy.cpp:imbuf.h
   # src/host/ll
   src/host/ll/bringup.cpp:hlc_wiring.h)

@@ -14,7 +14,7 @@
 #pragma once
 
 #include "hlc_arch.h"
-#include "imbuf.h"
+#include "bufhandlers.h"
 #include "im_msgio.h"
 #include "reqres.h"
 

@@ -8,7 +8,6 @@
 #include "predef.h"
 #include "heap.h"
 #include "hlc_errors.h"
-#include "imbuf.h"
 #include "reqres.h"
 #include "sysutil.h"
 

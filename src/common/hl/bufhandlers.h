@@ -9,6 +9,53 @@
 
 #include <cstdint>
 
+// Opcodes of the buffer commands.
+constexpr uint32_t kOpBufAlloc = 17;
+constexpr uint32_t kOpBufAlloc2d = 18;
+constexpr uint32_t kOpBufAlloc1d = 19;
+constexpr uint32_t kOpBufAllocControl = 20;
+constexpr uint32_t kOpBufChild = 21;
+constexpr uint32_t kOpBufChildBand = 22;
+constexpr uint32_t kOpBufChildMove = 23;
+constexpr uint32_t kOpBufClear = 24;
+constexpr uint32_t kOpBufClone = 25;
+constexpr uint32_t kOpBufCopyPCI = 27;
+constexpr uint32_t kOpBufCopyVM = 28;
+constexpr uint32_t kOpBufFree = 29;
+constexpr uint32_t kOpBufCopyField = 31;
+constexpr uint32_t kOpBufGetNextField = 32;
+constexpr uint32_t kOpBufGetField = 33;
+constexpr uint32_t kOpBufGetFieldDouble = 34;
+constexpr uint32_t kOpBufInquire = 36;
+constexpr uint32_t kOpBufMap = 38;
+constexpr uint32_t kOpBufModify = 39;
+constexpr uint32_t kOpBufPack = 40;
+constexpr uint32_t kOpBufPutField = 44;
+constexpr uint32_t kOpBufRemoveField = 46;
+constexpr uint32_t kOpBufCopy = 116;
+constexpr uint32_t kOpBufFormattedInquire = 118;
+constexpr uint32_t kOpBufCreate = 213;
+constexpr uint32_t kOpBufControl = 214;
+constexpr uint32_t kOpBufCopyROI = 221;
+
+// Inquiry types the host side uses.
+constexpr uint32_t kBufInquireDescriptor = 400;
+constexpr uint32_t kBufInquireDescriptor2 = 401;
+
+// Control types of imBufControl.
+constexpr int32_t kBufControlLock = 1;
+constexpr int32_t kBufControlUnlock = 2;
+
+// Memory kinds of imBufCreate.
+constexpr uint32_t kBufMemoryCaller = 4;     // paged memory of the caller
+constexpr uint32_t kBufMemoryLibrary = 7;    // paged memory the library allocated
+
+// Memory-kind bits of an id as the host side tests them.
+constexpr uint32_t kBufIdHostDma = 0x1000000u;
+constexpr uint32_t kBufIdBoardHeap = 0x2000000u;
+constexpr uint32_t kBufIdGivenMemory = 0x4000000u;
+constexpr uint32_t kBufIdPaged = 0x8000000u;
+
 // Messages of the buffer handlers.
 inline constexpr const char* kBufTextCloneFailed = "Buffer clone failed";
 inline constexpr const char* kBufTextFieldFailed = "Can not create or modify a field descriptor";

@@ -4,12 +4,12 @@
 #include "vmcopy.h"
 
 #include "bufchild.h"
+#include "bufhandlers.h"
 #include "bufid.h"
 #include "cmdserver.h"
 #include "devhandlers.h"
 #include "hlc_errors.h"
 #include "hwlock.h"
-#include "imbuf.h"
 #include "intserverio.h"
 #include "nodelist.h"
 #include "nodeopen.h"
