@@ -21,9 +21,5 @@ set(HLC_LAYERS
 
 # Upward includes that remain until their code has moved to its layer: "<file>:<header>".
 set(HLC_LAYER_CROSSINGS
-  # src/common/hl
-  src/common/hl/nodeinit.cpp:imsys.h
-  src/common/hl/syshandlers.cpp:imsys.h
-  src/common/hl/syshandlers.h:imsys.h
   # src/host/ll
   src/host/ll/bringup.cpp:hlc_wiring.h)

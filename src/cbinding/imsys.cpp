@@ -19,7 +19,6 @@
 
 namespace {
 
-constexpr uint32_t kAppTimeoutEntry = 3;
 // A ring that claims more slots than a slot index can name is not dumped beyond its header.
 constexpr uint32_t kMaxRingSlots = 0xFFFF;
 
@@ -90,17 +89,6 @@ int32_t Inquire(int32_t system, int32_t type)
 }
 
 // ---- application state --------------------------------------------------------------------
-
-// The communication time-out the application chose; it is the process's, not a node's, so
-// that opening and closing nodes keeps it.
-std::mutex g_timeoutLock;
-bool g_timeoutChosen = false;
-double g_timeout = 0.0;
-
-double* TimeoutTable()
-{
-    return imNodeSt ? imNodeSt->timeouts : nullptr;
-}
 
 void CopyText(char* to, const char* from, size_t size)
 {
@@ -217,26 +205,14 @@ try {
     if (value == 0.0 || value == -1.0) value = kAppTimeoutForever;
     // Any other negative or undefined time-out would end every wait at once: ignored.
     if (!(value > 0.0)) return;
-    std::lock_guard<std::mutex> lock(g_timeoutLock);
-    g_timeout = value;
-    g_timeoutChosen = true;
-    if (double* table = TimeoutTable()) table[kAppTimeoutEntry] = value;
+    mp_app_choose_comm_timeout(value);
 }
 HLC_EXPORT_CATCH(imAppControl)
 
 int32_t imAppInquire(int32_t type, void* out)
 try {
     if (type != IM_APP_TIMEOUT) return 0;
-    double value;
-    {
-        std::lock_guard<std::mutex> lock(g_timeoutLock);
-        if (const double* table = TimeoutTable())
-            value = table[kAppTimeoutEntry];
-        else if (g_timeoutChosen)
-            value = g_timeout;
-        else
-            value = mp_sys_timeout(static_cast<int>(kAppTimeoutEntry));
-    }
+    const double value = mp_app_comm_timeout_in_force();
     if (out) std::memcpy(out, &value, sizeof value);
     if (!(value < static_cast<double>(std::numeric_limits<int32_t>::max()))) return std::numeric_limits<int32_t>::max();
     if (value <= static_cast<double>(std::numeric_limits<int32_t>::min())) return std::numeric_limits<int32_t>::min();
@@ -277,10 +253,3 @@ try {
     return code;
 }
 HLC_EXPORT_CATCH(imAppGetError)
-
-bool mp_app_comm_timeout(double* seconds)
-{
-    std::lock_guard<std::mutex> lock(g_timeoutLock);
-    if (g_timeoutChosen && seconds) *seconds = g_timeout;
-    return g_timeoutChosen;
-}

@@ -8,15 +8,12 @@
 // are taken under the kernel critical section, as the message layer files errors.
 #pragma once
 
+#include "apptimeout.h"
 #include "hlc_arch.h"
 #include "im_msgio.h"
+#include "syshandlers.h"
 
 #include <cstdint>
-
-// Opcodes of the system commands.
-constexpr uint32_t kOpSysClock = 115;
-constexpr uint32_t kOpGetMemoryMap = 210;
-constexpr uint32_t kOpSysTimeStamp = 223;
 
 // Words per node of the type-5 table; the table ends with one line of zeros.
 constexpr uint32_t kSysNodeTableWords = 6;
@@ -63,7 +60,3 @@ HLC_API int32_t imAppInquire(int32_t type, void* out);
 // "Error in <function>():\n<<message>>" (kMsgErrorTextBytes).  An odd mode then clears
 // the record, also without out.
 HLC_API int32_t imAppGetError(int32_t mode, void* out);
-
-// True when the application chose a communication time-out (imAppControl type 1); its
-// value in seconds through `seconds`.  The global start-up uses it for the time-out table.
-bool mp_app_comm_timeout(double* seconds);

@@ -1,6 +1,7 @@
 // Global node state, node runtime start-up and end, information blocks.
 #include "nodeinit.h"
 
+#include "apptimeout.h"
 #include "bufid.h"
 #include "cmdserver.h"
 #include "consolepipe.h"
@@ -9,7 +10,6 @@
 #include "hwlock.h"
 #include "im_msgio.h"
 #include "intserver.h"
-#include "imsys.h"
 #include "nodelist.h"
 #include "nodeopen.h"
 #include "predef.h"

@@ -7,7 +7,6 @@
 #include "heap.h"
 #include "hlc_errors.h"
 #include "hwlock.h"
-#include "imsys.h"
 #include "nodeopen.h"
 #include "reqres.h"
 
@@ -154,12 +153,6 @@ void DescriptorMap(MP_RESOURCE_ST* res, _MSG_BODY_ST* msg)
     ReplyWithMap(res, msg, map, slots);
 }
 
-int SysDiagForReplyWait(uint32_t system, uint32_t board, uint32_t mode, const char* file)
-{
-    imSysDiag(static_cast<int32_t>(system), static_cast<int32_t>(board), static_cast<int32_t>(mode), file);
-    return 0;
-}
-
 } // namespace
 
 int32_t mp_sys_used_block_pairs(const heap* h, uint32_t skip, uint32_t* out, uint32_t room)
@@ -235,6 +228,4 @@ void mp_sys_install()
     mp_server_set_handler(kOpSysClock, mp_SysClock);
     mp_server_set_handler(kOpGetMemoryMap, mp_GetMemoryMap);
     mp_server_set_handler(kOpSysTimeStamp, mp_SysTimeStamp);
-    const ImMsgHooks hooks{SysDiagForReplyWait};
-    im_msg_set_hooks(&hooks);
 }

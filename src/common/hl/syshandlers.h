@@ -6,9 +6,13 @@
 
 #include "hlc_arch.h"
 #include "im_msgio.h"
-#include "imsys.h"
 
 #include <cstdint>
+
+// Opcodes of the system commands.
+constexpr uint32_t kOpSysClock = 115;
+constexpr uint32_t kOpGetMemoryMap = 210;
+constexpr uint32_t kOpSysTimeStamp = 223;
 
 // Memory-map modes.
 constexpr uint32_t kMemMapWindowSize = 0;
@@ -36,6 +40,5 @@ void mp_SysTimeStamp(_MSG_BODY_ST* msg);
 // Heap index (slot 0) and mode (slot 1); see the modes above.
 void mp_GetMemoryMap(_MSG_BODY_ST* msg);
 
-// Puts the three handlers into the opcode table and the diagnostic dump into the message
-// layer's reply wait.  While no node serves.
+// Puts the three handlers into the opcode table.  While no node serves.
 void mp_sys_install();

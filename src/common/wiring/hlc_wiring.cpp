@@ -13,6 +13,7 @@
 #include "consolepipe.h"
 #include "hostbuf.h"
 #include "imbuf.h"
+#include "imsys.h"
 #include "mp_msg.h"
 #include "devhandlers.h"
 #include "disphandlers.h"
@@ -201,6 +202,20 @@ void InstallBufferFiles()
     im_buf_files_set_ops(&ops);
 }
 
+// The message layer's reply wait dumps the ring through the system export after a
+// communication time-out.
+int SysDiagForReplyWait(uint32_t system, uint32_t board, uint32_t mode, const char* file)
+{
+    imSysDiag(static_cast<int32_t>(system), static_cast<int32_t>(board), static_cast<int32_t>(mode), file);
+    return 0;
+}
+
+void InstallMessageHooks()
+{
+    const ImMsgHooks hooks{SysDiagForReplyWait};
+    im_msg_set_hooks(&hooks);
+}
+
 std::atomic<bool> g_wired{false};
 std::mutex g_wiring;
 
@@ -224,6 +239,7 @@ void HlcWireLibrary()
     mp_thread_install();
     mp_dev_install();
     mp_sys_install();
+    InstallMessageHooks();
     mp_buf_install();
     mp_buf_install_remote();
     mp_cam_install();
