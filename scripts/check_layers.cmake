@@ -1,4 +1,5 @@
-# Checks that no file of the library includes a header of a folder above its own layer.
+# Checks that no file of the library includes a header of a folder above its own layer, and
+# that no static part links a part above its own layer.
 #
 #   cmake -DSOURCE_DIR=<tree> [-DLAYERS_FILE=<file>] [-DLIST_CROSSINGS=ON] -P check_layers.cmake
 #
@@ -8,15 +9,20 @@
 #                        folders joined by "|" (folders of one layer may include each
 #                        other);
 #   HLC_LAYER_CROSSINGS  the upward includes that are still allowed, each
-#                        "<file>:<included header as written>".
+#                        "<file>:<included header as written>";
+#   HLC_LINK_CROSSINGS   the upward links between the static parts that are still allowed,
+#                        each "<part>:<linked part>".
 # Headers are found by their name in every folder of src/, platform/ and include/ (the
 # library includes them by name: each part's folder is on the include path of the parts
 # above it).  The check fails for
 #   - an include of a header from a higher layer that is not listed,
 #   - an include of a header from a folder that is no layer (a simulator folder),
 #   - a file in a folder that is no layer,
-#   - a listed crossing that no longer occurs (the list only shrinks).
-# With LIST_CROSSINGS=ON it prints every upward include in the form of the list instead.
+#   - a static part (qsrf_glob_library in a folder's CMakeLists.txt) that links a part of a
+#     higher layer and is not listed,
+#   - a listed crossing that no longer occurs (the lists only shrink).
+# With LIST_CROSSINGS=ON it prints every upward include and link in the form of the lists
+# instead.
 cmake_minimum_required(VERSION 3.20)
 
 if(NOT SOURCE_DIR)
@@ -90,7 +96,65 @@ foreach(source IN LISTS sources)
   endforeach()
 endforeach()
 
+# The static parts: each folder's qsrf_glob_library(NAME ... LIBS ...) may link only parts of
+# its own layer and the layers below it.
+set(links_found "")
+file(GLOB_RECURSE lists RELATIVE ${SOURCE_DIR} ${SOURCE_DIR}/src/CMakeLists.txt ${SOURCE_DIR}/src/*/CMakeLists.txt)
+set(parts "")
+foreach(list IN LISTS lists)
+  get_filename_component(dir ${list} DIRECTORY)
+  file(READ ${SOURCE_DIR}/${list} text)
+  string(REGEX MATCHALL "qsrf_glob_library\\([^)]*\\)" calls "${text}")
+  foreach(call IN LISTS calls)
+    string(REGEX REPLACE "^qsrf_glob_library\\(|\\)$" "" args "${call}")
+    string(REGEX REPLACE "[ \t\r\n]+" ";" args "${args}")
+    list(GET args 0 part)
+    set("part_folder_${part}" ${dir})
+    set(libs "")
+    set(in_libs OFF)
+    foreach(arg IN LISTS args)
+      if(arg STREQUAL "LIBS")
+        set(in_libs ON)
+      elseif(arg MATCHES "^(EXCLUDE|SHARED)$")
+        set(in_libs OFF)
+      elseif(in_libs AND NOT arg STREQUAL "")
+        list(APPEND libs ${arg})
+      endif()
+    endforeach()
+    set("part_libs_${part}" ${libs})
+    list(APPEND parts ${part})
+  endforeach()
+endforeach()
+foreach(part IN LISTS parts)
+  set(dir ${part_folder_${part}})
+  if(NOT DEFINED "rank_${dir}")
+    continue()   # (its folder's files are reported above)
+  endif()
+  foreach(lib IN LISTS part_libs_${part})
+    if(NOT DEFINED "part_folder_${lib}")
+      continue()   # a platform target or an interface of the base
+    endif()
+    set(target ${part_folder_${lib}})
+    if(DEFINED "rank_${target}" AND rank_${target} GREATER rank_${dir})
+      set(crossing "${part}:${lib}")
+      list(APPEND links_found ${crossing})
+      if(LIST_CROSSINGS)
+        message("  link ${crossing}")
+      elseif(NOT crossing IN_LIST HLC_LINK_CROSSINGS)
+        message("${part} (${dir}) links ${lib} of ${target}, a layer above its own")
+        math(EXPR failures "${failures} + 1")
+      endif()
+    endif()
+  endforeach()
+endforeach()
+
 if(NOT LIST_CROSSINGS)
+  foreach(crossing IN LISTS HLC_LINK_CROSSINGS)
+    if(NOT crossing IN_LIST links_found)
+      message("${crossing}: listed as an upward link, but no longer made: remove it from the list")
+      math(EXPR failures "${failures} + 1")
+    endif()
+  endforeach()
   foreach(crossing IN LISTS HLC_LAYER_CROSSINGS)
     if(NOT crossing IN_LIST found)
       message("${crossing}: listed as an upward include, but no longer made: remove it from the list")
@@ -104,4 +168,6 @@ list(LENGTH HLC_LAYER_CROSSINGS allowed)
 if(failures GREATER 0)
   message(FATAL_ERROR "check_layers: ${failures} fault(s) in the layering of ${SOURCE_DIR}/src")
 endif()
-message("check_layers: no file includes upward beyond the ${allowed} listed crossing(s)")
+list(LENGTH HLC_LINK_CROSSINGS allowed_links)
+message("check_layers: no file includes upward beyond the ${allowed} listed crossing(s), "
+        "no part links upward beyond the ${allowed_links} listed link(s)")
