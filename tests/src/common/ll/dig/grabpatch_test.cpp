@@ -5,7 +5,7 @@
 #include "chipsfixture.h"
 #include "load.h"
 
-#include "../core/intservertest.h"
+#include "../serve/intservertest.h"
 #include "bufchild.h"
 #include "grab.h"
 #include "grabpatch.h"

@@ -6,7 +6,7 @@
 // task: signalling a semaphore there runs the server it wakes before the call returns, as
 // on the node's interrupt process thread.
 #include "boardsim.h"
-#include "buftest.h"
+#include "../core/buftest.h"
 #include "device.h"
 #include "driverreq.h"
 #include "grabfamily.h"

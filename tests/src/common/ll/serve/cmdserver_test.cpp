@@ -2,8 +2,8 @@
 
 #include "im_msgio.h"
 #include "im_param.h"
-#include "../../cbinding/ringnode.h"
-#include "../../testwait.h"
+#include "../../../cbinding/ringnode.h"
+#include "../../../testwait.h"
 
 #include "boardsim.h"
 #include "driverreq.h"

@@ -1,6 +1,6 @@
 #include "reqres.h"
 
-#include "servednode.h"
+#include "../../hl/servednode.h"
 
 #include "hosthooks.h"
 #include "im_param.h"

@@ -1,9 +1,9 @@
 #include "im_msgio.h"
 #include "im_param.h"
-#include "ringnode.h"
+#include "../../cbinding/ringnode.h"
 
-#include "../common/ll/fakeconsole.h"
-#include "../testwait.h"
+#include "../ll/fakeconsole.h"
+#include "../../testwait.h"
 #include "boardsim.h"
 #include "consolepipe.h"
 #include "driverreq.h"

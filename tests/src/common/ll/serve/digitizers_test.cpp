@@ -1,7 +1,7 @@
 // The digitizer list of a system (head made, joined, entries found and counted, freed,
 // cameras detached), the driver's node set, the grab interrupt sources of the external
 // module families, and the size and rectangle utilities.
-#include "buftest.h"
+#include "../core/buftest.h"
 #include "digitizers.h"
 #include "reqres.h"
 

@@ -7,7 +7,7 @@
 #include "hwaccess.h"
 #include "hwlock.h"
 #include "reqres.h"
-#include "../../cbinding/ringnode.h"
+#include "../../../cbinding/ringnode.h"
 
 #include <gtest/gtest.h>
 

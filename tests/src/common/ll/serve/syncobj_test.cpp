@@ -1,4 +1,4 @@
-#include "servednode.h"
+#include "../../hl/servednode.h"
 
 #include <atomic>
 #include <chrono>
