@@ -179,4 +179,23 @@ TEST_F(BoundaryFixture, ACommandPostedWhileAllocationsFailLeavesTheNodeServing)
     libsandbox::FreeDevice(device);
 }
 
+// The node services' boundary: a signal test whose driver request cannot be made.
+TEST_F(BoundaryFixture, ANodeServiceThatThrowsFilesResourcesUnderItsOwnName)
+{
+    uint32_t device = 0;
+    ASSERT_NE(RetriedPastOtherOpens([&] { return imDevAlloc(0, 0, 3, 0, &device); }), 0u) << libsandbox::LastText();
+    imAppGetError(1, nullptr);
+    const uint32_t node = (device >> 16) & 0xFF;
+    int answer = 0;
+    {
+        FailingAllocations failing;
+        answer = mp_sys_sema_check(node, 0);
+    }
+    EXPECT_EQ(answer, IM_ERR_NO_RESOURCES);
+    ExpectError(IM_ERR_NO_RESOURCES, "Insufficient resources to carry out the operation", "mp_sys_sema_check");
+    imAppGetError(1, nullptr);
+    EXPECT_GE(mp_sys_sema_check(node, 0), 0) << "the node's signals answer again";
+    libsandbox::FreeDevice(device);
+}
+
 }  // namespace
