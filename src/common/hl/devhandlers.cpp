@@ -282,7 +282,7 @@ int getCpyParamPtr(uint32_t node, uint32_t** record)
         }
         mp_buf_put_field(base, kCpyParamField, static_cast<double>(static_cast<uint32_t>(reinterpret_cast<uintptr_t>(area))));
     }
-    // While all eight are busy the scan yields and tries again, for at most the
+    // While all eight are busy the scan sleeps for no time and tries again, for at most the
     // communication time-out: a holder that never hands its record back cannot keep the
     // caller waiting for ever.
     const double start = mp_time_clock(0.0);
@@ -299,6 +299,8 @@ int getCpyParamPtr(uint32_t node, uint32_t** record)
         }
         TaskEndMutex();
         if (mp_time_clock(start) >= mp_sys_timeout(kCpyParamTimeoutEntry)) return 0;
-        TaskYield(-1);
+        // The library's zero sleep: the other tasks run, and the machine's time passes
+        // while this one waits (a bare yield after reading the board's timer would hold it).
+        mp_time_sleep(0.0);
     }
 }
