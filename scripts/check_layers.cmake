@@ -7,19 +7,21 @@
 # <tree>/src/layers.cmake), which sets
 #   HLC_LAYERS           the layers, lowest first; each entry one folder or several
 #                        folders joined by "|" (folders of one layer may include each
-#                        other);
-#   HLC_LAYER_CROSSINGS  the upward includes that are still allowed, each
-#                        "<file>:<included header as written>";
-#   HLC_LINK_CROSSINGS   the upward links between the static parts that are still allowed,
-#                        each "<part>:<linked part>".
+#                        other) or by "&" (rooms: folders of one layer that may not
+#                        include or link each other, only the layers below them);
+#   HLC_LAYER_CROSSINGS  the upward includes, and the includes between rooms, that are
+#                        still allowed, each "<file>:<included header as written>";
+#   HLC_LINK_CROSSINGS   the upward links between the static parts, and the links between
+#                        rooms, that are still allowed, each "<part>:<linked part>".
 # Headers are found by their name in every folder of src/, platform/ and include/ (the
 # library includes them by name: each part's folder is on the include path of the parts
 # above it).  The check fails for
-#   - an include of a header from a higher layer that is not listed,
+#   - an include of a header from a higher layer, or from a room beside its own, that is
+#     not listed,
 #   - an include of a header from a folder that is no layer (a simulator folder),
 #   - a file in a folder that is no layer,
 #   - a static part (qsrf_glob_library in a folder's CMakeLists.txt) that links a part of a
-#     higher layer and is not listed,
+#     higher layer, or of a room beside its own, and is not listed,
 #   - a listed crossing that no longer occurs (the lists only shrink).
 # With LIST_CROSSINGS=ON it prints every upward include and link in the form of the lists
 # instead.
@@ -33,12 +35,17 @@ if(NOT LAYERS_FILE)
 endif()
 include(${LAYERS_FILE})
 
-# Rank of each folder.
+# Rank of each folder; the folders of a layer of rooms are marked as rooms.
 set(rank 0)
 foreach(layer IN LISTS HLC_LAYERS)
-  string(REPLACE "|" ";" folders "${layer}")
+  set(rooms OFF)
+  if(layer MATCHES "&")
+    set(rooms ON)
+  endif()
+  string(REGEX REPLACE "[|&]" ";" folders "${layer}")
   foreach(folder IN LISTS folders)
     set("rank_${folder}" ${rank})
+    set("room_${folder}" ${rooms})
   endforeach()
   math(EXPR rank "${rank} + 1")
 endforeach()
@@ -83,13 +90,19 @@ foreach(source IN LISTS sources)
       math(EXPR failures "${failures} + 1")
       continue()
     endif()
+    set(where "")
     if(rank_${target} GREATER own)
+      set(where "a layer above its own")
+    elseif(rank_${target} EQUAL own AND room_${dir} AND NOT target STREQUAL dir)
+      set(where "a room beside its own")
+    endif()
+    if(where)
       set(crossing "${source}:${included}")
       list(APPEND found ${crossing})
       if(LIST_CROSSINGS)
         message("  ${crossing}")
       elseif(NOT crossing IN_LIST HLC_LAYER_CROSSINGS)
-        message("${source}: includes \"${included}\" of ${target}, a layer above its own (${dir})")
+        message("${source}: includes \"${included}\" of ${target}, ${where} (${dir})")
         math(EXPR failures "${failures} + 1")
       endif()
     endif()
@@ -135,13 +148,22 @@ foreach(part IN LISTS parts)
       continue()   # a platform target or an interface of the base
     endif()
     set(target ${part_folder_${lib}})
-    if(DEFINED "rank_${target}" AND rank_${target} GREATER rank_${dir})
+    if(NOT DEFINED "rank_${target}")
+      continue()
+    endif()
+    set(where "")
+    if(rank_${target} GREATER rank_${dir})
+      set(where "a layer above its own")
+    elseif(rank_${target} EQUAL rank_${dir} AND room_${dir} AND NOT target STREQUAL dir)
+      set(where "a room beside its own")
+    endif()
+    if(where)
       set(crossing "${part}:${lib}")
       list(APPEND links_found ${crossing})
       if(LIST_CROSSINGS)
         message("  link ${crossing}")
       elseif(NOT crossing IN_LIST HLC_LINK_CROSSINGS)
-        message("${part} (${dir}) links ${lib} of ${target}, a layer above its own")
+        message("${part} (${dir}) links ${lib} of ${target}, ${where}")
         math(EXPR failures "${failures} + 1")
       endif()
     endif()
@@ -169,5 +191,5 @@ if(failures GREATER 0)
   message(FATAL_ERROR "check_layers: ${failures} fault(s) in the layering of ${SOURCE_DIR}/src")
 endif()
 list(LENGTH HLC_LINK_CROSSINGS allowed_links)
-message("check_layers: no file includes upward beyond the ${allowed} listed crossing(s), "
-        "no part links upward beyond the ${allowed_links} listed link(s)")
+message("check_layers: no file includes upward or between rooms beyond the ${allowed} listed crossing(s), "
+        "no part links so beyond the ${allowed_links} listed link(s)")

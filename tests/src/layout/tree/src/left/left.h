@@ -1,0 +1,3 @@
+// A room of the middle layer.
+#pragma once
+#include "low.h"

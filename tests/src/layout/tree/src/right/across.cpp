@@ -1,0 +1,2 @@
+#include "right.h"
+#include "left.h"

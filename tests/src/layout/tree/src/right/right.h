@@ -1,0 +1,3 @@
+// The other room of the middle layer.
+#pragma once
+#include "low.h"
