@@ -1,7 +1,8 @@
 # The layers of the library, lowest first (src/README.md draws them).  A file may include
 # headers of its own layer and of the layers below it; a higher layer is reached only
-# through the hook tables that the wiring fills.  Checked by scripts/check_layers.cmake
-# (the test layout_layers).
+# through the hook tables that the wiring fills.  Folders joined by "&" are rooms of one
+# layer: each uses the layers below it, never the room beside it.  Checked by
+# scripts/check_layers.cmake (the test layout_layers).
 set(HLC_LAYERS
   # The base: the library's own definitions, the public numbers, the register map, and the
   # platform's interface folders (hardware accessor and device requests, Win32, file
@@ -14,17 +15,46 @@ set(HLC_LAYERS
   src/common/ll/core
   src/common/msg
   src/common/ll/serve
+  # The grab modules: what both families share, the two families in rooms of their own
+  # (the standard family with the host grab, and the second family), and above them the
+  # dispatch that routes each request to the node's family.
+  src/common/ll/dig/shared
+  "src/common/ll/dig/std&src/common/ll/dig/kvx"
   src/common/ll/dig
   src/common/hl
   src/cbinding
   src/common/wiring)
 
-# Upward includes that remain until their code has moved to its layer: "<file>:<header>".
+# Upward includes, and includes between rooms, that remain until their code has moved to
+# its layer: "<file>:<header>".
 set(HLC_LAYER_CROSSINGS
   # src/host/ll
-  src/host/ll/bringup.cpp:hlc_wiring.h)
+  src/host/ll/bringup.cpp:hlc_wiring.h
+  # src/common/ll/dig: the module EEPROMs and the second family's banks reach the live
+  # register shadow through the standard family's chip writers
+  src/common/ll/dig/shared/eeprom.cpp:serialchips.h
+  src/common/ll/dig/kvx/kvxbank.cpp:serialchips.h
+  # the second family's grab runs through the standard family's grab request, grab
+  # engine image and start- and end-of-grab steps
+  src/common/ll/dig/kvx/kvxgrab.cpp:grab.h
+  src/common/ll/dig/kvx/kvxgrab.cpp:grabengine.h
+  src/common/ll/dig/kvx/kvxgrab.cpp:grabevents.h
+  # the second family's LUT controls use the value conventions of the standard family's
+  # control handlers and its LUT buffer view
+  src/common/ll/dig/kvx/kvxlut.cpp:analog.h
+  src/common/ll/dig/kvx/kvxlut.cpp:lut.h
+  # the standard family's grab reads the camera-record buffer constants; two of its
+  # controls read the running control's context
+  src/common/ll/dig/std/grab.cpp:camera.h
+  src/common/ll/dig/std/ifacectl.cpp:ctrldispatch.h
+  src/common/ll/dig/std/strobes.cpp:ctrldispatch.h)
 
-# Upward links between the static parts that remain: "<part>:<linked part>".  The host
+# Upward links between the static parts, and links between rooms, that remain:
+# "<part>:<linked part>".  The host
 # platform's first bring-up wires a library that was not wired when it was loaded.
 set(HLC_LINK_CROSSINGS
-  hlc_host_ll:hlc_wiring)
+  hlc_host_ll:hlc_wiring
+  # the crossings of src/common/ll/dig above, as links
+  hlc_dig_shared:hlc_dig_std
+  hlc_dig_kvx:hlc_dig_std
+  hlc_dig_std:hlc_dig_ll)

@@ -1,4 +1,4 @@
-#include "chipsfixture.h"
+#include "../chipsfixture.h"
 #include "eeprom.h"
 
 using namespace chipsfixture;

@@ -1,6 +1,6 @@
 // LUT transfer and FIFO ports: copies per page, clock switch and restore, the FIFO waits,
 // the Sorvik II port and the get and set requests, against the simulated module.
-#include "lutfixture.h"
+#include "../lutfixture.h"
 
 #include "hlc_errors.h"
 #include "hwlock.h"

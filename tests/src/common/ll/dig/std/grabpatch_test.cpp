@@ -1,11 +1,11 @@
 // Camera comparison before a grab, the transfer engine's unsafe line lengths, and the
 // patch of a grab window: a lower transfer mode, a widened line with a mask tag buffer, a
 // narrowed line with its lost columns cleared.
-#include "camerafixture.h"
-#include "chipsfixture.h"
+#include "../camerafixture.h"
+#include "../chipsfixture.h"
 #include "load.h"
 
-#include "../serve/intservertest.h"
+#include "../../serve/intservertest.h"
 #include "bufchild.h"
 #include "grab.h"
 #include "grabpatch.h"

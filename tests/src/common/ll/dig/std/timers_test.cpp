@@ -1,4 +1,4 @@
-#include "ctrlfixture.h"
+#include "../ctrlfixture.h"
 
 #include "timers.h"
 

@@ -1,6 +1,6 @@
 #include "kvxbank.h"
 
-#include "../../../host/ll/openednode.h"
+#include "../../../../host/ll/openednode.h"
 
 #include "boardsim.h"
 #include "bufid.h"

@@ -2,7 +2,7 @@
 // decision, the start procedures, the ICS1522 and ICD2061A loaders and the final lock.
 // The measured clock comes from a read filter that plays the module's counter: register 3
 // answers the count in kHz and timer 1 reports busy for a few polls, then idle.
-#include "chipsfixture.h"
+#include "../chipsfixture.h"
 
 #include "analog.h"
 #include "hlc_errors.h"

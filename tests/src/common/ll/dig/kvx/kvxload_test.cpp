@@ -1,4 +1,4 @@
-#include "kvxfixture.h"
+#include "../kvxfixture.h"
 
 #include "kvxload.h"
 

@@ -1,4 +1,4 @@
-#include "chipsfixture.h"
+#include "../chipsfixture.h"
 
 #include "analog.h"
 

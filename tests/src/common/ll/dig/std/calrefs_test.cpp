@@ -1,5 +1,5 @@
 #include "calrefs.h"
-#include "chipsfixture.h"
+#include "../chipsfixture.h"
 #include "frontdev.h"
 
 #include <cmath>

@@ -3,7 +3,7 @@
 #include "ctrldispatch.h"
 #include "kvxlut.h"
 #include "hlc_errors.h"
-#include "lutfixture.h"
+#include "../lutfixture.h"
 #include "reqres.h"
 
 #include <gtest/gtest.h>

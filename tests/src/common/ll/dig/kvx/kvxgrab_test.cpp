@@ -12,7 +12,7 @@
 #include "kvxgrab.h"
 #include "kvxio.h"
 #include "kvxlut.h"
-#include "lutfixture.h"
+#include "../lutfixture.h"
 #include "reqres.h"
 #include "servinfo.h"
 

@@ -3,7 +3,7 @@
 // temporary buffers, remembered starts and halts of own and foreign grabs.
 #include "grabevents.h"
 
-#include "../serve/intservertest.h"
+#include "../../serve/intservertest.h"
 #include "grabengine.h"
 #include "thread.h"
 

@@ -1,6 +1,6 @@
 // Input LUTs: the mode decision, the table geometry, the ICS1522 defaults and the LUT
 // controls, against the record, the live shadow and the simulated module.
-#include "lutfixture.h"
+#include "../lutfixture.h"
 
 using namespace cam0;
 using chipsfixture::Get;

@@ -1,4 +1,4 @@
-#include "uartnode.h"
+#include "../uartnode.h"
 
 #include "analog.h"
 #include "camuart.h"

@@ -3,7 +3,7 @@
 // and two grabs in a row on one thread (alternating list sets, chaining, a late chain).
 #include "hostgrab.h"
 
-#include "../serve/intservertest.h"
+#include "../../serve/intservertest.h"
 #include "bufchild.h"
 #include "camrec.h"
 #include "grab.h"

@@ -1,5 +1,5 @@
 #include "calrefs.h"
-#include "camerafixture.h"
+#include "../camerafixture.h"
 #include "hlc_errors.h"
 #include "hwlock.h"
 #include "load.h"

@@ -2,13 +2,13 @@
 // the takeover of the loaded camera, and the taking and giving back of grab channels.
 #include "grab.h"
 
-#include "../fakeconsole.h"
+#include "../../fakeconsole.h"
 #include "bufchild.h"
 #include "consolepipe.h"
-#include "camerafixture.h"
+#include "../camerafixture.h"
 #include "grabfamily.h"
 #include "grabpatch.h"
-#include "../../hl/servednode.h"
+#include "../../../hl/servednode.h"
 #include "digitizers.h"
 #include "hosthooks.h"
 #include "hwlock.h"

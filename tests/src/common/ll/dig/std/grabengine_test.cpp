@@ -3,7 +3,7 @@
 // the engine on the simulated Orlo.
 #include "grabengine.h"
 
-#include "../serve/intservertest.h"
+#include "../../serve/intservertest.h"
 #include "bufchild.h"
 #include "camdispatch.h"
 #include "camuart.h"
