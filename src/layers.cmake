@@ -43,9 +43,7 @@ set(HLC_LAYER_CROSSINGS
   # control handlers and its LUT buffer view
   src/common/ll/dig/kvx/kvxlut.cpp:analog.h
   src/common/ll/dig/kvx/kvxlut.cpp:lut.h
-  # the standard family's grab reads the camera-record buffer constants; two of its
-  # controls read the running control's context
-  src/common/ll/dig/std/grab.cpp:camera.h
+  # two of the standard family's controls read the running control's context
   src/common/ll/dig/std/ifacectl.cpp:ctrldispatch.h
   src/common/ll/dig/std/strobes.cpp:ctrldispatch.h)
 

@@ -9,12 +9,11 @@
 #pragma once
 
 #include "camdispatch.h"
+#include "camrec.h"
 
 #include <cstdint>
 
-// Buffer attributes of camera records and of saved entry lists.
-constexpr uint32_t kCamBufferType = 0x10000008u;
-constexpr uint32_t kCamModuleTypeField = 20000;
+// Sizes of saved entry lists (the record buffer's attributes are in camrec.h).
 constexpr int32_t kCamSaveCountStd = 200;
 constexpr int32_t kCamSaveCountAsync = 336;
 

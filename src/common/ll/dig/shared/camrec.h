@@ -27,6 +27,11 @@ inline const CamSlot* CamSlotAt(const void* base, uint32_t offset) {
     return reinterpret_cast<const CamSlot*>(static_cast<const uint8_t*>(base) + offset);
 }
 
+// Buffer attributes of a camera record: the buffer type and the field that holds the
+// module type the record was made for.
+constexpr uint32_t kCamBufferType = 0x10000008u;
+constexpr uint32_t kCamModuleTypeField = 20000;
+
 // Colour channel bits of the controls, inquiries and loads (bits 16-19 of a type or mask).
 constexpr uint32_t kChanRed = 0x10000;
 constexpr uint32_t kChanGreen = 0x20000;

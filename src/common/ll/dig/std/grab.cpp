@@ -5,7 +5,6 @@
 #include "analog.h"
 #include "bufchild.h"
 #include "bufid.h"
-#include "camera.h"
 #include "camrec.h"
 #include "camuart.h"
 #include "consolepipe.h"
