@@ -42,17 +42,13 @@ set(HLC_LAYER_CROSSINGS
   # the second family's LUT controls use the value conventions of the standard family's
   # control handlers and its LUT buffer view
   src/common/ll/dig/kvx/kvxlut.cpp:analog.h
-  src/common/ll/dig/kvx/kvxlut.cpp:lut.h
-  # two of the standard family's controls read the running control's context
-  src/common/ll/dig/std/ifacectl.cpp:ctrldispatch.h
-  src/common/ll/dig/std/strobes.cpp:ctrldispatch.h)
+  src/common/ll/dig/kvx/kvxlut.cpp:lut.h)
 
 # Upward links between the static parts, and links between rooms, that remain:
-# "<part>:<linked part>".  The host
-# platform's first bring-up wires a library that was not wired when it was loaded.
+# "<part>:<linked part>".  The host platform's first bring-up wires a library that was not
+# wired when it was loaded.
 set(HLC_LINK_CROSSINGS
   hlc_host_ll:hlc_wiring
   # the crossings of src/common/ll/dig above, as links
   hlc_dig_shared:hlc_dig_std
-  hlc_dig_kvx:hlc_dig_std
-  hlc_dig_std:hlc_dig_ll)
+  hlc_dig_kvx:hlc_dig_std)

@@ -20,6 +20,7 @@
 
 #include "camdispatch.h"
 #include "camrec.h"
+#include "ctrlcontext.h"
 
 #include <cstdint>
 
@@ -60,27 +61,3 @@ int32_t mpCamControl_Async(MP_RESOURCE_ST* res, _MP_BUF_ST* camera, int32_t type
 int32_t mpCamInquire_Async(MP_RESOURCE_ST* res, _MP_BUF_ST* camera, int32_t type, void* out);
 int32_t mpDigControl_Async(MP_RESOURCE_ST* res, _MP_BUF_ST* digitizer, int32_t type, double value);
 int32_t mpDigInquire_Async(MP_RESOURCE_ST* res, _MP_BUF_ST* digitizer, int32_t type, void* out);
-
-// ---- the running control's context ----------------------------------------------------
-// The request resource of the control running on this thread; null outside an entry point.
-MP_RESOURCE_ST* mpPrvCtrlResource();
-// The node of the running control: its request's node, else the running task's node, else
-// the node selected in the register-control record.
-uint32_t mpPrvCtrlNode();
-// The camera record last loaded on the running control's digitizer (the one given, else
-// the node's own); null when there is none.
-_MP_CAM_ST_0* mpPrvCtrlLiveCamera();
-
-// Sets the context for the life of the object (entry points, and tests that call the
-// handlers directly); the previous context comes back at its end.
-class MpCtrlScope {
-public:
-    MpCtrlScope(MP_RESOURCE_ST* res, _MP_BUF_ST* digitizer);
-    ~MpCtrlScope();
-    MpCtrlScope(const MpCtrlScope&) = delete;
-    MpCtrlScope& operator=(const MpCtrlScope&) = delete;
-
-private:
-    MP_RESOURCE_ST* res_;
-    _MP_BUF_ST* digitizer_;
-};

@@ -2,7 +2,7 @@
 #include "ifacectl.h"
 
 #include "analog.h"
-#include "ctrldispatch.h"
+#include "ctrlcontext.h"
 #include "frontdev.h"
 #include "pll.h"
 #include "regaccess.h"

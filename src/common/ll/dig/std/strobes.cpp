@@ -2,7 +2,7 @@
 #include "strobes.h"
 
 #include "analog.h"
-#include "ctrldispatch.h"
+#include "ctrlcontext.h"
 #include "hlc_errors.h"
 #include "pll.h"
 #include "reqres.h"
