@@ -30,12 +30,8 @@ set(HLC_LAYERS
 set(HLC_LAYER_CROSSINGS
   # src/host/ll
   src/host/ll/bringup.cpp:hlc_wiring.h
-  # src/common/ll/dig: the module EEPROMs and the second family's banks reach the live
-  # register shadow through the standard family's chip writers
-  src/common/ll/dig/shared/eeprom.cpp:serialchips.h
-  src/common/ll/dig/kvx/kvxbank.cpp:serialchips.h
-  # the second family's grab runs through the standard family's grab request, grab
-  # engine image and start- and end-of-grab steps
+  # src/common/ll/dig: the second family's grab runs through the standard family's grab
+  # request, grab-engine image and start- and end-of-grab steps
   src/common/ll/dig/kvx/kvxgrab.cpp:grab.h
   src/common/ll/dig/kvx/kvxgrab.cpp:grabengine.h
   src/common/ll/dig/kvx/kvxgrab.cpp:grabevents.h
@@ -49,6 +45,5 @@ set(HLC_LAYER_CROSSINGS
 # wired when it was loaded.
 set(HLC_LINK_CROSSINGS
   hlc_host_ll:hlc_wiring
-  # the crossings of src/common/ll/dig above, as links
-  hlc_dig_shared:hlc_dig_std
+  # the second family's grab, as above
   hlc_dig_kvx:hlc_dig_std)

@@ -6,6 +6,7 @@
 #include "bufid.h"
 #include "camrec.h"
 #include "eeprom.h"
+#include "extshadow.h"
 #include "hlc_errors.h"
 #include "hwaccess.h"
 #include "kvxio.h"
@@ -13,7 +14,6 @@
 #include "nodeopen.h"
 #include "regaccess.h"
 #include "reqres.h"
-#include "serialchips.h"
 
 #include <cstring>
 #include <new>

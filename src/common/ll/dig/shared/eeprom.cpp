@@ -4,13 +4,13 @@
 #include "eeprom.h"
 
 #include "camrec.h"
+#include "extshadow.h"
 #include "hwaccess.h"
 #include "hwlock.h"
 #include "nodeopen.h"
 #include "nodelist.h"
 #include "regaccess.h"
 #include "regmap/grab_regs.h"
-#include "serialchips.h"
 
 #include <map>
 #include <vector>

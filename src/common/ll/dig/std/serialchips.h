@@ -8,21 +8,10 @@
 // (SetToOrlo, SetToExt) and take no lock; callers serialise access to the module.
 #pragma once
 
+#include "extshadow.h"
 #include "hlc_arch.h"
 
 #include <cstdint>
-
-// ---- live register shadow of the selected module ----------------------------------------
-// The shadow of the selected external port (null when nothing is selected).
-uint8_t* mpPrvExtShadow();
-// The 32-bit slot at a byte offset of that shadow (null when nothing is selected).
-uint32_t* mpPrvExtSlot(uint32_t offset);
-// Clears the written and list flags of a shadow slot and writes it to the module at once.
-void mpPrvWriteExtSlot(uint32_t offset);
-// Stores a 16-bit value in a shadow slot (the upper half of the value word kept) and writes it.
-void mpPrvSetExtReg(uint32_t offset, uint32_t value);
-// A module register read from the hardware (both byte lanes), by its slot offset.
-uint32_t mpPrvReadExtReg(uint32_t offset);
 
 // ---- line helpers of the ICD2061A (bit 0 clock, bit 1 data), one write each ------------
 void set_data();
