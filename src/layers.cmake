@@ -34,11 +34,7 @@ set(HLC_LAYER_CROSSINGS
   # request, grab-engine image and start- and end-of-grab steps
   src/common/ll/dig/kvx/kvxgrab.cpp:grab.h
   src/common/ll/dig/kvx/kvxgrab.cpp:grabengine.h
-  src/common/ll/dig/kvx/kvxgrab.cpp:grabevents.h
-  # the second family's LUT controls use the value conventions of the standard family's
-  # control handlers and its LUT buffer view
-  src/common/ll/dig/kvx/kvxlut.cpp:analog.h
-  src/common/ll/dig/kvx/kvxlut.cpp:lut.h)
+  src/common/ll/dig/kvx/kvxgrab.cpp:grabevents.h)
 
 # Upward links between the static parts, and links between rooms, that remain:
 # "<part>:<linked part>".  The host platform's first bring-up wires a library that was not

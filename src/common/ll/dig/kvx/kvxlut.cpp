@@ -1,11 +1,11 @@
 // Input LUTs and camera controls of the second grab-module family.
 #include "kvxlut.h"
 
-#include "analog.h"
 #include "bufid.h"
+#include "digvalue.h"
 #include "hlc_errors.h"
 #include "hwaccess.h"
-#include "lut.h"
+#include "lutview.h"
 #include "regaccess.h"
 #include "reqres.h"
 

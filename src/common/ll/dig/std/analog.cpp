@@ -136,23 +136,6 @@ int LevelControl(_MP_CAM_ST_0* camera, int32_t type, double* value, int32_t mode
 
 } // namespace
 
-// ---- value conventions --------------------------------------------------------------------
-
-bool mpPrvIsDefault(double value)
-{
-    uint64_t bits;
-    std::memcpy(&bits, &value, sizeof bits);
-    return bits == 0x41B0000000000000ull;
-}
-
-int32_t mpPrvToInt(double value)
-{
-    if (std::isnan(value)) return 0;
-    if (value >= 2147483647.0) return 2147483647;
-    if (value <= -2147483648.0) return -2147483647 - 1;
-    return static_cast<int32_t>(value);
-}
-
 uint32_t mpPrvDigGet(_MP_CAM_ST_0* camera, uint32_t offset)
 {
     if (camera) return CamSlotAt(camera, offset)->value;

@@ -13,20 +13,11 @@
 #pragma once
 
 #include "camrec.h"
+#include "digvalue.h"
 
 #include <cstdint>
 
 struct _MP_CAM_ST_0;
-
-// ---- value conventions shared by the control handlers -----------------------------------
-// The default sentinel (268435456.0, restore from the camera file), tested bit for bit.
-bool mpPrvIsDefault(double value);
-// Truncation toward zero, saturated to the 32-bit range (NaN gives 0).
-int32_t mpPrvToInt(double value);
-constexpr double kDigDefault = 268435456.0;
-constexpr double kDigNone = 536870912.0;
-constexpr double kDigEnable = -9997.0;
-constexpr double kDigDisable = -9999.0;
 
 // Word 0 of a slot of the record, or of the live shadow without a record (0 when neither).
 uint32_t mpPrvDigGet(_MP_CAM_ST_0* camera, uint32_t offset);

@@ -8,6 +8,7 @@
 #pragma once
 
 #include "camrec.h"
+#include "lutview.h"
 
 #include <cstdint>
 #include <vector>
@@ -53,23 +54,6 @@ constexpr uint32_t kLutModeSeen = cam0::LUT_MODE_SEEN;
 // Channel bits of the LUT bands: 0x10000/0x20000 LUT1 bands 0 and 1, 0x40000/0x80000 LUT2.
 constexpr uint32_t kLut1Chan = 0x30000;
 constexpr uint32_t kLut2Chan = 0xC0000;
-
-// The bands of a LUT buffer as host memory for a transfer.  A buffer the host reaches only
-// through a board window (board memory) is copied out through the accessors, and a LUT read
-// into the copy is written back with writeBack(); a host buffer is used in place.
-class LutBufferView {
-public:
-    explicit LutBufferView(_MP_BUF_ST* lut);
-    uint8_t* band(uint32_t band);   // null when the band has no address
-    void writeBack() const;
-
-private:
-    _MP_BUF_ST* lut_;
-    bool staged_ = false;
-    uint32_t bandBytes_ = 0;
-    std::vector<std::vector<uint8_t>> copies_;
-};
-
 
 // Programs the LUTs for a camera: channel bits from the channel mapping (mode 2: of the
 // extended channel), the mode decision, then mp_dig_prog_lut.  0, or -1.
