@@ -4,7 +4,7 @@
 // a single frame
 // ends by itself, a continuous grab runs until the abort bit; nothing acts inside the write.
 #include "framegen.h"
-#include "irqwait.h"
+#include "../irqwait.h"
 #include "kvxmodulefixture.h"
 #include "regmap/kvx_regs.h"
 
