@@ -3,11 +3,11 @@
 // access counting), the module id byte at word 0 while the Orlo's port option is off, and
 // the chips that hang on its registers, each decoding exactly the line protocol the
 // library drives:
-//   register 102   two DAC8800 trim DACs, the ICS1522 PLL, the DS1020 delay line and the
-//                  ICD2061A synthesizer (simgrab_serial.cpp);
+//   register 102   two DAC8800 trim DACs (simmodchips.cpp), the ICS1522 PLL, the DS1020
+//                  delay line and the ICD2061A synthesizer (simgrab_serial.cpp);
 //   106 / 107      the Bt261 line-lock controller (simgrab_serial.cpp);
 //   DIG_DICTL      the 8-bit DIM shift register (simgrab_serial.cpp);
-//   42             the 1024 x 16 three-wire EEPROM (simgrab_eeprom.cpp);
+//   42             the 1024 x 16 three-wire EEPROM (simmodeeprom.cpp);
 //   43             the camera UART and its scripted peer (simgrab_uart.cpp);
 //   3, 82, 33      the pixel-clock test of timer 1 and the line-lock PLL's lock status
 //                  (simgrab_clock.cpp);
@@ -21,6 +21,7 @@
 #pragma once
 
 #include "simcore.h"
+#include "simmodchips.h"
 #include "regmap/grab_regs.h"
 
 #include <array>
@@ -31,36 +32,6 @@
 #include <vector>
 
 namespace boardsim {
-
-// The chips' histories (loads, words, commands, frames) keep at most this many entries
-// each, so that a long run on the free-running clock does not grow without end.
-constexpr size_t kGrabHistoryLimit = 1000000;
-template <typename T, typename V>
-void Remember(std::vector<T>& history, V&& entry)
-{
-    if (history.size() < kGrabHistoryLimit) history.push_back(T(std::forward<V>(entry)));
-}
-
-// Edges of the lines of one register between two values.
-struct LineChange {
-    uint16_t before = 0;
-    uint16_t after = 0;
-    bool high(uint16_t mask) const { return (after & mask) != 0; }
-    bool rose(uint16_t mask) const { return !(before & mask) && (after & mask); }
-    bool fell(uint16_t mask) const { return (before & mask) && !(after & mask); }
-};
-
-// DAC8800: load high frames a word; 3 address and 8 data bits MSB first, each taken on a
-// rising clock; load low then high again transfers it.  Any other bit count is dropped.
-struct Dac8800Model {
-    uint16_t clock = 0, data = 0, load = 0;
-    uint8_t value[8] = {};
-    uint32_t shift = 0;
-    int bits = -1;            // bits taken since load rose; -1 outside a frame
-    int pending = -1;         // word waiting for load to rise again; -1 none
-    std::vector<std::pair<int, uint8_t>> loads;
-    void lines(const LineChange& c);
-};
 
 // ICS1522: a strobe fall opens a frame; on rising clocks a 0 bit, then the register number
 // (3 bits) and the value (11 bits), both LSB first; the strobe's rise loads it.
@@ -115,33 +86,6 @@ struct DimModel {
     int value = -1;
     std::vector<uint8_t> loads;
     void lines(const LineChange& c);
-};
-
-// 1024 x 16 three-wire EEPROM (simgrab_eeprom.cpp).
-struct EepromModel {
-    enum class Phase : uint8_t { Idle, Opcode, Address, Data, Output, Ready };
-    std::array<uint16_t, grabregs::kEepromWords> words;
-    bool fitted = true;
-    bool neverReady = false;
-    bool writeEnabled = false;
-    bool selected = false;
-    Phase phase = Phase::Idle;
-    uint32_t op = 0, address = 0, data = 0;
-    int count = 0;
-    bool dataOut = false;      // output bit of a read
-    bool programPending = false;
-    bool busy = false;
-    uint64_t busyUntil = 0;
-    uint32_t pendingOp = 0, pendingAddress = 0, pendingData = 0;
-    bool statusShown = false;   // chip select rose after a programming start
-    uint32_t cycles = 0;
-    std::vector<EepromCommand> commands;
-
-    EepromModel() { words.fill(0xFFFF); }
-    void lines(const LineChange& c, uint64_t now);
-    void settle(uint64_t now);
-    bool out(uint64_t now);
-    void command();
 };
 
 // Camera UART and its scripted peer (simgrab_uart.cpp).
@@ -297,11 +241,6 @@ private:
     bool fitted_;
     uint16_t regs_[grabregs::kRegisterCount] = {};
 };
-
-// Maximum lane writes the log keeps (all registers together); later ones are counted only.
-constexpr uint32_t kGrabLogLimit = 4000000;
-// Self-timed programming cycle of the EEPROM.
-constexpr uint64_t kEepromProgramNanos = 2000000;
 
 // Output frequency of an ICD2061A clock register from its word and the control word.
 GrabClock DecodeIcdClock(uint32_t word, uint32_t reg, uint32_t control);

@@ -1,36 +1,12 @@
-// The serial chips on the device-programming register (two DAC8800s, ICS1522, DS1020,
-// ICD2061A) and the DIM shift register on DIG_DICTL: each follows its own lines only and
-// loads a word only when the whole protocol was kept.
+// The serial chips on the device-programming register (ICS1522, DS1020, ICD2061A; the
+// two DAC8800s are the shared model of simmodchips.cpp) and the DIM shift register on
+// DIG_DICTL: each follows its own lines only and loads a word only when the whole
+// protocol was kept.
 #include "simgrab.h"
 
 namespace boardsim {
 
 using namespace grabregs;
-
-void Dac8800Model::lines(const LineChange& c)
-{
-    if (c.rose(load)) {
-        if (pending >= 0) {
-            // Load low then high again: the transfer of the word shifted before.
-            const int channel = (pending >> 8) & 7;
-            value[channel] = static_cast<uint8_t>(pending);
-            Remember(loads, std::make_pair(channel, static_cast<uint8_t>(pending)));
-            pending = -1;
-        }
-        bits = 0;
-        shift = 0;
-        return;
-    }
-    if (c.fell(load)) {
-        pending = bits == 11 ? static_cast<int>(shift & 0x7FF) : -1;
-        bits = -1;
-        return;
-    }
-    if (bits >= 0 && c.high(load) && c.rose(clock)) {
-        shift = (shift << 1) | (c.high(data) ? 1u : 0u);
-        ++bits;
-    }
-}
 
 void Ics1522Model::lines(const LineChange& c)
 {

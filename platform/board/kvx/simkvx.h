@@ -21,7 +21,8 @@
 // rest of the machine.
 #pragma once
 
-#include "simgrab.h"
+#include "simcore.h"
+#include "simmodchips.h"
 #include "regmap/kvx_regs.h"
 
 #include <array>

@@ -1,11 +1,12 @@
-// The module's 1024 x 16 three-wire EEPROM on register 42: chip select high frames a
+// A grab module's 1024 x 16 three-wire EEPROM (the standard module's register 42, the
+// second family's buffer-controller EEPROM register): chip select high frames a
 // command; data in is taken on each rising clock, MSB first: leading 0s, the start bit 1,
 // two opcode bits, ten address bits (and 16 data bits for the writes).  A read answers a 0
 // and then the word (and the following ones) on the next rising clocks.  A write, erase,
 // erase-all or write-all is refused unless writing was enabled; otherwise the fall of chip
 // select starts a self-timed programming cycle, during which data out reads 0 (busy)
 // while chip select is high and 1 once it has ended.
-#include "simgrab.h"
+#include "simmodchips.h"
 
 #include <cstdint>
 
