@@ -80,6 +80,13 @@ private:
     int count_;
 };
 
+// Wakes every wait on the events and completion records; their state was changed under
+// the event lock before.
+void WakeEventWaiters()
+{
+    EventCondition().notify_all();
+}
+
 bool WaitUntil(std::unique_lock<std::mutex>& lock, uint32_t timeoutMs, const std::function<bool()>& ready)
 {
     if (timeoutMs == kDeviceWaitForever) {
@@ -176,7 +183,8 @@ void SimState::complete(PendingRequest& request, uint32_t status, uint32_t bytes
         request.overlapped->request = 0;
         if (request.overlapped->event) DeviceEventAccess::setLocked(request.overlapped->event, true);
     }
-    if (Watched(request.overlapped ? request.overlapped->event : nullptr)) EventCondition().notify_all();
+    if (Watched(request.overlapped ? request.overlapped->event : nullptr) && !DeferWakeup(&WakeEventWaiters))
+        EventCondition().notify_all();
 }
 
 } // namespace boardsim

@@ -99,7 +99,31 @@ bool ThreadState(int tid, char& state, uint64_t& cpuNanos)
 
 constexpr uint64_t kCpuUnknown = UINT64_MAX;
 
+// The wake-ups a machine's thread owes (see DeferWakeup); only that thread defers.
+constexpr size_t kOwedWakeups = 4;
+thread_local bool t_defersWakeups = false;
+thread_local Wakeup t_owed[kOwedWakeups] = {};
+thread_local size_t t_owedCount = 0;
+
+// Pays the wake-ups owed; called once the machine lock is let go.
+void PayWakeups()
+{
+    const size_t count = t_owedCount;
+    t_owedCount = 0;
+    for (size_t i = 0; i < count; ++i) t_owed[i]();
+}
+
 } // namespace
+
+bool DeferWakeup(Wakeup wake)
+{
+    if (!t_defersWakeups) return false;
+    for (size_t i = 0; i < t_owedCount; ++i)
+        if (t_owed[i] == wake) return true;
+    if (t_owedCount == kOwedWakeups) return false;   // the caller wakes at once
+    t_owed[t_owedCount++] = wake;
+    return true;
+}
 
 bool MayHoldMachineTime()
 {
@@ -353,6 +377,7 @@ void SimClock::startThread(std::recursive_mutex& lock)
         // A timed sleep of this thread ends when its time is up, not up to the kernel's
         // default slack of 50 us later: the next event may be a few microseconds away.
         prctl(PR_SET_TIMERSLACK, 1UL, 0UL, 0UL, 0UL);
+        t_defersWakeups = true;
         std::unique_lock<std::recursive_mutex> hold(*lock_);
         while (!stopping_) {
             // One due event at a time, the machine left to others between events: a
@@ -364,11 +389,13 @@ void SimClock::startThread(std::recursive_mutex& lock)
                 fire(due, event);
                 caughtUp_.notify_all();
                 hold.unlock();
+                PayWakeups();
                 std::this_thread::yield();
                 hold.lock();
                 continue;
             }
             caughtUp_.notify_all();
+            PayWakeups();   // none is owed here (every event is followed by a let-go); kept safe
             if (events_.empty()) {
                 wake_.wait(hold);
                 continue;
@@ -388,6 +415,9 @@ void SimClock::startThread(std::recursive_mutex& lock)
             }
         }
         caughtUp_.notify_all();
+        hold.unlock();
+        PayWakeups();
+        t_defersWakeups = false;
     });
 }
 

@@ -77,6 +77,14 @@ private:
     BusThread& thread_;
 };
 
+// Wake-ups owed by a machine's thread.  Work the thread does under the machine lock (an
+// event completing a driver request) changes its waiters' state at once but wakes them
+// only when the thread lets the lock go: a woken thread's next access would otherwise
+// sleep on the lock straight away.  DeferWakeup returns false on any other thread, which
+// then wakes its waiters itself; a wake-up owed twice is paid once.
+using Wakeup = void (*)();
+bool DeferWakeup(Wakeup wake);
+
 // Event records a clock keeps for reuse, and the name length each of them holds.
 constexpr size_t kSpareEvents = 64;
 constexpr size_t kSpareNameBytes = 64;
