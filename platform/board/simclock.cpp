@@ -387,8 +387,10 @@ void SimClock::startThread(std::recursive_mutex& lock)
             uint64_t due = 0;
             if (popDue(nowNanos(), event, due)) {
                 fire(due, event);
-                caughtUp_.notify_all();
+                // Threads catching up are told once the lock is free: woken under it,
+                // they would sleep on it again at once.
                 hold.unlock();
+                caughtUp_.notify_all();
                 PayWakeups();
                 std::this_thread::yield();
                 hold.lock();
