@@ -199,17 +199,12 @@ void SimClock::spend(uint64_t nanos)
 void SimClock::release()
 {
     BusThread* self = &ThisBusThread();
-    if (mode_ != ClockMode::FreeRunning || holders_.empty()) {
-        self->holding.store(false, std::memory_order_relaxed);
-        return;
+    const auto it = std::find_if(holders_.begin(), holders_.end(), [&](const Holder& h) { return h.thread.get() == self; });
+    if (it != holders_.end()) {
+        dropHolder(static_cast<size_t>(it - holders_.begin()), realNanos());
+        wake_.notify_all();
     }
-    for (size_t i = 0; i < holders_.size(); ++i)
-        if (holders_[i].thread.get() == self) {
-            dropHolder(i, realNanos());
-            wake_.notify_all();
-            return;
-        }
-    self->holding.store(false, std::memory_order_relaxed);
+    self->holding.store(false, std::memory_order_relaxed);   // also a mark left by an older machine
 }
 
 void SimClock::dropHolder(size_t index, uint64_t real)
