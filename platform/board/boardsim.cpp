@@ -294,7 +294,7 @@ BoardSim& BoardSim::instance()
     return *sim;
 }
 
-#define LOCKED SimState& s = SimState::get(); std::lock_guard<std::recursive_mutex> guard(s.mutex)
+#define LOCKED SimState& s = SimState::get(); std::lock_guard<boardsim::MachineMutex> guard(s.mutex)
 
 void BoardSim::configure(const Topology& topology)
 {

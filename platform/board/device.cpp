@@ -2,6 +2,7 @@
 // requests, pend and complete them, cancel them; completion events; process memory state.
 #include "device.h"
 #include "simcore.h"
+#include "spinwait.h"
 
 #include <unistd.h>
 
@@ -158,8 +159,18 @@ int DeviceEvent::waitAny(DeviceEvent* const* events, int count, uint32_t timeout
             }
         return false;
     };
-    bool ok;
-    {
+    bool ok = ready();
+    if (!ok && timeoutMs != 0) {
+        // A completion that comes within a few microseconds is taken without sleeping.
+        lock.unlock();
+        spinwait::SpinUntil([&] {
+            std::lock_guard<std::mutex> look(EventMutex());
+            return ready();
+        });
+        lock.lock();
+        ok = ready();   // another wait may have taken an auto-reset event meanwhile
+    }
+    if (!ok) {
         Watching watching(events, count);
         ok = WaitUntil(lock, timeoutMs, ready);
     }
@@ -198,7 +209,7 @@ DeviceHandle DeviceOpen(const char* name)
         return kInvalidDevice;
     }
     SimState& s = SimState::get();
-    std::lock_guard<std::recursive_mutex> lock(s.mutex);
+    std::lock_guard<boardsim::MachineMutex> lock(s.mutex);
     const std::string wanted(name);
     OpenDevice device;
     device.name = wanted;
@@ -237,7 +248,7 @@ DeviceHandle DeviceOpen(const char* name)
 bool DeviceClose(DeviceHandle handle)
 {
     SimState& s = SimState::get();
-    std::lock_guard<std::recursive_mutex> lock(s.mutex);
+    std::lock_guard<boardsim::MachineMutex> lock(s.mutex);
     auto it = s.devices.find(handle);
     if (it == s.devices.end()) {
         t_lastError = kDeviceErrorInvalidHandle;
@@ -377,7 +388,7 @@ bool DeviceGetOverlappedResult(DeviceHandle, DeviceOverlapped* overlapped, uint3
 bool DeviceCancelIo(DeviceHandle handle, DeviceOverlapped* overlapped)
 {
     SimState& s = SimState::get();
-    std::lock_guard<std::recursive_mutex> lock(s.mutex);
+    std::lock_guard<boardsim::MachineMutex> lock(s.mutex);
     for (auto p = s.pending.begin(); p != s.pending.end(); ++p) {
         if (p->handle == handle && p->overlapped == overlapped) {
             s.complete(*p, kDeviceErrorCancelled, 0);
@@ -411,7 +422,7 @@ void DeviceCloseOwnProcess(uint32_t) {}
 void DeviceGetWorkingSet(uint32_t* minimum, uint32_t* maximum)
 {
     SimState& s = SimState::get();
-    std::lock_guard<std::recursive_mutex> lock(s.mutex);
+    std::lock_guard<boardsim::MachineMutex> lock(s.mutex);
     if (minimum) *minimum = s.m().workingSetMin;
     if (maximum) *maximum = s.m().workingSetMax;
 }
@@ -419,7 +430,7 @@ void DeviceGetWorkingSet(uint32_t* minimum, uint32_t* maximum)
 bool DeviceSetWorkingSet(uint32_t minimum, uint32_t maximum)
 {
     SimState& s = SimState::get();
-    std::lock_guard<std::recursive_mutex> lock(s.mutex);
+    std::lock_guard<boardsim::MachineMutex> lock(s.mutex);
     if (minimum > maximum || minimum < 0x5000) {
         t_lastError = kDeviceErrorInvalidParameter;
         return false;
@@ -443,7 +454,7 @@ uint32_t PageSpan(const void* address, uint32_t size)
 bool DeviceLockPages(const void* address, uint32_t size)
 {
     SimState& s = SimState::get();
-    std::lock_guard<std::recursive_mutex> lock(s.mutex);
+    std::lock_guard<boardsim::MachineMutex> lock(s.mutex);
     if (!address || size == 0) {
         t_lastError = kDeviceErrorInvalidParameter;
         return false;
@@ -461,7 +472,7 @@ bool DeviceLockPages(const void* address, uint32_t size)
 bool DeviceUnlockPages(const void* address, uint32_t size)
 {
     SimState& s = SimState::get();
-    std::lock_guard<std::recursive_mutex> lock(s.mutex);
+    std::lock_guard<boardsim::MachineMutex> lock(s.mutex);
     const uint32_t a = static_cast<uint32_t>(reinterpret_cast<uintptr_t>(address));
     auto range = s.m().locked.equal_range(a);
     for (auto it = range.first; it != range.second; ++it)
@@ -476,7 +487,7 @@ bool DeviceUnlockPages(const void* address, uint32_t size)
 bool DeviceGetDriverFileVersion(uint32_t* mostSignificant, uint32_t* leastSignificant)
 {
     SimState& s = SimState::get();
-    std::lock_guard<std::recursive_mutex> lock(s.mutex);
+    std::lock_guard<boardsim::MachineMutex> lock(s.mutex);
     if (!s.m().topology.service.present) {
         t_lastError = kDeviceErrorNotFound;
         return false;

@@ -336,6 +336,22 @@ AccessLock::AccessLock(SimState& state) : mark_(), hold_(state.mutex)
     if (t_accessDepth++ == 0 && state.machine) state.machine->clock->catchUp(hold_);
 }
 
+AccessLock::AccessLock(SimState& state, uint32_t address, uint32_t bytes) : mark_(), hold_(state.mutex)
+{
+    if (t_accessDepth++ == 0 && state.machine)
+        state.machine->clock->catchUp(hold_, state.machine->accessScope(address, bytes));
+}
+
+EventScope Machine::accessScope(uint32_t address, uint32_t bytes) const
+{
+    auto it = windows.upper_bound(address);
+    if (it == windows.begin() || bytes == 0) return {};
+    const Window& w = (--it)->second;
+    const uint32_t offset = address - w.base;
+    if (!w.chip || offset >= w.size || w.size - offset < bytes) return {};
+    return {w.chip, w.chipOffset + offset, w.chipOffset + offset + bytes};
+}
+
 AccessLock::~AccessLock()
 {
     --t_accessDepth;
@@ -345,7 +361,7 @@ void ReleaseMachineTime()
 {
     if (!MayHoldMachineTime()) return;
     SimState& s = SimState::get();
-    std::lock_guard<std::recursive_mutex> lock(s.mutex);
+    std::lock_guard<boardsim::MachineMutex> lock(s.mutex);
     if (s.machine) s.m().clock->release();
 }
 
@@ -359,49 +375,49 @@ using boardsim::SimState;
 uint8_t HwRead8(uint32_t window, uint32_t offset)
 {
     SimState& s = SimState::get();
-    boardsim::AccessLock lock(s);
+    boardsim::AccessLock lock(s, window + offset, 1);
     return static_cast<uint8_t>(s.m().access(HwOp::Read, window + offset, 1, 0));
 }
 
 uint16_t HwRead16(uint32_t window, uint32_t offset)
 {
     SimState& s = SimState::get();
-    boardsim::AccessLock lock(s);
+    boardsim::AccessLock lock(s, window + offset, 2);
     return static_cast<uint16_t>(s.m().access(HwOp::Read, window + offset, 2, 0));
 }
 
 uint32_t HwRead32(uint32_t window, uint32_t offset)
 {
     SimState& s = SimState::get();
-    boardsim::AccessLock lock(s);
+    boardsim::AccessLock lock(s, window + offset, 4);
     return s.m().access(HwOp::Read, window + offset, 4, 0);
 }
 
 void HwWrite8(uint32_t window, uint32_t offset, uint8_t value)
 {
     SimState& s = SimState::get();
-    boardsim::AccessLock lock(s);
+    boardsim::AccessLock lock(s, window + offset, 1);
     s.m().access(HwOp::Write, window + offset, 1, value);
 }
 
 void HwWrite16(uint32_t window, uint32_t offset, uint16_t value)
 {
     SimState& s = SimState::get();
-    boardsim::AccessLock lock(s);
+    boardsim::AccessLock lock(s, window + offset, 2);
     s.m().access(HwOp::Write, window + offset, 2, value);
 }
 
 void HwWrite32(uint32_t window, uint32_t offset, uint32_t value)
 {
     SimState& s = SimState::get();
-    boardsim::AccessLock lock(s);
+    boardsim::AccessLock lock(s, window + offset, 4);
     s.m().access(HwOp::Write, window + offset, 4, value);
 }
 
 void HwReadBlock(uint32_t window, uint32_t offset, void* destination, uint32_t bytes)
 {
     SimState& s = SimState::get();
-    boardsim::AccessLock lock(s);
+    boardsim::AccessLock lock(s, window + offset, bytes);
     auto* d = static_cast<uint8_t*>(destination);
     uint32_t address = window + offset;
     while (bytes > 0 && (address & 3)) {
@@ -418,7 +434,7 @@ void HwReadBlock(uint32_t window, uint32_t offset, void* destination, uint32_t b
 void HwWriteBlock(uint32_t window, uint32_t offset, const void* source, uint32_t bytes)
 {
     SimState& s = SimState::get();
-    boardsim::AccessLock lock(s);
+    boardsim::AccessLock lock(s, window + offset, bytes);
     const auto* p = static_cast<const uint8_t*>(source);
     uint32_t address = window + offset;
     while (bytes > 0 && (address & 3)) {
@@ -445,7 +461,7 @@ double HwClockSeconds()
     // the machine lock that a busy poll of the clock would contend for.
     if (s.freeRunning.load(std::memory_order_acquire) && !boardsim::MayHoldMachineTime())
         return boardsim::SimClock::realSeconds();
-    std::lock_guard<std::recursive_mutex> lock(s.mutex);
+    std::lock_guard<boardsim::MachineMutex> lock(s.mutex);
     boardsim::SimClock& clock = *s.m().clock;
     if (clock.mode() == boardsim::ClockMode::Virtual) {
         // Reading the clock takes time, so that a wait that only polls the clock ends.
@@ -462,7 +478,7 @@ void HwSleep(double seconds)
 {
     {
         SimState& s = SimState::get();
-        std::lock_guard<std::recursive_mutex> lock(s.mutex);
+        std::lock_guard<boardsim::MachineMutex> lock(s.mutex);
         boardsim::SimClock& clock = *s.m().clock;
         if (clock.mode() == boardsim::ClockMode::Virtual) {
             const double nanos = seconds * 1e9;
@@ -480,7 +496,7 @@ void HwSleep(double seconds)
 bool HwIsWindowAddress(uint32_t address)
 {
     SimState& s = SimState::get();
-    std::lock_guard<std::recursive_mutex> lock(s.mutex);
+    std::lock_guard<boardsim::MachineMutex> lock(s.mutex);
     auto it = s.m().windows.upper_bound(address);
     if (it == s.m().windows.begin()) return false;
     --it;

@@ -1,5 +1,6 @@
 // The machine's clock and its event queue.
 #include "simclock.h"
+#include "spinwait.h"
 
 #include <algorithm>
 #include <chrono>
@@ -192,7 +193,7 @@ void SimClock::spend(uint64_t nanos)
     // The machine's thread sleeps until the next event; bus time that reaches it wakes it.
     if (!events_.empty()) {
         const uint64_t next = events_.begin()->first.first;
-        if (next > before && next <= now_) wake_.notify_all();
+        if (next > before && next <= now_) kick();
     }
 }
 
@@ -202,7 +203,7 @@ void SimClock::release()
     const auto it = std::find_if(holders_.begin(), holders_.end(), [&](const Holder& h) { return h.thread.get() == self; });
     if (it != holders_.end()) {
         dropHolder(static_cast<size_t>(it - holders_.begin()), realNanos());
-        wake_.notify_all();
+        kick();
     }
     self->holding.store(false, std::memory_order_relaxed);   // also a mark left by an older machine
 }
@@ -214,12 +215,28 @@ void SimClock::dropHolder(size_t index, uint64_t real)
     if (holders_.empty()) markReal_ = real;   // machine time flows with real time again
 }
 
+void SimClock::kick()
+{
+    kicks_.fetch_add(1, std::memory_order_release);
+    wake_.notify_all();
+}
+
+bool SimClock::spinFor(std::unique_lock<boardsim::MachineMutex>& hold)
+{
+    const uint32_t kicks = kicks_.load(std::memory_order_acquire);
+    hold.unlock();
+    const bool kicked =
+        spinwait::SpinUntil([&] { return stopping_ || kicks_.load(std::memory_order_acquire) != kicks; });
+    hold.lock();
+    return kicked;
+}
+
 bool SimClock::onMachineThread() const
 {
     return thread_.joinable() && std::this_thread::get_id() == thread_.get_id();
 }
 
-void SimClock::lookAtHolders(std::unique_lock<std::recursive_mutex>& hold)
+void SimClock::lookAtHolders(std::unique_lock<boardsim::MachineMutex>& hold)
 {
     struct Look {
         std::shared_ptr<BusThread> thread;
@@ -267,7 +284,7 @@ double SimClock::seconds() const
     return static_cast<double>(mode_ == ClockMode::Virtual ? now_ : realNanos()) * 1e-9;
 }
 
-uint64_t SimClock::schedule(uint64_t at, const char* name, Action action)
+uint64_t SimClock::schedule(uint64_t at, const char* name, Action action, EventScope scope)
 {
     const uint64_t sequence = ++sequence_;
     const size_t length = std::strlen(name);
@@ -277,15 +294,17 @@ uint64_t SimClock::schedule(uint64_t at, const char* name, Action action)
         node.key() = {at, sequence};
         node.mapped().name.assign(name, length);
         node.mapped().action = std::move(action);
+        node.mapped().scope = scope;
         events_.insert(std::move(node));
     } else {
         Event event;
         event.name.reserve(std::max(length, kSpareNameBytes));
         event.name.assign(name, length);
         event.action = std::move(action);
+        event.scope = scope;
         events_.emplace(std::make_pair(at, sequence), std::move(event));
     }
-    wake_.notify_all();
+    kick();
     return sequence;
 }
 
@@ -364,7 +383,7 @@ uint64_t SimClock::nowNanos() const
     return now_ + (real > markReal_ ? real - markReal_ : 0);
 }
 
-void SimClock::startThread(std::recursive_mutex& lock)
+void SimClock::startThread(boardsim::MachineMutex& lock)
 {
     if (mode_ != ClockMode::FreeRunning || thread_.joinable()) return;
     lock_ = &lock;
@@ -373,7 +392,7 @@ void SimClock::startThread(std::recursive_mutex& lock)
         // default slack of 50 us later: the next event may be a few microseconds away.
         prctl(PR_SET_TIMERSLACK, 1UL, 0UL, 0UL, 0UL);
         t_defersWakeups = true;
-        std::unique_lock<std::recursive_mutex> hold(*lock_);
+        std::unique_lock<boardsim::MachineMutex> hold(*lock_);
         while (!stopping_) {
             // One due event at a time, the machine left to others between events: a
             // machine that falls behind its events would otherwise hold it until it caught
@@ -382,6 +401,7 @@ void SimClock::startThread(std::recursive_mutex& lock)
             uint64_t due = 0;
             if (popDue(nowNanos(), event, due)) {
                 fire(due, event);
+                fired_.fetch_add(1, std::memory_order_release);
                 // Threads catching up are told once the lock is free: woken under it,
                 // they would sleep on it again at once.
                 hold.unlock();
@@ -393,6 +413,11 @@ void SimClock::startThread(std::recursive_mutex& lock)
             }
             caughtUp_.notify_all();
             PayWakeups();   // none is owed here (every event is followed by a let-go); kept safe
+            // Work that comes within a few microseconds (a doorbell, an access that
+            // reaches the next event) is taken without sleeping.
+            // The lock was let go meanwhile: a stop that came then is seen here, before a
+            // sleep that its wake-up would no longer end.
+            if (spinFor(hold) || stopping_) continue;
             if (events_.empty()) {
                 wake_.wait(hold);
                 continue;
@@ -418,15 +443,28 @@ void SimClock::startThread(std::recursive_mutex& lock)
     });
 }
 
-void SimClock::catchUp(std::unique_lock<std::recursive_mutex>& hold)
+bool SimClock::dueFor(uint64_t limit, const EventScope& access) const
+{
+    for (auto it = events_.begin(); it != events_.end() && it->first.first <= limit; ++it)
+        if (it->second.scope.covers(access)) return true;
+    return false;
+}
+
+void SimClock::catchUp(std::unique_lock<boardsim::MachineMutex>& hold, const EventScope& access)
 {
     if (mode_ != ClockMode::FreeRunning || !thread_.joinable() || std::this_thread::get_id() == thread_.get_id())
         return;
     const uint64_t target = nowNanos();
-    if (stopping_ || !dueBy(target)) return;
+    if (stopping_ || !dueFor(target, access)) return;
     ++catchingUp_;
-    wake_.notify_all();
-    caughtUp_.wait_for(hold, std::chrono::nanoseconds(kCatchUpNanos), [&] { return stopping_ || !dueBy(target); });
+    kick();
+    // The machine's thread, running on another CPU, is usually done within microseconds.
+    const uint32_t fired = fired_.load(std::memory_order_acquire);
+    hold.unlock();
+    spinwait::SpinUntil([&] { return fired_.load(std::memory_order_acquire) != fired; });
+    hold.lock();
+    caughtUp_.wait_for(hold, std::chrono::nanoseconds(kCatchUpNanos),
+                       [&] { return stopping_ || !dueFor(target, access); });
     --catchingUp_;
     caughtUp_.notify_all();
 }
@@ -436,13 +474,13 @@ void SimClock::stop()
     if (!thread_.joinable()) return;
     {
         // A library thread still waiting in catchUp() leaves before the clock goes.
-        std::unique_lock<std::recursive_mutex> hold(*lock_);
+        std::unique_lock<boardsim::MachineMutex> hold(*lock_);
         stopping_ = true;
-        wake_.notify_all();
+        kick();
         caughtUp_.notify_all();
         caughtUp_.wait(hold, [&] { return catchingUp_ == 0; });
     }
-    wake_.notify_all();
+    kick();
     thread_.join();
 }
 

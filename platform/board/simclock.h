@@ -22,6 +22,7 @@
 #pragma once
 
 #include "boardsim.h"
+#include "spinwait.h"
 
 #include <atomic>
 #include <condition_variable>
@@ -36,6 +37,22 @@
 #include <vector>
 
 namespace boardsim {
+
+// The machine lock: recursive.  A thread that finds it taken (by the machine's thread
+// running an event, say, for a few microseconds) spins a little before it sleeps.
+class MachineMutex {
+public:
+    void lock()
+    {
+        if (mutex_.try_lock() || spinwait::SpinUntil([this] { return mutex_.try_lock(); })) return;
+        mutex_.lock();
+    }
+    bool try_lock() { return mutex_.try_lock(); }
+    void unlock() { mutex_.unlock(); }
+
+private:
+    std::recursive_mutex mutex_;
+};
 
 // Bus time of one hardware access, of one driver or service request and of one read of
 // the clock; the shortest sleep.
@@ -85,6 +102,20 @@ private:
 using Wakeup = void (*)();
 bool DeferWakeup(Wakeup wake);
 
+// The registers an event can change, for library accesses that wait for the events due
+// (SimClock::catchUp): bytes [from, to) of one chip.  An event without one (chip null) can
+// change anything, and every access waits for it.  An access to other registers, or a
+// register access while the event only completes driver requests, need not wait.
+struct EventScope {
+    const void* chip = nullptr;
+    uint32_t from = 0;
+    uint32_t to = 0;
+    bool covers(const EventScope& access) const
+    {
+        return !chip || !access.chip || (chip == access.chip && from < access.to && access.from < to);
+    }
+};
+
 // Event records a clock keeps for reuse, and the name length each of them holds.
 constexpr size_t kSpareEvents = 64;
 constexpr size_t kSpareNameBytes = 64;
@@ -126,10 +157,11 @@ public:
     // shorter than kSpareNameBytes and an action held in place (a lambda capturing a
     // pointer or two), so a register write that schedules an event does not fail for
     // want of memory.
-    uint64_t schedule(uint64_t at, const char* name, Action action);
-    uint64_t schedule(uint64_t at, const std::string& name, Action action)
+    // An event with a scope changes only those registers (and driver requests).
+    uint64_t schedule(uint64_t at, const char* name, Action action, EventScope scope = {});
+    uint64_t schedule(uint64_t at, const std::string& name, Action action, EventScope scope = {})
     {
-        return schedule(at, name.c_str(), std::move(action));
+        return schedule(at, name.c_str(), std::move(action), scope);
     }
     // Drops a scheduled event that has not run; false when there is none of that number.
     bool cancel(uint64_t sequence);
@@ -147,18 +179,22 @@ public:
     // every schedule() and every spend() that crosses the next event signals, with the
     // thread's timer slack at its least so that a short sleep ends on time.
     // stop() ends it; the caller must not hold the lock.
-    void startThread(std::recursive_mutex& lock);
+    void startThread(MachineMutex& lock);
     void stop();
     // Free-running mode, from a library thread that holds the lock once (hold): when
     // events are due by the machine's time, hands the machine to its thread and waits
     // (at most kCatchUpNanos of real time) until it has run them, so an access sees the
-    // hardware as its events left it however late the thread gets scheduled.
-    void catchUp(std::unique_lock<std::recursive_mutex>& hold);
+    // hardware as its events left it however late the thread gets scheduled.  With the
+    // scope of a register access, only the due events that can change those registers
+    // are waited for (the machine's thread runs the others in time order all the same);
+    // without one, every due event.
+    void catchUp(std::unique_lock<MachineMutex>& hold, const EventScope& access = {});
 
 private:
     struct Event {
         std::string name;
         Action action;
+        EventScope scope;
     };
     struct Holder {
         std::shared_ptr<BusThread> thread;
@@ -171,8 +207,10 @@ private:
     void dropHolder(size_t index, uint64_t real);
     // The machine's thread: lets go for the holders that are waiting or that compute
     // without touching the bus; the lock is let go while their states are read.
-    void lookAtHolders(std::unique_lock<std::recursive_mutex>& hold);
+    void lookAtHolders(std::unique_lock<MachineMutex>& hold);
     bool dueBy(uint64_t limit) const { return !events_.empty() && events_.begin()->first.first <= limit; }
+    // True when an event due by limit can change what the access reaches.
+    bool dueFor(uint64_t limit, const EventScope& access) const;
     bool popDue(uint64_t limit, Event& event, uint64_t& at);
     void fire(uint64_t at, Event& event);
     void recycle(Events::node_type node);
@@ -187,12 +225,19 @@ private:
     std::vector<FiredEvent> log_;
     std::vector<Holder> holders_;   // free-running: the threads that hold the machine's time
 
-    std::recursive_mutex* lock_ = nullptr;
+    MachineMutex* lock_ = nullptr;
     std::thread thread_;
     std::condition_variable_any wake_;
     std::condition_variable_any caughtUp_;   // signalled after every event the thread runs
     int catchingUp_ = 0;                     // library threads waiting in catchUp()
     std::atomic<bool> stopping_{false};
+    std::atomic<uint32_t> kicks_{0};   // every wake-up of the machine's thread
+    std::atomic<uint32_t> fired_{0};   // every event its thread has run
+    // Wakes the machine's thread (it may be sleeping or spinning).
+    void kick();
+    // The machine's thread, before it sleeps: spins a little with the lock let go; true
+    // when it was woken meanwhile.
+    bool spinFor(std::unique_lock<MachineMutex>& hold);
 };
 
 } // namespace boardsim

@@ -183,6 +183,9 @@ struct Machine {
     PciFunction* boardFunction(int board, BoardFunction which) const;
 
     // windows
+    // The registers an access of bytes at address reaches, as an event scope (scope
+    // without a chip when it is not one window's).
+    EventScope accessScope(uint32_t address, uint32_t bytes) const;
     uint32_t mapRegion(Board& board, uint32_t region, uint32_t offset, uint32_t size);
     uint32_t mapWindow(Board& board, HwArea area, SimChip* chip, uint32_t chipOffset, uint32_t size);
     uint32_t access(HwOp op, uint32_t address, int width, uint32_t value);
@@ -214,10 +217,11 @@ struct Machine {
     // Schedules a board event at a time of the machine's clock (simclock.h) and makes
     // sure the machine's thread runs it when the clock runs free.  With a name the caller
     // keeps, and an action held in place, it allocates nothing once the thread runs.
-    uint64_t scheduleEvent(uint64_t at, const char* name, std::function<void()> action);
-    uint64_t scheduleEvent(uint64_t at, const std::string& name, std::function<void()> action)
+    uint64_t scheduleEvent(uint64_t at, const char* name, std::function<void()> action, EventScope scope = {});
+    uint64_t scheduleEvent(uint64_t at, const std::string& name, std::function<void()> action,
+                           EventScope scope = {})
     {
-        return scheduleEvent(at, name.c_str(), std::move(action));
+        return scheduleEvent(at, name.c_str(), std::move(action), scope);
     }
 };
 
@@ -228,7 +232,7 @@ struct Machine {
 struct SimState {
     // Guards every member here and the whole machine.  Recursive: a filter installed by
     // a test may itself inspect the machine.
-    mutable std::recursive_mutex mutex;
+    mutable boardsim::MachineMutex mutex;
     uint32_t generation = 1;             // of the machine; board devices of older ones are stale
     // The machine's clock runs free (set with the machine; read without the lock).
     std::atomic<bool> freeRunning{true};
@@ -252,13 +256,16 @@ struct SimState {
 class AccessLock {
 public:
     explicit AccessLock(SimState& state);
+    // A register or memory access of bytes at a machine address: waits only for the due
+    // events that can change what it reaches.
+    AccessLock(SimState& state, uint32_t address, uint32_t bytes);
     ~AccessLock();
     AccessLock(const AccessLock&) = delete;
     AccessLock& operator=(const AccessLock&) = delete;
 
 private:
     BusMark mark_;
-    std::unique_lock<std::recursive_mutex> hold_;
+    std::unique_lock<boardsim::MachineMutex> hold_;
 };
 
 // The calling thread is about to wait, sleep or time itself against real time: it lets

@@ -151,7 +151,7 @@ Board* Find(SimState& s, int board)
 }
 } // namespace
 
-#define LOCKED SimState& s = SimState::get(); std::lock_guard<std::recursive_mutex> guard(s.mutex)
+#define LOCKED SimState& s = SimState::get(); std::lock_guard<boardsim::MachineMutex> guard(s.mutex)
 
 uint32_t CpuView::starts() const
 {

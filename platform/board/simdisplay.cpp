@@ -225,7 +225,7 @@ void DisplayChip::write(uint32_t offset, int width, uint32_t value)
 
 // ---------------------------------------------------------------- inspection
 
-#define LOCKED SimState& s = SimState::get(); std::lock_guard<std::recursive_mutex> guard(s.mutex)
+#define LOCKED SimState& s = SimState::get(); std::lock_guard<boardsim::MachineMutex> guard(s.mutex)
 
 namespace {
 DisplayChipState* Chip(SimState& s, int board)
@@ -362,7 +362,7 @@ namespace {
 DisplayContext DisplayCreateContext(const char* device)
 {
     SimState& s = SimState::get();
-    std::lock_guard<std::recursive_mutex> guard(s.mutex);
+    std::lock_guard<boardsim::MachineMutex> guard(s.mutex);
     if (!device || std::strcmp(device, "DISPLAY") != 0) return 0;
     const DisplayContext context = s.m().displayDriver.nextContext++;
     s.m().displayDriver.contexts.insert(context);
@@ -372,7 +372,7 @@ DisplayContext DisplayCreateContext(const char* device)
 bool DisplayDeleteContext(DisplayContext context)
 {
     SimState& s = SimState::get();
-    std::lock_guard<std::recursive_mutex> guard(s.mutex);
+    std::lock_guard<boardsim::MachineMutex> guard(s.mutex);
     return s.m().displayDriver.contexts.erase(context) != 0;
 }
 
@@ -380,7 +380,7 @@ int DisplayEscape(DisplayContext context, uint32_t escape, uint32_t inSize, cons
                   void* out)
 {
     SimState& s = SimState::get();
-    std::lock_guard<std::recursive_mutex> guard(s.mutex);
+    std::lock_guard<boardsim::MachineMutex> guard(s.mutex);
     if (!s.m().displayDriver.contexts.count(context)) return -1;
     const boardsim::DisplayDriverSpec& spec = s.m().displayDriver.spec;
     if (escape == kEscapeQuerySupport) {

@@ -1080,7 +1080,7 @@ Board* FindBoard(SimState& s, int board)
 bool CpuView::placeResult(uint32_t id, const std::vector<uint8_t>& bytes) const
 {
     SimState& s = SimState::get();
-    std::lock_guard<std::recursive_mutex> guard(s.mutex);
+    std::lock_guard<boardsim::MachineMutex> guard(s.mutex);
     Board* b = FindBoard(s, board);
     if (!b || !b->cpu.firmware) return false;
     return b->cpu.firmware->place(id, bytes.data(), static_cast<uint32_t>(bytes.size()));

@@ -643,7 +643,7 @@ void GrabEngine::writeLine(uint32_t y)
 
 namespace {
 
-#define LOCKED SimState& s = SimState::get(); std::lock_guard<std::recursive_mutex> guard(s.mutex)
+#define LOCKED SimState& s = SimState::get(); std::lock_guard<boardsim::MachineMutex> guard(s.mutex)
 
 GrabEngine* Engine(SimState& s, int board, bool display)
 {

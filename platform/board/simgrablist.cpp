@@ -246,7 +246,7 @@ namespace boardsim {
 
 namespace {
 
-#define LOCKED SimState& s = SimState::get(); std::lock_guard<std::recursive_mutex> guard(s.mutex)
+#define LOCKED SimState& s = SimState::get(); std::lock_guard<boardsim::MachineMutex> guard(s.mutex)
 
 GrabListEngine* Engine(SimState& s, int board, bool display)
 {

@@ -37,9 +37,9 @@ bool Machine::deliverSource(int index, uint32_t source)
     return true;
 }
 
-uint64_t Machine::scheduleEvent(uint64_t at, const char* name, std::function<void()> action)
+uint64_t Machine::scheduleEvent(uint64_t at, const char* name, std::function<void()> action, EventScope scope)
 {
-    const uint64_t sequence = clock->schedule(at, name, std::move(action));
+    const uint64_t sequence = clock->schedule(at, name, std::move(action), scope);
     clock->startThread(sim.mutex);
     return sequence;
 }
@@ -49,7 +49,7 @@ namespace {
 bool Deliver(int board, uint32_t word)
 {
     SimState& s = SimState::get();
-    std::lock_guard<std::recursive_mutex> guard(s.mutex);
+    std::lock_guard<boardsim::MachineMutex> guard(s.mutex);
     return s.m().deliverInterrupt(board, word);
 }
 
@@ -71,14 +71,14 @@ bool BoardSim::raiseSpecial(int board, uint32_t group, uint32_t bits)
 bool BoardSim::raiseSource(int board, uint32_t source)
 {
     SimState& s = SimState::get();
-    std::lock_guard<std::recursive_mutex> guard(s.mutex);
+    std::lock_guard<boardsim::MachineMutex> guard(s.mutex);
     return s.m().deliverSource(board, source);
 }
 
 uint32_t BoardSim::droppedInterrupts(int board) const
 {
     SimState& s = SimState::get();
-    std::lock_guard<std::recursive_mutex> guard(s.mutex);
+    std::lock_guard<boardsim::MachineMutex> guard(s.mutex);
     const Board* b = s.m().board(board);
     return b ? b->droppedInterrupts : 0;
 }

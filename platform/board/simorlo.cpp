@@ -16,6 +16,9 @@
 // hooked on it).  The driver delivers only while
 // the node has an enabled source; until then the bit stays set, so the library's
 // doorbell wait sees a doorbell not taken, and the first enabled source takes it.
+// Taking changes only the interrupt registers: the writer's next accesses to the Orlo's
+// other registers (the section release after the doorbell) go on without waiting for the
+// machine's thread; an access to the interrupt registers waits until it has run.
 // Writes of the timing control and the list control also go to the transfer engine
 // (simvmxfer.cpp).
 #include "boardsim.h"
@@ -25,6 +28,7 @@
 #include "simkvx.h"
 #include "simvmxfer.h"
 
+#include <algorithm>
 #include <string>
 
 namespace boardsim {
@@ -104,10 +108,14 @@ void OrloChip::scheduleDoorbells()
 {
     if (doorbellEvent_ || !(interrupts_ & kDoorbells)) return;
     SimClock& clock = *board_->clock;
+    // Taking the doorbells changes only the interrupt registers (and the driver's
+    // requests): an access to any other register goes on without waiting for it.
+    const EventScope interruptRegisters{static_cast<const SimChip*>(this), std::min(kOrloInterruptClear, kOrloInterruptSet),
+                                        std::max(kOrloInterruptClear, kOrloInterruptSet) + 4};
     doorbellEvent_ = board_->machine->scheduleEvent(clock.nowNanos(), doorbellName_, [this] {
         doorbellEvent_ = 0;
         takeDoorbells();
-    });
+    }, interruptRegisters);
 }
 
 void OrloChip::takeDoorbells()

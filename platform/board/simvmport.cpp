@@ -210,7 +210,7 @@ void VmPort::move(VmTransferEngine& sender, VmTransferEngine& receiver)
 
 namespace {
 
-#define LOCKED SimState& s = SimState::get(); std::lock_guard<std::recursive_mutex> guard(s.mutex)
+#define LOCKED SimState& s = SimState::get(); std::lock_guard<boardsim::MachineMutex> guard(s.mutex)
 
 const VmTransferEngine* Engine(SimState& s, int board, bool display)
 {

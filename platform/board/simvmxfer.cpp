@@ -369,7 +369,7 @@ VmTransferEngine& OrloChip::transferEngine()
 
 namespace {
 
-#define LOCKED SimState& s = SimState::get(); std::lock_guard<std::recursive_mutex> guard(s.mutex)
+#define LOCKED SimState& s = SimState::get(); std::lock_guard<boardsim::MachineMutex> guard(s.mutex)
 
 VmTransferEngine* Engine(SimState& s, int board, bool display)
 {

@@ -2,6 +2,7 @@
 
 #include "w32object.h"
 #include "w32sync.h"
+#include "spinwait.h"
 #include "w32thread.h"
 
 #include <algorithm>
@@ -559,6 +560,9 @@ DWORD WaitObjects(Object** objects, DWORD count, bool waitAll, DWORD timeoutMs) 
     const bool limited = timeoutMs != INFINITE;
     const timespec deadline = limited ? DeadlineAfter(timeoutMs) : timespec{};
     NotifyBlocking();
+    // A change that comes within a few microseconds is taken without sleeping.
+    if (spinwait::SpinUntil([&] { return (found = CheckOnce(objects, byAddress, count, waitAll, nullptr)) >= 0; }))
+        return WAIT_OBJECT_0 + static_cast<DWORD>(found);
     Waiter* self = ThreadWaiter();
     // Each round: clear the wake-up word, check (registering the waiter), and sleep until
     // woken or the deadline.  A wake-up between the check and the sleep leaves the word set,

@@ -197,7 +197,7 @@ GrabClock DecodeIcdClock(uint32_t word, uint32_t reg, uint32_t control)
 
 // ---------------------------------------------------------------- inspection
 
-#define LOCKED SimState& s = SimState::get(); std::lock_guard<std::recursive_mutex> guard(s.mutex)
+#define LOCKED SimState& s = SimState::get(); std::lock_guard<boardsim::MachineMutex> guard(s.mutex)
 
 GrabModuleChip* FittedGrab(SimState& s, int board)
 {

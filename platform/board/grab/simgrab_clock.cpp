@@ -92,7 +92,7 @@ uint16_t GrabModuleChip::pllStatus() const
 
 // ---------------------------------------------------------------- inspection
 
-#define LOCKED SimState& s = SimState::get(); std::lock_guard<std::recursive_mutex> guard(s.mutex)
+#define LOCKED SimState& s = SimState::get(); std::lock_guard<boardsim::MachineMutex> guard(s.mutex)
 
 void GrabView::setPllLock(GrabPllLock mode, uint32_t tests) const
 {

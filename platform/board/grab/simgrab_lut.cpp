@@ -163,7 +163,7 @@ uint8_t GrabModuleChip::lutDataRead(uint32_t n, bool high)
 
 // ---------------------------------------------------------------- inspection
 
-#define LOCKED SimState& s = SimState::get(); std::lock_guard<std::recursive_mutex> guard(s.mutex)
+#define LOCKED SimState& s = SimState::get(); std::lock_guard<boardsim::MachineMutex> guard(s.mutex)
 
 int GrabView::lut(int memory, int band, uint32_t entry) const
 {

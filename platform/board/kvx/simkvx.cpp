@@ -493,7 +493,7 @@ void KvxModuleChip::writeStatus(uint32_t channel)
 
 // ---------------------------------------------------------------- inspection
 
-#define LOCKED SimState& s = SimState::get(); std::lock_guard<std::recursive_mutex> guard(s.mutex)
+#define LOCKED SimState& s = SimState::get(); std::lock_guard<boardsim::MachineMutex> guard(s.mutex)
 
 KvxModuleChip* FittedKvx(SimState& s, int board)
 {

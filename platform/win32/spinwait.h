@@ -1,0 +1,52 @@
+// A short bounded spin before a blocking wait.
+//
+// A thread that is woken on an idle CPU waits for that CPU to come out of its idle state
+// (tens of microseconds on some machines) before it runs; a thread that spins instead is
+// running when the change it waits for comes.  So a wait whose change usually comes soon
+// first looks for it for a few microseconds, then blocks.  It spins only when the thread
+// may run on more than one CPU: on one CPU the spin would only keep the thread it waits
+// for from running.
+#pragma once
+
+#include <chrono>
+#include <cstdint>
+
+#include <sched.h>
+
+namespace spinwait {
+
+// The longest a wait spins before it blocks.
+constexpr std::chrono::nanoseconds kSpinLimit{50000};
+
+// True when the calling thread may run on more than one CPU.  Asked at every spin (the
+// program may pin its threads at any time), which costs one system call on the way to a
+// wait that would otherwise sleep.
+inline bool Worthwhile()
+{
+    cpu_set_t set;
+    CPU_ZERO(&set);
+    return sched_getaffinity(0, sizeof set, &set) == 0 && CPU_COUNT(&set) > 1;
+}
+
+inline void Pause()
+{
+#if defined(__i386__) || defined(__x86_64__)
+    __builtin_ia32_pause();
+#endif
+}
+
+// Spins until ready() answers true or the spin limit has passed; ready() is asked every
+// few pauses.  Returns the last answer (at once, false, where spinning is not worthwhile).
+template <typename Ready>
+bool SpinUntil(Ready ready)
+{
+    if (!Worthwhile()) return false;
+    const auto start = std::chrono::steady_clock::now();
+    for (uint32_t round = 1;; ++round) {
+        for (int i = 0; i < 16; ++i) Pause();
+        if (ready()) return true;
+        if ((round & 7) == 0 && std::chrono::steady_clock::now() - start >= kSpinLimit) return false;
+    }
+}
+
+} // namespace spinwait
