@@ -3,8 +3,8 @@
 //
 //   ApiRoundTrip   one synchronous command on an opened node: argument 0 an imThrNop +
 //                  imSyncHost pair (sync object in mode 2, so the done state stays after a
-//                  wait), 1 one imThrGetError; second argument 1 pins the program and the
-//                  node's threads to one CPU.  p50_us and p99_us are the median and the 99th
+//                  wait), 1 one imThrGetError; second argument 1 pins every thread of the
+//                  program (the simulated machine's and the node's included) to one CPU.  p50_us and p99_us are the median and the 99th
 //                  percentile of the round trips of the run, in microseconds; csw the
 //                  process's context switches per round trip.
 //   PingPong       the peer: one round trip between two threads through a mutex and a
@@ -20,6 +20,7 @@
 #include <chrono>
 #include <condition_variable>
 #include <mutex>
+#include <dirent.h>
 #include <sched.h>
 #include <sys/resource.h>
 #include <thread>
@@ -83,7 +84,8 @@ long ContextSwitches()
     return usage.ru_nvcsw + usage.ru_nivcsw;
 }
 
-// Pins the calling thread (and every thread it starts afterwards) to one CPU while it lives.
+// Pins every thread of the program (the simulated machine's thread included, and every
+// thread started afterwards) to one CPU while it lives.
 struct Pinning {
     explicit Pinning(bool pin) : pinned(pin)
     {
@@ -96,11 +98,20 @@ struct Pinning {
                 CPU_SET(cpu, &one);
                 break;
             }
-        sched_setaffinity(0, sizeof one, &one);
+        SetAll(one);
     }
     ~Pinning()
     {
-        if (pinned) sched_setaffinity(0, sizeof before, &before);
+        if (pinned) SetAll(before);
+    }
+    static void SetAll(const cpu_set_t& set)
+    {
+        if (DIR* tasks = opendir("/proc/self/task")) {
+            while (const dirent* entry = readdir(tasks))
+                if (entry->d_name[0] != '.') sched_setaffinity(std::atoi(entry->d_name), sizeof set, &set);
+            closedir(tasks);
+        }
+        sched_setaffinity(0, sizeof set, &set);
     }
     bool pinned;
     cpu_set_t before{};
