@@ -45,7 +45,9 @@ void FrameGenerator::renderSamples(uint64_t frame, uint32_t channel, uint32_t bi
                                    uint16_t* samples)
 {
     (void)channel;
-    std::vector<uint8_t> pixels(static_cast<size_t>(width) * height);
+    // The pixels of the last frame of this thread stay allocated for the next.
+    thread_local std::vector<uint8_t> pixels;
+    pixels.resize(static_cast<size_t>(width) * height);
     if (pixels.empty()) return;
     render(frame, width, height, pixels.data());
     const uint32_t shift = bits > 8 ? bits - 8 : 0;
@@ -61,16 +63,27 @@ uint32_t TestPatternGenerator::value(uint32_t x, uint32_t y, uint64_t frame, uin
 void TestPatternGenerator::renderSamples(uint64_t frame, uint32_t channel, uint32_t bits, uint32_t width,
                                          uint32_t height, uint16_t* samples)
 {
-    for (uint32_t y = 0; y < height; ++y)
-        for (uint32_t x = 0; x < width; ++x)
-            samples[static_cast<size_t>(y) * width + x] = static_cast<uint16_t>(value(x, y, frame, channel, bits));
+    // value() row by row: a row is its first value counting up, modulo the sample range.
+    const uint32_t mask = bits > 8 ? 0x3FFu : 0xFFu;
+    for (uint32_t y = 0; y < height; ++y) {
+        const uint32_t first = value(0, y, frame, channel, bits);
+        uint16_t* row = samples + static_cast<size_t>(y) * width;
+        for (uint32_t x = 0; x < width; ++x) row[x] = static_cast<uint16_t>((first + x) & mask);
+    }
+}
+
+void RenderSamples(FrameGenerator& generator, uint64_t frame, uint32_t channel, uint32_t bits, uint32_t width,
+                   uint32_t height, std::vector<uint16_t>& samples)
+{
+    samples.resize(static_cast<size_t>(width) * height);
+    if (!samples.empty()) generator.renderSamples(frame, channel, bits, width, height, samples.data());
 }
 
 std::vector<uint16_t> RenderSamples(FrameGenerator& generator, uint64_t frame, uint32_t channel, uint32_t bits,
                                     uint32_t width, uint32_t height)
 {
-    std::vector<uint16_t> samples(static_cast<size_t>(width) * height);
-    if (!samples.empty()) generator.renderSamples(frame, channel, bits, width, height, samples.data());
+    std::vector<uint16_t> samples;
+    RenderSamples(generator, frame, channel, bits, width, height, samples);
     return samples;
 }
 
@@ -488,7 +501,8 @@ void GrabEngine::sampleFrame(uint32_t height)
     if (blue_) nibble &= ~(nibble - 1);
     for (uint32_t c = 0; c < 4; ++c) {
         if (!(nibble & (1u << c))) continue;
-        const std::vector<uint16_t> samples = RenderSamples(*b.machine->frames, flight_.frame, c, bits, width, height);
+        std::vector<uint16_t>& samples = samples_;
+        RenderSamples(*b.machine->frames, flight_.frame, c, bits, width, height, samples);
         std::vector<uint32_t>& out = values_[c];
         out.resize(samples.size());
         if (!module) {

@@ -122,6 +122,7 @@ private:
     Flight flight_;
     // The frame's LUT outputs, per channel, per raster sample (up to 3 bytes each).
     std::vector<uint32_t> values_[4];
+    std::vector<uint16_t> samples_;   // one channel's samples of the frame, kept for the next
     bool twoByteEntries_ = false;   // the values are 16-bit (a wide LUT, or raw 10-bit samples)
     bool blue_ = false;             // blue mode: the first channel feeds every sample
 };
@@ -129,5 +130,8 @@ private:
 // Samples of a width x height block of a frame from the machine's generator.
 std::vector<uint16_t> RenderSamples(FrameGenerator& generator, uint64_t frame, uint32_t channel, uint32_t bits,
                                     uint32_t width, uint32_t height);
+// The same into samples, whose storage is kept from call to call.
+void RenderSamples(FrameGenerator& generator, uint64_t frame, uint32_t channel, uint32_t bits, uint32_t width,
+                   uint32_t height, std::vector<uint16_t>& samples);
 
 } // namespace boardsim
