@@ -36,7 +36,9 @@ inline void Pause()
 }
 
 // Spins until ready() answers true or the spin limit has passed; ready() is asked every
-// few pauses.  Returns the last answer (at once, false, where spinning is not worthwhile).
+// few pauses.  Every few microseconds the spinner yields its CPU: a thread it has just
+// woken may have been queued on that CPU and would otherwise wait out the whole spin.
+// Returns the last answer (at once, false, where spinning is not worthwhile).
 template <typename Ready>
 bool SpinUntil(Ready ready)
 {
@@ -45,7 +47,10 @@ bool SpinUntil(Ready ready)
     for (uint32_t round = 1;; ++round) {
         for (int i = 0; i < 16; ++i) Pause();
         if (ready()) return true;
-        if ((round & 7) == 0 && std::chrono::steady_clock::now() - start >= kSpinLimit) return false;
+        if ((round & 3) == 0) {
+            sched_yield();
+            if (std::chrono::steady_clock::now() - start >= kSpinLimit) return false;
+        }
     }
 }
 
