@@ -247,7 +247,7 @@ void GrabEngine::start(uint64_t frame, uint64_t at)
     if (loseNext) --loseNext;
     flight_.overrun = overrunNext > 0 ? overrunBit : 0;
     if (overrunNext) --overrunNext;
-    for (auto& v : values_) v.clear();
+    for (auto& v : samples_) v.clear();
     // A frame under the grab list takes every raster line: its window moves block by block.
     if (!flight_.lost) sampleFrame(flight_.listed ? flight_.lines : std::min(flight_.lines, r.vstop + 1));
     // Timed from the end of the work: on the free-running clock the machine's thread then
@@ -345,7 +345,7 @@ void GrabEngine::finish()
     // The frame's samples are dropped, their room is kept for the next frame: handing a
     // frame's worth of memory back to the system and taking it again cost more than the
     // grab's own end-of-frame work, between the frame's end and its interrupt.
-    for (auto& v : values_) v.clear();
+    for (auto& v : samples_) v.clear();
     // A frame under the grab list has no end event of its own: the list raises it.
     if (!flight_.listed) {
         orlo_->interrupts_ |= kInterruptGrabEnd;
@@ -472,7 +472,7 @@ void GrabEngine::stop()
     flight_.active = false;
     scanDone_ = false;
     heldBlock_ = false;
-    for (auto& v : values_) v.clear();
+    for (auto& v : samples_) v.clear();
     armed_ = false;
     triggered_ = false;
     status() &= ~(kGrabStatusInFlight | kGrabStatusArmed);
@@ -501,17 +501,16 @@ void GrabEngine::sampleFrame(uint32_t height)
     if (blue_) nibble &= ~(nibble - 1);
     for (uint32_t c = 0; c < 4; ++c) {
         if (!(nibble & (1u << c))) continue;
-        std::vector<uint16_t>& samples = samples_;
-        RenderSamples(*b.machine->frames, flight_.frame, c, bits, width, height, samples);
-        std::vector<uint32_t>& out = values_[c];
-        out.resize(samples.size());
+        RenderSamples(*b.machine->frames, flight_.frame, c, bits, width, height, samples_[c]);
+        std::vector<uint32_t>& map = maps_[c];
         if (!module) {
-            std::copy(samples.begin(), samples.end(), out.begin());
+            map.clear();   // the samples as they are
             continue;
         }
-        // The LUT as it maps each possible sample value, then the frame through it.
+        // The LUT as it maps each possible sample value at the frame's start; the lines
+        // look their samples up in it as they are written.
         const uint32_t palette = c < 2 ? (lutpal & 0x1F) : ((lutpal >> 8) & 0x1F);
-        std::vector<uint32_t> map(size_t{1} << bits);
+        map.resize(size_t{1} << bits);
         for (uint32_t s = 0; s < map.size(); ++s) {
             if (module->sorvikPort()) {
                 const uint32_t page = mode ? 28 + mode : palette;
@@ -525,8 +524,6 @@ void GrabEngine::sampleFrame(uint32_t height)
                 map[s] = lut.band[0][entry] | (lut.band[1][entry] << 8) | (lut.band[2][entry] << 16);
             }
         }
-        const uint32_t valueMask = static_cast<uint32_t>(map.size() - 1);
-        for (size_t i = 0; i < samples.size(); ++i) out[i] = map[samples[i] & valueMask];
     }
     twoByteEntries_ = module ? (!module->sorvikPort() && mode == 0) : bits > 8;
 }
@@ -610,8 +607,16 @@ void GrabEngine::writeLine(uint32_t y)
             uint8_t* from = nullptr;
             uint8_t* to = nullptr;
             if (locate(base, &from) && locate(base + count - 1, &to) && to - from == static_cast<std::ptrdiff_t>(count) - 1) {
-                const uint32_t* v = values_[channel[0]].data() + row;
-                for (uint32_t i = 0, x = r.hstart; i < count; ++i, x += dx) from[i] = static_cast<uint8_t>(v[x]);
+                const uint16_t* v = samples_[channel[0]].data() + row;
+                const std::vector<uint32_t>& map = maps_[channel[0]];
+                if (map.empty()) {
+                    for (uint32_t i = 0, x = r.hstart; i < count; ++i, x += dx) from[i] = static_cast<uint8_t>(v[x]);
+                } else {
+                    const uint32_t* m = map.data();
+                    const uint32_t mask = static_cast<uint32_t>(map.size() - 1);
+                    for (uint32_t i = 0, x = r.hstart; i < count; ++i, x += dx)
+                        from[i] = static_cast<uint8_t>(m[v[x] & mask]);
+                }
                 continue;
             }
         }
@@ -619,7 +624,7 @@ void GrabEngine::writeLine(uint32_t y)
         for (uint32_t x = r.hstart; x <= r.hstop && x < width; x += dx) {
             uint8_t pixel[4][8] = {};
             for (uint32_t k = 0; k < samplesPerPixel; ++k) {
-                uint32_t v = values_[channel[k]][row + x];
+                uint32_t v = value(channel[k], row + x);
                 if (oneEntry) v = (v >> (8 * k)) & 0xFF;
                 else if (sampleBytes == 1 && shift && twoByteEntries_) v = (v >> (2 * shift)) & 0xFF;
                 uint8_t* out = planar ? pixel[k] : pixel[0] + k * sampleBytes;

@@ -121,8 +121,16 @@ private:
     uint64_t fastFrames_ = 0;       // frames numbered under period 0
     Flight flight_;
     // The frame's LUT outputs, per channel, per raster sample (up to 3 bytes each).
-    std::vector<uint32_t> values_[4];
-    std::vector<uint16_t> samples_;   // one channel's samples of the frame, kept for the next
+    // The frame's samples of each channel and the LUT that maps them as it stood at the
+    // frame's start (empty: the samples as they are); kept from frame to frame.
+    std::vector<uint16_t> samples_[4];
+    std::vector<uint32_t> maps_[4];
+    uint32_t value(uint32_t channel, size_t index) const
+    {
+        const uint16_t sample = samples_[channel][index];
+        const std::vector<uint32_t>& map = maps_[channel];
+        return map.empty() ? sample : map[sample & (map.size() - 1)];
+    }
     bool twoByteEntries_ = false;   // the values are 16-bit (a wide LUT, or raw 10-bit samples)
     bool blue_ = false;             // blue mode: the first channel feeds every sample
 };
