@@ -8,7 +8,10 @@
 //                  percentile of the round trips of the run, in microseconds; csw the
 //                  process's context switches per round trip.
 //   PingPong       the peer: one round trip between two threads through a mutex and a
-//                  condition variable, unpinned and pinned, in the same program and run.
+//                  condition variable, in the same program and run: unpinned (0), every
+//                  thread on one CPU (1), and the two threads on two different CPUs (2), so
+//                  that each hand-off wakes a thread on another CPU (the cost that every
+//                  hand-off between the library's threads pays once they are spread out).
 //   ApiOpenClose   imDevAlloc + imDevFree of node 0 of system 0 (the whole bring-up and
 //                  shut-down of the node); p50_us is the median, in microseconds.
 
@@ -158,11 +161,28 @@ BENCHMARK(ApiRoundTrip)->ArgNames({"getError", "pinned"})->ArgsProduct({{0, 1}, 
 void PingPong(benchmark::State& state)
 {
     Pinning pin(state.range(0) == 1);
+    const bool spread = state.range(0) == 2;
     std::mutex lock;
     std::condition_variable wake;
     uint64_t sent = 0, answered = 0;
     bool stop = false;
+    cpu_set_t before;
+    sched_getaffinity(0, sizeof before, &before);
+    std::vector<int> cpus;
+    for (int cpu = 0; cpu < CPU_SETSIZE && cpus.size() < 2; ++cpu)
+        if (CPU_ISSET(cpu, &before)) cpus.push_back(cpu);
+    if (spread && cpus.size() < 2) {
+        state.SkipWithError("one CPU only");
+        return;
+    }
+    const auto pinTo = [](int cpu) {
+        cpu_set_t one;
+        CPU_ZERO(&one);
+        CPU_SET(cpu, &one);
+        sched_setaffinity(0, sizeof one, &one);
+    };
     std::thread peer([&] {
+        if (spread) pinTo(cpus[1]);
         std::unique_lock<std::mutex> hold(lock);
         for (;;) {
             wake.wait(hold, [&] { return stop || sent != answered; });
@@ -171,6 +191,7 @@ void PingPong(benchmark::State& state)
             wake.notify_all();
         }
     });
+    if (spread) pinTo(cpus[0]);
     const long switches = ContextSwitches();
     const std::vector<double> samples = Timed(state, [&] {
         std::unique_lock<std::mutex> hold(lock);
@@ -186,9 +207,10 @@ void PingPong(benchmark::State& state)
     }
     wake.notify_all();
     peer.join();
+    if (spread) sched_setaffinity(0, sizeof before, &before);
     Report(state, samples, made);
 }
-BENCHMARK(PingPong)->ArgName("pinned")->Arg(0)->Arg(1)->MinTime(1.0)->UseRealTime();
+BENCHMARK(PingPong)->ArgName("pinned")->Arg(0)->Arg(1)->Arg(2)->MinTime(1.0)->UseRealTime();
 
 void ApiOpenClose(benchmark::State& state)
 {
