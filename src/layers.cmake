@@ -28,8 +28,6 @@ set(HLC_LAYERS
 # Upward includes, and includes between rooms, that remain until their code has moved to
 # its layer: "<file>:<header>".
 set(HLC_LAYER_CROSSINGS
-  # src/host/ll
-  src/host/ll/bringup.cpp:hlc_wiring.h
   # src/common/ll/dig: the second family's grab runs through the standard family's grab
   # request, grab-engine image and start- and end-of-grab steps
   src/common/ll/dig/kvx/kvxgrab.cpp:grab.h
@@ -37,9 +35,7 @@ set(HLC_LAYER_CROSSINGS
   src/common/ll/dig/kvx/kvxgrab.cpp:grabevents.h)
 
 # Upward links between the static parts, and links between rooms, that remain:
-# "<part>:<linked part>".  The host platform's first bring-up wires a library that was not
-# wired when it was loaded.
+# "<part>:<linked part>".
 set(HLC_LINK_CROSSINGS
-  hlc_host_ll:hlc_wiring
   # the second family's grab, as above
   hlc_dig_kvx:hlc_dig_std)

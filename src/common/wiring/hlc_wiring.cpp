@@ -35,7 +35,6 @@
 #include "vmcopy.h"
 #include "vmsection.h"
 
-#include <atomic>
 #include <mutex>
 
 namespace {
@@ -216,10 +215,10 @@ void InstallMessageHooks()
     im_msg_set_hooks(&hooks);
 }
 
-std::atomic<bool> g_wired{false};
 std::mutex g_wiring;
 
-// Loading the library wires it.
+// Loading the library, or starting a program that links the wiring, wires it (the
+// wiring's part makes every program that links it take this file, CMakeLists.txt).
 const bool g_wiredAtLoad = (HlcWireLibrary(), true);
 
 } // namespace
@@ -254,7 +253,6 @@ void HlcWireLibrary()
     mpPrvWireGrabModules();
     TimerSetServerNodeHook(TimerNode);
     SetBlockingHook(HwHostWaits);
-    g_wired = true;
 }
 
 void HlcExitNodeRuntime(uint32_t node)
@@ -266,7 +264,3 @@ void HlcExitNodeRuntime(uint32_t node)
     mp_exit_halcyra(node);
 }
 
-void HlcEnsureLibraryWired()
-{
-    if (!g_wired) HlcWireLibrary();
-}

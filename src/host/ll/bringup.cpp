@@ -3,7 +3,6 @@
 #include "consolepipe.h"
 #include "disphooks.h"
 #include "halcyraini.h"
-#include "hlc_wiring.h"
 #include "hwaccess.h"
 #include "inthooks.h"
 #include "shellload.h"
@@ -263,8 +262,6 @@ void BrdCloseNodeRecord(_NODE_MAIN_RESOURCE_ST* record)
 int32_t im_board_init(uint32_t system, uint32_t board, char** shellName, uint32_t mode,
                       _NODE_MAIN_RESOURCE_ST* record)
 {
-    // The first bring-up of a process that did not wire the library at load wires it now.
-    HlcEnsureLibraryWired();
     const HlcBoardHooks& hooks = HlcGetBoardHooks();
     const uint32_t node = HlcNodeNumber(system, board);
     const uint32_t plain = mode & ~kNoWindowsMode;

@@ -22,6 +22,7 @@
 #include <cstring>
 #include <memory>
 #include <optional>
+#include <type_traits>
 #include <vector>
 
 namespace {
@@ -157,14 +158,27 @@ TEST(WiringTest, WiringAfterAResetFillsTheWholeOpcodeTableAgain)
     for (uint32_t op = 0; op < mp_max_opcode_user; ++op) EXPECT_NE(mp_opcode_user[op], nullptr) << op;
 }
 
-TEST(WiringTest, StartUpWiringKeepsTablesReplacedAfterTheWiring)
+// What the tables held when main began, before any test wired them.
+struct AtStart : ::testing::Environment {
+    void SetUp() override
+    {
+        threadAlloc = mp_opcode[kOpThrAlloc];
+        boardTimeout = HlcGetBoardHooks().timeout;
+    }
+    static inline std::remove_reference_t<decltype(mp_opcode[0])> threadAlloc = nullptr;
+    static inline decltype(HlcGetBoardHooks().timeout) boardTimeout = nullptr;
+};
+const auto* const g_atStart = ::testing::AddGlobalTestEnvironment(new AtStart);
+
+// A program that links the wiring is wired before main, as the library is when it is
+// loaded: no lower layer calls up into the wiring for it.
+TEST(WiringTest, AProgramThatLinksTheWiringIsWiredBeforeMain)
 {
+    EXPECT_NE(AtStart::threadAlloc, mp_InvalidOpcode);
+    EXPECT_NE(AtStart::boardTimeout, HlcBuiltinBoardHooks().timeout);
     HlcWireLibrary();
-    HlcBoardHookOverride board;
-    board.table.timeout = TenSeconds;
-    ASSERT_EQ(board.Install(), 0);
-    HlcEnsureLibraryWired();
-    EXPECT_EQ(HlcGetBoardHooks().timeout, TenSeconds);
+    EXPECT_EQ(AtStart::threadAlloc, mp_opcode[kOpThrAlloc]);
+    EXPECT_EQ(AtStart::boardTimeout, HlcGetBoardHooks().timeout);
 }
 
 // ---------------------------------------------------------------- setters and overrides
