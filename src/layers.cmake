@@ -28,11 +28,11 @@ set(HLC_LAYERS
 # Upward includes, and includes between rooms, that remain until their code has moved to
 # its layer: "<file>:<header>".
 set(HLC_LAYER_CROSSINGS
-  # src/common/ll/dig: the second family's grab runs through the standard family's grab
-  # request, grab-engine image and start- and end-of-grab steps
+  # src/common/ll/dig: the second family's grab takes its channels through the standard
+  # family's channel taking (grbSetDig, cleanGrab) and has its grab register image computed
+  # by the standard family's programming (grbComputeImage)
   src/common/ll/dig/kvx/kvxgrab.cpp:grab.h
-  src/common/ll/dig/kvx/kvxgrab.cpp:grabengine.h
-  src/common/ll/dig/kvx/kvxgrab.cpp:grabevents.h)
+  src/common/ll/dig/kvx/kvxgrab.cpp:grabengine.h)
 
 # Upward links between the static parts, and links between rooms, that remain:
 # "<part>:<linked part>".

@@ -10,6 +10,8 @@
 #include "grab.h"
 #include "grabengine.h"
 #include "grabevents.h"
+#include "grabimage.h"
+#include "grabrequest.h"
 #include "hlc_errors.h"
 #include "hosthooks.h"
 #include "hwaccess.h"

@@ -5,8 +5,9 @@
 // setARP plans the blocks of a grab (line bytes, lines per block, blocks, lists), writes
 // the buffer controller of the channel and builds the lists: grabARP (one program per
 // block behind a map of jumps), dmaARP (the end-of-block programs) and idARP (the idle
-// program the engine returns to).  The request itself follows the standard family's
-// request and channel taking (grab.h) with the second family's download.
+// program the engine returns to).  The request itself fills the grab request record
+// (grabrequest.h) and follows the standard family's channel taking (grab.h) with the second
+// family's download.
 //
 // Threads: the command-server task of the grab request, with the Orlo protect lock and the
 // module's register window taken by the request; the start, end and halt handlers run on
@@ -86,7 +87,7 @@ struct KVX_BTC_VALUES {
 KVX_BTC_VALUES mpPrvKvxBtcValues(const KVX_BLOCK_PLAN& plan);
 
 // ---- list building -------------------------------------------------------------------------
-// What the builders need of one grab: the plan, the grab register image (grabengine.h
+// What the builders need of one grab: the plan, the grab register image (grabimage.h
 // layout), the bank, the Orlo's control word and the grab's kind.
 struct KVX_LIST_INPUT {
     const KVX_BLOCK_PLAN* plan;

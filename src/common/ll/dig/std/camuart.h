@@ -12,6 +12,7 @@
 // Every wait runs on the library clock (mp_time_clock / mp_time_sleep) and is bounded.
 #pragma once
 
+#include "nodeinfo.h"
 #include "nodeopen.h"
 
 #include <cstddef>
@@ -47,14 +48,6 @@ constexpr uint32_t kUartStatusRingFull = 0x04;
 constexpr uint32_t kUartStatusTimeout = 0x08;
 constexpr uint32_t kUartStatusFlowStopped = 0x10;
 constexpr uint32_t kUartStatusPeerNotReady = 0x20;
-
-// Words of the node information (the node state from word 25 on) that the grab-module
-// drivers read: the module type (state word 289), the module-present and module-loaded
-// flags and the camera-UART area word.
-constexpr uint32_t kNodeInfoModuleType = (offsetof(_NODE_ST, moduleType) - offsetof(_NODE_ST, nodeInfo)) / 4;
-constexpr uint32_t kNodeInfoModulePresent = (offsetof(_NODE_ST, modulePresent) - offsetof(_NODE_ST, nodeInfo)) / 4;
-constexpr uint32_t kNodeInfoModuleLoaded = (offsetof(_NODE_ST, moduleLoaded) - offsetof(_NODE_ST, nodeInfo)) / 4;
-constexpr uint32_t kNodeInfoUartArea = (offsetof(_NODE_ST, uartArea) - offsetof(_NODE_ST, nodeInfo)) / 4;
 
 // The port state of a node information record; null when the node has none or its module
 // is not of a type that carries the port.

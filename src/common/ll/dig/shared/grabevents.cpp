@@ -3,8 +3,8 @@
 
 #include "bufid.h"
 #include "dispops.h"
-#include "grab.h"
-#include "grabengine.h"
+#include "grabimage.h"
+#include "grabrequest.h"
 #include "hosthooks.h"
 #include "hwlock.h"
 #include "im_msgio.h"

@@ -4,7 +4,7 @@
 #include "grabevents.h"
 
 #include "../../serve/intservertest.h"
-#include "grabengine.h"
+#include "grabimage.h"
 #include "thread.h"
 
 #include <gtest/gtest.h>
