@@ -15,27 +15,23 @@ set(HLC_LAYERS
   src/common/ll/core
   src/common/msg
   src/common/ll/serve
-  # The grab modules: what both families share, the two families in rooms of their own
-  # (the standard family with the host grab, and the second family), and above them the
-  # dispatch that routes each request to the node's family.
+  # The grab modules: what both families share; the standard family with the host grab;
+  # the second family, which stands on the standard family (it takes its grab channels
+  # through the standard channel taking, grbSetDig and cleanGrab, and has its grab-engine
+  # register image computed by the standard Orlo programming, grbComputeImage); and above
+  # them the dispatch that routes each request to the node's family.
   src/common/ll/dig/shared
-  "src/common/ll/dig/std&src/common/ll/dig/kvx"
+  src/common/ll/dig/std
+  src/common/ll/dig/kvx
   src/common/ll/dig
   src/common/hl
   src/cbinding
   src/common/wiring)
 
 # Upward includes, and includes between rooms, that remain until their code has moved to
-# its layer: "<file>:<header>".
-set(HLC_LAYER_CROSSINGS
-  # src/common/ll/dig: the second family's grab takes its channels through the standard
-  # family's channel taking (grbSetDig, cleanGrab) and has its grab register image computed
-  # by the standard family's programming (grbComputeImage)
-  src/common/ll/dig/kvx/kvxgrab.cpp:grab.h
-  src/common/ll/dig/kvx/kvxgrab.cpp:grabengine.h)
+# its layer: "<file>:<header>" (none remain).
+set(HLC_LAYER_CROSSINGS)
 
 # Upward links between the static parts, and links between rooms, that remain:
-# "<part>:<linked part>".
-set(HLC_LINK_CROSSINGS
-  # the second family's grab, as above
-  hlc_dig_kvx:hlc_dig_std)
+# "<part>:<linked part>" (none remain).
+set(HLC_LINK_CROSSINGS)
