@@ -18,14 +18,25 @@ namespace spinwait {
 // The longest a wait spins before it blocks.
 constexpr std::chrono::nanoseconds kSpinLimit{50000};
 
-// True when the calling thread may run on more than one CPU.  Asked at every spin (the
-// program may pin its threads at any time), which costs one system call on the way to a
-// wait that would otherwise sleep.
+// True when the calling thread may run on more than one CPU.  The answer is kept for the
+// thread's next kAffinityReuse spins and then asked again (the program may pin its
+// threads at any time): a round trip spins a dozen times, and asking each time would
+// cost it a dozen system calls.  A thread pinned meanwhile spins in vain at most that many
+// times before it notices.
+constexpr uint32_t kAffinityReuse = 64;
+
 inline bool Worthwhile()
 {
-    cpu_set_t set;
-    CPU_ZERO(&set);
-    return sched_getaffinity(0, sizeof set, &set) == 0 && CPU_COUNT(&set) > 1;
+    thread_local uint32_t left = 0;
+    thread_local bool answer = false;
+    if (left == 0) {
+        cpu_set_t set;
+        CPU_ZERO(&set);
+        answer = sched_getaffinity(0, sizeof set, &set) == 0 && CPU_COUNT(&set) > 1;
+        left = kAffinityReuse;
+    }
+    --left;
+    return answer;
 }
 
 inline void Pause()
