@@ -238,6 +238,10 @@ bool SimClock::onMachineThread() const
 
 void SimClock::lookAtHolders(std::unique_lock<boardsim::MachineMutex>& hold)
 {
+    // A holder that made an access since the last look is busy with the bus and keeps the
+    // time; its state is not read (a few system calls each, while the machine's thread may
+    // be wanted for a doorbell).  Only the others are looked at; their CPU time is counted
+    // from the first look that finds them idle.
     struct Look {
         std::shared_ptr<BusThread> thread;
         bool alive = false;
@@ -246,7 +250,16 @@ void SimClock::lookAtHolders(std::unique_lock<boardsim::MachineMutex>& hold)
     };
     std::vector<Look> looks;
     looks.reserve(holders_.size());
-    for (const Holder& h : holders_) looks.push_back({h.thread});
+    for (Holder& h : holders_) {
+        const uint64_t accesses = h.thread->accesses.load(std::memory_order_relaxed);
+        if (accesses != h.accessesSeen || h.thread->inAccess.load(std::memory_order_relaxed) > 0) {
+            h.accessesSeen = accesses;
+            h.cpuSeen = kCpuUnknown;
+            continue;
+        }
+        looks.push_back({h.thread});
+    }
+    if (looks.empty()) return;
     hold.unlock();
     for (Look& l : looks) l.alive = ThreadState(l.thread->tid, l.state, l.cpu);
     hold.lock();
@@ -255,10 +268,9 @@ void SimClock::lookAtHolders(std::unique_lock<boardsim::MachineMutex>& hold)
         auto it = std::find_if(holders_.begin(), holders_.end(), [&](const Holder& h) { return h.thread == l.thread; });
         if (it == holders_.end()) continue;
         const uint64_t accesses = l.thread->accesses.load(std::memory_order_relaxed);
-        const bool busy = accesses != it->accessesSeen || l.thread->inAccess.load(std::memory_order_relaxed) > 0;
-        if (busy) {
-            it->accessesSeen = accesses;
-            it->cpuSeen = l.cpu;
+        if (accesses != it->accessesSeen || l.thread->inAccess.load(std::memory_order_relaxed) > 0) {
+            it->accessesSeen = accesses;   // busy again while its state was read
+            it->cpuSeen = kCpuUnknown;
             continue;
         }
         // No access since the last look: a thread that waits, has ended or computes

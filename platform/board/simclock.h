@@ -199,7 +199,7 @@ private:
     struct Holder {
         std::shared_ptr<BusThread> thread;
         uint64_t accessesSeen = 0;   // at the last look that found it busy
-        uint64_t cpuSeen = 0;        // its CPU time then
+        uint64_t cpuSeen = 0;        // its CPU time at the first look that found it idle since
     };
     using Events = std::map<std::pair<uint64_t, uint64_t>, Event>;   // by {time, sequence}
     uint64_t realNanos() const;
