@@ -224,9 +224,21 @@ void SimClock::kick()
 bool SimClock::spinFor(std::unique_lock<boardsim::MachineMutex>& hold)
 {
     const uint32_t kicks = kicks_.load(std::memory_order_acquire);
+    // While machine time flows with real time, the next event comes due at a real time of
+    // its own: the spin ends then too, so that an event a few microseconds away is fired
+    // on time instead of after the whole spin.
+    uint64_t dueReal = UINT64_MAX;
+    if (holders_.empty() && !events_.empty()) {
+        const uint64_t now = nowNanos();
+        const uint64_t at = events_.begin()->first.first;
+        if (at <= now) return true;
+        dueReal = realNanos() + (at - now);
+    }
     hold.unlock();
-    const bool kicked =
-        spinwait::SpinUntil([&] { return stopping_ || kicks_.load(std::memory_order_acquire) != kicks; });
+    const bool kicked = spinwait::SpinUntil([&] {
+        return stopping_ || kicks_.load(std::memory_order_acquire) != kicks ||
+               (dueReal != UINT64_MAX && realNanos() >= dueReal);
+    });
     hold.lock();
     return kicked;
 }

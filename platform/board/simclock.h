@@ -236,7 +236,7 @@ private:
     // Wakes the machine's thread (it may be sleeping or spinning).
     void kick();
     // The machine's thread, before it sleeps: spins a little with the lock let go; true
-    // when it was woken meanwhile.
+    // when it was woken meanwhile or the next event came due.
     bool spinFor(std::unique_lock<MachineMutex>& hold);
 };
 
