@@ -13,17 +13,9 @@
 // server, which run on the same OS thread and interleave only where a task yields).
 #pragma once
 
-#include "grabrequest.h"
-#include "hlc_arch.h"
+#include "grabrequest.h"   // the request record and the forward declarations
 
 #include <cstdint>
-
-struct MP_RESOURCE_ST;
-struct MP_THREAD_ST;
-struct SERVINFO_ST;
-struct _MP_BUF_ST;
-struct _MP_CAM_ST_0;
-struct _NODE_MAIN_RESOURCE_ST;
 
 // ---- grab request ------------------------------------------------------------------------
 
