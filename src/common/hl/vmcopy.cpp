@@ -31,7 +31,6 @@ namespace {
 
 constexpr uint32_t kRemoteParams = 6;
 constexpr uint32_t kInlineParams = 7;
-constexpr int kCommunicationEntry = 3;
 constexpr uint32_t kNoPort = 15;
 
 uint32_t Word(const void* p)

@@ -36,7 +36,6 @@ namespace {
 constexpr uint32_t kTypeOneBit = 0x40000001u;
 constexpr uint32_t kTypeDouble = 0x20000040u;
 constexpr uint32_t kTypeFloat = 0x20000020u;
-constexpr uint32_t kTypeInt32 = 0x20u;
 constexpr int32_t kEnable = -9997;
 constexpr int32_t kDisable = -9999;
 constexpr uint32_t kTimingDefault = 0x80000;

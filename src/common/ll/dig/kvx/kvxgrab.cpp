@@ -41,7 +41,6 @@ using intsrv::Read;
 using intsrv::Set;
 
 const char kTextInvalidChannel[] = "Invalid channel";
-const char kTextNoChannel[] = "Unable to alloc channel";
 const char kTextLoad[] = "Error loading digitizer registers";
 
 constexpr uint32_t kBit23 = 0x800000;
