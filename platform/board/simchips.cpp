@@ -5,11 +5,13 @@
 
 #include <sys/mman.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <cstring>
 #include <string>
 #include <thread>
+#include <typeinfo>
 
 namespace boardsim {
 
@@ -293,6 +295,24 @@ uint32_t Machine::access(HwOp op, uint32_t address, int width, uint32_t value)
     return chipAccess(op, 0, HwArea::Stray, nullptr, address, width, value, false);
 }
 
+uint8_t* Machine::blockRun(uint32_t address, uint32_t bytes, uint32_t accesses)
+{
+    if (bytes == 0 || tracing || readFilter || writeFilter) return nullptr;
+    auto it = windows.upper_bound(address);
+    if (it == windows.begin()) return nullptr;
+    --it;
+    const Window& w = it->second;
+    const uint32_t offset = address - w.base;
+    if (offset >= w.size || w.size - offset < bytes) return nullptr;
+    // Plain memory only: the chips built on it (ports, frame and display chips) act on
+    // their accesses.
+    if (!w.chip || typeid(*w.chip) != typeid(RamChip)) return nullptr;
+    auto* ram = static_cast<RamChip*>(w.chip);
+    if ( w.chipOffset + offset > ram->size() || ram->size() - (w.chipOffset + offset) < bytes) return nullptr;
+    clock->spend(static_cast<uint64_t>(accesses) * kAccessNanos);
+    return ram->data() + w.chipOffset + offset;
+}
+
 // ---------------------------------------------------------------- boards
 
 uint8_t Board::kind() const
@@ -414,12 +434,24 @@ void HwWrite32(uint32_t window, uint32_t offset, uint32_t value)
     s.m().access(HwOp::Write, window + offset, 4, value);
 }
 
+// The accesses a block makes access by access: single bytes up to a word boundary, words,
+// then the bytes left.
+static uint32_t BlockAccesses(uint32_t address, uint32_t bytes)
+{
+    const uint32_t head = std::min(bytes, (4u - (address & 3u)) & 3u);
+    return head + (bytes - head) / 4 + (bytes - head) % 4;
+}
+
 void HwReadBlock(uint32_t window, uint32_t offset, void* destination, uint32_t bytes)
 {
     SimState& s = SimState::get();
     boardsim::AccessLock lock(s, window + offset, bytes);
     auto* d = static_cast<uint8_t*>(destination);
     uint32_t address = window + offset;
+    if (const uint8_t* run = s.m().blockRun(address, bytes, BlockAccesses(address, bytes))) {
+        std::memcpy(d, run, bytes);
+        return;
+    }
     while (bytes > 0 && (address & 3)) {
         *d++ = static_cast<uint8_t>(s.m().access(HwOp::Read, address++, 1, 0));
         --bytes;
@@ -437,6 +469,10 @@ void HwWriteBlock(uint32_t window, uint32_t offset, const void* source, uint32_t
     boardsim::AccessLock lock(s, window + offset, bytes);
     const auto* p = static_cast<const uint8_t*>(source);
     uint32_t address = window + offset;
+    if (uint8_t* run = s.m().blockRun(address, bytes, BlockAccesses(address, bytes))) {
+        std::memcpy(run, p, bytes);
+        return;
+    }
     while (bytes > 0 && (address & 3)) {
         s.m().access(HwOp::Write, address++, 1, *p++);
         --bytes;

@@ -189,6 +189,11 @@ struct Machine {
     uint32_t mapRegion(Board& board, uint32_t region, uint32_t offset, uint32_t size);
     uint32_t mapWindow(Board& board, HwArea area, SimChip* chip, uint32_t chipOffset, uint32_t size);
     uint32_t access(HwOp op, uint32_t address, int width, uint32_t value);
+    // A block access of bytes at address as one run: when the whole block lies in one
+    // window of plain memory and no filter or trace watches the accesses, the bytes are
+    // copied at once and the bus time of the accesses it stands for (`accesses`) is spent;
+    // the memory's bytes, or null (the caller then goes access by access).
+    uint8_t* blockRun(uint32_t address, uint32_t bytes, uint32_t accesses);
     uint32_t chipAccess(HwOp op, uint8_t board, HwArea area, SimChip* chip, uint32_t offset, int width,
                         uint32_t value, bool viaDriver);
 

@@ -217,6 +217,44 @@ TEST_F(HwAccessTest, MemoryWindowHoldsBlocksAndTheSimulationSeesThem)
     EXPECT_EQ(HwRead8(part, 1), 0x30u);
 }
 
+// A block into plain memory moves as one run, yet costs the bus time of the accesses it
+// stands for (bytes up to a word boundary, words, the bytes left), and a trace still sees
+// every one of them.
+TEST_F(HwAccessTest, ABlockCostsTheBusTimeOfItsAccessesAndATraceSeesEachOne)
+{
+    Topology t;
+    t.clock = ClockMode::Virtual;
+    Use(t);
+    const uint32_t memory = Map(4, kPrimaryMemoryTop - 0x400000, 0x400000);
+    ASSERT_NE(memory, 0u);
+    BoardSim& sim = BoardSim::instance();
+    uint8_t data[11];
+    for (int i = 0; i < 11; ++i) data[i] = static_cast<uint8_t>(0x50 + i);
+    auto cost = [&](auto&& accesses) {
+        const double before = sim.now();
+        accesses();
+        return sim.now() - before;
+    };
+    const double one = cost([&] { HwWrite8(memory, 0x2001, 0); });
+    const double written = cost([&] { HwWriteBlock(memory, 0x1001, data, sizeof data); });
+    uint8_t back[11] = {};
+    const double read = cost([&] { HwReadBlock(memory, 0x1001, back, sizeof back); });
+    EXPECT_DOUBLE_EQ(written, 5 * one);   // 3 bytes, 2 words
+    EXPECT_DOUBLE_EQ(read, 5 * one);
+    EXPECT_EQ(std::memcmp(back, data, sizeof data), 0);
+
+    sim.setTracing(true);
+    HwWriteBlock(memory, 0x3002, data, 7);   // 2 bytes, a word, a byte
+    sim.setTracing(false);
+    const std::vector<HwAccess> got = sim.trace();
+    ASSERT_EQ(got.size(), 4u);
+    EXPECT_EQ(got[0].width, 1u);
+    EXPECT_EQ(got[2].width, 4u);
+    EXPECT_EQ(got[2].value, 0x55545352u);
+    EXPECT_EQ(got[3].offset, got[0].offset + 6);
+    sim.clearTrace();
+}
+
 TEST_F(HwAccessTest, PciShadowWindowIsTheOrlosConfigurationFrom0x40)
 {
     const uint32_t shadow = Map(4, kOrloShadowOffset, kOrloShadowSize);
