@@ -308,7 +308,7 @@ uint8_t* Machine::blockRun(uint32_t address, uint32_t bytes, uint32_t accesses)
     // their accesses.
     if (!w.chip || typeid(*w.chip) != typeid(RamChip)) return nullptr;
     auto* ram = static_cast<RamChip*>(w.chip);
-    if ( w.chipOffset + offset > ram->size() || ram->size() - (w.chipOffset + offset) < bytes) return nullptr;
+    if (w.chipOffset + offset > ram->size() || ram->size() - (w.chipOffset + offset) < bytes) return nullptr;
     clock->spend(static_cast<uint64_t>(accesses) * kAccessNanos);
     return ram->data() + w.chipOffset + offset;
 }

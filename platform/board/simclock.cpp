@@ -237,7 +237,7 @@ bool SimClock::spinFor(std::unique_lock<boardsim::MachineMutex>& hold)
     hold.unlock();
     const bool kicked = spinwait::SpinUntil([&] {
         return stopping_ || kicks_.load(std::memory_order_acquire) != kicks ||
-               (dueReal != UINT64_MAX && realNanos() >= dueReal);
+               realNanos() >= dueReal;
     });
     hold.lock();
     return kicked;
@@ -260,17 +260,18 @@ void SimClock::lookAtHolders(std::unique_lock<boardsim::MachineMutex>& hold)
         char state = 'R';
         uint64_t cpu = 0;
     };
+    // True, with the holder's marks renewed, when it made an access since the last look.
+    const auto busy = [](Holder& h) {
+        const uint64_t accesses = h.thread->accesses.load(std::memory_order_relaxed);
+        if (accesses == h.accessesSeen && h.thread->inAccess.load(std::memory_order_relaxed) == 0) return false;
+        h.accessesSeen = accesses;
+        h.cpuSeen = kCpuUnknown;
+        return true;
+    };
     std::vector<Look> looks;
     looks.reserve(holders_.size());
-    for (Holder& h : holders_) {
-        const uint64_t accesses = h.thread->accesses.load(std::memory_order_relaxed);
-        if (accesses != h.accessesSeen || h.thread->inAccess.load(std::memory_order_relaxed) > 0) {
-            h.accessesSeen = accesses;
-            h.cpuSeen = kCpuUnknown;
-            continue;
-        }
-        looks.push_back({h.thread});
-    }
+    for (Holder& h : holders_)
+        if (!busy(h)) looks.push_back({h.thread});
     if (looks.empty()) return;
     hold.unlock();
     for (Look& l : looks) l.alive = ThreadState(l.thread->tid, l.state, l.cpu);
@@ -278,13 +279,7 @@ void SimClock::lookAtHolders(std::unique_lock<boardsim::MachineMutex>& hold)
     const uint64_t real = realNanos();
     for (const Look& l : looks) {
         auto it = std::find_if(holders_.begin(), holders_.end(), [&](const Holder& h) { return h.thread == l.thread; });
-        if (it == holders_.end()) continue;
-        const uint64_t accesses = l.thread->accesses.load(std::memory_order_relaxed);
-        if (accesses != it->accessesSeen || l.thread->inAccess.load(std::memory_order_relaxed) > 0) {
-            it->accessesSeen = accesses;   // busy again while its state was read
-            it->cpuSeen = kCpuUnknown;
-            continue;
-        }
+        if (it == holders_.end() || busy(*it)) continue;   // busy again while its state was read
         // No access since the last look: a thread that waits, has ended or computes
         // without the bus lets the machine's time go.
         if (it->cpuSeen == kCpuUnknown && l.alive) it->cpuSeen = l.cpu;
