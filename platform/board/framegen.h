@@ -9,6 +9,14 @@
 
 namespace boardsim {
 
+// Rows whose samples count up by one per pixel: sample (x, y) is (first + step * y + x) & mask,
+// mask + 1 a power of two.
+struct RampRows {
+    uint32_t first = 0;
+    uint32_t step = 0;
+    uint32_t mask = 0;
+};
+
 class FrameGenerator {
 public:
     virtual ~FrameGenerator() = default;
@@ -19,6 +27,10 @@ public:
     // pixels for every channel, shifted up to the width.
     virtual void renderSamples(uint64_t frame, uint32_t channel, uint32_t bits, uint32_t width, uint32_t height,
                                uint16_t* samples);
+    // True when the samples renderSamples() gives are the ramp rows of ramp, whatever the
+    // frame's size: the grab engine then writes a line's runs from one table instead of
+    // taking every sample.  The default: false.
+    virtual bool ramps(uint64_t frame, uint32_t channel, uint32_t bits, RampRows& ramp) const;
 };
 
 // Diagonal stripes that move one pixel per frame: pixel (x, y) of frame n is
@@ -30,7 +42,9 @@ public:
     void render(uint64_t frame, uint32_t width, uint32_t height, uint8_t* pixels) override;
     void renderSamples(uint64_t frame, uint32_t channel, uint32_t bits, uint32_t width, uint32_t height,
                        uint16_t* samples) override;
+    bool ramps(uint64_t frame, uint32_t channel, uint32_t bits, RampRows& ramp) const override;
     static uint32_t value(uint32_t x, uint32_t y, uint64_t frame, uint32_t channel, uint32_t bits);
+    static RampRows rows(uint64_t frame, uint32_t channel, uint32_t bits);
 };
 
 } // namespace boardsim

@@ -17,6 +17,7 @@
 
 #include <algorithm>
 #include <cstddef>
+#include <cstring>
 #include <mutex>
 #include <string>
 
@@ -60,16 +61,34 @@ uint32_t TestPatternGenerator::value(uint32_t x, uint32_t y, uint64_t frame, uin
     return static_cast<uint32_t>((x + static_cast<uint64_t>(y) + frame + 64ull * channel) & 0xFF);
 }
 
+bool FrameGenerator::ramps(uint64_t, uint32_t, uint32_t, RampRows&) const
+{
+    return false;
+}
+
+RampRows TestPatternGenerator::rows(uint64_t frame, uint32_t channel, uint32_t bits)
+{
+    return RampRows{value(0, 0, frame, channel, bits), bits > 8 ? 4u : 1u, bits > 8 ? 0x3FFu : 0xFFu};
+}
+
+bool TestPatternGenerator::ramps(uint64_t frame, uint32_t channel, uint32_t bits, RampRows& ramp) const
+{
+    ramp = rows(frame, channel, bits);
+    return true;
+}
+
 void TestPatternGenerator::renderSamples(uint64_t frame, uint32_t channel, uint32_t bits, uint32_t width,
                                          uint32_t height, uint16_t* samples)
 {
-    // value() row by row: a row is its first value counting up, modulo the sample range.
-    const uint32_t mask = bits > 8 ? 0x3FFu : 0xFFu;
-    for (uint32_t y = 0; y < height; ++y) {
-        const uint32_t first = value(0, y, frame, channel, bits);
-        uint16_t* row = samples + static_cast<size_t>(y) * width;
-        for (uint32_t x = 0; x < width; ++x) row[x] = static_cast<uint16_t>((first + x) & mask);
-    }
+    // A row is its first value counting up, modulo the sample range: every row is a run of
+    // one table of the range followed by a row's width.
+    const RampRows ramp = rows(frame, channel, bits);
+    thread_local std::vector<uint16_t> table;
+    table.resize(size_t{ramp.mask} + 1 + width);
+    for (size_t k = 0; k < table.size(); ++k) table[k] = static_cast<uint16_t>(k & ramp.mask);
+    for (uint32_t y = 0; y < height; ++y)
+        std::memcpy(samples + static_cast<size_t>(y) * width, table.data() + ((ramp.first + ramp.step * y) & ramp.mask),
+                    width * sizeof(uint16_t));
 }
 
 void RenderSamples(FrameGenerator& generator, uint64_t frame, uint32_t channel, uint32_t bits, uint32_t width,
@@ -501,10 +520,17 @@ void GrabEngine::sampleFrame(uint32_t height)
     if (blue_) nibble &= ~(nibble - 1);
     for (uint32_t c = 0; c < 4; ++c) {
         if (!(nibble & (1u << c))) continue;
-        RenderSamples(*b.machine->frames, flight_.frame, c, bits, width, height, samples_[c]);
+        // Ramp rows are not rendered: a sample is worked out where it is needed, and a
+        // plain line is copied from the table of the LUT's outputs along the ramp.
+        ramped_[c] = b.machine->frames->ramps(flight_.frame, c, bits, ramp_[c]);
+        if (ramped_[c])
+            samples_[c].clear();
+        else
+            RenderSamples(*b.machine->frames, flight_.frame, c, bits, width, height, samples_[c]);
         std::vector<uint32_t>& map = maps_[c];
         if (!module) {
             map.clear();   // the samples as they are
+            if (ramped_[c]) fillRuns(c);
             continue;
         }
         // The LUT as it maps each possible sample value at the frame's start; the lines
@@ -524,8 +550,24 @@ void GrabEngine::sampleFrame(uint32_t height)
                 map[s] = lut.band[0][entry] | (lut.band[1][entry] << 8) | (lut.band[2][entry] << 16);
             }
         }
+        if (ramped_[c]) fillRuns(c);
     }
     twoByteEntries_ = module ? (!module->sorvikPort() && mode == 0) : bits > 8;
+}
+
+// The low byte of each output along the ramp of a channel, over the sample range and a
+// raster line beyond it, so that any line's window is one run of it.
+void GrabEngine::fillRuns(uint32_t channel)
+{
+    const RampRows& ramp = ramp_[channel];
+    const std::vector<uint32_t>& map = maps_[channel];
+    std::vector<uint8_t>& runs = runs_[channel];
+    runs.resize(size_t{ramp.mask} + 1 + flight_.rasterWidth);
+    const uint32_t mapMask = map.empty() ? 0 : static_cast<uint32_t>(map.size() - 1);
+    for (size_t k = 0; k < runs.size(); ++k) {
+        const uint32_t sample = static_cast<uint32_t>(k) & ramp.mask;
+        runs[k] = static_cast<uint8_t>(map.empty() ? sample : map[sample & mapMask]);
+    }
 }
 
 void GrabEngine::writeLines(uint32_t upTo)
@@ -607,6 +649,16 @@ void GrabEngine::writeLine(uint32_t y)
             uint8_t* from = nullptr;
             uint8_t* to = nullptr;
             if (locate(base, &from) && locate(base + count - 1, &to) && to - from == static_cast<std::ptrdiff_t>(count) - 1) {
+                if (ramped_[channel[0]]) {
+                    const RampRows& ramp = ramp_[channel[0]];
+                    const uint8_t* run = runs_[channel[0]].data() + ((ramp.first + ramp.step * y + r.hstart) & ramp.mask);
+                    if (dx == 1) {
+                        std::memcpy(from, run, count);
+                    } else {
+                        for (uint32_t i = 0; i < count; ++i) from[i] = run[i * dx];
+                    }
+                    continue;
+                }
                 const uint16_t* v = samples_[channel[0]].data() + row;
                 const std::vector<uint32_t>& map = maps_[channel[0]];
                 if (map.empty()) {

@@ -125,11 +125,24 @@ private:
     // frame's start (empty: the samples as they are); kept from frame to frame.
     std::vector<uint16_t> samples_[4];
     std::vector<uint32_t> maps_[4];
+    // A channel of ramp rows keeps no samples: its ramp, and the low bytes of its outputs
+    // along the ramp (fillRuns()).
+    bool ramped_[4] = {};
+    RampRows ramp_[4];
+    std::vector<uint8_t> runs_[4];
+    void fillRuns(uint32_t channel);
+    uint32_t sample(uint32_t channel, size_t index) const
+    {
+        if (!ramped_[channel]) return samples_[channel][index];
+        const RampRows& r = ramp_[channel];
+        const size_t width = flight_.rasterWidth;
+        return (r.first + r.step * static_cast<uint32_t>(index / width) + static_cast<uint32_t>(index % width)) & r.mask;
+    }
     uint32_t value(uint32_t channel, size_t index) const
     {
-        const uint16_t sample = samples_[channel][index];
+        const uint32_t s = sample(channel, index);
         const std::vector<uint32_t>& map = maps_[channel];
-        return map.empty() ? sample : map[sample & (map.size() - 1)];
+        return map.empty() ? s : map[s & (map.size() - 1)];
     }
     bool twoByteEntries_ = false;   // the values are 16-bit (a wide LUT, or raw 10-bit samples)
     bool blue_ = false;             // blue mode: the first channel feeds every sample

@@ -15,6 +15,7 @@
 #include <chrono>
 #include <cstdint>
 #include <memory>
+#include <string>
 #include <thread>
 #include <vector>
 
@@ -424,6 +425,83 @@ TEST_F(SimGrabEngineTest, BytesOutsideBoardMemoryAreDroppedAndCounted)
     const uint32_t p = engine().pattern(15, 0, engine().lastFrame(), 0);
     EXPECT_EQ(Memory(0x400000 - 1, 1)[0], Inverted(p));
 }
+
+// ---------------------------------------------------------------- ramp rows
+
+// The test pattern as any other generator gives it: rendered sample by sample.
+class RenderedPattern : public TestPatternGenerator {
+public:
+    bool ramps(uint64_t, uint32_t, uint32_t, RampRows&) const override { return false; }
+};
+
+constexpr uint32_t kWide = 600, kTall = 6, kPitch = 4 * kWide, kPlane = kPitch * kTall;
+
+struct RampLayout {
+    const char* name;
+    uint32_t format;
+    uint32_t sampleBits;
+    uint32_t hstart, hstop, hscale;
+    uint32_t lutpal;
+};
+
+class RampRowsTest : public SimGrabEngineTest, public ::testing::WithParamInterface<RampLayout> {
+protected:
+    std::vector<uint8_t> GrabFrame(std::shared_ptr<FrameGenerator> frames)
+    {
+        const RampLayout& l = GetParam();
+        Use(std::move(frames));
+        engine().setSampleBits(l.sampleBits);
+        // LUT mode 1 takes page 29 of each channel's band.
+        GrabView grab = BoardSim::instance().grab(0);
+        for (uint32_t v = 0; v < 256; ++v) {
+            grab.setLut(1, 0, 29 * 256 + v, static_cast<uint8_t>(v ^ 0x0F));
+            grab.setLut(1, 1, 29 * 256 + v, static_cast<uint8_t>(v + 1));
+            grab.setLut(2, 0, 29 * 256 + v, static_cast<uint8_t>(v + 2));
+        }
+        ModuleReg(grabregs::DIG_LUTPAL, static_cast<uint16_t>(l.lutpal));
+        Program(l.format);
+        Write(kOrloGHTOTAL, kWide - 2);
+        Write(kOrloGVTOTAL, kTall - 1);
+        Write(kOrloGHWSTART, l.hstart);
+        Write(kOrloGHWSTOP, l.hstop);
+        Write(kOrloGVWSTOP, kTall - 1);
+        Write(kOrloGHSCLNG, l.hscale);
+        Write(kOrloGLPITCH, kPitch);
+        Write(kOrloGC1FOFF, kPlane);
+        Write(kOrloGC2FOFF, 2 * kPlane);
+        Write(kOrloGrabControl, kGrabControlSingle);
+        BoardSim::instance().runUntilIdle();
+        EXPECT_EQ(engine().framesWritten(), 1u);
+        return Memory(kDest, 3 * kPlane);
+    }
+};
+
+// The test pattern's rows are not rendered: the engine writes them from its ramp, which
+// must give the very bytes that rendered samples give, across the sample range's wrap.
+TEST_P(RampRowsTest, AFrameOfRampRowsIsWrittenAsItsRenderedSamplesAre)
+{
+    const std::vector<uint8_t> ramped = GrabFrame(nullptr);
+    const std::vector<uint8_t> rendered = GrabFrame(std::make_shared<RenderedPattern>());
+    ASSERT_EQ(ramped.size(), rendered.size());
+    size_t differ = 0, written = 0;
+    for (size_t i = 0; i < ramped.size(); ++i) {
+        differ += ramped[i] != rendered[i];
+        written += rendered[i] != 0;
+    }
+    EXPECT_EQ(differ, 0u);
+    EXPECT_GT(written, kWide / 2) << "the frame was written";
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Layouts, RampRowsTest,
+    ::testing::Values(RampLayout{"PlaneThroughTheLut", 0x008, 8, 0, kWide - 1, 0, 0},
+                      RampLayout{"DecimatedWindow", 0x008, 8, 5, 590, 2, 0},
+                      RampLayout{"LutModeOne", 0x008, 8, 0, kWide - 1, 0, 1u << 13},
+                      RampLayout{"TenBitsIntoEightWithTheShift", 0x08 | (1u << kPixFmtShiftShift), 10, 3, 580, 0, 0},
+                      RampLayout{"TenBitsIntoSixteen", 0x1 | 0x08, 10, 0, kWide - 1, 0, 0},
+                      RampLayout{"ThreePlanes", 0x200 | 0x38, 8, 1, 599, 1, 1u << 13},
+                      RampLayout{"ZoomedIntoThreeBytes", 0x2 | 0x08, 8, 0, 200, 0x10, 0}),
+    [](const ::testing::TestParamInfo<RampLayout>& info) { return std::string(info.param.name); });
 
 // ---------------------------------------------------------------- continuous, stop, trigger
 
