@@ -17,6 +17,7 @@ constexpr uint32_t kInfoShadowTable = 64;       // five processor addresses
 constexpr uint32_t kInfoState = 128;            // the processor's node state block
 constexpr uint32_t kStateBytes = 4952;
 constexpr uint32_t kInfoTexts = 5120;           // error texts and names, zero-ended
+static_assert(kInfoState + kStateBytes <= kInfoTexts, "the state block ends before the texts");
 constexpr uint32_t kTextBytes = 512;
 constexpr uint32_t kInfoRing = kInfoTexts + kTextBytes;   // ring header
 constexpr uint32_t kRingHeaderBytes = 64;
@@ -36,7 +37,7 @@ constexpr uint32_t kSnoopFirst = 8, kSnoopLast = 14;
 constexpr uint32_t kBodyId = 0, kBodyInUse = 4, kBodyReplyMode = 12, kBodyStatus = 20, kBodyError = 24,
                    kBodyThread = 28, kBodyCounts = 32, kBodyOpcode = 36, kBodyErrRecord = 40, kBodyParams = 56;
 constexpr uint32_t kNone = 0xFFFFFFFFu;
-constexpr uint32_t kReplyNoWait = 110, kReplyPoll = 120, kReplyReady = 125;
+constexpr uint32_t kReplyPoll = 120, kReplyReady = 125;   // a sender waiting for done, for ready
 constexpr uint32_t kReplyTaken = 0x80000000u;
 constexpr uint32_t kStatusReceived = 20, kStatusReady = 30, kStatusDone = 50;
 constexpr uint32_t kReplySource = 33;
