@@ -125,7 +125,12 @@ void VmTransferEngine::scheduleEnd()
     const uint64_t lines = r.vStop >= r.vStart ? r.vStop - r.vStart + 1 : 1;
     const uint64_t total = lines * (r.hStop + 1) * unit;
     const uint64_t nanos = kXferSetupNanos + total * 1000 / kXferBytesPerMicrosecond;
-    event_ = board().machine->scheduleEvent(board().clock->nowNanos() + nanos,
+    // A transfer that the list starts at the end of the one before begins when that one
+    // ended on the machine's clock, not when the machine's thread came round to the list:
+    // a list's pages follow one another at the engine's pace, however late the thread
+    // runs on the free-running clock.
+    endsAt_ = (ending_ ? endsAt_ : board().clock->nowNanos()) + nanos;
+    event_ = board().machine->scheduleEvent(endsAt_,
                                             orlo_->display_ ? "display transfer" : "primary transfer", [this] {
                                                 event_ = 0;
                                                 end();
@@ -270,10 +275,13 @@ void VmTransferEngine::end()
     else
         move(latched_);
     ++transfers;
-    if ((reg(kListControl) & 3) == 3)
+    if ((reg(kListControl) & 3) == 3) {
+        ending_ = true;
         runList();
-    else if (!listRunning_)
+        ending_ = false;
+    } else if (!listRunning_) {
         finish();
+    }
 }
 
 // Plays the list from where it stands: each entry writes one register; an entry that

@@ -72,6 +72,8 @@ private:
     OrloChip* orlo_;
     Latched latched_;
     uint64_t event_ = 0;     // the scheduled end of the running transfer
+    uint64_t endsAt_ = 0;    // its machine time
+    bool ending_ = false;    // in the end of a transfer: a transfer started now follows it
     bool hung_ = false;      // a transfer that never ends is running
     bool listRunning_ = false;
     uint32_t listAt_ = 0;    // bus address of the next list entry

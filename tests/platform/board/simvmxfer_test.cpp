@@ -7,12 +7,15 @@
 #include "irqwait.h"
 #include "regmap/driver_requests.h"
 #include "regmap/orlo_regs.h"
+#include "simvmxfer.h"
 
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <cstdint>
 #include <cstring>
 #include <memory>
+#include <thread>
 #include <vector>
 
 using namespace boardsim;
@@ -31,10 +34,13 @@ constexpr uint32_t kSend = 0x404, kReceive = 0x504;   // kind 4 or 5, one transf
 
 class SimTransferTest : public ::testing::Test {
 protected:
-    void SetUp() override
+    void SetUp() override { Open(ClockMode::Virtual); }
+    void Open(ClockMode clock)
     {
+        words_.reset();
+        if (node_ != kInvalidDevice) DeviceClose(node_);
         Topology t;
-        t.clock = ClockMode::Virtual;
+        t.clock = clock;
         BoardSim::instance().configure(t);
         node_ = DeviceOpen(BoardSim::instance().boardDeviceName(0).c_str());
         ASSERT_NE(node_, kInvalidDevice);
@@ -137,6 +143,36 @@ TEST_F(SimTransferTest, AListRunsTheNextPageAndTheDoneSourceComesOnce)
     EXPECT_EQ(words_->take(), SourceWords(kXferDone)) << "once, after the last page";
     EXPECT_EQ(Host(back, 8192), in);
     EXPECT_EQ(sim.orlo(0).reg(kListControl), 0u);
+}
+
+// On the free-running clock the machine's thread runs a list some time after the page
+// before it ended; the next page begins at that end all the same, so the pages follow one
+// another at the engine's own pace.
+TEST_F(SimTransferTest, AListsPagesFollowOneAnotherAtTheEnginesPaceOnTheFreeRunningClock)
+{
+    Open(ClockMode::FreeRunning);
+    BoardSim& sim = BoardSim::instance();
+    constexpr uint32_t kPages = 4, kPageBytes = 4096;
+    std::vector<uint32_t> list;
+    for (uint32_t page = 1; page < kPages; ++page)
+        list.insert(list.end(), {0x10000, 0x2028, kBoard + page * kPageBytes, kBoardStart,
+                                 (host_ + page * kPageBytes) & 0x7FFFFFF, kHostStart, kSend, kTiming, 3, kListControl});
+    list.insert(list.end(), {0, kListControl});
+    ASSERT_TRUE(sim.writePhysical(host_ + 0x20000, list.data(), static_cast<uint32_t>(list.size() * 4)));
+    Program(kBoard, host_, kPageBytes, 1, 0);
+    W(kListAddress, host_ + 0x20000);
+    W(kListControl, 3);
+    W(kTiming, kSend);
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
+    while (sim.vmTransfer(0).transfers() < kPages && std::chrono::steady_clock::now() < deadline)
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    ASSERT_EQ(sim.vmTransfer(0).transfers(), kPages);
+    std::vector<double> ends;
+    for (const FiredEvent& e : sim.events())
+        if (e.name == "primary transfer") ends.push_back(e.seconds);
+    ASSERT_EQ(ends.size(), kPages);
+    const double page = static_cast<double>(kXferSetupNanos + kPageBytes * 1000 / kXferBytesPerMicrosecond);
+    for (uint32_t i = 1; i < kPages; ++i) EXPECT_NEAR((ends[i] - ends[i - 1]) * 1e9, page, 1.0) << "page " << i;
 }
 
 TEST_F(SimTransferTest, FaultsAHangingTransferAndABadPage)
