@@ -13,6 +13,9 @@
 
 #include "hwaccess.h"
 
+#include <algorithm>
+#include <cstring>
+#include <vector>
 
 using namespace vmreg;
 
@@ -21,12 +24,16 @@ namespace {
 constexpr uint32_t kPage = 4096;
 constexpr uint32_t kListEnd = 0;
 
-void Store(uint32_t address, uint32_t value)
+// Words into the list's memory: one block through the accessors for a board window,
+// else straight into memory.
+void StoreWords(uint32_t address, const std::vector<uint32_t>& words)
 {
+    if (words.empty()) return;
+    const uint32_t bytes = static_cast<uint32_t>(words.size() * sizeof(uint32_t));
     if (HwIsWindowAddress(address))
-        HwWrite32(address, 0, value);
+        HwWriteBlock(address, 0, words.data(), bytes);
     else
-        *reinterpret_cast<uint32_t*>(static_cast<uintptr_t>(address)) = value;
+        std::memcpy(reinterpret_cast<void*>(static_cast<uintptr_t>(address)), words.data(), bytes);
 }
 
 }  // namespace
@@ -142,7 +149,10 @@ int vmUpdtShScatterGather(_CPYPARAM* record, uint32_t port, int side, CopyImage*
     im[kHStop] = m ? m + chunk - 1 : chunk / 4 - 1;
     im[kListControl] |= 3;
 
-    // 8. The list; room is checked before every entry.
+    // 8. The list, built here and written as one block; room is checked before every
+    // entry, and the entries that fit are written even when the list overflows.
+    std::vector<uint32_t> words;
+    words.reserve(2 * static_cast<size_t>(std::min(room, entries)));
     uint32_t at = 0;
     bool overflow = false;
     auto put = [&](uint32_t value, uint32_t reg) {
@@ -150,8 +160,8 @@ int vmUpdtShScatterGather(_CPYPARAM* record, uint32_t port, int side, CopyImage*
             overflow = true;
             return;
         }
-        Store(list + 8 * at, value);
-        Store(list + 8 * at + 4, reg);
+        words.push_back(value);
+        words.push_back(reg);
         ++at;
     };
     if (count > 1) {
@@ -193,6 +203,7 @@ int vmUpdtShScatterGather(_CPYPARAM* record, uint32_t port, int side, CopyImage*
         }
     }
     put(kListEnd, kListControl);
+    StoreWords(list, words);
     if (overflow || at >= room) {
         _mp_res_log_error(resource, HLC_ERR_INVALID_PARAMETER, "Arp overflow");
         return -1;
