@@ -1,11 +1,12 @@
 // A short bounded spin before a blocking wait.
 //
 // A thread that is woken on an idle CPU waits for that CPU to come out of its idle state
-// (tens of microseconds on some machines) before it runs; a thread that spins instead is
-// running when the change it waits for comes.  So a wait whose change usually comes soon
-// first looks for it for a few microseconds, then blocks.  It spins only when the thread
-// may run on more than one CPU: on one CPU the spin would only keep the thread it waits
-// for from running.
+// (40-50 us on a virtual machine, for a thread that slept as little as 20 us) before it
+// runs; a thread that spins instead is running when the change it waits for comes.  So a
+// wait whose change usually comes soon first looks for it for a while, then blocks: long
+// enough for the hops of a command's round trip, which come 100-150 us apart when the
+// threads are spread over CPUs.  It spins only when the thread may run on more than one
+// CPU: on one CPU the spin would only keep the thread it waits for from running.
 #pragma once
 
 #include <chrono>
@@ -16,7 +17,7 @@
 namespace spinwait {
 
 // The longest a wait spins before it blocks.
-constexpr std::chrono::nanoseconds kSpinLimit{50000};
+constexpr std::chrono::nanoseconds kSpinLimit{150000};
 
 // True when the calling thread may run on more than one CPU.  The answer is kept for the
 // thread's next kAffinityReuse spins and then asked again (the program may pin its
