@@ -6,6 +6,8 @@
 
 #include <string>
 #include <cerrno>
+#include <cctype>
+#include <cstdlib>
 #include <sys/mman.h>
 #include <sys/syscall.h>
 #include <sys/wait.h>
@@ -31,8 +33,13 @@ protected:
         name_ = "qsrf-test-" + std::to_string(getpid()) + "-" + std::to_string(++runs) + "-" +
                 ::testing::UnitTest::GetInstance()->current_test_info()->name();
     }
-    void TearDown() override {
-        shm_unlink(("/qsrf-mutex-" + std::to_string(getuid()) + "-" + name_).c_str());
+    void TearDown() override { shm_unlink(SharedPath().c_str()); }
+    // The shared memory object behind the name, in the scope the tests run in.
+    std::string SharedPath() const {
+        std::string scope;
+        for (const char* c = std::getenv("QSRF_SHARED_SCOPE"); c && *c && scope.size() < 32; ++c)
+            if (std::isalnum(static_cast<unsigned char>(*c))) scope += *c;
+        return "/qsrf-mutex-" + std::to_string(getuid()) + "-" + (scope.empty() ? "" : scope + "-") + name_;
     }
     std::string name_;
 };
