@@ -43,7 +43,9 @@ struct SharedMutexBlock {
     uint32_t magic;
     uint32_t layout;
     pthread_mutex_t mutex;
-    int32_t holder;     // process that took the mutex last (0 never, -1 being recovered)
+    int32_t holder;     // process that holds the mutex (0 none, -1 being recovered)
+    int32_t thread;     // thread of the holder
+    int32_t depth;      // the holder's entries (written by the holder only)
 };
 
 // Each object has a lock of its own: threads working on unrelated handles never wait for

@@ -338,7 +338,7 @@ SharedMutexBlock* OpenNamedBlock(const std::string& name, bool* existed) {
     if (block && (__atomic_load_n(&block->magic, __ATOMIC_ACQUIRE) != kMutexMagic ||
                   block->layout != sizeof(SharedMutexBlock))) {
         InitSharedMutex(&block->mutex);
-        block->holder = 0;
+        block->holder = block->thread = block->depth = 0;
         block->layout = sizeof(SharedMutexBlock);
         __atomic_store_n(&block->magic, kMutexMagic, __ATOMIC_RELEASE);
     }
@@ -380,9 +380,11 @@ void InitSharedMutex(pthread_mutex_t* mutex) {
     pthread_mutexattr_destroy(&attr);
 }
 
-// A mutex whose last holder's process is gone without its release being seen (the owner-
+// A mutex whose holder's process is gone without its release being seen (the owner-
 // died state of robust mutexes is not delivered everywhere, user-mode emulation among
-// them) is set up afresh by one waiter: true when this caller did so.
+// them) is set up afresh by one waiter: true when this caller did so.  The holder's last
+// release clears its name, so a process that has just taken the mutex and not yet named
+// itself is never taken for the dead one that released it before.
 bool RecoverFromDeadHolder(SharedMutexBlock* block) {
     int32_t holder = __atomic_load_n(&block->holder, __ATOMIC_ACQUIRE);
     if (holder <= 0 || holder == getpid()) return false;
@@ -391,6 +393,18 @@ bool RecoverFromDeadHolder(SharedMutexBlock* block) {
         return false;
     InitSharedMutex(&block->mutex);
     return true;
+}
+
+int32_t ThisThreadId() {
+    return static_cast<int32_t>(syscall(SYS_gettid));
+}
+
+// The caller has just taken the mutex: once more, or afresh from a holder that ended.
+void TakeHolder(SharedMutexBlock* block, bool afresh) {
+    if (afresh || __atomic_load_n(&block->thread, __ATOMIC_RELAXED) != ThisThreadId()) block->depth = 0;
+    ++block->depth;
+    __atomic_store_n(&block->thread, ThisThreadId(), __ATOMIC_RELAXED);
+    __atomic_store_n(&block->holder, static_cast<int32_t>(getpid()), __ATOMIC_RELEASE);
 }
 
 int TimedLock(SharedMutexBlock* block, DWORD timeoutMs) {
@@ -435,12 +449,12 @@ DWORD LockSharedMutex(SharedMutexBlock* block, DWORD timeoutMs) {
     }
     switch (rc) {
     case 0:
-        __atomic_store_n(&block->holder, static_cast<int32_t>(getpid()), __ATOMIC_RELEASE);
+        TakeHolder(block, recovered);
         return recovered ? WAIT_ABANDONED : WAIT_OBJECT_0;
     case EOWNERDEAD:
         // The holder ended without releasing: the caller owns it now.
         pthread_mutex_consistent(&block->mutex);
-        __atomic_store_n(&block->holder, static_cast<int32_t>(getpid()), __ATOMIC_RELEASE);
+        TakeHolder(block, true);
         return WAIT_ABANDONED;
     case EBUSY:
     case ETIMEDOUT:
@@ -475,6 +489,16 @@ BOOL ReleaseMutex(HANDLE mutex) {
     if (!o) return FALSE;
     SharedMutexBlock* block = o->mutex;   // blocks are never freed
     Release(o);
+    // Only the holding thread reads its own id there.
+    if (__atomic_load_n(&block->holder, __ATOMIC_ACQUIRE) != static_cast<int32_t>(getpid()) ||
+        __atomic_load_n(&block->thread, __ATOMIC_RELAXED) != ThisThreadId() || block->depth <= 0) {
+        SetLastError(ERROR_NOT_OWNER);
+        return FALSE;
+    }
+    if (--block->depth == 0) {
+        __atomic_store_n(&block->thread, 0, __ATOMIC_RELAXED);
+        __atomic_store_n(&block->holder, 0, __ATOMIC_RELEASE);
+    }
     if (pthread_mutex_unlock(&block->mutex) != 0) {
         SetLastError(ERROR_NOT_OWNER);
         return FALSE;

@@ -1,5 +1,6 @@
 // Named mutexes within one process and across processes, including holders that die.
 
+#include "w32object.h"
 #include "win32.h"
 
 #include <gtest/gtest.h>
@@ -8,6 +9,7 @@
 #include <cerrno>
 #include <cctype>
 #include <cstdlib>
+#include <fcntl.h>
 #include <sys/mman.h>
 #include <sys/syscall.h>
 #include <sys/wait.h>
@@ -180,6 +182,45 @@ TEST_F(NamedMutex, ProcessThatDiesHoldingItLeavesItAbandoned) {
         return WaitForSingleObject(c, 1000) == WAIT_OBJECT_0 ? 0 : 1;
     });
     EXPECT_EQ(status, 0);
+    CloseHandle(m);
+}
+
+// A process holds the mutex for a moment before it names itself the holder; the ended
+// process that held it before must not be taken for it then.
+TEST_F(NamedMutex, AProcessThatReleasedItAndEndedLeavesNoClaimOnIt) {
+    std::string name = name_;
+    ASSERT_EQ(RunChild([name] {
+        HANDLE c = CreateMutexA(FALSE, name.c_str());
+        if (WaitForSingleObject(c, 1000) != WAIT_OBJECT_0) return 1;
+        return ReleaseMutex(c) ? 0 : 2;
+    }), 0);
+    int toParent[2], toChild[2];
+    ASSERT_EQ(pipe(toParent), 0);
+    ASSERT_EQ(pipe(toChild), 0);
+    using w32detail::SharedMutexBlock;
+    const std::string path = SharedPath();
+    pid_t pid = fork();
+    if (pid == 0) {
+        const int fd = shm_open(path.c_str(), O_RDWR, 0600);
+        void* p = fd < 0 ? MAP_FAILED : mmap(nullptr, sizeof(SharedMutexBlock), PROT_READ | PROT_WRITE, MAP_SHARED, fd, 0);
+        if (p == MAP_FAILED || pthread_mutex_lock(&static_cast<SharedMutexBlock*>(p)->mutex) != 0) _exit(1);
+        char x = 'h';
+        (void)!write(toParent[1], &x, 1);
+        (void)!read(toChild[0], &x, 1);
+        pthread_mutex_unlock(&static_cast<SharedMutexBlock*>(p)->mutex);
+        _exit(0);
+    }
+    char x = 0;
+    ASSERT_EQ(read(toParent[0], &x, 1), 1);
+    HANDLE m = CreateMutexA(FALSE, name_.c_str());
+    EXPECT_EQ(WaitForSingleObject(m, 1200), WAIT_TIMEOUT);   // past a look for a dead holder
+    (void)!write(toChild[1], &x, 1);
+    int status = 0;
+    waitpid(pid, &status, 0);
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+    EXPECT_EQ(WaitForSingleObject(m, 1000), WAIT_OBJECT_0);
+    EXPECT_TRUE(ReleaseMutex(m));
+    for (int fd : {toParent[0], toParent[1], toChild[0], toChild[1]}) close(fd);
     CloseHandle(m);
 }
 
