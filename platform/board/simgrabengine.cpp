@@ -6,7 +6,9 @@
 // frame's samples from the generator and passes them through the module's LUTs as they
 // stand then, and raises the start source.  Lines are written as the frame's time passes
 // them: at the line interrupt (which raises the line source) and at the end, which raises
-// the end source and, while bit 1 stays set or another frame was armed, arms the next.
+// the end source and, while bit 1 stays set or another frame was armed, arms the next;
+// in between, a band of lines at a time as the scan passes it, so that the end has only
+// the last band to write.
 // A stop (bit 0) drops all of it without events.
 #include "simgrabengine.h"
 
@@ -26,6 +28,8 @@ namespace boardsim {
 namespace {
 
 constexpr uint32_t kRasterLimit = kMaxRasterPixels;
+// Raster lines of a band.
+constexpr uint32_t kBandLines = 64;
 
 int32_t Signed26(uint32_t value)
 {
@@ -285,6 +289,7 @@ void GrabEngine::start(uint64_t frame, uint64_t at)
     });
     board().machine->deliverSource(board().index, source(kGrabStartSourcePrimary, kGrabStartSourceDisplay));
     scheduleLine();
+    scheduleBand();
     scheduleWindowEnd();
 }
 
@@ -329,10 +334,30 @@ void GrabEngine::scheduleLine()
     });
 }
 
+// The next band of the frame's lines, written when the scan has passed it.  A frame under
+// the grab list writes its lines block by block as the list places them, a lost frame none.
+void GrabEngine::scheduleBand()
+{
+    if (bandEvent_) board().clock->cancel(bandEvent_);
+    bandEvent_ = 0;
+    if (!flight_.active || flight_.listed || flight_.lost) return;
+    const uint32_t upTo = (flight_.linesDone / kBandLines + 1) * kBandLines;
+    if (upTo >= flight_.lines) return;   // the end writes the last band
+    const std::string name = std::string(orlo_->display_ ? "display" : "primary") + " grab band board " +
+                             std::to_string(board().index);
+    bandEvent_ = board().machine->scheduleEvent(positionTime(upTo - 1), name, [this, upTo] {
+        bandEvent_ = 0;
+        writeLines(upTo);
+        scheduleBand();
+    });
+}
+
 void GrabEngine::end()
 {
-    if (lineEvent_) board().clock->cancel(lineEvent_);
-    lineEvent_ = 0;
+    for (uint64_t* event : {&lineEvent_, &bandEvent_}) {
+        if (*event) board().clock->cancel(*event);
+        *event = 0;
+    }
     if (flight_.listed && listRunning() && !armed_) {
         // The scan has passed the frame's last line, but the list has not placed all of
         // it yet (it has not armed the next frame): the lines wait for the list's windows,
@@ -483,7 +508,7 @@ void GrabEngine::endRaised()
 void GrabEngine::stop()
 {
     SimClock& clock = *board().clock;
-    for (uint64_t* event : {&startEvent_, &lineEvent_, &endEvent_, &windowEvent_}) {
+    for (uint64_t* event : {&startEvent_, &lineEvent_, &bandEvent_, &endEvent_, &windowEvent_}) {
         if (*event) clock.cancel(*event);
         *event = 0;
     }

@@ -94,6 +94,7 @@ private:
     void scheduleStart();
     void start(uint64_t frame, uint64_t at);
     void scheduleLine();
+    void scheduleBand();
     void end();
     void finish();
     void stop();
@@ -112,6 +113,7 @@ private:
     bool armed_ = false;            // a frame is armed (single or continuous) and waits
     bool triggered_ = false;        // a trigger came for the armed frame
     uint64_t startEvent_ = 0, lineEvent_ = 0, endEvent_ = 0;
+    uint64_t bandEvent_ = 0;        // the next band of lines written while the frame passes
     bool listWaiting_ = false;      // the grab list waits for the end of the window
     bool scanDone_ = false;         // a listed frame's scan has passed its last line
     bool heldBlock_ = false;        // a window's end waits for a handed-over copy to begin

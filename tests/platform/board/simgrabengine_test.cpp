@@ -599,6 +599,32 @@ TEST_F(SimGrabEngineTest, LineInterruptComesBetweenStartAndEndWithTheLinesWritte
     EXPECT_EQ(words_->take(), Join({SourceWords(44), SourceWords(43), SourceWords(45)}));
 }
 
+// Without a line interrupt the lines still reach memory as the scan passes them, a band of
+// 64 at a time: never ahead of the scan, and all of them by the end.
+TEST_F(SimGrabEngineTest, LinesAreWrittenBandByBandAsTheScanPassesThem)
+{
+    BoardSim& sim = BoardSim::instance();
+    constexpr uint32_t kLines = 200;
+    Program();
+    Write(kOrloGVTOTAL, kLines - 1);
+    Write(kOrloGVWSTOP, kLines - 1);
+    Write(kOrloGrabControl, kGrabControlSingle);
+    const auto written = [&](uint32_t line) {
+        return Memory(kDest + line * kWidth, 1)[0] == Inverted(engine().pattern(0, line, 1, 0));
+    };
+    while (!written(0) && sim.now() < 0.003) sim.advance(0.00001);
+    ASSERT_TRUE(written(0));
+    EXPECT_GE(sim.now(), kPeriod + kPeriod * 64 / (kLines + 1));   // frame 1 began at 1 ms
+    EXPECT_TRUE(engine().inFlight());
+    EXPECT_TRUE(written(63));
+    EXPECT_FALSE(written(64));
+    sim.runUntilIdle();
+    EXPECT_EQ(engine().framesWritten(), 1u);
+    const std::vector<uint8_t> pixels = Memory(kDest, kWidth * kLines);
+    const std::vector<uint16_t> pattern = engine().patternBlock(1, 0, kWidth, kLines);
+    for (uint32_t i = 0; i < kWidth * kLines; ++i) ASSERT_EQ(pixels[i], Inverted(pattern[i])) << "pixel " << i;
+}
+
 TEST_F(SimGrabEngineTest, LineMovedOnAfterItsInterruptRaisesAnotherInTheSameFrame)
 {
     BoardSim& sim = BoardSim::instance();
