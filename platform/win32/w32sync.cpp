@@ -391,6 +391,8 @@ bool RecoverFromDeadHolder(SharedMutexBlock* block) {
     if (kill(holder, 0) == 0 || errno != ESRCH) return false;
     if (!__atomic_compare_exchange_n(&block->holder, &holder, -1, false, __ATOMIC_ACQ_REL, __ATOMIC_ACQUIRE))
         return false;
+    __atomic_store_n(&block->thread, 0, __ATOMIC_RELAXED);
+    block->depth = 0;
     InitSharedMutex(&block->mutex);
     return true;
 }
