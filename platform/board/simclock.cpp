@@ -203,7 +203,10 @@ void SimClock::release()
     const auto it = std::find_if(holders_.begin(), holders_.end(), [&](const Holder& h) { return h.thread.get() == self; });
     if (it != holders_.end()) {
         dropHolder(static_cast<size_t>(it - holders_.begin()), realNanos());
-        kick();
+        // The machine's thread needs to hear of it only when the machine's time flows with
+        // real time again and an event waits for that time; while other threads hold it,
+        // only their bus time moves it, and that wakes the thread itself.
+        if (holders_.empty() && !events_.empty()) kick();
     }
     self->holding.store(false, std::memory_order_relaxed);   // also a mark left by an older machine
 }
