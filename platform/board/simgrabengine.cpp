@@ -555,24 +555,23 @@ void GrabEngine::sampleFrame(uint32_t height)
         std::vector<uint32_t>& map = maps_[c];
         if (!module) {
             map.clear();   // the samples as they are
-            if (ramped_[c]) fillRuns(c);
-            continue;
-        }
-        // The LUT as it maps each possible sample value at the frame's start; the lines
-        // look their samples up in it as they are written.
-        const uint32_t palette = c < 2 ? (lutpal & 0x1F) : ((lutpal >> 8) & 0x1F);
-        map.resize(size_t{1} << bits);
-        for (uint32_t s = 0; s < map.size(); ++s) {
-            if (module->sorvikPort()) {
-                const uint32_t page = mode ? 28 + mode : palette;
-                map[s] = module->sorvik.band[c][(page * 256 + s) % grabregs::kLutMemoryEntries];
-            } else if (mode) {
-                const LutPortModel& lut = module->lut[c < 2 ? 0 : 1];
-                map[s] = lut.band[c & 1][(28 + mode) * 256 + (s >> (bits - 8))];
-            } else {
-                const LutPortModel& lut = module->lut[c < 2 ? 0 : 1];
-                const uint32_t entry = (palette * 256 + s) % grabregs::kLutMemoryEntries;
-                map[s] = lut.band[0][entry] | (lut.band[1][entry] << 8) | (lut.band[2][entry] << 16);
+        } else {
+            // The LUT as it maps each possible sample value at the frame's start; the lines
+            // look their samples up in it as they are written.
+            const uint32_t palette = c < 2 ? (lutpal & 0x1F) : ((lutpal >> 8) & 0x1F);
+            map.resize(size_t{1} << bits);
+            for (uint32_t s = 0; s < map.size(); ++s) {
+                if (module->sorvikPort()) {
+                    const uint32_t page = mode ? 28 + mode : palette;
+                    map[s] = module->sorvik.band[c][(page * 256 + s) % grabregs::kLutMemoryEntries];
+                } else if (mode) {
+                    const LutPortModel& lut = module->lut[c < 2 ? 0 : 1];
+                    map[s] = lut.band[c & 1][(28 + mode) * 256 + (s >> (bits - 8))];
+                } else {
+                    const LutPortModel& lut = module->lut[c < 2 ? 0 : 1];
+                    const uint32_t entry = (palette * 256 + s) % grabregs::kLutMemoryEntries;
+                    map[s] = lut.band[0][entry] | (lut.band[1][entry] << 8) | (lut.band[2][entry] << 16);
+                }
             }
         }
         if (ramped_[c]) fillRuns(c);

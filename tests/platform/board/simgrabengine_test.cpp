@@ -119,6 +119,13 @@ protected:
         return out;
     }
     static uint8_t Inverted(uint32_t sample) { return static_cast<uint8_t>(255 - (sample & 0xFF)); }
+    // Frame 1 of the pattern, kWidth x lines, through the inverting LUT at kDest.
+    void ExpectFirstFrame(uint32_t lines) const
+    {
+        const std::vector<uint8_t> pixels = Memory(kDest, kWidth * lines);
+        const std::vector<uint16_t> p = engine().patternBlock(1, 0, kWidth, lines);
+        for (uint32_t i = 0; i < kWidth * lines; ++i) ASSERT_EQ(pixels[i], Inverted(p[i])) << "pixel " << i;
+    }
 
     DeviceHandle node_ = kInvalidDevice;
     std::unique_ptr<InterruptWords> words_;
@@ -156,9 +163,7 @@ TEST_F(SimGrabEngineTest, SingleGrabArmsAtTheWriteAndRunsItsEventsOnTheClockAfte
     EXPECT_EQ(engine().lastFrame(), 1);
     EXPECT_DOUBLE_EQ(engine().lastFrameSeconds(), kPeriod);
 
-    const std::vector<uint8_t> pixels = Memory(kDest, kWidth * kHeight);
-    const std::vector<uint16_t> p = engine().patternBlock(1, 0, kWidth, kHeight);
-    for (uint32_t i = 0; i < kWidth * kHeight; ++i) ASSERT_EQ(pixels[i], Inverted(p[i])) << "pixel " << i;
+    ExpectFirstFrame(kHeight);
     // No more frames without another arm.
     sim.advance(0.005);
     EXPECT_EQ(engine().framesStarted(), 1u);
@@ -620,9 +625,7 @@ TEST_F(SimGrabEngineTest, LinesAreWrittenBandByBandAsTheScanPassesThem)
     EXPECT_FALSE(written(64));
     sim.runUntilIdle();
     EXPECT_EQ(engine().framesWritten(), 1u);
-    const std::vector<uint8_t> pixels = Memory(kDest, kWidth * kLines);
-    const std::vector<uint16_t> pattern = engine().patternBlock(1, 0, kWidth, kLines);
-    for (uint32_t i = 0; i < kWidth * kLines; ++i) ASSERT_EQ(pixels[i], Inverted(pattern[i])) << "pixel " << i;
+    ExpectFirstFrame(kLines);
 }
 
 TEST_F(SimGrabEngineTest, LineMovedOnAfterItsInterruptRaisesAnotherInTheSameFrame)
