@@ -43,6 +43,7 @@ void TNewUnwrapForm::Prepare()
         std::memset(marker_.get(), 0, n);
     output_.reset(new float[n]);
     std::memcpy(output_.get(), phase_, n * sizeof(float));
+    measured_.reset();
     MarkResidues(threshold_, kResidueLimit);
 }
 
@@ -106,6 +107,9 @@ void TNewUnwrapForm::FloodFill(int32_t startX, int32_t startY, float limit)
     std::unique_ptr<uint8_t[]> closed(new uint8_t[n]);
     for (size_t i = 0; i < n; ++i) closed[i] = block[i] == 255;
 
+    measured_.reset(new uint8_t[n]());
+    uint8_t* measured = measured_.get();
+
     TUnwrapQueue queue(n + 4);
     queue.PushChecked(startX, startY, TUnwrapQueue::kFromNone, 0);
     // Where the pixel a node was reached from lies, by the side code of the queue.
@@ -130,6 +134,7 @@ void TNewUnwrapForm::FloodFill(int32_t startX, int32_t startY, float limit)
         const int32_t k = side == TUnwrapQueue::kFromNone
                               ? 0
                               : CorrectAt(i, i + fromOffset[side], limit, (node.countAndFrom - side) / 8);
+        measured[i] = 1;
         // Neighbours in the order up, left, down, right; each is reached from (x, y).
         if (y > 0 && !closed[i - w]) {
             closed[i - w] = 1;
@@ -165,6 +170,8 @@ void TNewUnwrapForm::FillMaskedRuns()
     for (int32_t y = 0; y < height_; ++y) {
         float* row = output_.get() + static_cast<size_t>(y) * w;
         const uint8_t* mk = marker_.get() + static_cast<size_t>(y) * w;
+        // A value filled here is no longer the pixel's own measured one.
+        uint8_t* filled = measured_ ? measured_.get() + static_cast<size_t>(y) * w : nullptr;
         int32_t x = 1;
         while (x < w) {
             if (mk[x] != 255) {
@@ -187,9 +194,13 @@ void TNewUnwrapForm::FillMaskedRuns()
                         mode = toRowEnd ? ExtendLeft : Interpolate;
                     } else {
                         mode = toRowEnd ? Keep : TakeRight;
-                        if (mode == TakeRight) row[0] = R;
+                        if (mode == TakeRight) {
+                            row[0] = R;
+                            if (filled) filled[0] = 0;
+                        }
                     }
                 }
+                if (filled && mode != Keep) filled[c] = 0;
                 switch (mode) {
                 case Interpolate:
                     row[c] = (c - (s - 1)) * (L - R) / ((s - 1) - (e + 1)) + L;

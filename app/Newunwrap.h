@@ -8,6 +8,8 @@
 //                  marked or masked pixel (FloodFill, CorrectPixel), then every marked run of
 //                  a row replaced from its good neighbours (FillMaskedRuns), and with a mask
 //                  every masked pixel set to the map's minimum (FillMaskedMinimum).
+// Measured() then tells the pixels whose output is their own phase unwrapped along a path
+// from the start pixel from those the fills gave their values or that no path reached.
 // All arithmetic on phase values is 32-bit float; whole turns are added as 6.28318530718.
 //
 // Plain C++: no GUI. Errors are EAppError with a message for the operator.
@@ -167,6 +169,10 @@ public:
     uint8_t* Marker() { return marker_.get(); }
     const float* Output() const { return output_.get(); }
     float* Output() { return output_.get(); }
+    // After FloodFill: 1 where the output is the pixel's own phase plus the whole turns of
+    // the path that reached it, 0 where no path reached the pixel (it keeps its wrapped
+    // phase) or FillMaskedRuns replaced its value from its neighbours. Null before.
+    const uint8_t* Measured() const { return measured_.get(); }
     // Hands the output over (the unwrapper holds none afterwards).
     std::unique_ptr<float[]> TakeOutput() { return std::move(output_); }
     // Frees the marker.
@@ -202,4 +208,5 @@ private:
     float threshold_ = kThreshold;
     std::unique_ptr<uint8_t[]> marker_;
     std::unique_ptr<float[]> output_;
+    std::unique_ptr<uint8_t[]> measured_;
 };

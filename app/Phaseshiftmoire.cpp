@@ -891,18 +891,36 @@ void TPhaseShiftMoire::UnwrapPhase()
     const int32_t startY = header_.StartPointAuto ? header_.Y0 : header_.StartY;
 
     std::unique_ptr<float[]> unwrapped;
+    std::unique_ptr<uint8_t[]> mask;
     try {
-        TNewUnwrapForm unwrapper(header_.Width, header_.Height, bytePlanes_[kMaskPlane].get(),
-                                 phase, startX, startY);
+        const uint8_t* oldMask = bytePlanes_[kMaskPlane].get();
+        TNewUnwrapForm unwrapper(header_.Width, header_.Height, oldMask, phase, startX, startY);
         PleaseWait box;
         unwrapper.Prepare();
         unwrapper.Unwrap();
+        // Mend: a pixel the fills gave a value or no path reached is marked invalid (255).
+        // (It counted as measured though off by up to a neighbour's phase difference; its
+        // filled value stays in the unwrapped phase for the picture.)
+        const uint8_t* measured = unwrapper.Measured();
+        const size_t n = Pixels();
+        for (size_t i = 0; i < n; ++i) {
+            if (measured[i] || (oldMask && oldMask[i] == 255)) continue;
+            if (!mask) {
+                mask.reset(new uint8_t[n]);
+                if (oldMask)
+                    std::memcpy(mask.get(), oldMask, n);
+                else
+                    std::memset(mask.get(), 0, n);
+            }
+            mask[i] = 255;
+        }
         unwrapped = unwrapper.TakeOutput();
         unwrapper.FreeMarker();
     } catch (const std::bad_alloc&) {
         throw EAppError("No memory to allocate");
     }
     floatPlanes_[1] = std::move(unwrapped);
+    if (mask) bytePlanes_[kMaskPlane] = std::move(mask);
     UpdatePresenceFlags();
     PlanesChanged();
     modified_ = true;

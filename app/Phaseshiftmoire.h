@@ -177,7 +177,9 @@ public:
     // Wrapped phase (plane 111) from Step1-Step4 by the header's method.
     void ComputePhase();
     // Unwrapped phase (plane 222) from plane 111 and the mask, starting at (X0, Y0) when
-    // StartPoint Auto is set, else at (Start X, Start Y).
+    // StartPoint Auto is set, else at (Start X, Start Y). Every pixel the unwrapping did not
+    // measure (its value filled in from its neighbours, or no path reached it) is marked
+    // invalid (255) in the mask, which is made for that when the project has none.
     void UnwrapPhase();
 
     // The please-wait box around a long computation: called with true before, false after.

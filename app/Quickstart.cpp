@@ -160,7 +160,17 @@ void QuickStartUnwrapActionExecute(TMainForm& f)
         MessageBox("Phase already unwrapped, Re-Unwrap it? ", "Confirm", MB_YESNO | MB_ICONQUESTION) == mrNo)
         return;
     TPleaseWaitScope pleaseWait;
+    const uint8_t* maskBefore = f.Project->BytePlane(kMaskPlane);
     f.Project->UnwrapPhase();
+    // The unwrapping marks the pixels it could not measure in a new mask plane: the mask
+    // window shows that mask, so that taking the window back keeps the marks.
+    const TPhaseShiftMoire& p = *f.Project;
+    if (const uint8_t* mask = p.BytePlane(kMaskPlane); mask && mask != maskBefore)
+        if (TMDIImageChildForm* w = FindProjectWindow(f, RawPlaneWindowTitle(f, kMaskPlane), p.Width(), p.Height(),
+                                                      f.ProjectBufferIds[kMaskPlane])) {
+            orbBufPut(w->BufferId, mask);
+            w->Repaint();
+        }
     f.Project->SetModified(true);
     f.Project->UpdatePresenceFlags();
 }

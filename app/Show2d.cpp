@@ -405,23 +405,21 @@ void TShow2DForm::SampleProfile()
         const size_t i = size_t(y) * size_t(width_) + size_t(x);
         return (mask_ && mask_[i] == 255) ? range_.Mid : heights_[i] + offset_;
     };
+    // Mend: sample i lies i / count of the way along the drawn segment, never past its end.
+    // (Stepping one pixel along the longer axis count times overran the end marker on a
+    // slanted line.) Positions are truncated, in whole-number arithmetic so that a
+    // horizontal or vertical line steps exactly one pixel per sample.
+    auto along = [count](int from, int to, int i) {
+        const int64_t num = int64_t(i) * (to - from);
+        int64_t q = num / count;
+        if (num % count != 0 && num < 0) --q;   // floor: the position itself is truncated
+        return from + int(q);
+    };
     profile_[0] = sample(x1, y1);
-    if (dy < dx) {
-        int x = x1;
-        for (int i = 1; i < count; ++i) {
-            x = std::clamp(x + (x1 < x2 ? 1 : -1), 0, width_ - 1);
-            const int y = std::clamp(int(double((y2 - y1) * (x - x1)) / double(x2 - x1) + y1),
-                                     0, height_ - 1);
-            profile_[i] = sample(x, y);
-        }
-    } else {
-        int y = y1;
-        for (int i = 1; i < count; ++i) {
-            y = std::clamp(y + (y1 < y2 ? 1 : -1), 0, height_ - 1);
-            const int x = std::clamp(int(double((x2 - x1) * (y - y1)) / double(y2 - y1) + x1),
-                                     0, width_ - 1);
-            profile_[i] = sample(x, y);
-        }
+    for (int i = 1; i < count; ++i) {
+        const int x = std::clamp(along(x1, x2, i), 0, width_ - 1);
+        const int y = std::clamp(along(y1, y2, i), 0, height_ - 1);
+        profile_[i] = sample(x, y);
     }
     profileCount_ = count;
 }

@@ -120,8 +120,10 @@ public:
 
     void DrawMap();
     void DrawColorRuler();
-    // Samples the map along the marker line into Profile() / ProfileCount(). Raises
-    // EAppError "profile buufer is not enough" when the line is too long. No map: no samples.
+    // Samples the map along the marker line into Profile() / ProfileCount(): as many samples
+    // as the line is long in map pixels (truncated), sample i at i / count of the way from
+    // the start marker to the end marker. Raises EAppError "profile buufer is not enough"
+    // when the line is too long. No map: no samples.
     void SampleProfile();
     QRgb ValueToColor(float v) const { return ::ValueToColor(v, range_, stops_); }
 

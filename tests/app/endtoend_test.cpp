@@ -19,6 +19,7 @@
 #include "Quickstart.h"
 #include "Quickstartnewtype.h"
 #include "bench.h"
+#include "orb.h"
 #include "qflw32d.h"
 
 namespace {
@@ -335,6 +336,31 @@ TEST_F(Measurement, NoiseFreeTiltedPlaneWithinQuantisation)
     EXPECT_EQ(beyond, 0u);
     EXPECT_GT(e.pv, 100.0);
     EXPECT_LE(e.rms, 0.01 * e.pv) << "rms " << e.rms << " pv " << e.pv;
+}
+
+// With the program's default geometry the grating ends near column 157, inside the plate of
+// a 200-column frame: the pixels the unwrapping fills in there are marked invalid in the mask
+// and shown so in the mask window (taking that window back keeps the marks).
+TEST_F(Measurement, UnwrapMarksTheFilledInPixelsInTheMaskAndItsWindow)
+{
+    Start(2222, kChannel2);
+    AnswerNew(1, 200, 150);
+    RunAction("New");
+    RunAction("Compute");
+    TPhaseShiftMoire& p = *MainForm->Project;
+    const std::vector<uint8_t> plate = bench::plateMap(200, 150);
+    RunAction("Unwrap");
+    const uint8_t* mask = p.BytePlane(kMaskPlane);
+    size_t marked = 0;
+    for (size_t i = 0; i < p.Pixels(); ++i)
+        if (plate[i] && mask[i] == 255) {
+            ++marked;
+            EXPECT_GE(i % 200, 150u) << "marked far from the grating's end";
+        }
+    EXPECT_GT(marked, 0u);
+    std::vector<uint8_t> shown(p.Pixels());
+    orbBufGet(MainForm->ProjectBufferIds[kMaskPlane], shown.data());
+    EXPECT_TRUE(std::equal(shown.begin(), shown.end(), mask));
 }
 
 // ---- the please-wait box ------------------------------------------------------------------

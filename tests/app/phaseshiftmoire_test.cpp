@@ -3,6 +3,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <cstring>
 #include <fstream>
@@ -425,6 +426,42 @@ TEST_F(Project, UnwrapSetsMaskedPixelsToTheMinimum)
     float lowest = out[0];
     for (int i = 0; i < 256; ++i) lowest = std::min(lowest, out[i]);
     for (int i = 0; i < 16; ++i) EXPECT_EQ(out[i], lowest);
+}
+
+// A vortex in the left 2 x 2 loop: its four pixels are marked, never reached from (2, 0),
+// and filled from their right neighbours. They are marked invalid in the mask; a project
+// without a mask gets one. The filled values stay in the unwrapped phase.
+TEST_F(Project, UnwrapMarksThePixelsItFilledInAsInvalid)
+{
+    for (const bool withMask : {true, false}) {
+        SCOPED_TRACE(withMask ? "with a mask" : "without a mask");
+        TPhaseShiftMoire p("vortex");
+        if (withMask) {
+            p.AllocBytePlanes(3, 2);
+            std::memset(p.BytePlane(kMaskPlane), 0, 6);
+        } else {
+            p.Header().Width = 3;
+            p.Header().Height = 2;
+        }
+        std::unique_ptr<float[]> phase(new float[6]{0.0f, -1.6f, -1.6f, 1.5f, 3.0f, -1.0f});
+        p.SetFloatPlane(kPhaseCode, std::move(phase));
+        p.Header().StartPointAuto = 0;
+        p.Header().StartX = 2;
+        p.Header().StartY = 0;
+        p.UnwrapPhase();
+        ASSERT_NE(p.BytePlane(kMaskPlane), nullptr);
+        EXPECT_EQ(p.Header().BytePresent[kMaskPlane], 1);
+        EXPECT_EQ(std::vector<uint8_t>(p.BytePlane(kMaskPlane), p.BytePlane(kMaskPlane) + 6),
+                  (std::vector<uint8_t>{255, 255, 0, 255, 255, 0}));
+        EXPECT_EQ(std::vector<float>(p.FloatPlane(kUnwrappedPhaseCode), p.FloatPlane(kUnwrappedPhaseCode) + 6),
+                  (std::vector<float>{-1.6f, -1.6f, -1.6f, -1.0f, -1.0f, -1.0f}));
+    }
+    // Where every pixel is measured the mask stays as it was.
+    auto ramp = RampProject(16, 16);
+    const uint8_t* mask = ramp->BytePlane(kMaskPlane);
+    ramp->UnwrapPhase();
+    EXPECT_EQ(ramp->BytePlane(kMaskPlane), mask);
+    EXPECT_EQ(std::count(mask, mask + 256, 255), 0);
 }
 
 }  // namespace

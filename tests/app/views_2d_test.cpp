@@ -7,12 +7,15 @@
 #include "Dialogs.h"
 #include "Showdata.h"
 #include "Showprofile.h"
+#include "bench.h"
+#include "registry.h"
 
 #include <QApplication>
 #include <QLabel>
 
 #include <gtest/gtest.h>
 
+#include <cmath>
 #include <functional>
 #include <random>
 #include <string>
@@ -395,17 +398,71 @@ TEST_F(TwoD, HorizontalLineOf100PixelsGives100Samples)
     EXPECT_EQ(view.Profile()[99], H(101, 50));
 }
 
-TEST_F(TwoD, SlantedLineIsSampledPastTheEndMarker)
+// Each sample of a slanted line is the map's value at a pixel of the drawn segment: sample i
+// lies i / count of the way along it from the start marker (count: the length, truncated),
+// within a pixel's diagonal (positions are truncated), so the last lies by the end marker.
+TEST_F(TwoD, SlantedLinesAreSampledAlongTheDrawnSegment)
 {
-    Make(321, 286);
+    Make(321, 286);   // scales 1.0; a height names its pixel: x + 1000 y
     Load();
-    Place({32, 119}, {62, 159});   // 30 x 40: length 50, steps along y
+    struct Line {
+        QPoint a, b;
+        int count;
+    };
+    const Line lines[] = {{{32, 119}, {62, 159}, 50},     // 30 x 40: steeper than 45 degrees
+                          {{32, 119}, {72, 149}, 50},     // 40 x 30
+                          {{250, 200}, {40, 20}, 276},    // up and to the left
+                          {{20, 270}, {300, 10}, 382}};   // across the whole map
+    for (const Line& l : lines) {
+        SCOPED_TRACE(QString("(%1, %2) to (%3, %4)").arg(l.a.x()).arg(l.a.y()).arg(l.b.x()).arg(l.b.y()).toStdString());
+        Place(l.a, l.b);
+        view.SampleProfile();
+        ASSERT_EQ(view.ProfileCount(), l.count);
+        const double dx = l.b.x() - l.a.x(), dy = l.b.y() - l.a.y(), length = std::hypot(dx, dy);
+        for (int i = 0; i < l.count; ++i) {
+            const int v = int(view.Profile()[i]);
+            const double px = v % 1000 - l.a.x(), py = v / 1000 - l.a.y();
+            ASSERT_NEAR((px * dx + py * dy) / length, i * length / l.count, std::sqrt(2.0)) << "sample " << i;
+            ASSERT_LE(std::fabs(px * dy - py * dx) / length, std::sqrt(2.0)) << "sample " << i;
+        }
+    }
+    // The first line exactly: from the start pixel to the pixel before the end marker.
+    Place({32, 119}, {62, 159});
     view.SampleProfile();
-    ASSERT_EQ(view.ProfileCount(), 50);
     EXPECT_EQ(view.Profile()[0], H(32, 119));
-    EXPECT_EQ(view.Profile()[1], H(32, 120));    // x = trunc(30 x 1 / 40 + 32)
-    EXPECT_EQ(view.Profile()[40], H(62, 159));   // on the end marker's row
-    EXPECT_EQ(view.Profile()[49], H(68, 168));   // 9 samples beyond it
+    EXPECT_EQ(view.Profile()[49], H(61, 158));
+}
+
+// A line dragged slantwise across the bench's step scene: the profile drops off the terrace
+// where the drawn line leaves it (not where a row-by-row walk would), and its last samples
+// are the plain the map shows beyond.
+TEST_F(TwoD, DiagonalProfileLeavesTheStepWhereTheLineDoes)
+{
+    qsrf::registry::ScopedProcessBackend settings(std::make_shared<qsrf::registry::MemoryBackend>());
+    bench::reset();
+    bench::setScene(bench::Scene::Step);
+    Make(bench::kFrameWidth, bench::kFrameHeight);
+    const std::vector<double> step = bench::trueHeightMap(width, height);   // µm
+    for (size_t i = 0; i < step.size(); ++i) heights[i] = float(step[i] / 1000.0);
+    bench::reset();
+    Load();
+    Place({32, 116}, {150, 262});
+    view.SampleProfile();
+    // The segment in map pixels, as the view maps the marker centres.
+    const int x1 = int(32 * view.XScale()), y1 = int(116 * view.YScale());
+    const int x2 = int(150 * view.XScale()), y2 = int(262 * view.YScale());
+    const int count = int(std::hypot(x2 - x1, y2 - y1));
+    ASSERT_EQ(view.ProfileCount(), count);
+    ASSERT_GT(H(x1, y1), 0.05f);   // it starts on the terrace
+    int plain = y1;                // the first row below the terrace
+    while (H(0, plain) > 0.05f) ++plain;
+    ASSERT_LT(plain, y2);
+    const double crossing = double(plain - y1) / double(y2 - y1) * count;
+    int edge = 0;
+    while (edge < count && view.Profile()[edge] > 0.05f) ++edge;
+    EXPECT_NEAR(edge, crossing, 1.0);
+    for (int i = count * 4 / 5; i < count; ++i) ASSERT_EQ(view.Profile()[i], H(x2 - 1, y2 - 1)) << i;
+    EXPECT_EQ(H(x2 - 1, y2 - 1), 0.0f);
 }
 
 TEST_F(TwoD, SamplesAreClampedAtTheMapBorder)
