@@ -237,6 +237,18 @@ void mp_DigFree(_MSG_BODY_ST* msg)
     Serve(msg, "DigFree", [msg](MP_RESOURCE_ST* res) { mp_sys_free_dig(res, mp_msg_param(msg, 0)); });
 }
 
+namespace {
+// A grab that fails ends its sync object at once, so that nobody waits for a grab that
+// never runs.  Mend: the object also gets the request's error, as every command that ends
+// a sync object gives it, so that imSyncGetError tells why instead of answering 0.
+void Fail(MP_RESOURCE_ST* res, MP_SYNC_ST* sync)
+{
+    if (!sync) return;
+    mp_osb_log_error(sync, &res->err);
+    mp_osb_update_state(sync, kMsgDone);
+}
+} // namespace
+
 void mp_DigGrab(_MSG_BODY_ST* msg)
 {
     Serve(
@@ -262,13 +274,12 @@ void mp_DigGrab(_MSG_BODY_ST* msg)
             if ((!camera && mp_msg_param(msg, 1) != kNoObjectId) || missing(digitizer, 0) ||
                 missing(destination, 2) || missing(options, 4)) {
                 _mp_res_log_error(res, HLC_ERR_INVALID_BUFFER, nullptr);
-                if (sync) mp_osb_update_state(sync, kMsgDone);
+                Fail(res, sync);
                 return;
             }
             if (mpDigGrab(res, digitizer, camera, destination, Param(msg, 3), options,
-                          reinterpret_cast<_MP_BUF_ST*>(sync), phase) == -1 &&
-                sync)
-                mp_osb_update_state(sync, kMsgDone);
+                          reinterpret_cast<_MP_BUF_ST*>(sync), phase) == -1)
+                Fail(res, sync);
         },
         kResGrabSize);
 }

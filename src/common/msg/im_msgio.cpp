@@ -169,7 +169,7 @@ uint32_t SlotWord(uint32_t slotBody, size_t offset)
 bool LeaveSlotToNode(uint32_t slotBody, uint32_t posted)
 {
     uint32_t expected = posted & ~kReplyModeAnswered;
-    const uint32_t desired = (expected & 0xFFFF0000u) | IM_REPLY_NOWAIT;
+    const uint32_t desired = (expected & 0xFFFF0000u) | kReplyModeAbandoned | IM_REPLY_NOWAIT;
     return RingCompareExchange32(SlotWord(slotBody, offsetof(_MSG_BODY_ST, replyMode)), expected, desired);
 }
 
@@ -296,7 +296,8 @@ try {
     if (msg->body.error != 0 || code == 0) return;
     msg->body.error = code;
     msg->body.err.code = code;
-    msg->body.err.message = text;
+    // No text of its own: the code's default text, as the node's error records take it.
+    msg->body.err.message = text ? text : HlcErrorText(code);
     msg->body.err.node = mp_sys_this_node_id();
 }
 HLC_EXPORT_CATCH_MSG(im_msg_log_error, msg)
@@ -347,6 +348,11 @@ try {
     if (replySlots > 1) std::memcpy(&messageWord, msg->body.param[1], 4);
     if (replySlots > 2) std::memcpy(&functionWord, msg->body.param[2], 4);
     if (!out) return code;
+    // No error: a 32-bit 0, which reads as an empty text, as the last-error record gives.
+    if (code == 0 && (mode & ~1u) != 0) {
+        std::memset(out, 0, 4);
+        return code;
+    }
     const uint32_t node = msg->body.err.node;
     const char* message = static_cast<const char*>(HostPointer(messageWord));
     const char* function = static_cast<const char*>(HostPointer(functionWord));

@@ -36,6 +36,11 @@ constexpr uint32_t kMsgRingHeaderBytes = 64;
 // node (which then completes it as a mode-110 message and frees it).  The reply node
 // (bits 16-23) and the mode (bits 0-15) keep their places.
 constexpr uint32_t kReplyModeAnswered = 0x80000000u;
+// Reply mode word, bit 30: set with the sender's swap to 110, so that the node tells a
+// sender that gave up from one that never waited.  A command whose sender gave up ends
+// any wait it holds for that sender, and its late result is dropped rather than handed to
+// the thread object's next command.
+constexpr uint32_t kReplyModeAbandoned = 0x40000000u;
 
 // Slot status.
 constexpr uint32_t kMsgPosted = 10;

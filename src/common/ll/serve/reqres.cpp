@@ -83,6 +83,11 @@ uint32_t ReplyMode(const _MSG_BODY_ST* msg) { return __atomic_load_n(&msg->reply
 
 bool SenderWaits(uint32_t mode) { return mode == IM_REPLY_POLL || mode == IM_REPLY_POLL_FOR_READY; }
 
+bool GaveUp(const _MSG_BODY_ST* msg)
+{
+    return (__atomic_load_n(&msg->replyMode, __ATOMIC_ACQUIRE) & kReplyModeAbandoned) != 0;
+}
+
 enum class ReplyTaker { Sender, Node, Nobody };
 
 // Who takes the slot's reply.  For a slot whose sender waits, the node marks the reply
@@ -333,12 +338,11 @@ void mp_res_free(MP_RESOURCE_ST* resource)
             msg->err = _MSG_ERR_ST{};
         if (thread) thread->pendingError = _MSG_ERR_ST{};
         // A sender that gave up waiting gets no reply (its slot is freed here): the errors
-        // then wait for the thread's next synchronous command, as for a command nobody
-        // waits on.
-        if (mp_msg_reply(msg, resource->err.code) == 0 && thread)
-            thread->pendingError = pending.code != 0 ? pending : resource->err;
+        // of earlier commands wait for the thread's next synchronous command; this
+        // command's own late result is dropped, its sender having had the time-out.
+        if (mp_msg_reply(msg, resource->err.code) == 0 && thread) thread->pendingError = pending;
     } else if (msg) {
-        if (thread && thread->pendingError.code == 0) thread->pendingError = resource->err;
+        if (thread && thread->pendingError.code == 0 && !GaveUp(msg)) thread->pendingError = resource->err;
         if (resource->size == kResReplySize && resource->sync) {
             g_sync.setError(resource->sync, &resource->err);
             g_sync.setState(resource->sync, kMsgDone);
@@ -352,6 +356,8 @@ void mp_res_free(MP_RESOURCE_ST* resource)
 }
 
 int mp_res_init(uint32_t) { return 0; }
+
+bool mp_msg_sender_gave_up(const _MSG_BODY_ST* msg) { return msg && GaveUp(msg); }
 
 uint32_t mp_msg_param(const _MSG_BODY_ST* msg, uint32_t slot)
 {

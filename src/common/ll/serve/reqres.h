@@ -114,6 +114,9 @@ int mp_msg_reply(_MSG_BODY_ST* msg, int32_t code);
 // Completes a slot with its own error word: as mp_msg_reply, so that a sender that still
 // waits is answered and any other slot is freed (status 50, in-use 0).
 void mp_msg_complete(_MSG_BODY_ST* msg);
+// True once the slot's sender has given up waiting for its reply (its communication
+// time-out): a handler that waits on the sender's behalf may stop.
+bool mp_msg_sender_gave_up(const _MSG_BODY_ST* msg);
 // Waits until the node's Orlo has no write posting left.
 void mp_msg_wait_for_wr_posting_empty(_NODE_MAIN_RESOURCE_ST* record);
 

@@ -68,9 +68,9 @@ int mp_osb_update_state(MP_SYNC_ST* sync, uint32_t value)
     return 0;
 }
 
-void mp_osb_wait(MP_SYNC_ST* sync, uint32_t value)
+bool mp_osb_wait(MP_SYNC_ST* sync, uint32_t value, const _MSG_BODY_ST* sender)
 {
-    if (!sync) return;
+    if (!sync) return false;
     const bool count = (value & kSyncCountBit) != 0;
     const int32_t target = static_cast<int32_t>(value & 0xFFFFu);
     auto pending = [&] {
@@ -79,6 +79,9 @@ void mp_osb_wait(MP_SYNC_ST* sync, uint32_t value)
     };
     // Every other task of the kernel gets its turn, lower ones too.
     for (unsigned round = 1; pending(); ++round) {
+        // A wait without end once nobody waits for its answer would hold the thread
+        // object's command server, and every later command of that thread, for good.
+        if (mp_msg_sender_gave_up(sender)) return false;
         const int priority = TaskGetPriority();
         TaskSetPriority(priority > 1 ? priority - 1 : priority);
         if (round % 5 == 0) TaskYieldOtherPriority(priority > 3 ? priority - 3 : 0);
@@ -89,7 +92,10 @@ void mp_osb_wait(MP_SYNC_ST* sync, uint32_t value)
         sync->state = kSyncNew;
         sync->count = -1;
     }
+    return true;
 }
+
+void mp_osb_log_error(MP_SYNC_ST* sync, const _MSG_ERR_ST* error) { SetError(sync, error); }
 
 void mp_sync_reply_error_item(_MSG_BODY_ST* msg, _MSG_ERR_ST* record, uint32_t mode)
 {
@@ -191,8 +197,9 @@ void mp_SyncHost(_MSG_BODY_ST* msg)
         } else if (value == kSyncAskState) {
             mp_msg_put_reply(msg, 0, sync->state);
         } else {
-            mp_osb_wait(sync, value);
-            mp_msg_put_reply(msg, 0, sync->state);
+            // The wait ends with its sender: a caller that timed out leaves its thread
+            // object free for the next command.
+            if (mp_osb_wait(sync, value, msg)) mp_msg_put_reply(msg, 0, sync->state);
         }
     }
     mp_res_free(res);
@@ -271,7 +278,9 @@ try {
     _MSG_ST msg{};
     im_msg_start(&msg, kOpSyncFree, 1, "imSyncFree");
     im_msg_put_long(&msg, 0, static_cast<int32_t>(sync));
-    im_msg_send(&msg, 0, thread, 0, IM_SYNC_NOWAIT);
+    // Mend: the free waits for the node's answer, so that a second free (an id that names
+    // no sync object) is reported by its return value, not only by a later call.
+    im_msg_send(&msg, 0, thread, 0, IM_SYNC_POLL);
     im_msg_end(&msg);
     return im_msg_cmd_error(&msg);
 }

@@ -58,7 +58,11 @@ MP_SYNC_ST* mp_osb_object(uint32_t id);
 int mp_osb_update_state(MP_SYNC_ST* sync, uint32_t value);
 // Lets the node's other tasks run until the state (or, with bit 24, the count) reaches
 // the value; a wait for 50 on an object in mode 1 then re-arms it (state 10, count -1).
-void mp_osb_wait(MP_SYNC_ST* sync, uint32_t value);
+// With a message given, the wait also ends, without re-arming, once that message's
+// sender has given up waiting.  True when the value was reached.
+bool mp_osb_wait(MP_SYNC_ST* sync, uint32_t value, const _MSG_BODY_ST* sender = nullptr);
+// Files an error into the object's record; the first error is kept until it is read.
+void mp_osb_log_error(MP_SYNC_ST* sync, const _MSG_ERR_ST* error);
 
 // Host-node handlers.
 void mp_ThrNop(_MSG_BODY_ST* msg);
