@@ -69,16 +69,24 @@ void LogAfterReply(_MSG_ST* msg, int32_t code, const char* text, const char* fun
 }
 
 // One command of word parameters (and an optional double in the last slot) posted
-// without waiting.
+// without waiting, or sent and waited for.
 int32_t Post(const char* name, uint32_t opcode, uint32_t thread, const uint32_t* words, uint32_t count,
-             uint32_t control = 0, const double* value = nullptr)
+             uint32_t control = 0, const double* value = nullptr, uint32_t sync = IM_SYNC_NOWAIT)
 {
     _MSG_ST msg{};
     im_msg_start(&msg, opcode, count + (value ? 1 : 0), name);
     for (uint32_t i = 0; i < count; ++i) im_msg_put_long(&msg, i, static_cast<int32_t>(words[i]));
     if (value) im_msg_put_double(&msg, count, *value);
-    Send(&msg, thread, control, IM_SYNC_NOWAIT);
+    Send(&msg, thread, control, sync);
     return EndWithError(&msg);
+}
+
+// A free of one object, which waits for the node's answer.
+int32_t Free(const char* name, uint32_t opcode, uint32_t thread, uint32_t id)
+{
+    // Mend: an unknown id (a second free) fails at once, not with some later waiting call.
+    const uint32_t words[] = {id};
+    return Post(name, opcode, thread, words, 1, 0, nullptr, IM_SYNC_POLL);
 }
 
 // A double as the inquiries return it: truncated toward zero, within the 32-bit range.
@@ -191,8 +199,7 @@ HLC_EXPORT_CATCH(imCamControl)
 
 int32_t imCamFree(uint32_t thread, uint32_t camera)
 try {
-    const uint32_t words[] = {camera};
-    return Post("imCamFree", kOpCamFree, thread, words, 1);
+    return Free("imCamFree", kOpCamFree, thread, camera);
 }
 HLC_EXPORT_CATCH(imCamFree)
 
@@ -293,8 +300,7 @@ HLC_EXPORT_CATCH(imDigControl)
 
 int32_t imDigFree(uint32_t thread, uint32_t digitizer)
 try {
-    const uint32_t words[] = {digitizer};
-    return Post("imDigFree", kOpDigFree, thread, words, 1);
+    return Free("imDigFree", kOpDigFree, thread, digitizer);
 }
 HLC_EXPORT_CATCH(imDigFree)
 

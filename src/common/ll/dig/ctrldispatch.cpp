@@ -348,6 +348,7 @@ int mp_kvx_ctrl_inq(_MP_CAM_ST_1* camera, int32_t type, double* value, int32_t m
     case IM_DIG_SIZE_X: return mp_kvx_size_x(camera, value, mode);
     case IM_DIG_SIZE_Y: return mp_kvx_size_y(camera, value, mode);
     case IM_DIG_SIZE_BIT: return mp_kvx_size_bit(camera, value, mode);
+    case IM_DIG_TYPE: return mp_kvx_type(camera, value, mode);
     case IM_DIG_NUM_BANDS: return mp_kvx_num_bands(camera, value, mode);
     case IM_DIG_SCAN_MODE: return mp_kvx_scan_mode(camera, value, mode);
     case IM_DIG_BRIGHTNESS: return mp_kvx_brightness(camera, type, value, mode);

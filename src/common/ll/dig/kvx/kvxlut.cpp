@@ -385,6 +385,17 @@ int mp_kvx_num_bands(_MP_CAM_ST_1* camera, double* value, int32_t mode)
     return 0;
 }
 
+// Mend: answers the buffer type of the camera's grabs (the standard rule over these bands), not 0.
+int mp_kvx_type(_MP_CAM_ST_1* camera, double* value, int32_t mode)
+{
+    if (!camera || !value || mode != kInquire) return -1;
+    const uint32_t bits = Info(camera, cam0::INFO_BITSPERLOGCH);
+    const uint32_t bytes = (bits + 7) / 8;
+    static const double kOneBand[5] = {8, 8, 16, 1073741848.0, 32};
+    *value = bits == 24 ? 8.0 : kOneBand[bytes < 4 ? bytes : 4];
+    return 0;
+}
+
 int mp_kvx_scan_mode(_MP_CAM_ST_1* camera, double* value, int32_t mode)
 {
     if (!camera || !value || mode != kInquire) return -1;

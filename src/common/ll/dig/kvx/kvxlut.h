@@ -79,6 +79,9 @@ int mp_kvx_size_x(_MP_CAM_ST_1* camera, double* value, int32_t mode);
 int mp_kvx_size_y(_MP_CAM_ST_1* camera, double* value, int32_t mode);
 int mp_kvx_size_bit(_MP_CAM_ST_1* camera, double* value, int32_t mode);
 int mp_kvx_num_bands(_MP_CAM_ST_1* camera, double* value, int32_t mode);
+// Buffer type of a grab (inquiry only): 8 for three 8-bit bands at 24 bits, else by the
+// bytes of one band: 8, 16, 0x40000018 or 32.
+int mp_kvx_type(_MP_CAM_ST_1* camera, double* value, int32_t mode);
 int mp_kvx_scan_mode(_MP_CAM_ST_1* camera, double* value, int32_t mode);
 // Amplifier gain (FAF_OPAMPCTL bits 0-1): 25, 50, 75 or 100 %.
 int mp_kvx_gain(_MP_CAM_ST_1* camera, int32_t type, double* value, int32_t mode);

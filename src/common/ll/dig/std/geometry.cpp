@@ -321,7 +321,11 @@ int mp_dig_size_x(_MP_CAM_ST_0* camera, int32_t, double* value, int32_t mode)
     const uint32_t x = Word(camera, INFO_XTAPSPERCH);
     const uint32_t w = (Reg(camera, ORLOGREG_GHWSTOP) - Reg(camera, ORLOGREG_GHWSTART) + 1) & 0xFFFF;
     if (mode == 1) {
-        *value = (Word(camera, INFO_TYPE) & kTypeComposite) ? 640.0 : static_cast<double>(x) * w;
+        // Mend: without a grab window (both registers 0) the width is INFO_XSIZE, as grabs make it.
+        const bool noWindow = Reg(camera, ORLOGREG_GHWSTART) == 0 && Reg(camera, ORLOGREG_GHWSTOP) == 0;
+        const double answer = noWindow && Word(camera, INFO_XSIZE) != 0 ? Word(camera, INFO_XSIZE)
+                                                                        : static_cast<double>(x) * w;
+        *value = (Word(camera, INFO_TYPE) & kTypeComposite) ? 640.0 : answer;
         return 0;
     }
     if (x == 0 || w == 0) return -1;
