@@ -26,6 +26,8 @@
 
 namespace {
 
+// The text of the host side's own parameter checks: a transfer, a clone or a copy naming
+// no buffer, or a rectangle outside it.
 constexpr const char kBadParameters[] = "Error in function parameters";
 constexpr uint32_t kAddressBufferBands = 8;     // more bands travel in an address buffer
 constexpr uint32_t kAddressBufferType = 0x10000020u;
@@ -66,15 +68,21 @@ uint32_t Result(const _MSG_ST* msg, uint32_t slot)
 
 uint32_t EndWithId(_MSG_ST* msg, uint32_t id, uint32_t* out)
 {
-    im_msg_end(msg);
+    im_buf_end(msg);
     if (out) *out = id;
     return id;
 }
 
 int32_t EndWithError(_MSG_ST* msg)
 {
-    im_msg_end(msg);
+    im_buf_end(msg);
     return im_msg_cmd_error(msg);
+}
+
+// An error the export finds itself, with the default text of its code.
+void LogDefault(_MSG_ST* msg, int32_t code)
+{
+    im_msg_log_error(msg, code, HlcErrorText(code));
 }
 
 // One command of the form (values...) posted without waiting.
@@ -134,7 +142,7 @@ int32_t AllocHost(_MSG_ST* msg, uint32_t device, int32_t sizeX, int32_t sizeY, u
     const uint64_t bandBytes = uint64_t{mp_buf_new_pitch(type & 0xFF, static_cast<uint32_t>(sizeX))} *
                                static_cast<uint32_t>(sizeY);
     if (sizeX <= 0 || sizeY <= 0 || bands == 0 || bands > 0xFFFF || bandBytes > 0xFFFFFFFFu) {
-        im_msg_log_error(msg, HLC_ERR_INVALID_PARAMETER, kBadParameters);
+        LogDefault(msg, HLC_ERR_BUFFER_ATTRIBUTE);
         return -1;
     }
     _MP_BAND_ST* table = nullptr;
@@ -178,17 +186,23 @@ uint32_t Allocate(const char* name, Form form, uint32_t device, int32_t sizeX, i
                   uint32_t type, uint32_t location, uint32_t* id)
 {
     _MSG_ST msg{};
+    ImBufInnerCalls inner(&msg);
     location = CheckedLocation(device, location);
     const uint32_t opcode = form == Form::Alloc ? kOpBufAlloc : form == Form::Alloc2d ? kOpBufAlloc2d : kOpBufAlloc1d;
     const uint32_t fixed = form == Form::Alloc ? 5 : form == Form::Alloc2d ? 4 : 3;
     im_msg_start(&msg, opcode, fixed + (location == kLocHostDma ? 1 : 0), name);
+    // Mend: undefined types and locations (the latter taken as band addresses) and empty sizes were allocated.
+    if (sizeX < 1 || sizeY < 1 || bands < 1 || bands > 0xFFFF || !mp_buf_type_known(type) ||
+        !mp_buf_location_known(location)) {
+        LogDefault(&msg, HLC_ERR_BUFFER_ATTRIBUTE);
+        return EndWithId(&msg, 0, id);
+    }
 
     if (location == kLocPaged) {
         // The bands come from the process heap and the node only describes them.
         uint32_t pitch = 0, bandBytes = 0;
-        if (bands == 0 || bands > 0xFFFF ||
-            mp_hostbuf_paged_layout(form == Form::Alloc, sizeX, sizeY, type, &pitch, &bandBytes) != 0) {
-            im_msg_log_error(&msg, HLC_ERR_INVALID_PARAMETER, kBadParameters);
+        if (mp_hostbuf_paged_layout(form == Form::Alloc, sizeX, sizeY, type, &pitch, &bandBytes) != 0) {
+            LogDefault(&msg, HLC_ERR_INVALID_PARAMETER);
             return EndWithId(&msg, 0, id);
         }
         auto* addresses = static_cast<uint32_t*>(std::calloc(bands, sizeof(uint32_t)));
@@ -200,6 +214,7 @@ uint32_t Allocate(const char* name, Form form, uint32_t device, int32_t sizeX, i
         const uint32_t made = imBufCreate(device, sizeX, sizeY, bands, type, kBufMemoryLibrary, addresses, pitch, nullptr);
         if (made == 0) mp_hostbuf_paged_release(addresses, bands);
         std::free(addresses);
+        inner.Take();
         return EndWithId(&msg, made, id);
     }
 
@@ -224,6 +239,7 @@ uint32_t Allocate(const char* name, Form form, uint32_t device, int32_t sizeX, i
             mp_hostbuf_dma_release(device, table, bands);
         else
             std::free(table);
+        inner.Take();
     }
     return EndWithId(&msg, made, id);
 }
@@ -336,12 +352,13 @@ int32_t im_buf_trans_data(const char* function, uint32_t device, uint32_t id, in
 {
     _MSG_ST msg{};
     if (function) im_msg_start(&msg, 0, 0, function);
+    // Mend: the result was -1 whatever code was filed; it is that code.
     auto fail = [&](int32_t code, const char* text) {
         if (function) {
             im_msg_log_error(&msg, code, text);
-            im_msg_end(&msg);
+            im_buf_end(&msg);
         }
-        return -1;
+        return code;
     };
     const _MP_BUF_ST* b = function ? KnownDescriptorOf(id) : Ptr<const _MP_BUF_ST>(id);
     const bool known = function && b;
@@ -396,7 +413,7 @@ int32_t im_buf_trans_data(const char* function, uint32_t device, uint32_t id, in
         for (size_t line = 0; line < lines; ++line, packed += lineBytes)
             Move(first + size_t{b->pitch} * line, packed, lineBytes, direction);
     }
-    if (function) im_msg_end(&msg);
+    if (function) im_buf_end(&msg);
     return 0;
 }
 
@@ -431,10 +448,11 @@ uint32_t imBufCreate(uint32_t device, int32_t sizeX, int32_t sizeY, uint32_t ban
                      uint32_t memoryKind, const uint32_t* addresses, uint32_t pitch, uint32_t* id)
 try {
     _MSG_ST msg{};
+    ImBufInnerCalls inner(&msg);
     const bool inBuffer = bands > kAddressBufferBands;
     im_msg_start(&msg, kOpBufCreate, inBuffer ? 7 : bands + 6, "imBufCreate");
     if (bands && !addresses) {
-        im_msg_log_error(&msg, HLC_ERR_INVALID_PARAMETER, kBadParameters);
+        LogDefault(&msg, HLC_ERR_INVALID_PARAMETER);
         return EndWithId(&msg, 0, id);
     }
     uint32_t addressBuffer = 0;
@@ -442,7 +460,8 @@ try {
         addressBuffer = imBufAlloc(device, static_cast<int32_t>(bands), 1, 1, kAddressBufferType, kLocInline, nullptr);
         if (addressBuffer == 0 || imBufPut(device, addressBuffer, addresses) != 0) {
             if (addressBuffer) imBufFree(device, addressBuffer);
-            im_msg_log_error(&msg, HLC_ERR_NO_RESOURCES, nullptr);
+            inner.Take();
+            LogDefault(&msg, HLC_ERR_NO_RESOURCES);
             return EndWithId(&msg, 0, id);
         }
     }
@@ -456,6 +475,7 @@ try {
     Send(&msg, device, 0, IM_SYNC_POLL);
     const uint32_t made = Result(&msg, 0);
     if (addressBuffer) imBufFree(device, addressBuffer);
+    inner.Take();
     return EndWithId(&msg, made, id);
 }
 HLC_EXPORT_CATCH(imBufCreate)
@@ -479,7 +499,13 @@ HLC_EXPORT_CATCH(imBufChildBand)
 uint32_t imBufClone(uint32_t device, uint32_t source, uint32_t location, uint32_t* id)
 try {
     _MSG_ST msg{};
+    ImBufInnerCalls inner(&msg);
     im_msg_start(&msg, kOpBufClone, 3, "imBufClone");
+    // Mend: an undefined location reached the node, which took it as the bands' address.
+    if (!mp_buf_location_known(location)) {
+        LogDefault(&msg, HLC_ERR_BUFFER_ATTRIBUTE);
+        return EndWithId(&msg, 0, id);
+    }
     uint32_t destination = id ? *id : 0;
     uint32_t madeHere = 0;
     if (location == kLocHostDma || (location == kLocDefault && (source & kBufIdHostDma))) {
@@ -491,6 +517,8 @@ try {
         const uint32_t where = (source & kBufIdBoardHeap) ? s->location : kLocHostDma;
         madeHere = imBufAlloc(device, s->sizeX, s->sizeY, s->bands, s->type, where, nullptr);
         destination = madeHere;
+        // Without its destination the clone is not sent: the allocation's failure is the clone's.
+        inner.Take();
     }
     im_msg_put_long(&msg, 0, static_cast<int32_t>(source));
     im_msg_put_long(&msg, 1, static_cast<int32_t>(location));
@@ -499,6 +527,7 @@ try {
     const uint32_t made = Result(&msg, 0);
     // A destination made for a clone that did not come about would be left to nobody.
     if (madeHere && made == 0) imBufFree(device, madeHere);
+    inner.Take();
     return EndWithId(&msg, made, id);
 }
 HLC_EXPORT_CATCH(imBufClone)
@@ -527,11 +556,13 @@ HLC_EXPORT_CATCH(imBufClear)
 int32_t imBufFree(uint32_t device, uint32_t id)
 try {
     _MSG_ST msg{};
+    ImBufInnerCalls inner(&msg);
     im_msg_start(&msg, kOpBufFree, 1, "imBufFree");
     if (!(id & kBufIdBoardHeap) && (id & (kBufIdGivenMemory | kBufIdHostDma))) {
         _MP_BUF_ST* b = im_buf_descriptor(device, id);
+        // Mend: an id without a buffer (a second free) was filed as -8; it is an unknown id (-1).
         if (!b) {
-            im_msg_log_error(&msg, HLC_ERR_INVALID_PARAMETER, kBadParameters);
+            LogDefault(&msg, HLC_ERR_INVALID_BUFFER);
             return EndWithError(&msg);
         }
         if (id & kBufIdGivenMemory) {
@@ -546,6 +577,8 @@ try {
     }
     im_msg_put_long(&msg, 0, static_cast<int32_t>(id));
     Send(&msg, device, 0, IM_SYNC_NOWAIT);
+    // The buffer is freed whatever its unlocks said; their failure is the free's.
+    inner.Take();
     return EndWithError(&msg);
 }
 HLC_EXPORT_CATCH(imBufFree)
@@ -644,16 +677,19 @@ HLC_EXPORT_CATCH(imBufCopy)
 int32_t imBufControl(uint32_t device, uint32_t id, int32_t type, double value)
 try {
     _MSG_ST msg{};
+    ImBufInnerCalls inner(&msg);
     uint32_t list = 0;
     im_msg_start(&msg, kOpBufControl, 3, "imBufControl");
     if (type == kBufControlLock || type == kBufControlUnlock) {
         _MP_BUF_ST* b = im_buf_descriptor(device, id);
         if (!b) {
-            im_msg_log_error(&msg, HLC_ERR_INVALID_PARAMETER, kBadParameters);
+            LogDefault(&msg, HLC_ERR_INVALID_BUFFER);
             return EndWithError(&msg);
         }
+        // A failed lock says so itself; a parent's unlock that failed is this unlock's.
         const HostBufStep step = type == kBufControlLock ? mp_hostbuf_lock(&msg, device, b, &list)
                                                          : mp_hostbuf_unlock(&msg, device, b);
+        if (type == kBufControlUnlock) inner.Take();
         if (step == kHostBufSendNothing) return EndWithError(&msg);
     }
     if (list) msg.body.counts = (msg.body.counts & 0xFFFF0000u) | 4;
@@ -664,6 +700,7 @@ try {
     Send(&msg, device, 0, IM_SYNC_POLL);
     // The node has copied the page lists.
     if (list) imBufFree(device, list);
+    inner.Take();
     return EndWithError(&msg);
 }
 HLC_EXPORT_CATCH(imBufControl)
@@ -677,14 +714,15 @@ try {
     im_msg_put_long(&msg, 0, static_cast<int32_t>(id));
     im_msg_put_long(&msg, 1, cursor ? *cursor : -1);
     Send(&msg, device, 0, IM_SYNC_POLL);
-    // A command that failed found no field, whatever its empty reply reads as.
-    const int32_t status = im_msg_cmd_error(&msg) ? HLC_ERR_NOT_PRESENT : im_msg_get_long(&msg, 3);
+    // A command that failed found no field, whatever its empty reply reads as; it returns
+    // its error, as the record has it.
+    const int32_t status = im_msg_cmd_error(&msg) ? im_msg_cmd_error(&msg) : im_msg_get_long(&msg, 3);
     if (status == 0) {
         if (cursor) *cursor = im_msg_get_long(&msg, 0);
         if (key) *key = Result(&msg, 1);
         if (value) *value = im_msg_get_double(&msg, 2);
     }
-    im_msg_end(&msg);
+    im_buf_end(&msg);
     return status;
 }
 HLC_EXPORT_CATCH(imBufGetNextField)
@@ -700,11 +738,11 @@ int32_t AskField(const char* name, uint32_t opcode, uint32_t device, uint32_t id
     im_msg_put_long(&msg, 0, static_cast<int32_t>(id));
     im_msg_put_long(&msg, 1, static_cast<int32_t>(key));
     Send(&msg, device, 0, IM_SYNC_POLL);
-    // A command that failed found no field, whatever its empty reply reads as.
-    const int32_t status = im_msg_cmd_error(&msg) ? HLC_ERR_NOT_PRESENT : im_msg_get_long(&msg, 1);
+    // Mend: a failed command (an invalid buffer) returned -5 beside its record's -1; it returns its error.
+    const int32_t status = im_msg_cmd_error(&msg) ? im_msg_cmd_error(&msg) : im_msg_get_long(&msg, 1);
     if (status == 0 && integer) *integer = im_msg_get_long(&msg, 0);
     if (status == 0 && real) *real = im_msg_get_double(&msg, 0);
-    im_msg_end(&msg);
+    im_buf_end(&msg);
     return status;
 }
 
@@ -729,7 +767,7 @@ try {
     _MSG_ST msg{};
     const uint32_t value = Inquire(&msg, device, id, type);
     if (out) std::memcpy(out, &value, sizeof value);
-    im_msg_end(&msg);
+    im_buf_end(&msg);
     return static_cast<int32_t>(value);
 }
 HLC_EXPORT_CATCH(imBufInquire)
@@ -747,30 +785,32 @@ try {
     const uint32_t count = Result(&msg, 1);
     const uint32_t returned = Result(&msg, 2);
     const bool failed = im_msg_cmd_error(&msg) != 0;
-    im_msg_end(&msg);
     if (pitch) *pitch = linePitch;
     if (lines) *lines = count;
-    if (!address) return static_cast<int32_t>(count);
-    *address = 0;
-    const _MP_BUF_ST* b = failed ? nullptr : im_buf_descriptor(device, id);
-    if (!b) return static_cast<int32_t>(count);
-    uint32_t node = NodeOf(id);
-    if (id & kIdPredefined) {
-        // A predefined id names no node: a band child of it does.
-        const uint32_t child = imBufChildBand(device, id, 0, nullptr);
-        node = NodeOf(child);
-        if (child) imBufFree(device, child);
+    if (address) *address = 0;
+    const _MP_BUF_ST* b = failed || !address ? nullptr : im_buf_descriptor(device, id);
+    if (b) {
+        ImBufInnerCalls inner(&msg);
+        uint32_t node = NodeOf(id);
+        if (id & kIdPredefined) {
+            // A predefined id names no node: a band child of it does.
+            const uint32_t child = imBufChildBand(device, id, 0, nullptr);
+            node = NodeOf(child);
+            if (child) imBufFree(device, child);
+            inner.Take();
+        }
+        if (b->location == kLocHostDma) {
+            const HlcNodeLink* link = HlcGetHostHooks().nodeLink(node);
+            *address = link ? mp_sys_map_hw_physical_address(link, HLC_REGION_DMA, returned, count * linePitch) : 0;
+        } else if (b->location == kLocPaged) {
+            *address = returned;
+        } else if (b->boardSpace || (id & kBufIdGivenMemory)) {
+            *address = mp_util_pci_to_virtual(node, returned);
+        } else {
+            *address = returned;
+        }
     }
-    if (b->location == kLocHostDma) {
-        const HlcNodeLink* link = HlcGetHostHooks().nodeLink(node);
-        *address = link ? mp_sys_map_hw_physical_address(link, HLC_REGION_DMA, returned, count * linePitch) : 0;
-    } else if (b->location == kLocPaged) {
-        *address = returned;
-    } else if (b->boardSpace || (id & kBufIdGivenMemory)) {
-        *address = mp_util_pci_to_virtual(node, returned);
-    } else {
-        *address = returned;
-    }
+    im_buf_end(&msg);
     return static_cast<int32_t>(count);
 }
 HLC_EXPORT_CATCH(imBufMap)
@@ -841,7 +881,7 @@ try {
         const size_t bytes = size_t{mp_hostbuf_line_bytes(layout[1], static_cast<int32_t>(layout[0]))} * layout[2];
         std::memcpy(Ptr<void>(layout[3]), data, bytes);
     }
-    im_msg_end(&msg);
+    im_buf_end(&msg);
     return static_cast<int32_t>(layout[2]);
 }
 HLC_EXPORT_CATCH(imBufPutFormatted)

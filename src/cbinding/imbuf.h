@@ -6,8 +6,9 @@
 // itself allocates host DMA memory and paged memory, moves pixels of buffers it can
 // address, copies between two host buffers, frees host memory, and locks and unlocks the
 // pages of paged buffers, all on the caller's thread.  Errors reach the caller's
-// last-error record and error hook through im_msg_end; every export names itself
-// ("imBufAlloc", ...) in that record.
+// last-error record and error hook through im_buf_end; every export names itself
+// ("imBufAlloc", ...) in that record, also for what went wrong in the buffer exports it
+// called on the way (see ImBufInnerCalls).
 //
 // Threads: any caller's thread.  Host-to-host copies of every process follow one another
 // through the named mutex "MUTEX_imBufCopy".
@@ -56,7 +57,7 @@ HLC_API int32_t imBufCopy(uint32_t device, uint32_t source, uint32_t destination
 // default value is 268435456.0.
 HLC_API int32_t imBufControl(uint32_t device, uint32_t id, int32_t type, double value);
 
-// ---- fields (status 0, or -5 when the field is absent) -----------------------------------
+// ---- fields (status 0, -5 when the field is absent, or the error of a failed command) ----
 HLC_API int32_t imBufGetNextField(uint32_t device, uint32_t id, int32_t* cursor, uint32_t* key, double* value);
 HLC_API int32_t imBufGetField(uint32_t device, uint32_t id, uint32_t key, int32_t* value);
 HLC_API int32_t imBufGetFieldDouble(uint32_t device, uint32_t id, uint32_t key, double* value);
@@ -70,7 +71,7 @@ HLC_API int32_t imBufInquire(uint32_t device, uint32_t id, uint32_t type, void* 
 HLC_API int32_t imBufMap(uint32_t device, uint32_t id, uint32_t band, uint32_t line, uint32_t* address,
                          uint32_t* pitch, uint32_t* lines);
 
-// ---- pixels (0, or -1 with the error filed) ------------------------------------------------
+// ---- pixels (0, or the code of the error filed) -----------------------------------------------
 // The caller's data is packed: lines back to back, then band after band.
 HLC_API int32_t imBufGet(uint32_t device, uint32_t id, void* data);
 HLC_API int32_t imBufGet1d(uint32_t device, uint32_t id, int32_t x, int32_t sizeX, void* data);
@@ -90,7 +91,9 @@ constexpr uint32_t kTransRead = 1;
 constexpr uint32_t kTransWrite = 2;
 // Moves pixels between the caller's packed data and a rectangle of the buffer; sizes 0, 0
 // mean the whole buffer (then only from 0, 0).  With a function name the id is a buffer id
-// and errors are filed under that name; without one, `id` is a descriptor pointer.
+// and errors are filed under that name; without one, `id` is a descriptor pointer.  0, or
+// the error's code (-8 "Error in function parameters" for no buffer, no data or a
+// rectangle outside the buffer, -4 "Invalid address" for a band without memory).
 int32_t im_buf_trans_data(const char* function, uint32_t device, uint32_t id, int32_t x, int32_t y, int32_t sizeX,
                           int32_t sizeY, uint32_t direction, void* data);
 // Allocates the DMA blocks of a host DMA buffer and the info buffer carrying their table:

@@ -2,6 +2,7 @@
 #include "imsys.h"
 
 #include "consolepipe.h"
+#include "hlc_errors.h"
 #include "halcyraini.h"
 #include "hwlock.h"
 #include "im_param.h"
@@ -151,22 +152,22 @@ try {
 }
 HLC_EXPORT_CATCH(imSysGetMemoryMap)
 
-void imSysDiag(int32_t system, int32_t board, int32_t mode, const char* path)
-try {
-    if (mode != 0) return;
+int32_t im_sys_diag_dump(int32_t system, int32_t board, int32_t mode, const char* path)
+{
+    if (mode != 0) return 0;
     const uint32_t node = ((static_cast<uint32_t>(system + 1) << 4) & 0xF0) + (static_cast<uint32_t>(board + 1) & 15);
     const _NODE_MAIN_RESOURCE_ST* record = mp_core_node_record(node);
     if (!record || !record->ringHeader) {
         im_print_msg(0, "Unable to retrieve communication buffer information\n");
-        return;
+        return 0;
     }
-    if (!path) return;
+    if (!path) return 0;
     // A link is not followed onto another file, and a pipe or device does not hold the
     // call: only a regular file at the path itself is written.
     FILE* file = qsrf::OpenDiagnosticFile(path);
     if (!file) {
         im_print_msg(0, "Error opening dump file\n");
-        return;
+        return HLC_ERR_FILE_ACCESS;
     }
     uint8_t header[kMsgRingHeaderBytes];
     RingReadBlock(record->ringHeader, header, sizeof header);
@@ -182,9 +183,21 @@ try {
     if (std::fclose(file) != 0) written = false;
     if (!written) {
         im_print_msg(0, "Error opening dump file\n");
-        return;
+        return HLC_ERR_FILE_ACCESS;
     }
     im_print_msg(0, "Communication state just dump in file '%s'\n", path);
+    return 0;
+}
+
+void imSysDiag(int32_t system, int32_t board, int32_t mode, const char* path)
+try {
+    // Mend: a dump that could not be written was told to the console only, not to the error record.
+    const int32_t code = im_sys_diag_dump(system, board, mode, path);
+    if (code == 0) return;
+    _MSG_ST msg{};
+    im_msg_start(&msg, 0, 0, "imSysDiag");
+    im_msg_log_error(&msg, code, kSysDiagFileError);
+    im_msg_end(&msg);
 }
 HLC_EXPORT_CATCH(imSysDiag)
 

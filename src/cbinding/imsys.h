@@ -37,8 +37,14 @@ HLC_API int32_t imSysTimeStamp(uint32_t thread, uint32_t buffer, uint32_t key, d
 // returns the second one for modes 2 and 3 (pairs or lines), else -1.
 HLC_API int32_t imSysGetMemoryMap(uint32_t thread, int32_t mode, void* out);
 // Mode 0 with a path: writes the node's ring header and its slots into the file and
-// tells the console so; other modes do nothing.
+// tells the console so; other modes do nothing.  A file that cannot be written (no regular
+// file at the path, or a failed write) is told to the console and filed as -3
+// "Error opening dump file".
 HLC_API void imSysDiag(int32_t system, int32_t board, int32_t mode, const char* path);
+constexpr const char kSysDiagFileError[] = "Error opening dump file";
+// The dump of imSysDiag without the error record: 0, or -3 when the file could not be
+// written.  For the reply wait after a time-out, whose own error is the one to file.
+int32_t im_sys_diag_dump(int32_t system, int32_t board, int32_t mode, const char* path);
 
 // ---- application ----------------------------------------------------------------------
 

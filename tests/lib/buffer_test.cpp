@@ -211,9 +211,9 @@ TEST_F(BufferTest, PixelTransfersFollowAModifyAndAFreeOfTheirBuffer)
         EXPECT_EQ(imBufFree(device_, id), 0) << LastText();
         Settle();
         ExpectNoError();
-        EXPECT_EQ(imBufPut(device_, id, in.data()), -1);
+        EXPECT_EQ(imBufPut(device_, id, in.data()), IM_ERR_INVALID_PARAMETER);
         ExpectError(IM_ERR_INVALID_PARAMETER, "Error in function parameters", "imBufPut");
-        EXPECT_EQ(imBufGet(device_, id, out.data()), -1);
+        EXPECT_EQ(imBufGet(device_, id, out.data()), IM_ERR_INVALID_PARAMETER);
         ExpectError(IM_ERR_INVALID_PARAMETER, "Error in function parameters", "imBufGet");
     }
 }
@@ -655,7 +655,7 @@ TEST_F(BufferTest, TheNodesErrorsReachTheCallerWithTheirTexts)
     EXPECT_EQ(imBufChild(device_, unknown, 0, 0, 4, 4, nullptr), 0u);
     ExpectError(IM_ERR_INVALID_BUFFER, "Invalid buffer ID", "BufChild");
     double d = 4.5;
-    EXPECT_EQ(imBufGetFieldDouble(device_, unknown, 1, &d), IM_ERR_NOT_PRESENT);
+    EXPECT_EQ(imBufGetFieldDouble(device_, unknown, 1, &d), IM_ERR_INVALID_BUFFER);
     EXPECT_EQ(d, 4.5);
     ExpectError(IM_ERR_INVALID_BUFFER, "Invalid buffer ID", "BufGetFieldDouble");
 

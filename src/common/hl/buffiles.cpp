@@ -1,6 +1,7 @@
 #include "buffiles.h"
 
 #include "bufchild.h"
+#include "bufhandlers.h"
 #include "bufid.h"
 #include "hlc_errors.h"
 #include "hostutil.h"
@@ -118,11 +119,13 @@ ImBufFileOps g_ops = kDefaultOps;
 
 // ---------------------------------------------------------------- common steps
 
-// The message context of one export: errors are logged on it and filed at the end.
+// The message context of one export: errors are logged on it and filed at the end.  The
+// buffer exports it calls (allocation, pixels, fields) file nothing themselves: the export
+// logs its own error for their failures, under its own name.
 class Call {
 public:
     Call(uint32_t opcode, const char* name) { im_msg_start(&msg_, opcode, 4, name); }
-    ~Call() { im_msg_end(&msg_); }
+    ~Call() { im_buf_end(&msg_); }
     Call(const Call&) = delete;
     Call& operator=(const Call&) = delete;
     int32_t Fail(int32_t code, const char* text)
@@ -133,6 +136,7 @@ public:
 
 private:
     _MSG_ST msg_{};
+    ImBufInnerCalls inner_{&msg_};
 };
 
 struct FreeBlock {

@@ -10,6 +10,7 @@
 #include "hlc_errors.h"
 #include "reqres.h"
 #include "sysutil.h"
+#include "w32fiber.h"
 
 #include <cstdlib>
 #include <cstring>
@@ -720,4 +721,60 @@ void mp_buf_install()
     mp_opcode[kOpBufRemoveField] = mp_BufRemoveField;
     mp_opcode[kOpBufCreate] = mp_BufCreate;
     mp_opcode[kOpBufControl] = mp_BufControl;
+}
+
+// ---- buffer exports that call buffer exports ------------------------------------------------
+
+namespace {
+
+// The open frames of this thread, the latest first.
+thread_local ImBufInnerCalls* t_frames = nullptr;
+
+} // namespace
+
+ImBufInnerCalls::ImBufInnerCalls(_MSG_ST* outer) : outer_(outer), fiber_(GetCurrentFiber()), below_(t_frames)
+{
+    t_frames = this;
+}
+
+ImBufInnerCalls::~ImBufInnerCalls()
+{
+    // Frames of two fibers of the thread may interleave: this one is unlinked where it is.
+    for (ImBufInnerCalls** at = &t_frames; *at; at = &(*at)->below_)
+        if (*at == this) {
+            *at = below_;
+            break;
+        }
+}
+
+void ImBufInnerCalls::Take()
+{
+    if (code_ != 0) im_msg_log_error(outer_, code_, text_ ? text_ : HlcErrorText(code_));
+    code_ = 0;
+    text_ = nullptr;
+}
+
+void im_buf_end(_MSG_ST* msg)
+{
+    // The frame that takes this message's failure: the latest of this fiber that is not
+    // the message's own.
+    ImBufInnerCalls* frame = t_frames;
+    void* const fiber = GetCurrentFiber();
+    while (frame && (frame->fiber_ != fiber || frame->outer_ == msg)) frame = frame->below_;
+    const int32_t code = msg->body.error;
+    if (!frame || code == 0) {
+        im_msg_end(msg);
+        return;
+    }
+    const char* text = nullptr;
+    if (msg->body.err.code == code) {
+        text = mp_err_msg(&msg->body.err);
+    } else if (msg->body.err.code != 0) {
+        // The record holds an earlier command's error, which the reply brought along.
+        im_msg_end(msg);
+    }
+    if (frame->code_ == 0) {
+        frame->code_ = code;
+        frame->text_ = text;
+    }
 }

@@ -114,3 +114,43 @@ void mp_BufControl(_MSG_BODY_ST* msg);
 
 // Puts the buffer handlers into the opcode table.  While no node serves.
 void mp_buf_install();
+
+// ---- buffer exports that call buffer exports ----------------------------------------------
+//
+// Some exports call other buffer exports on the caller's thread: a host DMA allocation
+// makes its info buffer with imBufAlloc1d, a paged one its buffer with imBufCreate, a clone
+// its destination with imBufAlloc, a lock its page lists, a file restore its buffer.  While
+// such an export runs it holds an ImBufInnerCalls on its own message, and the calls inside
+// end their messages with im_buf_end: the first failure among them waits in the frame
+// instead of reaching the caller's last-error record and hook.  The outer export then logs
+// its own error, or takes the waiting one into its message (Take), so that the caller
+// learns one error, with one code, under the name of the export it called.
+//
+// Threads: a frame belongs to the thread and fiber that opened it (a kernel task that
+// waits inside an export lets other tasks of its thread run exports of their own).
+class ImBufInnerCalls {
+public:
+    explicit ImBufInnerCalls(_MSG_ST* outer);
+    ~ImBufInnerCalls();
+    ImBufInnerCalls(const ImBufInnerCalls&) = delete;
+    ImBufInnerCalls& operator=(const ImBufInnerCalls&) = delete;
+
+    // The first failure of a call inside (0 none).
+    int32_t code() const { return code_; }
+    // Logs the waiting failure on the outer message (where the outer has none yet) under
+    // the outer export's name, and forgets it.
+    void Take();
+
+private:
+    friend void im_buf_end(_MSG_ST* msg);
+    _MSG_ST* outer_;
+    void* fiber_;
+    ImBufInnerCalls* below_;
+    int32_t code_ = 0;
+    const char* text_ = nullptr;
+};
+
+// Ends an export's message.  A failure while an outer export's frame is open on this fiber
+// waits in that frame; anything else goes to im_msg_end (so does an earlier command's
+// error that the reply brought along: it is that command's, not this one's).
+void im_buf_end(_MSG_ST* msg);

@@ -205,7 +205,8 @@ void InstallBufferFiles()
 // communication time-out.
 int SysDiagForReplyWait(uint32_t system, uint32_t board, uint32_t mode, const char* file)
 {
-    imSysDiag(static_cast<int32_t>(system), static_cast<int32_t>(board), static_cast<int32_t>(mode), file);
+    // The dump beside a time-out files nothing of its own: the time-out is the error.
+    im_sys_diag_dump(static_cast<int32_t>(system), static_cast<int32_t>(board), static_cast<int32_t>(mode), file);
     return 0;
 }
 

@@ -242,9 +242,9 @@ TEST_F(BufferTest, OneBitBuffersPackEightPixelsToTheByte)
 {
     // Paged 1-bit buffers need whole bytes per line: refused before anything is sent.
     EXPECT_EQ(imBufAlloc2d(device_, 100, 2, 0x40000001u, kLocPaged, nullptr), 0u);
-    ExpectError(-8, "Error in function parameters", "imBufAlloc2d");
+    ExpectError(-8, "Parameter invalid or unacceptable", "imBufAlloc2d");
     EXPECT_EQ(imBufAlloc(device_, 12, 2, 1, 0x40000001u, kLocPaged, nullptr), 0u);
-    ExpectError(-8, "Error in function parameters", "imBufAlloc");
+    ExpectError(-8, "Parameter invalid or unacceptable", "imBufAlloc");
     EXPECT_EQ(g_received[kOpBufCreate], 0);
 
     const uint32_t id = imBufAlloc2d(device_, 100, 2, 0x40000001u, kLocSdram, nullptr);
@@ -328,10 +328,10 @@ TEST_F(BufferTest, AFieldOfAnInvalidBufferIsAbsentNotZero)
 {
     int32_t value = 99;
     double d = 1.5;
-    EXPECT_EQ(imBufGetField(device_, (kNode << 16) | 0x2000777u, 5, &value), -5);
+    EXPECT_EQ(imBufGetField(device_, (kNode << 16) | 0x2000777u, 5, &value), -1);
     EXPECT_EQ(value, 99);
     ExpectError(-1, "Invalid buffer ID", "BufGetField");
-    EXPECT_EQ(imBufGetFieldDouble(device_, (kNode << 16) | 0x2000777u, 5, &d), -5);
+    EXPECT_EQ(imBufGetFieldDouble(device_, (kNode << 16) | 0x2000777u, 5, &d), -1);
     EXPECT_EQ(d, 1.5);
     ExpectError(-1, "Invalid buffer ID", "BufGetFieldDouble");
 }
@@ -423,8 +423,8 @@ TEST_F(BufferTest, OnlyPagedBuffersLock)
     };
     EXPECT_TRUE(printed("Cannot lock a buffer other than a paged one\n")) << ConsoleOutput();
     EXPECT_TRUE(printed("Cannot unlock a buffer other than a paged one\n")) << ConsoleOutput();
-    EXPECT_EQ(imBufControl(device_, (kNode << 16) | 0xC000777u, kBufControlLock, kHostBufControlDefault), -8);
-    ExpectError(-8, "Error in function parameters", "imBufControl");
+    EXPECT_EQ(imBufControl(device_, (kNode << 16) | 0xC000777u, kBufControlLock, kHostBufControlDefault), -1);
+    ExpectError(-1, "Invalid buffer ID", "imBufControl");
     imBufFree(device_, id);
 }
 
@@ -473,15 +473,15 @@ TEST_F(BufferTest, PixelTransfersRefuseWhatLiesOutsideTheBuffer)
     ASSERT_NE(id, 0u);
     std::vector<uint8_t> data(100, 0xAB);
     // The whole buffer only from its origin: from (5, 5) it would run 55 bytes past its end.
-    EXPECT_EQ(imBufGet2d(device_, id, 5, 5, 0, 0, data.data()), -1);
+    EXPECT_EQ(imBufGet2d(device_, id, 5, 5, 0, 0, data.data()), -8);
     ExpectError(-8, "Error in function parameters", "imBufGet2d");
-    EXPECT_EQ(imBufPut2d(device_, id, 5, 5, 0, 0, data.data()), -1);
+    EXPECT_EQ(imBufPut2d(device_, id, 5, 5, 0, 0, data.data()), -8);
     ExpectError(-8, "Error in function parameters", "imBufPut2d");
-    EXPECT_EQ(imBufPut2d(device_, id, 8, 0, 3, 1, data.data()), -1);
+    EXPECT_EQ(imBufPut2d(device_, id, 8, 0, 3, 1, data.data()), -8);
     ExpectError(-8, "Error in function parameters", "imBufPut2d");
-    EXPECT_EQ(imBufGet1d(device_, id, -1, 4, data.data()), -1);
+    EXPECT_EQ(imBufGet1d(device_, id, -1, 4, data.data()), -8);
     ExpectError(-8, "Error in function parameters", "imBufGet1d");
-    EXPECT_EQ(imBufGet(device_, 0, data.data()), -1);
+    EXPECT_EQ(imBufGet(device_, 0, data.data()), -8);
     ExpectError(-8, "Error in function parameters", "imBufGet");
     for (uint8_t v : data) ASSERT_EQ(v, 0xAB);
 
@@ -489,7 +489,7 @@ TEST_F(BufferTest, PixelTransfersRefuseWhatLiesOutsideTheBuffer)
     const uint32_t none = 0;
     const uint32_t hollow = imBufCreate(device_, 4, 4, 1, 8, kBufMemoryCaller, &none, 4, nullptr);
     ASSERT_NE(hollow, 0u) << LastText();
-    EXPECT_EQ(imBufPut(device_, hollow, data.data()), -1);
+    EXPECT_EQ(imBufPut(device_, hollow, data.data()), -4);
     ExpectError(-4, "Invalid address", "imBufPut");
     imBufFree(device_, hollow);
     imBufFree(device_, id);
@@ -497,10 +497,10 @@ TEST_F(BufferTest, PixelTransfersRefuseWhatLiesOutsideTheBuffer)
 
 TEST_F(BufferTest, FreeOfAHostBufferWithoutDescriptorIsRefusedOnTheHost)
 {
-    EXPECT_EQ(imBufFree(device_, (kNode << 16) | 0x1000777u), -8);
-    ExpectError(-8, "Error in function parameters", "imBufFree");
-    EXPECT_EQ(imBufFree(device_, (kNode << 16) | 0xD000777u), -8);
-    ExpectError(-8, "Error in function parameters", "imBufFree");
+    EXPECT_EQ(imBufFree(device_, (kNode << 16) | 0x1000777u), -1);
+    ExpectError(-1, "Invalid buffer ID", "imBufFree");
+    EXPECT_EQ(imBufFree(device_, (kNode << 16) | 0xD000777u), -1);
+    ExpectError(-1, "Invalid buffer ID", "imBufFree");
     ASSERT_EQ(Settle(), 0);
     EXPECT_EQ(g_received[kOpBufFree], 0);
 }

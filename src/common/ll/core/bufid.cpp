@@ -255,6 +255,41 @@ uint32_t mp_buf_id_kind_bits(uint32_t location)
     }
 }
 
+bool mp_buf_type_known(uint32_t type)
+{
+    type &= ~kBufAlign64K;
+    const uint32_t bits = type & 255;
+    switch (type & ~255u) {
+    case 0:
+    case kBufTypeSigned: return bits == 8 || bits == 16 || bits == 32;
+    case kBufTypeFloat: return bits == 32 || bits == 64;
+    case kBufTypeBinary: return bits == 1 || bits == 24 || bits == 48;
+    default: return false;
+    }
+}
+
+bool mp_buf_location_known(uint32_t location)
+{
+    switch (location) {
+    case kLocSdram:
+    case kLocAutoDisplay:
+    case kLocHostDma:
+    case kLocPaged:
+    case kLocInline:
+    case kLocDefault:
+    case kLocNoBands:
+    case kLocDisplayAny:
+    case kLocDisplay0:
+    case kLocDisplay2M:
+    case kLocDisplay4M:
+    case kLocControllerHeap: return true;
+    default: break;
+    }
+    // Fixed frame-buffer locations: 0x60000020 to 0x60000070, low four bits cleared on use.
+    const uint32_t fixed = location & ~0xFu;
+    return fixed >= 0x60000020u && fixed <= 0x60000070u;
+}
+
 // ---- seams -----------------------------------------------------------------------------
 
 MpBufRemoteFn mp_buf_set_remote(MpBufRemoteFn fn)

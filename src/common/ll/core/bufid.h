@@ -137,6 +137,14 @@ uint32_t mp_buf_descriptor_bytes(uint32_t bands);
 uint32_t mp_buf_new_pitch(uint32_t bits, uint32_t sizeX);
 // Memory-kind bits of an id for a location.
 uint32_t mp_buf_id_kind_bits(uint32_t location);
+// Whether a type names pixels the library has: 8, 16 or 32 bits unsigned or signed, 32 or
+// 64 bits floating point, one bit (0x40000001) or packed colour (0x40000018, 0x40000030);
+// the 64 KB alignment bit aside.
+bool mp_buf_type_known(uint32_t type);
+// Whether a location is one of the location table's (the fixed frame-buffer locations
+// with any low four bits).  The allocation itself takes any other value as the band's
+// address; the exports refuse it.
+bool mp_buf_location_known(uint32_t location);
 
 // ---- seams ---------------------------------------------------------------------------
 // A synchronous command message to thread object 0x40000010 of a node that has its own

@@ -425,11 +425,46 @@ int32_t PostNoWait(uint32_t thread, uint32_t opcode, const char* name)
     im_msg_end(&msg);
     return im_msg_cmd_error(&msg);
 }
+
+// Whether the node of a thread id is served on the host, where its thread objects are in
+// reach of the caller.
+bool HostServedThread(uint32_t thread)
+{
+    _NODE_MAIN_RESOURCE_ST* record = mp_core_node_record((thread >> 16) & 0xFF);
+    return record && !mp_core_board_processor(record);
+}
+
+// Marks (or unmarks) the live thread object of an id as freed by a posted imThrFree.
+// Marking fails when the id names no live object or one whose free is already posted.
+bool MarkFreePosted(uint32_t thread, bool mark)
+{
+    TaskBeginMutex();
+    MP_THREAD_OBJ_ST* object = Find(thread);
+    const bool done = object && (object->freePosted != 0) != mark;
+    if (done) object->freePosted = mark ? 1 : 0;
+    TaskEndMutex();
+    return done;
+}
 } // namespace
 
 int32_t imThrCancel(uint32_t thread) try { return PostNoWait(thread, kOpThrCancel, "imThrCancel"); }
 HLC_EXPORT_CATCH(imThrCancel)
-int32_t imThrFree(uint32_t thread) try { return PostNoWait(thread, kOpThrFree, "imThrFree"); }
+
+int32_t imThrFree(uint32_t thread)
+try {
+    // Mend: a second free of a host-served thread object went unreported or late; it is refused at once.
+    if (!HostServedThread(thread)) return PostNoWait(thread, kOpThrFree, "imThrFree");
+    _MSG_ST msg{};
+    im_msg_start(&msg, kOpThrFree, 0, "imThrFree");
+    if (!MarkFreePosted(thread, true)) {
+        im_msg_log_error(&msg, HLC_ERR_INVALID_THREAD, HlcErrorText(HLC_ERR_INVALID_THREAD));
+    } else {
+        im_msg_send(&msg, 0, thread, 0, IM_SYNC_NOWAIT);
+        if (im_msg_cmd_error(&msg) != 0) MarkFreePosted(thread, false);
+    }
+    im_msg_end(&msg);
+    return im_msg_cmd_error(&msg);
+}
 HLC_EXPORT_CATCH(imThrFree)
 
 int32_t imThrControl(uint32_t thread, uint32_t type, double value)

@@ -57,6 +57,7 @@ struct MP_THREAD_OBJ_ST {
     int32_t task;               // command server task handle
     uint32_t mode;
     MP_THR_GRAB_ST grab;        // grab record (band bytes 184-215)
+    uint32_t freePosted;        // an imThrFree of the object is on its way to the node
 };
 static_assert(sizeof(MP_THREAD_OBJ_ST) <= kThrBandBytes, "a thread object fits its band");
 static_assert(offsetof(MP_THREAD_OBJ_ST, grab) == 184, "the grab record at band byte 184");
