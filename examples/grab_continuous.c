@@ -37,7 +37,7 @@ int main(int argc, char** argv)
         printf("usage: grab_continuous <camera name>\n");
         return 2;
     }
-    if (imDevAlloc(0, 0, 0, 0, &device) == 0) return Fail("imDevAlloc");
+    if (imDevAlloc(0, 0, IM_DEV_INIT_HOST, IM_DEV_FPGA_LOAD, &device) == 0) return Fail("imDevAlloc");
     /* The node's own thread object serves the set-up and the reads; the grab runs on a
        thread object of the program's own, which imThrHalt then stops. */
     node = IM_THR_NODE(device);

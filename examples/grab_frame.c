@@ -37,7 +37,7 @@ int main(int argc, char** argv)
         printf("usage: grab_frame <camera name> <output.tif>\n");
         return 2;
     }
-    if (imDevAlloc(0, 0, 0, 0, &device) == 0) return Fail("imDevAlloc");
+    if (imDevAlloc(0, 0, IM_DEV_INIT_HOST, IM_DEV_FPGA_LOAD, &device) == 0) return Fail("imDevAlloc");
     thread = NODE_THREAD(device);
 
     if (imCamAlloc(thread, argv[1], 1, &camera) == 0) {

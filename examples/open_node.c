@@ -1,9 +1,13 @@
 /* open_node: opens board 0 of system 0, reports what the library knows about it and about
  * the installed systems, shows how an error reaches the error hook and the last-error
- * record, and closes the board again.
+ * record, and closes the board again.  It ends with 1 when an error is left in the record.
  *
  * Build:  gcc open_node.c $(pkg-config --cflags --libs hlclib) -o open_node
  * Run:    HLCINIPATH=<directory of halcyra.ini> ./open_node
+ *
+ * The installed halcyra.ini names the grab module's FPGA file beside it (hlcgrab1.res),
+ * which the open loads; IM_DEV_INIT_HOST: the host serves the board, IM_DEV_FPGA_LOAD:
+ * the FPGA is loaded whether or not it is configured already.
  */
 #include <hlclib.h>
 
@@ -29,7 +33,7 @@ int main(void)
     printf("digitizers: %d\n", (int)imSysInquire(0, 2, NULL));
     printf("displays: %d\n", (int)imSysInquire(0, 3, NULL));
 
-    if (imDevAlloc(0, 0, 0, 0, &device) == 0) {
+    if (imDevAlloc(0, 0, IM_DEV_INIT_HOST, IM_DEV_FPGA_LOAD, &device) == 0) {
         imAppGetError(12, text);
         printf("open failed: %s\n", text);
         return 1;
@@ -55,5 +59,7 @@ int main(void)
     printf("after clearing: %d\n", (int)imAppGetError(0, NULL));
 
     printf("close: %d\n", (int)imDevFree(device));
-    return 0;
+    /* Nothing the program did not expect may be left in the record. */
+    printf("errors left: %d\n", (int)imAppGetError(0, NULL));
+    return imAppGetError(0, NULL) == 0 ? 0 : 1;
 }

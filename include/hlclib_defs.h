@@ -51,6 +51,21 @@
 #define IM_THR_SERVER_D            0x400000D0u
 /* The own thread object of the node of a device (or any id of that node). */
 #define IM_THR_NODE(id)            (IM_THR_SYSTEM | ((id) & 0x00FF0000u))
+/* Init modes (imDevAlloc initMode): how the open treats the board's own processor. */
+#define IM_DEV_INIT_HOST           0    /* the host serves the board; its processor is left out */
+#define IM_DEV_INIT_REGISTERS      1    /* the processor is left as it is and nothing serves the node:
+                                           registers only, id IM_NODE << 16 with error -9 "DSP is ignored" */
+#define IM_DEV_INIT_DOWNLOAD       2    /* the processor's shell is always downloaded and the processor restarted */
+#define IM_DEV_INIT_REUSE          3    /* a running processor whose shell matches is kept (every other value alike) */
+#define IM_DEV_INIT_NO_WINDOWS     0x20000000  /* or-ed in: no board-memory or display-frame windows mapped */
+/* FPGA load options (imDevAlloc loadOption): the grab module's FPGA, from the file named by
+   FPGANAME (or the ini file's FpgaName) found along FPGAPATH (or FpgaPath). */
+#define IM_DEV_FPGA_LOAD           0    /* loaded, even when it is configured already */
+#define IM_DEV_FPGA_KEEP           1    /* a configured FPGA is kept, unless COFFLOADOPTION holds "F+";
+                                           IM_DEFAULT alike */
+#define IM_DEV_FPGA_FORCE          2    /* loaded, even when it is configured already (as IM_DEV_FPGA_LOAD) */
+#define IM_DEV_FPGA_KEEP_ALWAYS    3    /* a configured FPGA is kept whatever COFFLOADOPTION holds
+                                           (every other value alike) */
 /* Device inquiries (imDevInquire). */
 #define IM_DEV_SHELL               1    /* the board processor runs its shell */
 #define IM_DEV_MEMORY_MB           7    /* board memory in MiB */

@@ -90,7 +90,7 @@ struct BoardSpec {
     bool emulatorActive = false;   // bit 4 of the control word reads 0
     // Grab-module FPGA (simcpu.cpp): bit 30 of the control word is the program pulse,
     // bit 5 the done bit; the data port is word 0 of the Orlo's 2 KB window.
-    uint32_t fpgaBytes = 0;        // data bytes a configuration takes; 0: never configures
+    uint32_t fpgaBytes = 64;       // data bytes a configuration takes (the 64 of examples/hlcgrab1.res); 0: never configures
     bool fpgaConfigured = false;   // done bit set at power-up
     bool fpgaDoneStuck = false;    // the done bit stays set through the program pulse
     // VM engine of each Orlo (simorlo.cpp): a send sets the send-busy status bit, clears

@@ -6,20 +6,27 @@
 // and Enter since the last question, else "Continue".
 //
 // Options (registry, see ReadConsoleOptions): "Snooze" 1 ends the program at once, so
-// the console stays off; "DontClose" 1 keeps it running after the last library process
-// has left, as does a connection made in mode 2. Otherwise the program ends when its last
-// client disconnects. SIGINT and SIGTERM end it too; the pipe is removed on the way out.
+// the console stays off.  The program ends when the programs that used it have ended: once
+// its last client has disconnected, or, for a client that connected in mode 2 (or every
+// client when "DontClose" is 1), once that client's process has ended too, so that a
+// program may close the pipe and connect again meanwhile.  Started by the library
+// (HLCCOUT_STARTER names the starting process), it also ends when that process has ended
+// without connecting.  SIGINT and SIGTERM end it too; the pipe is removed on the way out.
 #include "consolewire.h"
 
+#include <fcntl.h>
 #include <poll.h>
 #include <signal.h>
 #include <sys/socket.h>
+#include <sys/stat.h>
 #include <sys/un.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cctype>
 #include <cerrno>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <string>
 #include <vector>
@@ -30,19 +37,60 @@ volatile sig_atomic_t g_stop = 0;
 
 void OnSignal(int) { g_stop = 1; }
 
+// How often the program looks whether the processes it waits for have ended (ms).
+constexpr int kWatchMs = 100;
+
 struct Client {
     int fd = -1;
+    pid_t pid = 0;               // the connected process; 0 when not known
     bool gotMode = false;
+    bool keepOpen = false;       // the console outlives this connection while its process runs
     std::vector<unsigned char> pending;   // bytes of a record not yet complete
 };
 
 struct Console {
-    bool keepOpen = false;
+    bool keepOpen = false;       // "DontClose": every connection keeps the console open
     bool served = false;         // a library process has connected (sent its mode record)
+    pid_t starter = 0;           // the library process that started the program; 0 none
+    std::vector<pid_t> lingering;   // processes of closed keep-open connections
     bool stdinOpen = true;
     bool abortRequested = false;
     std::string stdinLine;
 };
+
+// The process at the other end of a connection; 0 when it cannot be told.
+pid_t PeerProcess(int fd)
+{
+    ucred credentials{};
+    socklen_t size = sizeof credentials;
+    if (getsockopt(fd, SOL_SOCKET, SO_PEERCRED, &credentials, &size) != 0)
+        return 0;
+    return credentials.pid;
+}
+
+// True while the process runs: it exists and has not ended (an ended process whose parent
+// has not collected it yet still has its entry, in state Z).
+bool ProcessRuns(pid_t pid)
+{
+    if (pid <= 0 || (kill(pid, 0) != 0 && errno != EPERM))
+        return false;
+    const std::string path = "/proc/" + std::to_string(static_cast<long>(pid)) + "/stat";
+    const int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
+    if (fd < 0)
+        return true;
+    struct stat st {};
+    char text[512] = {};
+    ssize_t n = 0;
+    if (fstat(fd, &st) == 0 && S_ISREG(st.st_mode))
+        n = read(fd, text, sizeof text - 1);
+    close(fd);
+    if (n <= 0)
+        return true;
+    text[n] = '\0';
+    // "pid (name) state ...": the name may hold anything, the state follows its last ')'.
+    const char* end = std::strrchr(text, ')');
+    return end == nullptr || end[1] != ' ' || (end[2] != 'Z' && end[2] != 'X');
+}
 
 void Print(const std::string& text)
 {
@@ -106,8 +154,7 @@ bool Handle(Console& console, Client& client, const hlccon::Record& record)
     if (!client.gotMode) {
         client.gotMode = true;
         console.served = true;
-        if (record.command == hlccon::kCommandKeepOpen)
-            console.keepOpen = true;
+        client.keepOpen = record.command == hlccon::kCommandKeepOpen || console.keepOpen;
         return true;
     }
     switch (record.command) {
@@ -209,22 +256,36 @@ int main()
 
     Console console;
     console.keepOpen = options.dontClose;
+    if (const char* starter = std::getenv("HLCCOUT_STARTER"))
+        console.starter = static_cast<pid_t>(std::strtol(starter, nullptr, 10));
     std::vector<Client> clients;
 
     while (!g_stop) {
-        // A connection that never sent its mode record (another console checking
+        // The end is decided only when nothing is pending (a poll that found nothing), so
+        // that the records and connections a program made before it ended are served
+        // first.  A connection that never sent its mode record (another console checking
         // whether the pipe is served) does not count.
-        if (console.served && clients.empty() && !console.keepOpen)
-            break;
+        const bool unclaimed = console.served && clients.empty() && console.lingering.empty();
+        const bool watching = !console.lingering.empty() || (!console.served && console.starter > 0);
         std::vector<pollfd> fds;
         fds.push_back({listener, POLLIN, 0});
         fds.push_back({console.stdinOpen ? STDIN_FILENO : -1, POLLIN, 0});
         for (const Client& c : clients)
             fds.push_back({c.fd, POLLIN, 0});
-        if (poll(fds.data(), fds.size(), -1) < 0) {
+        const int ready = poll(fds.data(), fds.size(), unclaimed ? 0 : watching ? kWatchMs : -1);
+        if (ready < 0) {
             if (errno == EINTR)
                 continue;
             break;
+        }
+        if (ready == 0) {
+            auto& l = console.lingering;
+            l.erase(std::remove_if(l.begin(), l.end(), [](pid_t pid) { return !ProcessRuns(pid); }), l.end());
+            if (console.served && clients.empty() && l.empty())
+                break;
+            if (!console.served && console.starter > 0 && !ProcessRuns(console.starter))
+                break;   // the program that started this one has ended without connecting
+            continue;
         }
         if (fds[1].revents & (POLLIN | POLLHUP | POLLERR))
             console.stdinOpen = ReadInput(console);
@@ -234,9 +295,13 @@ int main()
             const short ev = fds[i + 2].revents;
             if (ev == 0 || Serve(console, clients[i])) {
                 kept.push_back(std::move(clients[i]));
-            } else {
-                close(clients[i].fd);
+                continue;
             }
+            close(clients[i].fd);
+            const Client& gone = clients[i];
+            auto& l = console.lingering;
+            if (gone.gotMode && gone.keepOpen && gone.pid > 0 && std::find(l.begin(), l.end(), gone.pid) == l.end())
+                l.push_back(gone.pid);
         }
         clients.swap(kept);
         if (fds[0].revents & POLLIN) {
@@ -244,6 +309,7 @@ int main()
             if (fd >= 0) {
                 Client c;
                 c.fd = fd;
+                c.pid = PeerProcess(fd);
                 clients.push_back(std::move(c));
             }
         }

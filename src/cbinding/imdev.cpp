@@ -269,10 +269,19 @@ try {
         return HLC_ERR_TIMEOUT;
     }
     const uint32_t node = (device >> 16) & 0xFF;
-    if (!mp_sys_node_resource_ptr(node)) {
+    const _NODE_MAIN_RESOURCE_ST* listed = mp_sys_node_resource_ptr(node);
+    if (!listed) {
         im_msg_log_error(&msg, HLC_ERR_INVALID_DEVICE, "Invalid device ID");
         im_msg_end(&msg);
         return HLC_ERR_INVALID_DEVICE;
+    }
+    if (!listed->commRing) {
+        // Mend: a node open for register access only (its processor left aside, the id
+        // node << 16) has no ring and nothing that would answer the message, so its close
+        // is the shut-down alone, not an error beside it.
+        im_board_shutdown(device);
+        im_msg_end(&msg);
+        return 0;
     }
     im_msg_put_long(&msg, 0, static_cast<int32_t>(device));
     im_msg_send(&msg, device, kSystemThread | (node << 16), 0, IM_SYNC_POLL);

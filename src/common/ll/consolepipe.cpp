@@ -4,6 +4,7 @@
 
 #include "consolewire.h"
 
+#include <dlfcn.h>
 #include <fcntl.h>
 #include <poll.h>
 #include <sys/socket.h>
@@ -62,8 +63,33 @@ int TryConnect(const std::string& path)
     return -1;
 }
 
-// The console program: $HALCYRA/util/winnt/hlccout, else hlccout found on the PATH.
-// Empty when it cannot be found.
+// An executable hlccout in the directory; empty when there is none.
+std::string ProgramIn(std::string dir)
+{
+    if (dir.empty())
+        dir = ".";
+    const std::string candidate = dir + "/hlccout";
+    return access(candidate.c_str(), X_OK) == 0 ? candidate : std::string();
+}
+
+// The console program installed with this library: the library in <prefix>/lib, the
+// program in <prefix>/bin.  Empty when the library's own file is not known or no program
+// lies there.
+std::string ProgramBesideLibrary()
+{
+    Dl_info info{};
+    if (dladdr(reinterpret_cast<void*>(&im_open_pipe), &info) == 0 || info.dli_fname == nullptr)
+        return std::string();
+    const std::string library = info.dli_fname;
+    const size_t slash = library.rfind('/');
+    if (slash == std::string::npos)
+        return std::string();
+    return ProgramIn(library.substr(0, slash) + "/../bin");
+}
+
+// The console program: $HALCYRA/util/winnt/hlccout, else hlccout found on the PATH, else
+// the one installed beside the library (so that an installed library finds its console
+// without any setting).  Empty when it cannot be found.
 std::string ConsoleProgram()
 {
     const char* base = std::getenv("HALCYRA");
@@ -80,15 +106,26 @@ std::string ConsoleProgram()
         size_t end = list.find(':', start);
         if (end == std::string::npos)
             end = list.size();
-        std::string dir = list.substr(start, end - start);
-        if (dir.empty())
-            dir = ".";
-        const std::string candidate = dir + "/hlccout";
-        if (access(candidate.c_str(), X_OK) == 0)
-            return candidate;
+        const std::string found = ProgramIn(list.substr(start, end - start));
+        if (!found.empty())
+            return found;
         start = end + 1;
     }
-    return std::string();
+    return ProgramBesideLibrary();
+}
+
+// The console program's environment: this process's, with the variable that names the
+// process that started it (hlccout.cpp), so that a console this process started and
+// never reached does not outlive it.
+std::vector<std::string> ConsoleEnvironment()
+{
+    static const char kStarter[] = "HLCCOUT_STARTER=";
+    std::vector<std::string> env;
+    for (char** e = environ; e != nullptr && *e != nullptr; ++e)
+        if (std::strncmp(*e, kStarter, sizeof kStarter - 1) != 0)
+            env.emplace_back(*e);
+    env.push_back(kStarter + std::to_string(static_cast<long>(getpid())));
+    return env;
 }
 
 // Starts the console program detached from this process (it is not our child, so it
@@ -110,6 +147,12 @@ bool StartConsole(int* alive)
         return false;
     }
     char* const argv[] = {const_cast<char*>(program.c_str()), nullptr};
+    // Made before the fork: the child may only make async-signal-safe calls.
+    std::vector<std::string> environment = ConsoleEnvironment();
+    std::vector<char*> envp;
+    for (std::string& e : environment)
+        envp.push_back(e.data());
+    envp.push_back(nullptr);
 
     const pid_t middle = fork();
     if (middle == 0) {
@@ -119,7 +162,7 @@ bool StartConsole(int* alive)
         if (child == 0) {
             const int keep = dup(life[1]);   // a duplicate is not closed by exec
             (void)keep;
-            execve(program.c_str(), argv, environ);
+            execve(program.c_str(), argv, envp.data());
             const int error = errno;
             ssize_t ignored = write(status[1], &error, sizeof error);
             (void)ignored;

@@ -14,8 +14,10 @@
 // Connects to the console program, starting it when it does not run yet. Does nothing
 // when the pipe is open already. Mode -1 leaves the console off. Mode 0 first reads the
 // registry options: "Snooze" 1 leaves the console off, "DontClose" 1 selects mode 2.
-// The program is $HALCYRA/util/winnt/hlccout, or hlccout on the PATH when HALCYRA is not
-// set; it is started detached. The connection is retried every millisecond for at most
+// The program is $HALCYRA/util/winnt/hlccout, or when HALCYRA is not set hlccout on the
+// PATH, else the one installed with the library (<prefix>/bin/hlccout beside
+// <prefix>/lib); it is started detached, told which process started it (HLCCOUT_STARTER),
+// and ends when the programs that used it have ended (hlccout.cpp). The connection is retried every millisecond for at most
 // kConsoleConnectLimit seconds (less when the started program ends first); then the
 // console stays off. After connecting the mode record is sent. Returns 0.
 int im_open_pipe(int32_t mode);

@@ -25,6 +25,7 @@
 #include "qvlservice.h"
 #include "regularfile.h"
 
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cctype>
@@ -807,6 +808,46 @@ const char* LookupText(uint32_t node, const char* name)
 }
 const HlcIniLookup kLookup{LookupState, LookupText};
 
+// The directories of a path list (";" or ":" between them).
+std::vector<std::string> Directories(const char* list)
+{
+    std::vector<std::string> dirs;
+    const std::string text = list != nullptr ? list : "";
+    size_t start = 0;
+    while (start < text.size()) {
+        size_t end = text.find_first_of(";:", start);
+        if (end == std::string::npos)
+            end = text.size();
+        if (end > start)
+            dirs.push_back(text.substr(start, end - start));
+        start = end + 1;
+    }
+    return dirs;
+}
+
+// True when the file (its full path) is the halcyra.ini of one of the list's directories.
+bool FoundAlong(const char* path, const char* list)
+{
+    for (const std::string& dir : Directories(list)) {
+        char* real = realpath((dir + "/halcyra.ini").c_str(), nullptr);
+        const bool here = real != nullptr && std::strcmp(real, path) == 0;
+        std::free(real);
+        if (here)
+            return true;
+    }
+    return false;
+}
+
+// Names on the console each directory of the variable's list that does not exist.
+void PrintMissingDirectories(const char* variable, const char* list)
+{
+    for (const std::string& dir : Directories(list)) {
+        struct stat st {};
+        if (stat(dir.c_str(), &st) != 0 || !S_ISDIR(st.st_mode))
+            im_print_msg(0, "%s names no directory '%s'\n", variable, dir.c_str());
+    }
+}
+
 void ReportFailure(const char* path)
 {
     im_open_pipe(2);
@@ -936,7 +977,15 @@ try {
         char* full = realpath(path, nullptr);
         if (full != nullptr) {
             std::free(path);
-            return full;
+            path = full;
+        }
+        // The file was taken from further down the search although HLCINIPATH names where
+        // it should be: the user is told, or a stale setting would pass unnoticed.
+        if (const char* iniPath = std::getenv("HLCINIPATH"); iniPath != nullptr && !FoundAlong(path, iniPath)) {
+            im_open_pipe(2);
+            im_print_msg(0, "\nHlcLib found no file '%s' along HLCINIPATH=%s\n", kName, iniPath);
+            PrintMissingDirectories("HLCINIPATH", iniPath);
+            im_print_msg(0, "HlcLib takes '%s' instead\n\n", path);
         }
         return path;
     }
@@ -954,6 +1003,8 @@ try {
                 im_print_msg(0, "%s is not set\n", name);
         };
         variable("HLCINIPATH");
+        if (const char* iniPath = std::getenv("HLCINIPATH"))
+            PrintMissingDirectories("HLCINIPATH", iniPath);
         const char* halcyra = std::getenv("HALCYRA");
         if (halcyra != nullptr)
             im_print_msg(0, "%s/%s\n", halcyra, "shell/");

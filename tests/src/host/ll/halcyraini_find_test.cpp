@@ -69,13 +69,16 @@ TEST_F(IniFindTest, UseMessageIsPrintedOncePerProcess)
 
 TEST_F(IniFindTest, NotFoundListingIsPrintedOncePerProcess)
 {
+    // A directory of HLCINIPATH that does not exist is named as such.
+    setenv("HLCINIPATH", (root_ + "/etc;" + root_ + "/missing").c_str(), 1);
     EXPECT_EQ(HalcyraIniGetFile(0), nullptr);
     EXPECT_EQ(HalcyraIniSt, nullptr);
     const std::string cwd = root_ + "/cwd";
     char* realCwd = realpath(cwd.c_str(), nullptr);
     const std::string expected =
         "\nHlcLib was unable to locate file 'halcyra.ini' in any of the following path(s):\n"
-        "HLCINIPATH=" + root_ + "/etc\n" +
+        "HLCINIPATH=" + root_ + "/etc;" + root_ + "/missing\n"
+        "HLCINIPATH names no directory '" + root_ + "/missing'\n" +
         std::getenv("HALCYRA") + "/shell/\n" +
         realCwd + "\n"
         "COFFPATH is not set\n"
@@ -87,6 +90,37 @@ TEST_F(IniFindTest, NotFoundListingIsPrintedOncePerProcess)
     const size_t before = console_->Records().size();
     EXPECT_EQ(HalcyraIniGetFile(0), nullptr);
     EXPECT_EQ(console_->Records().size(), before);
+}
+
+// The file is taken from the current directory although HLCINIPATH names another place (a
+// directory without the file, or none at all): the console says so.
+TEST_F(IniFindTest, FileFoundBesideHlcIniPathIsReported)
+{
+    std::ofstream(root_ + "/cwd/halcyra.ini") << "VmSpeedLimit=31\n";
+    char* real = realpath((root_ + "/cwd/halcyra.ini").c_str(), nullptr);
+    const std::string taken = std::string("HlcLib takes '") + real + "' instead\n\n";
+    std::free(real);
+    const struct {
+        std::string iniPath, lines;
+    } cases[] = {
+        {root_ + "/etc", ""},
+        {root_ + "/none", "HLCINIPATH names no directory '" + root_ + "/none'\n"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.iniPath);
+        setenv("HLCINIPATH", c.iniPath.c_str(), 1);
+        const size_t before = ConsoleTexts().size();
+        ExpectCurrentDirectoryFile(HalcyraIniGetFile(0));
+        std::string printed;
+        const std::vector<std::string> texts = ConsoleTexts();
+        for (size_t i = before; i < texts.size(); ++i)
+            printed += texts[i];
+        // (the reader's use message, once per process, may follow)
+        const std::string expected =
+            "\nHlcLib found no file 'halcyra.ini' along HLCINIPATH=" + c.iniPath + "\n" + c.lines + taken;
+        EXPECT_EQ(printed.substr(0, expected.size()), expected);
+        HalcyraIniFree(nullptr);
+    }
 }
 
 TEST_F(IniFindTest, UnreadableFileIsReportedWithItsPath)
