@@ -2,11 +2,16 @@
  * imRle), included by hlclib.h.
  *
  * These commands are run by the firmware of a board with its own processor; a host-served
- * node answers each with IM_ERR_INVALID_OPCODE.  The firmware gives their arguments their
- * meaning, so they keep positional names here: each call puts thread's command and its
- * arguments p0, p1 ... into the message slots in order, posts it without waiting (a
- * trailing control word, where a call has one, names a sync object that follows the
- * command, 0 none) and returns 0 or the error of the post.  Any thread may call them.
+ * node answers each with IM_ERR_INVALID_OPCODE.  The library fixes only how each call is
+ * sent, and the firmware gives the arguments their meaning, so they keep positional
+ * names: p<n> goes unchanged into slot n of thread's command, an integer as 32 bits, a
+ * double in its own 8-byte slot.  Each call posts without waiting (a trailing control
+ * names a sync object that follows the command, 0 none; the imGra calls have none) and
+ * returns 0 or the error of the post.  Any thread may call them.
+ *   imGraText: text is sent from slot 4 on, at most 87 characters (longer text is cut).
+ *   imGen1d:   n goes into slot 4 and the n doubles of coefficients (n x 8 bytes are read)
+ *              into slots 5 onwards; more than 10 is IM_ERR_RESTRICTED, and n above 0
+ *              without coefficients IM_ERR_INVALID_PARAMETER, with nothing posted.
  */
 #ifndef HLCLIB_PROC_H
 #define HLCLIB_PROC_H
@@ -69,7 +74,7 @@ int32_t imGraLine(uint32_t thread, int32_t p0, int32_t p1, int32_t p2, int32_t p
 int32_t imGraPlot(uint32_t thread, int32_t p0, int32_t p1, int32_t p2, int32_t p3, int32_t p4);
 int32_t imGraRect(uint32_t thread, int32_t p0, int32_t p1, int32_t p2, int32_t p3, int32_t p4, int32_t p5);
 int32_t imGraRectFill(uint32_t thread, int32_t p0, int32_t p1, int32_t p2, int32_t p3, int32_t p4, int32_t p5);
-int32_t imGraText(uint32_t thread, int32_t p0, int32_t p1, int32_t p2, int32_t p3, const char* p4);
+int32_t imGraText(uint32_t thread, int32_t p0, int32_t p1, int32_t p2, int32_t p3, const char* text);
 int32_t imIntBinarize(uint32_t thread, int32_t p0, int32_t p1, int32_t p2, int32_t p3, int32_t p4, int32_t p5, int32_t p6, uint32_t control);
 int32_t imGenWarpLutMatrix(uint32_t thread, int32_t p0, int32_t p1, int32_t p2, int32_t p3, uint32_t control);
 int32_t imIntCorrelate(uint32_t thread, int32_t p0, int32_t p1, int32_t p2, int32_t p3, uint32_t control);
