@@ -203,6 +203,15 @@ inline uint32_t HeldSyncObject(uint32_t thread)
     return sync;
 }
 
+// Bytes that differ from their neighbours and repeat only after a long run, so that a
+// shifted, repeated or lost block shows.
+inline std::vector<uint8_t> BytePattern(size_t bytes, uint8_t seed)
+{
+    std::vector<uint8_t> v(bytes);
+    for (size_t i = 0; i < bytes; ++i) v[i] = static_cast<uint8_t>(seed + i * 7 + i / 251);
+    return v;
+}
+
 // The message of the last error, and the function that reported it.
 inline std::string LastText()
 {

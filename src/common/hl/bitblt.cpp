@@ -110,7 +110,8 @@ int Pass(MP_RESOURCE_ST* resource, const Plan& p, uint32_t source, uint32_t dest
     transfer.resource = static_cast<uint32_t>(reinterpret_cast<uintptr_t>(resource));
     if (state) state->vmTransfer = static_cast<uint32_t>(reinterpret_cast<uintptr_t>(&transfer));
     int result = 0;
-    SetToOrlo(node, 1, &record->ownerToken);
+    // The node's bitblits take the display Orlo with the node state's own token.
+    SetToOrlo(node, 1, BitBltOwnerToken(node));
     Put(kVFactor, 0);
     Put(kHFactor, 0);
     Put(kTag0, 0);
@@ -154,6 +155,12 @@ int Pass(MP_RESOURCE_ST* resource, const Plan& p, uint32_t source, uint32_t dest
 }
 
 }  // namespace
+
+uint32_t* BitBltOwnerToken(uint32_t node)
+{
+    _NODE_MAIN_RESOURCE_ST* record = mp_core_node_record(node);
+    return record && record->nodeState ? &record->nodeState->bitbltToken : nullptr;
+}
 
 void SelectDirection(int32_t sourceX, int32_t sourceY, int32_t destinationX, int32_t destinationY, int32_t width,
                      int32_t height, int* vertical, int* horizontal)
@@ -253,8 +260,8 @@ int syncCopy(const COPY_INFO_ST* p)
             s >>= 1;
             e >>= 1;
         }
-        // 6. The waits; every one ends with the communication time-out, as the library's
-        // other waits do: a display that stopped scanning must not hold the copy for ever.
+        // 6. The waits.
+        // Mend: every wait ends with the communication time-out; a stopped scan must not hold the copy.
         const uint32_t first = static_cast<uint32_t>(s), last = static_cast<uint32_t>(e);
         const auto line = [regs] { return HwRead32(regs, kScanLine); };
         const auto field = [regs] { return static_cast<int32_t>((HwRead32(regs, kDisplayStatus) >> 5) & 1); };
@@ -297,6 +304,7 @@ int mpBufCopyBitBltDisplay(MP_RESOURCE_ST* resource, _MP_BUF_ST* source, _MP_BUF
     const uint32_t node = source->node & 0xFF;
     _NODE_MAIN_RESOURCE_ST* own = resource && resource->record ? resource->record : mp_core_node_record(node);
     const int32_t copySema = own && own->nodeState ? own->nodeState->copySema : -1;
+    // Mend: the wait for the node's copy semaphore ends with the communication time-out.
     if (TaskValidateSema(copySema) &&
         !intsrv::WaitFor(mp_sys_timeout(kCommunicationEntry), [copySema] { return TaskCheckSema(copySema) > 0; })) {
         _mp_res_log_error(resource, HLC_ERR_TIMEOUT, nullptr);
@@ -307,6 +315,8 @@ int mpBufCopyBitBltDisplay(MP_RESOURCE_ST* resource, _MP_BUF_ST* source, _MP_BUF
         if (TaskValidateSema(copySema)) TaskSignalSema(copySema);
         return -1;
     }
+    // The display Orlo's VM engine now belongs to the request's thread object.
+    XferVmSync(node, 1)->owner = resource ? resource->threadId : 0;
 
     Plan p;
     p.bpp = source->type == 0x40000001u ? 1 : XferPixelBytes(source);

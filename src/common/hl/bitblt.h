@@ -53,6 +53,10 @@ BitBltStrips BitBltStripsOf(uint32_t width, uint32_t bytesPerPixel, uint32_t lim
 // never left the range (the copy then starts anyway).
 int syncCopy(const COPY_INFO_ST* parameters);
 
+// The owner token of the display Orlo's protect lock that the node's bitblits take: a word
+// of the node's state block (word 283, holding no semaphore); null without a state block.
+uint32_t* BitBltOwnerToken(uint32_t node);
+
 // The blit of two display-memory buffers of one node: 0, or -1 with the error in the
 // resource.  Installed as the buffer copy's display bitblit by the library's wiring.
 int mpBufCopyBitBltDisplay(MP_RESOURCE_ST* resource, _MP_BUF_ST* source, _MP_BUF_ST* destination,

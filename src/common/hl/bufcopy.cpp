@@ -109,7 +109,8 @@ bool OneBitAligned(const _MP_BUF_ST* b)
     return (b->sizeX % 8) == 0;
 }
 
-// The mutex wait in milliseconds: the communication time-out, always bounded.
+// The mutex wait in milliseconds.
+// Mend: bounded by the communication time-out, where the host copy's mutex wait had no end.
 DWORD MutexWaitMs()
 {
     const double seconds = mp_sys_timeout(kBufCopyMutexTimeoutEntry);

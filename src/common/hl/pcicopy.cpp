@@ -34,8 +34,6 @@ constexpr uint32_t kApiParams = 3;
 constexpr uint32_t kRemoteParams = 4;
 constexpr uint32_t kInlineParams = 5;
 constexpr int kCommunicationEntry = 3;
-constexpr uint32_t kVmSectionPrimary = 8;
-constexpr uint32_t kVmSectionDisplay = 16;
 constexpr uint32_t kTypeOneBit = 0x40000001u;
 constexpr int32_t kRefuseBands = -9997;
 constexpr uint32_t kDriveSource = 3;
@@ -210,6 +208,7 @@ int WaitForEndOfTransfer(_CPYPARAM* record)
     // The interrupt words are dispatched by the thread's own loop, which runs below every
     // task: the wait lets the tasks below it run between its looks (the board timer's
     // ticks bring it back when no other word comes).
+    // Mend: the wait ends with the communication time-out (-11, engine stopped), not never.
     const double limit = mp_sys_timeout(kCommunicationEntry);
     const double start = mp_time_clock(0.0);
     bool ended = false;
@@ -328,7 +327,6 @@ struct Request {
     uint32_t node = 0;
     int32_t copySema = -1;
     bool semaTaken = false;
-    uint32_t sectionNode = 0, sectionBits = 0;
 };
 
 }  // namespace
@@ -383,7 +381,7 @@ int32_t Run(_CPYPARAM* r)
             continue;
         }
         for (uint32_t band = 0; band < bands && result == 0; ++band)
-            result = XferCopyBand(r, band, HLC_ERR_NO_RESOURCES, false, CopyPiece);
+            result = XferCopyBand(r, band, HLC_ERR_NO_RESOURCES, true, CopyPiece);
     }
     r->b(blk::kPieceCounter) = 0;
     r->pieceBytes = 0;
@@ -393,8 +391,9 @@ int32_t Run(_CPYPARAM* r)
 
 void Finish(Request& q, _MSG_BODY_ST* msg, int32_t result)
 {
-    if (q.sectionBits) mp_sys_section_unlock(q.sectionNode, q.sectionBits);
-    if (q.semaTaken) TaskSignalSema(q.copySema);
+    // The copy semaphore goes back with the VM section when the resource is released; a
+    // request that took no section gives it back here.
+    if (q.semaTaken && (!q.resource || q.resource->vmCount == 0)) TaskSignalSema(q.copySema);
     if (q.record) q.record->busy = 0;
     XferReply(msg, q.resource, q.own, result);
 }
@@ -404,6 +403,7 @@ void Finish(Request& q, _MSG_BODY_ST* msg, int32_t result)
 bool XferTakeCopySema(int32_t sema)
 {
     if (!TaskValidateSema(sema)) return false;
+    // Mend: the wait for the node's copy semaphore ends with the communication time-out.
     return intsrv::WaitFor(mp_sys_timeout(kCommunicationEntry), [sema] { return TaskCheckSema(sema) > 0; });
 }
 
@@ -580,10 +580,12 @@ void mp_BufCopyPCI(_MSG_BODY_ST* msg)
             }
             q.semaTaken = true;
         }
-        const _MP_BUF_ST* drivingBuffer = r->mode == kDriveSource ? s : d;
-        q.sectionNode = drivingBuffer->node & 0xFF;
-        const uint32_t bits = OrloOf(drivingBuffer) ? kVmSectionDisplay : kVmSectionPrimary;
-        if (mp_sys_section_wait(q.sectionNode, bits) == 0) q.sectionBits = bits;
+        // The section of the driving buffer's node (or of the display node that serves it),
+        // held by the resource until it is released; a section that cannot be had logs -11.
+        if (mp_res_alloc_vm(res, r->mode == kDriveSource ? s : d) != 0) {
+            Finish(q, msg, -1);
+            return;
+        }
     }
     if (res && res->err.code != 0) {
         Finish(q, msg, -1);

@@ -517,7 +517,7 @@ void mp_BufCopyVM(_MSG_BODY_ST* msg)
     // The receiving side hands its choices back to the sender's record, and names its own
     // record there for the sending side's corrections.
     if (remote && served == 1 && peer) {
-        std::memcpy(reinterpret_cast<uint32_t*>(peer) + kVmPeerWord, words + kVmPeerWord, kVmExchangeWords * 4);
+        std::memcpy(reinterpret_cast<uint32_t*>(peer) + kVmPeerWord, words + kVmPeerWord, kVmReturnWords * 4);
         peer->peer = r->bus ? r->bus : Word(r);
     }
     Finish(q, msg, result);

@@ -26,10 +26,12 @@ inline constexpr char kXferTextBadPeer[] = "Copy-parameter record of the peer no
 
 // Stands for a buffer that is not known on this node (the other side of a VM device).
 constexpr uint32_t kVmUnknownBuffer = 0x40000000u;
-// Words of a record exchanged with the peer record of a remote VM request: from the
-// peer-record word through the board correction (words 21-79).
+// Words of a record exchanged with the peer record of a remote VM request, from the
+// peer-record word on: the receiving side takes 59 (words 21-79) from the sender's record
+// and gives 64 (words 21-84) back.
 constexpr uint32_t kVmPeerWord = 21;
 constexpr uint32_t kVmExchangeWords = 59;
+constexpr uint32_t kVmReturnWords = 64;
 // Sync-object states of the request while a VM copy between two nodes runs.
 constexpr uint32_t kVmStateArmed = 30;
 constexpr uint32_t kVmStateSending = 40;

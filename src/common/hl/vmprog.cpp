@@ -784,6 +784,7 @@ void vmLoadSh(_CPYPARAM* record, int side, int continued, CopyImage* image)
 int WaitForHostGrab(uint32_t moduleType)
 {
     if (moduleType >= 3 && moduleType <= 6) return 0;
+    // Mend: the wait for a running host grab ends with the communication time-out.
     const double limit = mp_sys_timeout(kCommunicationEntry);
     const bool ended = intsrv::WaitFor(limit, [] { return Live(kOrloGrabListControl) == 0; });
     return ended ? 0 : -1;

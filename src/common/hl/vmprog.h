@@ -158,14 +158,16 @@ struct _CPYPARAM {
     uint32_t mode;                // 77 PCI: 3 the source drives, 4 the destination
     uint32_t threeBand;           // 78 three-band start flag
     uint32_t boardOffset;         // 79 the board correction of the last programming
-    uint32_t scatterGather;       // 80 a scatter-gather list carries the transfer
-    uint32_t burst;               // 81 burst code of the last full programming
-    uint32_t reserved82[5];       // 82-86
+    // Words 80-84 come back from the receiving side of a remote VM copy with the words
+    // before them; they carry nothing of this side's own.
+    uint32_t reserved80[7];       // 80-86
     uint32_t pieceBytes;          // 87 bytes of the piece being run (0: the line is not split)
     uint32_t reserved88;          // 88
     int32_t extModule;            // 89 field 16036 of a VM sending side for the external module (0: none)
     uint32_t syncCopy;            // 90 the sending side waits for the receiving display's scan
-    uint32_t reserved[5];         // 91-95
+    uint32_t scatterGather;       // 91 a scatter-gather list carries the transfer
+    uint32_t burst;               // 92 burst code of the last full programming of this side
+    uint32_t reserved[3];         // 93-95
 
     int32_t& b(uint32_t word) { return block[word - 1]; }
     int32_t b(uint32_t word) const { return block[word - 1]; }
@@ -173,7 +175,8 @@ struct _CPYPARAM {
 static_assert(sizeof(_CPYPARAM) == 384, "copy-parameter records are 384 bytes");
 static_assert(offsetof(_CPYPARAM, busy) == 16 && offsetof(_CPYPARAM, resource) == 28 &&
                   offsetof(_CPYPARAM, bus) == 44 && offsetof(_CPYPARAM, block) == 88 &&
-                  offsetof(_CPYPARAM, state) == 58 * 4,
+                  offsetof(_CPYPARAM, state) == 58 * 4 && offsetof(_CPYPARAM, threeBand) == 78 * 4 &&
+                  offsetof(_CPYPARAM, pieceBytes) == 87 * 4 && offsetof(_CPYPARAM, burst) == 92 * 4,
               "copy-parameter words at their positions");
 
 // ---- helpers shared by the transfer files -----------------------------------------------

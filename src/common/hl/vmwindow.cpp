@@ -292,15 +292,15 @@ void PatchPCI(_CPYPARAM* record, DMATX_ST* patch, const XferWindow* w, int side,
         if (side == 2) {
             const int32_t f = record->b(blk::kSendFactorX);
             const uint32_t bpp = XferPixelBytes(self);
-            // 5. Scaled sending side.
+            // 5. Scaled sending side; the burst follows the board phase whatever the pixels.
             if (f > 1 && (Is8(wideType) || (Is16(wideType) && h == 2))) {
                 patch->stop = Is16(wideType) ? f : f * h;
                 patch->board = f * h * d;
                 patch->host = h;
                 patch->start = 15 >> (4 - h);
                 r = static_cast<int32_t>((w->address[0] - static_cast<uint32_t>(patch->board)) & 7);
-                if (r == 0 || r == 4) patch->burst = XferMemory(self) != 2 ? 4 : 3;
             }
+            if (f > 1 && (r == 0 || r == 4)) patch->burst = XferMemory(self) != 2 ? 4 : 3;
             // 6. Start alignment.
             const bool display = XferMemory(self) == 2;
             if ((r == 0 || (r == 7 && record->b(blk::kSendMirrorX) && display)) && f <= 1) {
@@ -311,8 +311,7 @@ void PatchPCI(_CPYPARAM* record, DMATX_ST* patch, const XferWindow* w, int side,
                     if (!controller) {
                         patch->board += 4 * unit * d;
                         patch->stop += 4;
-                        // The host start moves back by the whole word ahead of the line;
-                        // calcHfstart already took the start phase h.
+                        // Mend: += 4, not h + 4: calcHfstart took h already; twice would start h bytes off the word.
                         patch->host += 4;
                         if (h == 0 && (hostStart & 0x3FFFFFFu) == 0) patch->host -= 0x800000;
                         patch->start = 0xFF >> (4 - h);

@@ -186,7 +186,7 @@ struct _NODE_ST {
     int32_t commState;                      // word 279 -1 waiting, 1 running (shell ready)
     uint32_t pendingTimerTicks[2];          // words 280-281 ticks for the timer server: primary, display
     uint32_t boardState;                    // word 282 window address of the processor's own state block, 0 none
-    uint32_t reserved283;
+    uint32_t bitbltToken;                   // word 283 owner token of the node's display bitblits (holds no semaphore)
     int32_t protectSema;                    // word 284
     int32_t bufferSema;                     // word 285
     int32_t copySema;                       // word 286
@@ -215,6 +215,7 @@ struct _NODE_ST {
 #define HLC_STATE_WORD(field, word) static_assert(offsetof(_NODE_ST, field) == (word) * 4, #field " at word " #word)
 HLC_STATE_WORD(dmaMemory, 3);
 HLC_STATE_WORD(nodeInfo, 25);
+HLC_STATE_WORD(bitbltToken, 283);
 HLC_STATE_WORD(boardWord, 26);
 HLC_STATE_WORD(product, 27);
 HLC_STATE_WORD(timeouts, 28);

@@ -336,8 +336,7 @@ try {
     }
     if (r->primaryMemory && Inside(bus, s->primaryWindow, size))
         return r->primaryMemory - base + size + bus - kProcessorOffset;
-    // Board memory is reached relative to the start of its window, so that the whole
-    // window and nothing beyond it maps onto the host's mapping.
+    // Mend: from the window's start (word 522), not word 60's base, which lies 0x600000 - size below it.
     if (r->displayMemory && Inside(bus, s->displayWindow, s->orlo[1].memorySize))
         return r->displayMemory - s->displayWindow + bus;
     if (r->chipFrame && s->chip.present && Inside(bus, s->frameWindow, s->chip.frameSize))
@@ -368,6 +367,7 @@ try {
         return host - r->primaryMemory + base - size + kProcessorOffset;
     if (r->displayMemory && Inside(host, r->displayMemory, s->orlo[1].memorySize))
         return host - r->displayMemory + s->displayWindow;
+    // Mend: the bus base is word 744, as the other direction takes it; word 80 holds none here.
     if (r->chipFrame && s->chip.present && s->frameWindow && Inside(host, r->chipFrame, s->chip.frameSize))
         return host - r->chipFrame + s->frameWindow;
     return 0;

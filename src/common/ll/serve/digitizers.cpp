@@ -305,15 +305,15 @@ void mp_sys_count_dig_use(_MP_BUF_ST* entry)
 
 void mp_sys_free_dig(MP_RESOURCE_ST* resource, uint32_t digitizerId)
 {
-    // An entry every user has freed already is no digitizer of the caller's: a second
-    // free names an unknown id.
+    // Only an id that names no digitizer entry is an error; the count of an entry that no
+    // one uses stays at 0.
     _MP_BUF_ST* entry = mp_buf_pointer(digitizerId);
     uint32_t* w = IsEntry(entry) ? BandWords(entry) : nullptr;
-    if (!w || static_cast<int32_t>(w[kDigWordUses]) <= 0) {
+    if (!w) {
         _mp_res_log_error(resource, HLC_ERR_INVALID_BUFFER, nullptr);
         return;
     }
-    --w[kDigWordUses];
+    if (static_cast<int32_t>(w[kDigWordUses]) > 0) --w[kDigWordUses];
 }
 
 void mp_sys_cam_free_for_dig(MP_RESOURCE_ST* resource, uint32_t cameraId)

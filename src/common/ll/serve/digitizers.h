@@ -55,7 +55,8 @@ int isValidDigitizer(const uint32_t* nodeInfo);
 _MP_BUF_ST* mp_sys_alloc_dig(MP_RESOURCE_ST* resource, int32_t system, int32_t number);
 // Counts one more user of a digitizer entry (the node's own one handed to an allocation).
 void mp_sys_count_dig_use(_MP_BUF_ST* entry);
-// Lowers the use count of a listed digitizer; an id that is not a digitizer logs -1.
+// Lowers the use count of a listed digitizer when it is above 0; an id that is not a
+// digitizer logs -1.
 void mp_sys_free_dig(MP_RESOURCE_ST* resource, uint32_t digitizerId);
 // Detaches the camera from every entry of the serving node's list that holds it.
 void mp_sys_cam_free_for_dig(MP_RESOURCE_ST* resource, uint32_t cameraId);

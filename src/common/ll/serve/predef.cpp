@@ -131,30 +131,28 @@ const char* NoResources()
 }
 
 // A predefined buffer of one line of set one-bit pixels at index base + slot, unless the
-// slot holds one or the node has no memory of that location.  False when it could not be
-// allocated.
-bool TagBuffer(uint32_t node, const _NODE_MAIN_RESOURCE_ST* r, uint32_t base, uint32_t slot, uint32_t location,
+// slot holds one or the node has no memory of that location.  A buffer that cannot be
+// allocated leaves its slot empty, unreported.
+void TagBuffer(uint32_t node, const _NODE_MAIN_RESOURCE_ST* r, uint32_t base, uint32_t slot, uint32_t location,
                Made& made)
 {
     const uint32_t index = (base & kPredefIndexMask) + slot;
-    if (PreDefBufAddress[index] != 0 || !MemoryPresent(r, location)) return true;
+    if (PreDefBufAddress[index] != 0 || !MemoryPresent(r, location)) return;
     _MP_BUF_ST* b = mp_buf_alloc_on_node(node, kPredefTagWidth, 1, 1, kPredefTagType, location);
-    if (!b) {
-        HlcPrint("Node 0x%02x: predefined buffer 0x%08x not allocated: %s\n", node, (base + slot) | (node << 16),
-                 NoResources());
-        return false;
-    }
+    if (!b) return;
     b->id = (base + slot) | (node << 16);
     PreDefBufAddress[index] = Word(b);
     made.Buffer(index);
     Fill(b, 0xFF, kPredefTagBytes);
-    return true;
 }
 
 // Step 1 for one thread-object kind: binds or makes the node's object.  Sets *bound when
-// an unbound object was bound or a new one made.  False on failure (reported).
+// an unbound object was bound or a new one made.  An object that cannot be made leaves its
+// slot empty, unreported; false only for the system thread, which is then reported.
 bool ThreadObject(uint32_t node, const _NODE_MAIN_RESOURCE_ST* r, uint32_t base, bool* bound, Made& made)
 {
+    // Mend: without its system thread object the node serves nothing, so that failure fails the open.
+    const bool needed = base == kPredefSystemThread;
     const uint32_t first = base & kPredefIndexMask;
     for (uint32_t i = 0; i < kPredefSlots; ++i) {
         _MP_BUF_ST* b = Entry(first + i);
@@ -172,35 +170,37 @@ bool ThreadObject(uint32_t node, const _NODE_MAIN_RESOURCE_ST* r, uint32_t base,
     uint32_t slot = 0;
     while (slot < kPredefSlots && PreDefBufAddress[first + slot] != 0) ++slot;
     if (slot == kPredefSlots) {
-        HlcPrint("Node 0x%02x: predefined thread object 0x%08x not created: all %u slots are in use\n", node,
-                 base | (node << 16), kPredefSlots);
-        return false;
+        if (needed)
+            HlcPrint("Node 0x%02x: predefined thread object 0x%08x not created: all %u slots are in use\n", node,
+                     base | (node << 16), kPredefSlots);
+        return !needed;
     }
     const uint32_t id = (base + slot) | (node << 16);
     MP_THREAD_OBJ_ST* t = mpThrAlloc(nullptr, node, 0, nullptr, id);
     if (!t) {
-        HlcPrint("Node 0x%02x: predefined thread object 0x%08x not created: %s\n", node, id, NoResources());
-        return false;
+        if (needed) HlcPrint("Node 0x%02x: predefined thread object 0x%08x not created: %s\n", node, id, NoResources());
+        return !needed;
     }
     made.Thread(id);
     *bound = true;
-    return TagBuffer(node, r, kPredefTagBuffer, slot, kLocSdram, made);
+    TagBuffer(node, r, kPredefTagBuffer, slot, kLocSdram, made);
+    return true;
 }
 
 // Steps 2 and 3: the display heaps, the display tag buffer and the DispMode buffers of
-// the node's slot.  False on failure (reported).
-bool DisplayPart(uint32_t node, _NODE_MAIN_RESOURCE_ST* r, bool sameNode, Made& made)
+// the node's slot.  A buffer that cannot be allocated leaves its slot empty, unreported.
+void DisplayPart(uint32_t node, _NODE_MAIN_RESOURCE_ST* r, bool sameNode, Made& made)
 {
     const uint32_t systemIndex = kPredefSystemThread & kPredefIndexMask;
     uint32_t slot = 0;
     while (slot < kPredefSlots && !(Entry(systemIndex + slot) && NodeOf(Entry(systemIndex + slot)) == node)) ++slot;
-    if (slot == kPredefSlots) return true;
+    if (slot == kPredefSlots) return;
     const _NODE_ST* s = r->nodeState;
     const uint32_t width = s->displayWidth;
     const uint32_t height = s->displayHeight;
     if (sameNode && width * height != 0) {
         mp_init_display_heaps(node);
-        if (!TagBuffer(node, r, kPredefDisplayTag, slot, kLocDisplayAny, made)) return false;
+        TagBuffer(node, r, kPredefDisplayTag, slot, kLocDisplayAny, made);
     }
     for (const DispModeRow& row : DispMode) {
         const uint32_t id = (row.id & ~0xFu) | slot;
@@ -220,16 +220,11 @@ bool DisplayPart(uint32_t node, _NODE_MAIN_RESOURCE_ST* r, bool sameNode, Made& 
         if (!MemoryPresent(r, location)) continue;
         _MP_BUF_ST* b = mp_buf_alloc_on_node(node, static_cast<int32_t>(width), static_cast<int32_t>(height),
                                              row.bands, 8, location);
-        if (!b) {
-            HlcPrint("Node 0x%02x: predefined buffer 0x%08x not allocated: %s\n", node, id | (node << 16),
-                     NoResources());
-            return false;
-        }
+        if (!b) continue;
         b->id = id | (node << 16);
         PreDefBufAddress[index] = Word(b);
         made.Buffer(index);
     }
-    return true;
 }
 
 // Heap word i (1-4) made over [base, base + size) with the kind, once.
@@ -264,10 +259,7 @@ int mp_init_predef_buffers(uint32_t nodeOrZero, uint32_t node)
         // The display part follows once the system thread exists already bound to the node.
         if (base == kPredefSystemThread && bound) displayWanted = false;
     }
-    if (displayWanted && !DisplayPart(n, r, n == (node & 0xFF), made)) {
-        made.Undo();
-        return -1;
-    }
+    if (displayWanted) DisplayPart(n, r, n == (node & 0xFF), made);
     return 0;
 }
 
@@ -351,8 +343,8 @@ int mp_init_display_heaps(uint32_t node)
     mp_mem_lock();
     if (MakeHeap(r, 1, r->chipFrame + d, kDisplayHeapSpan - d, 1) != 0) result = -1;
     if (r->displayMemory) {
-        // The display Orlo's memory window maps the top of its 6 MB region; a heap of a
-        // part of the region that the window does not reach is not made.
+        // Mend: placed within the 6 MB region as the window maps it, not at word 232 + 4 MB past it.
+        // The window (word 232) maps the top of the region; a heap where it does not reach is not made.
         const uint32_t mapped = r->displayMemorySize ? r->displayMemorySize : kDisplayRegion;
         const uint32_t below = mapped < kDisplayRegion ? kDisplayRegion - mapped : 0;
         const int count = s->orlo[1].memorySize == kFullBoardMemory ? 3 : 1;

@@ -70,9 +70,10 @@ extern const OrloRegisterOffset OrloRegisterOffsetTable[kOrloShadowedRegisters +
 
 // The predefined thread objects of the node (node or 0: the first listed node), and on
 // the second call, once the node's system thread exists, its display buffers; the display
-// heaps and the display tag buffer only when both arguments name the same node.  0 done
-// (or nothing to do); -1 when a predefined object could not be made: the console names
-// the node and the object, and what this call made is freed again.
+// heaps and the display tag buffer only when both arguments name the same node.  An object
+// or buffer that cannot be made leaves its slot empty and the call goes on.  0 done (or
+// nothing to do); -1 only when the node's system thread object could not be made: the
+// console names the node and the object, and what this call made is freed again.
 int mp_init_predef_buffers(uint32_t nodeOrZero, uint32_t node);
 // Gives a predefined buffer a new size or type; -9999 keeps a value.  A width of 800
 // takes a pitch of 960.  A descriptor without a node takes this node.

@@ -178,6 +178,7 @@ TEST_F(XferProgTest, PciCorrectionsAlignTheStartAndChooseBursts)
     EXPECT_EQ(p.board, 5);
     EXPECT_EQ(p.stop, 5);
     EXPECT_EQ(p.host, 5);
+    EXPECT_EQ((kHostBus + 1 - static_cast<uint32_t>(p.host)) % 4, 0u) << "the phase is taken once: on a word";
     EXPECT_EQ(p.start, 0x1F);
 
     // A line end of 512 + 4 bytes (phase 4) takes no burst code.
@@ -216,6 +217,31 @@ TEST_F(XferProgTest, PciCorrectionsAlignTheStartAndChooseBursts)
     EXPECT_EQ(p.board, 4);
     EXPECT_EQ(p.stop, 4);
     EXPECT_EQ(p.burst, 4);
+}
+
+// A scaled sending side takes its burst from the board phase for every pixel type: 32-bit
+// pixels at phase 0 get burst 4 from board memory and 3 from display memory.
+TEST_F(XferProgTest, AScaledSenderTakesItsBurstFromTheBoardPhaseForEveryPixelType)
+{
+    const struct {
+        uint32_t location;
+        int32_t burst;
+    } cases[] = {{kLocSdram, 4}, {kLocDisplay0, 3}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.location);
+        SetUp();
+        Buffer control(1, 1, 8, kLocSdram, 0);
+        control.Field(10005, 2.0);
+        Buffer self(128, 4, 32, c.location, kBoardBus);
+        Buffer host(128, 4, 32, kLocHostDma, kHostBus, 512);
+        Sides(&self.d, &host.d, &control.d, 2);
+        XferWindow w{};
+        w.address[0] = kBoardBus;
+        DMATX_ST p{};
+        PatchPCI(&record_, &p, &w, 2, 0, kHostBus);
+        EXPECT_EQ(record_.b(blk::kSendFactorX), 2);
+        EXPECT_EQ(p.burst, c.burst);
+    }
 }
 
 TEST_F(XferProgTest, PixelFormatWordsAndTheirRefusals)

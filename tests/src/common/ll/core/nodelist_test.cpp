@@ -281,6 +281,35 @@ TEST_F(ConversionTest, BusAndHostAddressesRoundTripThroughEachWindow)
     EXPECT_EQ(mp_util_pci_to_virtual(0x11, 0xE8400100u), 0x60000100u);
 }
 
+// A board of 4 MiB: its window is mapped 2 MiB above the display Orlo's base, and every bus
+// address of it reaches the mapping (from the base, the top half would fall past it).
+TEST_F(ConversionTest, AFourMegabyteBoardWindowMapsWholeAndNothingBesideIt)
+{
+    blockA_.orlo[1].memorySize = 0x400000;
+    blockA_.displayWindow = 0xE8000000u + 0x600000 - 0x400000;
+    for (uint32_t offset : {0u, 0x1FFFFCu, 0x200000u, 0x3FFFFCu}) {
+        const uint32_t bus = 0xE8200000u + offset;
+        EXPECT_EQ(mp_util_pci_to_virtual(0x11, bus), 0x60000000u + offset) << std::hex << bus;
+        EXPECT_EQ(mp_util_virtual_to_pci(0x11, 0x60000000u + offset), bus) << std::hex << bus;
+    }
+    EXPECT_EQ(mp_util_pci_to_virtual(0x11, 0xE8000000u), 0u) << "the base below the window maps nothing";
+    EXPECT_EQ(mp_util_pci_to_virtual(0x11, 0xE8600000u), 0u);
+    EXPECT_EQ(mp_util_virtual_to_pci(0x11, 0x60400000u), 0u);
+}
+
+// The frame window converts both ways from its own start, whatever the chip's base word.
+TEST_F(ConversionTest, TheFrameWindowRoundTripsFromItsOwnStart)
+{
+    blockA_.chip.present = 1;
+    blockA_.chip.frameSize = 0x210000;
+    blockA_.chip.base = 0xF0000000u;
+    blockA_.frameWindow = 0xF0000000u;
+    record_->chipFrame = 0x70000000u;
+    EXPECT_EQ(mp_util_pci_to_virtual(0x11, 0xF0000100u), 0x70000100u);
+    EXPECT_EQ(mp_util_virtual_to_pci(0x11, 0x70000100u), 0xF0000100u);
+    EXPECT_EQ(mp_util_virtual_to_pci(0x11, 0x70210000u), 0u);
+}
+
 TEST_F(ConversionTest, ZeroOutsideAndMissingNodesGiveZero)
 {
     EXPECT_EQ(mp_util_pci_to_virtual(0x11, 0), 0u);
