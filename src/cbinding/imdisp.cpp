@@ -265,10 +265,9 @@ try {
             if (trial) return fail(0, nullptr);
             im_print_not_found("video configuration file", name, name ? "VCFPATH" : "VCFNAME",
                                name ? im_getenv(displayNode, "VCFPATH") : nullptr);
-            // A file that was named and is not there is an error too, not a display left
-            // without a mode: the text names it.
-            const std::string text = name ? std::string(kTextNoFile) + ": " + name : std::string(kTextNoFile);
-            return fail(HLC_ERR_FILE_ACCESS, text.c_str());
+            // Only a call that names no file at all is an error; a named file that is not
+            // there frees the display (id 0) and is told on the console line above.
+            return fail(name ? 0 : HLC_ERR_FILE_ACCESS, name ? nullptr : kTextNoFile);
         }
         auto* params = static_cast<VIDEO_PARAM*>(std::calloc(1, sizeof(VIDEO_PARAM)));
         if (!params) {

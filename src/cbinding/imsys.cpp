@@ -27,13 +27,13 @@ constexpr uint32_t kMaxRingSlots = 0xFFFF;
 
 // The ini data to count over: as read, or with the [Node] sections rewritten from the
 // boards found when there is no data, when AutoRescanIni is 2 or more, or when it is 1 and
-// the sections do not fit the boards (once per process).  Null when nothing usable can be
-// had.
+// the sections do not fit the boards.  Every inquiry decides afresh from the data it reads
+// (a rewrite leaves AutoRescanIni 0 only in the data it loaded).  Null when nothing usable
+// can be had.
 _HALCYRA_INI_ST* IniForInquiry()
 {
     _HALCYRA_INI_ST* ini = HalcyraIniGetFile(0);
-    // A process rewrites at most once; after that the file is trusted.
-    const uint32_t rescan = !ini || HalcyraIniRescanned() ? 0 : ini->AutoRescanIni;
+    const uint32_t rescan = ini ? ini->AutoRescanIni : 0;
     bool rewrite = ini == nullptr || rescan >= 2;
     if (rescan == 1) rewrite = HalcyraIniCheckIfNodesMatch(0, 1, nullptr, nullptr) != 1;
     if (!rewrite) return ini;
