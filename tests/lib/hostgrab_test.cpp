@@ -146,6 +146,54 @@ TEST_F(HostGrabTest, FourTapsRefuseAVerticalReductionOfSixAndGrabWithEight)
     ExpectIdle();
 }
 
+// Line taps take a vertical reduction halved (two taps) or quartered (four taps): reduction
+// g grabs tap 0 (channel 0) of every (g / taps)-th window line.  What is left must be 1 or
+// even, and four taps refuse 2, 6, 10, 12 and 14 (-9).  An odd reduction, or one that does
+// not divide the camera's lines, never reaches the host grab: the window refuses it (-8).
+struct ReductionCase {
+    uint32_t yTapsAdj;
+    std::vector<uint32_t> accepted;
+    std::vector<std::pair<uint32_t, int32_t>> refused;  // reduction, error
+};
+
+TEST_F(HostGrabTest, LineTapsGrabEveryReductionTheyCanHalveOrQuarter)
+{
+    const std::vector<ReductionCase> cases = {
+        {2, {2, 4, 8, 12, 16}, {{6, IM_ERR_RESTRICTED}, {10, IM_ERR_RESTRICTED}, {3, -8}}},
+        {4, {4, 8, 16}, {{2, IM_ERR_RESTRICTED}, {10, IM_ERR_RESTRICTED}, {12, IM_ERR_RESTRICTED}, {5, -8}}},
+    };
+    for (const ReductionCase& c : cases) {
+        SCOPED_TRACE(c.yTapsAdj);
+        if (camera_) imCamFree(kThread, camera_);
+        camera_ = 0;
+        UseCamera(CameraSpec{kRed, 1, 1, 1, c.yTapsAdj, 0});
+        for (uint32_t g : c.accepted) {
+            SCOPED_TRACE(g);
+            const uint32_t step = g / c.yTapsAdj;
+            const int32_t rows = kHeight / static_cast<int32_t>(c.yTapsAdj * step);
+            const uint32_t dma = Buffer(kWidth, rows, 1, 8, kHostDma);
+            ASSERT_EQ(Grab(dma, 1, Options({{10006, g}})), static_cast<int32_t>(kDone)) << LastText();
+            const std::vector<uint8_t> pixels = Read(dma, static_cast<size_t>(kWidth) * rows);
+            const uint32_t top = windowY_;
+            EXPECT_EQ(Mismatches(pixels.data(), kWidth, rows, 1, 0, LastFrame(),
+                                 [top, step](uint32_t row, uint32_t) { return Source{false, top + step * row, 0}; }),
+                      0);
+            ExpectIdle();
+        }
+        const uint32_t dma = Buffer(kWidth, kHeight, 1, 8, kHostDma);
+        for (const auto& [g, error] : c.refused) {
+            SCOPED_TRACE(g);
+            const uint32_t sync = Sync();
+            EXPECT_EQ(imDigGrab(kThread, 0, camera_, dma, 1, Options({{10006, g}}), sync), 0);
+            EXPECT_EQ(imSyncHost(kThread, sync, kDone), static_cast<int32_t>(kDone));
+            imSyncFree(kThread, sync);
+            EXPECT_EQ(imThrGetError(kThread, 1, nullptr), error);
+            imAppGetError(1, nullptr);
+            ExpectIdle();
+        }
+    }
+}
+
 // ---------------------------------------------------------------- fields and zoom
 
 TEST_F(HostGrabTest, TwoFieldsInterleaveInTheDestination)

@@ -443,7 +443,8 @@ int32_t mpDigInquire_Async(MP_RESOURCE_ST* res, _MP_BUF_ST* digitizer, int32_t t
 {
     double value = 0.0;
     int32_t result = 0;
-    if (ModuleUsable(res)) {
+    // As in the standard family, an inquiry makes no module test.
+    {
         MpCtrlScope scope(res, digitizer);
         SelectModule(res);
         result = Refused(res, mp_kvx_ctrl_inq(nullptr, type, &value, 1));

@@ -36,14 +36,12 @@ namespace {
 
 constexpr uint32_t kInfoTypeComposite = 0x8;
 constexpr uint32_t kTriggerNone = 0x20000000u;
-constexpr uint32_t kTimeoutComm = 3;
 constexpr uint32_t kTimeoutGrabChannel = 7;
 // Attempts to take the channels when the in-use mask keeps changing under the request.
 constexpr int kCompareRounds = 64;
 
 const char kTextComposite[] = "Can not digitize a composite signal";
 const char kTextNoChannel[] = "Unable to alloc channel";
-const char kTextOtherGrabWait[] = "Grabs into another location did not end in time";
 const char kTextChannelTimeout[] = "\n\nTimeout in grbChannelWait()\n\n";
 const char kTextChannelLockError[] = "\nWAIT LOCK ERROR IN grbChannelWait()!\n";
 
@@ -160,36 +158,16 @@ void AddToThreadCount(DIGPARAM* p, uint32_t location, bool count)
     enableExtInt(p->node);
 }
 
-bool BuffersValid(const DIGPARAM* p)
+// `syncGiven`: the request named a sync object, which must then be a kind-7 one (`p->sync`
+// holds only a kind-7 descriptor).
+bool BuffersValid(const DIGPARAM* p, bool syncGiven)
 {
     if (p->digitizer && !mp_buf_valid(p->digitizer, kBufKindDigitizer)) return false;
     if (p->camera && !mp_buf_valid(p->camera, kBufKindCamera)) return false;
     if (!p->destination || !mp_buf_valid(p->destination, kBufKindImage)) return false;
     if (p->options && !mp_buf_valid(p->options, kBufKindImage)) return false;
+    if (syncGiven && !(p->sync && mp_buf_valid(p->sync, kBufKindSync))) return false;
     return true;
-}
-
-// Wait mode 1: lets grabs into another location on this thread end first.  Ends when they
-// have, when the wait mode changes, on a pending halt, or after the communication time-out.
-int WaitForOtherGrabs(DIGPARAM* p)
-{
-    MP_THR_GRAB_ST* g = p->thrGrab;
-    if (!g || g->waitMode != 1) return 0;
-    const uint32_t location = Location(p->destination);
-    const double limit = Timeout(kTimeoutComm, 15.0);
-    const double start = mp_time_clock(0.0);
-    while (g->waitMode == 1 && g->count != 0 && (g->location & 0x7FFFFFFFu) != location) {
-        if (mpPrvHaltPending(p)) {
-            Log(p->res, HLC_ERR_HALTED, nullptr);
-            return -1;
-        }
-        if (limit > 0 && mp_time_clock(start) >= limit) {
-            Log(p->res, HLC_ERR_TIMEOUT, kTextOtherGrabWait);
-            return -1;
-        }
-        mp_time_sleep(0.0);
-    }
-    return 0;
 }
 
 // Gives back the grab channels that no grab uses any more, as the end of a grab does: the
@@ -232,6 +210,23 @@ void UndoChannels(DIGPARAM* p, uint32_t users)
 }
 
 }  // namespace
+
+// Wait mode 1: lets grabs into another location on this thread end first.  Ends when they
+// have or when the wait mode changes, however long they run; a pending halt ends it too.
+int mpPrvWaitForOtherGrabs(DIGPARAM* p)
+{
+    MP_THR_GRAB_ST* g = p->thrGrab;
+    if (!g || g->waitMode != 1) return 0;
+    const uint32_t location = Location(p->destination);
+    while (g->waitMode == 1 && g->count != 0 && (g->location & 0x7FFFFFFFu) != location) {
+        if (mpPrvHaltPending(p)) {
+            Log(p->res, HLC_ERR_HALTED, nullptr);
+            return -1;
+        }
+        mp_time_sleep(0.0);
+    }
+    return 0;
+}
 
 // ---- thread grab records ---------------------------------------------------------------------
 
@@ -582,7 +577,7 @@ int32_t mpDigGrab_Std(MP_RESOURCE_ST* res, _MP_BUF_ST* digitizer, _MP_BUF_ST* ca
     if (phase == kGrabPhaseForwarded) p.forwarded = 1;
 
     if (p.camProg != 1) {
-        if (!BuffersValid(&p)) {
+        if (!BuffersValid(&p, sync != nullptr)) {
             Log(res, HLC_ERR_INVALID_BUFFER, nullptr);
             return -1;
         }
@@ -590,7 +585,7 @@ int32_t mpDigGrab_Std(MP_RESOURCE_ST* res, _MP_BUF_ST* digitizer, _MP_BUF_ST* ca
             const int32_t wait = options ? Field(options, kGrabFieldWaitMode) : 1;
             if (wait == 1 || wait == 2) p.thrGrab->waitMode = static_cast<uint32_t>(wait);
         }
-        if (WaitForOtherGrabs(&p) != 0) return -1;
+        if (mpPrvWaitForOtherGrabs(&p) != 0) return -1;
     }
 
     const int32_t selection = Field(options, kGrabFieldChannel);

@@ -43,6 +43,11 @@ void mpPrvTakeLoadedCamera(DIGPARAM* p);
 // A composite camera into a buffer it cannot fill: -12 "Can not digitize a composite
 // signal", -1.
 int32_t grbComposite(DIGPARAM* p);
+
+// Wait mode 1 of the request: while the thread has grabs in progress into another
+// location, waits (sleeping 0 s) until they end or the wait mode changes.  -1 (error
+// logged) when a halt ends the wait, else 0.
+int mpPrvWaitForOtherGrabs(DIGPARAM* p);
 // Takes the grab channels and reloads the digitizer when needed: 0, the load's result, or -1.
 int32_t grbSetDig(DIGPARAM* p, uint32_t selection, int reload, uint32_t variant);
 

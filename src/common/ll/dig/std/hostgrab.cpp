@@ -385,18 +385,22 @@ int SetTap(uint32_t tapCode, uint32_t channels, uint32_t bands, uint32_t factor,
 int HostReduction(uint32_t* tapCode, uint32_t* vReduction, uint32_t vZoom, uint32_t* lines)
 {
     uint32_t g = AtLeast1(*vReduction);
+    // Line taps bring two or four camera lines with each engine line: the reduction is
+    // halved or quartered (rounding down) and the grab goes on with one tap per line.
     if (g > 1 && *tapCode == kTapCodeTwoLines) {
-        if (g % 2) return -1;
         g /= 2;
         if (lines) *lines /= 2;
         *tapCode = 0x1111;
     } else if (g > 1 && *tapCode == kTapCodeFourLines) {
-        // Reductions that four lines at a time cannot take (2, 6, 10, 12, 14 and odd ones).
-        if (g % 4 || g == 12) return -1;
+        // Reductions that four lines at a time cannot take.
+        if (g == 2 || g == 6 || g == 10 || g == 12 || g == 14) return -1;
+        // Mend: 3 quartered leaves no reduction at all (0), refused rather than grabbed as 0.
+        if (g < 4) return -1;
         g /= 4;
         if (lines) *lines /= 4;
         *tapCode = 0x1111;
     }
+    // What remains must be 1 or even.
     if (g > 1 && (g % 2)) return -1;
     if (vZoom == 3 || vZoom == 0 || vZoom > 4) return -1;
     *vReduction = g;

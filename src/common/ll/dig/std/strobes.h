@@ -85,9 +85,6 @@ int mp_dig_pixel_clock_src(_MP_CAM_ST_0* camera, int32_t type, double* value, in
 
 // The PLL relock after a live DIG_GRABCTL change, with the camera record loaded on the
 // digitizer of the running control (null: no relock).  The input clock select 4 of
-// DIG_DICTL is set to 1 for the relock and put back.  1 locked, 0 not locked (a warning is
-// logged on the control's request), -1 skipped for want of a camera record.
+// DIG_DICTL is set to 1 for the relock and put back.  1 locked, 0 not locked (nothing is
+// logged), -1 skipped for want of a camera record.
 int mpPrvRelockPll(_MP_CAM_ST_0* camera);
-
-// Text of the warning after a relock that did not lock.
-extern const char kDigTextRelockWarning[];

@@ -255,6 +255,18 @@ TEST_F(CtrlDispatch, DigitizerControlsLeaveANodeWithoutAUsableModuleAlone)
     SetModuleType(0);
     EXPECT_EQ(DigSet(Type(44), 800.0), 0);
     EXPECT_EQ(AllWrites(), before);
+
+    // The second family likewise: its control is skipped, its inquiry reaches the handler,
+    // which refuses a live gain for want of a camera record.
+    SetModuleType(4);
+    Info()[kNodeInfoModulePresent] = 0;
+    EXPECT_EQ(mpDigControl_Async(&res_, nullptr, Type(30002), 1.0), 0);
+    EXPECT_EQ(Code(), 0);
+    double out = 9.0;
+    EXPECT_EQ(mpDigInquire_Async(&res_, nullptr, Type(30002), &out), -1);
+    EXPECT_EQ(Code(), HLC_ERR_INVALID_PARAMETER);
+    EXPECT_EQ(out, 0.0);
+    EXPECT_EQ(AllWrites(), before);
 }
 
 TEST_F(CtrlDispatch, LiveControlsWriteTheRegisterAndInquireTheShadow)

@@ -227,6 +227,45 @@ TEST_F(GrabRequestTest, ADigitizerOfTheWrongKindIsAnInvalidBuffer)
     EXPECT_EQ(Text(), "Invalid buffer ID");
 }
 
+TEST_F(GrabRequestTest, ASyncObjectOfTheWrongKindIsAnInvalidBuffer)
+{
+    _MP_BUF_ST* dest = Image(64, 48, 1, 8, kLocSdram);
+    _MP_BUF_ST* notSync = Image(28, 1, 1, 8, kLocInline);
+    ASSERT_TRUE(dest && notSync);
+    // The command handler hands the sync object on as its record.
+    auto* record = static_cast<_MP_BUF_ST*>(mp_buf_address_band_internal(notSync, 0));
+    EXPECT_EQ(mpDigGrab_Std(&res_, nullptr, nullptr, dest, 1, nullptr, record, 2), -1);
+    EXPECT_EQ(Code(), -1);
+    EXPECT_EQ(Text(), "Invalid buffer ID");
+}
+
+// Grabs into another location on the thread may run for long (a counted grab of many
+// frames): the wait behind them has no time limit, a halt ends it.
+TEST_F(GrabRequestTest, TheWaitBehindGrabsElsewhereOutlastsAnyTimeoutAndEndsWithAHalt)
+{
+    _MP_BUF_ST* dest = Image(64, 48, 1, 8, kLocSdram);
+    ASSERT_TRUE(dest);
+    p_.destination = dest;
+    grab_.count = 1;
+    grab_.location = kLocHostDma;
+    grab_.waitMode = 1;
+    const double start = boardsim::BoardSim::instance().now();
+    boardsim::BoardSim::instance().after(40.0, "halt", [this] { __atomic_store_n(&thread_.pendingHalt, 1, __ATOMIC_RELEASE); });
+    EXPECT_EQ(mpPrvWaitForOtherGrabs(&p_), -1);
+    EXPECT_GE(boardsim::BoardSim::instance().now() - start, 40.0);
+    EXPECT_EQ(Code(), HLC_ERR_HALTED) << Text();
+    thread_.pendingHalt = 0;
+
+    // The wait ends as soon as the other grabs have, or with another wait mode.
+    ClearError();
+    boardsim::BoardSim::instance().after(1.0, "end", [this] { __atomic_store_n(&grab_.count, 0, __ATOMIC_RELEASE); });
+    EXPECT_EQ(mpPrvWaitForOtherGrabs(&p_), 0);
+    grab_.count = 1;
+    boardsim::BoardSim::instance().after(1.0, "mode", [this] { __atomic_store_n(&grab_.waitMode, 2u, __ATOMIC_RELEASE); });
+    EXPECT_EQ(mpPrvWaitForOtherGrabs(&p_), 0);
+    EXPECT_EQ(Code(), 0);
+}
+
 TEST_F(GrabRequestTest, SerialAccessOfTheStandardFamilyDoesNothing)
 {
     EXPECT_EQ(mpDigSerAccess_Std(&res_, 256, 1, 0x55, 7), 0u);

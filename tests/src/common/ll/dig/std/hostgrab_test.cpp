@@ -131,6 +131,19 @@ TEST(HostTaps, ReductionsOfTheLineTapsAndTheZoom)
         g = bad;
         EXPECT_EQ(HostReduction(&code, &g, 1, &lines), -1) << bad;
     }
+    // Every reduction of the register (1-16): what the line taps leave, 0 for refused.
+    const uint32_t halved[17] = {0, 1, 1, 1, 2, 2, 0, 0, 4, 4, 0, 0, 6, 6, 0, 0, 8};
+    const uint32_t quartered[17] = {0, 1, 0, 0, 1, 1, 0, 1, 2, 2, 0, 2, 0, 0, 0, 0, 4};
+    for (uint32_t r = 1; r <= 16; ++r) {
+        for (const auto& [tap, left] : {std::make_pair(0x1112u, halved[r]), std::make_pair(0x1114u, quartered[r])}) {
+            code = tap;
+            g = r;
+            EXPECT_EQ(HostReduction(&code, &g, 1, nullptr), left ? 0 : -1) << std::hex << tap << std::dec << " " << r;
+            if (left) {
+                EXPECT_EQ(g, left) << std::hex << tap << std::dec << " " << r;
+            }
+        }
+    }
     code = 0x1114;
     g = 8;
     lines = 480;
