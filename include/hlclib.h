@@ -53,8 +53,9 @@ typedef int32_t (*ImErrorHook)(int32_t hookType, int32_t errorCode, uint32_t use
 
 /* Installs the error hook (null removes it) and its user word; application is not used.  Host. */
 void imAppCatchError(uint32_t application, ImErrorHook hook, uint32_t user);
-/* IM_APP_TIMEOUT: the communication time-out in seconds (0 and -1: 365 days); other types
-   do nothing.  Host. */
+/* IM_APP_TIMEOUT: the communication time-out in seconds (0 and -1: 365 days; another value
+   not above 0 is refused with IM_ERR_INVALID_PARAMETER and the time-out stays); it holds until the
+   last device is closed, after which it is 15 s again.  Other types do nothing.  Host. */
 void imAppControl(int32_t type, double value);
 /* IM_APP_TIMEOUT: the time-out, truncated (the double also written to out); other types 0.  Host. */
 int32_t imAppInquire(int32_t type, void* out);

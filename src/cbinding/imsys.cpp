@@ -6,6 +6,7 @@
 #include "halcyraini.h"
 #include "hwlock.h"
 #include "im_param.h"
+#include "nodeinit.h"
 #include "nodelist.h"
 #include "nodeopen.h"
 #include "regularfile.h"
@@ -96,6 +97,31 @@ void CopyText(char* to, const char* from, size_t size)
     const size_t n = from ? strnlen(from, size - 1) : 0;
     if (n) std::memcpy(to, from, n);
     to[n] = 0;
+}
+
+// Each application call first makes the library's global state (the time-out table and
+// the node state) when it does not exist yet, as the first open would: an error filed
+// after the call is not wiped by that open, and a time-out set is the table's.
+// Mend: the global start-up cleared the last-error record, so a call made after a failed
+// open or the last close lost the error it was to report; the record is kept.
+void MakeGlobalState()
+{
+    if (imNodeSt) return;
+    TaskBeginMutex();
+    _APPLICATION_ST& app = im_Application;
+    const int32_t code = app.error.code;
+    const uint32_t node = app.error.node;
+    char message[sizeof app.messageBuffer], function[sizeof app.functionBuffer];
+    CopyText(message, app.error.message, sizeof message);
+    CopyText(function, app.error.function, sizeof function);
+    const bool made = !imNodeSt && mp_init_halcyra(0) == 0;
+    if (made && code != 0) {
+        app.error.code = code;
+        app.error.node = node;
+        CopyText(app.messageBuffer, message, sizeof app.messageBuffer);
+        CopyText(app.functionBuffer, function, sizeof app.functionBuffer);
+    }
+    TaskEndMutex();
 }
 
 } // namespace
@@ -205,6 +231,7 @@ HLC_EXPORT_CATCH(imSysDiag)
 
 void imAppCatchError(uint32_t, ImErrorHook hook, uint32_t user)
 try {
+    MakeGlobalState();
     TaskBeginMutex();
     im_Application.hook = hook;
     im_Application.hookUser = user;
@@ -214,16 +241,25 @@ HLC_EXPORT_CATCH(imAppCatchError)
 
 void imAppControl(int32_t type, double value)
 try {
+    MakeGlobalState();
     if (type != IM_APP_TIMEOUT) return;
     if (value == 0.0 || value == -1.0) value = kAppTimeoutForever;
-    // Any other negative or undefined time-out would end every wait at once: ignored.
-    if (!(value > 0.0)) return;
+    // Mend: any other negative or undefined time-out would end every wait at once; it is
+    // refused with -8 and the time-out in force stays.
+    if (!(value > 0.0)) {
+        _MSG_ST msg{};
+        im_msg_start(&msg, 0, 0, "imAppControl");
+        im_msg_log_error(&msg, HLC_ERR_INVALID_PARAMETER, nullptr);
+        im_msg_end(&msg);
+        return;
+    }
     mp_app_choose_comm_timeout(value);
 }
 HLC_EXPORT_CATCH(imAppControl)
 
 int32_t imAppInquire(int32_t type, void* out)
 try {
+    MakeGlobalState();
     if (type != IM_APP_TIMEOUT) return 0;
     const double value = mp_app_comm_timeout_in_force();
     if (out) std::memcpy(out, &value, sizeof value);
@@ -235,6 +271,7 @@ HLC_EXPORT_CATCH(imAppInquire)
 
 int32_t imAppGetError(int32_t mode, void* out)
 try {
+    MakeGlobalState();
     TaskBeginMutex();
     _APPLICATION_ST& app = im_Application;
     if (!app.error.function) app.error.function = app.functionBuffer;

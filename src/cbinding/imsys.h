@@ -55,8 +55,10 @@ constexpr double kAppTimeoutForever = 3.1536e7;
 // Installs the error hook (null removes it) and its user word; the application id is not
 // used.
 HLC_API void imAppCatchError(uint32_t application, ImErrorHook hook, uint32_t user);
-// Type 1: the communication time-out in seconds (0 and -1 mean 365 days); it outlives
-// node opens and closes.  Other types do nothing.
+// Each imApp call first makes the global state (time-out table) when it does not exist.
+// Type 1: the communication time-out in seconds (0 and -1 mean 365 days; any other value
+// not above 0 is refused with -8).  It is the time-out table's: after the last node's
+// shut-down the table starts again at 15 s.  Other types do nothing.
 HLC_API void imAppControl(int32_t type, double value);
 // Type 1: the communication time-out, truncated, also written as a double to out.
 // Other types give 0.

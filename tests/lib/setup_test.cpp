@@ -101,9 +101,9 @@ TEST_P(InitModeTest, GivesAnIdThatClosesAndOpensAgain)
         }
         ASSERT_NE(mp_sys_node_resource_ptr(kNode), nullptr);
         EXPECT_EQ(imDevFree(device), 0);
+        EXPECT_EQ(imNodeSt, nullptr);
         libsandbox::ExpectNoError();
         EXPECT_EQ(mp_sys_node_resource_ptr(kNode), nullptr);
-        EXPECT_EQ(imNodeSt, nullptr);
     }
 }
 
@@ -127,8 +127,8 @@ TEST_F(SetupTest, AnIniFileFoundNowhereIsTheOpensError)
     uint32_t device = 7;
     EXPECT_EQ(imDevAlloc(0, 0, IM_DEV_INIT_HOST, IM_DEV_FPGA_LOAD, &device), 0u);
     EXPECT_EQ(device, 0u);
-    libsandbox::ExpectError(IM_ERR_NO_SYSTEM, "HlcLib was unable to locate Ini file", "imDevAlloc");
     EXPECT_EQ(imNodeSt, nullptr);
+    libsandbox::ExpectError(IM_ERR_NO_SYSTEM, "HlcLib was unable to locate Ini file", "imDevAlloc");
     setenv("PATH", path.c_str(), 1);
     ASSERT_EQ(chdir(cwd), 0);
 }

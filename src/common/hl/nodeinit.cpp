@@ -1,7 +1,6 @@
 // Global node state, node runtime start-up and end, information blocks.
 #include "nodeinit.h"
 
-#include "apptimeout.h"
 #include "bufid.h"
 #include "cmdserver.h"
 #include "consolepipe.h"
@@ -79,21 +78,24 @@ void FreeNodeBuffers(uint32_t node, _NODE_MAIN_RESOURCE_ST* record)
 
 int mp_init_global()
 {
-    if (imNodeSt) return 1;
+    // The application calls make the global state from any thread, a node open under the
+    // open mutex: the kernel critical section makes the check and the making one step.
+    TaskBeginMutex();
+    if (imNodeSt) {
+        TaskEndMutex();
+        return 1;
+    }
     auto* block = static_cast<_NODE_ST*>(safe_memalign(kNodeStateCleared));
-    if (!block) return 0;
-    std::memset(static_cast<void*>(block), 0, kNodeStateCleared);
-    auto* timeouts = static_cast<double*>(safe_memalign(kTimeoutTableCleared));
+    auto* timeouts = block ? static_cast<double*>(safe_memalign(kTimeoutTableCleared)) : nullptr;
     if (!timeouts) {
         safe_free(block);
+        TaskEndMutex();
         return 0;
     }
+    std::memset(static_cast<void*>(block), 0, kNodeStateCleared);
     std::memset(timeouts, 0, kTimeoutTableCleared);
     static_assert(kTimeoutTableBytes <= kTimeoutTableCleared, "the table fits what is cleared");
     std::memcpy(timeouts, kDefaultTimeouts, kTimeoutTableBytes);
-    // A communication time-out that the application chose before the first open stays.
-    double chosen = 0;
-    if (mp_app_comm_timeout(&chosen)) timeouts[3] = chosen;
     block->timeouts = timeouts;
     std::memset(PreDefBufAddress, 0, sizeof(PreDefBufAddress));
     // The last error starts empty; the application's error hook stays installed.
@@ -103,6 +105,7 @@ int mp_init_global()
     im_Application.hook = hook;
     im_Application.hookUser = user;
     imNodeSt = block;
+    TaskEndMutex();
     return 1;
 }
 

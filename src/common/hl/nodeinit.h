@@ -37,7 +37,7 @@ void mp_init_server(uint32_t node);
 // the node is freed, then the thread's task kernel ends.
 void mp_exit_halcyra(uint32_t node);
 // After the last node: the time-out table, the global block and imNodeSt itself go.  An
-// error hook and a communication time-out that the application chose stay.
+// error hook that the application installed stays.
 void mp_exit_global();
 
 // The board processor's information block (types 1, 8, 9, 10); 0 when there is none.

@@ -6,6 +6,7 @@
 #include "../common/ll/fakeconsole.h"
 #include "consolepipe.h"
 #include "hlc_errors.h"
+#include "nodeinit.h"
 #include "nodelist.h"
 
 #include <gtest/gtest.h>
@@ -52,6 +53,8 @@ protected:
     void TearDown() override
     {
         imAppCatchError(0, nullptr, 0);
+        // The global state the application calls made.
+        mp_exit_global();
         imNodeSt = savedNodeSt_;
         im_msg_reset_application();
     }
@@ -149,17 +152,19 @@ TEST_F(AppTest, TimeoutOfMinusOneOrZeroIs365Days)
         double d = 0.0;
         EXPECT_EQ(imAppInquire(IM_APP_TIMEOUT, &d), 31536000);
         EXPECT_EQ(d, 3.1536e7);
-        double chosen = 0.0;
-        EXPECT_TRUE(mp_app_comm_timeout(&chosen));
-        EXPECT_EQ(chosen, 3.1536e7);
+        ASSERT_NE(imNodeSt, nullptr);
+        EXPECT_EQ(imNodeSt->timeouts[3], 3.1536e7);
     }
     imAppControl(IM_APP_TIMEOUT, 2.75);
     double d = 0.0;
     EXPECT_EQ(imAppInquire(IM_APP_TIMEOUT, &d), 2);
     EXPECT_EQ(d, 2.75);
-    // A negative time-out other than -1 is no time-out: the chosen one stays.
+    // A negative time-out other than -1 is refused with -8; the chosen one stays.
     imAppControl(IM_APP_TIMEOUT, -3.0);
     EXPECT_EQ(imAppInquire(IM_APP_TIMEOUT, nullptr), 2);
+    char text[kMsgErrorTextBytes];
+    EXPECT_EQ(imAppGetError(13, text), HLC_ERR_INVALID_PARAMETER);
+    EXPECT_STREQ(text, "Error in imAppControl():\n<Parameter invalid or unacceptable>");
     // Other types do nothing and answer 0.
     imAppControl(2, 99.0);
     d = -5.0;
@@ -168,7 +173,7 @@ TEST_F(AppTest, TimeoutOfMinusOneOrZeroIs365Days)
     EXPECT_EQ(imAppInquire(IM_APP_TIMEOUT, nullptr), 2);
 }
 
-TEST_F(AppTest, ChosenTimeoutGoesIntoTheTableAndOutlivesTheNodeState)
+TEST_F(AppTest, ChosenTimeoutGoesIntoTheTableAndEndsWithIt)
 {
     double table[11] = {5.0, 5.0, 1.0, 15.0, 15.0, 15.0, 0.0, -1.0, 0.0, 0.0, 5.0};
     _NODE_ST state{};
@@ -177,15 +182,14 @@ TEST_F(AppTest, ChosenTimeoutGoesIntoTheTableAndOutlivesTheNodeState)
     imAppControl(IM_APP_TIMEOUT, 40.0);
     EXPECT_EQ(table[3], 40.0);
     EXPECT_EQ(imAppInquire(IM_APP_TIMEOUT, nullptr), 40);
-    // The last node closes: the chosen time-out is still the application's.
+    // The last node closes: the next call makes a new table, at the default 15 s.
     imNodeSt = nullptr;
     double d = 0.0;
-    EXPECT_EQ(imAppInquire(IM_APP_TIMEOUT, &d), 40);
-    EXPECT_EQ(d, 40.0);
+    EXPECT_EQ(imAppInquire(IM_APP_TIMEOUT, &d), 15);
+    EXPECT_EQ(d, 15.0);
+    ASSERT_NE(imNodeSt, nullptr);
     imAppControl(IM_APP_TIMEOUT, 12.0);
-    double chosen = 0.0;
-    ASSERT_TRUE(mp_app_comm_timeout(&chosen));
-    EXPECT_EQ(chosen, 12.0);
+    EXPECT_EQ(imNodeSt->timeouts[3], 12.0);
     EXPECT_EQ(table[3], 40.0);
 }
 

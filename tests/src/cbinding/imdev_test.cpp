@@ -168,6 +168,9 @@ TEST_F(DeviceTest, RaisedEndOfGrabReachesItsServerThroughTheInterruptPath)
 TEST_F(DeviceTest, BadSystemOrBoardNumbersTouchNoBoard)
 {
     WriteIni(kOneBoard);
+    // Made by the application call of SetUp.
+    _NODE_ST* const global = imNodeSt;
+    ASSERT_NE(global, nullptr);
     uint32_t id = 7;
     EXPECT_EQ(imDevAlloc(15, 0, 3, 0, &id), 0u);
     EXPECT_EQ(id, 0u);
@@ -176,7 +179,8 @@ TEST_F(DeviceTest, BadSystemOrBoardNumbersTouchNoBoard)
     im_msg_reset_application();
     EXPECT_EQ(imDevAlloc(0, 0xFFFFFFFFu, 3, 0, &id), 0u);
     EXPECT_EQ(LastText(), "Invalid System or Node ID");
-    EXPECT_EQ(imNodeSt, nullptr);
+    EXPECT_EQ(imNodeSt, global);
+    EXPECT_EQ(mp_sys_opened_node(), 0);
 }
 
 TEST_F(DeviceTest, NodeTheIniFileDoesNotListIsNoNode)
@@ -238,7 +242,7 @@ TEST_F(DeviceTest, AMissingFpgaFileIsTheErrorOfAnOpenThatGoesOn)
     EXPECT_EQ(LastError(), 0) << LastText();
 }
 
-TEST_F(DeviceTest, AnInstalledHookAndTimeOutSurviveOpensAndCloses)
+TEST_F(DeviceTest, AnInstalledHookSurvivesOpensAndClosesAndTheTimeOutEndsWithTheLastClose)
 {
     WriteIni(kOneBoard);
     static int calls = 0;
@@ -251,7 +255,8 @@ TEST_F(DeviceTest, AnInstalledHookAndTimeOutSurviveOpensAndCloses)
     double timeout = 0;
     EXPECT_EQ(imAppInquire(1, &timeout), 2);
     EXPECT_EQ(imDevFree(id), 0);
-    EXPECT_EQ(imAppInquire(1, &timeout), 2);
+    EXPECT_EQ(imAppInquire(1, &timeout), 15);
+    EXPECT_EQ(timeout, 15.0);
     // The hook still reports: a second free of the closed device is an error.
     EXPECT_NE(imDevFree(id), 0);
     EXPECT_EQ(calls, 2);   // the open's load code, then the free

@@ -48,9 +48,12 @@ struct MP_RESOURCE_ST {
     _MSG_ERR_ST err;                    // the command's first error
 };
 
-// Thread object state as the servers use it.
+// Thread object state as the servers use it: the thread object's band after its owner
+// device id and stack size (MP_THREAD_OBJ_ST), its fields in the band's order from the
+// command port on.
 // The node word comes first and the id second, as every task argument of a node's kernel
-// begins (mp_sys_this_node_id and the buffer owner read them there).
+// begins (mp_sys_this_node_id and the buffer owner read them there): the command server's
+// argument is this record.
 // Every field is used only by tasks of the node's kernel (one OS thread), except where
 // noted; ports and semaphores are handles of that kernel.
 struct MP_THREAD_ST {
@@ -60,18 +63,35 @@ struct MP_THREAD_ST {
     int32_t secondPort;                 // event bit 1
     int32_t firstSema;
     int32_t secondSema;                 // event bit 2
-    int32_t priority;
-    volatile uint32_t cancel;           // set by the ring server, cleared by the command server
+    int32_t priority;                   // 15002
+    uint32_t checked;                   // 15001, never kept: reads 0
+    int32_t value;                      // 15005
+    int32_t enable;                     // 15007
+    int32_t task;                       // command server task handle
     uint32_t pendingHalt;               // changed under the kernel critical section
+    volatile uint32_t cancel;           // set by the ring server, cleared by the command server
     volatile uint32_t hold;             // set and cleared by the handlers that hold the object
+    uint32_t mode;
     uint32_t created;                   // 1 once creation is complete
-    uint32_t boardProcessor;
-    uint32_t queued;                    // sent to the command port by the ring server, not yet taken
     MP_RESOURCE_ST resource;            // the command server's current command
     _MSG_ERR_ST firstError;             // written by mp_res_free on the command server
     _MSG_ERR_ST pendingError;           // written by mp_res_free on the command server
+    uint32_t boardProcessor;
+    uint32_t queued;                    // sent to the command port by the ring server, not yet taken
 };
 static_assert(offsetof(MP_THREAD_ST, node) == 0 && offsetof(MP_THREAD_ST, id) == 4, "node word, then id");
+static_assert(offsetof(MP_THREAD_ST, commandPort) == 8 && offsetof(MP_THREAD_ST, secondPort) == 12 &&
+                  offsetof(MP_THREAD_ST, firstSema) == 16 && offsetof(MP_THREAD_ST, secondSema) == 20 &&
+                  offsetof(MP_THREAD_ST, priority) == 24 && offsetof(MP_THREAD_ST, checked) == 28 &&
+                  offsetof(MP_THREAD_ST, value) == 32 && offsetof(MP_THREAD_ST, enable) == 36 &&
+                  offsetof(MP_THREAD_ST, task) == 40 && offsetof(MP_THREAD_ST, pendingHalt) == 44 &&
+                  offsetof(MP_THREAD_ST, cancel) == 48 && offsetof(MP_THREAD_ST, hold) == 52 &&
+                  offsetof(MP_THREAD_ST, mode) == 56 && offsetof(MP_THREAD_ST, created) == 60 &&
+                  offsetof(MP_THREAD_ST, resource) == 64,
+              "the band's order from the command port to the request resource");
+static_assert(offsetof(MP_THREAD_ST, firstError) == offsetof(MP_THREAD_ST, resource) + sizeof(MP_RESOURCE_ST) &&
+                  offsetof(MP_THREAD_ST, pendingError) == offsetof(MP_THREAD_ST, firstError) + sizeof(_MSG_ERR_ST),
+              "the two error records follow the request resource");
 
 // Sync objects as the resources use them; the defaults know none.
 struct MpSyncOps {

@@ -226,8 +226,8 @@ MP_THREAD_OBJ_ST* mpThrAlloc(MP_RESOURCE_ST* resource, uint32_t node, uint32_t o
     s.boardProcessor = record ? static_cast<uint32_t>(mp_core_board_processor(record)) : 0;
     object->ownerDevice = ownerDevice;
     object->stackSize = static_cast<uint32_t>(stack);
-    object->value = value;
-    object->enable = enable;
+    object->server.value = value;
+    object->server.enable = enable;
     s.commandPort = TaskOpenPort(-1);
     s.secondPort = TaskOpenPort(-1);
     s.firstSema = TaskOpenSema(-1, 0);
@@ -235,8 +235,8 @@ MP_THREAD_OBJ_ST* mpThrAlloc(MP_RESOURCE_ST* resource, uint32_t node, uint32_t o
     if (s.commandPort == -1 || s.secondPort == -1 || s.firstSema == -1 || s.secondSema == -1) return fail();
     object->grab.haltSema = TaskOpenSema(-1, 0);
     if (object->grab.haltSema == -1) return fail();
-    object->task = TaskCreate(-1, mpFunctionServer, &s, kServerCreatePriority, static_cast<uint32_t>(stack));
-    if (object->task == -1) return fail();
+    object->server.task = TaskCreate(-1, mpFunctionServer, &s, kServerCreatePriority, static_cast<uint32_t>(stack));
+    if (object->server.task == -1) return fail();
     if (!Register(object)) return fail();   // the created task ends on its closed ports
     if (ownerDevice) {
         for (uint32_t local : {0x40000010u, 0x400000C0u, 0x400000D0u}) {
@@ -245,7 +245,7 @@ MP_THREAD_OBJ_ST* mpThrAlloc(MP_RESOURCE_ST* resource, uint32_t node, uint32_t o
         }
     }
     s.created = 1;
-    TaskResume(object->task);
+    TaskResume(object->server.task);
     return object;
 }
 
@@ -311,10 +311,10 @@ void mp_ThrControl(_MSG_BODY_ST* msg)
                 TaskSetPriority(v);
             }
         } else if (type == kThrAttrValue) {
-            object->value = v;
+            object->server.value = v;
         } else if (type == kThrAttrSwitch) {
             if (v != kThrSwitchOn && v != kThrSwitchOff) _mp_res_log_error(res, HLC_ERR_INVALID_PARAMETER, nullptr);
-            else object->enable = v;
+            else object->server.enable = v;
         } else {
             _mp_res_log_error(res, HLC_ERR_INVALID_PARAMETER, nullptr);
         }
@@ -330,12 +330,12 @@ void mp_ThrInquire(_MSG_BODY_ST* msg)
         uint32_t value = 0;
         if (object) {
             switch (mp_msg_param(msg, 0)) {
-            case kThrAttrChecked: value = object->checked; break;
+            case kThrAttrChecked: value = object->server.checked; break;
             case kThrAttrPriority: value = static_cast<uint32_t>(object->server.priority); break;
             case kThrAttrOwner: value = object->ownerDevice; break;
             case kThrAttrStack: value = object->stackSize; break;
-            case kThrAttrValue: value = static_cast<uint32_t>(object->value); break;
-            case kThrAttrSwitch: value = static_cast<uint32_t>(object->enable); break;
+            case kThrAttrValue: value = static_cast<uint32_t>(object->server.value); break;
+            case kThrAttrSwitch: value = static_cast<uint32_t>(object->server.enable); break;
             default: break;
             }
         }

@@ -47,19 +47,19 @@ struct MP_THR_GRAB_ST {
 };
 static_assert(sizeof(MP_THR_GRAB_ST) == 32, "the thread grab record is 8 words");
 
+// The band: owner device id, stack size, then the command server's state (from the
+// command port on in the band's order, MP_THREAD_ST), the grab record and the free mark.
 struct MP_THREAD_OBJ_ST {
-    MP_THREAD_ST server;        // first: the command server's task argument
-    uint32_t ownerDevice;       // 15003
+    uint32_t ownerDevice;       // 15003: the band's first word (imBufInquire type 124)
     uint32_t stackSize;         // 15004
-    uint32_t checked;           // 15001, never kept: reads 0
-    int32_t value;              // 15005
-    int32_t enable;             // 15007
-    int32_t task;               // command server task handle
-    uint32_t mode;
+    MP_THREAD_ST server;        // the command server's task argument
     MP_THR_GRAB_ST grab;        // grab record (band bytes 184-215)
     uint32_t freePosted;        // an imThrFree of the object is on its way to the node
 };
 static_assert(sizeof(MP_THREAD_OBJ_ST) <= kThrBandBytes, "a thread object fits its band");
+static_assert(offsetof(MP_THREAD_OBJ_ST, ownerDevice) == 0 && offsetof(MP_THREAD_OBJ_ST, stackSize) == 4 &&
+                  offsetof(MP_THREAD_OBJ_ST, server) == 8,
+              "owner device id, stack size, then the server's state");
 static_assert(offsetof(MP_THREAD_OBJ_ST, grab) == 184, "the grab record at band byte 184");
 
 // The grab record of a thread (null when it is no live thread object), and of a thread

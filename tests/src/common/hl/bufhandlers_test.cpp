@@ -391,9 +391,12 @@ TEST_F(BufCommandTest, InquireAndMapReportTheDescriptor)
     const _MP_BUF_ST* b = mp_buf_pointer(id);
     EXPECT_EQ(Inquire(id, 12345), 0);
     EXPECT_EQ(Inquire(id, kBufInqDescriptorRemote), 0);
-    // The owning thread object's band begins with its node.
+    // The owning thread object's band begins with its owner device id.
     EXPECT_EQ(b->owner, kMain);
-    EXPECT_EQ(Inquire(id, kBufInqOwnerWord), static_cast<int32_t>(kNode));
+    MP_THREAD_OBJ_ST* owner = mp_thr_object(kMain);
+    ASSERT_NE(owner, nullptr);
+    owner->ownerDevice = kNode << 16;
+    EXPECT_EQ(Inquire(id, kBufInqOwnerWord), static_cast<int32_t>(kNode << 16));
     Command descriptor(kOpBufInquire, "imBufInquire", {id, kBufInqDescriptor});
     EXPECT_EQ(descriptor.Replies(), 3u);
     EXPECT_EQ(descriptor.Word(0), b->busAddress);

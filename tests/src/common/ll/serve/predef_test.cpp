@@ -205,7 +205,7 @@ TEST_F(PredefTest, EachNodeGetsItsThreadObjectsAndTagBufferInItsSlot)
                 MP_THREAD_OBJ_ST* t = mp_thr_object((base + slot) | (node << 16));
                 ASSERT_NE(t, nullptr);
                 EXPECT_EQ(t->server.node, node);
-                EXPECT_NE(t->task, -1);
+                EXPECT_NE(t->server.task, -1);
             }
             _MP_BUF_ST* tag = At(0xA0 + slot);
             ASSERT_NE(tag, nullptr);
