@@ -11,6 +11,7 @@
 #include "hlc_errors.h"
 #include "hwlock.h"
 #include "heap.h"
+#include "inthooks.h"
 #include "im_msgio.h"
 #include "im_param.h"
 #include "nodeinit.h"
@@ -20,6 +21,7 @@
 #include "regaccess.h"
 #include "shellload.h"
 #include "w32sync.h"
+#include "w32thread.h"
 
 #include <cmath>
 #include <cstdlib>
@@ -106,14 +108,32 @@ void SelectRegisterControl(uint32_t node)
     if (_NODE_MAIN_RESOURCE_ST* r = mp_sys_node_resource_ptr(node & 0xFF)) SetHwRegCtrlPtr(r, nullptr);
 }
 
+// Waits for node threads that a shut-down of the node gave up on (in real slices: on a
+// loaded machine their teardown may take far longer than the stop wait, while the library
+// clock may be virtual) and then completes that shut-down.  False when they are still
+// running after the wait: the node's records and the process state then stay theirs.
+bool FinishGivenUpShutDown(uint32_t node)
+{
+    constexpr DWORD kSliceMs = 20;
+    constexpr int kSlices = 1500;   // 30 s
+    if (HalcyraNodeThreadsLeft(node) == 0) return true;
+    for (int i = 0; i < kSlices && HalcyraNodeThreadsLeft(node) > 0; ++i) Sleep(kSliceMs);
+    if (HalcyraNodeThreadsLeft(node) > 0) return false;
+    // The shut-down stopped at those threads and left the node listed, its count as it was.
+    if (mp_sys_node_resource_ptr(node)) im_board_shutdown(node << 16);
+    return true;
+}
+
 // After a failed open that leaves no node open in the process: what the bring-up took for
 // the whole process goes as at the last shut-down (ini data, the shell loader's state, the
 // mapped DMA regions, the process token and the board list), then the global state.  A
 // failure before the node was listed has no shut-down of its own; whatever was kept would
 // be used by the next open, the region table's mappings even after the kernel service let
 // the regions go.
+// Mend: state freed under a node thread that outlived the stop wait crashed it; none is freed while one is left.
 void ReleaseProcessStateOfAFailedOpen(uint32_t node)
 {
+    if (!FinishGivenUpShutDown(node) || HalcyraNodeThreadsLeft(0) > 0) return;
     if (mp_sys_opened_node() != 0) return;
     HalcyraIniFree(nullptr);
     LdShellToLocalCpu(node, nullptr, 0, 0, 0, nullptr);
@@ -287,6 +307,7 @@ try {
     im_msg_send(&msg, device, kSystemThread | (node << 16), 0, IM_SYNC_POLL);
     const int32_t result = im_msg_cmd_error(&msg);
     im_board_shutdown(device);
+    FinishGivenUpShutDown(node);
     im_msg_end(&msg);
     return result;
 }

@@ -52,7 +52,18 @@ private:
 };
 
 ObjectTable g_objects;
-_MP_BUF_ST* g_freed[kFreedObjects];   // freed objects whose servers were still running
+
+// A freed object whose command server was still running when it was freed, with the OS
+// thread of the task kernel that server runs on.  The server ends without yielding after
+// that command, so once another task of the same kernel runs, or that kernel ends, the
+// descriptor can go back; another node's kernel, on its own OS thread, cannot know that.
+struct FreedObject {
+    _MP_BUF_ST* descriptor;
+    uint32_t kernel;
+};
+// Read and changed under the kernel mutex, as the object table; every node's kernel reaches
+// it.  Never destroyed: a node's kernel may still run while the process ends.
+FreedObject* g_freed = new FreedObject[kFreedObjects]();
 
 bool IsPredefinedThread(uint32_t id)
 {
@@ -160,11 +171,19 @@ MP_THR_GRAB_ST* mp_thr_grab_record_of_buffer(uint32_t descriptor)
 
 void mp_thr_reap()
 {
-    for (_MP_BUF_ST*& b : g_freed)
-        if (b) {
-            mp_buf_free(b);
-            b = nullptr;
-        }
+    // Taken out under the mutex, given back outside it: a free takes the memory lock.
+    _MP_BUF_ST* reaped[kFreedObjects];
+    size_t count = 0;
+    const uint32_t kernel = TaskOsThreadId();
+    TaskBeginMutex();
+    for (size_t i = 0; i < kFreedObjects; ++i) {
+        FreedObject& f = g_freed[i];
+        if (!f.descriptor || f.kernel != kernel) continue;
+        reaped[count++] = f.descriptor;
+        f = FreedObject{};
+    }
+    TaskEndMutex();
+    for (size_t i = 0; i < count; ++i) mp_buf_free(reaped[i]);
 }
 
 MP_THREAD_OBJ_ST* mpThrAlloc(MP_RESOURCE_ST* resource, uint32_t node, uint32_t ownerDevice,
@@ -373,19 +392,19 @@ void mp_ThrFree(_MSG_BODY_ST* msg)
     if (object->grab.haltSema > 0 || object->grab.haltSema < -1) TaskCloseSema(object->grab.haltSema);
     if (IsPredefinedThread(object->server.id)) PreDefBufAddress[object->server.id & 0xFFFF] = 0;
     // The command server still reads the object after this handler: the descriptor is
-    // given back once that task has ended (by the next allocation or release).
+    // given back once that task has ended (by the next allocation or release on this
+    // kernel, or at its end).  This kernel's earlier ones were reaped above, so a full
+    // list holds other kernels' only; the descriptor then stays with its node's buffers,
+    // which the node's end gives back.
     if (b) {
-        bool kept = false;
-        for (_MP_BUF_ST*& f : g_freed)
-            if (!f) {
-                f = b;
-                kept = true;
+        const uint32_t kernel = TaskOsThreadId();
+        TaskBeginMutex();
+        for (size_t i = 0; i < kFreedObjects; ++i)
+            if (!g_freed[i].descriptor) {
+                g_freed[i] = FreedObject{b, kernel};
                 break;
             }
-        if (!kept) {
-            mp_thr_reap();
-            g_freed[0] = b;
-        }
+        TaskEndMutex();
     }
 }
 
