@@ -3,6 +3,7 @@
 // word, through hlclib.h and libhlclib.so only.
 #include "hostgrabfixture.h"
 
+#include <algorithm>
 #include <chrono>
 #include <thread>
 
@@ -192,6 +193,77 @@ TEST_F(HostGrabTest, AHostGrabWaitsForACopyRunningOnItsOrloAndBothArriveWhole)
     EXPECT_EQ(Mismatches(pixels.data(), kWidth, kHeight, 1, 0, LastFrame(), Rows()), 0);
     EXPECT_EQ(imThrFree(thread), 0) << LastText();
     ExpectIdle();
+}
+
+// The programming of one grab writes the engine's registers in one order: the frame
+// addresses straight, the status, the window and format registers, then for a board grab
+// the grab list control and the grab control; for a host grab the list address, the VM
+// registers with their list control, the timing control as a reset pulse and then without
+// its start bits, the VM control, the grab control, and the list's start last.  Registers a
+// grab leaves unchanged are not written again, so each write must come no earlier than
+// the one before it in that order.
+TEST_F(HostGrabTest, TheProgrammingWritesTheEngineRegistersInTheirOrder)
+{
+    UseCamera({});
+    constexpr uint32_t kAnyVm = 1;   // a register of the VM copy geometry
+    const std::vector<uint32_t> window = {kOrloGrabStatus, kOrloGPIXFMT,  kOrloGTAGCTL,  kOrloGC1TOFF,  kOrloGC2TOFF,
+                                          kOrloGC3TOFF,    kOrloGTLPITCH, kOrloGLPITCH,  kOrloGBLENGTH, kOrloGHSCLNG,
+                                          kOrloGVSCLNG,    kOrloGHWSTART, kOrloGHWSTOP,  kOrloGVTOTAL,  kOrloGHTOTAL,
+                                          kOrloGVWSTART,   kOrloGVWSTOP,  kOrloGDWRTMSK};
+    struct Path {
+        uint32_t location;
+        std::vector<uint32_t> tail;   // after the window registers
+    };
+    const Path paths[] = {
+        {kBoardMemory, {kOrloGrabListControl, kOrloGrabControl}},
+        {kHostDma,
+         {kOrloGrabListPointer, kAnyVm, kOrloVmListControl, kOrloVtControl, kOrloVmChannelControl, kOrloGrabControl,
+          kOrloGrabListControl}},
+    };
+    auto& sim = boardsim::BoardSim::instance();
+    for (const Path& path : paths) {
+        SCOPED_TRACE(testing::Message() << "location " << path.location);
+        std::vector<uint32_t> order = {kOrloGFSTART, kOrloGC1FOFF, kOrloGC2FOFF, kOrloGC3FOFF};
+        order.insert(order.end(), window.begin(), window.end());
+        order.insert(order.end(), path.tail.begin(), path.tail.end());
+        const uint32_t destination = Buffer(kWidth, kHeight, 1, 8, path.location);
+        sim.clearTrace();
+        sim.setTracing(true);
+        ASSERT_EQ(Grab(destination, 1), static_cast<int32_t>(kDone)) << LastText();
+        sim.setTracing(false);
+        size_t at = 0;
+        bool begun = false, armed = false;
+        std::vector<uint32_t> timing, reached;
+        for (const boardsim::HwAccess& a : sim.trace()) {
+            if (a.op != boardsim::HwOp::Write || a.area != boardsim::HwArea::PrimaryRegs) continue;
+            begun = begun || a.offset == kOrloGFSTART;
+            if (!begun) continue;
+            const bool vm = a.offset >= kOrloVmHostStart && a.offset <= kOrloVmLastLine && a.offset != kOrloVtControl;
+            size_t k = at;
+            while (k < order.size() && order[k] != a.offset && !(order[k] == kAnyVm && vm)) ++k;
+            if (k == order.size()) continue;   // not a register of the programming, or written again later
+            at = k;
+            if (reached.empty() || reached.back() != order[k]) reached.push_back(order[k]);
+            if (a.offset == kOrloVtControl) timing.push_back(a.value);
+            if (a.offset == path.tail.back() && (path.location == kHostDma ? (a.value & 3) == 3 : (a.value & 6) != 0)) {
+                armed = true;
+                break;
+            }
+        }
+        EXPECT_TRUE(armed) << "the grab was armed in that order";
+        EXPECT_NE(std::find(reached.begin(), reached.end(), kOrloGFSTART), reached.end());
+        EXPECT_NE(std::find(reached.begin(), reached.end(), kOrloGrabControl), reached.end());
+        if (path.location == kHostDma) {
+            EXPECT_NE(std::find(reached.begin(), reached.end(), kAnyVm), reached.end());
+            ASSERT_EQ(timing.size(), 2u);
+            EXPECT_EQ(timing[0] & 1, 1u) << "a reset pulse first";
+            EXPECT_EQ(timing[1] & 7, 0u) << "then the value without its start bits";
+            EXPECT_EQ(timing[0] & ~7u, timing[1] & ~7u);
+        } else {
+            EXPECT_TRUE(timing.empty());
+        }
+        ExpectIdle();
+    }
 }
 
 }  // namespace

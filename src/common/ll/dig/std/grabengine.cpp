@@ -5,6 +5,7 @@
 #include "bufchild.h"
 #include "bufid.h"
 #include "camrec.h"
+#include "digitizers.h"
 #include "geometry.h"
 #include "grab.h"
 #include "grabevents.h"
@@ -14,6 +15,7 @@
 #include "hwlock.h"
 #include "intserver.h"
 #include "intserverio.h"
+#include "nodelist.h"
 #include "regaccess.h"
 #include "reqres.h"
 #include "serialchips.h"
@@ -167,21 +169,23 @@ void ReleaseSlotSema(DIGPARAM* dp, uint32_t slot)
     if (sema != 0 && sema != -1 && TaskValidateSema(sema)) TaskSignalSema(sema);
 }
 
+// What the wait for a slot's semaphore came to.
+enum class SlotWait { None, Taken, TimedOut };
+
 // Takes the slot's semaphore, bounded by the communication time-out: a grab that never
 // reached its last frame must not hold the next request for ever.
-// True when it was taken.
-bool TakeSlotSema(DIGPARAM* dp, uint32_t slot)
+SlotWait TakeSlotSema(DIGPARAM* dp, uint32_t slot)
 {
-    if (!dp->path) return false;
+    if (!dp->path) return SlotWait::None;
     const int32_t sema = static_cast<int32_t>(dp->path->slot(slot, kSlotDoneSema));
-    if (sema == 0 || sema == -1 || !TaskValidateSema(sema)) return false;
+    if (sema == 0 || sema == -1 || !TaskValidateSema(sema)) return SlotWait::None;
     const double start = mp_time_clock(0.0);
     const double limit = mp_sys_timeout(3);
     while (!TaskCheckSema(sema)) {
-        if (mp_time_clock(start) >= limit) return false;
+        if (mp_time_clock(start) >= limit) return SlotWait::TimedOut;
         mp_time_sleep(0.0);
     }
-    return true;
+    return SlotWait::Taken;
 }
 
 void FreeMadeTag(EngineWork* w)
@@ -190,6 +194,22 @@ void FreeMadeTag(EngineWork* w)
         if (mp_buf_valid(w->madeTag, kBufKindImage)) mp_buf_free(w->madeTag);
         w->madeTag = nullptr;
     }
+}
+
+// Bus address of a temporary buffer's memory.
+uint32_t TempBufferAddress(const _MP_BUF_ST* b)
+{
+    if (!b->bandTable || b->bands == 0) return 0;
+    const _MP_BAND_ST& band = b->bandTable[0];
+    return band.physical ? band.physical : band.mapped;
+}
+
+// The clock word (MHz) of the node that holds the digitizer: the node's VM bus clock.
+uint32_t DigitizerClockMHz(const DIGPARAM* dp)
+{
+    const uint32_t node = dp->digInfo && (dp->digInfo[kDigWordNode] & 0xFF) ? dp->digInfo[kDigWordNode] & 0xFF : dp->node;
+    const _NODE_MAIN_RESOURCE_ST* r = mp_sys_node_resource_ptr(node);
+    return r && r->nodeState ? NodeBusClock(r->nodeState) : 0;
 }
 
 uint32_t SlotWord(const void* p)
@@ -632,6 +652,13 @@ int grbUpdtSh(DIGPARAM* dp, int* hostReady)
     // Step 6: frame addresses.
     const uint32_t multi = cam ? AtLeast1(Info(dp, INFO_TIMEMULTICH)) : 1;
     const uint32_t wanted = AtLeast1(mpPrvChannelCount(channels)) * multi;
+    // A host grab is written into the grab path's temporary buffers: the frame addresses
+    // start from theirs.
+    if (w->host)
+        for (uint32_t i = 0; i < 4; ++i) {
+            const auto* t = reinterpret_cast<const _MP_BUF_ST*>(static_cast<uintptr_t>(dp->hostGrab[i]));
+            win.address[i] = t && mp_buf_valid(t, kBufKindImage) ? TempBufferAddress(t) : 0;
+        }
     if (mpPrvFrameAddr(dp->res, d, &win, xTaps, yTaps, adj, f.shiftSel >> 11, wanted, cam ? bitsPerChannel : 8,
                        cam ? Info(dp, INFO_LINEDELAY) : 0, 1, 1) != 0)
         return -1;
@@ -722,8 +749,9 @@ int grbUpdtSh(DIGPARAM* dp, int* hostReady)
                 const uint32_t htotal = CamSlotAt(dp->cam, DIG_HTOTAL)->value & 0xFFFF;
                 rate = htotal ? Info(dp, INFO_PIXCLK) * 0.001 / htotal : 1.0;
             } else {
-                // Without a camera the pixel clock is not known here: one line per millisecond.
-                rate = 1.0;
+                // Without a camera the digitizer's clock (MHz) drives lines of the width.
+                const uint32_t width = dp->destination->sizeX > 0 ? static_cast<uint32_t>(dp->destination->sizeX) : 0;
+                rate = width ? DigitizerClockMHz(dp) * 1000000.0 * 0.001 / width : 1.0;
             }
             w->image[kLinesPerMsWord] = rate < 1.0 ? 1u : static_cast<uint32_t>(rate);
         }
@@ -778,6 +806,10 @@ void LoadHostVm(DIGPARAM* dp, EngineWork* w)
     }
     WriteNow(dp, kOrloVmListControl, w->image[kVmFirstWord + 2 * HostVmSlot(kOrloVmListControl)]);
     const uint32_t vt = w->image[kVmFirstWord + 2 * HostVmSlot(kOrloVtControl)];
+    // Mend: a reset pulse, then the value without its start bits (not the value itself, then
+    // again with bit 0 clear): the value carries the start bit of a copy, which then ran
+    // ahead of the list and held the engine, so the list's copies never came and the grab
+    // timed out.
     WriteNow(dp, kOrloVtControl, vt | 0x1u);
     WriteNow(dp, kOrloVtControl, vt & ~0x7u);
     WriteNow(dp, kOrloVmChannelControl, w->image[kVmRestartWord]);
@@ -803,17 +835,17 @@ int grbLoadSh(DIGPARAM* dp, int host, int32_t option)
                                      GHWSTART, GHWSTOP, GVTOTAL,  GHTOTAL,  GVWSTART, GVWSTOP, GDWRTMSK};
     for (GrabReg r : kOrder) Send(dp, kGrabRegOffset[r]);
     if (host && dp->cam) {
-        // The grab list starts from its address at every host grab, even an unchanged one.
-        // It arms the frame itself and copies its first block with the VM registers, so it
-        // starts only once those are written and the engine has been released
-        // (grbSetOrlo): started earlier, a stop pulse of the release could cancel the frame
-        // it had armed, or its first copies could run with the previous grab's geometry.
-        WriteNow(dp, kGrabRegOffset[GARPADDR], R(w, GARPADDR));
-        LoadHostVm(dp, w);
         // A camera whose INFO_MISC has bit 12 set takes the variant that also writes the
         // Orlo's control word at 0x2058; it is written with its live value, so the
         // processor reset and VM bits it holds stay as they are.
         if (Info(dp, INFO_MISC) & kMiscControlWordVariant) WriteNow(dp, kOrloMemControl, Read(s, kOrloMemControl));
+        // The grab list starts from its address at every host grab, even an unchanged one.
+        // Mend: the list starts after the VM registers and the engine's release (grbSetOrlo),
+        // not before them: it arms the frame and copies its first block with those registers,
+        // so started first it copied with the previous grab's geometry, or a stop pulse of
+        // the release cancelled the frame it had armed.
+        WriteNow(dp, kGrabRegOffset[GARPADDR], R(w, GARPADDR));
+        LoadHostVm(dp, w);
         w->listToStart = 1;
         return 0;
     }
@@ -844,8 +876,11 @@ void quick(DIGPARAM* dp)
 
 int ProtectOrlo(DIGPARAM* dp, uint32_t slot)
 {
-    const bool taken = TakeSlotSema(dp, slot);
-    if (EngineWork* w = Work(dp)) w->slotTaken = taken ? 1 : 0;
+    const SlotWait wait = TakeSlotSema(dp, slot);
+    if (EngineWork* w = Work(dp)) w->slotTaken = wait == SlotWait::Taken ? 1 : 0;
+    // Mend: a slot still held by an earlier grab past the time-out fails this request
+    // instead of re-arming the slot under that grab.
+    if (wait == SlotWait::TimedOut) return Fail(dp, HLC_ERR_TIMEOUT);
     SetToOrlo(dp->node, dp->pathIndex, &dp->protectToken);
     return 0;
 }
@@ -889,7 +924,7 @@ int grbSetOrlo(DIGPARAM* dp, uint32_t channels, int32_t option)
         vmSection.node = dp->node;
         if (dp->thrGrab) dp->thrGrab->path = dp->pathIndex + 1;
         grbInitSh(dp, 1, option);
-        ProtectOrlo(dp, 0);
+        if (ProtectOrlo(dp, 0) != 0) return -1;
         locked = true;
     } else {
         grbInitSh(dp, 0, option);
@@ -917,14 +952,17 @@ int grbSetOrlo(DIGPARAM* dp, uint32_t channels, int32_t option)
 
     // Step 4.
     if (!locked) {
-        ProtectOrlo(dp, 0);
+        if (ProtectOrlo(dp, 0) != 0) {
+            FreeMadeTag(w);
+            return -1;
+        }
         locked = true;
     }
 
     // Step 5.
     uint32_t& gctl = R(w, GRABCTRL);
     if (option != 1) {
-        if (!hostReady && dp->moduleWord && dp->cam) {
+        if (!hostReady) {
             const uint32_t digNode = dp->digInfo ? (dp->digInfo[4] & 0xFF) : dp->node;
             SetToExt(digNode ? digNode : dp->node);
             uint32_t* slot = mpPrvExtSlot(DIG_MISCTL);
@@ -956,6 +994,7 @@ int grbSetOrlo(DIGPARAM* dp, uint32_t channels, int32_t option)
 
     // Step 9: an idle engine takes the line interrupt and restarts the VM engine; a running
     // one keeps its own.
+    bool vmArms = false;
     if (!(hostReady && option != 1)) {
         const bool idle = !(Read(s, kOrloGrabStatus) & (kGstatInFlight | kGstatArmed)) &&
                           !(Read(s, kOrloGrabControl) & kGctlContinuous) &&
@@ -965,7 +1004,11 @@ int grbSetOrlo(DIGPARAM* dp, uint32_t channels, int32_t option)
                 WriteNow(dp, kGrabRegOffset[GLNINT], R(w, GLNINT));
                 gctl = (gctl & ~0x300000u) | ((w->image[kLineKindWord] & 3) << 20);
             }
-            if (restart != 15) mpPrvStartVm(s);
+            // The restarted VM engine arms the grab: the grab control is not written.
+            if (restart != 15) {
+                mpPrvStartVm(s);
+                vmArms = true;
+            }
         } else {
             const uint32_t live = Read(s, kOrloGrabControl);
             gctl = (gctl & ~(0x300000u | (1u << 26))) | (live & (0x300000u | (1u << 26)));
@@ -973,7 +1016,7 @@ int grbSetOrlo(DIGPARAM* dp, uint32_t channels, int32_t option)
     }
 
     // Step 10: arm; a host grab's list arms the frame, so it starts now.
-    if (!mpPrvHaltPending(dp)) {
+    if (!vmArms && !mpPrvHaltPending(dp)) {
         WriteNow(dp, kOrloGrabControl, gctl);
         if (w->listToStart) WriteNow(dp, kGrabRegOffset[GARPCTRL], R(w, GARPCTRL));
     }

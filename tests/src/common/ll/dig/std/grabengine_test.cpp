@@ -572,6 +572,38 @@ TEST_F(GrabEngineTest, ALineInterruptAtTheWindowStartOnACameraWithoutALineTotalT
     EXPECT_EQ(Image()[grbimg::kLinesPerMsWord], 31u);   // 25e6 x 0.001 / 800 = 31.25
 }
 
+// Without a camera the rate comes from the digitizer's clock word (MHz) over the width.
+TEST_F(GrabEngineTest, ALineInterruptAtTheWindowStartWithoutACameraTakesTheClockOverTheWidth)
+{
+    record_->nodeState->iniWords[1] = 33;
+    p_.destination = Dest(640, 480);
+    p_.options = Options({{10026, -1}});
+    NewImage();
+    grbInitSh(&p_, 0, kGrbDefault);
+    int ready = 0;
+    ASSERT_EQ(grbUpdtSh(&p_, &ready), 0) << Text();
+    EXPECT_EQ(Image()[grbimg::kLinesPerMsWord], 51u);   // 33e6 x 0.001 / 640 = 51.6
+}
+
+// A slot whose earlier grab never gave its semaphore back fails the request with a
+// time-out and leaves the engine and the slot as they were.
+TEST_F(GrabEngineTest, ASlotStillHeldPastTheTimeOutFailsTheRequestWithoutArmingIt)
+{
+    MonoCamera();
+    p_.destination = Dest(640, 480);
+    StartServers();
+    SERVINFO_ST* s = State(0);
+    const int32_t sema = static_cast<int32_t>(s->slot(0, kSlotDoneSema));
+    ASSERT_EQ(TaskCheckSema(sema), 1);   // the earlier grab holds it
+    s->slot(0, kSlotRequested) = 7;
+    Trace();
+    EXPECT_EQ(grbSetOrlo(&p_, 0x10000, kGrbDefault), -1);
+    EXPECT_EQ(res_.err.code, HLC_ERR_TIMEOUT);
+    EXPECT_TRUE(Writes(kOrloGrabControl).empty());
+    EXPECT_EQ(s->slot(0, kSlotRequested), 7u);
+    EXPECT_EQ(TaskCheckSema(sema), 0) << "the semaphore is not given back by the failed request";
+}
+
 TEST_F(GrabEngineTest, ABusyGrabRegisterListEndsTheProgrammingWithATimeOutInsteadOfWaitingForEver)
 {
     MonoCamera();
