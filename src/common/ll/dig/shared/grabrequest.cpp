@@ -213,9 +213,13 @@ bool mpPrvGrabOnDisplayNode(DIGPARAM* p, uint32_t location, bool localGrab, int3
 
 int32_t sendMsg(DIGPARAM* p, int32_t phase, uint32_t node, _MP_BUF_ST* syncArgument)
 {
-    const _MP_BUF_ST* syncObject = syncArgument ? syncArgument : p->sync;
-    const uint32_t syncId =
-        syncObject ? (syncObject->id < kPredefEntries ? syncObject->id | kIdPredefined : syncObject->id) : 0;
+    auto idOf = [](const _MP_BUF_ST* b) -> uint32_t {
+        return b ? (b->id < kPredefEntries ? b->id | kIdPredefined : b->id) : 0;
+    };
+    // The sync parameter falls back to the request's own sync object; the operation's sync
+    // object in the header is only the one given here.
+    const uint32_t syncId = idOf(syncArgument ? syncArgument : p->sync);
+    const uint32_t operationSync = idOf(syncArgument);
     _MSG_ST msg{};
     im_msg_start(&msg, kOpDigGrabMsg, 7, "imDigGrab");
     auto putObject = [&](uint32_t slot, const _MP_BUF_ST* b, uint32_t none) {
@@ -236,7 +240,7 @@ int32_t sendMsg(DIGPARAM* p, int32_t phase, uint32_t node, _MP_BUF_ST* syncArgum
     im_msg_put_long(&msg, 5, static_cast<int32_t>(syncId));
     std::memcpy(msg.body.param[5], syncWords, sizeof syncWords);
     im_msg_put_long(&msg, 6, phase);
-    im_msg_send(&msg, (node & 0xFF) << 16, kForwardThread | ((node & 0xFF) << 16), syncId, IM_SYNC_POLL);
+    im_msg_send(&msg, (node & 0xFF) << 16, kForwardThread | ((node & 0xFF) << 16), operationSync, IM_SYNC_POLL);
     const int32_t error = im_msg_cmd_error(&msg);
     if (error != 0) {
         // The phase failed on the other node: its error becomes the request's.

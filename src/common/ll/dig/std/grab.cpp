@@ -599,14 +599,14 @@ int32_t mpDigGrab_Std(MP_RESOURCE_ST* res, _MP_BUF_ST* digitizer, _MP_BUF_ST* ca
     const bool digitizerHere = digNode == p.node;
     const bool module = p.cam && p.moduleWord;
     // A phase forwarded to another node that fails there has its error in the request's
-    // record and does not stop the local phases.  Its grab may then never start or end, so
-    // the request ends the sync object itself; when the grab engine was not programmed, no
-    // end of grab will come to give back the thread's count and the channels either.
-    bool forwardFailed = false;
+    // record (sendMsg) and does not stop the local phases: the sync object follows this
+    // node's grab.  Only a failed Orlo phase leaves no grab engine programmed.
     bool engineNotProgrammed = false;
     auto finish = [&]() -> int32_t {
-        if (forwardFailed) {
-            if (engineNotProgrammed) cleanGrab(&p);
+        if (engineNotProgrammed) {
+            // No end of grab will come to give back the thread's count and the channels.
+            // Mend: the sync object ends here, else a wait for the grab's end never returns.
+            cleanGrab(&p);
             mp_osb_update_state(reinterpret_cast<MP_SYNC_ST*>(sync), kGrabSyncEnded);
         }
         std::free(p.work);
@@ -620,7 +620,7 @@ int32_t mpDigGrab_Std(MP_RESOURCE_ST* res, _MP_BUF_ST* digitizer, _MP_BUF_ST* ca
             r = grbSetDig(&p, p.channelSel, 1, p.variant);
         } else if (phase == kGrabPhaseAll || phase == kGrabPhaseDigitizer || phase == kGrabPhaseForwarded) {
             if (digitizerHere) r = grbSetDig(&p, p.channelSel, 0, p.variant);
-            else if (sendMsg(&p, kGrabPhaseDigitizer, digNode, nullptr) != 0) forwardFailed = true;
+            else sendMsg(&p, kGrabPhaseDigitizer, digNode, nullptr);
         }
         if (r == -1) {
             // grbSetDig gave back what it took.
@@ -639,7 +639,6 @@ int32_t mpDigGrab_Std(MP_RESOURCE_ST* res, _MP_BUF_ST* digitizer, _MP_BUF_ST* ca
                 return -1;
             }
         } else if (sendMsg(&p, kGrabPhaseOrlo, destNode, nullptr) != 0) {
-            forwardFailed = true;
             engineNotProgrammed = true;
         }
     }
@@ -648,7 +647,7 @@ int32_t mpDigGrab_Std(MP_RESOURCE_ST* res, _MP_BUF_ST* digitizer, _MP_BUF_ST* ca
         if (phase == kGrabPhaseDigitizer || phase == kGrabPhaseOrlo) return finish();
         const int32_t capture = Field(options, kGrabFieldCapture);
         if (!digitizerHere) {
-            if (sendMsg(&p, kGrabPhaseCapture, digNode, nullptr) != 0) forwardFailed = true;
+            sendMsg(&p, kGrabPhaseCapture, digNode, nullptr);
         } else {
             SetToOrlo(p.node, p.pathIndex, nullptr);
             SetToExt(digNode);

@@ -7,6 +7,7 @@
 #include "grab.h"
 #include "hlc_errors.h"
 #include "intserver.h"
+#include "nodelist.h"
 #include "reqres.h"
 #include "serialchips.h"
 #include "servinfo.h"
@@ -167,11 +168,22 @@ int Fail(MP_RESOURCE_ST* resource, int32_t code, const char* text = nullptr)
 constexpr char kTagsInUse[] = "Temporary restriction: tags requested while tags are already being used";
 constexpr uint32_t kTagType = 0x40000001u;  // one bit per pixel
 
+// Board memory holds the mask of a board-memory destination, and of a host DMA destination
+// on a node whose first grab path serves host grabs; every other mask goes to display heap 0.
+bool MaskInBoardMemory(const GrabPatchJob& job)
+{
+    if (job.tagInBoardMemory) return true;
+    const _MP_BUF_ST* d = job.destination;
+    if (!d || (d->location & 0x7FFFFFFFu) != kLocHostDma) return false;
+    const _NODE_MAIN_RESOURCE_ST* record = mp_sys_node_resource_ptr(job.node);
+    return record && record->nodeState && record->nodeState->hostGrabFirstPath != 0;
+}
+
 // A one-line, one-band mask tag buffer of `bytes` bits: 0 for the first `valid`, 1 beyond.
 _MP_BUF_ST* MakeMaskTag(const GrabPatchJob& job, uint32_t bytes, uint32_t valid)
 {
     _MP_BUF_ST* tag = mp_buf_alloc_on_node(job.node, static_cast<int32_t>(bytes), 1, 1, kTagType,
-                                           job.tagInBoardMemory ? kLocSdram : kLocDisplay0);
+                                           MaskInBoardMemory(job) ? kLocSdram : kLocDisplay0);
     if (!tag) return nullptr;
     for (uint32_t x = 0; x < bytes; ++x) mp_buf_put_pix(tag, 0, static_cast<int32_t>(x), 0, x < valid ? 0 : 1);
     return tag;
@@ -303,9 +315,12 @@ int mpPrvGrabPatchJob(const GrabPatchJob& job, WININFO_ST* window, uint32_t mode
             mpPrvValid(chosen, width, sizeCode, &safe, 0);
             if (window->firstColumn + safe <= sourceWidth) {
                 if (tag) return Fail(job.resource, HLC_ERR_RESTRICTED, kTagsInUse);
+                // One mask bit per destination byte: the pixel format's low bits name the
+                // destination's bytes per pixel (less one).
                 const uint32_t hdiv = Divisor(window->decimationX), hm = Divisor(window->replicationX);
-                const uint32_t bytes = ((safe - 1) / hdiv + 1) * hm * sizeCode;
-                const uint32_t valid = ((width - 1) / hdiv + 1) * hm * sizeCode;
+                const uint32_t pixelBytes = (*r.gpixfmt & 7) + 1;
+                const uint32_t bytes = ((safe - 1) / hdiv + 1) * hm * pixelBytes;
+                const uint32_t valid = ((width - 1) / hdiv + 1) * hm * pixelBytes;
                 made = MakeMaskTag(job, bytes, valid);
                 if (!made) return Fail(job.resource, HLC_ERR_INVALID_PARAMETER);
                 SetLow16(r.ghwstop, Low16(r.ghwstop) + (safe - width));

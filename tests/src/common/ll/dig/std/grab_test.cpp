@@ -272,6 +272,71 @@ TEST_F(GrabRequestTest, SerialAccessOfTheStandardFamilyDoesNothing)
     EXPECT_EQ(AllWrites(), 0u);
 }
 
+// ---- forwarded phases ------------------------------------------------------------------------
+
+// A phase sent to a node the message layer cannot reach (its digitizer is listed with a
+// module): its error reaches the request; the sync object waits for this node's grab, unless the failed phase
+// was the Orlo's, whose end of grab never comes.
+struct ForwardCase {
+    int32_t phase;
+    bool remoteDestination;   // else the digitizer is on the other node
+    uint32_t syncState;
+};
+class ForwardedPhaseTest : public GrabRequestTest, public ::testing::WithParamInterface<ForwardCase> {
+protected:
+    static constexpr uint32_t kOther = 0x22;
+    void SetUp() override
+    {
+        GrabRequestTest::SetUp();
+        if (HasFatalFailure()) return;
+        other_.modulePresent = 1;
+        ASSERT_EQ(mp_sys_insert_node(kOther, &other_), 0);
+        mp_sys_node_resource_ptr(kOther)->nodeState = &other_;
+    }
+    void TearDown() override
+    {
+        mp_sys_remove_node(kOther);
+        GrabRequestTest::TearDown();
+    }
+    static _MP_BUF_ST* Object(uint32_t kind)
+    {
+        _MP_BUF_ST* b = Image(64, 1, 1, 8, kLocInline);
+        if (!b || !mp_buf_alloc_id(b)) return nullptr;
+        b->kind = kind;
+        std::memset(mp_buf_address_band_internal(b, 0), 0, 64);
+        return b;
+    }
+    _NODE_ST other_{};
+};
+
+TEST_P(ForwardedPhaseTest, TheSyncObjectEndsAtOnceOnlyWhenTheOrloPhaseFailed)
+{
+    const ForwardCase& c = GetParam();
+    _MP_BUF_ST* camera = CameraBuffer(1);
+    _MP_BUF_ST* dest = Image(64, 48, 1, 8, kLocSdram);
+    _MP_BUF_ST* digitizer = Object(kBufKindDigitizer);
+    _MP_BUF_ST* sync = Object(kBufKindSync);
+    ASSERT_TRUE(camera && dest && digitizer && sync);
+    auto* dig = static_cast<uint32_t*>(mp_buf_address_band_internal(digitizer, 0));
+    dig[kDigWordId] = digitizer->id;
+    dig[kDigWordNode] = c.remoteDestination ? kNode : kOther;
+    if (c.remoteDestination) dest->node = kOther;
+    auto* record = static_cast<MP_SYNC_ST*>(mp_buf_address_band_internal(sync, 0));
+    record->state = kGrabSyncArmed;
+
+    EXPECT_EQ(mpDigGrab_Std(&res_, digitizer, c.remoteDestination ? nullptr : camera, dest, 1, nullptr,
+                            reinterpret_cast<_MP_BUF_ST*>(record), c.phase),
+              0);
+    EXPECT_EQ(Text(), "Invalid device ID");
+    EXPECT_EQ(record->state, c.syncState);
+    EXPECT_EQ(grab_.count, 0);
+}
+
+INSTANTIATE_TEST_SUITE_P(Phases, ForwardedPhaseTest,
+                         ::testing::Values(ForwardCase{kGrabPhaseDigitizer, false, kGrabSyncArmed},
+                                           ForwardCase{kGrabPhaseCapture, false, kGrabSyncArmed},
+                                           ForwardCase{kGrabPhaseOrlo, true, kGrabSyncEnded}));
+
 // ---- the loaded camera's takeover -----------------------------------------------------------
 
 TEST_F(GrabRequestTest, ANeverLoadedRecordTakesOverTheLoadedRecordWhole)

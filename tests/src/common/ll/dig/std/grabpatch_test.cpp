@@ -345,6 +345,36 @@ TEST_F(GrabPatchTest, WidenedLineGetsAMaskTagBuffer)
     EXPECT_EQ(gtagctl_ & 0x3FFFFFFu, win_.address[0] & 0x3FFFFFFu);
 }
 
+// A widened 130-pixel line (mode 5 to mode 4's 249): one mask bit per destination byte,
+// the mask in board memory also for host memory when the first grab path serves host grabs.
+struct MaskCase {
+    uint32_t gpixfmt;     // low bits: destination bytes per pixel less one
+    uint32_t location;    // of the destination
+    uint32_t bits;
+    int32_t length, valid;
+};
+class MaskTagTest : public GrabPatchTest, public ::testing::WithParamInterface<MaskCase> {};
+
+TEST_P(MaskTagTest, MaskCoversEveryDestinationByteInBoardMemory)
+{
+    const MaskCase& c = GetParam();
+    record_->nodeState->hostGrabFirstPath = 1;
+    job_.tagInBoardMemory = c.location == kLocSdram;
+    job_.destination = Buffer(640, 4, 1, c.bits, c.location);
+    gpixfmt_ = c.gpixfmt;
+    Window(0, 130);
+    ASSERT_EQ(Patch(5, 640), 0) << res_.err.code << " " << Text();
+    ASSERT_NE(made_, nullptr);
+    EXPECT_EQ(made_->location, kLocSdram);
+    EXPECT_EQ(made_->sizeX, c.length);
+    EXPECT_EQ(mp_buf_get_pix(made_, 0, c.valid - 1, 0), 0);
+    EXPECT_EQ(mp_buf_get_pix(made_, 0, c.valid, 0), 1);
+}
+
+INSTANTIATE_TEST_SUITE_P(Destinations, MaskTagTest,
+                         ::testing::Values(MaskCase{0x001, kLocSdram, 16, 498, 260},
+                                           MaskCase{0x000, kLocHostDma, 8, 249, 130}));
+
 TEST_F(GrabPatchTest, MaskTagWithoutRoomFailsAndLeavesTheWindow)
 {
     // Other destinations take their mask tag from display heap 0, which this node (no
