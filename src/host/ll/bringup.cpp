@@ -332,6 +332,7 @@ int32_t im_board_init(uint32_t system, uint32_t board, char** shellName, uint32_
         }
     }
     if (shellName && CoffFileName) *shellName = CoffFileName;
+    // Mend: a failed open does not raise the count, which would keep the node listed with an open nobody frees.
     if (_NODE_MAIN_RESOURCE_ST* listed = node <= 254 ? hooks.nodeResource(node) : nullptr)
         if (listed->openCount >= 0 && result != -1) ++listed->openCount;
     // A record copied from a node open elsewhere in the process shares its device.

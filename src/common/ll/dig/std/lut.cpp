@@ -81,6 +81,7 @@ uint32_t MapChannel(_MP_CAM_ST_0* camera, uint32_t mask)
 uint32_t WideEntries(uint32_t width)
 {
     if (width < 8) width = 8;
+    // Mend: a width above 13 bits is refused, so a table never runs past the 8192 entries of a LUT band.
     if (width > 13) return 0;
     return kLutPageEntries << (width - 8);
 }
@@ -144,6 +145,7 @@ uint32_t BufferEntries(const _MP_BUF_ST* lut)
     const uint32_t bytes = lut->bits > 8 ? (lut->bits + 7) / 8 : 1;
     const uint32_t x = static_cast<uint32_t>(lut->sizeX);
     const uint32_t y = static_cast<uint32_t>(lut->sizeY);
+    // Mend: padded lines give one line of entries, so the table never takes the padding bytes as entries.
     if (y > 1 && lut->pitch != x * bytes) return x;
     return x * y;
 }
@@ -193,7 +195,7 @@ int ProgSorvik2(_MP_CAM_ST_0* camera, uint32_t chanBits, int32_t accessMode)
         FillRamp(ramp.data(), plane1, info.count, info.kind, false, info.width);
         for (uint32_t b = 0; b < 4; ++b) {
             if (!(info.s2Mask & (1u << b))) continue;
-            // In a wide table the second band of each pair carries the high byte.
+            // Mend: each pair's second band takes the high byte (not band 1 alone): LUT2's table keeps its high bytes.
             info.s2Band[b] = (plane1 && (b & 1)) ? plane1 : ramp.data();
         }
         info.stride = 1;
@@ -286,7 +288,7 @@ int mp_dig_lut_info(_MP_CAM_ST_0* camera, _MP_LUT_INFO* info, uint32_t chanBits)
         } else {
             info->s2Mask = (chanBits >> 16) & 0xF;
         }
-        // A page past the end leaves no room for the table.
+        // Mend: a start page past the last page is refused, so the table is not written beyond the LUT memory.
         if (info->s2Page >= kLutPages) return -1;
         return 0;
     }

@@ -121,9 +121,11 @@ int FifoWrite(_MP_LUT_INFO* info, int lut, int clockRefresh)
         }
         if ((i + 1) % 64 == 0) {
             uint32_t polls = 0;
-            while ((Hardware(port.base + kLutStatus) & kFifoBusy) && ++polls < kLutWritePolls) {
-            }
-            if (Hardware(port.base + kLutStatus) & kFifoBusy) return -1;
+            bool busy;
+            do {
+                busy = (Hardware(port.base + kLutStatus) & kFifoBusy) != 0;
+            } while (busy && ++polls < kLutWritePolls);
+            if (busy) return -1;
         }
     }
     if (clockRefresh) mp_time_sleep(0.01);
@@ -150,7 +152,7 @@ int FifoRead(_MP_LUT_INFO* info, int lut)
     Write(port.base + kLutAddrPage, port.page << 8);
     if (FifoEmpty(port.base)) return -1;
     Write(port.base + kLutReadCtl, 0);
-    // The read is clamped to the LUT's end like the write.
+    // Mend: the read is clamped to the LUT's end like the write, so no entry is taken from past the LUT memory.
     const uint32_t count = Clamp(port.page, info->count);
     uint8_t* dest[3] = {port.band[0], port.band[1], port.band[2]};
     const uint32_t stride = info->stride ? info->stride : 1;
@@ -259,6 +261,7 @@ int Access(_MP_CAM_ST_0* camera, _MP_LUT_INFO* info, int32_t direction, int32_t 
         if (info->kind != kLutEight) {
             // Every band that has an address goes with each copy; a band the caller left
             // out (a range request's band mask) is sent again from the copy area.
+            // Mend: not all three bands, so a range request for some of the bands does not always fail.
             info->lut1Page = info->lut2Page = plan[c];
             info->lut1Mask = BoundBands(info->lut1Band);
             info->lut2Mask = BoundBands(info->lut2Band);
@@ -288,7 +291,7 @@ int Access(_MP_CAM_ST_0* camera, _MP_LUT_INFO* info, int32_t direction, int32_t 
             mp_dig_set_pll(nullptr, camera);
     }
 
-    // The input clock selection and the port flag go back even after a failed lock.
+    // Mend: clock selection and port flag go back even after a failed lock, so the record is not left changed.
     if (dictlChanged) Write(DIG_DICTL, dictl);
     if (psgSet) {
         Bits(DIG_PSGCFG, 0, kPsgLut);
@@ -344,15 +347,15 @@ int S2ReadWrite(_MP_CAM_ST_0* camera, _MP_LUT_INFO* info, int32_t direction)
             }
             if (!type34 || !(Hardware(kS2Ctl) & kS2Repeat)) break;
             Bits(kS2Ctl, 0, kS2Repeat);
-            // A module that keeps asking for the band again never takes it.
+            // Mend: a module that keeps asking for the band again fails it, so the transfer cannot repeat without end.
             if (attempt + 1 >= kS2MaxRepeats) {
                 failed = true;
                 break;
             }
         }
     }
-    Bits(kS2Ctl, kS2Idle, kS2Write | kS2Read);
     Bits(kS2Page, info->s2Page, 0x1F);
+    Bits(kS2Ctl, kS2Idle, kS2Write | kS2Read);
     return failed ? -1 : 0;
 }
 

@@ -163,6 +163,7 @@ HLC_EXPORT_CATCH(mp_dig_set_1020_delay)
 uint32_t mp_dig_calc_icd2061(uint32_t address, uint32_t kHz, uint32_t extra)
 try {
     // The frequency is checked in kHz first: kHz x 1000 leaves 32 bits above 4,294,967 kHz.
+    // Mend: checked before the multiplication, so a huge frequency cannot wrap into a valid-looking word.
     if (address > 3 || kHz > kMaxKHz) return 0;
     const uint32_t f = kHz * 1000;
     if (f < kMinHz) return 0;
@@ -207,6 +208,7 @@ void mp_dig_set_icd2061(uint32_t word)
 try {
     // A calculation that found no word gives 0; sending it would program clock register 0
     // with P and Q outside their ranges.
+    // Mend: the 0 of a failed calculation is not sent, so clock register 0 is not programmed with P 3 and Q 2.
     if (word == 0) return;
     Zero();
     const uint32_t address = (word >> 21) & 7;

@@ -38,6 +38,7 @@ void SetRec(_MP_CAM_ST_0* camera, uint32_t offset, uint32_t value) { CamSlotAt(c
 
 // Counts of an exposure register value: the 2 the timer adds come off only where they were
 // added, so a count below 2 is not made negative.
+// Mend: a stored count of 1 reads as 1, not as -1 counts (a negative exposure time).
 uint32_t ExposureCounts(uint32_t stored) { return stored >= kTimerAddsCounts ? stored - kTimerAddsCounts : stored; }
 
 bool SetsIn(int32_t mode) { return mode == 0 || mode == 2; }
@@ -66,6 +67,7 @@ double Frequency(_MP_CAM_ST_0* camera, int timer, uint32_t source, int depth)
     case 4: {
         // The other timer's period: followed one level, so two timers that count each
         // other's periods do not chase each other for ever.
+        // Mend: the chain stops after one level, so two timers clocked by each other cannot recurse without end.
         if (depth > 0) return 0.0;
         const int other = 1 - timer;
         const double f = Frequency(camera, other, kTimerOwnSource, depth + 1);
@@ -87,6 +89,7 @@ double Frequency(_MP_CAM_ST_0* camera, int timer, uint32_t source, int depth)
 // A time recomputed from a kept count (count / f) comes back through f * time as that count
 // within rounding: it is taken to the nearest whole count, so a kept value stays unchanged
 // (195 / 19531.25 * 19531.25 is 194.99999999999997 in doubles, which would truncate to 194).
+// Mend: a kept time keeps its count, so setting only the delay does not shrink the exposure by one count each time.
 double KeptCount(double product, bool kept)
 {
     if (!kept) return product;

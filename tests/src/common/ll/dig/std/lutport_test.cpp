@@ -7,6 +7,7 @@
 #include "reqres.h"
 
 #include <cstring>
+#include <memory>
 #include <string>
 
 using namespace cam0;
@@ -271,6 +272,20 @@ TEST_F(LutPortTest, WriteFifoThatNeverDrainsFailsAfterItsPolls)
     EXPECT_EQ(ClockWords().size(), 4u) << "clocks restored too";
 }
 
+TEST_F(LutPortTest, WriteFifoStatusIsPolledAtMost1023Times)
+{
+    auto cam = EightBitCamera();
+    auto reads = std::make_shared<uint32_t>(0);
+    boardsim::BoardSim::instance().setReadFilter([reads](const boardsim::HwAccess& a) -> uint32_t {
+        if (a.area != boardsim::HwArea::PrimaryPort || a.op != boardsim::HwOp::Read) return a.value;
+        if (a.offset == 70 * 16 + 8) return 0x01;
+        if (a.offset == 68 * 16) ++*reads;
+        return a.offset == 68 * 16 + 8 ? 0x04 : a.value;
+    });
+    EXPECT_EQ(mp_dig_prog_lut(cam.get(), nullptr, 0x10000, 0), -1);
+    EXPECT_EQ(*reads, kLutWritePolls);
+}
+
 TEST_F(LutPortTest, ReadFifoWaitEndsAfterFiveSeconds)
 {
     Answer(68, 0x0400);
@@ -320,6 +335,23 @@ TEST_F(LutPortTest, SorvikTwoTransferUsesItsOwnClockAndPort)
     EXPECT_EQ(Grab().reg(59) & 0x7, 3) << "8-bit width mode";
     EXPECT_EQ(Grab().reg(60) & 0x7, 0x4) << "idle, no direction";
     EXPECT_EQ(Get(cam.get(), INFO_LUTPROG), 0u);
+}
+
+TEST_F(LutPortTest, SorvikTwoPortRestoresItsPageBeforeGoingIdle)
+{
+    auto cam = EightBitCamera();
+    Set(cam.get(), SORVIK2_FLAG, 2);
+    boardsim::BoardSim::instance().setTracing(true);
+    ASSERT_EQ(mp_dig_prog_lut(cam.get(), nullptr, 0x10000, 0), 0);
+    size_t page = 0, control = 0, at = 0;
+    for (const auto& a : boardsim::BoardSim::instance().trace()) {
+        ++at;
+        if (a.op != boardsim::HwOp::Write || a.area != boardsim::HwArea::PrimaryPort) continue;
+        if (a.offset == 58 * 16) page = at;
+        if (a.offset == 60 * 16) control = at;
+    }
+    EXPECT_LT(page, control) << "register 58 written, then register 60";
+    boardsim::BoardSim::instance().setTracing(false);
 }
 
 TEST_F(LutPortTest, SorvikTwoBandThatKeepsAskingForRepeatFails)
