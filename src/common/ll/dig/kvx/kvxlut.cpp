@@ -103,7 +103,10 @@ int DecoderPercent(_MP_CAM_ST_1* camera, uint32_t reg, uint32_t offset, double* 
     if (!camera || !value) return -1;
     const uint32_t slot = KvxDecSlot(reg);
     if (mode == kSet) {
-        const uint32_t byte = mpPrvIsDefault(*value) ? File(camera, slot) & 0xFF : (PercentByte(*value) + offset) % 256;
+        // With the offset the byte is (n + 128) mod 256 for a negative percent too; only n
+        // above 255 is held (the AGC, without offset, is held to 0-255).
+        const int32_t n = offset ? std::min(mpPrvToInt(*value * 0.01 * 256), 255) : static_cast<int32_t>(PercentByte(*value));
+        const uint32_t byte = mpPrvIsDefault(*value) ? File(camera, slot) & 0xFF : static_cast<uint32_t>(n + static_cast<int32_t>(offset)) & 0xFFu;
         Put(camera, slot, (Get(camera, slot) & ~0xFFu) | byte);
     } else if (mode == kInquire) {
         *value = ByteToPercent(Get(camera, slot));

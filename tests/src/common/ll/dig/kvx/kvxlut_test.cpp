@@ -75,6 +75,10 @@ TEST(KvxControls, BrightnessStoresThePercentWithTheOffsetOf128)
     ASSERT_EQ(Ctrl(cam.get(), 30027, 75.0), 0);
     EXPECT_EQ(Dec(cam.get(), kvxdec::BRT), 64u);
     EXPECT_EQ(Ask(cam.get(), 30027), 25.0);
+    ASSERT_EQ(Ctrl(cam.get(), 30027, -50.0), 0);
+    EXPECT_EQ(Dec(cam.get(), kvxdec::BRT), 0u) << "(-128 + 128) mod 256";
+    ASSERT_EQ(Ctrl(cam.get(), 30028, -25.0), 0);
+    EXPECT_EQ(Dec(cam.get(), kvxdec::CON), 64u);
 }
 
 TEST(KvxControls, HundredPercentStaysInsideTheEightBitRegister)
