@@ -320,7 +320,8 @@ uint32_t mpCamAlloc_Async(MP_RESOURCE_ST* res, const _DCF_ENTRY* entries, int32_
     SetToExt(node);
     heapInit(node);
     if (kvxAlloc(res, cam, mode) != 0) {
-        // Without its banks the module cannot grab: the camera is not made.
+        // Mend: a camera made without its banks would grab into buffers that do not exist;
+        // the camera is not made (the -4 is logged).
         mp_buf_free(buffer);
         return 0;
     }

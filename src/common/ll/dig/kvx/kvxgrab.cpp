@@ -666,16 +666,17 @@ int grbSetKvx(DIGPARAM* p, uint32_t c)
     const uint32_t kind = Location(p->destination);
     const bool skipSecond = kind == kLocSdram || kind == kLocHostDma;
 
-    // Step 1: a stopped engine is released.
+    // Step 1: a stopped engine is released with the grab data's grab-control word.
     uint32_t grabControlRead = 0;
+    const uint32_t grabWord = image[2 * grbimg::GRABCTRL];
     for (uint32_t area = 0; area < 2; ++area) {
         if (!AreaUsable(info, p->record, area) || (area == 1 && skipSecond)) continue;
         SERVINFO_ST* s = mp_servinfo(p->record, area);
         const uint32_t gctl = Read(s, kOrloGrabControl);
         if (area == 0 || grabControlRead == 0) grabControlRead = gctl;
         if (!(gctl & 0x2) && (gctl & 0x1)) {
-            Set(s, kOrloGrabControl, (gctl & ~0x6u) | 0x1);
-            Set(s, kOrloGrabControl, gctl & ~0x7u);
+            Set(s, kOrloGrabControl, (grabWord & ~0x6u) | 0x1);
+            Set(s, kOrloGrabControl, grabWord & ~0x7u);
         }
     }
 

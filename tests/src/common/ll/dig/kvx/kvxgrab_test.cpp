@@ -631,6 +631,20 @@ TEST_F(KvxGrabModule, TheListEngineStartsOnTheStartUpListWheneverTheModuleIsIdle
     EXPECT_TRUE(OrloWrites(0x2010).empty());
 }
 
+// A stopped engine (bit 0 set, bit 1 clear) is released with the grab data's grab-control
+// word: bits 1-2 cleared and bit 0 set, then bit 0 cleared too.
+TEST_F(KvxGrabModule, AStoppedEngineIsReleasedWithTheGrabDatasControlWord)
+{
+    intsrv::Set(server_, kOrloGrabControl, 0x1);
+    image_[2 * grbimg::GRABCTRL] = 0x00300006;
+    BoardSim::instance().clearTrace();
+    ASSERT_EQ(grbSetKvx(&p_, 0), 0) << res_.err.code;
+    const std::vector<uint32_t> writes = OrloWrites(kOrloGrabControl);
+    ASSERT_GE(writes.size(), 2u);
+    EXPECT_EQ(writes[0], 0x00300001u);
+    EXPECT_EQ(writes[1], 0x00300000u);
+}
+
 TEST_F(KvxGrabModule, TheStatusRecordNamesEachOrlosStatusBlockUntilShutDown)
 {
     nodeState_ = std::make_unique<_NODE_ST>();
