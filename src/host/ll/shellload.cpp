@@ -264,6 +264,8 @@ bool ReadData(const Loader& l, uint64_t at, uint32_t bytes, uint8_t* out)
 
 // Copies the bytes of a section that lie in the file, zero beyond its size; false when
 // the section's data is not all in the file.
+// Mend: the pad up to 8 bytes is zeros, not what follows in the file: a section at the
+// file's end would otherwise fail to read.
 bool SectionBytes(const Loader& l, const SectionHeader& s, uint32_t from, uint32_t bytes, uint8_t* out)
 {
     std::memset(out, 0, bytes);
