@@ -361,8 +361,8 @@ uint32_t mp_buf_current_owner()
     if (!argument || argument == reinterpret_cast<void*>(-1)) return 0;
     const uint32_t a = Word(argument);
     if (a < kPredefEntries) return a | kIdPredefined;
-    // The task's argument is its thread object (or a node record: both begin with the
-    // node word); the word after it is the object's id.
+    // The task's argument is its thread object's descriptor (or a node record: both begin
+    // with the node word); the word after it is the object's id.
     return static_cast<const uint32_t*>(argument)[1];
 }
 

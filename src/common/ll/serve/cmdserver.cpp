@@ -315,9 +315,9 @@ void MpNimServer(void* nodeRecord)
 
 // ---------------------------------------------------------------- command server
 
-void mpFunctionServer(void* threadObject)
+void mpFunctionServer(void* descriptor)
 {
-    MP_THREAD_ST* thread = static_cast<MP_THREAD_ST*>(threadObject);
+    MP_THREAD_ST* thread = mp_thr_server_of_descriptor(descriptor);
     if (!thread || thread->boardProcessor) return;
     if (!TaskBindPort(thread->commandPort, 0) || !TaskBindPort(thread->secondPort, 1)) return;
     TaskBindSema(thread->secondSema, 2);

@@ -95,4 +95,4 @@ void mp_server_stop_thread(MP_THREAD_ST* thread);
 
 // Task entries of the node's kernel.  Both end when their semaphore or ports are closed.
 void MpNimServer(void* nodeRecord);
-void mpFunctionServer(void* threadObject);
+void mpFunctionServer(void* descriptor);

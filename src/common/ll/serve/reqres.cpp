@@ -247,7 +247,7 @@ void mp_msg_wait_for_wr_posting_empty(_NODE_MAIN_RESOURCE_ST* record)
 
 MP_RESOURCE_ST* mp_res_alloc(_MSG_BODY_ST* msg, uint32_t size, const char* name)
 {
-    MP_THREAD_ST* thread = static_cast<MP_THREAD_ST*>(TaskGetTaskArg());
+    MP_THREAD_ST* thread = mp_thr_server_of_descriptor(TaskGetTaskArg());
     if (!thread) return nullptr;
     MP_RESOURCE_ST* resource = &thread->resource;
     *resource = MP_RESOURCE_ST{};

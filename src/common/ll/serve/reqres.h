@@ -49,16 +49,14 @@ struct MP_RESOURCE_ST {
 };
 
 // Thread object state as the servers use it: the thread object's band after its owner
-// device id and stack size (MP_THREAD_OBJ_ST), its fields in the band's order from the
-// command port on.
-// The node word comes first and the id second, as every task argument of a node's kernel
-// begins (mp_sys_this_node_id and the buffer owner read them there): the command server's
-// argument is this record.
+// device id and stack size (MP_THREAD_OBJ_ST), its fields in the band's order; the node and
+// id the servers keep beside them come after the band's own fields.  The command server's
+// task argument is the object's descriptor, which begins with the node word and the id as
+// every task argument of a node's kernel (mp_sys_this_node_id and the buffer owner read
+// them there).
 // Every field is used only by tasks of the node's kernel (one OS thread), except where
 // noted; ports and semaphores are handles of that kernel.
 struct MP_THREAD_ST {
-    uint32_t node;
-    uint32_t id;                        // thread id
     int32_t commandPort;                // event bit 0
     int32_t secondPort;                 // event bit 1
     int32_t firstSema;
@@ -78,20 +76,25 @@ struct MP_THREAD_ST {
     _MSG_ERR_ST pendingError;           // written by mp_res_free on the command server
     uint32_t boardProcessor;
     uint32_t queued;                    // sent to the command port by the ring server, not yet taken
+    uint32_t node;
+    uint32_t id;                        // thread id
 };
-static_assert(offsetof(MP_THREAD_ST, node) == 0 && offsetof(MP_THREAD_ST, id) == 4, "node word, then id");
-static_assert(offsetof(MP_THREAD_ST, commandPort) == 8 && offsetof(MP_THREAD_ST, secondPort) == 12 &&
-                  offsetof(MP_THREAD_ST, firstSema) == 16 && offsetof(MP_THREAD_ST, secondSema) == 20 &&
-                  offsetof(MP_THREAD_ST, priority) == 24 && offsetof(MP_THREAD_ST, checked) == 28 &&
-                  offsetof(MP_THREAD_ST, value) == 32 && offsetof(MP_THREAD_ST, enable) == 36 &&
-                  offsetof(MP_THREAD_ST, task) == 40 && offsetof(MP_THREAD_ST, pendingHalt) == 44 &&
-                  offsetof(MP_THREAD_ST, cancel) == 48 && offsetof(MP_THREAD_ST, hold) == 52 &&
-                  offsetof(MP_THREAD_ST, mode) == 56 && offsetof(MP_THREAD_ST, created) == 60 &&
-                  offsetof(MP_THREAD_ST, resource) == 64,
+static_assert(offsetof(MP_THREAD_ST, commandPort) == 0 && offsetof(MP_THREAD_ST, secondPort) == 4 &&
+                  offsetof(MP_THREAD_ST, firstSema) == 8 && offsetof(MP_THREAD_ST, secondSema) == 12 &&
+                  offsetof(MP_THREAD_ST, priority) == 16 && offsetof(MP_THREAD_ST, checked) == 20 &&
+                  offsetof(MP_THREAD_ST, value) == 24 && offsetof(MP_THREAD_ST, enable) == 28 &&
+                  offsetof(MP_THREAD_ST, task) == 32 && offsetof(MP_THREAD_ST, pendingHalt) == 36 &&
+                  offsetof(MP_THREAD_ST, cancel) == 40 && offsetof(MP_THREAD_ST, hold) == 44 &&
+                  offsetof(MP_THREAD_ST, mode) == 48 && offsetof(MP_THREAD_ST, created) == 52 &&
+                  offsetof(MP_THREAD_ST, resource) == 56,
               "the band's order from the command port to the request resource");
 static_assert(offsetof(MP_THREAD_ST, firstError) == offsetof(MP_THREAD_ST, resource) + sizeof(MP_RESOURCE_ST) &&
                   offsetof(MP_THREAD_ST, pendingError) == offsetof(MP_THREAD_ST, firstError) + sizeof(_MSG_ERR_ST),
               "the two error records follow the request resource");
+
+// The command server state of a thread object from its descriptor (the command server's
+// task argument); null without one.
+MP_THREAD_ST* mp_thr_server_of_descriptor(void* descriptor);
 
 // Sync objects as the resources use them; the defaults know none.
 struct MpSyncOps {

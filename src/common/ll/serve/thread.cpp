@@ -148,6 +148,12 @@ void Log(MP_RESOURCE_ST* resource, int32_t code)
 
 MP_THREAD_OBJ_ST* mp_thr_object(uint32_t id) { return Find(id); }
 
+MP_THREAD_ST* mp_thr_server_of_descriptor(void* descriptor)
+{
+    auto* object = static_cast<MP_THREAD_OBJ_ST*>(mp_buf_address_band_internal(static_cast<_MP_BUF_ST*>(descriptor), 0));
+    return object ? &object->server : nullptr;
+}
+
 MP_THR_GRAB_ST* mp_thr_grab_record(const MP_THREAD_ST* thread)
 {
     if (!thread) return nullptr;
@@ -254,7 +260,7 @@ MP_THREAD_OBJ_ST* mpThrAlloc(MP_RESOURCE_ST* resource, uint32_t node, uint32_t o
     if (s.commandPort == -1 || s.secondPort == -1 || s.firstSema == -1 || s.secondSema == -1) return fail();
     object->grab.haltSema = TaskOpenSema(-1, 0);
     if (object->grab.haltSema == -1) return fail();
-    object->server.task = TaskCreate(-1, mpFunctionServer, &s, kServerCreatePriority, static_cast<uint32_t>(stack));
+    object->server.task = TaskCreate(-1, mpFunctionServer, b, kServerCreatePriority, static_cast<uint32_t>(stack));
     if (object->server.task == -1) return fail();
     if (!Register(object)) return fail();   // the created task ends on its closed ports
     if (ownerDevice) {

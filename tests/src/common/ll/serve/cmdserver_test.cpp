@@ -1,4 +1,6 @@
 #include "cmdserver.h"
+#include "bufid.h"
+#include "thread.h"
 
 #include "im_msgio.h"
 #include "im_param.h"
@@ -39,7 +41,11 @@ constexpr uint32_t kOpBlock = 36;
 
 double g_timeouts[11] = {5.0, 5.0, 0.2, 5.0, 0.05, 0.02, 0.0, -1.0, 0.0, 0.0, 5.0};
 std::atomic<int> g_executed{0};
-MP_THREAD_ST g_thread;
+// The thread object: its descriptor, as the command server's argument, and its band.
+MP_THREAD_OBJ_ST g_object;
+MP_THREAD_ST& g_thread = g_object.server;
+_MP_BAND_ST g_band;
+_MP_BUF_ST g_descriptor;
 
 _MSG_ST* AsMsg(_MSG_BODY_ST* body) { return reinterpret_cast<_MSG_ST*>(reinterpret_cast<uint8_t*>(body) - 64); }
 
@@ -141,7 +147,15 @@ protected:
         g_thread.priority = 10;
         g_thread.created = 1;
         mp_server_add_thread(&g_thread);
-        TaskResume(TaskCreate(-1, mpFunctionServer, &g_thread, 10, 256 * 1024));
+        g_band = _MP_BAND_ST{};
+        g_band.mapped = static_cast<uint32_t>(reinterpret_cast<uintptr_t>(&g_object));
+        g_descriptor = _MP_BUF_ST{};
+        g_descriptor.node = kNode;
+        g_descriptor.id = kThread;
+        g_descriptor.bands = 1;
+        g_descriptor.bandTable = &g_band;
+        g_descriptor.location = kLocInline;
+        TaskResume(TaskCreate(-1, mpFunctionServer, &g_descriptor, 10, 256 * 1024));
         TaskResume(TaskCreate(-1, MpNimServer, &g_record, 20, 256 * 1024));
         ready_ = true;
         bool stopped = false;
