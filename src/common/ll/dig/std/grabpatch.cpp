@@ -339,6 +339,8 @@ int mpPrvGrabPatchJob(const GrabPatchJob& job, WININFO_ST* window, uint32_t mode
     if (tag) {
         const uint32_t bands = job.destination ? job.destination->bands : 1;
         const bool multiBand = tag->bands >= 2;
+        // The window record of a grab (15 words) carries no band factors: their product,
+        // which the grab engine hands in, is 1 and a multi-band tag has the destination's bands.
         int result = 0;
         if ((multiBand && tag->bands != bands * (job.bandFactor ? job.bandFactor : 1)) ||
             window->replicationX > 1 || window->replicationY > 1)
